@@ -1,0 +1,144 @@
+// Tasks are host threads. A thread's task record is made on first use and lives in a
+// thread-local slot; when the thread ends, the delete hooks run with the record, then the
+// record and its RPC context are freed.
+#include <kernel/rpcLib.h>
+#include <kernel/taskLib.h>
+
+#include <array>
+#include <atomic>
+#include <cstdlib>
+#include <mutex>
+#include <new>
+#include <thread>
+
+namespace {
+
+constexpr std::size_t kMaxDeleteHooks = 16;
+
+// Guards the hook table; taken only to copy or change it, never while a hook runs.
+struct DeleteHookTable {
+    std::mutex lock;
+    std::array<TaskDeleteHook, kMaxDeleteHooks> hooks{};
+    std::size_t count = 0;
+};
+
+// Never destroyed: threads may still end while the process runs its exit handlers.
+DeleteHookTable &deleteHookTable()
+{
+    static auto *table = new DeleteHookTable;
+    return *table;
+}
+
+void runDeleteHooks(TaskRecord *dying)
+{
+    std::array<TaskDeleteHook, kMaxDeleteHooks> hooks{};
+    std::size_t count = 0;
+    {
+        DeleteHookTable &table = deleteHookTable();
+        std::lock_guard guard(table.lock);
+        hooks = table.hooks;
+        count = table.count;
+    }
+    for (std::size_t i = 0; i < count; ++i)
+        hooks[i](dying);
+}
+
+struct CurrentTaskSlot {
+    TaskRecord *record = nullptr;
+
+    CurrentTaskSlot() = default;
+    CurrentTaskSlot(const CurrentTaskSlot &) = delete;
+    CurrentTaskSlot &operator=(const CurrentTaskSlot &) = delete;
+    ~CurrentTaskSlot()
+    {
+        if (record == nullptr)
+            return;
+        runDeleteHooks(record);
+        std::free(record->pRpcContext);
+        delete record;
+    }
+};
+
+thread_local CurrentTaskSlot currentTask;
+std::atomic<uintptr_t> nextTaskId{1};
+
+// The task lock: one recursive lock for the whole process, with its holder tracked so that
+// an unlock by a task that does not hold it fails instead of corrupting the lock.
+struct TaskLockState {
+    std::recursive_mutex lock;
+    std::atomic<std::thread::id> holder{};
+    int depth = 0;
+};
+
+TaskLockState &taskLockState()
+{
+    static auto *state = new TaskLockState;
+    return *state;
+}
+
+} // namespace
+
+extern "C" {
+
+int (*_func_rtpIdVerify)(uintptr_t, int) = nullptr;
+int (*_func_pthread_setcanceltype)(int, int *) = nullptr;
+int (*_func_rtpPthreadSetCancelType)(int, int *) = nullptr;
+uintptr_t kernelId = 1;
+
+int iosRtpFdUnmap2(uintptr_t, int, int) { return 0; }
+
+TaskRecord *taskIdCurrent(void)
+{
+    if (currentTask.record == nullptr)
+        currentTask.record = new (std::nothrow) TaskRecord{nextTaskId.fetch_add(1), nullptr};
+    return currentTask.record;
+}
+
+int taskDeleteHookAdd(TaskDeleteHook hook)
+{
+    if (hook == nullptr)
+        return -1;
+    DeleteHookTable &table = deleteHookTable();
+    std::lock_guard guard(table.lock);
+    if (table.count == table.hooks.size())
+        return -1;
+    table.hooks[table.count++] = hook;
+    return 0;
+}
+
+int taskDeleteHookDelete(TaskDeleteHook hook)
+{
+    DeleteHookTable &table = deleteHookTable();
+    std::lock_guard guard(table.lock);
+    for (std::size_t i = 0; i < table.count; ++i) {
+        if (table.hooks[i] != hook)
+            continue;
+        for (std::size_t j = i + 1; j < table.count; ++j)
+            table.hooks[j - 1] = table.hooks[j];
+        table.hooks[--table.count] = nullptr;
+        return 0;
+    }
+    return -1;
+}
+
+int taskLock(void)
+{
+    TaskLockState &state = taskLockState();
+    state.lock.lock();
+    state.holder.store(std::this_thread::get_id());
+    ++state.depth;
+    return 0;
+}
+
+int taskUnlock(void)
+{
+    TaskLockState &state = taskLockState();
+    if (state.holder.load() != std::this_thread::get_id())
+        return -1;
+    if (--state.depth == 0)
+        state.holder.store(std::thread::id{});
+    state.lock.unlock();
+    return 0;
+}
+
+}
