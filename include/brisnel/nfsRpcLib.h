@@ -1,0 +1,47 @@
+/* The one remote-call path of the brisnel module: a UDP client handle per task, reused while
+ * the task keeps calling the same host, program and version with unchanged credentials. */
+#ifndef BRISNEL_NFSRPCLIB_H
+#define BRISNEL_NFSRPCLIB_H
+
+#include <brisnel/nfsConfigLib.h>
+
+#include <rpc/rpc.h>
+#include <stdint.h>
+
+#ifdef __cplusplus
+extern "C" {
+#endif
+#pragma GCC visibility push(default)
+
+/* The per-task client record, reached through the task's RPC context. */
+typedef struct NfsRpcClient {
+    CLIENT *pClient;    /* the UDP client handle; null when there is none */
+    int32_t socket;     /* the handle's socket; -1 asks the library to open its own */
+    uint32_t progNum;   /* program, version and credential generation the handle was made for */
+    uint32_t versNum;
+    int32_t authCount;
+    int32_t valid;      /* 1 when the handle may be reused */
+    uintptr_t ownerId;  /* the process owning the socket (kernelId on this host) */
+    char hostName[NFS_HOST_NAME_LEN]; /* the host exactly as the caller spelled it */
+} NfsRpcClient;
+
+/* 0 when the calling task has a client record; -1 otherwise. */
+int nfsInit(void);
+/* One remote call: 0 on RPC success, -1 with the error number set otherwise (a host name of
+ * 64 characters or more is refused with 26). A reply that cannot be decoded is released with
+ * a free pass of outproc before the handle goes, so `out` must start zeroed or hold only
+ * buffers the XDR routines know the caller owns. */
+int nfsClientCall(const char *host, uint32_t prog, uint32_t vers, uint32_t proc, xdrproc_t inproc,
+                  void *in, xdrproc_t outproc, void *out);
+/* Tears down the calling task's handle; the record stays. */
+void nfsClientClose(void);
+/* Sets the error number to NFS_ERRNO_BASE | status. */
+void nfsErrnoSet(int status);
+/* The calling task's client record, or null before its first nfsInit. */
+NfsRpcClient *nfsRpcClientCurrent(void);
+
+#pragma GCC visibility pop
+#ifdef __cplusplus
+}
+#endif
+#endif

@@ -1,0 +1,73 @@
+// Setting, reading and showing the module's UNIX credentials.
+#include "core/nfsAuthUnix.h"
+
+#include <kernel/taskLib.h>
+
+#include <algorithm>
+#include <cstdio>
+#include <cstring>
+
+NfsAuthUnix nfsAuthUnix{};
+int32_t nfsAuthCount = 0;
+
+namespace {
+
+// Cut rather than refuse: the name is only a label in the credential.
+void copyMachineName(char *field, const char *name)
+{
+    std::strncpy(field, name == nullptr ? "" : name, NFS_AUTH_MACHINE_NAME_LEN - 1);
+    field[NFS_AUTH_MACHINE_NAME_LEN - 1] = '\0';
+}
+
+} // namespace
+
+extern "C" {
+
+void nfsAuthUnixSet(const char *machineName, int uid, int gid, int nGroups, const int *groups)
+{
+    // A negative count would make every credential unencodable; a null list carries nothing.
+    const int count = groups == nullptr ? 0 : std::clamp(nGroups, 0, NFS_AUTH_MAX_GROUPS);
+    taskLock();
+    copyMachineName(nfsAuthUnix.machineName, machineName);
+    nfsAuthUnix.uid = uid;
+    nfsAuthUnix.gid = gid;
+    nfsAuthUnix.nGroups = count;
+    std::copy_n(groups == nullptr ? nfsAuthUnix.groups : groups, count, nfsAuthUnix.groups);
+    ++nfsAuthCount;
+    taskUnlock();
+}
+
+void nfsAuthUnixGet(char *machineName, int *pUid, int *pGid, int *pNGroups, int *groups)
+{
+    copyMachineName(machineName, nfsAuthUnix.machineName);
+    *pUid = nfsAuthUnix.uid;
+    *pGid = nfsAuthUnix.gid;
+    *pNGroups = nfsAuthUnix.nGroups;
+    if (nfsAuthUnix.nGroups > 0)
+        std::copy_n(nfsAuthUnix.groups, std::min<int>(nfsAuthUnix.nGroups, NFS_AUTH_MAX_GROUPS), groups);
+}
+
+void nfsIdSet(int uid)
+{
+    taskLock();
+    nfsAuthUnix.uid = uid;
+    ++nfsAuthCount;
+    taskUnlock();
+}
+
+void nfsAuthUnixShow(void)
+{
+    char name[NFS_AUTH_MACHINE_NAME_LEN];
+    int uid = 0;
+    int gid = 0;
+    int nGroups = 0;
+    int groups[NFS_AUTH_MAX_GROUPS] = {};
+    nfsAuthUnixGet(name, &uid, &gid, &nGroups, groups);
+    std::printf("machine name = %s\n", name);
+    std::printf("user ID      = %d\n", uid);
+    std::printf("group ID     = %d\n", gid);
+    for (int i = 0; i < nGroups; ++i)
+        std::printf("group [%d]    = %d\n", i, groups[i]);
+}
+
+}

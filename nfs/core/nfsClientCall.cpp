@@ -1,0 +1,146 @@
+// The remote call: reuse the task's handle when it fits the call, else build a new one.
+#include "core/nfsAuthUnix.h"
+#include "core/nfsConfig.h"
+#include "core/nfsRpcClient.h"
+
+#include <brisnel/nfsErrors.h>
+#include <kernel/errnoLib.h>
+#include <kernel/hostLib.h>
+#include <kernel/kernelErrno.h>
+
+#include <netinet/in.h>
+#include <sys/socket.h>
+
+#include <algorithm>
+#include <cstring>
+
+namespace {
+
+constexpr uint16_t kNfsPort = 2049;
+
+bool handleFits(const NfsRpcClient *client, const char *host, uint32_t prog, uint32_t vers)
+{
+    return client->valid != 0 && client->progNum == prog && client->versNum == vers &&
+           std::strcmp(client->hostName, host) == 0 && client->authCount == nfsAuthCount;
+}
+
+// Destroys a handle that was never made valid: credential, then the handle with its socket.
+void discardNewHandle(NfsRpcClient *client)
+{
+    if (client->pClient->cl_auth != nullptr) {
+        auth_destroy(client->pClient->cl_auth);
+        client->pClient->cl_auth = nullptr;
+    }
+    clnt_destroy(client->pClient);
+    client->pClient = nullptr;
+    client->socket = -1;
+}
+
+bool setBufferSizes(int socket)
+{
+    const int size = nfsSockBufSize;
+    return setsockopt(socket, SOL_SOCKET, SO_SNDBUF, &size, sizeof size) != -1 &&
+           setsockopt(socket, SOL_SOCKET, SO_RCVBUF, &size, sizeof size) != -1;
+}
+
+// An AUTH_UNIX credential carries at most 16 groups: the first 16 of the record go.
+AUTH *createCredential()
+{
+    const int nGroups = std::clamp(nfsAuthUnix.nGroups, 0, NFS_AUTH_MAX_WIRE_GROUPS);
+    uid_t groups[NFS_AUTH_MAX_WIRE_GROUPS] = {};
+    for (int i = 0; i < nGroups; ++i)
+        groups[i] = static_cast<uid_t>(nfsAuthUnix.groups[i]);
+    char machineName[NFS_AUTH_MACHINE_NAME_LEN];
+    std::memcpy(machineName, nfsAuthUnix.machineName, sizeof machineName);
+    machineName[sizeof machineName - 1] = '\0';
+    return authunix_create(machineName, static_cast<uid_t>(nfsAuthUnix.uid),
+                           static_cast<uid_t>(nfsAuthUnix.gid), nGroups, groups);
+}
+
+CLIENT *createUdpHandle(sockaddr_in *address, uint32_t prog, uint32_t vers, int *pSocket)
+{
+    const timeval wait{nfsReXmitSec, nfsReXmitUSec};
+    *pSocket = -1;
+    CLIENT *handle = clntudp_create(address, prog, vers, wait, pSocket);
+    if (handle != nullptr)
+        return handle;
+    // The portmapper did not tell: try the well-known NFS port, whatever the program.
+    address->sin_port = htons(kNfsPort);
+    *pSocket = -1;
+    return clntudp_create(address, prog, vers, wait, pSocket);
+}
+
+int createHandle(NfsRpcClient *client, const char *host, uint32_t prog, uint32_t vers)
+{
+    const int resolved = hostGetByName(host);
+    if (resolved == -1)
+        return -1;
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_port = 0;
+    address.sin_addr.s_addr = static_cast<in_addr_t>(resolved);
+
+    client->pClient = createUdpHandle(&address, prog, vers, &client->socket);
+    if (client->pClient == nullptr)
+        return -1;
+
+    client->ownerId = kernelId;
+    if (!setBufferSizes(client->socket)) {
+        const int error = errnoGet();
+        discardNewHandle(client);
+        errnoSet(error);
+        return -1;
+    }
+
+    if (client->pClient->cl_auth != nullptr)
+        auth_destroy(client->pClient->cl_auth);
+    client->pClient->cl_auth = createCredential();
+    if (client->pClient->cl_auth == nullptr) {
+        discardNewHandle(client);
+        errnoSet(S_nfsLib_NFS_AUTH_UNIX_FAILED);
+        return -1;
+    }
+
+    client->progNum = prog;
+    client->authCount = nfsAuthCount;
+    client->versNum = vers;
+    std::strcpy(client->hostName, host); // length checked by the caller
+    client->valid = 1;
+    return 0;
+}
+
+} // namespace
+
+extern "C" int nfsClientCall(const char *host, uint32_t prog, uint32_t vers, uint32_t proc,
+                             xdrproc_t inproc, void *in, xdrproc_t outproc, void *out)
+{
+    if (nfsInit() == -1)
+        return -1;
+    if (host == nullptr) {
+        errnoSet(K_HOST_UNKNOWN);
+        return -1;
+    }
+    // The handle remembers the host by name; one that does not fit is refused, not cut.
+    if (std::strlen(host) >= NFS_HOST_NAME_LEN) {
+        errnoSet(K_ENAMETOOLONG);
+        return -1;
+    }
+    NfsRpcClient *client = nfsRpcClientCurrent();
+    if (!handleFits(client, host, prog, vers)) {
+        nfsClientCleanUp(client);
+        if (createHandle(client, host, prog, vers) == -1)
+            return -1;
+    }
+
+    const timeval total{nfsTimeoutSec, nfsTimeoutUSec};
+    const clnt_stat status = clnt_call(client->pClient, proc, inproc, static_cast<caddr_t>(in),
+                                       outproc, static_cast<caddr_t>(out), total);
+    if (status == RPC_SUCCESS)
+        return 0;
+    // What was decoded before the failure is released now, while the handle still exists.
+    if (status == RPC_CANTDECODERES)
+        clnt_freeres(client->pClient, outproc, static_cast<caddr_t>(out));
+    nfsClientCleanUp(client);
+    rpcClntErrnoSet(status);
+    return -1;
+}

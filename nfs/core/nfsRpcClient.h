@@ -1,0 +1,13 @@
+// Module-private parts of the remote-call path.
+#ifndef NFS_CORE_NFSRPCCLIENT_H
+#define NFS_CORE_NFSRPCCLIENT_H
+
+#include <brisnel/nfsRpcLib.h>
+#include <kernel/taskLib.h>
+
+// Tears down a record's handle (the record may be null); the record stays.
+void nfsClientCleanUp(NfsRpcClient *client);
+// Registered with the kernel: releases a dying task's handle and record.
+void nfsDeleteHook(TaskRecord *dyingTask);
+
+#endif
