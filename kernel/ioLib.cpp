@@ -1,0 +1,218 @@
+// The user-level file calls on descriptors: open, creat, close, read, write, ioctl, remove
+// and lseek.
+#include "ioPrivate.h"
+#include "iosPrivate.h"
+
+#include <kernel/errnoLib.h>
+#include <kernel/ioLib.h>
+#include <kernel/kernelErrno.h>
+#include <kernel/kernelStat.h>
+
+#include <cstdint>
+#include <limits>
+
+namespace io {
+namespace {
+
+// A descriptor number held from before the driver is called until the file is in the table;
+// returned to the pool unless committed.
+class FdReservation {
+  public:
+    FdReservation() : fd_(ios::fdReserve()) {}
+    ~FdReservation() {
+        if (fd_ >= 0) {
+            ios::fdRelease(fd_);
+        }
+    }
+    FdReservation(const FdReservation &) = delete;
+    FdReservation &operator=(const FdReservation &) = delete;
+
+    bool valid() const { return fd_ >= 0; }
+    int commit(const ios::Descriptor &desc) {
+        ios::fdFill(fd_, desc);
+        const int fd = fd_;
+        fd_ = -1;
+        return fd;
+    }
+
+  private:
+    int fd_;
+};
+
+// Opens path through entry(entries, where), which calls the driver's open or create entry.
+template <typename Entry> int openPath(const char *path, Entry entry) {
+    FdReservation reservation;
+    if (!reservation.valid()) {
+        return -1;
+    }
+    ios::PathBuffer buf;
+    if (!ios::pathLoad(buf, path)) {
+        return -1;
+    }
+    ios::Resolved opened;
+    const intptr_t file = ios::pathCall(buf, [&](const ios::Resolved &where) -> intptr_t {
+        ios::DriverEntries entries;
+        if (!driverOf(where.drvNum, entries)) {
+            return -1;
+        }
+        opened = where;
+        return entry(entries, where);
+    });
+    if (file < 0) {
+        return -1;
+    }
+    return reservation.commit(ios::Descriptor{opened.drvNum, opened.pDev, file});
+}
+
+int notSupported() {
+    errnoSet(K_ENOTSUP);
+    return -1;
+}
+
+} // namespace
+
+bool driverOf(int drvNum, ios::DriverEntries &entries) {
+    if (!ios::driverEntries(drvNum, entries)) {
+        errnoSet(K_ENXIO);
+        return false;
+    }
+    return true;
+}
+
+bool openFile(int fd, OpenFile &of) {
+    return ios::fdGet(fd, of.desc) && driverOf(of.desc.drvNum, of.entries);
+}
+
+int ioctlOn(const OpenFile &of, int function, intptr_t arg) {
+    if (of.entries.ioctl == nullptr) {
+        return notSupported();
+    }
+    return of.entries.ioctl(of.desc.file, function, arg);
+}
+
+} // namespace io
+
+extern "C" {
+
+int kOpen(const char *path, int flags, int mode) {
+    return io::openPath(path, [flags, mode](const ios::DriverEntries &e, const ios::Resolved &w) {
+        return e.open != nullptr ? e.open(w.pDev, w.tail, flags, mode) : io::notSupported();
+    });
+}
+
+int kCreat(const char *path, int mode) {
+    return io::openPath(path, [mode](const ios::DriverEntries &e, const ios::Resolved &w) {
+        return e.create != nullptr ? e.create(w.pDev, w.tail, mode) : io::notSupported();
+    });
+}
+
+int kClose(int fd) {
+    if (fd >= 0 && fd < 3) {
+        return 0; // the standard streams stay open
+    }
+    ios::Descriptor desc;
+    if (!ios::fdTake(fd, desc)) {
+        return -1;
+    }
+    ios::DriverEntries entries;
+    int result = -1;
+    if (io::driverOf(desc.drvNum, entries)) {
+        result = entries.close != nullptr ? entries.close(desc.file) : io::notSupported();
+    }
+    ios::fdRelease(fd);
+    return result;
+}
+
+int kRead(int fd, char *buffer, int nBytes) {
+    io::OpenFile of;
+    if (!io::openFile(fd, of)) {
+        return -1;
+    }
+    if (nBytes < 0 || (buffer == nullptr && nBytes > 0)) {
+        errnoSet(K_EINVAL);
+        return -1;
+    }
+    if (of.entries.read == nullptr) {
+        return io::notSupported();
+    }
+    return of.entries.read(of.desc.file, buffer, nBytes);
+}
+
+int kWrite(int fd, const char *buffer, int nBytes) {
+    io::OpenFile of;
+    if (!io::openFile(fd, of)) {
+        return -1;
+    }
+    if (nBytes < 0 || (buffer == nullptr && nBytes > 0)) {
+        errnoSet(K_EINVAL);
+        return -1;
+    }
+    if (of.entries.write == nullptr) {
+        return io::notSupported();
+    }
+    return of.entries.write(of.desc.file, buffer, nBytes);
+}
+
+int kIoctl(int fd, int function, intptr_t arg) {
+    io::OpenFile of;
+    if (!io::openFile(fd, of)) {
+        return -1;
+    }
+    return io::ioctlOn(of, function, arg);
+}
+
+int kRemove(const char *path) {
+    ios::PathBuffer buf;
+    if (!ios::pathLoad(buf, path)) {
+        return -1;
+    }
+    const intptr_t result = ios::pathCall(buf, [](const ios::Resolved &where) -> intptr_t {
+        ios::DriverEntries entries;
+        if (!io::driverOf(where.drvNum, entries)) {
+            return -1;
+        }
+        return entries.remove != nullptr ? entries.remove(where.pDev, where.tail)
+                                         : io::notSupported();
+    });
+    return result == 0 ? 0 : -1;
+}
+
+int64_t kLseek(int fd, int64_t offset, int whence) {
+    io::OpenFile of;
+    if (!io::openFile(fd, of)) {
+        return -1;
+    }
+    int64_t base = 0;
+    if (whence == K_SEEK_CUR) {
+        uint64_t where = 0;
+        if (io::ioctlOn(of, K_FIOWHERE64, reinterpret_cast<intptr_t>(&where)) < 0) {
+            return -1;
+        }
+        base = where > static_cast<uint64_t>(std::numeric_limits<int64_t>::max())
+                   ? std::numeric_limits<int64_t>::max()
+                   : static_cast<int64_t>(where);
+    } else if (whence == K_SEEK_END) {
+        struct kstat st {};
+        if (io::ioctlOn(of, K_FIOFSTATGET, reinterpret_cast<intptr_t>(&st)) < 0) {
+            return -1;
+        }
+        base = st.st_size > static_cast<uint64_t>(std::numeric_limits<int64_t>::max())
+                   ? std::numeric_limits<int64_t>::max()
+                   : static_cast<int64_t>(st.st_size);
+    } else if (whence != K_SEEK_SET) {
+        errnoSet(K_EINVAL);
+        return -1;
+    }
+    int64_t target = 0;
+    if (__builtin_add_overflow(base, offset, &target) || target < 0) {
+        errnoSet(K_EINVAL);
+        return -1;
+    }
+    uint64_t position = static_cast<uint64_t>(target);
+    if (io::ioctlOn(of, K_FIOSEEK64, reinterpret_cast<intptr_t>(&position)) < 0) {
+        return -1;
+    }
+    return target;
+}
+
+} // extern "C"

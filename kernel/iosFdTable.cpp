@@ -1,0 +1,109 @@
+// The descriptor table. Descriptors 0, 1 and 2 are the host's standard streams and stay open.
+#include "iosPrivate.h"
+
+#include <kernel/errnoLib.h>
+#include <kernel/kernelErrno.h>
+
+#include <array>
+#include <cstddef>
+#include <mutex>
+
+namespace ios {
+namespace {
+
+enum class SlotState { Free, Reserved, Open };
+
+struct FdSlot {
+    SlotState state = SlotState::Free;
+    Descriptor desc;
+};
+
+using FdTable = std::array<FdSlot, K_IOS_MAX_FILES>;
+
+constexpr int kStdStreams = 3;
+
+std::mutex &fdMutex() {
+    static std::mutex mutex;
+    return mutex;
+}
+
+// Guarded by fdMutex().
+FdTable &fdTable() {
+    static FdTable table = [] {
+        FdTable initial{};
+        for (int fd = 0; fd < kStdStreams; ++fd) {
+            initial[static_cast<std::size_t>(fd)] = FdSlot{SlotState::Open, {kStdDrvNum, nullptr, fd}};
+        }
+        return initial;
+    }();
+    return table;
+}
+
+bool validFd(int fd) { return fd >= 0 && fd < K_IOS_MAX_FILES; }
+
+} // namespace
+
+int fdReserve() {
+    const std::lock_guard lock(fdMutex());
+    FdTable &table = fdTable();
+    for (std::size_t fd = kStdStreams; fd < table.size(); ++fd) {
+        if (table[fd].state == SlotState::Free) {
+            table[fd].state = SlotState::Reserved;
+            return static_cast<int>(fd);
+        }
+    }
+    errnoSet(K_EMFILE);
+    return -1;
+}
+
+void fdFill(int fd, const Descriptor &desc) {
+    const std::lock_guard lock(fdMutex());
+    fdTable()[static_cast<std::size_t>(fd)] = FdSlot{SlotState::Open, desc};
+}
+
+void fdRelease(int fd) {
+    if (!validFd(fd) || fd < kStdStreams) {
+        return;
+    }
+    const std::lock_guard lock(fdMutex());
+    fdTable()[static_cast<std::size_t>(fd)] = FdSlot{};
+}
+
+bool fdGet(int fd, Descriptor &desc) {
+    if (validFd(fd)) {
+        const std::lock_guard lock(fdMutex());
+        const FdSlot &slot = fdTable()[static_cast<std::size_t>(fd)];
+        if (slot.state == SlotState::Open) {
+            desc = slot.desc;
+            return true;
+        }
+    }
+    errnoSet(K_EBADF);
+    return false;
+}
+
+bool fdTake(int fd, Descriptor &desc) {
+    if (validFd(fd) && fd >= kStdStreams) {
+        const std::lock_guard lock(fdMutex());
+        FdSlot &slot = fdTable()[static_cast<std::size_t>(fd)];
+        if (slot.state == SlotState::Open) {
+            desc = slot.desc;
+            slot.state = SlotState::Reserved;
+            return true;
+        }
+    }
+    errnoSet(K_EBADF);
+    return false;
+}
+
+bool descriptorUsesDriver(int drvNum) {
+    const std::lock_guard lock(fdMutex());
+    for (const FdSlot &slot : fdTable()) {
+        if (slot.state == SlotState::Open && slot.desc.drvNum == drvNum) {
+            return true;
+        }
+    }
+    return false;
+}
+
+} // namespace ios
