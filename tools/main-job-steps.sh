@@ -1,0 +1,8 @@
+#!/usr/bin/env bash
+# The main job's steps, run while the local servers are up (see main-job.sh).
+set -euo pipefail
+build=$1
+export LD_LIBRARY_PATH="$build/kernel:$build/nfs:$build/sntpc:$build/store${LD_LIBRARY_PATH:+:$LD_LIBRARY_PATH}"
+
+echo "== brisnel: credentials and remote calls to ${RT_NFS_HOST}"
+"$build/tools/brisnelDemo" "$RT_NFS_HOST" "$build/nfs/libbrisnel.so"
