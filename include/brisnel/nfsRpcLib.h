@@ -28,9 +28,10 @@ typedef struct NfsRpcClient {
 /* 0 when the calling task has a client record; -1 otherwise. */
 int nfsInit(void);
 /* One remote call: 0 on RPC success, -1 with the error number set otherwise (a host name of
- * 64 characters or more is refused with 26). A reply that cannot be decoded is released with
- * a free pass of outproc before the handle goes, so `out` must start zeroed or hold only
- * buffers the XDR routines know the caller owns. */
+ * 64 characters or more is refused with 26). After a success the caller releases the decoded
+ * reply with clnt_freeres on the task's handle. When the reply could not be decoded, what was
+ * decoded stays in `out` and the handle is gone: the caller clears the pointers to its own
+ * buffers and releases the rest with xdr_free. */
 int nfsClientCall(const char *host, uint32_t prog, uint32_t vers, uint32_t proc, xdrproc_t inproc,
                   void *in, xdrproc_t outproc, void *out);
 /* Tears down the calling task's handle; the record stays. */

@@ -137,9 +137,6 @@ extern "C" int nfsClientCall(const char *host, uint32_t prog, uint32_t vers, uin
                                        outproc, static_cast<caddr_t>(out), total);
     if (status == RPC_SUCCESS)
         return 0;
-    // What was decoded before the failure is released now, while the handle still exists.
-    if (status == RPC_CANTDECODERES)
-        clnt_freeres(client->pClient, outproc, static_cast<caddr_t>(out));
     nfsClientCleanUp(client);
     rpcClntErrnoSet(status);
     return -1;
