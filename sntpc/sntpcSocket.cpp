@@ -1,0 +1,38 @@
+// The client's UDP socket and the one datagram it receives.
+#include <tovelle/sntpcInternal.h>
+
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <cerrno>
+
+namespace tovelle {
+
+UdpSocket::UdpSocket() : fd_(socket(AF_INET, SOCK_DGRAM, 0)) {}
+
+UdpSocket::~UdpSocket()
+{
+    if (fd_ < 0)
+        return;
+    // Closing must not overwrite the error number a failed call left for the caller.
+    const int saved = errno;
+    close(fd_);
+    errno = saved;
+}
+
+int receiveTime(int fd, SntpTime &out)
+{
+    Packet datagram{};
+    struct sockaddr_in sender{};
+    socklen_t senderLen = sizeof sender;
+    // A longer datagram is cut to the packet's size; only the first 48 bytes are used.
+    const ssize_t received = recvfrom(fd, datagram.data(), datagram.size(), 0,
+                                      reinterpret_cast<struct sockaddr *>(&sender), &senderLen);
+    if (received < 0)
+        return -1;
+    return replyDecode(std::span<const unsigned char>(datagram.data(), static_cast<std::size_t>(received)),
+                       out);
+}
+
+} // namespace tovelle

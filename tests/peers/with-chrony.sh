@@ -1,0 +1,88 @@
+#!/usr/bin/env bash
+# Runs a test program beside a chrony serving and broadcasting on loopback, and stops chrony
+# again however the program ends.
+#
+#   with-chrony.sh PROGRAM [ARGS...]
+#
+# As root, everything runs in a private network and process namespace: its own loopback,
+# made multicast-capable, where nothing clashes with a system time service, and where chrony
+# cannot outlive the run. Elsewhere chrony runs on the host's loopback and the multicast case
+# is skipped (also when SNTPC_NO_NAMESPACE is set). The program finds the ports in
+# SNTPC_CHRONY_PORT and SNTPC_CHRONY_BROADCAST_PORT, which the caller may choose.
+set -euo pipefail
+
+if [[ $# -lt 1 ]]; then
+    echo "usage: $0 PROGRAM [ARGS...]" >&2
+    exit 2
+fi
+
+export SNTPC_CHRONY_PORT="${SNTPC_CHRONY_PORT:-11123}"
+export SNTPC_CHRONY_BROADCAST_PORT="${SNTPC_CHRONY_BROADCAST_PORT:-11124}"
+
+if [[ -z "${SNTPC_NO_NAMESPACE:-}" && -z "${_SNTPC_NAMESPACE_MADE:-}" && $(id -u) -eq 0 ]] &&
+    unshare --net --pid --fork true 2>/dev/null; then
+    # The script becomes the first process of the new process namespace: when it ends, the
+    # kernel ends chrony too.
+    _SNTPC_NAMESPACE_MADE=1 exec unshare --net --pid --fork --kill-child "$0" "$@"
+fi
+
+if [[ -n "${_SNTPC_NAMESPACE_MADE:-}" ]]; then
+    ip link set lo up
+    ip link set lo multicast on
+    ip route add 224.0.0.0/4 dev lo
+    export SNTPC_MULTICAST=1
+fi
+
+workdir=$(mktemp -d "${TMPDIR:-/tmp}/chrony-test.XXXXXX")
+chrony_pid=
+
+stop_chrony() {
+    if [[ -n "$chrony_pid" ]] && kill -0 "$chrony_pid" 2>/dev/null; then
+        kill "$chrony_pid" 2>/dev/null || true
+        for _ in $(seq 50); do
+            kill -0 "$chrony_pid" 2>/dev/null || break
+            sleep 0.1
+        done
+        kill -9 "$chrony_pid" 2>/dev/null || true
+        wait "$chrony_pid" 2>/dev/null || true
+    fi
+    rm -rf "$workdir"
+}
+trap stop_chrony EXIT
+trap 'exit 130' INT TERM
+
+cat >"$workdir/chrony.conf" <<CONF
+port $SNTPC_CHRONY_PORT
+bindaddress 127.0.0.1
+allow 127.0.0.1
+local stratum 8
+cmdport 0
+pidfile $workdir/chronyd.pid
+driftfile $workdir/chrony.drift
+broadcast 1 127.0.0.1 $SNTPC_CHRONY_BROADCAST_PORT
+CONF
+
+# In the foreground (-d), so that its process number is ours to stop.
+chronyd -d -x -u root -f "$workdir/chrony.conf" >"$workdir/chronyd.log" 2>&1 &
+chrony_pid=$!
+
+# Wait until chrony has bound its server port.
+for _ in $(seq 100); do
+    if ss -Hlun "sport = :$SNTPC_CHRONY_PORT" 2>/dev/null | grep -q .; then
+        break
+    fi
+    if ! kill -0 "$chrony_pid" 2>/dev/null; then
+        echo "chronyd did not start:" >&2
+        cat "$workdir/chronyd.log" >&2
+        exit 1
+    fi
+    sleep 0.1
+done
+
+status=0
+"$@" || status=$?
+if [[ $status -ne 0 ]]; then
+    echo "---- chronyd log ----" >&2
+    cat "$workdir/chronyd.log" >&2
+fi
+exit "$status"

@@ -1,0 +1,94 @@
+// Against chrony on loopback, started by with-chrony.sh: its server replies and its version 4
+// broadcasts.
+#include <kernel/errnoLib.h>
+#include <kernel/sysLib.h>
+#include <tovelle/sntpcLib.h>
+
+#include <gtest/gtest.h>
+
+#include <array>
+#include <cstdlib>
+#include <ctime>
+#include <string>
+
+namespace {
+
+constexpr uint32_t kFiveSecondsAt60 = 300;
+constexpr int64_t kNsPerSecond = 1000000000;
+constexpr int64_t kFiftyMs = 50000000;
+constexpr unsigned kChronyStratum = 8; // "local stratum 8" in the wrapper's configuration
+
+uint16_t portFromEnvironment(const char *name)
+{
+    const char *value = std::getenv(name);
+    return value == nullptr ? 0 : static_cast<uint16_t>(std::stoul(value));
+}
+
+class Chrony : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        serverPort = portFromEnvironment("SNTPC_CHRONY_PORT");
+        broadcastPort = portFromEnvironment("SNTPC_CHRONY_BROADCAST_PORT");
+        if (serverPort == 0 || broadcastPort == 0)
+            GTEST_SKIP() << "no chrony: run through tests/peers/with-chrony.sh";
+        ASSERT_EQ(sysClkRateSet(60), 0);
+    }
+    void TearDown() override { sntpcInit(123, nullptr); }
+
+    uint16_t serverPort = 0;
+    uint16_t broadcastPort = 0;
+};
+
+int64_t nanoseconds(const timespec &time)
+{
+    return static_cast<int64_t>(time.tv_sec) * kNsPerSecond + time.tv_nsec;
+}
+
+TEST_F(Chrony, ServerModeGivesTheSystemTimeAndServerInformation)
+{
+    ASSERT_EQ(sntpcInit(serverPort, nullptr), 0);
+    timespec before{};
+    timespec answer{};
+    timespec after{};
+    std::array<unsigned char, 3> info{0x55, 0x55, 0x55};
+    clock_gettime(CLOCK_REALTIME, &before);
+    ASSERT_EQ(mSntpcTimeGet("127.0.0.1", kFiveSecondsAt60, &answer, nullptr, info.data()), 0)
+        << std::hex << errnoGet();
+    clock_gettime(CLOCK_REALTIME, &after);
+
+    EXPECT_GE(nanoseconds(answer), nanoseconds(before) - kFiftyMs);
+    EXPECT_LE(nanoseconds(answer), nanoseconds(after) + kFiftyMs);
+    EXPECT_GE(answer.tv_nsec, 0);
+    EXPECT_LT(answer.tv_nsec, kNsPerSecond);
+    EXPECT_EQ(info[0], kChronyStratum);
+    EXPECT_LE(info[1], 17); // poll interval, log2 seconds
+    const auto precision = static_cast<signed char>(info[2]);
+    EXPECT_LT(precision, 0); // a clock finer than a second
+    EXPECT_GT(precision, -32);
+}
+
+TEST_F(Chrony, TimeGetWithAServerNameAgrees)
+{
+    ASSERT_EQ(sntpcInit(serverPort, nullptr), 0);
+    timespec answer{};
+    timespec now{};
+    ASSERT_EQ(sntpcTimeGet("localhost", kFiveSecondsAt60, &answer), 0) << std::hex << errnoGet();
+    clock_gettime(CLOCK_REALTIME, &now);
+    EXPECT_LE(std::llabs(nanoseconds(answer) - nanoseconds(now)), kFiftyMs);
+}
+
+TEST_F(Chrony, ListenModeRefusesItsVersionFourBroadcast)
+{
+    ASSERT_EQ(sntpcInit(broadcastPort, nullptr), 0);
+    timespec answer{};
+    answer.tv_sec = 11;
+    std::array<unsigned char, 3> info{0x55, 0x55, 0x55};
+    errnoSet(0);
+    EXPECT_EQ(mSntpcTimeGet(nullptr, kFiveSecondsAt60, &answer, nullptr, info.data()), -1);
+    EXPECT_EQ(errnoGet(), SNTPC_ERR_VERSION_UNSUPPORTED);
+    EXPECT_EQ(answer.tv_sec, 11);
+    EXPECT_EQ(info[0], 0x55);
+}
+
+} // namespace

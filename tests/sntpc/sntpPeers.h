@@ -1,0 +1,74 @@
+// Scripted SNTP peers on loopback: a responder that answers requests with a datagram of the
+// test's choosing, and an announcer that keeps sending one datagram to an address and port.
+#ifndef TESTS_SNTPC_SNTPPEERS_H
+#define TESTS_SNTPC_SNTPPEERS_H
+
+#include <atomic>
+#include <cstdint>
+#include <mutex>
+#include <string>
+#include <thread>
+#include <vector>
+
+namespace sntptest {
+
+using Bytes = std::vector<unsigned char>;
+
+// A packet with the given first byte, stratum, poll, precision and transmit timestamp.
+Bytes packet(unsigned char byte0, uint32_t seconds, uint32_t fraction, unsigned char stratum = 2,
+             unsigned char poll = 6, unsigned char precision = 0xEC);
+
+// Byte 0 from its three fields.
+unsigned char firstByte(unsigned leap, unsigned version, unsigned mode);
+
+// A local UDP port that was free a moment ago.
+uint16_t freePort();
+
+class Responder {
+public:
+    Responder(); // on 127.0.0.1, a port of the system's choosing
+    ~Responder();
+    Responder(const Responder &) = delete;
+    Responder &operator=(const Responder &) = delete;
+
+    uint16_t port() const { return port_; }
+    // What to send back to each request; an empty reply sends nothing.
+    void reply(Bytes datagram);
+    int requests() const { return requests_.load(); }
+    // Every request received so far, as it arrived.
+    std::vector<Bytes> received() const;
+
+private:
+    void serve();
+    int fd_ = -1;
+    uint16_t port_ = 0;
+    std::atomic<bool> stop_{false};
+    std::atomic<int> requests_{0};
+    mutable std::mutex lock_; // guards reply_ and received_
+    Bytes reply_;
+    std::vector<Bytes> received_;
+    std::thread thread_;
+};
+
+class Announcer {
+public:
+    // Sends `datagram` to address:port every few milliseconds until destroyed; for a multicast
+    // address, out of the loopback interface.
+    Announcer(const std::string &address, uint16_t port, Bytes datagram);
+    ~Announcer();
+    Announcer(const Announcer &) = delete;
+    Announcer &operator=(const Announcer &) = delete;
+
+private:
+    void announce();
+    int fd_ = -1;
+    std::string address_;
+    uint16_t port_;
+    Bytes datagram_;
+    std::atomic<bool> stop_{false};
+    std::thread thread_;
+};
+
+} // namespace sntptest
+
+#endif
