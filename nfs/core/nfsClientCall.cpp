@@ -97,7 +97,7 @@ int createHandle(NfsRpcClient *client, const char *host, uint32_t prog, uint32_t
     client->pClient->cl_auth = createCredential();
     if (client->pClient->cl_auth == nullptr) {
         discardNewHandle(client);
-        errnoSet(S_nfsLib_NFS_AUTH_UNIX_FAILED);
+        errnoSet(NFS_ERR_AUTH_UNIX_FAILED);
         return -1;
     }
 

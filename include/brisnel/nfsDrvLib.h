@@ -1,0 +1,57 @@
+/* The records the NFS drivers work on: the device (one per mounted export), the open file
+ * (the drivers' file value) and the device information record of the listing code. */
+#ifndef BRISNEL_NFSDRVLIB_H
+#define BRISNEL_NFSDRVLIB_H
+
+#include <brisnel/nfs3Xdr.h>
+#include <brisnel/nfsCacheLib.h>
+#include <brisnel/nfsConfigLib.h>
+#include <brisnel/nfsErrors.h>
+#include <kernel/iosLib.h>
+#include <kernel/semLib.h>
+
+#include <stdint.h>
+
+#ifdef __cplusplus
+extern "C" {
+#endif
+#pragma GCC visibility push(default)
+
+#define NFS_COOKIE_SIZE 8
+
+/* A version 3 device. devHdr comes first: the I/O system's device pointer is this record. */
+typedef struct NfsDevice {
+    DEV_HDR devHdr;
+    char host[NFS_HOST_NAME_LEN]; /* server host name, passed to every call for the device */
+    nfs_fh3 mountFh;              /* export's root handle; data is the device's 64-byte buffer */
+    NfsDataCache cache;           /* shared by every file open on the device */
+    char fileSys[NFS_MAX_PATH];   /* exported path on the server */
+} NfsDevice;
+
+/* A version 3 open file, from the open entry to the close entry. */
+typedef struct NfsOpenFile {
+    NfsDevice *pDev;
+    SEM_ID semId;                /* held by read, write, ioctl and close; before the cache's */
+    NfsDataCache *pCache;        /* always &pDev->cache */
+    char name[NFS_MAX_PATH];     /* path relative to the device, as finally opened */
+    uint64_t pos;                /* current file position */
+    int accessMode;              /* open flags & 3 */
+    nfs_fh3 fh;                  /* the file's handle; data is the record's 64-byte buffer */
+    nfs_fh3 dirFh;               /* the handle of the directory holding it */
+    fattr3 attr;                 /* attributes at open; size raised as the file grows */
+    char *cookie;                /* directories: READDIR cookie of the last entry returned */
+    cookieverf3 cookieVerf;      /* directories: verifier of the last batch with entries */
+    struct READDIR3res *dirReply; /* directories: the batch held between reads, or null */
+} NfsOpenFile;
+
+typedef struct NfsDevInfo {
+    char hostName[NFS_HOST_NAME_LEN];
+    char *pFileSys; /* caller's buffer of at least NFS_MAX_PATH bytes */
+    char *pDevName; /* caller's buffer for the device name */
+} NfsDevInfo;
+
+#pragma GCC visibility pop
+#ifdef __cplusplus
+}
+#endif
+#endif

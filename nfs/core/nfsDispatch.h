@@ -1,0 +1,56 @@
+// The version dispatch table: nine module-private slots per protocol version, filled by each
+// version's driver installation and called by the mount front end, the device listing and the
+// data cache, so that none of those depends on a driver. Null until the driver is installed;
+// plain words read without locking.
+#ifndef NFS_CORE_NFSDISPATCH_H
+#define NFS_CORE_NFSDISPATCH_H
+
+#include <brisnel/mount3Xdr.h>
+#include <brisnel/nfs3Xdr.h>
+#include <brisnel/nfsDrvLib.h>
+
+#include <cstdint>
+
+// The version 2 forms (handle, attributes, device) are defined with the version 2 driver.
+struct nfs_fh2;
+struct fattr;
+struct Nfs2Device;
+
+// Data transfer: bytes moved (0 at end of file for reads) or -1; attr is updated from the reply.
+using NfsFileRead3Fn = int (*)(const char *host, nfs_fh3 *fh, uint64_t offset, unsigned count, char *buf,
+                               fattr3 *attr);
+using NfsFileWrite3Fn = int (*)(const char *host, nfs_fh3 *fh, uint64_t offset, unsigned count,
+                                const char *buf, fattr3 *attr);
+using NfsFileRead2Fn = int (*)(const char *host, nfs_fh2 *fh, uint64_t offset, unsigned count, char *buf,
+                               fattr *attr);
+using NfsFileWrite2Fn = int (*)(const char *host, nfs_fh2 *fh, uint64_t offset, unsigned count,
+                                const char *buf, fattr *attr);
+// The decoded MOUNT export list goes to *pExports; 0 or -1.
+using NfsExportReadFn = int (*)(const char *host, exports *pExports);
+using NfsHostFn = int (*)(const char *host);
+using NfsDrvNumGetFn = int (*)();
+using NfsDevInfoGet3Fn = int (*)(NfsDevice *dev, NfsDevInfo *pInfo);
+using NfsDevInfoGet2Fn = int (*)(Nfs2Device *dev, NfsDevInfo *pInfo);
+using NfsUnmountFn = int (*)(const char *host, const char *path);
+using NfsMountFn = int (*)(const char *host, const char *fileSys, const char *devName);
+
+extern NfsFileWrite3Fn pFuncNfs3FileWrite;
+extern NfsFileRead3Fn pFuncNfs3FileRead;
+extern NfsFileWrite2Fn pFuncNfs2FileWrite;
+extern NfsFileRead2Fn pFuncNfs2FileRead;
+extern NfsExportReadFn pFuncNfs3ExportRead;
+extern NfsExportReadFn pFuncNfs2ExportRead;
+extern NfsHostFn pFuncNfs3MntDump;
+extern NfsHostFn pFuncNfs2MntDump;
+extern NfsHostFn pFuncNfs3UnmountAll;
+extern NfsHostFn pFuncNfs2UnmountAll;
+extern NfsDrvNumGetFn pFuncNfs3DrvNumGet;
+extern NfsDrvNumGetFn pFuncNfs2DrvNumGet;
+extern NfsDevInfoGet3Fn pFuncNfs3DevInfoGet;
+extern NfsDevInfoGet2Fn pFuncNfs2DevInfoGet;
+extern NfsUnmountFn pFuncNfs3Unmount;
+extern NfsUnmountFn pFuncNfs2Unmount;
+extern NfsMountFn pFuncNfs3Mount;
+extern NfsMountFn pFuncNfs2Mount;
+
+#endif
