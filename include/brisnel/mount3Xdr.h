@@ -13,6 +13,7 @@
 #ifdef __cplusplus
 extern "C" {
 #endif
+#pragma GCC visibility push(default)
 
 #define MOUNT_PROGRAM 100005
 #define MOUNT_V3 3
@@ -96,6 +97,7 @@ bool_t xdr_groupnode(XDR *xdrs, groupnode *objp);
 bool_t xdr_exports(XDR *xdrs, exports *objp);
 bool_t xdr_exportnode(XDR *xdrs, exportnode *objp);
 
+#pragma GCC visibility pop
 #ifdef __cplusplus
 }
 #endif

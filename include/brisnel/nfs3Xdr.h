@@ -30,6 +30,7 @@
 #ifdef __cplusplus
 extern "C" {
 #endif
+#pragma GCC visibility push(default)
 
 #define NFS_PROGRAM 100003
 #define NFS_V3 3
@@ -937,6 +938,7 @@ bool_t xdr_dirlist3(XDR *xdrs, dirlist3 *objp);
 bool_t xdr_entryplus3(XDR *xdrs, entryplus3 *objp);
 bool_t xdr_dirlistplus3(XDR *xdrs, dirlistplus3 *objp);
 
+#pragma GCC visibility pop
 #ifdef __cplusplus
 }
 #endif
