@@ -1,0 +1,273 @@
+// The pass-through device "host:": every byte moved through it is checked with the host's
+// own calls on a temporary folder.
+#include <kernel/errnoLib.h>
+#include <kernel/ioLib.h>
+#include <kernel/iosLib.h>
+#include <kernel/kernelErrno.h>
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <array>
+#include <cstdlib>
+#include <fcntl.h>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <string>
+#include <sys/stat.h>
+#include <unistd.h>
+#include <vector>
+
+namespace {
+
+namespace fs = std::filesystem;
+
+class HostFsTest : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        std::string templ = (fs::temp_directory_path() / "hostFsTest.XXXXXX").string();
+        ASSERT_NE(::mkdtemp(templ.data()), nullptr);
+        dir_ = templ;
+    }
+    void TearDown() override { fs::remove_all(dir_); }
+
+    std::string host(const std::string &name) const { return (dir_ / name).string(); }
+    std::string dev(const std::string &name) const { return "host:" + host(name); }
+
+    static std::string hostRead(const std::string &path) {
+        std::ifstream in(path, std::ios::binary);
+        return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+    }
+    static void hostWrite(const std::string &path, const std::string &data) {
+        std::ofstream(path, std::ios::binary) << data;
+    }
+
+  private:
+    fs::path dir_;
+};
+
+std::string pattern(std::size_t size) {
+    std::string data(size, '\0');
+    for (std::size_t i = 0; i < size; ++i) {
+        data[i] = static_cast<char>((i * 131 + i / 251) & 0xff);
+    }
+    return data;
+}
+
+TEST_F(HostFsTest, DeviceIsInstalledAtLoad) {
+    const char *tail = nullptr;
+    const DEV_HDR *pDev = iosDevFind("host:/tmp/x", &tail);
+    ASSERT_NE(pDev, nullptr);
+    EXPECT_STREQ(pDev->name, "host:");
+    EXPECT_STREQ(tail, "/tmp/x");
+}
+
+TEST_F(HostFsTest, BytesWrittenAndReadMatchTheHostFile) {
+    const std::string data = pattern(70000);
+    int fd = kCreat(dev("data").c_str(), 0644);
+    ASSERT_GE(fd, 3);
+    EXPECT_EQ(kWrite(fd, data.data(), static_cast<int>(data.size())),
+              static_cast<int>(data.size()));
+    EXPECT_EQ(kClose(fd), 0);
+    EXPECT_EQ(hostRead(host("data")), data);
+    struct stat st {};
+    ASSERT_EQ(::stat(host("data").c_str(), &st), 0);
+    const mode_t mask = ::umask(0);
+    ::umask(mask);
+    EXPECT_EQ(st.st_mode & 0777, 0644U & ~mask);
+
+    const std::string other = pattern(5000).substr(17);
+    hostWrite(host("other"), other);
+    fd = kOpen(dev("other").c_str(), K_O_RDONLY, 0);
+    ASSERT_GE(fd, 3);
+    std::string got(8000, '\0');
+    const int n = kRead(fd, got.data(), static_cast<int>(got.size()));
+    ASSERT_EQ(n, static_cast<int>(other.size()));
+    got.resize(static_cast<std::size_t>(n));
+    EXPECT_EQ(got, other);
+    EXPECT_EQ(kRead(fd, got.data(), 10), 0);
+    int flags = -1;
+    EXPECT_EQ(kIoctl(fd, K_FIOGETFL, reinterpret_cast<intptr_t>(&flags)), 0);
+    EXPECT_EQ(flags, K_O_RDONLY);
+    EXPECT_EQ(kWrite(fd, "x", 1), -1); // opened read-only
+    EXPECT_EQ(errnoGet(), K_EBADF);
+    EXPECT_EQ(kClose(fd), 0);
+}
+
+TEST_F(HostFsTest, OpenFlagsAreTranslated) {
+    hostWrite(host("t"), "old contents");
+    int fd = kOpen(dev("t").c_str(), K_O_WRONLY | K_O_TRUNC, 0);
+    ASSERT_GE(fd, 0);
+    EXPECT_EQ(kWrite(fd, "new", 3), 3);
+    EXPECT_EQ(kClose(fd), 0);
+    EXPECT_EQ(hostRead(host("t")), "new");
+
+    fd = kOpen(dev("rw").c_str(), K_O_RDWR | K_O_CREAT, 0600);
+    ASSERT_GE(fd, 0);
+    EXPECT_EQ(kWrite(fd, "abcdef", 6), 6);
+    EXPECT_EQ(kLseek(fd, 2, K_SEEK_SET), 2);
+    std::array<char, 4> got{};
+    EXPECT_EQ(kRead(fd, got.data(), 3), 3);
+    EXPECT_STREQ(got.data(), "cde");
+    EXPECT_EQ(kClose(fd), 0);
+    EXPECT_EQ(hostRead(host("rw")), "abcdef");
+
+    EXPECT_EQ(kOpen(dev("missing").c_str(), K_O_RDONLY, 0), -1);
+    EXPECT_EQ(errnoGet(), K_ENOENT);
+    EXPECT_EQ(kOpen(dev("t").c_str(), 3, 0), -1);
+    EXPECT_EQ(errnoGet(), K_EINVAL);
+}
+
+TEST_F(HostFsTest, SeekingAndPositionsBeyondFourGigabytes) {
+    hostWrite(host("pos"), std::string(100, 'p'));
+    const int fd = kOpen(dev("pos").c_str(), K_O_RDWR, 0);
+    ASSERT_GE(fd, 0);
+    EXPECT_EQ(kIoctl(fd, K_FIOSEEK, 30), 0);
+    EXPECT_EQ(kIoctl(fd, K_FIOWHERE, 0), 30);
+    int unread = 0;
+    EXPECT_EQ(kIoctl(fd, K_FIONREAD, reinterpret_cast<intptr_t>(&unread)), 0);
+    EXPECT_EQ(unread, 70);
+    EXPECT_EQ(kLseek(fd, -10, K_SEEK_END), 90);
+    EXPECT_EQ(kLseek(fd, 4, K_SEEK_CUR), 94);
+
+    const int64_t far = (int64_t{1} << 32) + 5;
+    ASSERT_EQ(kLseek(fd, far, K_SEEK_SET), far);
+    EXPECT_EQ(kWrite(fd, "Z", 1), 1);
+    uint64_t where = 0;
+    EXPECT_EQ(kIoctl(fd, K_FIOWHERE64, reinterpret_cast<intptr_t>(&where)), 0);
+    EXPECT_EQ(where, static_cast<uint64_t>(far) + 1);
+    EXPECT_EQ(kIoctl(fd, K_FIOWHERE, 0), -1); // does not fit an int
+    kstat st{};
+    EXPECT_EQ(kFstat(fd, &st), 0);
+    EXPECT_EQ(st.st_size, static_cast<uint64_t>(far) + 1);
+    EXPECT_EQ(kIoctl(fd, K_FIOSYNC, 0), 0);
+    EXPECT_EQ(kClose(fd), 0);
+
+    const int hostFd = ::open(host("pos").c_str(), O_RDONLY);
+    ASSERT_GE(hostFd, 0);
+    char byte = 0;
+    EXPECT_EQ(::pread(hostFd, &byte, 1, far), 1);
+    EXPECT_EQ(byte, 'Z');
+    ::close(hostFd);
+}
+
+TEST_F(HostFsTest, StatReportsTheHostsView) {
+    hostWrite(host("s"), std::string(1234, 's'));
+    ASSERT_EQ(::chmod(host("s").c_str(), 0640), 0);
+    struct stat hostSt {};
+    ASSERT_EQ(::stat(host("s").c_str(), &hostSt), 0);
+    kstat st{};
+    ASSERT_EQ(kStat(dev("s").c_str(), &st), 0);
+    EXPECT_EQ(st.st_size, 1234U);
+    EXPECT_EQ(st.st_mode, static_cast<uint32_t>(K_S_IFREG | 0640));
+    EXPECT_EQ(st.st_ino, static_cast<uint32_t>(hostSt.st_ino));
+    EXPECT_EQ(st.st_mtime, static_cast<uint32_t>(hostSt.st_mtim.tv_sec));
+    EXPECT_EQ(st.st_nlink, 1U);
+
+    ASSERT_EQ(kStat(dev("").c_str(), &st), 0);
+    EXPECT_EQ(st.st_mode & K_S_IFMT, static_cast<uint32_t>(K_S_IFDIR));
+    kstatfs sfs{};
+    ASSERT_EQ(kStatfs(dev("s").c_str(), &sfs), 0);
+    EXPECT_GT(sfs.f_bsize, 0);
+    EXPECT_GT(sfs.f_blocks, 0U);
+}
+
+TEST_F(HostFsTest, MkdirRmdirRenameAndRemove) {
+    ASSERT_EQ(kMkdir(dev("d").c_str(), 0750), 0);
+    struct stat st {};
+    ASSERT_EQ(::stat(host("d").c_str(), &st), 0);
+    EXPECT_TRUE(S_ISDIR(st.st_mode));
+    EXPECT_EQ(kMkdir(dev("d").c_str(), 0750), -1);
+    EXPECT_EQ(errnoGet(), K_EEXIST);
+
+    hostWrite(host("d/inside"), "in");
+    EXPECT_EQ(kRmdir(dev("d").c_str()), -1);
+    EXPECT_EQ(errnoGet(), K_ENOTEMPTY);
+
+    ASSERT_EQ(kRename(dev("d/inside").c_str(), dev("moved").c_str()), 0);
+    EXPECT_FALSE(fs::exists(host("d/inside")));
+    EXPECT_EQ(hostRead(host("moved")), "in");
+    ASSERT_EQ(kRmdir(dev("d").c_str()), 0);
+    EXPECT_FALSE(fs::exists(host("d")));
+    EXPECT_EQ(kRmdir(dev("d").c_str()), -1);
+    EXPECT_EQ(errnoGet(), K_ENOENT);
+
+    EXPECT_EQ(kRename(dev("moved").c_str(), "/elsewhere/moved"), -1);
+    EXPECT_EQ(errnoGet(), K_IOS_NO_DEVICE);
+
+    ASSERT_EQ(kRemove(dev("moved").c_str()), 0);
+    EXPECT_FALSE(fs::exists(host("moved")));
+    EXPECT_EQ(kRemove(dev("moved").c_str()), -1);
+    EXPECT_EQ(errnoGet(), K_ENOENT);
+    fs::create_directory(host("emptyDir"));
+    EXPECT_EQ(kRemove(dev("emptyDir").c_str()), 0); // the delete entry removes empty folders
+    EXPECT_FALSE(fs::exists(host("emptyDir")));
+}
+
+TEST_F(HostFsTest, CreateWithDirectoryModeMakesAFolder) {
+    const int fd = kOpen(dev("made").c_str(), K_O_RDONLY | K_O_CREAT, K_S_IFDIR | 0700);
+    ASSERT_GE(fd, 0);
+    EXPECT_EQ(kIoctl(fd, K_FIOMKDIR, reinterpret_cast<intptr_t>(host("made/sub").c_str())), 0);
+    EXPECT_TRUE(fs::is_directory(host("made/sub")));
+    EXPECT_EQ(kIoctl(fd, K_FIORMDIR, reinterpret_cast<intptr_t>(host("made/sub").c_str())), 0);
+    EXPECT_FALSE(fs::exists(host("made/sub")));
+    EXPECT_EQ(kClose(fd), 0);
+    EXPECT_TRUE(fs::is_directory(host("made")));
+}
+
+TEST_F(HostFsTest, ReaddirListsEveryEntryAndRewinds) {
+    const std::vector<std::string> made{"alpha", "beta", "gamma"};
+    for (const std::string &name : made) {
+        hostWrite(host(name), name);
+    }
+    KDIR *pDir = kOpendir(dev("").c_str());
+    ASSERT_NE(pDir, nullptr);
+    std::vector<std::string> names;
+    while (const kdirent *entry = kReaddir(pDir)) {
+        names.emplace_back(entry->d_name);
+        ASSERT_LE(names.size(), 10U);
+    }
+    std::sort(names.begin(), names.end());
+    EXPECT_EQ(names, (std::vector<std::string>{".", "..", "alpha", "beta", "gamma"}));
+
+    kRewinddir(pDir);
+    std::size_t again = 0;
+    while (kReaddir(pDir) != nullptr) {
+        ++again;
+        ASSERT_LE(again, 10U);
+    }
+    EXPECT_EQ(again, names.size());
+    EXPECT_EQ(kClosedir(pDir), 0);
+}
+
+TEST_F(HostFsTest, ErrorsAreTheKernelsNumbers) {
+    const std::string longName(300, 'n');
+    EXPECT_EQ(kOpen(dev(longName).c_str(), K_O_RDONLY, 0), -1);
+    EXPECT_EQ(errnoGet(), K_ENAMETOOLONG);
+    hostWrite(host("f"), "");
+    EXPECT_EQ(kOpen(dev("f/under").c_str(), K_O_RDONLY, 0), -1);
+    EXPECT_EQ(errnoGet(), K_ENOTDIR);
+    const int fd = kOpen(dev("f").c_str(), K_O_RDONLY, 0);
+    ASSERT_GE(fd, 0);
+    for (const int code : {2, 38, K_FIOPATHCONF, 65, -1}) {
+        EXPECT_EQ(kIoctl(fd, code, 0), -1) << code;
+        EXPECT_EQ(errnoGet(), K_ENOSYS) << code;
+    }
+    EXPECT_EQ(kIoctl(fd, K_FIOSEEK64, 0), -1);
+    EXPECT_EQ(errnoGet(), K_EINVAL);
+    EXPECT_EQ(kClose(fd), 0);
+}
+
+TEST_F(HostFsTest, RelativeTailsAreRelativeToTheWorkingDirectory) {
+    std::string templ = "hostFsRel.XXXXXX";
+    ASSERT_NE(::mkdtemp(templ.data()), nullptr);
+    const int fd = kCreat(("host:" + templ + "/f").c_str(), 0600);
+    ASSERT_GE(fd, 0);
+    EXPECT_EQ(kWrite(fd, "rel", 3), 3);
+    EXPECT_EQ(kClose(fd), 0);
+    EXPECT_EQ(hostRead((fs::current_path() / templ / "f").string()), "rel");
+    fs::remove_all(templ);
+}
+
+} // namespace

@@ -1,0 +1,205 @@
+// A small in-memory driver for the I/O system tests. Each MemDevice holds its files and its
+// links; a path entry that meets a link rewrites the tail in place and returns K_FOLLOW_LINK.
+#ifndef TESTS_KERNEL_IOSTESTDRIVER_H
+#define TESTS_KERNEL_IOSTESTDRIVER_H
+
+#include <kernel/errnoLib.h>
+#include <kernel/iosLib.h>
+#include <kernel/kernelErrno.h>
+#include <kernel/kernelStat.h>
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cstring>
+#include <functional>
+#include <map>
+#include <mutex>
+#include <string>
+#include <vector>
+
+namespace memdrv {
+
+struct MemDevice {
+    DEV_HDR hdr{};                             // first, so a DEV_HDR * is a MemDevice *
+    std::map<std::string, std::string> files;  // tail -> contents
+    std::map<std::string, std::string> links;  // tail -> tail written back on a hit
+    // Called instead of the link table when set: may rewrite the tail and return -2.
+    std::function<intptr_t(char *tail)> rewrite;
+    std::vector<std::string> tails;            // every tail a path entry received
+    std::vector<std::string> ioctlPaths;       // path arguments of rename and rmdir
+    int pathCalls = 0;
+    std::mutex mutex; // guards the records above for tests that open from several threads
+};
+
+struct MemFile {
+    MemDevice *dev;
+    std::string name;
+    uint64_t pos = 0;
+};
+
+inline MemDevice *deviceOf(DEV_HDR *pDev) { return reinterpret_cast<MemDevice *>(pDev); }
+inline MemFile *fileOf(intptr_t value) { return reinterpret_cast<MemFile *>(value); }
+
+inline intptr_t fail(int error) {
+    errnoSet(error);
+    return -1;
+}
+
+// Records the call and follows a link when the tail names one.
+inline bool followed(MemDevice *dev, char *tail, intptr_t &result) {
+    const std::lock_guard lock(dev->mutex);
+    ++dev->pathCalls;
+    dev->tails.emplace_back(tail);
+    if (dev->rewrite) {
+        result = dev->rewrite(tail);
+        return result == K_FOLLOW_LINK;
+    }
+    const auto link = dev->links.find(tail);
+    if (link == dev->links.end()) {
+        return false;
+    }
+    std::memcpy(tail, link->second.c_str(), link->second.size() + 1);
+    result = K_FOLLOW_LINK;
+    return true;
+}
+
+inline intptr_t memOpen(DEV_HDR *pDev, char *tail, int flags, int) {
+    MemDevice *dev = deviceOf(pDev);
+    intptr_t result = 0;
+    if (followed(dev, tail, result) || result != 0) {
+        return result;
+    }
+    if (dev->files.count(tail) == 0) {
+        if ((flags & K_O_CREAT) == 0 && tail[0] != '\0') {
+            return fail(K_ENOENT);
+        }
+        if (tail[0] != '\0') {
+            dev->files[tail];
+        }
+    }
+    if ((flags & K_O_TRUNC) != 0) {
+        dev->files[tail].clear();
+    }
+    return reinterpret_cast<intptr_t>(new MemFile{dev, tail});
+}
+
+inline intptr_t memCreate(DEV_HDR *pDev, char *tail, int mode) {
+    return memOpen(pDev, tail, K_O_RDWR | K_O_CREAT | K_O_TRUNC, mode);
+}
+
+inline int memDelete(DEV_HDR *pDev, char *tail) {
+    MemDevice *dev = deviceOf(pDev);
+    intptr_t result = 0;
+    if (followed(dev, tail, result) || result != 0) {
+        return static_cast<int>(result);
+    }
+    return dev->files.erase(tail) == 1 ? 0 : static_cast<int>(fail(K_ENOENT));
+}
+
+inline int memClose(intptr_t value) {
+    delete fileOf(value);
+    return 0;
+}
+
+// Reads at most 7 bytes per call, so callers see a short count passed on as is.
+inline int memRead(intptr_t value, char *buffer, int nBytes) {
+    MemFile *file = fileOf(value);
+    const std::string &data = file->dev->files[file->name];
+    if (file->pos >= data.size()) {
+        return 0;
+    }
+    const auto n = std::min<std::size_t>({static_cast<std::size_t>(nBytes), 7,
+                                          data.size() - file->pos});
+    std::memcpy(buffer, data.data() + file->pos, n);
+    file->pos += n;
+    return static_cast<int>(n);
+}
+
+inline int memWrite(intptr_t value, const char *buffer, int nBytes) {
+    MemFile *file = fileOf(value);
+    std::string &data = file->dev->files[file->name];
+    const auto n = static_cast<std::size_t>(nBytes);
+    if (data.size() < file->pos + n) {
+        data.resize(file->pos + n);
+    }
+    data.replace(file->pos, n, buffer, n);
+    file->pos += n;
+    return nBytes;
+}
+
+// Directory entries are the device's file names in order; dd_cookie counts those handed out.
+inline int memReadDir(MemFile *file, KDIR *pDir) {
+    const auto &files = file->dev->files;
+    const auto index = static_cast<std::size_t>(pDir->dd_cookie);
+    if (index >= files.size()) {
+        pDir->dd_eof = 1;
+        return 0;
+    }
+    const std::string &name = std::next(files.begin(), static_cast<long>(index))->first;
+    std::snprintf(pDir->dd_dirent.d_name, sizeof pDir->dd_dirent.d_name, "%s", name.c_str());
+    pDir->dd_cookie = static_cast<intptr_t>(index + 1);
+    return 0;
+}
+
+inline int memIoctl(intptr_t value, int function, intptr_t arg) {
+    MemFile *file = fileOf(value);
+    switch (function) {
+    case K_FIOSEEK64:
+        file->pos = *reinterpret_cast<uint64_t *>(arg);
+        return 0;
+    case K_FIOWHERE64:
+        *reinterpret_cast<uint64_t *>(arg) = file->pos;
+        return 0;
+    case K_FIOFSTATGET:
+        *reinterpret_cast<kstat *>(arg) = kstat{};
+        reinterpret_cast<kstat *>(arg)->st_size = file->dev->files[file->name].size();
+        return 0;
+    case K_FIOREADDIR:
+        return memReadDir(file, reinterpret_cast<KDIR *>(arg));
+    case K_FIORENAME:
+    case K_FIORMDIR: {
+        char *path = reinterpret_cast<char *>(arg);
+        intptr_t result = 0;
+        if (followed(file->dev, path, result) || result != 0) {
+            return static_cast<int>(result);
+        }
+        file->dev->ioctlPaths.emplace_back(path);
+        return 0;
+    }
+    default:
+        return static_cast<int>(fail(K_ENOSYS));
+    }
+}
+
+// Installs the driver for the test's lifetime and removes its devices and itself after.
+class MemDriverTest : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        drvNum = iosDrvInstall(memCreate, memDelete, memOpen, memClose, memRead, memWrite,
+                               memIoctl);
+        ASSERT_GT(drvNum, 0);
+    }
+    void TearDown() override {
+        for (MemDevice *dev : devices_) {
+            iosDevDelete(&dev->hdr);
+            delete dev;
+        }
+        EXPECT_EQ(iosDrvRemove(drvNum), 0);
+    }
+    MemDevice &addDevice(const char *name) {
+        auto *dev = new MemDevice;
+        devices_.push_back(dev);
+        EXPECT_EQ(iosDevAdd(&dev->hdr, name, drvNum), 0) << name;
+        return *dev;
+    }
+
+    int drvNum = -1;
+
+  private:
+    std::vector<MemDevice *> devices_;
+};
+
+} // namespace memdrv
+
+#endif
