@@ -35,7 +35,9 @@ bool copyOut(std::string_view text, char *out, std::size_t size) {
     if (out == nullptr || text.size() >= size) {
         return false;
     }
-    std::memcpy(out, text.data(), text.size());
+    if (!text.empty()) {
+        std::memcpy(out, text.data(), text.size());
+    }
     out[text.size()] = '\0';
     return true;
 }
