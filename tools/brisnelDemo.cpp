@@ -3,8 +3,10 @@
 #include <kernel/bootLib.h>
 #include <kernel/errnoLib.h>
 
-#include <rpc/pmap_prot.h>
+#include <brisnel/nfsRpcLib.h>
+
 #include <rpc/rpc.h>
+#include <rpc/pmap_prot.h>
 
 #include <arpa/inet.h>
 #include <dlfcn.h>
@@ -14,15 +16,11 @@
 
 namespace {
 
-struct NfsRpcClientView {
-    CLIENT *pClient;
-};
-
 using ClientCallFn = int (*)(const char *, uint32_t, uint32_t, uint32_t, xdrproc_t, void *, xdrproc_t,
                              void *);
 using VoidFn = void (*)();
 using AuthSetFn = void (*)(const char *, int, int, int, const int *);
-using ClientCurrentFn = NfsRpcClientView *(*)();
+using ClientCurrentFn = NfsRpcClient *(*)();
 
 template <typename Fn> Fn find(void *module, const char *name)
 {
@@ -44,8 +42,8 @@ int showPortmapperList(void *module, const char *host)
     auto clientCall = find<ClientCallFn>(module, "nfsClientCall");
     auto clientCurrent = find<ClientCurrentFn>(module, "nfsRpcClientCurrent");
     pmaplist *list = nullptr;
-    if (clientCall(host, PMAPPROG, PMAPVERS, PMAPPROC_DUMP, reinterpret_cast<xdrproc_t>(xdr_void), nullptr,
-                   reinterpret_cast<xdrproc_t>(xdr_pmaplist), &list) != 0) {
+    if (clientCall(host, PMAPPROG, PMAPVERS, PMAPPROC_DUMP, nfsXdrProc(xdr_void), nullptr,
+                   nfsXdrProc(xdr_pmaplist), &list) != 0) {
         std::printf("portmapper list of %s: call failed, errno = %#x\n", host, errnoGet());
         return -1;
     }
@@ -55,7 +53,7 @@ int showPortmapperList(void *module, const char *host)
         std::printf("%10lu %4lu %5s %6lu\n", node->pml_map.pm_prog, node->pml_map.pm_vers,
                     protocolName(node->pml_map.pm_prot), node->pml_map.pm_port);
     }
-    clnt_freeres(clientCurrent()->pClient, reinterpret_cast<xdrproc_t>(xdr_pmaplist),
+    clnt_freeres(clientCurrent()->pClient, nfsXdrProc(xdr_pmaplist),
                  reinterpret_cast<char *>(&list));
     return 0;
 }
@@ -63,8 +61,8 @@ int showPortmapperList(void *module, const char *host)
 int nullCall(void *module, const char *host, uint32_t prog, uint32_t vers, const char *what)
 {
     auto clientCall = find<ClientCallFn>(module, "nfsClientCall");
-    const int result = clientCall(host, prog, vers, 0, reinterpret_cast<xdrproc_t>(xdr_void), nullptr,
-                                  reinterpret_cast<xdrproc_t>(xdr_void), nullptr);
+    const int result = clientCall(host, prog, vers, 0, nfsXdrProc(xdr_void), nullptr,
+                                  nfsXdrProc(xdr_void), nullptr);
     if (result == 0)
         std::printf("NULL call to %s version %u: answered\n", what, vers);
     else

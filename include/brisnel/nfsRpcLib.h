@@ -44,5 +44,11 @@ NfsRpcClient *nfsRpcClientCurrent(void);
 #pragma GCC visibility pop
 #ifdef __cplusplus
 }
+
+/* Any XDR routine as the library's filter type (their parameter lists differ). */
+template <typename Routine> inline xdrproc_t nfsXdrProc(Routine routine)
+{
+    return reinterpret_cast<xdrproc_t>(reinterpret_cast<void (*)()>(routine));
+}
 #endif
 #endif

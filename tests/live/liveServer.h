@@ -1,0 +1,135 @@
+// Test support for the tests against the real peers that tests/peers/with-nfs-peers.sh
+// starts: where they are, raw MOUNT and NFS calls through the module's call path, and a way
+// to make a peer fall silent for a while.
+#ifndef TESTS_LIVE_LIVESERVER_H
+#define TESTS_LIVE_LIVESERVER_H
+
+#include <brisnel/mount3Xdr.h>
+#include <brisnel/nfs3Xdr.h>
+#include <brisnel/nfsRpcLib.h>
+
+#include <gtest/gtest.h>
+
+#include <signal.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <array>
+#include <cstdlib>
+#include <string>
+
+namespace live {
+
+inline std::string env(const char *name)
+{
+    const char *value = std::getenv(name);
+    if (value == nullptr) {
+        ADD_FAILURE() << name << " is not set: run this binary through tests/peers/with-nfs-peers.sh";
+        return "";
+    }
+    return value;
+}
+
+inline std::string host() { return env("RT_NFS_HOST"); }
+inline std::string exportPath() { return env("RT_NFS_EXPORT"); }
+inline std::string exportDir() { return env("RT_NFS_EXPORT_DIR"); }
+
+// What a descriptor refers to ("socket:[inode]"), so a test can tell sockets apart even when
+// a descriptor number is reused.
+inline std::string descriptorTarget(int fd)
+{
+    std::array<char, 128> target{};
+    const std::string link = "/proc/self/fd/" + std::to_string(fd);
+    const ssize_t length = readlink(link.c_str(), target.data(), target.size() - 1);
+    return length < 0 ? std::string() : std::string(target.data(), static_cast<std::size_t>(length));
+}
+
+inline std::string currentSocket()
+{
+    const NfsRpcClient *client = nfsRpcClientCurrent();
+    return client == nullptr || client->valid == 0 ? std::string() : descriptorTarget(client->socket);
+}
+
+inline int nullCall(const std::string &server, uint32_t prog, uint32_t vers)
+{
+    return nfsClientCall(server.c_str(), prog, vers, 0, nfsXdrProc(xdr_void), nullptr,
+                         nfsXdrProc(xdr_void), nullptr);
+}
+
+// The export's root handle, by a MOUNT version 3 MNT call.
+struct RootHandle {
+    std::array<char, NFS3_FHSIZE> bytes{};
+    u_int length = 0;
+    nfs_fh3 fh() { return nfs_fh3{{length, bytes.data()}}; }
+};
+
+inline bool mountRoot(RootHandle *root)
+{
+    const std::string path = exportPath();
+    char *dir = const_cast<char *>(path.c_str());
+    mountres3 res{};
+    res.mountres3_u.mountinfo.fhandle.fhandle3_val = root->bytes.data();
+    if (nfsClientCall(host().c_str(), MOUNT_PROGRAM, MOUNT_V3, MOUNTPROC3_MNT,
+                      nfsXdrProc(xdr_dirpath), &dir, nfsXdrProc(xdr_mountres3),
+                      &res) != 0)
+        return false;
+    root->length = res.mountres3_u.mountinfo.fhandle.fhandle3_len;
+    const bool ok = res.fhs_status == MNT3_OK;
+    res.mountres3_u.mountinfo.fhandle.fhandle3_val = nullptr;
+    clnt_freeres(nfsRpcClientCurrent()->pClient, nfsXdrProc(xdr_mountres3),
+                 reinterpret_cast<char *>(&res));
+    return ok;
+}
+
+// Creates (or truncates) a regular file of mode 0644 in the export's root; 0 or the status.
+inline int createInRoot(RootHandle *root, const std::string &name)
+{
+    CREATE3args args{};
+    args.where.dir = root->fh();
+    args.where.name = const_cast<char *>(name.c_str());
+    args.how.mode = UNCHECKED;
+    args.how.createhow3_u.obj_attributes.mode.set_it = 1;
+    args.how.createhow3_u.obj_attributes.mode.set_mode3_u.mode = 0644;
+    CREATE3res res{};
+    if (nfsClientCall(host().c_str(), NFS_PROGRAM, NFS_V3, NFSPROC3_CREATE,
+                      nfsXdrProc(xdr_CREATE3args), &args,
+                      nfsXdrProc(xdr_CREATE3res), &res) != 0)
+        return -1;
+    const int status = res.status;
+    clnt_freeres(nfsRpcClientCurrent()->pClient, nfsXdrProc(xdr_CREATE3res),
+                 reinterpret_cast<char *>(&res));
+    return status;
+}
+
+inline int ownerOnServer(const std::string &name)
+{
+    struct stat st {};
+    if (::stat((exportDir() + "/" + name).c_str(), &st) != 0)
+        return -1;
+    return static_cast<int>(st.st_uid);
+}
+
+// Stops a peer process for the scope's lifetime, so that it receives but never answers.
+class PeerPaused {
+public:
+    explicit PeerPaused(const char *pidVariable) : pid_(std::atoi(env(pidVariable).c_str()))
+    {
+        EXPECT_GT(pid_, 0);
+        if (pid_ > 0)
+            kill(pid_, SIGSTOP);
+    }
+    PeerPaused(const PeerPaused &) = delete;
+    PeerPaused &operator=(const PeerPaused &) = delete;
+    ~PeerPaused()
+    {
+        if (pid_ > 0)
+            kill(pid_, SIGCONT);
+    }
+
+private:
+    pid_t pid_;
+};
+
+} // namespace live
+
+#endif
