@@ -75,7 +75,7 @@ intptr_t hostFsOpen(DEV_HDR *, char *tail, int flags, int mode) {
     if (fd < 0) {
         return failFromHost();
     }
-    auto *file = new (std::nothrow) HostFile{};
+    HostFile *file = new (std::nothrow) HostFile;
     if (file == nullptr) {
         ::close(fd);
         return fail(K_ENOMEM);

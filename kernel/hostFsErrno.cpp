@@ -4,6 +4,7 @@
 #include <kernel/errnoLib.h>
 #include <kernel/kernelErrno.h>
 
+#include <algorithm>
 #include <array>
 #include <cerrno>
 
@@ -34,12 +35,9 @@ constexpr std::array kErrnoMap{
 } // namespace
 
 int kernelErrno(int hostErrno) {
-    for (const ErrnoPair &pair : kErrnoMap) {
-        if (pair.host == hostErrno) {
-            return pair.kernel;
-        }
-    }
-    return K_EIO;
+    const ErrnoPair *pair = std::find_if(kErrnoMap.begin(), kErrnoMap.end(),
+                                    [hostErrno](const ErrnoPair &p) { return p.host == hostErrno; });
+    return pair != kErrnoMap.end() ? pair->kernel : K_EIO;
 }
 
 int failFromHost() {

@@ -180,6 +180,7 @@ int readDir(HostFile &file, intptr_t arg) {
     return 0;
 }
 
+// cppcheck-suppress constParameter ; every handler has the same signature
 int getFlags(HostFile &file, intptr_t arg) {
     int *pFlags = argAs<int>(arg);
     if (pFlags == nullptr) {
@@ -272,12 +273,13 @@ constexpr std::array kIoctlCodes{
 } // namespace
 
 int hostFsIoctl(intptr_t file, int function, intptr_t arg) {
-    for (const IoctlCode &code : kIoctlCodes) {
-        if (code.function == function) {
-            return code.handler(*reinterpret_cast<HostFile *>(file), arg);
-        }
+    const IoctlCode *code =
+        std::find_if(kIoctlCodes.begin(), kIoctlCodes.end(),
+                     [function](const IoctlCode &c) { return c.function == function; });
+    if (code == kIoctlCodes.end()) {
+        return fail(K_ENOSYS);
     }
-    return fail(K_ENOSYS);
+    return code->handler(*reinterpret_cast<HostFile *>(file), arg);
 }
 
 } // namespace hostFs

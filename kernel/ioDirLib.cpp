@@ -13,7 +13,7 @@ KDIR *kOpendir(const char *path) {
     if (fd < 0) {
         return nullptr;
     }
-    KDIR *pDir = new (std::nothrow) KDIR{};
+    KDIR *pDir = new (std::nothrow) KDIR();
     if (pDir == nullptr) {
         kClose(fd);
         errnoSet(K_ENOMEM);

@@ -4,6 +4,7 @@
 #include <kernel/errnoLib.h>
 #include <kernel/kernelErrno.h>
 
+#include <algorithm>
 #include <array>
 #include <cstddef>
 #include <mutex>
@@ -98,12 +99,10 @@ bool fdTake(int fd, Descriptor &desc) {
 
 bool descriptorUsesDriver(int drvNum) {
     const std::lock_guard lock(fdMutex());
-    for (const FdSlot &slot : fdTable()) {
-        if (slot.state == SlotState::Open && slot.desc.drvNum == drvNum) {
-            return true;
-        }
-    }
-    return false;
+    const FdTable &table = fdTable();
+    return std::any_of(table.begin(), table.end(), [drvNum](const FdSlot &slot) {
+        return slot.state == SlotState::Open && slot.desc.drvNum == drvNum;
+    });
 }
 
 } // namespace ios

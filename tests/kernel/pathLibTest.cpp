@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <array>
+#include <cstdio>
 #include <cstring>
 #include <string>
 #include <vector>
@@ -53,7 +54,7 @@ TEST(PathBuildTest, AppendsComponentsUpToTheEnd) {
     ASSERT_EQ(pathBuild(names.data(), nullptr, dest.data(), dest.size()), 0);
     EXPECT_STREQ(dest.data(), "/x/y/zz");
 
-    std::strcpy(dest.data(), "pre");
+    std::snprintf(dest.data(), dest.size(), "pre");
     ASSERT_EQ(pathBuild(names.data(), &names[2], dest.data(), dest.size()), 0);
     EXPECT_STREQ(dest.data(), "pre/x/y");
     dest[0] = '\0';
@@ -99,7 +100,8 @@ TEST(PathCatTest, JoinsRelativeNamesOnly) {
 std::string condensed(const char *path) {
     std::string text(path);
     pathCondense(text.data());
-    return text.c_str();
+    text.resize(std::strlen(text.c_str()));
+    return text;
 }
 
 TEST(PathCondenseTest, DotsAndSeparators) {
