@@ -1,8 +1,8 @@
 // The I/O system's internal interface, shared by the ios... and io... files of the kernel layer.
 //
-// Locks: iosTableMutex() guards the driver table, the device list and the default path;
-// iosFdMutex() guards the descriptor table. Neither is held while a driver entry runs, and the
-// two are never held together.
+// Locks: tableMutex() guards the driver table, the device list and the default path; the
+// descriptor table has its own mutex inside iosFdTable.cpp. Neither is held while a driver
+// entry runs, and the two are never held together, so there is no lock order to keep.
 #ifndef KERNEL_IOSPRIVATE_H
 #define KERNEL_IOSPRIVATE_H
 
