@@ -6,3 +6,8 @@ export LD_LIBRARY_PATH="$build/kernel:$build/nfs:$build/sntpc:$build/store${LD_L
 
 echo "== brisnel: credentials and remote calls to ${RT_NFS_HOST}"
 "$build/tools/brisnelDemo" "$RT_NFS_HOST" "$build/nfs/libbrisnel.so"
+
+echo
+echo "== tovelle and quenby: the time from a local chrony, and the value store"
+"$(dirname "$0")/../tests/peers/with-chrony.sh" sh -c \
+    "\"$build/tools/sntpStoreDemo\" 127.0.0.1 \"\$SNTPC_CHRONY_PORT\""
