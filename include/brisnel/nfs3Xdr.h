@@ -12,8 +12,10 @@
  *   more bytes than that fails to decode and nothing is written. Set it to the count asked.
  * - READLINK3resok.data: the buffer is taken to hold NFS3_READLINK_BUFSIZE bytes; a longer
  *   link text (with its terminator) fails to decode.
- * Clear such pointers before releasing the reply with XDR_FREE: the free pass releases every
- * non-null pointer it meets. Result records are zeroed by the caller before decoding. */
+ * A failed decode clears these pointers, so that the free pass releasing the partial reply
+ * leaves the caller's buffers alone. After a successful decode, clear them before releasing
+ * the reply with XDR_FREE: the free pass releases every non-null pointer it meets. Result
+ * records are zeroed, or prepared as above, by the caller before decoding. */
 #ifndef BRISNEL_NFS3XDR_H
 #define BRISNEL_NFS3XDR_H
 
