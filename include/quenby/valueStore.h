@@ -6,6 +6,7 @@
 #ifdef __cplusplus
 extern "C" {
 #endif
+#pragma GCC visibility push(default)
 
 /* The tables. A count of zero means no block, and the pointer is then null. */
 extern int icount;
@@ -34,6 +35,7 @@ void initializeI(int count);
 void initializeD(int count);
 void initializeA(int count, int capacity);
 
+#pragma GCC visibility pop
 #ifdef __cplusplus
 }
 #endif

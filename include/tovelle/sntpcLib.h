@@ -9,6 +9,7 @@
 #ifdef __cplusplus
 extern "C" {
 #endif
+#pragma GCC visibility push(default)
 
 /* The client's error numbers (module 0x71). */
 #define SNTPC_ERR_INVALID_PARAMETER 0x00710001
@@ -46,6 +47,7 @@ int mSntpcTimeGet(const char *serverName, uint32_t timeout, struct timespec *pCu
 /* An SNTP fraction of a second (units of 2^-32 s) in nanoseconds, by 32-bit arithmetic only. */
 uint32_t sntpcFractionToNsec(uint32_t fraction);
 
+#pragma GCC visibility pop
 #ifdef __cplusplus
 }
 #endif
