@@ -1,0 +1,253 @@
+#!/bin/bash
+# Starts and stops the real NFS peers of the live tests on loopback:
+# an rpcbind answering on 127.0.0.1 (UDP never on the wildcard address, so that
+# scripted servers on 127.0.0.2, 127.0.0.3, ... can run their own portmapper on
+# port 111 of their address) and an NFS v3 server with MOUNT v1/v3 on
+# 127.0.0.1, exporting a fresh folder.
+#
+#   nfs-peers.sh start DIR   DIR must not exist yet (or be an empty folder)
+#   nfs-peers.sh stop DIR    stops what "start DIR" started and removes DIR
+#
+# Both daemons run in a mount namespace of their own whose /run is DIR/run, so
+# the portmapper's socket, lock and warm-start files never touch the host's /run.
+# Every file the two daemons write lives in DIR.
+set -euo pipefail
+
+readonly host=127.0.0.1
+# rpcbind adds 127.0.0.1 itself and refuses to be given it; this extra address
+# just keeps it from binding the UDP wildcard.
+readonly rpcbindExtraAddr=127.0.0.254
+readonly readyTimeoutSec=${RT_PEERS_TIMEOUT:-30}
+readonly stopTimeoutSec=10
+
+die() {
+    echo "nfs-peers: $*" >&2
+    exit 1
+}
+
+usage() {
+    echo "usage: $0 start|stop DIR" >&2
+    exit 2
+}
+
+needTools() {
+    local tool
+    for tool in rpcbind ganesha.nfsd rpcinfo ss unshare nsenter; do
+        command -v "$tool" >/dev/null 2>&1 ||
+            die "'$tool' not found (packages: rpcbind nfs-ganesha nfs-ganesha-vfs iproute2 util-linux)"
+    done
+}
+
+# Prints the last lines of every log in DIR, for a failed start.
+showLogs() {
+    local log
+    for log in "$dir"/log/*.log; do
+        [ -f "$log" ] || continue
+        echo "---- last lines of $log" >&2
+        tail -n 25 "$log" >&2
+    done
+}
+
+isAlive() {
+    local pid=$1 state
+    [ -r "/proc/$pid/stat" ] || return 1
+    state=$(sed -e 's/^.*) //' "/proc/$pid/stat" 2>/dev/null | cut -d' ' -f1) || return 1
+    [ -n "$state" ] && [ "$state" != Z ] && [ "$state" != X ]
+}
+
+# Only a process whose command is NAME counts, so that a reused pid is never hit.
+# The launchers (unshare, nsenter, sh) count too: they exec the daemon in place.
+isOurs() {
+    local pid=$1 name=$2 comm
+    isAlive "$pid" || return 1
+    comm=$(cat "/proc/$pid/comm" 2>/dev/null) || return 1
+    case "$comm" in
+    "$name" | unshare | nsenter | sh) return 0 ;;
+    *) return 1 ;;
+    esac
+}
+
+portInUse() {
+    local port=$1
+    [ -n "$(ss -Hulpn "sport = :$port" 2>/dev/null | awk -v h="$host:$port" '$4 == h || $4 ~ /^(0\.0\.0\.0|\*|\[::\]):/')" ] ||
+        [ -n "$(ss -Htlpn "sport = :$port" 2>/dev/null | awk -v h="$host:$port" '$4 == h || $4 ~ /^(0\.0\.0\.0|\*):/')" ]
+}
+
+checkNoClash() {
+    if portInUse 111; then
+        die "port 111 on $host is taken, probably by an rpcbind that this script did not start:
+$(ss -Hulpn 'sport = :111'; ss -Htlpn 'sport = :111')
+Run the tests through with-nfs-peers.sh (it uses a private network namespace) or stop that rpcbind."
+    fi
+    if portInUse 2049; then
+        die "port 2049 on $host is taken by a process that this script did not start:
+$(ss -Hulpn 'sport = :2049'; ss -Htlpn 'sport = :2049')"
+    fi
+}
+
+writeGaneshaConfig() {
+    cat >"$dir/ganesha.conf" <<EOF
+NFS_CORE_PARAM {
+    Protocols = 3;
+    Enable_UDP = true;
+    Bind_addr = $host;
+    Enable_NLM = false;
+    Enable_RQUOTA = false;
+    Clustered = false;
+}
+NFSV4 {
+    Graceless = true;
+    RecoveryRoot = "$dir/recovery";
+}
+NFS_KRB5 {
+    Active_krb5 = false;
+    CCacheDir = "$dir/run/ganesha";
+}
+EXPORT {
+    Export_Id = 1;
+    Path = "$dir/export";
+    Pseudo = "/export";
+    Protocols = 3;
+    Transports = UDP, TCP;
+    Access_Type = RW;
+    Squash = No_Root_Squash;
+    SecType = sys;
+    FSAL {
+        Name = VFS;
+    }
+}
+LOG {
+    Default_Log_Level = EVENT;
+}
+EOF
+}
+
+# True once the portmapper lists NFS v3 and MOUNT v1 and v3 over UDP.
+registrationsReady() {
+    local list
+    list=$(rpcinfo -p "$host" 2>/dev/null) || return 1
+    echo "$list" | awk '$1 == 100003 && $2 == 3 && $3 == "udp" { n++ }
+                        $1 == 100005 && $2 == 1 && $3 == "udp" { m1++ }
+                        $1 == 100005 && $2 == 3 && $3 == "udp" { m3++ }
+                        END { exit !(n && m1 && m3) }'
+}
+
+# Polls CHECK until it succeeds, failing early when daemon PID has died.
+waitFor() {
+    local what=$1 pid=$2 check=$3
+    local deadline=$((SECONDS + readyTimeoutSec))
+    until $check; do
+        isAlive "$pid" || { showLogs; die "$what ended during start-up"; }
+        [ "$SECONDS" -lt "$deadline" ] || { showLogs; die "$what not ready after ${readyTimeoutSec}s"; }
+        sleep 0.2
+    done
+}
+
+rpcbindAnswers() {
+    rpcinfo -p "$host" >/dev/null 2>&1
+}
+
+checkRpcbindBinds() {
+    local udp
+    udp=$(ss -Hulpn 'sport = :111' | awk '{ print $4 }')
+    if echo "$udp" | grep -Eq '^(0\.0\.0\.0|\*|\[::\]):111$'; then
+        die "rpcbind bound the UDP wildcard address: $udp"
+    fi
+}
+
+startRpcbind() {
+    mkdir -p "$dir/run/rpcbind"
+    # The new mount namespace sees DIR/run as /run; rpcbind keeps its files there.
+    unshare --mount --propagation private -- /bin/sh -c \
+        'mount -n --bind "$1" /run && exec rpcbind -f -h "$2"' \
+        rpcbind "$dir/run" "$rpcbindExtraAddr" \
+        >"$dir/log/rpcbind.log" 2>&1 </dev/null &
+    local pid=$!
+    echo "rpcbind $pid" >>"$dir/peers.pids"
+    waitFor rpcbind "$pid" rpcbindAnswers
+    checkRpcbindBinds
+}
+
+startGanesha() {
+    local rpcbindPid
+    rpcbindPid=$(awk '$1 == "rpcbind" { print $2 }' "$dir/peers.pids")
+    writeGaneshaConfig
+    # Same mount namespace as rpcbind, so it registers through rpcbind's local socket.
+    nsenter --mount="/proc/$rpcbindPid/ns/mnt" -- \
+        ganesha.nfsd -F -f "$dir/ganesha.conf" -L "$dir/log/ganesha.log" \
+        -p "$dir/run/ganesha.pid" -N NIV_EVENT \
+        >"$dir/log/ganesha-console.log" 2>&1 </dev/null &
+    local pid=$!
+    echo "ganesha.nfsd $pid" >>"$dir/peers.pids"
+    waitFor ganesha.nfsd "$pid" registrationsReady
+    local prog vers
+    for prog in 100005 100003; do
+        for vers in 3; do
+            rpcinfo -u "$host" "$prog" "$vers" >/dev/null 2>&1 ||
+                { showLogs; die "program $prog version $vers does not answer over UDP"; }
+        done
+    done
+    rpcinfo -u "$host" 100005 1 >/dev/null 2>&1 ||
+        { showLogs; die "MOUNT version 1 does not answer over UDP"; }
+}
+
+start() {
+    needTools
+    if [ -e "$dir" ]; then
+        [ -d "$dir" ] && [ -z "$(ls -A "$dir")" ] || die "$dir exists and is not an empty folder"
+    fi
+    checkNoClash
+    mkdir -p "$dir"/{export,recovery,run,log}
+    chmod 0777 "$dir/export"
+    : >"$dir/peers.pids"
+    # A failed start leaves nothing running.
+    trap 'status=$?; [ $status -eq 0 ] || stopPeers; exit $status' EXIT
+    startRpcbind
+    startGanesha
+    trap - EXIT
+    echo "nfs-peers: ready in ${SECONDS}s; export $dir/export on $host"
+}
+
+stopOne() {
+    local name=$1 pid=$2
+    isOurs "$pid" "$name" || return 0
+    kill -TERM "$pid" 2>/dev/null || true
+    local deadline=$((SECONDS + stopTimeoutSec))
+    while isAlive "$pid" && [ "$SECONDS" -lt "$deadline" ]; do
+        sleep 0.1
+    done
+    if isAlive "$pid"; then
+        echo "nfs-peers: $name ($pid) ignored SIGTERM; killing it" >&2
+        kill -KILL "$pid" 2>/dev/null || true
+        while isAlive "$pid"; do sleep 0.1; done
+    fi
+}
+
+# Stops in reverse start order: the NFS server first, while rpcbind can still
+# take its unregistration.
+stopPeers() {
+    [ -f "$dir/peers.pids" ] || return 0
+    local name pid
+    tac "$dir/peers.pids" | while read -r name pid; do
+        stopOne "$name" "$pid"
+    done
+}
+
+stop() {
+    [ -d "$dir" ] || return 0
+    [ -f "$dir/peers.pids" ] || die "$dir holds no peers.pids; not removing it"
+    stopPeers
+    rm -rf -- "$dir"
+}
+
+[ $# -eq 2 ] || usage
+dir=$2
+case "$dir" in
+/*) ;;
+*) dir=$PWD/$dir ;;
+esac
+case "$1" in
+start) start ;;
+stop) stop ;;
+*) usage ;;
+esac
