@@ -1,0 +1,88 @@
+// READ: a byte range of a file, in pieces of at most nfs3MaxMsgLen bytes, decoded straight
+// into the caller's buffer.
+#include "core/nfsConfig.h"
+#include "ops/nfs3Data.h"
+
+#include <brisnel/nfsRpcLib.h>
+#include <kernel/errnoLib.h>
+#include <kernel/kernelErrno.h>
+
+#include <algorithm>
+#include <climits>
+
+namespace {
+
+void refreshAttributes(const post_op_attr &reply, fattr3 *attr)
+{
+    if (reply.attributes_follow)
+        *attr = reply.post_op_attr_u.attributes;
+}
+
+// One READ of `wanted` bytes at `position` into `destination`: the bytes delivered, with
+// *pEof set from the reply, or -1. The decoder refuses a reply carrying more than `wanted`
+// bytes, or a count that disagrees with its data, before anything lands in the buffer.
+int readOnce(const char *host, nfs_fh3 *fh, uint64_t position, unsigned wanted,
+             char *destination, fattr3 *attr, bool *pEof)
+{
+    READ3args args{.file = *fh, .offset = position, .count = wanted};
+    READ3res res{};
+    res.READ3res_u.resok.data.data_val = destination;
+    res.READ3res_u.resok.data.data_len = wanted;
+    if (nfsClientCall(host, NFS_PROGRAM, NFS_V3, NFSPROC3_READ, nfsXdrProc(xdr_READ3args), &args,
+                      nfsXdrProc(xdr_READ3res), &res) != 0)
+        return -1;
+    if (res.status != NFS3_OK) {
+        refreshAttributes(res.READ3res_u.resfail.file_attributes, attr);
+        nfsErrnoSet(res.status);
+        return -1;
+    }
+    // The reply's only pointer is the caller's buffer: nothing to release.
+    const READ3resok &ok = res.READ3res_u.resok;
+    refreshAttributes(ok.file_attributes, attr);
+    *pEof = ok.eof != 0;
+    return static_cast<int>(ok.count);
+}
+
+// One piece: READs until `size` bytes arrived, the server reports the end of the file, or a
+// reply brings nothing. The bytes received, or -1.
+int readPiece(const char *host, nfs_fh3 *fh, uint64_t position, unsigned size, char *destination,
+              fattr3 *attr)
+{
+    unsigned received = 0;
+    while (received < size) {
+        bool eof = false;
+        const int got = readOnce(host, fh, position + received, size - received,
+                                 destination + received, attr, &eof);
+        if (got < 0)
+            return -1;
+        received += static_cast<unsigned>(got);
+        if (eof || got == 0)
+            break;
+    }
+    return static_cast<int>(received);
+}
+
+} // namespace
+
+int nfs3FileRead(const char *host, nfs_fh3 *fh, uint64_t offset, unsigned count, char *buf,
+                 fattr3 *attr)
+{
+    // The result is a byte count in an int.
+    if (count > INT_MAX) {
+        errnoSet(K_EINVAL);
+        return -1;
+    }
+    unsigned total = 0;
+    while (total < count) {
+        const unsigned size = std::min(count - total, nfs3MaxMsgLen);
+        if (nfsInit() == -1)
+            return -1;
+        const int received = readPiece(host, fh, offset + total, size, buf + total, attr);
+        if (received < 0)
+            return -1;
+        if (received == 0)
+            break;
+        total += static_cast<unsigned>(received);
+    }
+    return static_cast<int>(total);
+}
