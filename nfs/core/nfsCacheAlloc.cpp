@@ -1,0 +1,103 @@
+// A device's data cache: allocation, release and the choice of a block's line.
+#include "core/nfsCacheFile.h"
+
+#include <kernel/memLib.h>
+
+#include <cstdlib>
+#include <cstring>
+#include <memory>
+
+namespace {
+
+constexpr int kCacheSemOptions = SEM_Q_PRIORITY | SEM_INVERSION_SAFE;
+// The largest line: keeps 2 x bytes - 1 and the line size inside 32 bits.
+constexpr int kMaxLineBytes = 1 << 30;
+
+struct FreeDeleter {
+    void operator()(void *block) const { std::free(block); }
+};
+template <typename T> using HeapBlock = std::unique_ptr<T, FreeDeleter>;
+
+void initialiseLines(NfsCacheLine *lines, uint32_t count, char *buffer, uint32_t lineShift)
+{
+    for (uint32_t i = 0; i < count; ++i) {
+        lines[i] = NfsCacheLine{.pData = buffer + (static_cast<std::size_t>(i) << lineShift),
+                                .nBytes = 0,
+                                .fileId = NFS_CACHE_NO_FILE,
+                                .offset = 0,
+                                .pOwner = nullptr,
+                                .flags = 0};
+    }
+}
+
+} // namespace
+
+extern "C" {
+
+int nfsCacheAlloc(NfsDataCache *cache, int count, int bytes, int options)
+{
+    *cache = NfsDataCache{};
+    if (count <= 0 || bytes <= 0 || bytes > kMaxLineBytes)
+        return -1;
+    const auto lineCount = static_cast<uint32_t>(count);
+    const auto lineShift = static_cast<uint32_t>(ffsMsb(2U * static_cast<uint32_t>(bytes) - 1U) - 1);
+    const std::size_t bufferSize = static_cast<std::size_t>(lineCount) << lineShift;
+
+    HeapBlock<char> buffer(static_cast<char *>(std::malloc(bufferSize)));
+    if (!buffer)
+        return -1;
+    HeapBlock<NfsCacheLine> lines(
+        static_cast<NfsCacheLine *>(std::malloc(sizeof(NfsCacheLine) * lineCount)));
+    if (!lines)
+        return -1;
+    const SEM_ID semId = semMCreate(kCacheSemOptions);
+    if (semId == nullptr)
+        return -1;
+
+    std::memset(buffer.get(), 0, bufferSize);
+    initialiseLines(lines.get(), lineCount, buffer.get(), lineShift);
+    *cache = NfsDataCache{.pLines = lines.release(),
+                          .pBuffer = buffer.release(),
+                          .semId = semId,
+                          .options = static_cast<uint32_t>(options),
+                          .nLines = lineCount,
+                          .lineShift = lineShift,
+                          .lineSize = 1U << lineShift};
+    return 0;
+}
+
+int nfsCacheFree(NfsDataCache *cache)
+{
+    const SEM_ID semId = cache->semId;
+    if (semTake(semId, K_WAIT_FOREVER) != 0)
+        return -1;
+    std::free(cache->pLines);
+    std::free(cache->pBuffer);
+    *cache = NfsDataCache{};
+    // Deleting the mutex releases it too: waiters see their semTake fail.
+    semDelete(semId);
+    return 0;
+}
+
+uint32_t nfsWhichCacheLine(NfsDataCache *cache, uint64_t fileId, uint64_t offset)
+{
+    if (cache->nLines == 0)
+        return 0; // no line to choose; the callers refuse such a cache before using the index
+    const uint64_t block = offset >> cache->lineShift;
+    // A multiplier never equal to the line count spreads files over the lines.
+    const uint32_t multiplier = cache->nLines == 127 ? 131U : 127U;
+    const uint32_t spread = static_cast<uint32_t>(block) + static_cast<uint32_t>(fileId * multiplier);
+    return spread % cache->nLines;
+}
+
+void nfsCacheFileInvalidate(NfsDataCache *cache, uint64_t fileId)
+{
+    if (!nfscache::hasLines(cache))
+        return;
+    for (uint32_t i = 0; i < cache->nLines; ++i) {
+        if (cache->pLines[i].fileId == fileId)
+            cache->pLines[i].fileId = NFS_CACHE_NO_FILE;
+    }
+}
+
+}

@@ -1,0 +1,71 @@
+// Module-private parts of the file data cache.
+//
+// Locking: each cache's mutex (NfsDataCache.semId) protects its line descriptors and line
+// data. It is taken after the open file's own mutex, and is held across the server calls
+// that fill and write back lines. It is recursive, so a line write-back may take it again
+// from inside a read or write.
+//
+// The cache knows nothing of protocol versions except here: how to find an open file's cache
+// and identifier, and which dispatch slots move its data.
+#ifndef NFS_CORE_NFSCACHEFILE_H
+#define NFS_CORE_NFSCACHEFILE_H
+
+#include <brisnel/nfsCacheLib.h>
+#include <kernel/kernelTypes.h>
+#include <kernel/semLib.h>
+
+#include <cstdint>
+
+namespace nfscache {
+
+// What the cache needs of an open file, whatever its version.
+struct FileView {
+    NfsDataCache *cache;
+    uint64_t fileId;
+};
+
+// False, with the error number set, for a version other than 2 or 3 or a record the cache
+// cannot reach.
+bool fileView(void *file, int version, FileView *pView);
+// Through the version's read or write slot, with the file's device host, handle and
+// attributes: the slot's result, or -1 with the error number set when the slot is empty.
+int serverRead(void *file, int version, uint64_t offset, unsigned count, char *buf);
+int serverWrite(void *file, int version, uint64_t offset, unsigned count, const char *buf);
+
+// Holds a cache's mutex for the scope; held() is false (error number set) when it could not
+// be taken, for instance for a cache whose block was zeroed.
+class CacheLock {
+public:
+    explicit CacheLock(const NfsDataCache *cache)
+        : semId_(cache->semId), held_(semTake(semId_, K_WAIT_FOREVER) == 0)
+    {
+    }
+    CacheLock(const CacheLock &) = delete;
+    CacheLock &operator=(const CacheLock &) = delete;
+    ~CacheLock()
+    {
+        if (held_)
+            semGive(semId_);
+    }
+    bool held() const { return held_; }
+
+private:
+    SEM_ID semId_;
+    bool held_;
+};
+
+// A cache that has lines: false for one that was never allocated or has been freed.
+inline bool hasLines(const NfsDataCache *cache) { return cache->nLines != 0 && cache->pLines != nullptr; }
+
+// Writes a dirty line back through its owner before the line is reused for `file`. False when
+// that failed on `file`'s own line, whose unsent bytes are then dropped (nBytes 0); a failure
+// on another file's line is ignored.
+bool evict(NfsCacheLine *line, void *file, int version);
+
+// Fills the line with lineSize bytes at `start` from the server, zeroing what follows the
+// bytes received. False (nBytes 0) when the read failed.
+bool fill(NfsCacheLine *line, uint32_t lineSize, void *file, int version, uint64_t start);
+
+} // namespace nfscache
+
+#endif

@@ -1,0 +1,65 @@
+// Writing cached data back to the server: one line, or every dirty line of one open file.
+#include "core/nfsCacheFile.h"
+
+#include <climits>
+
+extern "C" {
+
+// The caller holds the line's cache mutex (read, write) or does not (the seek control); the
+// owner's cache mutex is taken here either way, since it is recursive.
+int nfsCacheLineFlush(NfsCacheLine *line, int version)
+{
+    void *owner = line->pOwner;
+    if (owner == nullptr)
+        return 0;
+    nfscache::FileView view{};
+    if (!nfscache::fileView(owner, version, &view)) {
+        line->flags = 0;
+        return -1;
+    }
+    nfscache::CacheLock lock(view.cache);
+    if (!lock.held())
+        return -1;
+    const int result = nfscache::serverWrite(owner, version, line->offset, line->nBytes, line->pData);
+    // Clean even after a failure: only the caller learns of it.
+    line->flags = 0;
+    return result;
+}
+
+int nfsCacheFileFlush(void *file, int release, int version)
+{
+    nfscache::FileView view{};
+    if (!nfscache::fileView(file, version, &view))
+        return -1;
+    NfsDataCache *cache = view.cache;
+    nfscache::CacheLock lock(cache);
+    if (!lock.held())
+        return -1;
+    if (!nfscache::hasLines(cache))
+        return -1;
+    int64_t total = 0;
+    bool failed = false;
+    for (uint32_t i = 0; i < cache->nLines; ++i) {
+        NfsCacheLine &line = cache->pLines[i];
+        if (line.pOwner != file || (line.flags & NFS_CACHE_DIRTY) == 0 || line.nBytes == 0)
+            continue;
+        if (release != 0)
+            line.pOwner = nullptr;
+        if (failed)
+            continue; // releasing only: no line keeps a pointer to a file about to go
+        const int written = nfscache::serverWrite(file, version, line.offset, line.nBytes, line.pData);
+        if (written == -1) {
+            if (release == 0)
+                return -1; // this line stays dirty; later lines are not visited
+            failed = true;
+            continue;
+        }
+        line.flags = 0;
+        total += written;
+    }
+    if (failed)
+        return -1;
+    return total > INT_MAX ? INT_MAX : static_cast<int>(total);
+}
+
+}

@@ -1,0 +1,69 @@
+// Writing file data through the cache: the bytes land in the file's line, which goes to the
+// server when it is full (write-back) or at once (write-through).
+#include "core/nfsCacheFile.h"
+
+#include <kernel/errnoLib.h>
+#include <kernel/kernelErrno.h>
+
+#include <algorithm>
+#include <cstring>
+
+namespace {
+
+// Makes the line hold the block at `start` of the file, keeping the server's bytes around a
+// write that covers only part of it.
+bool claim(NfsDataCache *cache, NfsCacheLine *line, void *file, int version,
+           const nfscache::FileView &view, uint64_t start, uint32_t n)
+{
+    if (line->fileId == view.fileId && line->offset == start)
+        return true;
+    if (!nfscache::evict(line, file, version))
+        return false;
+    if (n != cache->lineSize && !nfscache::fill(line, cache->lineSize, file, version, start))
+        return false;
+    line->fileId = view.fileId;
+    line->offset = start;
+    return true;
+}
+
+} // namespace
+
+extern "C" int nfsCacheLineWrite(void *file, uint64_t offset, const char *buf, int n, int version)
+{
+    nfscache::FileView view{};
+    if (!nfscache::fileView(file, version, &view))
+        return -1;
+    NfsDataCache *cache = view.cache;
+    nfscache::CacheLock lock(cache);
+    if (!lock.held())
+        return -1;
+    if (!nfscache::hasLines(cache))
+        return -1;
+    const uint32_t inLine = static_cast<uint32_t>(offset) & (cache->lineSize - 1);
+    if (n < 0 || static_cast<uint32_t>(n) > cache->lineSize - inLine) {
+        errnoSet(K_EINVAL); // the callers never cross a line boundary
+        return -1;
+    }
+    // Nothing to write: no line is claimed, so none is left dirty without bytes to send.
+    if (n == 0)
+        return 0;
+    const auto count = static_cast<uint32_t>(n);
+    NfsCacheLine *line = &cache->pLines[nfsWhichCacheLine(cache, view.fileId, offset)];
+    if (!claim(cache, line, file, version, view, offset - inLine, count))
+        return -1;
+
+    line->pOwner = file;
+    std::memcpy(line->pData + inLine, buf, count);
+    line->nBytes = std::max(line->nBytes, inLine + count);
+    line->flags |= NFS_CACHE_DIRTY;
+
+    if ((cache->options & NFS_CACHE_WRITE_THROUGH) == 0) {
+        if (line->nBytes == cache->lineSize && nfsCacheLineFlush(line, version) == -1)
+            return -1;
+        return n;
+    }
+    const int sent = nfscache::serverWrite(file, version, offset, count, buf);
+    if (sent > 0)
+        line->flags &= ~static_cast<uint32_t>(NFS_CACHE_DIRTY);
+    return sent == -1 ? -1 : n;
+}

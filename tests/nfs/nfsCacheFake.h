@@ -1,0 +1,141 @@
+// Test support for the data cache: a device and open files built by hand, and fake version 3
+// read and write slots over in-memory files, recording every call and failing on demand.
+#ifndef TESTS_NFS_NFSCACHEFAKE_H
+#define TESTS_NFS_NFSCACHEFAKE_H
+
+#include "core/nfsDispatch.h"
+
+#include <brisnel/nfsCacheLib.h>
+#include <brisnel/nfsDrvLib.h>
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cstdint>
+#include <cstring>
+#include <map>
+#include <memory>
+#include <string>
+#include <vector>
+
+namespace cachefake {
+
+struct SlotCall {
+    bool write;
+    uint64_t fileId;
+    uint64_t offset;
+    unsigned count;
+};
+
+// The server side: one byte vector per file id.
+struct FakeServer {
+    std::map<uint64_t, std::vector<char>> files;
+    std::vector<SlotCall> calls;
+    int failReads = 0;  // the next n reads fail
+    int failWrites = 0; // the next n writes fail
+
+    std::size_t count(bool write) const
+    {
+        return static_cast<std::size_t>(
+            std::count_if(calls.begin(), calls.end(), [write](const SlotCall &c) { return c.write == write; }));
+    }
+};
+
+inline FakeServer *server = nullptr;
+
+inline int fakeRead(const char *, nfs_fh3 *, uint64_t offset, unsigned count, char *buf, fattr3 *attr)
+{
+    server->calls.push_back({false, attr->fileid, offset, count});
+    if (server->failReads > 0) {
+        --server->failReads;
+        return -1;
+    }
+    const std::vector<char> &data = server->files[attr->fileid];
+    if (offset >= data.size())
+        return 0;
+    const std::size_t n = std::min<std::size_t>(count, data.size() - offset);
+    std::memcpy(buf, data.data() + offset, n);
+    return static_cast<int>(n);
+}
+
+inline int fakeWrite(const char *, nfs_fh3 *, uint64_t offset, unsigned count, const char *buf,
+                     fattr3 *attr)
+{
+    server->calls.push_back({true, attr->fileid, offset, count});
+    if (server->failWrites > 0) {
+        --server->failWrites;
+        return -1;
+    }
+    std::vector<char> &data = server->files[attr->fileid];
+    if (data.size() < offset + count)
+        data.resize(offset + count);
+    std::memcpy(data.data() + offset, buf, count);
+    return static_cast<int>(count);
+}
+
+// A device with a cache of the given geometry and the fake slots installed; restores the
+// slots it replaced.
+class CacheFixture : public testing::Test {
+protected:
+    void SetUp() override
+    {
+        savedRead_ = pFuncNfs3FileRead;
+        savedWrite_ = pFuncNfs3FileWrite;
+        pFuncNfs3FileRead = fakeRead;
+        pFuncNfs3FileWrite = fakeWrite;
+        server = &server_;
+        device_ = std::make_unique<NfsDevice>();
+        std::strcpy(device_->host, "fake");
+    }
+    void TearDown() override
+    {
+        if (device_->cache.semId != nullptr)
+            nfsCacheFree(&device_->cache);
+        pFuncNfs3FileRead = savedRead_;
+        pFuncNfs3FileWrite = savedWrite_;
+        server = nullptr;
+    }
+
+    void allocate(int lines, int bytes, int options = 0)
+    {
+        ASSERT_EQ(nfsCacheAlloc(&device_->cache, lines, bytes, options), 0);
+    }
+
+    NfsOpenFile *open(uint64_t fileId)
+    {
+        auto file = std::make_unique<NfsOpenFile>();
+        file->pDev = device_.get();
+        file->pCache = &device_->cache;
+        file->attr.fileid = fileId;
+        files_.push_back(std::move(file));
+        return files_.back().get();
+    }
+
+    NfsDataCache &cache() { return device_->cache; }
+    NfsCacheLine &lineOf(uint64_t fileId, uint64_t offset)
+    {
+        return cache().pLines[nfsWhichCacheLine(&cache(), fileId, offset)];
+    }
+    void serverHolds(uint64_t fileId, const std::string &text)
+    {
+        server_.files[fileId].assign(text.begin(), text.end());
+    }
+    std::string serverFile(uint64_t fileId) const
+    {
+        const auto found = server_.files.find(fileId);
+        return found == server_.files.end() ? std::string()
+                                            : std::string(found->second.begin(), found->second.end());
+    }
+
+    FakeServer server_;
+
+private:
+    std::unique_ptr<NfsDevice> device_;
+    std::vector<std::unique_ptr<NfsOpenFile>> files_;
+    NfsFileRead3Fn savedRead_ = nullptr;
+    NfsFileWrite3Fn savedWrite_ = nullptr;
+};
+
+} // namespace cachefake
+
+#endif

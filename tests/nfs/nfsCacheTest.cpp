@@ -1,0 +1,430 @@
+// The data cache against fake read and write slots: geometry, line choice, hits and misses,
+// write-back and write-through, two files sharing a line, flushes and their failures, and
+// caches that are not there.
+#include "nfs/nfsCacheFake.h"
+
+#include <brisnel/nfsErrors.h>
+#include <kernel/errnoLib.h>
+#include <kernel/kernelErrno.h>
+
+#include <gtest/gtest.h>
+
+#include <array>
+#include <string>
+
+namespace {
+
+using cachefake::CacheFixture;
+
+constexpr int kLine = 16384;
+
+bool allZero(const char *bytes, std::size_t n)
+{
+    return std::all_of(bytes, bytes + n, [](char c) { return c == 0; });
+}
+
+TEST(CacheGeometry, LineSizeRoundsUpToAPowerOfTwoAndLinesStartEmpty)
+{
+    NfsDataCache cache{};
+    ASSERT_EQ(nfsCacheAlloc(&cache, 16, 10000, NFS_CACHE_WRITE_THROUGH), 0);
+    EXPECT_EQ(cache.lineSize, 16384u);
+    EXPECT_EQ(cache.lineShift, 14u);
+    EXPECT_EQ(cache.nLines, 16u);
+    EXPECT_EQ(cache.options, static_cast<uint32_t>(NFS_CACHE_WRITE_THROUGH));
+    EXPECT_TRUE(allZero(cache.pBuffer, 262144));
+    for (uint32_t i = 0; i < cache.nLines; ++i) {
+        const NfsCacheLine &line = cache.pLines[i];
+        EXPECT_EQ(line.pData, cache.pBuffer + i * 16384);
+        EXPECT_EQ(line.nBytes, 0u);
+        EXPECT_EQ(line.fileId, NFS_CACHE_NO_FILE);
+        EXPECT_EQ(line.pOwner, nullptr);
+        EXPECT_EQ(line.flags, 0u);
+    }
+    EXPECT_EQ(nfsCacheFree(&cache), 0);
+}
+
+TEST(CacheGeometry, RefusedRequestsLeaveTheBlockZeroAndFreeZeroesIt)
+{
+    const auto isZero = [](const NfsDataCache &c) {
+        return c.pLines == nullptr && c.pBuffer == nullptr && c.semId == nullptr && c.options == 0 &&
+               c.nLines == 0 && c.lineShift == 0 && c.lineSize == 0;
+    };
+    NfsDataCache cache{};
+    std::memset(&cache, 0x5a, sizeof cache);
+    EXPECT_EQ(nfsCacheAlloc(&cache, 0, 16384, 1), -1);
+    EXPECT_TRUE(isZero(cache));
+    EXPECT_EQ(nfsCacheAlloc(&cache, 16, 0, 1), -1);
+    EXPECT_TRUE(isZero(cache));
+    EXPECT_EQ(nfsCacheAlloc(&cache, -1, 16384, 0), -1);
+    EXPECT_EQ(nfsCacheAlloc(&cache, 1, 1, 0), 0);
+    EXPECT_EQ(cache.lineSize, 1u);
+    EXPECT_EQ(nfsCacheFree(&cache), 0);
+    EXPECT_TRUE(isZero(cache));
+    EXPECT_EQ(nfsCacheFree(&cache), -1) << "no mutex to take";
+}
+
+TEST(CacheGeometry, LineChoiceMixesBlockAndFileWithAMultiplierUnlikeTheLineCount)
+{
+    NfsDataCache cache{};
+    ASSERT_EQ(nfsCacheAlloc(&cache, 127, 16384, 0), 0);
+    EXPECT_EQ(nfsWhichCacheLine(&cache, 1, 0), 131u % 127u);
+    EXPECT_EQ(nfsWhichCacheLine(&cache, 0, 5 * 16384 + 77), 5u);
+    nfsCacheFree(&cache);
+    ASSERT_EQ(nfsCacheAlloc(&cache, 16, 16384, 0), 0);
+    EXPECT_EQ(nfsWhichCacheLine(&cache, 1, 0), 15u);
+    EXPECT_EQ(nfsWhichCacheLine(&cache, 1, 16383), 15u);
+    EXPECT_EQ(nfsWhichCacheLine(&cache, 1, 16384), 0u);
+    // Block number and file-id product are each cut to 32 bits and summed with wrapping.
+    const uint64_t fileId = 0x1234567890ULL;
+    const uint64_t offset = (0x1'0000'0003ULL) << 14;
+    const uint32_t expected =
+        (static_cast<uint32_t>(offset >> 14) + static_cast<uint32_t>(fileId * 127)) % 16;
+    EXPECT_EQ(nfsWhichCacheLine(&cache, fileId, offset), expected);
+    nfsCacheFree(&cache);
+}
+
+class CacheRead : public CacheFixture {};
+
+TEST_F(CacheRead, AShortFileFillsPartOfALineAndReadsPastItsEndAskTheServerAgain)
+{
+    allocate(16, kLine);
+    NfsOpenFile *file = open(1);
+    serverHolds(1, std::string(100, 'a'));
+    std::array<char, 200> buf{};
+    EXPECT_EQ(nfsCacheLineRead(file, 0, buf.data(), 200, 3), 100);
+    EXPECT_EQ(std::string(buf.data(), 100), std::string(100, 'a'));
+    NfsCacheLine &line = lineOf(1, 0);
+    EXPECT_EQ(line.nBytes, 100u);
+    EXPECT_TRUE(allZero(line.pData + 100, kLine - 100));
+    EXPECT_EQ(line.pOwner, file);
+    ASSERT_EQ(server_.calls.size(), 1u);
+    EXPECT_EQ(server_.calls[0].offset, 0u);
+    EXPECT_EQ(server_.calls[0].count, static_cast<unsigned>(kLine)) << "one call for the whole line";
+
+    EXPECT_EQ(nfsCacheLineRead(file, 100, buf.data(), 10, 3), 0);
+    EXPECT_EQ(nfsCacheLineRead(file, 150, buf.data(), 10, 3), -1);
+    EXPECT_EQ(server_.count(false), 3u) << "a short line never counts as a hit";
+
+    // The file grew on the server: the next read at the old end sees it.
+    serverHolds(1, std::string(100, 'a') + "tail");
+    EXPECT_EQ(nfsCacheLineRead(file, 100, buf.data(), 10, 3), 4);
+    EXPECT_EQ(std::string(buf.data(), 4), "tail");
+}
+
+TEST_F(CacheRead, AHitCopiesFromTheLineWithoutAServerCall)
+{
+    allocate(4, 1024);
+    NfsOpenFile *file = open(9);
+    std::string content(3000, '\0');
+    for (std::size_t i = 0; i < content.size(); ++i)
+        content[i] = static_cast<char>('A' + i % 26);
+    serverHolds(9, content);
+    std::array<char, 1024> buf{};
+    ASSERT_EQ(nfsCacheLineRead(file, 1024 + 10, buf.data(), 100, 3), 100);
+    EXPECT_EQ(std::string(buf.data(), 100), content.substr(1034, 100));
+    ASSERT_EQ(nfsCacheLineRead(file, 1024 + 500, buf.data(), 524, 3), 524);
+    EXPECT_EQ(std::string(buf.data(), 524), content.substr(1524, 524));
+    EXPECT_EQ(server_.count(false), 1u);
+    EXPECT_EQ(server_.calls[0].offset, 1024u);
+}
+
+TEST_F(CacheRead, AFailedFillForgetsTheLineAndLeavesTheSlotsErrorNumber)
+{
+    allocate(4, 1024);
+    NfsOpenFile *file = open(3);
+    serverHolds(3, std::string(2000, 'x'));
+    std::array<char, 16> buf{};
+    ASSERT_EQ(nfsCacheLineRead(file, 0, buf.data(), 16, 3), 16);
+    // Invalidate so the next read misses, then make the fill fail.
+    nfsCacheFileInvalidate(&cache(), 3);
+    server_.failReads = 1;
+    errnoSet(0x1234);
+    EXPECT_EQ(nfsCacheLineRead(file, 0, buf.data(), 16, 3), -1);
+    EXPECT_EQ(errnoGet(), 0x1234);
+    EXPECT_EQ(lineOf(3, 0).nBytes, 0u);
+    EXPECT_EQ(nfsCacheLineRead(file, 0, buf.data(), 16, 3), 16);
+}
+
+TEST_F(CacheRead, CountsThatCrossTheLineAreRefusedBeforeAnythingMoves)
+{
+    allocate(4, 1024);
+    NfsOpenFile *file = open(3);
+    std::array<char, 2048> buf{};
+    EXPECT_EQ(nfsCacheLineRead(file, 1000, buf.data(), 25, 3), -1);
+    EXPECT_EQ(errnoGet(), K_EINVAL);
+    EXPECT_EQ(nfsCacheLineWrite(file, 1000, buf.data(), 25, 3), -1);
+    EXPECT_EQ(nfsCacheLineRead(file, 0, buf.data(), -1, 3), -1);
+    EXPECT_TRUE(server_.calls.empty());
+}
+
+class CacheWrite : public CacheFixture {};
+
+TEST_F(CacheWrite, ASmallWriteStaysInADirtyLineUntilTheFileIsFlushed)
+{
+    allocate(16, kLine);
+    NfsOpenFile *file = open(1);
+    EXPECT_EQ(nfsCacheLineWrite(file, 0, "0123456789", 10, 3), 10);
+    NfsCacheLine &line = lineOf(1, 0);
+    EXPECT_EQ(line.nBytes, 10u);
+    EXPECT_EQ(line.flags, static_cast<uint32_t>(NFS_CACHE_DIRTY));
+    EXPECT_EQ(server_.count(true), 0u);
+    EXPECT_EQ(server_.count(false), 1u) << "a partial write fills the line first";
+
+    EXPECT_EQ(nfsCacheFileFlush(file, 1, 3), 10);
+    EXPECT_EQ(serverFile(1), "0123456789");
+    ASSERT_EQ(server_.count(true), 1u);
+    EXPECT_EQ(server_.calls.back().offset, 0u);
+    EXPECT_EQ(line.flags, 0u);
+    EXPECT_EQ(line.pOwner, nullptr) << "released";
+    EXPECT_EQ(nfsCacheFileFlush(file, 1, 3), 0);
+}
+
+TEST_F(CacheWrite, APartialWriteKeepsTheServersBytesAroundIt)
+{
+    allocate(4, 1024);
+    NfsOpenFile *file = open(5);
+    serverHolds(5, std::string(1500, 'o'));
+    ASSERT_EQ(nfsCacheLineWrite(file, 1024 + 10, "NEW", 3, 3), 3);
+    ASSERT_EQ(nfsCacheLineWrite(file, 1024 + 600, "END", 3, 3), 3);
+    EXPECT_EQ(lineOf(5, 1024).nBytes, 603u);
+    ASSERT_EQ(nfsCacheFileFlush(file, 0, 3), 603);
+    std::string expected = std::string(1500, 'o') + std::string(1627 - 1500, '\0');
+    expected.replace(1034, 3, "NEW");
+    expected.replace(1624, 3, "END");
+    EXPECT_EQ(serverFile(5), expected);
+}
+
+TEST_F(CacheWrite, AWholeLineSkipsTheFillAndGoesOutAtOnce)
+{
+    allocate(16, kLine);
+    NfsOpenFile *file = open(1);
+    const std::string data(kLine, 'w');
+    EXPECT_EQ(nfsCacheLineWrite(file, kLine, data.data(), kLine, 3), kLine);
+    EXPECT_EQ(server_.count(false), 0u);
+    ASSERT_EQ(server_.count(true), 1u);
+    EXPECT_EQ(server_.calls[0].offset, static_cast<uint64_t>(kLine));
+    EXPECT_EQ(server_.calls[0].count, static_cast<unsigned>(kLine));
+    EXPECT_EQ(lineOf(1, kLine).flags, 0u);
+    EXPECT_EQ(serverFile(1).substr(kLine), data);
+
+    server_.failWrites = 1;
+    EXPECT_EQ(nfsCacheLineWrite(file, 2 * kLine, data.data(), kLine, 3), -1);
+    EXPECT_EQ(lineOf(1, 2 * kLine).flags, 0u) << "clean even after the failed write-back";
+}
+
+TEST_F(CacheWrite, WriteThroughSendsEachWriteAndLeavesTheLineCleanAndReadable)
+{
+    allocate(16, kLine, NFS_CACHE_WRITE_THROUGH);
+    NfsOpenFile *file = open(2);
+    serverHolds(2, "abcdefgh");
+    EXPECT_EQ(nfsCacheLineWrite(file, 2, "XY", 2, 3), 2);
+    EXPECT_EQ(nfsCacheLineWrite(file, 8, "tail", 4, 3), 4);
+    EXPECT_EQ(serverFile(2), "abXYefghtail");
+    ASSERT_EQ(server_.count(true), 2u);
+    EXPECT_EQ(server_.calls.back().offset, 8u);
+    EXPECT_EQ(server_.calls.back().count, 4u);
+    EXPECT_EQ(lineOf(2, 0).flags, 0u);
+    std::array<char, 12> buf{};
+    const std::size_t readsBefore = server_.count(false);
+    EXPECT_EQ(nfsCacheLineRead(file, 0, buf.data(), 12, 3), 12);
+    EXPECT_EQ(std::string(buf.data(), 12), "abXYefghtail");
+    EXPECT_EQ(server_.count(false), readsBefore) << "served from the line";
+
+    server_.failWrites = 1;
+    EXPECT_EQ(nfsCacheLineWrite(file, 0, "z", 1, 3), -1);
+    EXPECT_EQ(lineOf(2, 0).flags, static_cast<uint32_t>(NFS_CACHE_DIRTY)) << "not sent: stays dirty";
+    EXPECT_EQ(nfsCacheFileFlush(file, 0, 3), 12);
+    EXPECT_EQ(serverFile(2), "zbXYefghtail");
+}
+
+TEST_F(CacheWrite, AZeroByteWriteClaimsNoLine)
+{
+    allocate(4, 1024);
+    NfsOpenFile *file = open(1);
+    EXPECT_EQ(nfsCacheLineWrite(file, 0, "", 0, 3), 0);
+    EXPECT_EQ(lineOf(1, 0).fileId, NFS_CACHE_NO_FILE);
+    EXPECT_EQ(lineOf(1, 0).flags, 0u);
+    EXPECT_TRUE(server_.calls.empty());
+}
+
+class CacheSharedLine : public CacheFixture {
+protected:
+    // With 16 lines, files 1 and 17 both put block 0 in line 15.
+    void SetUp() override
+    {
+        CacheFixture::SetUp();
+        allocate(16, kLine);
+        first = open(1);
+        second = open(17);
+        ASSERT_EQ(&lineOf(1, 0), &lineOf(17, 0));
+        serverHolds(17, "second file");
+    }
+    NfsOpenFile *first = nullptr;
+    NfsOpenFile *second = nullptr;
+};
+
+TEST_F(CacheSharedLine, TheOtherFilesDirtyLineIsWrittenBackBeforeTheRead)
+{
+    ASSERT_EQ(nfsCacheLineWrite(first, 0, "first", 5, 3), 5);
+    server_.calls.clear();
+    std::array<char, 11> buf{};
+    ASSERT_EQ(nfsCacheLineRead(second, 0, buf.data(), 11, 3), 11);
+    EXPECT_EQ(std::string(buf.data(), 11), "second file");
+    ASSERT_EQ(server_.calls.size(), 2u);
+    EXPECT_TRUE(server_.calls[0].write);
+    EXPECT_EQ(server_.calls[0].fileId, 1u);
+    EXPECT_FALSE(server_.calls[1].write);
+    EXPECT_EQ(server_.calls[1].fileId, 17u);
+    EXPECT_EQ(serverFile(1), "first");
+    NfsCacheLine &line = lineOf(17, 0);
+    EXPECT_EQ(line.fileId, 17u);
+    EXPECT_EQ(line.pOwner, second);
+    EXPECT_TRUE(allZero(line.pData + 11, kLine - 11)) << "nothing of the first file is left";
+}
+
+TEST_F(CacheSharedLine, AFailedWriteBackOfTheOtherFileIsIgnored)
+{
+    ASSERT_EQ(nfsCacheLineWrite(first, 0, "first", 5, 3), 5);
+    server_.failWrites = 1;
+    std::array<char, 11> buf{};
+    EXPECT_EQ(nfsCacheLineRead(second, 0, buf.data(), 11, 3), 11);
+    EXPECT_EQ(lineOf(17, 0).fileId, 17u);
+    EXPECT_EQ(nfsCacheFileFlush(first, 1, 3), 0) << "the first file's bytes are gone";
+}
+
+TEST_F(CacheSharedLine, AFailedWriteBackOfTheFilesOwnLineDropsItsBytes)
+{
+    // The file's own dirty line, short of the bytes a read needs, must be refetched.
+    ASSERT_EQ(nfsCacheLineWrite(first, 0, "first", 5, 3), 5);
+    server_.failWrites = 1;
+    std::array<char, 20> buf{};
+    EXPECT_EQ(nfsCacheLineRead(first, 0, buf.data(), 20, 3), -1);
+    NfsCacheLine &line = lineOf(1, 0);
+    EXPECT_EQ(line.nBytes, 0u);
+    EXPECT_EQ(line.flags, 0u);
+    EXPECT_EQ(server_.count(false), 1u) << "only the fill of the first write";
+}
+
+class CacheFlush : public CacheFixture {};
+
+TEST_F(CacheFlush, ALineWithoutOwnerIsLeftAlone)
+{
+    allocate(4, 1024);
+    NfsCacheLine &line = cache().pLines[2];
+    line.flags = NFS_CACHE_DIRTY;
+    line.nBytes = 5;
+    EXPECT_EQ(nfsCacheLineFlush(&line, 3), 0);
+    EXPECT_EQ(line.flags, static_cast<uint32_t>(NFS_CACHE_DIRTY));
+    EXPECT_TRUE(server_.calls.empty());
+}
+
+TEST_F(CacheFlush, OnlyTheFilesDirtyLinesGoInLineOrderAndTheirCountsAddUp)
+{
+    allocate(8, 1024);
+    NfsOpenFile *file = open(4);
+    NfsOpenFile *other = open(5);
+    ASSERT_EQ(nfsCacheLineWrite(file, 3 * 1024, "ccc", 3, 3), 3);
+    ASSERT_EQ(nfsCacheLineWrite(file, 0, "a", 1, 3), 1);
+    ASSERT_EQ(nfsCacheLineWrite(other, 0, "other", 5, 3), 5);
+    server_.calls.clear();
+    EXPECT_EQ(nfsCacheFileFlush(file, 0, 3), 3 + 1);
+    ASSERT_EQ(server_.calls.size(), 2u);
+    EXPECT_EQ(server_.calls[0].offset, 0u) << "lines in index order";
+    EXPECT_EQ(server_.calls[1].offset, 3u * 1024);
+    EXPECT_EQ(lineOf(4, 0).pOwner, file) << "kept without the release flag";
+    EXPECT_EQ(lineOf(5, 0).flags, static_cast<uint32_t>(NFS_CACHE_DIRTY));
+}
+
+TEST_F(CacheFlush, AFailureStopsTheFlushAndKeepsTheLineDirty)
+{
+    allocate(8, 1024);
+    NfsOpenFile *file = open(4);
+    ASSERT_EQ(nfsCacheLineWrite(file, 0, "a", 1, 3), 1);
+    ASSERT_EQ(nfsCacheLineWrite(file, 1024, "b", 1, 3), 1);
+    server_.calls.clear();
+    server_.failWrites = 1;
+    EXPECT_EQ(nfsCacheFileFlush(file, 0, 3), -1);
+    EXPECT_EQ(server_.calls.size(), 1u) << "later lines are not visited";
+    EXPECT_EQ(lineOf(4, 0).flags, static_cast<uint32_t>(NFS_CACHE_DIRTY));
+    EXPECT_EQ(nfsCacheFileFlush(file, 0, 3), 2);
+}
+
+TEST_F(CacheFlush, AFailedReleasingFlushLeavesNoLinePointingAtTheFile)
+{
+    // After a releasing flush the file record goes away: no dirty line may keep it.
+    allocate(8, 1024);
+    NfsOpenFile *file = open(4);
+    ASSERT_EQ(nfsCacheLineWrite(file, 0, "a", 1, 3), 1);
+    ASSERT_EQ(nfsCacheLineWrite(file, 1024, "b", 1, 3), 1);
+    server_.failWrites = 1;
+    EXPECT_EQ(nfsCacheFileFlush(file, 1, 3), -1);
+    for (uint32_t i = 0; i < cache().nLines; ++i)
+        EXPECT_NE(cache().pLines[i].pOwner, file) << "line " << i;
+}
+
+TEST_F(CacheFlush, InvalidationFreesOnlyTheFilesLines)
+{
+    allocate(8, 1024);
+    NfsOpenFile *file = open(4);
+    NfsOpenFile *other = open(5);
+    ASSERT_EQ(nfsCacheLineWrite(file, 0, "a", 1, 3), 1);
+    ASSERT_EQ(nfsCacheLineWrite(other, 0, "b", 1, 3), 1);
+    NfsCacheLine &mine = lineOf(4, 0);
+    nfsCacheFileInvalidate(&cache(), 4);
+    EXPECT_EQ(mine.fileId, NFS_CACHE_NO_FILE);
+    EXPECT_EQ(mine.pOwner, file) << "owner, bytes and flags stay";
+    EXPECT_EQ(mine.nBytes, 1u);
+    EXPECT_EQ(lineOf(5, 0).fileId, 5u);
+    nfsCacheFileInvalidate(&cache(), NFS_CACHE_NO_FILE);
+    EXPECT_EQ(lineOf(5, 0).fileId, 5u);
+}
+
+class CacheAbsent : public CacheFixture {};
+
+TEST_F(CacheAbsent, AZeroedCacheFailsEveryOperationCleanly)
+{
+    NfsOpenFile *file = open(1);
+    std::array<char, 8> buf{};
+    EXPECT_EQ(nfsCacheLineRead(file, 0, buf.data(), 8, 3), -1);
+    EXPECT_EQ(nfsCacheLineWrite(file, 0, buf.data(), 8, 3), -1);
+    EXPECT_EQ(nfsCacheFileFlush(file, 1, 3), -1);
+    EXPECT_EQ(nfsWhichCacheLine(&cache(), 1, 0), 0u);
+    nfsCacheFileInvalidate(&cache(), 1);
+    EXPECT_EQ(nfsCacheFree(&cache()), -1);
+    EXPECT_TRUE(server_.calls.empty());
+
+    // Freed after use, as a failed unmount leaves it.
+    allocate(4, 1024);
+    ASSERT_EQ(nfsCacheLineWrite(file, 0, "a", 1, 3), 1);
+    ASSERT_EQ(nfsCacheFree(&cache()), 0);
+    EXPECT_EQ(nfsCacheLineRead(file, 0, buf.data(), 1, 3), -1);
+    EXPECT_EQ(nfsCacheLineWrite(file, 0, buf.data(), 1, 3), -1);
+    EXPECT_EQ(nfsCacheFileFlush(file, 0, 3), -1);
+}
+
+TEST_F(CacheAbsent, VersionsWithoutUsableSlotsFail)
+{
+    allocate(4, 1024);
+    NfsOpenFile *file = open(1);
+    std::array<char, 8> buf{};
+    EXPECT_EQ(nfsCacheLineRead(file, 0, buf.data(), 8, 4), -1);
+    EXPECT_EQ(errnoGet(), NFS_ERRNO_NOTSUPP);
+    EXPECT_EQ(nfsCacheFileFlush(file, 0, 1), -1);
+    EXPECT_EQ(nfsCacheLineWrite(file, 0, buf.data(), 8, 2), -1);
+    EXPECT_EQ(errnoGet(), NFS_ERR_DISPATCH_SLOT_EMPTY);
+
+    pFuncNfs3FileRead = nullptr;
+    EXPECT_EQ(nfsCacheLineRead(file, 0, buf.data(), 8, 3), -1);
+    EXPECT_EQ(errnoGet(), NFS_ERR_DISPATCH_SLOT_EMPTY);
+    const std::string whole(1024, 'L');
+    EXPECT_EQ(nfsCacheLineWrite(file, 1024, whole.data(), 1024, 3), 1024)
+        << "a whole line needs no read slot";
+    EXPECT_EQ(serverFile(1).substr(1024), whole);
+
+    NfsCacheLine &line = lineOf(1, 1024);
+    line.flags = NFS_CACHE_DIRTY;
+    EXPECT_EQ(nfsCacheLineFlush(&line, 7), -1);
+    EXPECT_EQ(line.flags, 0u);
+}
+
+} // namespace
