@@ -1,0 +1,38 @@
+// READLINK: a symbolic link's text into the caller's path buffer.
+#include "ops/nfs3PathOps.h"
+
+#include <brisnel/nfsConfigLib.h>
+#include <brisnel/nfsRpcLib.h>
+#include <kernel/errnoLib.h>
+#include <kernel/kernelErrno.h>
+
+#include <cstring>
+
+// The text is decoded into storage of the XDR layer and copied only when it fits with its
+// terminator in NFS_MAX_PATH bytes; a longer text is refused with 26. Decoding straight into
+// the caller's buffer would turn such a text into a failed call and a lost client handle.
+int nfs3LinkRead(const char *host, const nfs_fh3 *fh, char *buf)
+{
+    if (nfsInit() != 0)
+        return -1;
+    const READLINK3args args{.symlink = *fh};
+    READLINK3res res{};
+    if (nfs3path::call(host, NFSPROC3_READLINK, nfsXdrProc(xdr_READLINK3args), &args,
+                       nfsXdrProc(xdr_READLINK3res), &res) != 0)
+        return -1;
+    const nfs3path::Reply reply(nfsXdrProc(xdr_READLINK3res), &res);
+    if (res.status != NFS3_OK) {
+        nfsErrnoSet(res.status);
+        return -1;
+    }
+    const char *text = res.READLINK3res_u.resok.data;
+    const std::size_t length = text == nullptr ? 0 : strnlen(text, NFS_MAX_PATH);
+    if (length >= NFS_MAX_PATH) {
+        errnoSet(K_ENAMETOOLONG);
+        return -1;
+    }
+    if (length > 0)
+        std::memcpy(buf, text, length);
+    buf[length] = '\0';
+    return 0;
+}

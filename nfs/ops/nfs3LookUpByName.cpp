@@ -1,0 +1,151 @@
+// Path lookup on a version 3 mount: one LOOKUP per component from the export's root, with a
+// GETATTR for a reply that carries no attributes, and the path rewritten at a symbolic link.
+#include "ops/nfs3PathOps.h"
+
+#include <brisnel/nfsConfigLib.h>
+#include <brisnel/nfsRpcLib.h>
+#include <kernel/errnoLib.h>
+#include <kernel/kernelErrno.h>
+#include <kernel/pathLib.h>
+
+#include <array>
+#include <cstring>
+
+namespace {
+
+// 147 components and the null end: more than a path of NFS_MAX_PATH bytes can hold.
+constexpr int kMaxNames = 148;
+
+using PathText = std::array<char, NFS_MAX_PATH>;
+
+// The components of one path: pointers into the copied texts.
+struct PathNames {
+    std::array<char *, kMaxNames> names{};
+    PathText texts{};
+    int count = 0;
+};
+
+// Restores the data pointer of the caller's handle buffer in res on every way out: a failed
+// decode clears it, and the failure arm of the reply shares its storage. So res can be used
+// for another lookup without being prepared again.
+class CallerHandleKept {
+public:
+    explicit CallerHandleKept(LOOKUP3res *res)
+        : slot_(&res->LOOKUP3res_u.resok.object.data.data_val), kept_(*slot_)
+    {
+    }
+    CallerHandleKept(const CallerHandleKept &) = delete;
+    CallerHandleKept &operator=(const CallerHandleKept &) = delete;
+    ~CallerHandleKept() { *slot_ = kept_; }
+
+private:
+    char **slot_;
+    char *kept_;
+};
+
+int lookUpStep(const char *host, const LOOKUP3args &args, LOOKUP3res *res)
+{
+    char **handleBuffer = &res->LOOKUP3res_u.resok.object.data.data_val;
+    if (nfs3path::call(host, NFSPROC3_LOOKUP, nfsXdrProc(xdr_LOOKUP3args), &args,
+                       nfsXdrProc(xdr_LOOKUP3res), res, handleBuffer) != 0)
+        return -1;
+    const nfs3path::Reply reply(nfsXdrProc(xdr_LOOKUP3res), res, handleBuffer);
+    if (res->status != NFS3_OK) {
+        nfsErrnoSet(res->status);
+        return -1;
+    }
+    return 0;
+}
+
+// Fills in the attributes a LOOKUP reply left out; attributes_follow keeps the server's value.
+int attributesFetch(const char *host, LOOKUP3resok *ok)
+{
+    const GETATTR3args args{.object = ok->object};
+    GETATTR3res res{};
+    if (nfs3path::call(host, NFSPROC3_GETATTR, nfsXdrProc(xdr_GETATTR3args), &args,
+                       nfsXdrProc(xdr_GETATTR3res), &res) != 0)
+        return -1;
+    const nfs3path::Reply reply(nfsXdrProc(xdr_GETATTR3res), &res);
+    if (res.status != NFS3_OK) {
+        nfsErrnoSet(res.status);
+        return -1;
+    }
+    ok->obj_attributes.post_op_attr_u.attributes = res.GETATTR3res_u.resok.obj_attributes;
+    return 0;
+}
+
+// The path through the link at component `at`: the components before it, the link text taken
+// relative to them (or alone when absolute), then the components after it. Rooted at the
+// mount, so that ".." never climbs above it. -2 with path rewritten, or -1 (26 when the text
+// or the result does not fit NFS_MAX_PATH bytes).
+int pathRewrite(const char *host, const nfs_fh3 &link, PathNames &parsed, int at, char *path)
+{
+    PathText linkText{};
+    if (nfs3LinkRead(host, &link, linkText.data()) != 0)
+        return -1;
+    PathText prefix{};
+    PathText rewritten{};
+    char **names = parsed.names.data();
+    if (pathBuild(names, &names[at], prefix.data(), prefix.size()) != 0 ||
+        (prefix[0] == '\0' && pathCat("", "/", prefix.data(), prefix.size()) != 0) ||
+        pathCat(prefix.data(), linkText.data(), rewritten.data(), rewritten.size()) != 0 ||
+        pathBuild(&names[at + 1], nullptr, rewritten.data(), rewritten.size()) != 0) {
+        errnoSet(K_ENAMETOOLONG);
+        return -1;
+    }
+    pathCondense(rewritten.data());
+    std::memcpy(path, rewritten.data(), std::strlen(rewritten.data()) + 1);
+    return -2;
+}
+
+} // namespace
+
+// A regular file (or other non-directory) followed by further components ends the walk with
+// NFS3ERR_NOTDIR (0x300014) instead of looking the next name up beside it.
+int nfs3LookUpByName(const char *host, char *path, const nfs_fh3 *mountFh, LOOKUP3res *res,
+                     nfs_fh3 *dirFh, int noFollowLast)
+{
+    if (nfsInit() != 0)
+        return -1;
+    PathNames parsed;
+    parsed.count = pathParse(path, parsed.names.data(), kMaxNames, parsed.texts.data(),
+                             parsed.texts.size());
+    if (parsed.count < 0) {
+        errnoSet(K_ENAMETOOLONG);
+        return -1;
+    }
+    LOOKUP3args args{};
+    args.what.dir = *mountFh;
+    if (!nfs3path::handleCopy(*mountFh, dirFh)) {
+        errnoSet(NFS_ERRNO_BASE | NFS3ERR_BADHANDLE);
+        return -1;
+    }
+    const CallerHandleKept kept(res);
+    LOOKUP3resok *ok = &res->LOOKUP3res_u.resok;
+    for (int i = 0; i < parsed.count; ++i) {
+        const bool last = i + 1 == parsed.count;
+        args.what.name = parsed.names[static_cast<std::size_t>(i)];
+        if (lookUpStep(host, args, res) != 0)
+            return -1;
+        if (ok->obj_attributes.attributes_follow != TRUE && attributesFetch(host, ok) != 0)
+            return -1;
+        switch (ok->obj_attributes.post_op_attr_u.attributes.type) {
+        case NF3DIR:
+            if (!last)
+                nfs3path::handleCopy(ok->object, dirFh);
+            args.what.dir = ok->object; // the next LOOKUP is encoded before its reply lands here
+            break;
+        case NF3LNK:
+            if (last && noFollowLast != 0)
+                return 0;
+            return pathRewrite(host, ok->object, parsed, i, path);
+        default:
+            if (!last) {
+                nfsErrnoSet(NFS3ERR_NOTDIR);
+                return -1;
+            }
+            break;
+        }
+    }
+    return 0;
+}
