@@ -1,0 +1,39 @@
+/* The mount commands. Each asks the server's portmapper which MOUNT versions it offers over
+ * UDP, takes the highest one an installed driver supports (3 for NFS version 3, 1 for NFS
+ * version 2) and calls that version's routine. Also the MOUNT version 1 client operations,
+ * the twins of those in nfs3Drv.h, used by the version 2 driver. */
+#ifndef BRISNEL_NFSMOUNTLIB_H
+#define BRISNEL_NFSMOUNTLIB_H
+
+#include <brisnel/mount3Xdr.h>
+
+#ifdef __cplusplus
+extern "C" {
+#endif
+#pragma GCC visibility push(default)
+
+int nfsMount(const char *host, const char *fileSystem, const char *devName);
+/* Mounts every export of host under its own path; prints a line per export unless quiet.
+ * 0 when every mount succeeded. The second argument is not used. */
+int nfsMountAll(const char *host, const char *unused, int quiet);
+/* Removes the NFS device named exactly devName, after telling its server. */
+int nfsUnmount(const char *devName);
+int nfsUnMountAll(const char *host);
+int nfsExportShow(const char *host);
+int nfsMntDump(const char *host);
+/* The driver number of NFS version 2 or 3; -1 otherwise. */
+int nfsDrvNumGet(int version);
+
+/* MOUNT version 1. fhOut receives the 32 handle bytes. */
+int nfs2DirMount(const char *host, const char *dirPath, unsigned char *fhOut);
+int nfs2DirUnmount(const char *host, const char *dirPath);
+int nfs2MntUnmountAll(const char *host);
+int nfs2ExportRead(const char *host, exports *pExports);
+int nfs2MntDump(const char *host);
+int nfs2ExportShow(const char *host);
+
+#pragma GCC visibility pop
+#ifdef __cplusplus
+}
+#endif
+#endif
