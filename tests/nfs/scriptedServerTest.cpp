@@ -179,7 +179,7 @@ Words callHeader(uint32_t xid, uint32_t prog, uint32_t vers, uint32_t proc, uint
     return call;
 }
 
-std::unique_ptr<ScriptedServer> startServer(scripted::ServerOptions options = {})
+std::unique_ptr<ScriptedServer> startServer(const scripted::ServerOptions &options = {})
 {
     std::string error;
     auto server = ScriptedServer::start(options, &error);

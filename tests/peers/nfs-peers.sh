@@ -158,6 +158,7 @@ checkRpcbindBinds() {
 startRpcbind() {
     mkdir -p "$dir/run/rpcbind"
     # The new mount namespace sees DIR/run as /run; rpcbind keeps its files there.
+    # shellcheck disable=SC2016 # $1 and $2 belong to the inner shell
     unshare --mount --propagation private -- /bin/sh -c \
         'mount -n --bind "$1" /run && exec rpcbind -f -h "$2"' \
         rpcbind "$dir/run" "$rpcbindExtraAddr" \
@@ -180,32 +181,37 @@ startGanesha() {
     local pid=$!
     echo "ganesha.nfsd $pid" >>"$dir/peers.pids"
     waitFor ganesha.nfsd "$pid" registrationsReady
-    local prog vers
-    for prog in 100005 100003; do
-        for vers in 3; do
-            rpcinfo -u "$host" "$prog" "$vers" >/dev/null 2>&1 ||
-                { showLogs; die "program $prog version $vers does not answer over UDP"; }
-        done
+    local program
+    for program in "100005 1" "100005 3" "100003 3"; do
+        # shellcheck disable=SC2086 # program number and version as two words
+        rpcinfo -u "$host" $program >/dev/null 2>&1 ||
+            { showLogs; die "program $program does not answer over UDP"; }
     done
-    rpcinfo -u "$host" 100005 1 >/dev/null 2>&1 ||
-        { showLogs; die "MOUNT version 1 does not answer over UDP"; }
 }
 
 start() {
+    local startedNs
+    startedNs=$(date +%s%N)
     needTools
-    if [ -e "$dir" ]; then
-        [ -d "$dir" ] && [ -z "$(ls -A "$dir")" ] || die "$dir exists and is not an empty folder"
+    if [ -e "$dir" ] && { [ ! -d "$dir" ] || [ -n "$(ls -A "$dir")" ]; }; then
+        die "$dir exists and is not an empty folder"
     fi
     checkNoClash
     mkdir -p "$dir"/{export,recovery,run,log}
     chmod 0777 "$dir/export"
     : >"$dir/peers.pids"
     # A failed start leaves nothing running.
-    trap 'status=$?; [ $status -eq 0 ] || stopPeers; exit $status' EXIT
+    trap stopIfFailed EXIT
     startRpcbind
     startGanesha
     trap - EXIT
-    echo "nfs-peers: ready in ${SECONDS}s; export $dir/export on $host"
+    echo "nfs-peers: ready in $((($(date +%s%N) - startedNs) / 1000000)) ms; export $dir/export on $host"
+}
+
+stopIfFailed() {
+    local status=$?
+    [ "$status" -eq 0 ] || stopPeers
+    exit "$status"
 }
 
 stopOne() {

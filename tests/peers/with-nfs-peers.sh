@@ -24,6 +24,7 @@ readonly nsFlags=(--net --mount --pid --fork --kill-child --mount-proc)
 # (a command for finding the pid to signal), and sets `status` to its exit status.
 superviseChild() {
     local pid=$1 target=$2
+    # shellcheck disable=SC2064 # TARGET is fixed now; the pid it finds is looked up then
     trap "kill -TERM \$($target) 2>/dev/null" INT TERM HUP
     # wait returns early when a trapped signal arrives; keep waiting until the
     # child has really ended.
@@ -36,6 +37,7 @@ superviseChild() {
 }
 
 # The namespaced shell is the only child of unshare.
+# shellcheck disable=SC2317 # called through superviseChild's trap
 innerShellPid() {
     cat "/proc/$unsharePid/task/$unsharePid/children" 2>/dev/null
 }
