@@ -1,0 +1,58 @@
+// Removing one NFS device: its cache goes first, then the server is told, then the device.
+#include "core/nfsConfig.h"
+#include "core/nfsMountVersion.h"
+
+#include <brisnel/nfsCacheLib.h>
+#include <brisnel/nfsDrvLib.h>
+#include <brisnel/nfsErrors.h>
+#include <brisnel/nfsMountLib.h>
+#include <kernel/errnoLib.h>
+#include <kernel/iosLib.h>
+
+#include <cstdlib>
+#include <cstring>
+
+namespace {
+
+bool servedBy(const DEV_HDR *dev, int32_t drvNum)
+{
+    return dev->drvNum == drvNum && drvNum > 0;
+}
+
+// A version 3 device: the cache is released before the server is told, so a failed notice
+// leaves the device listed with an empty cache, which the cache operations refuse.
+int unmountVersion3(NfsDevice *dev)
+{
+    nfsCacheFree(&dev->cache);
+    if (!nfsSlotPresent(pFuncNfs3Unmount))
+        return -1;
+    if (pFuncNfs3Unmount(dev->host, dev->fileSys) == -1)
+        return -1;
+    iosDevDelete(&dev->devHdr);
+    std::free(dev->mountFh.data.data_val);
+    std::free(dev);
+    return 0;
+}
+
+} // namespace
+
+extern "C" int nfsUnmount(const char *devName)
+{
+    if (devName == nullptr) {
+        errnoSet(NFS_ERRNO_INVAL);
+        return -1;
+    }
+    const char *tail = nullptr;
+    DEV_HDR *dev = iosDevFind(devName, &tail);
+    // A prefix match (the default device, a longer name) is not the device asked for.
+    if (dev == nullptr || std::strcmp(dev->name, devName) != 0) {
+        errnoSet(NFS_DRV_ERR_NOT_NFS_DEVICE);
+        return -1;
+    }
+    if (servedBy(dev, nfs3DrvNum))
+        return unmountVersion3(reinterpret_cast<NfsDevice *>(dev));
+    // Version 2 devices come with the version 2 driver and its device record; until that
+    // driver is installed nfs2DrvNum stays -1 and no device can be served by it.
+    errnoSet(NFS_DRV_ERR_NOT_NFS_DEVICE);
+    return -1;
+}
