@@ -1,0 +1,378 @@
+// The mount commands and the version 3 driver's mounting against rpcbind and nfs-ganesha: the
+// MOUNT version chosen, the printed export list and mount table compared with what the server
+// answers to raw calls, the transfer limits taken from FSINFO, and unmounting seen from the
+// server's side.
+#include "live/liveServer.h"
+
+#include "core/nfsConfig.h"
+#include "core/nfsMountVersion.h"
+#include "nfs/consoleCapture.h"
+
+#include <brisnel/nfs3Drv.h>
+#include <brisnel/nfsAuthLib.h>
+#include <brisnel/nfsMountLib.h>
+#include <kernel/bootLib.h>
+#include <kernel/errnoLib.h>
+#include <kernel/iosLib.h>
+
+#include <gtest/gtest.h>
+
+#include <arpa/inet.h>
+#include <linux/if_ether.h>
+#include <linux/if_packet.h>
+#include <net/if.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cstring>
+#include <span>
+#include <string>
+#include <vector>
+
+namespace {
+
+std::vector<std::string> rawMountTable()
+{
+    mountlist list = nullptr;
+    std::vector<std::string> table;
+    if (nfsClientCall(live::host().c_str(), MOUNT_PROGRAM, MOUNT_V3, MOUNTPROC3_DUMP,
+                      nfsXdrProc(xdr_void), nullptr, nfsXdrProc(xdr_mountlist), &list) != 0) {
+        ADD_FAILURE() << "DUMP failed: " << std::hex << errnoGet();
+        return table;
+    }
+    for (const mountbody *node = list; node != nullptr; node = node->ml_next)
+        table.push_back(std::string(node->ml_hostname) + ":" + node->ml_directory);
+    xdr_free(nfsXdrProc(xdr_mountlist), reinterpret_cast<char *>(&list));
+    return table;
+}
+
+// The export list as nfsExportShow must print it, built from a raw EXPORT call.
+std::string rawExportLines(int *count)
+{
+    exports list = nullptr;
+    *count = 0;
+    if (nfsClientCall(live::host().c_str(), MOUNT_PROGRAM, MOUNT_V3, MOUNTPROC3_EXPORT,
+                      nfsXdrProc(xdr_void), nullptr, nfsXdrProc(xdr_exports), &list) != 0) {
+        ADD_FAILURE() << "EXPORT failed: " << std::hex << errnoGet();
+        return "";
+    }
+    std::string lines;
+    for (const exportnode *node = list; node != nullptr; node = node->ex_next) {
+        std::string dir = node->ex_dir;
+        dir.resize(std::max<std::size_t>(dir.size(), 25), ' ');
+        lines += dir + " ";
+        for (const groupnode *group = node->ex_groups; group != nullptr; group = group->gr_next)
+            lines += std::string(group->gr_name) + " ";
+        lines += "\n";
+        ++*count;
+    }
+    xdr_free(nfsXdrProc(xdr_exports), reinterpret_cast<char *>(&list));
+    return lines;
+}
+
+struct FsInfoLimits {
+    uint32_t rtmax = 0;
+    uint32_t wtmax = 0;
+    uint32_t dtpref = 0;
+};
+
+FsInfoLimits rawFsInfo(live::RootHandle *root)
+{
+    FSINFO3args args{};
+    args.fsroot = root->fh();
+    FSINFO3res res{};
+    FsInfoLimits limits;
+    if (nfsClientCall(live::host().c_str(), NFS_PROGRAM, NFS_V3, NFSPROC3_FSINFO,
+                      nfsXdrProc(xdr_FSINFO3args), &args, nfsXdrProc(xdr_FSINFO3res), &res) != 0) {
+        ADD_FAILURE() << "FSINFO failed: " << std::hex << errnoGet();
+        return limits;
+    }
+    EXPECT_EQ(res.status, NFS3_OK);
+    limits = {res.FSINFO3res_u.resok.rtmax, res.FSINFO3res_u.resok.wtmax,
+              res.FSINFO3res_u.resok.dtpref};
+    xdr_free(nfsXdrProc(xdr_FSINFO3res), reinterpret_cast<char *>(&res));
+    return limits;
+}
+
+bool tableHolds(const std::vector<std::string> &table, const std::string &dir)
+{
+    return std::any_of(table.begin(), table.end(), [&dir](const std::string &entry) {
+        return entry.size() > dir.size() && entry.compare(entry.size() - dir.size(), dir.size(), dir) == 0 &&
+               entry[entry.size() - dir.size() - 1] == ':';
+    });
+}
+
+// Sees the MOUNT calls this process sends over loopback, as the server receives them: a
+// packet socket on the loopback interface (the tests run as root in their own network
+// namespace). The server keeps no mount table to look at, so this is how a test knows that
+// it was told.
+class MountCallWatch {
+public:
+    MountCallWatch()
+    {
+        fd_ = socket(AF_PACKET, SOCK_DGRAM | SOCK_NONBLOCK, htons(ETH_P_IP));
+        EXPECT_GE(fd_, 0) << "packet socket: " << std::strerror(errno);
+        if (fd_ < 0)
+            return;
+        sockaddr_ll where{};
+        where.sll_family = AF_PACKET;
+        where.sll_protocol = htons(ETH_P_IP);
+        where.sll_ifindex = static_cast<int>(if_nametoindex("lo"));
+        EXPECT_EQ(bind(fd_, reinterpret_cast<sockaddr *>(&where), sizeof where), 0);
+    }
+    MountCallWatch(const MountCallWatch &) = delete;
+    MountCallWatch &operator=(const MountCallWatch &) = delete;
+    ~MountCallWatch()
+    {
+        if (fd_ >= 0)
+            close(fd_);
+    }
+
+    // The MOUNT version 3 calls seen so far: "proc" or "proc path" for MNT and UMNT.
+    std::vector<std::string> calls()
+    {
+        std::array<uint8_t, 65536> packet{};
+        for (;;) {
+            const ssize_t length = recv(fd_, packet.data(), packet.size(), 0);
+            if (length <= 0)
+                break;
+            record(std::span<const uint8_t>(packet.data(), static_cast<std::size_t>(length)));
+        }
+        return calls_;
+    }
+
+private:
+    static uint32_t word(std::span<const uint8_t> bytes, std::size_t at)
+    {
+        return (uint32_t{bytes[at]} << 24) | (uint32_t{bytes[at + 1]} << 16) |
+               (uint32_t{bytes[at + 2]} << 8) | bytes[at + 3];
+    }
+
+    void record(std::span<const uint8_t> ip)
+    {
+        if (ip.size() < 20 || (ip[0] >> 4) != 4 || ip[9] != IPPROTO_UDP)
+            return;
+        const std::size_t udp = std::size_t{ip[0] & 0x0fu} * 4;
+        if (ip.size() < udp + 8)
+            return;
+        std::span<const uint8_t> rpc = ip.subspan(udp + 8);
+        // xid, CALL, rpcvers 2, prog, vers, proc, then credential and verifier.
+        if (rpc.size() < 32 || word(rpc, 4) != 0 || word(rpc, 8) != 2 ||
+            word(rpc, 12) != MOUNT_PROGRAM || word(rpc, 16) != MOUNT_V3)
+            return;
+        const uint32_t proc = word(rpc, 20);
+        std::size_t at = 24;
+        for (int part = 0; part < 2; ++part) {
+            if (rpc.size() < at + 8)
+                return;
+            at += 8 + ((std::size_t{word(rpc, at + 4)} + 3) & ~std::size_t{3});
+        }
+        std::string entry = std::to_string(proc);
+        if ((proc == MOUNTPROC3_MNT || proc == MOUNTPROC3_UMNT) && rpc.size() >= at + 4) {
+            const std::size_t length = word(rpc, at);
+            if (rpc.size() >= at + 4 + length)
+                entry += " " + std::string(reinterpret_cast<const char *>(rpc.data() + at + 4), length);
+        }
+        calls_.push_back(entry);
+    }
+
+    int fd_ = -1;
+    std::vector<std::string> calls_;
+};
+
+bool sawCall(MountCallWatch *watch, const std::string &call)
+{
+    const std::vector<std::string> calls = watch->calls();
+    return std::find(calls.begin(), calls.end(), call) != calls.end();
+}
+
+NfsDevice *deviceNamed(const std::string &name)
+{
+    const char *tail = nullptr;
+    DEV_HDR *dev = iosDevFind(name.c_str(), &tail);
+    if (dev == nullptr || name != dev->name)
+        return nullptr;
+    return reinterpret_cast<NfsDevice *>(dev);
+}
+
+class MountLive : public testing::Test {
+protected:
+    void SetUp() override
+    {
+        nfsAuthUnixSet(sysBootParams.hostName, 2001, 100, 0, nullptr);
+        ASSERT_EQ(nfs3Drv(), 0);
+        nfs3CacheParamsSet(4, 4096, 0);
+        savedMsgLen_ = nfs3MaxMsgLen;
+        savedRddirSz_ = nfs3MaxRddirSz;
+    }
+    void TearDown() override
+    {
+        const std::vector<std::string> names{kDevA, kDevB, kDevOther, live::exportPath()};
+        for (const std::string &name : names) {
+            if (deviceNamed(name) != nullptr) {
+                EXPECT_EQ(nfsUnmount(name.c_str()), 0) << name;
+            }
+        }
+        nfs3MaxMsgLen = savedMsgLen_;
+        nfs3MaxRddirSz = savedRddirSz_;
+        nfsClientClose();
+    }
+
+    static constexpr const char *kDevA = "/live70a";
+    static constexpr const char *kDevB = "/live70b";
+    static constexpr const char *kDevOther = "/live70other";
+
+private:
+    uint32_t savedMsgLen_ = 0;
+    int32_t savedRddirSz_ = 0;
+};
+
+TEST_F(MountLive, ServerOfferingMountVersionsOneAndThreeIsSpokenToInThree)
+{
+    uint16_t version = 0;
+    ASSERT_EQ(nfsRemoteVersionGet(live::host().c_str(), &version), 0);
+    EXPECT_EQ(version, MOUNT_V3);
+}
+
+TEST_F(MountLive, MountAddsADeviceHoldingTheExportsRootUnderTheNameAsked)
+{
+    const std::string path = live::exportPath();
+    ASSERT_EQ(nfsMount(live::host().c_str(), path.c_str(), kDevA), 0) << std::hex << errnoGet();
+    NfsDevice *dev = deviceNamed(kDevA);
+    ASSERT_NE(dev, nullptr);
+    EXPECT_EQ(dev->devHdr.drvNum, nfs3DrvNum);
+    EXPECT_STREQ(dev->host, live::host().c_str());
+    EXPECT_STREQ(dev->fileSys, path.c_str());
+    EXPECT_EQ(dev->cache.nLines, 4u);
+    EXPECT_EQ(dev->cache.lineSize, 4096u);
+
+    live::RootHandle root;
+    ASSERT_TRUE(live::mountRoot(&root));
+    ASSERT_EQ(dev->mountFh.data.data_len, root.length);
+    EXPECT_EQ(std::memcmp(dev->mountFh.data.data_val, root.bytes.data(), root.length), 0);
+
+    char fileSys[NFS_MAX_PATH] = {};
+    char devName[K_IOS_DEV_NAME_MAX + 1] = {};
+    NfsDevInfo info{};
+    info.pFileSys = fileSys;
+    info.pDevName = devName;
+    ASSERT_EQ(nfs3DevInfoGet(dev, &info), 0);
+    EXPECT_STREQ(info.hostName, live::host().c_str());
+    EXPECT_STREQ(fileSys, path.c_str());
+    EXPECT_STREQ(devName, kDevA);
+}
+
+TEST_F(MountLive, UnmountRemovesTheDeviceAndTellsTheServer)
+{
+    const std::string path = live::exportPath();
+    MountCallWatch watch;
+    ASSERT_EQ(nfsMount(live::host().c_str(), path.c_str(), kDevA), 0) << std::hex << errnoGet();
+    EXPECT_TRUE(sawCall(&watch, "1 " + path));
+    ASSERT_EQ(nfsUnmount(kDevA), 0) << std::hex << errnoGet();
+    EXPECT_TRUE(sawCall(&watch, "3 " + path));
+    EXPECT_EQ(deviceNamed(kDevA), nullptr);
+    EXPECT_FALSE(tableHolds(rawMountTable(), path));
+    errnoSet(0);
+    EXPECT_EQ(nfsUnmount(kDevA), -1);
+    EXPECT_EQ(errnoGet(), NFS_DRV_ERR_NOT_NFS_DEVICE);
+}
+
+TEST_F(MountLive, ExportShowPrintsTheServersExportList)
+{
+    int count = 0;
+    const std::string expected = rawExportLines(&count);
+    ASSERT_GE(count, 1);
+    std::string padded = live::exportPath();
+    padded.resize(std::max<std::size_t>(padded.size(), 25), ' ');
+    EXPECT_NE(expected.find(padded + " "), std::string::npos) << expected;
+
+    int result = -1;
+    EXPECT_EQ(capturedStdout([&] { result = nfsExportShow(live::host().c_str()); }), expected);
+    EXPECT_EQ(result, 0);
+    EXPECT_EQ(capturedStdout([&] { result = nfs3ExportShow(live::host().c_str()); }), expected);
+    EXPECT_EQ(result, 0);
+}
+
+TEST_F(MountLive, MntDumpPrintsTheServersMountTable)
+{
+    const std::string path = live::exportPath();
+    ASSERT_EQ(nfsMount(live::host().c_str(), path.c_str(), kDevA), 0) << std::hex << errnoGet();
+    std::string expected;
+    // This server keeps no table and answers DUMP with an empty list.
+    for (const std::string &entry : rawMountTable())
+        expected += entry + "\n";
+    int result = -1;
+    EXPECT_EQ(capturedStdout([&] { result = nfsMntDump(live::host().c_str()); }), expected);
+    EXPECT_EQ(result, 0);
+}
+
+TEST_F(MountLive, FsInfoLowersTheTransferSizeAndNeverRaisesIt)
+{
+    live::RootHandle root;
+    ASSERT_TRUE(live::mountRoot(&root));
+    const FsInfoLimits limits = rawFsInfo(&root);
+    ASSERT_NE(limits.rtmax, 0u);
+    ASSERT_NE(limits.wtmax, 0u);
+
+    nfs3MaxMsgLen = UINT32_MAX;
+    nfs3MaxRddirSz = 1;
+    const std::string path = live::exportPath();
+    ASSERT_EQ(nfsMount(live::host().c_str(), path.c_str(), kDevA), 0) << std::hex << errnoGet();
+    EXPECT_EQ(nfs3MaxMsgLen, std::min(limits.rtmax, limits.wtmax));
+    if (limits.dtpref != 0) {
+        EXPECT_EQ(nfs3MaxRddirSz, static_cast<int32_t>(limits.dtpref));
+    }
+
+    nfs3MaxMsgLen = 512;
+    ASSERT_EQ(nfsMount(live::host().c_str(), path.c_str(), kDevB), 0) << std::hex << errnoGet();
+    EXPECT_EQ(nfs3MaxMsgLen, 512u);
+}
+
+TEST_F(MountLive, UnMountAllTellsTheServerAndRemovesThatHostsDevicesOnly)
+{
+    const std::string path = live::exportPath();
+    ASSERT_EQ(nfsMount(live::host().c_str(), path.c_str(), kDevA), 0) << std::hex << errnoGet();
+    ASSERT_EQ(nfsMount(live::host().c_str(), path.c_str(), kDevB), 0) << std::hex << errnoGet();
+    // The same server under another name counts as another host.
+    ASSERT_EQ(nfsMount("localhost", path.c_str(), kDevOther), 0) << std::hex << errnoGet();
+
+    MountCallWatch watch;
+    ASSERT_EQ(nfsUnMountAll(live::host().c_str()), 0) << std::hex << errnoGet();
+    EXPECT_TRUE(sawCall(&watch, std::to_string(MOUNTPROC3_UMNTALL)));
+    EXPECT_EQ(deviceNamed(kDevA), nullptr);
+    EXPECT_EQ(deviceNamed(kDevB), nullptr);
+    ASSERT_NE(deviceNamed(kDevOther), nullptr);
+    EXPECT_STREQ(deviceNamed(kDevOther)->host, "localhost");
+    EXPECT_FALSE(tableHolds(rawMountTable(), path));
+}
+
+TEST_F(MountLive, MountAllMountsEachExportUnderItsOwnPath)
+{
+    int count = 0;
+    rawExportLines(&count);
+    ASSERT_EQ(count, 1) << "the peer script exports one folder";
+    int result = -1;
+    const std::string printed =
+        capturedStdout([&] { result = nfsMountAll(live::host().c_str(), nullptr, 0); });
+    EXPECT_EQ(result, 0) << std::hex << errnoGet();
+    EXPECT_EQ(printed, live::host() + ":" + live::exportPath() + "\n");
+    NfsDevice *dev = deviceNamed(live::exportPath());
+    ASSERT_NE(dev, nullptr);
+    EXPECT_STREQ(dev->fileSys, live::exportPath().c_str());
+}
+
+TEST_F(MountLive, RefusedMountLeavesTheServersStatusAndNoDevice)
+{
+    const std::string missing = live::exportPath() + "-missing";
+    errnoSet(0);
+    EXPECT_EQ(nfsMount(live::host().c_str(), missing.c_str(), kDevA), -1);
+    const int error = errnoGet();
+    EXPECT_GT(error, 0);
+    EXPECT_LT(error, 0x10000) << "a MOUNT status, not an RPC failure: " << std::hex << error;
+    EXPECT_EQ(deviceNamed(kDevA), nullptr);
+    EXPECT_FALSE(tableHolds(rawMountTable(), missing));
+}
+
+} // namespace

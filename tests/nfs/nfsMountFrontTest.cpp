@@ -1,0 +1,298 @@
+// The mount front end against the scripted server: the MOUNT version chosen from the
+// portmapper's list, the dispatch to each version's slots (empty ones included), the printed
+// lines of nfsMountAll, and single and whole-host unmounting with their failures.
+#include "nfs/consoleCapture.h"
+#include "nfs/mountScriptedServer.h"
+
+#include "core/nfsConfig.h"
+#include "core/nfsMountVersion.h"
+
+#include <brisnel/nfs3Drv.h>
+#include <brisnel/nfsCacheLib.h>
+#include <brisnel/nfsErrors.h>
+#include <brisnel/nfsMountLib.h>
+#include <brisnel/nfsRpcLib.h>
+#include <kernel/errnoLib.h>
+#include <kernel/kernelErrno.h>
+
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+namespace {
+
+using mounttest::MountServer;
+using mounttest::MountState;
+using scripted::Mapping;
+
+// A driver number that no installed driver has, standing in for the version 2 driver.
+constexpr int32_t kFakeVersion2Driver = 19;
+
+class MountFront : public testing::Test {
+protected:
+    void SetUp() override
+    {
+        ASSERT_EQ(nfs3Drv(), 0);
+        nfs3CacheParamsSet(2, 1024, 0);
+        saved2_ = nfs2DrvNum;
+        saved3_ = nfs3DrvNum;
+    }
+    void TearDown() override
+    {
+        nfs2DrvNum = saved2_;
+        nfs3DrvNum = saved3_;
+        for (const std::string &name : mounttest::nfs3DeviceNames(nfs3DrvNum))
+            EXPECT_EQ(nfsUnmount(name.c_str()), 0) << name;
+        nfsClientClose();
+    }
+
+    std::vector<Mapping> mountRegistrations(std::vector<uint32_t> versions, uint32_t prot)
+    {
+        std::vector<Mapping> list{{100000, 2, scripted::ipprotoUdp, 111}};
+        for (const uint32_t version : versions)
+            list.push_back({MOUNT_PROGRAM, version, prot, server_.server().programPort()});
+        list.push_back({NFS_PROGRAM, NFS_V3, scripted::ipprotoUdp, server_.server().programPort()});
+        return list;
+    }
+
+    uint16_t chosenVersion()
+    {
+        uint16_t version = 99;
+        errnoSet(0);
+        if (nfsRemoteVersionGet(server_.name(), &version) != 0) {
+            EXPECT_EQ(version, 0);
+        }
+        return version;
+    }
+
+    MountServer server_{"127.0.0.45", "front45"};
+    int32_t saved2_ = -1;
+    int32_t saved3_ = -1;
+};
+
+TEST_F(MountFront, HighestVersionBothSidesSupportIsChosen)
+{
+    ASSERT_TRUE(server_.up());
+    server_.server().setRegistrations(mountRegistrations({1, 2, 3}, scripted::ipprotoUdp));
+    nfs2DrvNum = kFakeVersion2Driver;
+    EXPECT_EQ(chosenVersion(), MOUNT_V3);
+
+    nfs3DrvNum = -1;
+    EXPECT_EQ(chosenVersion(), MOUNT_V1);
+    // The version 2 half of the table is empty: every dispatching command says so.
+    EXPECT_EQ(nfsMount(server_.name(), "/export", "/front45/v1"), -1);
+    EXPECT_EQ(errnoGet(), NFS_ERR_DISPATCH_SLOT_EMPTY);
+    EXPECT_EQ(nfsExportShow(server_.name()), -1);
+    EXPECT_EQ(errnoGet(), NFS_ERR_DISPATCH_SLOT_EMPTY);
+    EXPECT_EQ(nfsMntDump(server_.name()), -1);
+    EXPECT_EQ(errnoGet(), NFS_ERR_DISPATCH_SLOT_EMPTY);
+    EXPECT_EQ(nfsUnMountAll(server_.name()), -1);
+    EXPECT_EQ(errnoGet(), NFS_ERR_DISPATCH_SLOT_EMPTY);
+    EXPECT_EQ(server_.count(MOUNT_V1, MOUNTPROC_MNT), 0u);
+}
+
+TEST_F(MountFront, MountRegisteredOnlyOverTcpIsNotUsable)
+{
+    ASSERT_TRUE(server_.up());
+    server_.server().setRegistrations(mountRegistrations({1, 3}, scripted::ipprotoTcp));
+    EXPECT_EQ(chosenVersion(), 0);
+    EXPECT_EQ(errnoGet(), NFS_ERRNO_NOTSUPP);
+    EXPECT_EQ(nfsMount(server_.name(), "/export", "/front45/tcp"), -1);
+    EXPECT_EQ(errnoGet(), NFS_ERRNO_NOTSUPP);
+    EXPECT_EQ(server_.count(MOUNT_V3, MOUNTPROC3_MNT), 0u);
+}
+
+TEST_F(MountFront, WithoutAnyDriverThePortmapperIsNotAsked)
+{
+    ASSERT_TRUE(server_.up());
+    nfs3DrvNum = -1;
+    nfs2DrvNum = -1;
+    EXPECT_EQ(chosenVersion(), 0);
+    EXPECT_EQ(errnoGet(), K_ENXIO);
+    EXPECT_EQ(server_.server().portmapperCallCount(scripted::pmapProcDump), 0u);
+}
+
+// Only four versions are collected. Repeated registrations of one version take one place, so
+// five of version 1 do not hide a later version 3; four other versions before it do.
+TEST_F(MountFront, MoreThanFourUdpMountRegistrationsAreCollectedSafely)
+{
+    ASSERT_TRUE(server_.up());
+    server_.server().setRegistrations(mountRegistrations({1, 1, 1, 1, 1, 3}, scripted::ipprotoUdp));
+    EXPECT_EQ(chosenVersion(), MOUNT_V3);
+    server_.server().setRegistrations(mountRegistrations({5, 6, 7, 8, 3}, scripted::ipprotoUdp));
+    EXPECT_EQ(chosenVersion(), 0);
+    EXPECT_EQ(errnoGet(), NFS_ERRNO_NOTSUPP);
+    server_.server().setRegistrations(mountRegistrations({5, 6, 3, 7, 8, 9, 10}, scripted::ipprotoUdp));
+    EXPECT_EQ(chosenVersion(), MOUNT_V3);
+}
+
+TEST_F(MountFront, MissingArgumentsAreRefusedBeforeAnyCall)
+{
+    ASSERT_TRUE(server_.up());
+    const std::vector<std::pair<const char *, int>> results{
+        {"nfsMount", nfsMount(server_.name(), "/export", nullptr)},
+        {"nfsMount host", nfsMount(nullptr, "/export", "/dev")},
+        {"nfsMountAll", nfsMountAll(nullptr, nullptr, 0)},
+        {"nfsUnmount", nfsUnmount(nullptr)},
+        {"nfsUnMountAll", nfsUnMountAll(nullptr)},
+        {"nfsMntDump", nfsMntDump(nullptr)},
+    };
+    for (const auto &[what, result] : results)
+        EXPECT_EQ(result, -1) << what;
+    errnoSet(0);
+    nfsMntDump(nullptr);
+    EXPECT_EQ(errnoGet(), NFS_ERRNO_INVAL);
+    EXPECT_EQ(nfsExportShow(nullptr), -1);
+    EXPECT_EQ(errnoGet(), NFS_ERR_NO_HOST);
+    EXPECT_EQ(server_.server().portmapperCallCount(scripted::pmapProcDump), 0u);
+}
+
+TEST_F(MountFront, DriverNumberQuery)
+{
+    errnoSet(1234);
+    EXPECT_EQ(nfsDrvNumGet(4), -1);
+    EXPECT_EQ(errnoGet(), 1234);
+    EXPECT_EQ(nfsDrvNumGet(3), nfs3DrvNum);
+    EXPECT_EQ(nfsDrvNumGet(2), -1);
+    EXPECT_EQ(errnoGet(), NFS_ERR_DISPATCH_SLOT_EMPTY);
+}
+
+TEST_F(MountFront, MountAllTriesEveryExportAndReportsEachInOrder)
+{
+    ASSERT_TRUE(server_.up());
+    server_.set([](MountState &s) {
+        s.exports = {{"/front45/e1", {"g"}}, {"/front45/e2", {}}, {"/front45/e3", {}}};
+        s.refused["/front45/e2"] = MNT3ERR_ACCES;
+    });
+    int result = 0;
+    EXPECT_EQ(capturedStdout([&] { result = nfsMountAll(server_.name(), "ignored", 0); }),
+              "front45:/front45/e1\nfront45:/front45/e2 - FAILED\nfront45:/front45/e3\n");
+    EXPECT_EQ(result, -1);
+    ASSERT_NE(mounttest::nfs3DeviceNamed("/front45/e1"), nullptr);
+    EXPECT_STREQ(mounttest::nfs3DeviceNamed("/front45/e1")->fileSys, "/front45/e1");
+    EXPECT_NE(mounttest::nfs3DeviceNamed("/front45/e3"), nullptr);
+    EXPECT_EQ(mounttest::nfs3DeviceNamed("/front45/e2"), nullptr);
+    ASSERT_EQ(nfsUnmount("/front45/e1"), 0);
+    ASSERT_EQ(nfsUnmount("/front45/e3"), 0);
+
+    EXPECT_EQ(capturedStdout([&] { result = nfsMountAll(server_.name(), nullptr, 1); }), "");
+    EXPECT_EQ(result, -1);
+    EXPECT_EQ(server_.count(MOUNT_V3, MOUNTPROC3_MNT), 6u);
+}
+
+TEST_F(MountFront, MountAllWithoutAnAnswerFromThePortmapperSaysSo)
+{
+    ASSERT_TRUE(server_.up());
+    server_.server().handlePortmapper(scripted::pmapProcDump, [](const scripted::RpcCall &, XDR *) {
+        return scripted::Reply::of(scripted::ReplyKind::systemErr);
+    });
+    int result = 0;
+    EXPECT_EQ(capturedStdout([&] { result = nfsMountAll(server_.name(), nullptr, 0); }),
+              "nfsMountAll can't find remote version details\n");
+    EXPECT_EQ(result, -1);
+}
+
+TEST_F(MountFront, UnmountNeedsTheExactNameOfAnNfsDevice)
+{
+    ASSERT_TRUE(server_.up());
+    ASSERT_EQ(nfsMount(server_.name(), "/export", "/front45/dev"), 0) << std::hex << errnoGet();
+    errnoSet(0);
+    EXPECT_EQ(nfsUnmount("/front45/devX"), -1);
+    EXPECT_EQ(errnoGet(), NFS_DRV_ERR_NOT_NFS_DEVICE);
+    EXPECT_EQ(nfsUnmount("/front45/dev/sub"), -1);
+    EXPECT_EQ(errnoGet(), NFS_DRV_ERR_NOT_NFS_DEVICE);
+    EXPECT_NE(mounttest::nfs3DeviceNamed("/front45/dev"), nullptr);
+    EXPECT_TRUE(server_.unmounted().empty());
+
+    static const int otherDriver =
+        iosDrvInstall(nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr);
+    ASSERT_GT(otherDriver, 0);
+    DEV_HDR other{};
+    ASSERT_EQ(iosDevAdd(&other, "/front45/other", otherDriver), 0);
+    EXPECT_EQ(nfsUnmount("/front45/other"), -1);
+    EXPECT_EQ(errnoGet(), NFS_DRV_ERR_NOT_NFS_DEVICE);
+    iosDevDelete(&other);
+
+    ASSERT_EQ(nfsUnmount("/front45/dev"), 0);
+    EXPECT_EQ(server_.unmounted(), std::vector<std::string>{"/export"});
+    EXPECT_EQ(mounttest::nfs3DeviceNamed("/front45/dev"), nullptr);
+}
+
+// The cache goes before the server is asked: a refused notice leaves the device listed with
+// an empty cache that the cache operations refuse, and a later attempt can still remove it.
+TEST_F(MountFront, FailedUnmountLeavesTheDeviceWithItsCacheReleased)
+{
+    ASSERT_TRUE(server_.up());
+    ASSERT_EQ(nfsMount(server_.name(), "/export", "/front45/keep"), 0) << std::hex << errnoGet();
+    server_.server().handle(MOUNT_PROGRAM, MOUNT_V3, MOUNTPROC3_UMNT, [](const scripted::RpcCall &, XDR *) {
+        return scripted::Reply::of(scripted::ReplyKind::systemErr);
+    });
+    EXPECT_EQ(nfsUnmount("/front45/keep"), -1);
+    EXPECT_EQ(errnoGet(), K_RPC_CLNT_ERRNO_BASE | RPC_SYSTEMERROR);
+    NfsDevice *dev = mounttest::nfs3DeviceNamed("/front45/keep");
+    ASSERT_NE(dev, nullptr);
+    EXPECT_EQ(dev->cache.pLines, nullptr);
+    EXPECT_EQ(dev->cache.pBuffer, nullptr);
+    EXPECT_EQ(dev->cache.semId, nullptr);
+    EXPECT_EQ(dev->cache.nLines, 0u);
+    EXPECT_EQ(dev->cache.lineSize, 0u);
+
+    NfsOpenFile file{};
+    file.pDev = dev;
+    file.pCache = &dev->cache;
+    char buffer[16] = {};
+    EXPECT_EQ(nfsCacheLineRead(&file, 0, buffer, sizeof buffer, 3), -1);
+    EXPECT_EQ(nfsCacheLineWrite(&file, 0, buffer, sizeof buffer, 3), -1);
+
+    server_.server().handle(MOUNT_PROGRAM, MOUNT_V3, MOUNTPROC3_UMNT,
+                            [](const scripted::RpcCall &, XDR *) { return scripted::Reply::ok(); });
+    EXPECT_EQ(nfsUnmount("/front45/keep"), 0);
+    EXPECT_EQ(mounttest::nfs3DeviceNamed("/front45/keep"), nullptr);
+}
+
+TEST_F(MountFront, UnMountAllRemovesOnlyTheDevicesOfThatHost)
+{
+    ASSERT_TRUE(server_.up());
+    MountServer other("127.0.0.46", "front46");
+    ASSERT_TRUE(other.up());
+    ASSERT_EQ(nfsMount(server_.name(), "/export/a", "/front45/a"), 0);
+    ASSERT_EQ(nfsMount(server_.name(), "/export/b", "/front45/b"), 0);
+    ASSERT_EQ(nfsMount(other.name(), "/export/a", "/front46/a"), 0);
+
+    server_.server().handle(MOUNT_PROGRAM, MOUNT_V3, MOUNTPROC3_UMNTALL, [](const scripted::RpcCall &, XDR *) {
+        return scripted::Reply::of(scripted::ReplyKind::systemErr);
+    });
+    EXPECT_EQ(nfsUnMountAll(server_.name()), -1);
+    EXPECT_NE(mounttest::nfs3DeviceNamed("/front45/a"), nullptr);
+    EXPECT_NE(mounttest::nfs3DeviceNamed("/front45/b"), nullptr);
+
+    server_.server().handle(MOUNT_PROGRAM, MOUNT_V3, MOUNTPROC3_UMNTALL,
+                            [](const scripted::RpcCall &, XDR *) { return scripted::Reply::ok(); });
+    EXPECT_EQ(nfsUnMountAll(server_.name()), 0);
+    EXPECT_EQ(server_.count(MOUNT_V3, MOUNTPROC3_UMNTALL), 2u);
+    EXPECT_EQ(mounttest::nfs3DeviceNamed("/front45/a"), nullptr);
+    EXPECT_EQ(mounttest::nfs3DeviceNamed("/front45/b"), nullptr);
+    EXPECT_NE(mounttest::nfs3DeviceNamed("/front46/a"), nullptr);
+    EXPECT_EQ(other.count(MOUNT_V3, MOUNTPROC3_UMNTALL), 0u);
+    EXPECT_EQ(nfsUnmount("/front46/a"), 0);
+}
+
+TEST_F(MountFront, ShowAndDumpGoThroughTheChosenVersion)
+{
+    ASSERT_TRUE(server_.up());
+    server_.set([](MountState &s) {
+        s.exports = {{"/export", {"trusted"}}};
+        s.mountTable = {{"front-client", "/export"}};
+    });
+    int result = -1;
+    EXPECT_EQ(capturedStdout([&] { result = nfsExportShow(server_.name()); }),
+              "/export                   trusted \n");
+    EXPECT_EQ(result, 0);
+    EXPECT_EQ(capturedStdout([&] { result = nfsMntDump(server_.name()); }), "front-client:/export\n");
+    EXPECT_EQ(result, 0);
+    EXPECT_EQ(server_.count(MOUNT_V3, MOUNTPROC3_EXPORT), 1u);
+    EXPECT_EQ(server_.count(MOUNT_V1, MOUNTPROC_EXPORT), 0u);
+}
+
+} // namespace
