@@ -11,3 +11,7 @@ echo
 echo "== tovelle and quenby: the time from a local chrony, and the value store"
 "$(dirname "$0")/../tests/peers/with-chrony.sh" sh -c \
     "\"$build/tools/sntpStoreDemo\" 127.0.0.1 \"\$SNTPC_CHRONY_PORT\""
+
+echo
+echo "== brisnel: mounting ${RT_NFS_EXPORT} of ${RT_NFS_HOST}, a file through the device's cache"
+"$build/tools/nfsMountDemo" "$RT_NFS_HOST" "$RT_NFS_EXPORT" "$RT_NFS_EXPORT_DIR" "$build/nfs/libbrisnel.so"
