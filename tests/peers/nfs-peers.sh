@@ -218,6 +218,8 @@ stopOne() {
     local name=$1 pid=$2
     isOurs "$pid" "$name" || return 0
     kill -TERM "$pid" 2>/dev/null || true
+    # A test may have left it paused with SIGSTOP.
+    kill -CONT "$pid" 2>/dev/null || true
     local deadline=$((SECONDS + stopTimeoutSec))
     while isAlive "$pid" && [ "$SECONDS" -lt "$deadline" ]; do
         sleep 0.1

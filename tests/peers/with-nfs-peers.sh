@@ -4,6 +4,7 @@
 #   RT_NFS_HOST        the server's address (127.0.0.1)
 #   RT_NFS_EXPORT      the path a MOUNT request names
 #   RT_NFS_EXPORT_DIR  the same folder on this machine, for checking the server's side
+#   RT_RPCBIND_PID, RT_GANESHA_PID  the peers' processes, for tests that pause one
 #
 # Where the machine allows it, everything runs in private network, mount and pid
 # namespaces: the peers then never meet an rpcbind or NFS server of the host or
@@ -84,6 +85,9 @@ trap 'exit 129' HUP
 export RT_NFS_HOST=127.0.0.1
 export RT_NFS_EXPORT="$dir/export"
 export RT_NFS_EXPORT_DIR="$dir/export"
+RT_RPCBIND_PID=$(awk '$1 == "rpcbind" { print $2 }' "$dir/peers.pids")
+RT_GANESHA_PID=$(awk '$1 == "ganesha.nfsd" { print $2 }' "$dir/peers.pids")
+export RT_RPCBIND_PID RT_GANESHA_PID
 
 "$@" <&0 &
 cmdPid=$!
