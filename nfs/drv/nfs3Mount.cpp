@@ -129,10 +129,10 @@ int nfs3Mount(const char *host, const char *fileSys, const char *devName)
     const char *name = devName != nullptr ? devName : fileSys;
     if (iosDevAdd(&dev->devHdr, name, nfs3DrvNum) != 0)
         return -1;
-    // The I/O system's device list owns the device now.
+    // The I/O system's device list owns the device now, and the device its handle buffer.
     cache.keep();
-    handle.release();
-    dev.release();
+    static_cast<void>(handle.release());
+    static_cast<void>(dev.release());
     return 0;
 }
 
