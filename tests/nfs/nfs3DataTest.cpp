@@ -2,6 +2,7 @@
 // cut into READs and WRITEs, the replies no real server sends (more data than asked, counts
 // that disagree, zero-byte progress, commitment below the level asked), weak cache
 // consistency, error statuses, and the conversions into the kernel's records.
+#include "nfs/allocationCount.h"
 #include "nfs/nfs3DataScripted.h"
 
 #include "core/nfsConfig.h"
@@ -169,6 +170,23 @@ TEST_F(Nfs3Read, ATransferLimitOfZeroEndsTheReadWithoutACall)
     EXPECT_EQ(write(0, 10, buf.data()), -1);
     EXPECT_EQ(errnoGet(), K_EINVAL);
     EXPECT_EQ(server_.calls(NFSPROC3_READ) + server_.calls(NFSPROC3_WRITE), 0u);
+}
+
+TEST_F(Nfs3Read, DataGoesStraightBetweenTheCallersBufferAndTheWire)
+{
+    if (!alloccount::available())
+        GTEST_SKIP() << "needs the address sanitizer's allocator hooks";
+    state().file = pattern(40000);
+    std::vector<char> buf(20000);
+    ASSERT_EQ(read(0, 100, buf.data()), 100); // builds the task's handle
+    std::size_t allocated = 0;
+    {
+        const alloccount::Scope scope;
+        EXPECT_EQ(read(0, 20000, buf.data()), 20000);
+        EXPECT_EQ(write(100, 20000, buf.data()), 20000);
+        allocated = scope.count();
+    }
+    EXPECT_EQ(allocated, 0u) << "no staging copy, no decoded data";
 }
 
 class Nfs3Write : public Nfs3Data {};

@@ -1,6 +1,7 @@
 // The data cache against fake read and write slots: geometry, line choice, hits and misses,
 // write-back and write-through, two files sharing a line, flushes and their failures, and
 // caches that are not there.
+#include "nfs/allocationCount.h"
 #include "nfs/nfsCacheFake.h"
 
 #include <brisnel/nfsErrors.h>
@@ -377,6 +378,39 @@ TEST_F(CacheFlush, InvalidationFreesOnlyTheFilesLines)
     EXPECT_EQ(lineOf(5, 0).fileId, 5u);
     nfsCacheFileInvalidate(&cache(), NFS_CACHE_NO_FILE);
     EXPECT_EQ(lineOf(5, 0).fileId, 5u);
+}
+
+TEST_F(CacheWrite, ReadsWritesAndFlushesAllocateNothing)
+{
+    if (!alloccount::available())
+        GTEST_SKIP() << "needs the address sanitizer's allocator hooks";
+    allocate(4, 1024);
+    NfsOpenFile *file = open(1);
+    NfsOpenFile *other = open(5); // shares lines with file 1 at other offsets
+    server_.files[1].assign(8192, 'a');
+    server_.files[5].assign(8192, 'b');
+    server_.calls.reserve(1000);
+    {
+        const alloccount::Scope probe;
+        const auto block = std::make_unique<std::array<char, 64>>();
+        ASSERT_GE(probe.count(), 1u) << "the hook must see this thread's allocations";
+    }
+    std::array<char, 1024> buf{};
+    std::size_t allocated = 0;
+    {
+        const alloccount::Scope scope;
+        for (uint64_t at = 0; at < 8192; at += 700) {
+            const int n = static_cast<int>(std::min<uint64_t>(300, 1024 - (at & 1023)));
+            nfsCacheLineRead(file, at, buf.data(), n, 3);
+            nfsCacheLineWrite(other, at, buf.data(), n, 3);
+            nfsCacheLineWrite(file, at & ~1023ULL, buf.data(), 1024, 3);
+        }
+        nfsCacheFileFlush(other, 0, 3);
+        nfsCacheFileFlush(file, 1, 3);
+        allocated = scope.count();
+    }
+    EXPECT_EQ(allocated, 0u);
+    EXPECT_GT(server_.calls.size(), 20u) << "the loop did reach the server";
 }
 
 class CacheAbsent : public CacheFixture {};
