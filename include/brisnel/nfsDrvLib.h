@@ -26,6 +26,7 @@ typedef struct NfsDevice {
     nfs_fh3 mountFh;              /* export's root handle; data is the device's 64-byte buffer */
     NfsDataCache cache;           /* shared by every file open on the device */
     char fileSys[NFS_MAX_PATH];   /* exported path on the server */
+    int openFiles;                /* files open on the device; an unmount waits for none */
 } NfsDevice;
 
 /* A version 3 open file, from the open entry to the close entry. */
@@ -42,6 +43,10 @@ typedef struct NfsOpenFile {
     char *cookie;                /* directories: READDIR cookie of the last entry returned */
     cookieverf3 cookieVerf;      /* directories: verifier of the last batch with entries */
     struct READDIR3res *dirReply; /* directories: the batch held between reads, or null */
+    int lostErrno;    /* another file's eviction failed to write this file's data back: the
+                         error; every later sync and the close fail with it. 0 for none */
+    int pendingErrno; /* a read or write stopped after moving bytes: the next one fails
+                         with this error. 0 for none */
 } NfsOpenFile;
 
 typedef struct NfsDevInfo {

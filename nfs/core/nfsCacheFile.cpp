@@ -63,6 +63,15 @@ bool fileView(void *file, int version, FileView *pView)
     return true;
 }
 
+void lossNote(void *owner, int version, int error)
+{
+    if (versionOf(version) != Version::v3 || owner == nullptr)
+        return;
+    auto *file = static_cast<NfsOpenFile *>(owner);
+    if (file->lostErrno == 0)
+        file->lostErrno = error != 0 ? error : NFS_ERRNO_BASE | NFS3ERR_IO;
+}
+
 int serverRead(void *file, int version, uint64_t offset, unsigned count, char *buf)
 {
     const Version v = versionOf(version);

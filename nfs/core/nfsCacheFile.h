@@ -32,6 +32,10 @@ bool fileView(void *file, int version, FileView *pView);
 int serverRead(void *file, int version, uint64_t offset, unsigned count, char *buf);
 int serverWrite(void *file, int version, uint64_t offset, unsigned count, const char *buf);
 
+// Tells the open file `owner` that a write-back of its data failed with `error` while its line
+// went to another file, so that its next sync and its close report the loss.
+void lossNote(void *owner, int version, int error);
+
 // Holds a cache's mutex for the scope; held() is false (error number set) when it could not
 // be taken, for instance for a cache whose block was zeroed.
 class CacheLock {
@@ -59,7 +63,7 @@ inline bool hasLines(const NfsDataCache *cache) { return cache->nLines != 0 && c
 
 // Writes a dirty line back through its owner before the line is reused for `file`. False when
 // that failed on `file`'s own line, whose unsent bytes are then dropped (nBytes 0); a failure
-// on another file's line is ignored.
+// on another file's line is noted in that file (lossNote) and the line is reused.
 bool evict(NfsCacheLine *line, void *file, int version);
 
 // Fills the line with lineSize bytes at `start` from the server, zeroing what follows the

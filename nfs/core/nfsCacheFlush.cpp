@@ -41,17 +41,24 @@ int nfsCacheFileFlush(void *file, int release, int version)
     bool failed = false;
     for (uint32_t i = 0; i < cache->nLines; ++i) {
         NfsCacheLine &line = cache->pLines[i];
-        if (line.pOwner != file || (line.flags & NFS_CACHE_DIRTY) == 0 || line.nBytes == 0)
+        if (line.pOwner != file)
             continue;
+        // Releasing: no line, clean or dirty, keeps a pointer to a file about to go.
         if (release != 0)
             line.pOwner = nullptr;
-        if (failed)
-            continue; // releasing only: no line keeps a pointer to a file about to go
+        if ((line.flags & NFS_CACHE_DIRTY) == 0 || line.nBytes == 0)
+            continue;
+        if (failed) {
+            line.flags = 0; // nobody is left to send it, and it must not go out later
+            continue;
+        }
         const int written = nfscache::serverWrite(file, version, line.offset, line.nBytes, line.pData);
         if (written == -1) {
             if (release == 0)
                 return -1; // this line stays dirty; later lines are not visited
+            // Releasing: this line and the file's later dirty lines are dropped, not tried.
             failed = true;
+            line.flags = 0;
             continue;
         }
         line.flags = 0;

@@ -1,6 +1,8 @@
 // Making a line ready for another block: writing back what it holds, filling it from the server.
 #include "core/nfsCacheFile.h"
 
+#include <kernel/errnoLib.h>
+
 #include <cstring>
 
 namespace nfscache {
@@ -9,8 +11,13 @@ bool evict(NfsCacheLine *line, void *file, int version)
 {
     if ((line->flags & NFS_CACHE_DIRTY) == 0)
         return true;
-    if (nfsCacheLineFlush(line, version) != -1 || line->pOwner != file)
+    void *owner = line->pOwner;
+    if (nfsCacheLineFlush(line, version) != -1)
         return true;
+    if (owner != file) {
+        lossNote(owner, version, errnoGet());
+        return true;
+    }
     line->nBytes = 0;
     return false;
 }

@@ -8,6 +8,8 @@
 #include <brisnel/nfsMountLib.h>
 #include <kernel/errnoLib.h>
 #include <kernel/iosLib.h>
+#include <kernel/kernelErrno.h>
+#include <kernel/taskLib.h>
 
 #include <cstdlib>
 #include <cstring>
@@ -20,9 +22,17 @@ bool servedBy(const DEV_HDR *dev, int32_t drvNum)
 }
 
 // A version 3 device: the cache is released before the server is told, so a failed notice
-// leaves the device listed with an empty cache, which the cache operations refuse.
+// leaves the device listed with an empty cache, which the cache operations refuse. A device
+// with files open is refused (16) and left as it is: their records point into it.
 int unmountVersion3(NfsDevice *dev)
 {
+    taskLock();
+    const bool busy = dev->openFiles != 0;
+    taskUnlock();
+    if (busy) {
+        errnoSet(K_EBUSY);
+        return -1;
+    }
     nfsCacheFree(&dev->cache);
     if (!nfsSlotPresent(pFuncNfs3Unmount))
         return -1;

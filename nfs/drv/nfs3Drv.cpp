@@ -1,6 +1,7 @@
 // The version 3 driver's installation, its driver-number query and its device query.
 #include "core/nfsConfig.h"
 #include "core/nfsDispatch.h"
+#include "drv/nfs3DrvEntries.h"
 #include "ops/nfs3Data.h"
 
 #include <brisnel/nfs3Drv.h>
@@ -12,11 +13,57 @@
 
 namespace {
 
-// The file entries (create, delete, open, close, read, write, ioctl) are not built yet: the
-// I/O system refuses calls to an entry that is missing.
+// The I/O system's entry types around the driver's own: its device header is the first field
+// of the device record, and its file value the open-file record's address.
+NfsDevice *deviceOf(DEV_HDR *dev)
+{
+    return reinterpret_cast<NfsDevice *>(dev);
+}
+
+NfsOpenFile *fileOf(intptr_t file)
+{
+    return reinterpret_cast<NfsOpenFile *>(file);
+}
+
+intptr_t createEntry(DEV_HDR *dev, char *tail, int mode)
+{
+    return nfs3Create(deviceOf(dev), tail, mode);
+}
+
+int deleteEntry(DEV_HDR *dev, char *tail)
+{
+    return nfs3Delete(deviceOf(dev), tail);
+}
+
+intptr_t openEntry(DEV_HDR *dev, char *tail, int flags, int mode)
+{
+    return nfs3Open(deviceOf(dev), tail, flags, mode);
+}
+
+int closeEntry(intptr_t file)
+{
+    return nfs3Close(fileOf(file));
+}
+
+int readEntry(intptr_t file, char *buffer, int nBytes)
+{
+    return nfs3Read(fileOf(file), buffer, nBytes);
+}
+
+int writeEntry(intptr_t file, const char *buffer, int nBytes)
+{
+    return nfs3Write(fileOf(file), buffer, nBytes);
+}
+
+int ioctlEntry(intptr_t file, int function, intptr_t arg)
+{
+    return nfs3Ioctl(fileOf(file), function, arg);
+}
+
 int installDriver()
 {
-    return iosDrvInstall(nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr);
+    return iosDrvInstall(createEntry, deleteEntry, openEntry, closeEntry, readEntry, writeEntry,
+                         ioctlEntry);
 }
 
 bool listed(const DEV_HDR *dev)

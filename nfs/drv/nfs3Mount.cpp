@@ -8,6 +8,7 @@
 #include <kernel/errnoLib.h>
 #include <kernel/iosLib.h>
 #include <kernel/kernelErrno.h>
+#include <kernel/taskLib.h>
 
 #include <algorithm>
 #include <cstdint>
@@ -89,6 +90,18 @@ NfsDevice *deviceOfHost(const char *host)
     return nullptr;
 }
 
+bool hostBusy(const char *host)
+{
+    taskLock();
+    bool busy = false;
+    for (DEV_HDR *entry = iosNextDevGet(nullptr); entry != nullptr && !busy; entry = iosNextDevGet(entry)) {
+        const auto *dev = reinterpret_cast<const NfsDevice *>(entry);
+        busy = entry->drvNum == nfs3DrvNum && std::strcmp(dev->host, host) == 0 && dev->openFiles != 0;
+    }
+    taskUnlock();
+    return busy;
+}
+
 } // namespace
 
 extern "C" {
@@ -136,8 +149,14 @@ int nfs3Mount(const char *host, const char *fileSys, const char *devName)
     return 0;
 }
 
+// A device of the host with files still open refuses the whole request (16) before the
+// server is told: their records point into the device.
 int nfs3UnmountAll(const char *host)
 {
+    if (nfs3DrvNum >= 0 && hostBusy(host)) {
+        errnoSet(K_EBUSY);
+        return -1;
+    }
     if (nfs3MntUnmountAll(host) != 0)
         return -1;
     if (nfs3DrvNum < 0)

@@ -1,0 +1,59 @@
+// The version 3 driver's close entry: the file's dirty data written back, its cache lines
+// detached and dropped, its directory batch and record released.
+#include "drv/nfs3DrvEntries.h"
+
+#include "ops/nfs3PathOps.h"
+
+#include <brisnel/nfsCacheLib.h>
+#include <brisnel/nfsConfigLib.h>
+#include <brisnel/nfsErrors.h>
+#include <brisnel/nfsRpcLib.h>
+#include <kernel/errnoLib.h>
+
+#include <cstdlib>
+
+namespace {
+
+// Writes the file's dirty lines back and detaches every line from it; from a failed line on,
+// the file's unsent lines are dropped, since no record remains to send them through. The
+// error, or 0.
+int writeBack(NfsOpenFile *file)
+{
+    if (file->pCache->nLines == 0)
+        return 0; // the device's cache is gone: nothing of the file can be held
+    if (nfsCacheFileFlush(file, 1, 3) != -1)
+        return 0;
+    const int error = errnoGet();
+    return error != 0 ? error : NFS_ERRNO_BASE | NFS3ERR_IO;
+}
+
+} // namespace
+
+extern "C" int nfs3Close(NfsOpenFile *file)
+{
+    nfs3drv::FileLock lock(file);
+    if (!lock.held())
+        return -1;
+    const int flushError = writeBack(file);
+    // Data lost earlier by another file's eviction is reported before a failure of this flush.
+    const int error = file->lostErrno != 0 ? file->lostErrno : flushError;
+    nfsCacheFileInvalidate(file->pCache, file->attr.fileid);
+    // Without an RPC client of its own, the task's batch is released by the XDR routine alone.
+    nfs3DirReplyRelease(file);
+    std::free(file->fh.data.data_val);
+    std::free(file->dirFh.data.data_val);
+    std::free(file->cookie);
+    NfsDevice *dev = file->pDev;
+    const SEM_ID semId = file->semId;
+    std::free(file);
+    lock.forget();
+    semDelete(semId); // deleted while held: a task still waiting for the file fails its take
+    nfs3drv::openFileUncounted(dev);
+    if (nfsAutoClose != 0)
+        nfsClientClose();
+    if (error != 0) {
+        errnoSet(error);
+        return -1;
+    }
+    return 0;
+}
