@@ -1,0 +1,330 @@
+// The version 3 driver's entries against the scripted server, for what no real server does on
+// demand: WRITE and READ failing part-way through a request, at close and during another
+// file's eviction, and LOOKUP replies without attributes.
+#include "nfs/mountScriptedServer.h"
+
+#include "core/nfsConfig.h"
+#include "drv/nfs3DrvEntries.h"
+
+#include <brisnel/nfs3Drv.h>
+#include <brisnel/nfsAuthLib.h>
+#include <brisnel/nfsErrors.h>
+#include <brisnel/nfsMountLib.h>
+#include <brisnel/nfsRpcLib.h>
+#include <kernel/errnoLib.h>
+#include <kernel/ioLib.h>
+#include <kernel/kernelErrno.h>
+#include <kernel/bootLib.h>
+
+#include <gtest/gtest.h>
+
+#include <array>
+#include <cstring>
+#include <map>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <vector>
+
+namespace {
+
+using mounttest::MountServer;
+using scripted::DecodedArgs;
+using scripted::Reply;
+using scripted::RpcCall;
+
+constexpr const char *kDev = "/nfs9f";
+constexpr uint32_t kLine = 1024;
+const std::string kHandlePrefix = "file:";
+
+// A flat directory of regular files in memory, with switches for failing READs and WRITEs.
+struct Files {
+    std::mutex lock;
+    std::map<std::string, std::vector<char>> data;
+    int readsLeft = -1;                    // READs answered before they fail; -1: all
+    int writesLeft = -1;                   // WRITEs answered before they fail; -1: all
+    std::string failWritesOf;              // WRITEs of this file fail
+    bool lookupAttributes = true;
+    uint64_t reads = 0;
+    uint64_t writes = 0;
+
+    fattr3 attributes(const std::string &name)
+    {
+        fattr3 attr{};
+        attr.type = NF3REG;
+        attr.mode = 0666;
+        attr.uid = 2001;
+        attr.gid = 100;
+        attr.size = data[name].size();
+        attr.fileid = 10 + static_cast<uint64_t>(std::distance(data.begin(), data.find(name)));
+        return attr;
+    }
+};
+
+std::string nameOf(const nfs_fh3 &fh)
+{
+    const std::string handle(fh.data.data_val, fh.data.data_len);
+    return handle.rfind(kHandlePrefix, 0) == 0 ? handle.substr(kHandlePrefix.size()) : std::string();
+}
+
+bool takeOne(int &left)
+{
+    if (left == 0)
+        return false;
+    if (left > 0)
+        --left;
+    return true;
+}
+
+class DrvFault : public testing::Test {
+protected:
+    void SetUp() override
+    {
+        ASSERT_TRUE(server_.up());
+        nfsAuthUnixSet(sysBootParams.hostName, 2001, 100, 0, nullptr);
+        ASSERT_EQ(nfs3Drv(), 0);
+        nfs3CacheParamsSet(2, kLine, 0);
+        files_->data["a"] = std::vector<char>(3000, 'a');
+        files_->data["b"] = std::vector<char>(100, 'b');
+        files_->data["c"] = {};
+        install();
+        ASSERT_EQ(nfs3Mount(server_.name(), "/export", kDev), 0) << std::hex << errnoGet();
+        const char *tail = nullptr;
+        dev_ = reinterpret_cast<NfsDevice *>(iosDevFind(kDev, &tail));
+        ASSERT_NE(dev_, nullptr);
+    }
+    void TearDown() override
+    {
+        EXPECT_EQ(nfsUnmount(kDev), 0) << std::hex << errnoGet();
+        nfs3CacheParamsSet(16, 16384, 0);
+        nfsClientClose();
+    }
+
+    void install()
+    {
+        auto files = files_;
+        scripted::ScriptedServer &s = server_.server();
+        s.handle(NFS_PROGRAM, NFS_V3, NFSPROC3_LOOKUP, [files](const RpcCall &, XDR *args) {
+            DecodedArgs<LOOKUP3args> decoded(args, xdr_LOOKUP3args);
+            const std::lock_guard guard(files->lock);
+            auto res = std::make_shared<LOOKUP3res>();
+            auto handle = std::make_shared<std::string>(kHandlePrefix + decoded.value().what.name);
+            if (files->data.count(decoded.value().what.name) == 0) {
+                res->status = NFS3ERR_NOENT;
+            } else {
+                res->LOOKUP3res_u.resok.obj_attributes.attributes_follow = files->lookupAttributes;
+                res->LOOKUP3res_u.resok.obj_attributes.post_op_attr_u.attributes =
+                    files->attributes(decoded.value().what.name);
+            }
+            return Reply::ok([res, handle](XDR *out) {
+                res->LOOKUP3res_u.resok.object.data = {static_cast<u_int>(handle->size()), handle->data()};
+                return xdr_LOOKUP3res(out, res.get()) != 0;
+            });
+        });
+        s.handle(NFS_PROGRAM, NFS_V3, NFSPROC3_GETATTR, [files](const RpcCall &, XDR *args) {
+            DecodedArgs<GETATTR3args> decoded(args, xdr_GETATTR3args);
+            const std::lock_guard guard(files->lock);
+            GETATTR3res res{};
+            res.GETATTR3res_u.resok.obj_attributes = files->attributes(nameOf(decoded.value().object));
+            return Reply::ok(xdr_GETATTR3res, res);
+        });
+        s.handle(NFS_PROGRAM, NFS_V3, NFSPROC3_READ, [files](const RpcCall &, XDR *args) {
+            DecodedArgs<READ3args> decoded(args, xdr_READ3args);
+            const std::lock_guard guard(files->lock);
+            ++files->reads;
+            auto res = std::make_shared<READ3res>();
+            auto bytes = std::make_shared<std::vector<char>>();
+            const std::string name = nameOf(decoded.value().file);
+            if (!takeOne(files->readsLeft)) {
+                res->status = NFS3ERR_IO;
+            } else {
+                const std::vector<char> &file = files->data[name];
+                const uint64_t at = std::min<uint64_t>(decoded.value().offset, file.size());
+                const uint64_t n = std::min<uint64_t>(decoded.value().count, file.size() - at);
+                bytes->assign(file.begin() + static_cast<std::ptrdiff_t>(at),
+                              file.begin() + static_cast<std::ptrdiff_t>(at + n));
+                res->READ3res_u.resok.count = static_cast<count3>(n);
+                res->READ3res_u.resok.eof = at + n == file.size();
+            }
+            return Reply::ok([res, bytes](XDR *out) {
+                res->READ3res_u.resok.data = {static_cast<u_int>(bytes->size()), bytes->data()};
+                return xdr_READ3res(out, res.get()) != 0;
+            });
+        });
+        s.handle(NFS_PROGRAM, NFS_V3, NFSPROC3_WRITE, [files](const RpcCall &, XDR *args) {
+            DecodedArgs<WRITE3args> decoded(args, xdr_WRITE3args);
+            const std::lock_guard guard(files->lock);
+            ++files->writes;
+            WRITE3res res{};
+            const WRITE3args &w = decoded.value();
+            const std::string name = nameOf(w.file);
+            if (name == files->failWritesOf || !takeOne(files->writesLeft)) {
+                res.status = NFS3ERR_NOSPC;
+                return Reply::ok(xdr_WRITE3res, res);
+            }
+            std::vector<char> &file = files->data[name];
+            if (file.size() < w.offset + w.data.data_len)
+                file.resize(w.offset + w.data.data_len);
+            std::copy_n(w.data.data_val, w.data.data_len, file.begin() + static_cast<std::ptrdiff_t>(w.offset));
+            res.WRITE3res_u.resok.count = w.data.data_len;
+            res.WRITE3res_u.resok.committed = FILE_SYNC;
+            return Reply::ok(xdr_WRITE3res, res);
+        });
+    }
+
+    template <typename Change> void set(Change change)
+    {
+        const std::lock_guard guard(files_->lock);
+        change(*files_);
+    }
+    std::vector<char> serverData(const std::string &name)
+    {
+        const std::lock_guard guard(files_->lock);
+        return files_->data[name];
+    }
+
+    NfsOpenFile *open(const char *name, int flags)
+    {
+        std::array<char, K_IOS_TAIL_ROOM> tail{};
+        std::strcpy(tail.data(), name);
+        const intptr_t file = nfs3Open(dev_, tail.data(), flags, 0);
+        EXPECT_GT(file, 0) << name << std::hex << " " << errnoGet();
+        return file > 0 ? reinterpret_cast<NfsOpenFile *>(file) : nullptr;
+    }
+    bool anyLineOwnedBy(const void *file) const
+    {
+        for (uint32_t i = 0; i < dev_->cache.nLines; ++i)
+            if (dev_->cache.pLines[i].pOwner == file)
+                return true;
+        return false;
+    }
+
+    MountServer server_{"127.0.0.110", "drv9fault"};
+    std::shared_ptr<Files> files_ = std::make_shared<Files>();
+    NfsDevice *dev_ = nullptr;
+};
+
+TEST_F(DrvFault, CloseReportsAFailedWriteBackAndLeavesNoLineOnTheFreedFile)
+{
+    NfsOpenFile *file = open("b", K_O_RDWR);
+    ASSERT_NE(file, nullptr);
+    std::vector<char> buf(3000);
+    ASSERT_EQ(nfs3Read(file, buf.data(), 100), 100);
+    ASSERT_EQ(nfs3Seek(file, 0), 0);
+    ASSERT_EQ(nfs3Write(file, "pq", 2), 2);
+    set([](Files &f) { f.failWritesOf = "b"; });
+    EXPECT_EQ(nfs3Close(file), -1);
+    EXPECT_EQ(errnoGet(), NFS_ERRNO_BASE | NFS3ERR_NOSPC);
+    EXPECT_FALSE(anyLineOwnedBy(file));
+    EXPECT_EQ(dev_->openFiles, 0);
+    for (uint32_t i = 0; i < dev_->cache.nLines; ++i)
+        EXPECT_EQ(dev_->cache.pLines[i].flags, 0u) << "dropped lines never go out later: line " << i;
+
+    // A file opened later reads what the server holds, not the dropped bytes.
+    set([](Files &f) { f.failWritesOf.clear(); });
+    NfsOpenFile *again = open("b", K_O_RDONLY);
+    ASSERT_NE(again, nullptr);
+    EXPECT_EQ(nfs3Read(again, buf.data(), 3000), 100);
+    buf.resize(100);
+    EXPECT_EQ(buf, std::vector<char>(100, 'b'));
+    EXPECT_EQ(nfs3Close(again), 0);
+    EXPECT_EQ(serverData("b"), std::vector<char>(100, 'b'));
+}
+
+TEST_F(DrvFault, AWriteFailingAfterSomeLinesReturnsTheirCountAndTheErrorComesNext)
+{
+    NfsOpenFile *file = open("b", K_O_WRONLY);
+    ASSERT_NE(file, nullptr);
+    set([](Files &f) { f.writesLeft = 1; });
+    const std::vector<char> data(3000, 'w');
+    EXPECT_EQ(nfs3Write(file, data.data(), 3000), static_cast<int>(kLine)) << "the first full line went out";
+    EXPECT_EQ(file->pos, kLine);
+    EXPECT_EQ(file->attr.size, kLine);
+    EXPECT_EQ(nfs3Write(file, data.data(), 10), -1);
+    EXPECT_EQ(errnoGet(), NFS_ERRNO_BASE | NFS3ERR_NOSPC);
+    EXPECT_EQ(file->pos, kLine) << "the failing call moves nothing";
+    set([](Files &f) { f.writesLeft = -1; });
+    EXPECT_EQ(nfs3Write(file, data.data(), 10), 10) << "reported once";
+    EXPECT_EQ(nfs3Close(file), 0);
+    EXPECT_EQ(serverData("b"), std::vector<char>(kLine + 10, 'w'))
+        << "the failed line's bytes are not sent later";
+}
+
+TEST_F(DrvFault, AReadFailingInTheThirdLineReturnsTwoLinesAndThePositionStandsAfterThem)
+{
+    NfsOpenFile *file = open("a", K_O_RDONLY);
+    ASSERT_NE(file, nullptr);
+    set([](Files &f) { f.readsLeft = 2; });
+    std::vector<char> buf(3000);
+    EXPECT_EQ(nfs3Read(file, buf.data(), 3000), static_cast<int>(2 * kLine));
+    EXPECT_EQ(file->pos, 2 * kLine);
+    EXPECT_EQ(nfs3Read(file, buf.data(), 100), -1);
+    EXPECT_EQ(errnoGet(), NFS_ERRNO_BASE | NFS3ERR_IO);
+    EXPECT_EQ(nfs3Read(file, buf.data(), 100), -1) << "the server still fails";
+    set([](Files &f) { f.readsLeft = -1; });
+    EXPECT_EQ(nfs3Read(file, buf.data(), 3000), 3000 - static_cast<int>(2 * kLine));
+    EXPECT_EQ(nfs3Close(file), 0);
+}
+
+TEST_F(DrvFault, AnEvictionThatLosesAnotherFilesDataMakesItsSyncAndCloseFail)
+{
+    NfsOpenFile *writer = open("c", K_O_RDWR);
+    NfsOpenFile *reader = open("b", K_O_RDONLY);
+    ASSERT_NE(writer, nullptr);
+    ASSERT_NE(reader, nullptr);
+    // Find a position of the writer whose line the reader's first block needs.
+    const uint32_t wanted = nfsWhichCacheLine(&dev_->cache, reader->attr.fileid, 0);
+    uint64_t at = 0;
+    while (nfsWhichCacheLine(&dev_->cache, writer->attr.fileid, at) != wanted)
+        at += kLine;
+    ASSERT_EQ(nfs3Seek(writer, at), 0);
+    ASSERT_EQ(nfs3Write(writer, "lost", 4), 4);
+    set([](Files &f) { f.failWritesOf = "c"; });
+    std::vector<char> buf(100);
+    EXPECT_EQ(nfs3Read(reader, buf.data(), 100), 100) << "the reader is not hurt";
+    EXPECT_EQ(buf, std::vector<char>(100, 'b'));
+
+    set([](Files &f) { f.failWritesOf.clear(); });
+    EXPECT_EQ(nfs3Ioctl(writer, K_FIOSYNC, 0), -1);
+    EXPECT_EQ(errnoGet(), NFS_ERRNO_BASE | NFS3ERR_NOSPC);
+    EXPECT_EQ(nfs3Ioctl(writer, K_FIOSYNC, 0), -1) << "the loss stays known";
+    EXPECT_EQ(nfs3Close(writer), -1);
+    EXPECT_EQ(errnoGet(), NFS_ERRNO_BASE | NFS3ERR_NOSPC);
+    EXPECT_EQ(nfs3Close(reader), 0);
+    EXPECT_TRUE(serverData("c").empty());
+}
+
+TEST_F(DrvFault, UnmountRefusesADeviceWithOpenFilesUntilTheLastClose)
+{
+    NfsOpenFile *first = open("a", K_O_RDONLY);
+    NfsOpenFile *second = open("b", K_O_RDONLY);
+    ASSERT_NE(first, nullptr);
+    ASSERT_NE(second, nullptr);
+    EXPECT_EQ(nfsUnmount(kDev), -1);
+    EXPECT_EQ(errnoGet(), K_EBUSY);
+    EXPECT_EQ(nfsUnMountAll(server_.name()), -1);
+    EXPECT_EQ(errnoGet(), K_EBUSY);
+    EXPECT_EQ(dev_->cache.nLines, 2u) << "the cache stays";
+    EXPECT_EQ(nfs3Close(first), 0);
+    EXPECT_EQ(nfsUnmount(kDev), -1) << "one file is still open";
+    std::vector<char> buf(100);
+    EXPECT_EQ(nfs3Read(second, buf.data(), 100), 100);
+    EXPECT_EQ(nfs3Close(second), 0);
+    // TearDown unmounts the device now that nothing is open.
+}
+
+TEST_F(DrvFault, LookupRepliesWithoutAttributesStillGiveTheFilesAttributes)
+{
+    set([](Files &f) { f.lookupAttributes = false; });
+    NfsOpenFile *file = open("a", K_O_RDONLY);
+    ASSERT_NE(file, nullptr);
+    EXPECT_EQ(file->attr.size, 3000u) << "fetched by GETATTR";
+    EXPECT_EQ(file->attr.fileid, 10u);
+    EXPECT_EQ(server_.server().callCount(NFS_PROGRAM, NFS_V3, NFSPROC3_GETATTR), 1u);
+    int unread = 0;
+    EXPECT_EQ(nfs3Ioctl(file, K_FIONREAD, reinterpret_cast<intptr_t>(&unread)), 0);
+    EXPECT_EQ(unread, 3000);
+    EXPECT_EQ(nfs3Close(file), 0);
+}
+
+} // namespace
