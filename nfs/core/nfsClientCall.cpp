@@ -17,6 +17,7 @@
 namespace {
 
 constexpr uint16_t kNfsPort = 2049;
+constexpr int kMaxStaleDatagrams = 256;
 
 bool handleFits(const NfsRpcClient *client, const char *host, uint32_t prog, uint32_t vers)
 {
@@ -55,6 +56,16 @@ AUTH *createCredential()
     machineName[sizeof machineName - 1] = '\0';
     return authunix_create(machineName, static_cast<uid_t>(nfsAuthUnix.uid),
                            static_cast<uid_t>(nfsAuthUnix.gid), nGroups, groups);
+}
+
+// Late answers to earlier calls (a server answering a retransmission too) wait on a reused
+// handle's socket. The RPC library would charge each of them a whole retransmission interval
+// of the next call's time-out, so that a few of them fail the call at once: drop them first.
+void discardStaleDatagrams(int socket)
+{
+    char scrap = 0;
+    for (int i = 0; i < kMaxStaleDatagrams && recv(socket, &scrap, sizeof scrap, MSG_DONTWAIT) >= 0; ++i) {
+    }
 }
 
 CLIENT *createUdpHandle(sockaddr_in *address, uint32_t prog, uint32_t vers, int *pSocket)
@@ -126,7 +137,9 @@ extern "C" int nfsClientCall(const char *host, uint32_t prog, uint32_t vers, uin
         return -1;
     }
     NfsRpcClient *client = nfsRpcClientCurrent();
-    if (!handleFits(client, host, prog, vers)) {
+    if (handleFits(client, host, prog, vers)) {
+        discardStaleDatagrams(client->socket);
+    } else {
         nfsClientCleanUp(client);
         if (createHandle(client, host, prog, vers) == -1)
             return -1;

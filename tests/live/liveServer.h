@@ -10,11 +10,16 @@
 
 #include <gtest/gtest.h>
 
+#include <dirent.h>
 #include <signal.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <array>
+#include <chrono>
+#include <fstream>
+#include <memory>
+#include <thread>
 #include <cstdlib>
 #include <string>
 
@@ -109,21 +114,58 @@ inline int ownerOnServer(const std::string &name)
     return static_cast<int>(st.st_uid);
 }
 
+// Every thread of the process is in the state wanted: stopped ('T') or not.
+inline bool allThreadsStopped(pid_t pid, bool stopped)
+{
+    const std::string tasks = "/proc/" + std::to_string(pid) + "/task";
+    std::unique_ptr<DIR, int (*)(DIR *)> dir(opendir(tasks.c_str()), closedir);
+    if (!dir)
+        return false;
+    while (const dirent *task = readdir(dir.get())) {
+        if (task->d_name[0] == '.')
+            continue;
+        std::ifstream stat(tasks + "/" + task->d_name + "/stat");
+        std::string line;
+        std::getline(stat, line);
+        const std::size_t close = line.rfind(')');
+        if (close == std::string::npos || close + 2 >= line.size())
+            continue;
+        if ((line[close + 2] == 'T') != stopped)
+            return false;
+    }
+    return true;
+}
+
+inline void awaitThreads(pid_t pid, bool stopped)
+{
+    for (int i = 0; i < 200 && !allThreadsStopped(pid, stopped); ++i)
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+}
+
 // Stops a peer process for the scope's lifetime, so that it receives but never answers.
+// kill() returns before the threads stop, so the constructor waits until every one has.
 class PeerPaused {
 public:
     explicit PeerPaused(const char *pidVariable) : pid_(std::atoi(env(pidVariable).c_str()))
     {
         EXPECT_GT(pid_, 0);
-        if (pid_ > 0)
-            kill(pid_, SIGSTOP);
+        if (pid_ <= 0)
+            return;
+        kill(pid_, SIGSTOP);
+        awaitThreads(pid_, true);
     }
     PeerPaused(const PeerPaused &) = delete;
     PeerPaused &operator=(const PeerPaused &) = delete;
+    // The peer then answers the requests it queued while stopped. Those answers go to the
+    // client's reserved port, which the next handle binds again, and the RPC library counts
+    // each stray answer against its time-out; so give the backlog time to drain first.
     ~PeerPaused()
     {
-        if (pid_ > 0)
-            kill(pid_, SIGCONT);
+        if (pid_ <= 0)
+            return;
+        kill(pid_, SIGCONT);
+        awaitThreads(pid_, false);
+        std::this_thread::sleep_for(std::chrono::milliseconds(500));
     }
 
 private:

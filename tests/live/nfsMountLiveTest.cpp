@@ -232,7 +232,7 @@ private:
 TEST_F(MountLive, ServerOfferingMountVersionsOneAndThreeIsSpokenToInThree)
 {
     uint16_t version = 0;
-    ASSERT_EQ(nfsRemoteVersionGet(live::host().c_str(), &version), 0);
+    ASSERT_EQ(nfsRemoteVersionGet(live::host().c_str(), &version), 0) << std::hex << errnoGet();
     EXPECT_EQ(version, MOUNT_V3);
 }
 

@@ -1,0 +1,167 @@
+// The remote-call path against the scripted server: what the client puts on the wire, when it
+// keeps and when it rebuilds its handle, and how each RPC failure is reported.
+#include "server/scriptedServer.h"
+
+#include "core/nfsConfig.h"
+
+#include <brisnel/nfsAuthLib.h>
+#include <brisnel/nfsErrors.h>
+#include <brisnel/nfsRpcLib.h>
+#include <kernel/errnoLib.h>
+#include <kernel/hostLib.h>
+#include <kernel/kernelErrno.h>
+
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <gtest/gtest.h>
+
+#include <memory>
+#include <string>
+#include <vector>
+
+namespace {
+
+constexpr uint32_t kProg = 100003;
+constexpr const char *kAddress = "127.0.0.5";
+constexpr const char *kHost = "scripted-call";
+
+class ClientCallScripted : public testing::Test {
+protected:
+    void SetUp() override
+    {
+        std::string error;
+        server_ = scripted::ScriptedServer::start({.address = kAddress}, &error);
+        ASSERT_NE(server_, nullptr) << error;
+        server_->handle(kProg, 3, 0, [](const scripted::RpcCall &, XDR *) { return scripted::Reply::ok(); });
+        server_->handle(100005, 3, 0, [](const scripted::RpcCall &, XDR *) { return scripted::Reply::ok(); });
+        ASSERT_EQ(hostAdd(kHost, kAddress), 0);
+        nfsAuthUnixSet("scripted-client", 2001, 100, 0, nullptr);
+        nfsClientClose();
+    }
+    void TearDown() override
+    {
+        nfsClientClose();
+        nfsAuthUnixSet("scripted-client", 2001, 100, 0, nullptr);
+        nfsTimeoutSec = savedTimeout_;
+    }
+
+    static int nullCall(uint32_t prog = kProg, uint32_t vers = 3)
+    {
+        return nfsClientCall(kHost, prog, vers, 0, nfsXdrProc(xdr_void), nullptr, nfsXdrProc(xdr_void), nullptr);
+    }
+
+    std::unique_ptr<scripted::ScriptedServer> server_;
+    int32_t savedTimeout_ = nfsTimeoutSec;
+};
+
+TEST_F(ClientCallScripted, OneHandleServesARunOfCallsToOneProgram)
+{
+    for (int i = 0; i < 5; ++i)
+        ASSERT_EQ(nullCall(), 0);
+    EXPECT_EQ(server_->callCount(kProg, 3, 0), 5u);
+    EXPECT_EQ(server_->clientPortCount(), 1u) << "one socket";
+    EXPECT_EQ(server_->portmapperCallCount(scripted::pmapProcGetPort), 1u) << "one portmapper look-up";
+
+    ASSERT_EQ(nullCall(100005, 3), 0);
+    ASSERT_EQ(nullCall(), 0);
+    EXPECT_EQ(server_->portmapperCallCount(scripted::pmapProcGetPort), 3u) << "MOUNT in between rebuilds twice";
+}
+
+TEST_F(ClientCallScripted, TheCredentialCarriesTheRecordAndItsChanges)
+{
+    ASSERT_EQ(nullCall(), 0);
+    auto call = server_->lastCall(kProg, 3, 0);
+    ASSERT_TRUE(call && call->authUnix);
+    EXPECT_EQ(call->authUnix->machineName, "scripted-client");
+    EXPECT_EQ(call->authUnix->uid, 2001u);
+    EXPECT_EQ(call->authUnix->gid, 100u);
+    EXPECT_TRUE(call->authUnix->gids.empty());
+
+    nfsIdSet(0);
+    ASSERT_EQ(nullCall(), 0);
+    call = server_->lastCall(kProg, 3, 0);
+    EXPECT_EQ(call->authUnix->uid, 0u);
+    EXPECT_EQ(server_->portmapperCallCount(scripted::pmapProcGetPort), 2u) << "the change built a new handle";
+}
+
+TEST_F(ClientCallScripted, TwentyGroupsReachTheWireAsTheFirstSixteen)
+{
+    std::vector<int> groups;
+    for (int i = 0; i < 20; ++i)
+        groups.push_back(700 + i);
+    nfsAuthUnixSet("groups", 5, 6, 20, groups.data());
+    ASSERT_EQ(nullCall(), 0) << std::hex << errnoGet();
+    const auto call = server_->lastCall(kProg, 3, 0);
+    ASSERT_TRUE(call && call->authUnix);
+    ASSERT_EQ(call->authUnix->gids.size(), 16u);
+    EXPECT_EQ(call->authUnix->gids.front(), 700u);
+    EXPECT_EQ(call->authUnix->gids.back(), 715u);
+}
+
+TEST_F(ClientCallScripted, ASilentProgramTimesOutAndTheNextCallStartsAfresh)
+{
+    ASSERT_EQ(nullCall(), 0);
+    nfsTimeoutSec = 2;
+    server_->setProgramBehaviour(kProg, scripted::Behaviour::silent());
+    EXPECT_EQ(nullCall(), -1);
+    EXPECT_EQ(errnoGet(), K_RPC_CLNT_ERRNO_BASE | RPC_TIMEDOUT);
+    const NfsRpcClient *client = nfsRpcClientCurrent();
+    EXPECT_EQ(client->valid, 0);
+    EXPECT_EQ(client->pClient, nullptr);
+
+    server_->setProgramBehaviour(kProg, scripted::Behaviour::answer());
+    ASSERT_EQ(nullCall(), 0);
+    EXPECT_EQ(server_->portmapperCallCount(scripted::pmapProcGetPort), 2u);
+}
+
+TEST_F(ClientCallScripted, RefusalsAreReportedWithTheirRpcStatus)
+{
+    // Not registered: the portmapper says so, the call goes to port 2049, where nothing listens.
+    EXPECT_EQ(nullCall(kProg, 2), -1);
+    EXPECT_EQ(errnoGet(), K_RPC_CLNT_ERRNO_BASE | RPC_CANTRECV);
+    EXPECT_EQ(nfsRpcClientCurrent()->pClient, nullptr);
+    const uint32_t port = server_->programPort();
+    server_->setRegistrations({{kProg, 3, scripted::ipprotoUdp, port}, {kProg, 2, scripted::ipprotoUdp, port}});
+    EXPECT_EQ(nullCall(kProg, 2), -1);
+    EXPECT_EQ(errnoGet(), K_RPC_CLNT_ERRNO_BASE | RPC_PROGVERSMISMATCH);
+    EXPECT_EQ(nfsClientCall(kHost, kProg, 3, 9, nfsXdrProc(xdr_void), nullptr, nfsXdrProc(xdr_void), nullptr), -1);
+    EXPECT_EQ(errnoGet(), K_RPC_CLNT_ERRNO_BASE | RPC_PROCUNAVAIL);
+    EXPECT_EQ(nfsClientCall("no-such-host.invalid", kProg, 3, 0, nfsXdrProc(xdr_void), nullptr,
+                            nfsXdrProc(xdr_void), nullptr),
+              -1);
+    EXPECT_EQ(errnoGet(), K_HOST_UNKNOWN);
+    EXPECT_EQ(nfsRpcClientCurrent()->valid, 0);
+}
+
+TEST_F(ClientCallScripted, StrayDatagramsWaitingOnTheSocketDoNotCostTheNextCall)
+{
+    ASSERT_EQ(nullCall(), 0);
+    sockaddr_in clientAddress{};
+    socklen_t length = sizeof clientAddress;
+    ASSERT_EQ(getsockname(nfsRpcClientCurrent()->socket, reinterpret_cast<sockaddr *>(&clientAddress), &length), 0);
+    clientAddress.sin_addr.s_addr = inet_addr(kAddress);
+    const int sender = socket(AF_INET, SOCK_DGRAM, 0);
+    ASSERT_GE(sender, 0);
+    // Ten late answers with a foreign transaction id: more than the time-out's worth of
+    // retransmission intervals.
+    const uint32_t stray[6] = {htonl(0xdead0000u), htonl(1), 0, 0, 0, 0};
+    for (int i = 0; i < 10; ++i)
+        sendto(sender, stray, sizeof stray, 0, reinterpret_cast<sockaddr *>(&clientAddress), sizeof clientAddress);
+    close(sender);
+    EXPECT_EQ(nullCall(), 0) << std::hex << errnoGet();
+}
+
+TEST(NfsErrnoSet, StatusBecomesTheModulesErrorNumber)
+{
+    nfsErrnoSet(70);
+    EXPECT_EQ(errnoGet(), 0x300046);
+    nfsErrnoSet(2);
+    EXPECT_EQ(errnoGet(), 0x300002);
+    nfsErrnoSet(10004);
+    EXPECT_EQ(errnoGet(), NFS_ERRNO_NOTSUPP);
+}
+
+} // namespace
