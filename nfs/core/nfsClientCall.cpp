@@ -63,9 +63,11 @@ AUTH *createCredential()
 // of the next call's time-out, so that a few of them fail the call at once: drop them first.
 void discardStaleDatagrams(int socket)
 {
+    const int savedErrno = errnoGet(); // a successful call leaves the error number as it was
     char scrap = 0;
     for (int i = 0; i < kMaxStaleDatagrams && recv(socket, &scrap, sizeof scrap, MSG_DONTWAIT) >= 0; ++i) {
     }
+    errnoSet(savedErrno);
 }
 
 CLIENT *createUdpHandle(sockaddr_in *address, uint32_t prog, uint32_t vers, int *pSocket)
