@@ -21,6 +21,13 @@ void copyMachineName(char *field, const char *name)
 
 } // namespace
 
+NfsAuthUnix nfsAuthUnixCopy()
+{
+    NfsAuthUnix copy{};
+    nfsAuthUnixGet(copy.machineName, &copy.uid, &copy.gid, &copy.nGroups, copy.groups);
+    return copy;
+}
+
 extern "C" {
 
 void nfsAuthUnixSet(const char *machineName, int uid, int gid, int nGroups, const int *groups)
@@ -57,17 +64,12 @@ void nfsIdSet(int uid)
 
 void nfsAuthUnixShow(void)
 {
-    char name[NFS_AUTH_MACHINE_NAME_LEN];
-    int uid = 0;
-    int gid = 0;
-    int nGroups = 0;
-    int groups[NFS_AUTH_MAX_GROUPS] = {};
-    nfsAuthUnixGet(name, &uid, &gid, &nGroups, groups);
-    std::printf("machine name = %s\n", name);
-    std::printf("user ID      = %d\n", uid);
-    std::printf("group ID     = %d\n", gid);
-    for (int i = 0; i < nGroups; ++i)
-        std::printf("group [%d]    = %d\n", i, groups[i]);
+    const NfsAuthUnix auth = nfsAuthUnixCopy();
+    std::printf("machine name = %s\n", auth.machineName);
+    std::printf("user ID      = %d\n", auth.uid);
+    std::printf("group ID     = %d\n", auth.gid);
+    for (int i = 0; i < auth.nGroups; ++i)
+        std::printf("group [%d]    = %d\n", i, auth.groups[i]);
 }
 
 }

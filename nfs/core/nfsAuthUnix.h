@@ -18,6 +18,9 @@ struct NfsAuthUnix {
 };
 
 extern NfsAuthUnix nfsAuthUnix;
+
+// A copy of the credentials as nfsAuthUnixGet gives them (no lock, groups past nGroups zero).
+NfsAuthUnix nfsAuthUnixCopy();
 extern int32_t nfsAuthCount;
 
 // Asks for one number; false when input ended.

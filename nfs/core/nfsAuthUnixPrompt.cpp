@@ -110,14 +110,9 @@ bool promptAll(char *name, int *pUid, int *pGid, int *pNGroups, int *groups)
 
 extern "C" void nfsAuthUnixPrompt(void)
 {
-    char name[NFS_AUTH_MACHINE_NAME_LEN];
-    int uid = 0;
-    int gid = 0;
-    int nGroups = 0;
-    int groups[NFS_AUTH_MAX_GROUPS] = {};
-    nfsAuthUnixGet(name, &uid, &gid, &nGroups, groups);
-    if (promptAll(name, &uid, &gid, &nGroups, groups))
-        nfsAuthUnixSet(name, uid, gid, nGroups, groups);
+    NfsAuthUnix auth = nfsAuthUnixCopy();
+    if (promptAll(auth.machineName, &auth.uid, &auth.gid, &auth.nGroups, auth.groups))
+        nfsAuthUnixSet(auth.machineName, auth.uid, auth.gid, auth.nGroups, auth.groups);
     else
         std::printf("\n");
 }

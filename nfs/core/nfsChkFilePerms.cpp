@@ -9,17 +9,11 @@ bool allBitsSet(int mode, int bits) { return (mode & bits) == bits; }
 
 extern "C" int nfsChkFilePerms(int mode, int fileUid, int fileGid, int want)
 {
-    char name[NFS_AUTH_MACHINE_NAME_LEN];
-    int uid = 0;
-    int gid = 0;
-    int nGroups = 0;
-    int groups[NFS_AUTH_MAX_GROUPS] = {};
-    nfsAuthUnixGet(name, &uid, &gid, &nGroups, groups);
-
-    const bool owner = uid == fileUid;
-    bool inGroup = gid == fileGid;
-    for (int i = nGroups - 1; i >= 0 && !inGroup; --i)
-        inGroup = groups[i] == fileGid;
+    const NfsAuthUnix auth = nfsAuthUnixCopy();
+    const bool owner = auth.uid == fileUid;
+    bool inGroup = auth.gid == fileGid;
+    for (int i = auth.nGroups - 1; i >= 0 && !inGroup; --i)
+        inGroup = auth.groups[i] == fileGid;
 
     // The others' bits count only for callers who are neither owner nor group member.
     if (!owner && !inGroup && allBitsSet(mode, want))
