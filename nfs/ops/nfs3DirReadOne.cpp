@@ -10,6 +10,7 @@
 #include <brisnel/nfsRpcLib.h>
 #include <kernel/memLib.h>
 
+#include <algorithm>
 #include <cstring>
 #include <memory>
 #include <new>
@@ -61,6 +62,17 @@ const entry3 *successorFind(const READDIR3res &batch, cookie3 cookie)
     return nullptr;
 }
 
+// A batch must come in one datagram of the client's receive buffer (UDPMSGSIZE), as a READ
+// of the largest transfer does: a server's larger preferred size would make every reply
+// undecodable.
+constexpr count3 kLargestBatch = 8192;
+
+count3 batchCount()
+{
+    return nfs3MaxRddirSz <= 0 ? kLargestBatch
+                               : std::min(static_cast<count3>(nfs3MaxRddirSz), kLargestBatch);
+}
+
 int batchFetch(NfsOpenFile *pFile, KDIR *pDir, cookie3 cookie)
 {
     void *block = memPartAlloc(memSysPartId, sizeof(READDIR3res));
@@ -71,7 +83,7 @@ int batchFetch(NfsOpenFile *pFile, KDIR *pDir, cookie3 cookie)
     args.dir = pFile->fh;
     args.cookie = cookie;
     std::memcpy(args.cookieverf, pFile->cookieVerf, sizeof args.cookieverf);
-    args.count = static_cast<count3>(nfs3MaxRddirSz);
+    args.count = batchCount();
     if (nfs3path::call(pFile->pDev->host, NFSPROC3_READDIR, nfsXdrProc(xdr_READDIR3args), &args,
                        nfsXdrProc(xdr_READDIR3res), batch.get()) != 0)
         return -1;
