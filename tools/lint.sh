@@ -1,13 +1,19 @@
 #!/usr/bin/env bash
-# clang-tidy and cppcheck over the project's own sources (not the tests' third-party parts).
+# clang-tidy and cppcheck over the project's own sources. With a build folder as argument,
+# its compile_commands.json is used; otherwise one is made in build-lint.
 set -euo pipefail
 top=$(cd "$(dirname "$0")/.." && pwd)
-build="$top/build-lint"
-cmake -S "$top" -B "$build" -G Ninja -DCMAKE_EXPORT_COMPILE_COMMANDS=ON >/dev/null
-sources=$(cd "$top" && git ls-files 'kernel/*.cpp' 'nfs/*.cpp' 'sntpc/*.cpp' 'store/*.cpp' 'tools/*.cpp' "$@")
+build=${1:-$top/build-lint}
+if [ ! -f "$build/compile_commands.json" ]; then
+    cmake -S "$top" -B "$build" -G Ninja -DCMAKE_EXPORT_COMPILE_COMMANDS=ON >/dev/null
+fi
 cd "$top"
+mapfile -t sources < <(git ls-files 'kernel/*.cpp' 'nfs/*.cpp' 'sntpc/*.cpp' 'store/*.cpp' 'tools/*.cpp')
 status=0
-clang-tidy -p "$build" --quiet $sources 2>/dev/null | grep -E 'warning:|error:' && status=1
-cppcheck --quiet --enable=warning,performance,portability --inline-suppr --std=c++20 \
-    --suppress=missingIncludeSystem -I include -I nfs $sources || status=1
+if clang-tidy -p "$build" --quiet "${sources[@]}" 2>/dev/null | grep -E -A3 'warning:|error:'; then
+    status=1
+fi
+cppcheck --quiet --error-exitcode=1 --enable=warning,performance,portability --inline-suppr \
+    --std=c++20 --suppress=missingIncludeSystem -I include -I nfs "${sources[@]}" || status=1
+[ "$status" -eq 0 ] && echo "lint: clang-tidy and cppcheck quiet on ${#sources[@]} files"
 exit "$status"
