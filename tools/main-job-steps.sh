@@ -15,3 +15,7 @@ echo "== tovelle and quenby: the time from a local chrony, and the value store"
 echo
 echo "== brisnel: mounting ${RT_NFS_EXPORT} of ${RT_NFS_HOST}, a file through the device's cache"
 "$build/tools/nfsMountDemo" "$RT_NFS_HOST" "$RT_NFS_EXPORT" "$RT_NFS_EXPORT_DIR" "$build/nfs/libbrisnel.so"
+
+echo
+echo "== brisnel: file calls on a mount of ${RT_NFS_EXPORT}: list, create, write, read, rename, remove, links"
+"$build/tools/nfsFileDemo" "$RT_NFS_HOST" "$RT_NFS_EXPORT" "$RT_NFS_EXPORT_DIR" "$build/nfs/libbrisnel.so"
