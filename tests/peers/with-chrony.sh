@@ -20,10 +20,11 @@ export SNTPC_CHRONY_PORT="${SNTPC_CHRONY_PORT:-11123}"
 export SNTPC_CHRONY_BROADCAST_PORT="${SNTPC_CHRONY_BROADCAST_PORT:-11124}"
 
 if [[ -z "${SNTPC_NO_NAMESPACE:-}" && -z "${_SNTPC_NAMESPACE_MADE:-}" && $(id -u) -eq 0 ]] &&
-    unshare --net --pid --fork true 2>/dev/null; then
-    # The script becomes the first process of the new process namespace: when it ends, the
+    unshare --net --pid --fork --mount-proc true 2>/dev/null; then
+    # The script becomes the first process of the new process namespace, with a /proc of its
+    # own (the sanitizers read their threads there): when it ends, the
     # kernel ends chrony too.
-    _SNTPC_NAMESPACE_MADE=1 exec unshare --net --pid --fork --kill-child "$0" "$@"
+    _SNTPC_NAMESPACE_MADE=1 exec unshare --net --pid --fork --mount-proc --kill-child "$0" "$@"
 fi
 
 if [[ -n "${_SNTPC_NAMESPACE_MADE:-}" ]]; then
