@@ -3,7 +3,8 @@
 set -euo pipefail
 
 packages=(cmake ninja-build g++ pkg-config libtirpc-dev libgtest-dev libgmock-dev
-          libbenchmark-dev rpcbind nfs-ganesha nfs-ganesha-vfs chrony iproute2)
+          libbenchmark-dev rpcbind nfs-ganesha nfs-ganesha-vfs chrony iproute2 util-linux
+          clang-tidy cppcheck)
 
 missing=()
 for package in "${packages[@]}"; do
@@ -16,11 +17,10 @@ if [ "${#missing[@]}" -gt 0 ]; then
     export DEBIAN_FRONTEND=noninteractive
     apt-get update -qq
     apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null
+    # The tests start the peers themselves, on loopback: a service that the install just
+    # started would hold their ports.
+    for daemon in rpcbind ganesha.nfsd chronyd; do
+        pkill -x "$daemon" 2>/dev/null || true
+    done
 fi
-# Installing the peers must not leave their system services running on this machine's ports.
-for service in rpcbind nfs-ganesha chrony; do
-    if command -v systemctl >/dev/null 2>&1 && systemctl is-active --quiet "$service" 2>/dev/null; then
-        systemctl stop "$service" || true
-    fi
-done
 exit 0
