@@ -62,12 +62,12 @@ private:
 inline bool hasLines(const NfsDataCache *cache) { return cache->nLines != 0 && cache->pLines != nullptr; }
 
 // Writes a dirty line back through its owner before the line is reused for `file`. False when
-// that failed on `file`'s own line, whose unsent bytes are then dropped (nBytes 0); a failure
-// on another file's line is noted in that file (lossNote) and the line is reused.
+// that failed on `file`'s own line, whose unsent bytes are then dropped (the line is free); a
+// failure on another file's line is noted in that file (lossNote) and the line is reused.
 bool evict(NfsCacheLine *line, void *file, int version);
 
 // Fills the line with lineSize bytes at `start` from the server, zeroing what follows the
-// bytes received. False (nBytes 0) when the read failed.
+// bytes received. False (the line is free, nBytes 0) when the read failed.
 bool fill(NfsCacheLine *line, uint32_t lineSize, void *file, int version, uint64_t start);
 
 } // namespace nfscache

@@ -6,6 +6,18 @@
 #include <cstring>
 
 namespace nfscache {
+namespace {
+
+// A line whose bytes stopped counting holds no block any more: a later partial write into
+// the block it held must fill it from the server, not build on what is left in its buffer
+// (unsent bytes reported lost, or another file's bytes from a read that failed part-way).
+void forget(NfsCacheLine *line)
+{
+    line->nBytes = 0;
+    line->fileId = NFS_CACHE_NO_FILE;
+}
+
+} // namespace
 
 bool evict(NfsCacheLine *line, void *file, int version)
 {
@@ -18,7 +30,7 @@ bool evict(NfsCacheLine *line, void *file, int version)
         lossNote(owner, version, errnoGet());
         return true;
     }
-    line->nBytes = 0;
+    forget(line);
     return false;
 }
 
@@ -26,7 +38,7 @@ bool fill(NfsCacheLine *line, uint32_t lineSize, void *file, int version, uint64
 {
     const int received = serverRead(file, version, start, lineSize, line->pData);
     if (received < 0 || static_cast<uint32_t>(received) > lineSize) {
-        line->nBytes = 0;
+        forget(line);
         return false;
     }
     const auto got = static_cast<uint32_t>(received);

@@ -33,6 +33,7 @@ struct FakeServer {
     std::vector<SlotCall> calls;
     int failReads = 0;  // the next n reads fail
     int failWrites = 0; // the next n writes fail
+    unsigned bytesBeforeFailure = 0; // a failing read first lands this many of the file's bytes
 
     std::size_t count(bool write) const
     {
@@ -46,11 +47,15 @@ inline FakeServer *server = nullptr;
 inline int fakeRead(const char *, nfs_fh3 *, uint64_t offset, unsigned count, char *buf, fattr3 *attr)
 {
     server->calls.push_back({false, attr->fileid, offset, count});
+    const std::vector<char> &data = server->files[attr->fileid];
     if (server->failReads > 0) {
         --server->failReads;
+        // A transfer cut off part-way: some bytes are already in the buffer.
+        if (offset < data.size())
+            std::memcpy(buf, data.data() + offset,
+                        std::min<std::size_t>({server->bytesBeforeFailure, count, data.size() - offset}));
         return -1;
     }
-    const std::vector<char> &data = server->files[attr->fileid];
     if (offset >= data.size())
         return 0;
     const std::size_t n = std::min<std::size_t>(count, data.size() - offset);

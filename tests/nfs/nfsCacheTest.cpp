@@ -306,6 +306,39 @@ TEST_F(CacheSharedLine, AFailedWriteBackOfTheFilesOwnLineDropsItsBytes)
     EXPECT_EQ(server_.count(false), 1u) << "only the fill of the first write";
 }
 
+TEST_F(CacheSharedLine, AFillThatFailsPartWayLeavesNothingForTheLinesFormerFile)
+{
+    // The second file's failed fill lands some of its bytes in the line that still held the
+    // first file's block; a later partial write of that block must not take them as its own.
+    serverHolds(1, std::string(100, 'a'));
+    serverHolds(17, std::string(100, 'b'));
+    std::array<char, 10> buf{};
+    ASSERT_EQ(nfsCacheLineRead(first, 0, buf.data(), 10, 3), 10);
+    server_.failReads = 1;
+    server_.bytesBeforeFailure = 60;
+    ASSERT_EQ(nfsCacheLineRead(second, 0, buf.data(), 10, 3), -1);
+
+    ASSERT_EQ(nfsCacheLineWrite(first, 50, "X", 1, 3), 1);
+    ASSERT_EQ(nfsCacheFileFlush(first, 1, 3), 100);
+    EXPECT_EQ(serverFile(1), std::string(50, 'a') + "X" + std::string(49, 'a'));
+    EXPECT_EQ(serverFile(17), std::string(100, 'b'));
+}
+
+TEST_F(CacheSharedLine, AFailedOwnWriteBackLeavesNoStaleBytesForTheNextWrite)
+{
+    // The dropped bytes were reported lost: a later write into the same block starts from
+    // the server's copy, not from them.
+    serverHolds(1, std::string(100, 'a'));
+    ASSERT_EQ(nfsCacheLineWrite(first, 0, "lost", 4, 3), 4);
+    server_.failWrites = 1;
+    std::array<char, 200> buf{};
+    ASSERT_EQ(nfsCacheLineRead(first, 0, buf.data(), 200, 3), -1);
+
+    ASSERT_EQ(nfsCacheLineWrite(first, 90, "Z", 1, 3), 1);
+    ASSERT_EQ(nfsCacheFileFlush(first, 1, 3), 100);
+    EXPECT_EQ(serverFile(1), std::string(90, 'a') + "Z" + std::string(9, 'a'));
+}
+
 class CacheFlush : public CacheFixture {};
 
 TEST_F(CacheFlush, ALineWithoutOwnerIsLeftAlone)
