@@ -8,6 +8,8 @@
 #include "core/nfsConfig.h"
 
 #include <brisnel/nfsRpcLib.h>
+#include <kernel/errnoLib.h>
+#include <kernel/kernelErrno.h>
 #include <kernel/memLib.h>
 
 #include <algorithm>
@@ -62,6 +64,20 @@ const entry3 *successorFind(const READDIR3res &batch, cookie3 cookie)
     return nullptr;
 }
 
+// Entries are found again by their cookies, so a batch in which two entries share one could
+// be walked forever: the entry after the first of them would be handed out again and again.
+// A batch fits in one datagram, which bounds the pairs compared.
+bool cookiesDistinct(const entry3 *entries)
+{
+    for (const entry3 *entry = entries; entry != nullptr; entry = entry->nextentry) {
+        for (const entry3 *later = entry->nextentry; later != nullptr; later = later->nextentry) {
+            if (later->cookie == entry->cookie)
+                return false;
+        }
+    }
+    return true;
+}
+
 // A batch must come in one datagram of the client's receive buffer (UDPMSGSIZE), as a READ
 // of the largest transfer does: a server's larger preferred size would make every reply
 // undecodable.
@@ -99,6 +115,10 @@ int batchFetch(NfsOpenFile *pFile, KDIR *pDir, cookie3 cookie)
             return -1; // neither entries nor the end: nothing to go on with
         pDir->dd_eof = 1;
         return 0;
+    }
+    if (!cookiesDistinct(ok.reply.entries)) {
+        errnoSet(K_EIO);
+        return -1;
     }
     std::memcpy(pFile->cookieVerf, ok.cookieverf, sizeof pFile->cookieVerf);
     pFile->dirReply = batch.release();

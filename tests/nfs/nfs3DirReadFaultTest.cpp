@@ -36,6 +36,7 @@ struct Batch {
     bool eof = false;
     nfsstat3 status = NFS3_OK;
     bool cut = false; // the entries end in the middle of a name
+    bool cookieOnce = false; // every entry after the first repeats the first one's cookie
 };
 
 class DirReadFault : public testing::Test {
@@ -82,7 +83,7 @@ protected:
             for (std::size_t i = 0; i < entries.size(); ++i) {
                 entries[i].fileid = first + i;
                 entries[i].name = const_cast<char *>(batch.names[i].c_str());
-                entries[i].cookie = 100 + first + i;
+                entries[i].cookie = 100 + first + (batch.cookieOnce ? 0 : i);
                 entries[i].nextentry = i + 1 < entries.size() ? &entries[i + 1] : nullptr;
             }
             res.READDIR3res_u.resok.reply.entries = entries.empty() ? nullptr : entries.data();
@@ -182,6 +183,19 @@ TEST_F(DirReadFault, NamesLongerThanTheEntryAreCutAndTheListingGoesOn)
     EXPECT_EQ(name(), std::string(255, 'z'));
     ASSERT_EQ(next(), 0);
     EXPECT_EQ(name(), "after");
+}
+
+TEST_F(DirReadFault, ABatchWhoseCookiesRepeatIsRefusedRatherThanListedForever)
+{
+    // With one cookie for several entries, the entry after "the one with that cookie" is
+    // always the same: the listing would never reach its end.
+    serve({{{"a", "b", "c"}, true, NFS3_OK, false, true}});
+    int calls = 0;
+    while (calls < 10 && next() == 0 && dir_.dd_eof == 0)
+        ++calls;
+    EXPECT_LT(calls, 10) << "the listing did not end";
+    EXPECT_EQ(errnoGet(), K_EIO);
+    EXPECT_EQ(file_.dirReply, nullptr);
 }
 
 TEST_F(DirReadFault, ARestartReleasesTheHeldBatchAndAsksFromTheStart)
