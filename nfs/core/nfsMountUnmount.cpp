@@ -13,8 +13,18 @@
 
 #include <cstdlib>
 #include <cstring>
+#include <mutex>
 
 namespace {
+
+// Serialises nfsUnmount from finding the device to freeing it, so that two tasks unmounting
+// one device cannot both release it. Taken first, before the task lock and the cache's mutex,
+// and held across the server's notice.
+std::mutex &unmountMutex()
+{
+    static std::mutex mutex;
+    return mutex;
+}
 
 bool servedBy(const DEV_HDR *dev, int32_t drvNum)
 {
@@ -52,6 +62,7 @@ extern "C" int nfsUnmount(const char *devName)
         errnoSet(NFS_ERRNO_INVAL);
         return -1;
     }
+    const std::lock_guard serialised(unmountMutex());
     const char *tail = nullptr;
     DEV_HDR *dev = iosDevFind(devName, &tail);
     // A prefix match (the default device, a longer name) is not the device asked for.

@@ -17,7 +17,9 @@
 
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <string>
+#include <thread>
 #include <vector>
 
 namespace {
@@ -249,6 +251,40 @@ TEST_F(MountFront, FailedUnmountLeavesTheDeviceWithItsCacheReleased)
                             [](const scripted::RpcCall &, XDR *) { return scripted::Reply::ok(); });
     EXPECT_EQ(nfsUnmount("/front45/keep"), 0);
     EXPECT_EQ(mounttest::nfs3DeviceNamed("/front45/keep"), nullptr);
+}
+
+// Two tasks unmounting one device: the second waits for the first and then finds no device,
+// instead of releasing the same record a second time.
+TEST_F(MountFront, ConcurrentUnmountsOfOneDeviceReleaseItOnce)
+{
+    ASSERT_TRUE(server_.up());
+    ASSERT_EQ(nfsMount(server_.name(), "/export", "/front45/twice"), 0) << std::hex << errnoGet();
+    server_.server().handle(MOUNT_PROGRAM, MOUNT_V3, MOUNTPROC3_UMNT, [this](const scripted::RpcCall &, XDR *args) {
+        const std::string path = mounttest::decodePath(args);
+        std::this_thread::sleep_for(std::chrono::milliseconds(300));
+        server_.set([&path](MountState &s) { s.unmounted.push_back(path); });
+        return scripted::Reply::ok();
+    });
+    int first = 1;
+    int second = 1;
+    int secondErrno = 0;
+    std::thread one([&first] {
+        first = nfsUnmount("/front45/twice");
+        nfsClientClose();
+    });
+    std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    std::thread two([&second, &secondErrno] {
+        second = nfsUnmount("/front45/twice");
+        secondErrno = errnoGet();
+        nfsClientClose();
+    });
+    one.join();
+    two.join();
+    EXPECT_EQ(first, 0);
+    EXPECT_EQ(second, -1);
+    EXPECT_EQ(secondErrno, NFS_DRV_ERR_NOT_NFS_DEVICE);
+    EXPECT_EQ(server_.unmounted(), std::vector<std::string>{"/export"});
+    EXPECT_EQ(mounttest::nfs3DeviceNamed("/front45/twice"), nullptr);
 }
 
 TEST_F(MountFront, UnMountAllRemovesOnlyTheDevicesOfThatHost)
