@@ -44,13 +44,18 @@ void nfsAuthUnixSet(const char *machineName, int uid, int gid, int nGroups, cons
     taskUnlock();
 }
 
+// An output left null (a shell user's omitted argument) is skipped.
 void nfsAuthUnixGet(char *machineName, int *pUid, int *pGid, int *pNGroups, int *groups)
 {
-    copyMachineName(machineName, nfsAuthUnix.machineName);
-    *pUid = nfsAuthUnix.uid;
-    *pGid = nfsAuthUnix.gid;
-    *pNGroups = nfsAuthUnix.nGroups;
-    if (nfsAuthUnix.nGroups > 0)
+    if (machineName != nullptr)
+        copyMachineName(machineName, nfsAuthUnix.machineName);
+    if (pUid != nullptr)
+        *pUid = nfsAuthUnix.uid;
+    if (pGid != nullptr)
+        *pGid = nfsAuthUnix.gid;
+    if (pNGroups != nullptr)
+        *pNGroups = nfsAuthUnix.nGroups;
+    if (groups != nullptr && nfsAuthUnix.nGroups > 0)
         std::copy_n(nfsAuthUnix.groups, std::min<int>(nfsAuthUnix.nGroups, NFS_AUTH_MAX_GROUPS), groups);
 }
 

@@ -74,6 +74,24 @@ TEST_F(Credentials, LongMachineNameIsCutAndTerminated)
     EXPECT_STREQ(name, "");
 }
 
+// A shell user may leave out any output: the others are still filled.
+TEST_F(Credentials, GetSkipsOutputsLeftNull)
+{
+    const int groups[] = {5, 7};
+    nfsAuthUnixSet("box", 10, 20, 2, groups);
+    nfsAuthUnixGet(nullptr, nullptr, nullptr, nullptr, nullptr);
+    int gid = 0;
+    int n = 0;
+    nfsAuthUnixGet(nullptr, nullptr, &gid, &n, nullptr);
+    EXPECT_EQ(gid, 20);
+    EXPECT_EQ(n, 2);
+    char name[NFS_AUTH_MACHINE_NAME_LEN] = {};
+    int got[NFS_AUTH_MAX_GROUPS] = {};
+    nfsAuthUnixGet(name, nullptr, nullptr, nullptr, got);
+    EXPECT_STREQ(name, "box");
+    EXPECT_EQ(got[1], 7);
+}
+
 TEST_F(Credentials, PromptWithEmptyAnswersKeepsValuesButCountsAChange)
 {
     const int before = nfsAuthCount;
