@@ -61,6 +61,13 @@ private:
 // A cache that has lines: false for one that was never allocated or has been freed.
 inline bool hasLines(const NfsDataCache *cache) { return cache->nLines != 0 && cache->pLines != nullptr; }
 
+// The line holds the block at `start` of the file `fileId`. All ones marks a free line, so a
+// file that a server gives that id never finds its blocks here: it always goes to the server.
+inline bool holds(const NfsCacheLine &line, uint64_t fileId, uint64_t start)
+{
+    return fileId != NFS_CACHE_NO_FILE && line.fileId == fileId && line.offset == start;
+}
+
 // Writes a dirty line back through its owner before the line is reused for `file`. False when
 // that failed on `file`'s own line, whose unsent bytes are then dropped (the line is free); a
 // failure on another file's line is noted in that file (lossNote) and the line is reused.

@@ -8,15 +8,6 @@
 #include <algorithm>
 #include <cstring>
 
-namespace {
-
-bool holds(const NfsCacheLine &line, uint64_t fileId, uint64_t start)
-{
-    return line.fileId == fileId && line.offset == start;
-}
-
-} // namespace
-
 extern "C" int nfsCacheLineRead(void *file, uint64_t offset, char *buf, int n, int version)
 {
     nfscache::FileView view{};
@@ -36,7 +27,7 @@ extern "C" int nfsCacheLineRead(void *file, uint64_t offset, char *buf, int n, i
     const uint64_t start = offset - inLine;
     NfsCacheLine *line = &cache->pLines[nfsWhichCacheLine(cache, view.fileId, offset)];
 
-    const bool hit = holds(*line, view.fileId, start) && line->nBytes >= inLine + static_cast<uint32_t>(n);
+    const bool hit = nfscache::holds(*line, view.fileId, start) && line->nBytes >= inLine + static_cast<uint32_t>(n);
     if (!hit) {
         if (!nfscache::evict(line, file, version) ||
             !nfscache::fill(line, cache->lineSize, file, version, start))

@@ -15,7 +15,7 @@ namespace {
 bool claim(NfsDataCache *cache, NfsCacheLine *line, void *file, int version,
            const nfscache::FileView &view, uint64_t start, uint32_t n)
 {
-    if (line->fileId == view.fileId && line->offset == start)
+    if (nfscache::holds(*line, view.fileId, start))
         return true;
     if (!nfscache::evict(line, file, version))
         return false;

@@ -339,6 +339,28 @@ TEST_F(CacheSharedLine, AFailedOwnWriteBackLeavesNoStaleBytesForTheNextWrite)
     EXPECT_EQ(serverFile(1), std::string(90, 'a') + "Z" + std::string(9, 'a'));
 }
 
+TEST_F(CacheSharedLine, AFileWhoseIdIsAllOnesNeverTakesAFreeLineAsItsOwn)
+{
+    // All ones marks a free line: a file the server gives that id must not find its blocks in
+    // lines that hold nothing, or in lines another file left behind.
+    constexpr uint64_t kAllOnes = NFS_CACHE_NO_FILE;
+    NfsOpenFile *odd = open(kAllOnes);
+    serverHolds(kAllOnes, std::string(100, 'a'));
+    ASSERT_EQ(nfsCacheLineWrite(odd, 50, "X", 1, 3), 1);
+    ASSERT_EQ(nfsCacheFileFlush(odd, 1, 3), 100);
+    EXPECT_EQ(serverFile(kAllOnes), std::string(50, 'a') + "X" + std::string(49, 'a'));
+
+    std::array<char, 8> buf{};
+    const uint32_t lineIndex = nfsWhichCacheLine(&cache(), kAllOnes, 0);
+    NfsCacheLine &line = cache().pLines[lineIndex];
+    std::memcpy(line.pData, "another", 7);
+    line.nBytes = 7;
+    line.fileId = kAllOnes; // what invalidating another file's line leaves
+    line.offset = 0;
+    ASSERT_EQ(nfsCacheLineRead(odd, 0, buf.data(), 7, 3), 7);
+    EXPECT_EQ(std::string(buf.data(), 7), "aaaaaaa");
+}
+
 class CacheFlush : public CacheFixture {};
 
 TEST_F(CacheFlush, ALineWithoutOwnerIsLeftAlone)
