@@ -27,7 +27,8 @@ extern "C" int nfsCacheLineRead(void *file, uint64_t offset, char *buf, int n, i
     const uint64_t start = offset - inLine;
     NfsCacheLine *line = &cache->pLines[nfsWhichCacheLine(cache, view.fileId, offset)];
 
-    const bool hit = nfscache::holds(*line, view.fileId, start) && line->nBytes >= inLine + static_cast<uint32_t>(n);
+    const bool hit = nfscache::holds(*line, view.fileId, start) &&
+                     line->nBytes >= inLine + static_cast<uint32_t>(n);
     if (!hit) {
         if (!nfscache::evict(line, file, version) ||
             !nfscache::fill(line, cache->lineSize, file, version, start))
