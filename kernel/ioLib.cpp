@@ -79,10 +79,6 @@ bool driverOf(int drvNum, ios::DriverEntries &entries) {
     return true;
 }
 
-bool openFile(int fd, OpenFile &of) {
-    return ios::fdGet(fd, of.desc) && driverOf(of.desc.drvNum, of.entries);
-}
-
 int ioctlOn(const OpenFile &of, int function, intptr_t arg) {
     if (of.entries.ioctl == nullptr) {
         return notSupported();
@@ -124,8 +120,8 @@ int kClose(int fd) {
 }
 
 int kRead(int fd, char *buffer, int nBytes) {
-    io::OpenFile of;
-    if (!io::openFile(fd, of)) {
+    const io::OpenFile of(fd);
+    if (!of.valid()) {
         return -1;
     }
     if (nBytes < 0 || (buffer == nullptr && nBytes > 0)) {
@@ -139,8 +135,8 @@ int kRead(int fd, char *buffer, int nBytes) {
 }
 
 int kWrite(int fd, const char *buffer, int nBytes) {
-    io::OpenFile of;
-    if (!io::openFile(fd, of)) {
+    const io::OpenFile of(fd);
+    if (!of.valid()) {
         return -1;
     }
     if (nBytes < 0 || (buffer == nullptr && nBytes > 0)) {
@@ -154,8 +150,8 @@ int kWrite(int fd, const char *buffer, int nBytes) {
 }
 
 int kIoctl(int fd, int function, intptr_t arg) {
-    io::OpenFile of;
-    if (!io::openFile(fd, of)) {
+    const io::OpenFile of(fd);
+    if (!of.valid()) {
         return -1;
     }
     return io::ioctlOn(of, function, arg);
@@ -178,8 +174,8 @@ int kRemove(const char *path) {
 }
 
 int64_t kLseek(int fd, int64_t offset, int whence) {
-    io::OpenFile of;
-    if (!io::openFile(fd, of)) {
+    const io::OpenFile of(fd);
+    if (!of.valid()) {
         return -1;
     }
     int64_t base = 0;

@@ -49,9 +49,9 @@ int kRename(const char *oldPath, const char *newPath) {
         return -1;
     }
     const io::FdCloser closer(fd);
-    io::OpenFile of;
+    const io::OpenFile of(fd); // ends its use before the closer closes
     ios::PathBuffer buf;
-    if (!io::openFile(fd, of) || !ios::pathLoad(buf, newPath)) {
+    if (!of.valid() || !ios::pathLoad(buf, newPath)) {
         return -1;
     }
     const intptr_t result = ios::pathCall(buf, [&of](const ios::Resolved &where) -> intptr_t {

@@ -8,16 +8,30 @@
 
 namespace io {
 
-// An open descriptor together with its driver's entries.
-struct OpenFile {
-    ios::Descriptor desc;
-    ios::DriverEntries entries;
-};
-
 // The entries of driver drvNum; false with K_ENXIO when it is not installed.
 bool driverOf(int drvNum, ios::DriverEntries &entries);
-// The descriptor fd and its driver; false with the error number set.
-bool openFile(int fd, OpenFile &of);
+
+// An open descriptor, held in use for the object's lifetime, with its driver's entries.
+class OpenFile {
+  public:
+    explicit OpenFile(int fd) : use_(fd), desc(use_.desc()) {
+        valid_ = use_.held() && driverOf(desc.drvNum, entries);
+    }
+    OpenFile(const OpenFile &) = delete;
+    OpenFile &operator=(const OpenFile &) = delete;
+    // False with the error number set when fd is not open or its driver is gone.
+    bool valid() const { return valid_; }
+
+  private:
+    ios::FdUse use_;
+
+  public:
+    const ios::Descriptor desc;
+    ios::DriverEntries entries;
+
+  private:
+    bool valid_ = false;
+};
 // The driver's ioctl entry on an open file (K_ENOTSUP when it has none).
 int ioctlOn(const OpenFile &of, int function, intptr_t arg);
 

@@ -7,6 +7,7 @@
 #include <algorithm>
 #include <array>
 #include <cstddef>
+#include <condition_variable>
 #include <mutex>
 
 namespace ios {
@@ -17,6 +18,7 @@ enum class SlotState { Free, Reserved, Open };
 struct FdSlot {
     SlotState state = SlotState::Free;
     Descriptor desc;
+    int users = 0; // calls under way on the descriptor
 };
 
 using FdTable = std::array<FdSlot, K_IOS_MAX_FILES>;
@@ -28,12 +30,18 @@ std::mutex &fdMutex() {
     return mutex;
 }
 
+// Signalled under fdMutex() when the last call on a descriptor ends.
+std::condition_variable &fdIdle() {
+    static std::condition_variable idle;
+    return idle;
+}
+
 // Guarded by fdMutex().
 FdTable &fdTable() {
     static FdTable table = [] {
         FdTable initial{};
         for (int fd = 0; fd < kStdStreams; ++fd) {
-            initial[static_cast<std::size_t>(fd)] = FdSlot{SlotState::Open, {kStdDrvNum, nullptr, fd}};
+            initial[static_cast<std::size_t>(fd)] = FdSlot{SlotState::Open, {kStdDrvNum, nullptr, fd}, 0};
         }
         return initial;
     }();
@@ -70,11 +78,12 @@ void fdRelease(int fd) {
     fdTable()[static_cast<std::size_t>(fd)] = FdSlot{};
 }
 
-bool fdGet(int fd, Descriptor &desc) {
+bool fdAcquire(int fd, Descriptor &desc) {
     if (validFd(fd)) {
         const std::lock_guard lock(fdMutex());
-        const FdSlot &slot = fdTable()[static_cast<std::size_t>(fd)];
+        FdSlot &slot = fdTable()[static_cast<std::size_t>(fd)];
         if (slot.state == SlotState::Open) {
+            ++slot.users;
             desc = slot.desc;
             return true;
         }
@@ -83,13 +92,22 @@ bool fdGet(int fd, Descriptor &desc) {
     return false;
 }
 
+void fdUnuse(int fd) {
+    const std::lock_guard lock(fdMutex());
+    FdSlot &slot = fdTable()[static_cast<std::size_t>(fd)];
+    if (--slot.users == 0) {
+        fdIdle().notify_all();
+    }
+}
+
 bool fdTake(int fd, Descriptor &desc) {
     if (validFd(fd) && fd >= kStdStreams) {
-        const std::lock_guard lock(fdMutex());
+        std::unique_lock lock(fdMutex());
         FdSlot &slot = fdTable()[static_cast<std::size_t>(fd)];
         if (slot.state == SlotState::Open) {
-            desc = slot.desc;
             slot.state = SlotState::Reserved;
+            fdIdle().wait(lock, [&slot] { return slot.users == 0; });
+            desc = slot.desc;
             return true;
         }
     }

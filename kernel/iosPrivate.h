@@ -62,11 +62,34 @@ int fdReserve();
 void fdFill(int fd, const Descriptor &desc);
 // Returns a reserved or open descriptor to the free pool.
 void fdRelease(int fd);
-// Takes the open descriptor fd (not a standard stream) out of use for closing: it stays
-// reserved until fdRelease. False with K_EBADF when fd is not open.
+// Takes the open descriptor fd (not a standard stream) out of use for closing: no new call
+// may use it, the calls under way on it end first, and it stays reserved until fdRelease.
+// False with K_EBADF when fd is not open.
 bool fdTake(int fd, Descriptor &desc);
-// The open descriptor fd; false with K_EBADF set when fd is not open.
-bool fdGet(int fd, Descriptor &desc);
+// Marks the open descriptor fd in use by one more call; false with K_EBADF when fd is not
+// open. Each success is ended by fdUnuse.
+bool fdAcquire(int fd, Descriptor &desc);
+void fdUnuse(int fd);
+
+// An open descriptor held in use for the length of one call, so that a close from another
+// task waits for the call instead of freeing the driver's file under it.
+class FdUse {
+  public:
+    explicit FdUse(int fd) : fd_(fdAcquire(fd, desc_) ? fd : -1) {}
+    ~FdUse() {
+        if (fd_ >= 0) {
+            fdUnuse(fd_);
+        }
+    }
+    FdUse(const FdUse &) = delete;
+    FdUse &operator=(const FdUse &) = delete;
+    bool held() const { return fd_ >= 0; }
+    const Descriptor &desc() const { return desc_; }
+
+  private:
+    Descriptor desc_;
+    int fd_;
+};
 
 // A full path being resolved. The tail handed to a driver lies inside text with at least
 // K_IOS_TAIL_ROOM writable bytes from its start; the last byte always stays a terminator.
