@@ -6,7 +6,9 @@
 #include <kernel/iosLib.h>
 #include <kernel/kernelErrno.h>
 
+#include <condition_variable>
 #include <cstring>
+#include <map>
 #include <mutex>
 #include <new>
 
@@ -18,6 +20,18 @@ namespace {
 DEV_HDR *&listHead() {
     static DEV_HDR *head = nullptr;
     return head;
+}
+
+// Entries running on each device in use. Guarded by tableMutex().
+std::map<const DEV_HDR *, int> &deviceUsers() {
+    static std::map<const DEV_HDR *, int> users;
+    return users;
+}
+
+// Signalled under tableMutex() when a device's last running entry returns.
+std::condition_variable &deviceIdle() {
+    static std::condition_variable idle;
+    return idle;
 }
 
 bool deviceListed(const DEV_HDR *pDev) {
@@ -60,6 +74,17 @@ bool deviceUsesDriverLocked(int drvNum) {
 // Among the devices whose names prefix the path, the longest one that ends at a component
 // boundary wins, so that "/nfs/subdir" goes to "/nfs" and not to "/nfs/sub"; when none ends at
 // a boundary, the longest plain prefix does.
+void deviceUseLocked(const DEV_HDR *pDev) { ++deviceUsers()[pDev]; }
+
+void deviceUnuse(const DEV_HDR *pDev) {
+    const std::lock_guard lock(tableMutex());
+    const auto found = deviceUsers().find(pDev);
+    if (found != deviceUsers().end() && --found->second == 0) {
+        deviceUsers().erase(found);
+        deviceIdle().notify_all();
+    }
+}
+
 DEV_HDR *devFindLocked(const char *name, const char **pNameTail) {
     DEV_HDR *best = nullptr;
     std::size_t bestLen = 0;
@@ -124,14 +149,17 @@ int iosDevAdd(DEV_HDR *pDev, const char *name, int drvNum) {
     return 0;
 }
 
+// Once unlinked, the device is found by no new path; the entries already running on it end
+// before it is handed back (so a driver entry must not delete its own device).
 void iosDevDelete(DEV_HDR *pDev) {
-    const std::lock_guard lock(ios::tableMutex());
+    std::unique_lock lock(ios::tableMutex());
     for (DEV_HDR **link = &ios::listHead(); *link != nullptr; link = &(*link)->pNext) {
         if (*link == pDev) {
             *link = pDev->pNext;
+            pDev->pNext = nullptr;
+            ios::deviceIdle().wait(lock, [pDev] { return ios::deviceUsers().count(pDev) == 0; });
             delete[] pDev->name;
             pDev->name = nullptr;
-            pDev->pNext = nullptr;
             return;
         }
     }

@@ -41,6 +41,7 @@ bool joinDefault(const char *prefix, const char *path, std::array<char, kPathMax
 }
 
 bool settle(PathBuffer &buf, DEV_HDR *pDev, const char *tail, Resolved &where) {
+    deviceUseLocked(pDev);
     where.pDev = pDev;
     where.drvNum = pDev->drvNum;
     where.tail = buf.text.data() + (tail - buf.text.data());

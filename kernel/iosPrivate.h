@@ -46,6 +46,10 @@ bool driverInstalledLocked(int drvNum);
 bool deviceUsesDriverLocked(int drvNum);
 // True when some open descriptor still names drvNum.
 bool descriptorUsesDriver(int drvNum);
+// Path entries running on a device: iosDevDelete waits until the last has returned, so a
+// device record is never freed under an entry. deviceUseLocked needs tableMutex() held.
+void deviceUseLocked(const DEV_HDR *pDev);
+void deviceUnuse(const DEV_HDR *pDev);
 // iosDevFind with tableMutex() already held.
 DEV_HDR *devFindLocked(const char *name, const char **pNameTail);
 
@@ -106,12 +110,25 @@ struct Resolved {
 
 // Copies path into buf (K_ENAMETOOLONG when it does not fit, K_EINVAL for null).
 bool pathLoad(PathBuffer &buf, const char *path);
-// Finds the device for buf, putting the default path in front when nothing matches first.
+// Finds the device for buf, putting the default path in front when nothing matches first;
+// the device is then in use (deviceUseLocked) until the caller's deviceUnuse.
 // False with K_IOS_NO_DEVICE or K_ENAMETOOLONG.
 bool pathResolve(PathBuffer &buf, Resolved &where);
 // After an entry returned K_FOLLOW_LINK with where.tail rewritten: true when the rewritten
 // path is terminated within the room and not too long; else false with K_ENAMETOOLONG.
 bool pathRewriteValid(PathBuffer &buf, const Resolved &where);
+
+// Ends a device use that pathResolve began, when it goes out of scope.
+class DeviceUseEnd {
+  public:
+    explicit DeviceUseEnd(const DEV_HDR *pDev) : pDev_(pDev) {}
+    ~DeviceUseEnd() { deviceUnuse(pDev_); }
+    DeviceUseEnd(const DeviceUseEnd &) = delete;
+    DeviceUseEnd &operator=(const DeviceUseEnd &) = delete;
+
+  private:
+    const DEV_HDR *pDev_;
+};
 
 // Runs entry(where) on the device of path, resolving again after each K_FOLLOW_LINK result,
 // at most K_IOS_MAX_RESTARTS times (then K_ELOOP). The entry's last result, or -1.
@@ -121,6 +138,7 @@ template <typename Entry> intptr_t pathCall(PathBuffer &buf, Entry entry) {
         if (!pathResolve(buf, where)) {
             return -1;
         }
+        const DeviceUseEnd useEnd(where.pDev);
         const intptr_t result = entry(where);
         if (result != K_FOLLOW_LINK) {
             return result;

@@ -1,5 +1,6 @@
-// Closing a descriptor while another task is inside a call on it: the close waits for that
-// call, and the driver's file is never used after the driver closed it.
+// Calls under way in one task while another closes their descriptor or deletes their
+// device: the close and the delete wait for them, so the driver's file and the device record
+// are never used after they were handed back.
 #include <kernel/errnoLib.h>
 #include <kernel/ioLib.h>
 #include <kernel/iosLib.h>
@@ -52,7 +53,7 @@ int readEntry(intptr_t file, char *, int nBytes)
     return nBytes;
 }
 
-TEST(IoCloseDuringCall, CloseWaitsForTheCallUnderWayAndLaterCallsFail)
+TEST(IoCallsUnderWay, CloseWaitsForTheCallUnderWayAndLaterCallsFail)
 {
     const int drv = iosDrvInstall(nullptr, nullptr, openEntry, closeEntry, readEntry, nullptr, nullptr);
     ASSERT_GT(drv, 0);
@@ -92,6 +93,63 @@ TEST(IoCloseDuringCall, CloseWaitsForTheCallUnderWayAndLaterCallsFail)
     EXPECT_EQ(kRead(fd, buffer, 4), -1);
 
     iosDevDelete(&device);
+    EXPECT_EQ(iosDrvRemove(drv), 0);
+}
+
+// An open entry that blocks until the test lets it go.
+struct BlockingOpen {
+    std::mutex lock;
+    std::condition_variable changed;
+    bool entered = false;
+    bool mayReturn = false;
+    DEV_HDR *deviceSeen = nullptr;
+};
+
+BlockingOpen theOpen;
+
+intptr_t blockingOpenEntry(DEV_HDR *pDev, char *, int, int)
+{
+    std::unique_lock guard(theOpen.lock);
+    theOpen.entered = true;
+    theOpen.changed.notify_all();
+    theOpen.changed.wait(guard, [] { return theOpen.mayReturn; });
+    theOpen.deviceSeen = pDev;
+    return 1;
+}
+
+int noClose(intptr_t) { return 0; }
+
+TEST(IoCallsUnderWay, DeletingADeviceWaitsForItsRunningEntries)
+{
+    const int drv = iosDrvInstall(nullptr, nullptr, blockingOpenEntry, noClose, nullptr, nullptr, nullptr);
+    ASSERT_GT(drv, 0);
+    static DEV_HDR device{};
+    ASSERT_EQ(iosDevAdd(&device, "/slowdev", drv), 0);
+    int fd = -1;
+    std::thread opener([&] { fd = kOpen("/slowdev/f", K_O_RDONLY, 0); });
+    {
+        std::unique_lock guard(theOpen.lock);
+        theOpen.changed.wait(guard, [] { return theOpen.entered; });
+    }
+    std::atomic<bool> deleted{false};
+    std::thread deleter([&] {
+        iosDevDelete(&device);
+        deleted = true;
+    });
+    std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    EXPECT_FALSE(deleted.load()) << "the delete must wait for the open under way";
+    const char *tail = nullptr;
+    EXPECT_EQ(iosDevFind("/slowdev/g", &tail), nullptr) << "but no new path finds the device";
+    {
+        const std::lock_guard guard(theOpen.lock);
+        theOpen.mayReturn = true;
+        theOpen.changed.notify_all();
+    }
+    opener.join();
+    deleter.join();
+    EXPECT_EQ(theOpen.deviceSeen, &device);
+    ASSERT_GE(fd, 0);
+    EXPECT_EQ(kClose(fd), 0);
     EXPECT_EQ(iosDrvRemove(drv), 0);
 }
 
