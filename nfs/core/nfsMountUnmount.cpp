@@ -1,5 +1,6 @@
 // Removing one NFS device: its cache goes first, then the server is told, then the device.
 #include "core/nfsConfig.h"
+#include "core/nfsDeviceRemoval.h"
 #include "core/nfsMountVersion.h"
 
 #include <brisnel/nfsCacheLib.h>
@@ -9,22 +10,12 @@
 #include <kernel/errnoLib.h>
 #include <kernel/iosLib.h>
 #include <kernel/kernelErrno.h>
-#include <kernel/taskLib.h>
 
 #include <cstdlib>
 #include <cstring>
 #include <mutex>
 
 namespace {
-
-// Serialises nfsUnmount from finding the device to freeing it, so that two tasks unmounting
-// one device cannot both release it. Taken first, before the task lock and the cache's mutex,
-// and held across the server's notice.
-std::mutex &unmountMutex()
-{
-    static std::mutex mutex;
-    return mutex;
-}
 
 bool servedBy(const DEV_HDR *dev, int32_t drvNum)
 {
@@ -36,19 +27,17 @@ bool servedBy(const DEV_HDR *dev, int32_t drvNum)
 // with files open is refused (16) and left as it is: their records point into it.
 int unmountVersion3(NfsDevice *dev)
 {
-    taskLock();
-    const bool busy = dev->openFiles != 0;
-    taskUnlock();
-    if (busy) {
+    const NfsWithdrawnDevice withdrawn(&dev->devHdr);
+    if (nfsDeviceOpenFiles(&dev->openFiles) != 0) {
+        withdrawn.restore();
         errnoSet(K_EBUSY);
         return -1;
     }
     nfsCacheFree(&dev->cache);
-    if (!nfsSlotPresent(pFuncNfs3Unmount))
+    if (!nfsSlotPresent(pFuncNfs3Unmount) || pFuncNfs3Unmount(dev->host, dev->fileSys) == -1) {
+        withdrawn.restore();
         return -1;
-    if (pFuncNfs3Unmount(dev->host, dev->fileSys) == -1)
-        return -1;
-    iosDevDelete(&dev->devHdr);
+    }
     std::free(dev->mountFh.data.data_val);
     std::free(dev);
     return 0;
@@ -62,7 +51,7 @@ extern "C" int nfsUnmount(const char *devName)
         errnoSet(NFS_ERRNO_INVAL);
         return -1;
     }
-    const std::lock_guard serialised(unmountMutex());
+    const std::lock_guard serialised(nfsDeviceRemovalMutex());
     const char *tail = nullptr;
     DEV_HDR *dev = iosDevFind(devName, &tail);
     // A prefix match (the default device, a longer name) is not the device asked for.

@@ -1,5 +1,6 @@
 // Creating a version 3 device for an export, and removing every version 3 device of a server.
 #include "core/nfsConfig.h"
+#include "core/nfsDeviceRemoval.h"
 #include "ops/nfs3Data.h"
 
 #include <brisnel/nfs3Drv.h>
@@ -14,6 +15,8 @@
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
+#include <mutex>
+#include <vector>
 #include <memory>
 
 namespace {
@@ -72,34 +75,41 @@ void tuneLimits(const char *host, nfs_fh3 root)
         nfs3MaxRddirSz = static_cast<int32_t>(std::min<uint32_t>(info.dtpref, INT32_MAX));
 }
 
+// Frees a device already taken out of the I/O system, with its cache and handle buffer.
 void releaseDevice(NfsDevice *dev)
 {
     nfsCacheFree(&dev->cache);
-    iosDevDelete(&dev->devHdr);
     std::free(dev->mountFh.data.data_val);
     std::free(dev);
 }
 
-NfsDevice *deviceOfHost(const char *host)
+// Takes every version 3 device of the host out of the I/O system, in list order.
+std::vector<NfsWithdrawnDevice> withdrawDevicesOf(const char *host)
 {
+    std::vector<DEV_HDR *> found;
     for (DEV_HDR *entry = iosNextDevGet(nullptr); entry != nullptr; entry = iosNextDevGet(entry)) {
-        auto *dev = reinterpret_cast<NfsDevice *>(entry);
+        const auto *dev = reinterpret_cast<const NfsDevice *>(entry);
         if (entry->drvNum == nfs3DrvNum && std::strcmp(dev->host, host) == 0)
-            return dev;
+            found.push_back(entry);
     }
-    return nullptr;
+    std::vector<NfsWithdrawnDevice> withdrawn;
+    withdrawn.reserve(found.size());
+    for (DEV_HDR *entry : found)
+        withdrawn.emplace_back(entry);
+    return withdrawn;
 }
 
-bool hostBusy(const char *host)
+bool anyOpenFiles(const std::vector<NfsWithdrawnDevice> &devices)
 {
-    taskLock();
-    bool busy = false;
-    for (DEV_HDR *entry = iosNextDevGet(nullptr); entry != nullptr && !busy; entry = iosNextDevGet(entry)) {
-        const auto *dev = reinterpret_cast<const NfsDevice *>(entry);
-        busy = entry->drvNum == nfs3DrvNum && std::strcmp(dev->host, host) == 0 && dev->openFiles != 0;
-    }
-    taskUnlock();
-    return busy;
+    return std::any_of(devices.begin(), devices.end(), [](const NfsWithdrawnDevice &device) {
+        return nfsDeviceOpenFiles(&reinterpret_cast<const NfsDevice *>(device.dev())->openFiles) != 0;
+    });
+}
+
+void restoreAll(const std::vector<NfsWithdrawnDevice> &devices)
+{
+    for (const NfsWithdrawnDevice &device : devices)
+        device.restore();
 }
 
 } // namespace
@@ -150,19 +160,24 @@ int nfs3Mount(const char *host, const char *fileSys, const char *devName)
 }
 
 // A device of the host with files still open refuses the whole request (16) before the
-// server is told: their records point into the device.
+// server is told: their records point into the device. A refused request leaves the devices.
 int nfs3UnmountAll(const char *host)
 {
-    if (nfs3DrvNum >= 0 && hostBusy(host)) {
+    if (nfs3DrvNum < 0)
+        return nfs3MntUnmountAll(host) != 0 ? -1 : 0;
+    const std::lock_guard serialised(nfsDeviceRemovalMutex());
+    const std::vector<NfsWithdrawnDevice> devices = withdrawDevicesOf(host);
+    if (anyOpenFiles(devices)) {
+        restoreAll(devices);
         errnoSet(K_EBUSY);
         return -1;
     }
-    if (nfs3MntUnmountAll(host) != 0)
+    if (nfs3MntUnmountAll(host) != 0) {
+        restoreAll(devices);
         return -1;
-    if (nfs3DrvNum < 0)
-        return 0;
-    while (NfsDevice *dev = deviceOfHost(host))
-        releaseDevice(dev);
+    }
+    for (const NfsWithdrawnDevice &device : devices)
+        releaseDevice(reinterpret_cast<NfsDevice *>(device.dev()));
     return 0;
 }
 

@@ -19,6 +19,8 @@
 #include <gtest/gtest.h>
 
 #include <array>
+#include <chrono>
+#include <thread>
 #include <cstring>
 #include <map>
 #include <memory>
@@ -325,6 +327,32 @@ TEST_F(DrvFault, LookupRepliesWithoutAttributesStillGiveTheFilesAttributes)
     EXPECT_EQ(nfs3Ioctl(file, K_FIONREAD, reinterpret_cast<intptr_t>(&unread)), 0);
     EXPECT_EQ(unread, 3000);
     EXPECT_EQ(nfs3Close(file), 0);
+}
+
+} // namespace
+
+namespace {
+
+// An unmount that arrives while an open is still talking to the server waits for that open
+// and then finds the file open, instead of freeing the device under it.
+TEST_F(DrvFault, UnmountDuringAnOpenWaitsForItAndIsRefusedAsBusy)
+{
+    server_.server().setProgramBehaviour(NFS_PROGRAM, scripted::Behaviour::delayed(std::chrono::milliseconds(300)));
+    const std::string path = std::string(kDev) + "/a";
+    int fd = -1;
+    std::thread opener([&] { fd = kOpen(path.c_str(), K_O_RDONLY, 0); });
+    std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    EXPECT_EQ(nfsUnmount(kDev), -1);
+    EXPECT_EQ(errnoGet(), K_EBUSY);
+    opener.join();
+    server_.server().setProgramBehaviour(NFS_PROGRAM, scripted::Behaviour::answer());
+    ASSERT_GE(fd, 0) << std::hex << errnoGet();
+    char byte = 0;
+    EXPECT_EQ(kRead(fd, &byte, 1), 1);
+    EXPECT_EQ(byte, 'a');
+    EXPECT_EQ(kClose(fd), 0);
+    const char *tail = nullptr;
+    EXPECT_EQ(iosDevFind(kDev, &tail), &dev_->devHdr) << "the refused device is listed again";
 }
 
 } // namespace

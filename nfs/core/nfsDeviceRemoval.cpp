@@ -1,0 +1,31 @@
+// Withdrawing and restoring NFS devices around their removal.
+#include "core/nfsDeviceRemoval.h"
+
+#include <kernel/errnoLib.h>
+#include <kernel/taskLib.h>
+
+std::mutex &nfsDeviceRemovalMutex()
+{
+    static std::mutex mutex;
+    return mutex;
+}
+
+NfsWithdrawnDevice::NfsWithdrawnDevice(DEV_HDR *dev) : dev_(dev), name_(dev->name), drvNum_(dev->drvNum)
+{
+    iosDevDelete(dev);
+}
+
+void NfsWithdrawnDevice::restore() const
+{
+    const int error = errnoGet();
+    iosDevAdd(dev_, name_.c_str(), drvNum_);
+    errnoSet(error);
+}
+
+int nfsDeviceOpenFiles(const int *pOpenFiles)
+{
+    taskLock();
+    const int count = *pOpenFiles;
+    taskUnlock();
+    return count;
+}

@@ -1,0 +1,36 @@
+// Removing NFS devices safely while other tasks use them.
+//
+// A removal takes the device out of the I/O system first: no path finds it any more, and the
+// opens already running on it end before the removal goes on, so its count of open files is
+// final when it is read. A removal refused then puts the device back.
+#ifndef NFS_CORE_NFSDEVICEREMOVAL_H
+#define NFS_CORE_NFSDEVICEREMOVAL_H
+
+#include <kernel/iosLib.h>
+
+#include <mutex>
+#include <string>
+
+// Serialises every removal (nfsUnmount, the unmount-all routines) from finding a device to
+// freeing it. Taken before the task lock and the cache's mutex; held across the server's
+// notice.
+std::mutex &nfsDeviceRemovalMutex();
+
+// A device taken out of the I/O system while its removal is decided.
+class NfsWithdrawnDevice {
+public:
+    explicit NfsWithdrawnDevice(DEV_HDR *dev);
+    // Puts the device back under its name, at the end of the device list; keeps the error number.
+    void restore() const;
+    DEV_HDR *dev() const { return dev_; }
+
+private:
+    DEV_HDR *dev_;
+    std::string name_;
+    int drvNum_;
+};
+
+// The device's count of open files, read under the task lock as the open entries change it.
+int nfsDeviceOpenFiles(const int *pOpenFiles);
+
+#endif
