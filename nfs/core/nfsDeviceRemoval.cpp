@@ -4,10 +4,25 @@
 #include <kernel/errnoLib.h>
 #include <kernel/taskLib.h>
 
-std::mutex &nfsDeviceRemovalMutex()
+namespace {
+
+SEM_ID removalSemaphore()
 {
-    static std::mutex mutex;
-    return mutex;
+    static const SEM_ID sem = semMCreate(SEM_Q_PRIORITY | SEM_INVERSION_SAFE);
+    return sem;
+}
+
+} // namespace
+
+NfsDeviceRemovalLock::NfsDeviceRemovalLock()
+    : sem_(removalSemaphore()), held_(semTake(sem_, K_WAIT_FOREVER) == 0)
+{
+}
+
+NfsDeviceRemovalLock::~NfsDeviceRemovalLock()
+{
+    if (held_)
+        semGive(sem_);
 }
 
 NfsWithdrawnDevice::NfsWithdrawnDevice(DEV_HDR *dev) : dev_(dev), name_(dev->name), drvNum_(dev->drvNum)

@@ -13,7 +13,6 @@
 
 #include <cstdlib>
 #include <cstring>
-#include <mutex>
 
 namespace {
 
@@ -51,7 +50,9 @@ extern "C" int nfsUnmount(const char *devName)
         errnoSet(NFS_ERRNO_INVAL);
         return -1;
     }
-    const std::lock_guard serialised(nfsDeviceRemovalMutex());
+    const NfsDeviceRemovalLock serialised;
+    if (!serialised.held())
+        return -1;
     const char *tail = nullptr;
     DEV_HDR *dev = iosDevFind(devName, &tail);
     // A prefix match (the default device, a longer name) is not the device asked for.

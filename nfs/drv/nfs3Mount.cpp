@@ -15,7 +15,6 @@
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
-#include <mutex>
 #include <vector>
 #include <memory>
 
@@ -165,7 +164,9 @@ int nfs3UnmountAll(const char *host)
 {
     if (nfs3DrvNum < 0)
         return nfs3MntUnmountAll(host) != 0 ? -1 : 0;
-    const std::lock_guard serialised(nfsDeviceRemovalMutex());
+    const NfsDeviceRemovalLock serialised;
+    if (!serialised.held())
+        return -1;
     const std::vector<NfsWithdrawnDevice> devices = withdrawDevicesOf(host);
     if (anyOpenFiles(devices)) {
         restoreAll(devices);
