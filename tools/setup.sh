@@ -16,7 +16,7 @@ if [ "${#missing[@]}" -gt 0 ]; then
     echo "setup: installing ${missing[*]}"
     export DEBIAN_FRONTEND=noninteractive
     apt-get update -qq
-    apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null
+    apt-get install -y -qq "${missing[@]}" >/dev/null
     # The tests start the peers themselves, on loopback: a service that the install just
     # started would hold their ports.
     for daemon in rpcbind ganesha.nfsd chronyd; do
