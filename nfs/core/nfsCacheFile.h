@@ -15,6 +15,7 @@
 #include <kernel/semLib.h>
 
 #include <cstdint>
+#include <optional>
 
 namespace nfscache {
 
@@ -67,6 +68,24 @@ inline bool holds(const NfsCacheLine &line, uint64_t fileId, uint64_t start)
 {
     return fileId != NFS_CACHE_NO_FILE && line.fileId == fileId && line.offset == start;
 }
+
+// Where a request of n bytes at `offset` of an open file falls, with the cache's mutex held
+// for the object's lifetime. ready() is false, with the error number set, for a file the cache
+// cannot reach, a cache without lines, or a count that is negative or crosses a line boundary
+// (22: the callers never cross one).
+class LineAccess {
+public:
+    LineAccess(void *file, int version, uint64_t offset, int n);
+    bool ready() const { return line != nullptr; }
+
+    FileView view{};
+    NfsCacheLine *line = nullptr; // the line the block maps to
+    uint32_t inLine = 0;          // the offset's position inside the line
+    uint64_t start = 0;           // the offset of the line's first byte
+
+private:
+    std::optional<CacheLock> lock_;
+};
 
 // Writes a dirty line back through its owner before the line is reused for `file`. False when
 // that failed on `file`'s own line, whose unsent bytes are then dropped (the line is free); a

@@ -10,36 +10,23 @@
 
 extern "C" int nfsCacheLineRead(void *file, uint64_t offset, char *buf, int n, int version)
 {
-    nfscache::FileView view{};
-    if (!nfscache::fileView(file, version, &view))
+    const nfscache::LineAccess at(file, version, offset, n);
+    if (!at.ready())
         return -1;
-    NfsDataCache *cache = view.cache;
-    nfscache::CacheLock lock(cache);
-    if (!lock.held())
-        return -1;
-    if (!nfscache::hasLines(cache))
-        return -1;
-    const uint32_t inLine = static_cast<uint32_t>(offset) & (cache->lineSize - 1);
-    if (n < 0 || static_cast<uint32_t>(n) > cache->lineSize - inLine) {
-        errnoSet(K_EINVAL); // the callers never cross a line boundary
-        return -1;
-    }
-    const uint64_t start = offset - inLine;
-    NfsCacheLine *line = &cache->pLines[nfsWhichCacheLine(cache, view.fileId, offset)];
-
-    const bool hit = nfscache::holds(*line, view.fileId, start) &&
-                     line->nBytes >= inLine + static_cast<uint32_t>(n);
+    NfsCacheLine *line = at.line;
+    const bool hit = nfscache::holds(*line, at.view.fileId, at.start) &&
+                     line->nBytes >= at.inLine + static_cast<uint32_t>(n);
     if (!hit) {
         if (!nfscache::evict(line, file, version) ||
-            !nfscache::fill(line, cache->lineSize, file, version, start))
+            !nfscache::fill(line, at.view.cache->lineSize, file, version, at.start))
             return -1;
-        line->fileId = view.fileId;
-        line->offset = start;
+        line->fileId = at.view.fileId;
+        line->offset = at.start;
         line->pOwner = file;
     }
-    if (line->nBytes < inLine)
+    if (line->nBytes < at.inLine)
         return -1; // past the end of the file's data
-    const uint32_t result = std::min(line->nBytes - inLine, static_cast<uint32_t>(n));
-    std::memcpy(buf, line->pData + inLine, result);
+    const uint32_t result = std::min(line->nBytes - at.inLine, static_cast<uint32_t>(n));
+    std::memcpy(buf, line->pData + at.inLine, result);
     return static_cast<int>(result);
 }

@@ -30,26 +30,17 @@ bool claim(NfsDataCache *cache, NfsCacheLine *line, void *file, int version,
 
 extern "C" int nfsCacheLineWrite(void *file, uint64_t offset, const char *buf, int n, int version)
 {
-    nfscache::FileView view{};
-    if (!nfscache::fileView(file, version, &view))
+    const nfscache::LineAccess at(file, version, offset, n);
+    if (!at.ready())
         return -1;
-    NfsDataCache *cache = view.cache;
-    nfscache::CacheLock lock(cache);
-    if (!lock.held())
-        return -1;
-    if (!nfscache::hasLines(cache))
-        return -1;
-    const uint32_t inLine = static_cast<uint32_t>(offset) & (cache->lineSize - 1);
-    if (n < 0 || static_cast<uint32_t>(n) > cache->lineSize - inLine) {
-        errnoSet(K_EINVAL); // the callers never cross a line boundary
-        return -1;
-    }
+    NfsDataCache *cache = at.view.cache;
+    NfsCacheLine *line = at.line;
+    const uint32_t inLine = at.inLine;
     // Nothing to write: no line is claimed, so none is left dirty without bytes to send.
     if (n == 0)
         return 0;
     const auto count = static_cast<uint32_t>(n);
-    NfsCacheLine *line = &cache->pLines[nfsWhichCacheLine(cache, view.fileId, offset)];
-    if (!claim(cache, line, file, version, view, offset - inLine, count))
+    if (!claim(cache, line, file, version, at.view, at.start, count))
         return -1;
 
     line->pOwner = file;

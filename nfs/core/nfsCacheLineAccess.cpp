@@ -1,0 +1,26 @@
+// Finding, under the cache's mutex, the line a read or write of an open file falls in.
+#include "core/nfsCacheFile.h"
+
+#include <kernel/errnoLib.h>
+#include <kernel/kernelErrno.h>
+
+namespace nfscache {
+
+LineAccess::LineAccess(void *file, int version, uint64_t offset, int n)
+{
+    if (!fileView(file, version, &view))
+        return;
+    NfsDataCache *cache = view.cache;
+    lock_.emplace(cache);
+    if (!lock_->held() || !hasLines(cache))
+        return;
+    inLine = static_cast<uint32_t>(offset) & (cache->lineSize - 1);
+    if (n < 0 || static_cast<uint32_t>(n) > cache->lineSize - inLine) {
+        errnoSet(K_EINVAL);
+        return;
+    }
+    start = offset - inLine;
+    line = &cache->pLines[nfsWhichCacheLine(cache, view.fileId, offset)];
+}
+
+} // namespace nfscache
