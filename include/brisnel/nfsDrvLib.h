@@ -43,10 +43,14 @@ typedef struct NfsOpenFile {
     char *cookie;                /* directories: READDIR cookie of the last entry returned */
     cookieverf3 cookieVerf;      /* directories: verifier of the last batch with entries */
     struct READDIR3res *dirReply; /* directories: the batch held between reads, or null */
-    int lostErrno;    /* another file's eviction failed to write this file's data back: the
-                         error; every later sync and the close fail with it. 0 for none */
+    int lostErrno;    /* data of this file was lost (another file's eviction failed to write
+                         it back, or the server restarted before a COMMIT): the error; every
+                         later sync and the close fail with it. 0 for none. Guarded by the
+                         cache's mutex, as are the two fields after pendingErrno */
     int pendingErrno; /* a read or write stopped after moving bytes: the next one fails
                          with this error. 0 for none */
+    int uncommitted;       /* UNSTABLE writes went out since the last COMMIT: 1, else 0 */
+    writeverf3 writeVerf;  /* the write verifier of those writes' replies */
 } NfsOpenFile;
 
 typedef struct NfsDevInfo {

@@ -32,6 +32,24 @@ void initialiseLines(NfsCacheLine *lines, uint32_t count, char *buffer, uint32_t
 
 } // namespace
 
+namespace nfscache {
+
+void fileLinesDrop(NfsDataCache *cache, const void *file, uint64_t fileId)
+{
+    if (!hasLines(cache))
+        return;
+    const CacheLock lock(cache);
+    if (!lock.held())
+        return;
+    for (uint32_t i = 0; i < cache->nLines; ++i) {
+        NfsCacheLine &line = cache->pLines[i];
+        if (line.fileId == fileId && (line.pOwner == nullptr || line.pOwner == file))
+            line.fileId = NFS_CACHE_NO_FILE;
+    }
+}
+
+} // namespace nfscache
+
 extern "C" {
 
 int nfsCacheAlloc(NfsDataCache *cache, int count, int bytes, int options)
@@ -90,9 +108,13 @@ uint32_t nfsWhichCacheLine(NfsDataCache *cache, uint64_t fileId, uint64_t offset
     return spread % cache->nLines;
 }
 
+// Under the cache's mutex, since other tasks may be using lines of the same cache.
 void nfsCacheFileInvalidate(NfsDataCache *cache, uint64_t fileId)
 {
     if (!nfscache::hasLines(cache))
+        return;
+    const nfscache::CacheLock lock(cache);
+    if (!lock.held())
         return;
     for (uint32_t i = 0; i < cache->nLines; ++i) {
         if (cache->pLines[i].fileId == fileId)

@@ -4,10 +4,14 @@
 #include "core/nfsCacheFile.h"
 
 #include "core/nfsDispatch.h"
+#include "ops/nfs3Data.h"
 
 #include <brisnel/nfsDrvLib.h>
 #include <brisnel/nfsErrors.h>
 #include <kernel/errnoLib.h>
+#include <kernel/kernelErrno.h>
+
+#include <cstring>
 
 namespace nfscache {
 namespace {
@@ -35,15 +39,36 @@ FileView viewOf(OpenFile *file)
 }
 
 // Calls a read or write slot (Data is char or const char) with the file's host, handle and
-// attributes.
+// attributes; for another task's eviction the reply's attributes go to a record of its own.
 template <typename OpenFile, typename Slot, typename Data>
-int throughSlot(Slot slot, OpenFile *file, uint64_t offset, unsigned count, Data *buf)
+int throughSlot(Slot slot, OpenFile *file, uint64_t offset, unsigned count, Data *buf,
+                Caller caller = Caller::owner)
 {
     if (slot == nullptr) {
         errnoSet(NFS_ERR_DISPATCH_SLOT_EMPTY);
         return -1;
     }
-    return slot(file->pDev->host, &file->fh, offset, count, buf, &file->attr);
+    // Only the id is read from the owner's record: it changes under the cache's mutex alone.
+    decltype(file->attr) aside{};
+    aside.fileid = file->attr.fileid;
+    return slot(file->pDev->host, &file->fh, offset, count, buf,
+                caller == Caller::owner ? &file->attr : &aside);
+}
+
+// Keeps what a COMMIT needs of writes the server holds in volatile storage only. Replies with
+// different verifiers mean the server restarted in between: what it held of the earlier ones
+// may be gone.
+void unstableNote(NfsOpenFile *file, const Nfs3WriteVerdict &verdict)
+{
+    if (!verdict.unstable)
+        return;
+    const bool restarted = verdict.verfChanged ||
+                           (file->uncommitted != 0 &&
+                            std::memcmp(file->writeVerf, verdict.verf, sizeof file->writeVerf) != 0);
+    if (restarted)
+        lossNote(file, 3, K_EIO);
+    std::memcpy(file->writeVerf, verdict.verf, sizeof file->writeVerf);
+    file->uncommitted = 1;
 }
 
 int unusable(Version version)
@@ -80,13 +105,18 @@ int serverRead(void *file, int version, uint64_t offset, unsigned count, char *b
     return throughSlot(pFuncNfs3FileRead, static_cast<NfsOpenFile *>(file), offset, count, buf);
 }
 
-int serverWrite(void *file, int version, uint64_t offset, unsigned count, const char *buf)
+int serverWrite(void *file, int version, uint64_t offset, unsigned count, const char *buf,
+                Caller caller)
 {
     const Version v = versionOf(version);
     if (v != Version::v3)
         return unusable(v);
-    return throughSlot(pFuncNfs3FileWrite, static_cast<NfsOpenFile *>(file), offset, count,
-                        buf);
+    auto *v3File = static_cast<NfsOpenFile *>(file);
+    nfs3WriteVerdictReset();
+    const int written = throughSlot(pFuncNfs3FileWrite, v3File, offset, count, buf, caller);
+    if (written >= 0)
+        unstableNote(v3File, nfs3WriteVerdict());
+    return written;
 }
 
 } // namespace nfscache

@@ -28,14 +28,31 @@ struct FileView {
 // False, with the error number set, for a version other than 2 or 3 or a record the cache
 // cannot reach.
 bool fileView(void *file, int version, FileView *pView);
-// Through the version's read or write slot, with the file's device host, handle and
-// attributes: the slot's result, or -1 with the error number set when the slot is empty.
-int serverRead(void *file, int version, uint64_t offset, unsigned count, char *buf);
-int serverWrite(void *file, int version, uint64_t offset, unsigned count, const char *buf);
+// Who makes a server call for an open file: its own task, which may update the file's
+// attributes from the reply, or an eviction for another file, which leaves the record (read
+// and updated by its owner under its own lock) as it is.
+enum class Caller { owner, other };
 
-// Tells the open file `owner` that a write-back of its data failed with `error` while its line
-// went to another file, so that its next sync and its close report the loss.
+// Through the version's read or write slot, with the file's device host, handle and
+// attributes: the slot's result, or -1 with the error number set when the slot is empty. A
+// write that the server holds only in volatile storage is noted in the file for its COMMIT.
+// The caller holds the cache's mutex.
+int serverRead(void *file, int version, uint64_t offset, unsigned count, char *buf);
+int serverWrite(void *file, int version, uint64_t offset, unsigned count, const char *buf,
+                Caller caller = Caller::owner);
+
+// Tells the open file `owner` that its data was lost with `error` (a write-back that failed
+// while its line went to another file, or a server that restarted before a COMMIT), so that
+// its next sync and its close report the loss. The caller holds the cache's mutex.
 void lossNote(void *owner, int version, int error);
+
+// Writes a dirty line back through its owner. On failure the line stays dirty with its bytes,
+// for a later write-back to send. The caller holds the cache's mutex.
+int lineWriteBack(NfsCacheLine *line, int version, Caller caller);
+
+// Frees the lines of the file `fileId` that `file` owned or nobody owns; lines of another open
+// file of the same file stay, since they may hold its unsent bytes. Takes the cache's mutex.
+void fileLinesDrop(NfsDataCache *cache, const void *file, uint64_t fileId);
 
 // Holds a cache's mutex for the scope; held() is false (error number set) when it could not
 // be taken, for instance for a cache whose block was zeroed.
@@ -88,8 +105,8 @@ private:
 };
 
 // Writes a dirty line back through its owner before the line is reused for `file`. False when
-// that failed on `file`'s own line, whose unsent bytes are then dropped (the line is free); a
-// failure on another file's line is noted in that file (lossNote) and the line is reused.
+// that failed on `file`'s own line, which then keeps its bytes, still dirty; a failure on
+// another file's line is noted in that file (lossNote) and the line is reused.
 bool evict(NfsCacheLine *line, void *file, int version);
 
 // Fills the line with lineSize bytes at `start` from the server, zeroing what follows the

@@ -3,27 +3,35 @@
 
 #include <climits>
 
+namespace nfscache {
+
+int lineWriteBack(NfsCacheLine *line, int version, Caller caller)
+{
+    const int result = serverWrite(line->pOwner, version, line->offset, line->nBytes, line->pData, caller);
+    // A failed line keeps its bytes for a later write-back, or until their loss is recorded.
+    if (result != -1)
+        line->flags = 0;
+    return result;
+}
+
+} // namespace nfscache
+
 extern "C" {
 
-// The caller holds the line's cache mutex (read, write) or does not (the seek control); the
-// owner's cache mutex is taken here either way, since it is recursive.
+// The caller holds the line's cache mutex (read, write, seek); the owner's cache mutex is
+// taken here as well, since it is recursive.
 int nfsCacheLineFlush(NfsCacheLine *line, int version)
 {
     void *owner = line->pOwner;
     if (owner == nullptr)
         return 0;
     nfscache::FileView view{};
-    if (!nfscache::fileView(owner, version, &view)) {
-        line->flags = 0;
+    if (!nfscache::fileView(owner, version, &view))
         return -1;
-    }
     nfscache::CacheLock lock(view.cache);
     if (!lock.held())
         return -1;
-    const int result = nfscache::serverWrite(owner, version, line->offset, line->nBytes, line->pData);
-    // Clean even after a failure: only the caller learns of it.
-    line->flags = 0;
-    return result;
+    return nfscache::lineWriteBack(line, version, nfscache::Caller::owner);
 }
 
 int nfsCacheFileFlush(void *file, int release, int version)

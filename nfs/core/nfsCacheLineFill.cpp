@@ -10,7 +10,7 @@ namespace {
 
 // A line whose bytes stopped counting holds no block any more: a later partial write into
 // the block it held must fill it from the server, not build on what is left in its buffer
-// (unsent bytes reported lost, or another file's bytes from a read that failed part-way).
+// (another file's unsent bytes recorded lost, or bytes from a read that failed part-way).
 void forget(NfsCacheLine *line)
 {
     line->nBytes = 0;
@@ -24,14 +24,18 @@ bool evict(NfsCacheLine *line, void *file, int version)
     if ((line->flags & NFS_CACHE_DIRTY) == 0)
         return true;
     void *owner = line->pOwner;
-    if (nfsCacheLineFlush(line, version) != -1)
-        return true;
-    if (owner != file) {
-        lossNote(owner, version, errnoGet());
+    if (owner == nullptr) {
+        line->flags = 0; // no file left to send the bytes through
         return true;
     }
-    forget(line);
-    return false;
+    if (owner == file)
+        return lineWriteBack(line, version, Caller::owner) != -1;
+    if (lineWriteBack(line, version, Caller::other) == -1) {
+        lossNote(owner, version, errnoGet());
+        line->flags = 0;
+        forget(line);
+    }
+    return true;
 }
 
 bool fill(NfsCacheLine *line, uint32_t lineSize, void *file, int version, uint64_t start)

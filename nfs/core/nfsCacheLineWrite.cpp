@@ -49,13 +49,11 @@ extern "C" int nfsCacheLineWrite(void *file, uint64_t offset, const char *buf, i
     line->flags |= NFS_CACHE_DIRTY;
 
     if ((cache->options & NFS_CACHE_WRITE_THROUGH) == 0) {
-        if (line->nBytes == cache->lineSize && nfsCacheLineFlush(line, version) == -1) {
-            // The line's bytes are not on the server: they no longer count, so that the cache
-            // never shows or later sends what the caller was told had failed.
-            line->nBytes = 0;
-            line->fileId = NFS_CACHE_NO_FILE;
+        // A full line that could not be sent stays dirty: it also holds bytes that earlier
+        // writes were told had been taken, and a later write-back sends them all.
+        if (line->nBytes == cache->lineSize &&
+            nfscache::lineWriteBack(line, version, nfscache::Caller::owner) == -1)
             return -1;
-        }
         return n;
     }
     const int sent = nfscache::serverWrite(file, version, offset, count, buf);

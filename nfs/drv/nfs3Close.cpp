@@ -1,7 +1,9 @@
-// The version 3 driver's close entry: the file's dirty data written back, its cache lines
-// detached and dropped, its directory batch and record released.
+// The version 3 driver's close entry: the file's dirty data written back and committed, its
+// cache lines detached and dropped (those of other descriptors of the same file stay), its
+// directory batch and record released.
 #include "drv/nfs3DrvEntries.h"
 
+#include "core/nfsCacheFile.h"
 #include "ops/nfs3PathOps.h"
 
 #include <brisnel/nfsCacheLib.h>
@@ -34,10 +36,9 @@ extern "C" int nfs3Close(NfsOpenFile *file)
     nfs3drv::FileLock lock(file);
     if (!lock.held())
         return -1;
-    const int flushError = writeBack(file);
-    // Data lost earlier by another file's eviction is reported before a failure of this flush.
-    const int error = file->lostErrno != 0 ? file->lostErrno : flushError;
-    nfsCacheFileInvalidate(file->pCache, file->attr.fileid);
+    // Data lost earlier is reported before a failure of this write-back or of the COMMIT.
+    const int error = nfs3drv::dataSafe(file, writeBack(file));
+    nfscache::fileLinesDrop(file->pCache, file, file->attr.fileid);
     // Without an RPC client of its own, the task's batch is released by the XDR routine alone.
     nfs3DirReplyRelease(file);
     std::free(file->fh.data.data_val);

@@ -64,6 +64,13 @@ private:
     bool held_;
 };
 
+// After the file's dirty lines were written back (writeBackError: 0, or the error of that):
+// COMMITs the writes that went out UNSTABLE since the last COMMIT. 0 when all of the file's
+// acknowledged data is safe on the server; otherwise the error, in this order: a loss recorded
+// earlier (another file's eviction, a server restart), the write-back's, the COMMIT's, or
+// K_EIO when the COMMIT shows a server restart since those writes (then recorded as a loss).
+int dataSafe(NfsOpenFile *file, int writeBackError);
+
 // The device's count of open files, which an unmount checks.
 void openFileCounted(NfsDevice *dev);
 void openFileUncounted(NfsDevice *dev);

@@ -38,12 +38,22 @@ int unreadBytes(const NfsOpenFile *file)
     return left > INT_MAX ? INT_MAX : static_cast<int>(left);
 }
 
+// The dirty lines go out and stay owned; a failed one stays dirty for the next sync. Then the
+// UNSTABLE writes are committed. A loss recorded earlier fails every later sync.
 int sync(NfsOpenFile *file)
 {
-    // Data that another file's eviction failed to send is lost: every later sync says so.
-    if (file->lostErrno != 0)
-        return failWith(file->lostErrno);
-    return nfsCacheFileFlush(file, 0, 3);
+    const int written = nfsCacheFileFlush(file, 0, 3);
+    const int flushError = written == -1 ? (errnoGet() != 0 ? errnoGet() : K_EIO) : 0;
+    const int error = nfs3drv::dataSafe(file, flushError);
+    return error != 0 ? failWith(error) : written;
+}
+
+// Positions are unsigned: a negative one is refused rather than taken near 2^64.
+int seekTo(NfsOpenFile *file, intptr_t position)
+{
+    if (position < 0)
+        return failWith(K_EINVAL);
+    return nfs3Seek(file, static_cast<uint64_t>(position));
 }
 
 // Where a path-configuration value comes from.
@@ -142,7 +152,7 @@ int serve(NfsOpenFile *file, int function, intptr_t arg)
         *argAs<int>(arg) = unreadBytes(file);
         return 0;
     case K_FIOSEEK:
-        return nfs3Seek(file, static_cast<uint64_t>(static_cast<int64_t>(arg)));
+        return seekTo(file, arg);
     case K_FIOWHERE:
         return static_cast<int>(static_cast<uint32_t>(file->pos));
     case K_FIORENAME:

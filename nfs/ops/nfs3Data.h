@@ -43,6 +43,19 @@ int nfs3FileRead(const char *host, nfs_fh3 *fh, uint64_t offset, unsigned count,
 // count, or -1 (also when a reply accepts no bytes, or commits below the level asked).
 int nfs3FileWrite(const char *host, nfs_fh3 *fh, uint64_t offset, unsigned count,
                   const char *buf, fattr3 *attr);
+// What the WRITE replies of the calling task's last nfs3FileWrite said of the data's safety:
+// whether the server took some of it into volatile storage only (UNSTABLE, to be committed),
+// the write verifier of those replies, and whether two of them carried different verifiers.
+struct Nfs3WriteVerdict {
+    bool unstable;
+    bool verfChanged;
+    writeverf3 verf;
+};
+void nfs3WriteVerdictReset();
+const Nfs3WriteVerdict &nfs3WriteVerdict();
+// COMMIT of the whole file: 0 with the server's write verifier in verf, or -1. *attr follows
+// the reply's weak cache consistency data.
+int nfs3FileCommit(const char *host, nfs_fh3 *fh, writeverf3 verf, fattr3 *attr);
 // Folds a reply's weak cache consistency data into *attr.
 void nfs3DecodeWcc(const wcc_data *wcc, fattr3 *attr);
 // The kernel's status record from the file's attributes; st_dev is left alone.

@@ -1,5 +1,6 @@
 // WRITE: a byte range of a file, in pieces of at most nfs3MaxMsgLen bytes, encoded straight
-// from the caller's buffer. No COMMIT is sent.
+// from the caller's buffer. The replies' stability and verifiers are kept for the COMMIT that
+// the caller sends later.
 #include "core/nfsConfig.h"
 #include "ops/nfs3Data.h"
 
@@ -9,8 +10,22 @@
 
 #include <algorithm>
 #include <climits>
+#include <cstring>
 
 namespace {
+
+// Per task, as the writes themselves are.
+thread_local Nfs3WriteVerdict lastVerdict{};
+
+void verdictAdd(const WRITE3resok &ok)
+{
+    if (ok.committed != UNSTABLE)
+        return;
+    if (lastVerdict.unstable && std::memcmp(lastVerdict.verf, ok.verf, sizeof ok.verf) != 0)
+        lastVerdict.verfChanged = true;
+    std::memcpy(lastVerdict.verf, ok.verf, sizeof ok.verf);
+    lastVerdict.unstable = true;
+}
 
 // One WRITE reply's verdict: the bytes the server took, or -1. A reply that takes nothing,
 // or claims more than was sent, would leave the loop without progress (or past the range),
@@ -33,6 +48,10 @@ int acceptedCount(const WRITE3res &res, stable_how asked, unsigned sent, fattr3 
 }
 
 } // namespace
+
+void nfs3WriteVerdictReset() { lastVerdict = Nfs3WriteVerdict{}; }
+
+const Nfs3WriteVerdict &nfs3WriteVerdict() { return lastVerdict; }
 
 int nfs3FileWrite(const char *host, nfs_fh3 *fh, uint64_t offset, unsigned count,
                   const char *buf, fattr3 *attr)
@@ -67,6 +86,7 @@ int nfs3FileWrite(const char *host, nfs_fh3 *fh, uint64_t offset, unsigned count
         const int accepted = acceptedCount(res, stable, size, attr);
         if (accepted < 0)
             return -1;
+        verdictAdd(res.WRITE3res_u.resok);
         written += static_cast<unsigned>(accepted);
     }
     nfs3DecodeWcc(&res.WRITE3res_u.resok.file_wcc, attr);
