@@ -47,8 +47,12 @@ struct Files {
     int writesLeft = -1;                   // WRITEs answered before they fail; -1: all
     std::string failWritesOf;              // WRITEs of this file fail
     bool lookupAttributes = true;
+    stable_how committed = FILE_SYNC;      // what every WRITE reply claims
+    char writeVerf = 1;                    // first byte of the WRITE replies' verifier
+    char commitVerf = 1;                   // and of the COMMIT replies'
     uint64_t reads = 0;
     uint64_t writes = 0;
+    uint64_t commits = 0;
 
     fattr3 attributes(const std::string &name)
     {
@@ -169,8 +173,17 @@ protected:
                 file.resize(w.offset + w.data.data_len);
             std::copy_n(w.data.data_val, w.data.data_len, file.begin() + static_cast<std::ptrdiff_t>(w.offset));
             res.WRITE3res_u.resok.count = w.data.data_len;
-            res.WRITE3res_u.resok.committed = FILE_SYNC;
+            res.WRITE3res_u.resok.committed = files->committed;
+            res.WRITE3res_u.resok.verf[0] = files->writeVerf;
             return Reply::ok(xdr_WRITE3res, res);
+        });
+        s.handle(NFS_PROGRAM, NFS_V3, NFSPROC3_COMMIT, [files](const RpcCall &, XDR *args) {
+            DecodedArgs<COMMIT3args> decoded(args, xdr_COMMIT3args);
+            const std::lock_guard guard(files->lock);
+            ++files->commits;
+            COMMIT3res res{};
+            res.COMMIT3res_u.resok.verf[0] = files->commitVerf;
+            return Reply::ok(xdr_COMMIT3res, res);
         });
     }
 
@@ -353,6 +366,80 @@ TEST_F(DrvFault, UnmountDuringAnOpenWaitsForItAndIsRefusedAsBusy)
     EXPECT_EQ(kClose(fd), 0);
     const char *tail = nullptr;
     EXPECT_EQ(iosDevFind(kDev, &tail), &dev_->devHdr) << "the refused device is listed again";
+}
+
+} // namespace
+
+namespace {
+
+uint64_t commitsSeen(Files &f)
+{
+    const std::lock_guard guard(f.lock);
+    return f.commits;
+}
+
+// Sync and close commit what went out UNSTABLE since the last COMMIT, and only that; a
+// verifier that changed since those writes (a server restart) fails them with EIO for good.
+TEST_F(DrvFault, UnstableWritesAreCommittedAtSyncAndCloseAndAChangedVerifierFailsBoth)
+{
+    set([](Files &f) { f.committed = UNSTABLE; });
+    NfsOpenFile *file = open("c", K_O_RDWR);
+    ASSERT_NE(file, nullptr);
+    ASSERT_EQ(nfs3Write(file, "safe", 4), 4);
+    EXPECT_EQ(nfs3Ioctl(file, K_FIOSYNC, 0), 4);
+    EXPECT_EQ(commitsSeen(*files_), 1u);
+    EXPECT_EQ(nfs3Ioctl(file, K_FIOSYNC, 0), 0);
+    EXPECT_EQ(commitsSeen(*files_), 1u) << "nothing new to commit";
+
+    ASSERT_EQ(nfs3Write(file, "more", 4), 4);
+    set([](Files &f) { f.commitVerf = 2; });
+    EXPECT_EQ(nfs3Ioctl(file, K_FIOSYNC, 0), -1);
+    EXPECT_EQ(errnoGet(), K_EIO);
+    EXPECT_EQ(commitsSeen(*files_), 2u);
+    EXPECT_EQ(nfs3Ioctl(file, K_FIOSYNC, 0), -1) << "the loss stays known";
+    EXPECT_EQ(nfs3Close(file), -1);
+    EXPECT_EQ(errnoGet(), K_EIO);
+    EXPECT_EQ(serverData("c"), std::vector<char>({'s', 'a', 'f', 'e', 'm', 'o', 'r', 'e'}));
+
+    // Verifiers that differ between two WRITEs also mean a restart in between.
+    NfsOpenFile *again = open("c", K_O_RDWR);
+    ASSERT_NE(again, nullptr);
+    ASSERT_EQ(nfs3Write(again, std::vector<char>(kLine, 'x').data(), static_cast<int>(kLine)), static_cast<int>(kLine));
+    set([](Files &f) { f.writeVerf = 3; f.commitVerf = 3; });
+    ASSERT_EQ(nfs3Write(again, "y", 1), 1);
+    EXPECT_EQ(nfs3Close(again), -1);
+    EXPECT_EQ(errnoGet(), K_EIO);
+
+    // FILE_SYNC replies leave nothing to commit.
+    set([](Files &f) { f.committed = FILE_SYNC; });
+    const uint64_t before = commitsSeen(*files_);
+    NfsOpenFile *synced = open("c", K_O_RDWR);
+    ASSERT_NE(synced, nullptr);
+    ASSERT_EQ(nfs3Write(synced, "z", 1), 1); // fills the line, which goes out at once
+    EXPECT_EQ(nfs3Ioctl(synced, K_FIOSYNC, 0), 0);
+    EXPECT_EQ(serverData("c")[0], 'z');
+    EXPECT_EQ(nfs3Close(synced), 0);
+    EXPECT_EQ(commitsSeen(*files_), before);
+}
+
+TEST_F(DrvFault, SeeksToNegativePositionsAreRefusedAndAFailedSeekWriteBackKeepsTheData)
+{
+    NfsOpenFile *file = open("c", K_O_RDWR);
+    ASSERT_NE(file, nullptr);
+    ASSERT_EQ(nfs3Write(file, "keep", 4), 4);
+    for (const intptr_t position : {intptr_t{-1}, intptr_t{-5}, intptr_t{INT32_MIN}}) {
+        EXPECT_EQ(nfs3Ioctl(file, K_FIOSEEK, position), -1) << position;
+        EXPECT_EQ(errnoGet(), K_EINVAL);
+        EXPECT_EQ(file->pos, 4u);
+    }
+    set([](Files &f) { f.failWritesOf = "c"; });
+    EXPECT_EQ(nfs3Ioctl(file, K_FIOSEEK, static_cast<intptr_t>(3 * kLine)), -1);
+    EXPECT_EQ(errnoGet(), NFS_ERRNO_BASE | NFS3ERR_NOSPC) << "the write-back's own error";
+    EXPECT_EQ(file->pos, 4u);
+    set([](Files &f) { f.failWritesOf.clear(); });
+    EXPECT_EQ(nfs3Ioctl(file, K_FIOSEEK, static_cast<intptr_t>(3 * kLine)), 0) << "sent now";
+    EXPECT_EQ(serverData("c"), std::vector<char>({'k', 'e', 'e', 'p'}));
+    EXPECT_EQ(nfs3Close(file), 0);
 }
 
 } // namespace
