@@ -1,0 +1,126 @@
+// Acknowledged data against the real server made unreachable for a while: a write-back that
+// fails on a full line or on a seek keeps its bytes, and a sync after the server is back sends
+// them; UNSTABLE writes are committed at sync and close. Every byte is checked in the export.
+#include "live/nfs3FileLive.h"
+
+#include "core/nfsConfig.h"
+#include "drv/nfs3DrvEntries.h"
+
+#include <brisnel/nfs3Lib.h>
+#include <brisnel/nfsErrors.h>
+#include <kernel/iosLib.h>
+
+#include <array>
+#include <cstring>
+
+namespace {
+
+using filelive::FileLive;
+using filelive::randomBytes;
+
+constexpr int kFirst = 10000;
+
+class DataSafetyLive : public FileLive {
+protected:
+    void SetUp() override
+    {
+        FileLive::SetUp();
+        savedTimeout_ = nfsTimeoutSec;
+        nfsTimeoutSec = 2;
+    }
+    void TearDown() override
+    {
+        nfsTimeoutSec = savedTimeout_;
+        FileLive::TearDown();
+    }
+    // The driver's record behind a descriptor's path, opened directly.
+    NfsOpenFile *openRecord(const std::string &name, int flags)
+    {
+        const char *rest = nullptr;
+        auto *device = reinterpret_cast<NfsDevice *>(iosDevFind(filelive::kDev, &rest));
+        std::array<char, K_IOS_TAIL_ROOM> path{};
+        std::strcpy(path.data(), tail(name).c_str());
+        const intptr_t file = nfs3Open(device, path.data(), flags, 0644);
+        EXPECT_GT(file, 0) << std::hex << errnoGet();
+        return file > 0 ? reinterpret_cast<NfsOpenFile *>(file) : nullptr;
+    }
+
+private:
+    int32_t savedTimeout_ = 0;
+};
+
+enum class Failing { fullLine, seek };
+
+class LostDataLive : public DataSafetyLive {
+protected:
+    void failedWriteBackIsSentByTheNextSync(Failing how);
+};
+
+void LostDataLive::failedWriteBackIsSentByTheNextSync(Failing how)
+{
+    std::mt19937 random(7);
+    const std::vector<char> first = randomBytes(kFirst, random);
+    const std::vector<char> second = randomBytes(kFirst, random);
+    const int fd = kOpen(dev("kept").c_str(), K_O_RDWR | K_O_CREAT, 0644);
+    ASSERT_GE(fd, 0) << std::hex << errnoGet();
+    ASSERT_EQ(kWrite(fd, first.data(), kFirst), kFirst);
+    int error = 0;
+    {
+        live::PeerPaused paused("RT_GANESHA_PID");
+        if (how == Failing::fullLine) {
+            EXPECT_EQ(kWrite(fd, second.data(), kFirst), -1) << "the line filled and could not go out";
+        } else {
+            EXPECT_EQ(kIoctl(fd, K_FIOSEEK, 3 * 16384), -1);
+            EXPECT_EQ(kIoctl(fd, K_FIOWHERE, 0), kFirst) << "the position stays";
+        }
+        error = errnoGet();
+    }
+    EXPECT_EQ(error, K_RPC_CLNT_ERRNO_BASE | RPC_TIMEDOUT) << std::hex << error;
+    EXPECT_GE(kIoctl(fd, K_FIOSYNC, 0), 0) << std::hex << errnoGet();
+    EXPECT_EQ(kClose(fd), 0) << std::hex << errnoGet();
+
+    std::vector<char> expected = first;
+    if (how == Failing::fullLine) // the failed write's piece went out with its line
+        expected.insert(expected.end(), second.begin(), second.begin() + (16384 - kFirst));
+    EXPECT_TRUE(onServer("kept") == expected) << "size " << onServer("kept").size();
+}
+
+TEST_F(LostDataLive, AFullLineThatCouldNotGoOutIsSentByTheNextSync)
+{
+    failedWriteBackIsSentByTheNextSync(Failing::fullLine);
+}
+
+TEST_F(LostDataLive, ASeeksFailedWriteBackIsSentByTheNextSync)
+{
+    failedWriteBackIsSentByTheNextSync(Failing::seek);
+}
+
+TEST_F(DataSafetyLive, UnstableWritesAreCommittedAtSyncAndCloseAndFileSyncNeedsNoCommit)
+{
+    std::mt19937 random(8);
+    const std::vector<char> bytes = randomBytes(40000, random);
+    NfsOpenFile *file = openRecord("committed", K_O_RDWR | K_O_CREAT);
+    ASSERT_NE(file, nullptr);
+    ASSERT_EQ(nfs3Write(file, bytes.data(), 40000), 40000);
+    EXPECT_EQ(file->uncommitted, 1) << "two full lines went out UNSTABLE";
+    EXPECT_GE(nfs3Ioctl(file, K_FIOSYNC, 0), 0) << std::hex << errnoGet();
+    EXPECT_EQ(file->uncommitted, 0) << "committed, with the same verifier";
+    EXPECT_EQ(file->lostErrno, 0);
+    EXPECT_TRUE(onServer("committed") == bytes);
+    ASSERT_EQ(nfs3Write(file, bytes.data(), 100), 100);
+    EXPECT_EQ(nfs3Close(file), 0) << std::hex << errnoGet();
+
+    const int saved = nfs3StableWriteGet();
+    ASSERT_EQ(nfs3StableWriteSet(2), 0);
+    NfsOpenFile *stable = openRecord("committed", K_O_RDWR);
+    ASSERT_NE(stable, nullptr);
+    ASSERT_EQ(nfs3Write(stable, bytes.data(), 40000), 40000);
+    EXPECT_EQ(stable->uncommitted, 0) << "FILE_SYNC: nothing to commit";
+    EXPECT_EQ(nfs3Close(stable), 0);
+    nfs3StableWriteSet(saved);
+    std::vector<char> expected = bytes;
+    expected.insert(expected.end(), bytes.begin(), bytes.begin() + 100);
+    EXPECT_TRUE(onServer("committed") == expected);
+}
+
+} // namespace
