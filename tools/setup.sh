@@ -4,7 +4,7 @@ set -euo pipefail
 
 packages=(cmake ninja-build g++ pkg-config libtirpc-dev libgtest-dev libgmock-dev
           libbenchmark-dev rpcbind nfs-ganesha nfs-ganesha-vfs chrony iproute2 util-linux
-          clang-tidy cppcheck)
+          clang clang-tidy cppcheck)
 
 missing=()
 for package in "${packages[@]}"; do
