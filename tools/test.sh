@@ -5,7 +5,7 @@ top=$(cd "$(dirname "$0")/.." && pwd)
 build="$top/build-test"
 
 "$top/tools/setup.sh"
-cmake -S "$top" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Debug -DRT_SANITIZE=ON >/dev/null
+cmake -S "$top" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Debug -DRT_SANITIZE=ON -DRT_WERROR=ON >/dev/null
 cmake --build "$build" -j2
 # The ThreadSanitizer build of the concurrency tests, which CTest runs as nfsConcurrencyTsan.
 "$top/tools/tsan.sh" --build

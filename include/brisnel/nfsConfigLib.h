@@ -1,7 +1,10 @@
-/* The brisnel module's exported configuration: the auto-close word and the cache geometry
- * setters. The other tunables are module-private. */
+/* The brisnel module's exported configuration: the auto-close word, the transfer and time-out
+ * words a user may change before mounting, and the cache geometry setters. The other
+ * configuration words are module-private. */
 #ifndef BRISNEL_NFSCONFIGLIB_H
 #define BRISNEL_NFSCONFIGLIB_H
+
+#include <stdint.h>
 
 #ifdef __cplusplus
 extern "C" {
@@ -14,6 +17,24 @@ extern "C" {
 
 /* Non-zero: closing a file also closes the calling task's RPC client. */
 extern int nfsAutoClose;
+
+/* Largest data count of one version 3 READ or WRITE (8192). A version 3 mount lowers it to
+ * the server's FSINFO limit, never raises it. Client handles made after a change are sized
+ * for the largest transfer these words allow. */
+extern uint32_t nfs3MaxMsgLen;
+/* Largest data count of one version 2 READ or WRITE (8192). */
+extern uint32_t nfs2MaxMsgLen;
+/* Byte count asked for by each READDIR (512); a version 3 mount replaces it with the
+ * server's preferred size when the server names one. */
+extern int32_t nfs3MaxRddirSz;
+/* Socket send and receive buffer of every RPC socket (10000), raised when the largest
+ * transfer needs more. */
+extern int32_t nfsSockBufSize;
+/* Retransmission interval (5 s) and total time of one remote call (25 s). */
+extern int32_t nfsReXmitSec;
+extern int32_t nfsReXmitUSec;
+extern int32_t nfsTimeoutSec;
+extern int32_t nfsTimeoutUSec;
 
 /* Stored unchecked; they apply to devices mounted afterwards. */
 void nfs2CacheParamsSet(int lines, int bytesPerLine, int options);

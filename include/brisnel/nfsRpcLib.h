@@ -23,6 +23,7 @@ typedef struct NfsRpcClient {
     int32_t valid;      /* 1 when the handle may be reused */
     uintptr_t ownerId;  /* the process owning the socket (kernelId on this host) */
     char hostName[NFS_HOST_NAME_LEN]; /* the host exactly as the caller spelled it */
+    uint32_t bufferSize; /* the handle's send and receive buffer, in bytes */
 } NfsRpcClient;
 
 /* 0 when the calling task has a client record; -1 otherwise. */

@@ -19,10 +19,12 @@ namespace {
 constexpr uint16_t kNfsPort = 2049;
 constexpr int kMaxStaleDatagrams = 256;
 
+// A handle whose buffers are smaller than the words now allow a transfer to be is built anew.
 bool handleFits(const NfsRpcClient *client, const char *host, uint32_t prog, uint32_t vers)
 {
     return client->valid != 0 && client->progNum == prog && client->versNum == vers &&
-           std::strcmp(client->hostName, host) == 0 && client->authCount == nfsAuthCount;
+           std::strcmp(client->hostName, host) == 0 && client->authCount == nfsAuthCount &&
+           client->bufferSize >= nfsRpcBufferSize();
 }
 
 // Destroys a handle that was never made valid: credential, then the handle with its socket.
@@ -37,9 +39,10 @@ void discardNewHandle(NfsRpcClient *client)
     client->socket = -1;
 }
 
-bool setBufferSizes(int socket)
+// The user's socket buffer size, or what the handle's largest message needs when that is more.
+bool setBufferSizes(int socket, uint32_t messageSize)
 {
-    const int size = nfsSockBufSize;
+    const int size = std::max(nfsSockBufSize, static_cast<int>(messageSize));
     return setsockopt(socket, SOL_SOCKET, SO_SNDBUF, &size, sizeof size) != -1 &&
            setsockopt(socket, SOL_SOCKET, SO_RCVBUF, &size, sizeof size) != -1;
 }
@@ -70,17 +73,18 @@ void discardStaleDatagrams(int socket)
     errnoSet(savedErrno);
 }
 
-CLIENT *createUdpHandle(sockaddr_in *address, uint32_t prog, uint32_t vers, int *pSocket)
+CLIENT *createUdpHandle(sockaddr_in *address, uint32_t prog, uint32_t vers, int *pSocket,
+                        uint32_t bufferSize)
 {
     const timeval wait{nfsReXmitSec, nfsReXmitUSec};
     *pSocket = -1;
-    CLIENT *handle = clntudp_create(address, prog, vers, wait, pSocket);
+    CLIENT *handle = clntudp_bufcreate(address, prog, vers, wait, pSocket, bufferSize, bufferSize);
     if (handle != nullptr)
         return handle;
     // The portmapper did not tell: try the well-known NFS port, whatever the program.
     address->sin_port = htons(kNfsPort);
     *pSocket = -1;
-    return clntudp_create(address, prog, vers, wait, pSocket);
+    return clntudp_bufcreate(address, prog, vers, wait, pSocket, bufferSize, bufferSize);
 }
 
 int createHandle(NfsRpcClient *client, const char *host, uint32_t prog, uint32_t vers)
@@ -93,12 +97,13 @@ int createHandle(NfsRpcClient *client, const char *host, uint32_t prog, uint32_t
     address.sin_port = 0;
     address.sin_addr.s_addr = static_cast<in_addr_t>(resolved);
 
-    client->pClient = createUdpHandle(&address, prog, vers, &client->socket);
+    const uint32_t bufferSize = nfsRpcBufferSize();
+    client->pClient = createUdpHandle(&address, prog, vers, &client->socket, bufferSize);
     if (client->pClient == nullptr)
         return -1;
 
     client->ownerId = kernelId;
-    if (!setBufferSizes(client->socket)) {
+    if (!setBufferSizes(client->socket, bufferSize)) {
         const int error = errnoGet();
         discardNewHandle(client);
         errnoSet(error);
@@ -117,6 +122,7 @@ int createHandle(NfsRpcClient *client, const char *host, uint32_t prog, uint32_t
     client->progNum = prog;
     client->authCount = nfsAuthCount;
     client->versNum = vers;
+    client->bufferSize = bufferSize;
     std::strcpy(client->hostName, host); // length checked by the caller
     client->valid = 1;
     return 0;

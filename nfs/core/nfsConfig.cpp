@@ -1,23 +1,15 @@
 // The module's configuration words with their values at load, and the cache geometry setters.
 #include "core/nfsConfig.h"
 
-int32_t nfs3MaxRddirSz = 512;
-uint32_t nfs3MaxMsgLen = 8192;
 int32_t nfs3WriteStable = 0;
 int32_t nfs3MaxCacheLines = 0;
 int32_t nfs3BytesPerCacheLine = 0;
 int32_t nfs3CacheOptions = 0;
-uint32_t nfs2MaxMsgLen = 8192;
 int32_t nfs2MaxCacheLines = 0;
 int32_t nfs2BytesPerCacheLine = 0;
 int32_t nfs2CacheOptions = 0;
 int32_t nfs3DrvNum = -1;
 int32_t nfs2DrvNum = -1;
-int32_t nfsSockBufSize = 10000;
-int32_t nfsReXmitSec = 5;
-int32_t nfsReXmitUSec = 0;
-int32_t nfsTimeoutSec = 25;
-int32_t nfsTimeoutUSec = 0;
 // Priority queuing, deletion safe, priority-inversion safe.
 int32_t mutexOptionsNfsDrv = 13;
 int32_t nfsInstalled = 0;
@@ -26,6 +18,14 @@ const int32_t nfsMaxPath = NFS_MAX_PATH;
 extern "C" {
 
 int nfsAutoClose = 0;
+int32_t nfs3MaxRddirSz = 512;
+uint32_t nfs3MaxMsgLen = 8192;
+uint32_t nfs2MaxMsgLen = 8192;
+int32_t nfsSockBufSize = 10000;
+int32_t nfsReXmitSec = 5;
+int32_t nfsReXmitUSec = 0;
+int32_t nfsTimeoutSec = 25;
+int32_t nfsTimeoutUSec = 0;
 
 void nfs2CacheParamsSet(int lines, int bytesPerLine, int options)
 {

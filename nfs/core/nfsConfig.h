@@ -1,4 +1,4 @@
-// The module-private configuration words. Plain words, written at start-up or by the user
+// The module-private configuration words (the exported ones are in brisnel/nfsConfigLib.h). Plain words, written at start-up or by the user
 // before mounting, read without locking.
 #ifndef NFS_CORE_NFSCONFIG_H
 #define NFS_CORE_NFSCONFIG_H
@@ -7,23 +7,15 @@
 
 #include <cstdint>
 
-extern int32_t nfs3MaxRddirSz;
-extern uint32_t nfs3MaxMsgLen;
 extern int32_t nfs3WriteStable;
 extern int32_t nfs3MaxCacheLines;
 extern int32_t nfs3BytesPerCacheLine;
 extern int32_t nfs3CacheOptions;
-extern uint32_t nfs2MaxMsgLen;
 extern int32_t nfs2MaxCacheLines;
 extern int32_t nfs2BytesPerCacheLine;
 extern int32_t nfs2CacheOptions;
 extern int32_t nfs3DrvNum;
 extern int32_t nfs2DrvNum;
-extern int32_t nfsSockBufSize;
-extern int32_t nfsReXmitSec;
-extern int32_t nfsReXmitUSec;
-extern int32_t nfsTimeoutSec;
-extern int32_t nfsTimeoutUSec;
 extern int32_t mutexOptionsNfsDrv;
 extern int32_t nfsInstalled;
 extern const int32_t nfsMaxPath;

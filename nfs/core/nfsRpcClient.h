@@ -5,6 +5,11 @@
 #include <brisnel/nfsRpcLib.h>
 #include <kernel/taskLib.h>
 
+// The largest data or directory count that the words allow in one datagram, and the send
+// and receive buffer a handle needs to carry it with its headers.
+uint32_t nfsRpcLargestTransfer();
+uint32_t nfsRpcBufferSize();
+
 // Tears down a record's handle (the record may be null); the record stays.
 void nfsClientCleanUp(NfsRpcClient *client);
 // Registered with the kernel: releases a dying task's handle and record.

@@ -6,6 +6,7 @@
 #include "ops/nfs3PathOps.h"
 
 #include "core/nfsConfig.h"
+#include "core/nfsRpcClient.h"
 
 #include <brisnel/nfsRpcLib.h>
 #include <kernel/errnoLib.h>
@@ -78,15 +79,12 @@ bool cookiesDistinct(const entry3 *entries)
     return true;
 }
 
-// A batch must come in one datagram of the client's receive buffer (UDPMSGSIZE), as a READ
-// of the largest transfer does: a server's larger preferred size would make every reply
-// undecodable.
-constexpr count3 kLargestBatch = 8192;
-
+// A batch must come in one datagram of the client's receive buffer, which holds the largest
+// transfer the words allow; a size of 0 or less asks for all of that.
 count3 batchCount()
 {
-    return nfs3MaxRddirSz <= 0 ? kLargestBatch
-                               : std::min(static_cast<count3>(nfs3MaxRddirSz), kLargestBatch);
+    const count3 largest = nfsRpcLargestTransfer();
+    return nfs3MaxRddirSz <= 0 ? largest : std::min(static_cast<count3>(nfs3MaxRddirSz), largest);
 }
 
 int batchFetch(NfsOpenFile *pFile, KDIR *pDir, cookie3 cookie)

@@ -53,10 +53,10 @@ std::vector<char> readInPieces(int fd, std::size_t expected, std::mt19937 &rando
 
 class FileDataLive : public FileLive {
 protected:
-    void roundTrip(uint32_t seed)
+    void roundTrip(uint32_t seed, std::size_t size = kBig)
     {
         std::mt19937 random(seed);
-        const std::vector<char> model = randomBytes(kBig, random);
+        const std::vector<char> model = randomBytes(size, random);
         const int fd = kOpen(dev("big").c_str(), K_O_RDWR | K_O_CREAT, 0644);
         ASSERT_GE(fd, 0) << std::hex << errnoGet();
         ASSERT_TRUE(writeInPieces(fd, model, random));
@@ -65,7 +65,7 @@ protected:
 
         const int again = kOpen(dev("big").c_str(), K_O_RDONLY, 0);
         ASSERT_GE(again, 0);
-        EXPECT_TRUE(readInPieces(again, kBig, random) == model) << "read back differs";
+        EXPECT_TRUE(readInPieces(again, size, random) == model) << "read back differs";
         EXPECT_EQ(kClose(again), 0);
     }
 };
@@ -74,6 +74,32 @@ class FileDataWriteThroughLive : public FileDataLive {
 protected:
     int options() const override { return NFS_CACHE_WRITE_THROUGH; }
 };
+
+// Raised transfer words: lines of 64 KiB fill and write back in 32 KiB READs and WRITEs.
+class FileDataLargeTransferLive : public FileDataLive {
+protected:
+    void SetUp() override
+    {
+        nfs3MaxMsgLen = 32768;
+        FileDataLive::SetUp();
+    }
+    void TearDown() override
+    {
+        FileDataLive::TearDown();
+        nfs3MaxMsgLen = savedMsgLen_;
+    }
+    int lineBytes() const override { return 65536; }
+
+private:
+    uint32_t savedMsgLen_ = nfs3MaxMsgLen;
+};
+
+TEST_F(FileDataLargeTransferLive, ThirtyTwoKibibyteTransfersRoundTripByteExact)
+{
+    ASSERT_EQ(nfs3MaxMsgLen, 32768u) << "the server's FSINFO allows 32 KiB";
+    roundTrip(20240903, (4u << 20) + 12345);
+    EXPECT_GE(nfsRpcClientCurrent()->bufferSize, 32768u);
+}
 
 TEST_F(FileDataLive, ThirtyTwoMebibytesInAssortedPiecesRoundTripByteExact)
 {

@@ -44,7 +44,7 @@ protected:
     {
         nfsAuthUnixSet(sysBootParams.hostName, 2001, 100, 0, nullptr);
         ASSERT_EQ(nfs3Drv(), 0);
-        nfs3CacheParamsSet(16, 16384, options());
+        nfs3CacheParamsSet(16, lineBytes(), options());
         ASSERT_EQ(nfsMount(live::host().c_str(), live::exportPath().c_str(), kDev), 0)
             << std::hex << errnoGet();
         const testing::TestInfo *info = testing::UnitTest::GetInstance()->current_test_info();
@@ -66,6 +66,7 @@ protected:
         nfsClientClose();
     }
     virtual int options() const { return 0; }
+    virtual int lineBytes() const { return 16384; }
 
     // The test's folder through the device, and the same on the host.
     std::string dev(const std::string &name) const { return std::string(kDev) + "/" + folder_ + "/" + name; }

@@ -46,6 +46,9 @@ protected:
         nfsClientClose();
         nfsAuthUnixSet("scripted-client", 2001, 100, 0, nullptr);
         nfsTimeoutSec = savedTimeout_;
+        nfs3MaxMsgLen = savedMsgLen_;
+        nfs3MaxRddirSz = savedRddirSz_;
+        nfsSockBufSize = savedSockBufSize_;
     }
 
     static int nullCall(uint32_t prog = kProg, uint32_t vers = 3)
@@ -55,6 +58,9 @@ protected:
 
     std::unique_ptr<scripted::ScriptedServer> server_;
     int32_t savedTimeout_ = nfsTimeoutSec;
+    uint32_t savedMsgLen_ = nfs3MaxMsgLen;
+    int32_t savedRddirSz_ = nfs3MaxRddirSz;
+    int32_t savedSockBufSize_ = nfsSockBufSize;
 };
 
 TEST_F(ClientCallScripted, OneHandleServesARunOfCallsToOneProgram)
@@ -152,6 +158,70 @@ TEST_F(ClientCallScripted, StrayDatagramsWaitingOnTheSocketDoNotCostTheNextCall)
         sendto(sender, stray, sizeof stray, 0, reinterpret_cast<sockaddr *>(&clientAddress), sizeof clientAddress);
     close(sender);
     EXPECT_EQ(nullCall(), 0) << std::hex << errnoGet();
+}
+
+// Proc 1 of the test program echoes a byte string: a message as large as a READ or WRITE.
+struct EchoBytes {
+    std::vector<char> bytes;
+    static bool_t code(XDR *xdrs, EchoBytes *echo)
+    {
+        char *data = echo->bytes.data();
+        u_int length = static_cast<u_int>(echo->bytes.size());
+        return xdr_bytes(xdrs, &data, &length, static_cast<u_int>(echo->bytes.size()));
+    }
+};
+
+int socketBuffer(int option)
+{
+    int size = 0;
+    socklen_t length = sizeof size;
+    getsockopt(nfsRpcClientCurrent()->socket, SOL_SOCKET, option, &size, &length);
+    return size;
+}
+
+TEST_F(ClientCallScripted, HandlesAreSizedForTheLargestTransferTheWordsAllow)
+{
+    constexpr std::size_t kLarge = 30000;
+    server_->handle(kProg, 3, 1, [](const scripted::RpcCall &, XDR *args) {
+        auto echo = std::make_shared<EchoBytes>();
+        echo->bytes.resize(kLarge);
+        char *data = echo->bytes.data();
+        u_int length = 0;
+        if (xdr_bytes(args, &data, &length, kLarge) == 0)
+            return scripted::Reply::of(scripted::ReplyKind::garbageArgs);
+        echo->bytes.resize(length);
+        return scripted::Reply::ok([echo](XDR *xdrs) { return EchoBytes::code(xdrs, echo.get()) != 0; });
+    });
+    EchoBytes out{std::vector<char>(kLarge)};
+    for (std::size_t i = 0; i < kLarge; ++i)
+        out.bytes[i] = static_cast<char>(i * 7);
+    auto echoCall = [&out](EchoBytes *in) {
+        return nfsClientCall(kHost, kProg, 3, 1, nfsXdrProc(EchoBytes::code), &out, nfsXdrProc(EchoBytes::code), in);
+    };
+
+    ASSERT_EQ(nullCall(), 0);
+    EchoBytes in{std::vector<char>(kLarge)};
+    EXPECT_EQ(echoCall(&in), -1) << "the default words allow 8 KiB";
+    EXPECT_EQ(errnoGet(), K_RPC_CLNT_ERRNO_BASE | RPC_CANTENCODEARGS);
+
+    nfs3MaxMsgLen = 32768;
+    ASSERT_EQ(nullCall(), 0);
+    const std::size_t lookUps = server_->portmapperCallCount(scripted::pmapProcGetPort);
+    ASSERT_EQ(echoCall(&in), 0) << std::hex << errnoGet();
+    EXPECT_TRUE(in.bytes == out.bytes) << "30000 bytes each way";
+    EXPECT_GE(socketBuffer(SO_RCVBUF), 32768) << "socket buffers raised with the handle's";
+    EXPECT_GE(socketBuffer(SO_SNDBUF), 32768);
+    nfs3MaxMsgLen = savedMsgLen_;
+    ASSERT_EQ(nullCall(), 0);
+    EXPECT_EQ(server_->portmapperCallCount(scripted::pmapProcGetPort), lookUps)
+        << "a handle larger than needed is kept";
+
+    // A directory count raises the buffers too; a larger socket buffer of the user's stays.
+    nfsClientClose();
+    nfs3MaxRddirSz = 40000;
+    nfsSockBufSize = 200000;
+    ASSERT_EQ(echoCall(&in), 0) << std::hex << errnoGet();
+    EXPECT_GE(socketBuffer(SO_RCVBUF), 200000);
 }
 
 TEST(NfsErrnoSet, StatusBecomesTheModulesErrorNumber)

@@ -1,0 +1,571 @@
+// The NFS client's figures against the NFS server that tests/peers/with-nfs-peers.sh starts,
+// each measured in the same run as its floor, printed as JSON lines for bench/report.py:
+//   sequential read and write through the file calls against a bare READ/WRITE loop;
+//   the same with 32 KiB transfers against 8 KiB ones;
+//   remote calls per operation against the sequence the description gives;
+//   a cache-hit read against memcpy; heap allocations per call;
+//   1, 2 and 4 tasks reading on one and on two devices against one task;
+//   a listing and a small-file fetch against the libnfs tools (when installed).
+//
+//   nfsSpeedBench [--runs N] [--mib M] [--entries N] [--quick]
+#include "bareNfsLoop.h"
+#include "benchSupport.h"
+
+#include <brisnel/nfs3Drv.h>
+#include <brisnel/nfsAuthLib.h>
+#include <brisnel/nfsConfigLib.h>
+#include <brisnel/nfsMountLib.h>
+#include <brisnel/nfsRpcLib.h>
+#include <kernel/bootLib.h>
+#include <kernel/errnoLib.h>
+#include <kernel/ioLib.h>
+#include <kernel/kernelStat.h>
+
+#include <sys/stat.h>
+
+#include <algorithm>
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <functional>
+#include <random>
+#include <string>
+#include <thread>
+#include <utility>
+#include <vector>
+
+namespace {
+
+using bench::Record;
+using bench::Timing;
+
+struct Options {
+    int runs = 5;
+    uint64_t bytes = 64u << 20;
+    int entries = 3000;
+    bool quick = false;
+};
+
+struct Setting {
+    std::string host = std::getenv("RT_NFS_HOST") != nullptr ? std::getenv("RT_NFS_HOST") : "";
+    std::string exportPath = std::getenv("RT_NFS_EXPORT") != nullptr ? std::getenv("RT_NFS_EXPORT") : "";
+    std::string exportDir = std::getenv("RT_NFS_EXPORT_DIR") != nullptr ? std::getenv("RT_NFS_EXPORT_DIR") : "";
+};
+
+const Setting setting;
+constexpr const char *kDevA = "/benchA"; // the default geometry: 16 lines of 16 KiB
+constexpr const char *kDevB = "/benchB"; // 16 lines of 64 KiB, for 32 KiB transfers
+constexpr const char *kDevC = "/benchC"; // a second device of the default geometry
+constexpr uint32_t kLineA = 16384;
+constexpr uint32_t kLineB = 65536;
+constexpr uint32_t kNfs = 100003;
+const int kRequests[] = {4096, 65536, 1 << 20};
+
+int failures = 0;
+
+bool check(bool ok, const std::string &what)
+{
+    if (!ok) {
+        std::fprintf(stderr, "nfsSpeedBench: %s failed, errno %#x\n", what.c_str(), errnoGet());
+        ++failures;
+    }
+    return ok;
+}
+
+std::string hostPath(const std::string &name) { return setting.exportDir + "/" + name; }
+
+void putOnServer(const std::string &name, const std::vector<char> &bytes)
+{
+    std::filesystem::create_directories(std::filesystem::path(hostPath(name)).parent_path());
+    std::ofstream(hostPath(name), std::ios::binary).write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
+    std::filesystem::permissions(hostPath(name), std::filesystem::perms(0666));
+}
+
+std::vector<char> onServer(const std::string &name)
+{
+    std::ifstream in(hostPath(name), std::ios::binary);
+    return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+}
+
+std::vector<char> pattern(std::size_t n, uint32_t seed)
+{
+    std::mt19937 random(seed);
+    std::vector<char> bytes(n);
+    for (char &c : bytes)
+        c = static_cast<char>(random());
+    return bytes;
+}
+
+bool mount(const char *dev, int lines, int lineBytes)
+{
+    nfs3CacheParamsSet(lines, lineBytes, 0);
+    return check(nfsMount(setting.host.c_str(), setting.exportPath.c_str(), dev) == 0, std::string("mount ") + dev);
+}
+
+// Reads the whole file through the file calls in requests of `request` bytes; the bytes read.
+uint64_t readThrough(const std::string &path, int request, std::vector<char> *copy = nullptr)
+{
+    std::vector<char> buf(static_cast<std::size_t>(request));
+    const int fd = kOpen(path.c_str(), K_O_RDONLY, 0);
+    if (!check(fd >= 0, "open " + path))
+        return 0;
+    uint64_t total = 0;
+    for (int got; (got = kRead(fd, buf.data(), request)) > 0;) {
+        total += static_cast<uint64_t>(got);
+        if (copy != nullptr)
+            copy->insert(copy->end(), buf.begin(), buf.begin() + got);
+    }
+    kClose(fd);
+    return total;
+}
+
+bool writeThrough(const std::string &path, const std::vector<char> &block, uint64_t size)
+{
+    const int fd = kOpen(path.c_str(), K_O_WRONLY | K_O_CREAT | K_O_TRUNC, 0644);
+    if (!check(fd >= 0, "create " + path))
+        return false;
+    bool ok = true;
+    for (uint64_t at = 0; at < size && ok; at += block.size())
+        ok = kWrite(fd, block.data(), static_cast<int>(block.size())) == static_cast<int>(block.size());
+    return check(kClose(fd) == 0 && ok, "write " + path);
+}
+
+// One data case: the client's run and its floor's, `runs` times interleaved.
+struct DataCase {
+    DataCase(std::string direction_, int request_, std::function<void()> client_, std::function<void()> floor_)
+        : direction(std::move(direction_)), request(request_), client(std::move(client_)), floor(std::move(floor_))
+    {
+    }
+    std::string direction;
+    int request;
+    std::function<void()> client;
+    std::function<void()> floor;
+    std::vector<double> clientWall, clientCpu, floorWall, floorCpu;
+};
+
+void runInterleaved(std::vector<DataCase> &cases, int runs)
+{
+    for (int run = 0; run < runs; ++run) {
+        for (DataCase &one : cases) {
+            const bool floorFirst = run % 2 == 1;
+            Timing floor{};
+            if (floorFirst)
+                floor = bench::timed(one.floor);
+            const Timing client = bench::timed(one.client);
+            if (!floorFirst)
+                floor = bench::timed(one.floor);
+            one.clientWall.push_back(client.wall);
+            one.clientCpu.push_back(client.cpu);
+            one.floorWall.push_back(floor.wall);
+            one.floorCpu.push_back(floor.cpu);
+        }
+    }
+}
+
+double mibPerSecond(uint64_t bytes, double seconds) { return seconds > 0 ? static_cast<double>(bytes) / (1 << 20) / seconds : 0; }
+
+// Sequential transfers through the file calls against the bare loop of the same calls.
+void sequentialFigures(const Options &options)
+{
+    const uint64_t size = options.bytes;
+    putOnServer("seq.dat", pattern(size, 1));
+    putOnServer("floor-w.dat", {});
+    bench::BareNfsLoop readFloor(setting.host, setting.exportPath, "seq.dat", 32768);
+    bench::BareNfsLoop writeFloor(setting.host, setting.exportPath, "floor-w.dat", 32768);
+    if (!check(readFloor.valid() && writeFloor.valid(), "bare loop set-up"))
+        return;
+
+    // The first pass also checks every byte against the server's copy.
+    const std::vector<char> model = onServer("seq.dat");
+    std::vector<char> copy;
+    check(readThrough(std::string(kDevA) + "/seq.dat", 65536, &copy) == size && copy == model, "read back");
+    const std::vector<char> block = pattern(65536, 2);
+    writeThrough(std::string(kDevA) + "/seq-w.dat", block, size);
+    const std::vector<char> written = onServer("seq-w.dat");
+    bool same = written.size() == size;
+    for (uint64_t at = 0; same && at < size; at += block.size())
+        same = std::equal(block.begin(), block.end(), written.begin() + static_cast<std::ptrdiff_t>(at));
+    check(same, "written bytes on the server");
+
+    struct Kind {
+        const char *figure;
+        const char *dev;
+        uint32_t line;
+        uint32_t transfer;
+    };
+    const Kind kinds[] = {{"file calls vs bare loop", kDevA, kLineA, 8192},
+                          {"32 KiB vs 8 KiB transfers", kDevB, kLineB, 8192},
+                          {"32 KiB vs 8 KiB transfers", kDevB, kLineB, 32768}};
+    for (const Kind &kind : kinds) {
+        std::vector<DataCase> cases;
+        for (const int request : kRequests) {
+            const std::vector<char> data = pattern(static_cast<std::size_t>(request), 3);
+            const std::string dev = kind.dev;
+            const uint32_t transfer = kind.transfer;
+            const uint32_t line = kind.line;
+            cases.emplace_back("read", request,
+                             [dev, request, transfer, size] {
+                                 nfs3MaxMsgLen = transfer;
+                                 check(readThrough(dev + "/seq.dat", request) == size, "read");
+                             },
+                             [&readFloor, transfer, size] { check(readFloor.readAll(transfer) == size, "bare read"); });
+            cases.emplace_back("write", request,
+                             [dev, data, transfer, size] {
+                                 nfs3MaxMsgLen = transfer;
+                                 writeThrough(dev + "/seq-w.dat", data, size);
+                             },
+                             [&writeFloor, transfer, size, line, request] {
+                                 std::filesystem::resize_file(hostPath("floor-w.dat"), 0);
+                                 check(writeFloor.writeAll(size, line, transfer, static_cast<uint32_t>(request) < line),
+                                       "bare write");
+                             });
+        }
+        runInterleaved(cases, options.runs);
+        for (const DataCase &one : cases) {
+            const double wall = bench::median(one.clientWall);
+            const double floorWall = bench::median(one.floorWall);
+            const double cpu = bench::median(one.clientCpu);
+            const double floorCpu = bench::median(one.floorCpu);
+            Record(kind.figure, one.direction + " " + std::to_string(one.request / 1024) + " KiB, transfer " +
+                                    std::to_string(kind.transfer / 1024) + " KiB, lines " +
+                                    std::to_string(kind.line / 1024) + " KiB")
+                .text("direction", one.direction)
+                .number("request", one.request)
+                .number("transfer", kind.transfer)
+                .number("line", kind.line)
+                .number("MiBps", mibPerSecond(size, wall))
+                .number("floorMiBps", mibPerSecond(size, floorWall))
+                .number("wallRatio", wall > 0 ? floorWall / wall : 0)
+                .number("cpuRatio", cpu > 0 ? floorCpu / cpu : 0)
+                .number("clientCpuPerMiB", cpu / (static_cast<double>(size) / (1 << 20)))
+                .number("runs", static_cast<double>(one.clientWall.size()))
+                .print();
+        }
+    }
+    nfs3MaxMsgLen = 8192;
+}
+
+// Remote calls of one operation, against the count the description's sequence gives.
+void callCount(const std::string &what, const std::string &sequence, unsigned expected, const std::function<void()> &op)
+{
+    bench::rpcCountReset();
+    op();
+    const unsigned measured = bench::rpcCountAll();
+    Record("RPCs per operation", what)
+        .number("measured", measured)
+        .number("expected", expected)
+        .text("calls", bench::rpcCountText())
+        .text("sequence", sequence)
+        .flag("met", measured <= expected)
+        .print();
+}
+
+// The bytes a READDIR reply of `entries` names spends on them, and the batches it takes.
+unsigned readdirBatches(const std::vector<std::string> &names, uint32_t count)
+{
+    const uint32_t room = count - 120; // status, directory attributes, verifier, list end, eof
+    unsigned batches = 1;
+    uint32_t used = 0;
+    for (const std::string &name : names) {
+        const uint32_t entry = 4 + 8 + 4 + ((static_cast<uint32_t>(name.size()) + 3) & ~3u) + 8;
+        if (used + entry > room) {
+            ++batches;
+            used = 0;
+        }
+        used += entry;
+    }
+    return batches;
+}
+
+void callFigures(const Options &options)
+{
+    const std::string dev = kDevA;
+    putOnServer("d1.txt", pattern(100, 4));
+    putOnServer("a/b/c/d4.txt", pattern(100, 5));
+    putOnServer("rm.txt", pattern(100, 6));
+    putOnServer("mv.txt", pattern(100, 7));
+    std::filesystem::remove(hostPath("new.txt"));
+    std::filesystem::create_directories(hostPath("list"));
+    std::vector<std::string> names = {".", ".."};
+    for (int i = 0; i < options.entries; ++i) {
+        names.push_back("entry-" + std::to_string(i));
+        std::ofstream(hostPath("list/" + names.back()));
+    }
+    char buf[200];
+    const auto fetch = [&buf](const std::string &path) {
+        const int fd = kOpen(path.c_str(), K_O_RDONLY, 0);
+        check(fd >= 0 && kRead(fd, buf, sizeof buf) == 100, "read " + path);
+        kClose(fd);
+    };
+    callCount("open/read/close, depth 1", "LOOKUP, READ, READ at the end", 3, [&] { fetch(dev + "/d1.txt"); });
+    callCount("open/read/close, depth 4", "4 LOOKUP, READ, READ at the end", 6,
+              [&] { fetch(dev + "/a/b/c/d4.txt"); });
+    callCount("stat, depth 1", "LOOKUP", 1, [&] {
+        struct kstat st {};
+        check(kStat((dev + "/d1.txt").c_str(), &st) == 0, "stat");
+    });
+    callCount("create+write+close, depth 1", "LOOKUP (absent), CREATE, READ (line fill), WRITE", 4, [&] {
+        const int fd = kOpen((dev + "/new.txt").c_str(), K_O_WRONLY | K_O_CREAT, 0644);
+        check(fd >= 0 && kWrite(fd, buf, 100) == 100 && kClose(fd) == 0, "create");
+    });
+    check(onServer("new.txt") == std::vector<char>(buf, buf + 100), "created file on the server");
+    callCount("remove, depth 1", "LOOKUP, LOOKUP (of the removal), REMOVE", 3,
+              [&] { check(kRemove((dev + "/rm.txt").c_str()) == 0, "remove"); });
+    callCount("rename, depth 1", "LOOKUP (open), RENAME", 2,
+              [&] { check(kRename((dev + "/mv.txt").c_str(), (dev + "/mv2.txt").c_str()) == 0, "rename"); });
+    const unsigned batches = readdirBatches(names, static_cast<uint32_t>(nfs3MaxRddirSz));
+    unsigned listed = 0;
+    callCount("listing " + std::to_string(options.entries) + " entries", "LOOKUP, one READDIR per batch (" +
+                  std::to_string(nfs3MaxRddirSz) + " bytes)", 1 + batches, [&] {
+        KDIR *dir = kOpendir((dev + "/list").c_str());
+        if (!check(dir != nullptr, "opendir"))
+            return;
+        while (kReaddir(dir) != nullptr)
+            ++listed;
+        kClosedir(dir);
+    });
+    check(listed == names.size(), "every entry listed");
+}
+
+void __attribute__((noinline)) copyOnce(char *to, const char *from, std::size_t n)
+{
+    std::memcpy(to, from, n);
+    asm volatile("" : : "r"(to) : "memory");
+}
+
+void cacheHitFigure(const Options &options)
+{
+    putOnServer("hit.dat", pattern(16384, 8));
+    const int fd = kOpen((std::string(kDevA) + "/hit.dat").c_str(), K_O_RDONLY, 0);
+    if (!check(fd >= 0, "open hit.dat"))
+        return;
+    char buf[100];
+    const int rounds = options.quick ? 1000 : 200000;
+    std::vector<double> reads;
+    std::vector<double> copies;
+    const std::vector<char> source(16384, 'x');
+    for (int run = 0; run < options.runs; ++run) {
+        kLseek(fd, 0, K_SEEK_SET);
+        kRead(fd, buf, 100); // the line is in the cache from here on
+        const Timing read = bench::timed([&] {
+            for (int i = 0; i < rounds; ++i) {
+                if ((i & 127) == 127)
+                    kLseek(fd, 0, K_SEEK_SET);
+                kRead(fd, buf, 100);
+            }
+        });
+        const Timing copy = bench::timed([&] {
+            for (int i = 0; i < rounds; ++i)
+                copyOnce(buf, source.data() + (i & 127) * 100, 100);
+        });
+        reads.push_back(read.wall / rounds);
+        copies.push_back(copy.wall / rounds);
+    }
+    kClose(fd);
+    const double read = bench::median(reads);
+    const double copy = bench::median(copies);
+    Record("cache-hit read of 100 bytes", "kRead against memcpy")
+        .number("readNs", read * 1e9)
+        .number("memcpyNs", copy * 1e9)
+        .number("times", copy > 0 ? read / copy : 0)
+        .flag("met", read <= 10 * copy)
+        .print();
+}
+
+void allocationFigures()
+{
+    if (!bench::allocationsCountable())
+        return;
+    const std::string path = std::string(kDevA) + "/alloc.dat";
+    putOnServer("alloc.dat", pattern(1 << 20, 9));
+    char buf[4096];
+    const auto count = [](const std::string &what, const std::string &goal, std::size_t limit, const auto &op) {
+        bench::allocationsStart();
+        op();
+        const std::size_t n = bench::allocationsStop();
+        Record("heap allocations per call", what).number("allocations", static_cast<double>(n)).text("goal", goal)
+            .flag("met", n <= limit).print();
+    };
+    const int fd = kOpen(path.c_str(), K_O_RDWR, 0);
+    if (!check(fd >= 0, "open alloc.dat"))
+        return;
+    kRead(fd, buf, sizeof buf);
+    count("read, cache hit", "0", 0, [&] { kRead(fd, buf, sizeof buf); });
+    count("read, line fill (2 READs)", "0", 0, [&] { kLseek(fd, 512 * 1024, K_SEEK_SET); kRead(fd, buf, sizeof buf); });
+    count("write, cache hit", "0", 0, [&] { kWrite(fd, buf, sizeof buf); });
+    count("write, line write-back and fill", "0", 0, [&] {
+        for (int i = 0; i < 40; ++i) {
+            kLseek(fd, static_cast<int64_t>(i) * 16384 + 8, K_SEEK_SET);
+            kWrite(fd, buf, 16);
+        }
+    });
+    kClose(fd);
+    // The description's own: the open file's record, its two handle buffers and its
+    // semaphore; the kernel layer adds one for the device's use during path resolution.
+    count("open/close", "4 of the open (record, 2 handle buffers, semaphore) + 1 of the I/O system", 5, [&] {
+        const int again = kOpen(path.c_str(), K_O_RDONLY, 0);
+        kClose(again);
+    });
+    count("stat", "as open/close", 5, [&] {
+        struct kstat st {};
+        kStat(path.c_str(), &st);
+    });
+}
+
+// Tasks reading files of their own, spread over one or two devices: the bytes per second.
+void taskFigures(const Options &options)
+{
+    const uint64_t each = std::max<uint64_t>(options.bytes / 4, 1 << 20);
+    for (int i = 0; i < 4; ++i)
+        putOnServer("task" + std::to_string(i) + ".dat", pattern(each, 10 + static_cast<uint32_t>(i)));
+    const auto throughput = [&](int tasks, int devices) {
+        std::vector<double> rates;
+        for (int run = 0; run < options.runs; ++run) {
+            const Timing t = bench::timed([&] {
+                std::vector<std::thread> threads;
+                for (int i = 0; i < tasks; ++i) {
+                    const std::string dev = (devices == 2 && i % 2 == 1) ? kDevC : kDevA;
+                    threads.emplace_back([dev, i, each] {
+                        check(readThrough(dev + "/task" + std::to_string(i) + ".dat", 65536) == each, "task read");
+                        nfsClientClose();
+                    });
+                }
+                for (std::thread &thread : threads)
+                    thread.join();
+            });
+            rates.push_back(mibPerSecond(each * static_cast<uint64_t>(tasks), t.wall));
+        }
+        return bench::median(rates);
+    };
+    const double one = throughput(1, 1);
+    for (const int devices : {1, 2}) {
+        for (const int tasks : {1, 2, 4}) {
+            if (tasks == 1 && devices == 2)
+                continue;
+            const double rate = tasks == 1 ? one : throughput(tasks, devices);
+            Record record("tasks reading", std::to_string(tasks) + " tasks on " + std::to_string(devices) + " device(s)");
+            record.number("tasks", tasks).number("devices", devices).number("MiBps", rate).number("ratio", one > 0 ? rate / one : 0);
+            if (devices == 2)
+                record.flag("met", rate >= 1.5 * one);
+            record.print();
+        }
+    }
+}
+
+// The libnfs tools run as programs; the client side here does what they do: mount, the
+// operation, unmount.
+double toolSeconds(const std::string &command, int runs)
+{
+    std::vector<double> times;
+    for (int run = 0; run < runs; ++run) {
+        const Timing t = bench::timed([&] { check(std::system(command.c_str()) == 0, command); });
+        times.push_back(t.wall);
+    }
+    return bench::median(times);
+}
+
+void libnfsFigures(const Options &options)
+{
+    if (std::system("command -v nfs-ls >/dev/null && command -v nfs-cat >/dev/null") != 0) {
+        std::fprintf(stderr, "nfsSpeedBench: no nfs-ls or nfs-cat here; libnfs figures skipped\n");
+        return;
+    }
+    const std::string url = "nfs://" + setting.host + setting.exportPath;
+    const auto ours = [&](const std::function<void()> &op) {
+        std::vector<double> times;
+        for (int run = 0; run < options.runs; ++run) {
+            times.push_back(bench::timed([&] {
+                check(nfsMount(setting.host.c_str(), setting.exportPath.c_str(), "/benchT") == 0, "mount");
+                op();
+                check(nfsUnmount("/benchT") == 0, "unmount");
+            }).wall);
+        }
+        return bench::median(times);
+    };
+    nfs3CacheParamsSet(16, 16384, 0);
+    unsigned listed = 0;
+    const double listOurs = ours([&] {
+        KDIR *dir = kOpendir("/benchT/list");
+        listed = 0;
+        while (dir != nullptr && kReaddir(dir) != nullptr)
+            ++listed;
+        if (dir != nullptr)
+            kClosedir(dir);
+    });
+    const double listTheirs = toolSeconds("nfs-ls '" + url + "/list' >/dev/null", options.runs);
+    Record("listing vs libnfs", std::to_string(listed) + " entries: mount, list, unmount against nfs-ls")
+        .number("oursMs", listOurs * 1e3).number("libnfsMs", listTheirs * 1e3)
+        .number("ratio", listOurs > 0 ? listTheirs / listOurs : 0).print();
+    const double fetchOurs = ours([] {
+        char buf[200];
+        const int fd = kOpen("/benchT/d1.txt", K_O_RDONLY, 0);
+        check(fd >= 0 && kRead(fd, buf, sizeof buf) == 100, "small fetch");
+        kClose(fd);
+    });
+    const double fetchTheirs = toolSeconds("nfs-cat '" + url + "/d1.txt' >/dev/null", options.runs);
+    Record("small-file fetch vs libnfs", "100 bytes: mount, open/read/close, unmount against nfs-cat")
+        .number("oursMs", fetchOurs * 1e3).number("libnfsMs", fetchTheirs * 1e3)
+        .number("ratio", fetchOurs > 0 ? fetchTheirs / fetchOurs : 0).print();
+}
+
+Options parse(int argc, char **argv)
+{
+    Options options;
+    for (int i = 1; i < argc; ++i) {
+        const std::string arg = argv[i];
+        const bool more = i + 1 < argc;
+        if (arg == "--quick") {
+            options.quick = true;
+            options.runs = 1;
+            options.bytes = 1u << 20;
+            options.entries = 100;
+        } else if (arg == "--runs" && more) {
+            options.runs = std::max(1, std::atoi(argv[++i]));
+        } else if (arg == "--mib" && more) {
+            options.bytes = static_cast<uint64_t>(std::max(1, std::atoi(argv[++i]))) << 20;
+        } else if (arg == "--entries" && more) {
+            options.entries = std::max(1, std::atoi(argv[++i]));
+        } else {
+            std::fprintf(stderr, "usage: nfsSpeedBench [--runs N] [--mib M] [--entries N] [--quick]\n");
+            std::exit(2);
+        }
+    }
+    return options;
+}
+
+} // namespace
+
+int main(int argc, char **argv)
+{
+    const Options options = parse(argc, argv);
+    if (setting.host.empty() || setting.exportDir.empty()) {
+        std::fprintf(stderr, "nfsSpeedBench: run through tests/peers/with-nfs-peers.sh\n");
+        return 2;
+    }
+    nfsAuthUnixSet(sysBootParams.hostName, 2001, 100, 0, nullptr);
+    // The first mount lowers the transfer size to the server's FSINFO limit.
+    nfs3MaxMsgLen = UINT32_MAX;
+    if (!check(nfs3Drv() == 0, "driver") || !mount(kDevA, 16, kLineA))
+        return 1;
+    Record("server limits", "FSINFO of the first mount")
+        .number("transferLimit", nfs3MaxMsgLen)
+        .number("dtpref", nfs3MaxRddirSz)
+        .print();
+    check(nfs3MaxMsgLen >= 32768, "a server allowing 32 KiB transfers");
+    nfs3MaxMsgLen = 8192;
+    if (!mount(kDevB, 16, kLineB) || !mount(kDevC, 16, kLineA))
+        return 1;
+    sequentialFigures(options);
+    callFigures(options);
+    cacheHitFigure(options);
+    allocationFigures();
+    taskFigures(options);
+    libnfsFigures(options);
+    for (const char *dev : {kDevA, kDevB, kDevC})
+        check(nfsUnmount(dev) == 0, std::string("unmount ") + dev);
+    nfsClientClose();
+    return failures == 0 ? 0 : 1;
+}

@@ -1,0 +1,25 @@
+// How large a client handle's buffers must be for the largest transfer the words allow.
+#include "core/nfsRpcClient.h"
+
+#include "core/nfsConfig.h"
+
+#include <algorithm>
+
+namespace {
+
+// The most a UDP datagram over IPv4 carries.
+constexpr uint32_t kLargestDatagram = 65507;
+// Room for everything around the data: the call header with the largest credential and
+// verifier (400 bytes each), a version 3 handle, offsets, attributes and counts.
+constexpr uint32_t kHeaderRoom = 1024;
+
+} // namespace
+
+uint32_t nfsRpcLargestTransfer()
+{
+    const uint32_t directory = nfs3MaxRddirSz > 0 ? static_cast<uint32_t>(nfs3MaxRddirSz) : 0;
+    const uint32_t largest = std::max({nfs3MaxMsgLen, nfs2MaxMsgLen, directory});
+    return std::min(largest, kLargestDatagram - kHeaderRoom);
+}
+
+uint32_t nfsRpcBufferSize() { return nfsRpcLargestTransfer() + kHeaderRoom; }
