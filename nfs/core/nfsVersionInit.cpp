@@ -2,6 +2,7 @@
 // default path pointed at the boot device.
 #include "core/nfsConfig.h"
 
+#include <brisnel/nfs2Drv.h>
 #include <brisnel/nfs3Drv.h>
 #include <brisnel/nfsAuthLib.h>
 #include <brisnel/nfsDevLib.h>
@@ -21,7 +22,7 @@ constexpr int kDefaultGid = 100;
 
 int driverInstall(int version)
 {
-    return version == 3 ? nfs3Drv() : 0;
+    return version == 3 ? nfs3Drv() : nfs2Drv();
 }
 
 // The boot file's device prefix ("host:" of "host:/boot/kernel") becomes the default path;

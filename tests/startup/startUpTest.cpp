@@ -1,4 +1,4 @@
-// The module as a fresh load leaves it: this binary links the start-up, so it ran before any
+// The module as a fresh load leaves it (a version 3 and a version 2 device listed): this binary links the start-up, so it ran before any
 // test. Credentials, drivers, dispatch slots, default path and cache geometry; bringing a
 // version up again; the device listing and the help.
 #include "nfs/consoleCapture.h"
@@ -8,6 +8,7 @@
 #include "core/nfsConfig.h"
 #include "core/nfsDispatch.h"
 
+#include <brisnel/nfs2Drv.h>
 #include <brisnel/nfs3Drv.h>
 #include <brisnel/nfsAuthLib.h>
 #include <brisnel/nfsDevLib.h>
@@ -53,14 +54,23 @@ TEST(StartUp, LeavesBothVersionsReadyToMount)
     EXPECT_EQ(capturedStdout(nfsAuthUnixShow), defaultCredentials());
     EXPECT_GE(nfsAuthCount, 1);
     EXPECT_GT(nfs3DrvNum, 0);
+    EXPECT_GT(nfs2DrvNum, 0);
+    EXPECT_NE(nfs2DrvNum, nfs3DrvNum);
     EXPECT_EQ(nfsDrvNumGet(3), nfs3DrvNum);
+    EXPECT_EQ(nfsDrvNumGet(2), nfs2DrvNum);
     const std::vector<const void *> slots = {
         reinterpret_cast<const void *>(pFuncNfs3Mount),      reinterpret_cast<const void *>(pFuncNfs3Unmount),
         reinterpret_cast<const void *>(pFuncNfs3UnmountAll), reinterpret_cast<const void *>(pFuncNfs3DevInfoGet),
         reinterpret_cast<const void *>(pFuncNfs3DrvNumGet),  reinterpret_cast<const void *>(pFuncNfs3MntDump),
         reinterpret_cast<const void *>(pFuncNfs3ExportRead), reinterpret_cast<const void *>(pFuncNfs3FileRead),
         reinterpret_cast<const void *>(pFuncNfs3FileWrite),
+        reinterpret_cast<const void *>(pFuncNfs2Mount),      reinterpret_cast<const void *>(pFuncNfs2Unmount),
+        reinterpret_cast<const void *>(pFuncNfs2UnmountAll), reinterpret_cast<const void *>(pFuncNfs2DevInfoGet),
+        reinterpret_cast<const void *>(pFuncNfs2DrvNumGet),  reinterpret_cast<const void *>(pFuncNfs2MntDump),
+        reinterpret_cast<const void *>(pFuncNfs2ExportRead), reinterpret_cast<const void *>(pFuncNfs2FileRead),
+        reinterpret_cast<const void *>(pFuncNfs2FileWrite),
     };
+    ASSERT_EQ(slots.size(), 18u);
     for (std::size_t i = 0; i < slots.size(); ++i)
         EXPECT_NE(slots[i], nullptr) << "slot " << i;
     // The boot file "host:/boot/kernel" is on the host device.
@@ -68,13 +78,17 @@ TEST(StartUp, LeavesBothVersionsReadyToMount)
     EXPECT_EQ(nfs3MaxCacheLines, 16);
     EXPECT_EQ(nfs3BytesPerCacheLine, 16384);
     EXPECT_EQ(nfs3CacheOptions, 0);
+    EXPECT_EQ(nfs2MaxCacheLines, 16);
+    EXPECT_EQ(nfs2BytesPerCacheLine, 16384);
+    EXPECT_EQ(nfs2CacheOptions, 0);
     EXPECT_EQ(nfs3WriteStable, 0);
 }
 
 TEST(StartUp, BringingAVersionUpAgainResetsTheCredentialsAndKeepsTheDriver)
 {
     const int32_t driver = nfs3DrvNum;
-    for (const int version : {3, 7}) {
+    const int32_t driver2 = nfs2DrvNum;
+    for (const int version : {3, 2, 7}) {
         const int groups[] = {5, 6};
         nfsAuthUnixSet("someone", 1, 2, 2, groups);
         const int32_t generation = nfsAuthCount;
@@ -82,6 +96,7 @@ TEST(StartUp, BringingAVersionUpAgainResetsTheCredentialsAndKeepsTheDriver)
         EXPECT_EQ(capturedStdout(nfsAuthUnixShow), defaultCredentials()) << version;
         EXPECT_EQ(nfsAuthCount, generation + 1);
         EXPECT_EQ(nfs3DrvNum, driver);
+        EXPECT_EQ(nfs2DrvNum, driver2);
     }
     // A boot file that no device prefixes leaves the default path alone.
     const BootParams saved = sysBootParams;
@@ -128,7 +143,7 @@ TEST_F(DevList, ListsNfsDevicesCutToTheirColumns)
     // Host and path together overflow the listing's buffer of NFS_MAX_PATH bytes.
     const std::string longPath = "/exported/path/deep/enough/to/pass/fifty/" + std::string(200, 'x');
     ASSERT_EQ(nfs3Mount(server_.name(), "/e", "/short"), 0) << std::hex << errnoGet();
-    ASSERT_EQ(nfs3Mount(server_.name(), longPath.c_str(), "/a-device-name-longer-than-twenty"), 0);
+    ASSERT_EQ(nfs2Mount(server_.name(), longPath.c_str(), "/a-device-name-longer-than-twenty"), 0);
     const std::string hostPath = "startup61:" + longPath;
     EXPECT_EQ(capturedStdout(nfsDevShow),
               kHeading + "/short               startup61:/e" + std::string(38, ' ') + "\n" +
