@@ -1,6 +1,7 @@
 // The version 2 driver's installation, its driver-number query and its device queries.
 #include "core/nfsConfig.h"
 #include "core/nfsDispatch.h"
+#include "drv/nfsDrvDevices.h"
 #include "drv/nfs2DrvEntries.h"
 
 #include <brisnel/nfs2Ops.h>
@@ -58,16 +59,6 @@ int ioctlEntry(intptr_t file, int function, intptr_t arg)
     return nfs2Ioctl(fileOf(file), function, arg);
 }
 
-bool listed(const DEV_HDR *dev)
-{
-    for (const DEV_HDR *node = iosNextDevGet(nullptr); node != nullptr;
-         node = iosNextDevGet(const_cast<DEV_HDR *>(node))) {
-        if (node == dev)
-            return true;
-    }
-    return false;
-}
-
 } // namespace
 
 extern "C" {
@@ -103,7 +94,7 @@ int nfs2DrvNumGet(void)
 
 int nfs2DevInfoGet(Nfs2Device *dev, NfsDevInfo *pInfo)
 {
-    if (pInfo == nullptr || dev == nullptr || !listed(&dev->devHdr))
+    if (pInfo == nullptr || dev == nullptr || !nfsdrv::listed(&dev->devHdr))
         return -1;
     std::strcpy(pInfo->hostName, dev->host);
     std::strcpy(pInfo->pFileSys, dev->fileSys);

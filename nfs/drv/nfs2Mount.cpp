@@ -3,6 +3,7 @@
 #include "core/nfsConfig.h"
 #include "core/nfsDeviceRemoval.h"
 #include "drv/nfs2DrvEntries.h"
+#include "drv/nfsDrvDevices.h"
 
 #include <brisnel/nfsCacheLib.h>
 #include <brisnel/nfsErrors.h>
@@ -11,7 +12,6 @@
 #include <kernel/iosLib.h>
 #include <kernel/kernelErrno.h>
 
-#include <algorithm>
 #include <cstdlib>
 #include <cstring>
 #include <vector>
@@ -27,34 +27,6 @@ void releaseDevice(Nfs2Device *dev)
 {
     nfsCacheFree(&dev->cache);
     std::free(dev);
-}
-
-std::vector<NfsWithdrawnDevice> withdrawDevicesOf(const char *host)
-{
-    std::vector<DEV_HDR *> found;
-    for (DEV_HDR *node = iosNextDevGet(nullptr); node != nullptr; node = iosNextDevGet(node)) {
-        const auto *dev = reinterpret_cast<const Nfs2Device *>(node);
-        if (node->drvNum == nfs2DrvNum && std::strcmp(dev->host, host) == 0)
-            found.push_back(node);
-    }
-    std::vector<NfsWithdrawnDevice> withdrawn;
-    withdrawn.reserve(found.size());
-    for (DEV_HDR *node : found)
-        withdrawn.emplace_back(node);
-    return withdrawn;
-}
-
-bool anyOpenFiles(const std::vector<NfsWithdrawnDevice> &devices)
-{
-    return std::any_of(devices.begin(), devices.end(), [](const NfsWithdrawnDevice &device) {
-        return nfsDeviceOpenFiles(&reinterpret_cast<const Nfs2Device *>(device.dev())->openFiles) != 0;
-    });
-}
-
-void restoreAll(const std::vector<NfsWithdrawnDevice> &devices)
-{
-    for (const NfsWithdrawnDevice &device : devices)
-        device.restore();
 }
 
 } // namespace
@@ -103,14 +75,14 @@ int nfs2UnmountAll(const char *host)
     const NfsDeviceRemovalLock serialised;
     if (!serialised.held())
         return -1;
-    const std::vector<NfsWithdrawnDevice> devices = withdrawDevicesOf(host);
-    if (anyOpenFiles(devices)) {
-        restoreAll(devices);
+    const std::vector<NfsWithdrawnDevice> devices = nfsdrv::withdrawDevicesOf<Nfs2Device>(host, nfs2DrvNum);
+    if (nfsdrv::anyOpenFiles<Nfs2Device>(devices)) {
+        nfsdrv::restoreAll(devices);
         errnoSet(K_EBUSY);
         return -1;
     }
     if (nfs2MntUnmountAll(host) != 0) {
-        restoreAll(devices);
+        nfsdrv::restoreAll(devices);
         return -1;
     }
     for (const NfsWithdrawnDevice &device : devices)

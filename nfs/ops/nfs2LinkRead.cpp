@@ -1,6 +1,7 @@
 // READLINK on a version 2 server: a symbolic link's text into the caller's path buffer.
 #include "ops/nfs2Call.h"
 #include "ops/nfs3PathOps.h"
+#include "ops/nfsPathRewrite.h"
 
 #include <brisnel/nfsConfigLib.h>
 #include <brisnel/nfsRpcLib.h>
@@ -22,14 +23,5 @@ int nfs2LinkRead(const char *host, const nfs_fh2 *fh, char *buf)
     const nfs3path::Reply reply(nfsXdrProc(xdr_readlinkres), &res);
     if (!nfs2ops::statusOk(res.status))
         return -1;
-    const char *text = res.readlinkres_u.data;
-    const std::size_t length = text == nullptr ? 0 : strnlen(text, NFS_MAX_PATH);
-    if (length >= NFS_MAX_PATH) {
-        errnoSet(K_ENAMETOOLONG);
-        return -1;
-    }
-    if (length > 0)
-        std::memcpy(buf, text, length);
-    buf[length] = '\0';
-    return 0;
+    return nfspath::linkTextCopy(res.readlinkres_u.data, buf);
 }

@@ -24,6 +24,19 @@ void replace(char *path, const char *text)
     std::memcpy(path, text, std::strlen(text) + 1);
 }
 
+int linkTextCopy(const char *text, char *buf)
+{
+    const std::size_t length = text == nullptr ? 0 : strnlen(text, NFS_MAX_PATH);
+    if (length >= NFS_MAX_PATH) {
+        errnoSet(K_ENAMETOOLONG);
+        return -1;
+    }
+    if (length > 0)
+        std::memcpy(buf, text, length);
+    buf[length] = '\0';
+    return 0;
+}
+
 int throughLink(PathNames &parsed, int at, const char *linkText, char *path)
 {
     PathText prefix{};

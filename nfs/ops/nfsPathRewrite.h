@@ -34,6 +34,10 @@ int throughLink(PathNames &parsed, int at, const char *linkText, char *path);
 // holds it. -2 with path rewritten, or -1 with 26.
 int createdLink(const char *dirPart, const char *linkText, char *path);
 
+// A READLINK reply's text (null for none) into buf of NFS_MAX_PATH bytes, terminated: 0, or
+// -1 with 26 when it does not fit with its terminator.
+int linkTextCopy(const char *text, char *buf);
+
 // Copies a text that fits NFS_MAX_PATH bytes over path.
 void replace(char *path, const char *text);
 
