@@ -172,6 +172,12 @@ TEST_F(DevList, ListsNfsDevicesCutToTheirColumns)
     EXPECT_EQ(nfsDevInfoGet(handles[0], &info), -1);
     EXPECT_EQ(errnoGet(), NFS_ERR_DISPATCH_SLOT_EMPTY);
     pFuncNfs3DevInfoGet = routine;
+
+    // Removing the host's version 2 devices leaves its version 3 one.
+    EXPECT_EQ(nfs2UnmountAll(server_.name()), 0) << std::hex << errnoGet();
+    EXPECT_EQ(nfsDevListGet(handles, 4), 1);
+    EXPECT_STREQ(static_cast<DEV_HDR *>(handles[0])->name, "/short");
+    EXPECT_EQ(nfs2DevFind(server_.name()), nullptr);
 }
 
 } // namespace
