@@ -11,6 +11,7 @@
 #include <kernel/kernelErrno.h>
 #include <kernel/kernelStat.h>
 
+#include <climits>
 #include <cstdint>
 
 namespace {
@@ -26,9 +27,13 @@ template <typename T> T *argAs(intptr_t arg)
     return reinterpret_cast<T *>(arg);
 }
 
+// The bytes between the position and the end; 0 at or past the end, INT_MAX when more.
 int unreadBytes(const Nfs2OpenFile *file)
 {
-    return file->pos >= file->attr.size ? 0 : static_cast<int>(file->attr.size - file->pos);
+    if (file->pos >= file->attr.size)
+        return 0;
+    const uint64_t left = file->attr.size - file->pos;
+    return left > INT_MAX ? INT_MAX : static_cast<int>(left);
 }
 
 int sync(Nfs2OpenFile *file)
