@@ -1,6 +1,5 @@
 // The main job's look at the NFS client module: loads it as a shell would, finds its routines
 // by name, and makes remote calls to a server through the module's one call path.
-#include <kernel/bootLib.h>
 #include <kernel/errnoLib.h>
 
 #include <brisnel/nfsRpcLib.h>
@@ -19,7 +18,6 @@ namespace {
 using ClientCallFn = int (*)(const char *, uint32_t, uint32_t, uint32_t, xdrproc_t, void *, xdrproc_t,
                              void *);
 using VoidFn = void (*)();
-using AuthSetFn = void (*)(const char *, int, int, int, const int *);
 using ClientCurrentFn = NfsRpcClient *(*)();
 
 template <typename Fn> Fn find(void *module, const char *name)
@@ -81,8 +79,7 @@ int main(int argc, char **argv)
         std::fprintf(stderr, "brisnelDemo: cannot load %s: %s\n", modulePath, dlerror());
         return 1;
     }
-    std::printf("-> nfsAuthUnixSet \"%s\", 2001, 100, 0, 0\n", sysBootParams.hostName);
-    find<AuthSetFn>(module, "nfsAuthUnixSet")(sysBootParams.hostName, 2001, 100, 0, nullptr);
+    // The credentials are those the module's start-up set: the boot host, uid 2001, gid 100.
     std::printf("-> nfsAuthUnixShow\n");
     find<VoidFn>(module, "nfsAuthUnixShow")();
     std::printf("\n");

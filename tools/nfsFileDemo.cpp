@@ -3,7 +3,6 @@
 // layer's ordinary file calls, lists a directory, creates, writes, reads back, renames and
 // removes a file, and reads through a symbolic link; each step is checked in the exported
 // folder with the host's own calls. Then it unmounts.
-#include <kernel/bootLib.h>
 #include <kernel/errnoLib.h>
 #include <kernel/ioLib.h>
 #include <kernel/kernelStat.h>
@@ -21,9 +20,6 @@
 
 namespace {
 
-using AuthSetFn = void (*)(const char *, int, int, int, const int *);
-using IntFn = int (*)();
-using ParamsSetFn = void (*)(int, int, int);
 using MountFn = int (*)(const char *, const char *, const char *);
 using UnmountFn = int (*)(const char *);
 
@@ -167,12 +163,7 @@ int main(int argc, char **argv)
         std::fprintf(stderr, "nfsFileDemo: %s\n", dlerror());
         return 1;
     }
-    // There is no module start-up yet: the driver, its cache geometry and the credentials are
-    // set here as the start-up will set them.
-    find<AuthSetFn>("nfsAuthUnixSet")(sysBootParams.hostName, 2001, 100, 0, nullptr);
-    if (!check("installing the version 3 driver", find<IntFn>("nfs3Drv")() == 0))
-        return 1;
-    find<ParamsSetFn>("nfs3CacheParamsSet")(16, 16384, 0);
+    // Loading ran the module's start-up: the drivers, cache geometry and credentials are set.
     if (!check("mounting the export", find<MountFn>("nfsMount")(host.c_str(), exportPath.c_str(), kDevice) == 0))
         return 1;
     const bool ok = demo(exportDir);

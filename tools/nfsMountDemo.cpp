@@ -2,7 +2,6 @@
 // routines by name, mounts an export, prints the server's export list and mount table, moves a
 // file's data through the device's cache by handle, checks it in the exported folder, and
 // unmounts.
-#include <kernel/bootLib.h>
 #include <kernel/errnoLib.h>
 #include <kernel/iosLib.h>
 
@@ -26,9 +25,6 @@
 
 namespace {
 
-using AuthSetFn = void (*)(const char *, int, int, int, const int *);
-using IntFn = int (*)();
-using ParamsSetFn = void (*)(int, int, int);
 using HostFn = int (*)(const char *);
 using MountFn = int (*)(const char *, const char *, const char *);
 using ClientCallFn = int (*)(const char *, uint32_t, uint32_t, uint32_t, xdrproc_t, void *, xdrproc_t,
@@ -194,12 +190,9 @@ int main(int argc, char **argv)
         return 1;
     }
     std::setvbuf(stdout, nullptr, _IOLBF, 0);
-    find<AuthSetFn>("nfsAuthUnixSet")(sysBootParams.hostName, 2001, 100, 0, nullptr);
-    std::printf("-> nfs3Drv; nfs3CacheParamsSet 16, 16384, 0\n");
-    if (!report("nfs3Drv", find<IntFn>("nfs3Drv")()))
-        return 1;
-    find<ParamsSetFn>("nfs3CacheParamsSet")(16, 16384, 0);
-
+    // Loading ran the module's start-up: both drivers are installed, nothing else is set up.
+    std::printf("-> nfsHelp\n");
+    find<void (*)()>("nfsHelp")();
     std::printf("-> nfsMount \"%s\", \"%s\", \"%s\"\n", host, exportPath, kDevice);
     if (!report("nfsMount", find<MountFn>("nfsMount")(host, exportPath, kDevice)))
         return 1;
@@ -207,6 +200,8 @@ int main(int argc, char **argv)
     std::printf("device %s: host %s, file system %s, root handle of %u bytes, cache of %u lines of %u bytes\n",
                 kDevice, dev->host, dev->fileSys, dev->mountFh.data.data_len, dev->cache.nLines,
                 dev->cache.lineSize);
+    std::printf("-> nfsDevShow\n");
+    find<void (*)()>("nfsDevShow")();
 
     std::printf("-> nfsExportShow \"%s\"\n", host);
     int failures = !report("nfsExportShow", find<HostFn>("nfsExportShow")(host));

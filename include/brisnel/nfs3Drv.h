@@ -7,6 +7,8 @@
 #include <brisnel/nfs3Xdr.h>
 #include <brisnel/nfsDrvLib.h>
 
+#include <stdint.h>
+
 #ifdef __cplusplus
 extern "C" {
 #endif
@@ -24,6 +26,21 @@ int nfs3Mount(const char *host, const char *fileSys, const char *devName);
 int nfs3UnmountAll(const char *host);
 /* Copies the device's host, exported path and name into pInfo; -1 for a device not listed. */
 int nfs3DevInfoGet(NfsDevice *dev, NfsDevInfo *pInfo);
+
+/* The file entries, which nfs3Drv installs in the I/O system. Open and create return the
+ * record's address, -1, or -2 with name rewritten for the I/O system; delete 0, -1 or -2. */
+intptr_t nfs3Open(NfsDevice *dev, char *name, int flags, int mode);
+intptr_t nfs3Create(NfsDevice *dev, char *name, int mode);
+int nfs3Delete(NfsDevice *dev, char *name);
+/* 0, or -1 when the semaphore cannot be taken or the file's data did not all reach the server
+ * (the record is released all the same then). */
+int nfs3Close(NfsOpenFile *file);
+int nfs3Read(NfsOpenFile *file, char *buf, int count);
+int nfs3Write(NfsOpenFile *file, const char *buf, int count);
+int nfs3Ioctl(NfsOpenFile *file, int function, intptr_t arg);
+/* Moves the position, first writing back this file's dirty line at the old one when the new
+ * position maps to another line; 0, or -1 with the position unchanged. */
+int nfs3Seek(NfsOpenFile *file, uint64_t newPos);
 
 /* MOUNT version 3. Each makes one remote call. */
 /* The export's root handle: its length, and that many bytes copied into the buffer of at least

@@ -6,6 +6,7 @@
 #include "core/nfsDispatch.h"
 #include "ops/nfs3Data.h"
 
+#include <brisnel/nfs2Drv.h>
 #include <brisnel/nfsDrvLib.h>
 #include <brisnel/nfsErrors.h>
 #include <kernel/errnoLib.h>
@@ -18,8 +19,6 @@ namespace {
 
 enum class Version { unknown, v2, v3 };
 
-// Version 2 open files are not reachable yet: their record comes with the version 2 driver.
-// Until then a version 2 file is treated as a file whose slots are empty.
 Version versionOf(int version)
 {
     switch (version) {
@@ -71,52 +70,80 @@ void unstableNote(NfsOpenFile *file, const Nfs3WriteVerdict &verdict)
     file->uncommitted = 1;
 }
 
-int unusable(Version version)
+int unusable()
 {
-    errnoSet(version == Version::unknown ? NFS_ERRNO_NOTSUPP : NFS_ERR_DISPATCH_SLOT_EMPTY);
+    errnoSet(NFS_ERRNO_NOTSUPP);
     return -1;
+}
+
+template <typename OpenFile> void lossNoteIn(OpenFile *file, int error)
+{
+    if (file->lostErrno == 0)
+        file->lostErrno = error != 0 ? error : NFS_ERRNO_BASE | NFS3ERR_IO;
 }
 
 } // namespace
 
 bool fileView(void *file, int version, FileView *pView)
 {
-    const Version v = versionOf(version);
-    if (v != Version::v3)
-        return unusable(v) == 0;
-    *pView = viewOf(static_cast<NfsOpenFile *>(file));
-    return true;
+    switch (versionOf(version)) {
+    case Version::v3:
+        *pView = viewOf(static_cast<NfsOpenFile *>(file));
+        return true;
+    case Version::v2:
+        *pView = viewOf(static_cast<Nfs2OpenFile *>(file));
+        return true;
+    default:
+        return unusable() == 0;
+    }
 }
 
 void lossNote(void *owner, int version, int error)
 {
-    if (versionOf(version) != Version::v3 || owner == nullptr)
+    if (owner == nullptr)
         return;
-    auto *file = static_cast<NfsOpenFile *>(owner);
-    if (file->lostErrno == 0)
-        file->lostErrno = error != 0 ? error : NFS_ERRNO_BASE | NFS3ERR_IO;
+    switch (versionOf(version)) {
+    case Version::v3:
+        lossNoteIn(static_cast<NfsOpenFile *>(owner), error);
+        break;
+    case Version::v2:
+        lossNoteIn(static_cast<Nfs2OpenFile *>(owner), error);
+        break;
+    default:
+        break;
+    }
 }
 
 int serverRead(void *file, int version, uint64_t offset, unsigned count, char *buf)
 {
-    const Version v = versionOf(version);
-    if (v != Version::v3)
-        return unusable(v);
-    return throughSlot(pFuncNfs3FileRead, static_cast<NfsOpenFile *>(file), offset, count, buf);
+    switch (versionOf(version)) {
+    case Version::v3:
+        return throughSlot(pFuncNfs3FileRead, static_cast<NfsOpenFile *>(file), offset, count, buf);
+    case Version::v2:
+        return throughSlot(pFuncNfs2FileRead, static_cast<Nfs2OpenFile *>(file), offset, count, buf);
+    default:
+        return unusable();
+    }
 }
 
 int serverWrite(void *file, int version, uint64_t offset, unsigned count, const char *buf,
                 Caller caller)
 {
-    const Version v = versionOf(version);
-    if (v != Version::v3)
-        return unusable(v);
-    auto *v3File = static_cast<NfsOpenFile *>(file);
-    nfs3WriteVerdictReset();
-    const int written = throughSlot(pFuncNfs3FileWrite, v3File, offset, count, buf, caller);
-    if (written >= 0)
-        unstableNote(v3File, nfs3WriteVerdict());
-    return written;
+    switch (versionOf(version)) {
+    case Version::v3: {
+        auto *v3File = static_cast<NfsOpenFile *>(file);
+        nfs3WriteVerdictReset();
+        const int written = throughSlot(pFuncNfs3FileWrite, v3File, offset, count, buf, caller);
+        if (written >= 0)
+            unstableNote(v3File, nfs3WriteVerdict());
+        return written;
+    }
+    case Version::v2:
+        return throughSlot(pFuncNfs2FileWrite, static_cast<Nfs2OpenFile *>(file), offset, count,
+                           buf, caller);
+    default:
+        return unusable();
+    }
 }
 
 } // namespace nfscache

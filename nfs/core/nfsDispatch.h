@@ -6,15 +6,12 @@
 #define NFS_CORE_NFSDISPATCH_H
 
 #include <brisnel/mount3Xdr.h>
+#include <brisnel/nfs2Drv.h>
+#include <brisnel/nfs2Xdr.h>
 #include <brisnel/nfs3Xdr.h>
 #include <brisnel/nfsDrvLib.h>
 
 #include <cstdint>
-
-// The version 2 forms (handle, attributes, device) are defined with the version 2 driver.
-struct nfs_fh2;
-struct fattr;
-struct Nfs2Device;
 
 // Data transfer: bytes moved (0 at end of file for reads) or -1; attr is updated from the reply.
 using NfsFileRead3Fn = int (*)(const char *host, nfs_fh3 *fh, uint64_t offset, unsigned count, char *buf,

@@ -3,6 +3,7 @@
 #include "core/nfsDeviceRemoval.h"
 #include "core/nfsMountVersion.h"
 
+#include <brisnel/nfs2Drv.h>
 #include <brisnel/nfsCacheLib.h>
 #include <brisnel/nfsDrvLib.h>
 #include <brisnel/nfsErrors.h>
@@ -42,6 +43,24 @@ int unmountVersion3(NfsDevice *dev)
     return 0;
 }
 
+// A version 2 device, in the same steps; it owns no handle buffer.
+int unmountVersion2(Nfs2Device *dev)
+{
+    const NfsWithdrawnDevice withdrawn(&dev->devHdr);
+    if (nfsDeviceOpenFiles(&dev->openFiles) != 0) {
+        withdrawn.restore();
+        errnoSet(K_EBUSY);
+        return -1;
+    }
+    nfsCacheFree(&dev->cache);
+    if (!nfsSlotPresent(pFuncNfs2Unmount) || pFuncNfs2Unmount(dev->host, dev->fileSys) == -1) {
+        withdrawn.restore();
+        return -1;
+    }
+    std::free(dev);
+    return 0;
+}
+
 } // namespace
 
 extern "C" int nfsUnmount(const char *devName)
@@ -62,8 +81,8 @@ extern "C" int nfsUnmount(const char *devName)
     }
     if (servedBy(dev, nfs3DrvNum))
         return unmountVersion3(reinterpret_cast<NfsDevice *>(dev));
-    // Version 2 devices come with the version 2 driver and its device record; until that
-    // driver is installed nfs2DrvNum stays -1 and no device can be served by it.
+    if (servedBy(dev, nfs2DrvNum))
+        return unmountVersion2(reinterpret_cast<Nfs2Device *>(dev));
     errnoSet(NFS_DRV_ERR_NOT_NFS_DEVICE);
     return -1;
 }

@@ -1,6 +1,7 @@
 // The version 3 driver's installation, its driver-number query and its device query.
 #include "core/nfsConfig.h"
 #include "core/nfsDispatch.h"
+#include "drv/nfsDrvDevices.h"
 #include "drv/nfs3DrvEntries.h"
 #include "ops/nfs3Data.h"
 
@@ -66,16 +67,6 @@ int installDriver()
                          ioctlEntry);
 }
 
-bool listed(const DEV_HDR *dev)
-{
-    for (const DEV_HDR *entry = iosNextDevGet(nullptr); entry != nullptr;
-         entry = iosNextDevGet(const_cast<DEV_HDR *>(entry))) {
-        if (entry == dev)
-            return true;
-    }
-    return false;
-}
-
 } // namespace
 
 extern "C" {
@@ -110,7 +101,7 @@ int nfs3DrvNumGet(void)
 
 int nfs3DevInfoGet(NfsDevice *dev, NfsDevInfo *pInfo)
 {
-    if (pInfo == nullptr || dev == nullptr || !listed(&dev->devHdr))
+    if (pInfo == nullptr || dev == nullptr || !nfsdrv::listed(&dev->devHdr))
         return -1;
     std::strcpy(pInfo->hostName, dev->host);
     std::strcpy(pInfo->pFileSys, dev->fileSys);

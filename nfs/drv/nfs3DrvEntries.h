@@ -1,5 +1,4 @@
-// Module-private: the version 3 driver's seven file entries, which nfs3Drv installs in the
-// I/O system, the seek routine of its ioctl entry, and what the entries share.
+// Module-private: what the version 3 driver's file entries (declared in nfs3Drv.h) share.
 //
 // Locks: each open file's semaphore (NfsOpenFile.semId) serialises read, write, ioctl and
 // close on that file and guards its record; the device's cache mutex, taken inside the cache
@@ -8,31 +7,13 @@
 #ifndef NFS_DRV_NFS3DRVENTRIES_H
 #define NFS_DRV_NFS3DRVENTRIES_H
 
+#include <brisnel/nfs3Drv.h>
 #include <brisnel/nfsDrvLib.h>
 #include <kernel/semLib.h>
 
 #include <cstdint>
 #include <cstdlib>
 #include <memory>
-
-extern "C" {
-
-// The record's address as a file value; -1, or -2 with name rewritten for the I/O system.
-intptr_t nfs3Open(NfsDevice *dev, char *name, int flags, int mode);
-intptr_t nfs3Create(NfsDevice *dev, char *name, int mode);
-// 0, -1, or -2 with name rewritten.
-int nfs3Delete(NfsDevice *dev, char *name);
-// 0, or -1 when the semaphore cannot be taken or the file's data did not all reach the server
-// (the record is released all the same then).
-int nfs3Close(NfsOpenFile *file);
-int nfs3Read(NfsOpenFile *file, char *buf, int count);
-int nfs3Write(NfsOpenFile *file, const char *buf, int count);
-int nfs3Ioctl(NfsOpenFile *file, int function, intptr_t arg);
-// Moves the position, first writing back this file's dirty line at the old one when the new
-// position maps to another line; 0, or -1 with the position unchanged.
-int nfs3Seek(NfsOpenFile *file, uint64_t newPos);
-
-} // extern "C"
 
 namespace nfs3drv {
 
@@ -41,10 +22,12 @@ struct FreeDeleter {
 };
 template <typename T> using HeapBlock = std::unique_ptr<T, FreeDeleter>;
 
-// Holds an open file's semaphore for the scope; held() is false when it could not be taken.
+// Holds an open file's semaphore (either version's record) for the scope; held() is false
+// when it could not be taken.
 class FileLock {
 public:
-    explicit FileLock(const NfsOpenFile *file)
+    template <typename File>
+    explicit FileLock(const File *file)
         : semId_(file->semId), held_(semTake(semId_, K_WAIT_FOREVER) == 0)
     {
     }

@@ -1,6 +1,7 @@
 // Creating a version 3 device for an export, and removing every version 3 device of a server.
 #include "core/nfsConfig.h"
 #include "core/nfsDeviceRemoval.h"
+#include "drv/nfsDrvDevices.h"
 #include "ops/nfs3Data.h"
 
 #include <brisnel/nfs3Drv.h>
@@ -82,35 +83,6 @@ void releaseDevice(NfsDevice *dev)
     std::free(dev);
 }
 
-// Takes every version 3 device of the host out of the I/O system, in list order.
-std::vector<NfsWithdrawnDevice> withdrawDevicesOf(const char *host)
-{
-    std::vector<DEV_HDR *> found;
-    for (DEV_HDR *entry = iosNextDevGet(nullptr); entry != nullptr; entry = iosNextDevGet(entry)) {
-        const auto *dev = reinterpret_cast<const NfsDevice *>(entry);
-        if (entry->drvNum == nfs3DrvNum && std::strcmp(dev->host, host) == 0)
-            found.push_back(entry);
-    }
-    std::vector<NfsWithdrawnDevice> withdrawn;
-    withdrawn.reserve(found.size());
-    for (DEV_HDR *entry : found)
-        withdrawn.emplace_back(entry);
-    return withdrawn;
-}
-
-bool anyOpenFiles(const std::vector<NfsWithdrawnDevice> &devices)
-{
-    return std::any_of(devices.begin(), devices.end(), [](const NfsWithdrawnDevice &device) {
-        return nfsDeviceOpenFiles(&reinterpret_cast<const NfsDevice *>(device.dev())->openFiles) != 0;
-    });
-}
-
-void restoreAll(const std::vector<NfsWithdrawnDevice> &devices)
-{
-    for (const NfsWithdrawnDevice &device : devices)
-        device.restore();
-}
-
 } // namespace
 
 extern "C" {
@@ -167,14 +139,14 @@ int nfs3UnmountAll(const char *host)
     const NfsDeviceRemovalLock serialised;
     if (!serialised.held())
         return -1;
-    const std::vector<NfsWithdrawnDevice> devices = withdrawDevicesOf(host);
-    if (anyOpenFiles(devices)) {
-        restoreAll(devices);
+    const std::vector<NfsWithdrawnDevice> devices = nfsdrv::withdrawDevicesOf<NfsDevice>(host, nfs3DrvNum);
+    if (nfsdrv::anyOpenFiles<NfsDevice>(devices)) {
+        nfsdrv::restoreAll(devices);
         errnoSet(K_EBUSY);
         return -1;
     }
     if (nfs3MntUnmountAll(host) != 0) {
-        restoreAll(devices);
+        nfsdrv::restoreAll(devices);
         return -1;
     }
     for (const NfsWithdrawnDevice &device : devices)

@@ -1,5 +1,6 @@
 // READLINK: a symbolic link's text into the caller's path buffer.
 #include "ops/nfs3PathOps.h"
+#include "ops/nfsPathRewrite.h"
 
 #include <brisnel/nfsConfigLib.h>
 #include <brisnel/nfsRpcLib.h>
@@ -25,14 +26,5 @@ int nfs3LinkRead(const char *host, const nfs_fh3 *fh, char *buf)
         nfsErrnoSet(res.status);
         return -1;
     }
-    const char *text = res.READLINK3res_u.resok.data;
-    const std::size_t length = text == nullptr ? 0 : strnlen(text, NFS_MAX_PATH);
-    if (length >= NFS_MAX_PATH) {
-        errnoSet(K_ENAMETOOLONG);
-        return -1;
-    }
-    if (length > 0)
-        std::memcpy(buf, text, length);
-    buf[length] = '\0';
-    return 0;
+    return nfspath::linkTextCopy(res.READLINK3res_u.resok.data, buf);
 }

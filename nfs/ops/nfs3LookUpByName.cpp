@@ -1,29 +1,14 @@
 // Path lookup on a version 3 mount: one LOOKUP per component from the export's root, with a
 // GETATTR for a reply that carries no attributes, and the path rewritten at a symbolic link.
 #include "ops/nfs3PathOps.h"
+#include "ops/nfsPathRewrite.h"
 
 #include <brisnel/nfsConfigLib.h>
 #include <brisnel/nfsRpcLib.h>
 #include <kernel/errnoLib.h>
 #include <kernel/kernelErrno.h>
-#include <kernel/pathLib.h>
-
-#include <array>
-#include <cstring>
 
 namespace {
-
-// 147 components and the null end: more than a path of NFS_MAX_PATH bytes can hold.
-constexpr int kMaxNames = 148;
-
-using PathText = std::array<char, NFS_MAX_PATH>;
-
-// The components of one path: pointers into the copied texts.
-struct PathNames {
-    std::array<char *, kMaxNames> names{};
-    PathText texts{};
-    int count = 0;
-};
 
 // Restores the data pointer of the caller's handle buffer in res on every way out: a failed
 // decode clears it, and the failure arm of the reply shares its storage. So res can be used
@@ -74,28 +59,13 @@ int attributesFetch(const char *host, LOOKUP3resok *ok)
     return 0;
 }
 
-// The path through the link at component `at`: the components before it, the link text taken
-// relative to them (or alone when absolute), then the components after it. Rooted at the
-// mount, so that ".." never climbs above it. -2 with path rewritten, or -1 (26 when the text
-// or the result does not fit NFS_MAX_PATH bytes).
-int pathRewrite(const char *host, const nfs_fh3 &link, PathNames &parsed, int at, char *path)
+// Reads the link's text and rewrites path through it: -2, or -1.
+int pathRewrite(const char *host, const nfs_fh3 &link, nfspath::PathNames &parsed, int at, char *path)
 {
-    PathText linkText{};
+    nfspath::PathText linkText{};
     if (nfs3LinkRead(host, &link, linkText.data()) != 0)
         return -1;
-    PathText prefix{};
-    PathText rewritten{};
-    char **names = parsed.names.data();
-    if (pathBuild(names, &names[at], prefix.data(), prefix.size()) != 0 ||
-        (prefix[0] == '\0' && pathCat("", "/", prefix.data(), prefix.size()) != 0) ||
-        pathCat(prefix.data(), linkText.data(), rewritten.data(), rewritten.size()) != 0 ||
-        pathBuild(&names[at + 1], nullptr, rewritten.data(), rewritten.size()) != 0) {
-        errnoSet(K_ENAMETOOLONG);
-        return -1;
-    }
-    pathCondense(rewritten.data());
-    std::memcpy(path, rewritten.data(), std::strlen(rewritten.data()) + 1);
-    return -2;
+    return nfspath::throughLink(parsed, at, linkText.data(), path);
 }
 
 } // namespace
@@ -107,13 +77,9 @@ int nfs3LookUpByName(const char *host, char *path, const nfs_fh3 *mountFh, LOOKU
 {
     if (nfsInit() != 0)
         return -1;
-    PathNames parsed;
-    parsed.count = pathParse(path, parsed.names.data(), kMaxNames, parsed.texts.data(),
-                             parsed.texts.size());
-    if (parsed.count < 0) {
-        errnoSet(K_ENAMETOOLONG);
+    nfspath::PathNames parsed;
+    if (!nfspath::parse(path, &parsed))
         return -1;
-    }
     LOOKUP3args args{};
     args.what.dir = *mountFh;
     if (!nfs3path::handleCopy(*mountFh, dirFh)) {

@@ -1,5 +1,6 @@
 // CREATE and MKDIR: a regular file or a directory as the last component of a path.
 #include "ops/nfs3PathOps.h"
+#include "ops/nfsPathRewrite.h"
 
 #include <brisnel/nfsConfigLib.h>
 #include <brisnel/nfsRpcLib.h>
@@ -72,16 +73,7 @@ int linkFollow(const char *host, const CREATE3res &res, const char *dirPart, cha
     PathText linkText{};
     if (nfs3LinkRead(host, &obj.post_op_fh3_u.handle, linkText.data()) != 0)
         return -1;
-    PathText dir{};
-    PathText target{};
-    if (pathCat("/", dirPart, dir.data(), dir.size()) != 0 ||
-        pathCat(dir.data(), linkText.data(), target.data(), target.size()) != 0) {
-        errnoSet(K_ENAMETOOLONG);
-        return -1;
-    }
-    pathCondense(target.data());
-    std::memcpy(path, target.data(), std::strlen(target.data()) + 1);
-    return -2;
+    return nfspath::createdLink(dirPart, linkText.data(), path);
 }
 
 } // namespace

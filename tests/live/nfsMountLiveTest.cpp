@@ -8,6 +8,7 @@
 #include "core/nfsMountVersion.h"
 #include "nfs/consoleCapture.h"
 
+#include <brisnel/nfs2Drv.h>
 #include <brisnel/nfs3Drv.h>
 #include <brisnel/nfsAuthLib.h>
 #include <brisnel/nfsMountLib.h>
@@ -202,6 +203,8 @@ protected:
     void SetUp() override
     {
         nfsAuthUnixSet(sysBootParams.hostName, 2001, 100, 0, nullptr);
+        // Both drivers, as after loading: the server's MOUNT version 3 wins over version 1.
+        ASSERT_EQ(nfs2Drv(), 0);
         ASSERT_EQ(nfs3Drv(), 0);
         nfs3CacheParamsSet(4, 4096, 0);
         savedMsgLen_ = nfs3MaxMsgLen;

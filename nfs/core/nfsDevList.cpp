@@ -1,0 +1,102 @@
+// The NFS devices of the I/O system: listed, handed out as handles, and their names.
+#include "core/nfsConfig.h"
+#include "core/nfsDispatch.h"
+
+#include <brisnel/nfs2Drv.h>
+#include <brisnel/nfsDevLib.h>
+#include <brisnel/nfsErrors.h>
+#include <kernel/errnoLib.h>
+#include <kernel/iosLib.h>
+
+#include <array>
+#include <cstdio>
+
+namespace {
+
+enum class Kind { other, v2, v3 };
+
+Kind kindOf(const DEV_HDR *dev)
+{
+    if (dev->drvNum <= 0)
+        return Kind::other;
+    if (dev->drvNum == nfs3DrvNum)
+        return Kind::v3;
+    if (dev->drvNum == nfs2DrvNum)
+        return Kind::v2;
+    return Kind::other;
+}
+
+// "host:path" in the buffer, cut to fit: a longer text is shown cut, never overrun.
+void hostAndPath(const DEV_HDR *dev, Kind kind, std::array<char, NFS_MAX_PATH> &buffer)
+{
+    const char *host = nullptr;
+    const char *fileSys = nullptr;
+    if (kind == Kind::v3) {
+        const auto *nfs = reinterpret_cast<const NfsDevice *>(dev);
+        host = nfs->host;
+        fileSys = nfs->fileSys;
+    } else {
+        const auto *nfs = reinterpret_cast<const Nfs2Device *>(dev);
+        host = nfs->host;
+        fileSys = nfs->fileSys;
+    }
+    std::snprintf(buffer.data(), buffer.size(), "%.*s:%.*s", NFS_HOST_NAME_LEN, host,
+                  NFS_MAX_PATH, fileSys);
+}
+
+void row(const char *name, const char *fileSystem)
+{
+    std::printf("%-20.20s %-50.50s\n", name, fileSystem);
+}
+
+} // namespace
+
+extern "C" {
+
+void nfsDevShow(void)
+{
+    std::array<char, NFS_MAX_PATH> buffer{};
+    row("device name", "file system");
+    row("-----------", "-----------");
+    for (DEV_HDR *dev = iosNextDevGet(nullptr); dev != nullptr; dev = iosNextDevGet(dev)) {
+        const Kind kind = kindOf(dev);
+        if (kind == Kind::other)
+            continue;
+        hostAndPath(dev, kind, buffer);
+        row(dev->name, buffer.data());
+    }
+}
+
+int nfsDevListGet(void *handles[], int max)
+{
+    int count = 0;
+    for (DEV_HDR *dev = iosNextDevGet(nullptr); count < max && dev != nullptr;
+         dev = iosNextDevGet(dev)) {
+        if (kindOf(dev) != Kind::other)
+            handles[count++] = dev;
+    }
+    return count;
+}
+
+int nfsDevInfoGet(void *handle, NfsDevInfo *pInfo)
+{
+    if (handle == nullptr)
+        return -1;
+    auto *dev = static_cast<DEV_HDR *>(handle);
+    switch (kindOf(dev)) {
+    case Kind::v3:
+        if (pFuncNfs3DevInfoGet == nullptr)
+            break;
+        return pFuncNfs3DevInfoGet(reinterpret_cast<NfsDevice *>(dev), pInfo);
+    case Kind::v2:
+        if (pFuncNfs2DevInfoGet == nullptr)
+            break;
+        return pFuncNfs2DevInfoGet(reinterpret_cast<Nfs2Device *>(dev), pInfo);
+    default:
+        return -1;
+    }
+    errnoSet(NFS_ERR_DISPATCH_SLOT_EMPTY);
+    return -1;
+}
+
+} // extern "C"

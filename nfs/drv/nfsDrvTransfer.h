@@ -1,0 +1,86 @@
+// Module-private: the read and write entries' loop, the same for both drivers: a request cut
+// at cache-line boundaries and moved line by line through the device's cache, which alone
+// talks to the server. The open-file record (either version's) holds pCache, pos and
+// pendingErrno; its semaphore is held by the caller.
+#ifndef NFS_DRV_NFSDRVTRANSFER_H
+#define NFS_DRV_NFSDRVTRANSFER_H
+
+#include <brisnel/nfsCacheLib.h>
+#include <brisnel/nfsErrors.h>
+#include <kernel/errnoLib.h>
+
+#include <algorithm>
+#include <cstdint>
+
+namespace nfsdrv {
+
+// The most of `left` bytes that stay inside the line holding pos (the cache refuses a line
+// size of 0 itself).
+inline int pieceAt(uint64_t pos, uint32_t lineSize, int left)
+{
+    if (lineSize == 0)
+        return left;
+    const uint32_t room = lineSize - (static_cast<uint32_t>(pos) & (lineSize - 1));
+    return static_cast<int>(std::min(static_cast<uint32_t>(left), room));
+}
+
+// An error kept from a call that stopped after moving bytes is this call's failure.
+template <typename File> bool pendingReported(File *file)
+{
+    if (file->pendingErrno == 0)
+        return false;
+    errnoSet(file->pendingErrno);
+    file->pendingErrno = 0;
+    return true;
+}
+
+// A piece failed after `done` bytes had moved: those are the result, and the error waits for
+// the next call. With nothing moved the failure is this call's.
+template <typename File> int stopped(File *file, int done)
+{
+    if (done == 0)
+        return -1;
+    const int error = errnoGet();
+    file->pendingErrno = error != 0 ? error : NFS_ERRNO_BASE | NFSERR_IO;
+    return done;
+}
+
+template <typename File> int readThroughCache(File *file, char *buf, int count, int version)
+{
+    const uint32_t lineSize = file->pCache->lineSize;
+    int done = 0;
+    while (done < count) {
+        const int piece = pieceAt(file->pos, lineSize, count - done);
+        const int got = nfsCacheLineRead(file, file->pos, buf + done, piece, version);
+        if (got < 0)
+            return stopped(file, done);
+        done += got;
+        file->pos += static_cast<uint64_t>(got);
+        // A short piece ends the file's data: asking again now would only refetch the line.
+        if (got < piece)
+            break;
+    }
+    return done;
+}
+
+// sizeRaise(file) follows the file's growth after each piece.
+template <typename File, typename SizeRaise>
+int writeThroughCache(File *file, const char *buf, int count, int version, SizeRaise sizeRaise)
+{
+    const uint32_t lineSize = file->pCache->lineSize;
+    int done = 0;
+    while (done < count) {
+        const int piece = pieceAt(file->pos, lineSize, count - done);
+        const int put = nfsCacheLineWrite(file, file->pos, buf + done, piece, version);
+        if (put < 0)
+            return stopped(file, done);
+        done += put;
+        file->pos += static_cast<uint64_t>(put);
+        sizeRaise(file);
+    }
+    return done;
+}
+
+} // namespace nfsdrv
+
+#endif

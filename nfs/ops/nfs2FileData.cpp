@@ -1,0 +1,105 @@
+// READ and WRITE on a version 2 server: a byte range in pieces of at most nfs2MaxMsgLen bytes.
+// Version 2 has no end-of-file flag: a read ends with the first empty reply or when count
+// bytes have arrived.
+#include "core/nfsConfig.h"
+#include "ops/nfs2Call.h"
+
+#include <brisnel/nfsRpcLib.h>
+#include <kernel/errnoLib.h>
+#include <kernel/kernelErrno.h>
+
+#include <algorithm>
+#include <climits>
+
+namespace {
+
+// The byte count fits the int result, and the range the protocol's 32-bit positions.
+bool transferable(uint64_t offset, unsigned count)
+{
+    if (count > INT_MAX) {
+        errnoSet(K_EINVAL);
+        return false;
+    }
+    return nfs2ops::withinReach(offset, count);
+}
+
+unsigned pieceSize(unsigned left)
+{
+    return std::min(left, nfs2MaxMsgLen);
+}
+
+} // namespace
+
+// Each reply brings at most the piece asked for (the decoder refuses more), and one that
+// brings nothing ends the transfer, so a server cannot keep the loop going past count.
+int nfs2FileRead(const char *host, nfs_fh2 *fh, uint64_t offset, unsigned count, char *buf,
+                 fattr *attr)
+{
+    if (nfsInit() != 0)
+        return -1;
+    if (count == 0)
+        return 0;
+    if (!transferable(offset, count))
+        return -1;
+    unsigned total = 0;
+    while (total < count) {
+        const unsigned size = pieceSize(count - total);
+        if (size == 0) {
+            errnoSet(K_EINVAL); // a transfer limit of 0 allows no progress
+            return -1;
+        }
+        readargs args{};
+        nfs2ops::handleCopy(*fh, &args.file);
+        args.offset = static_cast<u_int>(offset) + total;
+        args.count = size;
+        readres res{};
+        res.readres_u.reply.data.data_val = buf + total;
+        res.readres_u.reply.data.data_len = size;
+        if (nfs2ops::call(host, NFSPROC_READ, nfsXdrProc(xdr_readargs), &args,
+                          nfsXdrProc(xdr_readres), &res) != 0)
+            return -1;
+        // The reply's only pointer is the caller's buffer: nothing to release.
+        if (!nfs2ops::statusOk(res.status))
+            return -1;
+        const readokres &ok = res.readres_u.reply;
+        if (ok.data.data_len == 0)
+            break;
+        total += ok.data.data_len;
+        *attr = ok.attributes;
+    }
+    return static_cast<int>(total);
+}
+
+int nfs2FileWrite(const char *host, nfs_fh2 *fh, uint64_t offset, unsigned count,
+                  const char *buf, fattr *attr)
+{
+    if (nfsInit() != 0)
+        return -1;
+    if (count == 0)
+        return 0;
+    if (!transferable(offset, count))
+        return -1;
+    attrstat res{};
+    unsigned written = 0;
+    while (written < count) {
+        const unsigned size = pieceSize(count - written);
+        if (size == 0) {
+            errnoSet(K_EINVAL);
+            return -1;
+        }
+        writeargs args{};
+        nfs2ops::handleCopy(*fh, &args.file);
+        args.offset = static_cast<u_int>(offset) + written;
+        args.totalcount = size;
+        args.data = {size, const_cast<char *>(buf + written)}; // only encoded from
+        res = attrstat{};
+        if (nfs2ops::call(host, NFSPROC_WRITE, nfsXdrProc(xdr_writeargs), &args,
+                          nfsXdrProc(xdr_attrstat), &res) != 0)
+            return -1;
+        if (!nfs2ops::statusOk(res.status))
+            return -1;
+        written += size; // a version 2 WRITE writes the whole piece or fails
+    }
+    *attr = res.attrstat_u.attributes;
+    return static_cast<int>(count);
+}

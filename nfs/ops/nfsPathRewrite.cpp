@@ -1,0 +1,71 @@
+// Paths cut into components and rewritten at symbolic links, for both protocol versions.
+#include "ops/nfsPathRewrite.h"
+
+#include <kernel/errnoLib.h>
+#include <kernel/kernelErrno.h>
+#include <kernel/pathLib.h>
+
+#include <cstring>
+
+namespace nfspath {
+
+bool parse(const char *path, PathNames *parsed)
+{
+    parsed->count = pathParse(path, parsed->names.data(), kMaxNames, parsed->texts.data(),
+                              parsed->texts.size());
+    if (parsed->count >= 0)
+        return true;
+    errnoSet(K_ENAMETOOLONG);
+    return false;
+}
+
+void replace(char *path, const char *text)
+{
+    std::memcpy(path, text, std::strlen(text) + 1);
+}
+
+int linkTextCopy(const char *text, char *buf)
+{
+    const std::size_t length = text == nullptr ? 0 : strnlen(text, NFS_MAX_PATH);
+    if (length >= NFS_MAX_PATH) {
+        errnoSet(K_ENAMETOOLONG);
+        return -1;
+    }
+    if (length > 0)
+        std::memcpy(buf, text, length);
+    buf[length] = '\0';
+    return 0;
+}
+
+int throughLink(PathNames &parsed, int at, const char *linkText, char *path)
+{
+    PathText prefix{};
+    PathText rewritten{};
+    char **names = parsed.names.data();
+    if (pathBuild(names, &names[at], prefix.data(), prefix.size()) != 0 ||
+        (prefix[0] == '\0' && pathCat("", "/", prefix.data(), prefix.size()) != 0) ||
+        pathCat(prefix.data(), linkText, rewritten.data(), rewritten.size()) != 0 ||
+        pathBuild(&names[at + 1], nullptr, rewritten.data(), rewritten.size()) != 0) {
+        errnoSet(K_ENAMETOOLONG);
+        return -1;
+    }
+    pathCondense(rewritten.data());
+    replace(path, rewritten.data());
+    return -2;
+}
+
+int createdLink(const char *dirPart, const char *linkText, char *path)
+{
+    PathText dir{};
+    PathText target{};
+    if (pathCat("/", dirPart, dir.data(), dir.size()) != 0 ||
+        pathCat(dir.data(), linkText, target.data(), target.size()) != 0) {
+        errnoSet(K_ENAMETOOLONG);
+        return -1;
+    }
+    pathCondense(target.data());
+    replace(path, target.data());
+    return -2;
+}
+
+} // namespace nfspath

@@ -1,0 +1,46 @@
+// Module-private: what both protocol versions' path walks share — a path cut into its
+// components, and the path rewritten where a walk met a symbolic link.
+#ifndef NFS_OPS_NFSPATHREWRITE_H
+#define NFS_OPS_NFSPATHREWRITE_H
+
+#include <brisnel/nfsConfigLib.h>
+
+#include <array>
+
+namespace nfspath {
+
+// 147 components and the null end: more than a path of NFS_MAX_PATH bytes can hold.
+constexpr int kMaxNames = 148;
+
+using PathText = std::array<char, NFS_MAX_PATH>;
+
+// The components of one path: pointers into the copied texts.
+struct PathNames {
+    std::array<char *, kMaxNames> names{};
+    PathText texts{};
+    int count = 0;
+};
+
+// Cuts path into its components; false, with 26 set, when they do not fit.
+bool parse(const char *path, PathNames *parsed);
+
+// The path through the link at component `at` whose text is linkText: the components before
+// it, the link text taken relative to them (or alone when absolute), then the components after
+// it. Rooted at the mount, so that ".." never climbs above it. -2 with path rewritten, or -1
+// (26 when the result does not fit NFS_MAX_PATH bytes).
+int throughLink(PathNames &parsed, int at, const char *linkText, char *path);
+
+// A created name that turned out to be a link: its text taken from the directory dirPart that
+// holds it. -2 with path rewritten, or -1 with 26.
+int createdLink(const char *dirPart, const char *linkText, char *path);
+
+// A READLINK reply's text (null for none) into buf of NFS_MAX_PATH bytes, terminated: 0, or
+// -1 with 26 when it does not fit with its terminator.
+int linkTextCopy(const char *text, char *buf);
+
+// Copies a text that fits NFS_MAX_PATH bytes over path.
+void replace(char *path, const char *text);
+
+} // namespace nfspath
+
+#endif

@@ -1,0 +1,269 @@
+// NFS version 2 end to end: the file calls on a device of the folder-backed version 2 server,
+// every byte checked in the folder. One data round trip, one listing, one namespace sequence,
+// one table of refusals, the 4 GiB limit and the two server faults that could run forever.
+#include "server/nfs2FolderServer.h"
+
+#include "core/nfsConfig.h"
+
+#include <brisnel/nfs2Drv.h>
+#include <brisnel/nfs2Ops.h>
+#include <brisnel/nfs3Drv.h>
+#include <brisnel/nfsAuthLib.h>
+#include <brisnel/nfsConfigLib.h>
+#include <brisnel/nfsErrors.h>
+#include <brisnel/nfsMountLib.h>
+#include <brisnel/nfsRpcLib.h>
+#include <kernel/errnoLib.h>
+#include <kernel/hostLib.h>
+#include <kernel/ioLib.h>
+#include <kernel/iosLib.h>
+#include <kernel/kernelErrno.h>
+#include <kernel/kernelStat.h>
+
+#include <gtest/gtest.h>
+
+#include <sys/statvfs.h>
+
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <random>
+#include <set>
+#include <string>
+#include <vector>
+
+namespace {
+
+namespace fs = std::filesystem;
+
+constexpr const char *kDev = "/v2";
+constexpr uint32_t kNfs = 100003;
+
+std::string dev(const std::string &name) { return std::string(kDev) + "/" + name; }
+
+std::vector<char> contentOf(const fs::path &path)
+{
+    std::ifstream in(path, std::ios::binary);
+    return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+}
+
+class Nfs2File : public testing::Test {
+protected:
+    void SetUp() override
+    {
+        char folder[] = "/tmp/nfs2FolderXXXXXX";
+        ASSERT_NE(mkdtemp(folder), nullptr);
+        folder_ = folder;
+        std::string error;
+        server_ = scripted::ScriptedServer::start({"127.0.0.72", 0, 111}, &error);
+        ASSERT_NE(server_, nullptr) << error;
+        files_ = std::make_unique<scripted::Nfs2FolderServer>(*server_, folder_, "/v2export");
+        ASSERT_EQ(hostAdd("v2server72", "127.0.0.72"), 0);
+        // The server runs as this process's user, who owns what it creates.
+        nfsAuthUnixSet("tester", static_cast<int>(geteuid()), static_cast<int>(getegid()), 0, nullptr);
+        ASSERT_EQ(nfs2Drv(), 0);
+        ASSERT_EQ(nfs3Drv(), 0);
+        nfs2CacheParamsSet(16, 16384, 0);
+        // MOUNT version 1 is all the server offers: the version 2 driver is chosen.
+        ASSERT_EQ(nfsMount("v2server72", "/v2export", kDev), 0) << std::hex << errnoGet();
+        const char *tail = nullptr;
+        ASSERT_EQ(iosDevFind(kDev, &tail)->drvNum, nfs2DrvNum);
+    }
+    void TearDown() override
+    {
+        EXPECT_EQ(nfsUnmount(kDev), 0) << std::hex << errnoGet();
+        nfsClientClose();
+        fs::remove_all(folder_);
+    }
+    fs::path inFolder(const std::string &name) const { return fs::path(folder_) / name; }
+
+    std::string folder_;
+    std::unique_ptr<scripted::ScriptedServer> server_;
+    std::unique_ptr<scripted::Nfs2FolderServer> files_;
+};
+
+TEST_F(Nfs2File, DataRoundTripInAssortedSizes)
+{
+    std::mt19937 random(7);
+    std::vector<char> data(8 << 20);
+    std::uniform_int_distribution<int> byte(0, 255);
+    for (char &c : data)
+        c = static_cast<char>(byte(random));
+    const std::vector<int> sizes = {1, 100, 4096, 8191, 16384, 70001, 333};
+
+    int fd = kOpen(dev("data.bin").c_str(), K_O_RDWR | K_O_CREAT, 0644);
+    ASSERT_GE(fd, 0) << std::hex << errnoGet();
+    for (std::size_t done = 0, i = 0; done < data.size(); ++i) {
+        const int n = static_cast<int>(std::min<std::size_t>(static_cast<std::size_t>(sizes[i % sizes.size()]),
+                                                             data.size() - done));
+        ASSERT_EQ(kWrite(fd, data.data() + done, n), n) << done;
+        done += static_cast<std::size_t>(n);
+    }
+    ASSERT_EQ(kClose(fd), 0);
+    EXPECT_EQ(contentOf(inFolder("data.bin")), data);
+
+    fd = kOpen(dev("data.bin").c_str(), K_O_RDONLY, 0);
+    ASSERT_GE(fd, 0);
+    std::vector<char> back(data.size() + 10);
+    std::size_t got = 0;
+    for (std::size_t i = 0;; ++i) {
+        const int n = kRead(fd, back.data() + got, std::min(sizes[(i + 3) % sizes.size()],
+                                                            static_cast<int>(back.size() - got)));
+        ASSERT_GE(n, 0);
+        if (n == 0)
+            break;
+        got += static_cast<std::size_t>(n);
+    }
+    back.resize(got);
+    EXPECT_EQ(back, data);
+    EXPECT_EQ(kClose(fd), 0);
+}
+
+TEST_F(Nfs2File, ListingOfAThousandEntriesInManyBatches)
+{
+    std::set<std::string> made;
+    for (int i = 0; i < 1000; ++i) {
+        const std::string name = "entry-with-a-longish-name-" + std::to_string(i);
+        std::ofstream(inFolder(name)).put('x');
+        made.insert(name);
+    }
+    server_->resetCounts();
+    KDIR *dir = kOpendir(kDev);
+    ASSERT_NE(dir, nullptr) << std::hex << errnoGet();
+    std::set<std::string> listed;
+    while (const kdirent *e = kReaddir(dir))
+        EXPECT_TRUE(listed.insert(e->d_name).second) << e->d_name;
+    EXPECT_EQ(kClosedir(dir), 0);
+    EXPECT_EQ(listed, made);
+    EXPECT_GT(server_->callCount(kNfs, 2, 16), 50u); // 512 bytes a batch
+
+    // A server whose cookies repeat ends the listing with an error instead of looping.
+    files_->faults().repeatedCookies = true;
+    dir = kOpendir(kDev);
+    ASSERT_NE(dir, nullptr);
+    int entries = 0;
+    while (kReaddir(dir) != nullptr && entries < 2000)
+        ++entries;
+    EXPECT_LT(entries, 2000);
+    EXPECT_EQ(kClosedir(dir), 0);
+}
+
+TEST_F(Nfs2File, NamespaceSequence)
+{
+    ASSERT_EQ(kMkdir(dev("d").c_str(), 0755), 0) << std::hex << errnoGet();
+    EXPECT_TRUE(fs::is_directory(inFolder("d")));
+    int fd = kOpen(dev("d/f").c_str(), K_O_WRONLY | K_O_CREAT, 0644);
+    ASSERT_GE(fd, 0);
+    ASSERT_EQ(kWrite(fd, "hello", 5), 5);
+    ASSERT_EQ(kClose(fd), 0);
+    ASSERT_EQ(kRename(dev("d/f").c_str(), dev("g").c_str()), 0) << std::hex << errnoGet();
+    EXPECT_FALSE(fs::exists(inFolder("d/f")));
+    EXPECT_EQ(contentOf(inFolder("g")), std::vector<char>({'h', 'e', 'l', 'l', 'o'}));
+    struct kstat st {};
+    ASSERT_EQ(kStat(dev("g").c_str(), &st), 0);
+    EXPECT_EQ(st.st_size, 5u);
+    EXPECT_EQ(st.st_mode & K_S_IFMT, static_cast<uint32_t>(K_S_IFREG));
+
+    // Links: relative and absolute targets are followed, a cycle ends with K_ELOOP.
+    fs::create_symlink("g", inFolder("d/../rel"));
+    fs::create_symlink("/d/../g", inFolder("abs"));
+    fs::create_symlink("loop2", inFolder("loop1"));
+    fs::create_symlink("loop1", inFolder("loop2"));
+    for (const char *link : {"rel", "abs"}) {
+        fd = kOpen(dev(link).c_str(), K_O_RDONLY, 0);
+        ASSERT_GE(fd, 0) << link << std::hex << errnoGet();
+        char text[8] = {};
+        EXPECT_EQ(kRead(fd, text, sizeof text), 5) << link;
+        EXPECT_STREQ(text, "hello");
+        EXPECT_EQ(kClose(fd), 0);
+    }
+    errnoSet(0);
+    EXPECT_EQ(kOpen(dev("loop1").c_str(), K_O_RDONLY, 0), -1);
+    EXPECT_EQ(errnoGet(), K_ELOOP);
+
+    ASSERT_EQ(kRemove(dev("rel").c_str()), 0);
+    EXPECT_FALSE(fs::is_symlink(inFolder("rel")));
+    EXPECT_TRUE(fs::exists(inFolder("g")));
+    ASSERT_EQ(kRemove(dev("g").c_str()), 0);
+    EXPECT_FALSE(fs::exists(inFolder("g")));
+    ASSERT_EQ(kRemove(dev("d").c_str()), 0) << "RMDIR through the delete entry";
+    EXPECT_FALSE(fs::exists(inFolder("d")));
+}
+
+TEST_F(Nfs2File, RefusedCodesStatusAndTheFourGigabyteLimit)
+{
+    std::ofstream(inFolder("small")) << "0123456789";
+    const int fd = kOpen(dev("small").c_str(), K_O_RDWR, 0);
+    ASSERT_GE(fd, 0);
+    uint64_t position = 0;
+    int selector = 3;
+    const struct {
+        int code;
+        intptr_t arg;
+    } refused[] = {{K_FIORMDIR, reinterpret_cast<intptr_t>("x")},
+                   {K_FIOSEEK64, reinterpret_cast<intptr_t>(&position)},
+                   {K_FIOWHERE64, reinterpret_cast<intptr_t>(&position)},
+                   {K_FIOPATHCONF, reinterpret_cast<intptr_t>(&selector)},
+                   {K_FIOMKDIR, reinterpret_cast<intptr_t>("x")},
+                   {65, 0}};
+    for (const auto &r : refused) {
+        errnoSet(0);
+        EXPECT_EQ(kIoctl(fd, r.code, r.arg), -1) << r.code;
+        EXPECT_EQ(errnoGet(), K_ENOSYS) << r.code;
+    }
+    // A negative seek fails and leaves the position and the error number.
+    errnoSet(0x1234);
+    EXPECT_EQ(kIoctl(fd, K_FIOSEEK, -1), -1);
+    EXPECT_EQ(errnoGet(), 0x1234);
+    EXPECT_EQ(kIoctl(fd, K_FIOWHERE, 0), 0);
+
+    struct kstatfs sfs {};
+    ASSERT_EQ(kIoctl(fd, K_FIOFSTATFSGET, reinterpret_cast<intptr_t>(&sfs)), 0);
+    struct statvfs vfs {};
+    ASSERT_EQ(statvfs(folder_.c_str(), &vfs), 0);
+    EXPECT_EQ(sfs.f_bsize, static_cast<int32_t>(vfs.f_bsize));
+    EXPECT_EQ(sfs.f_blocks, static_cast<uint32_t>(vfs.f_blocks));
+    EXPECT_EQ(sfs.f_files, 0u);
+
+    // At and across 4 GiB nothing is sent: the low 32 bits would land at the file's start.
+    // The operations refuse such a range; so do the entries, where an int position reaches it.
+    server_->resetCounts();
+    const char *tail = nullptr;
+    auto *device = reinterpret_cast<Nfs2Device *>(iosDevFind(kDev, &tail));
+    char bytes[32] = {};
+    fattr attr{};
+    for (const uint64_t at : {uint64_t{1} << 32, (uint64_t{1} << 32) - 16}) {
+        errnoSet(0);
+        EXPECT_EQ(nfs2FileWrite(device->host, &device->mountFh, at, sizeof bytes, bytes, &attr), -1);
+        EXPECT_EQ(errnoGet(), NFS_ERRNO_BASE | NFSERR_FBIG);
+        EXPECT_EQ(nfs2FileRead(device->host, &device->mountFh, at, sizeof bytes, bytes, &attr), -1);
+        if constexpr (sizeof(intptr_t) > 4) {
+            ASSERT_EQ(kIoctl(fd, K_FIOSEEK, static_cast<intptr_t>(at)), 0);
+            errnoSet(0);
+            EXPECT_EQ(kWrite(fd, bytes, sizeof bytes), -1) << at;
+            EXPECT_EQ(errnoGet(), NFS_ERRNO_BASE | NFSERR_FBIG);
+            EXPECT_EQ(kRead(fd, bytes, sizeof bytes), -1) << at;
+        }
+    }
+    EXPECT_EQ(kClose(fd), 0);
+    EXPECT_EQ(server_->callCount(kNfs, 2, 8), 0u);
+    EXPECT_EQ(server_->callCount(kNfs, 2, 6), 0u);
+    std::ifstream in(inFolder("small"));
+    EXPECT_EQ(std::string(std::istreambuf_iterator<char>(in), {}), "0123456789");
+}
+
+TEST_F(Nfs2File, ReadsPastTheEndStopAtTheCountAsked)
+{
+    std::ofstream(inFolder("short")) << "abc";
+    files_->faults().readPastEnd = true;
+    const int fd = kOpen(dev("short").c_str(), K_O_RDONLY, 0);
+    ASSERT_GE(fd, 0);
+    char bytes[100] = {};
+    server_->resetCounts();
+    EXPECT_EQ(kRead(fd, bytes, sizeof bytes), 100);
+    EXPECT_EQ(std::string(bytes, 3), "abc");
+    EXPECT_LE(server_->callCount(kNfs, 2, 6), 2u); // one cache line of 16384 bytes
+    EXPECT_EQ(kClose(fd), 0);
+}
+
+} // namespace

@@ -1,0 +1,44 @@
+// A small NFS version 2 file server on the scripted server, backed by a folder of this
+// machine, with MOUNT version 1: LOOKUP, GETATTR, READ, WRITE, CREATE, MKDIR, REMOVE, RMDIR,
+// RENAME, READLINK, READDIR, STATFS; MNT, UMNT, UMNTALL, EXPORT, DUMP. No real server speaks
+// version 2 here. Two faults can be switched on: READ answering a full piece at any offset
+// (data past the end, forever), and READDIR giving every entry the same cookie.
+#ifndef TESTS_SERVER_NFS2FOLDERSERVER_H
+#define TESTS_SERVER_NFS2FOLDERSERVER_H
+
+#include "server/scriptedServer.h"
+
+#include <atomic>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <vector>
+
+namespace scripted {
+
+class Nfs2FolderServer {
+public:
+    // Serves `folder` as the export `exportPath` on server, which keeps the handlers.
+    Nfs2FolderServer(ScriptedServer &server, std::string folder, std::string exportPath);
+
+    struct Faults {
+        std::atomic<bool> readPastEnd{false};
+        std::atomic<bool> repeatedCookies{false};
+    };
+    Faults &faults() { return state_->faults; }
+
+    struct State {
+        std::mutex lock;
+        std::string folder;
+        std::string exportPath;
+        std::vector<std::string> paths; // handle number -> path relative to the folder
+        Faults faults;
+    };
+
+private:
+    std::shared_ptr<State> state_;
+};
+
+} // namespace scripted
+
+#endif
