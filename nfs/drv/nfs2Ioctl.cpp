@@ -66,8 +66,8 @@ int serve(Nfs2OpenFile *file, int function, intptr_t arg)
         *argAs<int>(arg) = unreadBytes(file);
         return 0;
     case K_FIOSEEK:
-        // A negative position fails and leaves the error number as it was.
-        return arg < 0 ? -1 : nfs2drv::seek(file, static_cast<uint64_t>(arg));
+        // Positions are unsigned: a negative one is refused rather than taken near 2^64.
+        return arg < 0 ? failWith(K_EINVAL) : nfs2drv::seek(file, static_cast<uint64_t>(arg));
     case K_FIOWHERE:
         return static_cast<int>(static_cast<uint32_t>(file->pos));
     case K_FIORENAME:
