@@ -82,8 +82,8 @@ void releaseDevice(NfsDevice *dev)
     std::free(dev);
 }
 
-// Takes every version 3 device of the host out of the I/O system, in list order.
-std::vector<NfsWithdrawnDevice> withdrawDevicesOf(const char *host)
+// Every version 3 device of the host, in list order.
+std::vector<DEV_HDR *> devicesOf(const char *host)
 {
     std::vector<DEV_HDR *> found;
     for (DEV_HDR *entry = iosNextDevGet(nullptr); entry != nullptr; entry = iosNextDevGet(entry)) {
@@ -91,11 +91,24 @@ std::vector<NfsWithdrawnDevice> withdrawDevicesOf(const char *host)
         if (entry->drvNum == nfs3DrvNum && std::strcmp(dev->host, host) == 0)
             found.push_back(entry);
     }
+    return found;
+}
+
+// Takes the devices out of the I/O system, in order.
+std::vector<NfsWithdrawnDevice> withdraw(const std::vector<DEV_HDR *> &found)
+{
     std::vector<NfsWithdrawnDevice> withdrawn;
     withdrawn.reserve(found.size());
     for (DEV_HDR *entry : found)
         withdrawn.emplace_back(entry);
     return withdrawn;
+}
+
+bool anyOpenFiles(const std::vector<DEV_HDR *> &devices)
+{
+    return std::any_of(devices.begin(), devices.end(), [](const DEV_HDR *device) {
+        return nfsDeviceOpenFiles(&reinterpret_cast<const NfsDevice *>(device)->openFiles) != 0;
+    });
 }
 
 bool anyOpenFiles(const std::vector<NfsWithdrawnDevice> &devices)
@@ -158,8 +171,10 @@ int nfs3Mount(const char *host, const char *fileSys, const char *devName)
     return 0;
 }
 
-// A device of the host with files still open refuses the whole request (16) before the
-// server is told: their records point into the device. A refused request leaves the devices.
+// A device of the host with files still open refuses the whole request (16): their records
+// point into the device. The server is told while the devices stay listed where they are and
+// keep working; a notice that fails leaves them whole. The devices are then taken out of the
+// I/O system and counted again: a file opened meanwhile keeps them all (put back at the end).
 int nfs3UnmountAll(const char *host)
 {
     if (nfs3DrvNum < 0)
@@ -167,14 +182,16 @@ int nfs3UnmountAll(const char *host)
     const NfsDeviceRemovalLock serialised;
     if (!serialised.held())
         return -1;
-    const std::vector<NfsWithdrawnDevice> devices = withdrawDevicesOf(host);
-    if (anyOpenFiles(devices)) {
-        restoreAll(devices);
+    if (anyOpenFiles(devicesOf(host))) {
         errnoSet(K_EBUSY);
         return -1;
     }
-    if (nfs3MntUnmountAll(host) != 0) {
+    if (nfs3MntUnmountAll(host) != 0)
+        return -1;
+    const std::vector<NfsWithdrawnDevice> devices = withdraw(devicesOf(host));
+    if (anyOpenFiles(devices)) {
         restoreAll(devices);
+        errnoSet(K_EBUSY);
         return -1;
     }
     for (const NfsWithdrawnDevice &device : devices)
