@@ -133,8 +133,10 @@ protected:
         std::thread restarter;
         std::vector<bool> acknowledged;
         for (std::size_t at = 0; at < size; at += kPiece) {
-            if (at == size / kPiece * 3 / 4 * kPiece)
+            if (at == size / kPiece * 3 / 4 * kPiece) {
+                killServer();
                 restarter = std::thread([&newPid] { newPid = restartServer(); });
+            }
             const Clock::time_point started = Clock::now();
             const int written = kWrite(fd, bytes.data() + at, kPiece);
             acknowledged.push_back(written == kPiece);
@@ -157,7 +159,25 @@ protected:
         }
     }
 
-    // Kills the server outright and starts it again; its new pid.
+    // Kills the server as a crash would and waits until it is gone, so that the writes after
+    // this meet no server.
+    static void killServer()
+    {
+        const pid_t pid = std::atoi(live::env("RT_GANESHA_PID").c_str());
+        ASSERT_GT(pid, 0);
+        ASSERT_EQ(kill(pid, SIGKILL), 0);
+        const std::string stat = "/proc/" + std::to_string(pid) + "/stat";
+        for (int i = 0; i < 200; ++i) {
+            std::ifstream in(stat);
+            std::string line;
+            if (!std::getline(in, line) || line.find(") Z") != std::string::npos)
+                return;
+            std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        }
+        ADD_FAILURE() << "the server outlived SIGKILL";
+    }
+
+    // Starts the server again (killing it first if it still runs); its new pid.
     static std::string restartServer()
     {
         std::unique_ptr<FILE, int (*)(FILE *)> out(popen(live::env("RT_NFS_PEERS_RESTART").c_str(), "r"), pclose);
