@@ -16,8 +16,12 @@ int nfsMount(const char *host, const char *fileSystem, const char *devName);
 /* Mounts every export of host under its own path; prints a line per export unless quiet.
  * 0 when every mount succeeded. The second argument is not used. */
 int nfsMountAll(const char *host, const char *unused, int quiet);
-/* Removes the NFS device named exactly devName, after telling its server. */
+/* Removes the NFS device named exactly devName, after telling its server. When the server
+ * cannot be told, the device stays as it was and -1 is returned. */
 int nfsUnmount(const char *devName);
+/* Removes the NFS device named exactly devName without telling its server, for a server that
+ * is gone. Refused (16) while files are open on the device. */
+int nfsUnmountForce(const char *devName);
 int nfsUnMountAll(const char *host);
 int nfsExportShow(const char *host);
 int nfsMntDump(const char *host);

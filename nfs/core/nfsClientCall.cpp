@@ -2,6 +2,7 @@
 #include "core/nfsAuthUnix.h"
 #include "core/nfsConfig.h"
 #include "core/nfsRpcClient.h"
+#include "core/nfsRpcExchange.h"
 
 #include <brisnel/nfsErrors.h>
 #include <kernel/errnoLib.h>
@@ -17,7 +18,6 @@
 namespace {
 
 constexpr uint16_t kNfsPort = 2049;
-constexpr int kMaxStaleDatagrams = 256;
 
 // A handle whose buffers are smaller than the words now allow a transfer to be is built anew.
 bool handleFits(const NfsRpcClient *client, const char *host, uint32_t prog, uint32_t vers)
@@ -61,49 +61,50 @@ AUTH *createCredential()
                            static_cast<uid_t>(nfsAuthUnix.gid), nGroups, groups);
 }
 
-// Late answers to earlier calls (a server answering a retransmission too) wait on a reused
-// handle's socket. The RPC library would charge each of them a whole retransmission interval
-// of the next call's time-out, so that a few of them fail the call at once: drop them first.
-void discardStaleDatagrams(int socket)
+// Datagram sizes of a new handle: the largest transfer the configuration words allow.
+NfsUdpMessageSizes messageSizes()
 {
-    const int savedErrno = errnoGet(); // a successful call leaves the error number as it was
-    char scrap = 0;
-    for (int i = 0; i < kMaxStaleDatagrams && recv(socket, &scrap, sizeof scrap, MSG_DONTWAIT) >= 0; ++i) {
-    }
-    errnoSet(savedErrno);
+    const uint32_t size = nfsRpcBufferSize();
+    return {size, size};
 }
 
-CLIENT *createUdpHandle(sockaddr_in *address, uint32_t prog, uint32_t vers, int *pSocket,
-                        uint32_t bufferSize)
+// The port query may take half of the call's time, so that a silent portmapper still leaves
+// the well-known NFS port, tried whatever the program, the other half.
+uint16_t programPort(in_addr_t address, uint32_t prog, uint32_t vers, NfsRpcClock::time_point deadline)
+{
+    const NfsRpcClock::time_point queryDeadline =
+        NfsRpcClock::now() + (deadline - NfsRpcClock::now()) / 2;
+    const uint16_t port = nfsRpcPortQuery(address, prog, vers, queryDeadline);
+    return port != 0 ? port : kNfsPort;
+}
+
+CLIENT *createUdpHandle(sockaddr_in *address, uint32_t prog, uint32_t vers, NfsUdpMessageSizes sizes,
+                        int *pSocket)
 {
     const timeval wait{nfsReXmitSec, nfsReXmitUSec};
     *pSocket = -1;
-    CLIENT *handle = clntudp_bufcreate(address, prog, vers, wait, pSocket, bufferSize, bufferSize);
-    if (handle != nullptr)
-        return handle;
-    // The portmapper did not tell: try the well-known NFS port, whatever the program.
-    address->sin_port = htons(kNfsPort);
-    *pSocket = -1;
-    return clntudp_bufcreate(address, prog, vers, wait, pSocket, bufferSize, bufferSize);
+    return clntudp_bufcreate(address, prog, vers, wait, pSocket, sizes.send, sizes.receive);
 }
 
-int createHandle(NfsRpcClient *client, const char *host, uint32_t prog, uint32_t vers)
+// Builds the handle with its socket, buffer sizes and credential, the port query bounded by
+// the call's deadline.
+int createHandle(NfsRpcClient *client, const char *host, uint32_t prog, uint32_t vers,
+                 NfsUdpMessageSizes sizes, NfsRpcClock::time_point deadline)
 {
     const int resolved = hostGetByName(host);
     if (resolved == -1)
         return -1;
     sockaddr_in address{};
     address.sin_family = AF_INET;
-    address.sin_port = 0;
     address.sin_addr.s_addr = static_cast<in_addr_t>(resolved);
+    address.sin_port = htons(programPort(address.sin_addr.s_addr, prog, vers, deadline));
 
-    const uint32_t bufferSize = nfsRpcBufferSize();
-    client->pClient = createUdpHandle(&address, prog, vers, &client->socket, bufferSize);
+    client->pClient = createUdpHandle(&address, prog, vers, sizes, &client->socket);
     if (client->pClient == nullptr)
         return -1;
 
     client->ownerId = kernelId;
-    if (!setBufferSizes(client->socket, bufferSize)) {
+    if (!setBufferSizes(client->socket, std::max(sizes.send, sizes.receive))) {
         const int error = errnoGet();
         discardNewHandle(client);
         errnoSet(error);
@@ -122,7 +123,7 @@ int createHandle(NfsRpcClient *client, const char *host, uint32_t prog, uint32_t
     client->progNum = prog;
     client->authCount = nfsAuthCount;
     client->versNum = vers;
-    client->bufferSize = bufferSize;
+    client->bufferSize = std::min(sizes.send, sizes.receive);
     std::strcpy(client->hostName, host); // length checked by the caller
     client->valid = 1;
     return 0;
@@ -144,20 +145,25 @@ extern "C" int nfsClientCall(const char *host, uint32_t prog, uint32_t vers, uin
         errnoSet(K_ENAMETOOLONG);
         return -1;
     }
+    // The module's time-out bounds the whole call, a new handle's port query included.
+    const NfsRpcClock::time_point deadline = NfsRpcClock::now() + nfsRpcDuration(nfsTimeoutSec, nfsTimeoutUSec);
+    const NfsUdpMessageSizes sizes = messageSizes();
+    const int savedErrno = errnoGet(); // a successful call leaves the error number as it was
     NfsRpcClient *client = nfsRpcClientCurrent();
-    if (handleFits(client, host, prog, vers)) {
-        discardStaleDatagrams(client->socket);
-    } else {
+    if (!handleFits(client, host, prog, vers)) {
         nfsClientCleanUp(client);
-        if (createHandle(client, host, prog, vers) == -1)
+        if (createHandle(client, host, prog, vers, sizes, deadline) == -1)
             return -1;
     }
 
-    const timeval total{nfsTimeoutSec, nfsTimeoutUSec};
-    const clnt_stat status = clnt_call(client->pClient, proc, inproc, static_cast<caddr_t>(in),
-                                       outproc, static_cast<caddr_t>(out), total);
-    if (status == RPC_SUCCESS)
+    NfsRpcExchange call{client->socket, {}, client->pClient->cl_auth, prog, vers, proc, inproc, in,
+                        outproc, out, sizes, nfsRpcDuration(nfsReXmitSec, nfsReXmitUSec), deadline};
+    clnt_control(client->pClient, CLGET_SERVER_ADDR, reinterpret_cast<char *>(&call.server));
+    const clnt_stat status = nfsRpcExchange(call);
+    if (status == RPC_SUCCESS) {
+        errnoSet(savedErrno);
         return 0;
+    }
     nfsClientCleanUp(client);
     rpcClntErrnoSet(status);
     return -1;

@@ -1,8 +1,9 @@
 // Removing NFS devices safely while other tasks use them.
 //
-// A removal takes the device out of the I/O system first: no path finds it any more, and the
-// opens already running on it end before the removal goes on, so its count of open files is
-// final when it is read. A removal refused then puts the device back.
+// A removal tells the server while the device stays listed, then takes the device out of the
+// I/O system: no path finds it any more, and the opens already running on it end before the
+// removal goes on, so its count of open files is final when it is read. A removal refused
+// then puts the device back.
 #ifndef NFS_CORE_NFSDEVICEREMOVAL_H
 #define NFS_CORE_NFSDEVICEREMOVAL_H
 

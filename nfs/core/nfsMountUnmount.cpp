@@ -1,4 +1,4 @@
-// Removing one NFS device: its cache goes first, then the server is told, then the device.
+// Removing one NFS device: the server is told first, then the device and its cache go.
 #include "core/nfsConfig.h"
 #include "core/nfsDeviceRemoval.h"
 #include "core/nfsMountVersion.h"
@@ -22,30 +22,29 @@ bool servedBy(const DEV_HDR *dev, int32_t drvNum)
     return dev->drvNum == drvNum && drvNum > 0;
 }
 
-// A version 3 device: the cache is released before the server is told, so a failed notice
-// leaves the device listed with an empty cache, which the cache operations refuse. A device
-// with files open is refused (16) and left as it is: their records point into it.
-int unmountVersion3(NfsDevice *dev)
+// The version 3 record owns its mount handle's buffer; the version 2 one holds it inline.
+void releaseRecord(NfsDevice *dev)
 {
-    const NfsWithdrawnDevice withdrawn(&dev->devHdr);
-    if (nfsDeviceOpenFiles(&dev->openFiles) != 0) {
-        withdrawn.restore();
-        errnoSet(K_EBUSY);
-        return -1;
-    }
-    nfsCacheFree(&dev->cache);
-    if (!nfsSlotPresent(pFuncNfs3Unmount) || pFuncNfs3Unmount(dev->host, dev->fileSys) == -1) {
-        withdrawn.restore();
-        return -1;
-    }
     std::free(dev->mountFh.data.data_val);
     std::free(dev);
-    return 0;
 }
 
-// A version 2 device, in the same steps; it owns no handle buffer.
-int unmountVersion2(Nfs2Device *dev)
+void releaseRecord(Nfs2Device *dev) { std::free(dev); }
+
+// The server is told while the device stays where it is in the device list and paths under it
+// keep working; a notice that fails leaves the device whole. Only then is the device taken out
+// of the I/O system, which waits for the entries running on it, and its files counted again:
+// one opened meanwhile keeps it (put back at the list's end). A device with files open is
+// refused (16): their records point into it.
+template <typename Device, typename UnmountSlot>
+int unmountDevice(Device *dev, UnmountSlot tellSlot, bool tellServer)
 {
+    if (nfsDeviceOpenFiles(&dev->openFiles) != 0) {
+        errnoSet(K_EBUSY);
+        return -1;
+    }
+    if (tellServer && (!nfsSlotPresent(tellSlot) || tellSlot(dev->host, dev->fileSys) == -1))
+        return -1;
     const NfsWithdrawnDevice withdrawn(&dev->devHdr);
     if (nfsDeviceOpenFiles(&dev->openFiles) != 0) {
         withdrawn.restore();
@@ -53,17 +52,11 @@ int unmountVersion2(Nfs2Device *dev)
         return -1;
     }
     nfsCacheFree(&dev->cache);
-    if (!nfsSlotPresent(pFuncNfs2Unmount) || pFuncNfs2Unmount(dev->host, dev->fileSys) == -1) {
-        withdrawn.restore();
-        return -1;
-    }
-    std::free(dev);
+    releaseRecord(dev);
     return 0;
 }
 
-} // namespace
-
-extern "C" int nfsUnmount(const char *devName)
+int unmountNamed(const char *devName, bool tellServer)
 {
     if (devName == nullptr) {
         errnoSet(NFS_ERRNO_INVAL);
@@ -80,9 +73,22 @@ extern "C" int nfsUnmount(const char *devName)
         return -1;
     }
     if (servedBy(dev, nfs3DrvNum))
-        return unmountVersion3(reinterpret_cast<NfsDevice *>(dev));
+        return unmountDevice(reinterpret_cast<NfsDevice *>(dev), pFuncNfs3Unmount, tellServer);
     if (servedBy(dev, nfs2DrvNum))
-        return unmountVersion2(reinterpret_cast<Nfs2Device *>(dev));
+        return unmountDevice(reinterpret_cast<Nfs2Device *>(dev), pFuncNfs2Unmount, tellServer);
     errnoSet(NFS_DRV_ERR_NOT_NFS_DEVICE);
     return -1;
 }
+
+} // namespace
+
+extern "C" {
+
+int nfsUnmount(const char *devName) { return unmountNamed(devName, true); }
+
+// A separate routine rather than a second nfsUnmount that forces: a user who repeats an
+// unmount after a passing network fault expects the server to be told, and removing a device
+// without telling its server should be asked for by name.
+int nfsUnmountForce(const char *devName) { return unmountNamed(devName, false); }
+
+} // extern "C"

@@ -72,22 +72,7 @@ int nfs2UnmountAll(const char *host)
 {
     if (nfs2DrvNum < 0)
         return nfs2MntUnmountAll(host) != 0 ? -1 : 0;
-    const NfsDeviceRemovalLock serialised;
-    if (!serialised.held())
-        return -1;
-    const std::vector<NfsWithdrawnDevice> devices = nfsdrv::withdrawDevicesOf<Nfs2Device>(host, nfs2DrvNum);
-    if (nfsdrv::anyOpenFiles<Nfs2Device>(devices)) {
-        nfsdrv::restoreAll(devices);
-        errnoSet(K_EBUSY);
-        return -1;
-    }
-    if (nfs2MntUnmountAll(host) != 0) {
-        nfsdrv::restoreAll(devices);
-        return -1;
-    }
-    for (const NfsWithdrawnDevice &device : devices)
-        releaseDevice(reinterpret_cast<Nfs2Device *>(device.dev()));
-    return 0;
+    return nfsdrv::unmountAllOf<Nfs2Device>(host, nfs2DrvNum, nfs2MntUnmountAll, releaseDevice);
 }
 
 } // extern "C"

@@ -130,28 +130,15 @@ int nfs3Mount(const char *host, const char *fileSys, const char *devName)
     return 0;
 }
 
-// A device of the host with files still open refuses the whole request (16) before the
-// server is told: their records point into the device. A refused request leaves the devices.
+// A device of the host with files still open refuses the whole request (16): their records
+// point into the device. The server is told while the devices stay listed where they are and
+// keep working; a notice that fails leaves them whole. The devices are then taken out of the
+// I/O system and counted again: a file opened meanwhile keeps them all (put back at the end).
 int nfs3UnmountAll(const char *host)
 {
     if (nfs3DrvNum < 0)
         return nfs3MntUnmountAll(host) != 0 ? -1 : 0;
-    const NfsDeviceRemovalLock serialised;
-    if (!serialised.held())
-        return -1;
-    const std::vector<NfsWithdrawnDevice> devices = nfsdrv::withdrawDevicesOf<NfsDevice>(host, nfs3DrvNum);
-    if (nfsdrv::anyOpenFiles<NfsDevice>(devices)) {
-        nfsdrv::restoreAll(devices);
-        errnoSet(K_EBUSY);
-        return -1;
-    }
-    if (nfs3MntUnmountAll(host) != 0) {
-        nfsdrv::restoreAll(devices);
-        return -1;
-    }
-    for (const NfsWithdrawnDevice &device : devices)
-        releaseDevice(reinterpret_cast<NfsDevice *>(device.dev()));
-    return 0;
+    return nfsdrv::unmountAllOf<NfsDevice>(host, nfs3DrvNum, nfs3MntUnmountAll, releaseDevice);
 }
 
 } // extern "C"

@@ -156,9 +156,8 @@ public:
     }
     PeerPaused(const PeerPaused &) = delete;
     PeerPaused &operator=(const PeerPaused &) = delete;
-    // The peer then answers the requests it queued while stopped. Those answers go to the
-    // client's reserved port, which the next handle binds again, and the RPC library counts
-    // each stray answer against its time-out; so give the backlog time to drain first.
+    // The peer then answers the requests it queued while stopped; give the backlog a moment
+    // to drain, so that the next test starts on a quiet server.
     ~PeerPaused()
     {
         if (pid_ <= 0)

@@ -18,7 +18,9 @@
 
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <memory>
+#include <thread>
 #include <string>
 #include <vector>
 
@@ -142,7 +144,9 @@ TEST_F(ClientCallScripted, RefusalsAreReportedWithTheirRpcStatus)
     EXPECT_EQ(nfsRpcClientCurrent()->valid, 0);
 }
 
-TEST_F(ClientCallScripted, StrayDatagramsWaitingOnTheSocketDoNotCostTheNextCall)
+// Answers with a foreign transaction id, waiting before the call or arriving during it, are
+// dropped without costing the call any of its time-out.
+TEST_F(ClientCallScripted, StrayDatagramsBeforeAndDuringACallCostItNothing)
 {
     ASSERT_EQ(nullCall(), 0);
     sockaddr_in clientAddress{};
@@ -151,13 +155,47 @@ TEST_F(ClientCallScripted, StrayDatagramsWaitingOnTheSocketDoNotCostTheNextCall)
     clientAddress.sin_addr.s_addr = inet_addr(kAddress);
     const int sender = socket(AF_INET, SOCK_DGRAM, 0);
     ASSERT_GE(sender, 0);
-    // Ten late answers with a foreign transaction id: more than the time-out's worth of
-    // retransmission intervals.
     const uint32_t stray[6] = {htonl(0xdead0000u), htonl(1), 0, 0, 0, 0};
-    for (int i = 0; i < 10; ++i)
-        sendto(sender, stray, sizeof stray, 0, reinterpret_cast<sockaddr *>(&clientAddress), sizeof clientAddress);
-    close(sender);
+    const auto sendStrays = [&](int count, std::chrono::milliseconds gap) {
+        for (int i = 0; i < count; ++i) {
+            sendto(sender, stray, sizeof stray, 0, reinterpret_cast<sockaddr *>(&clientAddress), sizeof clientAddress);
+            std::this_thread::sleep_for(gap);
+        }
+    };
+    // More than the time-out's worth of retransmission intervals, before the call...
+    sendStrays(10, std::chrono::milliseconds(0));
     EXPECT_EQ(nullCall(), 0) << std::hex << errnoGet();
+    // ...and during a slow answer.
+    nfsReXmitSec = 0;
+    nfsReXmitUSec = 100000;
+    nfsTimeoutSec = 1;
+    server_->setProgramBehaviour(kProg, scripted::Behaviour::delayed(std::chrono::milliseconds(400)));
+    std::thread flood(sendStrays, 40, std::chrono::milliseconds(5));
+    EXPECT_EQ(nullCall(), 0) << std::hex << errnoGet();
+    flood.join();
+    close(sender);
+    nfsReXmitSec = 5;
+    nfsReXmitUSec = 0;
+}
+
+// The port query of a new handle is bounded by the call's time-out, and leaves time for the
+// well-known NFS port.
+TEST_F(ClientCallScripted, ASilentPortmapperLeavesTheCallWithinItsTimeOut)
+{
+    std::string error;
+    const auto onNfsPort = scripted::ScriptedServer::start({.address = "127.0.0.6", .programPort = 2049}, &error);
+    ASSERT_NE(onNfsPort, nullptr) << error;
+    onNfsPort->handle(kProg, 3, 0, [](const scripted::RpcCall &, XDR *) { return scripted::Reply::ok(); });
+    onNfsPort->setPortmapperBehaviour(scripted::Behaviour::silent());
+    ASSERT_EQ(hostAdd("scripted-silent-pmap", "127.0.0.6"), 0);
+    nfsTimeoutSec = 2;
+    const auto started = std::chrono::steady_clock::now();
+    EXPECT_EQ(nfsClientCall("scripted-silent-pmap", kProg, 3, 0, nfsXdrProc(xdr_void), nullptr,
+                            nfsXdrProc(xdr_void), nullptr),
+              0)
+        << std::hex << errnoGet();
+    EXPECT_LT(std::chrono::steady_clock::now() - started, std::chrono::seconds(nfsTimeoutSec));
+    EXPECT_EQ(onNfsPort->callCount(kProg, 3, 0), 1u);
 }
 
 // Proc 1 of the test program echoes a byte string: a message as large as a READ or WRITE.

@@ -221,36 +221,39 @@ TEST_F(MountFront, UnmountNeedsTheExactNameOfAnNfsDevice)
     EXPECT_EQ(mounttest::nfs3DeviceNamed("/front45/dev"), nullptr);
 }
 
-// The cache goes before the server is asked: a refused notice leaves the device listed with
-// an empty cache that the cache operations refuse, and a later attempt can still remove it.
-TEST_F(MountFront, FailedUnmountLeavesTheDeviceWithItsCacheReleased)
+// A refused notice leaves the device as it was, cache and place in the device list included;
+// a later attempt can remove it, and so can the force routine without asking the server.
+TEST_F(MountFront, FailedUnmountLeavesTheDeviceWholeAndTheForceRoutineRemovesIt)
 {
     ASSERT_TRUE(server_.up());
     ASSERT_EQ(nfsMount(server_.name(), "/export", "/front45/keep"), 0) << std::hex << errnoGet();
+    ASSERT_EQ(nfsMount(server_.name(), "/export", "/front45/next"), 0) << std::hex << errnoGet();
     server_.server().handle(MOUNT_PROGRAM, MOUNT_V3, MOUNTPROC3_UMNT, [](const scripted::RpcCall &, XDR *) {
         return scripted::Reply::of(scripted::ReplyKind::systemErr);
     });
-    EXPECT_EQ(nfsUnmount("/front45/keep"), -1);
-    EXPECT_EQ(errnoGet(), K_RPC_CLNT_ERRNO_BASE | RPC_SYSTEMERROR);
     NfsDevice *dev = mounttest::nfs3DeviceNamed("/front45/keep");
     ASSERT_NE(dev, nullptr);
-    EXPECT_EQ(dev->cache.pLines, nullptr);
-    EXPECT_EQ(dev->cache.pBuffer, nullptr);
-    EXPECT_EQ(dev->cache.semId, nullptr);
-    EXPECT_EQ(dev->cache.nLines, 0u);
-    EXPECT_EQ(dev->cache.lineSize, 0u);
-
-    NfsOpenFile file{};
-    file.pDev = dev;
-    file.pCache = &dev->cache;
-    char buffer[16] = {};
-    EXPECT_EQ(nfsCacheLineRead(&file, 0, buffer, sizeof buffer, 3), -1);
-    EXPECT_EQ(nfsCacheLineWrite(&file, 0, buffer, sizeof buffer, 3), -1);
+    EXPECT_EQ(nfsUnmount("/front45/keep"), -1);
+    EXPECT_EQ(errnoGet(), K_RPC_CLNT_ERRNO_BASE | RPC_SYSTEMERROR);
+    EXPECT_EQ(mounttest::nfs3DeviceNamed("/front45/keep"), dev);
+    EXPECT_EQ(iosNextDevGet(&dev->devHdr), &mounttest::nfs3DeviceNamed("/front45/next")->devHdr)
+        << "still before the device mounted after it";
+    EXPECT_NE(dev->cache.pLines, nullptr);
+    EXPECT_EQ(dev->cache.nLines, 2u);
 
     server_.server().handle(MOUNT_PROGRAM, MOUNT_V3, MOUNTPROC3_UMNT,
                             [](const scripted::RpcCall &, XDR *) { return scripted::Reply::ok(); });
     EXPECT_EQ(nfsUnmount("/front45/keep"), 0);
     EXPECT_EQ(mounttest::nfs3DeviceNamed("/front45/keep"), nullptr);
+
+    const uint64_t umntCalls = server_.server().callCount(MOUNT_PROGRAM, MOUNT_V3, MOUNTPROC3_UMNT);
+    server_.server().setProgramBehaviour(MOUNT_PROGRAM, scripted::Behaviour::silent());
+    EXPECT_EQ(nfsUnmountForce("/front45/next"), 0);
+    EXPECT_EQ(mounttest::nfs3DeviceNamed("/front45/next"), nullptr);
+    EXPECT_EQ(server_.server().callCount(MOUNT_PROGRAM, MOUNT_V3, MOUNTPROC3_UMNT), umntCalls);
+    EXPECT_EQ(nfsUnmountForce("/front45/next"), -1);
+    EXPECT_EQ(errnoGet(), NFS_DRV_ERR_NOT_NFS_DEVICE);
+    server_.server().setProgramBehaviour(MOUNT_PROGRAM, scripted::Behaviour::answer());
 }
 
 // Two tasks unmounting one device: the second waits for the first and then finds no device,

@@ -7,6 +7,8 @@
 #
 #   nfs-peers.sh start DIR   DIR must not exist yet (or be an empty folder)
 #   nfs-peers.sh stop DIR    stops what "start DIR" started and removes DIR
+#   nfs-peers.sh restart-server DIR   kills the NFS server outright (as a crash would) and
+#                            starts it again on the same ports; prints its new pid
 #
 # Both daemons run in a mount namespace of their own whose /run is DIR/run, so
 # the portmapper's socket, lock and warm-start files never touch the host's /run.
@@ -17,6 +19,7 @@ readonly host=127.0.0.1
 # rpcbind adds 127.0.0.1 itself and refuses to be given it; this extra address
 # just keeps it from binding the UDP wildcard.
 readonly rpcbindExtraAddr=127.0.0.254
+readonly mountPort=20048
 readonly readyTimeoutSec=${RT_PEERS_TIMEOUT:-30}
 readonly stopTimeoutSec=10
 
@@ -91,6 +94,8 @@ NFS_CORE_PARAM {
     Protocols = 3;
     Enable_UDP = true;
     Bind_addr = $host;
+    # A fixed MOUNT port, the same after a restart, so that a relay can stand in front of it.
+    MNT_Port = $mountPort;
     Enable_NLM = false;
     Enable_RQUOTA = false;
     Clustered = false;
@@ -181,11 +186,15 @@ startGanesha() {
     local pid=$!
     echo "ganesha.nfsd $pid" >>"$dir/peers.pids"
     waitFor ganesha.nfsd "$pid" registrationsReady
+    # After a restart the old registrations are still there: wait for the answers.
+    waitFor ganesha.nfsd "$pid" programsAnswer
+}
+
+programsAnswer() {
     local program
     for program in "100005 1" "100005 3" "100003 3"; do
         # shellcheck disable=SC2086 # program number and version as two words
-        rpcinfo -u "$host" $program >/dev/null 2>&1 ||
-            { showLogs; die "program $program does not answer over UDP"; }
+        rpcinfo -u "$host" $program >/dev/null 2>&1 || return 1
     done
 }
 
@@ -241,6 +250,19 @@ stopPeers() {
     done
 }
 
+restartServer() {
+    local pid
+    pid=$(awk '$1 == "ganesha.nfsd" { print $2 }' "$dir/peers.pids" | tail -n 1)
+    if [ -n "$pid" ] && isOurs "$pid" ganesha.nfsd; then
+        kill -KILL "$pid" 2>/dev/null || true
+        kill -CONT "$pid" 2>/dev/null || true
+        while isAlive "$pid"; do sleep 0.05; done
+    fi
+    sed -i '/^ganesha.nfsd /d' "$dir/peers.pids"
+    startGanesha >&2
+    awk '$1 == "ganesha.nfsd" { print $2 }' "$dir/peers.pids"
+}
+
 stop() {
     [ -d "$dir" ] || return 0
     [ -f "$dir/peers.pids" ] || die "$dir holds no peers.pids; not removing it"
@@ -257,5 +279,6 @@ esac
 case "$1" in
 start) start ;;
 stop) stop ;;
+restart-server) restartServer ;;
 *) usage ;;
 esac

@@ -5,6 +5,9 @@
 #   RT_NFS_EXPORT      the path a MOUNT request names
 #   RT_NFS_EXPORT_DIR  the same folder on this machine, for checking the server's side
 #   RT_RPCBIND_PID, RT_GANESHA_PID  the peers' processes, for tests that pause one
+#   RT_NFS_PEERS_RESTART  a command that kills the NFS server and starts it again, printing
+#                      its new pid (RT_GANESHA_PID is then stale)
+#   RT_NFS_MOUNT_PORT  the server's MOUNT port, fixed across restarts
 #
 # Where the machine allows it, everything runs in private network, mount and pid
 # namespaces: the peers then never meet an rpcbind or NFS server of the host or
@@ -88,6 +91,8 @@ export RT_NFS_EXPORT_DIR="$dir/export"
 RT_RPCBIND_PID=$(awk '$1 == "rpcbind" { print $2 }' "$dir/peers.pids")
 RT_GANESHA_PID=$(awk '$1 == "ganesha.nfsd" { print $2 }' "$dir/peers.pids")
 export RT_RPCBIND_PID RT_GANESHA_PID
+export RT_NFS_PEERS_RESTART="$here/nfs-peers.sh restart-server $dir"
+export RT_NFS_MOUNT_PORT=20048
 
 "$@" <&0 &
 cmdPid=$!

@@ -1,0 +1,194 @@
+// One remote call over a UDP socket, with the RPC library's message encoders and credential.
+//
+// The exchange is the module's own rather than the library's call operation: the library
+// charges every answer with a foreign transaction id (a late duplicate, an answer to an
+// earlier handle bound to the same port) a whole retransmission interval, so that a few of
+// them fail a call in milliseconds. Here such answers are dropped for free, and every call
+// has a transaction id that no earlier call of this process used, so nothing left from a
+// torn-down handle is taken for an answer.
+#include "core/nfsRpcExchange.h"
+
+#include <arpa/inet.h>
+#include <poll.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <array>
+#include <atomic>
+#include <cerrno>
+#include <cstring>
+#include <vector>
+
+namespace {
+
+uint32_t nextTransactionId()
+{
+    static std::atomic<uint32_t> next{
+        static_cast<uint32_t>(static_cast<uint64_t>(NfsRpcClock::now().time_since_epoch().count()) ^
+                              (static_cast<uint64_t>(getpid()) << 16))};
+    return next.fetch_add(1, std::memory_order_relaxed);
+}
+
+// The task's message buffers, kept from call to call: once a task has made a call, its later
+// calls allocate nothing.
+struct TaskBuffers {
+    std::vector<char> message;
+    std::vector<char> datagram;
+};
+
+TaskBuffers &taskBuffers(const NfsUdpMessageSizes &sizes)
+{
+    thread_local TaskBuffers buffers;
+    if (buffers.message.size() < sizes.send)
+        buffers.message.resize(sizes.send);
+    if (buffers.datagram.size() < sizes.receive)
+        buffers.datagram.resize(sizes.receive);
+    return buffers;
+}
+
+// The call message: header, procedure, credential, arguments. Its length, or 0.
+u_int encodeCall(const NfsRpcExchange &call, uint32_t xid, std::vector<char> *message)
+{
+    XDR xdrs;
+    xdrmem_create(&xdrs, message->data(), call.sizes.send, XDR_ENCODE);
+    rpc_msg header{};
+    header.rm_xid = xid;
+    header.rm_call.cb_prog = call.prog;
+    header.rm_call.cb_vers = call.vers;
+    uint32_t proc = call.proc;
+    const bool encoded = xdr_callhdr(&xdrs, &header) && xdr_u_int32_t(&xdrs, &proc) &&
+                         AUTH_MARSHALL(call.auth, &xdrs) && call.inproc(&xdrs, call.in);
+    const u_int length = encoded ? xdr_getpos(&xdrs) : 0;
+    xdr_destroy(&xdrs);
+    return length;
+}
+
+// Decodes an answer to the call into its result buffer and tells its status.
+clnt_stat decodeReply(const NfsRpcExchange &call, std::vector<char> *datagram, std::size_t length)
+{
+    XDR xdrs;
+    xdrmem_create(&xdrs, datagram->data(), static_cast<u_int>(length), XDR_DECODE);
+    rpc_msg reply{};
+    reply.acpted_rply.ar_verf = _null_auth;
+    reply.acpted_rply.ar_results.where = static_cast<caddr_t>(call.out);
+    reply.acpted_rply.ar_results.proc = call.outproc;
+    clnt_stat status = RPC_CANTDECODERES;
+    if (xdr_replymsg(&xdrs, &reply)) {
+        rpc_err error{};
+        _seterr_reply(&reply, &error);
+        status = error.re_status;
+        if (status == RPC_SUCCESS && !AUTH_VALIDATE(call.auth, &reply.acpted_rply.ar_verf))
+            status = RPC_AUTHERROR;
+    }
+    if (reply.acpted_rply.ar_verf.oa_base != nullptr)
+        xdr_free(reinterpret_cast<xdrproc_t>(xdr_opaque_auth), reinterpret_cast<char *>(&reply.acpted_rply.ar_verf));
+    xdr_destroy(&xdrs);
+    return status;
+}
+
+bool sameEndpoint(const sockaddr_in &a, const sockaddr_in &b)
+{
+    return a.sin_addr.s_addr == b.sin_addr.s_addr && a.sin_port == b.sin_port;
+}
+
+// A refusal (an ICMP error) reported on the socket: clears it and keeps its error number.
+void takeSocketError(int socket)
+{
+    int error = 0;
+    socklen_t length = sizeof error;
+    getsockopt(socket, SOL_SOCKET, SO_ERROR, &error, &length);
+    std::array<char, 256> scrap{};
+    msghdr message{};
+    message.msg_control = scrap.data();
+    message.msg_controllen = scrap.size();
+    while (recvmsg(socket, &message, MSG_ERRQUEUE | MSG_DONTWAIT) >= 0) {
+        message.msg_controllen = scrap.size();
+    }
+    errno = error != 0 ? error : ECONNREFUSED;
+}
+
+// poll's wait, at most an hour at a time.
+int millisecondsUntil(NfsRpcClock::time_point when, NfsRpcClock::time_point now)
+{
+    constexpr std::chrono::milliseconds kLongestWait = std::chrono::hours(1);
+    const auto wait = std::chrono::ceil<std::chrono::milliseconds>(when - now);
+    return static_cast<int>(std::clamp(wait, std::chrono::milliseconds(0), kLongestWait).count());
+}
+
+enum class Received { nothing, answer, failed };
+
+// Waits until WHEN for a datagram that answers XID; foreign ones are read and dropped.
+Received awaitAnswer(const NfsRpcExchange &call, uint32_t xid, NfsRpcClock::time_point when,
+                     std::vector<char> *datagram, std::size_t *length)
+{
+    for (;;) {
+        const NfsRpcClock::time_point now = NfsRpcClock::now();
+        if (now >= when)
+            return Received::nothing;
+        pollfd waiting{call.socket, POLLIN, 0};
+        const int ready = poll(&waiting, 1, millisecondsUntil(when, now));
+        if (ready < 0 && errno != EINTR)
+            return Received::failed;
+        if (ready <= 0)
+            continue;
+        if ((waiting.revents & POLLIN) == 0) {
+            takeSocketError(call.socket);
+            return Received::failed;
+        }
+        sockaddr_in from{};
+        socklen_t fromLength = sizeof from;
+        const ssize_t got = recvfrom(call.socket, datagram->data(), call.sizes.receive, MSG_DONTWAIT,
+                                     reinterpret_cast<sockaddr *>(&from), &fromLength);
+        if (got < 0) {
+            if (errno == EAGAIN || errno == EWOULDBLOCK || errno == EINTR)
+                continue;
+            return Received::failed;
+        }
+        uint32_t answered = 0;
+        if (static_cast<std::size_t>(got) < sizeof answered || !sameEndpoint(from, call.server))
+            continue;
+        std::memcpy(&answered, datagram->data(), sizeof answered);
+        if (ntohl(answered) != xid)
+            continue;
+        *length = static_cast<std::size_t>(got);
+        return Received::answer;
+    }
+}
+
+} // namespace
+
+NfsRpcClock::duration nfsRpcDuration(int32_t sec, int32_t usec)
+{
+    return std::chrono::seconds(std::max(sec, 0)) + std::chrono::microseconds(std::max(usec, 0));
+}
+
+clnt_stat nfsRpcExchange(const NfsRpcExchange &call)
+{
+    const uint32_t xid = nextTransactionId();
+    TaskBuffers &buffers = taskBuffers(call.sizes);
+    std::vector<char> &message = buffers.message;
+    const u_int messageLength = encodeCall(call, xid, &message);
+    if (messageLength == 0)
+        return RPC_CANTENCODEARGS;
+    std::vector<char> &datagram = buffers.datagram;
+    const bool retransmits = call.retransmitInterval > NfsRpcClock::duration::zero();
+    for (;;) {
+        if (sendto(call.socket, message.data(), messageLength, 0,
+                   reinterpret_cast<const sockaddr *>(&call.server), sizeof call.server) < 0)
+            return RPC_CANTSEND;
+        const NfsRpcClock::time_point resend =
+            retransmits ? std::min(call.deadline, NfsRpcClock::now() + call.retransmitInterval) : call.deadline;
+        std::size_t length = 0;
+        switch (awaitAnswer(call, xid, resend, &datagram, &length)) {
+        case Received::answer:
+            return decodeReply(call, &datagram, length);
+        case Received::failed:
+            return RPC_CANTRECV;
+        case Received::nothing:
+            break;
+        }
+        if (NfsRpcClock::now() >= call.deadline)
+            return RPC_TIMEDOUT;
+    }
+}

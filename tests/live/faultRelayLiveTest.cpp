@@ -1,0 +1,300 @@
+// A device of nfs-ganesha mounted through the fault relay: lossy, slow, reordering and
+// duplicating networks, a server paused past the time-out, killed and restarted mid-write, and
+// a portmapper gone. Every call completes with the right bytes or fails with the time-out in
+// time, nothing acknowledged is lost without a failed close, and the mount recovers.
+#include "live/faultRelay.h"
+#include "live/nfs3FileLive.h"
+
+#include "core/nfsConfig.h"
+
+#include <kernel/hostLib.h>
+#include <kernel/iosLib.h>
+
+#include <chrono>
+#include <cstdio>
+#include <cstring>
+#include <thread>
+
+namespace {
+
+constexpr const char *kRelayAddress = "127.0.0.77";
+constexpr const char *kRelayHost = "nfs-relay";
+constexpr const char *kDev = "/relay8";
+constexpr int kPiece = 4000;
+constexpr int kTimeOutErrno = K_RPC_CLNT_ERRNO_BASE | RPC_TIMEDOUT;
+// What a call may take beyond the module's time-out on this busy machine.
+constexpr auto kSlack = std::chrono::milliseconds(1500);
+
+using Clock = std::chrono::steady_clock;
+
+std::vector<std::string> deviceNames()
+{
+    std::vector<std::string> names;
+    for (DEV_HDR *dev = iosNextDevGet(nullptr); dev != nullptr; dev = iosNextDevGet(dev))
+        names.emplace_back(dev->name);
+    return names;
+}
+
+bool mounted()
+{
+    const char *tail = nullptr;
+    const DEV_HDR *dev = iosDevFind(kDev, &tail);
+    return dev != nullptr && std::strcmp(dev->name, kDev) == 0;
+}
+
+std::vector<char> readAll(int fd)
+{
+    std::vector<char> all;
+    std::vector<char> buf(kPiece);
+    int got = 0;
+    while ((got = kRead(fd, buf.data(), kPiece)) > 0)
+        all.insert(all.end(), buf.begin(), buf.begin() + got);
+    EXPECT_EQ(got, 0) << std::hex << errnoGet();
+    return all;
+}
+
+class RelayLive : public testing::Test {
+protected:
+    void SetUp() override
+    {
+        // Short intervals keep the scenarios short: a retransmission after 100 ms, 2 s per call.
+        nfsReXmitSec = 0;
+        nfsReXmitUSec = 100000;
+        nfsTimeoutSec = 2;
+        nfsTimeoutUSec = 0;
+        hostAdd(kRelayHost, kRelayAddress);
+        const auto mountPort = static_cast<uint16_t>(std::atoi(live::env("RT_NFS_MOUNT_PORT").c_str()));
+        std::string error;
+        relay_ = live::FaultRelay::start(kRelayAddress, live::host(), {111, 2049, mountPort}, 8, &error);
+        ASSERT_NE(relay_, nullptr) << error;
+        nfsAuthUnixSet(sysBootParams.hostName, 2001, 100, 0, nullptr);
+        ASSERT_EQ(nfs3Drv(), 0);
+        nfs3CacheParamsSet(16, 16384, 0);
+        ASSERT_EQ(nfsMount(kRelayHost, live::exportPath().c_str(), kDev), 0) << std::hex << errnoGet();
+        folder_ = std::string("relay-") + testing::UnitTest::GetInstance()->current_test_info()->name();
+        std::filesystem::remove_all(host(""));
+        std::filesystem::create_directory(host(""));
+        ASSERT_EQ(::chown(host("").c_str(), 2001, 100), 0);
+    }
+    void TearDown() override
+    {
+        relay_->setPlan({});
+        if (mounted()) {
+            EXPECT_EQ(nfsUnmount(kDev), 0) << std::hex << errnoGet();
+        }
+        nfsClientClose();
+        relay_.reset();
+        nfs3CacheParamsSet(16, 16384, 0);
+        nfsReXmitSec = 5;
+        nfsReXmitUSec = 0;
+        nfsTimeoutSec = 25;
+        nfsTimeoutUSec = 0;
+        std::error_code ignored;
+        std::filesystem::remove_all(host(""), ignored);
+    }
+
+    std::string dev(const std::string &name) const { return std::string(kDev) + "/" + folder_ + "/" + name; }
+    std::string host(const std::string &name) const { return live::exportDir() + "/" + folder_ + "/" + name; }
+    std::vector<char> onServer(const std::string &name) const
+    {
+        std::ifstream in(host(name), std::ios::binary);
+        return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+    }
+
+    // Writes, closes, checks the server's copy, reads back through the device.
+    void roundTrip(const std::string &name, std::size_t size)
+    {
+        std::mt19937 random(static_cast<uint32_t>(size));
+        const std::vector<char> bytes = filelive::randomBytes(size, random);
+        const int fd = kOpen(dev(name).c_str(), K_O_CREAT | K_O_TRUNC | K_O_RDWR, 0644);
+        ASSERT_GE(fd, 0) << std::hex << errnoGet();
+        for (std::size_t at = 0; at < size; at += kPiece) {
+            const int piece = static_cast<int>(std::min<std::size_t>(kPiece, size - at));
+            ASSERT_EQ(kWrite(fd, bytes.data() + at, piece), piece) << at << " " << std::hex << errnoGet();
+        }
+        ASSERT_EQ(kClose(fd), 0) << std::hex << errnoGet();
+        EXPECT_TRUE(onServer(name) == bytes) << name << " on the server";
+        const int reader = kOpen(dev(name).c_str(), K_O_RDONLY, 0);
+        ASSERT_GE(reader, 0) << std::hex << errnoGet();
+        EXPECT_TRUE(readAll(reader) == bytes) << name << " read back";
+        EXPECT_EQ(kClose(reader), 0);
+    }
+
+    // Writes a file that outgrows the cache, the server killed and restarted three quarters
+    // in; a close that succeeds vouches for every piece a write acknowledged.
+    void writeAcrossARestart(const std::string &name)
+    {
+        std::mt19937 random(4);
+        const std::size_t size = 400000;
+        const std::vector<char> bytes = filelive::randomBytes(size, random);
+        const int fd = kOpen(dev(name).c_str(), K_O_CREAT | K_O_RDWR, 0644);
+        ASSERT_GE(fd, 0) << std::hex << errnoGet();
+        std::string newPid;
+        std::thread restarter;
+        std::vector<bool> acknowledged;
+        for (std::size_t at = 0; at < size; at += kPiece) {
+            if (at == size / kPiece * 3 / 4 * kPiece) {
+                killServer();
+                restarter = std::thread([&newPid] { newPid = restartServer(); });
+            }
+            const Clock::time_point started = Clock::now();
+            const int written = kWrite(fd, bytes.data() + at, kPiece);
+            acknowledged.push_back(written == kPiece);
+            if (written != kPiece)
+                expectTimedOut(written, started);
+        }
+        restarter.join();
+        ASSERT_GT(std::atoi(newPid.c_str()), 0) << "the server did not come back";
+        setenv("RT_GANESHA_PID", newPid.c_str(), 1);
+        if (kClose(fd) != 0)
+            return; // the loss is reported
+        const std::vector<char> held = onServer(name);
+        for (std::size_t piece = 0; piece < acknowledged.size(); ++piece) {
+            const auto at = static_cast<long>(piece * kPiece);
+            if (acknowledged[piece]) {
+                EXPECT_TRUE(held.size() >= static_cast<std::size_t>(at + kPiece) &&
+                            std::equal(bytes.begin() + at, bytes.begin() + at + kPiece, held.begin() + at))
+                    << "acknowledged piece at " << at << " lost though the close succeeded";
+            }
+        }
+    }
+
+    // Kills the server as a crash would and waits until it is gone, so that the writes after
+    // this meet no server.
+    static void killServer()
+    {
+        const pid_t pid = std::atoi(live::env("RT_GANESHA_PID").c_str());
+        ASSERT_GT(pid, 0);
+        ASSERT_EQ(kill(pid, SIGKILL), 0);
+        const std::string stat = "/proc/" + std::to_string(pid) + "/stat";
+        for (int i = 0; i < 200; ++i) {
+            std::ifstream in(stat);
+            std::string line;
+            if (!std::getline(in, line) || line.find(") Z") != std::string::npos)
+                return;
+            std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        }
+        ADD_FAILURE() << "the server outlived SIGKILL";
+    }
+
+    // Starts the server again (killing it first if it still runs); its new pid.
+    static std::string restartServer()
+    {
+        std::unique_ptr<FILE, int (*)(FILE *)> out(popen(live::env("RT_NFS_PEERS_RESTART").c_str(), "r"), pclose);
+        std::array<char, 32> line{};
+        if (!out || std::fgets(line.data(), line.size(), out.get()) == nullptr)
+            return "";
+        return line.data();
+    }
+
+    // A call that fails must fail with the time-out, and within it.
+    static void expectTimedOut(int result, Clock::time_point started)
+    {
+        EXPECT_EQ(result, -1);
+        EXPECT_EQ(errnoGet(), kTimeOutErrno) << std::hex << errnoGet();
+        EXPECT_LT(Clock::now() - started, std::chrono::seconds(nfsTimeoutSec) + kSlack);
+    }
+
+    std::unique_ptr<live::FaultRelay> relay_;
+    std::string folder_;
+};
+
+TEST_F(RelayLive, LossDelayReorderAndDuplicatesCostNoCallAndNoByte)
+{
+    using std::chrono::milliseconds;
+    const struct {
+        const char *name;
+        live::FaultPlan plan;
+    } networks[] = {
+        {"ten percent lost", {.loss = 0.1, .silentPorts = {}}},
+        {"delayed and reordered", {.delay = milliseconds(5), .jitter = milliseconds(30), .silentPorts = {}}},
+        {"delayed and duplicated", {.duplicate = 0.05, .delay = milliseconds(20), .silentPorts = {}}},
+    };
+    for (const auto &network : networks) {
+        SCOPED_TRACE(network.name);
+        const live::RelayCounts before = relay_->counts();
+        relay_->setPlan(network.plan);
+        roundTrip(network.name, 160000);
+        const live::RelayCounts after = relay_->counts();
+        EXPECT_TRUE(network.plan.loss == 0 || after.lost > before.lost);
+        EXPECT_TRUE(network.plan.duplicate == 0 || after.duplicated > before.duplicated);
+    }
+    relay_->setPlan({});
+    roundTrip("after", 40000);
+}
+
+// The line written before the pause must survive the failed write-back: the sync after the
+// pause sends it, and the close reports success only when the server holds it.
+TEST_F(RelayLive, ServerPausedPastTheTimeOutFailsInTimeAndRecovers)
+{
+    std::mt19937 random(3);
+    const std::vector<char> bytes = filelive::randomBytes(20000, random);
+    const int fd = kOpen(dev("paused").c_str(), K_O_CREAT | K_O_RDWR, 0644);
+    ASSERT_GE(fd, 0) << std::hex << errnoGet();
+    ASSERT_EQ(kWrite(fd, bytes.data(), 20000), 20000);
+    {
+        live::PeerPaused paused("RT_GANESHA_PID");
+        kstat status{};
+        Clock::time_point started = Clock::now();
+        expectTimedOut(kStat(dev("another").c_str(), &status), started);
+        started = Clock::now();
+        expectTimedOut(kIoctl(fd, K_FIOSYNC, 0), started);
+    }
+    EXPECT_GE(kIoctl(fd, K_FIOSYNC, 0), 0) << std::hex << errnoGet();
+    EXPECT_EQ(kClose(fd), 0) << std::hex << errnoGet();
+    EXPECT_TRUE(onServer("paused") == bytes);
+    roundTrip("after", 40000);
+}
+
+// The server is killed while writes go out (each write in write-through mode; the evictions
+// of a full cache in write-back mode) and started again at once.
+TEST_F(RelayLive, ServerKilledAndRestartedMidWriteLosesNothingAcknowledged)
+{
+    for (const int options : {0, 1}) {
+        SCOPED_TRACE(options == 0 ? "write-back" : "write-through");
+        ASSERT_EQ(nfsUnmount(kDev), 0) << std::hex << errnoGet();
+        nfs3CacheParamsSet(16, 16384, options);
+        ASSERT_EQ(nfsMount(kRelayHost, live::exportPath().c_str(), kDev), 0) << std::hex << errnoGet();
+        writeAcrossARestart("restarted-" + std::to_string(options));
+    }
+    nfs3CacheParamsSet(16, 16384, 0);
+    roundTrip("after", 40000);
+}
+
+// Unmounting while the server cannot be told: the device stays where it is and keeps working
+// during the attempt and after it; the force routine removes it; the mount comes back with
+// the portmapper.
+TEST_F(RelayLive, PortmapperGoneKeepsTheDeviceInPlaceUntilForced)
+{
+    roundTrip("before", 20000);
+    relay_->setPlan({.silentPorts = {111}});
+    nfsClientClose();
+    roundTrip("without-portmapper", 20000); // a new handle finds the NFS port by itself
+
+    const std::vector<std::string> order = deviceNames();
+    int unmounted = 0;
+    int unmountErrno = 0;
+    std::thread unmounter([&] {
+        unmounted = nfsUnmount(kDev);
+        unmountErrno = errnoGet();
+        nfsClientClose();
+    });
+    std::this_thread::sleep_for(std::chrono::milliseconds(300));
+    kstat status{};
+    EXPECT_EQ(kStat(dev("before").c_str(), &status), 0) << "paths resolve while the server is told";
+    unmounter.join();
+    EXPECT_EQ(unmounted, -1);
+    EXPECT_EQ(unmountErrno, K_RPC_CLNT_ERRNO_BASE | RPC_PROGUNAVAIL) << std::hex << unmountErrno;
+    EXPECT_EQ(deviceNames(), order) << "the device stays where it was";
+    roundTrip("after-failed-unmount", 20000);
+
+    EXPECT_EQ(nfsUnmountForce(kDev), 0) << std::hex << errnoGet();
+    EXPECT_FALSE(mounted());
+    EXPECT_EQ(nfsMount(kRelayHost, live::exportPath().c_str(), kDev), -1) << "no portmapper, no mount";
+
+    relay_->setPlan({});
+    ASSERT_EQ(nfsMount(kRelayHost, live::exportPath().c_str(), kDev), 0) << std::hex << errnoGet();
+    roundTrip("remounted", 20000);
+}
+
+} // namespace
