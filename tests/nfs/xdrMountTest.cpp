@@ -163,19 +163,9 @@ TEST(XdrMountOversized, HugeFlavorCountFailsCleanly)
     release(XDRPROC(xdr_mountres3), &res);
 }
 
-TEST(XdrMountOversized, EveryVariableItemStopsAtItsLimit)
+TEST(XdrMountOversized, FlavourListsStopAtTheirLimit)
 {
-    using xdrtest::decoderOf;
-    const xdrtest::BoundedItem items[] = {
-        {"MNT flavours", decoderOf<mountres3>(XDRPROC(xdr_mountres3)),
-         [](u_int) { return Wire().u32(MNT3_OK).var("h"); }, Wire(), MNT_MAX_AUTH_FLAVORS, 4},
-        {"export path", decoderOf<exports>(XDRPROC(xdr_exports)), [](u_int) { return Wire().u32(1); },
-         Wire().u32(0).u32(0), MNTPATHLEN},
-        {"export group", decoderOf<exports>(XDRPROC(xdr_exports)),
-         [](u_int) { return Wire().u32(1).var("/a").u32(1); }, Wire().u32(0).u32(0), MNTNAMLEN},
-        {"mount entry host", decoderOf<mountlist>(XDRPROC(xdr_mountlist)), [](u_int) { return Wire().u32(1); },
-         Wire().var("/a").u32(0), MNTNAMLEN},
-    };
-    for (const auto &item : items)
-        xdrtest::expectBounded(item);
+    xdrtest::expectBounded({"MNT flavours", xdrtest::decoderOf<mountres3>(XDRPROC(xdr_mountres3)),
+                            [](u_int) { return Wire().u32(MNT3_OK).var("h"); }, Wire(),
+                            MNT_MAX_AUTH_FLAVORS, true});
 }
