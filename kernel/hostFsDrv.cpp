@@ -51,6 +51,10 @@ bool wantsDirectory(int flags, int mode) {
 
 // Opens (and, when asked, first makes) the host object; the host descriptor or -1.
 int hostOpen(const char *path, int flags, int mode) {
+    if ((flags & K_O_PATH) != 0) {
+        const int follow = (flags & K_O_NOFOLLOW) != 0 ? O_NOFOLLOW : 0;
+        return ::open(path, O_PATH | follow | O_CLOEXEC);
+    }
     if (wantsDirectory(flags, mode)) {
         if (::mkdir(path, permsOr(mode, kDefaultDirPerms)) != 0 && errno != EEXIST) {
             return -1;

@@ -40,7 +40,7 @@ class FdReservation {
 };
 
 // Opens path through entry(entries, where), which calls the driver's open or create entry.
-template <typename Entry> int openPath(const char *path, Entry entry) {
+template <typename Entry> int openPath(const char *path, Entry entry, bool pathOnly = false) {
     FdReservation reservation;
     if (!reservation.valid()) {
         return -1;
@@ -61,12 +61,39 @@ template <typename Entry> int openPath(const char *path, Entry entry) {
     if (file < 0) {
         return -1;
     }
-    return reservation.commit(ios::Descriptor{opened.drvNum, opened.pDev, file});
+    return reservation.commit(ios::Descriptor{opened.drvNum, opened.pDev, file, pathOnly});
 }
 
 int notSupported() {
     errnoSet(K_ENOTSUP);
     return -1;
+}
+
+int badDescriptor() {
+    errnoSet(K_EBADF);
+    return -1;
+}
+
+// A name-only open reads, writes, creates and truncates nothing; K_O_NOFOLLOW goes with it.
+bool openFlagsValid(int flags) {
+    if ((flags & K_O_PATH) == 0) {
+        return (flags & K_O_NOFOLLOW) == 0;
+    }
+    return (flags & (K_O_ACCMODE | K_O_CREAT | K_O_TRUNC)) == K_O_RDONLY;
+}
+
+// The ioctl codes a name-only descriptor serves: none of them moves the file's data.
+bool servesNameOnly(int function) {
+    switch (function) {
+    case K_FIOFSTATGET:
+    case K_FIOFSTATFSGET:
+    case K_FIOPATHCONF:
+    case K_FIORENAME:
+    case K_FIORMDIR:
+        return true;
+    default:
+        return false;
+    }
 }
 
 } // namespace
@@ -80,6 +107,9 @@ bool driverOf(int drvNum, ios::DriverEntries &entries) {
 }
 
 int ioctlOn(const OpenFile &of, int function, intptr_t arg) {
+    if (of.desc.pathOnly && !servesNameOnly(function)) {
+        return badDescriptor();
+    }
     if (of.entries.ioctl == nullptr) {
         return notSupported();
     }
@@ -91,9 +121,16 @@ int ioctlOn(const OpenFile &of, int function, intptr_t arg) {
 extern "C" {
 
 int kOpen(const char *path, int flags, int mode) {
-    return io::openPath(path, [flags, mode](const ios::DriverEntries &e, const ios::Resolved &w) {
-        return e.open != nullptr ? e.open(w.pDev, w.tail, flags, mode) : io::notSupported();
-    });
+    if (!io::openFlagsValid(flags)) {
+        errnoSet(K_EINVAL);
+        return -1;
+    }
+    return io::openPath(
+        path,
+        [flags, mode](const ios::DriverEntries &e, const ios::Resolved &w) {
+            return e.open != nullptr ? e.open(w.pDev, w.tail, flags, mode) : io::notSupported();
+        },
+        (flags & K_O_PATH) != 0);
 }
 
 int kCreat(const char *path, int mode) {
@@ -128,6 +165,9 @@ int kRead(int fd, char *buffer, int nBytes) {
         errnoSet(K_EINVAL);
         return -1;
     }
+    if (of.desc.pathOnly) {
+        return io::badDescriptor();
+    }
     if (of.entries.read == nullptr) {
         return io::notSupported();
     }
@@ -142,6 +182,9 @@ int kWrite(int fd, const char *buffer, int nBytes) {
     if (nBytes < 0 || (buffer == nullptr && nBytes > 0)) {
         errnoSet(K_EINVAL);
         return -1;
+    }
+    if (of.desc.pathOnly) {
+        return io::badDescriptor();
     }
     if (of.entries.write == nullptr) {
         return io::notSupported();

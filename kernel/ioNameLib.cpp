@@ -20,9 +20,12 @@ FdCloser::~FdCloser() {
 
 namespace {
 
-// Opens path read-only and runs one ioctl on it: 0, or -1 with the error number set.
-int ioctlOnPath(const char *path, int function, intptr_t arg) {
-    const int fd = kOpen(path, K_O_RDONLY, 0);
+// Status and renaming need no right to the file's data: the name alone is opened.
+constexpr int kNameOnly = K_O_RDONLY | K_O_PATH;
+
+// Opens the name of path and runs one ioctl on it: 0, or -1 with the error number set.
+int ioctlOnPath(const char *path, int flags, int function, intptr_t arg) {
+    const int fd = kOpen(path, flags, 0);
     if (fd < 0) {
         return -1;
     }
@@ -44,7 +47,8 @@ int kRename(const char *oldPath, const char *newPath) {
     if (oldPath == nullptr || newPath == nullptr) {
         return io::invalid();
     }
-    const int fd = kOpen(oldPath, K_O_RDONLY, 0);
+    // A symbolic link is renamed itself, not what it names.
+    const int fd = kOpen(oldPath, io::kNameOnly | K_O_NOFOLLOW, 0);
     if (fd < 0) {
         return -1;
     }
@@ -78,8 +82,18 @@ int kMkdir(const char *path, int mode) {
 }
 
 // The directory is removed through its device's root: the device name with an empty tail is
-// opened, and the tail goes to K_FIORMDIR.
+// opened, and the tail goes to K_FIORMDIR. The driver's removal takes files and links too, so
+// the object's own status (a link's, not its target's) is looked at first.
 int kRmdir(const char *path) {
+    struct kstat st {};
+    if (io::ioctlOnPath(path, io::kNameOnly | K_O_NOFOLLOW, K_FIOFSTATGET,
+                        reinterpret_cast<intptr_t>(&st)) != 0) {
+        return -1;
+    }
+    if ((st.st_mode & K_S_IFMT) != K_S_IFDIR) {
+        errnoSet(K_ENOTDIR);
+        return -1;
+    }
     ios::PathBuffer buf;
     if (!ios::pathLoad(buf, path)) {
         return -1;
@@ -88,7 +102,7 @@ int kRmdir(const char *path) {
         std::array<char, ios::kPathMax> root{};
         const auto nameLen = static_cast<std::size_t>(where.tail - buf.text.data());
         std::memcpy(root.data(), buf.text.data(), nameLen);
-        const int fd = kOpen(root.data(), K_O_RDONLY, 0);
+        const int fd = kOpen(root.data(), io::kNameOnly, 0);
         if (fd < 0) {
             return -1;
         }
@@ -102,7 +116,7 @@ int kStat(const char *path, struct kstat *pStat) {
     if (pStat == nullptr) {
         return io::invalid();
     }
-    return io::ioctlOnPath(path, K_FIOFSTATGET, reinterpret_cast<intptr_t>(pStat));
+    return io::ioctlOnPath(path, io::kNameOnly, K_FIOFSTATGET, reinterpret_cast<intptr_t>(pStat));
 }
 
 int kFstat(int fd, struct kstat *pStat) {
@@ -116,7 +130,8 @@ int kStatfs(const char *path, struct kstatfs *pStatfs) {
     if (pStatfs == nullptr) {
         return io::invalid();
     }
-    return io::ioctlOnPath(path, K_FIOFSTATFSGET, reinterpret_cast<intptr_t>(pStatfs));
+    return io::ioctlOnPath(path, io::kNameOnly, K_FIOFSTATFSGET,
+                           reinterpret_cast<intptr_t>(pStatfs));
 }
 
 } // extern "C"

@@ -58,6 +58,7 @@ struct Descriptor {
     int drvNum = 0;
     DEV_HDR *pDev = nullptr;
     intptr_t file = 0;
+    bool pathOnly = false; // opened with K_O_PATH
 };
 
 // A free descriptor number reserved for the caller, or -1 (K_EMFILE set).

@@ -28,6 +28,8 @@ extern "C" {
 #define MNTPATHLEN 1024
 #define MNTNAMLEN 255
 #define FHSIZE3 64
+/* Most security flavours a MNT reply may list; a longer list fails to decode. */
+#define MNT_MAX_AUTH_FLAVORS 16
 
 typedef struct fhandle3 {
     u_int fhandle3_len;

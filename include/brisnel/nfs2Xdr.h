@@ -1,6 +1,7 @@
 /* In-memory forms of the NFS version 2 protocol types and their XDR filter routines. The status,
  * file name and path routines are shared with version 3 (nfs3Xdr.h): xdr_nfsstat, xdr_filename
- * and xdr_nfspath, names and paths without a length limit.
+ * and xdr_nfspath, whose decoders stop at NFS_MAXNAMLEN and NFS_MAXPATHLEN bytes. Data decodes
+ * up to NFS_MAXDATA bytes.
  *
  * Handles (nfs_fh2) and cookies (nfscookie) are byte arrays held inline, with no length word
  * on the wire. Result unions are the status followed by <type>_u holding the NFS_OK arm.

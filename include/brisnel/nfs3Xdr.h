@@ -10,6 +10,7 @@
  *   NFS3_FHSIZE (64) bytes; a longer handle fails to decode.
  * - READ3resok.data: data.data_len is taken as the capacity of data.data_val; a reply carrying
  *   more bytes than that fails to decode and nothing is written. Set it to the count asked.
+ *   Without a buffer, data beyond NFS3_MAXDATA_DECODED bytes fails before it is allocated.
  * - READLINK3resok.data: the buffer is taken to hold NFS3_READLINK_BUFSIZE bytes; a longer
  *   link text (with its terminator) fails to decode.
  * A failed decode clears these pointers, so that the free pass releasing the partial reply
@@ -66,6 +67,12 @@ extern "C" {
 #define NFS3_WRITEVERFSIZE 8
 /* Size of the caller's buffer that a READLINK reply decodes into (the module's path size). */
 #define NFS3_READLINK_BUFSIZE 256
+/* Longest name and path a decoder accepts, in both versions (RFC 1094's limits). */
+#define NFS_MAXNAMLEN 255
+#define NFS_MAXPATHLEN 1024
+/* Longest data a decoder accepts without a caller's buffer: a reply comes in one datagram of
+ * the RPC library's receive buffer, UDPMSGSIZE bytes. */
+#define NFS3_MAXDATA_DECODED UDPMSGSIZE
 
 #define ACCESS3_READ 0x0001
 #define ACCESS3_LOOKUP 0x0002
@@ -823,7 +830,8 @@ bool_t xdr_stable_how(XDR *xdrs, stable_how *objp);
 bool_t xdr_time_how(XDR *xdrs, time_how *objp);
 bool_t xdr_createmode3(XDR *xdrs, createmode3 *objp);
 
-/* Shared with version 2: no length limit on names and paths. */
+/* Shared with version 2. Names and paths are refused on decode beyond NFS_MAXNAMLEN and
+ * NFS_MAXPATHLEN bytes, before anything is allocated; encoding passes them unbounded. */
 bool_t xdr_nfsstat(XDR *xdrs, nfsstat *objp);
 bool_t xdr_filename(XDR *xdrs, char **objp);
 bool_t xdr_nfspath(XDR *xdrs, char **objp);

@@ -22,6 +22,13 @@ extern "C" {
 #define K_O_ACCMODE 3
 #define K_O_CREAT 0x200
 #define K_O_TRUNC 0x400
+/* A descriptor for the name alone, not for data: it serves status, file-system status, path
+ * configuration, rename and removal, while read, write and every other ioctl fail with
+ * K_EBADF. Drivers make no check of the caller's right to read or write the file for it.
+ * Only with access mode K_O_RDONLY and without K_O_CREAT or K_O_TRUNC. */
+#define K_O_PATH 0x10000000
+/* With K_O_PATH only: a symbolic link as the last component is opened itself. */
+#define K_O_NOFOLLOW 0x20000000
 
 /* File type bits of st_mode and of a create entry's mode. */
 #define K_S_IFMT 0xF000

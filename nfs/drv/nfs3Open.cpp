@@ -36,9 +36,10 @@ public:
     Lookup(const Lookup &) = delete;
     Lookup &operator=(const Lookup &) = delete;
 
-    int run(NfsDevice *dev, char *path)
+    // stopAtLink: a symbolic link as last component is the object found, not followed.
+    int run(NfsDevice *dev, char *path, bool stopAtLink = false)
     {
-        return nfs3LookUpByName(dev->host, path, &dev->mountFh, &res_, &dirFh_, 0);
+        return nfs3LookUpByName(dev->host, path, &dev->mountFh, &res_, &dirFh_, stopAtLink ? 1 : 0);
     }
     // The lookup fetches the attributes by a separate call when its reply carries none, so
     // after a successful run they are defined whether or not they are marked present.
@@ -132,9 +133,13 @@ int truncateStep(NfsDevice *dev, PathText &path, bool create)
         errnoSet(K_EISDIR);
         return -1;
     }
+    // A removal the server refuses fails the open: creating over the old file would leave its
+    // bytes behind what is written next. A file that went away meanwhile is simply made anew.
     const int removed = nfs3Delete(dev, path.data());
-    if (removed == -1 && !create)
-        return -1;
+    if (removed == -1) {
+        const bool goneMeanwhile = errnoGet() == (NFS_ERRNO_BASE | NFS3ERR_NOENT);
+        return goneMeanwhile && create ? 0 : -1;
+    }
     return removed == K_FOLLOW_LINK ? K_FOLLOW_LINK : 0;
 }
 
@@ -233,8 +238,10 @@ intptr_t nfs3Open(NfsDevice *dev, char *name, int flags, int mode)
             return -1;
     }
 
+    // A name-only open (status, rename) reads no data: only the server's rules apply to it.
+    const bool nameOnly = (flags & K_O_PATH) != 0;
     Lookup look;
-    const int found = look.run(dev, path.data());
+    const int found = look.run(dev, path.data(), nameOnly && (flags & K_O_NOFOLLOW) != 0);
     if (found == K_FOLLOW_LINK)
         return followLink(path, name);
     if (found != 0 && !create && !truncate)
@@ -266,7 +273,7 @@ intptr_t nfs3Open(NfsDevice *dev, char *name, int flags, int mode)
             attr = &look.attr();
         }
     }
-    if (!allowed(*attr, wantedFor(accessMode)))
+    if (!nameOnly && !allowed(*attr, wantedFor(accessMode)))
         return denied();
 
     NfsOpenFile *file = recordBuild(dev, path, accessMode, *fh, look.dir(), *attr);

@@ -18,14 +18,17 @@ bool_t xdr_mountstat3(XDR *xdrs, mountstat3 *objp)
     return xdrsupport::enumValue(xdrs, objp);
 }
 
-/* struct mountres3_ok { fhandle3 fhandle; int auth_flavors<>; }; */
+/* struct mountres3_ok { fhandle3 fhandle; int auth_flavors<>; };
+ * A reply lists at most MNT_MAX_AUTH_FLAVORS flavours: a longer list is refused before the
+ * array is allocated. */
 bool_t xdr_mountres3_ok(XDR *xdrs, mountres3_ok *objp)
 {
     xdrsupport::CallerBuffer keep(xdrs, &objp->fhandle.fhandle3_val);
     return keep.result(
         xdr_fhandle3(xdrs, &objp->fhandle) &&
         xdr_array(xdrs, reinterpret_cast<char **>(&objp->auth_flavors.auth_flavors_val),
-                  &objp->auth_flavors.auth_flavors_len, xdrsupport::unbounded, sizeof(int),
+                  &objp->auth_flavors.auth_flavors_len,
+                  xdrsupport::decodeLimit(xdrs, MNT_MAX_AUTH_FLAVORS), sizeof(int),
                   reinterpret_cast<xdrproc_t>(xdr_int)));
 }
 

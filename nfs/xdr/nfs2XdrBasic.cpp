@@ -56,8 +56,10 @@ bool_t xdr_sattr(XDR *xdrs, sattr *objp)
 }
 
 /* typedef opaque nfsdata<NFS_MAXDATA>;
- * Passed no limit; a caller's buffer is protected by readokres, which knows its capacity. */
+ * Decoded up to NFS_MAXDATA bytes; a caller's smaller buffer is protected by readokres, which
+ * knows its capacity. */
 bool_t xdr_data(XDR *xdrs, nfsdata *objp)
 {
-    return xdr_bytes(xdrs, &objp->data_val, &objp->data_len, xdrsupport::unbounded);
+    return xdr_bytes(xdrs, &objp->data_val, &objp->data_len,
+                     xdrsupport::decodeLimit(xdrs, NFS_MAXDATA));
 }

@@ -3,6 +3,8 @@
 
 #include "xdrSupport.h"
 
+#include <algorithm>
+
 using xdrsupport::CallerBuffer;
 
 /* union attrstat switch (stat status) {
@@ -52,7 +54,7 @@ bool_t xdr_sattrargs(XDR *xdrs, sattrargs *objp)
  * default:     void;
  * };
  * A caller-supplied data buffer holds NFS2_READLINK_BUFSIZE bytes, so on decode into it the
- * text is limited to one byte less (room for the terminator); else the path is unbounded. */
+ * text is limited to one byte less (room for the terminator); else to NFS_MAXPATHLEN. */
 bool_t xdr_readlinkres(XDR *xdrs, readlinkres *objp)
 {
     CallerBuffer keep(xdrs, &objp->readlinkres_u.data);
@@ -89,7 +91,7 @@ bool_t xdr_readokres(XDR *xdrs, readokres *objp)
     }
     if (xdrs->x_op == XDR_DECODE && objp->data.data_val != nullptr) {
         return keep.result(xdr_bytes(xdrs, &objp->data.data_val, &objp->data.data_len,
-                                     objp->data.data_len));
+                                     std::min<u_int>(objp->data.data_len, NFS_MAXDATA)));
     }
     return xdr_data(xdrs, &objp->data);
 }

@@ -5,7 +5,6 @@
 #include "xdrSupport.h"
 
 using xdrsupport::enumValue;
-using xdrsupport::unbounded;
 
 /* typedef unsigned hyper uint64; */
 bool_t xdr_uint64(XDR *xdrs, uint64 *objp)
@@ -151,15 +150,15 @@ bool_t xdr_nfsstat(XDR *xdrs, nfsstat *objp)
 }
 
 /* typedef string filename3<>;   typedef string filename<MAXNAMLEN>;
- * Both versions pass no limit here. */
+ * Both versions decode at most MAXNAMLEN bytes and encode what the caller gives. */
 bool_t xdr_filename(XDR *xdrs, char **objp)
 {
-    return xdr_string(xdrs, objp, unbounded);
+    return xdr_string(xdrs, objp, xdrsupport::decodeLimit(xdrs, NFS_MAXNAMLEN));
 }
 
 /* typedef string nfspath3<>;   typedef string path<MAXPATHLEN>;
- * Both versions pass no limit here. */
+ * Both versions decode at most MAXPATHLEN bytes and encode what the caller gives. */
 bool_t xdr_nfspath(XDR *xdrs, char **objp)
 {
-    return xdr_string(xdrs, objp, unbounded);
+    return xdr_string(xdrs, objp, xdrsupport::decodeLimit(xdrs, NFS_MAXPATHLEN));
 }

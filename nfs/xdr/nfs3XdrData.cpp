@@ -5,7 +5,6 @@
 #include "xdrSupport.h"
 
 using xdrsupport::CallerBuffer;
-using xdrsupport::unbounded;
 
 /* struct READLINK3args { nfs_fh3 symlink; }; */
 bool_t xdr_READLINK3args(XDR *xdrs, READLINK3args *objp)
@@ -15,7 +14,7 @@ bool_t xdr_READLINK3args(XDR *xdrs, READLINK3args *objp)
 
 /* struct READLINK3resok { post_op_attr symlink_attributes; nfspath3 data; };
  * A caller-supplied data buffer holds NFS3_READLINK_BUFSIZE bytes, so on decode into it the
- * text is limited to one byte less (room for the terminator); else the path is unbounded. */
+ * text is limited to one byte less (room for the terminator); else to NFS_MAXPATHLEN. */
 bool_t xdr_READLINK3resok(XDR *xdrs, READLINK3resok *objp)
 {
     CallerBuffer keep(xdrs, &objp->data);
@@ -59,7 +58,8 @@ bool_t xdr_READ3args(XDR *xdrs, READ3args *objp)
 /* struct READ3resok { post_op_attr file_attributes; count3 count; bool eof; opaque data<>; };
  * Decoding into a caller's buffer (data_val set): data_len is that buffer's capacity and a
  * longer reply is refused before any byte is copied. A count that differs from the length of
- * the data is refused too, so the count can be trusted as the number of bytes delivered. */
+ * the data is refused too, so the count can be trusted as the number of bytes delivered.
+ * Without a caller's buffer no reply can carry more than the receive buffer holds. */
 bool_t xdr_READ3resok(XDR *xdrs, READ3resok *objp)
 {
     CallerBuffer keep(xdrs, &objp->data.data_val);
@@ -69,7 +69,8 @@ bool_t xdr_READ3resok(XDR *xdrs, READ3resok *objp)
     }
     const bool decoding = xdrs->x_op == XDR_DECODE;
     const bool intoCallerBuffer = decoding && objp->data.data_val != nullptr;
-    const u_int limit = intoCallerBuffer ? objp->data.data_len : unbounded;
+    const u_int limit = intoCallerBuffer ? objp->data.data_len
+                                         : xdrsupport::decodeLimit(xdrs, NFS3_MAXDATA_DECODED);
     if (!xdr_bytes(xdrs, &objp->data.data_val, &objp->data.data_len, limit)) {
         return keep.result(false);
     }
@@ -104,7 +105,8 @@ bool_t xdr_WRITE3args(XDR *xdrs, WRITE3args *objp)
 {
     return xdr_nfs_fh3(xdrs, &objp->file) && xdr_offset3(xdrs, &objp->offset) &&
            xdr_count3(xdrs, &objp->count) && xdr_stable_how(xdrs, &objp->stable) &&
-           xdr_bytes(xdrs, &objp->data.data_val, &objp->data.data_len, unbounded);
+           xdr_bytes(xdrs, &objp->data.data_val, &objp->data.data_len,
+                     xdrsupport::decodeLimit(xdrs, NFS3_MAXDATA_DECODED));
 }
 
 /* struct WRITE3resok {

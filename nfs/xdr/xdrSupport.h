@@ -13,6 +13,13 @@ namespace xdrsupport {
 // Largest length passed to the primitives for names, paths and data without a protocol limit.
 inline constexpr u_int unbounded = UINT32_MAX;
 
+// The length limit of a variable-length item: its limit when decoding, so that a forged length
+// fails before the primitive allocates for it; none when encoding or freeing the caller's own.
+inline u_int decodeLimit(const XDR *xdrs, u_int limit)
+{
+    return xdrs->x_op == XDR_DECODE ? limit : unbounded;
+}
+
 // The enum is copied through an enum_t so that no pointer to it is reinterpreted.
 template <typename Enum>
 bool_t enumValue(XDR *xdrs, Enum *value)

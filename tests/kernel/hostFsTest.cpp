@@ -196,6 +196,14 @@ TEST_F(HostFsTest, MkdirRmdirRenameAndRemove) {
     EXPECT_EQ(kRename(dev("moved").c_str(), "/elsewhere/moved"), -1);
     EXPECT_EQ(errnoGet(), K_IOS_NO_DEVICE);
 
+    // rmdir takes directories only; rename takes a link itself, even a dangling one.
+    EXPECT_EQ(kRmdir(dev("moved").c_str()), -1);
+    EXPECT_EQ(errnoGet(), K_ENOTDIR);
+    fs::create_symlink("nowhere", host("dangling"));
+    ASSERT_EQ(kRename(dev("dangling").c_str(), dev("dangling2").c_str()), 0);
+    EXPECT_EQ(fs::read_symlink(host("dangling2")), "nowhere");
+    EXPECT_EQ(hostRead(host("moved")), "in");
+
     ASSERT_EQ(kRemove(dev("moved").c_str()), 0);
     EXPECT_FALSE(fs::exists(host("moved")));
     EXPECT_EQ(kRemove(dev("moved").c_str()), -1);

@@ -119,18 +119,53 @@ TEST_F(IoLibTest, RenameStaysOnOneDeviceAndFollowsLinks) {
     EXPECT_EQ(kRename(nullptr, "/renDev/x"), -1);
 }
 
-TEST_F(IoLibTest, RmdirGoesThroughTheDeviceRoot) {
+TEST_F(IoLibTest, RmdirGoesThroughTheDeviceRootAndOnlyForDirectories) {
     MemDevice &outer = addDevice("/rmd");
     MemDevice &inner = addDevice("/rmd/in");
+    outer.dirs.insert("/a/b");
+    inner.dirs.insert("/dir");
     ASSERT_EQ(kRmdir("/rmd/a/b"), 0);
-    // The root was opened with an empty tail, then the tail went to the ioctl.
-    ASSERT_FALSE(outer.tails.empty());
-    EXPECT_EQ(outer.tails.front(), "");
+    // The object's status first, then the root opened with an empty tail, then the tail to
+    // the ioctl.
+    EXPECT_EQ(outer.tails, (std::vector<std::string>{"/a/b", "", "/a/b"}));
     EXPECT_EQ(outer.ioctlPaths, std::vector<std::string>{"/a/b"});
 
     outer.links["/away"] = "/in/dir";
     ASSERT_EQ(kRmdir("/rmd/away"), 0);
     EXPECT_EQ(inner.ioctlPaths, std::vector<std::string>{"/dir"});
+
+    outer.files["/file"] = "kept";
+    EXPECT_EQ(kRmdir("/rmd/file"), -1);
+    EXPECT_EQ(errnoGet(), K_ENOTDIR);
+    EXPECT_EQ(outer.ioctlPaths.size(), 1U) << "nothing was removed";
+}
+
+// Status, rename and rmdir open the name alone; such a descriptor moves no data.
+TEST_F(IoLibTest, NameOnlyOpensServeNameCallsAndNoData) {
+    MemDevice &dev = addDevice("/nameDev");
+    dev.files["/f"] = "data";
+    dev.dirs.insert("/d");
+    kstat st{};
+    ASSERT_EQ(kStat("/nameDev/f", &st), 0);
+    ASSERT_EQ(kRename("/nameDev/f", "/nameDev/g"), 0);
+    ASSERT_EQ(kRmdir("/nameDev/d"), 0);
+    const int noFollow = K_O_PATH | K_O_NOFOLLOW;
+    EXPECT_EQ(dev.openFlags, (std::vector<int>{K_O_PATH, noFollow, noFollow, K_O_PATH}));
+
+    const int fd = kOpen("/nameDev/f", K_O_PATH, 0);
+    ASSERT_GE(fd, 0);
+    EXPECT_EQ(kFstat(fd, &st), 0);
+    std::array<char, 8> buf{};
+    for (const int result : {kRead(fd, buf.data(), 4), kWrite(fd, "x", 1), kIoctl(fd, K_FIOREADDIR, 0)}) {
+        EXPECT_EQ(result, -1);
+        EXPECT_EQ(errnoGet(), K_EBADF);
+    }
+    EXPECT_EQ(kClose(fd), 0);
+    for (const int flags : {K_O_PATH | K_O_RDWR, K_O_PATH | K_O_TRUNC, K_O_NOFOLLOW}) {
+        EXPECT_EQ(kOpen("/nameDev/f", flags, 0), -1);
+        EXPECT_EQ(errnoGet(), K_EINVAL);
+    }
+    EXPECT_EQ(dev.openFlags.size(), 5U) << "refused before the driver";
 }
 
 TEST_F(IoLibTest, MkdirRefusesExistingAndCreatesWithDirectoryMode) {

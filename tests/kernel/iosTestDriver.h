@@ -15,6 +15,7 @@
 #include <functional>
 #include <map>
 #include <mutex>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -24,6 +25,8 @@ struct MemDevice {
     DEV_HDR hdr{};                             // first, so a DEV_HDR * is a MemDevice *
     std::map<std::string, std::string> files;  // tail -> contents
     std::map<std::string, std::string> links;  // tail -> tail written back on a hit
+    std::set<std::string> dirs;                // tails whose status is a directory's
+    std::vector<int> openFlags;                // the flags of every open entry call
     // Called instead of the link table when set: may rewrite the tail and return -2.
     std::function<intptr_t(char *tail)> rewrite;
     std::vector<std::string> tails;            // every tail a path entry received
@@ -70,7 +73,8 @@ inline intptr_t memOpen(DEV_HDR *pDev, char *tail, int flags, int) {
     if (followed(dev, tail, result) || result != 0) {
         return result;
     }
-    if (dev->files.count(tail) == 0) {
+    dev->openFlags.push_back(flags);
+    if (dev->files.count(tail) == 0 && dev->dirs.count(tail) == 0) {
         if ((flags & K_O_CREAT) == 0 && tail[0] != '\0') {
             return fail(K_ENOENT);
         }
@@ -154,6 +158,8 @@ inline int memIoctl(intptr_t value, int function, intptr_t arg) {
     case K_FIOFSTATGET:
         *reinterpret_cast<kstat *>(arg) = kstat{};
         reinterpret_cast<kstat *>(arg)->st_size = file->dev->files[file->name].size();
+        reinterpret_cast<kstat *>(arg)->st_mode =
+            file->dev->dirs.count(file->name) != 0 ? K_S_IFDIR : K_S_IFREG;
         return 0;
     case K_FIOREADDIR:
         return memReadDir(file, reinterpret_cast<KDIR *>(arg));

@@ -180,6 +180,53 @@ TEST_F(FileNameLive, RenameMkdirRmdirAndRemove)
     EXPECT_EQ(kRmdir(dev("a").c_str()), 0);
 }
 
+TEST_F(FileNameLive, RenameTakesALinkItselfAndRmdirOnlyDirectories)
+{
+    std::ofstream(host("target")) << "aimed at";
+    std::filesystem::create_directory(host("dir"));
+    link("target", "ln");
+    link("dir", "dirLink");
+    ASSERT_EQ(kRename(dev("ln").c_str(), dev("ln2").c_str()), 0) << std::hex << errnoGet();
+    EXPECT_EQ(std::filesystem::read_symlink(host("ln2")), "target");
+    EXPECT_FALSE(std::filesystem::is_symlink(host("ln")));
+    for (const char *notADir : {"target", "ln2", "dirLink"}) {
+        EXPECT_EQ(kRmdir(dev(notADir).c_str()), -1) << notADir;
+        EXPECT_EQ(errnoGet(), K_ENOTDIR) << notADir;
+    }
+    EXPECT_EQ(contentOf(dev("ln2")), "aimed at") << "the target stays where it was";
+    EXPECT_EQ(onServer("target"), (std::vector<char>{'a', 'i', 'm', 'e', 'd', ' ', 'a', 't'}));
+    EXPECT_TRUE(std::filesystem::is_symlink(host("dirLink")));
+    EXPECT_TRUE(std::filesystem::is_directory(host("dir")));
+}
+
+TEST_F(FileNameLive, StatusAndRenameNeedNoRightToTheData)
+{
+    std::ofstream(host("secret")) << "hidden"; // root's, mode 0600
+    std::filesystem::permissions(host("secret"), std::filesystem::perms(0600));
+    struct kstat st {};
+    ASSERT_EQ(kStat(dev("secret").c_str(), &st), 0) << std::hex << errnoGet();
+    EXPECT_EQ(st.st_mode, static_cast<uint32_t>(K_S_IFREG | 0600));
+    ASSERT_EQ(kRename(dev("secret").c_str(), dev("moved").c_str()), 0) << std::hex << errnoGet();
+    EXPECT_FALSE(std::filesystem::exists(host("secret")));
+    EXPECT_EQ(onServer("moved"), (std::vector<char>{'h', 'i', 'd', 'd', 'e', 'n'}));
+    EXPECT_EQ(kOpen(dev("moved").c_str(), K_O_RDONLY, 0), -1) << "opens for data are still checked";
+    EXPECT_EQ(errnoGet(), NFS_DRV_ERR_PERMISSION_DENIED);
+}
+
+// A folder the module's uid cannot write: the server refuses the removal that truncation is.
+TEST_F(FileNameLive, ATruncationThatTheServerRefusesFailsTheOpen)
+{
+    std::filesystem::create_directory(host("ro"));
+    const std::vector<char> old{'o', 'l', 'd'};
+    putOnServer("ro/old", old);
+    std::filesystem::permissions(host("ro"), std::filesystem::perms(0555));
+    for (const int flags : {K_O_WRONLY | K_O_CREAT | K_O_TRUNC, K_O_RDWR | K_O_TRUNC}) {
+        EXPECT_EQ(kOpen(dev("ro/old").c_str(), flags, 0644), -1) << std::hex << flags;
+        EXPECT_EQ(errnoGet(), NFS_ERRNO_BASE | NFS3ERR_ACCES) << std::hex << flags;
+    }
+    EXPECT_EQ(onServer("ro/old"), old);
+}
+
 TEST_F(FileNameLive, PermissionsOfOtherUsersAndTheCreateEntrysDefault)
 {
     // The create entry with mode 0 gives a 0640 file that the descriptor cannot write.

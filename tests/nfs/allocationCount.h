@@ -15,12 +15,15 @@ namespace alloccount {
 
 inline thread_local bool counting = false;
 inline thread_local std::size_t allocations = 0;
+inline thread_local std::size_t largest = 0;
 
 #if defined(__SANITIZE_ADDRESS__)
-inline void onMalloc(const volatile void *, std::size_t)
+inline void onMalloc(const volatile void *, std::size_t size)
 {
-    if (counting)
+    if (counting) {
         ++allocations;
+        largest = size > largest ? size : largest;
+    }
 }
 inline void onFree(const volatile void *) {}
 
@@ -39,12 +42,15 @@ public:
     Scope()
     {
         allocations = 0;
+        largest = 0;
         counting = true;
     }
     Scope(const Scope &) = delete;
     Scope &operator=(const Scope &) = delete;
     ~Scope() { counting = false; }
     std::size_t count() const { return allocations; }
+    // The size of the largest of them.
+    std::size_t largestSize() const { return largest; }
 };
 
 } // namespace alloccount

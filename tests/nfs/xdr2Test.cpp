@@ -104,7 +104,7 @@ TEST(Xdr2Results, ErrorStatusesDecodeNothingMore)
 
 TEST(Xdr2Read, LargeDataAndCallerBufferCapacity)
 {
-    const std::string large(NFS_MAXDATA + 1, 'D');
+    const std::string large(NFS_MAXDATA, 'D');
     readres allocated{};
     ASSERT_TRUE(decode(XDRPROC(xdr_readres), readOkWire(large).bytes(), &allocated));
     EXPECT_EQ(std::string(allocated.readres_u.reply.data.data_val,
@@ -168,7 +168,7 @@ TEST(Xdr2Directory, CookiesAreRawBytesAndListsAnyLength)
     EXPECT_EQ(empty.readdirres_u.reply.entries, nullptr);
     EXPECT_TRUE(empty.readdirres_u.reply.eof);
 
-    const std::string longName(1000, 'e');
+    const std::string longName(NFS_MAXNAMLEN, 'e');
     const Bytes wire = Wire()
                            .u32(NFS_OK)
                            .u32(1).u32(5).var(".").fixed(std::string("\x00\x00\x00\x01", 4))
@@ -224,4 +224,25 @@ TEST(Xdr2CutShort, EveryOffsetFailsCleanly)
 
     const Bytes mount = Wire().u32(0).fixed(handle32).bytes();
     EXPECT_EQ(failuresOverEveryCut<fhstatus>(XDRPROC(xdr_fhstatus), mount, noBuffer), mount.size());
+}
+
+TEST(Xdr2Oversized, EveryVariableItemStopsAtItsLimit)
+{
+    using xdrtest::decoderOf;
+    const xdrtest::BoundedItem items[] = {
+        {"READ data", decoderOf<readres>(XDRPROC(xdr_readres)),
+         [](u_int) { return Wire().u32(NFS_OK).append(fattrWire(NFREG, 9000)); }, Wire(), NFS_MAXDATA},
+        {"READLINK text", decoderOf<readlinkres>(XDRPROC(xdr_readlinkres)),
+         [](u_int) { return Wire().u32(NFS_OK); }, Wire(), NFS_MAXPATHLEN},
+        {"READDIR entry name", decoderOf<readdirres>(XDRPROC(xdr_readdirres)),
+         [](u_int) { return Wire().u32(NFS_OK).u32(1).u32(5); }, Wire().fixed("cook").u32(0).u32(1),
+         NFS_MAXNAMLEN},
+    };
+    for (const auto &item : items)
+        xdrtest::expectBounded(item);
+    // A caller's buffer larger than the protocol allows does not raise the limit.
+    std::vector<char> buffer(NFS_MAXDATA + 8);
+    readres res{};
+    res.readres_u.reply.data = {static_cast<u_int>(buffer.size()), buffer.data()};
+    EXPECT_FALSE(decode(XDRPROC(xdr_readres), readOkWire(std::string(NFS_MAXDATA + 1, 'b')).bytes(), &res));
 }

@@ -241,11 +241,12 @@ TEST(Xdr3Read, CallerBufferCapacityIsNeverExceeded)
     EXPECT_FALSE(decode(XDRPROC(xdr_READ3res), lying, &disagrees));
     release(XDRPROC(xdr_READ3res), &disagrees);
 
-    const std::string large(20000, 'L');
+    const std::string large(NFS3_MAXDATA_DECODED, 'L');
     READ3res allocated{};
     ASSERT_TRUE(decode(XDRPROC(xdr_READ3res),
-                       Wire().u32(NFS3_OK).u32(0).u32(20000).u32(0).var(large).bytes(), &allocated));
-    EXPECT_EQ(std::string(allocated.READ3res_u.resok.data.data_val, 20000), large);
+                       Wire().u32(NFS3_OK).u32(0).u32(NFS3_MAXDATA_DECODED).u32(0).var(large).bytes(),
+                       &allocated));
+    EXPECT_EQ(std::string(allocated.READ3res_u.resok.data.data_val, NFS3_MAXDATA_DECODED), large);
     release(XDRPROC(xdr_READ3res), &allocated);
 }
 
@@ -264,7 +265,7 @@ TEST(Xdr3Readlink, CallerBufferHoldsAtMostItsSize)
                         &tooLong));
     release(XDRPROC(xdr_READLINK3res), &tooLong);
 
-    const std::string longPath(5000, 'x');
+    const std::string longPath(NFS_MAXPATHLEN, 'x');
     READLINK3res allocated{};
     ASSERT_TRUE(decode(XDRPROC(xdr_READLINK3res), Wire().u32(0).u32(0).var(longPath).bytes(),
                        &allocated));
@@ -288,7 +289,7 @@ TEST(Xdr3Directory, ListsOfNoneOneAndMany)
     EXPECT_FALSE(one.READDIR3res_u.resok.reply.eof);
     release(XDRPROC(xdr_READDIR3res), &one);
 
-    const std::vector<std::string> names{".", "..", std::string(6000, 'n')};
+    const std::vector<std::string> names{".", "..", std::string(NFS_MAXNAMLEN, 'n')};
     const Bytes wire = readdirWire(names, true).bytes();
     READDIR3res many{};
     ASSERT_TRUE(decode(XDRPROC(xdr_READDIR3res), wire, &many));
@@ -395,4 +396,22 @@ TEST(Xdr3Oversized, HugeLengthClaimsFailCleanly)
     nfs_fh3 fh{};
     EXPECT_FALSE(decode(XDRPROC(xdr_nfs_fh3), Wire().u32(0xFFFFFFFF).bytes(), &fh));
     EXPECT_EQ(fh.data.data_val, nullptr);
+}
+
+TEST(Xdr3Oversized, EveryVariableItemStopsAtItsLimit)
+{
+    using xdrtest::decoderOf;
+    const xdrtest::BoundedItem items[] = {
+        {"READDIR entry name", decoderOf<READDIR3res>(XDRPROC(xdr_READDIR3res)),
+         [](u_int) { return Wire().u32(NFS3_OK).u32(0).fixed("verifier").u32(1).u64(1); },
+         Wire().u64(100).u32(0).u32(1), NFS_MAXNAMLEN},
+        {"READLINK text", decoderOf<READLINK3res>(XDRPROC(xdr_READLINK3res)),
+         [](u_int) { return Wire().u32(NFS3_OK).u32(0); }, Wire(), NFS_MAXPATHLEN},
+        {"READ data without a buffer", decoderOf<READ3res>(XDRPROC(xdr_READ3res)),
+         [](u_int n) { return Wire().u32(NFS3_OK).u32(0).u32(n).u32(1); }, Wire(), NFS3_MAXDATA_DECODED},
+        {"WRITE data", decoderOf<WRITE3args>(XDRPROC(xdr_WRITE3args)),
+         [](u_int n) { return Wire().var("FH").u64(0).u32(n).u32(UNSTABLE); }, Wire(), NFS3_MAXDATA_DECODED},
+    };
+    for (const auto &item : items)
+        xdrtest::expectBounded(item);
 }

@@ -162,3 +162,10 @@ TEST(XdrMountOversized, HugeFlavorCountFailsCleanly)
                         Wire().u32(MNT3_OK).var("h").u32(0x40000000).u32(1).bytes(), &res));
     release(XDRPROC(xdr_mountres3), &res);
 }
+
+TEST(XdrMountOversized, FlavourListsStopAtTheirLimit)
+{
+    xdrtest::expectBounded({"MNT flavours", xdrtest::decoderOf<mountres3>(XDRPROC(xdr_mountres3)),
+                            [](u_int) { return Wire().u32(MNT3_OK).var("h"); }, Wire(),
+                            MNT_MAX_AUTH_FLAVORS, true});
+}

@@ -2,9 +2,13 @@
 #ifndef TESTS_NFS_XDRTESTWIRE_H
 #define TESTS_NFS_XDRTESTWIRE_H
 
+#include "nfs/allocationCount.h"
+
+#include <gtest/gtest.h>
 #include <rpc/rpc.h>
 
 #include <cstddef>
+#include <functional>
 #include <cstdint>
 #include <cstring>
 #include <string>
@@ -124,6 +128,44 @@ size_t failuresOverEveryCut(xdrproc_t proc, const Bytes &full, Prepare prepare)
         release(proc, &obj);
     }
     return failures;
+}
+
+// Decodes a reply into a fresh T and releases it; true when the decode succeeded.
+template <typename T>
+std::function<bool(const Bytes &)> decoderOf(xdrproc_t proc)
+{
+    return [proc](const Bytes &bytes) {
+        T obj{};
+        const bool ok = decode(proc, bytes, &obj);
+        release(proc, &obj);
+        return ok;
+    };
+}
+
+// One variable-length item of a reply: before(n) is the reply up to the item's length word
+// when the item claims n, after what follows the item, which is n bytes (or n words).
+struct BoundedItem {
+    const char *name;
+    std::function<bool(const Bytes &)> decodes;
+    std::function<Wire(u_int)> before;
+    Wire after;
+    u_int limit;
+    bool words = false;
+};
+
+// At the limit the reply decodes and one more fails; a forged length near 4 GiB in a short
+// reply fails without the decoder asking the allocator for anything large.
+inline void expectBounded(const BoundedItem &item)
+{
+    auto reply = [&item](u_int n) {
+        Wire wire = item.before(n).u32(n).fixed(std::string(item.words ? 4 * n : n, '\1'));
+        return wire.append(item.after).bytes();
+    };
+    EXPECT_TRUE(item.decodes(reply(item.limit))) << item.name;
+    EXPECT_FALSE(item.decodes(reply(item.limit + 1))) << item.name;
+    const alloccount::Scope allocations;
+    EXPECT_FALSE(item.decodes(item.before(0xFFFFFFFC).u32(0xFFFFFFFC).fixed("abcd").bytes())) << item.name;
+    EXPECT_TRUE(!alloccount::available() || allocations.largestSize() < 4096) << item.name;
 }
 
 } // namespace xdrtest
