@@ -88,9 +88,12 @@ int truncateStep(Nfs2Device *dev, PathText &path, bool create)
         errnoSet(K_EISDIR);
         return -1;
     }
+    // As in version 3, a refused removal fails the open rather than leave the old bytes behind.
     const int removed = nfs2Delete(dev, path.data());
-    if (removed == -1 && !create)
-        return -1;
+    if (removed == -1) {
+        const bool goneMeanwhile = errnoGet() == (NFS_ERRNO_BASE | NFSERR_NOENT);
+        return goneMeanwhile && create ? 0 : -1;
+    }
     return removed == K_FOLLOW_LINK ? K_FOLLOW_LINK : 0;
 }
 
@@ -170,8 +173,10 @@ intptr_t nfs2Open(Nfs2Device *dev, char *name, int flags, int mode)
             return -1;
     }
 
+    // A name-only open (status, rename) reads no data: only the server's rules apply to it.
+    const bool nameOnly = (flags & K_O_PATH) != 0;
     Found found;
-    const int looked = found.lookUp(dev, path.data());
+    const int looked = found.lookUp(dev, path.data(), nameOnly && (flags & K_O_NOFOLLOW) != 0 ? 1 : 0);
     if (looked == K_FOLLOW_LINK)
         return followLink(path, name);
     if (looked != 0) {
@@ -185,7 +190,7 @@ intptr_t nfs2Open(Nfs2Device *dev, char *name, int flags, int mode)
         if (created != 0)
             return -1;
     }
-    if (!allowed(found.attr(), wantedFor(accessMode)))
+    if (!nameOnly && !allowed(found.attr(), wantedFor(accessMode)))
         return denied();
 
     Nfs2OpenFile *file = recordBuild(dev, path, accessMode, found);
