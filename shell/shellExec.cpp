@@ -8,12 +8,19 @@
 
 #include <kernel/hostLib.h>
 
+#include <algorithm>
+#include <cctype>
 #include <cinttypes>
+#include <cstring>
+#include <deque>
 #include <cstdio>
 #include <cstdlib>
 
 namespace shell {
 namespace {
+
+constexpr long kDisplayMax = 4096;
+constexpr std::size_t kDisplayLine = 16;
 
 bool cmdLd(const std::vector<std::string> &words, Session &)
 {
@@ -74,6 +81,49 @@ bool cmdExit(const std::vector<std::string> &words, Session &session)
     return true;
 }
 
+// d address[, count[, width]]: count units of width bytes (1, 2, 4 or 8) from address, in hex,
+// 16 bytes to a line with their characters beside them.
+bool cmdDisplay(const std::vector<std::string> &words, Session &)
+{
+    if (words.empty() || words.size() > 3) {
+        reportError("usage: d address[, count[, width]]");
+        return false;
+    }
+    Value start;
+    std::string error;
+    std::deque<std::string> strings;
+    const ParseResult parsed = parseCommand("d " + words[0]);
+    if (!parsed.ok || parsed.command.args.size() != 1 || !argValue(parsed.command.args[0], start, strings, error)) {
+        reportError("d: " + (parsed.ok ? error : parsed.error));
+        return false;
+    }
+    Slot address{};
+    const long count = words.size() > 1 ? std::strtol(words[1].c_str(), nullptr, 0) : 16;
+    const long width = words.size() > 2 ? std::strtol(words[2].c_str(), nullptr, 0) : 4;
+    if (!valueConvert(start, Kind::Pointer, address, error) || address.p == nullptr || count <= 0 ||
+        count > kDisplayMax || (width != 1 && width != 2 && width != 4 && width != 8)) {
+        reportError("d: a non-null address, a count of 1 to 4096 and a width of 1, 2, 4 or 8");
+        return false;
+    }
+    const auto *bytes = static_cast<const unsigned char *>(address.p);
+    const auto total = static_cast<std::size_t>(count * width);
+    const auto unit = static_cast<std::size_t>(width);
+    for (std::size_t line = 0; line < total; line += kDisplayLine) {
+        std::printf("%016" PRIxPTR ": ", reinterpret_cast<uintptr_t>(bytes + line));
+        const std::size_t end = std::min(total, line + kDisplayLine);
+        for (std::size_t at = line; at < end; at += unit) {
+            uint64_t value = 0;
+            std::memcpy(&value, bytes + at, unit);
+            std::printf(" %0*" PRIx64, static_cast<int>(unit * 2), value);
+        }
+        std::printf("  *");
+        for (std::size_t at = line; at < end; ++at)
+            std::printf("%c", std::isprint(bytes[at]) != 0 ? bytes[at] : '.');
+        std::printf("*\n");
+    }
+    return true;
+}
+
 bool cmdEcho(const std::vector<std::string> &words, Session &)
 {
     std::string line;
@@ -87,6 +137,7 @@ const std::vector<Builtin> builtins = {
     {"cat", cmdCat, "cat \"file\" ...                 print files"},
     {"cd", cmdCd, "cd \"path\"                      change the default directory"},
     {"copy", cmdCopy, "copy \"src\",\"dst\"  copy < src    copy a file (to standard output)"},
+    {"d", cmdDisplay, "d address[, count[, width]]    display memory in hex", false},
     {"devs", cmdDevs, "devs                           list the I/O system's devices"},
     {"echo", cmdEcho, "echo text ...                  print the text"},
     {"exit", cmdExit, "exit [status]                  leave the shell"},
@@ -197,6 +248,22 @@ bool runNamed(const Command &command)
     return true;
 }
 
+// An unquoted word of a path command that names a string (a char * word or shell variable)
+// stands for that string, as an argument of a call would; any other word is itself.
+std::string stringOfName(const std::string &word)
+{
+    std::string name;
+    std::string rest;
+    if (!splitName(word, name, rest) || !rest.empty())
+        return word;
+    const NameInfo info = nameLookUp(name);
+    if ((info.what != NameInfo::What::ShellVariable && info.what != NameInfo::What::Word) ||
+        (info.kind != Kind::String && info.kind != Kind::ConstString) || info.extent > 0)
+        return word;
+    const Value value = valueLoad(info.address, info.kind);
+    return value.address == nullptr ? word : std::string(static_cast<const char *>(value.address));
+}
+
 } // namespace
 
 void reportError(const std::string &message)
@@ -228,11 +295,15 @@ bool execute(const std::string &statement, Session &session)
     const bool assignment = next != std::string::npos && rest[next] == '=';
     if (const Builtin *builtin = builtinFind(name); builtin != nullptr && !assignment) {
         std::vector<std::string> words;
+        std::vector<bool> quoted;
         std::string error;
-        if (!splitWords(rest, words, error)) {
+        if (!splitWords(rest, words, error, &quoted)) {
             reportError(name + ": " + error);
             return false;
         }
+        for (std::size_t i = 0; i < words.size(); ++i)
+            if (builtin->pathWords && !quoted[i])
+                words[i] = stringOfName(words[i]);
         const bool ok = builtin->run(words, session);
         std::fflush(stdout);
         return ok;

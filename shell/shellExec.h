@@ -23,6 +23,7 @@ struct Builtin {
     const char *name;
     bool (*run)(const std::vector<std::string> &words, Session &session);
     const char *usage;
+    bool pathWords = true; // unquoted names of strings stand for the strings
 };
 
 const Builtin *builtinFind(const std::string &name);

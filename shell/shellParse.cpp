@@ -314,7 +314,8 @@ bool splitName(const std::string &line, std::string &name, std::string &rest)
     return true;
 }
 
-bool splitWords(const std::string &text, std::vector<std::string> &words, std::string &error)
+bool splitWords(const std::string &text, std::vector<std::string> &words, std::string &error,
+                std::vector<bool> *quoted)
 {
     std::string body = text;
     std::size_t first = body.find_first_not_of(" \t\r\n");
@@ -332,15 +333,21 @@ bool splitWords(const std::string &text, std::vector<std::string> &words, std::s
             if (!readString(body, pos, word, error))
                 return false;
             words.push_back(word);
+            if (quoted != nullptr)
+                quoted->resize(words.size(), true);
         } else if (c == '<' || c == '>') {
             words.emplace_back(1, c);
             ++pos;
+            if (quoted != nullptr)
+                quoted->resize(words.size(), false);
         } else {
             const std::size_t start = pos;
             while (pos < body.size() && !isBlank(body[pos]) && body[pos] != ',' && body[pos] != '"' &&
                    body[pos] != '<' && body[pos] != '>')
                 ++pos;
             words.push_back(body.substr(start, pos - start));
+            if (quoted != nullptr)
+                quoted->resize(words.size(), false);
         }
     }
     return true;

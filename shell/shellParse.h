@@ -46,7 +46,9 @@ ParseResult parseCommand(const std::string &line);
 // The arguments of a path command: words separated by blanks or commas, each a string in
 // double quotes (with C escapes) or a run of other characters; "<" and ">" stand alone. The
 // whole list may be in parentheses. False with error set for an unterminated string.
-bool splitWords(const std::string &text, std::vector<std::string> &words, std::string &error);
+// quoted, when given, tells for each word whether it was in double quotes.
+bool splitWords(const std::string &text, std::vector<std::string> &words, std::string &error,
+                std::vector<bool> *quoted = nullptr);
 
 // The command's name and the text after it, or false when the line does not start with a name.
 bool splitName(const std::string &line, std::string &name, std::string &rest);
