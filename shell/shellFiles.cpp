@@ -115,13 +115,13 @@ bool list(const std::string &typed, bool longForm)
 }
 
 // Copies from an open descriptor to another, or to standard output when to is -1.
-bool copyData(int from, int to, const std::string &source, const std::string &target)
+bool copyData(const char *command, int from, int to, const std::string &source, const std::string &target)
 {
     std::vector<char> buffer(kCopyChunk);
     for (;;) {
         const int got = kRead(from, buffer.data(), kCopyChunk);
         if (got < 0)
-            return failed("copy", source);
+            return failed(command, source);
         if (got == 0)
             return true;
         if (to < 0) {
@@ -131,20 +131,20 @@ bool copyData(int from, int to, const std::string &source, const std::string &ta
         for (int done = 0; done < got;) {
             const int put = kWrite(to, buffer.data() + done, got - done);
             if (put <= 0)
-                return failed("copy", target);
+                return failed(command, target);
             done += put;
         }
     }
 }
 
-bool copyFile(const std::string &source, const std::string *target)
+bool copyFile(const char *command, const std::string &source, const std::string *target)
 {
     const std::string from = resolvePath(source);
     const int in = kOpen(from.c_str(), K_O_RDONLY, 0);
     if (in < 0)
-        return failed("copy", from);
+        return failed(command, from);
     if (target == nullptr) {
-        const bool ok = copyData(in, -1, from, "");
+        const bool ok = copyData(command, in, -1, from, "");
         kClose(in);
         std::fflush(stdout);
         return ok;
@@ -155,7 +155,7 @@ bool copyFile(const std::string &source, const std::string *target)
         kClose(in);
         return failed("copy", to);
     }
-    bool ok = copyData(in, out, from, to);
+    bool ok = copyData(command, in, out, from, to);
     kClose(in);
     // The close writes cached data back: its failure is the copy's.
     if (kClose(out) != 0 && ok)
@@ -258,7 +258,7 @@ bool cmdCat(const std::vector<std::string> &words, Session &)
         return usage("cat file ...");
     bool ok = true;
     for (const std::string &word : words)
-        ok = copyFile(word, nullptr) && ok;
+        ok = copyFile("cat", word, nullptr) && ok;
     return ok;
 }
 
@@ -271,7 +271,7 @@ bool cmdCopy(const std::vector<std::string> &words, Session &)
             names.push_back(word);
     if (names.empty() || names.size() > 2)
         return usage("copy src [dst], copy < src");
-    return copyFile(names[0], names.size() == 2 ? &names[1] : nullptr);
+    return copyFile("copy", names[0], names.size() == 2 ? &names[1] : nullptr);
 }
 
 bool cmdMkdir(const std::vector<std::string> &words, Session &)
