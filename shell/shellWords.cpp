@@ -159,8 +159,8 @@ bool wordSet(const std::string &name, const Value &value, Kind valueKind, const 
         error = name + " is a routine, not a word";
         return false;
     }
-    if (info.what == NameInfo::What::Unknown) {
-        // A new shell variable takes the value's own kind: pointer-wide for integers.
+    if (info.what == NameInfo::What::Unknown || info.what == NameInfo::What::ShellVariable) {
+        // A shell variable takes the kind of each value it is given: pointer-wide for integers.
         Kind kind = Kind::S64;
         if (value.cls == Value::Class::Floating)
             kind = Kind::Double;

@@ -39,6 +39,56 @@ TEST(ShellCall, ArgumentsAndResultsKeepTheirTypes)
         EXPECT_NE(run.out.find(expected), std::string::npos) << expected << "\n" << context(run);
 }
 
+TEST(ShellCall, NumbersInEveryNotation)
+{
+    const struct {
+        const char *value;
+        const char *shown;
+    } cases[] = {
+        {"42", "value = 42 = 0x2a"},
+        {"-42", "value = -42 = 0xffffffffffffffd6"},
+        {"0x2A", "value = 42 = 0x2a"},
+        {"052", "value = 42 = 0x2a"},
+        {"0", "value = 0 = 0x0"},
+        {"'*'", "value = 42 = 0x2a"},
+        {"'\\n'", "value = 10 = 0xa"},
+        {"'\\x2a'", "value = 42 = 0x2a"},
+        {"'\\052'", "value = 42 = 0x2a"},
+        {"0xffffffffffffffff", "value = -1 = 0xffffffffffffffff"},
+        {"-0x8000000000000000", "value = -9223372036854775808 = 0x8000000000000000"},
+        {"2.5e3", "value = 2500"},
+        {"-.5", "value = -0.5"},
+    };
+    std::string script;
+    for (const auto &c : cases)
+        script += std::string("x = ") + c.value + "\n";
+    const ShellRun run = runShell(script, "-q");
+    ASSERT_EQ(run.status, 0) << context(run);
+    std::size_t at = 0;
+    for (const auto &c : cases) {
+        const std::size_t found = run.out.find(std::string("x (shell variable): ") + c.shown + "\n", at);
+        EXPECT_NE(found, std::string::npos) << c.value << "\n" << context(run);
+        at = found == std::string::npos ? at : found + 1;
+    }
+    for (const char *bad : {"x = 08", "x = 0x", "x = 1.2.3", "x = ''", "x = 'ab'", "x = -0x8000000000000001"}) {
+        const ShellRun refused = runShell(std::string(bad) + "\n", "-q");
+        EXPECT_EQ(refused.status, 1) << bad << "\n" << context(refused);
+    }
+}
+
+TEST(ShellCall, RoutinesWithoutPrototypeAndModuleLoading)
+{
+    const ShellRun run = runShell("printf \"%d-%s\\n\", 42, \"text\"\nld < quenby\nld < libquenby.so\n"
+                                  "lkup \"NIVal\"\nprintf \"%f\", 2.5\n",
+                                  "-k -q");
+    EXPECT_EQ(run.status, 1) << context(run);
+    EXPECT_NE(run.out.find("42-text\nvalue = 8 = 0x8\n"), std::string::npos) << context(run);
+    EXPECT_NE(run.err.find("ld: already loaded: "), std::string::npos) << context(run);
+    EXPECT_NE(run.out.find("getNIVal "), std::string::npos) << context(run);
+    EXPECT_NE(run.out.find("setNIVal "), std::string::npos) << context(run);
+    EXPECT_NE(run.err.find("printf has no known prototype"), std::string::npos) << context(run);
+}
+
 TEST(ShellCall, WordsAreReadAndSetWithTheirWidth)
 {
     const ShellRun run = runShell("sntpcPort = 0x1234\nsntpcPort\ns = \"text\"\ns\nx = getNIVal 5\nx\n",
