@@ -11,6 +11,8 @@
 #include <algorithm>
 #include <cctype>
 #include <cinttypes>
+#include <sys/uio.h>
+#include <unistd.h>
 #include <cstring>
 #include <deque>
 #include <cstdio>
@@ -105,11 +107,20 @@ bool cmdDisplay(const std::vector<std::string> &words, Session &)
         reportError("d: a non-null address, a count of 1 to 4096 and a width of 1, 2, 4 or 8");
         return false;
     }
-    const auto *bytes = static_cast<const unsigned char *>(address.p);
     const auto total = static_cast<std::size_t>(count * width);
     const auto unit = static_cast<std::size_t>(width);
+    // Read through the kernel, so that an address that is not mapped is refused, not a crash.
+    std::vector<unsigned char> copy(total);
+    iovec local{copy.data(), total};
+    iovec remote{address.p, total};
+    if (process_vm_readv(getpid(), &local, 1, &remote, 1, 0) != static_cast<ssize_t>(total)) {
+        reportError("d: the memory at that address cannot be read");
+        return false;
+    }
+    const auto first = reinterpret_cast<uintptr_t>(address.p);
+    const unsigned char *bytes = copy.data();
     for (std::size_t line = 0; line < total; line += kDisplayLine) {
-        std::printf("%016" PRIxPTR ": ", reinterpret_cast<uintptr_t>(bytes + line));
+        std::printf("%016" PRIxPTR ": ", first + line);
         const std::size_t end = std::min(total, line + kDisplayLine);
         for (std::size_t at = line; at < end; at += unit) {
             uint64_t value = 0;

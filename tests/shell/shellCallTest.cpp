@@ -123,6 +123,7 @@ TEST(ShellCall, BadInputIsRefusedWithoutCalling)
         {"setNIVal (1, 2", "missing ')'"},
         {"42", "a command starts with a name"},
         {"d 0", "non-null address"},
+        {"d 8, 4", "cannot be read"},
         {"ld < noSuchModule", "no module noSuchModule"},
     };
     for (const auto &c : cases) {
