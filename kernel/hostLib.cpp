@@ -9,6 +9,7 @@
 #include <netinet/in.h>
 #include <strings.h>
 
+#include <cstdio>
 #include <cstring>
 #include <mutex>
 #include <string>
@@ -128,6 +129,21 @@ int hostGetByName(const char *name)
     if (lookUpTable(name, &address) || parseDotted(name, &address) || lookUpResolver(name, &address))
         return static_cast<int>(address);
     return fail(K_HOST_UNKNOWN);
+}
+
+void hostShow(void)
+{
+    HostTable &table = hostTable();
+    std::lock_guard guard(table.lock);
+    std::printf("%-32s %s\n", "hostname", "inet address");
+    std::printf("%-32s %s\n", "--------", "------------");
+    for (const HostEntry &entry : table.entries) {
+        char dotted[INET_ADDRSTRLEN] = "";
+        in_addr address{};
+        address.s_addr = entry.address;
+        inet_ntop(AF_INET, &address, dotted, sizeof dotted);
+        std::printf("%-32s %s\n", entry.name.c_str(), dotted);
+    }
 }
 
 }

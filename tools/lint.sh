@@ -8,7 +8,7 @@ if [ ! -f "$build/compile_commands.json" ]; then
     cmake -S "$top" -B "$build" -G Ninja -DCMAKE_EXPORT_COMPILE_COMMANDS=ON >/dev/null
 fi
 cd "$top"
-mapfile -t sources < <(git ls-files 'kernel/*.cpp' 'nfs/*.cpp' 'sntpc/*.cpp' 'store/*.cpp' 'tools/*.cpp')
+mapfile -t sources < <(git ls-files 'kernel/*.cpp' 'nfs/*.cpp' 'sntpc/*.cpp' 'store/*.cpp' 'shell/*.cpp' 'tools/*.cpp')
 status=0
 if clang-tidy -p "$build" --quiet "${sources[@]}" 2>/dev/null | grep -E -A3 'warning:|error:'; then
     status=1

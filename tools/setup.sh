@@ -2,7 +2,7 @@
 # Installs what building, testing and running the system need, when it is missing.
 set -euo pipefail
 
-packages=(cmake ninja-build g++ pkg-config libtirpc-dev libgtest-dev libgmock-dev
+packages=(cmake ninja-build g++ pkg-config libtirpc-dev libffi-dev libedit-dev libgtest-dev libgmock-dev
           libbenchmark-dev rpcbind nfs-ganesha nfs-ganesha-vfs chrony iproute2 util-linux
           clang clang-tidy cppcheck)
 

@@ -14,6 +14,8 @@ int hostAdd(const char *hostName, const char *hostAddr);
 int hostDelete(const char *hostName, const char *hostAddr);
 /* The IPv4 address in network byte order, or -1 with K_HOST_UNKNOWN. */
 int hostGetByName(const char *name);
+/* Prints the names that hostAdd entered, with their addresses. */
+void hostShow(void);
 
 #ifdef __cplusplus
 }

@@ -1,0 +1,112 @@
+# Turns the public headers into the shell's tables: every routine and word they declare with
+# C linkage, and every error number they define. Only names are taken from the text; the
+# generated source includes the headers, so the compiler itself works out each type.
+#
+#   cmake -DINCLUDE_DIR=... -DOUTPUT=... -P genShellTables.cmake
+
+file(GLOB_RECURSE headers RELATIVE ${INCLUDE_DIR} ${INCLUDE_DIR}/*.h)
+list(SORT headers)
+
+set(routines)
+set(words)
+set(errorMacros)
+set(nfsStatusNames)
+
+foreach(header IN LISTS headers)
+  file(READ ${INCLUDE_DIR}/${header} text)
+  string(REPLACE "\\\n" " " text "${text}")
+  # CMake lists split at semicolons and treat square brackets specially: take both out of play.
+  string(REPLACE ";" "@SEMI@" text "${text}")
+  string(REPLACE "[" "<<" text "${text}")
+  string(REPLACE "]" ">>" text "${text}")
+
+  # Error numbers: every macro of an error header (but the module bases), and *_ERR_* anywhere.
+  string(REGEX MATCHALL "#[ \t]*define[ \t]+[A-Za-z_][A-Za-z0-9_]*[ \t]" defines "${text}")
+  foreach(define IN LISTS defines)
+    string(REGEX REPLACE "#[ \t]*define[ \t]+([A-Za-z_0-9]+)[ \t]" "\\1" macro "${define}")
+    if(header MATCHES "(Errno|Errors)\\.h$" AND NOT macro MATCHES "_BASE$")
+      list(APPEND errorMacros ${macro})
+    elseif(macro MATCHES "_ERR_")
+      list(APPEND errorMacros ${macro})
+    endif()
+  endforeach()
+  # NFS status names, from the status enumeration.
+  string(REGEX MATCHALL "NFS3?ERR_[A-Z_]+[ \t]*=" statuses "${text}")
+  foreach(status IN LISTS statuses)
+    string(REGEX REPLACE "[ \t]*=$" "" status "${status}")
+    list(APPEND nfsStatusNames ${status})
+  endforeach()
+
+  # Declarations: drop comments, preprocessor lines and bodies, then split at semicolons.
+  string(REGEX REPLACE "/\\*([^*]|\\*+[^*/])*\\*+/" " " text "${text}")
+  string(REGEX REPLACE "//[^\n]*" " " text "${text}")
+  string(REGEX REPLACE "(^|\n)[ \t]*#[^\n]*" "\n" text "${text}")
+  string(REGEX REPLACE "extern[ \t\n]+\"C\"[ \t\n]*{" " " text "${text}")
+  set(previous "")
+  while(NOT previous STREQUAL text)
+    set(previous "${text}")
+    string(REGEX REPLACE "{[^{}]*}" "@SEMI@" text "${text}")
+  endwhile()
+  string(REPLACE "}" "@SEMI@" text "${text}")
+  string(REGEX REPLACE "[ \t\n]+" " " text "${text}")
+  string(REPLACE "@SEMI@" ";" statements "${text}")
+  foreach(statement IN LISTS statements)
+    string(STRIP "${statement}" statement)
+    if(statement STREQUAL "" OR statement MATCHES
+       "^(typedef|template|namespace|using|class|static|inline|constexpr)[ ]"
+       OR statement MATCHES "(::|=|operator)")
+      continue()
+    endif()
+    if(statement MATCHES "^extern .*\\( ?\\* ?([A-Za-z_][A-Za-z0-9_]*) ?\\)")
+      list(APPEND words ${CMAKE_MATCH_1})
+    elseif(statement MATCHES "([A-Za-z_][A-Za-z0-9_]*) ?\\(")
+      list(APPEND routines ${CMAKE_MATCH_1})
+    elseif(statement MATCHES "^extern .*[ *]([A-Za-z_][A-Za-z0-9_]*)( ?<<[^>]*>>)*$")
+      list(APPEND words ${CMAKE_MATCH_1})
+    endif()
+  endforeach()
+endforeach()
+
+foreach(list routines words errorMacros nfsStatusNames)
+  list(REMOVE_DUPLICATES ${list})
+endforeach()
+
+set(out "// Generated from the public headers at build time; do not edit.\n")
+foreach(header IN LISTS headers)
+  string(APPEND out "#include <${header}>\n")
+endforeach()
+string(APPEND out "\n#include \"shellTables.h\"\n\nnamespace shell {\n\n")
+string(APPEND out "const RoutineProto routineProtos[] = {\n")
+foreach(name IN LISTS routines)
+  string(APPEND out "    protoOf(\"${name}\", &${name}),\n")
+endforeach()
+string(APPEND out "};\nconst std::size_t routineProtoCount = std::size(routineProtos);\n\n")
+string(APPEND out "const WordProto wordProtos[] = {\n")
+foreach(name IN LISTS words)
+  string(APPEND out "    wordOf<decltype(${name})>(\"${name}\"),\n")
+endforeach()
+string(APPEND out "};\nconst std::size_t wordProtoCount = std::size(wordProtos);\n\n")
+string(APPEND out "const ErrorName errorNames[] = {\n")
+foreach(name IN LISTS nfsStatusNames)
+  # NFS3ERR_ names come before the version 2 twins, so a shared number shows the version 3 name.
+  if(name MATCHES "^NFS3ERR_")
+    string(APPEND out "    {static_cast<int>(NFS_ERRNO_BASE | ${name}), \"${name}\"},\n")
+  endif()
+endforeach()
+foreach(name IN LISTS nfsStatusNames)
+  if(NOT name MATCHES "^NFS3ERR_")
+    string(APPEND out "    {static_cast<int>(NFS_ERRNO_BASE | ${name}), \"${name}\"},\n")
+  endif()
+endforeach()
+foreach(name IN LISTS errorMacros)
+  string(APPEND out "    {static_cast<int>(${name}), \"${name}\"},\n")
+endforeach()
+string(APPEND out "};\nconst std::size_t errorNameCount = std::size(errorNames);\n\n} // namespace shell\n")
+
+# Written only when changed, so that an unchanged header set rebuilds nothing.
+if(EXISTS ${OUTPUT})
+  file(READ ${OUTPUT} old)
+endif()
+if(NOT old STREQUAL out)
+  file(WRITE ${OUTPUT} "${out}")
+endif()

@@ -1,0 +1,197 @@
+// Calls, words and bad input, through scripts on the shell's standard input.
+#include "shellRun.h"
+
+#include <gtest/gtest.h>
+
+namespace {
+
+std::string context(const ShellRun &run) { return "stdout:\n" + run.out + "\nstderr:\n" + run.err; }
+
+TEST(ShellCall, ArgumentsAndResultsKeepTheirTypes)
+{
+    TempDir dir;
+    writeWhole(dir.path / "data", std::string(16, 'x'));
+    const ShellRun run = runShell("ld < quenby\n"
+                                  "setNDVal 3, 2.5\n"
+                                  "getNDVal(3)\n"
+                                  "setNDVal 4, -7\n"      // an integer for a double
+                                  "getNDVal 4\n"
+                                  "setNIVal 1, 0xfffffffe\n" // the unsigned spelling of -2
+                                  "getNIVal 1\n"
+                                  "setNIVal 2, 'A'\n"
+                                  "getNIVal 2\n"
+                                  "setNIVal 3, 017\n"
+                                  "getNIVal 3\n"
+                                  "fd = kOpen \"host:" + (dir.path / "data").string() + "\", 2, 0\n"
+                                  "kLseek fd, 0x100000000, 0\n" // 64-bit argument and result
+                                  "kClose fd\n"
+                                  "setAVal 0, \"a\\tb\\\"c\\x41\\101\", 7\n"
+                                  "d avalues, 7, 1\n"
+                                  "icount = 0x0a434241\n"
+                                  "kWrite 1, &icount, 4\n" // a word's address
+                                  "sntpcPort\n",
+                                  "-q -l tovelle");
+    ASSERT_EQ(run.status, 0) << context(run);
+    for (const char *expected : {"value = 2.5\n", "value = -7\n", "value = -2 = 0xfffffffe\n",
+                                 "value = 65 = 0x41\n", "value = 15 = 0xf\n",
+                                 "value = 4294967296 = 0x100000000\n", " 61 09 62 22 63 41 41  *a.b\"cAA*",
+                                 "ABC\nvalue = 4 = 0x4\n", "value = 123 = 0x7b\n"})
+        EXPECT_NE(run.out.find(expected), std::string::npos) << expected << "\n" << context(run);
+}
+
+TEST(ShellCall, NumbersInEveryNotation)
+{
+    const struct {
+        const char *value;
+        const char *shown;
+    } cases[] = {
+        {"42", "value = 42 = 0x2a"},
+        {"-42", "value = -42 = 0xffffffffffffffd6"},
+        {"0x2A", "value = 42 = 0x2a"},
+        {"052", "value = 42 = 0x2a"},
+        {"0", "value = 0 = 0x0"},
+        {"'*'", "value = 42 = 0x2a"},
+        {"'\\n'", "value = 10 = 0xa"},
+        {"'\\x2a'", "value = 42 = 0x2a"},
+        {"'\\052'", "value = 42 = 0x2a"},
+        {"0xffffffffffffffff", "value = -1 = 0xffffffffffffffff"},
+        {"-0x8000000000000000", "value = -9223372036854775808 = 0x8000000000000000"},
+        {"2.5e3", "value = 2500"},
+        {"-.5", "value = -0.5"},
+    };
+    std::string script;
+    for (const auto &c : cases)
+        script += std::string("x = ") + c.value + "\n";
+    const ShellRun run = runShell(script, "-q");
+    ASSERT_EQ(run.status, 0) << context(run);
+    std::size_t at = 0;
+    for (const auto &c : cases) {
+        const std::size_t found = run.out.find(std::string("x (shell variable): ") + c.shown + "\n", at);
+        EXPECT_NE(found, std::string::npos) << c.value << "\n" << context(run);
+        at = found == std::string::npos ? at : found + 1;
+    }
+    for (const char *bad : {"x = 08", "x = 0x", "x = 1.2.3", "x = ''", "x = 'ab'", "x = -0x8000000000000001"}) {
+        const ShellRun refused = runShell(std::string(bad) + "\n", "-q");
+        EXPECT_EQ(refused.status, 1) << bad << "\n" << context(refused);
+    }
+}
+
+TEST(ShellCall, RoutinesWithoutPrototypeAndModuleLoading)
+{
+    const ShellRun run = runShell("printf \"%d-%s\\n\", 42, \"text\"\nld < quenby\nld < libquenby.so\n"
+                                  "lkup \"NIVal\"\nprintf \"%f\", 2.5\n",
+                                  "-k -q");
+    EXPECT_EQ(run.status, 1) << context(run);
+    EXPECT_NE(run.out.find("42-text\nvalue = 8 = 0x8\n"), std::string::npos) << context(run);
+    EXPECT_NE(run.err.find("ld: already loaded: "), std::string::npos) << context(run);
+    EXPECT_NE(run.out.find("getNIVal "), std::string::npos) << context(run);
+    EXPECT_NE(run.out.find("setNIVal "), std::string::npos) << context(run);
+    EXPECT_NE(run.err.find("printf has no known prototype"), std::string::npos) << context(run);
+}
+
+TEST(ShellCall, WordsAreReadAndSetWithTheirWidth)
+{
+    const ShellRun run = runShell("sntpcPort = 0x1234\nsntpcPort\ns = \"text\"\ns\nx = getNIVal 5\nx\n",
+                                  "-q -l tovelle -l quenby");
+    ASSERT_EQ(run.status, 0) << context(run);
+    EXPECT_NE(run.out.find("sntpcPort = 0x"), std::string::npos) << context(run);
+    EXPECT_NE(run.out.find(": value = 4660 = 0x1234\n"), std::string::npos) << context(run);
+    EXPECT_NE(run.out.find("= \"text\"\n"), std::string::npos) << context(run);
+    EXPECT_NE(run.out.find("x (shell variable): value = 0 = 0x0\n"), std::string::npos) << context(run);
+}
+
+// Each line is refused with a message, the script stops there, and the shell does not crash.
+TEST(ShellCall, BadInputIsRefusedWithoutCalling)
+{
+    const struct {
+        const char *line;
+        const char *message;
+    } cases[] = {
+        {"noSuchRoutine 1", "unknown name: noSuchRoutine"},
+        {"setNIVal 1,2,3,4,5,6,7,8,9,10,11", "too many arguments"},
+        {"setNIVal 1,2,3", "setNIVal takes 2 arguments, not 3"},
+        {"hostAdd \"abc", "unterminated string"},
+        {"hostAdd \"a\\qb\", \"1.2.3.4\"", "unknown escape"},
+        {"setNIVal 1, 4294967296", "number out of range for int"},
+        {"setNIVal 1, 99999999999999999999999", "number out of range"},
+        {"sntpcPort = 65536", "number out of range for 16-bit unsigned"},
+        {"setNIVal 1.5, 2", "a floating-point number where an integer"},
+        {"kStat \"host:/\"", "argument 2 (pointer) is missing"},
+        {"getAVal 1", "argument 2 (char *) is missing"},
+        {"icount 3", "icount is a word, not a routine"},
+        {"setNIVal = 3", "setNIVal is a routine, not a word"},
+        {"setNIVal (1, 2", "missing ')'"},
+        {"42", "a command starts with a name"},
+        {"d 0", "non-null address"},
+        {"d 8, 4", "cannot be read"},
+        {"ld < noSuchModule", "no module noSuchModule"},
+    };
+    for (const auto &c : cases) {
+        const ShellRun run = runShell(std::string("ld < quenby\n") + c.line + "\necho not reached\n",
+                                      "-l tovelle");
+        EXPECT_EQ(run.status, 1) << c.line << "\n" << context(run);
+        EXPECT_NE(run.err.find(c.message), std::string::npos) << c.line << "\n" << context(run);
+        EXPECT_NE(run.err.find("rtsh: stdin:2: failed: "), std::string::npos) << c.line << "\n" << context(run);
+        EXPECT_EQ(run.out.find("not reached\n"), std::string::npos) << c.line;
+    }
+}
+
+TEST(ShellCall, FailingRoutineShowsTheErrorNumberByName)
+{
+    const struct {
+        const char *line;
+        const char *shown;
+    } cases[] = {
+        {"kOpen \"host:/no/such/file\", 0, 0", "errno = 0x2 (K_ENOENT)"},
+        {"nfsExportShow 0", "errno = 0x320003 (NFS_ERR_NO_HOST or K_HOST_INVALID_PARAMETER)"},
+        {"nfsErrnoSet 2; errnoGet; kClose -1", "errno = 0x9 (K_EBADF)"},
+        {"rpcClntErrnoSet 5; x = errnoGet", "value = 4587525 = 0x460005"},
+    };
+    for (const auto &c : cases) {
+        const ShellRun run = runShell(std::string(c.line) + "\n", "-k -l brisnel");
+        EXPECT_NE(run.out.find(c.shown), std::string::npos) << c.line << "\n" << context(run);
+    }
+}
+
+TEST(ShellScript, StopsAtTheFirstFailureUnlessToldToGoOn)
+{
+    const std::string script = "echo one\n\n# a comment\nnoSuch\necho two; echo three\n";
+    const ShellRun stopped = runShell(script);
+    EXPECT_EQ(stopped.status, 1);
+    EXPECT_EQ(stopped.out, "-> echo one\none\n-> noSuch\n");
+    EXPECT_NE(stopped.err.find("rtsh: stdin:4: failed: noSuch"), std::string::npos) << stopped.err;
+
+    const ShellRun goesOn = runShell(script, "-k -q");
+    EXPECT_EQ(goesOn.status, 1);
+    EXPECT_EQ(goesOn.out, "one\ntwo\nthree\n");
+
+    const ShellRun oneLiner = runShell("", "-q -c 'echo a; exit 4; echo b'");
+    EXPECT_EQ(oneLiner.status, 4);
+    EXPECT_EQ(oneLiner.out, "a\n");
+
+    TempDir dir;
+    writeWhole(dir.path / "script", "echo from a file\nnoSuch\n");
+    const ShellRun fromFile = runShell("", "-f '" + (dir.path / "script").string() + "'");
+    EXPECT_EQ(fromFile.status, 1);
+    EXPECT_NE(fromFile.err.find(":2: failed: noSuch"), std::string::npos) << fromFile.err;
+}
+
+TEST(ShellFiles, CommandsWorkThroughTheIoSystem)
+{
+    TempDir dir;
+    writeWhole(dir.path / "a.txt", "alpha\n");
+    const std::string host = "host:" + dir.path.string();
+    const ShellRun run = runShell("cd \"" + host + "\"\npwd\nmkdir sub\ncopy a.txt sub/b.txt\nmv sub/b.txt c.txt\n"
+                                  "ls\nll sub\ncat c.txt\nrm a.txt\nrmdir sub\ncd ..\ncat nothing\n",
+                                  "-q");
+    EXPECT_EQ(run.status, 1) << context(run);
+    EXPECT_NE(run.out.find(host + "\n"), std::string::npos) << context(run);
+    EXPECT_NE(run.out.find("a.txt\nc.txt\nsub\n"), std::string::npos) << context(run);
+    EXPECT_NE(run.out.find("alpha\n"), std::string::npos) << context(run);
+    EXPECT_NE(run.err.find("cat: host:" + (dir.path.parent_path() / "nothing").string() + ": errno = 0x2 (K_ENOENT)"), std::string::npos) << context(run);
+    EXPECT_EQ(readWhole(dir.path / "c.txt"), "alpha\n");
+    EXPECT_FALSE(std::filesystem::exists(dir.path / "a.txt"));
+    EXPECT_FALSE(std::filesystem::exists(dir.path / "sub"));
+}
+
+} // namespace

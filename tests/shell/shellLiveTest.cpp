@@ -1,0 +1,82 @@
+// Scripts against the real peers: a mount of the local nfs-ganesha export, checked in the
+// exported folder, and the time from chrony.
+#include "shellRun.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <ctime>
+
+namespace {
+
+std::string env(const char *name)
+{
+    const char *value = std::getenv(name);
+    return value == nullptr ? "" : value;
+}
+
+std::string context(const ShellRun &run) { return "stdout:\n" + run.out + "\nstderr:\n" + run.err; }
+
+TEST(LiveShell, ScriptMountsCopiesInAndOutAndRemoves)
+{
+    if (env("RT_NFS_HOST").empty())
+        GTEST_SKIP() << "needs the NFS peers (with-nfs-peers.sh)";
+    const std::filesystem::path exported = env("RT_NFS_EXPORT_DIR");
+    TempDir local;
+    std::string payload;
+    for (int i = 0; i < 5000; ++i) // more than one cache line, not a multiple of one
+        payload += "line " + std::to_string(i) + " of the file copied in\n";
+    writeWhole(local.path / "in.txt", payload);
+    writeWhole(exported / "served.txt", "written on the server\n");
+    const std::string host = "host:" + local.path.string();
+    const ShellRun run = runShell(
+        "nfs3Drv\nnfs3CacheParamsSet 16, 16384, 0\n" // until the module's start-up does this
+        "nfsMount \"" + env("RT_NFS_HOST") + "\", \"" + env("RT_NFS_EXPORT") + "\", \"/nfs\"\n"
+        "cd \"" + host + "\"\n"
+        "copy in.txt /nfs/copied.txt\n"
+        "copy /nfs/served.txt back.txt\n"
+        "mkdir /nfs/dir\n"
+        "mv /nfs/copied.txt /nfs/dir/moved.txt\n"
+        "ls /nfs/dir\n"
+        "cat /nfs/served.txt\n"
+        "copy < /nfs/missing\n",
+        "-k -l brisnel");
+    EXPECT_EQ(run.status, 1) << context(run); // the copy of a missing file fails
+    EXPECT_TRUE(readWhole(exported / "dir" / "moved.txt") == payload) << context(run);
+    EXPECT_EQ(readWhole(local.path / "back.txt"), "written on the server\n");
+    EXPECT_NE(run.out.find("-> ls /nfs/dir\n.\n..\nmoved.txt\n"), std::string::npos) << context(run);
+    EXPECT_NE(run.out.find("-> cat /nfs/served.txt\nwritten on the server\n"), std::string::npos) << context(run);
+    EXPECT_NE(run.err.find("copy: /nfs/missing: errno = 0x300002 (NFS3ERR_NOENT)"), std::string::npos)
+        << context(run);
+
+    const ShellRun removal = runShell(
+        "nfs3Drv\nnfs3CacheParamsSet 16, 16384, 0\n"
+        "nfsMount \"" + env("RT_NFS_HOST") + "\", \"" + env("RT_NFS_EXPORT") + "\", \"/nfs\"\n"
+        "rm /nfs/dir/moved.txt\nrmdir /nfs/dir\nnfsUnmount \"/nfs\"\ndevs\n",
+        "-q -l brisnel");
+    EXPECT_EQ(removal.status, 0) << context(removal);
+    EXPECT_FALSE(std::filesystem::exists(exported / "dir"));
+    EXPECT_EQ(removal.out.find(" /nfs\n"), std::string::npos) << context(removal);
+}
+
+TEST(LiveShell, ChronyAnswersTheTimeQuery)
+{
+    if (env("SNTPC_CHRONY_PORT").empty())
+        GTEST_SKIP() << "needs chrony (with-chrony.sh)";
+    const ShellRun run = runShell("sntpcInit " + env("SNTPC_CHRONY_PORT") +
+                                      "\nsntpcTimeGet \"127.0.0.1\", 300, avalues\n"
+                                      "sntpcTimeGet \"127.0.0.1\", 300, 0\n"
+                                      "d avalues, 1, 8\n",
+                                  "-k -q -l tovelle -l quenby");
+    EXPECT_EQ(run.status, 1) << context(run);
+    EXPECT_NE(run.out.find("value = 0 = 0x0\nvalue = -1 = 0xffffffff\nerrno = 0x710001 (SNTPC_ERR_INVALID_PARAMETER)"),
+              std::string::npos)
+        << context(run);
+    // The seconds since 1970 that chrony gave, against this machine's clock.
+    const std::size_t line = run.out.find(":  ");
+    ASSERT_NE(line, std::string::npos) << context(run);
+    const long long seconds = std::stoll(run.out.substr(line + 3, 16), nullptr, 16);
+    EXPECT_LT(std::llabs(seconds - static_cast<long long>(std::time(nullptr))), 60) << context(run);
+}
+
+} // namespace
