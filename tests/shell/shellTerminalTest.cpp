@@ -89,12 +89,15 @@ TEST(ShellTerminal, PromptCompletionHistoryAndPromptedInput)
     term.type("\x01lkup \"\x05\"\r");
     ASSERT_TRUE(term.waitFor("\nnfsMount ")) << term.seen();
     ASSERT_TRUE(term.waitFor("\nnfsMountAll ")) << term.seen();
+    // Keys typed before the prompt would reach the terminal in its line mode, not the editor.
+    ASSERT_TRUE(term.waitFor("-> ")) << term.seen();
     term.type("x = 41\r");
     ASSERT_TRUE(term.waitFor("x (shell variable): value = 41 = 0x29")) << term.seen();
-    term.type("\x1b[A\x7f"); // recall the line, drop its last character
+    ASSERT_TRUE(term.waitFor("-> ")) << term.seen();
+    term.type("\x10\x7f"); // recall the line (^P), drop its last character
     term.type("2\r");
     ASSERT_TRUE(term.waitFor("x (shell variable): value = 42 = 0x2a")) << term.seen();
-
+    ASSERT_TRUE(term.waitFor("-> ")) << term.seen();
     term.type("nfsAuthUnixPrompt\r");
     ASSERT_TRUE(term.waitFor("machine name:")) << term.seen();
     term.type("tester\r");
