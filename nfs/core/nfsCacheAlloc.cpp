@@ -5,6 +5,7 @@
 
 #include <cstdlib>
 #include <cstring>
+#include <limits>
 #include <memory>
 
 namespace {
@@ -41,6 +42,10 @@ int nfsCacheAlloc(NfsDataCache *cache, int count, int bytes, int options)
         return -1;
     const auto lineCount = static_cast<uint32_t>(count);
     const auto lineShift = static_cast<uint32_t>(ffsMsb(2U * static_cast<uint32_t>(bytes) - 1U) - 1);
+    // Both products must fit a size_t (32 bits on the target) before anything is allocated.
+    constexpr std::size_t kMaxSize = std::numeric_limits<std::size_t>::max();
+    if (lineCount > (kMaxSize >> lineShift) || lineCount > kMaxSize / sizeof(NfsCacheLine))
+        return -1;
     const std::size_t bufferSize = static_cast<std::size_t>(lineCount) << lineShift;
 
     HeapBlock<char> buffer(static_cast<char *>(std::malloc(bufferSize)));
