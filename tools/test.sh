@@ -1,12 +1,23 @@
 #!/usr/bin/env bash
-# The whole test suite: set-up, a sanitized build, and every test through CTest.
+# The whole test suite: set-up, a sanitized build, the 32-bit build with its unit suites, and
+# every test through CTest. With --all-arches first, also the slower runs on other
+# architectures (tools/test-arches.sh). Other arguments go to CTest.
 set -euo pipefail
 top=$(cd "$(dirname "$0")/.." && pwd)
 build="$top/build-test"
+allArches=0
+if [ "${1:-}" = --all-arches ]; then
+    allArches=1
+    shift
+fi
 
 "$top/tools/setup.sh"
 cmake -S "$top" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Debug -DRT_SANITIZE=ON >/dev/null
 cmake --build "$build" -j2
+
+# The 32-bit configuration is built every time, so that a 32-bit mistake cannot land unseen.
+"$top/tools/test-i686.sh"
+[ "$allArches" -eq 1 ] && "$top/tools/test-arches.sh"
 
 export ASAN_OPTIONS=detect_leaks=1:abort_on_error=0
 export UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1
