@@ -6,8 +6,8 @@ packages=(cmake ninja-build g++ pkg-config libtirpc-dev libgtest-dev libgmock-de
           libbenchmark-dev rpcbind nfs-ganesha nfs-ganesha-vfs chrony iproute2 util-linux
           clang-tidy cppcheck
           # the 32-bit x86 configuration, run under qemu-user where the kernel runs no 32-bit
-          # programs
-          g++-multilib linux-libc-dev:i386 libtirpc-dev:i386 libgtest-dev:i386 libgmock-dev:i386
+          # programs (g++-multilib itself would remove the cross compilers of tools/test-arches.sh)
+          g++-12-multilib linux-libc-dev:i386 libtirpc-dev:i386 libgtest-dev:i386 libgmock-dev:i386
           qemu-user)
 
 dpkg --print-foreign-architectures | grep -qx i386 || dpkg --add-architecture i386
