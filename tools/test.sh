@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
-# The whole test suite: set-up, a sanitized build, the 32-bit build with its unit suites, and
-# every test through CTest. With --all-arches first, also the slower runs on other
+# The whole test suite: set-up, a sanitized build, the 32-bit build with its unit suites, a
+# short run of the fuzzing harnesses, and every test through CTest. With --all-arches first, also the slower runs on other
 # architectures (tools/test-arches.sh). Other arguments go to CTest.
 set -euo pipefail
 top=$(cd "$(dirname "$0")/.." && pwd)
@@ -18,6 +18,8 @@ cmake --build "$build" -j2
 # The 32-bit configuration is built every time, so that a 32-bit mistake cannot land unseen.
 "$top/tools/test-i686.sh"
 [ "$allArches" -eq 1 ] && "$top/tools/test-arches.sh"
+# A short bounded run of every fuzzing harness; tools/test-fuzz.sh SECONDS runs longer.
+"$top/tools/test-fuzz.sh" 10
 
 export ASAN_OPTIONS=detect_leaks=1:abort_on_error=0
 export UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1
