@@ -18,11 +18,14 @@ cmake --build "$build" -j2
 # The 32-bit configuration is built every time, so that a 32-bit mistake cannot land unseen.
 "$top/tools/test-i686.sh"
 [ "$allArches" -eq 1 ] && "$top/tools/test-arches.sh"
-# A short bounded run of every fuzzing harness; tools/test-fuzz.sh SECONDS runs longer.
-"$top/tools/test-fuzz.sh" 10
+# A short bounded run of every fuzzing harness (tools/test-fuzz.sh SECONDS runs longer); a
+# finding fails the command after the rest of the suite has run.
+fuzzStatus=0
+"$top/tools/test-fuzz.sh" 10 || fuzzStatus=1
 
 export ASAN_OPTIONS=detect_leaks=1:abort_on_error=0
 export UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1
 export LSAN_OPTIONS="suppressions=$top/tests/lsan.supp:print_suppressions=0"
 cd "$build"
 ctest --output-on-failure --timeout 900 -j2 "$@"
+[ "$fuzzStatus" -eq 0 ] || { echo "test: a fuzzing harness failed (above)"; exit 1; }
