@@ -20,13 +20,10 @@ done
 
 sysroot="$top/build-s390x-sysroot"
 "$top/tools/s390x-sysroot.sh" "$sysroot"
-cmake -S "$top" -B "$top/build-s390x" -G Ninja -DCMAKE_BUILD_TYPE=Debug -DRT_SANITIZE=ON \
+cmake -S "$top" -B "$top/build-s390x" -G Ninja -DCMAKE_BUILD_TYPE=Debug -DRT_SANITIZE=OFF \
       -DCMAKE_TOOLCHAIN_FILE="$top/cmake/toolchains/s390x.cmake" -DRT_SYSROOT="$sysroot" >/dev/null
 cmake --build "$top/build-s390x" -j2
-# No leak checker under qemu-user: it cannot stop a program's threads there.
-(cd "$top/build-s390x" &&
-    ASAN_OPTIONS=detect_leaks=0 UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
-    ctest --output-on-failure --timeout 1800 -j2 -E '^lint$')
+(cd "$top/build-s390x" && ctest --output-on-failure --timeout 1800 -j2 -E '^lint$')
 
 cmake -S "$top" -B "$top/build-powerpc" -G Ninja -DCMAKE_BUILD_TYPE=Release -DRT_TESTS=OFF \
       -DCMAKE_TOOLCHAIN_FILE="$top/cmake/toolchains/powerpc.cmake" >/dev/null

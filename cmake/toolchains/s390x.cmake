@@ -1,5 +1,6 @@
 # s390x, 64-bit big-endian: Debian's cross compiler, the libraries unpacked by
-# tools/s390x-sysroot.sh into RT_SYSROOT, and the tests run under qemu-s390x.
+# tools/s390x-sysroot.sh into RT_SYSROOT, and the tests run under qemu-s390x. Built without
+# the sanitizers: ASan's s390x shadow memory cannot be reserved under qemu-user.
 set(CMAKE_SYSTEM_NAME Linux)
 set(CMAKE_SYSTEM_PROCESSOR s390x)
 set(CMAKE_C_COMPILER s390x-linux-gnu-gcc)
