@@ -58,7 +58,8 @@ template <typename Entry> int openPath(const char *path, Entry entry, bool pathO
         opened = where;
         return entry(entries, where);
     });
-    if (file < 0) {
+    // Only -1 is a failure: a file value is often an address, and may have its top bit set.
+    if (file == -1) {
         return -1;
     }
     return reservation.commit(ios::Descriptor{opened.drvNum, opened.pDev, file, pathOnly});

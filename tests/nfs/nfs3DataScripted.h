@@ -152,8 +152,9 @@ private:
         wcc_data &wcc = res.status == NFS3_OK ? res.WRITE3res_u.resok.file_wcc : res.WRITE3res_u.resfail.file_wcc;
         if (res.status == NFS3_OK) {
             const std::size_t taken = std::min<std::size_t>(bytes.size(), state_.writeLimit);
-            if (state_.file.size() < transfer.offset + taken)
-                state_.file.resize(transfer.offset + taken);
+            const auto end = static_cast<std::size_t>(transfer.offset + taken);
+            if (state_.file.size() < end)
+                state_.file.resize(end);
             std::copy_n(bytes.begin(), taken, state_.file.begin() + static_cast<std::ptrdiff_t>(transfer.offset));
             state_.attributes.size = state_.file.size();
             res.WRITE3res_u.resok.count = static_cast<uint32_t>(taken);

@@ -169,8 +169,9 @@ protected:
                 return Reply::ok(xdr_WRITE3res, res);
             }
             std::vector<char> &file = files->data[name];
-            if (file.size() < w.offset + w.data.data_len)
-                file.resize(w.offset + w.data.data_len);
+            const auto end = static_cast<std::size_t>(w.offset + w.data.data_len);
+            if (file.size() < end)
+                file.resize(end);
             std::copy_n(w.data.data_val, w.data.data_len, file.begin() + static_cast<std::ptrdiff_t>(w.offset));
             res.WRITE3res_u.resok.count = w.data.data_len;
             res.WRITE3res_u.resok.committed = files->committed;
@@ -203,8 +204,8 @@ protected:
         std::array<char, K_IOS_TAIL_ROOM> tail{};
         std::strcpy(tail.data(), name);
         const intptr_t file = nfs3Open(dev_, tail.data(), flags, 0);
-        EXPECT_GT(file, 0) << name << std::hex << " " << errnoGet();
-        return file > 0 ? reinterpret_cast<NfsOpenFile *>(file) : nullptr;
+        EXPECT_NE(file, -1) << name << std::hex << " " << errnoGet();
+        return file != -1 ? reinterpret_cast<NfsOpenFile *>(file) : nullptr;
     }
     bool anyLineOwnedBy(const void *file) const
     {

@@ -48,18 +48,21 @@ inline int fakeRead(const char *, nfs_fh3 *, uint64_t offset, unsigned count, ch
 {
     server->calls.push_back({false, attr->fileid, offset, count});
     const std::vector<char> &data = server->files[attr->fileid];
+    if (offset >= data.size())
+        offset = data.size(); // past the end: nothing to read, and the offset fits a size_t
+    const auto at = static_cast<std::size_t>(offset);
     if (server->failReads > 0) {
         --server->failReads;
         // A transfer cut off part-way: some bytes are already in the buffer.
-        if (offset < data.size())
-            std::memcpy(buf, data.data() + offset,
-                        std::min<std::size_t>({server->bytesBeforeFailure, count, data.size() - offset}));
+        if (at < data.size())
+            std::memcpy(buf, data.data() + at,
+                        std::min<std::size_t>({server->bytesBeforeFailure, count, data.size() - at}));
         return -1;
     }
-    if (offset >= data.size())
+    if (at >= data.size())
         return 0;
-    const std::size_t n = std::min<std::size_t>(count, data.size() - offset);
-    std::memcpy(buf, data.data() + offset, n);
+    const std::size_t n = std::min<std::size_t>(count, data.size() - at);
+    std::memcpy(buf, data.data() + at, n);
     return static_cast<int>(n);
 }
 
@@ -72,9 +75,10 @@ inline int fakeWrite(const char *, nfs_fh3 *, uint64_t offset, unsigned count, c
         return -1;
     }
     std::vector<char> &data = server->files[attr->fileid];
-    if (data.size() < offset + count)
-        data.resize(offset + count);
-    std::memcpy(data.data() + offset, buf, count);
+    const auto at = static_cast<std::size_t>(offset); // the tests keep files small
+    if (data.size() < at + count)
+        data.resize(at + count);
+    std::memcpy(data.data() + at, buf, count);
     return static_cast<int>(count);
 }
 

@@ -12,6 +12,7 @@
 
 #include <array>
 #include <string>
+#include <utility>
 
 namespace {
 
@@ -57,6 +58,14 @@ TEST(CacheGeometry, RefusedRequestsLeaveTheBlockZeroAndFreeZeroesIt)
     EXPECT_EQ(nfsCacheAlloc(&cache, 16, 0, 1), -1);
     EXPECT_TRUE(isZero(cache));
     EXPECT_EQ(nfsCacheAlloc(&cache, -1, 16384, 0), -1);
+    // Where size_t is 32 bits, line count x line size or x line record can wrap: refused.
+    if constexpr (sizeof(std::size_t) == 4) {
+        for (const auto &[count, bytes] : {std::pair{4, 1 << 30}, std::pair{1 << 22, 1024},
+                                           std::pair{1 << 30, 1}}) {
+            EXPECT_EQ(nfsCacheAlloc(&cache, count, bytes, 0), -1) << count << " x " << bytes;
+            EXPECT_TRUE(isZero(cache));
+        }
+    }
     EXPECT_EQ(nfsCacheAlloc(&cache, 1, 1, 0), 0);
     EXPECT_EQ(cache.lineSize, 1u);
     EXPECT_EQ(nfsCacheFree(&cache), 0);

@@ -94,6 +94,10 @@ TEST(ReplyDecode, ConvertsTheTransmitTimestampTo1970)
         ASSERT_EQ(decode(packet(firstByte(0, 3, 4), transmit, 0x80000000), time), 0);
         EXPECT_EQ(time.seconds, since1970) << std::hex << transmit;
         EXPECT_EQ(time.nanoseconds, 499999950u);
+        // Handed out past January 2038 too, as a positive count of seconds.
+        timespec handedOut{};
+        ASSERT_EQ(tovelle::exchangeFinish(0, time, &handedOut, nullptr), 0);
+        EXPECT_EQ(static_cast<int64_t>(handedOut.tv_sec), int64_t{since1970}) << std::hex << transmit;
     }
 }
 
