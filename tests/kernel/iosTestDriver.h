@@ -73,6 +73,7 @@ inline intptr_t memOpen(DEV_HDR *pDev, char *tail, int flags, int) {
     if (followed(dev, tail, result) || result != 0) {
         return result;
     }
+    const std::lock_guard lock(dev->mutex);
     dev->openFlags.push_back(flags);
     if (dev->files.count(tail) == 0 && dev->dirs.count(tail) == 0) {
         if ((flags & K_O_CREAT) == 0 && tail[0] != '\0') {
