@@ -7,6 +7,7 @@
 #include <poll.h>
 #include <pty.h>
 #include <signal.h>
+#include <termios.h>
 
 #include <chrono>
 
@@ -38,6 +39,22 @@ public:
     Terminal &operator=(const Terminal &) = delete;
 
     void type(const std::string &keys) { ASSERT_EQ(write(master_, keys.data(), keys.size()), static_cast<ssize_t>(keys.size())); }
+
+    // Waits for the prompt and for the line editor to take the terminal out of line mode:
+    // keys that arrive before that are echoed and edited by the terminal, not the editor.
+    bool waitForEditor()
+    {
+        if (!waitFor("-> "))
+            return false;
+        const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
+        termios mode{};
+        while (std::chrono::steady_clock::now() < deadline) {
+            if (tcgetattr(master_, &mode) == 0 && (mode.c_lflag & ICANON) == 0)
+                return true;
+            poll(nullptr, 0, 10);
+        }
+        return false;
+    }
 
     // Reads until text appears in what the terminal showed since the last wait.
     bool waitFor(const std::string &text)
@@ -81,7 +98,7 @@ TEST(ShellTerminal, PromptCompletionHistoryAndPromptedInput)
 {
     TempDir home;
     Terminal term(home.path.string());
-    ASSERT_TRUE(term.waitFor("-> ")) << term.seen();
+    ASSERT_TRUE(term.waitForEditor()) << term.seen();
     // Completed to the common prefix of nfsMount and nfsMountAll; then the line is edited
     // into a look-up of what it holds.
     term.type("nfsMo\t");
@@ -89,15 +106,14 @@ TEST(ShellTerminal, PromptCompletionHistoryAndPromptedInput)
     term.type("\x01lkup \"\x05\"\r");
     ASSERT_TRUE(term.waitFor("\nnfsMount ")) << term.seen();
     ASSERT_TRUE(term.waitFor("\nnfsMountAll ")) << term.seen();
-    // Keys typed before the prompt would reach the terminal in its line mode, not the editor.
-    ASSERT_TRUE(term.waitFor("-> ")) << term.seen();
+    ASSERT_TRUE(term.waitForEditor()) << term.seen();
     term.type("x = 41\r");
     ASSERT_TRUE(term.waitFor("x (shell variable): value = 41 = 0x29")) << term.seen();
-    ASSERT_TRUE(term.waitFor("-> ")) << term.seen();
-    term.type("\x10\x7f"); // recall the line (^P), drop its last character
+    ASSERT_TRUE(term.waitForEditor()) << term.seen();
+    term.type("\x1b[A\x7f"); // recall the line, drop its last character
     term.type("2\r");
     ASSERT_TRUE(term.waitFor("x (shell variable): value = 42 = 0x2a")) << term.seen();
-    ASSERT_TRUE(term.waitFor("-> ")) << term.seen();
+    ASSERT_TRUE(term.waitForEditor()) << term.seen();
     term.type("nfsAuthUnixPrompt\r");
     ASSERT_TRUE(term.waitFor("machine name:")) << term.seen();
     term.type("tester\r");
@@ -107,7 +123,7 @@ TEST(ShellTerminal, PromptCompletionHistoryAndPromptedInput)
     term.type("55\r");
     ASSERT_TRUE(term.waitFor("num of groups:")) << term.seen();
     term.type("0\r");
-    ASSERT_TRUE(term.waitFor("-> ")) << term.seen();
+    ASSERT_TRUE(term.waitForEditor()) << term.seen();
     term.type("nfsAuthUnixShow\r");
     ASSERT_TRUE(term.waitFor("machine name = tester")) << term.seen();
     ASSERT_TRUE(term.waitFor("user ID      = 1234")) << term.seen();
