@@ -20,4 +20,10 @@ extern int32_t mutexOptionsNfsDrv;
 extern int32_t nfsInstalled;
 extern const int32_t nfsMaxPath;
 
+// A mount tunes the transfer words to its server while other tasks' calls read them: both sides
+// go through these, so that no task ever reads a word half written.
+template <typename Word> Word nfsWordGet(const Word &word) { return __atomic_load_n(&word, __ATOMIC_RELAXED); }
+template <typename Word> void nfsWordSet(Word &word, Word value) { __atomic_store_n(&word, value, __ATOMIC_RELAXED); }
+
+
 #endif

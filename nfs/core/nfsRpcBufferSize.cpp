@@ -17,8 +17,9 @@ constexpr uint32_t kHeaderRoom = 1024;
 
 uint32_t nfsRpcLargestTransfer()
 {
-    const uint32_t directory = nfs3MaxRddirSz > 0 ? static_cast<uint32_t>(nfs3MaxRddirSz) : 0;
-    const uint32_t largest = std::max({nfs3MaxMsgLen, nfs2MaxMsgLen, directory});
+    const int32_t rddir = nfsWordGet(nfs3MaxRddirSz);
+    const uint32_t directory = rddir > 0 ? static_cast<uint32_t>(rddir) : 0;
+    const uint32_t largest = std::max({nfsWordGet(nfs3MaxMsgLen), nfsWordGet(nfs2MaxMsgLen), directory});
     return std::min(largest, kLargestDatagram - kHeaderRoom);
 }
 

@@ -69,10 +69,10 @@ void tuneLimits(const char *host, nfs_fh3 root)
     if (nfs3FsInfoGet(host, &root, &info) != 0)
         return;
     const uint32_t limit = transferLimit(info.rtmax, info.wtmax);
-    if (limit != 0 && limit < nfs3MaxMsgLen)
-        nfs3MaxMsgLen = limit;
+    if (limit != 0 && limit < nfsWordGet(nfs3MaxMsgLen))
+        nfsWordSet(nfs3MaxMsgLen, limit);
     if (info.dtpref != 0)
-        nfs3MaxRddirSz = static_cast<int32_t>(std::min<uint32_t>(info.dtpref, INT32_MAX));
+        nfsWordSet(nfs3MaxRddirSz, static_cast<int32_t>(std::min<uint32_t>(info.dtpref, INT32_MAX)));
 }
 
 // Frees a device already taken out of the I/O system, with its cache and handle buffer.

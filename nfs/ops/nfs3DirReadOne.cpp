@@ -84,7 +84,8 @@ bool cookiesDistinct(const entry3 *entries)
 count3 batchCount()
 {
     const count3 largest = nfsRpcLargestTransfer();
-    return nfs3MaxRddirSz <= 0 ? largest : std::min(static_cast<count3>(nfs3MaxRddirSz), largest);
+    const int32_t wanted = nfsWordGet(nfs3MaxRddirSz);
+    return wanted <= 0 ? largest : std::min(static_cast<count3>(wanted), largest);
 }
 
 int batchFetch(NfsOpenFile *pFile, KDIR *pDir, cookie3 cookie)

@@ -74,7 +74,7 @@ int nfs3FileRead(const char *host, nfs_fh3 *fh, uint64_t offset, unsigned count,
     }
     unsigned total = 0;
     while (total < count) {
-        const unsigned size = std::min(count - total, nfs3MaxMsgLen);
+        const unsigned size = std::min(count - total, nfsWordGet(nfs3MaxMsgLen));
         if (nfsInit() == -1)
             return -1;
         const int received = readPiece(host, fh, offset + total, size, buf + total, attr);

@@ -68,7 +68,7 @@ int nfs3FileWrite(const char *host, nfs_fh3 *fh, uint64_t offset, unsigned count
     WRITE3res res{};
     unsigned written = 0;
     while (written < count) {
-        const unsigned size = std::min(count - written, nfs3MaxMsgLen);
+        const unsigned size = std::min(count - written, nfsWordGet(nfs3MaxMsgLen));
         if (size == 0) {
             errnoSet(K_EINVAL); // a transfer limit of 0 allows no progress
             return -1;
