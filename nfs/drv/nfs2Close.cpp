@@ -3,6 +3,7 @@
 // directory batch and record released. No handle or
 // cookie buffers: the version 2 record holds its handles inline.
 #include "drv/nfs2DrvEntries.h"
+#include "drv/nfsDrvTransfer.h"
 
 #include "core/nfsCacheFile.h"
 #include "ops/nfs2Call.h"
@@ -15,26 +16,12 @@
 
 #include <cstdlib>
 
-namespace {
-
-int writeBack(Nfs2OpenFile *file)
-{
-    if (file->pCache->nLines == 0)
-        return 0; // the device's cache is gone: nothing of the file can be held
-    if (nfsCacheFileFlush(file, 1, 2) != -1)
-        return 0;
-    const int error = errnoGet();
-    return error != 0 ? error : NFS_ERRNO_BASE | NFSERR_IO;
-}
-
-} // namespace
-
 extern "C" int nfs2Close(Nfs2OpenFile *file)
 {
     nfs2drv::FileLock lock(file);
     if (!lock.held())
         return -1;
-    const int flushError = writeBack(file);
+    const int flushError = nfsdrv::closeWriteBack(file, 2);
     const int error = file->lostErrno != 0 ? file->lostErrno : flushError;
     nfscache::fileLinesDrop(file->pCache, file, nfs2drv::cacheId(file->attr));
     nfs2DirReplyRelease(file);

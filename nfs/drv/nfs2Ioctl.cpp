@@ -3,6 +3,7 @@
 // configuration): those fail with 71 like any unknown code.
 #include "core/nfsCacheFile.h"
 #include "drv/nfs2DrvEntries.h"
+#include "drv/nfsDrvTransfer.h"
 
 #include <brisnel/nfs2Ops.h>
 #include <brisnel/nfsCacheLib.h>
@@ -96,21 +97,7 @@ namespace nfs2drv {
 
 int seek(Nfs2OpenFile *file, uint64_t newPos)
 {
-    NfsDataCache *cache = file->pCache;
-    if (nfscache::hasLines(cache)) {
-        const nfscache::CacheLock lock(cache);
-        if (!lock.held())
-            return -1;
-        const uint64_t id = cacheId(file->attr);
-        const uint32_t from = nfsWhichCacheLine(cache, id, file->pos);
-        NfsCacheLine *line = &cache->pLines[from];
-        if (from != nfsWhichCacheLine(cache, id, newPos) && line->fileId == id &&
-            line->pOwner == file && (line->flags & NFS_CACHE_DIRTY) != 0 &&
-            nfsCacheLineFlush(line, 2) == -1)
-            return -1;
-    }
-    file->pos = newPos;
-    return 0;
+    return nfsdrv::seekFlushed(file, cacheId(file->attr), 2, newPos);
 }
 
 } // namespace nfs2drv

@@ -2,6 +2,7 @@
 // cache lines detached and dropped (those of other descriptors of the same file stay), its
 // directory batch and record released.
 #include "drv/nfs3DrvEntries.h"
+#include "drv/nfsDrvTransfer.h"
 
 #include "core/nfsCacheFile.h"
 #include "ops/nfs3PathOps.h"
@@ -14,30 +15,13 @@
 
 #include <cstdlib>
 
-namespace {
-
-// Writes the file's dirty lines back and detaches every line from it; from a failed line on,
-// the file's unsent lines are dropped, since no record remains to send them through. The
-// error, or 0.
-int writeBack(NfsOpenFile *file)
-{
-    if (file->pCache->nLines == 0)
-        return 0; // the device's cache is gone: nothing of the file can be held
-    if (nfsCacheFileFlush(file, 1, 3) != -1)
-        return 0;
-    const int error = errnoGet();
-    return error != 0 ? error : NFS_ERRNO_BASE | NFS3ERR_IO;
-}
-
-} // namespace
-
 extern "C" int nfs3Close(NfsOpenFile *file)
 {
     nfs3drv::FileLock lock(file);
     if (!lock.held())
         return -1;
     // Data lost earlier is reported before a failure of this write-back or of the COMMIT.
-    const int error = nfs3drv::dataSafe(file, writeBack(file));
+    const int error = nfs3drv::dataSafe(file, nfsdrv::closeWriteBack(file, 3));
     nfscache::fileLinesDrop(file->pCache, file, file->attr.fileid);
     // Without an RPC client of its own, the task's batch is released by the XDR routine alone.
     nfs3DirReplyRelease(file);

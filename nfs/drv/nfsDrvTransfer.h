@@ -5,6 +5,9 @@
 #ifndef NFS_DRV_NFSDRVTRANSFER_H
 #define NFS_DRV_NFSDRVTRANSFER_H
 
+#include "core/nfsCacheFile.h"
+
+#include <brisnel/nfs3Xdr.h>
 #include <brisnel/nfsCacheLib.h>
 #include <brisnel/nfsErrors.h>
 #include <kernel/errnoLib.h>
@@ -79,6 +82,39 @@ int writeThroughCache(File *file, const char *buf, int count, int version, SizeR
         sizeRaise(file);
     }
     return done;
+}
+
+// Repositioning: the dirty line the file leaves is written back first, the cache's own lock
+// keeping other files' transfers off the line while it is examined. A failed write-back keeps
+// the position and the line's data.
+template <typename File> int seekFlushed(File *file, uint64_t fileId, int version, uint64_t newPos)
+{
+    NfsDataCache *cache = file->pCache;
+    if (nfscache::hasLines(cache)) {
+        const nfscache::CacheLock lock(cache);
+        if (!lock.held())
+            return -1;
+        const uint32_t from = nfsWhichCacheLine(cache, fileId, file->pos);
+        NfsCacheLine *line = &cache->pLines[from];
+        if (from != nfsWhichCacheLine(cache, fileId, newPos) && line->fileId == fileId &&
+            line->pOwner == file && (line->flags & NFS_CACHE_DIRTY) != 0 &&
+            nfsCacheLineFlush(line, version) == -1)
+            return -1;
+    }
+    file->pos = newPos;
+    return 0;
+}
+
+// The close's write-back of the file's dirty lines: the error, or 0. From a failed line on the
+// file's unsent lines are dropped, since no record remains to send them through.
+template <typename File> int closeWriteBack(File *file, int version)
+{
+    if (file->pCache->nLines == 0)
+        return 0; // the device's cache is gone: nothing of the file can be held
+    if (nfsCacheFileFlush(file, 1, version) != -1)
+        return 0;
+    const int error = errnoGet();
+    return error != 0 ? error : NFS_ERRNO_BASE | NFS3ERR_IO; // the same status in version 2
 }
 
 } // namespace nfsdrv
