@@ -1,60 +1,59 @@
-// Counts the remote calls made through the RPC library's UDP client handles. This program's
-// clntudp_bufcreate stands in front of the library's, which the NFS client module then
-// reaches through it; each handle it makes gets a call operation that counts, by program and
-// procedure, before calling the library's own.
+// Counts the remote calls the process sends, by program and procedure: this program's sendto
+// stands in front of the C library's, which the NFS client module and the RPC library then
+// reach through it, and reads the call header of every datagram that goes out. A datagram
+// whose transaction id was seen lately is a retransmission of the same call and not counted.
 #include "benchSupport.h"
 
-#include <rpc/rpc.h>
-
+#include <arpa/inet.h>
 #include <dlfcn.h>
+#include <sys/socket.h>
 
 #include <array>
 #include <atomic>
+#include <cstring>
 #include <mutex>
-#include <type_traits>
 
 namespace {
 
-using ClientOps = std::remove_pointer_t<decltype(CLIENT::cl_ops)>;
-using BufCreate = CLIENT *(*)(sockaddr_in *, u_long, u_long, timeval, int *, u_int, u_int);
+using SendTo = ssize_t (*)(int, const void *, size_t, int, const sockaddr *, socklen_t);
 
-constexpr std::size_t kHandles = 64;
 constexpr uint32_t kProcs = 32;
+constexpr uint32_t kNfsProgram = 100003;
+constexpr uint32_t kMountProgram = 100005;
+constexpr std::size_t kRecentXids = 64;
 
-struct Slot {
-    std::atomic<CLIENT *> handle{nullptr};
-    uint32_t prog = 0;
-};
-std::array<Slot, kHandles> slots;
 std::array<std::atomic<unsigned>, 2 * kProcs> counts{}; // NFS, then MOUNT
-const ClientOps *libraryOps = nullptr;
-ClientOps countingOps{};
-std::once_flag opsMade;
+std::mutex recentMutex;
+std::array<uint32_t, kRecentXids> recentXids{};
+std::size_t recentNext = 0;
 
-int programIndex(uint32_t prog) { return prog == 100003 ? 0 : prog == 100005 ? 1 : -1; }
+int programIndex(uint32_t prog) { return prog == kNfsProgram ? 0 : prog == kMountProgram ? 1 : -1; }
 
-clnt_stat countedCall(CLIENT *handle, rpcproc_t proc, xdrproc_t inproc, void *in, xdrproc_t outproc,
-                      void *out, timeval wait)
+bool seenLately(uint32_t xid)
 {
-    for (Slot &slot : slots) {
-        if (slot.handle.load() == handle) {
-            const int index = programIndex(slot.prog);
-            if (index >= 0 && proc < kProcs)
-                ++counts[static_cast<std::size_t>(index) * kProcs + proc];
-            break;
-        }
+    const std::lock_guard lock(recentMutex);
+    for (const uint32_t recent : recentXids) {
+        if (recent == xid)
+            return true;
     }
-    return libraryOps->cl_call(handle, proc, inproc, in, outproc, out, wait);
+    recentXids[recentNext] = xid;
+    recentNext = (recentNext + 1) % kRecentXids;
+    return false;
 }
 
-void countedDestroy(CLIENT *handle)
+// An RPC call starts: xid, message type 0 (CALL), RPC version 2, program, version, procedure.
+void countCall(const void *datagram, std::size_t length)
 {
-    for (Slot &slot : slots) {
-        CLIENT *expected = handle;
-        if (slot.handle.compare_exchange_strong(expected, nullptr))
-            break;
-    }
-    libraryOps->cl_destroy(handle);
+    std::array<uint32_t, 6> header{};
+    if (length < sizeof header)
+        return;
+    std::memcpy(header.data(), datagram, sizeof header);
+    for (uint32_t &word : header)
+        word = ntohl(word);
+    const int index = programIndex(header[3]);
+    if (header[1] != 0 || header[2] != 2 || index < 0 || header[5] >= kProcs || seenLately(header[0]))
+        return;
+    ++counts[static_cast<std::size_t>(index) * kProcs + header[5]];
 }
 
 const char *procName(int index, uint32_t proc)
@@ -73,32 +72,19 @@ const char *procName(int index, uint32_t proc)
 
 } // namespace
 
-extern "C" CLIENT *clntudp_bufcreate(sockaddr_in *address, u_long prog, u_long vers, timeval wait,
-                                     int *pSocket, u_int sendSize, u_int receiveSize)
+extern "C" ssize_t sendto(int socket, const void *buffer, size_t length, int flags, const sockaddr *to,
+                          socklen_t toLength)
 {
-    static const auto library = reinterpret_cast<BufCreate>(dlsym(RTLD_NEXT, "clntudp_bufcreate"));
-    CLIENT *handle = library(address, prog, vers, wait, pSocket, sendSize, receiveSize);
-    if (handle == nullptr)
-        return nullptr;
-    std::call_once(opsMade, [handle] {
-        libraryOps = handle->cl_ops;
-        countingOps = *handle->cl_ops;
-        countingOps.cl_call = countedCall;
-        countingOps.cl_destroy = countedDestroy;
-    });
-    for (Slot &slot : slots) {
-        CLIENT *expected = nullptr;
-        if (slot.handle.compare_exchange_strong(expected, handle)) {
-            slot.prog = static_cast<uint32_t>(prog);
-            handle->cl_ops = &countingOps;
-            break;
-        }
-    }
-    return handle;
+    static const auto library = reinterpret_cast<SendTo>(dlsym(RTLD_NEXT, "sendto"));
+    const ssize_t sent = library(socket, buffer, length, flags, to, toLength);
+    if (sent >= 0)
+        countCall(buffer, length);
+    return sent;
 }
 
 void bench::rpcCountReset()
 {
+    const std::lock_guard lock(recentMutex);
     for (auto &count : counts)
         count = 0;
 }
