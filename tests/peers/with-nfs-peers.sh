@@ -75,7 +75,9 @@ stopPeers() {
     [ -n "$stopped" ] && return
     stopped=1
     "$here/nfs-peers.sh" stop "$dir"
-    [ -z "$mountedBase" ] || umount -n "$base"
+    # A server thread still closing its files can hold the folder a moment longer: the
+    # namespace is private, so a lazy unmount is as good.
+    [ -z "$mountedBase" ] || umount -n "$base" 2>/dev/null || umount -n -l "$base"
     rmdir "$base"
 }
 trap stopPeers EXIT
