@@ -50,8 +50,8 @@ template <typename Entry> int openPath(const char *path, Entry entry, bool pathO
         return -1;
     }
     ios::Resolved opened;
+    ios::DriverEntries entries;
     const intptr_t file = ios::pathCall(buf, [&](const ios::Resolved &where) -> intptr_t {
-        ios::DriverEntries entries;
         if (!driverOf(where.drvNum, entries)) {
             return -1;
         }
@@ -62,7 +62,7 @@ template <typename Entry> int openPath(const char *path, Entry entry, bool pathO
     if (file == -1) {
         return -1;
     }
-    return reservation.commit(ios::Descriptor{opened.drvNum, opened.pDev, file, pathOnly});
+    return reservation.commit(ios::Descriptor{opened.drvNum, opened.pDev, file, pathOnly, entries});
 }
 
 int notSupported() {

@@ -14,12 +14,10 @@ bool driverOf(int drvNum, ios::DriverEntries &entries);
 // An open descriptor, held in use for the object's lifetime, with its driver's entries.
 class OpenFile {
   public:
-    explicit OpenFile(int fd) : use_(fd), desc(use_.desc()) {
-        valid_ = use_.held() && driverOf(desc.drvNum, entries);
-    }
+    explicit OpenFile(int fd) : use_(fd), desc(use_.desc()), entries(desc.entries), valid_(use_.held()) {}
     OpenFile(const OpenFile &) = delete;
     OpenFile &operator=(const OpenFile &) = delete;
-    // False with the error number set when fd is not open or its driver is gone.
+    // False with the error number set when fd is not open.
     bool valid() const { return valid_; }
 
   private:
@@ -27,10 +25,10 @@ class OpenFile {
 
   public:
     const ios::Descriptor desc;
-    ios::DriverEntries entries;
+    const ios::DriverEntries &entries;
 
   private:
-    bool valid_ = false;
+    bool valid_;
 };
 // The driver's ioctl entry on an open file (K_ENOTSUP when it has none).
 int ioctlOn(const OpenFile &of, int function, intptr_t arg);

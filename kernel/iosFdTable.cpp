@@ -6,6 +6,7 @@
 
 #include <algorithm>
 #include <array>
+#include <atomic>
 #include <cstddef>
 #include <condition_variable>
 #include <mutex>
@@ -15,10 +16,15 @@ namespace {
 
 enum class SlotState { Free, Reserved, Open };
 
+// A call on a descriptor counts itself in `users` and then checks that the slot is open, with
+// no lock; a close marks the slot reserved under the mutex and waits for the count to reach 0.
+// Since each side writes before it reads the other's word, one of them always sees the other:
+// the call backs off, or the close waits for it, woken under the mutex by the last call out.
+// The description is written under the mutex, only while the slot is not open.
 struct FdSlot {
-    SlotState state = SlotState::Free;
+    std::atomic<SlotState> state{SlotState::Free};
+    std::atomic<int> users{0};
     Descriptor desc;
-    int users = 0; // calls under way on the descriptor
 };
 
 using FdTable = std::array<FdSlot, K_IOS_MAX_FILES>;
@@ -30,25 +36,36 @@ std::mutex &fdMutex() {
     return mutex;
 }
 
-// Signalled under fdMutex() when the last call on a descriptor ends.
+// Signalled under fdMutex() when the last call on a closing descriptor ends.
 std::condition_variable &fdIdle() {
     static std::condition_variable idle;
     return idle;
 }
 
-// Guarded by fdMutex().
 FdTable &fdTable() {
-    static FdTable table = [] {
-        FdTable initial{};
+    static FdTable table;
+    static const bool streamsOpen = [] {
         for (int fd = 0; fd < kStdStreams; ++fd) {
-            initial[static_cast<std::size_t>(fd)] = FdSlot{SlotState::Open, {kStdDrvNum, nullptr, fd}, 0};
+            FdSlot &slot = table[static_cast<std::size_t>(fd)];
+            slot.desc = Descriptor{kStdDrvNum, nullptr, fd, false, stdStreamEntries()};
+            slot.state.store(SlotState::Open);
         }
-        return initial;
+        return true;
     }();
+    static_cast<void>(streamsOpen);
     return table;
 }
 
 bool validFd(int fd) { return fd >= 0 && fd < K_IOS_MAX_FILES; }
+
+FdSlot &slotOf(int fd) { return fdTable()[static_cast<std::size_t>(fd)]; }
+
+void leave(FdSlot &slot) {
+    if (slot.users.fetch_sub(1) == 1 && slot.state.load() != SlotState::Open) {
+        const std::lock_guard lock(fdMutex());
+        fdIdle().notify_all();
+    }
+}
 
 } // namespace
 
@@ -56,8 +73,8 @@ int fdReserve() {
     const std::lock_guard lock(fdMutex());
     FdTable &table = fdTable();
     for (std::size_t fd = kStdStreams; fd < table.size(); ++fd) {
-        if (table[fd].state == SlotState::Free) {
-            table[fd].state = SlotState::Reserved;
+        if (table[fd].state.load() == SlotState::Free) {
+            table[fd].state.store(SlotState::Reserved);
             return static_cast<int>(fd);
         }
     }
@@ -67,7 +84,9 @@ int fdReserve() {
 
 void fdFill(int fd, const Descriptor &desc) {
     const std::lock_guard lock(fdMutex());
-    fdTable()[static_cast<std::size_t>(fd)] = FdSlot{SlotState::Open, desc};
+    FdSlot &slot = slotOf(fd);
+    slot.desc = desc;
+    slot.state.store(SlotState::Open);
 }
 
 void fdRelease(int fd) {
@@ -75,38 +94,34 @@ void fdRelease(int fd) {
         return;
     }
     const std::lock_guard lock(fdMutex());
-    fdTable()[static_cast<std::size_t>(fd)] = FdSlot{};
+    FdSlot &slot = slotOf(fd);
+    slot.desc = Descriptor{};
+    slot.state.store(SlotState::Free);
 }
 
 bool fdAcquire(int fd, Descriptor &desc) {
     if (validFd(fd)) {
-        const std::lock_guard lock(fdMutex());
-        FdSlot &slot = fdTable()[static_cast<std::size_t>(fd)];
-        if (slot.state == SlotState::Open) {
-            ++slot.users;
+        FdSlot &slot = slotOf(fd);
+        slot.users.fetch_add(1);
+        if (slot.state.load() == SlotState::Open) {
             desc = slot.desc;
             return true;
         }
+        leave(slot);
     }
     errnoSet(K_EBADF);
     return false;
 }
 
-void fdUnuse(int fd) {
-    const std::lock_guard lock(fdMutex());
-    FdSlot &slot = fdTable()[static_cast<std::size_t>(fd)];
-    if (--slot.users == 0) {
-        fdIdle().notify_all();
-    }
-}
+void fdUnuse(int fd) { leave(slotOf(fd)); }
 
 bool fdTake(int fd, Descriptor &desc) {
     if (validFd(fd) && fd >= kStdStreams) {
         std::unique_lock lock(fdMutex());
-        FdSlot &slot = fdTable()[static_cast<std::size_t>(fd)];
-        if (slot.state == SlotState::Open) {
-            slot.state = SlotState::Reserved;
-            fdIdle().wait(lock, [&slot] { return slot.users == 0; });
+        FdSlot &slot = slotOf(fd);
+        if (slot.state.load() == SlotState::Open) {
+            slot.state.store(SlotState::Reserved);
+            fdIdle().wait(lock, [&slot] { return slot.users.load() == 0; });
             desc = slot.desc;
             return true;
         }
@@ -119,7 +134,7 @@ bool descriptorUsesDriver(int drvNum) {
     const std::lock_guard lock(fdMutex());
     const FdTable &table = fdTable();
     return std::any_of(table.begin(), table.end(), [drvNum](const FdSlot &slot) {
-        return slot.state == SlotState::Open && slot.desc.drvNum == drvNum;
+        return slot.state.load() == SlotState::Open && slot.desc.drvNum == drvNum;
     });
 }
 

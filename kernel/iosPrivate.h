@@ -53,12 +53,15 @@ void deviceUnuse(const DEV_HDR *pDev);
 // iosDevFind with tableMutex() already held.
 DEV_HDR *devFindLocked(const char *name, const char **pNameTail);
 
-// One open descriptor: the driver, the device the path resolved to, the driver's file value.
+// One open descriptor: the driver, the device the path resolved to, the driver's file value,
+// and the driver's entries as they were at the open: a driver with open descriptors cannot be
+// removed, so they stay its entries for the descriptor's life.
 struct Descriptor {
     int drvNum = 0;
     DEV_HDR *pDev = nullptr;
     intptr_t file = 0;
     bool pathOnly = false; // opened with K_O_PATH
+    DriverEntries entries{};
 };
 
 // A free descriptor number reserved for the caller, or -1 (K_EMFILE set).

@@ -8,18 +8,21 @@
 #include <kernel/sysLib.h>
 #include <kernel/taskLib.h>
 
+#include <atomic>
 #include <chrono>
 #include <condition_variable>
 #include <mutex>
 #include <new>
 
+// An uncontended take or give is one atomic operation on the owner word; only a task that must
+// wait takes the mutex, and a give takes it only when some task waits.
 struct KernelSemaphore {
-    std::mutex lock; // guards every field below
+    std::atomic<uintptr_t> owner{0}; // task id of the holder, 0 when free
+    int depth = 0;                   // touched by the holder only
+    std::atomic<int> waiters{0};     // changed under lock
+    std::atomic<bool> deleted{false};
+    std::mutex lock; // guards sleeping and waking
     std::condition_variable released;
-    uintptr_t owner = 0; // task id of the holder, 0 when free
-    int depth = 0;
-    int waiters = 0;
-    bool deleted = false;
     int options = 0;
 };
 
@@ -43,6 +46,39 @@ int fail(int errorNumber)
     return -1;
 }
 
+bool claim(KernelSemaphore *sem, uintptr_t me)
+{
+    uintptr_t free = 0;
+    return sem->owner.compare_exchange_strong(free, me);
+}
+
+// A waiter counts itself before trying, and a give reads the count after freeing the owner
+// word, so either the waiter's try sees the semaphore free or the give sees the waiter and
+// wakes it under the mutex, which the waiter holds until it sleeps.
+int takeWaiting(KernelSemaphore *sem, uintptr_t me, int timeout)
+{
+    std::unique_lock guard(sem->lock);
+    sem->waiters.fetch_add(1);
+    const auto obtainedOrDeleted = [sem, me] { return sem->deleted.load() || claim(sem, me); };
+    bool obtained = true;
+    if (timeout < 0)
+        sem->released.wait(guard, obtainedOrDeleted);
+    else
+        obtained = sem->released.wait_for(guard, ticksToDuration(timeout), obtainedOrDeleted);
+    const int stillWaiting = sem->waiters.fetch_sub(1) - 1;
+
+    if (sem->deleted.load()) {
+        guard.unlock();
+        if (stillWaiting == 0)
+            delete sem;
+        return fail(K_OBJ_DELETED);
+    }
+    if (!obtained)
+        return fail(K_OBJ_TIMEOUT);
+    sem->depth = 1;
+    return 0;
+}
+
 } // namespace
 
 extern "C" {
@@ -62,51 +98,35 @@ int semTake(SEM_ID sem, int timeout)
 {
     if (sem == nullptr)
         return fail(K_OBJ_ID_ERROR);
-    const uintptr_t me = currentTaskId();
-    std::unique_lock guard(sem->lock);
-    if (sem->deleted)
+    if (sem->deleted.load(std::memory_order_acquire))
         return fail(K_OBJ_DELETED);
-    if (sem->owner == me) {
+    const uintptr_t me = currentTaskId();
+    if (sem->owner.load(std::memory_order_relaxed) == me) {
         ++sem->depth;
         return 0;
     }
-    if (sem->owner != 0 && timeout == K_NO_WAIT)
-        return fail(K_OBJ_UNAVAILABLE);
-
-    const auto available = [sem] { return sem->owner == 0 || sem->deleted; };
-    ++sem->waiters;
-    bool obtained = true;
-    if (timeout < 0)
-        sem->released.wait(guard, available);
-    else
-        obtained = sem->released.wait_for(guard, ticksToDuration(timeout), available);
-    --sem->waiters;
-
-    if (sem->deleted) {
-        const bool lastToLeave = sem->waiters == 0;
-        guard.unlock();
-        if (lastToLeave)
-            delete sem;
-        return fail(K_OBJ_DELETED);
+    if (claim(sem, me)) {
+        sem->depth = 1;
+        return 0;
     }
-    if (!obtained)
-        return fail(K_OBJ_TIMEOUT);
-    sem->owner = me;
-    sem->depth = 1;
-    return 0;
+    if (timeout == K_NO_WAIT)
+        return fail(K_OBJ_UNAVAILABLE);
+    return takeWaiting(sem, me, timeout);
 }
 
 int semGive(SEM_ID sem)
 {
     if (sem == nullptr)
         return fail(K_OBJ_ID_ERROR);
-    std::unique_lock guard(sem->lock);
-    if (sem->deleted)
+    if (sem->deleted.load(std::memory_order_acquire))
         return fail(K_OBJ_DELETED);
-    if (sem->owner != currentTaskId())
+    if (sem->owner.load(std::memory_order_relaxed) != currentTaskId())
         return fail(K_OBJ_UNAVAILABLE);
-    if (--sem->depth == 0) {
-        sem->owner = 0;
+    if (--sem->depth > 0)
+        return 0;
+    sem->owner.store(0);
+    if (sem->waiters.load() > 0) {
+        const std::lock_guard guard(sem->lock);
         sem->released.notify_one();
     }
     return 0;
