@@ -75,6 +75,34 @@ int badDescriptor() {
     return -1;
 }
 
+// The file's position through the 64-bit code or, from a driver that serves only the 32-bit
+// ones (a version 2 NFS file, say), through K_FIOWHERE.
+bool positionGet(const OpenFile &of, uint64_t *where) {
+    if (ioctlOn(of, K_FIOWHERE64, reinterpret_cast<intptr_t>(where)) >= 0) {
+        return true;
+    }
+    if (errnoGet() != K_ENOSYS) {
+        return false;
+    }
+    const int position = ioctlOn(of, K_FIOWHERE, 0);
+    if (position == -1) {
+        return false;
+    }
+    *where = static_cast<uint32_t>(position);
+    return true;
+}
+
+// Repositions through the 64-bit code or, as above, K_FIOSEEK when the position fits its int.
+bool positionSet(const OpenFile &of, uint64_t position) {
+    if (ioctlOn(of, K_FIOSEEK64, reinterpret_cast<intptr_t>(&position)) >= 0) {
+        return true;
+    }
+    if (errnoGet() != K_ENOSYS || position > static_cast<uint64_t>(std::numeric_limits<int>::max())) {
+        return false;
+    }
+    return ioctlOn(of, K_FIOSEEK, static_cast<intptr_t>(position)) >= 0;
+}
+
 // A name-only open reads, writes, creates and truncates nothing; K_O_NOFOLLOW goes with it.
 bool openFlagsValid(int flags) {
     if ((flags & K_O_PATH) == 0) {
@@ -225,7 +253,7 @@ int64_t kLseek(int fd, int64_t offset, int whence) {
     int64_t base = 0;
     if (whence == K_SEEK_CUR) {
         uint64_t where = 0;
-        if (io::ioctlOn(of, K_FIOWHERE64, reinterpret_cast<intptr_t>(&where)) < 0) {
+        if (!io::positionGet(of, &where)) {
             return -1;
         }
         base = where > static_cast<uint64_t>(std::numeric_limits<int64_t>::max())
@@ -248,8 +276,7 @@ int64_t kLseek(int fd, int64_t offset, int whence) {
         errnoSet(K_EINVAL);
         return -1;
     }
-    uint64_t position = static_cast<uint64_t>(target);
-    if (io::ioctlOn(of, K_FIOSEEK64, reinterpret_cast<intptr_t>(&position)) < 0) {
+    if (!io::positionSet(of, static_cast<uint64_t>(target))) {
         return -1;
     }
     return target;

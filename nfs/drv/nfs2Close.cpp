@@ -21,8 +21,10 @@ extern "C" int nfs2Close(Nfs2OpenFile *file)
     nfs2drv::FileLock lock(file);
     if (!lock.held())
         return -1;
+    // Data lost earlier is reported before a failure of this write-back.
     const int flushError = nfsdrv::closeWriteBack(file, 2);
-    const int error = file->lostErrno != 0 ? file->lostErrno : flushError;
+    const int lost = nfsdrv::lossRecorded(file);
+    const int error = lost != 0 ? lost : flushError;
     nfscache::fileLinesDrop(file->pCache, file, nfs2drv::cacheId(file->attr));
     nfs2DirReplyRelease(file);
     Nfs2Device *dev = file->pDev;

@@ -37,11 +37,12 @@ int unreadBytes(const Nfs2OpenFile *file)
     return left > INT_MAX ? INT_MAX : static_cast<int>(left);
 }
 
+// The write-back goes first, so that what the cache holds is sent whatever was lost before.
 int sync(Nfs2OpenFile *file)
 {
-    if (file->lostErrno != 0)
-        return failWith(file->lostErrno);
-    return nfsCacheFileFlush(file, 0, 2);
+    const int flushed = nfsCacheFileFlush(file, 0, 2);
+    const int lost = nfsdrv::lossRecorded(file);
+    return lost != 0 ? failWith(lost) : flushed;
 }
 
 bool needsObject(int function)

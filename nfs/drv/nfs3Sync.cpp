@@ -1,6 +1,7 @@
 // Making a version 3 file's data safe on the server: the writes it holds in volatile storage
 // only are committed, and data lost on the way is reported.
 #include "drv/nfs3DrvEntries.h"
+#include "drv/nfsDrvTransfer.h"
 
 #include "core/nfsCacheFile.h"
 #include "ops/nfs3Data.h"
@@ -9,29 +10,14 @@
 #include <kernel/kernelErrno.h>
 
 #include <cstring>
-#include <optional>
 
 namespace {
-
-// The cache's mutex guards the fields that other tasks' evictions write into the record; a
-// device without a cache has no such tasks.
-class CacheHold {
-public:
-    explicit CacheHold(const NfsDataCache *cache)
-    {
-        if (nfscache::hasLines(cache))
-            lock_.emplace(cache);
-    }
-
-private:
-    std::optional<nfscache::CacheLock> lock_;
-};
 
 int errorOr(int error, int fallback) { return error != 0 ? error : fallback; }
 
 int unstableCommit(NfsOpenFile *file)
 {
-    const CacheHold hold(file->pCache);
+    const nfsdrv::CacheHold hold(file->pCache);
     if (file->uncommitted == 0)
         return 0;
     writeverf3 verf{};
@@ -47,12 +33,6 @@ int unstableCommit(NfsOpenFile *file)
     return K_EIO;
 }
 
-int lossRecorded(NfsOpenFile *file)
-{
-    const CacheHold hold(file->pCache);
-    return file->lostErrno;
-}
-
 } // namespace
 
 namespace nfs3drv {
@@ -60,7 +40,7 @@ namespace nfs3drv {
 int dataSafe(NfsOpenFile *file, int writeBackError)
 {
     const int commitError = writeBackError == 0 ? unstableCommit(file) : 0;
-    const int lost = lossRecorded(file);
+    const int lost = nfsdrv::lossRecorded(file);
     if (lost != 0)
         return lost;
     return writeBackError != 0 ? writeBackError : commitError;

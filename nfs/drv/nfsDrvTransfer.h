@@ -14,6 +14,7 @@
 
 #include <algorithm>
 #include <cstdint>
+#include <optional>
 
 namespace nfsdrv {
 
@@ -82,6 +83,28 @@ int writeThroughCache(File *file, const char *buf, int count, int version, SizeR
         sizeRaise(file);
     }
     return done;
+}
+
+// The cache's mutex guards the fields that other tasks' evictions write into the record; a
+// device without a cache has no such tasks.
+class CacheHold {
+public:
+    explicit CacheHold(const NfsDataCache *cache)
+    {
+        if (nfscache::hasLines(cache))
+            lock_.emplace(cache);
+    }
+
+private:
+    std::optional<nfscache::CacheLock> lock_;
+};
+
+// The error of data of the file that was lost on the way to the server (an eviction's failed
+// write-back), or 0.
+template <typename File> int lossRecorded(const File *file)
+{
+    const CacheHold hold(file->pCache);
+    return file->lostErrno;
 }
 
 // Repositioning: the dirty line the file leaves is written back first, the cache's own lock

@@ -265,6 +265,8 @@ void installNfs(ScriptedServer &server, const std::shared_ptr<State> &state)
         if (!xdr_u_int(args, &begin) || !xdr_u_int(args, &offset) || !xdr_u_int(args, &total) ||
             !xdr_bytes(args, &bytes, &length, kMaxData))
             return Reply::of(ReplyKind::garbageArgs);
+        if (s.faults.refuseWrites)
+            return statusOnly(statusOf(EIO));
         const int fd = open(full(s, p).c_str(), O_WRONLY);
         if (fd < 0)
             return statusOnly(statusOf(errno));

@@ -24,6 +24,7 @@ public:
     struct Faults {
         std::atomic<bool> readPastEnd{false};
         std::atomic<bool> repeatedCookies{false};
+        std::atomic<bool> refuseWrites{false}; // WRITE fails with NFSERR_IO, writing nothing
     };
     Faults &faults() { return state_->faults; }
 
