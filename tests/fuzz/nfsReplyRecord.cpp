@@ -99,7 +99,8 @@ void treeMake(const fs::path &root)
 
 nfs_fh3 lookUp(const char *host, const nfs_fh3 &dir, const char *name, char *buffer)
 {
-    LOOKUP3args args{{dir, const_cast<char *>(name)}};
+    LOOKUP3args args{};
+    args.what = {dir, const_cast<char *>(name)};
     LOOKUP3res res{};
     res.LOOKUP3res_u.resok.object.data.data_val = buffer;
     if (nfsClientCall(host, NFS_PROGRAM, NFS_V3, NFSPROC3_LOOKUP, nfsXdrProc(xdr_LOOKUP3args), &args,
@@ -157,8 +158,12 @@ int nfsRecord(const fs::path &out)
     PATHCONF3args pathconf{root};
     READLINK3args readlink{linkFh};
     READ3args read{fileFh, 0, 4096};
-    LOOKUP3args found{{root, const_cast<char *>("a")}};
-    LOOKUP3args missing{{root, const_cast<char *>("missing")}};
+    std::string nameA = "a";
+    std::string nameMissing = "missing";
+    LOOKUP3args found{};
+    found.what = {root, nameA.data()};
+    LOOKUP3args missing{};
+    missing.what = {root, nameMissing.data()};
     READDIR3args readdir{root, 0, {}, 4096};
     READDIRPLUS3args readdirplus{root, 0, {}, 1024, 4096};
     const auto nfs = [&](const char *name, uint8_t decoder, uint32_t call, xdrproc_t inproc, void *in) {
