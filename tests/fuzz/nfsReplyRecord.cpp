@@ -97,6 +97,59 @@ void treeMake(const fs::path &root)
     fs::create_symlink("loop", root / "loop");
 }
 
+// The bytes an XDR routine gives for value, as a chunk of input.
+template <typename T> void chunkEncode(std::string *input, bool_t (*routine)(XDR *, T *), T value)
+{
+    std::array<char, 1024> bytes{};
+    XDR xdr;
+    xdrmem_create(&xdr, bytes.data(), bytes.size(), XDR_ENCODE);
+    routine(&xdr, &value);
+    nameops::chunkAppend(input, std::string(bytes.data(), xdr_getpos(&xdr)));
+    xdr_destroy(&xdr);
+}
+
+diropres found2(char id, ftype type)
+{
+    diropres res{};
+    res.diropres_u.diropres.file[0] = id;
+    res.diropres_u.diropres.attributes.type = type;
+    return res;
+}
+
+// No real server speaks version 2: its inputs are encoded here, for the same tree.
+void version2Write(const fs::path &names)
+{
+    std::string dir(1, static_cast<char>(nameops::kDirRead2));
+    std::array<std::string, 3> entryNames{"a", "abs", "f"};
+    std::array<entry, 3> entries{};
+    for (std::size_t i = 0; i < entries.size(); ++i) {
+        entries[i].fileid = static_cast<u_int>(i + 1);
+        entries[i].name = entryNames[i].data();
+        entries[i].cookie[3] = static_cast<char>(i + 1);
+    }
+    entries[0].nextentry = &entries[1];
+    readdirres batch{};
+    batch.readdirres_u.reply = {entries.data(), FALSE}; // a, abs
+    chunkEncode(&dir, xdr_readdirres, batch);
+    entries[1].nextentry = nullptr;
+    batch.readdirres_u.reply = {&entries[2], TRUE}; // f, the end
+    chunkEncode(&dir, xdr_readdirres, batch);
+    fileWrite(names / "dir2", dir);
+
+    std::string lookUp(1, static_cast<char>(nameops::kLookUp2));
+    nameops::chunkAppend(&lookUp, "a/l/x");
+    chunkEncode(&lookUp, xdr_diropres, found2('a', NFDIR));
+    chunkEncode(&lookUp, xdr_diropres, found2('l', NFLNK));
+    std::string text = "b";
+    readlinkres link{};
+    link.readlinkres_u.data = text.data();
+    chunkEncode(&lookUp, xdr_readlinkres, link);
+    chunkEncode(&lookUp, xdr_diropres, found2('a', NFDIR));
+    chunkEncode(&lookUp, xdr_diropres, found2('b', NFDIR));
+    chunkEncode(&lookUp, xdr_diropres, found2('x', NFREG));
+    fileWrite(names / "lookup2-link", lookUp);
+}
+
 nfs_fh3 lookUp(const char *host, const nfs_fh3 &dir, const char *name, char *buffer)
 {
     LOOKUP3args args{};
@@ -211,6 +264,7 @@ int nfsRecord(const fs::path &out)
         recording = nullptr;
         fileWrite(names / walk.name, input);
     }
+    version2Write(names);
     return 0;
 }
 
