@@ -57,8 +57,12 @@ u_int encodeCall(const NfsRpcExchange &call, uint32_t xid, std::vector<char> *me
     header.rm_call.cb_prog = call.prog;
     header.rm_call.cb_vers = call.vers;
     uint32_t proc = call.proc;
+    // The argument routine is typed for its own object, not for the variadic xdrproc_t it
+    // arrives as, so calling it through that type here would be undefined: the library, which
+    // calls such routines for a living, calls it.
+    auto *arguments = static_cast<char *>(call.in);
     const bool encoded = xdr_callhdr(&xdrs, &header) && xdr_u_int32_t(&xdrs, &proc) &&
-                         AUTH_MARSHALL(call.auth, &xdrs) && call.inproc(&xdrs, call.in);
+                         AUTH_MARSHALL(call.auth, &xdrs) && xdr_reference(&xdrs, &arguments, 0, call.inproc);
     const u_int length = encoded ? xdr_getpos(&xdrs) : 0;
     xdr_destroy(&xdrs);
     return length;
