@@ -7,9 +7,15 @@ here=$(cd "$(dirname "$0")" && pwd)
 hostDir=$(mktemp -d /tmp/main-job.XXXXXX)
 trap 'rm -rf "$hostDir"' EXIT
 printf 'Notes written on the host,\ncopied through the NFS client.\n' >"$hostDir/notes.txt"
+head -c 4194304 /dev/urandom >"$hostDir/big.dat"
 
 {
     printf 'nfsHost = "%s"\nnfsExport = "%s"\nhostDir = "host:%s"\nchronyPort = %s\n' \
         "$RT_NFS_HOST" "$RT_NFS_EXPORT" "$hostDir" "$SNTPC_CHRONY_PORT"
     cat "$here/main-job.rtsh"
 } | "$build/shell/rtsh"
+
+# The 4 MiB copied with 32 KiB transfers: the same bytes in the exported folder and back.
+cmp "$hostDir/big.dat" "$RT_NFS_EXPORT_DIR/big.dat"
+cmp "$hostDir/big.dat" "$hostDir/big.back"
+echo "main job: 4 MiB through 32 KiB transfers, the same on the server and copied back"
