@@ -5,7 +5,7 @@
 # C++ libraries come from the cross compiler's own packages in /usr/s390x-linux-gnu.
 set -euo pipefail
 top=$(cd "$(dirname "$0")/.." && pwd)
-root=${1:-$top/build-s390x-sysroot}
+root=$(realpath -m "${1:-$top/build-s390x-sysroot}")
 packages=(libtirpc3 libtirpc-dev libgssapi-krb5-2 libkrb5-3 libk5crypto3 libkrb5support0
           libcom-err2 libkeyutils1 libssl3 libgtest-dev libgmock-dev)
 

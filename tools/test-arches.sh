@@ -25,7 +25,7 @@ cmake -S "$top" -B "$top/build-s390x" -G Ninja -DCMAKE_BUILD_TYPE=Debug -DRT_SAN
 cmake --build "$top/build-s390x" -j2
 (cd "$top/build-s390x" && ctest --output-on-failure --timeout 1800 -j2 -E '^lint$')
 
-cmake -S "$top" -B "$top/build-powerpc" -G Ninja -DCMAKE_BUILD_TYPE=Release -DRT_TESTS=OFF \
+cmake -S "$top" -B "$top/build-powerpc" -G Ninja -DCMAKE_BUILD_TYPE=Release -DRT_TESTS=OFF -DRT_WERROR=ON \
       -DCMAKE_TOOLCHAIN_FILE="$top/cmake/toolchains/powerpc.cmake" >/dev/null
 cmake --build "$top/build-powerpc" -j2 --target brisnelObjects tovelleObjects quenbyObjects kernel
 echo "powerpc: the modules and the kernel layer compile without warnings"

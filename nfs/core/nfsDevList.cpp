@@ -40,8 +40,10 @@ void hostAndPath(const DEV_HDR *dev, Kind kind, std::array<char, NFS_MAX_PATH> &
         host = nfs->host;
         fileSys = nfs->fileSys;
     }
-    std::snprintf(buffer.data(), buffer.size(), "%.*s:%.*s", NFS_HOST_NAME_LEN, host,
-                  NFS_MAX_PATH, fileSys);
+    // The length it would have had is of no use here: a cut text is what is wanted.
+    if (std::snprintf(buffer.data(), buffer.size(), "%.*s:%.*s", NFS_HOST_NAME_LEN, host, NFS_MAX_PATH,
+                      fileSys) < 0)
+        buffer[0] = '\0';
 }
 
 void row(const char *name, const char *fileSystem)

@@ -11,6 +11,7 @@
 #include <arpa/inet.h>
 #include <poll.h>
 #include <sys/socket.h>
+#include <sys/uio.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -97,13 +98,19 @@ bool sameEndpoint(const sockaddr_in &a, const sockaddr_in &b)
 }
 
 // A refusal (an ICMP error) reported on the socket: clears it and keeps its error number.
+// The error queue is read into a buffer of its own: a message without one reads as 0 bytes
+// for ever under some emulators, which would never end the loop.
 void takeSocketError(int socket)
 {
     int error = 0;
     socklen_t length = sizeof error;
     getsockopt(socket, SOL_SOCKET, SO_ERROR, &error, &length);
     std::array<char, 256> scrap{};
+    std::array<char, 64> payload{};
+    iovec data{payload.data(), payload.size()};
     msghdr message{};
+    message.msg_iov = &data;
+    message.msg_iovlen = 1;
     message.msg_control = scrap.data();
     message.msg_controllen = scrap.size();
     while (recvmsg(socket, &message, MSG_ERRQUEUE | MSG_DONTWAIT) >= 0) {
