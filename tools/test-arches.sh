@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
-# The slower runs on other architectures: every 32-bit x86 suite, the live ones included,
-# under qemu-i386; every s390x (64-bit big-endian) suite under qemu-s390x, against libraries
+# The slower runs on other architectures: every 32-bit x86 suite, the live ones included
+# (natively where the kernel runs 32-bit programs, else under qemu-i386); every s390x (64-bit big-endian) suite under qemu-s390x, against libraries
 # unpacked from Debian's s390x packages; and the three modules and the kernel layer compiled
 # for 32-bit big-endian PowerPC, the target, where no warning may appear.
 set -euo pipefail
