@@ -113,9 +113,10 @@ void takeSocketError(int socket)
     message.msg_iovlen = 1;
     message.msg_control = scrap.data();
     message.msg_controllen = scrap.size();
-    while (recvmsg(socket, &message, MSG_ERRQUEUE | MSG_DONTWAIT) >= 0) {
+    // A bounded drain: refusals that keep arriving must not hold the call here.
+    constexpr int kMostQueued = 64;
+    for (int read = 0; read < kMostQueued && recvmsg(socket, &message, MSG_ERRQUEUE | MSG_DONTWAIT) >= 0; ++read)
         message.msg_controllen = scrap.size();
-    }
     errno = error != 0 ? error : ECONNREFUSED;
 }
 
