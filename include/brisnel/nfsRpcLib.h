@@ -5,6 +5,7 @@
 
 #include <brisnel/nfsConfigLib.h>
 
+#include <netinet/in.h>
 #include <rpc/rpc.h>
 #include <stdint.h>
 
@@ -24,6 +25,7 @@ typedef struct NfsRpcClient {
     uintptr_t ownerId;  /* the process owning the socket (kernelId on this host) */
     char hostName[NFS_HOST_NAME_LEN]; /* the host exactly as the caller spelled it */
     uint32_t bufferSize; /* the handle's send and receive buffer, in bytes */
+    struct sockaddr_in server; /* where the handle sends: the host's address and the program's port */
 } NfsRpcClient;
 
 /* 0 when the calling task has a client record; -1 otherwise. */

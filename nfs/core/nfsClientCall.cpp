@@ -124,6 +124,7 @@ int createHandle(NfsRpcClient *client, const char *host, uint32_t prog, uint32_t
     client->authCount = nfsAuthCount;
     client->versNum = vers;
     client->bufferSize = std::min(sizes.send, sizes.receive);
+    client->server = address;
     std::strcpy(client->hostName, host); // length checked by the caller
     client->valid = 1;
     return 0;
@@ -156,9 +157,11 @@ extern "C" int nfsClientCall(const char *host, uint32_t prog, uint32_t vers, uin
             return -1;
     }
 
-    NfsRpcExchange call{client->socket, {}, client->pClient->cl_auth, prog, vers, proc, inproc, in,
-                        outproc, out, sizes, nfsRpcDuration(nfsReXmitSec, nfsReXmitUSec), deadline};
-    clnt_control(client->pClient, CLGET_SERVER_ADDR, reinterpret_cast<char *>(&call.server));
+    // The address comes from the record, not from the library's handle: asking the handle for it
+    // takes a process-wide lock and masks signals on every call.
+    const NfsRpcExchange call{client->socket, client->server, client->pClient->cl_auth, prog, vers, proc,
+                              inproc, in, outproc, out, sizes, nfsRpcDuration(nfsReXmitSec, nfsReXmitUSec),
+                              deadline};
     const clnt_stat status = nfsRpcExchange(call);
     if (status == RPC_SUCCESS) {
         errnoSet(savedErrno);

@@ -136,10 +136,16 @@ inline bool allThreadsStopped(pid_t pid, bool stopped)
     return true;
 }
 
-inline void awaitThreads(pid_t pid, bool stopped)
+// A loaded machine may take a while to stop every thread; a test that goes on with a peer still
+// answering would fail far from the cause, so a peer that does not stop fails here.
+inline bool awaitThreads(pid_t pid, bool stopped)
 {
-    for (int i = 0; i < 200 && !allThreadsStopped(pid, stopped); ++i)
+    for (int i = 0; i < 1000; ++i) {
+        if (allThreadsStopped(pid, stopped))
+            return true;
         std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+    return false;
 }
 
 // Stops a peer process for the scope's lifetime, so that it receives but never answers.
@@ -151,8 +157,8 @@ public:
         EXPECT_GT(pid_, 0);
         if (pid_ <= 0)
             return;
-        kill(pid_, SIGSTOP);
-        awaitThreads(pid_, true);
+        EXPECT_EQ(kill(pid_, SIGSTOP), 0) << "peer " << pid_ << " is gone";
+        EXPECT_TRUE(awaitThreads(pid_, true)) << "peer " << pid_ << " did not stop";
     }
     PeerPaused(const PeerPaused &) = delete;
     PeerPaused &operator=(const PeerPaused &) = delete;
@@ -163,7 +169,7 @@ public:
         if (pid_ <= 0)
             return;
         kill(pid_, SIGCONT);
-        awaitThreads(pid_, false);
+        EXPECT_TRUE(awaitThreads(pid_, false)) << "peer " << pid_ << " did not resume";
         std::this_thread::sleep_for(std::chrono::milliseconds(500));
     }
 

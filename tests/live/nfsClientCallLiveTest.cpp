@@ -189,6 +189,7 @@ TEST_F(ClientCallLive, SilentPortmapperSendsNfsCallsToPort2049)
     sockaddr_in peer{};
     ASSERT_TRUE(clnt_control(nfsRpcClientCurrent()->pClient, CLGET_SERVER_ADDR, reinterpret_cast<char *>(&peer)));
     EXPECT_EQ(ntohs(peer.sin_port), 2049);
+    EXPECT_EQ(nfsRpcClientCurrent()->server.sin_port, peer.sin_port) << "the record sends where the handle would";
 }
 
 } // namespace
