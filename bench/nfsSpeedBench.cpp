@@ -174,7 +174,7 @@ double mibPerSecond(uint64_t bytes, double seconds) { return seconds > 0 ? stati
 void sequentialFigures(const Options &options)
 {
     const uint64_t size = options.bytes;
-    putOnServer("seq.dat", pattern(size, 1));
+    putOnServer("seq.dat", pattern(static_cast<std::size_t>(size), 1));
     putOnServer("floor-w.dat", {});
     bench::BareNfsLoop readFloor(setting.host, setting.exportPath, "seq.dat", 32768);
     bench::BareNfsLoop writeFloor(setting.host, setting.exportPath, "floor-w.dat", 32768);
@@ -440,7 +440,7 @@ void taskFigures(const Options &options)
 {
     const uint64_t each = std::max<uint64_t>(options.bytes / 4, 1 << 20);
     for (int i = 0; i < 4; ++i)
-        putOnServer("task" + std::to_string(i) + ".dat", pattern(each, 10 + static_cast<uint32_t>(i)));
+        putOnServer("task" + std::to_string(i) + ".dat", pattern(static_cast<std::size_t>(each), 10 + static_cast<uint32_t>(i)));
     const auto throughput = [&](int tasks, int devices) {
         std::vector<double> rates;
         for (int run = 0; run < options.runs; ++run) {

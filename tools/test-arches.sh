@@ -20,7 +20,7 @@ done
 
 sysroot="$top/build-s390x-sysroot"
 "$top/tools/s390x-sysroot.sh" "$sysroot"
-cmake -S "$top" -B "$top/build-s390x" -G Ninja -DCMAKE_BUILD_TYPE=Debug -DRT_SANITIZE=OFF \
+cmake -S "$top" -B "$top/build-s390x" -G Ninja -DCMAKE_BUILD_TYPE=Debug -DRT_SANITIZE=OFF -DRT_WERROR=ON \
       -DCMAKE_TOOLCHAIN_FILE="$top/cmake/toolchains/s390x.cmake" -DRT_SYSROOT="$sysroot" >/dev/null
 cmake --build "$top/build-s390x" -j2
 (cd "$top/build-s390x" && ctest --output-on-failure --timeout 1800 -j2 -E '^lint$')

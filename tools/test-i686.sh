@@ -11,7 +11,7 @@ top=$(cd "$(dirname "$0")/.." && pwd)
 build="$top/build-i686"
 
 configure() {
-    cmake -S "$top" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Debug -DRT_SANITIZE=ON \
+    cmake -S "$top" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Debug -DRT_SANITIZE=ON -DRT_WERROR=ON \
           -DCMAKE_TOOLCHAIN_FILE="$top/cmake/toolchains/i686.cmake" -DRT_I686_EMULATOR="$1" >/dev/null
 }
 configure qemu-i386

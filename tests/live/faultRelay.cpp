@@ -118,7 +118,7 @@ struct FaultRelay::Impl {
         const int copies = chance(random) < plan.duplicate ? 2 : 1;
         counts.duplicated += static_cast<unsigned>(copies - 1);
         ++counts.forwarded;
-        std::uniform_int_distribution<long> extra(0, plan.jitter.count());
+        std::uniform_int_distribution<std::chrono::milliseconds::rep> extra(0, plan.jitter.count());
         for (int i = 0; i < copies; ++i) {
             const Clock::time_point due = Clock::now() + plan.delay + std::chrono::milliseconds(extra(random));
             queue.emplace(due, datagram);
@@ -162,7 +162,7 @@ struct FaultRelay::Impl {
             int wait = 100;
             if (!queue.empty()) {
                 const auto due = std::chrono::ceil<std::chrono::milliseconds>(queue.begin()->first - Clock::now());
-                wait = static_cast<int>(std::clamp<long>(due.count(), 0, 100));
+                wait = static_cast<int>(std::clamp<std::chrono::milliseconds::rep>(due.count(), 0, 100));
             }
             poll(fds.data(), fds.size(), wait);
             sockaddr_in from{};

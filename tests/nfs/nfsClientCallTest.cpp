@@ -244,7 +244,7 @@ TEST_F(ClientCallScripted, HandlesAreSizedForTheLargestTransferTheWordsAllow)
 
     nfs3MaxMsgLen = 32768;
     ASSERT_EQ(nullCall(), 0);
-    const std::size_t lookUps = server_->portmapperCallCount(scripted::pmapProcGetPort);
+    const uint64_t lookUps = server_->portmapperCallCount(scripted::pmapProcGetPort);
     ASSERT_EQ(echoCall(&in), 0) << std::hex << errnoGet();
     EXPECT_TRUE(in.bytes == out.bytes) << "30000 bytes each way";
     EXPECT_GE(socketBuffer(SO_RCVBUF), 32768) << "socket buffers raised with the handle's";
