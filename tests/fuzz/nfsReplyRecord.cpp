@@ -7,6 +7,7 @@
 // chunk, then decodes them as the harness does.
 #include "nfsNameOpsDrive.h"
 
+#include <brisnel/mount1Xdr.h>
 #include <brisnel/mount3Xdr.h>
 #include <brisnel/nfsRpcLib.h>
 #include <kernel/errnoLib.h>
@@ -150,6 +151,48 @@ void version2Write(const fs::path &names)
     fileWrite(names / "lookup2-link", lookUp);
 }
 
+// Version 2 and MOUNT version 1 result bodies for xdrResultsFuzz, encoded here as well.
+void version2ResultsWrite(const fs::path &results)
+{
+    const auto seed = [&](const char *name, uint8_t decoder, auto routine, auto value) {
+        std::string body;
+        chunkEncode(&body, routine, value);
+        fileWrite(results / name, std::string(1, static_cast<char>(decoder)) + body.substr(2));
+    };
+    fattr attributes{};
+    attributes.type = NFREG;
+    attributes.mode = 0100644;
+    attributes.nlink = 1;
+    attributes.size = 5;
+    attributes.fileid = 7;
+    attrstat attr{};
+    attr.attrstat_u.attributes = attributes;
+    seed("nfs2-getattr", 21, xdr_attrstat, attr);
+    seed("nfs2-lookup", 22, xdr_diropres, found2('f', NFREG));
+    std::string text = "b";
+    readlinkres link{};
+    link.readlinkres_u.data = text.data();
+    seed("nfs2-readlink", 23, xdr_readlinkres, link);
+    std::string bytes = "file\n";
+    readres read{};
+    read.readres_u.reply = {attributes, {static_cast<u_int>(bytes.size()), bytes.data()}};
+    seed("nfs2-read", 24, xdr_readres, read);
+    std::string entryName = "f";
+    entry only{};
+    only.fileid = 7;
+    only.name = entryName.data();
+    only.cookie[3] = 1;
+    readdirres dir{};
+    dir.readdirres_u.reply = {&only, TRUE};
+    seed("nfs2-readdir", 25, xdr_readdirres, dir);
+    statfsres statfs{};
+    statfs.statfsres_u.reply = {8192, 4096, 1000, 500, 400};
+    seed("nfs2-statfs", 26, xdr_statfsres, statfs);
+    fhstatus mounted{};
+    mounted.fhstatus_u.directory[0] = 'r';
+    seed("mount1-mnt", 27, xdr_fhstatus, mounted);
+}
+
 nfs_fh3 lookUp(const char *host, const nfs_fh3 &dir, const char *name, char *buffer)
 {
     LOOKUP3args args{};
@@ -233,6 +276,47 @@ int nfsRecord(const fs::path &out)
     nfs("nfs3-lookup-noent", 7, NFSPROC3_LOOKUP, nfsXdrProc(xdr_LOOKUP3args), &missing);
     nfs("nfs3-readdir", 12, NFSPROC3_READDIR, nfsXdrProc(xdr_READDIR3args), &readdir);
     nfs("nfs3-readdirplus", 13, NFSPROC3_READDIRPLUS, nfsXdrProc(xdr_READDIRPLUS3args), &readdirplus);
+
+    // The changing operations, on names of their own in the root: each reply once.
+    std::string nameNew = "new", nameDir = "dir", nameLink = "sym", nameHard = "hard", nameMoved = "moved";
+    std::string nameFifo = "fifo", target = "new";
+    CREATE3args create{};
+    create.where = {root, nameNew.data()};
+    create.how.mode = UNCHECKED;
+    create.how.createhow3_u.obj_attributes.mode = {TRUE, {0644}};
+    nfs("nfs3-create", 2, NFSPROC3_CREATE, nfsXdrProc(xdr_CREATE3args), &create);
+    std::array<char, NFS3_FHSIZE> newBuffer{};
+    const nfs_fh3 newFh = lookUp(host, root, "new", newBuffer.data());
+    std::string data = "written\n";
+    WRITE3args write{newFh, 0, static_cast<count3>(data.size()), UNSTABLE, {static_cast<u_int>(data.size()), data.data()}};
+    nfs("nfs3-write", 20, NFSPROC3_WRITE, nfsXdrProc(xdr_WRITE3args), &write);
+    COMMIT3args commit{newFh, 0, 0};
+    nfs("nfs3-commit", 1, NFSPROC3_COMMIT, nfsXdrProc(xdr_COMMIT3args), &commit);
+    SETATTR3args setattr{};
+    setattr.object = newFh;
+    setattr.new_attributes.mode = {TRUE, {0600}};
+    nfs("nfs3-setattr", 18, NFSPROC3_SETATTR, nfsXdrProc(xdr_SETATTR3args), &setattr);
+    MKDIR3args mkdir{};
+    mkdir.where = {root, nameDir.data()};
+    mkdir.attributes.mode = {TRUE, {0755}};
+    nfs("nfs3-mkdir", 8, NFSPROC3_MKDIR, nfsXdrProc(xdr_MKDIR3args), &mkdir);
+    SYMLINK3args symlink{};
+    symlink.where = {root, nameLink.data()};
+    symlink.symlink.symlink_data = target.data();
+    nfs("nfs3-symlink", 19, NFSPROC3_SYMLINK, nfsXdrProc(xdr_SYMLINK3args), &symlink);
+    MKNOD3args mknod{};
+    mknod.where = {root, nameFifo.data()};
+    mknod.what.type = NF3FIFO;
+    nfs("nfs3-mknod", 9, NFSPROC3_MKNOD, nfsXdrProc(xdr_MKNOD3args), &mknod);
+    LINK3args hardLink{newFh, {root, nameHard.data()}};
+    nfs("nfs3-link", 6, NFSPROC3_LINK, nfsXdrProc(xdr_LINK3args), &hardLink);
+    RENAME3args rename{{root, nameHard.data()}, {root, nameMoved.data()}};
+    nfs("nfs3-rename", 16, NFSPROC3_RENAME, nfsXdrProc(xdr_RENAME3args), &rename);
+    REMOVE3args remove{{root, nameMoved.data()}};
+    nfs("nfs3-remove", 15, NFSPROC3_REMOVE, nfsXdrProc(xdr_REMOVE3args), &remove);
+    RMDIR3args rmdir{{root, nameDir.data()}};
+    nfs("nfs3-rmdir", 17, NFSPROC3_RMDIR, nfsXdrProc(xdr_RMDIR3args), &rmdir);
+    version2ResultsWrite(results);
 
     // The name operations' inputs: a choice, a lookup's path, then each reply's result.
     struct Walk {
