@@ -2,6 +2,7 @@
 // what differs: one diropres serves lookup and create, and it always carries the handle and
 // the attributes, so no second lookup is needed; the record holds no cookie state.
 #include "core/nfsConfig.h"
+#include "drv/nfsDrvOpenSteps.h"
 #include "drv/nfs2DrvEntries.h"
 
 #include <brisnel/nfs2Ops.h>
@@ -19,12 +20,15 @@
 
 namespace {
 
-using PathText = std::array<char, NFS_MAX_PATH>;
-
-constexpr int kWantRead = 4;
-constexpr int kWantWrite = 2;
-constexpr uint32_t kPermissionBits = 0777;
-constexpr uint32_t kCreateDefaultBits = 0640;
+using nfsdrv::allowed;
+using nfsdrv::denied;
+using nfsdrv::followLink;
+using nfsdrv::kCreateDefaultBits;
+using nfsdrv::kPermissionBits;
+using nfsdrv::kWantWrite;
+using nfsdrv::namesRoot;
+using nfsdrv::PathText;
+using nfsdrv::wantedFor;
 
 // One lookup's (or create's) result and the directory that holds the object.
 struct Found {
@@ -38,41 +42,6 @@ struct Found {
     const fattr &attr() const { return res.diropres_u.diropres.attributes; }
     const nfs_fh2 &object() const { return res.diropres_u.diropres.file; }
 };
-
-bool allowed(const fattr &attr, int want)
-{
-    return nfsChkFilePerms(static_cast<int>(attr.mode), static_cast<int>(attr.uid),
-                           static_cast<int>(attr.gid), want) == 0;
-}
-
-int denied()
-{
-    errnoSet(NFS_DRV_ERR_PERMISSION_DENIED);
-    return -1;
-}
-
-int wantedFor(int accessMode)
-{
-    switch (accessMode) {
-    case K_O_RDONLY:
-        return kWantRead;
-    case K_O_WRONLY:
-        return kWantWrite;
-    default:
-        return kWantRead | kWantWrite;
-    }
-}
-
-bool namesRoot(const char *name)
-{
-    return name[std::strspn(name, "/")] == '\0';
-}
-
-intptr_t followLink(const PathText &path, char *name)
-{
-    std::memcpy(name, path.data(), std::strlen(path.data()) + 1);
-    return K_FOLLOW_LINK;
-}
 
 // O_TRUNC: an existing file the caller may write is removed, so that it is created anew.
 // 0 to go on, -1 or -2 (path rewritten) to stop.

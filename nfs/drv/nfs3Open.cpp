@@ -3,6 +3,7 @@
 #include "drv/nfs3DrvEntries.h"
 
 #include "core/nfsConfig.h"
+#include "drv/nfsDrvOpenSteps.h"
 #include "ops/nfs3PathOps.h"
 
 #include <brisnel/nfsAuthLib.h>
@@ -17,12 +18,15 @@
 
 namespace {
 
-using PathText = std::array<char, NFS_MAX_PATH>;
-
-constexpr int kWantRead = 4;
-constexpr int kWantWrite = 2;
-constexpr uint32_t kPermissionBits = 0777;
-constexpr uint32_t kCreateDefaultBits = 0640;
+using nfsdrv::allowed;
+using nfsdrv::denied;
+using nfsdrv::followLink;
+using nfsdrv::kCreateDefaultBits;
+using nfsdrv::kPermissionBits;
+using nfsdrv::kWantWrite;
+using nfsdrv::namesRoot;
+using nfsdrv::PathText;
+using nfsdrv::wantedFor;
 
 // One lookup's result: the object's handle and attributes, and the directory that holds it,
 // each handle in a buffer of its own.
@@ -80,43 +84,6 @@ private:
     nfs_fh3 fh_{};
     CREATE3res res_{};
 };
-
-bool allowed(const fattr3 &attr, int want)
-{
-    return nfsChkFilePerms(static_cast<int>(attr.mode), static_cast<int>(attr.uid),
-                           static_cast<int>(attr.gid), want) == 0;
-}
-
-int denied()
-{
-    errnoSet(NFS_DRV_ERR_PERMISSION_DENIED);
-    return -1;
-}
-
-int wantedFor(int accessMode)
-{
-    switch (accessMode) {
-    case K_O_RDONLY:
-        return kWantRead;
-    case K_O_WRONLY:
-        return kWantWrite;
-    default:
-        return kWantRead | kWantWrite;
-    }
-}
-
-// A name without components (empty, or separators only) names the export's root, as "." does.
-bool namesRoot(const char *name)
-{
-    return name[std::strspn(name, "/")] == '\0';
-}
-
-// Hands a rewritten path back to the I/O system.
-intptr_t followLink(const PathText &path, char *name)
-{
-    std::memcpy(name, path.data(), std::strlen(path.data()) + 1);
-    return K_FOLLOW_LINK;
-}
 
 // O_TRUNC: an existing file the caller may write is removed, so that it is created anew.
 // 0 to go on, -1 or -2 (path rewritten) to stop.
