@@ -20,16 +20,6 @@
 
 namespace {
 
-using nfsdrv::allowed;
-using nfsdrv::denied;
-using nfsdrv::followLink;
-using nfsdrv::kCreateDefaultBits;
-using nfsdrv::kPermissionBits;
-using nfsdrv::kWantWrite;
-using nfsdrv::namesRoot;
-using nfsdrv::PathText;
-using nfsdrv::wantedFor;
-
 // One lookup's (or create's) result and the directory that holds the object.
 struct Found {
     diropres res{};
@@ -45,14 +35,14 @@ struct Found {
 
 // O_TRUNC: an existing file the caller may write is removed, so that it is created anew.
 // 0 to go on, -1 or -2 (path rewritten) to stop.
-int truncateStep(Nfs2Device *dev, PathText &path, bool create)
+int truncateStep(Nfs2Device *dev, nfsdrv::PathText &path, bool create)
 {
     Found existing;
     const int found = existing.lookUp(dev, path.data());
     if (found != 0)
         return found == K_FOLLOW_LINK ? K_FOLLOW_LINK : 0;
-    if (!allowed(existing.attr(), kWantWrite))
-        return denied();
+    if (!nfsdrv::allowed(existing.attr(), nfsdrv::kWantWrite))
+        return nfsdrv::denied();
     if (existing.attr().type == NFDIR) {
         errnoSet(K_EISDIR);
         return -1;
@@ -66,7 +56,8 @@ int truncateStep(Nfs2Device *dev, PathText &path, bool create)
     return removed == K_FOLLOW_LINK ? K_FOLLOW_LINK : 0;
 }
 
-Nfs2OpenFile *recordBuild(Nfs2Device *dev, const PathText &path, int accessMode, const Found &found)
+Nfs2OpenFile *recordBuild(Nfs2Device *dev, const nfsdrv::PathText &path, int accessMode,
+                          const Found &found)
 {
     nfs2drv::HeapBlock<Nfs2OpenFile> file(static_cast<Nfs2OpenFile *>(std::calloc(1, sizeof(Nfs2OpenFile))));
     if (!file)
@@ -123,8 +114,8 @@ intptr_t nfs2Open(Nfs2Device *dev, char *name, int flags, int mode)
     }
     const bool create = (flags & K_O_CREAT) != 0;
     const bool truncate = (flags & K_O_TRUNC) != 0;
-    PathText path{};
-    if (namesRoot(name)) {
+    nfsdrv::PathText path{};
+    if (nfsdrv::namesRoot(name)) {
         if (create) {
             errnoSet(NFS_DRV_ERR_CREATE_EMPTY_NAME);
             return -1;
@@ -137,7 +128,7 @@ intptr_t nfs2Open(Nfs2Device *dev, char *name, int flags, int mode)
     if (truncate) {
         const int step = truncateStep(dev, path, create);
         if (step == K_FOLLOW_LINK)
-            return followLink(path, name);
+            return nfsdrv::followLink(path, name);
         if (step != 0)
             return -1;
     }
@@ -147,7 +138,7 @@ intptr_t nfs2Open(Nfs2Device *dev, char *name, int flags, int mode)
     Found found;
     const int looked = found.lookUp(dev, path.data(), nameOnly && (flags & K_O_NOFOLLOW) != 0 ? 1 : 0);
     if (looked == K_FOLLOW_LINK)
-        return followLink(path, name);
+        return nfsdrv::followLink(path, name);
     if (looked != 0) {
         if (!create && !truncate)
             return -1;
@@ -155,12 +146,12 @@ intptr_t nfs2Open(Nfs2Device *dev, char *name, int flags, int mode)
         const int created = nfs2ThingCreate(dev->host, path.data(), &dev->mountFh, &found.res,
                                             &found.dirFh, mode);
         if (created == K_FOLLOW_LINK)
-            return followLink(path, name);
+            return nfsdrv::followLink(path, name);
         if (created != 0)
             return -1;
     }
-    if (!nameOnly && !allowed(found.attr(), wantedFor(accessMode)))
-        return denied();
+    if (!nameOnly && !nfsdrv::allowed(found.attr(), nfsdrv::wantedFor(accessMode)))
+        return nfsdrv::denied();
 
     Nfs2OpenFile *file = recordBuild(dev, path, accessMode, found);
     if (file == nullptr)
@@ -175,8 +166,8 @@ intptr_t nfs2Create(Nfs2Device *dev, char *name, int mode)
         errnoSet(K_ENOENT);
         return -1;
     }
-    const uint32_t given = static_cast<uint32_t>(mode) & kPermissionBits;
-    const uint32_t bits = given != 0 ? given : kCreateDefaultBits;
+    const uint32_t given = static_cast<uint32_t>(mode) & nfsdrv::kPermissionBits;
+    const uint32_t bits = given != 0 ? given : nfsdrv::kCreateDefaultBits;
     return nfs2Open(dev, name, K_O_CREAT | K_O_TRUNC, static_cast<int>(bits));
 }
 

@@ -18,16 +18,6 @@
 
 namespace {
 
-using nfsdrv::allowed;
-using nfsdrv::denied;
-using nfsdrv::followLink;
-using nfsdrv::kCreateDefaultBits;
-using nfsdrv::kPermissionBits;
-using nfsdrv::kWantWrite;
-using nfsdrv::namesRoot;
-using nfsdrv::PathText;
-using nfsdrv::wantedFor;
-
 // One lookup's result: the object's handle and attributes, and the directory that holds it,
 // each handle in a buffer of its own.
 class Lookup {
@@ -87,14 +77,14 @@ private:
 
 // O_TRUNC: an existing file the caller may write is removed, so that it is created anew.
 // 0 to go on, -1 or -2 (path rewritten) to stop.
-int truncateStep(NfsDevice *dev, PathText &path, bool create)
+int truncateStep(NfsDevice *dev, nfsdrv::PathText &path, bool create)
 {
     Lookup existing;
     const int found = existing.run(dev, path.data());
     if (found != 0)
         return found == K_FOLLOW_LINK ? K_FOLLOW_LINK : 0;
-    if (!allowed(existing.attr(), kWantWrite))
-        return denied();
+    if (!nfsdrv::allowed(existing.attr(), nfsdrv::kWantWrite))
+        return nfsdrv::denied();
     // A directory is never removed to be replaced by a file.
     if (existing.attr().type == NF3DIR) {
         errnoSet(K_EISDIR);
@@ -111,7 +101,7 @@ int truncateStep(NfsDevice *dev, PathText &path, bool create)
 }
 
 // Builds the record from the file's handles and attributes; null when memory runs out.
-NfsOpenFile *recordBuild(NfsDevice *dev, const PathText &path, int accessMode,
+NfsOpenFile *recordBuild(NfsDevice *dev, const nfsdrv::PathText &path, int accessMode,
                          const nfs_fh3 &fh, const nfs_fh3 &dirFh, const fattr3 &attr)
 {
     nfs3drv::HeapBlock<NfsOpenFile> file(static_cast<NfsOpenFile *>(std::calloc(1, sizeof(NfsOpenFile))));
@@ -186,8 +176,8 @@ intptr_t nfs3Open(NfsDevice *dev, char *name, int flags, int mode)
     }
     const bool create = (flags & K_O_CREAT) != 0;
     const bool truncate = (flags & K_O_TRUNC) != 0;
-    PathText path{};
-    if (namesRoot(name)) {
+    nfsdrv::PathText path{};
+    if (nfsdrv::namesRoot(name)) {
         if (create) {
             errnoSet(NFS_DRV_ERR_CREATE_EMPTY_NAME);
             return -1;
@@ -200,7 +190,7 @@ intptr_t nfs3Open(NfsDevice *dev, char *name, int flags, int mode)
     if (truncate) {
         const int step = truncateStep(dev, path, create);
         if (step == K_FOLLOW_LINK)
-            return followLink(path, name);
+            return nfsdrv::followLink(path, name);
         if (step != 0)
             return -1;
     }
@@ -210,7 +200,7 @@ intptr_t nfs3Open(NfsDevice *dev, char *name, int flags, int mode)
     Lookup look;
     const int found = look.run(dev, path.data(), nameOnly && (flags & K_O_NOFOLLOW) != 0);
     if (found == K_FOLLOW_LINK)
-        return followLink(path, name);
+        return nfsdrv::followLink(path, name);
     if (found != 0 && !create && !truncate)
         return -1;
 
@@ -223,7 +213,7 @@ intptr_t nfs3Open(NfsDevice *dev, char *name, int flags, int mode)
     if (found != 0) {
         const int created = made.run(dev, path.data(), mode);
         if (created == K_FOLLOW_LINK)
-            return followLink(path, name);
+            return nfsdrv::followLink(path, name);
         if (created != 0)
             return -1;
         if (!made.hasAttr())
@@ -234,14 +224,14 @@ intptr_t nfs3Open(NfsDevice *dev, char *name, int flags, int mode)
         } else {
             const int again = look.run(dev, path.data());
             if (again == K_FOLLOW_LINK)
-                return followLink(path, name);
+                return nfsdrv::followLink(path, name);
             if (again != 0)
                 return -1;
             attr = &look.attr();
         }
     }
-    if (!nameOnly && !allowed(*attr, wantedFor(accessMode)))
-        return denied();
+    if (!nameOnly && !nfsdrv::allowed(*attr, nfsdrv::wantedFor(accessMode)))
+        return nfsdrv::denied();
 
     NfsOpenFile *file = recordBuild(dev, path, accessMode, *fh, look.dir(), *attr);
     if (file == nullptr)
@@ -256,8 +246,8 @@ intptr_t nfs3Create(NfsDevice *dev, char *name, int mode)
         errnoSet(K_ENOENT);
         return -1;
     }
-    const uint32_t given = static_cast<uint32_t>(mode) & kPermissionBits;
-    const uint32_t bits = given != 0 ? given : kCreateDefaultBits;
+    const uint32_t given = static_cast<uint32_t>(mode) & nfsdrv::kPermissionBits;
+    const uint32_t bits = given != 0 ? given : nfsdrv::kCreateDefaultBits;
     return nfs3Open(dev, name, K_O_CREAT | K_O_TRUNC, static_cast<int>(bits));
 }
 

@@ -98,15 +98,22 @@ void treeMake(const fs::path &root)
     fs::create_symlink("loop", root / "loop");
 }
 
-// The bytes an XDR routine gives for value, as a chunk of input.
-template <typename T> void chunkEncode(std::string *input, bool_t (*routine)(XDR *, T *), T value)
+// The bytes an XDR routine gives for value.
+template <typename T> std::string encoded(bool_t (*routine)(XDR *, T *), T value)
 {
     std::array<char, 1024> bytes{};
     XDR xdr;
     xdrmem_create(&xdr, bytes.data(), bytes.size(), XDR_ENCODE);
     routine(&xdr, &value);
-    nameops::chunkAppend(input, std::string(bytes.data(), xdr_getpos(&xdr)));
+    std::string body(bytes.data(), xdr_getpos(&xdr));
     xdr_destroy(&xdr);
+    return body;
+}
+
+// The same, as a chunk of input.
+template <typename T> void chunkEncode(std::string *input, bool_t (*routine)(XDR *, T *), T value)
+{
+    nameops::chunkAppend(input, encoded(routine, value));
 }
 
 diropres found2(char id, ftype type)
@@ -155,9 +162,7 @@ void version2Write(const fs::path &names)
 void version2ResultsWrite(const fs::path &results)
 {
     const auto seed = [&](const char *name, uint8_t decoder, auto routine, auto value) {
-        std::string body;
-        chunkEncode(&body, routine, value);
-        fileWrite(results / name, std::string(1, static_cast<char>(decoder)) + body.substr(2));
+        fileWrite(results / name, std::string(1, static_cast<char>(decoder)) + encoded(routine, value));
     };
     fattr attributes{};
     attributes.type = NFREG;
