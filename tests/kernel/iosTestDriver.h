@@ -221,14 +221,6 @@ inline int memIoctl(intptr_t value, int function, intptr_t arg) {
     case K_FIOGETFL:
         *reinterpret_cast<int *>(arg) = file->flags;
         return 0;
-    case K_FIOTRUNC:
-    case K_FIOTRUNC64:
-    case K_FIOCHMOD:
-    case K_FIOTIMESET:
-    case K_FIOLINK:
-    case K_FIOSYMLINK:
-    case K_FIOREADLINK:
-        return memFileCallCode(file, function, arg);
     case K_FIOSEEK64:
         file->pos = *reinterpret_cast<uint64_t *>(arg);
         return 0;
@@ -254,7 +246,7 @@ inline int memIoctl(intptr_t value, int function, intptr_t arg) {
         return 0;
     }
     default:
-        return static_cast<int>(fail(K_ENOSYS));
+        return memFileCallCode(file, function, arg);
     }
 }
 
