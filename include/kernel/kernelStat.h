@@ -26,12 +26,14 @@ extern "C" {
  * reporting the flag back through K_FIOGETFL; kOpen refuses it (K_ENOTSUP) with a driver that
  * does not, which would write the data over the file's start instead. */
 #define K_O_APPEND 0x8
-/* With K_O_CREAT: fail with K_EEXIST when the name exists, even as a dangling link. */
+/* With K_O_CREAT: fail with K_EEXIST when the name exists, even as a dangling link. kOpen
+ * looks for the name first; a driver that serves the flag also makes the create atomic. */
 #define K_O_EXCL 0x800
 /* A descriptor for the name alone, not for data: it serves status, file-system status, path
- * configuration, rename and removal, while read, write and every other ioctl fail with
- * K_EBADF. Drivers make no check of the caller's right to read or write the file for it.
- * Only with access mode K_O_RDONLY and without K_O_CREAT or K_O_TRUNC. */
+ * configuration, rename and removal, mode and time changes and the link codes, while read,
+ * write and every other ioctl fail with K_EBADF. Drivers make no check of the caller's right
+ * to read or write the file for it. Only with access mode K_O_RDONLY and without K_O_CREAT,
+ * K_O_TRUNC, K_O_EXCL or K_O_APPEND. */
 #define K_O_PATH 0x10000000
 /* With K_O_PATH only: a symbolic link as the last component is opened itself. */
 #define K_O_NOFOLLOW 0x20000000
@@ -70,8 +72,10 @@ extern "C" {
 #define K_FIOPATHCONF 61    /* int *: selector in, value out */
 #define K_FIOCHMOD 63       /* permission bits (07777) as int */
 #define K_FIOFSTATGET 64    /* struct kstat * */
-/* The codes above are the target kernel's numbers. It has no code that makes a symbolic link
- * or reads one that we know of: these two are the kernel layer's own, far above its range. */
+/* The codes above are the target kernel's numbers, so that its drivers and callers meet the
+ * same meanings here. It has no code that makes or reads a symbolic link that we know of:
+ * these two are the kernel layer's own, far above its range so that none of its codes
+ * collides with them. */
 #define K_FIOSYMLINK 0x1000  /* struct ksymlinkarg *, on the device's root */
 #define K_FIOREADLINK 0x1001 /* struct kreadlinkarg *: result is the length of the link's text */
 
