@@ -1,5 +1,5 @@
 // The client's entry points: checking the arguments, resolving the server, choosing the mode.
-#include <tovelle/sntpcInternal.h>
+#include "sntpcInternal.h"
 
 #include <kernel/errnoLib.h>
 #include <kernel/hostLib.h>

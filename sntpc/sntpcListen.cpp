@@ -1,6 +1,6 @@
 // Listen mode: nothing is sent; the first datagram that reaches the port is taken, whoever
 // sent it, after joining the NTP multicast group on a named interface if one is given.
-#include <tovelle/sntpcInternal.h>
+#include "sntpcInternal.h"
 
 #include <arpa/inet.h>
 #include <net/if.h>

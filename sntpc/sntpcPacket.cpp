@@ -1,5 +1,5 @@
 // The SNTP message: the request the client sends and what it takes from a reply.
-#include <tovelle/sntpcInternal.h>
+#include "sntpcInternal.h"
 
 #include <kernel/errnoLib.h>
 

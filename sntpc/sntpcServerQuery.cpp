@@ -1,5 +1,5 @@
 // Server mode: one request to the server, the first datagram that comes back.
-#include <tovelle/sntpcInternal.h>
+#include "sntpcInternal.h"
 
 #include <arpa/inet.h>
 #include <netinet/in.h>

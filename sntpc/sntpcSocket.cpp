@@ -1,5 +1,5 @@
 // The client's UDP socket and the one datagram it receives.
-#include <tovelle/sntpcInternal.h>
+#include "sntpcInternal.h"
 
 #include <netinet/in.h>
 #include <sys/socket.h>

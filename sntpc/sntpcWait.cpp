@@ -1,5 +1,5 @@
 // Waiting for a reply: the tick timeout as a time limit, and the wait itself.
-#include <tovelle/sntpcInternal.h>
+#include "sntpcInternal.h"
 
 #include <kernel/sysLib.h>
 

@@ -1,5 +1,5 @@
 // The SNTP reply check: any datagram is refused with a status or decoded, never read past.
-#include <tovelle/sntpcInternal.h>
+#include "sntpcInternal.h"
 
 #include <cstddef>
 #include <cstdint>

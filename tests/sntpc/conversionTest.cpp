@@ -1,7 +1,6 @@
 // The fraction, timestamp and timeout conversions, and the checks on a received packet.
 #include "sntpPeers.h"
-
-#include <tovelle/sntpcInternal.h>
+#include "sntpcInternal.h"
 
 #include <gtest/gtest.h>
 

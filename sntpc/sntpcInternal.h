@@ -1,7 +1,8 @@
 /* The SNTP client's inner pieces, shared by its files and reached by its tests. Not part of the
- * module's interface: no caller outside the module relies on these. */
-#ifndef TOVELLE_SNTPCINTERNAL_H
-#define TOVELLE_SNTPCINTERNAL_H
+ * module's interface and not installed: no caller outside the module relies on these, and they
+ * need C++20. */
+#ifndef SNTPC_SNTPCINTERNAL_H
+#define SNTPC_SNTPCINTERNAL_H
 
 #include <tovelle/sntpcLib.h>
 
