@@ -50,9 +50,12 @@ int awaitPacket(uint16_t port, uint32_t timeout, const char *interfaceName, Sntp
     if (interfaceName != nullptr && !joinNtpGroup(udp.fd(), interfaceName))
         return -1;
     // Here a failed wait counts as no packet.
-    if (waitReadable(udp.fd(), timeout) != WaitResult::ready)
+    if (waitReadable(udp.fd(), Deadline(timeout)) != WaitResult::ready)
         return SNTPC_ERR_TIMEOUT;
-    return receiveTime(udp.fd(), out);
+    Datagram datagram;
+    if (!datagramReceive(udp.fd(), datagram))
+        return -1;
+    return replyDecode(datagram.view(), out);
 }
 
 } // namespace

@@ -4,7 +4,9 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdint>
+#include <string>
 #include <utility>
 
 namespace {
@@ -112,11 +114,11 @@ TEST(ReplyDecode, ChecksLeapIndicatorAndSecondsBeforeVersion)
     EXPECT_EQ(decode(packet(firstByte(0, 0, 4), 0, 0), time), SNTPC_ERR_SERVER_UNSYNC);
 }
 
-TEST(ReplyDecode, AcceptsVersionsOneToThreeOnly)
+TEST(ReplyDecode, AcceptsVersionsOneToFourOnly)
 {
     for (unsigned version = 0; version <= 7; ++version) {
         tovelle::SntpTime time;
-        const bool usable = version >= 1 && version <= 3;
+        const bool usable = version >= 1 && version <= 4;
         EXPECT_EQ(decode(packet(firstByte(0, version, 5), 100, 0), time),
                   usable ? 0 : SNTPC_ERR_VERSION_UNSUPPORTED) << version;
     }
@@ -137,18 +139,102 @@ TEST(ReplyDecode, RefusesADatagramCutShortAtAnyLength)
 TEST(ReplyDecode, ReportsStratumPollAndPrecisionAsSent)
 {
     tovelle::SntpTime time;
-    ASSERT_EQ(decode(packet(firstByte(0, 3, 4), 100, 0, 0, 10, 0xE9), time), 0);
-    EXPECT_EQ(time.serverInfo[0], 0); // stratum 0 is not examined
+    ASSERT_EQ(decode(packet(firstByte(0, 3, 4), 100, 0, 1, 10, 0xE9), time), 0);
+    EXPECT_EQ(time.serverInfo[0], 1);
     EXPECT_EQ(time.serverInfo[1], 10);
     EXPECT_EQ(time.serverInfo[2], 0xE9);
 }
 
-TEST(RequestPacket, IsVersionOneClientModeAndOtherwiseZero)
+// Stratum 0 is refused before anything else is looked at, with the reference identifier's
+// four bytes as the kiss code; the time is left alone.
+TEST(ReplyDecode, RefusesStratumZeroWithItsKissCode)
 {
-    const tovelle::Packet request = tovelle::requestPacket();
-    EXPECT_EQ(request[0], 0x0B);
-    for (std::size_t i = 1; i < request.size(); ++i)
-        EXPECT_EQ(request[i], 0) << i;
+    struct Case {
+        unsigned char byte0;
+        uint32_t seconds;
+        const char *code;
+    };
+    const Case cases[] = {
+        {firstByte(3, 4, 4), 0, "RATE"},          // a Kiss-o'-Death as servers send it
+        {firstByte(0, 3, 4), 0x83AA7E80 + 9, "DENY"}, // otherwise a usable time
+        {firstByte(3, 1, 4), 100, "\0\0\0\0"},  // an unsynchronised server: no code
+        {firstByte(0, 7, 4), 100, "RSTR"},        // refused for stratum before version
+    };
+    for (const Case &c : cases) {
+        sntptest::Bytes datagram = packet(c.byte0, c.seconds, 0, 0);
+        std::copy(c.code, c.code + 4, datagram.begin() + 12);
+        tovelle::SntpTime time;
+        time.seconds = 77;
+        ASSERT_EQ(decode(datagram, time), SNTPC_ERR_KISS_OF_DEATH) << c.code;
+        EXPECT_EQ(std::string(time.kissCode.begin(), time.kissCode.end()), std::string(c.code, 4));
+        EXPECT_EQ(time.seconds, 77u);
+    }
+}
+
+TEST(RequestPacket, CarriesTheVersionAndTheStampAndOtherwiseZero)
+{
+    const std::pair<uint32_t, unsigned char> versions[] = {{1, 0x0B}, {2, 0x13}, {3, 0x1B}, {4, 0x23}};
+    for (const auto &[version, byte0] : versions) {
+        const tovelle::Packet request = tovelle::requestPacket(version, 0x0123456789ABCDEFu);
+        EXPECT_EQ(request[0], byte0) << version;
+        for (std::size_t i = 1; i < 40; ++i)
+            EXPECT_EQ(request[i], 0) << i;
+        const sntptest::Bytes stamp(request.begin() + 40, request.end());
+        EXPECT_EQ(stamp, (sntptest::Bytes{0x01, 0x23, 0x45, 0x67, 0x89, 0xAB, 0xCD, 0xEF}));
+    }
+    for (const uint32_t version : {0u, 1u, 4u, 5u, 0xFFFFFFFFu})
+        EXPECT_EQ(tovelle::requestVersionValid(version), version >= 1 && version <= 4) << version;
+}
+
+TEST(ReplyAnswers, NeedsTheWholeStampEchoedAsOriginate)
+{
+    constexpr uint64_t kStamp = 0xF00DCAFE12345678u;
+    struct Case {
+        uint64_t originate;
+        std::size_t length;
+        bool answers;
+    };
+    const Case cases[] = {
+        {kStamp, 48, true},
+        {kStamp, 32, true}, // the originate is all that is looked at here
+        {kStamp, 31, false},
+        {kStamp ^ 1, 48, false},
+        {kStamp ^ 0x8000000000000000u, 48, false},
+        {kStamp & 0xFFFFFFFF00000000u, 48, false}, // seconds alone
+        {0, 48, false},
+    };
+    for (const Case &c : cases) {
+        sntptest::Bytes datagram(48, 0);
+        for (std::size_t i = 0; i < 8; ++i)
+            datagram[24 + i] = static_cast<unsigned char>(c.originate >> (56 - 8 * i));
+        datagram.resize(c.length);
+        EXPECT_EQ(tovelle::replyAnswers(std::span<const unsigned char>(datagram.data(), datagram.size()), kStamp),
+                  c.answers) << std::hex << c.originate << " " << std::dec << c.length;
+    }
+}
+
+TEST(TimeAdvance, CarriesIntoTheSecondsWhichWrap)
+{
+    struct Case {
+        uint32_t seconds, nanoseconds;
+        int64_t advance;
+        uint32_t wantSeconds, wantNanoseconds;
+    };
+    const Case cases[] = {
+        {5, 500000000, 0, 5, 500000000},
+        {5, 500000000, 499999999, 5, 999999999},
+        {5, 500000000, 500000000, 6, 0},
+        {5, 999999970, 3000000030, 9, 0},
+        {0xFFFFFFFF, 999999999, 1, 0, 0},
+    };
+    for (const Case &c : cases) {
+        tovelle::SntpTime time;
+        time.seconds = c.seconds;
+        time.nanoseconds = c.nanoseconds;
+        tovelle::timeAdvance(time, c.advance);
+        EXPECT_EQ(time.seconds, c.wantSeconds) << c.advance;
+        EXPECT_EQ(time.nanoseconds, c.wantNanoseconds) << c.advance;
+    }
 }
 
 } // namespace
