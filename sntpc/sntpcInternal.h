@@ -39,6 +39,9 @@ struct SntpTime {
     uint32_t nanoseconds = 0;
     std::array<unsigned char, SNTPC_SERVER_INFO_LEN> serverInfo{};
     KissCode kissCode{};
+    /* How long the server held the request, from its receive to its transmit timestamp, in
+     * nanoseconds; -1 when the receive timestamp lies after the transmit timestamp. */
+    int64_t held = -1;
 };
 
 /* 0 with *out filled, or the client's error number for a datagram that is not a usable time

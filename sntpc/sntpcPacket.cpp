@@ -16,6 +16,7 @@ constexpr unsigned char kKissStratum = 0;
 constexpr std::size_t kStratumOffset = 1;
 constexpr std::size_t kReferenceIdOffset = 12;
 constexpr std::size_t kOriginateOffset = 24;
+constexpr std::size_t kReceiveOffset = 32;
 constexpr std::size_t kTransmitSecondsOffset = 40;
 constexpr std::size_t kTransmitFractionOffset = 44;
 // Seconds from 1900 to 1970; subtracting wraps in unsigned 32-bit arithmetic.
@@ -34,6 +35,18 @@ uint32_t bigEndianWord(std::span<const unsigned char> bytes, std::size_t offset)
 uint64_t bigEndianTimestamp(std::span<const unsigned char> bytes, std::size_t offset)
 {
     return uint64_t{bigEndianWord(bytes, offset)} << 32 | bigEndianWord(bytes, offset + 4);
+}
+
+// The span from the receive to the transmit timestamp in nanoseconds, -1 when it is negative
+// (taken modulo 2^64, so that a span across the 2036 wrap comes out right).
+int64_t heldNanoseconds(std::span<const unsigned char> bytes)
+{
+    const uint64_t span = bigEndianTimestamp(bytes, kTransmitSecondsOffset) - bigEndianTimestamp(bytes, kReceiveOffset);
+    if ((span >> 63) != 0)
+        return -1;
+    const uint64_t seconds = span >> 32; // below 2^31, so the nanoseconds stay below 2^62
+    const uint64_t fraction = span & 0xFFFFFFFFu;
+    return static_cast<int64_t>(seconds * kNanosecondsPerSecond + ((fraction * kNanosecondsPerSecond) >> 32));
 }
 
 } // namespace
@@ -79,6 +92,7 @@ int replyDecode(std::span<const unsigned char> datagram, SntpTime &out)
     out.nanoseconds = sntpcFractionToNsec(bigEndianWord(datagram, kTransmitFractionOffset));
     const auto info = datagram.subspan(kStratumOffset, SNTPC_SERVER_INFO_LEN);
     std::copy(info.begin(), info.end(), out.serverInfo.begin());
+    out.held = heldNanoseconds(datagram);
     return 0;
 }
 

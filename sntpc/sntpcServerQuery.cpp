@@ -37,6 +37,15 @@ struct Exchange {
     int64_t roundTrip = 0; // nanoseconds, from sending the request to receiving its answer
 };
 
+// The round trip's network part: the measured round trip less the time the server says it held
+// the request. A hold that does not fit in the round trip (a server that leaves its receive
+// timestamp zero, or a clock that jumped) is not believed.
+int64_t networkDelay(const Exchange &exchange)
+{
+    const int64_t held = exchange.time.held;
+    return held >= 0 && held <= exchange.roundTrip ? exchange.roundTrip - held : exchange.roundTrip;
+}
+
 // 0 with `out` filled, the client's error number, or -1 for a failed socket call.
 int exchange(uint32_t address, uint16_t port, uint32_t version, uint32_t timeout, Exchange &out)
 {
@@ -89,12 +98,14 @@ int sntpcServerQuery(uint32_t address, uint16_t port, uint32_t version, uint32_t
 {
     Exchange result;
     const int status = exchange(address, port, version, timeout, result);
-    // The server stamped its reply about half the round trip ago.
+    // The server stamped its reply about half the network delay ago. This is the offset of
+    // the SNTP rules, ((T2 - T1) + (T3 - T4)) / 2, added to T4: T3 + ((T4 - T1) - (T3 - T2)) / 2.
+    const int64_t delay = networkDelay(result);
     if (status == 0)
-        timeAdvance(result.time, result.roundTrip / 2);
+        timeAdvance(result.time, delay / 2);
     if (exchangeFinish(status, result.time, pCurrTime, pServerInfo) != 0)
         return -1;
-    roundTripKeep(result.roundTrip);
+    roundTripKeep(delay);
     return 0;
 }
 

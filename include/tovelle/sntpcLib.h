@@ -49,9 +49,9 @@ int sntpcInit(uint16_t port, const char *interfaceName);
  * timeout is in system clock ticks; SNTPC_WAIT_FOREVER waits for ever.
  * In server mode the request carries a random transmit timestamp, only a reply that echoes it
  * is taken (others are dropped until the timeout), and the time returned is the server's
- * transmit time plus half the measured round trip: the server's time at the moment of return,
- * to within half the round trip. In listen mode the first packet's transmit time is returned
- * as it stands. */
+ * transmit time plus half the round trip (see sntpcRoundTripGet): the server's time at the
+ * moment of return, to within half the round trip. In listen mode the first packet's transmit
+ * time is returned as it stands. */
 int sntpcTimeGet(const char *serverName, uint32_t timeout, struct timespec *pCurrTime);
 
 /* As sntpcTimeGet, without checking the timeout. In listen mode with an interface name, joins
@@ -66,9 +66,11 @@ int mSntpcTimeGet(const char *serverName, uint32_t timeout, struct timespec *pCu
  * refused reply was not refused for stratum 0, or no reply was ever refused. */
 int sntpcKissCodeGet(char *pCode);
 
-/* Fills *pRoundTrip with the round trip that the calling task's last successful server-mode
- * call measured, and returns 0; -1 with SNTPC_ERR_INVALID_PARAMETER for a null pointer, or with
- * K_ENOENT when the task has had no successful server-mode call. */
+/* Fills *pRoundTrip with the round trip of the calling task's last successful server-mode call
+ * and returns 0: the time from sending the request to receiving the answer on the host's
+ * monotonic clock, less the time the server reports it held the request (from its receive to
+ * its transmit timestamp) when that fits within it. Returns -1 with SNTPC_ERR_INVALID_PARAMETER
+ * for a null pointer, or with K_ENOENT when the task has had no successful server-mode call. */
 int sntpcRoundTripGet(struct timespec *pRoundTrip);
 
 /* An SNTP fraction of a second (units of 2^-32 s) in nanoseconds, by 32-bit arithmetic only. */

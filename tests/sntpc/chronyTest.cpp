@@ -31,6 +31,7 @@ protected:
     {
         serverPort = portFromEnvironment("SNTPC_CHRONY_PORT");
         broadcastPort = portFromEnvironment("SNTPC_CHRONY_BROADCAST_PORT");
+        unsyncPort = portFromEnvironment("SNTPC_CHRONY_UNSYNC_PORT");
         if (serverPort == 0 || broadcastPort == 0)
             GTEST_SKIP() << "no chrony: run through tests/peers/with-chrony.sh";
         ASSERT_EQ(sysClkRateSet(60), 0);
@@ -39,6 +40,7 @@ protected:
 
     uint16_t serverPort = 0;
     uint16_t broadcastPort = 0;
+    uint16_t unsyncPort = 0;
 };
 
 int64_t nanoseconds(const timespec &time)
@@ -114,6 +116,24 @@ TEST_F(Chrony, ListenModeTakesItsVersionFourBroadcast)
     EXPECT_GE(nanoseconds(answer), nanoseconds(before) - kFiftyMs);
     EXPECT_LE(nanoseconds(answer), nanoseconds(after) + kFiftyMs);
     EXPECT_EQ(info[0], kChronyStratum);
+}
+
+// chrony with no time source answers with leap indicator 3, stratum 0 and a zero reference
+// identifier: refused for its stratum, with an empty kiss code.
+TEST_F(Chrony, AnUnsynchronisedServerIsRefusedForStratumZero)
+{
+    if (unsyncPort == 0)
+        GTEST_SKIP() << "no unsynchronised chrony beside the other";
+    ASSERT_EQ(sntpcInit(unsyncPort, nullptr), 0);
+    timespec answer{};
+    answer.tv_sec = 11;
+    errnoSet(0);
+    EXPECT_EQ(sntpcTimeGet("127.0.0.1", kFiveSecondsAt60, &answer), -1);
+    EXPECT_EQ(errnoGet(), SNTPC_ERR_KISS_OF_DEATH);
+    EXPECT_EQ(answer.tv_sec, 11);
+    std::array<char, SNTPC_KISS_CODE_LEN> code{'x', 'x', 'x', 'x', 'x'};
+    ASSERT_EQ(sntpcKissCodeGet(code.data()), 0);
+    EXPECT_EQ(code, (std::array<char, SNTPC_KISS_CODE_LEN>{}));
 }
 
 } // namespace

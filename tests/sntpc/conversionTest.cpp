@@ -136,6 +136,33 @@ TEST(ReplyDecode, RefusesADatagramCutShortAtAnyLength)
     }
 }
 
+TEST(ReplyDecode, ReportsHowLongTheServerHeldTheRequest)
+{
+    constexpr uint64_t kTransmit = uint64_t{0x83AA7E80 + 100} << 32 | 0x80000000;
+    const std::pair<uint64_t, int64_t> cases[] = {
+        {kTransmit, 0},
+        {kTransmit - 0x80000000, 500000000},
+        {kTransmit - (uint64_t{3} << 32), 3000000000},
+        {kTransmit + 1, -1}, // received after it was sent
+        {0, -1},             // no receive timestamp: the span is over 2^63
+    };
+    for (const auto &[receive, held] : cases) {
+        sntptest::Bytes datagram = packet(firstByte(0, 4, 4), 0, 0);
+        sntptest::putTimestamp(datagram, 40, kTransmit);
+        sntptest::putTimestamp(datagram, 32, receive);
+        tovelle::SntpTime time;
+        ASSERT_EQ(decode(datagram, time), 0);
+        EXPECT_EQ(time.held, held) << std::hex << receive;
+    }
+    // Across the 2036 wrap of the seconds.
+    sntptest::Bytes wrapped = packet(firstByte(0, 4, 4), 0, 0);
+    sntptest::putTimestamp(wrapped, 32, 0xFFFFFFFF80000000u);
+    sntptest::putTimestamp(wrapped, 40, 0x0000000100000000u);
+    tovelle::SntpTime time;
+    ASSERT_EQ(decode(wrapped, time), 0);
+    EXPECT_EQ(time.held, 1500000000);
+}
+
 TEST(ReplyDecode, ReportsStratumPollAndPrecisionAsSent)
 {
     tovelle::SntpTime time;

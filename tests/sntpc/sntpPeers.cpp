@@ -20,12 +20,6 @@ void putWord(Bytes &bytes, std::size_t offset, uint32_t word)
         bytes[offset + i] = static_cast<unsigned char>(word >> (24 - 8 * i));
 }
 
-void putStamp(Bytes &bytes, std::size_t offset, uint64_t stamp)
-{
-    putWord(bytes, offset, static_cast<uint32_t>(stamp >> 32));
-    putWord(bytes, offset + 4, static_cast<uint32_t>(stamp));
-}
-
 sockaddr_in loopback(uint16_t port)
 {
     sockaddr_in address{};
@@ -91,6 +85,12 @@ Responder::~Responder()
     close(fd_);
 }
 
+void putTimestamp(Bytes &bytes, std::size_t offset, uint64_t stamp)
+{
+    putWord(bytes, offset, static_cast<uint32_t>(stamp >> 32));
+    putWord(bytes, offset + 4, static_cast<uint32_t>(stamp));
+}
+
 uint64_t transmitStamp(const Bytes &request)
 {
     uint64_t stamp = 0;
@@ -151,7 +151,7 @@ void Responder::serve()
         std::this_thread::sleep_for(wait);
         for (Reply &answer : script) {
             if (answer.echo && answer.datagram.size() >= 32)
-                putStamp(answer.datagram, 24, transmitStamp(request) ^ answer.originateFlip);
+                putTimestamp(answer.datagram, 24, transmitStamp(request) ^ answer.originateFlip);
             sendto(fd_, answer.datagram.data(), answer.datagram.size(), 0,
                    reinterpret_cast<sockaddr *>(&sender), senderLength);
         }

@@ -25,6 +25,9 @@ unsigned char firstByte(unsigned leap, unsigned version, unsigned mode);
 // A local UDP port that was free a moment ago.
 uint16_t freePort();
 
+// Writes a 64-bit timestamp at `offset`, big-endian (24 originate, 32 receive, 40 transmit).
+void putTimestamp(Bytes &bytes, std::size_t offset, uint64_t stamp);
+
 // A request's transmit timestamp (bytes 40 to 47), as the client sent it.
 uint64_t transmitStamp(const Bytes &request);
 
