@@ -81,25 +81,18 @@ TEST_F(Chrony, ServerModeGivesTheSystemTimeAndServerInformation)
     EXPECT_GT(precision, -32);
 }
 
+// chrony answers requests of version 1 and of version 4.
 TEST_F(Chrony, TimeGetWithAServerNameAgrees)
 {
     ASSERT_EQ(sntpcInit(serverPort, nullptr), 0);
-    timespec answer{};
-    timespec now{};
-    ASSERT_EQ(sntpcTimeGet("localhost", kFiveSecondsAt60, &answer), 0) << std::hex << errnoGet();
-    clock_gettime(CLOCK_REALTIME, &now);
-    EXPECT_LE(std::llabs(nanoseconds(answer) - nanoseconds(now)), kFiftyMs);
-}
-
-TEST_F(Chrony, VersionFourRequestsAreAnswered)
-{
-    ASSERT_EQ(sntpcInit(serverPort, nullptr), 0);
-    sntpcVersion = 4;
-    timespec answer{};
-    timespec now{};
-    ASSERT_EQ(sntpcTimeGet("127.0.0.1", kFiveSecondsAt60, &answer), 0) << std::hex << errnoGet();
-    clock_gettime(CLOCK_REALTIME, &now);
-    EXPECT_LE(std::llabs(nanoseconds(answer) - nanoseconds(now)), kFiftyMs);
+    for (const uint32_t version : {1u, 4u}) {
+        sntpcVersion = version;
+        timespec answer{};
+        timespec now{};
+        ASSERT_EQ(sntpcTimeGet("localhost", kFiveSecondsAt60, &answer), 0) << std::hex << errnoGet();
+        clock_gettime(CLOCK_REALTIME, &now);
+        EXPECT_LE(std::llabs(nanoseconds(answer) - nanoseconds(now)), kFiftyMs) << version;
+    }
 }
 
 // Its broadcasts are version 4, sent once a second.
