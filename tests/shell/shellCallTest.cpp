@@ -76,17 +76,29 @@ TEST(ShellCall, NumbersInEveryNotation)
     }
 }
 
+// A routine that no public header declares takes and returns pointer-wide integers; the
+// host's C library is not the shell's to call.
 TEST(ShellCall, RoutinesWithoutPrototypeAndModuleLoading)
 {
-    const ShellRun run = runShell("printf \"%d-%s\\n\", 42, \"text\"\nld < quenby\nld < libquenby.so\n"
-                                  "lkup \"NIVal\"\nprintf \"%f\", 2.5\n",
-                                  "-k -q");
+    const ShellRun run = runShell("shellTestWide\nld < quenby\nld < libquenby.so\n"
+                                  "lkup \"nIvAl\"\nshellTestWide 2.5\n",
+                                  "-k -q -l shelltest");
     EXPECT_EQ(run.status, 1) << context(run);
-    EXPECT_NE(run.out.find("42-text\nvalue = 8 = 0x8\n"), std::string::npos) << context(run);
+    const auto wide = static_cast<unsigned long long>(INTPTR_MAX / 3);
+    EXPECT_NE(run.out.find("value = " + std::to_string(wide) + " = 0x2aaaaaaa"), std::string::npos) << context(run);
     EXPECT_NE(run.err.find("ld: already loaded: "), std::string::npos) << context(run);
     EXPECT_NE(run.out.find("getNIVal "), std::string::npos) << context(run);
     EXPECT_NE(run.out.find("setNIVal "), std::string::npos) << context(run);
-    EXPECT_NE(run.err.find("printf has no known prototype"), std::string::npos) << context(run);
+    EXPECT_NE(run.err.find("shellTestWide has no known prototype"), std::string::npos) << context(run);
+    for (const char *host : {"remove \"/tmp/x\"", "open \"/etc/hostname\", 0, 0", "x = malloc 16",
+                             "system \"true\"", "printf \"%d\", 1"}) {
+        const ShellRun refused = runShell(std::string(host) + "\n", "-q");
+        EXPECT_EQ(refused.status, 1) << host << "\n" << context(refused);
+        EXPECT_NE(refused.err.find("unknown name"), std::string::npos) << host << "\n" << context(refused);
+    }
+    const ShellRun listed = runShell("lkup\n", "-q");
+    for (const char *host : {"\nmalloc ", "\nprintf ", "\nremove "})
+        EXPECT_EQ(listed.out.find(host), std::string::npos) << host;
 }
 
 TEST(ShellCall, WordsAreReadAndSetWithTheirWidth)
