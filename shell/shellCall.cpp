@@ -136,6 +136,9 @@ bool routineCall(const std::string &name, const NameInfo &routine, const std::ve
         error = name + ": the call cannot be prepared";
         return false;
     }
+    // Nothing of the shell's own heap is held across the call: a routine that faults leaves
+    // this frame behind for good.
+    std::vector<Kind>().swap(kinds);
     union {
         ffi_arg integer;
         double d;

@@ -357,8 +357,12 @@ bool evaluateArgs(const std::vector<std::unique_ptr<Expr>> &args, Values &values
 bool call(const std::string &name, const NameInfo &info, const std::vector<std::unique_ptr<Expr>> &args,
           CallResult &result)
 {
-    std::deque<std::string> strings;
-    Values values;
+    // The task's own, so that a routine that faults, whose frames are left behind, does not
+    // lose them: they go with the task.
+    thread_local std::deque<std::string> strings;
+    thread_local Values values;
+    strings.clear();
+    values.clear();
     if (!evaluateArgs(args, values, strings))
         return false;
     std::string error;

@@ -7,6 +7,7 @@
 
 #include <atomic>
 #include <cerrno>
+#include <cinttypes>
 #include <condition_variable>
 #include <csetjmp>
 #include <csignal>
@@ -156,10 +157,12 @@ void workerMain(const std::shared_ptr<Worker> &self)
         } else {
             faultJump = nullptr;
             faulted = true;
-            char text[256];
-            std::snprintf(text, sizeof text, "%s at address %p%s%s: the call task is stopped, a fresh one runs the next command",
-                          signalName(fault.signal), fault.address, fault.routine[0] != '\0' ? " in " : "",
-                          fault.routine);
+            char address[48] = "";
+            if (fault.signal != SIGABRT)
+                std::snprintf(address, sizeof address, " at address 0x%" PRIxPTR, reinterpret_cast<uintptr_t>(fault.address));
+            char text[320];
+            std::snprintf(text, sizeof text, "%s%s%s%s: the call task is stopped, a fresh one runs the next command",
+                          signalName(fault.signal), address, fault.routine[0] != '\0' ? " in " : "", fault.routine);
             outcome.end = TaskOutcome::End::Faulted;
             outcome.report = text;
         }
