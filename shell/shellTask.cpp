@@ -85,8 +85,9 @@ void onFault(int signal, siginfo_t *info, void *context)
         fault.signal = signal;
         fault.address = info != nullptr ? info->si_addr : nullptr;
         std::size_t n = 0;
-        for (const char *name = currentRoutine; name != nullptr && name[n] != '\0' && n + 1 < kNameMax; ++n)
-            fault.routine[n] = name[n];
+        if (const char *name = currentRoutine; name != nullptr)
+            for (; name[n] != '\0' && n + 1 < kNameMax; ++n)
+                fault.routine[n] = name[n];
         fault.routine[n] = '\0';
         siglongjmp(*faultJump, 1);
     }
