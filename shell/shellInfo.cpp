@@ -42,11 +42,27 @@ std::string lowered(std::string text)
     return text;
 }
 
+// The C type a kind stands for, as a prototype spells it.
+const char *cTypeName(Kind kind)
+{
+    switch (kind) {
+    case Kind::S8: return "int8_t";
+    case Kind::U8: return "uint8_t";
+    case Kind::S16: return "int16_t";
+    case Kind::U16: return "uint16_t";
+    case Kind::S64: return "int64_t";
+    case Kind::U64: return "uint64_t";
+    case Kind::Pointer: return "void *";
+    case Kind::ConstPointer: return "const void *";
+    default: return kindName(kind);
+    }
+}
+
 std::string prototypeText(const std::string &name, const RoutineProto &proto)
 {
-    std::string text = std::string(kindName(proto.result)) + " " + name + "(";
+    std::string text = std::string(cTypeName(proto.result)) + " " + name + "(";
     for (std::size_t i = 0; i < proto.nArgs && i < kMaxArgs; ++i)
-        text += std::string(i == 0 ? "" : ", ") + kindName(proto.args[i]);
+        text += std::string(i == 0 ? "" : ", ") + cTypeName(proto.args[i]);
     if (proto.variadic)
         text += proto.nArgs == 0 ? "..." : ", ...";
     else if (proto.nArgs == 0)
@@ -107,6 +123,8 @@ bool cmdHelp(const Words &words, Session &)
                 std::printf("%s: a routine without a prototype (takes and returns pointer-wide integers)\n", name.c_str());
             else
                 std::printf("%s\n", prototypeText(name, *info.proto).c_str());
+            if (const char *description = routineDescriptionFind(name.c_str()))
+                std::printf("    %s\n", description);
             return true;
         default:
             std::printf("%s\n", wordText(name, info).c_str());

@@ -55,6 +55,11 @@ template <typename T> constexpr ConstantProto constantOf(const char *name, T val
         return ConstantProto{name, false, 0, false};
 }
 
+struct RoutineDescription {
+    const char *name;
+    const char *text; // the first sentence of the comment above its declaration
+};
+
 struct ErrorName {
     int value;
     const char *name;
@@ -135,12 +140,15 @@ extern const WordProto wordProtos[];
 extern const std::size_t wordProtoCount;
 extern const ConstantProto constantProtos[];
 extern const std::size_t constantProtoCount;
+extern const RoutineDescription routineDescriptions[];
+extern const std::size_t routineDescriptionCount;
 extern const ErrorName errorNames[];
 extern const std::size_t errorNameCount;
 
 const RoutineProto *routineProtoFind(const char *name);
 const WordProto *wordProtoFind(const char *name);
 const ConstantProto *constantProtoFind(const char *name);
+const char *routineDescriptionFind(const char *name);
 
 } // namespace shell
 

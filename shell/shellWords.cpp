@@ -69,6 +69,14 @@ const ConstantProto *constantProtoFind(const char *name)
     return nullptr;
 }
 
+const char *routineDescriptionFind(const char *name)
+{
+    for (std::size_t i = 0; i < routineDescriptionCount; ++i)
+        if (std::strcmp(routineDescriptions[i].name, name) == 0)
+            return routineDescriptions[i].text;
+    return nullptr;
+}
+
 NameInfo nameLookUp(const std::string &name)
 {
     NameInfo info;

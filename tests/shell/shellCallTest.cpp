@@ -3,6 +3,8 @@
 
 #include <gtest/gtest.h>
 
+#include <cstring>
+
 namespace {
 
 std::string context(const ShellRun &run) { return "stdout:\n" + run.out + "\nstderr:\n" + run.err; }
@@ -260,6 +262,9 @@ TEST(ShellTask, FaultStopsTheTaskNotTheShell)
     EXPECT_NE(run.out.find("errno = 0x9 (K_EBADF)\nerrno = 0x9 (K_EBADF)\nerrno = 0x300002 (NFS3ERR_NOENT)\n"),
               std::string::npos) << context(run);
     EXPECT_NE(run.out.find("   4  shellTestAbort\n"), std::string::npos) << context(run);
+    // At the end, a loaded module's nfsSyncAll writes everything back, once.
+    EXPECT_EQ(run.out.find("nfsSyncAll called\n"), run.out.size() - std::strlen("nfsSyncAll called\n"))
+        << context(run);
 }
 
 TEST(ShellScript, HelpAndOptions)
@@ -269,8 +274,10 @@ TEST(ShellScript, HelpAndOptions)
     EXPECT_NE(help.out.find("usage: rtsh"), std::string::npos) << context(help);
     const ShellRun twice = runShell("", "-q -c 'echo one' -c 'echo two'");
     EXPECT_EQ(twice.out, "one\ntwo\n") << context(twice);
-    const ShellRun names = runShell("help kOpen\nhelp cd\nversion\n", "-q");
+    const ShellRun names = runShell("help kOpen\nhelp cd\nversion\nhelp kLseek\n", "-q");
     EXPECT_NE(names.out.find("int kOpen(const char *, int, int)\n"), std::string::npos) << context(names);
+    EXPECT_NE(names.out.find("int64_t kLseek(int, int64_t, int)\n    Positions through the 64-bit seek codes;"),
+              std::string::npos) << context(names);
     EXPECT_NE(names.out.find("cd path "), std::string::npos) << context(names);
     EXPECT_NE(names.out.find("rtsh "), std::string::npos) << context(names);
 }
