@@ -3,6 +3,7 @@
 #include <fcntl.h>
 #include <poll.h>
 #include <pthread.h>
+#include <sys/syscall.h>
 #include <unistd.h>
 
 #include <atomic>
@@ -12,7 +13,9 @@
 #include <csetjmp>
 #include <csignal>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
+#include <fstream>
 #include <memory>
 #include <mutex>
 #include <thread>
@@ -41,6 +44,7 @@ struct Worker {
     bool quit = false;
     std::atomic<bool> interrupted{false};
     std::atomic<bool> abandoned{false};
+    std::atomic<pid_t> threadId{0};
     int donePipe[2] = {-1, -1};
     // Written by the task before it signals the pipe, read by the shell after.
     TaskOutcome outcome;
@@ -132,6 +136,7 @@ void workerMain(const std::shared_ptr<Worker> &self)
 {
     Worker &worker = *self;
     currentWorker = &worker;
+    worker.threadId.store(static_cast<pid_t>(syscall(SYS_gettid)));
     pthread_setname_np(pthread_self(), "tShellCall");
     std::vector<char> altStack(kFaultStack);
     stack_t stack{};
@@ -193,6 +198,17 @@ std::shared_ptr<Worker> workerStart()
     worker->thread = std::thread([worker] { workerMain(worker); });
     pthread_sigmask(SIG_SETMASK, &old, nullptr);
     return worker;
+}
+
+// Whether the task waits in a read of the shell's standard input (a routine that prompts):
+// left in the background it would take the lines typed for the shell.
+bool readingStandardInput(pid_t thread)
+{
+    std::ifstream state("/proc/self/task/" + std::to_string(thread) + "/syscall");
+    long number = -1;
+    std::string descriptor;
+    state >> number >> descriptor;
+    return state && number == SYS_read && std::strtoul(descriptor.c_str(), nullptr, 16) == STDIN_FILENO;
 }
 
 void drain(int fd)
@@ -271,6 +287,11 @@ TaskOutcome callTaskRun(std::function<bool()> work)
             drain(interruptPipe[0]);
             worker->interrupted.store(true);
             graceLeft = kInterruptGraceMs;
+            continue;
+        }
+        if (ready == 0 && graceLeft >= 0 && readingStandardInput(worker->threadId.load())) {
+            std::fprintf(stderr, "\nrtsh: the routine waits for a line of input: type it, or Ctrl-D\n");
+            graceLeft = -1;
             continue;
         }
         if (ready == 0 && graceLeft >= 0) {

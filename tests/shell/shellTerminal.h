@@ -21,6 +21,7 @@ public:
         if (pid_ == 0) {
             setenv("HOME", home.c_str(), 1);
             setenv("TERM", "xterm", 1);
+            setenv("LC_ALL", "C.UTF-8", 1); // a user's locale that takes UTF-8
             setenv("RTSH_MODULE_PATH", RTSH_TEST_MODULE_PATH, 1);
             execl(RTSH_PATH, "rtsh", "-l", module, static_cast<char *>(nullptr));
             _exit(127);

@@ -30,6 +30,8 @@ TEST(ShellTerminal, PromptCompletionHistoryAndPromptedInput)
     ASSERT_TRUE(term.waitForEditor()) << term.seen();
     term.type("nfsAuthUnixPrompt\r");
     ASSERT_TRUE(term.waitFor("machine name:")) << term.seen();
+    term.type("\x03"); // Ctrl-C in a routine that reads the terminal: it keeps the terminal
+    ASSERT_TRUE(term.waitFor("waits for a line of input")) << term.seen();
     term.type("tester\r");
     ASSERT_TRUE(term.waitFor("user ID:")) << term.seen();
     term.type("1234\r");
@@ -37,6 +39,9 @@ TEST(ShellTerminal, PromptCompletionHistoryAndPromptedInput)
     term.type("55\r");
     ASSERT_TRUE(term.waitFor("num of groups:")) << term.seen();
     term.type("0\r");
+    ASSERT_TRUE(term.waitForEditor()) << term.seen();
+    term.type("echo \xc3\xa9t\xc3\xa9\r"); // typed characters beyond ASCII reach the shell
+    ASSERT_TRUE(term.waitFor("\n\xc3\xa9t\xc3\xa9\r\n")) << term.seen();
     ASSERT_TRUE(term.waitForEditor()) << term.seen();
     term.type("nfsAuthUnixShow\r");
     ASSERT_TRUE(term.waitFor("machine name = tester")) << term.seen();
