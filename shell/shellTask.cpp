@@ -224,11 +224,16 @@ void signalsInit()
 {
     if (pipe2(interruptPipe, O_CLOEXEC | O_NONBLOCK) != 0)
         return;
-    struct sigaction interrupt{};
-    interrupt.sa_handler = onInterrupt;
-    sigemptyset(&interrupt.sa_mask);
-    interrupt.sa_flags = 0; // no restart: a wait at the prompt ends
-    sigaction(SIGINT, &interrupt, nullptr);
+    // A shell started with Ctrl-C ignored (in the background) keeps ignoring it.
+    struct sigaction before{};
+    sigaction(SIGINT, nullptr, &before);
+    if (before.sa_handler != SIG_IGN) {
+        struct sigaction interrupt{};
+        interrupt.sa_handler = onInterrupt;
+        sigemptyset(&interrupt.sa_mask);
+        interrupt.sa_flags = 0; // no restart: a wait at the prompt ends
+        sigaction(SIGINT, &interrupt, nullptr);
+    }
     struct sigaction faults{};
     faults.sa_sigaction = onFault;
     sigemptyset(&faults.sa_mask);
