@@ -224,10 +224,11 @@ void signalsInit()
 {
     if (pipe2(interruptPipe, O_CLOEXEC | O_NONBLOCK) != 0)
         return;
-    // A shell started with Ctrl-C ignored (in the background) keeps ignoring it.
+    // A script run with Ctrl-C ignored (in the background) keeps ignoring it; a shell on a
+    // terminal always takes it.
     struct sigaction before{};
     sigaction(SIGINT, nullptr, &before);
-    if (before.sa_handler != SIG_IGN) {
+    if (before.sa_handler != SIG_IGN || isatty(STDIN_FILENO) != 0) {
         struct sigaction interrupt{};
         interrupt.sa_handler = onInterrupt;
         sigemptyset(&interrupt.sa_mask);
