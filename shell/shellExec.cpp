@@ -291,9 +291,9 @@ bool binary(const Expr &expr, Evaluated &out, std::deque<std::string> &strings, 
     // An address moved by a number stays an address (a pointer into a word, say).
     const bool address = (op == "+" || op == "-") &&
                          (left.value.cls == Value::Class::Address) != (right.value.cls == Value::Class::Address);
+    // The result is a 64-bit int, as C's long long: 1 - 2 is -1, and the bits stay the same.
     out.value = address ? Value::pointer(reinterpret_cast<void *>(static_cast<uintptr_t>(result)))
-                : isSigned ? Value::integer(static_cast<int64_t>(result))
-                           : Value::unsignedInteger(result);
+                        : Value::integer(static_cast<int64_t>(result));
     out.kind = address ? Kind::Pointer : Kind::S64;
     out.text = nullptr;
     return true;

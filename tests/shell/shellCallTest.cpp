@@ -67,6 +67,8 @@ TEST(ShellCall, NumbersInEveryNotation)
         {"~0x0f & 0xff", "value = 240 = 0xf0"},
         {"!0 + !5", "value = 1 = 0x1"},
         {"1.5 * 2", "value = 3"},
+        {"1 - 2", "value = -1 = 0xffffffffffffffff"},
+        {"0xffffffffffffffff >> 60", "value = 15 = 0xf"},
     };
     std::string script;
     for (const auto &c : cases)
