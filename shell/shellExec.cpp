@@ -3,6 +3,7 @@
 #include "shellCall.h"
 #include "shellErrno.h"
 #include "shellSymbols.h"
+#include "shellTask.h"
 #include "shellWords.h"
 
 #include <kernel/hostLib.h>
@@ -463,15 +464,21 @@ bool runCommand(const Statement &statement, Session &session)
         reportError("unknown command: " + statement.name);
         return false;
     }
+    // A fault in the command (in a driver it calls, say) is reported as the command's.
+    currentRoutineSet(statement.name.c_str());
+    bool ok = false;
     if (builtinSpecFind(statement.name)->style == ArgStyle::Words) {
         Words words;
         for (const Word &word : statement.words)
             words.push_back(stringOfName(word));
-        return runner->words(words, session);
+        ok = runner->words(words, session);
+    } else {
+        std::deque<std::string> strings;
+        Values values;
+        ok = evaluateArgs(statement.args, values, strings) && runner->values(values, session);
     }
-    std::deque<std::string> strings;
-    Values values;
-    return evaluateArgs(statement.args, values, strings) && runner->values(values, session);
+    currentRoutineSet(nullptr);
+    return ok;
 }
 
 } // namespace

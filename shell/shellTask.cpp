@@ -1,9 +1,11 @@
 #include "shellTask.h"
 
+#include <dlfcn.h>
 #include <fcntl.h>
 #include <poll.h>
 #include <pthread.h>
 #include <sys/syscall.h>
+#include <ucontext.h>
 #include <unistd.h>
 
 #include <atomic>
@@ -64,6 +66,7 @@ struct Worker {
 struct Fault {
     int signal = 0;
     void *address = nullptr;
+    uintptr_t pc = 0; // 0 where the machine's context is not read
     char routine[kNameMax] = {};
 };
 
@@ -83,11 +86,40 @@ void onInterrupt(int)
     errno = saved;
 }
 
+uintptr_t programCounter(void *context)
+{
+    const auto *machine = static_cast<const ucontext_t *>(context);
+#if defined(__x86_64__)
+    return machine != nullptr ? static_cast<uintptr_t>(machine->uc_mcontext.gregs[REG_RIP]) : 0;
+#elif defined(__i386__)
+    return machine != nullptr ? static_cast<uintptr_t>(machine->uc_mcontext.gregs[REG_EIP]) : 0;
+#else
+    (void)machine;
+    return 0;
+#endif
+}
+
+// "pc 0x... (routine+0x12)", where the fault's instruction is known.
+std::string whereText(uintptr_t pc)
+{
+    if (pc == 0)
+        return "";
+    char text[160];
+    Dl_info info{};
+    if (dladdr(reinterpret_cast<void *>(pc), &info) != 0 && info.dli_sname != nullptr)
+        std::snprintf(text, sizeof text, ", pc 0x%" PRIxPTR " (%s+0x%" PRIxPTR ")", pc, info.dli_sname,
+                      pc - reinterpret_cast<uintptr_t>(info.dli_saddr));
+    else
+        std::snprintf(text, sizeof text, ", pc 0x%" PRIxPTR, pc);
+    return text;
+}
+
 void onFault(int signal, siginfo_t *info, void *context)
 {
     if (faultJump != nullptr) {
         fault.signal = signal;
         fault.address = info != nullptr ? info->si_addr : nullptr;
+        fault.pc = programCounter(context);
         std::size_t n = 0;
         if (const char *name = currentRoutine; name != nullptr)
             for (; name[n] != '\0' && n + 1 < kNameMax; ++n)
@@ -166,9 +198,10 @@ void workerMain(const std::shared_ptr<Worker> &self)
             char address[48] = "";
             if (fault.signal != SIGABRT)
                 std::snprintf(address, sizeof address, " at address 0x%" PRIxPTR, reinterpret_cast<uintptr_t>(fault.address));
-            char text[320];
-            std::snprintf(text, sizeof text, "%s%s%s%s: the call task is stopped, a fresh one runs the next command",
-                          signalName(fault.signal), address, fault.routine[0] != '\0' ? " in " : "", fault.routine);
+            char text[480];
+            std::snprintf(text, sizeof text, "%s%s%s%s%s: the call task is stopped, a fresh one runs the next command",
+                          signalName(fault.signal), fault.routine[0] != '\0' ? " in " : "", fault.routine, address,
+                          whereText(fault.signal == SIGABRT ? 0 : fault.pc).c_str());
             outcome.end = TaskOutcome::End::Faulted;
             outcome.report = text;
         }

@@ -256,7 +256,7 @@ TEST(ShellTask, FaultStopsTheTaskNotTheShell)
                                   "printErrno 0x300002\nh\n",
                                   "-k -q -l shelltest");
     EXPECT_EQ(run.status, 1) << context(run);
-    EXPECT_NE(run.err.find("rtsh: SIGSEGV (segmentation fault) at address 0x0 in shellTestNull"), std::string::npos)
+    EXPECT_NE(run.err.find("rtsh: SIGSEGV (segmentation fault) in shellTestNull at address 0x0"), std::string::npos)
         << context(run);
     EXPECT_NE(run.err.find("rtsh: SIGABRT (abort) in shellTestAbort"), std::string::npos) << context(run);
     EXPECT_NE(run.out.find("x (shell variable): value = 5 = 0x5\nx (shell variable): value = 5 = 0x5\n"),
