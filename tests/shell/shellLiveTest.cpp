@@ -122,6 +122,21 @@ TEST(LiveShell, CtrlCStopsACopyFromAPausedServer)
     EXPECT_NE(readWhole(home.path / ".rtsh_history").find("copy\\040/nfs/paused.txt"), std::string::npos);
 }
 
+// A file that a command left open is closed at the end of the session: its data reaches the
+// server.
+TEST(LiveShell, TheEndClosesWhatCommandsLeftOpen)
+{
+    if (env("RT_NFS_HOST").empty())
+        GTEST_SKIP() << "needs the NFS peers (with-nfs-peers.sh)";
+    const std::filesystem::path exported = env("RT_NFS_EXPORT_DIR");
+    const ShellRun run = runShell("nfsMount \"" + env("RT_NFS_HOST") + "\", \"" + env("RT_NFS_EXPORT") + "\", \"/nfs\"\n"
+                                  "fd = kOpen \"/nfs/left-open.txt\", K_O_WRONLY | K_O_CREAT, 0644\n"
+                                  "kWrite fd, \"left open\\n\", 10\n",
+                                  "-q -l brisnel");
+    EXPECT_EQ(run.status, 0) << context(run);
+    EXPECT_EQ(readWhole(exported / "left-open.txt"), "left open\n") << context(run);
+}
+
 // The date command asks chrony and prints the time in UTC beside the host clock's offset.
 TEST(LiveShell, DateAsksTheServer)
 {
