@@ -228,7 +228,7 @@ TEST(ShellFiles, WordsOptionsAndSafeCopies)
     const ShellRun run = runShell("cd \"" + host + "/sub\"\ncd \"..\"\npwd\n"
                                   "copy a.txt a.txt\ncopy a.txt ../" + dir.path.filename().string() + "/a.txt\n"
                                   "copy a.txt sub\ncopy > b\nls -l a.txt\nls -la sub\ncat it's; pwd\n"
-                                  "touch t.txt\nstat a.txt\ncd /\npwd\n",
+                                  "touch t.txt\nstat a.txt\ndf\ncd /\npwd\n",
                                   "-k -q");
     EXPECT_EQ(run.status, 1) << context(run);
     EXPECT_NE(run.out.find(host + "\n"), std::string::npos) << context(run); // no trailing slash
@@ -243,6 +243,7 @@ TEST(ShellFiles, WordsOptionsAndSafeCopies)
     EXPECT_NE(run.out.find(" a.txt\n"), std::string::npos) << context(run);
     EXPECT_NE(run.err.find("cat: " + host + "/it's: errno = 0x2 (K_ENOENT)"), std::string::npos) << context(run);
     EXPECT_NE(run.out.find("  size: 6 "), std::string::npos) << context(run);
+    EXPECT_NE(run.out.find("free KiB"), std::string::npos) << context(run);
     EXPECT_TRUE(std::filesystem::exists(dir.path / "t.txt"));
     EXPECT_NE(run.out.find("\nhost:/\n"), std::string::npos) << context(run);
     for (const auto &entry : std::filesystem::directory_iterator(dir.path))
@@ -253,7 +254,7 @@ TEST(ShellFiles, WordsOptionsAndSafeCopies)
 TEST(ShellTask, FaultStopsTheTaskNotTheShell)
 {
     const ShellRun run = runShell("x = 5\nshellTestNull\nx\nshellTestAbort\nkClose -1\nprintErrno\n"
-                                  "printErrno 0x300002\nh\n",
+                                  "printErrno 0x300002\nh\ni\n",
                                   "-k -q -l shelltest");
     EXPECT_EQ(run.status, 1) << context(run);
     EXPECT_NE(run.err.find("rtsh: SIGSEGV (segmentation fault) in shellTestNull at address 0x0"), std::string::npos)
@@ -264,6 +265,7 @@ TEST(ShellTask, FaultStopsTheTaskNotTheShell)
     EXPECT_NE(run.out.find("errno = 0x9 (K_EBADF)\nerrno = 0x9 (K_EBADF)\nerrno = 0x300002 (NFS3ERR_NOENT)\n"),
               std::string::npos) << context(run);
     EXPECT_NE(run.out.find("   4  shellTestAbort\n"), std::string::npos) << context(run);
+    EXPECT_NE(run.out.find("  tShellCall "), std::string::npos) << context(run); // the call task, in i
     // At the end, a loaded module's nfsSyncAll writes everything back, once.
     EXPECT_EQ(run.out.find("nfsSyncAll called\n"), run.out.size() - std::strlen("nfsSyncAll called\n"))
         << context(run);

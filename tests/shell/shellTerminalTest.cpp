@@ -2,6 +2,9 @@
 // editing, and a routine that reads its answers from the terminal line by line.
 #include "shellTerminal.h"
 
+#include <fcntl.h>
+#include <sys/stat.h>
+
 #include <gtest/gtest.h>
 
 namespace {
@@ -52,6 +55,43 @@ TEST(ShellTerminal, PromptCompletionHistoryAndPromptedInput)
     const std::string history = readWhole(home.path / ".rtsh_history");
     // libedit's history file writes blanks as \040.
     EXPECT_NE(history.find("\nx\\040=\\04041\nx\\040=\\04042\nnfsAuthUnixPrompt\n"), std::string::npos) << history;
+}
+
+// Ctrl-C during a copy whose source stalls (a FIFO on the host device): the prompt comes
+// back, and once the source moves again the copy stops and leaves neither the destination
+// nor its temporary file.
+TEST(ShellTerminal, CtrlCStopsACopyAndLeavesNoPartialFile)
+{
+    TempDir home;
+    const std::filesystem::path fifo = home.path / "slow";
+    ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
+    Terminal term(home.path.string(), "quenby");
+    ASSERT_TRUE(term.waitForEditor()) << term.seen();
+    term.type("copy host:" + fifo.string() + " host:" + (home.path / "out.txt").string() + "\r");
+    const int writer = open(fifo.c_str(), O_WRONLY); // meets the copy's open
+    ASSERT_GE(writer, 0);
+    const std::string chunk(4096, 'c');
+    ASSERT_EQ(write(writer, chunk.data(), chunk.size()), static_cast<ssize_t>(chunk.size()));
+    poll(nullptr, 0, 300); // the copy has the chunk and waits for more
+    term.type("\x03");
+    ASSERT_TRUE(term.waitForEditor()) << term.seen();
+    term.type("echo still here\r");
+    ASSERT_TRUE(term.waitFor("still here\r\n")) << term.seen();
+    ASSERT_EQ(write(writer, chunk.data(), chunk.size()), static_cast<ssize_t>(chunk.size()));
+    close(writer);
+    ASSERT_TRUE(term.waitFor("copy: interrupted")) << term.seen();
+    const auto leftovers = [&home] {
+        int count = 0;
+        for (const auto &entry : std::filesystem::directory_iterator(home.path))
+            count += entry.path().filename().string().find(".rtsh-") != std::string::npos ? 1 : 0;
+        return count;
+    };
+    for (int wait = 0; wait < 100 && leftovers() > 0; ++wait)
+        poll(nullptr, 0, 50);
+    EXPECT_EQ(leftovers(), 0);
+    EXPECT_FALSE(std::filesystem::exists(home.path / "out.txt"));
+    term.type("exit\r");
+    EXPECT_EQ(term.exitStatus(), 0) << term.seen();
 }
 
 } // namespace
