@@ -144,18 +144,20 @@ constexpr Runner values(std::string_view name, bool (*run)(const Values &, Sessi
 // In the order of kBuiltinSpecs, which the parser reads.
 constexpr Runner kRunners[] = {
     words("cat", cmdCat),          words("cd", cmdCd),
-    words("copy", cmdCopy),        values("d", cmdDisplay),
-    words("date", cmdDate),        words("devs", cmdDevs),
-    words("df", cmdDf),            words("echo", cmdEcho),
-    values("exit", cmdExit),       words("h", cmdHistory),
-    words("help", cmdHelp),        words("hostShow", cmdHostShow),
-    words("i", cmdTasks),          words("ld", cmdLd),
-    words("lkup", cmdLkup),        words("ll", cmdLl),
+    words("chmod", cmdChmod),      words("copy", cmdCopy),
+    values("d", cmdDisplay),       words("date", cmdDate),
+    words("devs", cmdDevs),        words("df", cmdDf),
+    words("echo", cmdEcho),        values("exit", cmdExit),
+    words("h", cmdHistory),        words("help", cmdHelp),
+    words("hostShow", cmdHostShow), words("i", cmdTasks),
+    words("ld", cmdLd),            words("lkup", cmdLkup),
+    words("ll", cmdLl),            words("ln", cmdLn),
     words("ls", cmdLs),            words("mkdir", cmdMkdir),
     words("mv", cmdMv),            values("printErrno", cmdPrintErrno),
-    words("pwd", cmdPwd),          words("rm", cmdRm),
-    words("rmdir", cmdRmdir),      words("stat", cmdStat),
-    words("touch", cmdTouch),      words("version", cmdVersion),
+    words("pwd", cmdPwd),          words("readlink", cmdReadlink),
+    words("rm", cmdRm),            words("rmdir", cmdRmdir),
+    words("stat", cmdStat),        words("touch", cmdTouch),
+    words("version", cmdVersion),
 };
 
 constexpr bool runnersMatchSpecs()

@@ -514,7 +514,8 @@ bool cmdDf(const Words &words, Session &)
     return true;
 }
 
-// Makes the files that do not exist; an existing file is left as it is.
+// Makes the files that do not exist and sets an existing file's times to now (on a device
+// that cannot set times, touching an existing file fails with the device's error).
 bool cmdTouch(const Words &words, Session &)
 {
     if (words.empty())
@@ -523,13 +524,81 @@ bool cmdTouch(const Words &words, Session &)
     for (const std::string &word : words) {
         const std::string path = resolvePath(word);
         struct kstat st{};
-        if (kStat(path.c_str(), &st) == 0)
+        if (kStat(path.c_str(), &st) == 0) {
+            if (kUtime(path.c_str(), nullptr) != 0)
+                ok = failed("touch", path);
             continue;
+        }
         const int fd = kOpen(path.c_str(), K_O_WRONLY | K_O_CREAT, kNewFileMode);
         if (fd < 0 || kClose(fd) != 0)
             ok = failed("touch", path);
     }
     return ok;
+}
+
+// The mode is octal, as users type it (644, 0755, 4755): one to four digits, no sign.
+bool cmdChmod(const Words &words, Session &)
+{
+    if (words.size() < 2)
+        return usage("chmod mode path ...");
+    const std::string &text = words[0];
+    const bool octal = !text.empty() && text.size() <= 5 &&
+                       text.find_first_not_of("01234567") == std::string::npos;
+    const unsigned long mode = octal ? std::stoul(text, nullptr, 8) : 0;
+    if (!octal || mode > 07777) {
+        reportError("chmod: " + text + ": not an octal mode from 0 to 7777");
+        return false;
+    }
+    bool ok = true;
+    for (std::size_t i = 1; i < words.size(); ++i) {
+        const std::string path = resolvePath(words[i]);
+        if (kChmod(path.c_str(), static_cast<int>(mode)) != 0)
+            ok = failed("chmod", path);
+    }
+    return ok;
+}
+
+// ln existing new: a further name for the file. ln -s target name: a symbolic link holding
+// target as typed (never resolved against the current directory, as a link's text is
+// read from the link's own folder).
+bool cmdLn(const Words &words, Session &)
+{
+    constexpr const char *kUsage = "ln [-s] target name";
+    bool symbolic = false;
+    std::vector<std::string> names;
+    bool options = true;
+    for (const std::string &word : words) {
+        if (options && word == "--") {
+            options = false;
+        } else if (options && word.size() > 1 && word[0] == '-') {
+            if (word != "-s")
+                return usage(kUsage);
+            symbolic = true;
+        } else {
+            options = false;
+            names.push_back(word);
+        }
+    }
+    if (names.size() != 2)
+        return usage(kUsage);
+    const std::string name = resolvePath(names[1]);
+    if (symbolic)
+        return kSymlink(names[0].c_str(), name.c_str()) == 0 || failed("ln", name);
+    const std::string existing = resolvePath(names[0]);
+    return kLink(existing.c_str(), name.c_str()) == 0 || failed("ln", existing + " to " + name);
+}
+
+bool cmdReadlink(const Words &words, Session &)
+{
+    if (words.size() != 1)
+        return usage("readlink path");
+    const std::string path = resolvePath(words[0]);
+    std::array<char, kPathMax + 1> text{};
+    const int length = kReadlink(path.c_str(), text.data(), text.size());
+    if (length < 0)
+        return failed("readlink", path);
+    std::printf("%.*s\n", length, text.data());
+    return true;
 }
 
 bool cmdDevs(const std::vector<std::string> &words, Session &)

@@ -67,6 +67,7 @@ struct BuiltinSpec {
 inline constexpr BuiltinSpec kBuiltinSpecs[] = {
     {"cat", ArgStyle::Words, "cat file ...                   print files"},
     {"cd", ArgStyle::Words, "cd path                        change the default directory"},
+    {"chmod", ArgStyle::Words, "chmod mode path ...            set permission bits (octal: 644, 0755)"},
     {"copy", ArgStyle::Words, "copy src dst, copy < src       copy a file (to a folder, to standard output)"},
     {"d", ArgStyle::Values, "d address[, count[, width]]    display memory in hex"},
     {"date", ArgStyle::Words, "date server                    the time from an SNTP server, in UTC"},
@@ -81,15 +82,17 @@ inline constexpr BuiltinSpec kBuiltinSpecs[] = {
     {"ld", ArgStyle::Words, "ld < module                    load a module (libname.so or name)"},
     {"lkup", ArgStyle::Words, "lkup [text]                    list what can be called or read"},
     {"ll", ArgStyle::Words, "ll [path]                      list a directory in long form"},
+    {"ln", ArgStyle::Words, "ln [-s] target name            hard link, or symbolic link (-s)"},
     {"ls", ArgStyle::Words, "ls [-l] [path]                 list a directory or a file"},
     {"mkdir", ArgStyle::Words, "mkdir path                     make a directory"},
     {"mv", ArgStyle::Words, "mv old new                     rename"},
     {"printErrno", ArgStyle::Values, "printErrno [number]            name an error number (the last one)"},
     {"pwd", ArgStyle::Words, "pwd                            print the default directory"},
+    {"readlink", ArgStyle::Words, "readlink path                  print a symbolic link's text"},
     {"rm", ArgStyle::Words, "rm file ...                    remove files"},
     {"rmdir", ArgStyle::Words, "rmdir path                     remove a directory"},
     {"stat", ArgStyle::Words, "stat path                      a file's status"},
-    {"touch", ArgStyle::Words, "touch file ...                 make files that do not exist"},
+    {"touch", ArgStyle::Words, "touch file ...                 make missing files, set times to now"},
     {"version", ArgStyle::Words, "version                        the shell's and the modules' versions"},
 };
 

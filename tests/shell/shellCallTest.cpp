@@ -3,7 +3,12 @@
 
 #include <gtest/gtest.h>
 
+#include <fcntl.h>
+#include <sys/stat.h>
+
+#include <array>
 #include <cstring>
+#include <ctime>
 
 namespace {
 
@@ -248,6 +253,49 @@ TEST(ShellFiles, WordsOptionsAndSafeCopies)
     EXPECT_NE(run.out.find("\nhost:/\n"), std::string::npos) << context(run);
     for (const auto &entry : std::filesystem::directory_iterator(dir.path))
         EXPECT_EQ(entry.path().filename().string().find(".rtsh-"), std::string::npos) << entry.path();
+}
+
+// chmod, ln, ln -s, touch and readlink on the host device, each checked with the host's own
+// calls; refusals name the error.
+TEST(ShellFiles, ModesLinksAndTimesOnTheHostDevice)
+{
+    TempDir dir;
+    const std::filesystem::path d = dir.path;
+    writeWhole(d / "a.txt", "alpha\n");
+    writeWhole(d / "old.txt", "old\n");
+    const struct timespec longAgo[2] = {{1000000000, 0}, {1000000000, 0}};
+    ASSERT_EQ(utimensat(AT_FDCWD, (d / "old.txt").c_str(), longAgo, 0), 0);
+    const ShellRun run = runShell("cd \"host:" + d.string() + "\"\n"
+                                  "chmod 640 old.txt\nchmod 0755 missing.txt a.txt\nln a.txt hard.txt\n"
+                                  "ln -s ../x/a.txt soft\nreadlink soft\ntouch old.txt new.txt\n"
+                                  "chmod 8 a.txt\nchmod u+x a.txt\nchmod 10000 a.txt\nln -s a.txt\nln -f a b\n"
+                                  "ln a.txt hard.txt\nreadlink a.txt\nln nothing other\n",
+                                  "-k -q");
+    EXPECT_EQ(run.status, 1) << context(run);
+    struct stat st{};
+    ASSERT_EQ(::stat((d / "hard.txt").c_str(), &st), 0);
+    EXPECT_EQ(st.st_mode & 07777, 0755u) << "a failing path does not stop the next";
+    EXPECT_EQ(st.st_nlink, 2u);
+    struct stat original{};
+    ASSERT_EQ(::stat((d / "a.txt").c_str(), &original), 0);
+    EXPECT_EQ(st.st_ino, original.st_ino);
+    std::array<char, 64> link{};
+    const ssize_t length = ::readlink((d / "soft").c_str(), link.data(), link.size());
+    EXPECT_EQ(std::string(link.data(), length > 0 ? static_cast<std::size_t>(length) : 0), "../x/a.txt");
+    EXPECT_NE(run.out.find("../x/a.txt\n"), std::string::npos) << context(run);
+    ASSERT_EQ(::stat((d / "old.txt").c_str(), &st), 0);
+    EXPECT_EQ(st.st_mode & 07777, 0640u);
+    EXPECT_LT(std::llabs(static_cast<long long>(st.st_mtime) - static_cast<long long>(std::time(nullptr))), 60);
+    EXPECT_EQ(readWhole(d / "old.txt"), "old\n");
+    EXPECT_EQ(readWhole(d / "new.txt"), "");
+    const std::string host = "host:" + d.string();
+    for (const std::string &expected : std::vector<std::string>{
+             "chmod: " + host + "/missing.txt: errno = 0x2 (K_ENOENT)\n", "chmod: 8: not an octal mode",
+          "chmod: u+x: not an octal mode", "chmod: 10000: not an octal mode", "usage: ln [-s] target name\n",
+          "ln: " + host + "/a.txt to " + host + "/hard.txt: errno = 0x11 (K_EEXIST)\n",
+          "readlink: " + host + "/a.txt: errno = 0x16 (K_EINVAL)\n",
+          "ln: " + host + "/nothing to " + host + "/other: errno = 0x2 (K_ENOENT)\n"})
+        EXPECT_NE(run.err.find(expected), std::string::npos) << expected << "\n" << context(run);
 }
 
 // A routine that faults stops the call task, not the shell; the next command runs.

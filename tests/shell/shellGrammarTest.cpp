@@ -34,6 +34,8 @@ TEST(ShellGrammar, StatementsAndExpressions)
         {"copy < \"a b\" > c.txt", "cmd copy [<] [a b] [>] [c.txt]"},
         {"copy \"notes.txt\", \"/nfs/notes.txt\"", "cmd copy [notes.txt] [/nfs/notes.txt]"},
         {"ld(\"quenby\")", "cmd ld [quenby]"},
+        {"chmod 0644 \"a b\" c", "cmd chmod [0644] [a b] [c]"},
+        {"ln -s ../t.txt /nfs/l; readlink l", "cmd ln [-s] [../t.txt] [/nfs/l] ; cmd readlink [l]"},
         {"echo a # a comment; not a statement", "cmd echo [a]"},
         {"ls = 3", "set ls = 3"},
         // Commands that take values.
