@@ -1,4 +1,5 @@
 // The NFS devices of the I/O system: listed, handed out as handles, and their names.
+#include "core/nfsArgs.h"
 #include "core/nfsConfig.h"
 #include "core/nfsDispatch.h"
 
@@ -71,6 +72,8 @@ void nfsDevShow(void)
 
 int nfsDevListGet(void *handles[], int max)
 {
+    if (max > 0 && !nfsArgsGiven(handles))
+        return -1;
     int count = 0;
     for (DEV_HDR *dev = iosNextDevGet(nullptr); count < max && dev != nullptr;
          dev = iosNextDevGet(dev)) {
@@ -82,7 +85,7 @@ int nfsDevListGet(void *handles[], int max)
 
 int nfsDevInfoGet(void *handle, NfsDevInfo *pInfo)
 {
-    if (handle == nullptr)
+    if (!nfsArgsGiven(handle, pInfo))
         return -1;
     auto *dev = static_cast<DEV_HDR *>(handle);
     switch (kindOf(dev)) {

@@ -1,5 +1,6 @@
 // Creating a version 2 device for an export, and removing every version 2 device of a server.
 // The steps are those of version 3, without a handle buffer and without tuning any limit.
+#include "core/nfsArgs.h"
 #include "core/nfsConfig.h"
 #include "core/nfsDeviceRemoval.h"
 #include "drv/nfs2DrvEntries.h"
@@ -40,10 +41,8 @@ int nfs2Mount(const char *host, const char *fileSys, const char *devName)
         errnoSet(K_ENXIO);
         return -1;
     }
-    if (host == nullptr || fileSys == nullptr) {
-        errnoSet(NFS_ERRNO_INVAL);
+    if (!nfsArgsGiven(host, fileSys))
         return -1;
-    }
     if (!fits(host, NFS_HOST_NAME_LEN) || !fits(fileSys, NFS_MAX_PATH)) {
         errnoSet(K_ENAMETOOLONG);
         return -1;
@@ -70,6 +69,8 @@ int nfs2Mount(const char *host, const char *fileSys, const char *devName)
 // before the server is told, and a refused request leaves the devices.
 int nfs2UnmountAll(const char *host)
 {
+    if (!nfsArgsGiven(host))
+        return -1;
     if (nfs2DrvNum < 0)
         return nfs2MntUnmountAll(host) != 0 ? -1 : 0;
     return nfsdrv::unmountAllOf<Nfs2Device>(host, nfs2DrvNum, nfs2MntUnmountAll, releaseDevice);

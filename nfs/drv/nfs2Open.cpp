@@ -40,7 +40,7 @@ int truncateStep(Nfs2Device *dev, nfsdrv::PathText &path, bool create)
     Found existing;
     const int found = existing.lookUp(dev, path.data());
     if (found != 0)
-        return found == K_FOLLOW_LINK ? K_FOLLOW_LINK : 0;
+        return found == K_FOLLOW_LINK || !nfsdrv::missing() ? found : 0;
     if (!nfsdrv::allowed(existing.attr(), nfsdrv::kWantWrite))
         return nfsdrv::denied();
     if (existing.attr().type == NFDIR) {
@@ -140,7 +140,7 @@ intptr_t nfs2Open(Nfs2Device *dev, char *name, int flags, int mode)
     if (looked == K_FOLLOW_LINK)
         return nfsdrv::followLink(path, name);
     if (looked != 0) {
-        if (!create && !truncate)
+        if (!(create || truncate) || !nfsdrv::missing())
             return -1;
         // The lookup left the deepest directory it reached in dirFh: the parent to create in.
         const int created = nfs2ThingCreate(dev->host, path.data(), &dev->mountFh, &found.res,

@@ -1,4 +1,5 @@
 // Creating a version 3 device for an export, and removing every version 3 device of a server.
+#include "core/nfsArgs.h"
 #include "core/nfsConfig.h"
 #include "core/nfsDeviceRemoval.h"
 #include "drv/nfsDrvDevices.h"
@@ -93,10 +94,8 @@ int nfs3Mount(const char *host, const char *fileSys, const char *devName)
         errnoSet(K_ENXIO);
         return -1;
     }
-    if (host == nullptr || fileSys == nullptr) {
-        errnoSet(NFS_ERRNO_INVAL);
+    if (!nfsArgsGiven(host, fileSys))
         return -1;
-    }
     // Names that do not fit the device's fields are refused rather than cut.
     if (!fits(host, NFS_HOST_NAME_LEN) || !fits(fileSys, NFS_MAX_PATH)) {
         errnoSet(K_ENAMETOOLONG);
@@ -136,6 +135,8 @@ int nfs3Mount(const char *host, const char *fileSys, const char *devName)
 // I/O system and counted again: a file opened meanwhile keeps them all (put back at the end).
 int nfs3UnmountAll(const char *host)
 {
+    if (!nfsArgsGiven(host))
+        return -1;
     if (nfs3DrvNum < 0)
         return nfs3MntUnmountAll(host) != 0 ? -1 : 0;
     return nfsdrv::unmountAllOf<NfsDevice>(host, nfs3DrvNum, nfs3MntUnmountAll, releaseDevice);

@@ -82,7 +82,7 @@ int truncateStep(NfsDevice *dev, nfsdrv::PathText &path, bool create)
     Lookup existing;
     const int found = existing.run(dev, path.data());
     if (found != 0)
-        return found == K_FOLLOW_LINK ? K_FOLLOW_LINK : 0;
+        return found == K_FOLLOW_LINK || !nfsdrv::missing() ? found : 0;
     if (!nfsdrv::allowed(existing.attr(), nfsdrv::kWantWrite))
         return nfsdrv::denied();
     // A directory is never removed to be replaced by a file.
@@ -201,7 +201,9 @@ intptr_t nfs3Open(NfsDevice *dev, char *name, int flags, int mode)
     const int found = look.run(dev, path.data(), nameOnly && (flags & K_O_NOFOLLOW) != 0);
     if (found == K_FOLLOW_LINK)
         return nfsdrv::followLink(path, name);
-    if (found != 0 && !create && !truncate)
+    // Only a file that is not there is created: any other failure (a time-out, JUKEBOX) fails
+    // the open, or a truncating open could go on to a file it never truncated.
+    if (found != 0 && (!(create || truncate) || !nfsdrv::missing()))
         return -1;
 
     // The file's handle and attributes: from the lookup when it exists, else from the create

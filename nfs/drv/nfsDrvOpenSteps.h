@@ -5,6 +5,7 @@
 
 #include <brisnel/nfsAuthLib.h>
 #include <brisnel/nfsConfigLib.h>
+#include <brisnel/nfs3Xdr.h>
 #include <brisnel/nfsErrors.h>
 #include <kernel/errnoLib.h>
 #include <kernel/iosLib.h>
@@ -53,6 +54,10 @@ inline bool namesRoot(const char *name)
 {
     return name[std::strspn(name, "/")] == '\0';
 }
+
+// The look-up that just failed found nothing at the name (NOENT, the same status in both
+// versions): only then may an open go on to create the file.
+inline bool missing() { return errnoGet() == (NFS_ERRNO_BASE | NFS3ERR_NOENT); }
 
 // Hands a rewritten path back to the I/O system.
 inline intptr_t followLink(const PathText &path, char *name)

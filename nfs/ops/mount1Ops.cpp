@@ -1,6 +1,8 @@
 // The MOUNT version 1 client, for the version 2 driver: the twins of the version 3 operations.
 #include "ops/nfsMountOps.h"
 
+#include "core/nfsArgs.h"
+
 #include <brisnel/mount1Xdr.h>
 #include <brisnel/nfsErrors.h>
 #include <brisnel/nfsMountLib.h>
@@ -15,10 +17,8 @@ int nfs2DirMount(const char *host, const char *dirPath, unsigned char *fhOut)
 {
     if (nfsInit() != 0)
         return -1;
-    if (fhOut == nullptr) {
-        errnoSet(NFS_ERRNO_INVAL);
+    if (!nfsArgsGiven(host, dirPath, fhOut))
         return -1;
-    }
     fhstatus res{}; // the handle is held inline: nothing is allocated
     char *path = const_cast<char *>(dirPath); // only encoded
     if (mountops::call(host, MOUNT_V1, MOUNTPROC_MNT, nfsXdrProc(xdr_dirpath), &path,

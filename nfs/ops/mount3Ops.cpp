@@ -2,6 +2,8 @@
 // table, for the version 3 driver and the mount front end.
 #include "ops/nfsMountOps.h"
 
+#include "core/nfsArgs.h"
+
 #include <brisnel/nfs3Drv.h>
 #include <brisnel/nfsErrors.h>
 #include <kernel/errnoLib.h>
@@ -12,7 +14,9 @@ extern "C" {
 
 int nfs3DirMount(const char *host, const char *dirPath, nfs_fh3 *fhOut)
 {
-    if (fhOut == nullptr || fhOut->data.data_val == nullptr) {
+    if (!nfsArgsGiven(host, dirPath, fhOut))
+        return -1;
+    if (fhOut->data.data_val == nullptr) {
         errnoSet(NFS_ERRNO_INVAL);
         return -1;
     }

@@ -1,6 +1,8 @@
 // The MOUNT call, reply release, and the operations both MOUNT versions share.
 #include "ops/nfsMountOps.h"
 
+#include "core/nfsArgs.h"
+
 #include <brisnel/nfsErrors.h>
 #include <brisnel/nfsRpcLib.h>
 #include <kernel/errnoLib.h>
@@ -41,21 +43,23 @@ DecodedReply::~DecodedReply()
 
 int dirUnmount(const char *host, uint32_t version, const char *dirPath)
 {
+    if (!nfsArgsGiven(host, dirPath))
+        return -1;
     char *path = const_cast<char *>(dirPath); // only encoded
     return call(host, version, MOUNTPROC3_UMNT, nfsXdrProc(xdr_dirpath), &path, voidProc(), nullptr);
 }
 
 int unmountAll(const char *host, uint32_t version)
 {
+    if (!nfsArgsGiven(host))
+        return -1;
     return call(host, version, MOUNTPROC3_UMNTALL, voidProc(), nullptr, voidProc(), nullptr);
 }
 
 int exportRead(const char *host, uint32_t version, exports *pExports)
 {
-    if (pExports == nullptr) {
-        errnoSet(NFS_ERRNO_INVAL);
+    if (!nfsArgsGiven(host, pExports))
         return -1;
-    }
     *pExports = nullptr;
     return call(host, version, MOUNTPROC3_EXPORT, voidProc(), nullptr, nfsXdrProc(xdr_exports),
                 pExports);
@@ -63,6 +67,8 @@ int exportRead(const char *host, uint32_t version, exports *pExports)
 
 int mntDump(const char *host, uint32_t version)
 {
+    if (!nfsArgsGiven(host))
+        return -1;
     mountlist list = nullptr;
     if (call(host, version, MOUNTPROC3_DUMP, voidProc(), nullptr, nfsXdrProc(xdr_mountlist),
              &list) != 0)
@@ -74,6 +80,8 @@ int mntDump(const char *host, uint32_t version)
 
 int exportShow(const char *host, uint32_t version)
 {
+    if (!nfsArgsGiven(host))
+        return -1;
     exports list = nullptr;
     if (exportRead(host, version, &list) != 0)
         return -1;

@@ -1,6 +1,6 @@
 // READ and WRITE on a version 2 server: a byte range in pieces of at most nfs2MaxMsgLen bytes.
-// Version 2 has no end-of-file flag: a read ends with the first empty reply or when count
-// bytes have arrived.
+// Version 2 has no end-of-file flag: a read ends with the first empty reply at or past the
+// file's size, or when count bytes have arrived.
 #include "core/nfsConfig.h"
 #include "ops/nfs2Call.h"
 
@@ -56,14 +56,20 @@ int nfs2FileRead(const char *host, nfs_fh2 *fh, uint64_t offset, unsigned count,
         res.readres_u.reply.data.data_val = buf + total;
         res.readres_u.reply.data.data_len = size;
         if (nfs2ops::call(host, NFSPROC_READ, nfsXdrProc(xdr_readargs), &args,
-                          nfsXdrProc(xdr_readres), &res) != 0)
+                          nfsXdrProc(xdr_readres), &res, &res.readres_u.reply.data.data_val) != 0)
             return -1;
         // The reply's only pointer is the caller's buffer: nothing to release.
         if (!nfs2ops::statusOk(res.status))
             return -1;
         const readokres &ok = res.readres_u.reply;
-        if (ok.data.data_len == 0)
+        // An empty reply ends the file only at or past its size; before it, it is a fault.
+        if (ok.data.data_len == 0) {
+            if (offset + total < ok.attributes.size) {
+                errnoSet(K_EIO);
+                return -1;
+            }
             break;
+        }
         total += ok.data.data_len;
         *attr = ok.attributes;
     }

@@ -16,12 +16,12 @@ int nfs2LinkRead(const char *host, const nfs_fh2 *fh, char *buf)
 {
     if (nfsInit() != 0)
         return -1;
-    readlinkres res{};
+    NfsLinkReply2 res{};
     if (nfs2ops::call(host, NFSPROC_READLINK, nfsXdrProc(xdr_nfs_fh2), *fh,
-                      nfsXdrProc(xdr_readlinkres), &res) != 0)
+                      nfsXdrProc(xdrNfsLinkReply2), &res) != 0)
         return -1;
-    const nfs3path::Reply reply(nfsXdrProc(xdr_readlinkres), &res);
+    const nfs3path::Reply reply(nfsXdrProc(xdrNfsLinkReply2), &res);
     if (!nfs2ops::statusOk(res.status))
         return -1;
-    return nfspath::linkTextCopy(res.readlinkres_u.data, buf);
+    return nfspath::linkTextCopy(res.text, buf);
 }

@@ -44,7 +44,7 @@ int readOnce(const char *host, nfs_fh3 *fh, uint64_t position, unsigned wanted,
 }
 
 // One piece: READs until `size` bytes arrived, the server reports the end of the file, or a
-// reply brings nothing. The bytes received, or -1.
+// reply brings nothing at or past the file's known size. The bytes received, or -1.
 int readPiece(const char *host, nfs_fh3 *fh, uint64_t position, unsigned size, char *destination,
               fattr3 *attr)
 {
@@ -56,8 +56,17 @@ int readPiece(const char *host, nfs_fh3 *fh, uint64_t position, unsigned size, c
         if (got < 0)
             return -1;
         received += static_cast<unsigned>(got);
-        if (eof || got == 0)
+        if (eof)
             break;
+        // Nothing, and no end of file: the end only at or past the size known of the file,
+        // before it a fault (a server could otherwise make any file read as empty).
+        if (got == 0) {
+            if (position + received < attr->size) {
+                errnoSet(K_EIO);
+                return -1;
+            }
+            break;
+        }
     }
     return static_cast<int>(received);
 }

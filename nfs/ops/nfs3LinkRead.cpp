@@ -17,14 +17,14 @@ int nfs3LinkRead(const char *host, const nfs_fh3 *fh, char *buf)
     if (nfsInit() != 0)
         return -1;
     const READLINK3args args{.symlink = *fh};
-    READLINK3res res{};
+    NfsLinkReply3 res{};
     if (nfs3path::call(host, NFSPROC3_READLINK, nfsXdrProc(xdr_READLINK3args), &args,
-                       nfsXdrProc(xdr_READLINK3res), &res) != 0)
+                       nfsXdrProc(xdrNfsLinkReply3), &res) != 0)
         return -1;
-    const nfs3path::Reply reply(nfsXdrProc(xdr_READLINK3res), &res);
+    const nfs3path::Reply reply(nfsXdrProc(xdrNfsLinkReply3), &res);
     if (res.status != NFS3_OK) {
         nfsErrnoSet(res.status);
         return -1;
     }
-    return nfspath::linkTextCopy(res.READLINK3res_u.resok.data, buf);
+    return nfspath::linkTextCopy(res.text, buf);
 }

@@ -24,16 +24,22 @@ void replace(char *path, const char *text)
     std::memcpy(path, text, std::strlen(text) + 1);
 }
 
-int linkTextCopy(const char *text, char *buf)
+int linkTextCopy(const NfsLinkText &text, char *buf)
 {
-    const std::size_t length = text == nullptr ? 0 : strnlen(text, NFS_MAX_PATH);
-    if (length >= NFS_MAX_PATH) {
+    if (text.length == 0 || text.bytes == nullptr) {
+        errnoSet(K_ENOENT);
+        return -1;
+    }
+    if (std::memchr(text.bytes, '\0', text.length) != nullptr) {
+        errnoSet(K_EIO);
+        return -1;
+    }
+    if (text.length >= NFS_MAX_PATH) {
         errnoSet(K_ENAMETOOLONG);
         return -1;
     }
-    if (length > 0)
-        std::memcpy(buf, text, length);
-    buf[length] = '\0';
+    std::memcpy(buf, text.bytes, text.length);
+    buf[text.length] = '\0';
     return 0;
 }
 
