@@ -1,8 +1,9 @@
-// The remote call: reuse the task's handle when it fits the call, else build a new one.
+// The remote call on the task's handle: reused when it fits the call, else built anew.
 #include "core/nfsAuthUnix.h"
 #include "core/nfsConfig.h"
 #include "core/nfsRpcClient.h"
 #include "core/nfsRpcExchange.h"
+#include "core/nfsRemoteCall.h"
 
 #include <brisnel/nfsErrors.h>
 #include <kernel/errnoLib.h>
@@ -87,13 +88,13 @@ CLIENT *createUdpHandle(sockaddr_in *address, uint32_t prog, uint32_t vers, NfsU
 }
 
 // Builds the handle with its socket, buffer sizes and credential, the port query bounded by
-// the call's deadline.
+// the call's deadline: 0, or the error number of the step that failed.
 int createHandle(NfsRpcClient *client, const char *host, uint32_t prog, uint32_t vers,
                  NfsUdpMessageSizes sizes, NfsRpcClock::time_point deadline)
 {
     const int resolved = hostGetByName(host);
     if (resolved == -1)
-        return -1;
+        return errnoGet();
     sockaddr_in address{};
     address.sin_family = AF_INET;
     address.sin_addr.s_addr = static_cast<in_addr_t>(resolved);
@@ -101,14 +102,13 @@ int createHandle(NfsRpcClient *client, const char *host, uint32_t prog, uint32_t
 
     client->pClient = createUdpHandle(&address, prog, vers, sizes, &client->socket);
     if (client->pClient == nullptr)
-        return -1;
+        return errnoGet();
 
     client->ownerId = kernelId;
     if (!setBufferSizes(client->socket, std::max(sizes.send, sizes.receive))) {
         const int error = errnoGet();
         discardNewHandle(client);
-        errnoSet(error);
-        return -1;
+        return error;
     }
 
     if (client->pClient->cl_auth != nullptr)
@@ -116,8 +116,7 @@ int createHandle(NfsRpcClient *client, const char *host, uint32_t prog, uint32_t
     client->pClient->cl_auth = createCredential();
     if (client->pClient->cl_auth == nullptr) {
         discardNewHandle(client);
-        errnoSet(NFS_ERR_AUTH_UNIX_FAILED);
-        return -1;
+        return NFS_ERR_AUTH_UNIX_FAILED;
     }
 
     client->progNum = prog;
@@ -130,44 +129,86 @@ int createHandle(NfsRpcClient *client, const char *host, uint32_t prog, uint32_t
     return 0;
 }
 
-} // namespace
+// The error number of a failed RPC status, as the kernel forms it.
+int rpcError(clnt_stat status)
+{
+    rpcClntErrnoSet(status);
+    return errnoGet();
+}
 
-extern "C" int nfsClientCall(const char *host, uint32_t prog, uint32_t vers, uint32_t proc,
-                             xdrproc_t inproc, void *in, xdrproc_t outproc, void *out)
+// The call on the task's handle, the handle made or remade first when it does not fit.
+int callOnHandle(const nfsrpc::Peer &peer, uint32_t proc, xdrproc_t inproc, const void *in,
+                 xdrproc_t outproc, void *out)
 {
     if (nfsInit() == -1)
-        return -1;
-    if (host == nullptr) {
-        errnoSet(K_HOST_UNKNOWN);
-        return -1;
-    }
+        return errnoGet();
+    if (peer.host == nullptr)
+        return K_HOST_UNKNOWN;
     // The handle remembers the host by name; one that does not fit is refused, not cut.
-    if (std::strlen(host) >= NFS_HOST_NAME_LEN) {
-        errnoSet(K_ENAMETOOLONG);
-        return -1;
-    }
+    if (std::strlen(peer.host) >= NFS_HOST_NAME_LEN)
+        return K_ENAMETOOLONG;
     // The module's time-out bounds the whole call, a new handle's port query included.
     const NfsRpcClock::time_point deadline = NfsRpcClock::now() + nfsRpcDuration(nfsTimeoutSec, nfsTimeoutUSec);
     const NfsUdpMessageSizes sizes = messageSizes();
-    const int savedErrno = errnoGet(); // a successful call leaves the error number as it was
     NfsRpcClient *client = nfsRpcClientCurrent();
-    if (!handleFits(client, host, prog, vers)) {
+    if (!handleFits(client, peer.host, peer.prog, peer.vers)) {
         nfsClientCleanUp(client);
-        if (createHandle(client, host, prog, vers, sizes, deadline) == -1)
-            return -1;
+        const int error = createHandle(client, peer.host, peer.prog, peer.vers, sizes, deadline);
+        if (error != 0)
+            return error;
     }
 
     // The address comes from the record, not from the library's handle: asking the handle for it
-    // takes a process-wide lock and masks signals on every call.
-    const NfsRpcExchange call{client->socket, client->server, client->pClient->cl_auth, prog, vers, proc,
-                              inproc, in, outproc, out, sizes, nfsRpcDuration(nfsReXmitSec, nfsReXmitUSec),
-                              deadline};
+    // takes a process-wide lock and masks signals on every call. The arguments are only encoded.
+    const NfsRpcExchange call{client->socket, client->server, client->pClient->cl_auth, peer.prog, peer.vers,
+                              proc, inproc, const_cast<void *>(in), outproc, out, sizes,
+                              nfsRpcDuration(nfsReXmitSec, nfsReXmitUSec), deadline};
     const clnt_stat status = nfsRpcExchange(call);
-    if (status == RPC_SUCCESS) {
-        errnoSet(savedErrno);
+    if (status == RPC_SUCCESS)
         return 0;
-    }
     nfsClientCleanUp(client);
-    rpcClntErrnoSet(status);
+    return rpcError(status);
+}
+
+} // namespace
+
+namespace nfsrpc {
+
+int exchange(const Peer &peer, uint32_t proc, xdrproc_t inproc, const void *in, xdrproc_t outproc, void *out)
+{
+    const int savedErrno = errnoGet();
+    const int error = callOnHandle(peer, proc, inproc, in, outproc, out);
+    errnoSet(savedErrno);
+    return error;
+}
+
+void release(xdrproc_t outproc, void *out, char **callerBuffer)
+{
+    char *kept = nullptr;
+    if (callerBuffer != nullptr) {
+        kept = *callerBuffer;
+        *callerBuffer = nullptr;
+    }
+    // Through the task's handle while it has one; a failed call has lost it, and the XDR
+    // routine alone frees what decoding got to.
+    const NfsRpcClient *client = nfsRpcClientCurrent();
+    if (client != nullptr && client->valid != 0 && client->pClient != nullptr)
+        clnt_freeres(client->pClient, outproc, static_cast<char *>(out));
+    else
+        xdr_free(outproc, static_cast<char *>(out));
+    if (callerBuffer != nullptr)
+        *callerBuffer = kept;
+}
+
+} // namespace nfsrpc
+
+// A successful call leaves the error number as it was.
+extern "C" int nfsClientCall(const char *host, uint32_t prog, uint32_t vers, uint32_t proc,
+                             xdrproc_t inproc, void *in, xdrproc_t outproc, void *out)
+{
+    const int error = nfsrpc::exchange({host, prog, vers}, proc, inproc, in, outproc, out);
+    if (error == 0)
+        return 0;
+    errnoSet(error);
     return -1;
 }

@@ -1,6 +1,7 @@
 // The commands addressed to a host: unmount all, print its mount table or its exports; and the
 // driver-number query.
 #include "core/nfsMountVersion.h"
+#include "core/nfsRemoteCall.h"
 
 #include "ops/nfsMountOps.h"
 
@@ -57,8 +58,8 @@ int nfsExportShow(const char *host)
     exports list = nullptr;
     if (slots.exportRead(host, &list) != 0)
         return -1;
-    const mountops::DecodedReply reply(nfsXdrProc(xdr_exports), &list);
     mountops::printExports(list);
+    nfsrpc::release(nfsrpc::procOf(xdr_exports), &list, nullptr);
     return 0;
 }
 

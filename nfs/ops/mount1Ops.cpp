@@ -2,6 +2,7 @@
 #include "ops/nfsMountOps.h"
 
 #include "core/nfsArgs.h"
+#include "ops/nfsOpsCall.h"
 
 #include <brisnel/mount1Xdr.h>
 #include <brisnel/nfsErrors.h>
@@ -19,11 +20,12 @@ int nfs2DirMount(const char *host, const char *dirPath, unsigned char *fhOut)
         return -1;
     if (!nfsArgsGiven(host, dirPath, fhOut))
         return -1;
-    fhstatus res{}; // the handle is held inline: nothing is allocated
     char *path = const_cast<char *>(dirPath); // only encoded
-    if (mountops::call(host, MOUNT_V1, MOUNTPROC_MNT, nfsXdrProc(xdr_dirpath), &path,
-                       nfsXdrProc(xdr_fhstatus), &res) != 0)
+    const nfsrpc::Reply<fhstatus> reply(nfsops::mountPeer(host, MOUNT_V1), MOUNTPROC_MNT, xdr_dirpath, path,
+                                        xdr_fhstatus);
+    if (nfsops::failed(reply))
         return -1;
+    const fhstatus &res = *reply;
     if (res.status != 0) {
         netErrnoSet(static_cast<int>(res.status));
         return -1;

@@ -3,6 +3,7 @@
 #include "ops/nfsMountOps.h"
 
 #include "core/nfsArgs.h"
+#include "ops/nfsOpsCall.h"
 
 #include <brisnel/nfs3Drv.h>
 #include <brisnel/nfsErrors.h>
@@ -21,12 +22,12 @@ int nfs3DirMount(const char *host, const char *dirPath, nfs_fh3 *fhOut)
         return -1;
     }
     // Zeroed, so that the XDR layer allocates the handle and the flavour list.
-    mountres3 res{};
     char *path = const_cast<char *>(dirPath); // only encoded
-    if (mountops::call(host, MOUNT_V3, MOUNTPROC3_MNT, nfsXdrProc(xdr_dirpath), &path,
-                       nfsXdrProc(xdr_mountres3), &res) != 0)
+    const nfsrpc::Reply<mountres3> reply(nfsops::mountPeer(host, MOUNT_V3), MOUNTPROC3_MNT, xdr_dirpath, path,
+                                         xdr_mountres3);
+    if (nfsops::failed(reply))
         return -1;
-    const mountops::DecodedReply reply(nfsXdrProc(xdr_mountres3), &res);
+    const mountres3 &res = *reply;
     if (res.fhs_status != MNT3_OK) {
         // The MOUNT status values are plain error numbers (13: access denied).
         netErrnoSet(static_cast<int>(res.fhs_status));

@@ -1,7 +1,8 @@
-// The MOUNT call, reply release, and the operations both MOUNT versions share.
+// The operations both MOUNT versions share.
 #include "ops/nfsMountOps.h"
 
 #include "core/nfsArgs.h"
+#include "ops/nfsOpsCall.h"
 
 #include <brisnel/nfsErrors.h>
 #include <brisnel/nfsRpcLib.h>
@@ -12,48 +13,23 @@
 
 namespace mountops {
 
-namespace {
-
-xdrproc_t voidProc() { return nfsXdrProc(xdr_void); }
-
-} // namespace
-
-int call(const char *host, uint32_t version, uint32_t proc, xdrproc_t inproc, void *in,
-         xdrproc_t outproc, void *out)
-{
-    if (nfsClientCall(host, MOUNT_PROGRAM, version, proc, inproc, in, outproc, out) == 0)
-        return 0;
-    // A reply cut short leaves what was decoded in `out`; the handle is gone, so free directly.
-    if (out != nullptr && outproc != voidProc()) {
-        const int error = errnoGet();
-        xdr_free(outproc, static_cast<char *>(out));
-        errnoSet(error);
-    }
-    return -1;
-}
-
-DecodedReply::~DecodedReply()
-{
-    const NfsRpcClient *client = nfsRpcClientCurrent();
-    if (client != nullptr && client->valid != 0 && client->pClient != nullptr)
-        clnt_freeres(client->pClient, proc_, static_cast<char *>(reply_));
-    else
-        xdr_free(proc_, static_cast<char *>(reply_));
-}
-
 int dirUnmount(const char *host, uint32_t version, const char *dirPath)
 {
     if (!nfsArgsGiven(host, dirPath))
         return -1;
     char *path = const_cast<char *>(dirPath); // only encoded
-    return call(host, version, MOUNTPROC3_UMNT, nfsXdrProc(xdr_dirpath), &path, voidProc(), nullptr);
+    const nfsrpc::Reply<void *> reply(nfsops::mountPeer(host, version), MOUNTPROC3_UMNT, xdr_dirpath, path,
+                                      nfsops::noData);
+    return nfsops::failed(reply) ? -1 : 0;
 }
 
 int unmountAll(const char *host, uint32_t version)
 {
     if (!nfsArgsGiven(host))
         return -1;
-    return call(host, version, MOUNTPROC3_UMNTALL, voidProc(), nullptr, voidProc(), nullptr);
+    const nfsrpc::Reply<void *> reply(nfsops::mountPeer(host, version), MOUNTPROC3_UMNTALL, nfsops::noData,
+                                      static_cast<void *>(nullptr), nfsops::noData);
+    return nfsops::failed(reply) ? -1 : 0;
 }
 
 int exportRead(const char *host, uint32_t version, exports *pExports)
@@ -61,20 +37,23 @@ int exportRead(const char *host, uint32_t version, exports *pExports)
     if (!nfsArgsGiven(host, pExports))
         return -1;
     *pExports = nullptr;
-    return call(host, version, MOUNTPROC3_EXPORT, voidProc(), nullptr, nfsXdrProc(xdr_exports),
-                pExports);
+    nfsrpc::Reply<exports> reply(nfsops::mountPeer(host, version), MOUNTPROC3_EXPORT, nfsops::noData,
+                                 static_cast<void *>(nullptr), xdr_exports, pExports);
+    if (nfsops::failed(reply))
+        return -1;
+    reply.keep(); // the caller's list now
+    return 0;
 }
 
 int mntDump(const char *host, uint32_t version)
 {
     if (!nfsArgsGiven(host))
         return -1;
-    mountlist list = nullptr;
-    if (call(host, version, MOUNTPROC3_DUMP, voidProc(), nullptr, nfsXdrProc(xdr_mountlist),
-             &list) != 0)
+    const nfsrpc::Reply<mountlist> reply(nfsops::mountPeer(host, version), MOUNTPROC3_DUMP, nfsops::noData,
+                                         static_cast<void *>(nullptr), xdr_mountlist);
+    if (nfsops::failed(reply))
         return -1;
-    const DecodedReply reply(nfsXdrProc(xdr_mountlist), &list);
-    printMountList(list);
+    printMountList(*reply);
     return 0;
 }
 
@@ -82,11 +61,11 @@ int exportShow(const char *host, uint32_t version)
 {
     if (!nfsArgsGiven(host))
         return -1;
-    exports list = nullptr;
-    if (exportRead(host, version, &list) != 0)
+    const nfsrpc::Reply<exports> reply(nfsops::mountPeer(host, version), MOUNTPROC3_EXPORT, nfsops::noData,
+                                       static_cast<void *>(nullptr), xdr_exports);
+    if (nfsops::failed(reply))
         return -1;
-    const DecodedReply reply(nfsXdrProc(xdr_exports), &list);
-    printExports(list);
+    printExports(*reply);
     return 0;
 }
 

@@ -1,6 +1,6 @@
 // A file's version 2 attributes as the kernel's file status record, and STATFS.
 #include "ops/nfs2Call.h"
-#include "ops/nfs3PathOps.h"
+#include "ops/nfsOpsCall.h"
 
 #include <brisnel/nfsRpcLib.h>
 
@@ -42,14 +42,11 @@ int nfs2FsAttrGet(const char *host, nfs_fh2 *fh, struct kstatfs *pFsStat)
 {
     if (nfsInit() != 0)
         return -1;
-    statfsres res{};
-    if (nfs2ops::call(host, NFSPROC_STATFS, nfsXdrProc(xdr_nfs_fh2), *fh,
-                      nfsXdrProc(xdr_statfsres), &res) != 0)
+    const nfsrpc::Reply<statfsres> reply(nfsops::nfs2Peer(host), NFSPROC_STATFS, xdr_nfs_fh2, (*fh)[0],
+                                         xdr_statfsres);
+    if (nfsops::failed(reply) || !nfs2ops::statusOk(reply->status))
         return -1;
-    const nfs3path::Reply reply(nfsXdrProc(xdr_statfsres), &res);
-    if (!nfs2ops::statusOk(res.status))
-        return -1;
-    const statfsokres &ok = res.statfsres_u.reply;
+    const statfsokres &ok = reply->statfsres_u.reply;
     pFsStat->f_type = 0;
     pFsStat->f_bsize = static_cast<int32_t>(ok.bsize);
     pFsStat->f_blocks = ok.blocks;

@@ -1,4 +1,4 @@
-// The remote call that the version 2 operations share.
+// The status and range checks that the version 2 operations share.
 #include "ops/nfs2Call.h"
 
 #include <brisnel/nfsErrors.h>
@@ -10,24 +10,6 @@ namespace nfs2ops {
 namespace {
 constexpr uint64_t kReach = uint64_t{1} << 32;
 } // namespace
-
-int call(const char *host, uint32_t proc, xdrproc_t inproc, const void *in, xdrproc_t outproc,
-         void *out, char **callerBuffer)
-{
-    char *kept = callerBuffer != nullptr ? *callerBuffer : nullptr;
-    // The arguments are only encoded.
-    if (nfsClientCall(host, NFS_PROGRAM, NFS_V2, proc, inproc, const_cast<void *>(in), outproc,
-                      out) == 0)
-        return 0;
-    const int error = errnoGet();
-    if (callerBuffer != nullptr)
-        *callerBuffer = nullptr;
-    xdr_free(outproc, static_cast<char *>(out));
-    if (callerBuffer != nullptr)
-        *callerBuffer = kept;
-    errnoSet(error);
-    return -1;
-}
 
 bool statusOk(nfsstat status)
 {

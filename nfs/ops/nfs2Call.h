@@ -1,5 +1,5 @@
-// Module-private: the remote call of the version 2 operations, and the release of a held
-// directory batch.
+// Module-private: the status and range checks of the version 2 operations, and the release
+// of a held directory batch.
 #ifndef NFS_OPS_NFS2CALL_H
 #define NFS_OPS_NFS2CALL_H
 
@@ -12,12 +12,6 @@
 #include <cstring>
 
 namespace nfs2ops {
-
-// One NFS version 2 call into out; 0 or -1 with the error number set. A partly decoded reply
-// of a failed call is released, leaving alone the caller's own buffer that *callerBuffer (if
-// named) points to. Replies are released with nfs3path::Reply, which serves both.
-int call(const char *host, uint32_t proc, xdrproc_t inproc, const void *in, xdrproc_t outproc,
-         void *out, char **callerBuffer = nullptr);
 
 // Gives the status of a reply: true for NFS_OK, else the error number is set from it.
 bool statusOk(nfsstat status);

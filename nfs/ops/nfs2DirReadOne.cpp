@@ -3,7 +3,7 @@
 // position is the 4-byte cookie itself, kept in the stream's cookie word, a batch asks for 512
 // bytes, and there is no verifier.
 #include "ops/nfs2Call.h"
-#include "ops/nfs3PathOps.h"
+#include "ops/nfsOpsCall.h"
 
 #include <brisnel/nfsRpcLib.h>
 #include <kernel/errnoLib.h>
@@ -20,9 +20,7 @@ constexpr u_int kBatchCount = 512;
 
 void batchFree(readdirres *batch)
 {
-    {
-        const nfs3path::Reply reply(nfsXdrProc(xdr_readdirres), batch);
-    }
+    nfsrpc::release(nfsrpc::procOf(xdr_readdirres), batch, nullptr);
     memPartFree(memSysPartId, batch);
 }
 
@@ -84,8 +82,10 @@ int batchFetch(Nfs2OpenFile *pFile, KDIR *pDir, uint32_t cookie)
     nfs2ops::handleCopy(pFile->fh, &args.dir);
     std::memcpy(args.cookie, &cookie, sizeof cookie);
     args.count = kBatchCount;
-    if (nfs2ops::call(pFile->pDev->host, NFSPROC_READDIR, nfsXdrProc(xdr_readdirargs), &args,
-                      nfsXdrProc(xdr_readdirres), batch.get()) != 0)
+    nfsrpc::Reply<readdirres> reply(nfsops::nfs2Peer(pFile->pDev->host), NFSPROC_READDIR, xdr_readdirargs, args,
+                                    xdr_readdirres, batch.get());
+    reply.keep(); // the batch's release frees what decoding allocated
+    if (nfsops::failed(reply))
         return -1;
     if (batch->status != NFS_OK) {
         const nfsstat status = batch->status;

@@ -3,6 +3,7 @@
 // file's size, or when count bytes have arrived.
 #include "core/nfsConfig.h"
 #include "ops/nfs2Call.h"
+#include "ops/nfsOpsCall.h"
 
 #include <brisnel/nfsRpcLib.h>
 #include <kernel/errnoLib.h>
@@ -22,6 +23,8 @@ bool transferable(uint64_t offset, unsigned count)
     }
     return nfs2ops::withinReach(offset, count);
 }
+
+char **dataBuffer(readres &res) { return &res.readres_u.reply.data.data_val; }
 
 unsigned pieceSize(unsigned left)
 {
@@ -52,16 +55,14 @@ int nfs2FileRead(const char *host, nfs_fh2 *fh, uint64_t offset, unsigned count,
         nfs2ops::handleCopy(*fh, &args.file);
         args.offset = static_cast<u_int>(offset) + total;
         args.count = size;
-        readres res{};
-        res.readres_u.reply.data.data_val = buf + total;
-        res.readres_u.reply.data.data_len = size;
-        if (nfs2ops::call(host, NFSPROC_READ, nfsXdrProc(xdr_readargs), &args,
-                          nfsXdrProc(xdr_readres), &res, &res.readres_u.reply.data.data_val) != 0)
+        readres initial{};
+        initial.readres_u.reply.data.data_val = buf + total;
+        initial.readres_u.reply.data.data_len = size;
+        const nfsrpc::Reply<readres> reply(nfsops::nfs2Peer(host), NFSPROC_READ, xdr_readargs, args, xdr_readres,
+                                           initial, dataBuffer);
+        if (nfsops::failed(reply) || !nfs2ops::statusOk(reply->status))
             return -1;
-        // The reply's only pointer is the caller's buffer: nothing to release.
-        if (!nfs2ops::statusOk(res.status))
-            return -1;
-        const readokres &ok = res.readres_u.reply;
+        const readokres &ok = reply->readres_u.reply;
         // An empty reply ends the file only at or past its size; before it, it is a fault.
         if (ok.data.data_len == 0) {
             if (offset + total < ok.attributes.size) {
@@ -98,12 +99,11 @@ int nfs2FileWrite(const char *host, nfs_fh2 *fh, uint64_t offset, unsigned count
         args.offset = static_cast<u_int>(offset) + written;
         args.totalcount = size;
         args.data = {size, const_cast<char *>(buf + written)}; // only encoded from
-        res = attrstat{};
-        if (nfs2ops::call(host, NFSPROC_WRITE, nfsXdrProc(xdr_writeargs), &args,
-                          nfsXdrProc(xdr_attrstat), &res) != 0)
+        const nfsrpc::Reply<attrstat> reply(nfsops::nfs2Peer(host), NFSPROC_WRITE, xdr_writeargs, args,
+                                            xdr_attrstat);
+        if (nfsops::failed(reply) || !nfs2ops::statusOk(reply->status))
             return -1;
-        if (!nfs2ops::statusOk(res.status))
-            return -1;
+        res = *reply; // holds nothing allocated
         written += size; // a version 2 WRITE writes the whole piece or fails
     }
     *attr = res.attrstat_u.attributes;

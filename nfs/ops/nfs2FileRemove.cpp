@@ -1,6 +1,7 @@
 // REMOVE and RMDIR on a version 2 server: a file, a symbolic link (not its target) or an
 // empty directory. The reply is the bare status.
 #include "ops/nfs2Call.h"
+#include "ops/nfsOpsCall.h"
 
 #include <brisnel/nfsConfigLib.h>
 #include <brisnel/nfsErrors.h>
@@ -43,9 +44,6 @@ int nfs2FileRemove(const char *host, const nfs_fh2 *mountFh, char *path)
         return -1;
     }
     args.name = name.data();
-    nfsstat status = NFS_OK;
-    if (nfs2ops::call(host, proc, nfsXdrProc(xdr_diropargs), &args, nfsXdrProc(xdr_nfsstat),
-                      &status) != 0)
-        return -1;
-    return nfs2ops::statusOk(status) ? 0 : -1;
+    const nfsrpc::Reply<nfsstat> reply(nfsops::nfs2Peer(host), proc, xdr_diropargs, args, xdr_nfsstat);
+    return nfsops::failed(reply) || !nfs2ops::statusOk(*reply) ? -1 : 0;
 }

@@ -1,6 +1,6 @@
 // READLINK on a version 2 server: a symbolic link's text into the caller's path buffer.
 #include "ops/nfs2Call.h"
-#include "ops/nfs3PathOps.h"
+#include "ops/nfsOpsCall.h"
 #include "ops/nfsPathRewrite.h"
 
 #include <brisnel/nfsConfigLib.h>
@@ -16,12 +16,9 @@ int nfs2LinkRead(const char *host, const nfs_fh2 *fh, char *buf)
 {
     if (nfsInit() != 0)
         return -1;
-    NfsLinkReply2 res{};
-    if (nfs2ops::call(host, NFSPROC_READLINK, nfsXdrProc(xdr_nfs_fh2), *fh,
-                      nfsXdrProc(xdrNfsLinkReply2), &res) != 0)
+    const nfsrpc::Reply<NfsLinkReply2> reply(nfsops::nfs2Peer(host), NFSPROC_READLINK, xdr_nfs_fh2, (*fh)[0],
+                                             xdrNfsLinkReply2);
+    if (nfsops::failed(reply) || !nfs2ops::statusOk(reply->status))
         return -1;
-    const nfs3path::Reply reply(nfsXdrProc(xdrNfsLinkReply2), &res);
-    if (!nfs2ops::statusOk(res.status))
-        return -1;
-    return nfspath::linkTextCopy(res.text, buf);
+    return nfspath::linkTextCopy(reply->text, buf);
 }

@@ -1,6 +1,7 @@
 // Path lookup on a version 2 mount: one LOOKUP per component from the export's root, the path
 // rewritten at a symbolic link. Unlike version 3, every reply carries the attributes.
 #include "ops/nfs2Call.h"
+#include "ops/nfsOpsCall.h"
 #include "ops/nfsPathRewrite.h"
 
 #include <brisnel/nfsConfigLib.h>
@@ -14,10 +15,10 @@ namespace {
 
 int lookUpStep(const char *host, const diropargs &args, diropres *res)
 {
-    if (nfs2ops::call(host, NFSPROC_LOOKUP, nfsXdrProc(xdr_diropargs), &args,
-                      nfsXdrProc(xdr_diropres), res) != 0)
+    const nfsrpc::Reply<diropres> reply(nfsops::nfs2Peer(host), NFSPROC_LOOKUP, xdr_diropargs, args,
+                                        xdr_diropres, res);
+    if (nfsops::failed(reply))
         return -1;
-    // A diropres holds nothing allocated: no release needed.
     return nfs2ops::statusOk(res->status) ? 0 : -1;
 }
 

@@ -1,6 +1,7 @@
 // RENAME on a version 2 server: an object moved to another name, in its own directory or
 // another one. The steps are those of version 3, with 32-byte handles and a bare status.
 #include "ops/nfs2Call.h"
+#include "ops/nfsOpsCall.h"
 
 #include <brisnel/nfsConfigLib.h>
 #include <brisnel/nfsRpcLib.h>
@@ -73,9 +74,6 @@ int nfs2Rename(const char *host, const nfs_fh2 *mountFh, const char *oldPath,
         if (targetDirFind(host, mountFh, dirPath.data(), &args.to.dir) != 0)
             return -1;
     }
-    nfsstat status = NFS_OK;
-    if (nfs2ops::call(host, NFSPROC_RENAME, nfsXdrProc(xdr_renameargs), &args,
-                      nfsXdrProc(xdr_nfsstat), &status) != 0)
-        return -1;
-    return nfs2ops::statusOk(status) ? 0 : -1;
+    const nfsrpc::Reply<nfsstat> reply(nfsops::nfs2Peer(host), NFSPROC_RENAME, xdr_renameargs, args, xdr_nfsstat);
+    return nfsops::failed(reply) || !nfs2ops::statusOk(*reply) ? -1 : 0;
 }

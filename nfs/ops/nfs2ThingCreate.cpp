@@ -1,6 +1,7 @@
 // CREATE and MKDIR on a version 2 server: a regular file or a directory as the last component
 // of a path. Unlike version 3, a directory gets no owner from its parent: the server chooses.
 #include "ops/nfs2Call.h"
+#include "ops/nfsOpsCall.h"
 #include "ops/nfsPathRewrite.h"
 
 #include <brisnel/nfsConfigLib.h>
@@ -76,11 +77,11 @@ int nfs2ThingCreate(const char *host, char *path, const nfs_fh2 *mountFh, diropr
     args.where.name = name.data();
     args.attributes = attributesFor(mode);
     const uint32_t proc = (static_cast<u_int>(mode) & K_S_IFDIR) != 0 ? NFSPROC_MKDIR : NFSPROC_CREATE;
-    if (nfs2ops::call(host, proc, nfsXdrProc(xdr_createargs), &args, nfsXdrProc(xdr_diropres), res) != 0)
-        return -1;
-    // A diropres holds nothing allocated: no release needed.
-    if (!nfs2ops::statusOk(res->status))
-        return -1;
+    {
+        const nfsrpc::Reply<diropres> reply(nfsops::nfs2Peer(host), proc, xdr_createargs, args, xdr_diropres, res);
+        if (nfsops::failed(reply) || !nfs2ops::statusOk(res->status))
+            return -1;
+    }
     if (res->diropres_u.diropres.attributes.type != NFLNK)
         return 0;
     return linkFollow(host, *res, dirPart.data(), path);

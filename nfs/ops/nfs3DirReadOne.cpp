@@ -4,6 +4,7 @@
 // decoding allocated; it is held in pFile->dirReply only while it has entries. The open file's
 // semaphore, held by the caller, serialises the use of the batch and the cookie buffer.
 #include "ops/nfs3PathOps.h"
+#include "ops/nfsOpsCall.h"
 
 #include "core/nfsConfig.h"
 #include "core/nfsRpcClient.h"
@@ -22,9 +23,7 @@ namespace {
 
 void batchFree(READDIR3res *batch)
 {
-    {
-        const nfs3path::Reply reply(nfsXdrProc(xdr_READDIR3res), batch);
-    }
+    nfsrpc::release(nfsrpc::procOf(xdr_READDIR3res), batch, nullptr);
     memPartFree(memSysPartId, batch);
 }
 
@@ -99,8 +98,10 @@ int batchFetch(NfsOpenFile *pFile, KDIR *pDir, cookie3 cookie)
     args.cookie = cookie;
     std::memcpy(args.cookieverf, pFile->cookieVerf, sizeof args.cookieverf);
     args.count = batchCount();
-    if (nfs3path::call(pFile->pDev->host, NFSPROC3_READDIR, nfsXdrProc(xdr_READDIR3args), &args,
-                       nfsXdrProc(xdr_READDIR3res), batch.get()) != 0)
+    nfsrpc::Reply<READDIR3res> reply(nfsops::nfs3Peer(pFile->pDev->host), NFSPROC3_READDIR, xdr_READDIR3args,
+                                     args, xdr_READDIR3res, batch.get());
+    reply.keep(); // the batch's release frees what decoding allocated
+    if (nfsops::failed(reply))
         return -1;
     if (batch->status != NFS3_OK) {
         const nfsstat3 status = batch->status;

@@ -2,6 +2,7 @@
 // into the caller's buffer.
 #include "core/nfsConfig.h"
 #include "ops/nfs3Data.h"
+#include "ops/nfsOpsCall.h"
 
 #include <brisnel/nfsRpcLib.h>
 #include <kernel/errnoLib.h>
@@ -11,6 +12,8 @@
 #include <climits>
 
 namespace {
+
+char **dataBuffer(READ3res &res) { return &res.READ3res_u.resok.data.data_val; }
 
 void refreshAttributes(const post_op_attr &reply, fattr3 *attr)
 {
@@ -25,18 +28,19 @@ int readOnce(const char *host, nfs_fh3 *fh, uint64_t position, unsigned wanted,
              char *destination, fattr3 *attr, bool *pEof)
 {
     READ3args args{.file = *fh, .offset = position, .count = wanted};
-    READ3res res{};
-    res.READ3res_u.resok.data.data_val = destination;
-    res.READ3res_u.resok.data.data_len = wanted;
-    if (nfsClientCall(host, NFS_PROGRAM, NFS_V3, NFSPROC3_READ, nfsXdrProc(xdr_READ3args), &args,
-                      nfsXdrProc(xdr_READ3res), &res) != 0)
+    READ3res initial{};
+    initial.READ3res_u.resok.data.data_val = destination;
+    initial.READ3res_u.resok.data.data_len = wanted;
+    const nfsrpc::Reply<READ3res> reply(nfsops::nfs3Peer(host), NFSPROC3_READ, xdr_READ3args, args, xdr_READ3res,
+                                        initial, dataBuffer);
+    if (nfsops::failed(reply))
         return -1;
+    const READ3res &res = *reply;
     if (res.status != NFS3_OK) {
         refreshAttributes(res.READ3res_u.resfail.file_attributes, attr);
         nfsErrnoSet(res.status);
         return -1;
     }
-    // The reply's only pointer is the caller's buffer: nothing to release.
     const READ3resok &ok = res.READ3res_u.resok;
     refreshAttributes(ok.file_attributes, attr);
     *pEof = ok.eof != 0;

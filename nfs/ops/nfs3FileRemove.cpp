@@ -1,5 +1,6 @@
 // REMOVE and RMDIR: a file, a symbolic link (not its target) or an empty directory.
 #include "ops/nfs3PathOps.h"
+#include "ops/nfsOpsCall.h"
 
 #include <brisnel/nfsConfigLib.h>
 #include <brisnel/nfsErrors.h>
@@ -17,13 +18,11 @@ namespace {
 int removeCall(const char *host, uint32_t proc, const nfs_fh3 &dir, char *name)
 {
     const REMOVE3args args{.object = {.dir = dir, .name = name}};
-    REMOVE3res res{};
-    if (nfs3path::call(host, proc, nfsXdrProc(xdr_REMOVE3args), &args,
-                       nfsXdrProc(xdr_REMOVE3res), &res) != 0)
+    const nfsrpc::Reply<REMOVE3res> reply(nfsops::nfs3Peer(host), proc, xdr_REMOVE3args, args, xdr_REMOVE3res);
+    if (nfsops::failed(reply))
         return -1;
-    const nfs3path::Reply reply(nfsXdrProc(xdr_REMOVE3res), &res);
-    if (res.status != NFS3_OK) {
-        nfsErrnoSet(res.status);
+    if (reply->status != NFS3_OK) {
+        nfsErrnoSet(reply->status);
         return -1;
     }
     return 0;

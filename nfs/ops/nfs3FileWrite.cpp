@@ -3,6 +3,7 @@
 // the caller sends later.
 #include "core/nfsConfig.h"
 #include "ops/nfs3Data.h"
+#include "ops/nfsOpsCall.h"
 
 #include <brisnel/nfsRpcLib.h>
 #include <kernel/errnoLib.h>
@@ -78,11 +79,11 @@ int nfs3FileWrite(const char *host, nfs_fh3 *fh, uint64_t offset, unsigned count
                         .count = size,
                         .stable = stable,
                         .data = {size, const_cast<char *>(buf + written)}}; // only encoded from
-        res = WRITE3res{};
-        if (nfsClientCall(host, NFS_PROGRAM, NFS_V3, NFSPROC3_WRITE, nfsXdrProc(xdr_WRITE3args),
-                          &args, nfsXdrProc(xdr_WRITE3res), &res) != 0)
+        const nfsrpc::Reply<WRITE3res> reply(nfsops::nfs3Peer(host), NFSPROC3_WRITE, xdr_WRITE3args, args,
+                                             xdr_WRITE3res);
+        if (nfsops::failed(reply))
             return -1;
-        // The reply holds nothing allocated: no release needed.
+        res = *reply; // holds nothing allocated
         const int accepted = acceptedCount(res, stable, size, attr);
         if (accepted < 0)
             return -1;

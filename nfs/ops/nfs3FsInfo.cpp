@@ -1,21 +1,21 @@
 // FSINFO: the server's transfer limits and preferences for a file system.
 #include "ops/nfs3Data.h"
+#include "ops/nfsOpsCall.h"
 
 #include <brisnel/nfsRpcLib.h>
 
 int nfs3FsInfoGet(const char *host, nfs_fh3 *fh, Nfs3FsInfo *pInfo)
 {
     FSINFO3args args{.fsroot = *fh};
-    FSINFO3res res{};
-    if (nfsClientCall(host, NFS_PROGRAM, NFS_V3, NFSPROC3_FSINFO, nfsXdrProc(xdr_FSINFO3args),
-                      &args, nfsXdrProc(xdr_FSINFO3res), &res) != 0)
+    const nfsrpc::Reply<FSINFO3res> reply(nfsops::nfs3Peer(host), NFSPROC3_FSINFO, xdr_FSINFO3args, args,
+                                          xdr_FSINFO3res);
+    if (nfsops::failed(reply))
         return -1;
-    if (res.status != NFS3_OK) {
-        nfsErrnoSet(res.status);
+    if (reply->status != NFS3_OK) {
+        nfsErrnoSet(reply->status);
         return -1;
     }
-    // The reply holds nothing allocated: no release needed.
-    const FSINFO3resok &ok = res.FSINFO3res_u.resok;
+    const FSINFO3resok &ok = reply->FSINFO3res_u.resok;
     *pInfo = Nfs3FsInfo{
         .rtmax = ok.rtmax,
         .rtpref = ok.rtpref,

@@ -1,5 +1,6 @@
 // READLINK: a symbolic link's text into the caller's path buffer.
 #include "ops/nfs3PathOps.h"
+#include "ops/nfsOpsCall.h"
 #include "ops/nfsPathRewrite.h"
 
 #include <brisnel/nfsConfigLib.h>
@@ -17,14 +18,13 @@ int nfs3LinkRead(const char *host, const nfs_fh3 *fh, char *buf)
     if (nfsInit() != 0)
         return -1;
     const READLINK3args args{.symlink = *fh};
-    NfsLinkReply3 res{};
-    if (nfs3path::call(host, NFSPROC3_READLINK, nfsXdrProc(xdr_READLINK3args), &args,
-                       nfsXdrProc(xdrNfsLinkReply3), &res) != 0)
+    const nfsrpc::Reply<NfsLinkReply3> reply(nfsops::nfs3Peer(host), NFSPROC3_READLINK, xdr_READLINK3args,
+                                             args, xdrNfsLinkReply3);
+    if (nfsops::failed(reply))
         return -1;
-    const nfs3path::Reply reply(nfsXdrProc(xdrNfsLinkReply3), &res);
-    if (res.status != NFS3_OK) {
-        nfsErrnoSet(res.status);
+    if (reply->status != NFS3_OK) {
+        nfsErrnoSet(reply->status);
         return -1;
     }
-    return nfspath::linkTextCopy(res.text, buf);
+    return nfspath::linkTextCopy(reply->text, buf);
 }

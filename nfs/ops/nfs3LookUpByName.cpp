@@ -1,6 +1,7 @@
 // Path lookup on a version 3 mount: one LOOKUP per component from the export's root, with a
 // GETATTR for a reply that carries no attributes, and the path rewritten at a symbolic link.
 #include "ops/nfs3PathOps.h"
+#include "ops/nfsOpsCall.h"
 #include "ops/nfsPathRewrite.h"
 
 #include <brisnel/nfsConfigLib.h>
@@ -28,13 +29,14 @@ private:
     char *kept_;
 };
 
+char **objectBuffer(LOOKUP3res &res) { return &res.LOOKUP3res_u.resok.object.data.data_val; }
+
 int lookUpStep(const char *host, const LOOKUP3args &args, LOOKUP3res *res)
 {
-    char **handleBuffer = &res->LOOKUP3res_u.resok.object.data.data_val;
-    if (nfs3path::call(host, NFSPROC3_LOOKUP, nfsXdrProc(xdr_LOOKUP3args), &args,
-                       nfsXdrProc(xdr_LOOKUP3res), res, handleBuffer) != 0)
+    const nfsrpc::Reply<LOOKUP3res> reply(nfsops::nfs3Peer(host), NFSPROC3_LOOKUP, xdr_LOOKUP3args, args,
+                                          xdr_LOOKUP3res, res, objectBuffer);
+    if (nfsops::failed(reply))
         return -1;
-    const nfs3path::Reply reply(nfsXdrProc(xdr_LOOKUP3res), res, handleBuffer);
     if (res->status != NFS3_OK) {
         nfsErrnoSet(res->status);
         return -1;
@@ -46,16 +48,15 @@ int lookUpStep(const char *host, const LOOKUP3args &args, LOOKUP3res *res)
 int attributesFetch(const char *host, LOOKUP3resok *ok)
 {
     const GETATTR3args args{.object = ok->object};
-    GETATTR3res res{};
-    if (nfs3path::call(host, NFSPROC3_GETATTR, nfsXdrProc(xdr_GETATTR3args), &args,
-                       nfsXdrProc(xdr_GETATTR3res), &res) != 0)
+    const nfsrpc::Reply<GETATTR3res> reply(nfsops::nfs3Peer(host), NFSPROC3_GETATTR, xdr_GETATTR3args, args,
+                                           xdr_GETATTR3res);
+    if (nfsops::failed(reply))
         return -1;
-    const nfs3path::Reply reply(nfsXdrProc(xdr_GETATTR3res), &res);
-    if (res.status != NFS3_OK) {
-        nfsErrnoSet(res.status);
+    if (reply->status != NFS3_OK) {
+        nfsErrnoSet(reply->status);
         return -1;
     }
-    ok->obj_attributes.post_op_attr_u.attributes = res.GETATTR3res_u.resok.obj_attributes;
+    ok->obj_attributes.post_op_attr_u.attributes = reply->GETATTR3res_u.resok.obj_attributes;
     return 0;
 }
 

@@ -1,5 +1,6 @@
 // PATHCONF: the server's limits on names and links for a file.
 #include "ops/nfs3Data.h"
+#include "ops/nfsOpsCall.h"
 
 #include <brisnel/nfsRpcLib.h>
 
@@ -12,17 +13,15 @@ uint32_t flag(bool_t value) { return value ? 1U : 0U; }
 int nfs3PathconfGet(const char *host, nfs_fh3 *fh, Nfs3PathconfInfo *pInfo)
 {
     PATHCONF3args args{.object = *fh};
-    PATHCONF3res res{};
-    if (nfsClientCall(host, NFS_PROGRAM, NFS_V3, NFSPROC3_PATHCONF,
-                      nfsXdrProc(xdr_PATHCONF3args), &args, nfsXdrProc(xdr_PATHCONF3res),
-                      &res) != 0)
+    const nfsrpc::Reply<PATHCONF3res> reply(nfsops::nfs3Peer(host), NFSPROC3_PATHCONF, xdr_PATHCONF3args, args,
+                                            xdr_PATHCONF3res);
+    if (nfsops::failed(reply))
         return -1;
-    if (res.status != NFS3_OK) {
-        nfsErrnoSet(res.status);
+    if (reply->status != NFS3_OK) {
+        nfsErrnoSet(reply->status);
         return -1;
     }
-    // The reply holds nothing allocated: no release needed.
-    const PATHCONF3resok &ok = res.PATHCONF3res_u.resok;
+    const PATHCONF3resok &ok = reply->PATHCONF3res_u.resok;
     *pInfo = Nfs3PathconfInfo{
         .name_max = ok.name_max,
         .linkmax = ok.linkmax,

@@ -1,5 +1,6 @@
 // RENAME: an object moved to another name, in its own directory or another one.
 #include "ops/nfs3PathOps.h"
+#include "ops/nfsOpsCall.h"
 
 #include <brisnel/nfsConfigLib.h>
 #include <brisnel/nfsRpcLib.h>
@@ -48,13 +49,12 @@ int renameCall(const char *host, const nfs_fh3 &fromDir, char *fromName, const n
 {
     const RENAME3args args{.from = {.dir = fromDir, .name = fromName},
                            .to = {.dir = toDir, .name = toName}};
-    RENAME3res res{};
-    if (nfs3path::call(host, NFSPROC3_RENAME, nfsXdrProc(xdr_RENAME3args), &args,
-                       nfsXdrProc(xdr_RENAME3res), &res) != 0)
+    const nfsrpc::Reply<RENAME3res> reply(nfsops::nfs3Peer(host), NFSPROC3_RENAME, xdr_RENAME3args, args,
+                                          xdr_RENAME3res);
+    if (nfsops::failed(reply))
         return -1;
-    const nfs3path::Reply reply(nfsXdrProc(xdr_RENAME3res), &res);
-    if (res.status != NFS3_OK) {
-        nfsErrnoSet(res.status);
+    if (reply->status != NFS3_OK) {
+        nfsErrnoSet(reply->status);
         return -1;
     }
     return 0;

@@ -1,5 +1,6 @@
 // CREATE and MKDIR: a regular file or a directory as the last component of a path.
 #include "ops/nfs3PathOps.h"
+#include "ops/nfsOpsCall.h"
 #include "ops/nfsPathRewrite.h"
 
 #include <brisnel/nfsConfigLib.h>
@@ -28,7 +29,12 @@ static_assert(offsetof(CREATE3res, CREATE3res_u.resok.obj_attributes) ==
 static_assert(offsetof(CREATE3res, CREATE3res_u.resok.dir_wcc) ==
               offsetof(MKDIR3res, MKDIR3res_u.resok.dir_wcc));
 
+char **handleBuffer(CREATE3res &res) { return &res.CREATE3res_u.resok.obj.post_op_fh3_u.handle.data.data_val; }
+
 set_mode3 modeSet(uint32_t mode) { return set_mode3{.set_it = TRUE, .set_mode3_u = {.mode = mode}}; }
+
+// The CREATE or MKDIR call: 0 or its error number. The reply is released at once: the new
+// object's handle lands in the caller's buffer, and the rest holds nothing allocated.
 
 // MKDIR with the mode as given (directory bit included) and, when the parent's attributes came
 // with the LOOKUP reply itself, the parent's owner and group.
@@ -43,9 +49,10 @@ int directoryMake(const char *host, const LOOKUP3res &parent, char *name, int mo
         args.attributes.uid = {.set_it = TRUE, .set_uid3_u = {.uid = parentAttr.post_op_attr_u.attributes.uid}};
         args.attributes.gid = {.set_it = TRUE, .set_gid3_u = {.gid = parentAttr.post_op_attr_u.attributes.gid}};
     }
-    return nfs3path::call(host, NFSPROC3_MKDIR, nfsXdrProc(xdr_MKDIR3args), &args,
-                          nfsXdrProc(xdr_MKDIR3res), res,
-                          &res->CREATE3res_u.resok.obj.post_op_fh3_u.handle.data.data_val);
+    // The MKDIR reply is decoded as the CREATE reply it has the form of.
+    const nfsrpc::Reply<CREATE3res> reply(nfsops::nfs3Peer(host), NFSPROC3_MKDIR, xdr_MKDIR3args, args,
+                                          xdr_CREATE3res, res, handleBuffer);
+    return reply.error();
 }
 
 // CREATE, UNCHECKED: an existing file of that name is reached instead of refused.
@@ -57,9 +64,9 @@ int fileCreate(const char *host, const LOOKUP3res &parent, char *name, int mode,
     args.how.mode = UNCHECKED;
     args.how.createhow3_u.obj_attributes.mode =
         modeSet(mode == 0 ? kDefaultFileMode : static_cast<uint32_t>(mode));
-    return nfs3path::call(host, NFSPROC3_CREATE, nfsXdrProc(xdr_CREATE3args), &args,
-                          nfsXdrProc(xdr_CREATE3res), res,
-                          &res->CREATE3res_u.resok.obj.post_op_fh3_u.handle.data.data_val);
+    const nfsrpc::Reply<CREATE3res> reply(nfsops::nfs3Peer(host), NFSPROC3_CREATE, xdr_CREATE3args, args,
+                                          xdr_CREATE3res, res, handleBuffer);
+    return reply.error();
 }
 
 // The created name turned out to be a symbolic link: path becomes its target, a relative
@@ -114,11 +121,9 @@ int nfs3ThingCreate(const char *host, char *path, const nfs_fh3 *mountFh, CREATE
     const int made = (static_cast<uint32_t>(mode) & K_S_IFDIR) != 0
                          ? directoryMake(host, parent, name.data(), mode, res)
                          : fileCreate(host, parent, name.data(), mode, res);
-    if (made != 0)
+    if (made != 0) {
+        errnoSet(made);
         return -1;
-    char **handleBuffer = &res->CREATE3res_u.resok.obj.post_op_fh3_u.handle.data.data_val;
-    {
-        const nfs3path::Reply reply(nfsXdrProc(xdr_CREATE3res), res, handleBuffer);
     }
     if (res->status != NFS3_OK) {
         nfsErrnoSet(res->status);
