@@ -1,5 +1,6 @@
 // A file's version 2 attributes as the kernel's file status record, and STATFS.
 #include "ops/nfs2Call.h"
+#include "ops/nfsAttrStat.h"
 #include "ops/nfsOpsCall.h"
 
 #include <brisnel/nfsRpcLib.h>
@@ -23,18 +24,7 @@ uint32_t formatBits(ftype type)
 
 void nfs2FileAttrGet(const fattr *attr, struct kstat *pStat)
 {
-    pStat->st_ino = attr->fileid;
-    pStat->st_mode = formatBits(attr->type) | (attr->mode & ~static_cast<uint32_t>(K_S_IFMT));
-    pStat->st_nlink = attr->nlink;
-    pStat->st_uid = static_cast<uint16_t>(attr->uid);
-    pStat->st_gid = static_cast<uint16_t>(attr->gid);
-    pStat->st_rdev = 0;
-    pStat->st_size = attr->size;
-    pStat->st_atime = attr->atime.seconds;
-    pStat->st_mtime = attr->mtime.seconds;
-    pStat->st_ctime = attr->ctime.seconds;
-    pStat->st_blksize = 0;
-    pStat->st_blocks = 0;
+    nfsAttrStatFill(*attr, formatBits(attr->type), pStat);
 }
 
 // The counts stay in the server's block size; version 2 reports no file slots.
@@ -44,7 +34,7 @@ int nfs2FsAttrGet(const char *host, nfs_fh2 *fh, struct kstatfs *pFsStat)
         return -1;
     const nfsrpc::Reply<statfsres> reply(nfsops::nfs2Peer(host), NFSPROC_STATFS, xdr_nfs_fh2, (*fh)[0],
                                          xdr_statfsres);
-    if (nfsops::failed(reply) || !nfs2ops::statusOk(reply->status))
+    if (nfsops::failed(reply) || !nfsops::statusOk(reply->status))
         return -1;
     const statfsokres &ok = reply->statfsres_u.reply;
     pFsStat->f_type = 0;

@@ -1,4 +1,4 @@
-// The status and range checks that the version 2 operations share.
+// The range check that the version 2 operations share.
 #include "ops/nfs2Call.h"
 
 #include <brisnel/nfsErrors.h>
@@ -10,14 +10,6 @@ namespace nfs2ops {
 namespace {
 constexpr uint64_t kReach = uint64_t{1} << 32;
 } // namespace
-
-bool statusOk(nfsstat status)
-{
-    if (status == NFS_OK)
-        return true;
-    nfsErrnoSet(static_cast<int>(status));
-    return false;
-}
 
 bool withinReach(uint64_t offset, uint64_t count)
 {

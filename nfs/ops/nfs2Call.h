@@ -13,9 +13,6 @@
 
 namespace nfs2ops {
 
-// Gives the status of a reply: true for NFS_OK, else the error number is set from it.
-bool statusOk(nfsstat status);
-
 inline void handleCopy(const nfs_fh2 &from, nfs_fh2 *to) { std::memmove(*to, from, NFS_FHSIZE); }
 
 // The version 2 protocol carries 32-bit positions: a range that reaches past them fails with

@@ -90,7 +90,7 @@ int batchFetch(Nfs2OpenFile *pFile, KDIR *pDir, uint32_t cookie)
     if (batch->status != NFS_OK) {
         const nfsstat status = batch->status;
         batch.reset();
-        return nfs2ops::statusOk(status) ? 0 : -1;
+        return nfsops::statusOk(status) ? 0 : -1;
     }
     const dirlist &list = batch->readdirres_u.reply;
     if (list.entries == nullptr) {

@@ -60,7 +60,7 @@ int nfs2FileRead(const char *host, nfs_fh2 *fh, uint64_t offset, unsigned count,
         initial.readres_u.reply.data.data_len = size;
         const nfsrpc::Reply<readres> reply(nfsops::nfs2Peer(host), NFSPROC_READ, xdr_readargs, args, xdr_readres,
                                            initial, dataBuffer);
-        if (nfsops::failed(reply) || !nfs2ops::statusOk(reply->status))
+        if (nfsops::failed(reply) || !nfsops::statusOk(reply->status))
             return -1;
         const readokres &ok = reply->readres_u.reply;
         // An empty reply ends the file only at or past its size; before it, it is a fault.
@@ -101,7 +101,7 @@ int nfs2FileWrite(const char *host, nfs_fh2 *fh, uint64_t offset, unsigned count
         args.data = {size, const_cast<char *>(buf + written)}; // only encoded from
         const nfsrpc::Reply<attrstat> reply(nfsops::nfs2Peer(host), NFSPROC_WRITE, xdr_writeargs, args,
                                             xdr_attrstat);
-        if (nfsops::failed(reply) || !nfs2ops::statusOk(reply->status))
+        if (nfsops::failed(reply) || !nfsops::statusOk(reply->status))
             return -1;
         res = *reply; // holds nothing allocated
         written += size; // a version 2 WRITE writes the whole piece or fails

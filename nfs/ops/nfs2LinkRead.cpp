@@ -18,7 +18,7 @@ int nfs2LinkRead(const char *host, const nfs_fh2 *fh, char *buf)
         return -1;
     const nfsrpc::Reply<NfsLinkReply2> reply(nfsops::nfs2Peer(host), NFSPROC_READLINK, xdr_nfs_fh2, (*fh)[0],
                                              xdrNfsLinkReply2);
-    if (nfsops::failed(reply) || !nfs2ops::statusOk(reply->status))
+    if (nfsops::failed(reply) || !nfsops::statusOk(reply->status))
         return -1;
     return nfspath::linkTextCopy(reply->text, buf);
 }

@@ -79,7 +79,7 @@ int nfs2ThingCreate(const char *host, char *path, const nfs_fh2 *mountFh, diropr
     const uint32_t proc = (static_cast<u_int>(mode) & K_S_IFDIR) != 0 ? NFSPROC_MKDIR : NFSPROC_CREATE;
     {
         const nfsrpc::Reply<diropres> reply(nfsops::nfs2Peer(host), proc, xdr_createargs, args, xdr_diropres, res);
-        if (nfsops::failed(reply) || !nfs2ops::statusOk(res->status))
+        if (nfsops::failed(reply) || !nfsops::statusOk(res->status))
             return -1;
     }
     if (res->diropres_u.diropres.attributes.type != NFLNK)

@@ -18,12 +18,8 @@ int nfs3FsAttrGet(const char *host, nfs_fh3 *fh, struct kstatfs *pFsStat)
     FSSTAT3args args{.fsroot = *fh};
     const nfsrpc::Reply<FSSTAT3res> reply(nfsops::nfs3Peer(host), NFSPROC3_FSSTAT, xdr_FSSTAT3args, args,
                                           xdr_FSSTAT3res);
-    if (nfsops::failed(reply))
+    if (nfsops::failed(reply) || !nfsops::statusOk(reply->status))
         return -1;
-    if (reply->status != NFS3_OK) {
-        nfsErrnoSet(reply->status);
-        return -1;
-    }
     const FSSTAT3resok &ok = reply->FSSTAT3res_u.resok;
     pFsStat->f_type = 0;
     pFsStat->f_bsize = kBlockSize;

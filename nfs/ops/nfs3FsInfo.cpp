@@ -9,12 +9,8 @@ int nfs3FsInfoGet(const char *host, nfs_fh3 *fh, Nfs3FsInfo *pInfo)
     FSINFO3args args{.fsroot = *fh};
     const nfsrpc::Reply<FSINFO3res> reply(nfsops::nfs3Peer(host), NFSPROC3_FSINFO, xdr_FSINFO3args, args,
                                           xdr_FSINFO3res);
-    if (nfsops::failed(reply))
+    if (nfsops::failed(reply) || !nfsops::statusOk(reply->status))
         return -1;
-    if (reply->status != NFS3_OK) {
-        nfsErrnoSet(reply->status);
-        return -1;
-    }
     const FSINFO3resok &ok = reply->FSINFO3res_u.resok;
     *pInfo = Nfs3FsInfo{
         .rtmax = ok.rtmax,

@@ -20,11 +20,7 @@ int nfs3LinkRead(const char *host, const nfs_fh3 *fh, char *buf)
     const READLINK3args args{.symlink = *fh};
     const nfsrpc::Reply<NfsLinkReply3> reply(nfsops::nfs3Peer(host), NFSPROC3_READLINK, xdr_READLINK3args,
                                              args, xdrNfsLinkReply3);
-    if (nfsops::failed(reply))
+    if (nfsops::failed(reply) || !nfsops::statusOk(reply->status))
         return -1;
-    if (reply->status != NFS3_OK) {
-        nfsErrnoSet(reply->status);
-        return -1;
-    }
     return nfspath::linkTextCopy(reply->text, buf);
 }

@@ -15,12 +15,8 @@ int nfs3PathconfGet(const char *host, nfs_fh3 *fh, Nfs3PathconfInfo *pInfo)
     PATHCONF3args args{.object = *fh};
     const nfsrpc::Reply<PATHCONF3res> reply(nfsops::nfs3Peer(host), NFSPROC3_PATHCONF, xdr_PATHCONF3args, args,
                                             xdr_PATHCONF3res);
-    if (nfsops::failed(reply))
+    if (nfsops::failed(reply) || !nfsops::statusOk(reply->status))
         return -1;
-    if (reply->status != NFS3_OK) {
-        nfsErrnoSet(reply->status);
-        return -1;
-    }
     const PATHCONF3resok &ok = reply->PATHCONF3res_u.resok;
     *pInfo = Nfs3PathconfInfo{
         .name_max = ok.name_max,

@@ -8,6 +8,7 @@
 #include <brisnel/mount3Xdr.h>
 #include <brisnel/nfs2Xdr.h>
 #include <brisnel/nfs3Xdr.h>
+#include <brisnel/nfsErrors.h>
 #include <kernel/errnoLib.h>
 
 #include <cstdint>
@@ -17,6 +18,15 @@ namespace nfsops {
 inline nfsrpc::Peer nfs3Peer(const char *host) { return {host, NFS_PROGRAM, NFS_V3}; }
 inline nfsrpc::Peer nfs2Peer(const char *host) { return {host, NFS_PROGRAM, NFS_V2}; }
 inline nfsrpc::Peer mountPeer(const char *host, uint32_t version) { return {host, MOUNT_PROGRAM, version}; }
+
+// True for an NFS_OK (NFS3_OK) status; otherwise false with the error number set from it.
+inline bool statusOk(nfsstat status)
+{
+    if (status == NFS_OK)
+        return true;
+    errnoSet(NFS_ERRNO_BASE | static_cast<int>(status));
+    return false;
+}
 
 // XDR void: a procedure without arguments or results.
 inline bool_t noData(XDR * /*xdrs*/, void ** /*nothing*/) { return TRUE; }

@@ -4,7 +4,7 @@
 #include "nfs/mountScriptedServer.h"
 
 #include "core/nfsConfig.h"
-#include "drv/nfs3DrvEntries.h"
+#include "drv/nfs3Driver.h"
 
 #include <brisnel/nfs3Drv.h>
 #include <brisnel/nfsAuthLib.h>

@@ -1,0 +1,53 @@
+// Path look-up, removal and rename on a version 2 mount: the version's calls, whose replies
+// always carry the attributes (LOOKUP) or a bare status (REMOVE, RMDIR, RENAME), and its
+// exported routines as thin entries over the shared steps (nfsNameOps.h).
+#include "ops/nfs2Protocol.h"
+#include "ops/nfsNameOps.h"
+
+int Nfs2Protocol::lookUpStep(const char *host, const nfs_fh2 &dir, char *name, diropres *res)
+{
+    diropargs args{};
+    nfs2ops::handleCopy(dir, &args.dir); // encoded before the reply lands where dir may be
+    args.name = name;
+    const nfsrpc::Reply<diropres> reply(nfsops::nfs2Peer(host), NFSPROC_LOOKUP, xdr_diropargs, args, xdr_diropres,
+                                        res);
+    return nfsops::failed(reply) || !nfsops::statusOk(res->status) ? -1 : 0;
+}
+
+int Nfs2Protocol::removeCall(const char *host, uint32_t proc, const nfs_fh2 &dir, char *name)
+{
+    diropargs args{};
+    nfs2ops::handleCopy(dir, &args.dir);
+    args.name = name;
+    const nfsrpc::Reply<nfsstat> reply(nfsops::nfs2Peer(host), proc, xdr_diropargs, args, xdr_nfsstat);
+    return nfsops::failed(reply) || !nfsops::statusOk(*reply) ? -1 : 0;
+}
+
+int Nfs2Protocol::renameCall(const char *host, const nfs_fh2 &fromDir, char *fromName, const nfs_fh2 &toDir,
+                             char *toName)
+{
+    renameargs args{};
+    nfs2ops::handleCopy(fromDir, &args.from.dir);
+    nfs2ops::handleCopy(toDir, &args.to.dir);
+    args.from.name = fromName;
+    args.to.name = toName;
+    const nfsrpc::Reply<nfsstat> reply(nfsops::nfs2Peer(host), NFSPROC_RENAME, xdr_renameargs, args, xdr_nfsstat);
+    return nfsops::failed(reply) || !nfsops::statusOk(*reply) ? -1 : 0;
+}
+
+int nfs2LookUpByName(const char *host, char *path, const nfs_fh2 *mountFh, diropres *res, nfs_fh2 *dirFh,
+                     int noFollowLast)
+{
+    return nfsname::lookUpByName<Nfs2Protocol>(host, path, mountFh, res, dirFh, noFollowLast);
+}
+
+int nfs2FileRemove(const char *host, const nfs_fh2 *mountFh, char *path)
+{
+    return nfsname::fileRemove<Nfs2Protocol>(host, mountFh, path);
+}
+
+int nfs2Rename(const char *host, const nfs_fh2 *mountFh, const char *oldPath, const nfs_fh2 *oldDirFh,
+               const char *newPath)
+{
+    return nfsname::rename<Nfs2Protocol>(host, mountFh, oldPath, oldDirFh, newPath);
+}
