@@ -10,6 +10,7 @@
 #define NFS_DRV_NFSDRVRECORDS_H
 
 #include "core/nfsConfig.h"
+#include "core/nfsHeapBlock.h"
 
 #include <kernel/semGuard.h>
 #include <kernel/taskLib.h>
@@ -27,16 +28,6 @@ struct NfsCacheGeometry {
 };
 
 namespace nfsdrv {
-
-struct FreeDeleter {
-    void operator()(void *block) const { std::free(block); }
-};
-template <typename T> using HeapBlock = std::unique_ptr<T, FreeDeleter>;
-
-template <typename T> HeapBlock<T> heapBlock(std::size_t size = sizeof(T))
-{
-    return HeapBlock<T>(static_cast<T *>(std::calloc(1, size)));
-}
 
 // An open file's semaphore (either version's record), held for the scope.
 class FileLock : public SemGuard {
