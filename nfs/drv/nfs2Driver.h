@@ -72,7 +72,10 @@ struct Nfs2Driver : NfsDriverTypes<Nfs2Protocol, Nfs2Device, Nfs2OpenFile, NFS_V
     static int pathconf(Nfs2OpenFile * /*file*/, int * /*pSelector*/) { return -1; } // never served
     static constexpr bool servesPaths = false;
 
-    static constexpr NfsCacheGeometry cacheGeometry() { return {&nfs2MaxCacheLines, &nfs2BytesPerCacheLine, &nfs2CacheOptions}; }
+    static int cacheAlloc(NfsDataCache *cache)
+    {
+        return nfsCacheAlloc(cache, nfs2MaxCacheLines, nfs2BytesPerCacheLine, nfs2CacheOptions);
+    }
     static bool deviceParts(Nfs2Device * /*dev*/) { return true; } // the root handle is inline
     static int dirMount(const char *host, const char *fileSys, Nfs2Device *dev)
     {

@@ -68,7 +68,10 @@ struct Nfs3Driver : NfsDriverTypes<Nfs3Protocol, NfsDevice, NfsOpenFile, NFS_V3,
     static constexpr bool servesPaths = true; // removal by path, 64-bit positions, pathconf
 
     // Mounting: the root handle into the device's buffer, then the server's transfer limits.
-    static constexpr NfsCacheGeometry cacheGeometry() { return {&nfs3MaxCacheLines, &nfs3BytesPerCacheLine, &nfs3CacheOptions}; }
+    static int cacheAlloc(NfsDataCache *cache)
+    {
+        return nfsCacheAlloc(cache, nfs3MaxCacheLines, nfs3BytesPerCacheLine, nfs3CacheOptions);
+    }
     static bool deviceParts(NfsDevice *dev);
     static int dirMount(const char *host, const char *fileSys, NfsDevice *dev) { return nfs3DirMount(host, fileSys, &dev->mountFh); }
     static void limitsTune(const char *host, const NfsDevice *dev);

@@ -100,7 +100,6 @@ int unmountAllOf(const char *host, int32_t drvNum, TellServer tellServer, Releas
     return 0;
 }
 
-
 // Installs the driver once, its entries the version's exported ones: the I/O system's device
 // header is the first field of the device record, and its file value the record's address.
 // The version's dispatch slots are filled by the caller.
@@ -172,8 +171,7 @@ template <typename V> int mount(const char *host, const char *fileSys, const cha
     if (!block || !V::deviceParts(block.get()))
         return -1;
     std::unique_ptr<typename V::Device, MountAbandon<V>> dev(block.release());
-    const NfsCacheGeometry cache = V::cacheGeometry();
-    if (nfsCacheAlloc(&dev->cache, *cache.lines, *cache.bytes, *cache.options) != 0 ||
+    if (V::cacheAlloc(&dev->cache) != 0 ||
         V::dirMount(host, fileSys, dev.get()) != 0)
         return -1;
     std::strcpy(dev->host, host);

@@ -74,7 +74,6 @@ inline intptr_t followLink(const PathText &path, char *name)
     return K_FOLLOW_LINK;
 }
 
-
 // A link in the last component is the object removed, not its target; links before it
 // rewrite the caller's path. The removed file's lines are dropped first, since servers reuse
 // file ids. 0, -1 or -2.

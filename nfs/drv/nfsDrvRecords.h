@@ -20,13 +20,6 @@
 #include <cstring>
 #include <memory>
 
-// A version's cache geometry words: lines, bytes per line, options.
-struct NfsCacheGeometry {
-    const int32_t *lines;
-    const int32_t *bytes;
-    const int32_t *options;
-};
-
 namespace nfsdrv {
 
 // An open file's semaphore (either version's record), held for the scope.

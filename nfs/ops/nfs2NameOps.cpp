@@ -1,4 +1,4 @@
-// Path look-up, creation, removal and rename on a version 2 mount: the version's calls, whose replies
+// Path look-up, link reading, creation, removal and rename on a version 2 mount: the version's calls, whose replies
 // always carry the attributes (LOOKUP) or a bare status (REMOVE, RMDIR, RENAME), and its
 // exported routines as thin entries over the shared steps (nfsNameOps.h).
 #include "ops/nfs2Protocol.h"
@@ -59,6 +59,19 @@ int Nfs2Protocol::renameCall(const char *host, const nfs_fh2 &fromDir, char *fro
     args.to.name = toName;
     const nfsrpc::Reply<nfsstat> reply(nfsops::nfs2Peer(host), NFSPROC_RENAME, xdr_renameargs, args, xdr_nfsstat);
     return nfsops::failed(reply) || !nfsops::statusOk(*reply) ? -1 : 0;
+}
+
+// As in version 3, the text is decoded counted into storage of the XDR layer and copied only
+// when it fits.
+int nfs2LinkRead(const char *host, const nfs_fh2 *fh, char *buf)
+{
+    if (!nfsArgsGiven(host, fh, buf) || nfsInit() != 0)
+        return -1;
+    const nfsrpc::Reply<NfsLinkReply2> reply(nfsops::nfs2Peer(host), NFSPROC_READLINK, xdr_nfs_fh2, (*fh)[0],
+                                             xdrNfsLinkReply2);
+    if (nfsops::failed(reply) || !nfsops::statusOk(reply->status))
+        return -1;
+    return nfspath::linkTextCopy(reply->text, buf);
 }
 
 int nfs2LookUpByName(const char *host, char *path, const nfs_fh2 *mountFh, diropres *res, nfs_fh2 *dirFh,

@@ -1,4 +1,4 @@
-// Path look-up, creation, removal and rename on a version 3 mount: the version's calls, and its exported
+// Path look-up, link reading, creation, removal and rename on a version 3 mount: the version's calls, and its exported
 // routines as thin entries over the shared steps (nfsNameOps.h).
 #include "ops/nfs3Protocol.h"
 #include "ops/nfsNameOps.h"
@@ -119,6 +119,22 @@ int Nfs3Protocol::renameCall(const char *host, const nfs_fh3 &fromDir, char *fro
     const nfsrpc::Reply<RENAME3res> reply(nfsops::nfs3Peer(host), NFSPROC3_RENAME, xdr_RENAME3args, args,
                                           xdr_RENAME3res);
     return nfsops::failed(reply) || !nfsops::statusOk(reply->status) ? -1 : 0;
+}
+
+// The text is decoded into storage of the XDR layer, counted, and copied only when it fits with
+// its terminator in NFS_MAX_PATH bytes (nfspath::linkTextCopy); a longer text is refused with
+// 26. Decoding straight into the caller's buffer would turn such a text into a failed call
+// and a lost client handle.
+int nfs3LinkRead(const char *host, const nfs_fh3 *fh, char *buf)
+{
+    if (!nfsArgsGiven(host, fh, buf) || nfsInit() != 0)
+        return -1;
+    const READLINK3args args{.symlink = *fh};
+    const nfsrpc::Reply<NfsLinkReply3> reply(nfsops::nfs3Peer(host), NFSPROC3_READLINK, xdr_READLINK3args,
+                                             args, xdrNfsLinkReply3);
+    if (nfsops::failed(reply) || !nfsops::statusOk(reply->status))
+        return -1;
+    return nfspath::linkTextCopy(reply->text, buf);
 }
 
 int nfs3LookUpByName(const char *host, char *path, const nfs_fh3 *mountFh, LOOKUP3res *res, nfs_fh3 *dirFh,

@@ -54,9 +54,8 @@ bool_t xdr_sattrargs(XDR *xdrs, sattrargs *objp)
 bool_t xdr_readlinkres(XDR *xdrs, readlinkres *objp)
 {
     CallerBuffer keep(xdrs, &objp->readlinkres_u.data);
-    if (!xdr_nfsstat(xdrs, &objp->status)) {
+    if (!xdr_nfsstat(xdrs, &objp->status))
         return keep.result(false);
-    }
     if (objp->status != NFS_OK) {
         return TRUE;
     }
@@ -82,9 +81,8 @@ bool_t xdr_readargs(XDR *xdrs, readargs *objp)
 bool_t xdr_readokres(XDR *xdrs, readokres *objp)
 {
     CallerBuffer keep(xdrs, &objp->data.data_val);
-    if (!xdr_fattr(xdrs, &objp->attributes)) {
+    if (!xdr_fattr(xdrs, &objp->attributes))
         return keep.result(false);
-    }
     if (xdrs->x_op == XDR_DECODE && objp->data.data_val != nullptr) {
         return keep.result(xdr_bytes(xdrs, &objp->data.data_val, &objp->data.data_len,
                                      std::min<u_int>(objp->data.data_len, NFS_MAXDATA)));

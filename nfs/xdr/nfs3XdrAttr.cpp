@@ -153,9 +153,8 @@ bool_t xdr_diropargs3(XDR *xdrs, diropargs3 *objp)
  * }; */
 bool_t xdr_createhow3(XDR *xdrs, createhow3 *objp)
 {
-    if (!xdr_createmode3(xdrs, &objp->mode)) {
+    if (!xdr_createmode3(xdrs, &objp->mode))
         return FALSE;
-    }
     switch (objp->mode) {
     case UNCHECKED:
     case GUARDED:
@@ -188,9 +187,8 @@ bool_t xdr_devicedata3(XDR *xdrs, devicedata3 *objp)
  * }; */
 bool_t xdr_mknoddata3(XDR *xdrs, mknoddata3 *objp)
 {
-    if (!xdr_ftype3(xdrs, &objp->type)) {
+    if (!xdr_ftype3(xdrs, &objp->type))
         return FALSE;
-    }
     switch (objp->type) {
     case NF3CHR:
     case NF3BLK:

@@ -18,9 +18,8 @@ bool_t xdr_READLINK3args(XDR *xdrs, READLINK3args *objp)
 bool_t xdr_READLINK3resok(XDR *xdrs, READLINK3resok *objp)
 {
     CallerBuffer keep(xdrs, &objp->data);
-    if (!xdr_post_op_attr(xdrs, &objp->symlink_attributes)) {
+    if (!xdr_post_op_attr(xdrs, &objp->symlink_attributes))
         return keep.result(false);
-    }
     if (xdrs->x_op == XDR_DECODE && objp->data != nullptr) {
         return keep.result(xdr_string(xdrs, &objp->data, NFS3_READLINK_BUFSIZE - 1));
     }
@@ -69,9 +68,8 @@ bool_t xdr_READ3resok(XDR *xdrs, READ3resok *objp)
     const bool intoCallerBuffer = decoding && objp->data.data_val != nullptr;
     const u_int limit = intoCallerBuffer ? objp->data.data_len
                                          : xdrsupport::decodeLimit(xdrs, NFS3_MAXDATA_DECODED);
-    if (!xdr_bytes(xdrs, &objp->data.data_val, &objp->data.data_len, limit)) {
+    if (!xdr_bytes(xdrs, &objp->data.data_val, &objp->data.data_len, limit))
         return keep.result(false);
-    }
     return keep.result(!decoding || objp->count == objp->data.data_len);
 }
 
