@@ -14,6 +14,7 @@
 #include <algorithm>
 #include <climits>
 #include <cstring>
+#include <optional>
 
 namespace {
 
@@ -46,7 +47,9 @@ private:
 
 int unstableCommit(NfsOpenFile *file)
 {
-    const nfsdrv::CacheHold hold(file->pCache);
+    std::optional<nfscache::CacheLock> hold; // the fields evictions write (nfsDrvTransfer.h)
+    if (nfscache::hasLines(file->pCache))
+        hold.emplace(file->pCache);
     if (file->uncommitted == 0)
         return 0;
     writeverf3 verf{};
