@@ -12,7 +12,7 @@
 
 #include <brisnel/nfsCacheLib.h>
 #include <kernel/kernelTypes.h>
-#include <kernel/semLib.h>
+#include <kernel/semGuard.h>
 
 #include <cstdint>
 #include <optional>
@@ -56,24 +56,9 @@ void fileLinesDrop(NfsDataCache *cache, const void *file, uint64_t fileId);
 
 // Holds a cache's mutex for the scope; held() is false (error number set) when it could not
 // be taken, for instance for a cache whose block was zeroed.
-class CacheLock {
+class CacheLock : public SemGuard {
 public:
-    explicit CacheLock(const NfsDataCache *cache)
-        : semId_(cache->semId), held_(semTake(semId_, K_WAIT_FOREVER) == 0)
-    {
-    }
-    CacheLock(const CacheLock &) = delete;
-    CacheLock &operator=(const CacheLock &) = delete;
-    ~CacheLock()
-    {
-        if (held_)
-            semGive(semId_);
-    }
-    bool held() const { return held_; }
-
-private:
-    SEM_ID semId_;
-    bool held_;
+    explicit CacheLock(const NfsDataCache *cache) : SemGuard(cache->semId) {}
 };
 
 // A cache that has lines: false for one that was never allocated or has been freed.

@@ -1,173 +1,40 @@
-// The remote call: reuse the task's handle when it fits the call, else build a new one.
-#include "core/nfsAuthUnix.h"
-#include "core/nfsConfig.h"
+// The exported remote call, and the release of a decoded reply: both over the call on the
+// task's handle (nfsHandleCall.cpp).
+#include "core/nfsRemoteCall.h"
 #include "core/nfsRpcClient.h"
-#include "core/nfsRpcExchange.h"
 
-#include <brisnel/nfsErrors.h>
+#include <brisnel/nfsRpcLib.h>
 #include <kernel/errnoLib.h>
-#include <kernel/hostLib.h>
-#include <kernel/kernelErrno.h>
 
-#include <netinet/in.h>
-#include <sys/socket.h>
+namespace nfsrpc {
 
-#include <algorithm>
-#include <cstring>
-
-namespace {
-
-constexpr uint16_t kNfsPort = 2049;
-
-// A handle whose buffers are smaller than the words now allow a transfer to be is built anew.
-bool handleFits(const NfsRpcClient *client, const char *host, uint32_t prog, uint32_t vers)
+void release(xdrproc_t outproc, void *out, char **callerBuffer)
 {
-    return client->valid != 0 && client->progNum == prog && client->versNum == vers &&
-           std::strcmp(client->hostName, host) == 0 && client->authCount == nfsAuthCount &&
-           client->bufferSize >= nfsRpcBufferSize();
-}
-
-// Destroys a handle that was never made valid: credential, then the handle with its socket.
-void discardNewHandle(NfsRpcClient *client)
-{
-    if (client->pClient->cl_auth != nullptr) {
-        auth_destroy(client->pClient->cl_auth);
-        client->pClient->cl_auth = nullptr;
+    char *kept = nullptr;
+    if (callerBuffer != nullptr) {
+        kept = *callerBuffer;
+        *callerBuffer = nullptr;
     }
-    clnt_destroy(client->pClient);
-    client->pClient = nullptr;
-    client->socket = -1;
+    // Through the task's handle while it has one; a failed call has lost it, and the XDR
+    // routine alone frees what decoding got to.
+    const NfsRpcClient *client = nfsRpcClientCurrent();
+    if (client != nullptr && client->valid != 0 && client->pClient != nullptr)
+        clnt_freeres(client->pClient, outproc, static_cast<char *>(out));
+    else
+        xdr_free(outproc, static_cast<char *>(out));
+    if (callerBuffer != nullptr)
+        *callerBuffer = kept;
 }
 
-// The user's socket buffer size, or what the handle's largest message needs when that is more.
-bool setBufferSizes(int socket, uint32_t messageSize)
-{
-    const int size = std::max(nfsSockBufSize, static_cast<int>(messageSize));
-    return setsockopt(socket, SOL_SOCKET, SO_SNDBUF, &size, sizeof size) != -1 &&
-           setsockopt(socket, SOL_SOCKET, SO_RCVBUF, &size, sizeof size) != -1;
-}
+} // namespace nfsrpc
 
-// An AUTH_UNIX credential carries at most 16 groups: the first 16 of the record go.
-AUTH *createCredential()
-{
-    const int nGroups = std::clamp(nfsAuthUnix.nGroups, 0, NFS_AUTH_MAX_WIRE_GROUPS);
-    uid_t groups[NFS_AUTH_MAX_WIRE_GROUPS] = {};
-    for (int i = 0; i < nGroups; ++i)
-        groups[i] = static_cast<uid_t>(nfsAuthUnix.groups[i]);
-    char machineName[NFS_AUTH_MACHINE_NAME_LEN];
-    std::memcpy(machineName, nfsAuthUnix.machineName, sizeof machineName);
-    machineName[sizeof machineName - 1] = '\0';
-    return authunix_create(machineName, static_cast<uid_t>(nfsAuthUnix.uid),
-                           static_cast<uid_t>(nfsAuthUnix.gid), nGroups, groups);
-}
-
-// Datagram sizes of a new handle: the largest transfer the configuration words allow.
-NfsUdpMessageSizes messageSizes()
-{
-    const uint32_t size = nfsRpcBufferSize();
-    return {size, size};
-}
-
-// The port query may take half of the call's time, so that a silent portmapper still leaves
-// the well-known NFS port, tried whatever the program, the other half.
-uint16_t programPort(in_addr_t address, uint32_t prog, uint32_t vers, NfsRpcClock::time_point deadline)
-{
-    const NfsRpcClock::time_point queryDeadline =
-        NfsRpcClock::now() + (deadline - NfsRpcClock::now()) / 2;
-    const uint16_t port = nfsRpcPortQuery(address, prog, vers, queryDeadline);
-    return port != 0 ? port : kNfsPort;
-}
-
-CLIENT *createUdpHandle(sockaddr_in *address, uint32_t prog, uint32_t vers, NfsUdpMessageSizes sizes,
-                        int *pSocket)
-{
-    const timeval wait{nfsReXmitSec, nfsReXmitUSec};
-    *pSocket = -1;
-    return clntudp_bufcreate(address, prog, vers, wait, pSocket, sizes.send, sizes.receive);
-}
-
-// Builds the handle with its socket, buffer sizes and credential, the port query bounded by
-// the call's deadline.
-int createHandle(NfsRpcClient *client, const char *host, uint32_t prog, uint32_t vers,
-                 NfsUdpMessageSizes sizes, NfsRpcClock::time_point deadline)
-{
-    const int resolved = hostGetByName(host);
-    if (resolved == -1)
-        return -1;
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_addr.s_addr = static_cast<in_addr_t>(resolved);
-    address.sin_port = htons(programPort(address.sin_addr.s_addr, prog, vers, deadline));
-
-    client->pClient = createUdpHandle(&address, prog, vers, sizes, &client->socket);
-    if (client->pClient == nullptr)
-        return -1;
-
-    client->ownerId = kernelId;
-    if (!setBufferSizes(client->socket, std::max(sizes.send, sizes.receive))) {
-        const int error = errnoGet();
-        discardNewHandle(client);
-        errnoSet(error);
-        return -1;
-    }
-
-    if (client->pClient->cl_auth != nullptr)
-        auth_destroy(client->pClient->cl_auth);
-    client->pClient->cl_auth = createCredential();
-    if (client->pClient->cl_auth == nullptr) {
-        discardNewHandle(client);
-        errnoSet(NFS_ERR_AUTH_UNIX_FAILED);
-        return -1;
-    }
-
-    client->progNum = prog;
-    client->authCount = nfsAuthCount;
-    client->versNum = vers;
-    client->bufferSize = std::min(sizes.send, sizes.receive);
-    client->server = address;
-    std::strcpy(client->hostName, host); // length checked by the caller
-    client->valid = 1;
-    return 0;
-}
-
-} // namespace
-
+// A successful call leaves the error number as it was.
 extern "C" int nfsClientCall(const char *host, uint32_t prog, uint32_t vers, uint32_t proc,
                              xdrproc_t inproc, void *in, xdrproc_t outproc, void *out)
 {
-    if (nfsInit() == -1)
-        return -1;
-    if (host == nullptr) {
-        errnoSet(K_HOST_UNKNOWN);
-        return -1;
-    }
-    // The handle remembers the host by name; one that does not fit is refused, not cut.
-    if (std::strlen(host) >= NFS_HOST_NAME_LEN) {
-        errnoSet(K_ENAMETOOLONG);
-        return -1;
-    }
-    // The module's time-out bounds the whole call, a new handle's port query included.
-    const NfsRpcClock::time_point deadline = NfsRpcClock::now() + nfsRpcDuration(nfsTimeoutSec, nfsTimeoutUSec);
-    const NfsUdpMessageSizes sizes = messageSizes();
-    const int savedErrno = errnoGet(); // a successful call leaves the error number as it was
-    NfsRpcClient *client = nfsRpcClientCurrent();
-    if (!handleFits(client, host, prog, vers)) {
-        nfsClientCleanUp(client);
-        if (createHandle(client, host, prog, vers, sizes, deadline) == -1)
-            return -1;
-    }
-
-    // The address comes from the record, not from the library's handle: asking the handle for it
-    // takes a process-wide lock and masks signals on every call.
-    const NfsRpcExchange call{client->socket, client->server, client->pClient->cl_auth, prog, vers, proc,
-                              inproc, in, outproc, out, sizes, nfsRpcDuration(nfsReXmitSec, nfsReXmitUSec),
-                              deadline};
-    const clnt_stat status = nfsRpcExchange(call);
-    if (status == RPC_SUCCESS) {
-        errnoSet(savedErrno);
+    const int error = nfsrpc::exchange({host, prog, vers}, proc, inproc, in, outproc, out);
+    if (error == 0)
         return 0;
-    }
-    nfsClientCleanUp(client);
-    rpcClntErrnoSet(status);
+    errnoSet(error);
     return -1;
 }

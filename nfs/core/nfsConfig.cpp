@@ -1,6 +1,8 @@
 // The module's configuration words with their values at load, and the cache geometry setters.
 #include "core/nfsConfig.h"
 
+#include <kernel/semLib.h>
+
 int32_t nfs3WriteStable = 0;
 int32_t nfs3MaxCacheLines = 0;
 int32_t nfs3BytesPerCacheLine = 0;
@@ -11,7 +13,7 @@ int32_t nfs2CacheOptions = 0;
 int32_t nfs3DrvNum = -1;
 int32_t nfs2DrvNum = -1;
 // Priority queuing, deletion safe, priority-inversion safe.
-int32_t mutexOptionsNfsDrv = 13;
+int32_t mutexOptionsNfsDrv = SEM_Q_PRIORITY | SEM_DELETE_SAFE | SEM_INVERSION_SAFE; // 13, the open files' semaphores
 int32_t nfsInstalled = 0;
 const int32_t nfsMaxPath = NFS_MAX_PATH;
 

@@ -1,4 +1,5 @@
 // The NFS devices of the I/O system: listed, handed out as handles, and their names.
+#include "core/nfsArgs.h"
 #include "core/nfsConfig.h"
 #include "core/nfsDispatch.h"
 
@@ -26,23 +27,14 @@ Kind kindOf(const DEV_HDR *dev)
     return Kind::other;
 }
 
-// "host:path" in the buffer, cut to fit: a longer text is shown cut, never overrun.
-void hostAndPath(const DEV_HDR *dev, Kind kind, std::array<char, NFS_MAX_PATH> &buffer)
+// "host:path" in the buffer, cut to fit: a longer text is shown cut, never overrun. Both
+// versions' device records have host and fileSys.
+template <typename Device> void hostAndPath(const DEV_HDR *dev, std::array<char, NFS_MAX_PATH> &buffer)
 {
-    const char *host = nullptr;
-    const char *fileSys = nullptr;
-    if (kind == Kind::v3) {
-        const auto *nfs = reinterpret_cast<const NfsDevice *>(dev);
-        host = nfs->host;
-        fileSys = nfs->fileSys;
-    } else {
-        const auto *nfs = reinterpret_cast<const Nfs2Device *>(dev);
-        host = nfs->host;
-        fileSys = nfs->fileSys;
-    }
+    const auto *nfs = reinterpret_cast<const Device *>(dev);
     // The length it would have had is of no use here: a cut text is what is wanted.
-    if (std::snprintf(buffer.data(), buffer.size(), "%.*s:%.*s", NFS_HOST_NAME_LEN, host, NFS_MAX_PATH,
-                      fileSys) < 0)
+    if (std::snprintf(buffer.data(), buffer.size(), "%.*s:%.*s", NFS_HOST_NAME_LEN, nfs->host, NFS_MAX_PATH,
+                      nfs->fileSys) < 0)
         buffer[0] = '\0';
 }
 
@@ -64,13 +56,15 @@ void nfsDevShow(void)
         const Kind kind = kindOf(dev);
         if (kind == Kind::other)
             continue;
-        hostAndPath(dev, kind, buffer);
+        kind == Kind::v3 ? hostAndPath<NfsDevice>(dev, buffer) : hostAndPath<Nfs2Device>(dev, buffer);
         row(dev->name, buffer.data());
     }
 }
 
 int nfsDevListGet(void *handles[], int max)
 {
+    if (max > 0 && !nfsArgsGiven(handles))
+        return -1;
     int count = 0;
     for (DEV_HDR *dev = iosNextDevGet(nullptr); count < max && dev != nullptr;
          dev = iosNextDevGet(dev)) {
@@ -82,7 +76,7 @@ int nfsDevListGet(void *handles[], int max)
 
 int nfsDevInfoGet(void *handle, NfsDevInfo *pInfo)
 {
-    if (handle == nullptr)
+    if (!nfsArgsGiven(handle, pInfo))
         return -1;
     auto *dev = static_cast<DEV_HDR *>(handle);
     switch (kindOf(dev)) {

@@ -14,16 +14,7 @@ SEM_ID removalSemaphore()
 
 } // namespace
 
-NfsDeviceRemovalLock::NfsDeviceRemovalLock()
-    : sem_(removalSemaphore()), held_(semTake(sem_, K_WAIT_FOREVER) == 0)
-{
-}
-
-NfsDeviceRemovalLock::~NfsDeviceRemovalLock()
-{
-    if (held_)
-        semGive(sem_);
-}
+NfsDeviceRemovalLock::NfsDeviceRemovalLock() : SemGuard(removalSemaphore()) {}
 
 NfsWithdrawnDevice::NfsWithdrawnDevice(DEV_HDR *dev) : dev_(dev), name_(dev->name), drvNum_(dev->drvNum)
 {

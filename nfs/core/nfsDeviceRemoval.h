@@ -8,25 +8,16 @@
 #define NFS_CORE_NFSDEVICEREMOVAL_H
 
 #include <kernel/iosLib.h>
-#include <kernel/semLib.h>
+#include <kernel/semGuard.h>
 
 #include <string>
 
 // Holds the module's removal semaphore for its lifetime. It serialises every removal
 // (nfsUnmount, the unmount-all routines) from finding a device to freeing it; taken before
 // the task lock and the cache's mutex, and held across the server's notice.
-class NfsDeviceRemovalLock {
+class NfsDeviceRemovalLock : public SemGuard {
 public:
     NfsDeviceRemovalLock();
-    ~NfsDeviceRemovalLock();
-    NfsDeviceRemovalLock(const NfsDeviceRemovalLock &) = delete;
-    NfsDeviceRemovalLock &operator=(const NfsDeviceRemovalLock &) = delete;
-    // False, with the error number set, when the semaphore could not be had.
-    bool held() const { return held_; }
-
-private:
-    SEM_ID sem_;
-    bool held_;
 };
 
 // A device taken out of the I/O system while its removal is decided.

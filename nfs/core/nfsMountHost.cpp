@@ -1,6 +1,7 @@
 // The commands addressed to a host: unmount all, print its mount table or its exports; and the
 // driver-number query.
 #include "core/nfsMountVersion.h"
+#include "core/nfsRemoteCall.h"
 
 #include "ops/nfsMountOps.h"
 
@@ -57,17 +58,17 @@ int nfsExportShow(const char *host)
     exports list = nullptr;
     if (slots.exportRead(host, &list) != 0)
         return -1;
-    const mountops::DecodedReply reply(nfsXdrProc(xdr_exports), &list);
     mountops::printExports(list);
+    nfsrpc::release(nfsrpc::procOf(xdr_exports), &list, nullptr);
     return 0;
 }
 
 int nfsDrvNumGet(int version)
 {
     NfsDrvNumGetFn slot = nullptr;
-    if (version == 2)
+    if (version == NFS_V2)
         slot = pFuncNfs2DrvNumGet;
-    else if (version == 3)
+    else if (version == NFS_V3)
         slot = pFuncNfs3DrvNumGet;
     else
         return -1;

@@ -3,6 +3,7 @@
 #include "core/nfsMountVersion.h"
 
 #include "core/nfsConfig.h"
+#include "core/nfsRemoteCall.h"
 
 #include <brisnel/mount1Xdr.h>
 #include <brisnel/nfsErrors.h>
@@ -46,14 +47,8 @@ bool locallySupported(unsigned long version)
     return (version == MOUNT_V1 && nfs2DrvNum >= 0) || (version == MOUNT_V3 && nfs3DrvNum >= 0);
 }
 
-void freePortmapperList(pmaplist **list)
-{
-    const NfsRpcClient *client = nfsRpcClientCurrent();
-    if (client != nullptr && client->valid != 0 && client->pClient != nullptr)
-        clnt_freeres(client->pClient, nfsXdrProc(xdr_pmaplist), reinterpret_cast<char *>(list));
-    else
-        xdr_free(nfsXdrProc(xdr_pmaplist), reinterpret_cast<char *>(list));
-}
+// PMAPPROC_DUMP has no arguments.
+bool_t noArguments(XDR * /*xdrs*/, void ** /*nothing*/) { return TRUE; }
 
 } // namespace
 
@@ -66,21 +61,19 @@ int nfsRemoteVersionGet(const char *host, uint16_t *pVersion)
     }
     if (nfsInit() != 0)
         return -1;
-    pmaplist *list = nullptr;
-    const int called = nfsClientCall(host, PMAPPROG, PMAPVERS, PMAPPROC_DUMP, nfsXdrProc(xdr_void),
-                                     nullptr, nfsXdrProc(xdr_pmaplist), &list);
-    if (called != 0) {
-        const int error = errnoGet();
-        xdr_free(nfsXdrProc(xdr_pmaplist), reinterpret_cast<char *>(&list));
-        errnoSet(error);
-        return -1;
-    }
     VersionCollection remote;
-    for (const pmaplist *node = list; node != nullptr; node = node->pml_next) {
-        if (node->pml_map.pm_prog == MOUNT_PROGRAM && node->pml_map.pm_prot == IPPROTO_UDP)
-            remote.add(node->pml_map.pm_vers);
+    {
+        const nfsrpc::Reply<pmaplist *> list({host, PMAPPROG, PMAPVERS}, PMAPPROC_DUMP, noArguments,
+                                             static_cast<void *>(nullptr), xdr_pmaplist);
+        if (!list.ok()) {
+            errnoSet(list.error());
+            return -1;
+        }
+        for (const pmaplist *node = *list; node != nullptr; node = node->pml_next) {
+            if (node->pml_map.pm_prog == MOUNT_PROGRAM && node->pml_map.pm_prot == IPPROTO_UDP)
+                remote.add(node->pml_map.pm_vers);
+        }
     }
-    freePortmapperList(&list);
 
     for (const unsigned long version : remote) {
         if (locallySupported(version) && version > *pVersion)

@@ -86,15 +86,11 @@ clnt_stat decodeReply(const NfsRpcExchange &call, std::vector<char> *datagram, s
         if (status == RPC_SUCCESS && !AUTH_VALIDATE(call.auth, &reply.acpted_rply.ar_verf))
             status = RPC_AUTHERROR;
     }
-    if (reply.acpted_rply.ar_verf.oa_base != nullptr)
+    // Only an accepted reply decodes a verifier: a rejection's version numbers share its storage.
+    if (reply.rm_reply.rp_stat == MSG_ACCEPTED && reply.acpted_rply.ar_verf.oa_base != nullptr)
         xdr_free(reinterpret_cast<xdrproc_t>(xdr_opaque_auth), reinterpret_cast<char *>(&reply.acpted_rply.ar_verf));
     xdr_destroy(&xdrs);
     return status;
-}
-
-bool sameEndpoint(const sockaddr_in &a, const sockaddr_in &b)
-{
-    return a.sin_addr.s_addr == b.sin_addr.s_addr && a.sin_port == b.sin_port;
 }
 
 // A refusal (an ICMP error) reported on the socket: clears it and keeps its error number.
@@ -148,17 +144,17 @@ Received awaitAnswer(const NfsRpcExchange &call, uint32_t xid, NfsRpcClock::time
             takeSocketError(call.socket);
             return Received::failed;
         }
-        sockaddr_in from{};
-        socklen_t fromLength = sizeof from;
-        const ssize_t got = recvfrom(call.socket, datagram->data(), call.sizes.receive, MSG_DONTWAIT,
-                                     reinterpret_cast<sockaddr *>(&from), &fromLength);
+        const ssize_t got = recv(call.socket, datagram->data(), call.sizes.receive, MSG_DONTWAIT);
         if (got < 0) {
             if (errno == EAGAIN || errno == EWOULDBLOCK || errno == EINTR)
                 continue;
             return Received::failed;
         }
+        // An answer is taken by its transaction id from whichever address it comes: a server
+        // bound to a wildcard address may answer from another of its addresses, and a client
+        // cannot know all of them. Every call has a fresh id, as the RPC library matches too.
         uint32_t answered = 0;
-        if (static_cast<std::size_t>(got) < sizeof answered || !sameEndpoint(from, call.server))
+        if (static_cast<std::size_t>(got) < sizeof answered)
             continue;
         std::memcpy(&answered, datagram->data(), sizeof answered);
         if (ntohl(answered) != xid)

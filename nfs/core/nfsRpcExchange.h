@@ -33,8 +33,8 @@ struct NfsRpcExchange {
     NfsRpcClock::time_point deadline;
 };
 
-// The RPC status of the call. Answers with another transaction id, or from another address,
-// are dropped and cost the call nothing.
+// The RPC status of the call. Answers with another transaction id are dropped and cost the
+// call nothing; the answer's source address is not looked at.
 clnt_stat nfsRpcExchange(const NfsRpcExchange &call);
 
 // The UDP port of PROG and VERS from the portmapper at ADDRESS (GETPORT), asked until

@@ -1,116 +1,53 @@
-// The version 2 driver's installation, its driver-number query and its device queries.
-#include "core/nfsConfig.h"
-#include "core/nfsDispatch.h"
-#include "drv/nfsDrvDevices.h"
-#include "drv/nfs2DrvEntries.h"
+// The version 2 driver's exported routines: thin entries over the shared driver (nfsDrvOpen.h,
+// nfsDrvFile.h, nfsDrvMount.h) with the version 2 traits (nfs2Driver.h); and the device look-up
+// by host that only version 2 offers.
+#include "drv/nfs2Driver.h"
+#include "drv/nfsDrvFile.h"
+#include "drv/nfsDrvMount.h"
+#include "drv/nfsDrvOpen.h"
 
-#include <brisnel/nfs2Ops.h>
-#include <brisnel/nfsMountLib.h>
-#include <kernel/errnoLib.h>
-#include <kernel/iosLib.h>
-#include <kernel/kernelErrno.h>
+#include <tuple>
 
-#include <cstring>
-
-namespace {
-
-Nfs2Device *deviceOf(DEV_HDR *dev)
-{
-    return reinterpret_cast<Nfs2Device *>(dev);
-}
-
-Nfs2OpenFile *fileOf(intptr_t file)
-{
-    return reinterpret_cast<Nfs2OpenFile *>(file);
-}
-
-intptr_t createEntry(DEV_HDR *dev, char *tail, int mode)
-{
-    return nfs2Create(deviceOf(dev), tail, mode);
-}
-
-int deleteEntry(DEV_HDR *dev, char *tail)
-{
-    return nfs2Delete(deviceOf(dev), tail);
-}
-
-intptr_t openEntry(DEV_HDR *dev, char *tail, int flags, int mode)
-{
-    return nfs2Open(deviceOf(dev), tail, flags, mode);
-}
-
-int closeEntry(intptr_t file)
-{
-    return nfs2Close(fileOf(file));
-}
-
-int readEntry(intptr_t file, char *buffer, int nBytes)
-{
-    return nfs2Read(fileOf(file), buffer, nBytes);
-}
-
-int writeEntry(intptr_t file, const char *buffer, int nBytes)
-{
-    return nfs2Write(fileOf(file), buffer, nBytes);
-}
-
-int ioctlEntry(intptr_t file, int function, intptr_t arg)
-{
-    return nfs2Ioctl(fileOf(file), function, arg);
-}
-
-} // namespace
+using V2 = Nfs2Driver;
 
 extern "C" {
 
-int nfs2Drv(void)
-{
-    if (nfs2DrvNum < 0) {
-        nfs2DrvNum = iosDrvInstall(createEntry, deleteEntry, openEntry, closeEntry, readEntry,
-                                   writeEntry, ioctlEntry);
-        if (nfs2DrvNum == -1)
-            return -1;
-    }
-    pFuncNfs2Mount = nfs2Mount;
-    pFuncNfs2UnmountAll = nfs2UnmountAll;
-    pFuncNfs2Unmount = nfs2DirUnmount;
-    pFuncNfs2DevInfoGet = nfs2DevInfoGet;
-    pFuncNfs2DrvNumGet = nfs2DrvNumGet;
-    pFuncNfs2MntDump = nfs2MntDump;
-    pFuncNfs2ExportRead = nfs2ExportRead;
-    pFuncNfs2FileRead = nfs2FileRead;
-    pFuncNfs2FileWrite = nfs2FileWrite;
-    return 0;
-}
-
-int nfs2DrvNumGet(void)
-{
-    if (nfs2DrvNum < 0) {
-        errnoSet(K_ENXIO);
-        return -1;
-    }
-    return nfs2DrvNum;
-}
-
-int nfs2DevInfoGet(Nfs2Device *dev, NfsDevInfo *pInfo)
-{
-    if (pInfo == nullptr || dev == nullptr || !nfsdrv::listed(&dev->devHdr))
-        return -1;
-    std::strcpy(pInfo->hostName, dev->host);
-    std::strcpy(pInfo->pFileSys, dev->fileSys);
-    std::strcpy(pInfo->pDevName, dev->devHdr.name);
-    return 0;
-}
+int nfs2DrvNumGet(void) { return nfsdrv::drvNumGet<V2>(); }
+int nfs2Mount(const char *host, const char *fileSys, const char *devName) { return nfsdrv::mount<V2>(host, fileSys, devName); }
+int nfs2UnmountAll(const char *host) { return nfsdrv::unmountAll<V2>(host); }
+int nfs2DevInfoGet(Nfs2Device *dev, NfsDevInfo *pInfo) { return nfsdrv::devInfoGet<V2>(dev, pInfo); }
 
 Nfs2Device *nfs2DevFind(const char *host)
 {
     if (nfs2DrvNum < 0 || host == nullptr)
         return nullptr;
     for (DEV_HDR *node = iosNextDevGet(nullptr); node != nullptr; node = iosNextDevGet(node)) {
-        if (node->drvNum == nfs2DrvNum && std::strcmp(deviceOf(node)->host, host) == 0)
-            return deviceOf(node);
+        if (node->drvNum == nfs2DrvNum && std::strcmp(reinterpret_cast<Nfs2Device *>(node)->host, host) == 0)
+            return reinterpret_cast<Nfs2Device *>(node);
     }
     return nullptr;
 }
 
+// The file entries, which nfs2Drv installs.
+intptr_t nfs2Create(Nfs2Device *dev, char *name, int mode) { return nfsdrv::create<V2>(dev, name, mode); }
+intptr_t nfs2Open(Nfs2Device *dev, char *name, int flags, int mode) { return nfsdrv::open<V2>(dev, name, flags, mode); }
+int nfs2Delete(Nfs2Device *dev, char *name) { return nfsdrv::remove<V2>(dev, name); }
+int nfs2Read(Nfs2OpenFile *file, char *buf, int count) { return nfsdrv::read<V2>(file, buf, count); }
+int nfs2Write(Nfs2OpenFile *file, const char *buf, int count) { return nfsdrv::write<V2>(file, buf, count); }
+int nfs2Ioctl(Nfs2OpenFile *file, int function, intptr_t arg) { return nfsdrv::ioctl<V2>(file, function, arg); }
+int nfs2Close(Nfs2OpenFile *file) { return nfsdrv::close<V2>(file); }
+
 } // extern "C"
+
+// Installs the driver once, and fills the version 2 half of the dispatch table.
+extern "C" int nfs2Drv(void)
+{
+    const int installed = nfsdrv::install<V2, nfs2Create, nfs2Delete, nfs2Open, nfs2Close, nfs2Read, nfs2Write,
+                                          nfs2Ioctl>();
+    if (installed == 0)
+        std::tie(pFuncNfs2Mount, pFuncNfs2UnmountAll, pFuncNfs2Unmount, pFuncNfs2DevInfoGet, pFuncNfs2DrvNumGet,
+                 pFuncNfs2MntDump, pFuncNfs2ExportRead, pFuncNfs2FileRead, pFuncNfs2FileWrite) =
+            std::make_tuple(nfs2Mount, nfs2UnmountAll, nfs2DirUnmount, nfs2DevInfoGet, nfs2DrvNumGet, nfs2MntDump,
+                            nfs2ExportRead, nfs2FileRead, nfs2FileWrite);
+    return installed;
+}

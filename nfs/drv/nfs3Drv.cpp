@@ -1,112 +1,40 @@
-// The version 3 driver's installation, its driver-number query and its device query.
-#include "core/nfsConfig.h"
-#include "core/nfsDispatch.h"
-#include "drv/nfsDrvDevices.h"
-#include "drv/nfs3DrvEntries.h"
-#include "ops/nfs3Data.h"
+// The version 3 driver's exported routines: each a thin entry over the shared driver
+// (nfsDrvOpen.h, nfsDrvFile.h, nfsDrvMount.h) with the version 3 traits (nfs3Driver.h).
+#include "drv/nfs3Driver.h"
+#include "drv/nfsDrvFile.h"
+#include "drv/nfsDrvMount.h"
+#include "drv/nfsDrvOpen.h"
 
-#include <brisnel/nfs3Drv.h>
-#include <kernel/errnoLib.h>
-#include <kernel/iosLib.h>
-#include <kernel/kernelErrno.h>
+#include <tuple>
 
-#include <cstring>
-
-namespace {
-
-// The I/O system's entry types around the driver's own: its device header is the first field
-// of the device record, and its file value the open-file record's address.
-NfsDevice *deviceOf(DEV_HDR *dev)
-{
-    return reinterpret_cast<NfsDevice *>(dev);
-}
-
-NfsOpenFile *fileOf(intptr_t file)
-{
-    return reinterpret_cast<NfsOpenFile *>(file);
-}
-
-intptr_t createEntry(DEV_HDR *dev, char *tail, int mode)
-{
-    return nfs3Create(deviceOf(dev), tail, mode);
-}
-
-int deleteEntry(DEV_HDR *dev, char *tail)
-{
-    return nfs3Delete(deviceOf(dev), tail);
-}
-
-intptr_t openEntry(DEV_HDR *dev, char *tail, int flags, int mode)
-{
-    return nfs3Open(deviceOf(dev), tail, flags, mode);
-}
-
-int closeEntry(intptr_t file)
-{
-    return nfs3Close(fileOf(file));
-}
-
-int readEntry(intptr_t file, char *buffer, int nBytes)
-{
-    return nfs3Read(fileOf(file), buffer, nBytes);
-}
-
-int writeEntry(intptr_t file, const char *buffer, int nBytes)
-{
-    return nfs3Write(fileOf(file), buffer, nBytes);
-}
-
-int ioctlEntry(intptr_t file, int function, intptr_t arg)
-{
-    return nfs3Ioctl(fileOf(file), function, arg);
-}
-
-int installDriver()
-{
-    return iosDrvInstall(createEntry, deleteEntry, openEntry, closeEntry, readEntry, writeEntry,
-                         ioctlEntry);
-}
-
-} // namespace
+using V3 = Nfs3Driver;
 
 extern "C" {
 
+intptr_t nfs3Open(NfsDevice *dev, char *name, int flags, int mode) { return nfsdrv::open<V3>(dev, name, flags, mode); }
+intptr_t nfs3Create(NfsDevice *dev, char *name, int mode) { return nfsdrv::create<V3>(dev, name, mode); }
+int nfs3Delete(NfsDevice *dev, char *name) { return nfsdrv::remove<V3>(dev, name); }
+int nfs3Close(NfsOpenFile *file) { return nfsdrv::close<V3>(file); }
+int nfs3Read(NfsOpenFile *file, char *buf, int count) { return nfsdrv::read<V3>(file, buf, count); }
+int nfs3Write(NfsOpenFile *file, const char *buf, int count) { return nfsdrv::write<V3>(file, buf, count); }
+int nfs3Ioctl(NfsOpenFile *file, int function, intptr_t arg) { return nfsdrv::ioctl<V3>(file, function, arg); }
+int nfs3Seek(NfsOpenFile *file, uint64_t newPos) { return nfsArgsGiven(file) ? nfsdrv::seek<V3>(file, newPos) : -1; }
+
+// Installs the driver once, and fills the version 3 half of the dispatch table.
 int nfs3Drv(void)
 {
-    if (nfs3DrvNum < 0) {
-        nfs3DrvNum = installDriver();
-        if (nfs3DrvNum == -1)
-            return -1;
-    }
-    pFuncNfs3Mount = nfs3Mount;
-    pFuncNfs3UnmountAll = nfs3UnmountAll;
-    pFuncNfs3Unmount = nfs3DirUnmount;
-    pFuncNfs3DevInfoGet = nfs3DevInfoGet;
-    pFuncNfs3DrvNumGet = nfs3DrvNumGet;
-    pFuncNfs3MntDump = nfs3MntDump;
-    pFuncNfs3ExportRead = nfs3ExportRead;
-    pFuncNfs3FileRead = nfs3FileRead;
-    pFuncNfs3FileWrite = nfs3FileWrite;
+    if (nfsdrv::install<V3, nfs3Create, nfs3Delete, nfs3Open, nfs3Close, nfs3Read, nfs3Write, nfs3Ioctl>() != 0)
+        return -1;
+    std::tie(pFuncNfs3Mount, pFuncNfs3UnmountAll, pFuncNfs3Unmount, pFuncNfs3DevInfoGet, pFuncNfs3DrvNumGet,
+             pFuncNfs3MntDump, pFuncNfs3ExportRead, pFuncNfs3FileRead, pFuncNfs3FileWrite) =
+        std::make_tuple(nfs3Mount, nfs3UnmountAll, nfs3DirUnmount, nfs3DevInfoGet, nfs3DrvNumGet, nfs3MntDump,
+                        nfs3ExportRead, nfs3FileRead, nfs3FileWriteRun);
     return 0;
 }
 
-int nfs3DrvNumGet(void)
-{
-    if (nfs3DrvNum < 0) {
-        errnoSet(K_ENXIO);
-        return -1;
-    }
-    return nfs3DrvNum;
-}
-
-int nfs3DevInfoGet(NfsDevice *dev, NfsDevInfo *pInfo)
-{
-    if (pInfo == nullptr || dev == nullptr || !nfsdrv::listed(&dev->devHdr))
-        return -1;
-    std::strcpy(pInfo->hostName, dev->host);
-    std::strcpy(pInfo->pFileSys, dev->fileSys);
-    std::strcpy(pInfo->pDevName, dev->devHdr.name);
-    return 0;
-}
+int nfs3DrvNumGet(void) { return nfsdrv::drvNumGet<V3>(); }
+int nfs3DevInfoGet(NfsDevice *dev, NfsDevInfo *pInfo) { return nfsdrv::devInfoGet<V3>(dev, pInfo); }
+int nfs3Mount(const char *host, const char *fileSys, const char *devName) { return nfsdrv::mount<V3>(host, fileSys, devName); }
+int nfs3UnmountAll(const char *host) { return nfsdrv::unmountAll<V3>(host); }
 
 } // extern "C"

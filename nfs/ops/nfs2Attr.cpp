@@ -1,6 +1,8 @@
 // A file's version 2 attributes as the kernel's file status record, and STATFS.
+#include "core/nfsArgs.h"
 #include "ops/nfs2Call.h"
-#include "ops/nfs3PathOps.h"
+#include "ops/nfsAttrStat.h"
+#include "ops/nfsOpsCall.h"
 
 #include <brisnel/nfsRpcLib.h>
 
@@ -13,43 +15,24 @@ constexpr std::array<uint16_t, 9> nfsFtypeModeBits = {
     0x0000, K_S_IFREG, K_S_IFDIR, K_S_IFBLK, K_S_IFCHR, K_S_IFLNK, K_S_IFSOCK, 0x0000, K_S_IFIFO,
 };
 
-uint32_t formatBits(ftype type)
-{
-    const auto index = static_cast<uint32_t>(type);
-    return index < nfsFtypeModeBits.size() ? nfsFtypeModeBits[index] : 0U;
-}
-
 } // namespace
 
 void nfs2FileAttrGet(const fattr *attr, struct kstat *pStat)
 {
-    pStat->st_ino = attr->fileid;
-    pStat->st_mode = formatBits(attr->type) | (attr->mode & ~static_cast<uint32_t>(K_S_IFMT));
-    pStat->st_nlink = attr->nlink;
-    pStat->st_uid = static_cast<uint16_t>(attr->uid);
-    pStat->st_gid = static_cast<uint16_t>(attr->gid);
-    pStat->st_rdev = 0;
-    pStat->st_size = attr->size;
-    pStat->st_atime = attr->atime.seconds;
-    pStat->st_mtime = attr->mtime.seconds;
-    pStat->st_ctime = attr->ctime.seconds;
-    pStat->st_blksize = 0;
-    pStat->st_blocks = 0;
+    if (nfsArgsGiven(attr, pStat))
+        nfsAttrStatFill(*attr, nfsFtypeModeBits, pStat);
 }
 
 // The counts stay in the server's block size; version 2 reports no file slots.
 int nfs2FsAttrGet(const char *host, nfs_fh2 *fh, struct kstatfs *pFsStat)
 {
-    if (nfsInit() != 0)
+    if (!nfsArgsGiven(host, fh, pFsStat) || nfsInit() != 0)
         return -1;
-    statfsres res{};
-    if (nfs2ops::call(host, NFSPROC_STATFS, nfsXdrProc(xdr_nfs_fh2), *fh,
-                      nfsXdrProc(xdr_statfsres), &res) != 0)
+    const nfsrpc::Reply<statfsres> reply(nfsops::nfs2Peer(host), NFSPROC_STATFS, xdr_nfs_fh2, (*fh)[0],
+                                         xdr_statfsres);
+    if (nfsops::failed(reply) || !nfsops::statusOk(reply->status))
         return -1;
-    const nfs3path::Reply reply(nfsXdrProc(xdr_statfsres), &res);
-    if (!nfs2ops::statusOk(res.status))
-        return -1;
-    const statfsokres &ok = res.statfsres_u.reply;
+    const statfsokres &ok = reply->statfsres_u.reply;
     pFsStat->f_type = 0;
     pFsStat->f_bsize = static_cast<int32_t>(ok.bsize);
     pFsStat->f_blocks = ok.blocks;

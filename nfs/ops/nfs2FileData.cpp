@@ -1,8 +1,10 @@
 // READ and WRITE on a version 2 server: a byte range in pieces of at most nfs2MaxMsgLen bytes.
-// Version 2 has no end-of-file flag: a read ends with the first empty reply or when count
-// bytes have arrived.
+// Version 2 has no end-of-file flag: a read ends with the first empty reply at or past the
+// file's size, or when count bytes have arrived.
+#include "core/nfsArgs.h"
 #include "core/nfsConfig.h"
 #include "ops/nfs2Call.h"
+#include "ops/nfsOpsCall.h"
 
 #include <brisnel/nfsRpcLib.h>
 #include <kernel/errnoLib.h>
@@ -23,10 +25,7 @@ bool transferable(uint64_t offset, unsigned count)
     return nfs2ops::withinReach(offset, count);
 }
 
-unsigned pieceSize(unsigned left)
-{
-    return std::min(left, nfs2MaxMsgLen);
-}
+char **dataBuffer(readres &res) { return &res.readres_u.reply.data.data_val; }
 
 } // namespace
 
@@ -35,7 +34,7 @@ unsigned pieceSize(unsigned left)
 int nfs2FileRead(const char *host, nfs_fh2 *fh, uint64_t offset, unsigned count, char *buf,
                  fattr *attr)
 {
-    if (nfsInit() != 0)
+    if (!nfsArgsGiven(host, fh, buf, attr) || nfsInit() != 0)
         return -1;
     if (count == 0)
         return 0;
@@ -43,7 +42,7 @@ int nfs2FileRead(const char *host, nfs_fh2 *fh, uint64_t offset, unsigned count,
         return -1;
     unsigned total = 0;
     while (total < count) {
-        const unsigned size = pieceSize(count - total);
+        const unsigned size = std::min(count - total, nfs2MaxMsgLen);
         if (size == 0) {
             errnoSet(K_EINVAL); // a transfer limit of 0 allows no progress
             return -1;
@@ -52,18 +51,22 @@ int nfs2FileRead(const char *host, nfs_fh2 *fh, uint64_t offset, unsigned count,
         nfs2ops::handleCopy(*fh, &args.file);
         args.offset = static_cast<u_int>(offset) + total;
         args.count = size;
-        readres res{};
-        res.readres_u.reply.data.data_val = buf + total;
-        res.readres_u.reply.data.data_len = size;
-        if (nfs2ops::call(host, NFSPROC_READ, nfsXdrProc(xdr_readargs), &args,
-                          nfsXdrProc(xdr_readres), &res) != 0)
+        readres initial{};
+        initial.readres_u.reply.data.data_val = buf + total;
+        initial.readres_u.reply.data.data_len = size;
+        const nfsrpc::Reply<readres> reply(nfsops::nfs2Peer(host), NFSPROC_READ, xdr_readargs, args, xdr_readres,
+                                           initial, dataBuffer);
+        if (nfsops::failed(reply) || !nfsops::statusOk(reply->status))
             return -1;
-        // The reply's only pointer is the caller's buffer: nothing to release.
-        if (!nfs2ops::statusOk(res.status))
-            return -1;
-        const readokres &ok = res.readres_u.reply;
-        if (ok.data.data_len == 0)
+        const readokres &ok = reply->readres_u.reply;
+        // An empty reply ends the file only at or past its size; before it, it is a fault.
+        if (ok.data.data_len == 0) {
+            if (offset + total < ok.attributes.size) {
+                errnoSet(K_EIO);
+                return -1;
+            }
             break;
+        }
         total += ok.data.data_len;
         *attr = ok.attributes;
     }
@@ -73,7 +76,7 @@ int nfs2FileRead(const char *host, nfs_fh2 *fh, uint64_t offset, unsigned count,
 int nfs2FileWrite(const char *host, nfs_fh2 *fh, uint64_t offset, unsigned count,
                   const char *buf, fattr *attr)
 {
-    if (nfsInit() != 0)
+    if (!nfsArgsGiven(host, fh, buf, attr) || nfsInit() != 0)
         return -1;
     if (count == 0)
         return 0;
@@ -82,7 +85,7 @@ int nfs2FileWrite(const char *host, nfs_fh2 *fh, uint64_t offset, unsigned count
     attrstat res{};
     unsigned written = 0;
     while (written < count) {
-        const unsigned size = pieceSize(count - written);
+        const unsigned size = std::min(count - written, nfs2MaxMsgLen);
         if (size == 0) {
             errnoSet(K_EINVAL);
             return -1;
@@ -92,12 +95,11 @@ int nfs2FileWrite(const char *host, nfs_fh2 *fh, uint64_t offset, unsigned count
         args.offset = static_cast<u_int>(offset) + written;
         args.totalcount = size;
         args.data = {size, const_cast<char *>(buf + written)}; // only encoded from
-        res = attrstat{};
-        if (nfs2ops::call(host, NFSPROC_WRITE, nfsXdrProc(xdr_writeargs), &args,
-                          nfsXdrProc(xdr_attrstat), &res) != 0)
+        const nfsrpc::Reply<attrstat> reply(nfsops::nfs2Peer(host), NFSPROC_WRITE, xdr_writeargs, args,
+                                            xdr_attrstat);
+        if (nfsops::failed(reply) || !nfsops::statusOk(reply->status))
             return -1;
-        if (!nfs2ops::statusOk(res.status))
-            return -1;
+        res = *reply; // holds nothing allocated
         written += size; // a version 2 WRITE writes the whole piece or fails
     }
     *attr = res.attrstat_u.attributes;

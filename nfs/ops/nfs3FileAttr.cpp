@@ -1,5 +1,7 @@
 // A file's version 3 attributes as the kernel's file status record.
+#include "core/nfsArgs.h"
 #include "ops/nfs3Data.h"
+#include "ops/nfsAttrStat.h"
 
 #include <array>
 
@@ -10,26 +12,10 @@ constexpr std::array<uint16_t, 8> nfsFtypeModeBits = {
     0x0000, K_S_IFREG, K_S_IFDIR, K_S_IFBLK, K_S_IFCHR, K_S_IFLNK, K_S_IFSOCK, K_S_IFIFO,
 };
 
-uint32_t formatBits(ftype3 type)
-{
-    const auto index = static_cast<uint32_t>(type);
-    return index < nfsFtypeModeBits.size() ? nfsFtypeModeBits[index] : 0U;
-}
-
 } // namespace
 
 void nfs3FileAttrGet(const fattr3 *attr, struct kstat *pStat)
 {
-    pStat->st_ino = static_cast<uint32_t>(attr->fileid);
-    pStat->st_mode = formatBits(attr->type) | (attr->mode & ~static_cast<uint32_t>(K_S_IFMT));
-    pStat->st_nlink = attr->nlink;
-    pStat->st_uid = static_cast<uint16_t>(attr->uid);
-    pStat->st_gid = static_cast<uint16_t>(attr->gid);
-    pStat->st_rdev = 0;
-    pStat->st_size = attr->size;
-    pStat->st_atime = attr->atime.seconds;
-    pStat->st_mtime = attr->mtime.seconds;
-    pStat->st_ctime = attr->ctime.seconds;
-    pStat->st_blksize = 0;
-    pStat->st_blocks = 0;
+    if (nfsArgsGiven(attr, pStat))
+        nfsAttrStatFill(*attr, nfsFtypeModeBits, pStat);
 }

@@ -1,7 +1,9 @@
 // READ: a byte range of a file, in pieces of at most nfs3MaxMsgLen bytes, decoded straight
 // into the caller's buffer.
+#include "core/nfsArgs.h"
 #include "core/nfsConfig.h"
 #include "ops/nfs3Data.h"
+#include "ops/nfsOpsCall.h"
 
 #include <brisnel/nfsRpcLib.h>
 #include <kernel/errnoLib.h>
@@ -11,6 +13,8 @@
 #include <climits>
 
 namespace {
+
+char **dataBuffer(READ3res &res) { return &res.READ3res_u.resok.data.data_val; }
 
 void refreshAttributes(const post_op_attr &reply, fattr3 *attr)
 {
@@ -25,18 +29,19 @@ int readOnce(const char *host, nfs_fh3 *fh, uint64_t position, unsigned wanted,
              char *destination, fattr3 *attr, bool *pEof)
 {
     READ3args args{.file = *fh, .offset = position, .count = wanted};
-    READ3res res{};
-    res.READ3res_u.resok.data.data_val = destination;
-    res.READ3res_u.resok.data.data_len = wanted;
-    if (nfsClientCall(host, NFS_PROGRAM, NFS_V3, NFSPROC3_READ, nfsXdrProc(xdr_READ3args), &args,
-                      nfsXdrProc(xdr_READ3res), &res) != 0)
+    READ3res initial{};
+    initial.READ3res_u.resok.data.data_val = destination;
+    initial.READ3res_u.resok.data.data_len = wanted;
+    const nfsrpc::Reply<READ3res> reply(nfsops::nfs3Peer(host), NFSPROC3_READ, xdr_READ3args, args, xdr_READ3res,
+                                        initial, dataBuffer);
+    if (nfsops::failed(reply))
         return -1;
+    const READ3res &res = *reply;
     if (res.status != NFS3_OK) {
         refreshAttributes(res.READ3res_u.resfail.file_attributes, attr);
         nfsErrnoSet(res.status);
         return -1;
     }
-    // The reply's only pointer is the caller's buffer: nothing to release.
     const READ3resok &ok = res.READ3res_u.resok;
     refreshAttributes(ok.file_attributes, attr);
     *pEof = ok.eof != 0;
@@ -44,7 +49,7 @@ int readOnce(const char *host, nfs_fh3 *fh, uint64_t position, unsigned wanted,
 }
 
 // One piece: READs until `size` bytes arrived, the server reports the end of the file, or a
-// reply brings nothing. The bytes received, or -1.
+// reply brings nothing at or past the file's known size. The bytes received, or -1.
 int readPiece(const char *host, nfs_fh3 *fh, uint64_t position, unsigned size, char *destination,
               fattr3 *attr)
 {
@@ -56,8 +61,17 @@ int readPiece(const char *host, nfs_fh3 *fh, uint64_t position, unsigned size, c
         if (got < 0)
             return -1;
         received += static_cast<unsigned>(got);
-        if (eof || got == 0)
+        if (eof)
             break;
+        // Nothing, and no end of file: the end only at or past the size known of the file,
+        // before it a fault (a server could otherwise make any file read as empty).
+        if (got == 0) {
+            if (position + received < attr->size) {
+                errnoSet(K_EIO);
+                return -1;
+            }
+            break;
+        }
     }
     return static_cast<int>(received);
 }
@@ -67,6 +81,8 @@ int readPiece(const char *host, nfs_fh3 *fh, uint64_t position, unsigned size, c
 int nfs3FileRead(const char *host, nfs_fh3 *fh, uint64_t offset, unsigned count, char *buf,
                  fattr3 *attr)
 {
+    if (!nfsArgsGiven(host, fh, buf, attr))
+        return -1;
     // The result is a byte count in an int.
     if (count > INT_MAX) {
         errnoSet(K_EINVAL);

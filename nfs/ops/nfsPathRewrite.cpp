@@ -3,6 +3,7 @@
 
 #include <kernel/errnoLib.h>
 #include <kernel/kernelErrno.h>
+#include <kernel/kernelTypes.h>
 #include <kernel/pathLib.h>
 
 #include <cstring>
@@ -24,16 +25,22 @@ void replace(char *path, const char *text)
     std::memcpy(path, text, std::strlen(text) + 1);
 }
 
-int linkTextCopy(const char *text, char *buf)
+int linkTextCopy(const NfsLinkText &text, char *buf)
 {
-    const std::size_t length = text == nullptr ? 0 : strnlen(text, NFS_MAX_PATH);
-    if (length >= NFS_MAX_PATH) {
+    if (text.length == 0 || text.bytes == nullptr) {
+        errnoSet(K_ENOENT);
+        return -1;
+    }
+    if (std::memchr(text.bytes, '\0', text.length) != nullptr) {
+        errnoSet(K_EIO);
+        return -1;
+    }
+    if (text.length >= NFS_MAX_PATH) {
         errnoSet(K_ENAMETOOLONG);
         return -1;
     }
-    if (length > 0)
-        std::memcpy(buf, text, length);
-    buf[length] = '\0';
+    std::memcpy(buf, text.bytes, text.length);
+    buf[text.length] = '\0';
     return 0;
 }
 
@@ -51,7 +58,7 @@ int throughLink(PathNames &parsed, int at, const char *linkText, char *path)
     }
     pathCondense(rewritten.data());
     replace(path, rewritten.data());
-    return -2;
+    return K_FOLLOW_LINK;
 }
 
 int createdLink(const char *dirPart, const char *linkText, char *path)
@@ -65,7 +72,7 @@ int createdLink(const char *dirPart, const char *linkText, char *path)
     }
     pathCondense(target.data());
     replace(path, target.data());
-    return -2;
+    return K_FOLLOW_LINK;
 }
 
 } // namespace nfspath

@@ -3,6 +3,8 @@
 #ifndef NFS_OPS_NFSPATHREWRITE_H
 #define NFS_OPS_NFSPATHREWRITE_H
 
+#include "xdr/nfsXdrLinkText.h"
+
 #include <brisnel/nfsConfigLib.h>
 
 #include <array>
@@ -34,9 +36,11 @@ int throughLink(PathNames &parsed, int at, const char *linkText, char *path);
 // holds it. -2 with path rewritten, or -1 with 26.
 int createdLink(const char *dirPart, const char *linkText, char *path);
 
-// A READLINK reply's text (null for none) into buf of NFS_MAX_PATH bytes, terminated: 0, or
-// -1 with 26 when it does not fit with its terminator.
-int linkTextCopy(const char *text, char *buf);
+// A READLINK reply's counted text into buf of NFS_MAX_PATH bytes, terminated: 0, or -1 with
+// 26 when it does not fit with its terminator. An empty text names nothing (K_ENOENT: taken
+// as a path, it would name the mount's root), and one with a NUL byte cannot be told from its
+// cut form (K_EIO).
+int linkTextCopy(const NfsLinkText &text, char *buf);
 
 // Copies a text that fits NFS_MAX_PATH bytes over path.
 void replace(char *path, const char *text);

@@ -3,7 +3,7 @@
 // configuration, and unsupported codes.
 #include "live/nfs3FileLive.h"
 
-#include "drv/nfs3DrvEntries.h"
+#include "drv/nfs3Driver.h"
 #include "ops/nfs3Data.h"
 
 #include <brisnel/nfsErrors.h>

@@ -4,7 +4,7 @@
 #include "live/nfs3FileLive.h"
 
 #include "core/nfsConfig.h"
-#include "drv/nfs3DrvEntries.h"
+#include "drv/nfs3Driver.h"
 
 #include <brisnel/nfs3Lib.h>
 #include <brisnel/nfsErrors.h>

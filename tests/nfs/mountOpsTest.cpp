@@ -4,7 +4,10 @@
 #include "nfs/consoleCapture.h"
 #include "nfs/mountScriptedServer.h"
 
+#include <brisnel/nfs2Drv.h>
 #include <brisnel/nfs3Drv.h>
+#include <brisnel/nfsDevLib.h>
+#include <brisnel/nfsErrors.h>
 #include <brisnel/nfsMountLib.h>
 #include <brisnel/nfsRpcLib.h>
 #include <kernel/errnoLib.h>
@@ -13,6 +16,7 @@
 #include <gtest/gtest.h>
 
 #include <array>
+#include <functional>
 #include <string>
 
 namespace {
@@ -181,6 +185,41 @@ TEST_F(MountOps, UnknownHostFailsWithoutPrinting)
     EXPECT_EQ(capturedStdout([&] { result = nfs3MntDump("no-such-host-anywhere.invalid"); }), "");
     EXPECT_EQ(result, -1);
     EXPECT_EQ(errnoGet(), K_HOST_UNKNOWN);
+}
+
+// Exported routines given a null pointer refuse it with 0x300016 before anything is sent.
+TEST_F(MountOps, NullArgumentsAreRefusedWithTheMissingArgumentError)
+{
+    const char *host = server_.name();
+    unsigned char fh2[32] = {};
+    char fh3Bytes[64] = {};
+    nfs_fh3 fh3{{0, fh3Bytes}};
+    void *handles[2] = {};
+    const struct {
+        const char *call;
+        std::function<int()> run;
+    } cases[] = {
+        {"nfs3DirUnmount", [&] { return nfs3DirUnmount(host, nullptr); }},
+        {"nfs2DirUnmount", [&] { return nfs2DirUnmount(host, nullptr); }},
+        {"nfs3DirUnmount host", [&] { return nfs3DirUnmount(nullptr, "/x"); }},
+        {"nfs3DirMount", [&] { return nfs3DirMount(host, nullptr, &fh3); }},
+        {"nfs2DirMount", [&] { return nfs2DirMount(nullptr, "/x", fh2); }},
+        {"nfs3UnmountAll", [&] { return nfs3UnmountAll(nullptr); }},
+        {"nfs2UnmountAll", [&] { return nfs2UnmountAll(nullptr); }},
+        {"nfs3MntUnmountAll", [&] { return nfs3MntUnmountAll(nullptr); }},
+        {"nfs2MntDump", [&] { return nfs2MntDump(nullptr); }},
+        {"nfs3ExportShow", [&] { return nfs3ExportShow(nullptr); }},
+        {"nfs2ExportRead", [&] { return nfs2ExportRead(nullptr, nullptr); }},
+        {"nfsDevListGet", [&] { return nfsDevListGet(nullptr, 5); }},
+        {"nfsDevInfoGet", [&] { return nfsDevInfoGet(handles[0], nullptr); }},
+    };
+    for (const auto &c : cases) {
+        errnoSet(0);
+        EXPECT_EQ(c.run(), -1) << c.call;
+        EXPECT_EQ(errnoGet(), NFS_ERRNO_INVAL) << c.call;
+    }
+    EXPECT_EQ(nfsDevListGet(nullptr, 0), 0) << "no room asked for, none needed";
+    EXPECT_EQ(server_.server().callCount(100005), 0u);
 }
 
 } // namespace

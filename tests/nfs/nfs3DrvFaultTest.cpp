@@ -4,7 +4,7 @@
 #include "nfs/mountScriptedServer.h"
 
 #include "core/nfsConfig.h"
-#include "drv/nfs3DrvEntries.h"
+#include "drv/nfs3Driver.h"
 
 #include <brisnel/nfs3Drv.h>
 #include <brisnel/nfsAuthLib.h>
@@ -47,7 +47,10 @@ struct Files {
     int writesLeft = -1;                   // WRITEs answered before they fail; -1: all
     std::string failWritesOf;              // WRITEs of this file fail
     bool lookupAttributes = true;
+    int lookupFailures = 0;                // LOOKUPs answered NFS3ERR_JUKEBOX before they work
+    bool emptyReads = false;               // READs answer no data and no end of file
     stable_how committed = FILE_SYNC;      // what every WRITE reply claims
+    int committedLeft = -1;                // WRITEs claiming it before the rest claim UNSTABLE
     char writeVerf = 1;                    // first byte of the WRITE replies' verifier
     char commitVerf = 1;                   // and of the COMMIT replies'
     uint64_t reads = 0;
@@ -115,7 +118,10 @@ protected:
             const std::lock_guard guard(files->lock);
             auto res = std::make_shared<LOOKUP3res>();
             auto handle = std::make_shared<std::string>(kHandlePrefix + decoded.value().what.name);
-            if (files->data.count(decoded.value().what.name) == 0) {
+            if (files->lookupFailures > 0) {
+                --files->lookupFailures;
+                res->status = NFS3ERR_JUKEBOX;
+            } else if (files->data.count(decoded.value().what.name) == 0) {
                 res->status = NFS3ERR_NOENT;
             } else {
                 res->LOOKUP3res_u.resok.obj_attributes.attributes_follow = files->lookupAttributes;
@@ -146,11 +152,11 @@ protected:
             } else {
                 const std::vector<char> &file = files->data[name];
                 const uint64_t at = std::min<uint64_t>(decoded.value().offset, file.size());
-                const uint64_t n = std::min<uint64_t>(decoded.value().count, file.size() - at);
+                const uint64_t n = files->emptyReads ? 0 : std::min<uint64_t>(decoded.value().count, file.size() - at);
                 bytes->assign(file.begin() + static_cast<std::ptrdiff_t>(at),
                               file.begin() + static_cast<std::ptrdiff_t>(at + n));
                 res->READ3res_u.resok.count = static_cast<count3>(n);
-                res->READ3res_u.resok.eof = at + n == file.size();
+                res->READ3res_u.resok.eof = at + n == file.size() && !files->emptyReads;
             }
             return Reply::ok([res, bytes](XDR *out) {
                 res->READ3res_u.resok.data = {static_cast<u_int>(bytes->size()), bytes->data()};
@@ -174,7 +180,7 @@ protected:
                 file.resize(end);
             std::copy_n(w.data.data_val, w.data.data_len, file.begin() + static_cast<std::ptrdiff_t>(w.offset));
             res.WRITE3res_u.resok.count = w.data.data_len;
-            res.WRITE3res_u.resok.committed = files->committed;
+            res.WRITE3res_u.resok.committed = takeOne(files->committedLeft) ? files->committed : UNSTABLE;
             res.WRITE3res_u.resok.verf[0] = files->writeVerf;
             return Reply::ok(xdr_WRITE3res, res);
         });
@@ -441,6 +447,75 @@ TEST_F(DrvFault, SeeksToNegativePositionsAreRefusedAndAFailedSeekWriteBackKeepsT
     EXPECT_EQ(nfs3Ioctl(file, K_FIOSEEK, static_cast<intptr_t>(3 * kLine)), 0) << "sent now";
     EXPECT_EQ(serverData("c"), std::vector<char>({'k', 'e', 'e', 'p'}));
     EXPECT_EQ(nfs3Close(file), 0);
+}
+
+// A transient LOOKUP failure is the open's failure: going on to create would open the old
+// file untruncated. An empty READ without end of file before the file's size is a fault, not
+// the end of its data.
+TEST_F(DrvFault, ATransientLookUpFailureOrAnEmptyReadFailsInsteadOfPassingForAnAnswer)
+{
+    set([](Files &f) { f.lookupFailures = 1; });
+    std::array<char, K_IOS_TAIL_ROOM> tail{};
+    std::strcpy(tail.data(), "a");
+    EXPECT_EQ(nfs3Open(dev_, tail.data(), K_O_WRONLY | K_O_CREAT | K_O_TRUNC, 0644), -1);
+    EXPECT_EQ(errnoGet(), NFS_ERRNO_BASE | NFS3ERR_JUKEBOX);
+    EXPECT_EQ(serverData("a"), std::vector<char>(3000, 'a'));
+    std::strcpy(tail.data(), "new");
+    set([](Files &f) { f.lookupFailures = 1; });
+    EXPECT_EQ(nfs3Open(dev_, tail.data(), K_O_WRONLY | K_O_CREAT, 0644), -1);
+    EXPECT_EQ(errnoGet(), NFS_ERRNO_BASE | NFS3ERR_JUKEBOX);
+    EXPECT_EQ(server_.server().callCount(NFS_PROGRAM, NFS_V3, NFSPROC3_CREATE), 0u);
+
+    set([](Files &f) { f.emptyReads = true; });
+    NfsOpenFile *file = open("a", K_O_RDONLY);
+    ASSERT_NE(file, nullptr);
+    std::vector<char> buf(100);
+    EXPECT_EQ(nfs3Read(file, buf.data(), 100), -1);
+    EXPECT_EQ(errnoGet(), K_EIO);
+    set([](Files &f) { f.emptyReads = false; });
+    ASSERT_EQ(nfs3Read(file, buf.data(), 100), 100);
+    EXPECT_EQ(buf, std::vector<char>(100, 'a'));
+    EXPECT_EQ(nfs3Close(file), 0);
+}
+
+// A transfer through the cache to a server that stopped answering fails at the transport, and
+// the cache's lines (and the caller's buffers) stay whole: the data goes out when it answers.
+TEST_F(DrvFault, ATransferToASilentServerFailsAndItsDataGoesOutLater)
+{
+    NfsOpenFile *file = open("b", K_O_RDWR);
+    ASSERT_NE(file, nullptr);
+    const int32_t savedTimeout = nfsTimeoutSec;
+    nfsTimeoutSec = 1;
+    server_.server().setProgramBehaviour(NFS_PROGRAM, scripted::Behaviour::silent());
+    std::vector<char> buf(kLine, 'x');
+    EXPECT_EQ(nfs3Read(file, buf.data(), 10), -1);
+    EXPECT_EQ(errnoGet(), K_RPC_CLNT_ERRNO_BASE | RPC_TIMEDOUT);
+    EXPECT_EQ(nfs3Write(file, buf.data(), static_cast<int>(kLine)), -1) << "the full line's write-back";
+    server_.server().setProgramBehaviour(NFS_PROGRAM, scripted::Behaviour::answer());
+    nfsTimeoutSec = savedTimeout;
+    EXPECT_EQ(nfs3Close(file), 0) << std::hex << errnoGet();
+    EXPECT_EQ(serverData("b"), std::vector<char>(kLine, 'x'));
+}
+
+// A piece that fails without an error of its own (a WRITE kept less safely than asked) after
+// bytes moved keeps an I/O error for the next call, never an error number left from before.
+TEST_F(DrvFault, APieceFailingWithoutAnErrorOfItsOwnKeepsAnIoErrorNotAStaleOne)
+{
+    NfsOpenFile *file = open("c", K_O_RDWR);
+    ASSERT_NE(file, nullptr);
+    const int savedStable = nfs3StableWriteGet();
+    ASSERT_EQ(nfs3StableWriteSet(FILE_SYNC), 0);
+    set([](Files &f) { f.committedLeft = 1; });
+    const std::vector<char> data(2 * kLine, 's');
+    errnoSet(K_ENOENT); // left from an earlier failure
+    EXPECT_EQ(nfs3Write(file, data.data(), 2 * static_cast<int>(kLine)), static_cast<int>(kLine));
+    EXPECT_EQ(errnoGet(), K_ENOENT) << "a call that moved bytes leaves the error number alone";
+    EXPECT_EQ(nfs3Write(file, data.data(), 1), -1);
+    EXPECT_EQ(errnoGet(), NFS_ERRNO_BASE | NFS3ERR_IO);
+    nfs3StableWriteSet(savedStable);
+    set([](Files &f) { f.committedLeft = -1; });
+    EXPECT_EQ(nfs3Close(file), 0) << "the line kept dirty goes out at close";
+    EXPECT_EQ(serverData("c"), data);
 }
 
 } // namespace

@@ -114,10 +114,13 @@ protected:
         DecodedArgs<READLINK3args> args(xdrs, xdr_READLINK3args);
         const auto found = tree_.find(handleText(args.value().symlink));
         auto text = std::make_shared<std::string>(found == tree_.end() ? "" : found->second.linkText);
-        return Reply::ok([text](XDR *out) {
-            READLINK3res res{};
-            res.READLINK3res_u.resok.data = text->data();
-            return xdr_READLINK3res(out, &res) != 0;
+        return Reply::ok([text](XDR *out) { // READLINK3res, the text as it is, NUL bytes and all
+            nfsstat3 status = NFS3_OK;
+            bool_t noAttributes = FALSE;
+            char *bytes = text->data();
+            auto length = static_cast<u_int>(text->size());
+            return xdr_nfsstat(out, &status) && xdr_bool(out, &noAttributes) &&
+                   xdr_bytes(out, &bytes, &length, UINT32_MAX);
         });
     }
 
@@ -209,6 +212,28 @@ TEST_F(LookupFault, LinkTextsLongerThanThePathBufferAreRefused)
     ASSERT_EQ(nfs3LinkRead(kHost, &link, text), 0);
     EXPECT_EQ(std::strlen(text), 255u);
     EXPECT_EQ(text[NFS_MAX_PATH], '#') << "the terminator is the last byte written";
+}
+
+// An empty text would name the mount's root, and one with a NUL byte would be read cut short.
+TEST_F(LookupFault, LinkTextsThatAreEmptyOrHoldANulByteAreRefused)
+{
+    const struct {
+        std::string text;
+        int error;
+    } cases[] = {{"", K_ENOENT}, {std::string("ab\0cd", 5), K_EIO}};
+    const nfs_fh3 link{{2, const_cast<char *>("/l")}};
+    for (const auto &c : cases) {
+        tree_["/l"] = {NF3LNK, 2, c.text};
+        char path[NFS_MAX_PATH] = "l";
+        errnoSet(0);
+        EXPECT_EQ(lookUp(path), -1) << c.error;
+        EXPECT_EQ(errnoGet(), c.error);
+        EXPECT_STREQ(path, "l");
+        char text[NFS_MAX_PATH] = "#";
+        EXPECT_EQ(nfs3LinkRead(kHost, &link, text), -1);
+        EXPECT_EQ(errnoGet(), c.error);
+        EXPECT_STREQ(text, "#");
+    }
 }
 
 TEST_F(LookupFault, AReplyCutShortFailsAndLeavesTheCallersBufferInPlace)

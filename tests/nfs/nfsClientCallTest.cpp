@@ -178,6 +178,60 @@ TEST_F(ClientCallScripted, StrayDatagramsBeforeAndDuringACallCostItNothing)
     nfsReXmitUSec = 0;
 }
 
+// Every kind of refusal a server can send becomes the library's error number for it, and the
+// handle is dropped; none of them may touch what the reply's other arm would have held.
+TEST_F(ClientCallScripted, RejectionsAndRefusalsBecomeTheLibrarysErrorNumbers)
+{
+    const struct {
+        scripted::ReplyKind kind;
+        clnt_stat status;
+    } cases[] = {{scripted::ReplyKind::rpcMismatch, RPC_VERSMISMATCH},
+                 {scripted::ReplyKind::authError, RPC_AUTHERROR},
+                 {scripted::ReplyKind::garbageArgs, RPC_CANTDECODEARGS},
+                 {scripted::ReplyKind::systemErr, RPC_SYSTEMERROR}};
+    for (const auto &c : cases) {
+        server_->handle(kProg, 3, 1, [c](const scripted::RpcCall &, XDR *) {
+            scripted::Reply reply = scripted::Reply::of(c.kind);
+            reply.low = 7;
+            reply.high = 9;
+            return reply;
+        });
+        char *text = nullptr; // a result the decoder would allocate
+        errnoSet(0);
+        EXPECT_EQ(nfsClientCall(kHost, kProg, 3, 1, nfsXdrProc(xdr_void), nullptr, nfsXdrProc(xdr_wrapstring),
+                                &text),
+                  -1);
+        EXPECT_EQ(errnoGet(), K_RPC_CLNT_ERRNO_BASE | c.status) << static_cast<int>(c.kind);
+        EXPECT_EQ(text, nullptr);
+        EXPECT_EQ(nfsRpcClientCurrent()->valid, 0);
+    }
+}
+
+// A server bound to a wildcard address may answer from another of its addresses: the answer
+// is taken by its transaction id.
+TEST_F(ClientCallScripted, AnAnswerFromAnotherAddressOfTheServerIsTaken)
+{
+    const int other = socket(AF_INET, SOCK_DGRAM, 0);
+    ASSERT_GE(other, 0);
+    sockaddr_in from{};
+    from.sin_family = AF_INET;
+    from.sin_addr.s_addr = inet_addr("127.0.0.9");
+    ASSERT_EQ(bind(other, reinterpret_cast<sockaddr *>(&from), sizeof from), 0);
+    server_->handle(kProg, 3, 1, [other](const scripted::RpcCall &call, XDR *) {
+        const auto bytes = scripted::encodeReply(call.xid, scripted::Reply::ok());
+        sockaddr_in to{};
+        to.sin_family = AF_INET;
+        to.sin_addr.s_addr = htonl(call.clientAddr);
+        to.sin_port = htons(call.clientPort);
+        sendto(other, bytes->data(), bytes->size(), 0, reinterpret_cast<sockaddr *>(&to), sizeof to);
+        return scripted::Reply::of(scripted::ReplyKind::silent);
+    });
+    nfsTimeoutSec = 2;
+    EXPECT_EQ(nfsClientCall(kHost, kProg, 3, 1, nfsXdrProc(xdr_void), nullptr, nfsXdrProc(xdr_void), nullptr), 0)
+        << std::hex << errnoGet();
+    close(other);
+}
+
 // The port query of a new handle is bounded by the call's time-out, and leaves time for the
 // well-known NFS port.
 TEST_F(ClientCallScripted, ASilentPortmapperLeavesTheCallWithinItsTimeOut)

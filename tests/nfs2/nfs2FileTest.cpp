@@ -296,4 +296,64 @@ TEST_F(Nfs2File, LossFromAnEvictionFailsSyncAndCloseAfterTheWriteBack)
     EXPECT_EQ(kClose(other), 0);
 }
 
+// Replies no server should send fail the call rather than pass for an answer: an empty READ
+// before the file's size, an empty link text or one with a NUL byte; and a LOOKUP that fails
+// for a passing reason fails a truncating open, which would otherwise open the old file whole.
+TEST_F(Nfs2File, FaultyRepliesFailTheCallInsteadOfPassingForAnswers)
+{
+    const std::string big(100000, 'b');
+    std::ofstream(inFolder("big"), std::ios::binary) << big;
+    fs::create_symlink("big", inFolder("link"));
+    files_->faults().emptyReads = true;
+    int fd = kOpen(dev("big").c_str(), K_O_RDONLY, 0);
+    ASSERT_GE(fd, 0);
+    char bytes[100] = {};
+    EXPECT_EQ(kRead(fd, bytes, sizeof bytes), -1);
+    EXPECT_EQ(errnoGet(), K_EIO);
+    EXPECT_EQ(kClose(fd), 0);
+    files_->faults().emptyReads = false;
+
+    const struct {
+        std::string text;
+        int error;
+    } links[] = {{"", K_ENOENT}, {std::string("big\0x", 5), K_EIO}};
+    for (const auto &link : links) {
+        files_->linkTextSet(link.text);
+        errnoSet(0);
+        EXPECT_EQ(kOpen(dev("link").c_str(), K_O_RDONLY, 0), -1) << link.error;
+        EXPECT_EQ(errnoGet(), link.error);
+    }
+    files_->linkTextSet(std::nullopt);
+
+    files_->faults().lookUpFailures = 1;
+    EXPECT_EQ(kOpen(dev("big").c_str(), K_O_WRONLY | K_O_CREAT | K_O_TRUNC, 0644), -1);
+    EXPECT_EQ(errnoGet(), NFS_ERRNO_BASE | NFSERR_IO);
+    EXPECT_EQ(contentOf(inFolder("big")).size(), big.size());
+    fd = kOpen(dev("big").c_str(), K_O_WRONLY | K_O_CREAT | K_O_TRUNC, 0644);
+    ASSERT_GE(fd, 0);
+    ASSERT_EQ(kWrite(fd, "new", 3), 3);
+    EXPECT_EQ(kClose(fd), 0);
+    EXPECT_EQ(contentOf(inFolder("big")), std::vector<char>({'n', 'e', 'w'}));
+}
+
+// A transfer through the cache to a server that stopped answering fails at the transport; the
+// caller's buffer and the cache's lines stay whole, and the data goes out when it answers.
+TEST_F(Nfs2File, ATransferToASilentServerFailsAndItsDataGoesOutLater)
+{
+    std::ofstream(inFolder("quiet")) << "0123456789";
+    const int fd = kOpen(dev("quiet").c_str(), K_O_RDWR, 0);
+    ASSERT_GE(fd, 0);
+    const int32_t savedTimeout = nfsTimeoutSec;
+    nfsTimeoutSec = 1;
+    server_->setProgramBehaviour(kNfs, scripted::Behaviour::silent());
+    std::vector<char> line(16384, 'q');
+    EXPECT_EQ(kRead(fd, line.data(), 10), -1);
+    EXPECT_EQ(errnoGet(), K_RPC_CLNT_ERRNO_BASE | RPC_TIMEDOUT);
+    EXPECT_EQ(kWrite(fd, line.data(), static_cast<int>(line.size())), -1) << "the full line's write-back";
+    server_->setProgramBehaviour(kNfs, scripted::Behaviour::answer());
+    nfsTimeoutSec = savedTimeout;
+    EXPECT_EQ(kClose(fd), 0) << std::hex << errnoGet();
+    EXPECT_EQ(contentOf(inFolder("quiet")), line);
+}
+
 } // namespace

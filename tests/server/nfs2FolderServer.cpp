@@ -221,6 +221,10 @@ void installNfs(ScriptedServer &server, const std::shared_ptr<State> &state)
 {
     server.handle(kNfs, 2, 1, withHandle(state, [](State &s, const std::string &p, XDR *) { return attrstat(s, p); }));
     server.handle(kNfs, 2, 4, withDirop(state, [](State &s, const std::string &dir, const std::string &name, XDR *) {
+        if (s.faults.lookUpFailures > 0) {
+            --s.faults.lookUpFailures;
+            return statusOnly(statusOf(EIO));
+        }
         return dirop(s, joined(dir, name));
     }));
     server.handle(kNfs, 2, 5, withHandle(state, [](State &s, const std::string &p, XDR *) {
@@ -228,10 +232,11 @@ void installNfs(ScriptedServer &server, const std::shared_ptr<State> &state)
         const ssize_t n = readlink(full(s, p).c_str(), text.data(), text.size() - 1);
         if (n < 0)
             return statusOnly(statusOf(errno));
-        std::string link(text.data(), static_cast<std::size_t>(n));
-        return Reply::ok([link](XDR *xdrs) {
-            char *t = const_cast<char *>(link.c_str());
-            return putU(xdrs, 0) && xdr_string(xdrs, &t, 1024);
+        std::string link = s.linkText.value_or(std::string(text.data(), static_cast<std::size_t>(n)));
+        return Reply::ok([link](XDR *xdrs) mutable { // a string on the wire, NUL bytes and all
+            char *t = link.data();
+            auto length = static_cast<u_int>(link.size());
+            return putU(xdrs, 0) && xdr_bytes(xdrs, &t, &length, 1024);
         });
     }));
     server.handle(kNfs, 2, 6, withHandle(state, [](State &s, const std::string &p, XDR *args) {
@@ -249,7 +254,7 @@ void installNfs(ScriptedServer &server, const std::shared_ptr<State> &state)
         close(fd);
         if (n < 0)
             return statusOnly(statusOf(errno));
-        data.resize(s.faults.readPastEnd ? count : static_cast<std::size_t>(n));
+        data.resize(s.faults.readPastEnd ? count : s.faults.emptyReads ? 0 : static_cast<std::size_t>(n));
         const Attr attr = attrOf(st);
         return Reply::ok([attr, data](XDR *xdrs) mutable {
             char *bytes = data.data();
@@ -382,6 +387,12 @@ Nfs2FolderServer::Nfs2FolderServer(ScriptedServer &server, std::string folder, s
     state_->paths.emplace_back("");
     installNfs(server, state_);
     installMount(server, state_);
+}
+
+void Nfs2FolderServer::linkTextSet(std::optional<std::string> text)
+{
+    const std::lock_guard guard(state_->lock);
+    state_->linkText = std::move(text);
 }
 
 } // namespace scripted

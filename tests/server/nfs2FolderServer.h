@@ -1,8 +1,9 @@
 // A small NFS version 2 file server on the scripted server, backed by a folder of this
 // machine, with MOUNT version 1: LOOKUP, GETATTR, READ, WRITE, CREATE, MKDIR, REMOVE, RMDIR,
 // RENAME, READLINK, READDIR, STATFS; MNT, UMNT, UMNTALL, EXPORT, DUMP. No real server speaks
-// version 2 here. Two faults can be switched on: READ answering a full piece at any offset
-// (data past the end, forever), and READDIR giving every entry the same cookie.
+// version 2 here. Faults can be switched on: READ answering a full piece at any offset (data
+// past the end, forever) or nothing at all, READDIR giving every entry the same cookie, WRITE
+// refused, LOOKUPs failing, READLINK answering a text of the test's choosing.
 #ifndef TESTS_SERVER_NFS2FOLDERSERVER_H
 #define TESTS_SERVER_NFS2FOLDERSERVER_H
 
@@ -11,6 +12,7 @@
 #include <atomic>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -25,6 +27,8 @@ public:
         std::atomic<bool> readPastEnd{false};
         std::atomic<bool> repeatedCookies{false};
         std::atomic<bool> refuseWrites{false}; // WRITE fails with NFSERR_IO, writing nothing
+        std::atomic<bool> emptyReads{false};   // READ answers no data at any offset
+        std::atomic<int> lookUpFailures{0};    // this many LOOKUPs fail with NFSERR_IO
     };
     Faults &faults() { return state_->faults; }
 
@@ -34,7 +38,10 @@ public:
         std::string exportPath;
         std::vector<std::string> paths; // handle number -> path relative to the folder
         Faults faults;
+        std::optional<std::string> linkText; // READLINK answers these bytes, whatever the link
     };
+    // Under the state's lock.
+    void linkTextSet(std::optional<std::string> text);
 
 private:
     std::shared_ptr<State> state_;

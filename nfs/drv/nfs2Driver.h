@@ -1,0 +1,93 @@
+// Module-private: NFS version 2 as the shared driver (nfsDrv*.h) sees it. Handles are 32 bytes
+// held inline; every LOOKUP and CREATE reply carries the object's handle and attributes;
+// positions and sizes are 32-bit on the wire; there is no COMMIT, so the data is safe once
+// written back; the ioctl codes are those of version 3 less removal by path, the 64-bit
+// position codes and path configuration.
+#ifndef NFS_DRV_NFS2DRIVER_H
+#define NFS_DRV_NFS2DRIVER_H
+
+#include "core/nfsConfig.h"
+#include "core/nfsDispatch.h"
+#include "drv/nfsDriverTypes.h"
+#include "drv/nfsDrvRecords.h"
+#include "drv/nfsDrvTransfer.h"
+#include "ops/nfs2Call.h"
+#include "ops/nfs2Protocol.h"
+
+#include <brisnel/nfs2Drv.h>
+#include <brisnel/nfs2Ops.h>
+#include <brisnel/nfsMountLib.h>
+#include <kernel/kernelStat.h>
+
+#include <cstdint>
+#include <cstdlib>
+
+struct Nfs2Driver : NfsDriverTypes<Nfs2Protocol, Nfs2Device, Nfs2OpenFile, NFS_V2, &nfs2DrvNum> {
+
+    // One look-up's (or create's) result and the directory that holds the object: one diropres
+    // serves both, always with handle and attributes.
+    class Lookup {
+    public:
+        int run(Nfs2Device *dev, char *path, bool stopAtLink = false)
+        {
+            return nfs2LookUpByName(dev->host, path, &dev->mountFh, &res_, &dirFh_, stopAtLink ? 1 : 0);
+        }
+        // The look-up left the deepest directory it reached in dirFh: the parent to create in.
+        int create(Nfs2Device *dev, char *path, int mode)
+        {
+            return nfs2ThingCreate(dev->host, path, &dev->mountFh, &res_, &dirFh_, mode);
+        }
+        const fattr &attr() const { return res_.diropres_u.diropres.attributes; }
+        const nfs_fh2 &object() const { return res_.diropres_u.diropres.file; }
+        const nfs_fh2 &dir() const { return dirFh_; }
+        bool walked() const { return attr().type != NFNON; }
+
+    private:
+        diropres res_{};
+        nfs_fh2 dirFh_{};
+    };
+
+    static Nfs2OpenFile *recordBuild(Nfs2Device *dev, const char *path, int accessMode, const Lookup &found)
+    {
+        Nfs2OpenFile *file = nfsdrv::recordNew<Nfs2OpenFile>(dev, path, accessMode);
+        if (file == nullptr)
+            return nullptr;
+        std::memcpy(file->fh, found.object(), NFS_FHSIZE);
+        std::memcpy(file->dirFh, found.dir(), NFS_FHSIZE);
+        file->attr = found.attr();
+        return file;
+    }
+    static void recordParts(Nfs2OpenFile *file) { nfs2DirReplyRelease(file); }
+    // No COMMIT: the data is safe once written back, unless some of it was lost before.
+    static int dataSafe(Nfs2OpenFile *file, int writeBackError)
+    {
+        const int lost = nfsdrv::lossRecorded(file);
+        return lost != 0 ? lost : writeBackError;
+    }
+    // A request reaching past 4 GiB fails before anything moves, rather than wrap to the start.
+    static bool reachable(uint64_t pos, uint64_t count) { return nfs2ops::withinReach(pos, count); }
+    static void fileAttrGet(const fattr *attr, struct kstat *pStat) { nfs2FileAttrGet(attr, pStat); }
+    static int dirReadOne(Nfs2OpenFile *file, KDIR *pDir) { return nfs2DirReadOne(file, pDir); }
+    static int fsAttrGet(Nfs2OpenFile *file, struct kstatfs *p) { return nfs2FsAttrGet(file->pDev->host, &file->fh, p); }
+    static int pathconf(Nfs2OpenFile * /*file*/, int * /*pSelector*/) { return -1; } // never served
+    static constexpr bool servesPaths = false;
+
+    static int cacheAlloc(NfsDataCache *cache)
+    {
+        return nfsCacheAlloc(cache, nfs2MaxCacheLines, nfs2BytesPerCacheLine, nfs2CacheOptions);
+    }
+    static bool deviceParts(Nfs2Device * /*dev*/) { return true; } // the root handle is inline
+    static int dirMount(const char *host, const char *fileSys, Nfs2Device *dev)
+    {
+        return nfs2DirMount(host, fileSys, reinterpret_cast<unsigned char *>(dev->mountFh));
+    }
+    static void limitsTune(const char * /*host*/, const Nfs2Device * /*dev*/) {} // no FSINFO
+    static int mntUnmountAll(const char *host) { return nfs2MntUnmountAll(host); }
+    static void deviceRelease(Nfs2Device *dev)
+    {
+        nfsCacheFree(&dev->cache);
+        std::free(dev);
+    }
+};
+
+#endif

@@ -1,0 +1,244 @@
+// The parts of the version 3 driver that version 2 has no counterpart of: handle buffers of
+// the records' own, CREATE replies without handle or attributes, COMMIT, path configuration
+// and the server's transfer limits.
+#include "drv/nfs3Driver.h"
+
+#include "core/nfsCacheFile.h"
+#include "drv/nfsDrvTransfer.h"
+
+#include <brisnel/nfsCacheLib.h>
+#include <brisnel/nfsErrors.h>
+#include <kernel/errnoLib.h>
+#include <kernel/kernelErrno.h>
+
+#include <algorithm>
+#include <climits>
+#include <cstring>
+#include <optional>
+
+namespace {
+
+// A CREATE or MKDIR of the last component, given its own copy of the parent's handle: the
+// create decodes the new object's handle into that buffer, and the parent is still needed.
+class Creation {
+public:
+    explicit Creation(const nfs_fh3 &parent)
+    {
+        fh_.data.data_val = bytes_.data();
+        nfs3path::handleCopy(parent, &fh_);
+    }
+    Creation(const Creation &) = delete;
+    Creation &operator=(const Creation &) = delete;
+
+    int run(NfsDevice *dev, char *path, int mode)
+    {
+        return nfs3ThingCreate(dev->host, path, &dev->mountFh, &res_, &fh_, mode);
+    }
+    bool hasAttr() const { return res_.CREATE3res_u.resok.obj_attributes.attributes_follow == TRUE; }
+    bool hasHandle() const { return res_.CREATE3res_u.resok.obj.handle_follows == TRUE; }
+    const fattr3 &attr() const { return res_.CREATE3res_u.resok.obj_attributes.post_op_attr_u.attributes; }
+    const nfs_fh3 &object() const { return res_.CREATE3res_u.resok.obj.post_op_fh3_u.handle; }
+
+private:
+    std::array<char, NFS3_FHSIZE> bytes_{};
+    nfs_fh3 fh_{};
+    CREATE3res res_{};
+};
+
+int unstableCommit(NfsOpenFile *file)
+{
+    std::optional<nfscache::CacheLock> hold; // the fields evictions write (nfsDrvTransfer.h)
+    if (nfscache::hasLines(file->pCache))
+        hold.emplace(file->pCache);
+    if (file->uncommitted == 0)
+        return 0;
+    writeverf3 verf{};
+    if (nfs3FileCommit(file->pDev->host, &file->fh, verf, &file->attr) != 0)
+        return errnoGet() != 0 ? errnoGet() : K_EIO; // still uncommitted: a later sync asks again
+    file->uncommitted = 0;
+    if (std::memcmp(verf, file->writeVerf, sizeof verf) == 0)
+        return 0;
+    // The server restarted since those writes and may have lost them. The file's cached lines
+    // may show bytes it no longer holds: reads go to the server from now on.
+    nfscache::lossNote(file, NFS_V3, K_EIO);
+    nfscache::fileLinesDrop(file->pCache, file, file->attr.fileid);
+    return K_EIO;
+}
+
+// Path configuration: each selector the code serves, with its value fixed or taken from the
+// server's PATHCONF reply. Selectors not listed (below 3, 14 to 18, above 20) are refused.
+enum Selector : int { kChownRestricted = 4, kLinkMax = 6, kNameMax = 9, kNoTrunc = 10 };
+enum class Source { fixed, chownRestricted, linkMax, nameMax, noTrunc };
+struct PathconfValue {
+    int selector;
+    Source source;
+    int value;
+};
+constexpr std::array<PathconfValue, 13> kPathconf{{
+    {3, Source::fixed, 1},
+    {kChownRestricted, Source::chownRestricted, 0},
+    {5, Source::fixed, 64},
+    {kLinkMax, Source::linkMax, 0},
+    {7, Source::fixed, 255},
+    {8, Source::fixed, 255},
+    {kNameMax, Source::nameMax, 0},
+    {kNoTrunc, Source::noTrunc, 0},
+    {11, Source::fixed, NFS_MAXPATHLEN},
+    {12, Source::fixed, 512},
+    {13, Source::fixed, 0},
+    {19, Source::fixed, 1},
+    {20, Source::fixed, 0},
+}};
+
+int pathconfValue(const Nfs3PathconfInfo &pc, const PathconfValue &entry)
+{
+    switch (entry.source) {
+    case Source::chownRestricted:
+        return static_cast<int>(pc.chown_restricted);
+    case Source::linkMax:
+        return static_cast<int>(pc.linkmax);
+    case Source::nameMax:
+        return static_cast<int>(pc.name_max);
+    case Source::noTrunc:
+        return static_cast<int>(pc.no_trunc);
+    default:
+        return entry.value;
+    }
+}
+
+// The largest transfer both directions allow. A zero stands for "no limit given": with exactly
+// one of the two zero the other one rules, so the limit can never become 0.
+uint32_t transferLimit(uint32_t rtmax, uint32_t wtmax)
+{
+    if (rtmax == 0 || wtmax == 0)
+        return std::max(rtmax, wtmax);
+    return std::min(rtmax, wtmax);
+}
+
+} // namespace
+
+Nfs3Driver::Lookup::Lookup()
+{
+    res_.LOOKUP3res_u.resok.object.data.data_val = objectBytes_.data();
+    dirFh_.data.data_val = dirBytes_.data();
+}
+
+int Nfs3Driver::Lookup::run(NfsDevice *dev, char *path, bool stopAtLink)
+{
+    return nfs3LookUpByName(dev->host, path, &dev->mountFh, &res_, &dirFh_, stopAtLink ? 1 : 0);
+}
+
+int Nfs3Driver::Lookup::create(NfsDevice *dev, char *path, int mode)
+{
+    Creation made(dir());
+    const int created = made.run(dev, path, mode);
+    if (created != 0)
+        return created;
+    if (!made.hasAttr())
+        return -1; // the file stays created
+    if (!made.hasHandle())
+        return run(dev, path);
+    LOOKUP3resok &ok = res_.LOOKUP3res_u.resok;
+    nfs3path::handleCopy(made.object(), &ok.object);
+    ok.obj_attributes.post_op_attr_u.attributes = made.attr();
+    return 0;
+}
+
+NfsOpenFile *Nfs3Driver::recordBuild(NfsDevice *dev, const char *path, int accessMode, const Lookup &found)
+{
+    HeapBlock<char> fhBytes = heapBlock<char>(NFS3_FHSIZE);
+    HeapBlock<char> dirBytes = heapBlock<char>(NFS3_FHSIZE);
+    HeapBlock<char> cookie;
+    if (found.attr().type == NF3DIR)
+        cookie = heapBlock<char>(NFS_COOKIE_SIZE);
+    if (!fhBytes || !dirBytes || (found.attr().type == NF3DIR && !cookie))
+        return nullptr;
+    nfs_fh3 fh{{0, fhBytes.get()}};
+    nfs_fh3 dirFh{{0, dirBytes.get()}};
+    if (!nfs3path::handleCopy(found.object(), &fh) || !nfs3path::handleCopy(found.dir(), &dirFh)) {
+        errnoSet(NFS_ERRNO_BASE | NFS3ERR_BADHANDLE);
+        return nullptr;
+    }
+    NfsOpenFile *file = nfsdrv::recordNew<NfsOpenFile>(dev, path, accessMode);
+    if (file == nullptr)
+        return nullptr;
+    file->fh = fh;
+    file->dirFh = dirFh;
+    file->attr = found.attr();
+    file->cookie = cookie.release();
+    static_cast<void>(fhBytes.release());
+    static_cast<void>(dirBytes.release());
+    return file;
+}
+
+// Without an RPC client of its own, the task's batch is released by the XDR routine alone.
+void Nfs3Driver::recordParts(NfsOpenFile *file)
+{
+    nfs3DirReplyRelease(file);
+    std::free(file->fh.data.data_val);
+    std::free(file->dirFh.data.data_val);
+    std::free(file->cookie);
+}
+
+int Nfs3Driver::dataSafe(NfsOpenFile *file, int writeBackError)
+{
+    const int commitError = writeBackError == 0 ? unstableCommit(file) : 0;
+    const int lost = nfsdrv::lossRecorded(file);
+    if (lost != 0)
+        return lost;
+    return writeBackError != 0 ? writeBackError : commitError;
+}
+
+bool Nfs3Driver::reachable(uint64_t pos, uint64_t count)
+{
+    if (pos + count >= pos)
+        return true;
+    errnoSet(NFS_ERRNO_BASE | NFS3ERR_FBIG);
+    return false;
+}
+
+// The server is asked first, for every selector; then the selector is replaced by its value.
+int Nfs3Driver::pathconf(NfsOpenFile *file, int *pSelector)
+{
+    Nfs3PathconfInfo pc{};
+    const int asked = nfs3PathconfGet(file->pDev->host, &file->fh, &pc);
+    if (asked != 0)
+        return asked;
+    const auto *chosen = std::find_if(kPathconf.begin(), kPathconf.end(),
+                                     [selector = *pSelector](const PathconfValue &e) { return e.selector == selector; });
+    if (chosen == kPathconf.end()) {
+        errnoSet(K_EINVAL);
+        return -1;
+    }
+    *pSelector = pathconfValue(pc, *chosen);
+    return 0;
+}
+
+bool Nfs3Driver::deviceParts(NfsDevice *dev)
+{
+    dev->mountFh.data.data_val = static_cast<char *>(std::malloc(NFS3_FHSIZE));
+    return dev->mountFh.data.data_val != nullptr;
+}
+
+// Lowers the module's transfer size to the server's and takes its preferred READDIR size. A
+// server that does not answer FSINFO leaves both as they are.
+void Nfs3Driver::limitsTune(const char *host, const NfsDevice *dev)
+{
+    nfs_fh3 root = dev->mountFh;
+    Nfs3FsInfo info{};
+    if (nfs3FsInfoGet(host, &root, &info) != 0)
+        return;
+    const uint32_t limit = transferLimit(info.rtmax, info.wtmax);
+    if (limit != 0 && limit < nfsWordGet(nfs3MaxMsgLen))
+        nfsWordSet(nfs3MaxMsgLen, limit);
+    if (info.dtpref != 0)
+        nfsWordSet(nfs3MaxRddirSz, static_cast<int32_t>(std::min<uint32_t>(info.dtpref, INT32_MAX)));
+}
+
+// A device already taken out of the I/O system, with its cache and handle buffer.
+void Nfs3Driver::deviceRelease(NfsDevice *dev)
+{
+    nfsCacheFree(&dev->cache);
+    std::free(dev->mountFh.data.data_val);
+    std::free(dev);
+}

@@ -1,0 +1,219 @@
+// Module-private: the entries of both drivers that work on an open file, over a version's
+// traits (nfs2Driver.h, nfs3Driver.h): close, read, write, seek and ioctl. Each holds the
+// file's semaphore; the cache's mutex, taken inside the cache operations, comes after it.
+#ifndef NFS_DRV_NFSDRVFILE_H
+#define NFS_DRV_NFSDRVFILE_H
+
+#include "core/nfsArgs.h"
+#include "core/nfsCacheFile.h"
+#include "drv/nfsDrvRecords.h"
+#include "drv/nfsDrvTransfer.h"
+
+#include <brisnel/nfsCacheLib.h>
+#include <brisnel/nfsConfigLib.h>
+#include <brisnel/nfsErrors.h>
+#include <brisnel/nfsRpcLib.h>
+#include <kernel/errnoLib.h>
+#include <kernel/kernelErrno.h>
+#include <kernel/kernelStat.h>
+
+#include <algorithm>
+#include <climits>
+#include <cstdint>
+#include <cstdlib>
+
+namespace nfsdrv {
+
+inline int failWith(int error)
+{
+    errnoSet(error);
+    return -1;
+}
+
+// The file's dirty data written back (and made safe, as the version has it), its cache lines
+// detached and dropped (those of other descriptors of the same file stay), its directory batch
+// and record released. 0, or -1 when some of its data did not reach the server; the record is
+// released either way.
+template <typename V> int close(typename V::File *file)
+{
+    if (!nfsArgsGiven(file))
+        return -1;
+    FileLock lock(file);
+    if (!lock.held())
+        return -1;
+    // Data lost earlier is reported before a failure of this write-back (or COMMIT).
+    const int error = V::dataSafe(file, closeWriteBack(file, V::version));
+    nfscache::fileLinesDrop(file->pCache, file, V::cacheId(file->attr));
+    V::recordParts(file);
+    typename V::Device *dev = file->pDev;
+    const SEM_ID semId = file->semId;
+    std::free(file);
+    lock.forget();
+    semDelete(semId); // deleted while held: a task still waiting for the file fails its take
+    openFilesAdd(dev, -1);
+    if (nfsAutoClose != 0)
+        nfsClientClose();
+    return error != 0 ? failWith(error) : 0;
+}
+
+template <typename V> int read(typename V::File *file, char *buf, int count)
+{
+    if (!nfsArgsGiven(file, buf))
+        return -1;
+    if (count < 0)
+        return failWith(NFS_DRV_ERR_BAD_BYTE_COUNT);
+    if (count == 0)
+        return 0;
+    if (file->accessMode == K_O_WRONLY)
+        return failWith(NFS_DRV_ERR_READ_WRITE_ONLY);
+    const FileLock lock(file);
+    if (!lock.held() || pendingReported(file) || !V::reachable(file->pos, static_cast<uint64_t>(count)))
+        return -1;
+    return throughCache(file, count, true, [file, buf](int done, int piece) {
+        const int got = nfsCacheLineRead(file, file->pos, buf + done, piece, V::version);
+        file->pos += static_cast<uint64_t>(std::max(got, 0));
+        return got;
+    });
+}
+
+template <typename V> int write(typename V::File *file, const char *buf, int count)
+{
+    if (!nfsArgsGiven(file, buf))
+        return -1;
+    if (count < 0)
+        return failWith(NFS_DRV_ERR_BAD_BYTE_COUNT);
+    if (file->accessMode == K_O_RDONLY)
+        return failWith(NFS_DRV_ERR_WRITE_READ_ONLY);
+    const FileLock lock(file);
+    if (!lock.held() || pendingReported(file) || !V::reachable(file->pos, static_cast<uint64_t>(count)))
+        return -1;
+    return throughCache(file, count, false, [file, buf](int done, int piece) {
+        const int put = nfsCacheLineWrite(file, file->pos, buf + done, piece, V::version);
+        file->pos += static_cast<uint64_t>(std::max(put, 0));
+        V::sizeRaise(file);
+        return put;
+    });
+}
+
+// Moves the position, first writing back this file's dirty line at the old one when the new
+// position maps to another line; 0, or -1 with the position unchanged.
+template <typename V> int seek(typename V::File *file, uint64_t newPos)
+{
+    return seekFlushed(file, V::cacheId(file->attr), V::version, newPos);
+}
+
+namespace ioctls {
+
+template <typename T> T *argAs(intptr_t arg)
+{
+    return reinterpret_cast<T *>(arg);
+}
+
+// The bytes between the position and the end; 0 at or past the end, INT_MAX when more.
+template <typename File> int unreadBytes(const File *file)
+{
+    if (file->pos >= file->attr.size)
+        return 0;
+    const uint64_t left = file->attr.size - file->pos;
+    return left > INT_MAX ? INT_MAX : static_cast<int>(left);
+}
+
+// The dirty lines go out and stay owned; a failed one stays dirty for the next sync. Then
+// the data is made safe as the version has it. A loss recorded earlier fails every sync.
+template <typename V> int sync(typename V::File *file)
+{
+    const int written = nfsCacheFileFlush(file, 0, V::version);
+    const int flushError = written == -1 ? (errnoGet() != 0 ? errnoGet() : K_EIO) : 0;
+    const int error = V::dataSafe(file, flushError);
+    return error != 0 ? failWith(error) : written;
+}
+
+// The codes whose argument is the address of the caller's object.
+inline bool needsObject(int function)
+{
+    switch (function) {
+    case K_FIONREAD:
+    case K_FIORENAME:
+    case K_FIORMDIR:
+    case K_FIOREADDIR:
+    case K_FIOGETFL:
+    case K_FIOFSTATFSGET:
+    case K_FIOSEEK64:
+    case K_FIOWHERE64:
+    case K_FIOPATHCONF:
+    case K_FIOFSTATGET:
+        return true;
+    default:
+        return false;
+    }
+}
+
+// The codes a version without removal by path, 64-bit positions or path configuration lacks.
+inline bool pathCode(int function)
+{
+    return function == K_FIORMDIR || function == K_FIOSEEK64 || function == K_FIOWHERE64 ||
+           function == K_FIOPATHCONF;
+}
+
+template <typename V> int serve(typename V::File *file, int function, intptr_t arg)
+{
+    typename V::Device *dev = file->pDev;
+    switch (function) {
+    case K_FIONREAD:
+        *argAs<int>(arg) = unreadBytes(file);
+        return 0;
+    case K_FIOSEEK:
+        // Positions are unsigned: a negative one is refused rather than taken near 2^64.
+        return arg < 0 ? failWith(K_EINVAL) : seek<V>(file, static_cast<uint64_t>(arg));
+    case K_FIOWHERE:
+        return static_cast<int>(static_cast<uint32_t>(file->pos));
+    case K_FIORENAME:
+        return V::rename(file, argAs<const char>(arg));
+    case K_FIOSYNC:
+        return sync<V>(file);
+    case K_FIORMDIR:
+        return V::remove(dev, argAs<char>(arg));
+    case K_FIOREADDIR:
+        return V::dirReadOne(file, argAs<KDIR>(arg));
+    case K_FIOGETFL:
+        *argAs<int>(arg) = file->accessMode;
+        return 0;
+    case K_FIOFSTATFSGET:
+        return V::fsAttrGet(file, argAs<struct kstatfs>(arg));
+    case K_FIOSEEK64:
+        return seek<V>(file, *argAs<uint64_t>(arg));
+    case K_FIOWHERE64:
+        *argAs<uint64_t>(arg) = file->pos;
+        return 0;
+    case K_FIOPATHCONF:
+        return V::pathconf(file, argAs<int>(arg));
+    case K_FIOFSTATGET:
+        V::fileAttrGet(&file->attr, argAs<struct kstat>(arg));
+        argAs<struct kstat>(arg)->st_dev = reinterpret_cast<intptr_t>(dev);
+        return 0;
+    default:
+        return failWith(K_ENOSYS);
+    }
+}
+
+} // namespace ioctls
+
+// A code the version does not serve fails with 71; a null argument where an object is
+// expected fails with 0x300016.
+template <typename V> int ioctl(typename V::File *file, int function, intptr_t arg)
+{
+    if (!nfsArgsGiven(file))
+        return -1;
+    const FileLock lock(file);
+    if (!lock.held())
+        return -1;
+    if (!V::servesPaths && ioctls::pathCode(function))
+        return failWith(K_ENOSYS);
+    if (arg == 0 && ioctls::needsObject(function))
+        return failWith(NFS_ERRNO_INVAL);
+    return ioctls::serve<V>(file, function, arg);
+}
+
+} // namespace nfsdrv
+
+#endif

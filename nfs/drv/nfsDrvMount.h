@@ -1,0 +1,201 @@
+// Module-private: both drivers' installation, device queries, mounting and unmounting, over a
+// version's traits (nfs2Driver.h, nfs3Driver.h), with the walks of the I/O system's device
+// list they make over their device records.
+#ifndef NFS_DRV_NFSDRVMOUNT_H
+#define NFS_DRV_NFSDRVMOUNT_H
+
+#include "core/nfsArgs.h"
+#include "core/nfsDeviceRemoval.h"
+#include "drv/nfsDrvRecords.h"
+
+#include <brisnel/nfsCacheLib.h>
+#include <brisnel/nfsDrvLib.h>
+#include <kernel/errnoLib.h>
+#include <kernel/iosLib.h>
+#include <kernel/kernelErrno.h>
+
+#include <algorithm>
+#include <cstdint>
+#include <cstring>
+#include <vector>
+
+namespace nfsdrv {
+
+// The device is in the I/O system's list.
+inline bool listed(const DEV_HDR *dev)
+{
+    for (const DEV_HDR *node = iosNextDevGet(nullptr); node != nullptr;
+         node = iosNextDevGet(const_cast<DEV_HDR *>(node))) {
+        if (node == dev)
+            return true;
+    }
+    return false;
+}
+
+// Every device of the driver drvNum whose host is `host`, in list order.
+template <typename Device>
+std::vector<DEV_HDR *> devicesOf(const char *host, int32_t drvNum)
+{
+    std::vector<DEV_HDR *> found;
+    for (DEV_HDR *node = iosNextDevGet(nullptr); node != nullptr; node = iosNextDevGet(node)) {
+        if (node->drvNum == drvNum && std::strcmp(reinterpret_cast<const Device *>(node)->host, host) == 0)
+            found.push_back(node);
+    }
+    return found;
+}
+
+// Takes the devices out of the I/O system, in order.
+inline std::vector<NfsWithdrawnDevice> withdraw(const std::vector<DEV_HDR *> &found)
+{
+    std::vector<NfsWithdrawnDevice> withdrawn;
+    withdrawn.reserve(found.size());
+    for (DEV_HDR *node : found)
+        withdrawn.emplace_back(node);
+    return withdrawn;
+}
+
+template <typename Device> bool anyOpenFiles(const std::vector<DEV_HDR *> &devices)
+{
+    return std::any_of(devices.begin(), devices.end(), [](const DEV_HDR *device) {
+        return nfsDeviceOpenFiles(&reinterpret_cast<const Device *>(device)->openFiles) != 0;
+    });
+}
+
+template <typename Device> bool anyOpenFiles(const std::vector<NfsWithdrawnDevice> &devices)
+{
+    return std::any_of(devices.begin(), devices.end(), [](const NfsWithdrawnDevice &device) {
+        return nfsDeviceOpenFiles(&reinterpret_cast<const Device *>(device.dev())->openFiles) != 0;
+    });
+}
+
+inline void restoreAll(const std::vector<NfsWithdrawnDevice> &devices)
+{
+    for (const NfsWithdrawnDevice &device : devices)
+        device.restore();
+}
+
+// Unmounts every device of the driver drvNum on `host`: refused (16) while any has files open;
+// the server is told while the devices stay listed and usable, and only then are they taken
+// out and released. A notice that fails leaves every device as it was.
+template <typename Device, typename TellServer, typename Release>
+int unmountAllOf(const char *host, int32_t drvNum, TellServer tellServer, Release release)
+{
+    const NfsDeviceRemovalLock serialised;
+    if (!serialised.held())
+        return -1;
+    if (anyOpenFiles<Device>(devicesOf<Device>(host, drvNum))) {
+        errnoSet(K_EBUSY);
+        return -1;
+    }
+    if (tellServer(host) != 0)
+        return -1;
+    const std::vector<NfsWithdrawnDevice> devices = withdraw(devicesOf<Device>(host, drvNum));
+    if (anyOpenFiles<Device>(devices)) {
+        restoreAll(devices);
+        errnoSet(K_EBUSY);
+        return -1;
+    }
+    for (const NfsWithdrawnDevice &device : devices)
+        release(reinterpret_cast<Device *>(device.dev()));
+    return 0;
+}
+
+// Installs the driver once, its entries the version's exported ones: the I/O system's device
+// header is the first field of the device record, and its file value the record's address.
+// The version's dispatch slots are filled by the caller.
+template <typename V, auto Create, auto Remove, auto Open, auto Close, auto Read, auto Write, auto Ioctl>
+int install()
+{
+    using Device = typename V::Device;
+    using File = typename V::File;
+    if (V::drvNum() >= 0)
+        return 0;
+    V::drvNum() = iosDrvInstall(
+        [](DEV_HDR *dev, char *tail, int mode) { return Create(reinterpret_cast<Device *>(dev), tail, mode); },
+        [](DEV_HDR *dev, char *tail) { return Remove(reinterpret_cast<Device *>(dev), tail); },
+        [](DEV_HDR *dev, char *tail, int flags, int mode) {
+            return Open(reinterpret_cast<Device *>(dev), tail, flags, mode);
+        },
+        [](intptr_t file) { return Close(reinterpret_cast<File *>(file)); },
+        [](intptr_t file, char *buffer, int n) { return Read(reinterpret_cast<File *>(file), buffer, n); },
+        [](intptr_t file, const char *buffer, int n) { return Write(reinterpret_cast<File *>(file), buffer, n); },
+        [](intptr_t file, int function, intptr_t arg) { return Ioctl(reinterpret_cast<File *>(file), function, arg); });
+    return V::drvNum() == -1 ? -1 : 0;
+}
+
+template <typename V> int drvNumGet()
+{
+    if (V::drvNum() < 0) {
+        errnoSet(K_ENXIO);
+        return -1;
+    }
+    return V::drvNum();
+}
+
+// -1 for a device not listed.
+template <typename V> int devInfoGet(typename V::Device *dev, NfsDevInfo *pInfo)
+{
+    if (!nfsArgsGiven(dev, pInfo) || !listed(&dev->devHdr))
+        return -1;
+    std::strcpy(pInfo->hostName, dev->host);
+    std::strcpy(pInfo->pFileSys, dev->fileSys);
+    std::strcpy(pInfo->pDevName, dev->devHdr.name);
+    return 0;
+}
+
+// Releases a device that did not get mounted, with what it holds; the error number of the
+// failure stands.
+template <typename V> struct MountAbandon {
+    void operator()(typename V::Device *dev) const
+    {
+        const int error = errnoGet();
+        V::deviceRelease(dev);
+        errnoSet(error);
+    }
+};
+
+// Names that do not fit the device's fields are refused (26) rather than cut.
+template <typename V> int mount(const char *host, const char *fileSys, const char *devName)
+{
+    if (V::drvNum() < 0) {
+        errnoSet(K_ENXIO);
+        return -1;
+    }
+    if (!nfsArgsGiven(host, fileSys))
+        return -1;
+    if (std::strlen(host) >= NFS_HOST_NAME_LEN || std::strlen(fileSys) >= NFS_MAX_PATH) {
+        errnoSet(K_ENAMETOOLONG);
+        return -1;
+    }
+    HeapBlock<typename V::Device> block = heapBlock<typename V::Device>();
+    if (!block || !V::deviceParts(block.get()))
+        return -1;
+    std::unique_ptr<typename V::Device, MountAbandon<V>> dev(block.release());
+    if (V::cacheAlloc(&dev->cache) != 0 ||
+        V::dirMount(host, fileSys, dev.get()) != 0)
+        return -1;
+    std::strcpy(dev->host, host);
+    std::strcpy(dev->fileSys, fileSys);
+    V::limitsTune(host, dev.get());
+    if (iosDevAdd(&dev->devHdr, devName != nullptr ? devName : fileSys, V::drvNum()) != 0)
+        return -1;
+    // The I/O system's device list owns the device now, and the device what it holds.
+    static_cast<void>(dev.release());
+    return 0;
+}
+
+// A device of the host with files still open refuses the whole request (16): their records
+// point into the device. The server is told while the devices stay listed and keep working; a
+// notice that fails leaves them whole (nfsDrvDevices.h).
+template <typename V> int unmountAll(const char *host)
+{
+    if (!nfsArgsGiven(host))
+        return -1;
+    if (V::drvNum() < 0)
+        return V::mntUnmountAll(host) != 0 ? -1 : 0;
+    return unmountAllOf<typename V::Device>(host, V::drvNum(), V::mntUnmountAll, V::deviceRelease);
+}
+
+} // namespace nfsdrv
+
+#endif

@@ -1,0 +1,190 @@
+// Module-private: the open, create and delete entries of both drivers, over a version's traits
+// (nfs2Driver.h, nfs3Driver.h): the path resolved on the server, the file created or
+// truncated when asked, the caller's rights checked, and the open-file record built; and the
+// small steps they take: rights against a file's attributes, the root test, the hand-back of
+// a rewritten path.
+#ifndef NFS_DRV_NFSDRVOPEN_H
+#define NFS_DRV_NFSDRVOPEN_H
+
+#include "core/nfsArgs.h"
+#include "drv/nfsDrvRecords.h"
+
+#include <brisnel/nfs3Xdr.h>
+#include <brisnel/nfsAuthLib.h>
+#include <brisnel/nfsCacheLib.h>
+#include <brisnel/nfsConfigLib.h>
+#include <brisnel/nfsErrors.h>
+#include <kernel/errnoLib.h>
+#include <kernel/iosLib.h>
+#include <kernel/kernelErrno.h>
+#include <kernel/kernelStat.h>
+
+#include <array>
+#include <cstdint>
+#include <cstring>
+
+namespace nfsdrv {
+
+using PathText = std::array<char, NFS_MAX_PATH>;
+
+constexpr int kWantRead = 4;
+constexpr int kWantWrite = 2;
+constexpr uint32_t kPermissionBits = 0777;
+constexpr uint32_t kCreateDefaultBits = 0640;
+
+// Either version's attributes (fattr, fattr3) against the module's credentials.
+template <typename Attributes> bool allowed(const Attributes &attr, int want)
+{
+    return nfsChkFilePerms(static_cast<int>(attr.mode), static_cast<int>(attr.uid),
+                           static_cast<int>(attr.gid), want) == 0;
+}
+
+inline int denied()
+{
+    errnoSet(NFS_DRV_ERR_PERMISSION_DENIED);
+    return -1;
+}
+
+inline int wantedFor(int accessMode)
+{
+    switch (accessMode) {
+    case K_O_RDONLY:
+        return kWantRead;
+    case K_O_WRONLY:
+        return kWantWrite;
+    default:
+        return kWantRead | kWantWrite;
+    }
+}
+
+// A name without components (empty, or separators only) names the export's root, as "." does.
+inline bool namesRoot(const char *name)
+{
+    return name[std::strspn(name, "/")] == '\0';
+}
+
+// The look-up that just failed found nothing at the name (NOENT, the same status in both
+// versions): only then may an open go on to create the file.
+inline bool missing() { return errnoGet() == (NFS_ERRNO_BASE | NFS3ERR_NOENT); }
+
+// Hands a rewritten path back to the I/O system.
+inline intptr_t followLink(const PathText &path, char *name)
+{
+    std::memcpy(name, path.data(), std::strlen(path.data()) + 1);
+    return K_FOLLOW_LINK;
+}
+
+// A link in the last component is the object removed, not its target; links before it
+// rewrite the caller's path. The removed file's lines are dropped first, since servers reuse
+// file ids. 0, -1 or -2.
+template <typename V> int remove(typename V::Device *dev, char *name)
+{
+    if (!nfsArgsGiven(dev, name))
+        return -1;
+    if (name[0] == '\0') {
+        errnoSet(K_ENOENT);
+        return -1;
+    }
+    typename V::Lookup found;
+    const int looked = found.run(dev, name, true);
+    if (looked != 0)
+        return looked;
+    nfsCacheFileInvalidate(&dev->cache, found.walked() ? V::cacheId(found.attr()) : NFS_CACHE_NO_FILE);
+    return V::remove(dev, name);
+}
+
+// O_TRUNC: an existing file the caller may write is removed, so that it is created anew.
+// 0 to go on, -1 or -2 (path rewritten) to stop.
+template <typename V> int truncateStep(typename V::Device *dev, PathText &path, bool create)
+{
+    typename V::Lookup existing;
+    const int found = existing.run(dev, path.data());
+    if (found != 0)
+        return found == K_FOLLOW_LINK || !missing() ? found : 0;
+    if (!allowed(existing.attr(), kWantWrite))
+        return denied();
+    // A directory is never removed to be replaced by a file.
+    if (V::isDirectory(existing.attr())) {
+        errnoSet(K_EISDIR);
+        return -1;
+    }
+    // A removal the server refuses fails the open: creating over the old file would leave its
+    // bytes behind what is written next. A file that went away meanwhile is simply made anew.
+    const int removed = remove<V>(dev, path.data());
+    if (removed == -1)
+        return missing() && create ? 0 : -1;
+    return removed == K_FOLLOW_LINK ? K_FOLLOW_LINK : 0;
+}
+
+template <typename V> intptr_t open(typename V::Device *dev, char *name, int flags, int mode)
+{
+    if (!nfsArgsGiven(dev, name))
+        return -1;
+    const int accessMode = flags & K_O_ACCMODE;
+    if (accessMode == K_O_ACCMODE) {
+        errnoSet(NFS_DRV_ERR_BAD_ACCESS_MODE);
+        return -1;
+    }
+    if (strnlen(name, NFS_MAX_PATH) >= NFS_MAX_PATH) {
+        errnoSet(NFS_ERRNO_NAMETOOLONG);
+        return -1;
+    }
+    const bool create = (flags & K_O_CREAT) != 0;
+    const bool truncate = (flags & K_O_TRUNC) != 0;
+    PathText path{};
+    if (namesRoot(name)) {
+        if (create) {
+            errnoSet(NFS_DRV_ERR_CREATE_EMPTY_NAME);
+            return -1;
+        }
+        path[0] = '.';
+    } else {
+        std::memcpy(path.data(), name, std::strlen(name) + 1);
+    }
+
+    if (truncate) {
+        const int step = truncateStep<V>(dev, path, create);
+        if (step == K_FOLLOW_LINK)
+            return followLink(path, name);
+        if (step != 0)
+            return -1;
+    }
+
+    // A name-only open (status, rename) reads no data: only the server's rules apply to it.
+    const bool nameOnly = (flags & K_O_PATH) != 0;
+    typename V::Lookup found;
+    int looked = found.run(dev, path.data(), nameOnly && (flags & K_O_NOFOLLOW) != 0);
+    // Only a file that is not there is created: any other failure (a time-out, JUKEBOX) fails
+    // the open, or a truncating open could go on to a file it never truncated.
+    if (looked == -1 && (create || truncate) && missing())
+        looked = found.create(dev, path.data(), mode);
+    if (looked == K_FOLLOW_LINK)
+        return followLink(path, name);
+    if (looked != 0)
+        return -1;
+    if (!nameOnly && !allowed(found.attr(), wantedFor(accessMode)))
+        return denied();
+
+    typename V::File *file = V::recordBuild(dev, path.data(), accessMode, found);
+    if (file == nullptr)
+        return -1;
+    openFilesAdd(dev, 1);
+    return reinterpret_cast<intptr_t>(file);
+}
+
+template <typename V> intptr_t create(typename V::Device *dev, char *name, int mode)
+{
+    if (!nfsArgsGiven(dev, name))
+        return -1;
+    if (name[0] == '\0') {
+        errnoSet(K_ENOENT);
+        return -1;
+    }
+    const uint32_t given = static_cast<uint32_t>(mode) & kPermissionBits;
+    const uint32_t bits = given != 0 ? given : kCreateDefaultBits;
+    return open<V>(dev, name, K_O_CREAT | K_O_TRUNC, static_cast<int>(bits));
+}
+
+} // namespace nfsdrv
+
+#endif

@@ -1,0 +1,45 @@
+// Module-private: how the operations make their calls. Each NFS program version is a peer of
+// its own; a failed call leaves its error number for the exported routine to set.
+#ifndef NFS_OPS_NFSOPSCALL_H
+#define NFS_OPS_NFSOPSCALL_H
+
+#include "core/nfsRemoteCall.h"
+
+#include <brisnel/mount3Xdr.h>
+#include <brisnel/nfs2Xdr.h>
+#include <brisnel/nfs3Xdr.h>
+#include <brisnel/nfsErrors.h>
+#include <kernel/errnoLib.h>
+
+#include <cstdint>
+
+namespace nfsops {
+
+inline nfsrpc::Peer nfs3Peer(const char *host) { return {host, NFS_PROGRAM, NFS_V3}; }
+inline nfsrpc::Peer nfs2Peer(const char *host) { return {host, NFS_PROGRAM, NFS_V2}; }
+inline nfsrpc::Peer mountPeer(const char *host, uint32_t version) { return {host, MOUNT_PROGRAM, version}; }
+
+// True for an NFS_OK (NFS3_OK) status; otherwise false with the error number set from it.
+inline bool statusOk(nfsstat status)
+{
+    if (status == NFS_OK)
+        return true;
+    errnoSet(NFS_ERRNO_BASE | static_cast<int>(status));
+    return false;
+}
+
+// XDR void: a procedure without arguments or results.
+inline bool_t noData(XDR * /*xdrs*/, void ** /*nothing*/) { return TRUE; }
+
+// True when the call failed, with its error number set.
+template <typename Res> bool failed(const nfsrpc::Reply<Res> &reply)
+{
+    if (reply.ok())
+        return false;
+    errnoSet(reply.error());
+    return true;
+}
+
+} // namespace nfsops
+
+#endif
