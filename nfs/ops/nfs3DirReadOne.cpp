@@ -78,11 +78,11 @@ bool cookiesDistinct(const entry3 *entries)
     return true;
 }
 
-// A batch must come in one datagram of the client's receive buffer, which holds the largest
-// transfer the words allow; a size of 0 or less asks for all of that.
+// A batch must come in one message of the client's receive buffer, which holds the largest
+// transfer the words allow over the task's transport; a size of 0 or less asks for all of that.
 count3 batchCount()
 {
-    const count3 largest = nfsRpcLargestTransfer();
+    const count3 largest = nfsRpcLargestTransfer(nfsRpcCurrentTransport());
     const int32_t wanted = nfsWordGet(nfs3MaxRddirSz);
     return wanted <= 0 ? largest : std::min(static_cast<count3>(wanted), largest);
 }
