@@ -1,5 +1,6 @@
 // A device's data cache: allocation, release and the choice of a block's line.
 #include "core/nfsCacheFile.h"
+#include "core/nfsHeapBlock.h"
 
 #include <kernel/memLib.h>
 
@@ -12,11 +13,6 @@ namespace {
 constexpr int kCacheSemOptions = SEM_Q_PRIORITY | SEM_INVERSION_SAFE;
 // The largest line: keeps 2 x bytes - 1 and the line size inside 32 bits.
 constexpr int kMaxLineBytes = 1 << 30;
-
-struct FreeDeleter {
-    void operator()(void *block) const { std::free(block); }
-};
-template <typename T> using HeapBlock = std::unique_ptr<T, FreeDeleter>;
 
 void initialiseLines(NfsCacheLine *lines, uint32_t count, char *buffer, uint32_t lineShift)
 {

@@ -4,6 +4,7 @@
 #include "core/nfsCacheFile.h"
 
 #include "core/nfsDispatch.h"
+#include "core/nfsMountVersion.h"
 #include "ops/nfs3Data.h"
 
 #include <brisnel/nfs2Drv.h>
@@ -17,57 +18,18 @@
 namespace nfscache {
 namespace {
 
-enum class Version { unknown, v2, v3 };
-
-Version versionOf(int version)
+// Runs act on the open file as its version's record: act(record, slot read, slot write);
+// otherwise (a version other than 2 or 3) the result of refused().
+template <typename Act, typename Refused> auto onRecord(void *file, int version, Act act, Refused refused)
 {
     switch (version) {
-    case 2:
-        return Version::v2;
-    case 3:
-        return Version::v3;
+    case NFS_V3:
+        return act(static_cast<NfsOpenFile *>(file), pFuncNfs3FileRead, pFuncNfs3FileWrite);
+    case NFS_V2:
+        return act(static_cast<Nfs2OpenFile *>(file), pFuncNfs2FileRead, pFuncNfs2FileWrite);
     default:
-        return Version::unknown;
+        return refused();
     }
-}
-
-template <typename OpenFile>
-FileView viewOf(OpenFile *file)
-{
-    return FileView{file->pCache, static_cast<uint64_t>(file->attr.fileid)};
-}
-
-// Calls a read or write slot (Data is char or const char) with the file's host, handle and
-// attributes; for another task's eviction the reply's attributes go to a record of its own.
-template <typename OpenFile, typename Slot, typename Data>
-int throughSlot(Slot slot, OpenFile *file, uint64_t offset, unsigned count, Data *buf,
-                Caller caller = Caller::owner)
-{
-    if (slot == nullptr) {
-        errnoSet(NFS_ERR_DISPATCH_SLOT_EMPTY);
-        return -1;
-    }
-    // Only the id is read from the owner's record: it changes under the cache's mutex alone.
-    decltype(file->attr) aside{};
-    aside.fileid = file->attr.fileid;
-    return slot(file->pDev->host, &file->fh, offset, count, buf,
-                caller == Caller::owner ? &file->attr : &aside);
-}
-
-// Keeps what a COMMIT needs of writes the server holds in volatile storage only. Replies with
-// different verifiers mean the server restarted in between: what it held of the earlier ones
-// may be gone.
-void unstableNote(NfsOpenFile *file, const Nfs3WriteVerdict &verdict)
-{
-    if (!verdict.unstable)
-        return;
-    const bool restarted = verdict.verfChanged ||
-                           (file->uncommitted != 0 &&
-                            std::memcmp(file->writeVerf, verdict.verf, sizeof file->writeVerf) != 0);
-    if (restarted)
-        lossNote(file, 3, K_EIO);
-    std::memcpy(file->writeVerf, verdict.verf, sizeof file->writeVerf);
-    file->uncommitted = 1;
 }
 
 int unusable()
@@ -76,74 +38,83 @@ int unusable()
     return -1;
 }
 
-template <typename OpenFile> void lossNoteIn(OpenFile *file, int error)
+// Calls a read or write slot (Data is char or const char) with the file's host, handle and
+// attributes; for another task's eviction the reply's attributes go to a record of its own.
+template <typename OpenFile, typename Slot, typename Data>
+auto throughSlot(Slot slot, OpenFile *file, uint64_t offset, unsigned count, Data *buf, Caller caller = Caller::owner)
 {
-    if (file->lostErrno == 0)
-        file->lostErrno = error != 0 ? error : NFS_ERRNO_BASE | NFS3ERR_IO;
+    // Only the id is read from the owner's record: it changes under the cache's mutex alone.
+    decltype(file->attr) aside{};
+    aside.fileid = file->attr.fileid;
+    return slot(file->pDev->host, &file->fh, offset, count, buf, caller == Caller::owner ? &file->attr : &aside);
+}
+
+// The bytes a write slot took. A version 3 slot also says what the server did with them: what
+// a COMMIT needs of writes the server holds in volatile storage only is kept. Replies with
+// different verifiers mean the server restarted in between: what it held of the earlier ones
+// may be gone.
+int writtenOf(int written, void * /*file*/) { return written; }
+
+int writtenOf(const Nfs3WriteResult &result, NfsOpenFile *file)
+{
+    const Nfs3WriteVerdict &verdict = result.verdict;
+    if (result.written < 0 || !verdict.unstable)
+        return result.written;
+    const bool restarted = verdict.verfChanged ||
+                           (file->uncommitted != 0 &&
+                            std::memcmp(file->writeVerf, verdict.verf, sizeof file->writeVerf) != 0);
+    if (restarted)
+        lossNote(file, NFS_V3, K_EIO);
+    std::memcpy(file->writeVerf, verdict.verf, sizeof file->writeVerf);
+    file->uncommitted = 1;
+    return result.written;
 }
 
 } // namespace
 
 bool fileView(void *file, int version, FileView *pView)
 {
-    switch (versionOf(version)) {
-    case Version::v3:
-        *pView = viewOf(static_cast<NfsOpenFile *>(file));
-        return true;
-    case Version::v2:
-        *pView = viewOf(static_cast<Nfs2OpenFile *>(file));
-        return true;
-    default:
-        return unusable() == 0;
-    }
+    return onRecord(
+        file, version,
+        [pView](auto *record, auto, auto) {
+            *pView = FileView{record->pCache, static_cast<uint64_t>(record->attr.fileid)};
+            return true;
+        },
+        [] { return unusable() == 0; });
 }
 
 void lossNote(void *owner, int version, int error)
 {
     if (owner == nullptr)
         return;
-    switch (versionOf(version)) {
-    case Version::v3:
-        lossNoteIn(static_cast<NfsOpenFile *>(owner), error);
-        break;
-    case Version::v2:
-        lossNoteIn(static_cast<Nfs2OpenFile *>(owner), error);
-        break;
-    default:
-        break;
-    }
+    onRecord(
+        owner, version,
+        [error](auto *record, auto, auto) {
+            if (record->lostErrno == 0)
+                record->lostErrno = error != 0 ? error : NFS_ERRNO_BASE | NFS3ERR_IO;
+        },
+        [] {});
 }
 
 int serverRead(void *file, int version, uint64_t offset, unsigned count, char *buf)
 {
-    switch (versionOf(version)) {
-    case Version::v3:
-        return throughSlot(pFuncNfs3FileRead, static_cast<NfsOpenFile *>(file), offset, count, buf);
-    case Version::v2:
-        return throughSlot(pFuncNfs2FileRead, static_cast<Nfs2OpenFile *>(file), offset, count, buf);
-    default:
-        return unusable();
-    }
+    return onRecord(
+        file, version,
+        [=](auto *record, auto read, auto) {
+            return nfsSlotPresent(read) ? throughSlot(read, record, offset, count, buf) : -1;
+        },
+        unusable);
 }
 
-int serverWrite(void *file, int version, uint64_t offset, unsigned count, const char *buf,
-                Caller caller)
+int serverWrite(void *file, int version, uint64_t offset, unsigned count, const char *buf, Caller caller)
 {
-    switch (versionOf(version)) {
-    case Version::v3: {
-        auto *v3File = static_cast<NfsOpenFile *>(file);
-        nfs3WriteVerdictReset();
-        const int written = throughSlot(pFuncNfs3FileWrite, v3File, offset, count, buf, caller);
-        if (written >= 0)
-            unstableNote(v3File, nfs3WriteVerdict());
-        return written;
-    }
-    case Version::v2:
-        return throughSlot(pFuncNfs2FileWrite, static_cast<Nfs2OpenFile *>(file), offset, count,
-                           buf, caller);
-    default:
-        return unusable();
-    }
+    return onRecord(
+        file, version,
+        [=](auto *record, auto, auto write) {
+            return nfsSlotPresent(write) ? writtenOf(throughSlot(write, record, offset, count, buf, caller), record)
+                                         : -1;
+        },
+        unusable);
 }
 
 } // namespace nfscache

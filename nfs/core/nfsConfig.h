@@ -25,5 +25,4 @@ extern const int32_t nfsMaxPath;
 template <typename Word> Word nfsWordGet(const Word &word) { return __atomic_load_n(&word, __ATOMIC_RELAXED); }
 template <typename Word> void nfsWordSet(Word &word, Word value) { __atomic_store_n(&word, value, __ATOMIC_RELAXED); }
 
-
 #endif

@@ -27,23 +27,14 @@ Kind kindOf(const DEV_HDR *dev)
     return Kind::other;
 }
 
-// "host:path" in the buffer, cut to fit: a longer text is shown cut, never overrun.
-void hostAndPath(const DEV_HDR *dev, Kind kind, std::array<char, NFS_MAX_PATH> &buffer)
+// "host:path" in the buffer, cut to fit: a longer text is shown cut, never overrun. Both
+// versions' device records have host and fileSys.
+template <typename Device> void hostAndPath(const DEV_HDR *dev, std::array<char, NFS_MAX_PATH> &buffer)
 {
-    const char *host = nullptr;
-    const char *fileSys = nullptr;
-    if (kind == Kind::v3) {
-        const auto *nfs = reinterpret_cast<const NfsDevice *>(dev);
-        host = nfs->host;
-        fileSys = nfs->fileSys;
-    } else {
-        const auto *nfs = reinterpret_cast<const Nfs2Device *>(dev);
-        host = nfs->host;
-        fileSys = nfs->fileSys;
-    }
+    const auto *nfs = reinterpret_cast<const Device *>(dev);
     // The length it would have had is of no use here: a cut text is what is wanted.
-    if (std::snprintf(buffer.data(), buffer.size(), "%.*s:%.*s", NFS_HOST_NAME_LEN, host, NFS_MAX_PATH,
-                      fileSys) < 0)
+    if (std::snprintf(buffer.data(), buffer.size(), "%.*s:%.*s", NFS_HOST_NAME_LEN, nfs->host, NFS_MAX_PATH,
+                      nfs->fileSys) < 0)
         buffer[0] = '\0';
 }
 
@@ -65,7 +56,7 @@ void nfsDevShow(void)
         const Kind kind = kindOf(dev);
         if (kind == Kind::other)
             continue;
-        hostAndPath(dev, kind, buffer);
+        kind == Kind::v3 ? hostAndPath<NfsDevice>(dev, buffer) : hostAndPath<Nfs2Device>(dev, buffer);
         row(dev->name, buffer.data());
     }
 }

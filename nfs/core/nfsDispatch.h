@@ -13,11 +13,25 @@
 
 #include <cstdint>
 
+// What the WRITE replies of one version 3 write said of the data's safety: whether the server
+// took some of it into volatile storage only (UNSTABLE, to be committed), the write verifier
+// of those replies, and whether two of them carried different verifiers.
+struct Nfs3WriteVerdict {
+    bool unstable;
+    bool verfChanged;
+    writeverf3 verf;
+};
+// A version 3 write's result: the bytes written (or -1) and the verdict on them.
+struct Nfs3WriteResult {
+    int written;
+    Nfs3WriteVerdict verdict;
+};
+
 // Data transfer: bytes moved (0 at end of file for reads) or -1; attr is updated from the reply.
 using NfsFileRead3Fn = int (*)(const char *host, nfs_fh3 *fh, uint64_t offset, unsigned count, char *buf,
                                fattr3 *attr);
-using NfsFileWrite3Fn = int (*)(const char *host, nfs_fh3 *fh, uint64_t offset, unsigned count,
-                                const char *buf, fattr3 *attr);
+using NfsFileWrite3Fn = Nfs3WriteResult (*)(const char *host, nfs_fh3 *fh, uint64_t offset, unsigned count,
+                                            const char *buf, fattr3 *attr);
 using NfsFileRead2Fn = int (*)(const char *host, nfs_fh2 *fh, uint64_t offset, unsigned count, char *buf,
                                fattr *attr);
 using NfsFileWrite2Fn = int (*)(const char *host, nfs_fh2 *fh, uint64_t offset, unsigned count,

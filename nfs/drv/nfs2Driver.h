@@ -8,9 +8,11 @@
 
 #include "core/nfsConfig.h"
 #include "core/nfsDispatch.h"
+#include "drv/nfsDriverTypes.h"
 #include "drv/nfsDrvRecords.h"
 #include "drv/nfsDrvTransfer.h"
 #include "ops/nfs2Call.h"
+#include "ops/nfs2Protocol.h"
 
 #include <brisnel/nfs2Drv.h>
 #include <brisnel/nfs2Ops.h>
@@ -20,17 +22,7 @@
 #include <cstdint>
 #include <cstdlib>
 
-struct Nfs2Driver {
-    using Device = Nfs2Device;
-    using File = Nfs2OpenFile;
-    using Attr = fattr;
-    static constexpr int version = NFS_V2;
-
-    static int32_t &drvNum() { return nfs2DrvNum; }
-    // The cache tags a version 2 file's lines with its 32-bit id, the high word 0.
-    static uint64_t cacheId(const fattr &attr) { return attr.fileid; }
-    static bool isDirectory(const fattr &attr) { return attr.type == NFDIR; }
-    static void fileAttrGet(const fattr *attr, struct kstat *pStat) { nfs2FileAttrGet(attr, pStat); }
+struct Nfs2Driver : NfsDriverTypes<Nfs2Protocol, Nfs2Device, Nfs2OpenFile, NFS_V2, &nfs2DrvNum> {
 
     // One look-up's (or create's) result and the directory that holds the object: one diropres
     // serves both, always with handle and attributes.
@@ -66,7 +58,6 @@ struct Nfs2Driver {
         return file;
     }
     static void recordParts(Nfs2OpenFile *file) { nfs2DirReplyRelease(file); }
-    static int remove(Nfs2Device *dev, char *path) { return nfs2FileRemove(dev->host, &dev->mountFh, path); }
     // No COMMIT: the data is safe once written back, unless some of it was lost before.
     static int dataSafe(Nfs2OpenFile *file, int writeBackError)
     {
@@ -75,23 +66,16 @@ struct Nfs2Driver {
     }
     // A request reaching past 4 GiB fails before anything moves, rather than wrap to the start.
     static bool reachable(uint64_t pos, uint64_t count) { return nfs2ops::withinReach(pos, count); }
-    static void sizeRaise(Nfs2OpenFile *file)
-    {
-        if (file->pos > file->attr.size)
-            file->attr.size = static_cast<u_int>(file->pos); // below 4 GiB: reachable() saw to it
-    }
-
-    static int rename(Nfs2OpenFile *file, const char *newPath)
-    {
-        Nfs2Device *dev = file->pDev;
-        return nfs2Rename(dev->host, &dev->mountFh, file->name, &file->dirFh, newPath);
-    }
+    static void fileAttrGet(const fattr *attr, struct kstat *pStat) { nfs2FileAttrGet(attr, pStat); }
     static int dirReadOne(Nfs2OpenFile *file, KDIR *pDir) { return nfs2DirReadOne(file, pDir); }
     static int fsAttrGet(Nfs2OpenFile *file, struct kstatfs *p) { return nfs2FsAttrGet(file->pDev->host, &file->fh, p); }
     static int pathconf(Nfs2OpenFile * /*file*/, int * /*pSelector*/) { return -1; } // never served
     static constexpr bool servesPaths = false;
 
-    static constexpr NfsCacheGeometry cacheGeometry() { return {&nfs2MaxCacheLines, &nfs2BytesPerCacheLine, &nfs2CacheOptions}; }
+    static int cacheAlloc(NfsDataCache *cache)
+    {
+        return nfsCacheAlloc(cache, nfs2MaxCacheLines, nfs2BytesPerCacheLine, nfs2CacheOptions);
+    }
     static bool deviceParts(Nfs2Device * /*dev*/) { return true; } // the root handle is inline
     static int dirMount(const char *host, const char *fileSys, Nfs2Device *dev)
     {

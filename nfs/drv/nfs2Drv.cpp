@@ -6,6 +6,8 @@
 #include "drv/nfsDrvMount.h"
 #include "drv/nfsDrvOpen.h"
 
+#include <tuple>
+
 using V2 = Nfs2Driver;
 
 extern "C" {
@@ -41,17 +43,12 @@ int nfs2Close(Nfs2OpenFile *file) { return nfsdrv::close<V2>(file); }
 // Installs the driver once, and fills the version 2 half of the dispatch table.
 extern "C" int nfs2Drv(void)
 {
-    if (nfsdrv::install<V2, nfs2Create, nfs2Delete, nfs2Open, nfs2Close, nfs2Read, nfs2Write,
-                        nfs2Ioctl>() != 0)
-        return -1;
-    pFuncNfs2FileRead = nfs2FileRead;
-    pFuncNfs2FileWrite = nfs2FileWrite;
-    pFuncNfs2Mount = nfs2Mount;
-    pFuncNfs2Unmount = nfs2DirUnmount;
-    pFuncNfs2UnmountAll = nfs2UnmountAll;
-    pFuncNfs2MntDump = nfs2MntDump;
-    pFuncNfs2ExportRead = nfs2ExportRead;
-    pFuncNfs2DevInfoGet = nfs2DevInfoGet;
-    pFuncNfs2DrvNumGet = nfs2DrvNumGet;
-    return 0;
+    const int installed = nfsdrv::install<V2, nfs2Create, nfs2Delete, nfs2Open, nfs2Close, nfs2Read, nfs2Write,
+                                          nfs2Ioctl>();
+    if (installed == 0)
+        std::tie(pFuncNfs2Mount, pFuncNfs2UnmountAll, pFuncNfs2Unmount, pFuncNfs2DevInfoGet, pFuncNfs2DrvNumGet,
+                 pFuncNfs2MntDump, pFuncNfs2ExportRead, pFuncNfs2FileRead, pFuncNfs2FileWrite) =
+            std::make_tuple(nfs2Mount, nfs2UnmountAll, nfs2DirUnmount, nfs2DevInfoGet, nfs2DrvNumGet, nfs2MntDump,
+                            nfs2ExportRead, nfs2FileRead, nfs2FileWrite);
+    return installed;
 }

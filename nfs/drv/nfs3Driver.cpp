@@ -144,11 +144,11 @@ int Nfs3Driver::Lookup::create(NfsDevice *dev, char *path, int mode)
 
 NfsOpenFile *Nfs3Driver::recordBuild(NfsDevice *dev, const char *path, int accessMode, const Lookup &found)
 {
-    nfsdrv::HeapBlock<char> fhBytes = nfsdrv::heapBlock<char>(NFS3_FHSIZE);
-    nfsdrv::HeapBlock<char> dirBytes = nfsdrv::heapBlock<char>(NFS3_FHSIZE);
-    nfsdrv::HeapBlock<char> cookie;
+    HeapBlock<char> fhBytes = heapBlock<char>(NFS3_FHSIZE);
+    HeapBlock<char> dirBytes = heapBlock<char>(NFS3_FHSIZE);
+    HeapBlock<char> cookie;
     if (found.attr().type == NF3DIR)
-        cookie = nfsdrv::heapBlock<char>(NFS_COOKIE_SIZE);
+        cookie = heapBlock<char>(NFS_COOKIE_SIZE);
     if (!fhBytes || !dirBytes || (found.attr().type == NF3DIR && !cookie))
         return nullptr;
     nfs_fh3 fh{{0, fhBytes.get()}};

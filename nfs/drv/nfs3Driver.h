@@ -8,9 +8,11 @@
 
 #include "core/nfsConfig.h"
 #include "core/nfsDispatch.h"
+#include "drv/nfsDriverTypes.h"
 #include "drv/nfsDrvRecords.h"
 #include "ops/nfs3Data.h"
 #include "ops/nfs3PathOps.h"
+#include "ops/nfs3Protocol.h"
 
 #include <brisnel/nfs3Drv.h>
 #include <brisnel/nfsDrvLib.h>
@@ -19,15 +21,7 @@
 #include <array>
 #include <cstdint>
 
-struct Nfs3Driver {
-    using Device = NfsDevice;
-    using File = NfsOpenFile;
-    using Attr = fattr3;
-    static constexpr int version = NFS_V3;
-
-    static int32_t &drvNum() { return nfs3DrvNum; }
-    static uint64_t cacheId(const fattr3 &attr) { return attr.fileid; }
-    static bool isDirectory(const fattr3 &attr) { return attr.type == NF3DIR; }
+struct Nfs3Driver : NfsDriverTypes<Nfs3Protocol, NfsDevice, NfsOpenFile, NFS_V3, &nfs3DrvNum> {
     static void fileAttrGet(const fattr3 *attr, struct kstat *pStat) { nfs3FileAttrGet(attr, pStat); }
 
     // One look-up's result: the object's handle and attributes, and the directory that holds
@@ -61,32 +55,23 @@ struct Nfs3Driver {
     static NfsOpenFile *recordBuild(NfsDevice *dev, const char *path, int accessMode, const Lookup &found);
     // What the record holds besides itself: handle and cookie buffers, the directory batch.
     static void recordParts(NfsOpenFile *file);
-    static int remove(NfsDevice *dev, char *path) { return nfs3FileRemove(dev->host, &dev->mountFh, path); }
     // COMMIT of what went out UNSTABLE, after a write-back that ended with writeBackError (0 for
     // none): 0 when all the file's acknowledged data is safe, else the first error of: a loss
     // recorded earlier, the write-back's, the COMMIT's, K_EIO for a server restart.
     static int dataSafe(NfsOpenFile *file, int writeBackError);
     // The request fits the 64-bit positions; else false with the file-too-large status.
     static bool reachable(uint64_t pos, uint64_t count);
-    static void sizeRaise(NfsOpenFile *file)
-    {
-        if (file->pos > file->attr.size)
-            file->attr.size = file->pos;
-    }
 
-    // Ioctl codes only this version serves.
-    static int rename(NfsOpenFile *file, const char *newPath)
-    {
-        NfsDevice *dev = file->pDev;
-        return nfs3Rename(dev->host, &dev->mountFh, file->name, &file->dirFh, newPath);
-    }
     static int dirReadOne(NfsOpenFile *file, KDIR *pDir) { return nfs3DirReadOne(file, pDir); }
     static int fsAttrGet(NfsOpenFile *file, struct kstatfs *p) { return nfs3FsAttrGet(file->pDev->host, &file->fh, p); }
     static int pathconf(NfsOpenFile *file, int *pSelector);
     static constexpr bool servesPaths = true; // removal by path, 64-bit positions, pathconf
 
     // Mounting: the root handle into the device's buffer, then the server's transfer limits.
-    static constexpr NfsCacheGeometry cacheGeometry() { return {&nfs3MaxCacheLines, &nfs3BytesPerCacheLine, &nfs3CacheOptions}; }
+    static int cacheAlloc(NfsDataCache *cache)
+    {
+        return nfsCacheAlloc(cache, nfs3MaxCacheLines, nfs3BytesPerCacheLine, nfs3CacheOptions);
+    }
     static bool deviceParts(NfsDevice *dev);
     static int dirMount(const char *host, const char *fileSys, NfsDevice *dev) { return nfs3DirMount(host, fileSys, &dev->mountFh); }
     static void limitsTune(const char *host, const NfsDevice *dev);

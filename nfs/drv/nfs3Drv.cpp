@@ -5,6 +5,8 @@
 #include "drv/nfsDrvMount.h"
 #include "drv/nfsDrvOpen.h"
 
+#include <tuple>
+
 using V3 = Nfs3Driver;
 
 extern "C" {
@@ -21,18 +23,12 @@ int nfs3Seek(NfsOpenFile *file, uint64_t newPos) { return nfsArgsGiven(file) ? n
 // Installs the driver once, and fills the version 3 half of the dispatch table.
 int nfs3Drv(void)
 {
-    if (nfsdrv::install<V3, nfs3Create, nfs3Delete, nfs3Open, nfs3Close, nfs3Read, nfs3Write,
-                        nfs3Ioctl>() != 0)
+    if (nfsdrv::install<V3, nfs3Create, nfs3Delete, nfs3Open, nfs3Close, nfs3Read, nfs3Write, nfs3Ioctl>() != 0)
         return -1;
-    pFuncNfs3Mount = nfs3Mount;
-    pFuncNfs3UnmountAll = nfs3UnmountAll;
-    pFuncNfs3Unmount = nfs3DirUnmount;
-    pFuncNfs3DevInfoGet = nfs3DevInfoGet;
-    pFuncNfs3DrvNumGet = nfs3DrvNumGet;
-    pFuncNfs3MntDump = nfs3MntDump;
-    pFuncNfs3ExportRead = nfs3ExportRead;
-    pFuncNfs3FileRead = nfs3FileRead;
-    pFuncNfs3FileWrite = nfs3FileWrite;
+    std::tie(pFuncNfs3Mount, pFuncNfs3UnmountAll, pFuncNfs3Unmount, pFuncNfs3DevInfoGet, pFuncNfs3DrvNumGet,
+             pFuncNfs3MntDump, pFuncNfs3ExportRead, pFuncNfs3FileRead, pFuncNfs3FileWrite) =
+        std::make_tuple(nfs3Mount, nfs3UnmountAll, nfs3DirUnmount, nfs3DevInfoGet, nfs3DrvNumGet, nfs3MntDump,
+                        nfs3ExportRead, nfs3FileRead, nfs3FileWriteRun);
     return 0;
 }
 

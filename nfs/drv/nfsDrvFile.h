@@ -17,6 +17,7 @@
 #include <kernel/kernelErrno.h>
 #include <kernel/kernelStat.h>
 
+#include <algorithm>
 #include <climits>
 #include <cstdint>
 #include <cstdlib>
@@ -68,7 +69,11 @@ template <typename V> int read(typename V::File *file, char *buf, int count)
     const FileLock lock(file);
     if (!lock.held() || pendingReported(file) || !V::reachable(file->pos, static_cast<uint64_t>(count)))
         return -1;
-    return readThroughCache(file, buf, count, V::version);
+    return throughCache(file, count, true, [file, buf](int done, int piece) {
+        const int got = nfsCacheLineRead(file, file->pos, buf + done, piece, V::version);
+        file->pos += static_cast<uint64_t>(std::max(got, 0));
+        return got;
+    });
 }
 
 template <typename V> int write(typename V::File *file, const char *buf, int count)
@@ -82,7 +87,12 @@ template <typename V> int write(typename V::File *file, const char *buf, int cou
     const FileLock lock(file);
     if (!lock.held() || pendingReported(file) || !V::reachable(file->pos, static_cast<uint64_t>(count)))
         return -1;
-    return writeThroughCache(file, buf, count, V::version, V::sizeRaise);
+    return throughCache(file, count, false, [file, buf](int done, int piece) {
+        const int put = nfsCacheLineWrite(file, file->pos, buf + done, piece, V::version);
+        file->pos += static_cast<uint64_t>(std::max(put, 0));
+        V::sizeRaise(file);
+        return put;
+    });
 }
 
 // Moves the position, first writing back this file's dirty line at the old one when the new

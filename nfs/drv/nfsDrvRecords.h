@@ -10,6 +10,7 @@
 #define NFS_DRV_NFSDRVRECORDS_H
 
 #include "core/nfsConfig.h"
+#include "core/nfsHeapBlock.h"
 
 #include <kernel/semGuard.h>
 #include <kernel/taskLib.h>
@@ -19,24 +20,7 @@
 #include <cstring>
 #include <memory>
 
-// A version's cache geometry words: lines, bytes per line, options.
-struct NfsCacheGeometry {
-    const int32_t *lines;
-    const int32_t *bytes;
-    const int32_t *options;
-};
-
 namespace nfsdrv {
-
-struct FreeDeleter {
-    void operator()(void *block) const { std::free(block); }
-};
-template <typename T> using HeapBlock = std::unique_ptr<T, FreeDeleter>;
-
-template <typename T> HeapBlock<T> heapBlock(std::size_t size = sizeof(T))
-{
-    return HeapBlock<T>(static_cast<T *>(std::calloc(1, size)));
-}
 
 // An open file's semaphore (either version's record), held for the scope.
 class FileLock : public SemGuard {

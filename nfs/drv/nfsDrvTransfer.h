@@ -38,50 +38,34 @@ template <typename File> bool pendingReported(File *file)
     return true;
 }
 
-// A piece failed after `done` bytes had moved: those are the result, and the error waits for
-// the next call. With nothing moved the failure is this call's.
-template <typename File> int stopped(File *file, int done)
+// Moves count bytes piece by piece, cut at line boundaries: move(bytes done, piece) moves one
+// piece at file->pos, advances it and gives the bytes moved, or -1. A piece failing after bytes
+// have moved makes those the result and keeps its error for the next call; with nothing moved
+// the failure is this call's. Each piece's error is its own, never one left from before (the
+// caller's error number stays when a failure sets none, or the call succeeds). shortEnds: a
+// short piece ends the request (a read at the end of the data).
+template <typename File, typename Move> int throughCache(File *file, int count, bool shortEnds, Move move)
 {
-    if (done == 0)
-        return -1;
-    const int error = errnoGet();
-    file->pendingErrno = error != 0 ? error : NFS_ERRNO_BASE | NFSERR_IO;
-    return done;
-}
-
-template <typename File> int readThroughCache(File *file, char *buf, int count, int version)
-{
-    const uint32_t lineSize = file->pCache->lineSize;
+    const int callerErrno = errnoGet();
     int done = 0;
     while (done < count) {
-        const int piece = pieceAt(file->pos, lineSize, count - done);
-        const int got = nfsCacheLineRead(file, file->pos, buf + done, piece, version);
-        if (got < 0)
-            return stopped(file, done);
-        done += got;
-        file->pos += static_cast<uint64_t>(got);
-        // A short piece ends the file's data: asking again now would only refetch the line.
-        if (got < piece)
+        const int piece = pieceAt(file->pos, file->pCache->lineSize, count - done);
+        errnoSet(0);
+        const int moved = move(done, piece);
+        const int error = errnoGet();
+        if (moved < 0 && done == 0) {
+            errnoSet(error != 0 ? error : callerErrno);
+            return -1;
+        }
+        if (moved < 0) {
+            file->pendingErrno = error != 0 ? error : NFS_ERRNO_BASE | NFSERR_IO;
+            break;
+        }
+        done += moved;
+        if (shortEnds && moved < piece)
             break;
     }
-    return done;
-}
-
-// sizeRaise(file) follows the file's growth after each piece.
-template <typename File, typename SizeRaise>
-int writeThroughCache(File *file, const char *buf, int count, int version, SizeRaise sizeRaise)
-{
-    const uint32_t lineSize = file->pCache->lineSize;
-    int done = 0;
-    while (done < count) {
-        const int piece = pieceAt(file->pos, lineSize, count - done);
-        const int put = nfsCacheLineWrite(file, file->pos, buf + done, piece, version);
-        if (put < 0)
-            return stopped(file, done);
-        done += put;
-        file->pos += static_cast<uint64_t>(put);
-        sizeRaise(file);
-    }
+    errnoSet(callerErrno);
     return done;
 }
 

@@ -14,17 +14,11 @@ constexpr std::array<uint16_t, 9> nfsFtypeModeBits = {
     0x0000, K_S_IFREG, K_S_IFDIR, K_S_IFBLK, K_S_IFCHR, K_S_IFLNK, K_S_IFSOCK, 0x0000, K_S_IFIFO,
 };
 
-uint32_t formatBits(ftype type)
-{
-    const auto index = static_cast<uint32_t>(type);
-    return index < nfsFtypeModeBits.size() ? nfsFtypeModeBits[index] : 0U;
-}
-
 } // namespace
 
 void nfs2FileAttrGet(const fattr *attr, struct kstat *pStat)
 {
-    nfsAttrStatFill(*attr, formatBits(attr->type), pStat);
+    nfsAttrStatFill(*attr, nfsFtypeModeBits, pStat);
 }
 
 // The counts stay in the server's block size; version 2 reports no file slots.

@@ -1,10 +1,12 @@
-// Module-private: the status and range checks of the version 2 operations, and the release
-// of a held directory batch.
+// Module-private: the handle copy and range check of the version 2 operations, and the
+// release of a held directory batch.
 #ifndef NFS_OPS_NFS2CALL_H
 #define NFS_OPS_NFS2CALL_H
 
 #include <brisnel/nfs2Drv.h>
 #include <brisnel/nfs2Ops.h>
+#include <brisnel/nfsErrors.h>
+#include <kernel/errnoLib.h>
 
 #include <rpc/rpc.h>
 
@@ -17,7 +19,14 @@ inline void handleCopy(const nfs_fh2 &from, nfs_fh2 *to) { std::memmove(*to, fro
 
 // The version 2 protocol carries 32-bit positions: a range that reaches past them fails with
 // the file-too-large status.
-bool withinReach(uint64_t offset, uint64_t count);
+inline bool withinReach(uint64_t offset, uint64_t count)
+{
+    constexpr uint64_t kReach = uint64_t{1} << 32;
+    if (offset < kReach && count <= kReach - offset)
+        return true;
+    errnoSet(NFS_ERRNO_BASE | NFSERR_FBIG);
+    return false;
+}
 
 } // namespace nfs2ops
 

@@ -1,8 +1,10 @@
-// Path look-up, removal and rename on a version 2 mount: the version's calls, whose replies
+// Path look-up, link reading, creation, removal and rename on a version 2 mount: the version's calls, whose replies
 // always carry the attributes (LOOKUP) or a bare status (REMOVE, RMDIR, RENAME), and its
 // exported routines as thin entries over the shared steps (nfsNameOps.h).
 #include "ops/nfs2Protocol.h"
 #include "ops/nfsNameOps.h"
+
+#include <kernel/kernelStat.h>
 
 int Nfs2Protocol::lookUpStep(const char *host, const nfs_fh2 &dir, char *name, diropres *res)
 {
@@ -11,6 +13,30 @@ int Nfs2Protocol::lookUpStep(const char *host, const nfs_fh2 &dir, char *name, d
     args.name = name;
     const nfsrpc::Reply<diropres> reply(nfsops::nfs2Peer(host), NFSPROC_LOOKUP, xdr_diropargs, args, xdr_diropres,
                                         res);
+    return nfsops::failed(reply) || !nfsops::statusOk(res->status) ? -1 : 0;
+}
+
+namespace {
+
+constexpr u_int kDefaultFileMode = K_S_IFREG | 0640;
+constexpr u_int kNotSet = 0xFFFFFFFFU;
+
+} // namespace
+
+int Nfs2Protocol::createCall(const char *host, const Parent &parent, char *name, int mode, diropres *res)
+{
+    const u_int given = static_cast<u_int>(mode);
+    createargs args{};
+    nfs2ops::handleCopy(parent.dir(), &args.where.dir);
+    args.where.name = name;
+    args.attributes = sattr{.mode = given == 0 ? kDefaultFileMode : given,
+                            .uid = kNotSet,
+                            .gid = kNotSet,
+                            .size = kNotSet,
+                            .atime = {kNotSet, kNotSet},
+                            .mtime = {kNotSet, kNotSet}};
+    const uint32_t proc = (given & K_S_IFDIR) != 0 ? NFSPROC_MKDIR : NFSPROC_CREATE;
+    const nfsrpc::Reply<diropres> reply(nfsops::nfs2Peer(host), proc, xdr_createargs, args, xdr_diropres, res);
     return nfsops::failed(reply) || !nfsops::statusOk(res->status) ? -1 : 0;
 }
 
@@ -35,10 +61,28 @@ int Nfs2Protocol::renameCall(const char *host, const nfs_fh2 &fromDir, char *fro
     return nfsops::failed(reply) || !nfsops::statusOk(*reply) ? -1 : 0;
 }
 
+// As in version 3, the text is decoded counted into storage of the XDR layer and copied only
+// when it fits.
+int nfs2LinkRead(const char *host, const nfs_fh2 *fh, char *buf)
+{
+    if (!nfsArgsGiven(host, fh, buf) || nfsInit() != 0)
+        return -1;
+    const nfsrpc::Reply<NfsLinkReply2> reply(nfsops::nfs2Peer(host), NFSPROC_READLINK, xdr_nfs_fh2, (*fh)[0],
+                                             xdrNfsLinkReply2);
+    if (nfsops::failed(reply) || !nfsops::statusOk(reply->status))
+        return -1;
+    return nfspath::linkTextCopy(reply->text, buf);
+}
+
 int nfs2LookUpByName(const char *host, char *path, const nfs_fh2 *mountFh, diropres *res, nfs_fh2 *dirFh,
                      int noFollowLast)
 {
     return nfsname::lookUpByName<Nfs2Protocol>(host, path, mountFh, res, dirFh, noFollowLast);
+}
+
+int nfs2ThingCreate(const char *host, char *path, const nfs_fh2 *mountFh, diropres *res, nfs_fh2 *dirFh, int mode)
+{
+    return nfsname::thingCreate<Nfs2Protocol>(host, path, mountFh, res, dirFh, mode);
 }
 
 int nfs2FileRemove(const char *host, const nfs_fh2 *mountFh, char *path)

@@ -6,20 +6,51 @@
 
 #include "ops/nfs2Call.h"
 #include "ops/nfsOpsCall.h"
+#include "ops/nfsProtocol.h"
 
 #include <brisnel/nfs2Ops.h>
 #include <brisnel/nfs2Xdr.h>
 
-struct Nfs2Protocol {
-    using Handle = nfs_fh2;
-    using Attr = fattr;
-    using LookupRes = diropres;
-    static constexpr nfsstat kNotDir = NFSERR_NOTDIR;
+struct Nfs2Protocol
+    : NfsProtocolTypes<nfs_fh2, fattr, diropres, NFDIR, NFLNK, NFREG, NFSPROC_REMOVE, NFSPROC_RMDIR> {
+    // REMOVE, RMDIR and RENAME: the directory, the name(s), a bare status.
+    static int removeCall(const char *host, uint32_t proc, const nfs_fh2 &dir, char *name);
+    static int renameCall(const char *host, const nfs_fh2 &fromDir, char *fromName, const nfs_fh2 &toDir,
+                          char *toName);
+    // The LOOKUP of one name in dir into res; the reply always carries the attributes.
+    static int lookUpStep(const char *host, const nfs_fh2 &dir, char *name, diropres *res);
+    static const fattr &attrOf(const diropres &res) { return res.diropres_u.diropres.attributes; }
+    static const nfs_fh2 &objectOf(const diropres &res) { return res.diropres_u.diropres.file; }
+    static int linkRead(const char *host, const nfs_fh2 &link, char *buf) { return nfs2LinkRead(host, &link, buf); }
+    static bool handleCopy(const nfs_fh2 &from, nfs_fh2 *to)
+    {
+        nfs2ops::handleCopy(from, to);
+        return true;
+    }
 
-    static bool isDirectory(const fattr &attr) { return attr.type == NFDIR; }
-    static bool isLink(const fattr &attr) { return attr.type == NFLNK; }
-    static bool isRemovable(const fattr &attr) { return attr.type == NFREG || attr.type == NFLNK; }
-    static uint32_t removeProc(const fattr &attr) { return isDirectory(attr) ? NFSPROC_RMDIR : NFSPROC_REMOVE; }
+    // The parent of a new object: the caller's directory when the path has no components.
+    class Parent {
+    public:
+        explicit Parent(nfs_fh2 *dirFh) : dirFh_(dirFh) {}
+        int run(const char *host, char *dirPath, const nfs_fh2 *mountFh)
+        {
+            nfs_fh2 scratch{};
+            const int found = nfs2LookUpByName(host, dirPath, mountFh, &res_, &scratch, 0);
+            if (found == 0 && attrOf(res_).type != NFNON)
+                nfs2ops::handleCopy(objectOf(res_), dirFh_);
+            return found;
+        }
+        const nfs_fh2 &dir() const { return *dirFh_; }
+
+    private:
+        diropres res_{};
+        nfs_fh2 *dirFh_;
+    };
+    using CreateRes = diropres;
+    // CREATE or MKDIR; unlike version 3 a directory gets no owner from its parent. 0 or -1.
+    static int createCall(const char *host, const Parent &parent, char *name, int mode, diropres *res);
+    static const fattr &createdAttr(const diropres &res) { return attrOf(res); }
+    static const nfs_fh2 *createdHandle(const diropres &res) { return &objectOf(res); }
 
     class OwnHandle {
     public:
@@ -29,14 +60,15 @@ struct Nfs2Protocol {
         nfs_fh2 fh_{};
     };
 
+    // One look-up's result: the object and the directory that holds it.
     class Found {
     public:
         int run(const char *host, char *path, const nfs_fh2 *mountFh, bool stopAtLink)
         {
             return nfs2LookUpByName(host, path, mountFh, &res_, dir_.get(), stopAtLink ? 1 : 0);
         }
-        const fattr &attr() const { return res_.diropres_u.diropres.attributes; }
-        const nfs_fh2 &object() const { return res_.diropres_u.diropres.file; }
+        const fattr &attr() const { return attrOf(res_); }
+        const nfs_fh2 &object() const { return objectOf(res_); }
         const nfs_fh2 &dir() { return *dir_.get(); }
         bool walked() const { return attr().type != NFNON; }
 
@@ -44,21 +76,6 @@ struct Nfs2Protocol {
         diropres res_{};
         OwnHandle dir_;
     };
-
-    static bool handleCopy(const nfs_fh2 &from, nfs_fh2 *to)
-    {
-        nfs2ops::handleCopy(from, to);
-        return true;
-    }
-    static int linkRead(const char *host, const nfs_fh2 &link, char *buf) { return nfs2LinkRead(host, &link, buf); }
-
-    static int lookUpStep(const char *host, const nfs_fh2 &dir, char *name, diropres *res);
-    static const fattr &attrOf(const diropres &res) { return res.diropres_u.diropres.attributes; }
-    static const nfs_fh2 &objectOf(const diropres &res) { return res.diropres_u.diropres.file; }
-
-    static int removeCall(const char *host, uint32_t proc, const nfs_fh2 &dir, char *name);
-    static int renameCall(const char *host, const nfs_fh2 &fromDir, char *fromName, const nfs_fh2 &toDir,
-                          char *toName);
 };
 
 #endif

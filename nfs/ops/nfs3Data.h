@@ -3,6 +3,8 @@
 #ifndef NFS_OPS_NFS3DATA_H
 #define NFS_OPS_NFS3DATA_H
 
+#include "core/nfsDispatch.h"
+
 #include <brisnel/nfs3Lib.h>
 #include <brisnel/nfs3Ops.h>
 #include <brisnel/nfs3Xdr.h>
@@ -10,16 +12,9 @@
 
 #include <cstdint>
 
-// What the WRITE replies of the calling task's last nfs3FileWrite said of the data's safety:
-// whether the server took some of it into volatile storage only (UNSTABLE, to be committed),
-// the write verifier of those replies, and whether two of them carried different verifiers.
-struct Nfs3WriteVerdict {
-    bool unstable;
-    bool verfChanged;
-    writeverf3 verf;
-};
-void nfs3WriteVerdictReset();
-const Nfs3WriteVerdict &nfs3WriteVerdict();
+// nfs3FileWrite with the verdict of its replies: the version 3 write slot.
+Nfs3WriteResult nfs3FileWriteRun(const char *host, nfs_fh3 *fh, uint64_t offset, unsigned count, const char *buf,
+                                 fattr3 *attr);
 // COMMIT of the whole file: 0 with the server's write verifier in verf, or -1. *attr follows
 // the reply's weak cache consistency data.
 int nfs3FileCommit(const char *host, nfs_fh3 *fh, writeverf3 verf, fattr3 *attr);

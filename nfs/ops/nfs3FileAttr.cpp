@@ -11,15 +11,9 @@ constexpr std::array<uint16_t, 8> nfsFtypeModeBits = {
     0x0000, K_S_IFREG, K_S_IFDIR, K_S_IFBLK, K_S_IFCHR, K_S_IFLNK, K_S_IFSOCK, K_S_IFIFO,
 };
 
-uint32_t formatBits(ftype3 type)
-{
-    const auto index = static_cast<uint32_t>(type);
-    return index < nfsFtypeModeBits.size() ? nfsFtypeModeBits[index] : 0U;
-}
-
 } // namespace
 
 void nfs3FileAttrGet(const fattr3 *attr, struct kstat *pStat)
 {
-    nfsAttrStatFill(*attr, formatBits(attr->type), pStat);
+    nfsAttrStatFill(*attr, nfsFtypeModeBits, pStat);
 }

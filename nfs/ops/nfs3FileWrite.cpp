@@ -1,6 +1,6 @@
 // WRITE: a byte range of a file, in pieces of at most nfs3MaxMsgLen bytes, encoded straight
-// from the caller's buffer. The replies' stability and verifiers are kept for the COMMIT that
-// the caller sends later.
+// from the caller's buffer. The replies' stability and verifiers go back with the result, for
+// the COMMIT that the caller sends later.
 #include "core/nfsConfig.h"
 #include "ops/nfs3Data.h"
 #include "ops/nfsOpsCall.h"
@@ -15,18 +15,17 @@
 
 namespace {
 
-// Per task, as the writes themselves are.
-thread_local Nfs3WriteVerdict lastVerdict{};
-
-void verdictAdd(const WRITE3resok &ok)
+void verdictAdd(const WRITE3resok &ok, Nfs3WriteVerdict *verdict)
 {
     if (ok.committed != UNSTABLE)
         return;
-    if (lastVerdict.unstable && std::memcmp(lastVerdict.verf, ok.verf, sizeof ok.verf) != 0)
-        lastVerdict.verfChanged = true;
-    std::memcpy(lastVerdict.verf, ok.verf, sizeof ok.verf);
-    lastVerdict.unstable = true;
+    if (verdict->unstable && std::memcmp(verdict->verf, ok.verf, sizeof ok.verf) != 0)
+        verdict->verfChanged = true;
+    std::memcpy(verdict->verf, ok.verf, sizeof ok.verf);
+    verdict->unstable = true;
 }
+
+Nfs3WriteResult failed() { return {-1, {}}; }
 
 // One WRITE reply's verdict: the bytes the server took, or -1. A reply that takes nothing,
 // or claims more than was sent, would leave the loop without progress (or past the range),
@@ -50,29 +49,26 @@ int acceptedCount(const WRITE3res &res, stable_how asked, unsigned sent, fattr3 
 
 } // namespace
 
-void nfs3WriteVerdictReset() { lastVerdict = Nfs3WriteVerdict{}; }
-
-const Nfs3WriteVerdict &nfs3WriteVerdict() { return lastVerdict; }
-
-int nfs3FileWrite(const char *host, nfs_fh3 *fh, uint64_t offset, unsigned count,
-                  const char *buf, fattr3 *attr)
+Nfs3WriteResult nfs3FileWriteRun(const char *host, nfs_fh3 *fh, uint64_t offset, unsigned count, const char *buf,
+                                 fattr3 *attr)
 {
     const auto stable = static_cast<stable_how>(nfs3WriteStable);
     if (nfsInit() == -1)
-        return -1;
+        return failed();
     if (count == 0)
-        return 0;
+        return {0, {}};
     if (count > INT_MAX) {
         errnoSet(K_EINVAL);
-        return -1;
+        return failed();
     }
+    Nfs3WriteResult result{static_cast<int>(count), {}};
     WRITE3res res{};
     unsigned written = 0;
     while (written < count) {
         const unsigned size = std::min(count - written, nfsWordGet(nfs3MaxMsgLen));
         if (size == 0) {
             errnoSet(K_EINVAL); // a transfer limit of 0 allows no progress
-            return -1;
+            return failed();
         }
         WRITE3args args{.file = *fh,
                         .offset = offset + written,
@@ -82,14 +78,19 @@ int nfs3FileWrite(const char *host, nfs_fh3 *fh, uint64_t offset, unsigned count
         const nfsrpc::Reply<WRITE3res> reply(nfsops::nfs3Peer(host), NFSPROC3_WRITE, xdr_WRITE3args, args,
                                              xdr_WRITE3res);
         if (nfsops::failed(reply))
-            return -1;
+            return failed();
         res = *reply; // holds nothing allocated
         const int accepted = acceptedCount(res, stable, size, attr);
         if (accepted < 0)
-            return -1;
-        verdictAdd(res.WRITE3res_u.resok);
+            return failed();
+        verdictAdd(res.WRITE3res_u.resok, &result.verdict);
         written += static_cast<unsigned>(accepted);
     }
     nfs3DecodeWcc(&res.WRITE3res_u.resok.file_wcc, attr);
-    return static_cast<int>(count);
+    return result;
+}
+
+int nfs3FileWrite(const char *host, nfs_fh3 *fh, uint64_t offset, unsigned count, const char *buf, fattr3 *attr)
+{
+    return nfs3FileWriteRun(host, fh, offset, count, buf, attr).written;
 }

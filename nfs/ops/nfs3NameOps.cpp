@@ -1,7 +1,11 @@
-// Path look-up, removal and rename on a version 3 mount: the version's calls, and its exported
+// Path look-up, link reading, creation, removal and rename on a version 3 mount: the version's calls, and its exported
 // routines as thin entries over the shared steps (nfsNameOps.h).
 #include "ops/nfs3Protocol.h"
 #include "ops/nfsNameOps.h"
+
+#include <kernel/kernelStat.h>
+
+#include <cstddef>
 
 namespace {
 
@@ -24,6 +28,48 @@ int statusCall(const nfsrpc::Reply<REMOVE3res> &reply)
     return nfsops::failed(reply) || !nfsops::statusOk(reply->status) ? -1 : 0;
 }
 
+constexpr uint32_t kDefaultFileMode = K_S_IFREG | 0640;
+
+// A MKDIR reply is decoded as the CREATE3res it has the form of.
+static_assert(sizeof(CREATE3res) == sizeof(MKDIR3res));
+static_assert(offsetof(CREATE3res, CREATE3res_u.resok.obj) == offsetof(MKDIR3res, MKDIR3res_u.resok.obj));
+static_assert(offsetof(CREATE3res, CREATE3res_u.resok.obj_attributes) ==
+              offsetof(MKDIR3res, MKDIR3res_u.resok.obj_attributes));
+static_assert(offsetof(CREATE3res, CREATE3res_u.resok.dir_wcc) == offsetof(MKDIR3res, MKDIR3res_u.resok.dir_wcc));
+
+char **handleBuffer(CREATE3res &res) { return &res.CREATE3res_u.resok.obj.post_op_fh3_u.handle.data.data_val; }
+
+set_mode3 modeSet(uint32_t mode) { return set_mode3{.set_it = TRUE, .set_mode3_u = {.mode = mode}}; }
+
+// MKDIR with the mode as given (directory bit included) and, when the parent's attributes came
+// with the LOOKUP reply itself, the parent's owner and group. The error number, or 0.
+int directoryMake(const char *host, const LOOKUP3resok &parent, char *name, int mode, CREATE3res *res)
+{
+    MKDIR3args args{};
+    args.where = {.dir = parent.object, .name = name};
+    args.attributes.mode = modeSet(static_cast<uint32_t>(mode));
+    if (parent.obj_attributes.attributes_follow == TRUE) {
+        const fattr3 &owner = parent.obj_attributes.post_op_attr_u.attributes;
+        args.attributes.uid = {.set_it = TRUE, .set_uid3_u = {.uid = owner.uid}};
+        args.attributes.gid = {.set_it = TRUE, .set_gid3_u = {.gid = owner.gid}};
+    }
+    return nfsrpc::Reply<CREATE3res>(nfsops::nfs3Peer(host), NFSPROC3_MKDIR, xdr_MKDIR3args, args, xdr_CREATE3res,
+                                     res, handleBuffer)
+        .error();
+}
+
+// CREATE, UNCHECKED: an existing file of that name is reached instead of refused.
+int fileCreate(const char *host, const LOOKUP3resok &parent, char *name, int mode, CREATE3res *res)
+{
+    CREATE3args args{};
+    args.where = {.dir = parent.object, .name = name};
+    args.how.mode = UNCHECKED;
+    args.how.createhow3_u.obj_attributes.mode = modeSet(mode == 0 ? kDefaultFileMode : static_cast<uint32_t>(mode));
+    return nfsrpc::Reply<CREATE3res>(nfsops::nfs3Peer(host), NFSPROC3_CREATE, xdr_CREATE3args, args,
+                                     xdr_CREATE3res, res, handleBuffer)
+        .error();
+}
+
 } // namespace
 
 int Nfs3Protocol::lookUpStep(const char *host, const nfs_fh3 &dir, char *name, LOOKUP3res *res)
@@ -44,6 +90,21 @@ int Nfs3Protocol::lookUpStep(const char *host, const nfs_fh3 &dir, char *name, L
     return ok->obj_attributes.attributes_follow == TRUE ? 0 : attributesFetch(host, ok);
 }
 
+// The reply is released at once: the new handle is in the parent's buffer, and the rest holds
+// nothing allocated.
+int Nfs3Protocol::createCall(const char *host, const Parent &parent, char *name, int mode, CREATE3res *res)
+{
+    *handleBuffer(*res) = parent.found().object.data.data_val;
+    const int error = (static_cast<uint32_t>(mode) & K_S_IFDIR) != 0
+                          ? directoryMake(host, parent.found(), name, mode, res)
+                          : fileCreate(host, parent.found(), name, mode, res);
+    if (error != 0) {
+        errnoSet(error);
+        return -1;
+    }
+    return nfsops::statusOk(res->status) ? 0 : -1;
+}
+
 // RMDIR has the arguments and result of REMOVE.
 int Nfs3Protocol::removeCall(const char *host, uint32_t proc, const nfs_fh3 &dir, char *name)
 {
@@ -60,10 +121,32 @@ int Nfs3Protocol::renameCall(const char *host, const nfs_fh3 &fromDir, char *fro
     return nfsops::failed(reply) || !nfsops::statusOk(reply->status) ? -1 : 0;
 }
 
+// The text is decoded into storage of the XDR layer, counted, and copied only when it fits with
+// its terminator in NFS_MAX_PATH bytes (nfspath::linkTextCopy); a longer text is refused with
+// 26. Decoding straight into the caller's buffer would turn such a text into a failed call
+// and a lost client handle.
+int nfs3LinkRead(const char *host, const nfs_fh3 *fh, char *buf)
+{
+    if (!nfsArgsGiven(host, fh, buf) || nfsInit() != 0)
+        return -1;
+    const READLINK3args args{.symlink = *fh};
+    const nfsrpc::Reply<NfsLinkReply3> reply(nfsops::nfs3Peer(host), NFSPROC3_READLINK, xdr_READLINK3args,
+                                             args, xdrNfsLinkReply3);
+    if (nfsops::failed(reply) || !nfsops::statusOk(reply->status))
+        return -1;
+    return nfspath::linkTextCopy(reply->text, buf);
+}
+
 int nfs3LookUpByName(const char *host, char *path, const nfs_fh3 *mountFh, LOOKUP3res *res, nfs_fh3 *dirFh,
                      int noFollowLast)
 {
     return nfsname::lookUpByName<Nfs3Protocol>(host, path, mountFh, res, dirFh, noFollowLast);
+}
+
+int nfs3ThingCreate(const char *host, char *path, const nfs_fh3 *mountFh, CREATE3res *res, nfs_fh3 *dirFh,
+                    int mode)
+{
+    return nfsname::thingCreate<Nfs3Protocol>(host, path, mountFh, res, dirFh, mode);
 }
 
 int nfs3FileRemove(const char *host, const nfs_fh3 *mountFh, char *path)

@@ -12,6 +12,7 @@
 #include <rpc/rpc.h>
 
 #include <cstdint>
+#include <cstring>
 
 // Releases the directory batch pFile holds, if any, and clears dirReply. Also for a task
 // without an RPC client of its own.
@@ -22,7 +23,16 @@ namespace nfs3path {
 
 // Copies a handle's bytes into to's buffer (NFS3_FHSIZE bytes), then its length; a length
 // above NFS3_FHSIZE, which no decoder lets through, copies nothing and gives false.
-bool handleCopy(const nfs_fh3 &from, nfs_fh3 *to);
+inline bool handleCopy(const nfs_fh3 &from, nfs_fh3 *to)
+{
+    if (from.data.data_len > NFS3_FHSIZE || to->data.data_val == nullptr ||
+        (from.data.data_len > 0 && from.data.data_val == nullptr))
+        return false;
+    if (from.data.data_len > 0 && from.data.data_val != to->data.data_val)
+        std::memmove(to->data.data_val, from.data.data_val, from.data.data_len);
+    to->data.data_len = from.data.data_len;
+    return true;
+}
 
 } // namespace nfs3path
 

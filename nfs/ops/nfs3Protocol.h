@@ -5,6 +5,7 @@
 #define NFS_OPS_NFS3PROTOCOL_H
 
 #include "ops/nfs3PathOps.h"
+#include "ops/nfsProtocol.h"
 #include "ops/nfsOpsCall.h"
 
 #include <brisnel/nfs3Ops.h>
@@ -12,16 +13,8 @@
 
 #include <array>
 
-struct Nfs3Protocol {
-    using Handle = nfs_fh3;
-    using Attr = fattr3;
-    using LookupRes = LOOKUP3res;
-    static constexpr nfsstat kNotDir = NFS3ERR_NOTDIR;
-
-    static bool isDirectory(const fattr3 &attr) { return attr.type == NF3DIR; }
-    static bool isLink(const fattr3 &attr) { return attr.type == NF3LNK; }
-    static bool isRemovable(const fattr3 &attr) { return attr.type == NF3REG || attr.type == NF3LNK; }
-    static uint32_t removeProc(const fattr3 &attr) { return isDirectory(attr) ? NFSPROC3_RMDIR : NFSPROC3_REMOVE; }
+struct Nfs3Protocol
+    : NfsProtocolTypes<nfs_fh3, fattr3, LOOKUP3res, NF3DIR, NF3LNK, NF3REG, NFSPROC3_REMOVE, NFSPROC3_RMDIR> {
 
     // A handle with a buffer of its own.
     class OwnHandle {
@@ -46,8 +39,8 @@ struct Nfs3Protocol {
         {
             return nfs3LookUpByName(host, path, mountFh, &res_, dir_.get(), stopAtLink ? 1 : 0);
         }
-        const fattr3 &attr() const { return res_.LOOKUP3res_u.resok.obj_attributes.post_op_attr_u.attributes; }
-        const nfs_fh3 &object() const { return res_.LOOKUP3res_u.resok.object; }
+        const fattr3 &attr() const { return attrOf(res_); }
+        const nfs_fh3 &object() const { return objectOf(res_); }
         const nfs_fh3 &dir() { return *dir_.get(); }
         // A path without components leaves the result empty.
         bool walked() const { return object().data.data_len != 0; }
@@ -68,6 +61,37 @@ struct Nfs3Protocol {
         return res.LOOKUP3res_u.resok.obj_attributes.post_op_attr_u.attributes;
     }
     static const nfs_fh3 &objectOf(const LOOKUP3res &res) { return res.LOOKUP3res_u.resok.object; }
+
+    // The parent of a new object: looked up into the caller's handle buffer (left as it is when
+    // the path has no components), with its attributes when the LOOKUP reply carried them.
+    class Parent {
+    public:
+        explicit Parent(nfs_fh3 *dirFh) { res_.LOOKUP3res_u.resok.object = *dirFh; }
+        Parent(const Parent &) = delete;
+        Parent &operator=(const Parent &) = delete;
+        int run(const char *host, char *dirPath, const nfs_fh3 *mountFh)
+        {
+            return nfs3LookUpByName(host, dirPath, mountFh, &res_, scratch_.get(), 0);
+        }
+        const LOOKUP3resok &found() const { return res_.LOOKUP3res_u.resok; }
+
+    private:
+        LOOKUP3res res_{};
+        OwnHandle scratch_;
+    };
+    using CreateRes = CREATE3res;
+    // CREATE (UNCHECKED) or MKDIR; the new handle lands in the parent's buffer. 0 or -1.
+    static int createCall(const char *host, const Parent &parent, char *name, int mode, CREATE3res *res);
+    static const fattr3 &createdAttr(const CREATE3res &res)
+    {
+        return res.CREATE3res_u.resok.obj_attributes.post_op_attr_u.attributes;
+    }
+    // Null when the reply carried none.
+    static const nfs_fh3 *createdHandle(const CREATE3res &res)
+    {
+        const post_op_fh3 &obj = res.CREATE3res_u.resok.obj;
+        return obj.handle_follows == TRUE ? &obj.post_op_fh3_u.handle : nullptr;
+    }
 
     static int removeCall(const char *host, uint32_t proc, const nfs_fh3 &dir, char *name);
     static int renameCall(const char *host, const nfs_fh3 &fromDir, char *fromName, const nfs_fh3 &toDir,

@@ -5,12 +5,17 @@
 
 #include <kernel/kernelStat.h>
 
+#include <array>
+#include <cstddef>
 #include <cstdint>
 
-template <typename Attr> void nfsAttrStatFill(const Attr &attr, uint32_t formatBits, struct kstat *pStat)
+// formatBits: the file-format bits of st_mode, indexed by the version's type number.
+template <typename Attr, std::size_t N>
+void nfsAttrStatFill(const Attr &attr, const std::array<uint16_t, N> &formatBits, struct kstat *pStat)
 {
+    const auto type = static_cast<uint32_t>(attr.type);
     pStat->st_ino = static_cast<uint32_t>(attr.fileid);
-    pStat->st_mode = formatBits | (attr.mode & ~static_cast<uint32_t>(K_S_IFMT));
+    pStat->st_mode = (type < N ? formatBits[type] : 0U) | (attr.mode & ~static_cast<uint32_t>(K_S_IFMT));
     pStat->st_nlink = attr.nlink;
     pStat->st_uid = static_cast<uint16_t>(attr.uid);
     pStat->st_gid = static_cast<uint16_t>(attr.gid);

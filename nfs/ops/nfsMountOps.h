@@ -1,5 +1,5 @@
-// What the MOUNT version 1 and version 3 operations share: the bodies of the operations whose
-// two versions differ only in the version number.
+// The printed forms of a MOUNT export list and mount table (mountOps.cpp), which the mount
+// front end prints too.
 #ifndef NFS_OPS_NFSMOUNTOPS_H
 #define NFS_OPS_NFSMOUNTOPS_H
 
@@ -11,12 +11,6 @@
 #include <cstdint>
 
 namespace mountops {
-
-int dirUnmount(const char *host, uint32_t version, const char *dirPath);
-int unmountAll(const char *host, uint32_t version);
-int exportRead(const char *host, uint32_t version, exports *pExports);
-int mntDump(const char *host, uint32_t version);
-int exportShow(const char *host, uint32_t version);
 
 // The printed forms: "%-25s " per export then "%s " per group; "%s:%s\n" per mount entry.
 void printExports(const exportnode *list);

@@ -69,7 +69,7 @@ int lookUpByName(const char *host, char *path, const typename P::Handle *mountFh
                 return -1;
             return nfspath::throughLink(parsed, i, linkText.data(), path);
         } else if (!last) {
-            nfsErrnoSet(P::kNotDir);
+            nfsErrnoSet(NFS3ERR_NOTDIR); // the same status in version 2
             return -1;
         }
     }
@@ -90,7 +90,7 @@ template <typename P> int fileRemove(const char *host, const typename P::Handle 
     const int looked = found.run(host, path, mountFh, true);
     if (looked != 0)
         return looked;
-    if (!P::isDirectory(found.attr()) && !P::isRemovable(found.attr())) {
+    if (!P::isRemovable(found.attr())) {
         errnoSet(NFS_ERR_INAPPROPRIATE_FILE_TYPE);
         return -1;
     }
@@ -139,6 +139,44 @@ int rename(const char *host, const typename P::Handle *mountFh, const char *oldP
     if (targetDirFind<P>(host, mountFh, dirPath.data(), target.get()) != 0)
         return -1;
     return P::renameCall(host, *oldDirFh, oldName.data(), *target.get(), newName.data());
+}
+
+// A regular file, or a directory when mode has the directory bit, as the last component of
+// path; its parent is looked up from the mount (-2 with path rewritten at a link on the way,
+// the last name kept). On 0 res holds the new object; a created name that turned out to be a
+// symbolic link rewrites path to its target, taken from the directory that holds it (-2).
+template <typename P>
+int thingCreate(const char *host, char *path, const typename P::Handle *mountFh, typename P::CreateRes *res,
+                typename P::Handle *dirFh, int mode)
+{
+    if (!nfsArgsGiven(host, path, mountFh, res, dirFh) || nfsInit() != 0)
+        return -1;
+    *res = typename P::CreateRes{};
+    PathText dirPart{};
+    PathText name{};
+    if (!split(path, &dirPart, &name))
+        return -1;
+    typename P::Parent parent(dirFh);
+    const int found = parent.run(host, dirPart.data(), mountFh);
+    if (found == K_FOLLOW_LINK) {
+        PathText joined{};
+        if (std::strlen(dirPart.data()) + std::strlen(name.data()) + 1 >= NFS_MAX_PATH ||
+            pathCat(dirPart.data(), name.data(), joined.data(), joined.size()) != 0) {
+            errnoSet(K_ENAMETOOLONG);
+            return -1;
+        }
+        nfspath::replace(path, joined.data());
+        return K_FOLLOW_LINK;
+    }
+    if (found != 0 || P::createCall(host, parent, name.data(), mode, res) != 0)
+        return -1;
+    if (!P::isLink(P::createdAttr(*res)))
+        return 0;
+    const typename P::Handle *link = P::createdHandle(*res);
+    PathText linkText{};
+    if (link == nullptr || P::linkRead(host, *link, linkText.data()) != 0)
+        return -1;
+    return nfspath::createdLink(dirPart.data(), linkText.data(), path);
 }
 
 } // namespace nfsname

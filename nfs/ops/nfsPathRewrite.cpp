@@ -3,6 +3,7 @@
 
 #include <kernel/errnoLib.h>
 #include <kernel/kernelErrno.h>
+#include <kernel/kernelTypes.h>
 #include <kernel/pathLib.h>
 
 #include <cstring>
@@ -57,7 +58,7 @@ int throughLink(PathNames &parsed, int at, const char *linkText, char *path)
     }
     pathCondense(rewritten.data());
     replace(path, rewritten.data());
-    return -2;
+    return K_FOLLOW_LINK;
 }
 
 int createdLink(const char *dirPart, const char *linkText, char *path)
@@ -71,7 +72,7 @@ int createdLink(const char *dirPart, const char *linkText, char *path)
     }
     pathCondense(target.data());
     replace(path, target.data());
-    return -2;
+    return K_FOLLOW_LINK;
 }
 
 } // namespace nfspath

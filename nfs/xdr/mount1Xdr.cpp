@@ -13,8 +13,5 @@ bool_t xdr_fhandle(XDR *xdrs, char *objp)
  * }; */
 bool_t xdr_fhstatus(XDR *xdrs, fhstatus *objp)
 {
-    if (!xdr_u_int(xdrs, &objp->status)) {
-        return FALSE;
-    }
-    return objp->status != 0 || xdr_fhandle(xdrs, objp->fhstatus_u.directory);
+    return xdr_u_int(xdrs, &objp->status) && (objp->status != 0 || xdr_fhandle(xdrs, objp->fhstatus_u.directory));
 }

@@ -45,8 +45,6 @@ bool_t xdr_dirlist(XDR *xdrs, dirlist *objp)
  * }; */
 bool_t xdr_readdirres(XDR *xdrs, readdirres *objp)
 {
-    if (!xdr_nfsstat(xdrs, &objp->status)) {
-        return FALSE;
-    }
-    return objp->status != NFS_OK || xdr_dirlist(xdrs, &objp->readdirres_u.reply);
+    return xdr_nfsstat(xdrs, &objp->status) &&
+           (objp->status != NFS_OK || xdr_dirlist(xdrs, &objp->readdirres_u.reply));
 }

@@ -13,10 +13,8 @@ using xdrsupport::CallerBuffer;
  * }; */
 bool_t xdr_attrstat(XDR *xdrs, attrstat *objp)
 {
-    if (!xdr_nfsstat(xdrs, &objp->status)) {
-        return FALSE;
-    }
-    return objp->status != NFS_OK || xdr_fattr(xdrs, &objp->attrstat_u.attributes);
+    return xdr_nfsstat(xdrs, &objp->status) &&
+           (objp->status != NFS_OK || xdr_fattr(xdrs, &objp->attrstat_u.attributes));
 }
 
 /* struct diropargs { fhandle dir; filename name; }; */
@@ -37,10 +35,8 @@ bool_t xdr_diropokres(XDR *xdrs, diropokres *objp)
  * }; */
 bool_t xdr_diropres(XDR *xdrs, diropres *objp)
 {
-    if (!xdr_nfsstat(xdrs, &objp->status)) {
-        return FALSE;
-    }
-    return objp->status != NFS_OK || xdr_diropokres(xdrs, &objp->diropres_u.diropres);
+    return xdr_nfsstat(xdrs, &objp->status) &&
+           (objp->status != NFS_OK || xdr_diropokres(xdrs, &objp->diropres_u.diropres));
 }
 
 /* struct sattrargs { fhandle file; sattr attributes; }; */
@@ -58,9 +54,8 @@ bool_t xdr_sattrargs(XDR *xdrs, sattrargs *objp)
 bool_t xdr_readlinkres(XDR *xdrs, readlinkres *objp)
 {
     CallerBuffer keep(xdrs, &objp->readlinkres_u.data);
-    if (!xdr_nfsstat(xdrs, &objp->status)) {
+    if (!xdr_nfsstat(xdrs, &objp->status))
         return keep.result(false);
-    }
     if (objp->status != NFS_OK) {
         return TRUE;
     }
@@ -86,9 +81,8 @@ bool_t xdr_readargs(XDR *xdrs, readargs *objp)
 bool_t xdr_readokres(XDR *xdrs, readokres *objp)
 {
     CallerBuffer keep(xdrs, &objp->data.data_val);
-    if (!xdr_fattr(xdrs, &objp->attributes)) {
+    if (!xdr_fattr(xdrs, &objp->attributes))
         return keep.result(false);
-    }
     if (xdrs->x_op == XDR_DECODE && objp->data.data_val != nullptr) {
         return keep.result(xdr_bytes(xdrs, &objp->data.data_val, &objp->data.data_len,
                                      std::min<u_int>(objp->data.data_len, NFS_MAXDATA)));
@@ -103,10 +97,8 @@ bool_t xdr_readokres(XDR *xdrs, readokres *objp)
 bool_t xdr_readres(XDR *xdrs, readres *objp)
 {
     CallerBuffer keep(xdrs, &objp->readres_u.reply.data.data_val);
-    if (!xdr_nfsstat(xdrs, &objp->status)) {
-        return keep.result(false);
-    }
-    return keep.result(objp->status != NFS_OK || xdr_readokres(xdrs, &objp->readres_u.reply));
+    return keep.result(xdr_nfsstat(xdrs, &objp->status) &&
+                       (objp->status != NFS_OK || xdr_readokres(xdrs, &objp->readres_u.reply)));
 }
 
 /* struct writeargs {
@@ -159,8 +151,6 @@ bool_t xdr_statfsokres(XDR *xdrs, statfsokres *objp)
  * }; */
 bool_t xdr_statfsres(XDR *xdrs, statfsres *objp)
 {
-    if (!xdr_nfsstat(xdrs, &objp->status)) {
-        return FALSE;
-    }
-    return objp->status != NFS_OK || xdr_statfsokres(xdrs, &objp->statfsres_u.reply);
+    return xdr_nfsstat(xdrs, &objp->status) &&
+           (objp->status != NFS_OK || xdr_statfsokres(xdrs, &objp->statfsres_u.reply));
 }

@@ -26,10 +26,8 @@ bool_t xdr_fattr3(XDR *xdrs, fattr3 *objp)
  * }; */
 bool_t xdr_post_op_attr(XDR *xdrs, post_op_attr *objp)
 {
-    if (!xdr_bool(xdrs, &objp->attributes_follow)) {
-        return FALSE;
-    }
-    return !objp->attributes_follow || xdr_fattr3(xdrs, &objp->post_op_attr_u.attributes);
+    return xdr_bool(xdrs, &objp->attributes_follow) &&
+           (!objp->attributes_follow || xdr_fattr3(xdrs, &objp->post_op_attr_u.attributes));
 }
 
 /* struct wcc_attr { size3 size; nfstime3 mtime; nfstime3 ctime; }; */
@@ -45,10 +43,8 @@ bool_t xdr_wcc_attr(XDR *xdrs, wcc_attr *objp)
  * }; */
 bool_t xdr_pre_op_attr(XDR *xdrs, pre_op_attr *objp)
 {
-    if (!xdr_bool(xdrs, &objp->attributes_follow)) {
-        return FALSE;
-    }
-    return !objp->attributes_follow || xdr_wcc_attr(xdrs, &objp->pre_op_attr_u.attributes);
+    return xdr_bool(xdrs, &objp->attributes_follow) &&
+           (!objp->attributes_follow || xdr_wcc_attr(xdrs, &objp->pre_op_attr_u.attributes));
 }
 
 /* struct wcc_data { pre_op_attr before; post_op_attr after; }; */
@@ -74,10 +70,7 @@ bool_t xdr_post_op_fh3(XDR *xdrs, post_op_fh3 *objp)
  * }; */
 bool_t xdr_set_mode3(XDR *xdrs, set_mode3 *objp)
 {
-    if (!xdr_bool(xdrs, &objp->set_it)) {
-        return FALSE;
-    }
-    return !objp->set_it || xdr_mode3(xdrs, &objp->set_mode3_u.mode);
+    return xdr_bool(xdrs, &objp->set_it) && (!objp->set_it || xdr_mode3(xdrs, &objp->set_mode3_u.mode));
 }
 
 /* union set_uid3 switch (bool set_it) {
@@ -86,10 +79,7 @@ bool_t xdr_set_mode3(XDR *xdrs, set_mode3 *objp)
  * }; */
 bool_t xdr_set_uid3(XDR *xdrs, set_uid3 *objp)
 {
-    if (!xdr_bool(xdrs, &objp->set_it)) {
-        return FALSE;
-    }
-    return !objp->set_it || xdr_uid3(xdrs, &objp->set_uid3_u.uid);
+    return xdr_bool(xdrs, &objp->set_it) && (!objp->set_it || xdr_uid3(xdrs, &objp->set_uid3_u.uid));
 }
 
 /* union set_gid3 switch (bool set_it) {
@@ -98,10 +88,7 @@ bool_t xdr_set_uid3(XDR *xdrs, set_uid3 *objp)
  * }; */
 bool_t xdr_set_gid3(XDR *xdrs, set_gid3 *objp)
 {
-    if (!xdr_bool(xdrs, &objp->set_it)) {
-        return FALSE;
-    }
-    return !objp->set_it || xdr_gid3(xdrs, &objp->set_gid3_u.gid);
+    return xdr_bool(xdrs, &objp->set_it) && (!objp->set_it || xdr_gid3(xdrs, &objp->set_gid3_u.gid));
 }
 
 /* union set_size3 switch (bool set_it) {
@@ -110,10 +97,7 @@ bool_t xdr_set_gid3(XDR *xdrs, set_gid3 *objp)
  * }; */
 bool_t xdr_set_size3(XDR *xdrs, set_size3 *objp)
 {
-    if (!xdr_bool(xdrs, &objp->set_it)) {
-        return FALSE;
-    }
-    return !objp->set_it || xdr_size3(xdrs, &objp->set_size3_u.size);
+    return xdr_bool(xdrs, &objp->set_it) && (!objp->set_it || xdr_size3(xdrs, &objp->set_size3_u.size));
 }
 
 /* union set_atime switch (time_how set_it) {
@@ -122,10 +106,8 @@ bool_t xdr_set_size3(XDR *xdrs, set_size3 *objp)
  * }; */
 bool_t xdr_set_atime(XDR *xdrs, set_atime *objp)
 {
-    if (!xdr_time_how(xdrs, &objp->set_it)) {
-        return FALSE;
-    }
-    return objp->set_it != SET_TO_CLIENT_TIME || xdr_nfstime3(xdrs, &objp->set_atime_u.atime);
+    return xdr_time_how(xdrs, &objp->set_it) &&
+           (objp->set_it != SET_TO_CLIENT_TIME || xdr_nfstime3(xdrs, &objp->set_atime_u.atime));
 }
 
 /* union set_mtime switch (time_how set_it) {
@@ -134,10 +116,8 @@ bool_t xdr_set_atime(XDR *xdrs, set_atime *objp)
  * }; */
 bool_t xdr_set_mtime(XDR *xdrs, set_mtime *objp)
 {
-    if (!xdr_time_how(xdrs, &objp->set_it)) {
-        return FALSE;
-    }
-    return objp->set_it != SET_TO_CLIENT_TIME || xdr_nfstime3(xdrs, &objp->set_mtime_u.mtime);
+    return xdr_time_how(xdrs, &objp->set_it) &&
+           (objp->set_it != SET_TO_CLIENT_TIME || xdr_nfstime3(xdrs, &objp->set_mtime_u.mtime));
 }
 
 /* struct sattr3 {
@@ -157,10 +137,7 @@ bool_t xdr_sattr3(XDR *xdrs, sattr3 *objp)
  * }; */
 bool_t xdr_sattrguard3(XDR *xdrs, sattrguard3 *objp)
 {
-    if (!xdr_bool(xdrs, &objp->check)) {
-        return FALSE;
-    }
-    return !objp->check || xdr_nfstime3(xdrs, &objp->sattrguard3_u.obj_ctime);
+    return xdr_bool(xdrs, &objp->check) && (!objp->check || xdr_nfstime3(xdrs, &objp->sattrguard3_u.obj_ctime));
 }
 
 /* struct diropargs3 { nfs_fh3 dir; filename3 name; }; */
@@ -176,9 +153,8 @@ bool_t xdr_diropargs3(XDR *xdrs, diropargs3 *objp)
  * }; */
 bool_t xdr_createhow3(XDR *xdrs, createhow3 *objp)
 {
-    if (!xdr_createmode3(xdrs, &objp->mode)) {
+    if (!xdr_createmode3(xdrs, &objp->mode))
         return FALSE;
-    }
     switch (objp->mode) {
     case UNCHECKED:
     case GUARDED:
@@ -211,9 +187,8 @@ bool_t xdr_devicedata3(XDR *xdrs, devicedata3 *objp)
  * }; */
 bool_t xdr_mknoddata3(XDR *xdrs, mknoddata3 *objp)
 {
-    if (!xdr_ftype3(xdrs, &objp->type)) {
+    if (!xdr_ftype3(xdrs, &objp->type))
         return FALSE;
-    }
     switch (objp->type) {
     case NF3CHR:
     case NF3BLK:

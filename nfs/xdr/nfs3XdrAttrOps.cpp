@@ -19,10 +19,8 @@ bool_t xdr_GETATTR3resok(XDR *xdrs, GETATTR3resok *objp)
  * }; */
 bool_t xdr_GETATTR3res(XDR *xdrs, GETATTR3res *objp)
 {
-    if (!xdr_nfsstat(xdrs, &objp->status)) {
-        return FALSE;
-    }
-    return objp->status != NFS3_OK || xdr_GETATTR3resok(xdrs, &objp->GETATTR3res_u.resok);
+    return xdr_nfsstat(xdrs, &objp->status) &&
+           (objp->status != NFS3_OK || xdr_GETATTR3resok(xdrs, &objp->GETATTR3res_u.resok));
 }
 
 /* struct SETATTR3args { nfs_fh3 object; sattr3 new_attributes; sattrguard3 guard; }; */
@@ -50,11 +48,9 @@ bool_t xdr_SETATTR3resfail(XDR *xdrs, SETATTR3resfail *objp)
  * }; */
 bool_t xdr_SETATTR3res(XDR *xdrs, SETATTR3res *objp)
 {
-    if (!xdr_nfsstat(xdrs, &objp->status)) {
-        return FALSE;
-    }
-    return objp->status == NFS3_OK ? xdr_SETATTR3resok(xdrs, &objp->SETATTR3res_u.resok)
-                                   : xdr_SETATTR3resfail(xdrs, &objp->SETATTR3res_u.resfail);
+    return xdr_nfsstat(xdrs, &objp->status) &&
+           (objp->status == NFS3_OK ? xdr_SETATTR3resok(xdrs, &objp->SETATTR3res_u.resok)
+                                   : xdr_SETATTR3resfail(xdrs, &objp->SETATTR3res_u.resfail));
 }
 
 /* struct ACCESS3args { nfs_fh3 object; uint32 access; }; */
@@ -81,9 +77,7 @@ bool_t xdr_ACCESS3resfail(XDR *xdrs, ACCESS3resfail *objp)
  * }; */
 bool_t xdr_ACCESS3res(XDR *xdrs, ACCESS3res *objp)
 {
-    if (!xdr_nfsstat(xdrs, &objp->status)) {
-        return FALSE;
-    }
-    return objp->status == NFS3_OK ? xdr_ACCESS3resok(xdrs, &objp->ACCESS3res_u.resok)
-                                   : xdr_ACCESS3resfail(xdrs, &objp->ACCESS3res_u.resfail);
+    return xdr_nfsstat(xdrs, &objp->status) &&
+           (objp->status == NFS3_OK ? xdr_ACCESS3resok(xdrs, &objp->ACCESS3res_u.resok)
+                                   : xdr_ACCESS3resfail(xdrs, &objp->ACCESS3res_u.resfail));
 }

@@ -18,9 +18,8 @@ bool_t xdr_READLINK3args(XDR *xdrs, READLINK3args *objp)
 bool_t xdr_READLINK3resok(XDR *xdrs, READLINK3resok *objp)
 {
     CallerBuffer keep(xdrs, &objp->data);
-    if (!xdr_post_op_attr(xdrs, &objp->symlink_attributes)) {
+    if (!xdr_post_op_attr(xdrs, &objp->symlink_attributes))
         return keep.result(false);
-    }
     if (xdrs->x_op == XDR_DECODE && objp->data != nullptr) {
         return keep.result(xdr_string(xdrs, &objp->data, NFS3_READLINK_BUFSIZE - 1));
     }
@@ -40,12 +39,10 @@ bool_t xdr_READLINK3resfail(XDR *xdrs, READLINK3resfail *objp)
 bool_t xdr_READLINK3res(XDR *xdrs, READLINK3res *objp)
 {
     CallerBuffer keep(xdrs, &objp->READLINK3res_u.resok.data);
-    if (!xdr_nfsstat(xdrs, &objp->status)) {
-        return keep.result(false);
-    }
-    return keep.result(objp->status == NFS3_OK
-                           ? xdr_READLINK3resok(xdrs, &objp->READLINK3res_u.resok)
-                           : xdr_READLINK3resfail(xdrs, &objp->READLINK3res_u.resfail));
+    return keep.result(xdr_nfsstat(xdrs, &objp->status) &&
+                       (objp->status == NFS3_OK
+                         ? xdr_READLINK3resok(xdrs, &objp->READLINK3res_u.resok)
+                         : xdr_READLINK3resfail(xdrs, &objp->READLINK3res_u.resfail)));
 }
 
 /* struct READ3args { nfs_fh3 file; offset3 offset; count3 count; }; */
@@ -71,9 +68,8 @@ bool_t xdr_READ3resok(XDR *xdrs, READ3resok *objp)
     const bool intoCallerBuffer = decoding && objp->data.data_val != nullptr;
     const u_int limit = intoCallerBuffer ? objp->data.data_len
                                          : xdrsupport::decodeLimit(xdrs, NFS3_MAXDATA_DECODED);
-    if (!xdr_bytes(xdrs, &objp->data.data_val, &objp->data.data_len, limit)) {
+    if (!xdr_bytes(xdrs, &objp->data.data_val, &objp->data.data_len, limit))
         return keep.result(false);
-    }
     return keep.result(!decoding || objp->count == objp->data.data_len);
 }
 
@@ -90,12 +86,10 @@ bool_t xdr_READ3resfail(XDR *xdrs, READ3resfail *objp)
 bool_t xdr_READ3res(XDR *xdrs, READ3res *objp)
 {
     CallerBuffer keep(xdrs, &objp->READ3res_u.resok.data.data_val);
-    if (!xdr_nfsstat(xdrs, &objp->status)) {
-        return keep.result(false);
-    }
-    return keep.result(objp->status == NFS3_OK
-                           ? xdr_READ3resok(xdrs, &objp->READ3res_u.resok)
-                           : xdr_READ3resfail(xdrs, &objp->READ3res_u.resfail));
+    return keep.result(xdr_nfsstat(xdrs, &objp->status) &&
+                       (objp->status == NFS3_OK
+                         ? xdr_READ3resok(xdrs, &objp->READ3res_u.resok)
+                         : xdr_READ3resfail(xdrs, &objp->READ3res_u.resfail)));
 }
 
 /* struct WRITE3args {
@@ -130,11 +124,9 @@ bool_t xdr_WRITE3resfail(XDR *xdrs, WRITE3resfail *objp)
  * }; */
 bool_t xdr_WRITE3res(XDR *xdrs, WRITE3res *objp)
 {
-    if (!xdr_nfsstat(xdrs, &objp->status)) {
-        return FALSE;
-    }
-    return objp->status == NFS3_OK ? xdr_WRITE3resok(xdrs, &objp->WRITE3res_u.resok)
-                                   : xdr_WRITE3resfail(xdrs, &objp->WRITE3res_u.resfail);
+    return xdr_nfsstat(xdrs, &objp->status) &&
+           (objp->status == NFS3_OK ? xdr_WRITE3resok(xdrs, &objp->WRITE3res_u.resok)
+                                   : xdr_WRITE3resfail(xdrs, &objp->WRITE3res_u.resfail));
 }
 
 /* struct COMMIT3args { nfs_fh3 file; offset3 offset; count3 count; }; */
@@ -162,9 +154,7 @@ bool_t xdr_COMMIT3resfail(XDR *xdrs, COMMIT3resfail *objp)
  * }; */
 bool_t xdr_COMMIT3res(XDR *xdrs, COMMIT3res *objp)
 {
-    if (!xdr_nfsstat(xdrs, &objp->status)) {
-        return FALSE;
-    }
-    return objp->status == NFS3_OK ? xdr_COMMIT3resok(xdrs, &objp->COMMIT3res_u.resok)
-                                   : xdr_COMMIT3resfail(xdrs, &objp->COMMIT3res_u.resfail);
+    return xdr_nfsstat(xdrs, &objp->status) &&
+           (objp->status == NFS3_OK ? xdr_COMMIT3resok(xdrs, &objp->COMMIT3res_u.resok)
+                                   : xdr_COMMIT3resfail(xdrs, &objp->COMMIT3res_u.resfail));
 }

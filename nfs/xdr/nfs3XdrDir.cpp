@@ -89,11 +89,9 @@ bool_t xdr_READDIR3resfail(XDR *xdrs, READDIR3resfail *objp)
  * }; */
 bool_t xdr_READDIR3res(XDR *xdrs, READDIR3res *objp)
 {
-    if (!xdr_nfsstat(xdrs, &objp->status)) {
-        return FALSE;
-    }
-    return objp->status == NFS3_OK ? xdr_READDIR3resok(xdrs, &objp->READDIR3res_u.resok)
-                                   : xdr_READDIR3resfail(xdrs, &objp->READDIR3res_u.resfail);
+    return xdr_nfsstat(xdrs, &objp->status) &&
+           (objp->status == NFS3_OK ? xdr_READDIR3resok(xdrs, &objp->READDIR3res_u.resok)
+                                   : xdr_READDIR3resfail(xdrs, &objp->READDIR3res_u.resfail));
 }
 
 /* struct READDIRPLUS3args {
@@ -127,10 +125,8 @@ bool_t xdr_READDIRPLUS3resfail(XDR *xdrs, READDIRPLUS3resfail *objp)
  * }; */
 bool_t xdr_READDIRPLUS3res(XDR *xdrs, READDIRPLUS3res *objp)
 {
-    if (!xdr_nfsstat(xdrs, &objp->status)) {
-        return FALSE;
-    }
-    return objp->status == NFS3_OK
+    return xdr_nfsstat(xdrs, &objp->status) &&
+           (objp->status == NFS3_OK
                ? xdr_READDIRPLUS3resok(xdrs, &objp->READDIRPLUS3res_u.resok)
-               : xdr_READDIRPLUS3resfail(xdrs, &objp->READDIRPLUS3res_u.resfail);
+               : xdr_READDIRPLUS3resfail(xdrs, &objp->READDIRPLUS3res_u.resfail));
 }

@@ -36,12 +36,10 @@ bool_t xdr_LOOKUP3resfail(XDR *xdrs, LOOKUP3resfail *objp)
 bool_t xdr_LOOKUP3res(XDR *xdrs, LOOKUP3res *objp)
 {
     CallerBuffer keep(xdrs, &objp->LOOKUP3res_u.resok.object.data.data_val);
-    if (!xdr_nfsstat(xdrs, &objp->status)) {
-        return keep.result(false);
-    }
-    return keep.result(objp->status == NFS3_OK
-                           ? xdr_LOOKUP3resok(xdrs, &objp->LOOKUP3res_u.resok)
-                           : xdr_LOOKUP3resfail(xdrs, &objp->LOOKUP3res_u.resfail));
+    return keep.result(xdr_nfsstat(xdrs, &objp->status) &&
+                       (objp->status == NFS3_OK
+                         ? xdr_LOOKUP3resok(xdrs, &objp->LOOKUP3res_u.resok)
+                         : xdr_LOOKUP3resfail(xdrs, &objp->LOOKUP3res_u.resfail)));
 }
 
 /* struct CREATE3args { diropargs3 where; createhow3 how; }; */
@@ -72,12 +70,10 @@ bool_t xdr_CREATE3resfail(XDR *xdrs, CREATE3resfail *objp)
 bool_t xdr_CREATE3res(XDR *xdrs, CREATE3res *objp)
 {
     CallerBuffer keep(xdrs, &objp->CREATE3res_u.resok.obj.post_op_fh3_u.handle.data.data_val);
-    if (!xdr_nfsstat(xdrs, &objp->status)) {
-        return keep.result(false);
-    }
-    return keep.result(objp->status == NFS3_OK
-                           ? xdr_CREATE3resok(xdrs, &objp->CREATE3res_u.resok)
-                           : xdr_CREATE3resfail(xdrs, &objp->CREATE3res_u.resfail));
+    return keep.result(xdr_nfsstat(xdrs, &objp->status) &&
+                       (objp->status == NFS3_OK
+                         ? xdr_CREATE3resok(xdrs, &objp->CREATE3res_u.resok)
+                         : xdr_CREATE3resfail(xdrs, &objp->CREATE3res_u.resfail)));
 }
 
 /* struct MKDIR3args { diropargs3 where; sattr3 attributes; }; */
@@ -108,12 +104,10 @@ bool_t xdr_MKDIR3resfail(XDR *xdrs, MKDIR3resfail *objp)
 bool_t xdr_MKDIR3res(XDR *xdrs, MKDIR3res *objp)
 {
     CallerBuffer keep(xdrs, &objp->MKDIR3res_u.resok.obj.post_op_fh3_u.handle.data.data_val);
-    if (!xdr_nfsstat(xdrs, &objp->status)) {
-        return keep.result(false);
-    }
-    return keep.result(objp->status == NFS3_OK
-                           ? xdr_MKDIR3resok(xdrs, &objp->MKDIR3res_u.resok)
-                           : xdr_MKDIR3resfail(xdrs, &objp->MKDIR3res_u.resfail));
+    return keep.result(xdr_nfsstat(xdrs, &objp->status) &&
+                       (objp->status == NFS3_OK
+                         ? xdr_MKDIR3resok(xdrs, &objp->MKDIR3res_u.resok)
+                         : xdr_MKDIR3resfail(xdrs, &objp->MKDIR3res_u.resfail)));
 }
 
 /* struct SYMLINK3args { diropargs3 where; symlinkdata3 symlink; }; */
@@ -144,12 +138,10 @@ bool_t xdr_SYMLINK3resfail(XDR *xdrs, SYMLINK3resfail *objp)
 bool_t xdr_SYMLINK3res(XDR *xdrs, SYMLINK3res *objp)
 {
     CallerBuffer keep(xdrs, &objp->SYMLINK3res_u.resok.obj.post_op_fh3_u.handle.data.data_val);
-    if (!xdr_nfsstat(xdrs, &objp->status)) {
-        return keep.result(false);
-    }
-    return keep.result(objp->status == NFS3_OK
-                           ? xdr_SYMLINK3resok(xdrs, &objp->SYMLINK3res_u.resok)
-                           : xdr_SYMLINK3resfail(xdrs, &objp->SYMLINK3res_u.resfail));
+    return keep.result(xdr_nfsstat(xdrs, &objp->status) &&
+                       (objp->status == NFS3_OK
+                         ? xdr_SYMLINK3resok(xdrs, &objp->SYMLINK3res_u.resok)
+                         : xdr_SYMLINK3resfail(xdrs, &objp->SYMLINK3res_u.resfail)));
 }
 
 /* struct MKNOD3args { diropargs3 where; mknoddata3 what; }; */
@@ -180,12 +172,10 @@ bool_t xdr_MKNOD3resfail(XDR *xdrs, MKNOD3resfail *objp)
 bool_t xdr_MKNOD3res(XDR *xdrs, MKNOD3res *objp)
 {
     CallerBuffer keep(xdrs, &objp->MKNOD3res_u.resok.obj.post_op_fh3_u.handle.data.data_val);
-    if (!xdr_nfsstat(xdrs, &objp->status)) {
-        return keep.result(false);
-    }
-    return keep.result(objp->status == NFS3_OK
-                           ? xdr_MKNOD3resok(xdrs, &objp->MKNOD3res_u.resok)
-                           : xdr_MKNOD3resfail(xdrs, &objp->MKNOD3res_u.resfail));
+    return keep.result(xdr_nfsstat(xdrs, &objp->status) &&
+                       (objp->status == NFS3_OK
+                         ? xdr_MKNOD3resok(xdrs, &objp->MKNOD3res_u.resok)
+                         : xdr_MKNOD3resfail(xdrs, &objp->MKNOD3res_u.resfail)));
 }
 
 /* struct REMOVE3args { diropargs3 object; }; */
@@ -212,11 +202,9 @@ bool_t xdr_REMOVE3resfail(XDR *xdrs, REMOVE3resfail *objp)
  * }; */
 bool_t xdr_REMOVE3res(XDR *xdrs, REMOVE3res *objp)
 {
-    if (!xdr_nfsstat(xdrs, &objp->status)) {
-        return FALSE;
-    }
-    return objp->status == NFS3_OK ? xdr_REMOVE3resok(xdrs, &objp->REMOVE3res_u.resok)
-                                   : xdr_REMOVE3resfail(xdrs, &objp->REMOVE3res_u.resfail);
+    return xdr_nfsstat(xdrs, &objp->status) &&
+           (objp->status == NFS3_OK ? xdr_REMOVE3resok(xdrs, &objp->REMOVE3res_u.resok)
+                                   : xdr_REMOVE3resfail(xdrs, &objp->REMOVE3res_u.resfail));
 }
 
 /* struct RMDIR3args { diropargs3 object; }; */
@@ -243,11 +231,9 @@ bool_t xdr_RMDIR3resfail(XDR *xdrs, RMDIR3resfail *objp)
  * }; */
 bool_t xdr_RMDIR3res(XDR *xdrs, RMDIR3res *objp)
 {
-    if (!xdr_nfsstat(xdrs, &objp->status)) {
-        return FALSE;
-    }
-    return objp->status == NFS3_OK ? xdr_RMDIR3resok(xdrs, &objp->RMDIR3res_u.resok)
-                                   : xdr_RMDIR3resfail(xdrs, &objp->RMDIR3res_u.resfail);
+    return xdr_nfsstat(xdrs, &objp->status) &&
+           (objp->status == NFS3_OK ? xdr_RMDIR3resok(xdrs, &objp->RMDIR3res_u.resok)
+                                   : xdr_RMDIR3resfail(xdrs, &objp->RMDIR3res_u.resfail));
 }
 
 /* struct RENAME3args { diropargs3 from; diropargs3 to; }; */
@@ -274,11 +260,9 @@ bool_t xdr_RENAME3resfail(XDR *xdrs, RENAME3resfail *objp)
  * }; */
 bool_t xdr_RENAME3res(XDR *xdrs, RENAME3res *objp)
 {
-    if (!xdr_nfsstat(xdrs, &objp->status)) {
-        return FALSE;
-    }
-    return objp->status == NFS3_OK ? xdr_RENAME3resok(xdrs, &objp->RENAME3res_u.resok)
-                                   : xdr_RENAME3resfail(xdrs, &objp->RENAME3res_u.resfail);
+    return xdr_nfsstat(xdrs, &objp->status) &&
+           (objp->status == NFS3_OK ? xdr_RENAME3resok(xdrs, &objp->RENAME3res_u.resok)
+                                   : xdr_RENAME3resfail(xdrs, &objp->RENAME3res_u.resfail));
 }
 
 /* struct LINK3args { nfs_fh3 file; diropargs3 link; }; */
@@ -307,9 +291,7 @@ bool_t xdr_LINK3resfail(XDR *xdrs, LINK3resfail *objp)
  * }; */
 bool_t xdr_LINK3res(XDR *xdrs, LINK3res *objp)
 {
-    if (!xdr_nfsstat(xdrs, &objp->status)) {
-        return FALSE;
-    }
-    return objp->status == NFS3_OK ? xdr_LINK3resok(xdrs, &objp->LINK3res_u.resok)
-                                   : xdr_LINK3resfail(xdrs, &objp->LINK3res_u.resfail);
+    return xdr_nfsstat(xdrs, &objp->status) &&
+           (objp->status == NFS3_OK ? xdr_LINK3resok(xdrs, &objp->LINK3res_u.resok)
+                                   : xdr_LINK3resfail(xdrs, &objp->LINK3res_u.resfail));
 }

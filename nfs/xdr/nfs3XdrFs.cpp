@@ -31,11 +31,9 @@ bool_t xdr_FSSTAT3resfail(XDR *xdrs, FSSTAT3resfail *objp)
  * }; */
 bool_t xdr_FSSTAT3res(XDR *xdrs, FSSTAT3res *objp)
 {
-    if (!xdr_nfsstat(xdrs, &objp->status)) {
-        return FALSE;
-    }
-    return objp->status == NFS3_OK ? xdr_FSSTAT3resok(xdrs, &objp->FSSTAT3res_u.resok)
-                                   : xdr_FSSTAT3resfail(xdrs, &objp->FSSTAT3res_u.resfail);
+    return xdr_nfsstat(xdrs, &objp->status) &&
+           (objp->status == NFS3_OK ? xdr_FSSTAT3resok(xdrs, &objp->FSSTAT3res_u.resok)
+                                   : xdr_FSSTAT3resfail(xdrs, &objp->FSSTAT3res_u.resfail));
 }
 
 /* struct FSINFO3args { nfs_fh3 fsroot; }; */
@@ -71,11 +69,9 @@ bool_t xdr_FSINFO3resfail(XDR *xdrs, FSINFO3resfail *objp)
  * }; */
 bool_t xdr_FSINFO3res(XDR *xdrs, FSINFO3res *objp)
 {
-    if (!xdr_nfsstat(xdrs, &objp->status)) {
-        return FALSE;
-    }
-    return objp->status == NFS3_OK ? xdr_FSINFO3resok(xdrs, &objp->FSINFO3res_u.resok)
-                                   : xdr_FSINFO3resfail(xdrs, &objp->FSINFO3res_u.resfail);
+    return xdr_nfsstat(xdrs, &objp->status) &&
+           (objp->status == NFS3_OK ? xdr_FSINFO3resok(xdrs, &objp->FSINFO3res_u.resok)
+                                   : xdr_FSINFO3resfail(xdrs, &objp->FSINFO3res_u.resfail));
 }
 
 /* struct PATHCONF3args { nfs_fh3 object; }; */
@@ -108,9 +104,7 @@ bool_t xdr_PATHCONF3resfail(XDR *xdrs, PATHCONF3resfail *objp)
  * }; */
 bool_t xdr_PATHCONF3res(XDR *xdrs, PATHCONF3res *objp)
 {
-    if (!xdr_nfsstat(xdrs, &objp->status)) {
-        return FALSE;
-    }
-    return objp->status == NFS3_OK ? xdr_PATHCONF3resok(xdrs, &objp->PATHCONF3res_u.resok)
-                                   : xdr_PATHCONF3resfail(xdrs, &objp->PATHCONF3res_u.resfail);
+    return xdr_nfsstat(xdrs, &objp->status) &&
+           (objp->status == NFS3_OK ? xdr_PATHCONF3resok(xdrs, &objp->PATHCONF3res_u.resok)
+                                   : xdr_PATHCONF3resfail(xdrs, &objp->PATHCONF3res_u.resfail));
 }

@@ -25,9 +25,8 @@ template <typename Enum>
 bool_t enumValue(XDR *xdrs, Enum *value)
 {
     auto wire = static_cast<enum_t>(*value);
-    if (!xdr_enum(xdrs, &wire)) {
+    if (!xdr_enum(xdrs, &wire))
         return FALSE;
-    }
     if (xdrs->x_op == XDR_DECODE) {
         *value = static_cast<Enum>(wire);
     }
@@ -62,22 +61,19 @@ bool_t nodeChain(XDR *xdrs, Node **link, bool_t (*members)(XDR *, Node *))
     }
     for (;;) {
         bool_t more = *link != nullptr ? TRUE : FALSE;
-        if (!xdr_bool(xdrs, &more)) {
+        if (!xdr_bool(xdrs, &more))
             return FALSE;
-        }
         if (!more) {
             *link = nullptr;
             return TRUE;
         }
         if (*link == nullptr) {
             *link = static_cast<Node *>(std::calloc(1, sizeof(Node)));
-            if (*link == nullptr) {
+            if (*link == nullptr)
                 return FALSE;
-            }
         }
-        if (!members(xdrs, *link)) {
+        if (!members(xdrs, *link))
             return FALSE;
-        }
         link = &((*link)->*next);
     }
 }
@@ -94,9 +90,8 @@ public:
 
     bool_t result(bool ok)
     {
-        if (!ok && pointer_ != nullptr) {
+        if (!ok && pointer_ != nullptr)
             *pointer_ = nullptr;
-        }
         return ok ? TRUE : FALSE;
     }
 

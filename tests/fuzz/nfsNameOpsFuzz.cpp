@@ -5,8 +5,11 @@
 // to release, as after a real call.
 #include "nfsNameOpsDrive.h"
 
+#include "core/nfsRemoteCall.h"
+
 #include <brisnel/nfsRpcLib.h>
 #include <kernel/errnoLib.h>
+#include <kernel/kernelErrno.h>
 
 #include <cstddef>
 #include <cstdint>
@@ -44,28 +47,21 @@ bool filterRun(xdrproc_t proc, void *object, char *bytes, std::size_t size, xdr_
 
 } // namespace
 
-extern "C" int nfsClientCall(const char *, uint32_t, uint32_t, uint32_t, xdrproc_t inproc,
-                             void *in, xdrproc_t outproc, void *out)
+// 0, or the error number of the failed call, as the real one gives it.
+int nfsrpc::exchange(const Peer & /*peer*/, uint32_t /*proc*/, xdrproc_t inproc, const void *in, xdrproc_t outproc,
+                     void *out)
 {
     if (nfsInit() == -1)
-        return -1;
+        return errnoGet();
     static std::array<char, 65536> message{};
-    if (!filterRun(inproc, in, message.data(), message.size(), XDR_ENCODE)) {
-        rpcClntErrnoSet(RPC_CANTENCODEARGS);
-        return -1;
-    }
+    if (!filterRun(inproc, const_cast<void *>(in), message.data(), message.size(), XDR_ENCODE))
+        return K_RPC_CLNT_ERRNO_BASE | RPC_CANTENCODEARGS;
     std::vector<char> result;
-    if (!chunkTake(&result)) {
-        rpcClntErrnoSet(RPC_TIMEDOUT);
-        return -1;
-    }
-    const int savedErrno = errnoGet(); // a successful call leaves the error number as it was
-    if (filterRun(outproc, out, result.data(), result.size(), XDR_DECODE)) {
-        errnoSet(savedErrno);
+    if (!chunkTake(&result))
+        return K_RPC_CLNT_ERRNO_BASE | RPC_TIMEDOUT;
+    if (filterRun(outproc, out, result.data(), result.size(), XDR_DECODE))
         return 0;
-    }
-    rpcClntErrnoSet(RPC_CANTDECODERES);
-    return -1;
+    return K_RPC_CLNT_ERRNO_BASE | RPC_CANTDECODERES;
 }
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, std::size_t size)

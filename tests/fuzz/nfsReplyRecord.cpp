@@ -7,10 +7,13 @@
 // chunk, then decodes them as the harness does.
 #include "nfsNameOpsDrive.h"
 
+#include "core/nfsRemoteCall.h"
+
 #include <brisnel/mount1Xdr.h>
 #include <brisnel/mount3Xdr.h>
 #include <brisnel/nfsRpcLib.h>
 #include <kernel/errnoLib.h>
+#include <kernel/kernelErrno.h>
 
 #include <arpa/inet.h>
 #include <netinet/in.h>
@@ -409,22 +412,19 @@ int sntpRecord(const fs::path &out)
 
 } // namespace
 
-extern "C" int nfsClientCall(const char *host, uint32_t prog, uint32_t vers, uint32_t proc,
-                             xdrproc_t inproc, void *in, xdrproc_t outproc, void *out)
+// The call on the task's handle, recorded: 0 or the error number of the failure.
+int nfsrpc::exchange(const Peer &peer, uint32_t proc, xdrproc_t inproc, const void *in, xdrproc_t outproc, void *out)
 {
     if (nfsInit() == -1)
-        return -1;
+        return errnoGet();
     std::string body;
-    if (!rawCall(host, prog, vers, proc, inproc, in, &body)) {
-        rpcClntErrnoSet(RPC_TIMEDOUT);
-        return -1;
-    }
+    if (!rawCall(peer.host, peer.prog, peer.vers, proc, inproc, const_cast<void *>(in), &body))
+        return K_RPC_CLNT_ERRNO_BASE | RPC_TIMEDOUT;
     if (recording != nullptr)
         nameops::chunkAppend(recording, body);
     if (filterRun(outproc, out, &body, XDR_DECODE))
         return 0;
-    rpcClntErrnoSet(RPC_CANTDECODERES);
-    return -1;
+    return K_RPC_CLNT_ERRNO_BASE | RPC_CANTDECODERES;
 }
 
 int main(int argc, char **argv)

@@ -78,7 +78,10 @@ protected:
         ASSERT_EQ(nfs3Drv(), 0);
         nfs3CacheParamsSet(16, 16384, 0);
         ASSERT_EQ(nfsMount(relayHost(), live::exportPath().c_str(), kDev), 0) << std::hex << errnoGet();
-        folder_ = std::string("relay-") + testing::UnitTest::GetInstance()->current_test_info()->name();
+        // The suite's name too: a folder made afresh under a name the server has cached for a
+        // folder removed behind its back is not found through it.
+        const testing::TestInfo *test = testing::UnitTest::GetInstance()->current_test_info();
+        folder_ = std::string("relay-") + test->test_suite_name() + "-" + test->name();
         std::filesystem::remove_all(host(""));
         std::filesystem::create_directory(host(""));
         ASSERT_EQ(::chown(host("").c_str(), 2001, 100), 0);

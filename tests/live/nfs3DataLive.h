@@ -111,7 +111,7 @@ protected:
         savedRead_ = pFuncNfs3FileRead;
         savedWrite_ = pFuncNfs3FileWrite;
         pFuncNfs3FileRead = nfs3FileRead;
-        pFuncNfs3FileWrite = nfs3FileWrite;
+        pFuncNfs3FileWrite = nfs3FileWriteRun;
         ASSERT_TRUE(live::mountRoot(&root_));
     }
     void TearDown() override

@@ -50,6 +50,7 @@ struct Files {
     int lookupFailures = 0;                // LOOKUPs answered NFS3ERR_JUKEBOX before they work
     bool emptyReads = false;               // READs answer no data and no end of file
     stable_how committed = FILE_SYNC;      // what every WRITE reply claims
+    int committedLeft = -1;                // WRITEs claiming it before the rest claim UNSTABLE
     char writeVerf = 1;                    // first byte of the WRITE replies' verifier
     char commitVerf = 1;                   // and of the COMMIT replies'
     uint64_t reads = 0;
@@ -179,7 +180,7 @@ protected:
                 file.resize(end);
             std::copy_n(w.data.data_val, w.data.data_len, file.begin() + static_cast<std::ptrdiff_t>(w.offset));
             res.WRITE3res_u.resok.count = w.data.data_len;
-            res.WRITE3res_u.resok.committed = files->committed;
+            res.WRITE3res_u.resok.committed = takeOne(files->committedLeft) ? files->committed : UNSTABLE;
             res.WRITE3res_u.resok.verf[0] = files->writeVerf;
             return Reply::ok(xdr_WRITE3res, res);
         });
@@ -494,6 +495,27 @@ TEST_F(DrvFault, ATransferToASilentServerFailsAndItsDataGoesOutLater)
     nfsTimeoutSec = savedTimeout;
     EXPECT_EQ(nfs3Close(file), 0) << std::hex << errnoGet();
     EXPECT_EQ(serverData("b"), std::vector<char>(kLine, 'x'));
+}
+
+// A piece that fails without an error of its own (a WRITE kept less safely than asked) after
+// bytes moved keeps an I/O error for the next call, never an error number left from before.
+TEST_F(DrvFault, APieceFailingWithoutAnErrorOfItsOwnKeepsAnIoErrorNotAStaleOne)
+{
+    NfsOpenFile *file = open("c", K_O_RDWR);
+    ASSERT_NE(file, nullptr);
+    const int savedStable = nfs3StableWriteGet();
+    ASSERT_EQ(nfs3StableWriteSet(FILE_SYNC), 0);
+    set([](Files &f) { f.committedLeft = 1; });
+    const std::vector<char> data(2 * kLine, 's');
+    errnoSet(K_ENOENT); // left from an earlier failure
+    EXPECT_EQ(nfs3Write(file, data.data(), 2 * static_cast<int>(kLine)), static_cast<int>(kLine));
+    EXPECT_EQ(errnoGet(), K_ENOENT) << "a call that moved bytes leaves the error number alone";
+    EXPECT_EQ(nfs3Write(file, data.data(), 1), -1);
+    EXPECT_EQ(errnoGet(), NFS_ERRNO_BASE | NFS3ERR_IO);
+    nfs3StableWriteSet(savedStable);
+    set([](Files &f) { f.committedLeft = -1; });
+    EXPECT_EQ(nfs3Close(file), 0) << "the line kept dirty goes out at close";
+    EXPECT_EQ(serverData("c"), data);
 }
 
 } // namespace

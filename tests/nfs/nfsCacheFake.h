@@ -66,20 +66,20 @@ inline int fakeRead(const char *, nfs_fh3 *, uint64_t offset, unsigned count, ch
     return static_cast<int>(n);
 }
 
-inline int fakeWrite(const char *, nfs_fh3 *, uint64_t offset, unsigned count, const char *buf,
-                     fattr3 *attr)
+inline Nfs3WriteResult fakeWrite(const char *, nfs_fh3 *, uint64_t offset, unsigned count, const char *buf,
+                                 fattr3 *attr)
 {
     server->calls.push_back({true, attr->fileid, offset, count});
     if (server->failWrites > 0) {
         --server->failWrites;
-        return -1;
+        return {-1, {}};
     }
     std::vector<char> &data = server->files[attr->fileid];
     const auto at = static_cast<std::size_t>(offset); // the tests keep files small
     if (data.size() < at + count)
         data.resize(at + count);
     std::memcpy(data.data() + at, buf, count);
-    return static_cast<int>(count);
+    return {static_cast<int>(count), {}};
 }
 
 // A device with a cache of the given geometry and the fake slots installed; restores the

@@ -1,0 +1,77 @@
+// The file-system queries: FSSTAT as the kernel's file-system status record, the server's
+// transfer limits (FSINFO) and its limits on names and links (PATHCONF).
+#include "ops/nfs3Data.h"
+#include "ops/nfsOpsCall.h"
+
+#include <brisnel/nfsRpcLib.h>
+
+namespace {
+
+constexpr int32_t kBlockSize = 1024;
+constexpr unsigned kBlockShift = 10;
+
+uint32_t blocks(size3 bytes) { return static_cast<uint32_t>(bytes >> kBlockShift); }
+
+uint32_t flag(bool_t value) { return value ? 1U : 0U; }
+
+} // namespace
+
+int nfs3FsAttrGet(const char *host, nfs_fh3 *fh, struct kstatfs *pFsStat)
+{
+    FSSTAT3args args{.fsroot = *fh};
+    const nfsrpc::Reply<FSSTAT3res> reply(nfsops::nfs3Peer(host), NFSPROC3_FSSTAT, xdr_FSSTAT3args, args,
+                                          xdr_FSSTAT3res);
+    if (nfsops::failed(reply) || !nfsops::statusOk(reply->status))
+        return -1;
+    const FSSTAT3resok &ok = reply->FSSTAT3res_u.resok;
+    pFsStat->f_type = 0;
+    pFsStat->f_bsize = kBlockSize;
+    pFsStat->f_blocks = blocks(ok.tbytes);
+    pFsStat->f_bfree = blocks(ok.fbytes);
+    pFsStat->f_bavail = blocks(ok.abytes);
+    pFsStat->f_files = static_cast<uint32_t>(ok.tfiles);
+    pFsStat->f_ffree = static_cast<uint32_t>(ok.ffiles);
+    return 0;
+}
+
+int nfs3FsInfoGet(const char *host, nfs_fh3 *fh, Nfs3FsInfo *pInfo)
+{
+    FSINFO3args args{.fsroot = *fh};
+    const nfsrpc::Reply<FSINFO3res> reply(nfsops::nfs3Peer(host), NFSPROC3_FSINFO, xdr_FSINFO3args, args,
+                                          xdr_FSINFO3res);
+    if (nfsops::failed(reply) || !nfsops::statusOk(reply->status))
+        return -1;
+    const FSINFO3resok &ok = reply->FSINFO3res_u.resok;
+    *pInfo = Nfs3FsInfo{
+        .rtmax = ok.rtmax,
+        .rtpref = ok.rtpref,
+        .rtmult = ok.rtmult,
+        .wtmax = ok.wtmax,
+        .wtpref = ok.wtpref,
+        .wtmult = ok.wtmult,
+        .dtpref = ok.dtpref,
+        .maxfilesize = ok.maxfilesize,
+        .time_delta = ok.time_delta,
+        .properties = ok.properties,
+    };
+    return 0;
+}
+
+int nfs3PathconfGet(const char *host, nfs_fh3 *fh, Nfs3PathconfInfo *pInfo)
+{
+    PATHCONF3args args{.object = *fh};
+    const nfsrpc::Reply<PATHCONF3res> reply(nfsops::nfs3Peer(host), NFSPROC3_PATHCONF, xdr_PATHCONF3args, args,
+                                            xdr_PATHCONF3res);
+    if (nfsops::failed(reply) || !nfsops::statusOk(reply->status))
+        return -1;
+    const PATHCONF3resok &ok = reply->PATHCONF3res_u.resok;
+    *pInfo = Nfs3PathconfInfo{
+        .name_max = ok.name_max,
+        .linkmax = ok.linkmax,
+        .no_trunc = flag(ok.no_trunc),
+        .chown_restricted = flag(ok.chown_restricted),
+        .case_insensitive = flag(ok.case_insensitive),
+        .case_preserving = flag(ok.case_preserving),
+    };
+    return 0;
+}
