@@ -18,6 +18,7 @@
 #include <brisnel/nfsConfigLib.h>
 #include <brisnel/nfsMountLib.h>
 #include <brisnel/nfsRpcLib.h>
+#include <brisnel/nfsStatLib.h>
 #include <kernel/bootLib.h>
 #include <kernel/errnoLib.h>
 #include <kernel/ioLib.h>
@@ -542,13 +543,15 @@ void tcpFigures(const Options &options)
         same = std::equal(block.begin(), block.end(), written.begin() + static_cast<std::ptrdiff_t>(at));
     check(same, "tcp written bytes on the server");
 
+    nfsStatZero();
     const bool withCp = std::system("command -v nfs-cp >/dev/null") == 0;
     if (!withCp)
         std::fprintf(stderr, "nfsSpeedBench: no nfs-cp here; its figures skipped\n");
     const std::string url = "nfs://" + setting.host + setting.exportPath;
     const std::string local = "/tmp/nfsSpeedBench-cp-" + std::to_string(getpid());
     std::ofstream(local, std::ios::binary).write(model.data(), static_cast<std::streamsize>(model.size()));
-    const std::string cpRead = "nfs-cp '" + url + "/tcp.dat' /dev/null >/dev/null";
+    // nfs-cp will not write to /dev/null: it copies into a local file, as it copies from one.
+    const std::string cpRead = "nfs-cp '" + url + "/tcp.dat' '" + local + "-read' >/dev/null";
     const std::string cpWrite = "nfs-cp '" + local + "' '" + url + "/cp-w.dat' >/dev/null";
 
     std::vector<std::vector<double>> reads(ways.size() + 1);
@@ -561,11 +564,17 @@ void tcpFigures(const Options &options)
             writes[i].push_back(bench::timed([&] { writeThrough(dev + "/tcp-w.dat", block, size); }).wall);
         }
         if (withCp) {
+            // nfs-cp creates its target and refuses one that exists.
+            std::remove((local + "-read").c_str());
             reads.back().push_back(bench::timed([&] { check(std::system(cpRead.c_str()) == 0, cpRead); }).wall);
+            std::remove(hostPath("cp-w.dat").c_str());
             writes.back().push_back(bench::timed([&] { check(std::system(cpWrite.c_str()) == 0, cpWrite); }).wall);
+            check(onServer("cp-w.dat") == model, "nfs-cp's copy on the server");
         }
     }
     std::remove(local.c_str());
+    std::remove((local + "-read").c_str());
+    nfsStatShow(); // the module's counters of the timed runs, a table beside the JSON lines
     nfsTransport = NFS_TRANSPORT_UDP_WHERE_OFFERED;
     nfs3MaxMsgLen = 8192;
     for (const Way &way : ways)
@@ -690,7 +699,7 @@ int main(int argc, char **argv)
     nfs3MaxMsgLen = UINT32_MAX;
     if (!check(nfs3Drv() == 0, "driver") || !mount(kDevA, 16, kLineA))
         return 1;
-    Record("server limits", "FSINFO of the first mount")
+    Record("server limits", "FSINFO of the first mount, at most a datagram's worth over UDP")
         .number("transferLimit", nfs3MaxMsgLen)
         .number("dtpref", nfs3MaxRddirSz)
         .print();

@@ -29,10 +29,11 @@ extern uint32_t nfs2MaxMsgLen;
 /* Byte count asked for by each READDIR (512); a version 3 mount replaces it with the
  * server's preferred size when the server names one. */
 extern int32_t nfs3MaxRddirSz;
-/* Socket send and receive buffer of every RPC socket (10000), raised when the largest
- * transfer needs more. */
+/* Socket send and receive buffer of every UDP socket (10000), raised when the largest
+ * transfer needs more; TCP connections keep the kernel's self-tuning buffers. */
 extern int32_t nfsSockBufSize;
-/* Retransmission interval (5 s) and total time of one remote call (25 s). */
+/* Retransmission interval over UDP (5 s) and total time of one remote call (25 s); over TCP a
+ * call is sent again only on a new connection, when the old one broke. */
 extern int32_t nfsReXmitSec;
 extern int32_t nfsReXmitUSec;
 extern int32_t nfsTimeoutSec;

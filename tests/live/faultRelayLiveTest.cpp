@@ -354,14 +354,30 @@ TEST_F(RelayLive, PortmapperGoneKeepsTheDeviceInPlaceUntilForced)
     roundTrip("remounted", 20000);
 }
 
-TEST_F(TcpRelayLive, RepliesInManySmallFragmentsAndSegmentsCostNoByte)
+// Answers cut into fragments of 1 to 1000 bytes, each sent on its own, and answers preceded by
+// a whole record of another call: every byte arrives as written, with no time-out.
+TEST_F(TcpRelayLive, SmallFragmentsAndForeignAnswersCostNoByte)
 {
-    for (const std::size_t bytes : {std::size_t{1}, std::size_t{5}, std::size_t{1000}}) {
-        SCOPED_TRACE(bytes);
-        tcpRelay_->setPlan({.fragmentBytes = bytes});
-        roundTrip("fragments-" + std::to_string(bytes), bytes == 1 ? 20000 : 100000);
+    const struct {
+        const char *name;
+        live::TcpFaultPlan plan;
+        std::size_t size;
+    } streams[] = {
+        {"fragments of 1 byte", {.fragmentBytes = 1}, 20000},
+        {"fragments of 5 bytes", {.fragmentBytes = 5}, 100000},
+        {"fragments of 1000 bytes", {.fragmentBytes = 1000}, 100000},
+        {"foreign answers first", {.foreignFirst = true}, 100000},
+        {"foreign answers, then fragments", {.fragmentBytes = 7, .foreignFirst = true}, 60000},
+    };
+    const NfsStatCounts before = tcpCounts();
+    for (const auto &stream : streams) {
+        SCOPED_TRACE(stream.name);
+        tcpRelay_->setPlan(stream.plan);
+        roundTrip(stream.name, stream.size);
     }
     EXPECT_EQ(nfsRpcClientCurrent()->transport, IPPROTO_TCP);
+    EXPECT_EQ(tcpCounts().timeouts, before.timeouts);
+    EXPECT_EQ(tcpCounts().reconnects, before.reconnects);
 }
 
 // Each call whose connection is reset after the server took it goes out again on a new

@@ -271,6 +271,11 @@ struct TcpFaultRelay::Impl {
                 plan.oversizeNextReply = false;
             }
             std::vector<char> out;
+            if (now.foreignFirst && record->size() >= 4) {
+                putMark(&out, kLast | static_cast<uint32_t>(record->size()));
+                out.insert(out.end(), record->begin(), record->end());
+                out[4] = static_cast<char>(out[4] ^ 0x5a); // the transaction id's first byte
+            }
             if (now.oversizeNextReply) {
                 putMark(&out, 0xffffffffu);
                 out.insert(out.end(), record->begin(), record->end());
@@ -285,6 +290,8 @@ struct TcpFaultRelay::Impl {
                     return false;
                 continue;
             }
+            if (!out.empty() && !sendAll(c.client, out.data(), out.size()))
+                return false;
             for (std::size_t at = 0; at < record->size() || at == 0;) {
                 const std::size_t piece = std::min(now.fragmentBytes, record->size() - at);
                 out.clear();

@@ -21,6 +21,7 @@ struct TcpFaultPlan {
     std::size_t fragmentBytes = 0;  // non-zero: each reply re-framed into fragments of at most
                                     // this many bytes, each in a send of its own
     bool oversizeNextReply = false; // the next reply's fragment header announces 2^31 - 1 bytes
+    bool foreignFirst = false;      // each reply preceded by a copy under another transaction id
 };
 
 // A call seen on its way to the server: the connection it came on (counted from 1) and its
