@@ -15,6 +15,7 @@
 #include <algorithm>
 #include <climits>
 #include <cstring>
+#include <optional>
 
 namespace {
 
@@ -47,7 +48,9 @@ private:
 
 int unstableCommit(NfsOpenFile *file)
 {
-    const nfsdrv::CacheHold hold(file->pCache);
+    std::optional<nfscache::CacheLock> hold; // the fields evictions write (nfsDrvTransfer.h)
+    if (nfscache::hasLines(file->pCache))
+        hold.emplace(file->pCache);
     if (file->uncommitted == 0)
         return 0;
     writeverf3 verf{};

@@ -69,25 +69,14 @@ template <typename File, typename Move> int throughCache(File *file, int count, 
     return done;
 }
 
-// The cache's mutex guards the fields that other tasks' evictions write into the record; a
-// device without a cache has no such tasks.
-class CacheHold {
-public:
-    explicit CacheHold(const NfsDataCache *cache)
-    {
-        if (nfscache::hasLines(cache))
-            lock_.emplace(cache);
-    }
-
-private:
-    std::optional<nfscache::CacheLock> lock_;
-};
-
 // The error of data of the file that was lost on the way to the server (an eviction's failed
-// write-back), or 0.
+// write-back), or 0. The cache's mutex guards the fields that other tasks' evictions write into
+// the record; a device without a cache has no such tasks.
 template <typename File> int lossRecorded(const File *file)
 {
-    const CacheHold hold(file->pCache);
+    std::optional<nfscache::CacheLock> hold;
+    if (nfscache::hasLines(file->pCache))
+        hold.emplace(file->pCache);
     return file->lostErrno;
 }
 

@@ -1,4 +1,5 @@
 // A file's version 2 attributes as the kernel's file status record, and STATFS.
+#include "core/nfsArgs.h"
 #include "ops/nfs2Call.h"
 #include "ops/nfsAttrStat.h"
 #include "ops/nfsOpsCall.h"
@@ -18,13 +19,14 @@ constexpr std::array<uint16_t, 9> nfsFtypeModeBits = {
 
 void nfs2FileAttrGet(const fattr *attr, struct kstat *pStat)
 {
-    nfsAttrStatFill(*attr, nfsFtypeModeBits, pStat);
+    if (nfsArgsGiven(attr, pStat))
+        nfsAttrStatFill(*attr, nfsFtypeModeBits, pStat);
 }
 
 // The counts stay in the server's block size; version 2 reports no file slots.
 int nfs2FsAttrGet(const char *host, nfs_fh2 *fh, struct kstatfs *pFsStat)
 {
-    if (nfsInit() != 0)
+    if (!nfsArgsGiven(host, fh, pFsStat) || nfsInit() != 0)
         return -1;
     const nfsrpc::Reply<statfsres> reply(nfsops::nfs2Peer(host), NFSPROC_STATFS, xdr_nfs_fh2, (*fh)[0],
                                          xdr_statfsres);

@@ -1,6 +1,7 @@
 // READ and WRITE on a version 2 server: a byte range in pieces of at most nfs2MaxMsgLen bytes.
 // Version 2 has no end-of-file flag: a read ends with the first empty reply at or past the
 // file's size, or when count bytes have arrived.
+#include "core/nfsArgs.h"
 #include "core/nfsConfig.h"
 #include "ops/nfs2Call.h"
 #include "ops/nfsOpsCall.h"
@@ -26,11 +27,6 @@ bool transferable(uint64_t offset, unsigned count)
 
 char **dataBuffer(readres &res) { return &res.readres_u.reply.data.data_val; }
 
-unsigned pieceSize(unsigned left)
-{
-    return std::min(left, nfs2MaxMsgLen);
-}
-
 } // namespace
 
 // Each reply brings at most the piece asked for (the decoder refuses more), and one that
@@ -38,7 +34,7 @@ unsigned pieceSize(unsigned left)
 int nfs2FileRead(const char *host, nfs_fh2 *fh, uint64_t offset, unsigned count, char *buf,
                  fattr *attr)
 {
-    if (nfsInit() != 0)
+    if (!nfsArgsGiven(host, fh, buf, attr) || nfsInit() != 0)
         return -1;
     if (count == 0)
         return 0;
@@ -46,7 +42,7 @@ int nfs2FileRead(const char *host, nfs_fh2 *fh, uint64_t offset, unsigned count,
         return -1;
     unsigned total = 0;
     while (total < count) {
-        const unsigned size = pieceSize(count - total);
+        const unsigned size = std::min(count - total, nfs2MaxMsgLen);
         if (size == 0) {
             errnoSet(K_EINVAL); // a transfer limit of 0 allows no progress
             return -1;
@@ -80,7 +76,7 @@ int nfs2FileRead(const char *host, nfs_fh2 *fh, uint64_t offset, unsigned count,
 int nfs2FileWrite(const char *host, nfs_fh2 *fh, uint64_t offset, unsigned count,
                   const char *buf, fattr *attr)
 {
-    if (nfsInit() != 0)
+    if (!nfsArgsGiven(host, fh, buf, attr) || nfsInit() != 0)
         return -1;
     if (count == 0)
         return 0;
@@ -89,7 +85,7 @@ int nfs2FileWrite(const char *host, nfs_fh2 *fh, uint64_t offset, unsigned count
     attrstat res{};
     unsigned written = 0;
     while (written < count) {
-        const unsigned size = pieceSize(count - written);
+        const unsigned size = std::min(count - written, nfs2MaxMsgLen);
         if (size == 0) {
             errnoSet(K_EINVAL);
             return -1;

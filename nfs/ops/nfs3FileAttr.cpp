@@ -1,4 +1,5 @@
 // A file's version 3 attributes as the kernel's file status record.
+#include "core/nfsArgs.h"
 #include "ops/nfs3Data.h"
 #include "ops/nfsAttrStat.h"
 
@@ -15,5 +16,6 @@ constexpr std::array<uint16_t, 8> nfsFtypeModeBits = {
 
 void nfs3FileAttrGet(const fattr3 *attr, struct kstat *pStat)
 {
-    nfsAttrStatFill(*attr, nfsFtypeModeBits, pStat);
+    if (nfsArgsGiven(attr, pStat))
+        nfsAttrStatFill(*attr, nfsFtypeModeBits, pStat);
 }

@@ -1,5 +1,6 @@
 // READ: a byte range of a file, in pieces of at most nfs3MaxMsgLen bytes, decoded straight
 // into the caller's buffer.
+#include "core/nfsArgs.h"
 #include "core/nfsConfig.h"
 #include "ops/nfs3Data.h"
 #include "ops/nfsOpsCall.h"
@@ -80,6 +81,8 @@ int readPiece(const char *host, nfs_fh3 *fh, uint64_t position, unsigned size, c
 int nfs3FileRead(const char *host, nfs_fh3 *fh, uint64_t offset, unsigned count, char *buf,
                  fattr3 *attr)
 {
+    if (!nfsArgsGiven(host, fh, buf, attr))
+        return -1;
     // The result is a byte count in an int.
     if (count > INT_MAX) {
         errnoSet(K_EINVAL);

@@ -1,6 +1,7 @@
 // What version 3 does for the safety of written data: the stability level every WRITE asks
 // for, COMMIT of what the server holds in volatile storage only, and the weak cache
 // consistency data of a reply folded into a file's attributes.
+#include "core/nfsArgs.h"
 #include "core/nfsConfig.h"
 #include "ops/nfs3Data.h"
 #include "ops/nfsOpsCall.h"
@@ -23,6 +24,8 @@ extern "C" int nfs3StableWriteSet(int how)
 
 void nfs3DecodeWcc(const wcc_data *wcc, fattr3 *attr)
 {
+    if (!nfsArgsGiven(wcc, attr))
+        return;
     if (wcc->after.attributes_follow) {
         *attr = wcc->after.post_op_attr_u.attributes;
         return;

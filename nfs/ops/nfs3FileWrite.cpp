@@ -1,6 +1,7 @@
 // WRITE: a byte range of a file, in pieces of at most nfs3MaxMsgLen bytes, encoded straight
 // from the caller's buffer. The replies' stability and verifiers go back with the result, for
 // the COMMIT that the caller sends later.
+#include "core/nfsArgs.h"
 #include "core/nfsConfig.h"
 #include "ops/nfs3Data.h"
 #include "ops/nfsOpsCall.h"
@@ -53,7 +54,7 @@ Nfs3WriteResult nfs3FileWriteRun(const char *host, nfs_fh3 *fh, uint64_t offset,
                                  fattr3 *attr)
 {
     const auto stable = static_cast<stable_how>(nfs3WriteStable);
-    if (nfsInit() == -1)
+    if (!nfsArgsGiven(host, fh, buf, attr) || nfsInit() == -1)
         return failed();
     if (count == 0)
         return {0, {}};

@@ -1,5 +1,6 @@
 // The file-system queries: FSSTAT as the kernel's file-system status record, the server's
 // transfer limits (FSINFO) and its limits on names and links (PATHCONF).
+#include "core/nfsArgs.h"
 #include "ops/nfs3Data.h"
 #include "ops/nfsOpsCall.h"
 
@@ -18,6 +19,8 @@ uint32_t flag(bool_t value) { return value ? 1U : 0U; }
 
 int nfs3FsAttrGet(const char *host, nfs_fh3 *fh, struct kstatfs *pFsStat)
 {
+    if (!nfsArgsGiven(host, fh, pFsStat))
+        return -1;
     FSSTAT3args args{.fsroot = *fh};
     const nfsrpc::Reply<FSSTAT3res> reply(nfsops::nfs3Peer(host), NFSPROC3_FSSTAT, xdr_FSSTAT3args, args,
                                           xdr_FSSTAT3res);
@@ -36,6 +39,8 @@ int nfs3FsAttrGet(const char *host, nfs_fh3 *fh, struct kstatfs *pFsStat)
 
 int nfs3FsInfoGet(const char *host, nfs_fh3 *fh, Nfs3FsInfo *pInfo)
 {
+    if (!nfsArgsGiven(host, fh, pInfo))
+        return -1;
     FSINFO3args args{.fsroot = *fh};
     const nfsrpc::Reply<FSINFO3res> reply(nfsops::nfs3Peer(host), NFSPROC3_FSINFO, xdr_FSINFO3args, args,
                                           xdr_FSINFO3res);
@@ -59,6 +64,8 @@ int nfs3FsInfoGet(const char *host, nfs_fh3 *fh, Nfs3FsInfo *pInfo)
 
 int nfs3PathconfGet(const char *host, nfs_fh3 *fh, Nfs3PathconfInfo *pInfo)
 {
+    if (!nfsArgsGiven(host, fh, pInfo))
+        return -1;
     PATHCONF3args args{.object = *fh};
     const nfsrpc::Reply<PATHCONF3res> reply(nfsops::nfs3Peer(host), NFSPROC3_PATHCONF, xdr_PATHCONF3args, args,
                                             xdr_PATHCONF3res);
