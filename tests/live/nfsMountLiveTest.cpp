@@ -438,6 +438,13 @@ TEST_F(MountLive, TheTransportFollowsTheServersOfferAndTheWord)
         EXPECT_TRUE(sawCall(&watch, "1 " + path, c.transport));
         EXPECT_FALSE(sawCall(&watch, "1 " + path, other));
         EXPECT_EQ(nfsRpcClientCurrent()->transport, c.transport) << "FSINFO, the mount's last call";
+        // From a reserved port, as the tests run as root (secure exports want one).
+        sockaddr_in local{};
+        socklen_t length = sizeof local;
+        ASSERT_EQ(getsockname(nfsRpcClientCurrent()->socket, reinterpret_cast<sockaddr *>(&local), &length), 0);
+        if (geteuid() == 0) {
+            EXPECT_LT(ntohs(local.sin_port), 1024);
+        }
         NfsStatCounts used{};
         NfsStatCounts unused{};
         ASSERT_EQ(nfsStatGet(c.transport, &used), 0);
