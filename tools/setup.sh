@@ -26,7 +26,7 @@ set -euo pipefail
 top=$(cd "$(dirname "$0")/.." && pwd)
 
 mainPackages=(cmake ninja-build g++ pkg-config libtirpc-dev libffi-dev libedit-dev
-              rpcbind nfs-ganesha nfs-ganesha-vfs iproute2 util-linux)
+              rpcbind nfs-ganesha nfs-ganesha-vfs iproute2 util-linux netbase)
 testPackages=(libgtest-dev libgmock-dev libbenchmark-dev clang libclang-rt-dev clang-tidy cppcheck
               g++-12-multilib)
 qemuPackages=(qemu-user)
