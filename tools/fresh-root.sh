@@ -14,12 +14,13 @@
 # private mount and process namespaces with proc, sys and dev mounted (the test scripts make
 # their own network namespaces inside); every process it starts ends with it. The root stays
 # for a look until the next run. The packages installed before COMMAND are compared with
-# those after it: one removed fails the run. RT_DEBIAN_MIRROR names another archive.
+# those after it: one removed fails the run. RT_DEBIAN_MIRROR names another archive;
+# RT_FRESH_ROOT_DIR another folder for the root, for two roots side by side.
 set -euo pipefail
 top=$(cd "$(dirname "$0")/.." && pwd)
 base="$top/build-fresh-root"
 pristine="$base/minbase"
-root="$base/root"
+root=$(realpath -m "${RT_FRESH_ROOT_DIR:-$base/root}")
 mirror=${RT_DEBIAN_MIRROR:-http://deb.debian.org/debian}
 security=${RT_DEBIAN_SECURITY:-http://deb.debian.org/debian-security}
 
@@ -81,7 +82,7 @@ cp -L /etc/resolv.conf "$root/etc/resolv.conf"
 packages() {
     chroot "$root" dpkg-query -W -f '${Package}:${Architecture}\n' | sort
 }
-packages >"$base/packages-before.txt"
+packages >"$root.packages-before"
 
 echo "fresh-root: running $* in $root/src"
 status=0
@@ -100,9 +101,9 @@ unshare --mount --propagation private --pid --fork --kill-child -- /bin/bash -c 
         /bin/bash -c "cd /src && exec \"\$@\"" command "$@"
 ' fresh-root "$root" "$@" || status=$?
 
-packages >"$base/packages-after.txt"
-removed=$(comm -23 "$base/packages-before.txt" "$base/packages-after.txt")
-added=$(comm -13 "$base/packages-before.txt" "$base/packages-after.txt" | wc -l)
+packages >"$root.packages-after"
+removed=$(comm -23 "$root.packages-before" "$root.packages-after")
+added=$(comm -13 "$root.packages-before" "$root.packages-after" | wc -l)
 echo "fresh-root: $* exited with $status; $added packages added"
 if [ -n "$removed" ]; then
     echo "fresh-root: packages REMOVED: $removed" >&2
