@@ -76,6 +76,9 @@ releaseServices() {
     policyMade=0
 }
 trap releaseServices EXIT
+# An interrupted install still takes its policy-rc.d away.
+trap 'exit 130' INT
+trap 'exit 143' TERM HUP
 
 # The packages of a set that apt cannot install, each tried alone.
 faultyPackages() {
