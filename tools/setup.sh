@@ -28,7 +28,7 @@ top=$(cd "$(dirname "$0")/.." && pwd)
 mainPackages=(cmake ninja-build g++ pkg-config libtirpc-dev libffi-dev libedit-dev
               rpcbind nfs-ganesha nfs-ganesha-vfs iproute2 util-linux netbase)
 testPackages=(libgtest-dev libgmock-dev libbenchmark-dev clang libclang-rt-dev clang-tidy cppcheck
-              g++-12-multilib)
+              llvm g++-12-multilib)
 qemuPackages=(qemu-user)
 archesPackages=(g++-s390x-linux-gnu g++-powerpc-linux-gnu)
 benchPackages=(libnfs-utils python3-matplotlib)
@@ -88,7 +88,8 @@ faultyPackages() {
     done
 }
 
-# installSet NAME PACKAGE...: one transaction for what of PACKAGE... is missing.
+# installSet NAME PACKAGE...: one transaction for what of PACKAGE... is missing; without the
+# packages they recommend when noRecommends is set.
 installSet() {
     local name=$1 package missing=() log
     shift
@@ -104,7 +105,9 @@ installSet() {
     holdServices
     log="$logDir/$name.log"
     echo "setup: $name: installing ${missing[*]} (log: $log)"
-    if ! DEBIAN_FRONTEND=noninteractive apt-get install -y --no-remove "${missing[@]}" >"$log" 2>&1; then
+    local options=(-y --no-remove)
+    [ -z "${noRecommends:-}" ] || options+=(--no-install-recommends)
+    if ! DEBIAN_FRONTEND=noninteractive apt-get install "${options[@]}" "${missing[@]}" >"$log" 2>&1; then
         echo "setup: FAILED to install the $name set; apt said:" >&2
         tail -n 25 "$log" | sed 's/^/    /' >&2
         local faulty
@@ -152,6 +155,12 @@ setupChrony() {
     trap releaseServices EXIT
 }
 
+# Without recommended packages: the 32-bit C library's recommend gcc-multilib, which conflicts
+# with the cross compilers of the arches set.
+testSet() {
+    noRecommends=1 installSet test "${testPackages[@]}"
+}
+
 sets=("$@")
 [ "${#sets[@]}" -gt 0 ] || sets=(main)
 mkdir -p "$logDir"
@@ -164,12 +173,12 @@ for set in "${sets[@]}"; do
     test)
         installSet main "${mainPackages[@]}"
         setupChrony
-        installSet test "${testPackages[@]}"
+        testSet
         ;;
     arches)
         installSet main "${mainPackages[@]}"
         setupChrony
-        installSet test "${testPackages[@]}"
+        testSet
         installSet qemu "${qemuPackages[@]}"
         installSet arches "${archesPackages[@]}"
         ;;
