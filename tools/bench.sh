@@ -14,21 +14,16 @@ if [ $# -gt 0 ] && [ "$1" != "--" ]; then
 fi
 [ "${1:-}" != "--" ] || shift
 
-"$top/tools/setup.sh"
-# The comparison peers and the plotting library, as Debian ships them.
-missing=()
-for package in libnfs-utils python3-matplotlib; do
-    dpkg-query -W -f='${Status}' "$package" 2>/dev/null | grep -q "install ok installed" || missing+=("$package")
-done
-if [ "${#missing[@]}" -gt 0 ]; then
-    echo "bench: installing ${missing[*]}"
-    export DEBIAN_FRONTEND=noninteractive
-    apt-get update -qq
-    apt-get install -y -qq "${missing[@]}" >/dev/null
-fi
+# shellcheck source=tools/steps.sh
+. "$top/tools/steps.sh"
 
-cmake -S "$top" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Release -DRT_TESTS=OFF >/dev/null
-cmake --build "$build" -j2 --target nfsSpeedBench sntpSpeedBench >/dev/null
+# The main set, then the comparison peers (libnfs's nfs-ls and nfs-cat) and the plotting library.
+step bench "set-up: the packages of the main and bench sets (tools/setup.sh bench)"
+"$top/tools/setup.sh" bench
+step bench "configure and build the benchmarks in Release (log: $build/build.log)"
+logged "$build/configure.log" cmake -S "$top" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Release -DRT_TESTS=OFF \
+    -DRT_BENCH=ON "${launcherArgs[@]}"
+logged "$build/build.log" cmake --build "$build" -j2 --target nfsSpeedBench sntpSpeedBench
 
 mkdir -p "$out"
 echo "bench: NFS figures against nfs-ganesha on loopback (a few minutes)"

@@ -8,8 +8,11 @@ top=$(cd "$(dirname "$0")/.." && pwd)
 build="$top/build-fuzz"
 corpus="$top/tests/fuzz/corpus"
 
-CC=clang CXX=clang++ cmake -S "$top" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Debug \
-    -DRT_SANITIZE=ON -DRT_FUZZ=ON >/dev/null
+# shellcheck source=tools/steps.sh
+. "$top/tools/steps.sh"
+
+CC=clang CXX=clang++ logged "$build/configure.log" cmake -S "$top" -B "$build" -G Ninja \
+    -DCMAKE_BUILD_TYPE=Debug -DRT_SANITIZE=ON -DRT_FUZZ=ON "${launcherArgs[@]}"
 cmake --build "$build" -j2 --target nfsReplyRecord
 recorder="$build/tests/fuzz/nfsReplyRecord"
 

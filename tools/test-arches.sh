@@ -1,28 +1,28 @@
 #!/usr/bin/env bash
 # The slower runs on other architectures: every 32-bit x86 suite, the live ones included
-# (natively where the kernel runs 32-bit programs, else under qemu-i386); every s390x (64-bit big-endian) suite under qemu-s390x, against libraries
-# unpacked from Debian's s390x packages; and every suite for 32-bit big-endian PowerPC, the
-# target, under qemu-ppc, after a compile of its modules where no warning may appear.
+# (natively where the kernel runs 32-bit programs, else under qemu-i386); every s390x (64-bit
+# big-endian) suite under qemu-s390x; both against libraries unpacked from Debian's packages
+# of that architecture (tools/sysroot.sh), never installed. And every suite for 32-bit
+# big-endian PowerPC, the target, under qemu-ppc, after a compile of its modules where no
+# warning may appear.
 set -euo pipefail
 top=$(cd "$(dirname "$0")/.." && pwd)
+# shellcheck source=tools/steps.sh
+. "$top/tools/steps.sh"
 
-"$top/tools/setup.sh"
-cross=(g++-powerpc-linux-gnu g++-s390x-linux-gnu)
-for package in "${cross[@]}"; do
-    dpkg-query -W -f='${Status}' "$package" 2>/dev/null | grep -q "install ok installed" || {
-        apt-get update -qq
-        DEBIAN_FRONTEND=noninteractive apt-get install -y -qq "${cross[@]}" >/dev/null
-        break
-    }
-done
+step test-arches "set-up: the packages of the main, test and arches sets (tools/setup.sh arches)"
+"$top/tools/setup.sh" arches
 
+step test-arches "32-bit x86: every suite (tools/test-i686.sh --live)"
 "$top/tools/test-i686.sh" --live
 
+step test-arches "s390x: the sysroot, the build (log: $top/build-s390x/build.log) and every suite under qemu-s390x"
 sysroot="$top/build-s390x-sysroot"
-"$top/tools/s390x-sysroot.sh" "$sysroot"
-cmake -S "$top" -B "$top/build-s390x" -G Ninja -DCMAKE_BUILD_TYPE=Debug -DRT_SANITIZE=OFF -DRT_WERROR=ON \
-      -DCMAKE_TOOLCHAIN_FILE="$top/cmake/toolchains/s390x.cmake" -DRT_SYSROOT="$sysroot" >/dev/null
-cmake --build "$top/build-s390x" -j2
+"$top/tools/sysroot.sh" s390x "$sysroot"
+logged "$top/build-s390x/configure.log" cmake -S "$top" -B "$top/build-s390x" -G Ninja -DCMAKE_BUILD_TYPE=Debug \
+    -DRT_SANITIZE=OFF -DRT_WERROR=ON -DCMAKE_TOOLCHAIN_FILE="$top/cmake/toolchains/s390x.cmake" \
+    -DRT_SYSROOT="$sysroot" "${launcherArgs[@]}"
+logged "$top/build-s390x/build.log" cmake --build "$top/build-s390x" -j2
 (cd "$top/build-s390x" && ctest --output-on-failure --timeout 1800 -j2 -E '^lint$')
 
 # PowerPC, the target (32-bit, big-endian, unsigned char): first the modules and the kernel
@@ -32,15 +32,18 @@ cmake --build "$top/build-s390x" -j2
 # program's threads under qemu-user, and with a smaller quarantine of freed blocks, as for
 # 32-bit x86 under qemu: with the default 256 MiB the allocator runs out of room in the suites
 # that move tens of mebibytes, and hangs. The shell is not built (no libffi or libedit here).
-cmake -S "$top" -B "$top/build-powerpc" -G Ninja -DCMAKE_BUILD_TYPE=Release -DRT_TESTS=OFF -DRT_WERROR=ON \
-      -DCMAKE_TOOLCHAIN_FILE="$top/cmake/toolchains/powerpc.cmake" >/dev/null
-cmake --build "$top/build-powerpc" -j2 --target brisnelObjects tovelleObjects quenbyObjects kernel
-echo "powerpc: the modules and the kernel layer compile without warnings"
+step test-arches "PowerPC: the modules and the kernel layer compiled without warnings (log: $top/build-powerpc/build.log)"
+logged "$top/build-powerpc/configure.log" cmake -S "$top" -B "$top/build-powerpc" -G Ninja -DCMAKE_BUILD_TYPE=Release \
+    -DRT_TESTS=OFF -DRT_WERROR=ON -DCMAKE_TOOLCHAIN_FILE="$top/cmake/toolchains/powerpc.cmake" "${launcherArgs[@]}"
+logged "$top/build-powerpc/build.log" cmake --build "$top/build-powerpc" -j2 \
+    --target brisnelObjects tovelleObjects quenbyObjects kernel
+step test-arches "PowerPC: the libraries (tools/powerpc-libs.sh), the build (log: $top/build-powerpc-qemu/build.log) and every suite under qemu-ppc"
 "$top/tools/powerpc-libs.sh" "$top/build-powerpc-libs"
-cmake -S "$top" -B "$top/build-powerpc-qemu" -G Ninja -DCMAKE_BUILD_TYPE=Debug -DRT_SANITIZE=ON -DRT_WERROR=ON \
-      -DRT_BENCH=OFF -DCMAKE_TOOLCHAIN_FILE="$top/cmake/toolchains/powerpc.cmake" \
-      -DRT_POWERPC_LIBS="$top/build-powerpc-libs" >/dev/null
-cmake --build "$top/build-powerpc-qemu" -j2
+logged "$top/build-powerpc-qemu/configure.log" cmake -S "$top" -B "$top/build-powerpc-qemu" -G Ninja \
+    -DCMAKE_BUILD_TYPE=Debug -DRT_SANITIZE=ON -DRT_WERROR=ON -DRT_BENCH=OFF \
+    -DCMAKE_TOOLCHAIN_FILE="$top/cmake/toolchains/powerpc.cmake" -DRT_POWERPC_LIBS="$top/build-powerpc-libs" \
+    "${launcherArgs[@]}"
+logged "$top/build-powerpc-qemu/build.log" cmake --build "$top/build-powerpc-qemu" -j2
 (cd "$top/build-powerpc-qemu" &&
     ASAN_OPTIONS=detect_leaks=0:abort_on_error=0:quarantine_size_mb=32 UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
     ctest --output-on-failure --timeout 1800 -j2 -E '^lint$')

@@ -6,10 +6,12 @@ set -euo pipefail
 top=$(cd "$(dirname "$0")/.." && pwd)
 build="$top/build-fuzz"
 seconds=${1:-10}
+# shellcheck source=tools/steps.sh
+. "$top/tools/steps.sh"
 
-CC=clang CXX=clang++ cmake -S "$top" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Debug \
-    -DRT_SANITIZE=ON -DRT_FUZZ=ON >/dev/null
-cmake --build "$build" -j2 --target fuzzHarnesses
+CC=clang CXX=clang++ logged "$build/configure.log" cmake -S "$top" -B "$build" -G Ninja \
+    -DCMAKE_BUILD_TYPE=Debug -DRT_SANITIZE=ON -DRT_FUZZ=ON "${launcherArgs[@]}"
+logged "$build/build.log" cmake --build "$build" -j2 --target fuzzHarnesses
 
 scratch=$(mktemp -d)
 trap 'rm -rf "$scratch"' EXIT

@@ -4,10 +4,12 @@
 set -euo pipefail
 top=$(cd "$(dirname "$0")/.." && pwd)
 build="$top/build-tsan"
+# shellcheck source=tools/steps.sh
+. "$top/tools/steps.sh"
 
-cmake -S "$top" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Debug -DRT_TSAN=ON \
-      -DCMAKE_C_COMPILER=clang -DCMAKE_CXX_COMPILER=clang++ >/dev/null
-cmake --build "$build" -j2 --target nfsConcurrencyTests >/dev/null
+logged "$build/configure.log" cmake -S "$top" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Debug -DRT_TSAN=ON \
+    -DCMAKE_C_COMPILER=clang -DCMAKE_CXX_COMPILER=clang++ "${launcherArgs[@]}"
+logged "$build/build.log" cmake --build "$build" -j2 --target nfsConcurrencyTests
 if [ "${1:-}" = "--build" ]; then
     exit 0
 fi

@@ -1,6 +1,7 @@
 # s390x, 64-bit big-endian: Debian's cross compiler, the libraries unpacked by
-# tools/s390x-sysroot.sh into RT_SYSROOT, and the tests run under qemu-s390x. Built without
-# the sanitizers: ASan's s390x shadow memory cannot be reserved under qemu-user.
+# tools/sysroot.sh s390x into RT_SYSROOT (default: the checkout's build-s390x-sysroot), and the
+# tests run under qemu-s390x. Built without the sanitizers: ASan's s390x shadow memory cannot be
+# reserved under qemu-user.
 set(CMAKE_SYSTEM_NAME Linux)
 set(CMAKE_SYSTEM_PROCESSOR s390x)
 set(CMAKE_C_COMPILER s390x-linux-gnu-gcc)
@@ -8,8 +9,11 @@ set(CMAKE_CXX_COMPILER s390x-linux-gnu-g++)
 # Kept in the environment too: the compiler checks read this file again without the cache.
 if(RT_SYSROOT)
   set(ENV{RT_SYSROOT} ${RT_SYSROOT})
-else()
+elseif(DEFINED ENV{RT_SYSROOT})
   set(RT_SYSROOT $ENV{RT_SYSROOT})
+else()
+  get_filename_component(RT_SYSROOT ${CMAKE_CURRENT_LIST_DIR}/../../build-s390x-sysroot ABSOLUTE)
+  set(ENV{RT_SYSROOT} ${RT_SYSROOT})
 endif()
 set(libs ${RT_SYSROOT}/usr/lib/s390x-linux-gnu:${RT_SYSROOT}/lib/s390x-linux-gnu)
 set(CMAKE_FIND_ROOT_PATH ${RT_SYSROOT} /usr/s390x-linux-gnu)

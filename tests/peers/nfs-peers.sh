@@ -48,6 +48,8 @@ needTools() {
         command -v "$tool" >/dev/null 2>&1 ||
             die "'$tool' not found (packages: rpcbind nfs-ganesha nfs-ganesha-vfs iproute2 util-linux)"
     done
+    # nfs-ganesha finds the exported folder's file system in the mount table under this name.
+    [ -e /etc/mtab ] || die "/etc/mtab is missing (on an installed system a link to ../proc/self/mounts)"
 }
 
 # Prints the last lines of every log in DIR, for a failed start.
@@ -187,8 +189,9 @@ startGanesha() {
     local rpcbindPid
     rpcbindPid=$(awk '$1 == "rpcbind" { print $2 }' "$dir/peers.pids")
     writeGaneshaConfig
-    # Same mount namespace as rpcbind, so it registers through rpcbind's local socket.
-    nsenter --mount="/proc/$rpcbindPid/ns/mnt" -- \
+    # Same mount namespace as rpcbind, so it registers through rpcbind's local socket; and the
+    # same root: entering a mount namespace also moves to its root, which in a chroot is not ours.
+    nsenter --mount="/proc/$rpcbindPid/ns/mnt" --root="/proc/$rpcbindPid/root" -- \
         ganesha.nfsd -F -f "$dir/ganesha.conf" -L "$dir/log/ganesha.log" \
         -p "$dir/run/ganesha.pid" -N NIV_EVENT \
         >"$dir/log/ganesha-console.log" 2>&1 </dev/null &

@@ -10,11 +10,30 @@
 # is skipped (also when SNTPC_NO_NAMESPACE is set). The program finds the ports in
 # SNTPC_CHRONY_PORT and SNTPC_CHRONY_BROADCAST_PORT, which the caller may choose; a second chrony
 # with no time source, unsynchronised and so answering with stratum 0, on SNTPC_CHRONY_UNSYNC_PORT.
+#
+# chronyd is RT_CHRONYD when set, else the one on PATH or in /usr/sbin (the package's), else
+# the copy that tools/setup.sh unpacked into the checkout's build-chrony folder where the
+# package cannot be installed.
 set -euo pipefail
 
 if [[ $# -lt 1 ]]; then
     echo "usage: $0 PROGRAM [ARGS...]" >&2
     exit 2
+fi
+
+here=$(cd "$(dirname "$0")" && pwd)
+chronyd=${RT_CHRONYD:-}
+if [[ -z "$chronyd" ]]; then
+    for candidate in "$(command -v chronyd || true)" /usr/sbin/chronyd "$here/../../build-chrony/usr/sbin/chronyd"; do
+        if [[ -n "$candidate" && -x "$candidate" ]]; then
+            chronyd=$candidate
+            break
+        fi
+    done
+fi
+if [[ -z "$chronyd" ]]; then
+    echo "with-chrony: no chronyd here (tools/setup.sh main installs or unpacks it)" >&2
+    exit 1
 fi
 
 export SNTPC_CHRONY_PORT="${SNTPC_CHRONY_PORT:-11123}"
@@ -63,12 +82,14 @@ allow 127.0.0.1
 local stratum 8
 cmdport 0
 pidfile $workdir/chronyd.pid
+# The command socket in the run's own folder, not in the host's /run.
+bindcmdaddress $workdir/chronyd.sock
 driftfile $workdir/chrony.drift
 broadcast 1 127.0.0.1 $SNTPC_CHRONY_BROADCAST_PORT
 CONF
 
 # In the foreground (-d), so that its process number is ours to stop.
-chronyd -d -x -u root -f "$workdir/chrony.conf" >"$workdir/chronyd.log" 2>&1 &
+"$chronyd" -d -x -u root -f "$workdir/chrony.conf" >"$workdir/chronyd.log" 2>&1 &
 chrony_pid=$!
 
 # Wait until chrony has bound its server port.
@@ -91,8 +112,9 @@ bindaddress 127.0.0.1
 allow 127.0.0.1
 cmdport 0
 pidfile $workdir/unsync.pid
+bindcmdaddress $workdir/unsync.sock
 CONF
-chronyd -d -x -u root -f "$workdir/unsync.conf" >"$workdir/unsync.log" 2>&1 &
+"$chronyd" -d -x -u root -f "$workdir/unsync.conf" >"$workdir/unsync.log" 2>&1 &
 unsync_pid=$!
 for _ in $(seq 100); do
     ss -Hlun "sport = :$SNTPC_CHRONY_UNSYNC_PORT" 2>/dev/null | grep -q . && break
