@@ -47,8 +47,9 @@ int resend(NfsOpenFile *file, Caller caller)
     file->uncommitted = 0;
     for (uint32_t i = 0; i < cache->nLines; ++i) {
         NfsCacheLine &line = cache->pLines[i];
-        if (!pinnedOf(line, file) || line.fileId == NFS_CACHE_NO_FILE)
-            continue; // a line invalidated with its file's removal has nothing worth sending
+        // Also a line invalidated since: its bytes are still what the file was told it wrote.
+        if (!pinnedOf(line, file))
+            continue;
         if (lineWriteBack(&line, NFS_V3, caller) == -1) {
             file->uncommitted = kResend;
             line.flags |= NFS_CACHE_PINNED;

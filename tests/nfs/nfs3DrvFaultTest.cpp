@@ -614,6 +614,27 @@ TEST_F(DrvFault, DataAcknowledgedBeforeARestartReachesStableStorage)
     }
 }
 
+// A file written far beyond the cache's size: each reuse of a pinned line commits the file
+// once, which unpins all its lines, so the pins never hold more than the cache.
+TEST_F(DrvFault, AFileFarLargerThanTheCacheIsCommittedAsItsLinesAreReused)
+{
+    set([](Files &f) { f.committed = UNSTABLE; });
+    NfsOpenFile *file = open("c", K_O_RDWR);
+    ASSERT_NE(file, nullptr);
+    std::vector<char> bytes(20 * kLine);
+    for (std::size_t i = 0; i < bytes.size(); ++i)
+        bytes[i] = static_cast<char>(i % 251);
+    ASSERT_EQ(nfs3Write(file, bytes.data(), static_cast<int>(bytes.size())), static_cast<int>(bytes.size()));
+    // Two lines: every second line needs a pinned one, and its COMMIT frees both.
+    EXPECT_EQ(commitsSeen(*files_), 9u);
+    EXPECT_EQ(files_->writes, 20u) << "no line sent twice";
+    set([](Files &f) { f.restart(); });
+    EXPECT_EQ(serverData("c"), std::vector<char>(bytes.begin(), bytes.begin() + 18 * kLine))
+        << "the committed part survives a restart";
+    EXPECT_EQ(nfs3Close(file), 0) << std::hex << errnoGet();
+    EXPECT_EQ(serverData("c"), bytes) << "the two pinned lines went out again";
+}
+
 // A COMMIT that finds the server restarted every time: the close fails with EIO after three
 // tries, each after sending the pinned lines again, and says which error.
 TEST_F(DrvFault, AServerRestartingAtEveryCommitFailsTheCloseAfterThreeTries)
