@@ -5,6 +5,7 @@
 #include "core/nfsCacheFile.h"
 
 #include "core/nfsConfig.h"
+#include "core/nfsDeviceRemoval.h"
 #include "core/nfsMountVersion.h"
 
 #include <brisnel/nfs2Drv.h>
@@ -174,6 +175,10 @@ int cacheSafe(NfsDataCache *cache, int version)
 
 extern "C" int nfsSyncAll(void)
 {
+    // No removal frees a device (and its cache) under the walk.
+    const NfsDeviceRemovalLock serialised;
+    if (!serialised.held())
+        return -1;
     int first = 0;
     for (DEV_HDR *dev = iosNextDevGet(nullptr); dev != nullptr; dev = iosNextDevGet(dev)) {
         int version = 0;

@@ -417,6 +417,12 @@ uint64_t commitsSeen(Files &f)
     return f.commits;
 }
 
+uint64_t writesSeen(Files &f)
+{
+    const std::lock_guard guard(f.lock);
+    return f.writes;
+}
+
 // Sync and close commit what went out UNSTABLE since the last COMMIT, and only that; a COMMIT
 // whose verifier never matches the writes' (a server that keeps restarting) fails them with
 // EIO for good after three tries, while a restart between two WRITEs only sends the file's
@@ -448,9 +454,9 @@ TEST_F(DrvFault, UnstableWritesAreCommittedAtSyncAndCloseAndAServerThatKeepsRest
     ASSERT_EQ(nfs3Write(again, std::vector<char>(kLine, 'x').data(), static_cast<int>(kLine)), static_cast<int>(kLine));
     set([](Files &f) { f.writeVerf = 3; f.commitVerf = 3; });
     ASSERT_EQ(nfs3Write(again, "y", 1), 1);
-    const uint64_t writesBefore = files_->writes;
+    const uint64_t writesBefore = writesSeen(*files_);
     EXPECT_EQ(nfs3Close(again), 0) << std::hex << errnoGet();
-    EXPECT_EQ(files_->writes - writesBefore, 3u) << "the new line, then both pinned lines again";
+    EXPECT_EQ(writesSeen(*files_) - writesBefore, 3u) << "the new line, then both pinned lines again";
     std::vector<char> expected(kLine, 'x');
     expected.push_back('y');
     EXPECT_EQ(serverData("c"), expected);
@@ -627,7 +633,7 @@ TEST_F(DrvFault, AFileFarLargerThanTheCacheIsCommittedAsItsLinesAreReused)
     ASSERT_EQ(nfs3Write(file, bytes.data(), static_cast<int>(bytes.size())), static_cast<int>(bytes.size()));
     // Two lines: every second line needs a pinned one, and its COMMIT frees both.
     EXPECT_EQ(commitsSeen(*files_), 9u);
-    EXPECT_EQ(files_->writes, 20u) << "no line sent twice";
+    EXPECT_EQ(writesSeen(*files_), 20u) << "no line sent twice";
     set([](Files &f) { f.restart(); });
     EXPECT_EQ(serverData("c"), std::vector<char>(bytes.begin(), bytes.begin() + 18 * kLine))
         << "the committed part survives a restart";
@@ -646,12 +652,12 @@ TEST_F(DrvFault, AServerRestartingAtEveryCommitFailsTheCloseAfterThreeTries)
     NfsOpenFile *file = open("c", K_O_RDWR);
     ASSERT_NE(file, nullptr);
     ASSERT_EQ(nfs3Write(file, std::vector<char>(kLine, 'r').data(), static_cast<int>(kLine)), static_cast<int>(kLine));
-    const uint64_t writesBefore = files_->writes;
+    const uint64_t writesBefore = writesSeen(*files_);
     errnoSet(0);
     EXPECT_EQ(nfs3Close(file), -1);
     EXPECT_EQ(errnoGet(), K_EIO);
     EXPECT_EQ(commitsSeen(*files_), 3u);
-    EXPECT_EQ(files_->writes - writesBefore, 2u) << "sent again after the first two COMMITs";
+    EXPECT_EQ(writesSeen(*files_) - writesBefore, 2u) << "sent again after the first two COMMITs";
     EXPECT_FALSE(anyLineOwnedBy(file));
     for (uint32_t i = 0; i < dev_->cache.nLines; ++i)
         EXPECT_EQ(dev_->cache.pLines[i].flags, 0u) << "line " << i;
@@ -723,9 +729,9 @@ TEST_F(DrvFault, SyncAllWritesBackAndCommitsEveryOpenFileAndReportsTheFirstFailu
     EXPECT_EQ(nfsSyncAll(), 0) << std::hex << errnoGet();
     EXPECT_EQ(c->uncommitted, 0);
     EXPECT_EQ(serverData("c"), std::vector<char>({'c', 'c'}));
-    const uint64_t writes = files_->writes;
+    const uint64_t writes = writesSeen(*files_);
     EXPECT_EQ(nfsSyncAll(), 0);
-    EXPECT_EQ(files_->writes, writes) << "nothing left to send";
+    EXPECT_EQ(writesSeen(*files_), writes) << "nothing left to send";
     EXPECT_EQ(nfs3Close(b), 0);
     EXPECT_EQ(nfs3Close(c), 0);
 }
