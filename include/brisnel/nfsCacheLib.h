@@ -17,6 +17,8 @@ extern "C" {
 
 #define NFS_CACHE_WRITE_THROUGH 0x1 /* cache option: a write is sent at once */
 #define NFS_CACHE_DIRTY 0x1         /* line flag: bytes not yet sent to the server */
+#define NFS_CACHE_PINNED 0x2        /* line flag: bytes sent UNSTABLE, kept until a COMMIT with
+                                       the same write verifier makes them safe */
 #define NFS_CACHE_NO_FILE UINT64_MAX /* fileId of a line that holds nothing */
 
 typedef struct NfsCacheLine {
@@ -25,7 +27,8 @@ typedef struct NfsCacheLine {
     uint64_t fileId; /* file whose block the line holds, NFS_CACHE_NO_FILE for none */
     uint64_t offset; /* file offset of the line's first byte, a multiple of lineSize */
     void *pOwner;    /* open file that last filled or wrote the line; null for none */
-    uint32_t flags;  /* NFS_CACHE_DIRTY */
+    uint32_t flags;  /* NFS_CACHE_DIRTY, NFS_CACHE_PINNED */
+    uint64_t fsId;   /* file system of that file: ids repeat across file systems */
 } NfsCacheLine;
 
 /* All zero when the device has no cache. */
@@ -47,6 +50,11 @@ int nfsCacheLineWrite(void *file, uint64_t offset, const char *buf, int n, int v
 int nfsCacheLineFlush(NfsCacheLine *line, int version);
 int nfsCacheFileFlush(void *file, int release, int version);
 void nfsCacheFileInvalidate(NfsDataCache *cache, uint64_t fileId);
+
+/* Writes back and commits what every open file of every NFS device holds in the cache, for a
+ * program about to end without closing them: 0, or -1 with the first error. Each server call
+ * is bounded by the time-out; a file whose write-back fails keeps its data for its close. */
+int nfsSyncAll(void);
 
 #pragma GCC visibility pop
 #ifdef __cplusplus

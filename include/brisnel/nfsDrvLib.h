@@ -49,8 +49,10 @@ typedef struct NfsOpenFile {
                          cache's mutex, as are the two fields after pendingErrno */
     int pendingErrno; /* a read or write stopped after moving bytes: the next one fails
                          with this error. 0 for none */
-    int uncommitted;       /* UNSTABLE writes went out since the last COMMIT: 1, else 0 */
-    writeverf3 writeVerf;  /* the write verifier of those writes' replies */
+    int uncommitted;       /* UNSTABLE writes went out since the last COMMIT: 1; 2 when a
+                              reply's write verifier changed since (the file's pinned lines
+                              go out again before a COMMIT); else 0 */
+    writeverf3 writeVerf;  /* the write verifier of the latest of those writes' replies */
 } NfsOpenFile;
 
 typedef struct NfsDevInfo {

@@ -22,7 +22,8 @@ void initialiseLines(NfsCacheLine *lines, uint32_t count, char *buffer, uint32_t
                                 .fileId = NFS_CACHE_NO_FILE,
                                 .offset = 0,
                                 .pOwner = nullptr,
-                                .flags = 0};
+                                .flags = 0,
+                                .fsId = 0};
     }
 }
 
@@ -30,17 +31,24 @@ void initialiseLines(NfsCacheLine *lines, uint32_t count, char *buffer, uint32_t
 
 namespace nfscache {
 
-void fileLinesDrop(NfsDataCache *cache, const void *file, uint64_t fileId)
+void fileLinesDrop(void *file, int version)
 {
-    if (!hasLines(cache))
+    FileView view{};
+    if (!fileView(file, version, &view) || !hasLines(view.cache))
         return;
+    NfsDataCache *cache = view.cache;
     const CacheLock lock(cache);
     if (!lock.held())
         return;
     for (uint32_t i = 0; i < cache->nLines; ++i) {
         NfsCacheLine &line = cache->pLines[i];
-        if (line.fileId == fileId && (line.pOwner == nullptr || line.pOwner == file))
+        if (line.pOwner == file) {
+            // Nothing of the file's is kept for sending: no line points at a record about to go.
+            line = NfsCacheLine{.pData = line.pData, .nBytes = 0, .fileId = NFS_CACHE_NO_FILE, .offset = 0,
+                                .pOwner = nullptr, .flags = 0, .fsId = 0};
+        } else if (line.pOwner == nullptr && holdsFileOf(line, view)) {
             line.fileId = NFS_CACHE_NO_FILE;
+        }
     }
 }
 

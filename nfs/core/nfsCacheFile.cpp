@@ -38,24 +38,46 @@ int unusable()
     return -1;
 }
 
+// The reply's attributes name the open file: the same file system and file id as at open.
+template <typename Attr> bool sameFile(const Attr &reply, const Attr &open)
+{
+    return reply.fileid == open.fileid && reply.fsid == open.fsid;
+}
+
+// A slot's failure, in the slot's result type.
+int failedLike(int /*result*/) { return -1; }
+Nfs3WriteResult failedLike(const Nfs3WriteResult & /*result*/) { return {-1, {}}; }
+
 // Calls a read or write slot (Data is char or const char) with the file's host, handle and
-// attributes; for another task's eviction the reply's attributes go to a record of its own.
+// attributes. The reply's attributes land in a record aside, and reach the file (for its own
+// task) only when they name the same file; a reply about another file fails with K_EIO, so
+// that no line takes its bytes. Only the ids are read from the record for another task's
+// eviction: they never change after the open.
 template <typename OpenFile, typename Slot, typename Data>
 auto throughSlot(Slot slot, OpenFile *file, uint64_t offset, unsigned count, Data *buf, Caller caller = Caller::owner)
 {
-    // Only the id is read from the owner's record: it changes under the cache's mutex alone.
     decltype(file->attr) aside{};
+    if (caller == Caller::owner)
+        aside = file->attr;
     aside.fileid = file->attr.fileid;
-    return slot(file->pDev->host, &file->fh, offset, count, buf, caller == Caller::owner ? &file->attr : &aside);
+    aside.fsid = file->attr.fsid;
+    auto result = slot(file->pDev->host, &file->fh, offset, count, buf, &aside);
+    if (!sameFile(aside, file->attr)) {
+        errnoSet(K_EIO);
+        return failedLike(result);
+    }
+    if (caller == Caller::owner)
+        file->attr = aside;
+    return result;
 }
 
 // The bytes a write slot took. A version 3 slot also says what the server did with them: what
 // a COMMIT needs of writes the server holds in volatile storage only is kept. Replies with
 // different verifiers mean the server restarted in between: what it held of the earlier ones
-// may be gone.
-int writtenOf(int written, void * /*file*/) { return written; }
+// may be gone, so every pinned line of the file goes out again before the COMMIT.
+int writtenOf(int written, void * /*file*/, bool * /*pUnstable*/) { return written; }
 
-int writtenOf(const Nfs3WriteResult &result, NfsOpenFile *file)
+int writtenOf(const Nfs3WriteResult &result, NfsOpenFile *file, bool *pUnstable)
 {
     const Nfs3WriteVerdict &verdict = result.verdict;
     if (result.written < 0 || !verdict.unstable)
@@ -63,10 +85,10 @@ int writtenOf(const Nfs3WriteResult &result, NfsOpenFile *file)
     const bool restarted = verdict.verfChanged ||
                            (file->uncommitted != 0 &&
                             std::memcmp(file->writeVerf, verdict.verf, sizeof file->writeVerf) != 0);
-    if (restarted)
-        lossNote(file, NFS_V3, K_EIO);
     std::memcpy(file->writeVerf, verdict.verf, sizeof file->writeVerf);
-    file->uncommitted = 1;
+    file->uncommitted = restarted || file->uncommitted == kResend ? kResend : 1;
+    if (pUnstable != nullptr)
+        *pUnstable = true;
     return result.written;
 }
 
@@ -77,7 +99,8 @@ bool fileView(void *file, int version, FileView *pView)
     return onRecord(
         file, version,
         [pView](auto *record, auto, auto) {
-            *pView = FileView{record->pCache, static_cast<uint64_t>(record->attr.fileid)};
+            *pView = FileView{record->pCache, static_cast<uint64_t>(record->attr.fileid),
+                              static_cast<uint64_t>(record->attr.fsid)};
             return true;
         },
         [] { return unusable() == 0; });
@@ -106,15 +129,33 @@ int serverRead(void *file, int version, uint64_t offset, unsigned count, char *b
         unusable);
 }
 
-int serverWrite(void *file, int version, uint64_t offset, unsigned count, const char *buf, Caller caller)
+int serverWrite(void *file, int version, uint64_t offset, unsigned count, const char *buf, Caller caller,
+                bool *pUnstable)
 {
     return onRecord(
         file, version,
         [=](auto *record, auto, auto write) {
-            return nfsSlotPresent(write) ? writtenOf(throughSlot(write, record, offset, count, buf, caller), record)
-                                         : -1;
+            return nfsSlotPresent(write)
+                       ? writtenOf(throughSlot(write, record, offset, count, buf, caller), record, pUnstable)
+                       : -1;
         },
         unusable);
+}
+
+int serverCommit(NfsOpenFile *file, writeverf3 verf, Caller caller)
+{
+    if (!nfsSlotPresent(pFuncNfs3FileCommit))
+        return unusable();
+    fattr3 aside{};
+    if (caller == Caller::owner)
+        aside = file->attr;
+    aside.fileid = file->attr.fileid;
+    aside.fsid = file->attr.fsid;
+    if (pFuncNfs3FileCommit(file->pDev->host, &file->fh, verf, &aside) != 0)
+        return -1;
+    if (caller == Caller::owner && sameFile(aside, file->attr))
+        file->attr = aside;
+    return 0;
 }
 
 } // namespace nfscache

@@ -11,6 +11,7 @@
 #define NFS_CORE_NFSCACHEFILE_H
 
 #include <brisnel/nfsCacheLib.h>
+#include <brisnel/nfsDrvLib.h>
 #include <kernel/kernelTypes.h>
 #include <kernel/semGuard.h>
 
@@ -20,9 +21,11 @@
 namespace nfscache {
 
 // What the cache needs of an open file, whatever its version.
+// Its lines are keyed by file system and file id, both taken from the open's attributes.
 struct FileView {
     NfsDataCache *cache;
     uint64_t fileId;
+    uint64_t fsId;
 };
 
 // False, with the error number set, for a version other than 2 or 3 or a record the cache
@@ -35,11 +38,21 @@ enum class Caller { owner, other };
 
 // Through the version's read or write slot, with the file's device host, handle and
 // attributes: the slot's result, or -1 with the error number set when the slot is empty. A
-// write that the server holds only in volatile storage is noted in the file for its COMMIT.
-// The caller holds the cache's mutex.
+// reply whose attributes name another file (file system or file id) is refused with K_EIO,
+// and its attributes are not taken. A write that the server holds only in volatile storage is
+// noted in the file for its COMMIT, and *pUnstable (when given) set. The caller holds the
+// cache's mutex.
 int serverRead(void *file, int version, uint64_t offset, unsigned count, char *buf);
 int serverWrite(void *file, int version, uint64_t offset, unsigned count, const char *buf,
-                Caller caller = Caller::owner);
+                Caller caller = Caller::owner, bool *pUnstable = nullptr);
+
+// An open file's `uncommitted` when a reply showed a new write verifier: the server may have
+// dropped what it held, and every pinned line of the file goes out again before the COMMIT.
+constexpr int kResend = 2;
+
+// COMMIT of the whole file through the version 3 commit slot, its verifier into verf: 0, or
+// -1 with the error number set. The reply's attributes reach the file as a read's do.
+int serverCommit(NfsOpenFile *file, writeverf3 verf, Caller caller);
 
 // Tells the open file `owner` that its data was lost with `error` (a write-back that failed
 // while its line went to another file, or a server that restarted before a COMMIT), so that
@@ -47,12 +60,26 @@ int serverWrite(void *file, int version, uint64_t offset, unsigned count, const 
 void lossNote(void *owner, int version, int error);
 
 // Writes a dirty line back through its owner. On failure the line stays dirty with its bytes,
-// for a later write-back to send. The caller holds the cache's mutex.
+// for a later write-back to send; bytes that went out UNSTABLE leave it pinned. The caller
+// holds the cache's mutex.
 int lineWriteBack(NfsCacheLine *line, int version, Caller caller);
 
-// Frees the lines of the file `fileId` that `file` owned or nobody owns; lines of another open
-// file of the same file stay, since they may hold its unsent bytes. Takes the cache's mutex.
-void fileLinesDrop(NfsDataCache *cache, const void *file, uint64_t fileId);
+// Frees the lines `file` owns, whatever they hold, and those of the same file that nobody
+// owns; lines of another open file of the same file stay, since they may hold its unsent
+// bytes. Takes the cache's mutex.
+void fileLinesDrop(void *file, int version);
+
+// Makes what the open file sent UNSTABLE safe: a COMMIT, and when its verifier differs from
+// the writes' (the server restarted), every pinned line of the file written again and
+// committed again, three tries at most. 0 with the file's lines unpinned, or the error: the
+// COMMIT's or a write's (the lines stay pinned, for a later try), or K_EIO after the tries (the
+// loss is recorded in the file and its lines are dropped). The caller holds the cache's
+// mutex, or owns the file on a device without lines.
+int fileCommit(void *file, int version, Caller caller);
+
+// Writes back the file's dirty lines through it and commits them, for a task that does not own
+// the file (nfsSyncAll): 0 or the first error. The caller holds the cache's mutex.
+int fileSafe(void *file, int version);
 
 // Holds a cache's mutex for the scope; held() is false (error number set) when it could not
 // be taken, for instance for a cache whose block was zeroed.
@@ -64,11 +91,17 @@ public:
 // A cache that has lines: false for one that was never allocated or has been freed.
 inline bool hasLines(const NfsDataCache *cache) { return cache->nLines != 0 && cache->pLines != nullptr; }
 
-// The line holds the block at `start` of the file `fileId`. All ones marks a free line, so a
-// file that a server gives that id never finds its blocks here: it always goes to the server.
-inline bool holds(const NfsCacheLine &line, uint64_t fileId, uint64_t start)
+// The line holds a block of the viewed file. All ones marks a free line, so a file that a
+// server gives that id never finds its blocks here: it always goes to the server.
+inline bool holdsFileOf(const NfsCacheLine &line, const FileView &view)
 {
-    return fileId != NFS_CACHE_NO_FILE && line.fileId == fileId && line.offset == start;
+    return view.fileId != NFS_CACHE_NO_FILE && line.fileId == view.fileId && line.fsId == view.fsId;
+}
+
+// The line holds the block at `start` of the viewed file.
+inline bool holds(const NfsCacheLine &line, const FileView &view, uint64_t start)
+{
+    return holdsFileOf(line, view) && line.offset == start;
 }
 
 // Where a request of n bytes at `offset` of an open file falls, with the cache's mutex held
@@ -89,9 +122,10 @@ private:
     std::optional<CacheLock> lock_;
 };
 
-// Writes a dirty line back through its owner before the line is reused for `file`. False when
-// that failed on `file`'s own line, which then keeps its bytes, still dirty; a failure on
-// another file's line is noted in that file (lossNote) and the line is reused.
+// Writes a dirty line back through its owner before the line is reused for `file`, and commits
+// the owner's file first when the line is pinned. False when that failed on `file`'s own line,
+// which then keeps its bytes, still dirty or pinned; a failure on another file's line is noted
+// in that file (lossNote) and the line is reused.
 bool evict(NfsCacheLine *line, void *file, int version);
 
 // Fills the line with lineSize bytes at `start` from the server, zeroing what follows the

@@ -1,16 +1,19 @@
 // Writing cached data back to the server: one line, or every dirty line of one open file.
 #include "core/nfsCacheFile.h"
 
+#include <algorithm>
 #include <climits>
 
 namespace nfscache {
 
 int lineWriteBack(NfsCacheLine *line, int version, Caller caller)
 {
-    const int result = serverWrite(line->pOwner, version, line->offset, line->nBytes, line->pData, caller);
-    // A failed line keeps its bytes for a later write-back, or until their loss is recorded.
+    bool unstable = false;
+    const int result = serverWrite(line->pOwner, version, line->offset, line->nBytes, line->pData, caller, &unstable);
+    // A failed line keeps its bytes for a later write-back, or until their loss is recorded;
+    // one the server holds in volatile storage only keeps them until a COMMIT covers them.
     if (result != -1)
-        line->flags = 0;
+        line->flags = unstable ? NFS_CACHE_PINNED : 0;
     return result;
 }
 
@@ -51,26 +54,24 @@ int nfsCacheFileFlush(void *file, int release, int version)
         NfsCacheLine &line = cache->pLines[i];
         if (line.pOwner != file)
             continue;
-        // Releasing: no line, clean or dirty, keeps a pointer to a file about to go.
-        if (release != 0)
+        if ((line.flags & NFS_CACHE_DIRTY) != 0 && line.nBytes != 0) {
+            if (failed) {
+                line.flags = 0; // nobody is left to send it, and it must not go out later
+            } else {
+                const int written = nfscache::lineWriteBack(&line, version, nfscache::Caller::owner);
+                if (written == -1 && release == 0)
+                    return -1; // this line stays dirty; later lines are not visited
+                // Releasing: this line and the file's later dirty lines are dropped, not tried.
+                failed = written == -1;
+                if (failed)
+                    line.flags = 0;
+                total += std::max(written, 0);
+            }
+        }
+        // Releasing: no line keeps a pointer to a file about to go, except the pinned ones,
+        // which its COMMIT may send again; the close drops them after it.
+        if (release != 0 && (line.flags & NFS_CACHE_PINNED) == 0)
             line.pOwner = nullptr;
-        if ((line.flags & NFS_CACHE_DIRTY) == 0 || line.nBytes == 0)
-            continue;
-        if (failed) {
-            line.flags = 0; // nobody is left to send it, and it must not go out later
-            continue;
-        }
-        const int written = nfscache::serverWrite(file, version, line.offset, line.nBytes, line.pData);
-        if (written == -1) {
-            if (release == 0)
-                return -1; // this line stays dirty; later lines are not visited
-            // Releasing: this line and the file's later dirty lines are dropped, not tried.
-            failed = true;
-            line.flags = 0;
-            continue;
-        }
-        line.flags = 0;
-        total += written;
     }
     if (failed)
         return -1;

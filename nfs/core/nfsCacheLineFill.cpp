@@ -2,6 +2,7 @@
 #include "core/nfsCacheFile.h"
 
 #include <kernel/errnoLib.h>
+#include <kernel/kernelErrno.h>
 
 #include <cstring>
 
@@ -21,20 +22,30 @@ void forget(NfsCacheLine *line)
 
 bool evict(NfsCacheLine *line, void *file, int version)
 {
-    if ((line->flags & NFS_CACHE_DIRTY) == 0)
+    if (line->flags == 0)
         return true;
     void *owner = line->pOwner;
     if (owner == nullptr) {
         line->flags = 0; // no file left to send the bytes through
         return true;
     }
-    if (owner == file)
-        return lineWriteBack(line, version, Caller::owner) != -1;
-    if (lineWriteBack(line, version, Caller::other) == -1) {
-        lossNote(owner, version, errnoGet());
-        line->flags = 0;
-        forget(line);
+    const Caller caller = owner == file ? Caller::owner : Caller::other;
+    int error = 0;
+    if ((line->flags & NFS_CACHE_DIRTY) != 0 && lineWriteBack(line, version, caller) == -1)
+        error = errnoGet() != 0 ? errnoGet() : K_EIO;
+    // Bytes the server may hold in volatile storage only: one COMMIT for the whole file, which
+    // unpins every line of it, before this one is reused.
+    if (error == 0 && (line->flags & NFS_CACHE_PINNED) != 0)
+        error = fileCommit(owner, version, caller);
+    if (error == 0)
+        return true;
+    if (owner == file) {
+        errnoSet(error);
+        return false;
     }
+    lossNote(owner, version, error);
+    line->flags = 0;
+    forget(line);
     return true;
 }
 

@@ -15,13 +15,14 @@ namespace {
 bool claim(NfsDataCache *cache, NfsCacheLine *line, void *file, int version,
            const nfscache::FileView &view, uint64_t start, uint32_t n)
 {
-    if (nfscache::holds(*line, view.fileId, start))
+    if (nfscache::holds(*line, view, start))
         return true;
     if (!nfscache::evict(line, file, version))
         return false;
     if (n != cache->lineSize && !nfscache::fill(line, cache->lineSize, file, version, start))
         return false;
     line->fileId = view.fileId;
+    line->fsId = view.fsId;
     line->offset = start;
     return true;
 }
@@ -56,8 +57,11 @@ extern "C" int nfsCacheLineWrite(void *file, uint64_t offset, const char *buf, i
             return -1;
         return n;
     }
-    const int sent = nfscache::serverWrite(file, version, offset, count, buf);
+    bool unstable = false;
+    const int sent = nfscache::serverWrite(file, version, offset, count, buf, nfscache::Caller::owner, &unstable);
+    // Bytes the server holds in volatile storage only keep the line pinned until a COMMIT: the
+    // line holds them among the rest of its bytes, all of which go out again if need be.
     if (sent > 0)
-        line->flags &= ~static_cast<uint32_t>(NFS_CACHE_DIRTY);
+        line->flags = (line->flags & ~static_cast<uint32_t>(NFS_CACHE_DIRTY)) | (unstable ? NFS_CACHE_PINNED : 0U);
     return sent == -1 ? -1 : n;
 }

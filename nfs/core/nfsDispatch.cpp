@@ -3,6 +3,7 @@
 
 NfsFileWrite3Fn pFuncNfs3FileWrite = nullptr;
 NfsFileRead3Fn pFuncNfs3FileRead = nullptr;
+NfsFileCommit3Fn pFuncNfs3FileCommit = nullptr;
 NfsFileWrite2Fn pFuncNfs2FileWrite = nullptr;
 NfsFileRead2Fn pFuncNfs2FileRead = nullptr;
 NfsExportReadFn pFuncNfs3ExportRead = nullptr;

@@ -1,4 +1,5 @@
-// The version dispatch table: nine module-private slots per protocol version, filled by each
+// The version dispatch table: nine module-private slots per protocol version (and version 3's
+// COMMIT), filled by each
 // version's driver installation and called by the mount front end, the device listing and the
 // data cache, so that none of those depends on a driver. Null until the driver is installed;
 // plain words read without locking.
@@ -36,6 +37,8 @@ using NfsFileRead2Fn = int (*)(const char *host, nfs_fh2 *fh, uint64_t offset, u
                                fattr *attr);
 using NfsFileWrite2Fn = int (*)(const char *host, nfs_fh2 *fh, uint64_t offset, unsigned count,
                                 const char *buf, fattr *attr);
+// COMMIT of a whole version 3 file: 0 with the reply's verifier in verf, or -1.
+using NfsFileCommit3Fn = int (*)(const char *host, nfs_fh3 *fh, writeverf3 verf, fattr3 *attr);
 // The decoded MOUNT export list goes to *pExports; 0 or -1.
 using NfsExportReadFn = int (*)(const char *host, exports *pExports);
 using NfsHostFn = int (*)(const char *host);
@@ -47,6 +50,7 @@ using NfsMountFn = int (*)(const char *host, const char *fileSys, const char *de
 
 extern NfsFileWrite3Fn pFuncNfs3FileWrite;
 extern NfsFileRead3Fn pFuncNfs3FileRead;
+extern NfsFileCommit3Fn pFuncNfs3FileCommit;
 extern NfsFileWrite2Fn pFuncNfs2FileWrite;
 extern NfsFileRead2Fn pFuncNfs2FileRead;
 extern NfsExportReadFn pFuncNfs3ExportRead;

@@ -46,24 +46,14 @@ private:
     CREATE3res res_{};
 };
 
+// What went out UNSTABLE made safe: a COMMIT, and the file's pinned lines sent again while a
+// restarted server shows a new verifier (a bounded number of times).
 int unstableCommit(NfsOpenFile *file)
 {
     std::optional<nfscache::CacheLock> hold; // the fields evictions write (nfsDrvTransfer.h)
     if (nfscache::hasLines(file->pCache))
         hold.emplace(file->pCache);
-    if (file->uncommitted == 0)
-        return 0;
-    writeverf3 verf{};
-    if (nfs3FileCommit(file->pDev->host, &file->fh, verf, &file->attr) != 0)
-        return errnoGet() != 0 ? errnoGet() : K_EIO; // still uncommitted: a later sync asks again
-    file->uncommitted = 0;
-    if (std::memcmp(verf, file->writeVerf, sizeof verf) == 0)
-        return 0;
-    // The server restarted since those writes and may have lost them. The file's cached lines
-    // may show bytes it no longer holds: reads go to the server from now on.
-    nfscache::lossNote(file, NFS_V3, K_EIO);
-    nfscache::fileLinesDrop(file->pCache, file, file->attr.fileid);
-    return K_EIO;
+    return nfscache::fileCommit(file, NFS_V3, nfscache::Caller::owner);
 }
 
 // Path configuration: each selector the code serves, with its value fixed or taken from the

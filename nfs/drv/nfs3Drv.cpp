@@ -29,6 +29,7 @@ int nfs3Drv(void)
              pFuncNfs3MntDump, pFuncNfs3ExportRead, pFuncNfs3FileRead, pFuncNfs3FileWrite) =
         std::make_tuple(nfs3Mount, nfs3UnmountAll, nfs3DirUnmount, nfs3DevInfoGet, nfs3DrvNumGet, nfs3MntDump,
                         nfs3ExportRead, nfs3FileRead, nfs3FileWriteRun);
+    pFuncNfs3FileCommit = nfs3FileCommit;
     return 0;
 }
 

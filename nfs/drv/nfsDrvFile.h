@@ -43,7 +43,7 @@ template <typename V> int close(typename V::File *file)
         return -1;
     // Data lost earlier is reported before a failure of this write-back (or COMMIT).
     const int error = V::dataSafe(file, closeWriteBack(file, V::version));
-    nfscache::fileLinesDrop(file->pCache, file, V::cacheId(file->attr));
+    nfscache::fileLinesDrop(file, V::version);
     V::recordParts(file);
     typename V::Device *dev = file->pDev;
     const SEM_ID semId = file->semId;

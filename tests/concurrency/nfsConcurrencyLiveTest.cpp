@@ -5,6 +5,7 @@
 // as read back. Built with ThreadSanitizer too.
 #include "live/nfs3FileLive.h"
 
+#include <brisnel/nfsCacheLib.h>
 #include <kernel/kernelStat.h>
 
 #include <atomic>
@@ -92,6 +93,14 @@ protected:
                 ++churned;
             nfsClientClose();
         });
+        // What exit does, while the tasks still write: every open file written back and
+        // committed by a task that owns none of them.
+        int syncs = 0;
+        std::thread syncer([&] {
+            while (working && nfsSyncAll() == 0)
+                ++syncs;
+            nfsClientClose();
+        });
         std::vector<std::string> failures(kTasks);
         std::vector<std::thread> tasks;
         for (std::size_t i = 0; i < kTasks; ++i)
@@ -100,7 +109,9 @@ protected:
             t.join();
         working = false;
         churn.join();
+        syncer.join();
         EXPECT_GT(churned, 0) << "mounts and unmounts ran alongside";
+        EXPECT_GT(syncs, 0) << "nfsSyncAll ran alongside, without a failure";
 
         std::vector<char> shared;
         for (int i = 0; i < kTasks; ++i) {

@@ -74,10 +74,17 @@ protected:
     // The path relative to the device, as the I/O system hands it to the driver.
     std::string tail(const std::string &name) const { return "/" + folder_ + "/" + name; }
 
+    // Read in one piece: files of tens of MiB byte by byte take seconds under the sanitizers.
     std::vector<char> onServer(const std::string &name) const
     {
-        std::ifstream in(host(name), std::ios::binary);
-        return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+        std::ifstream in(host(name), std::ios::binary | std::ios::ate);
+        if (!in)
+            return {};
+        std::vector<char> bytes(static_cast<std::size_t>(in.tellg()));
+        in.seekg(0);
+        in.read(bytes.data(), static_cast<std::streamsize>(bytes.size()));
+        bytes.resize(static_cast<std::size_t>(in.gcount()));
+        return bytes;
     }
     void putOnServer(const std::string &name, const std::vector<char> &bytes) const
     {

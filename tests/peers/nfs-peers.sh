@@ -69,6 +69,13 @@ isAlive() {
     [ -n "$state" ] && [ "$state" != Z ] && [ "$state" != X ]
 }
 
+# Threads of the process besides its (possibly zombie) leader that have not exited yet.
+threadsLeft() {
+    local pid=$1 tasks
+    tasks=$(find "/proc/$pid/task" -mindepth 1 -maxdepth 1 2>/dev/null | wc -l) || return 1
+    [ "$tasks" -gt 1 ]
+}
+
 # Only a process whose command is NAME counts, so that a reused pid is never hit.
 # The launchers (unshare, nsenter, sh) count too: they exec the daemon in place.
 isOurs() {
@@ -270,6 +277,14 @@ restartServer() {
         kill -CONT "$pid" 2>/dev/null || true
         while isAlive "$pid"; do sleep 0.05; done
     fi
+    # Also after a kill by the caller: the leader turns zombie while the other threads still
+    # exit, and the lock on the pid file goes with the last of them, so a server started
+    # sooner refuses to run. Bounded, in case the pid was reused since.
+    local tries=0
+    while [ -n "$pid" ] && threadsLeft "$pid" && [ "$tries" -lt 200 ]; do
+        sleep 0.05
+        tries=$((tries + 1))
+    done
     sed -i '/^ganesha.nfsd /d' "$dir/peers.pids"
     startGanesha >&2
     awk '$1 == "ganesha.nfsd" { print $2 }' "$dir/peers.pids"

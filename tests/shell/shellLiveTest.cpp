@@ -152,19 +152,24 @@ TEST(LiveShell, CtrlCStopsACopyFromAPausedServer)
     EXPECT_NE(readWhole(home.path / ".rtsh_history").find("copy\\040/nfs/paused.txt"), std::string::npos);
 }
 
-// A file that a command left open is closed at the end of the session: its data reaches the
-// server.
+// A file that a command left open is closed at the end of the session, of a script on the
+// standard input as of a command given with -c: its data reaches the server.
 TEST(LiveShell, TheEndClosesWhatCommandsLeftOpen)
 {
     if (env("RT_NFS_HOST").empty())
         GTEST_SKIP() << "needs the NFS peers (with-nfs-peers.sh)";
     const std::filesystem::path exported = env("RT_NFS_EXPORT_DIR");
-    const ShellRun run = runShell("nfsMount \"" + env("RT_NFS_HOST") + "\", \"" + env("RT_NFS_EXPORT") + "\", \"/nfs\"\n"
-                                  "fd = kOpen \"/nfs/left-open.txt\", K_O_WRONLY | K_O_CREAT, 0644\n"
-                                  "kWrite fd, \"left open\\n\", 10\n",
-                                  "-q -l brisnel");
-    EXPECT_EQ(run.status, 0) << context(run);
-    EXPECT_EQ(readWhole(exported / "left-open.txt"), "left open\n") << context(run);
+    const auto script = [](const std::string &name) {
+        return "nfsMount \"" + env("RT_NFS_HOST") + "\", \"" + env("RT_NFS_EXPORT") + "\", \"/nfs\"\n"
+               "fd = kOpen \"/nfs/" + name + "\", K_O_WRONLY | K_O_CREAT, 0644\n"
+               "kWrite fd, \"left open\\n\", 10\n";
+    };
+    const ShellRun fromInput = runShell(script("left-open.txt"), "-q -l brisnel");
+    EXPECT_EQ(fromInput.status, 0) << context(fromInput);
+    EXPECT_EQ(readWhole(exported / "left-open.txt"), "left open\n") << context(fromInput);
+    const ShellRun fromCommand = runShell("", "-q -l brisnel -c '" + script("left-open-c.txt") + "'");
+    EXPECT_EQ(fromCommand.status, 0) << context(fromCommand);
+    EXPECT_EQ(readWhole(exported / "left-open-c.txt"), "left open\n") << context(fromCommand);
 }
 
 // The date command asks chrony and prints the time in UTC beside the host clock's offset.

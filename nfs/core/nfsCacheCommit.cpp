@@ -1,0 +1,196 @@
+// Making data safe that the server holds in volatile storage only: the lines that went out
+// UNSTABLE stay pinned, their bytes kept, until a COMMIT with the writes' verifier covers them;
+// a changed verifier sends them again. Also the write-back and COMMIT of every open file at
+// exit (nfsSyncAll).
+#include "core/nfsCacheFile.h"
+
+#include "core/nfsConfig.h"
+#include "core/nfsDeviceRemoval.h"
+#include "core/nfsMountVersion.h"
+
+#include <brisnel/nfs2Drv.h>
+#include <brisnel/nfsErrors.h>
+#include <kernel/errnoLib.h>
+#include <kernel/iosLib.h>
+#include <kernel/kernelErrno.h>
+
+#include <algorithm>
+#include <cstring>
+#include <vector>
+
+namespace {
+
+// The error number a failed call left, or fallback when it left none.
+int errorOr(int fallback)
+{
+    const int error = errnoGet();
+    return error != 0 ? error : fallback;
+}
+
+} // namespace
+
+namespace nfscache {
+namespace {
+
+// COMMITs of one file before its data counts as lost to a server that keeps restarting.
+constexpr int kCommitTries = 3;
+
+bool pinnedOf(const NfsCacheLine &line, const void *file)
+{
+    return line.pOwner == file && (line.flags & NFS_CACHE_PINNED) != 0;
+}
+
+// Every pinned line of the file written again; their replies set the file's verifier anew.
+// 0, or the first failure's error with the file marked for another resend.
+int resend(NfsOpenFile *file, Caller caller)
+{
+    NfsDataCache *cache = file->pCache;
+    file->uncommitted = 0;
+    for (uint32_t i = 0; i < cache->nLines; ++i) {
+        NfsCacheLine &line = cache->pLines[i];
+        // Also a line invalidated since: its bytes are still what the file was told it wrote.
+        if (!pinnedOf(line, file))
+            continue;
+        if (lineWriteBack(&line, NFS_V3, caller) == -1) {
+            file->uncommitted = kResend;
+            line.flags |= NFS_CACHE_PINNED;
+            return errorOr(K_EIO);
+        }
+    }
+    return 0;
+}
+
+// The file's pinned lines: unpinned once safe, or dropped once their data counts as lost.
+void release(NfsOpenFile *file, bool drop)
+{
+    NfsDataCache *cache = file->pCache;
+    for (uint32_t i = 0; i < cache->nLines; ++i) {
+        NfsCacheLine &line = cache->pLines[i];
+        if (!pinnedOf(line, file))
+            continue;
+        line.flags &= ~static_cast<uint32_t>(NFS_CACHE_PINNED);
+        if (drop) {
+            line.fileId = NFS_CACHE_NO_FILE;
+            line.nBytes = 0;
+            line.flags = 0;
+        }
+    }
+}
+
+int commit3(NfsOpenFile *file, Caller caller)
+{
+    for (int attempt = 0; attempt < kCommitTries; ++attempt) {
+        if (file->uncommitted == kResend) {
+            const int error = resend(file, caller);
+            if (error != 0)
+                return error;
+        }
+        if (file->uncommitted == 0) {
+            release(file, false);
+            return 0;
+        }
+        writeverf3 verf{};
+        if (serverCommit(file, verf, caller) != 0)
+            return errorOr(K_EIO); // the lines stay pinned: a later sync or close asks again
+        if (file->uncommitted == 1 && std::memcmp(verf, file->writeVerf, sizeof verf) == 0) {
+            file->uncommitted = 0;
+            release(file, false);
+            return 0;
+        }
+        file->uncommitted = kResend; // the server restarted since the writes
+    }
+    // A server that restarts at every COMMIT: the data cannot be made safe. The loss fails
+    // every later sync and the close, and the cached bytes no longer count for reading.
+    file->uncommitted = 0;
+    lossNote(file, NFS_V3, K_EIO);
+    release(file, true);
+    return K_EIO;
+}
+
+} // namespace
+
+int fileCommit(void *file, int version, Caller caller)
+{
+    // Version 2 writes are stable: nothing is ever pinned.
+    return version == NFS_V3 ? commit3(static_cast<NfsOpenFile *>(file), caller) : 0;
+}
+
+int fileSafe(void *file, int version)
+{
+    FileView view{};
+    if (!fileView(file, version, &view))
+        return errorOr(K_EIO);
+    NfsDataCache *cache = view.cache;
+    for (uint32_t i = 0; i < cache->nLines; ++i) {
+        NfsCacheLine &line = cache->pLines[i];
+        if (line.pOwner == file && (line.flags & NFS_CACHE_DIRTY) != 0 && line.nBytes != 0 &&
+            lineWriteBack(&line, version, Caller::other) == -1)
+            return errorOr(K_EIO); // the line stays dirty for its owner's own write-back
+    }
+    return fileCommit(file, version, Caller::other);
+}
+
+} // namespace nfscache
+
+namespace {
+
+NfsDataCache *cacheOf(DEV_HDR *dev, int *pVersion)
+{
+    if (dev->drvNum > 0 && dev->drvNum == nfs3DrvNum) {
+        *pVersion = NFS_V3;
+        return &reinterpret_cast<NfsDevice *>(dev)->cache;
+    }
+    if (dev->drvNum > 0 && dev->drvNum == nfs2DrvNum) {
+        *pVersion = NFS_V2;
+        return &reinterpret_cast<Nfs2Device *>(dev)->cache;
+    }
+    return nullptr;
+}
+
+// Every open file with data in the cache (a dirty or pinned line) written back and committed,
+// under the cache's mutex as an eviction does, since the files belong to other tasks. The
+// first error, or 0.
+int cacheSafe(NfsDataCache *cache, int version)
+{
+    if (!nfscache::hasLines(cache))
+        return 0;
+    const nfscache::CacheLock lock(cache);
+    if (!lock.held())
+        return errorOr(K_EIO);
+    std::vector<void *> done;
+    int first = 0;
+    for (uint32_t i = 0; i < cache->nLines; ++i) {
+        void *owner = cache->pLines[i].pOwner;
+        if (owner == nullptr || cache->pLines[i].flags == 0 || std::find(done.begin(), done.end(), owner) != done.end())
+            continue;
+        done.push_back(owner);
+        const int error = nfscache::fileSafe(owner, version);
+        if (first == 0)
+            first = error;
+    }
+    return first;
+}
+
+} // namespace
+
+extern "C" int nfsSyncAll(void)
+{
+    // No removal frees a device (and its cache) under the walk.
+    const NfsDeviceRemovalLock serialised;
+    if (!serialised.held())
+        return -1;
+    int first = 0;
+    for (DEV_HDR *dev = iosNextDevGet(nullptr); dev != nullptr; dev = iosNextDevGet(dev)) {
+        int version = 0;
+        NfsDataCache *cache = cacheOf(dev, &version);
+        if (cache == nullptr)
+            continue;
+        const int error = cacheSafe(cache, version);
+        if (first == 0)
+            first = error;
+    }
+    if (first == 0)
+        return 0;
+    errnoSet(first);
+    return -1;
+}
