@@ -12,6 +12,7 @@ foreach(library IN LISTS rt_libraries)
 endforeach()
 if(TARGET rtsh)
   install(TARGETS rtsh RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
+  install(FILES ${PROJECT_SOURCE_DIR}/shell/rtsh.1 DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
 endif()
 install(DIRECTORY ${PROJECT_SOURCE_DIR}/include/ DESTINATION ${CMAKE_INSTALL_INCLUDEDIR})
 

@@ -56,7 +56,8 @@ int hostOpen(const char *path, int flags, int mode) {
         return ::open(path, O_PATH | follow | O_CLOEXEC);
     }
     if (wantsDirectory(flags, mode)) {
-        if (::mkdir(path, permsOr(mode, kDefaultDirPerms)) != 0 && errno != EEXIST) {
+        const bool exclusive = (flags & K_O_EXCL) != 0;
+        if (::mkdir(path, permsOr(mode, kDefaultDirPerms)) != 0 && (errno != EEXIST || exclusive)) {
             return -1;
         }
         return ::open(path, O_RDONLY | O_DIRECTORY | O_CLOEXEC);
@@ -64,6 +65,8 @@ int hostOpen(const char *path, int flags, int mode) {
     int hostFlags = hostAccessFlags(flags) | O_CLOEXEC;
     hostFlags |= (flags & K_O_CREAT) != 0 ? O_CREAT : 0;
     hostFlags |= (flags & K_O_TRUNC) != 0 ? O_TRUNC : 0;
+    hostFlags |= (flags & K_O_EXCL) != 0 ? O_EXCL : 0;
+    hostFlags |= (flags & K_O_APPEND) != 0 ? O_APPEND : 0;
     return ::open(path, hostFlags, permsOr(mode, kDefaultFilePerms));
 }
 

@@ -13,11 +13,13 @@
 #include <cstdio>
 #include <cstring>
 #include <dirent.h>
+#include <fcntl.h>
 #include <limits>
 #include <sys/ioctl.h>
 #include <type_traits>
 #include <sys/stat.h>
 #include <sys/statfs.h>
+#include <ctime>
 #include <unistd.h>
 
 namespace hostFs {
@@ -227,6 +229,105 @@ int where64(HostFile &file, intptr_t arg) {
     return 0;
 }
 
+// The host's name for what a descriptor refers to, also for a name-only descriptor, on which
+// fchmod and futimens are refused: the calls through it change that very object, a link
+// opened without following included.
+std::array<char, 32> descriptorPath(const HostFile &file) {
+    std::array<char, 32> path{};
+    std::snprintf(path.data(), path.size(), "/proc/self/fd/%d", file.fd);
+    return path;
+}
+
+int truncateTo(HostFile &file, uint64_t size) {
+    if (size > static_cast<uint64_t>(std::numeric_limits<off_t>::max())) {
+        return fail(K_EINVAL);
+    }
+    return ::ftruncate(file.fd, static_cast<off_t>(size)) != 0 ? failFromHost() : 0;
+}
+
+int truncate32(HostFile &file, intptr_t arg) {
+    return arg < 0 ? fail(K_EINVAL) : truncateTo(file, static_cast<uint64_t>(arg));
+}
+
+int truncate64(HostFile &file, intptr_t arg) {
+    const uint64_t *pSize = argAs<uint64_t>(arg);
+    return pSize == nullptr ? fail(K_EINVAL) : truncateTo(file, *pSize);
+}
+
+// cppcheck-suppress constParameter ; every handler has the same signature
+int changeMode(HostFile &file, intptr_t arg) {
+    if (arg < 0 || arg > 07777) {
+        return fail(K_EINVAL);
+    }
+    const auto path = descriptorPath(file);
+    return ::chmod(path.data(), static_cast<mode_t>(arg)) != 0 ? failFromHost() : 0;
+}
+
+// A null argument sets both times to now.
+// cppcheck-suppress constParameter ; every handler has the same signature
+int setTimes(HostFile &file, intptr_t arg) {
+    const auto *pTimes = argAs<const kutimbuf>(arg);
+    std::array<timespec, 2> times{};
+    if (pTimes != nullptr) {
+        for (const int64_t seconds : {pTimes->actime, pTimes->modtime}) {
+            if (seconds < std::numeric_limits<time_t>::min() ||
+                seconds > std::numeric_limits<time_t>::max()) {
+                return fail(K_EINVAL);
+            }
+        }
+        times[0].tv_sec = static_cast<time_t>(pTimes->actime);
+        times[1].tv_sec = static_cast<time_t>(pTimes->modtime);
+    }
+    const auto path = descriptorPath(file);
+    const timespec *pHost = pTimes != nullptr ? times.data() : nullptr;
+    return ::utimensat(AT_FDCWD, path.data(), pHost, 0) != 0 ? failFromHost() : 0;
+}
+
+// cppcheck-suppress constParameter ; every handler has the same signature
+int linkTo(HostFile &file, intptr_t arg) {
+    std::array<char, PATH_MAX> newPath{};
+    if (arg == 0) {
+        return fail(K_EINVAL);
+    }
+    if (!hostPath(argAs<const char>(arg), newPath)) {
+        return -1;
+    }
+    const auto path = descriptorPath(file);
+    return ::linkat(AT_FDCWD, path.data(), AT_FDCWD, newPath.data(), AT_SYMLINK_FOLLOW) != 0
+               ? failFromHost()
+               : 0;
+}
+
+int makeSymlink(HostFile &, intptr_t arg) {
+    const auto *pArg = argAs<const ksymlinkarg>(arg);
+    std::array<char, PATH_MAX> path{};
+    if (pArg == nullptr || pArg->path == nullptr || pArg->target == nullptr) {
+        return fail(K_EINVAL);
+    }
+    if (!hostPath(pArg->path, path)) {
+        return -1;
+    }
+    return ::symlink(pArg->target, path.data()) != 0 ? failFromHost() : 0;
+}
+
+// cppcheck-suppress constParameter ; every handler has the same signature
+int readLink(HostFile &file, intptr_t arg) {
+    const auto *pArg = argAs<const kreadlinkarg>(arg);
+    if (pArg == nullptr || pArg->buffer == nullptr || pArg->size == 0) {
+        return fail(K_EINVAL);
+    }
+    struct stat st {};
+    if (::fstat(file.fd, &st) != 0) {
+        return failFromHost();
+    }
+    if (!S_ISLNK(st.st_mode)) {
+        return fail(K_EINVAL);
+    }
+    const std::size_t size = std::min<std::size_t>(pArg->size, INT_MAX);
+    const ssize_t stored = ::readlinkat(file.fd, "", pArg->buffer, size);
+    return stored < 0 ? failFromHost() : static_cast<int>(stored);
+}
+
 int fileStatus(HostFile &file, intptr_t arg) {
     auto *pStat = argAs<struct kstat>(arg);
     if (pStat == nullptr) {
@@ -268,6 +369,10 @@ constexpr std::array kIoctlCodes{
     IoctlCode{K_FIOGETFL, getFlags},     IoctlCode{K_FIOFSTATFSGET, fsStatus},
     IoctlCode{K_FIOSEEK64, seek64},      IoctlCode{K_FIOWHERE64, where64},
     IoctlCode{K_FIOFSTATGET, fileStatus},
+    IoctlCode{K_FIOTRUNC, truncate32},   IoctlCode{K_FIOTRUNC64, truncate64},
+    IoctlCode{K_FIOCHMOD, changeMode},   IoctlCode{K_FIOTIMESET, setTimes},
+    IoctlCode{K_FIOLINK, linkTo},        IoctlCode{K_FIOSYMLINK, makeSymlink},
+    IoctlCode{K_FIOREADLINK, readLink},
 };
 
 } // namespace

@@ -108,7 +108,38 @@ bool openFlagsValid(int flags) {
     if ((flags & K_O_PATH) == 0) {
         return (flags & K_O_NOFOLLOW) == 0;
     }
-    return (flags & (K_O_ACCMODE | K_O_CREAT | K_O_TRUNC)) == K_O_RDONLY;
+    return (flags & (K_O_ACCMODE | K_O_CREAT | K_O_TRUNC | K_O_APPEND | K_O_EXCL)) == K_O_RDONLY;
+}
+
+// True when path names something, a dangling link included. An exclusive create looks first,
+// so that a driver that ignores K_O_EXCL still refuses the common case; a driver that serves
+// it also closes the window between the look and the create.
+bool nameExists(const char *path) {
+    const int fd = kOpen(path, kNameOnly | K_O_NOFOLLOW, 0);
+    if (fd < 0) {
+        return false;
+    }
+    kClose(fd);
+    return true;
+}
+
+// The driver's file, or -1 when it was opened for appended writes by a driver that does not
+// report K_O_APPEND back: such a driver would write at the position, over the file's start.
+intptr_t appendChecked(const ios::DriverEntries &e, intptr_t file, int flags) {
+    if (file == -1 || file == K_FOLLOW_LINK || (flags & K_O_APPEND) == 0 ||
+        (flags & K_O_ACCMODE) == K_O_RDONLY) {
+        return file;
+    }
+    int served = 0;
+    if (e.ioctl != nullptr && e.ioctl(file, K_FIOGETFL, reinterpret_cast<intptr_t>(&served)) >= 0 &&
+        (served & K_O_APPEND) != 0) {
+        return file;
+    }
+    if (e.close != nullptr) {
+        e.close(file);
+    }
+    errnoSet(K_ENOTSUP);
+    return -1;
 }
 
 // The ioctl codes a name-only descriptor serves: none of them moves the file's data.
@@ -119,6 +150,11 @@ bool servesNameOnly(int function) {
     case K_FIOPATHCONF:
     case K_FIORENAME:
     case K_FIORMDIR:
+    case K_FIOCHMOD:
+    case K_FIOTIMESET:
+    case K_FIOLINK:
+    case K_FIOSYMLINK:
+    case K_FIOREADLINK:
         return true;
     default:
         return false;
@@ -154,10 +190,17 @@ int kOpen(const char *path, int flags, int mode) {
         errnoSet(K_EINVAL);
         return -1;
     }
+    if ((flags & (K_O_CREAT | K_O_EXCL)) == (K_O_CREAT | K_O_EXCL) && io::nameExists(path)) {
+        errnoSet(K_EEXIST);
+        return -1;
+    }
     return io::openPath(
         path,
-        [flags, mode](const ios::DriverEntries &e, const ios::Resolved &w) {
-            return e.open != nullptr ? e.open(w.pDev, w.tail, flags, mode) : io::notSupported();
+        [flags, mode](const ios::DriverEntries &e, const ios::Resolved &w) -> intptr_t {
+            if (e.open == nullptr) {
+                return io::notSupported();
+            }
+            return io::appendChecked(e, e.open(w.pDev, w.tail, flags, mode), flags);
         },
         (flags & K_O_PATH) != 0);
 }

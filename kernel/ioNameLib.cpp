@@ -1,4 +1,5 @@
-// The user-level calls built on open and ioctl: rename, mkdir, rmdir, stat, fstat, statfs.
+// The user-level calls built on open and ioctl: rename, mkdir, rmdir, stat, fstat, statfs,
+// and the helpers that the other path calls share with them.
 #include "ioPrivate.h"
 #include "iosPrivate.h"
 
@@ -18,12 +19,6 @@ FdCloser::~FdCloser() {
     errnoSet(saved);
 }
 
-namespace {
-
-// Status and renaming need no right to the file's data: the name alone is opened.
-constexpr int kNameOnly = K_O_RDONLY | K_O_PATH;
-
-// Opens the name of path and runs one ioctl on it: 0, or -1 with the error number set.
 int ioctlOnPath(const char *path, int flags, int function, intptr_t arg) {
     const int fd = kOpen(path, flags, 0);
     if (fd < 0) {
@@ -32,6 +27,36 @@ int ioctlOnPath(const char *path, int flags, int function, intptr_t arg) {
     const FdCloser closer(fd);
     return kIoctl(fd, function, arg) < 0 ? -1 : 0;
 }
+
+int ioctlWithSecondPath(const char *path, const char *secondPath, int function) {
+    const int fd = kOpen(path, kNameOnly | K_O_NOFOLLOW, 0);
+    if (fd < 0) {
+        return -1;
+    }
+    const FdCloser closer(fd);
+    const OpenFile of(fd); // ends its use before the closer closes
+    ios::PathBuffer buf;
+    if (!of.valid() || !ios::pathLoad(buf, secondPath)) {
+        return -1;
+    }
+    const intptr_t result = ios::pathCall(buf, [&of, function](const ios::Resolved &where) -> intptr_t {
+        if (where.pDev != of.desc.pDev) {
+            errnoSet(K_EXDEV);
+            return -1;
+        }
+        return ioctlOn(of, function, reinterpret_cast<intptr_t>(where.tail));
+    });
+    return result < 0 ? -1 : 0;
+}
+
+int deviceRootOpen(const ios::PathBuffer &buf, const ios::Resolved &where) {
+    std::array<char, ios::kPathMax> root{};
+    const auto nameLen = static_cast<std::size_t>(where.tail - buf.text.data());
+    std::memcpy(root.data(), buf.text.data(), nameLen);
+    return kOpen(root.data(), kNameOnly, 0);
+}
+
+namespace {
 
 int invalid() {
     errnoSet(K_EINVAL);
@@ -48,24 +73,7 @@ int kRename(const char *oldPath, const char *newPath) {
         return io::invalid();
     }
     // A symbolic link is renamed itself, not what it names.
-    const int fd = kOpen(oldPath, io::kNameOnly | K_O_NOFOLLOW, 0);
-    if (fd < 0) {
-        return -1;
-    }
-    const io::FdCloser closer(fd);
-    const io::OpenFile of(fd); // ends its use before the closer closes
-    ios::PathBuffer buf;
-    if (!of.valid() || !ios::pathLoad(buf, newPath)) {
-        return -1;
-    }
-    const intptr_t result = ios::pathCall(buf, [&of](const ios::Resolved &where) -> intptr_t {
-        if (where.pDev != of.desc.pDev) {
-            errnoSet(K_EXDEV);
-            return -1;
-        }
-        return io::ioctlOn(of, K_FIORENAME, reinterpret_cast<intptr_t>(where.tail));
-    });
-    return result < 0 ? -1 : 0;
+    return io::ioctlWithSecondPath(oldPath, newPath, K_FIORENAME);
 }
 
 int kMkdir(const char *path, int mode) {
@@ -94,22 +102,8 @@ int kRmdir(const char *path) {
         errnoSet(K_ENOTDIR);
         return -1;
     }
-    ios::PathBuffer buf;
-    if (!ios::pathLoad(buf, path)) {
-        return -1;
-    }
-    const intptr_t result = ios::pathCall(buf, [&buf](const ios::Resolved &where) -> intptr_t {
-        std::array<char, ios::kPathMax> root{};
-        const auto nameLen = static_cast<std::size_t>(where.tail - buf.text.data());
-        std::memcpy(root.data(), buf.text.data(), nameLen);
-        const int fd = kOpen(root.data(), io::kNameOnly, 0);
-        if (fd < 0) {
-            return -1;
-        }
-        const io::FdCloser closer(fd);
-        return kIoctl(fd, K_FIORMDIR, reinterpret_cast<intptr_t>(where.tail));
-    });
-    return result < 0 ? -1 : 0;
+    return io::ioctlOnDeviceRoot(path, K_FIORMDIR,
+                                 [](char *tail) { return reinterpret_cast<intptr_t>(tail); });
 }
 
 int kStat(const char *path, struct kstat *pStat) {

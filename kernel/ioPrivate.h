@@ -4,6 +4,9 @@
 
 #include "iosPrivate.h"
 
+#include <kernel/ioLib.h>
+#include <kernel/kernelStat.h>
+
 #include <cstdint>
 
 namespace io {
@@ -33,6 +36,18 @@ class OpenFile {
 // The driver's ioctl entry on an open file (K_ENOTSUP when it has none).
 int ioctlOn(const OpenFile &of, int function, intptr_t arg);
 
+// Status, renaming and attribute changes need no right to the file's data: the name alone is
+// opened.
+inline constexpr int kNameOnly = K_O_RDONLY | K_O_PATH;
+
+// Opens path with flags and runs one ioctl on it: 0, or -1 with the error number set.
+int ioctlOnPath(const char *path, int flags, int function, intptr_t arg);
+
+// Opens the name of path (a link itself, not followed) and runs function with the tail of
+// secondPath, which must lie on the same device (K_EXDEV otherwise): rename and link.
+// 0 or -1.
+int ioctlWithSecondPath(const char *path, const char *secondPath, int function);
+
 // Closes a descriptor when it goes out of scope, keeping the error number of the failure
 // that led there.
 class FdCloser {
@@ -46,6 +61,29 @@ class FdCloser {
   private:
     int fd_;
 };
+
+// Opens the root of the device that where (resolved from buf) names, name-only: the device's
+// name with an empty tail. A descriptor, or -1.
+int deviceRootOpen(const ios::PathBuffer &buf, const ios::Resolved &where);
+
+// Runs function on the root of path's device for an object that path names and that may not
+// exist yet: argOf(tail) makes the argument from path's tail, which the driver may rewrite
+// and answer with K_FOLLOW_LINK (resolved again, within the restart bound). 0 or -1.
+template <typename ArgOf> int ioctlOnDeviceRoot(const char *path, int function, ArgOf argOf) {
+    ios::PathBuffer buf;
+    if (!ios::pathLoad(buf, path)) {
+        return -1;
+    }
+    const intptr_t result = ios::pathCall(buf, [&](const ios::Resolved &where) -> intptr_t {
+        const int fd = deviceRootOpen(buf, where);
+        if (fd < 0) {
+            return -1;
+        }
+        const FdCloser closer(fd);
+        return kIoctl(fd, function, argOf(where.tail));
+    });
+    return result < 0 ? -1 : 0;
+}
 
 } // namespace io
 

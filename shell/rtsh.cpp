@@ -2,39 +2,47 @@
 // main), runs as a kernel task, loads modules and runs commands from a terminal, a script, a
 // pipe or the command line.
 //
-//   rtsh [-q] [-k] [-l module]... [-c "cmd; cmd"] [-f script | script]
+//   rtsh [-q] [-k] [-l module]... [-c "cmd; cmd"]... [-f script | script]
+#include "shellCall.h"
 #include "shellExec.h"
 #include "shellScript.h"
 #include "shellSymbols.h"
+#include "shellTask.h"
+#include "shellWords.h"
+
+#include <kernel/ioLib.h>
+#include <kernel/iosLib.h>
 
 #include <fcntl.h>
 #include <unistd.h>
 
+#include <clocale>
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
 #include <string>
-#include <thread>
 #include <vector>
 
 namespace {
 
 struct Options {
     std::vector<std::string> modules;
-    std::string command;
+    std::string command; // every -c, one line each
     bool haveCommand = false;
     std::string script;
+    bool help = false;
     shell::RunOptions run;
 };
 
-void usage()
+void usage(FILE *to)
 {
-    std::fprintf(stderr, "usage: rtsh [-q] [-k] [-l module]... [-c \"cmd; cmd\"] [-f script | script]\n"
-                         "  -l module  load a module at start-up (libname.so, name or a path)\n"
-                         "  -c cmds    run the commands and leave\n"
-                         "  -f script  run a script (also: rtsh script, rtsh < script)\n"
-                         "  -q         do not echo the commands of a script\n"
-                         "  -k         go on after a failing command\n");
+    std::fprintf(to, "usage: rtsh [-q] [-k] [-l module]... [-c \"cmd; cmd\"]... [-f script | script]\n"
+                     "  -l module  load a module at start-up (libname.so, name or a path)\n"
+                     "  -c cmds    run the commands and leave (several -c run in order)\n"
+                     "  -f script  run a script (also: rtsh script, rtsh < script)\n"
+                     "  -q         do not echo the commands of a script\n"
+                     "  -k         go on after a failing command\n"
+                     "  --help     print this and leave\n");
 }
 
 bool parseOptions(int argc, char **argv, Options &options)
@@ -42,14 +50,16 @@ bool parseOptions(int argc, char **argv, Options &options)
     for (int i = 1; i < argc; ++i) {
         const std::string arg = argv[i];
         const bool hasValue = i + 1 < argc;
-        if (arg == "-q") {
+        if (arg == "--help" || arg == "-h") {
+            options.help = true;
+        } else if (arg == "-q") {
             options.run.echo = false;
         } else if (arg == "-k") {
             options.run.keepGoing = true;
         } else if (arg == "-l" && hasValue) {
             options.modules.emplace_back(argv[++i]);
         } else if (arg == "-c" && hasValue) {
-            options.command = argv[++i];
+            options.command += (options.haveCommand ? "\n" : "") + std::string(argv[++i]);
             options.haveCommand = true;
         } else if (arg == "-f" && hasValue) {
             options.script = argv[++i];
@@ -87,14 +97,43 @@ void moduleSearchPathInit()
             shell::moduleSearchPathAdd(dir);
 }
 
-int runShell(const Options &options)
+bool loadModule(const std::string &module)
 {
-    shell::Session session;
-    shell::workingDirectoryInit();
-    for (const std::string &module : options.modules) {
-        if (!shell::execute("ld < \"" + module + "\"", session) && !options.run.keepGoing)
-            return 1;
-    }
+    const shell::TaskOutcome outcome = shell::callTaskRun([module] {
+        std::string error;
+        std::string path;
+        if (!shell::moduleLoad(module, error, path)) {
+            shell::reportError("ld: " + error);
+            return false;
+        }
+        std::printf("ld: loaded %s\n", path.c_str());
+        return true;
+    });
+    if (!outcome.report.empty())
+        shell::reportError("rtsh: " + outcome.report);
+    return outcome.end == shell::TaskOutcome::End::Done && outcome.ok;
+}
+
+// At the end of a session: the descriptors that commands left open are closed (their data
+// written back), and a module's routine that writes everything back, nfsSyncAll, is called
+// when one is loaded.
+void sessionEnd()
+{
+    shell::callTaskRun([] {
+        for (int fd = 3; fd < K_IOS_MAX_FILES; ++fd)
+            kClose(fd);
+        const shell::NameInfo sync = shell::nameLookUp("nfsSyncAll");
+        shell::CallResult result;
+        std::string error;
+        if (sync.what == shell::NameInfo::What::Routine && !shell::routineCall("nfsSyncAll", sync, {}, result, error))
+            shell::reportError(error);
+        return true;
+    });
+    shell::callTaskEnd();
+}
+
+int runLinesFrom(const Options &options, shell::Session &session)
+{
     shell::RunOptions run = options.run;
     if (options.haveCommand) {
         run.sourceName = "-c";
@@ -124,22 +163,41 @@ int runShell(const Options &options)
     return shell::runLines(source, run, session);
 }
 
+int runShell(const Options &options)
+{
+    shell::Session session;
+    shell::workingDirectoryInit();
+    for (const std::string &module : options.modules) {
+        if (!loadModule(module) && !options.run.keepGoing) {
+            sessionEnd();
+            return 1;
+        }
+    }
+    const int status = runLinesFrom(options, session);
+    sessionEnd();
+    return status;
+}
+
 } // namespace
 
 int main(int argc, char **argv)
 {
     Options options;
     if (!parseOptions(argc, argv, options)) {
-        usage();
+        usage(stderr);
         return 2;
     }
+    if (options.help) {
+        usage(stdout);
+        return 0;
+    }
+    // Typed characters beyond ASCII reach the line editor whole.
+    std::setlocale(LC_CTYPE, "");
     std::setvbuf(stdout, nullptr, _IOLBF, 0);
+    shell::signalsInit();
     moduleSearchPathInit();
-    // The commands run in a kernel task of their own, whose per-task state (the NFS client's
-    // handle among it) the task-delete hooks release when it ends.
-    int status = 0;
-    std::thread task([&] { status = runShell(options); });
-    task.join();
+    // The commands run in the call task (shellTask.h); this thread reads the lines.
+    const int status = runShell(options);
     std::fflush(stdout);
     return status;
 }

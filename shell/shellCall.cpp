@@ -1,5 +1,7 @@
 #include "shellCall.h"
 
+#include "shellTask.h"
+
 #include <kernel/errnoLib.h>
 
 #include <ffi.h>
@@ -50,20 +52,20 @@ Kind promotedKind(const Value &value)
 }
 
 // The parameter kinds the call is made with. A routine without a prototype takes ten
-// pointer-wide integers and is taken to return an int, as on the target.
+// pointer-wide integers and returns one, so that an address it returns is kept whole.
 bool parameterKinds(const std::string &name, const RoutineProto *proto, const std::vector<Value> &values,
                     std::vector<Kind> &kinds, Kind &resultKind, std::string &error)
 {
     if (proto == nullptr) {
         for (std::size_t i = 0; i < values.size(); ++i) {
             if (values[i].cls == Value::Class::Floating) {
-                error = name + " has no known prototype: " + argLabel(i, Kind::S64) +
+                error = name + " has no known prototype: " + argLabel(i, kindOf<intptr_t>()) +
                         " cannot be a floating-point number";
                 return false;
             }
         }
-        kinds.assign(kMaxArgs, Kind::S64);
-        resultKind = Kind::S32;
+        kinds.assign(kMaxArgs, kindOf<intptr_t>());
+        resultKind = kindOf<intptr_t>();
         return true;
     }
     resultKind = proto->result;
@@ -99,41 +101,11 @@ bool parameterKinds(const std::string &name, const RoutineProto *proto, const st
 
 } // namespace
 
-bool argValue(const Arg &arg, Value &value, std::deque<std::string> &strings, std::string &error)
-{
-    switch (arg.type) {
-    case Arg::Type::Integer:
-        value = Value{};
-        value.magnitude = arg.magnitude;
-        value.negative = arg.negative;
-        return true;
-    case Arg::Type::Floating:
-        value = Value::real(arg.floating);
-        return true;
-    case Arg::Type::String:
-        strings.push_back(arg.text);
-        value = Value::pointer(strings.back().data());
-        return true;
-    case Arg::Type::Name:
-        return nameValue(arg.text, value, error);
-    case Arg::Type::Address:
-        return nameAddress(arg.text, value, error);
-    }
-    return false;
-}
+int lastErrno() { return taskErrno; }
 
-bool routineCall(const std::string &name, const NameInfo &routine, const std::vector<Arg> &args,
+bool routineCall(const std::string &name, const NameInfo &routine, const std::vector<Value> &values,
                  CallResult &result, std::string &error)
 {
-    // A deque keeps each string where it is while more are added.
-    std::deque<std::string> strings;
-    std::vector<Value> values;
-    for (const Arg &arg : args) {
-        Value value;
-        if (!argValue(arg, value, strings, error))
-            return false;
-        values.push_back(value);
-    }
     std::vector<Kind> kinds;
     Kind resultKind = Kind::Void;
     if (!parameterKinds(name, routine.proto, values, kinds, resultKind, error))
@@ -164,6 +136,9 @@ bool routineCall(const std::string &name, const NameInfo &routine, const std::ve
         error = name + ": the call cannot be prepared";
         return false;
     }
+    // Nothing of the shell's own heap is held across the call: a routine that faults leaves
+    // this frame behind for good.
+    std::vector<Kind>().swap(kinds);
     union {
         ffi_arg integer;
         double d;
@@ -174,7 +149,9 @@ bool routineCall(const std::string &name, const NameInfo &routine, const std::ve
     // The task's error number is the C library's errno, which the shell's own work changes:
     // each call finds the number that the previous call left, as errnoGet would on the target.
     errnoSet(taskErrno);
+    currentRoutineSet(name.c_str());
     ffi_call(&cif, FFI_FN(routine.address), &returned, slotAddresses.data());
+    currentRoutineSet(nullptr);
     taskErrno = errnoGet();
     result.errorNumber = taskErrno;
     std::fflush(stdout);

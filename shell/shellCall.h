@@ -3,11 +3,9 @@
 #ifndef SHELL_SHELLCALL_H
 #define SHELL_SHELLCALL_H
 
-#include "shellParse.h"
 #include "shellValue.h"
 #include "shellWords.h"
 
-#include <deque>
 #include <string>
 #include <vector>
 
@@ -20,13 +18,12 @@ struct CallResult {
     int errorNumber = 0;        // the task's error number after the call
 };
 
-// Evaluates an argument: a literal, a name's value or address; strings are stored in
-// `strings`, which must outlive the call.
-bool argValue(const Arg &arg, Value &value, std::deque<std::string> &strings, std::string &error);
-
 // False with error set, and nothing called, when the arguments do not suit the prototype.
-bool routineCall(const std::string &name, const NameInfo &routine, const std::vector<Arg> &args,
+bool routineCall(const std::string &name, const NameInfo &routine, const std::vector<Value> &values,
                  CallResult &result, std::string &error);
+
+// The task's error number as the last routine called left it.
+int lastErrno();
 
 } // namespace shell
 

@@ -3,6 +3,7 @@
 // completion of commands, routine and word names, and file names through the I/O system.
 #include "shellScript.h"
 #include "shellSymbols.h"
+#include "shellTask.h"
 
 #include <kernel/ioLib.h>
 
@@ -34,9 +35,9 @@ char *nextMatch(const char *, int state)
 
 void nameMatches(const std::string &prefix)
 {
-    for (const Builtin &builtin : builtinList())
-        if (std::strncmp(builtin.name, prefix.c_str(), prefix.size()) == 0)
-            matches().emplace_back(builtin.name);
+    for (const BuiltinSpec &spec : kBuiltinSpecs)
+        if (spec.name.compare(0, prefix.size(), prefix) == 0)
+            matches().emplace_back(spec.name);
     for (const SymbolEntry &entry : symbolList())
         if (entry.name.compare(0, prefix.size(), prefix) == 0)
             matches().push_back(entry.name);
@@ -73,7 +74,7 @@ char **complete(const char *text, int start, int)
     const bool inString = std::count(before.begin(), before.end(), '"') % 2 == 1;
     const std::string typed = text;
     const bool pathCommand = before.find_first_not_of(" \t") != std::string::npos &&
-                             builtinFind(before.substr(0, before.find_first_of(" \t("))) != nullptr;
+                             builtinSpecFind(before.substr(0, before.find_first_of(" \t("))) != nullptr;
     if (inString || pathCommand || typed.find_first_of("/:.") != std::string::npos) {
         fileMatches(typed);
         rl_completion_append_character = '\0';
@@ -111,19 +112,32 @@ EditLineSource::~EditLineSource()
     clear_history();
 }
 
+// Ctrl-C at the prompt drops the line typed so far and gives a fresh prompt. Each line goes
+// into the history file at once, so that a session that ends badly keeps it.
 bool EditLineSource::next(std::string &line)
 {
-    std::fflush(stdout);
-    char *read = readline(kPrompt);
-    if (read == nullptr) {
-        std::printf("\n");
-        return false;
+    for (;;) {
+        std::fflush(stdout);
+        interruptTake();
+        char *read = readline(kPrompt);
+        if (interruptTake()) {
+            std::free(read);
+            std::printf("\n");
+            continue;
+        }
+        if (read == nullptr) {
+            std::printf("\n");
+            return false;
+        }
+        line = read;
+        std::free(read);
+        if (line.find_first_not_of(" \t") != std::string::npos) {
+            add_history(line.c_str());
+            if (!historyFile_.empty())
+                write_history(historyFile_.c_str());
+        }
+        return true;
     }
-    line = read;
-    std::free(read);
-    if (line.find_first_not_of(" \t") != std::string::npos)
-        add_history(line.c_str());
-    return true;
 }
 
 } // namespace shell

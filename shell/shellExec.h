@@ -1,6 +1,10 @@
-// Runs one statement: a built-in command, an assignment, a word shown, a routine called.
+// Runs one statement of the syntax tree: a built-in command, an assignment, a word shown, a
+// routine called.
 #ifndef SHELL_SHELLEXEC_H
 #define SHELL_SHELLEXEC_H
+
+#include "shellLang.h"
+#include "shellValue.h"
 
 #include <string>
 #include <vector>
@@ -12,42 +16,56 @@ struct Session {
     int exitStatus = 0;
 };
 
-// False when the statement failed: it could not be parsed or run, a command failed, or a
-// routine with an integer result returned -1 (the kernel's ERROR).
-bool execute(const std::string &statement, Session &session);
+// False when the statement failed: it could not be run, a command failed, or a routine with
+// an integer result returned -1 (the kernel's ERROR).
+bool execute(const Statement &statement, Session &session);
+
+// Whether a name is a routine of the system, for the parser.
+bool isRoutineName(const std::string &name);
 
 // Prints a failure on standard error, after what standard output holds.
 void reportError(const std::string &message);
 
-struct Builtin {
-    const char *name;
-    bool (*run)(const std::vector<std::string> &words, Session &session);
-    const char *usage;
-    bool pathWords = true; // unquoted names of strings stand for the strings
-};
-
-const Builtin *builtinFind(const std::string &name);
-const std::vector<Builtin> &builtinList();
+using Words = std::vector<std::string>;
+using Values = std::vector<Value>;
 
 // The file commands, in shellFiles.cpp.
-bool cmdLs(const std::vector<std::string> &words, Session &session);
-bool cmdLl(const std::vector<std::string> &words, Session &session);
-bool cmdCd(const std::vector<std::string> &words, Session &session);
-bool cmdPwd(const std::vector<std::string> &words, Session &session);
-bool cmdCat(const std::vector<std::string> &words, Session &session);
-bool cmdCopy(const std::vector<std::string> &words, Session &session);
-bool cmdMkdir(const std::vector<std::string> &words, Session &session);
-bool cmdRmdir(const std::vector<std::string> &words, Session &session);
-bool cmdRm(const std::vector<std::string> &words, Session &session);
-bool cmdMv(const std::vector<std::string> &words, Session &session);
-bool cmdDevs(const std::vector<std::string> &words, Session &session);
+bool cmdLs(const Words &words, Session &session);
+bool cmdLl(const Words &words, Session &session);
+bool cmdCd(const Words &words, Session &session);
+bool cmdPwd(const Words &words, Session &session);
+bool cmdCat(const Words &words, Session &session);
+bool cmdCopy(const Words &words, Session &session);
+bool cmdMkdir(const Words &words, Session &session);
+bool cmdRmdir(const Words &words, Session &session);
+bool cmdRm(const Words &words, Session &session);
+bool cmdMv(const Words &words, Session &session);
+bool cmdDevs(const Words &words, Session &session);
+bool cmdStat(const Words &words, Session &session);
+bool cmdDf(const Words &words, Session &session);
+bool cmdTouch(const Words &words, Session &session);
+bool cmdChmod(const Words &words, Session &session);
+bool cmdLn(const Words &words, Session &session);
+bool cmdReadlink(const Words &words, Session &session);
+// The commands about the system, in shellInfo.cpp.
+bool cmdHelp(const Words &words, Session &session);
+bool cmdLkup(const Words &words, Session &session);
+bool cmdVersion(const Words &words, Session &session);
+bool cmdTasks(const Words &words, Session &session);
+bool cmdHistory(const Words &words, Session &session);
+bool cmdDate(const Words &words, Session &session);
+bool cmdPrintErrno(const Values &values, Session &session);
 
 // A path the user typed, made absolute against the default directory and condensed after
-// its device name ("host:/a/../b" becomes "host:/b").
+// its device name ("host:/a/../b" becomes "host:/b"); "/x" on no device of that name is
+// taken on the default directory's device.
 std::string resolvePath(const std::string &typed);
 
 // The working directory that cd starts from when the kernel's default path is empty.
 void workingDirectoryInit();
+
+// The history of the session's lines, for h; kept by the line sources.
+void historyAdd(const std::string &line);
 
 } // namespace shell
 

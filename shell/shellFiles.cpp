@@ -2,8 +2,10 @@
 // device: host:, an NFS mount, or whatever a module adds.
 #include "shellErrno.h"
 #include "shellExec.h"
+#include "shellTask.h"
 
 #include <kernel/errnoLib.h>
+#include <kernel/kernelErrno.h>
 #include <kernel/ioLib.h>
 #include <kernel/iosLib.h>
 #include <kernel/pathLib.h>
@@ -12,6 +14,8 @@
 
 #include <algorithm>
 #include <array>
+#include <atomic>
+#include <chrono>
 #include <cstdio>
 #include <ctime>
 #include <string>
@@ -91,13 +95,27 @@ void printLong(const std::string &dir, const char *name)
 bool list(const std::string &typed, bool longForm)
 {
     const std::string dir = resolvePath(typed.empty() ? "." : typed);
+    struct kstat st{};
+    if (!typed.empty() && kStat(dir.c_str(), &st) == 0 && (st.st_mode & K_S_IFMT) != K_S_IFDIR) {
+        // A file lists itself, as ls does.
+        const std::size_t cut = dir.find_last_of("/:");
+        const std::string parent = cut == std::string::npos ? "" : dir.substr(0, cut + 1);
+        if (longForm)
+            printLong(parent, dir.substr(parent.size()).c_str());
+        else
+            std::printf("%s\n", typed.c_str());
+        return true;
+    }
     KDIR *stream = kOpendir(dir.c_str());
     if (stream == nullptr)
         return failed(longForm ? "ll" : "ls", dir);
     std::vector<std::string> names;
     errnoSet(0);
-    while (struct kdirent *entry = kReaddir(stream))
+    while (struct kdirent *entry = kReaddir(stream)) {
         names.emplace_back(entry->d_name);
+        if (interruptRequested())
+            break;
+    }
     const int readError = errnoGet();
     kClosedir(stream);
     std::sort(names.begin(), names.end());
@@ -114,11 +132,50 @@ bool list(const std::string &typed, bool longForm)
     return true;
 }
 
+// Shows a long copy's progress on a terminal, at most twice a second, and its byte count.
+class Progress {
+public:
+    explicit Progress(bool shown) : shown_(shown && isatty(STDERR_FILENO) != 0) {}
+    void add(uint64_t bytes)
+    {
+        done_ += bytes;
+        const auto now = Clock::now();
+        if (!shown_ || now - last_ < std::chrono::milliseconds(500))
+            return;
+        last_ = now;
+        const double seconds = std::chrono::duration<double>(now - start_).count();
+        std::fprintf(stderr, "\r%llu bytes, %.1f KiB/s ", static_cast<unsigned long long>(done_),
+                     seconds > 0 ? static_cast<double>(done_) / 1024 / seconds : 0.0);
+        line_ = true;
+    }
+    ~Progress()
+    {
+        if (line_)
+            std::fprintf(stderr, "\r%*s\r", 40, "");
+    }
+    Progress(const Progress &) = delete;
+    Progress &operator=(const Progress &) = delete;
+    uint64_t done() const { return done_; }
+
+private:
+    using Clock = std::chrono::steady_clock;
+    bool shown_;
+    bool line_ = false;
+    uint64_t done_ = 0;
+    Clock::time_point start_ = Clock::now();
+    Clock::time_point last_ = start_;
+};
+
 // Copies from an open descriptor to another, or to standard output when to is -1.
-bool copyData(const char *command, int from, int to, const std::string &source, const std::string &target)
+bool copyData(const char *command, int from, int to, const std::string &source, const std::string &target,
+              Progress &progress)
 {
     std::vector<char> buffer(kCopyChunk);
     for (;;) {
+        if (interruptRequested()) {
+            reportError(std::string(command) + ": interrupted");
+            return false;
+        }
         const int got = kRead(from, buffer.data(), kCopyChunk);
         if (got < 0)
             return failed(command, source);
@@ -134,32 +191,104 @@ bool copyData(const char *command, int from, int to, const std::string &source, 
                 return failed(command, target);
             done += put;
         }
+        progress.add(static_cast<uint64_t>(got));
     }
 }
 
-bool copyFile(const char *command, const std::string &source, const std::string *target)
+bool printFile(const char *command, const std::string &source)
 {
     const std::string from = resolvePath(source);
     const int in = kOpen(from.c_str(), K_O_RDONLY, 0);
     if (in < 0)
         return failed(command, from);
-    if (target == nullptr) {
-        const bool ok = copyData(command, in, -1, from, "");
-        kClose(in);
-        std::fflush(stdout);
-        return ok;
-    }
-    const std::string to = resolvePath(*target);
-    const int out = kOpen(to.c_str(), K_O_WRONLY | K_O_CREAT | K_O_TRUNC, kNewFileMode);
-    if (out < 0) {
-        kClose(in);
-        return failed("copy", to);
-    }
-    bool ok = copyData(command, in, out, from, to);
+    Progress none(false);
+    const bool ok = copyData(command, in, -1, from, "", none);
     kClose(in);
+    std::fflush(stdout);
+    return ok;
+}
+
+bool isDirectory(const std::string &path)
+{
+    struct kstat st{};
+    return kStat(path.c_str(), &st) == 0 && (st.st_mode & K_S_IFMT) == K_S_IFDIR;
+}
+
+std::string baseName(const std::string &path)
+{
+    const std::size_t cut = path.find_last_of("/:");
+    return cut == std::string::npos ? path : path.substr(cut + 1);
+}
+
+// The same file by identity: device, file number, size and time (a file number may be cut
+// to 32 bits, so it alone could match two files).
+bool sameFile(const struct kstat &a, const struct kstat &b)
+{
+    return a.st_dev == b.st_dev && a.st_ino == b.st_ino && a.st_ino != 0 && a.st_size == b.st_size &&
+           a.st_mtime == b.st_mtime;
+}
+
+// A name beside the destination that no other copy uses.
+std::string temporaryNameFor(const std::string &target)
+{
+    static std::atomic<unsigned> serial{0};
+    const std::size_t cut = target.find_last_of("/:");
+    const std::string dir = cut == std::string::npos ? "" : target.substr(0, cut + 1);
+    return dir + "." + baseName(target) + ".rtsh-" + std::to_string(getpid()) + "-" + std::to_string(serial++);
+}
+
+bool writeCopy(int in, const std::string &from, const std::string &path, Progress &progress)
+{
+    const int out = kOpen(path.c_str(), K_O_WRONLY | K_O_CREAT | K_O_TRUNC, kNewFileMode);
+    if (out < 0)
+        return failed("copy", path);
+    bool ok = copyData("copy", in, out, from, path, progress);
     // The close writes cached data back: its failure is the copy's.
     if (kClose(out) != 0 && ok)
-        ok = failed("copy", to);
+        ok = failed("copy", path);
+    return ok;
+}
+
+// Copies into a temporary name beside the destination and renames it over the destination
+// at the end, so that a failed or interrupted copy leaves the destination as it was. A device
+// that cannot rename gets the data written in place.
+bool copyFile(const std::string &source, const std::string &target)
+{
+    const std::string from = resolvePath(source);
+    std::string to = resolvePath(target);
+    if (isDirectory(to))
+        to = resolvePath(to + "/" + baseName(from));
+    struct kstat fromStat{};
+    struct kstat toStat{};
+    const bool targetExists = kStat(to.c_str(), &toStat) == 0;
+    if (from == to || (targetExists && kStat(from.c_str(), &fromStat) == 0 && sameFile(fromStat, toStat))) {
+        reportError("copy: " + from + " and " + to + " are the same file");
+        return false;
+    }
+    const int in = kOpen(from.c_str(), K_O_RDONLY, 0);
+    if (in < 0)
+        return failed("copy", from);
+    Progress progress(true);
+    const std::string temporary = temporaryNameFor(to);
+    bool ok = writeCopy(in, from, temporary, progress);
+    uint64_t copied = progress.done();
+    if (ok && kRename(temporary.c_str(), to.c_str()) != 0) {
+        const int why = errnoGet();
+        kRemove(temporary.c_str());
+        if (why != K_ENOTSUP) {
+            errnoSet(why);
+            kClose(in);
+            return failed("copy", to);
+        }
+        Progress again(true);
+        ok = kLseek(in, 0, K_SEEK_SET) == 0 && writeCopy(in, from, to, again);
+        copied = again.done();
+    } else if (!ok) {
+        kRemove(temporary.c_str());
+    }
+    kClose(in);
+    if (ok)
+        std::printf("%llu bytes copied\n", static_cast<unsigned long long>(copied));
     return ok;
 }
 
@@ -170,6 +299,16 @@ std::string resolvePath(const std::string &typed)
     std::string full = typed;
     const char *tail = nullptr;
     DEV_HDR *device = iosDevFind(full.c_str(), &tail);
+    if (device == nullptr && !typed.empty() && typed[0] == '/') {
+        // An absolute path on no device of its own name: the default directory's device.
+        const std::string current = currentDirectory();
+        const DEV_HDR *currentDevice = iosDevFind(current.c_str(), &tail);
+        if (currentDevice != nullptr)
+            full = current.substr(0, static_cast<std::size_t>(tail - current.c_str())) + typed;
+        device = iosDevFind(full.c_str(), &tail);
+        if (device == nullptr)
+            return typed;
+    }
     if (device == nullptr) {
         std::array<char, kPathMax> joined{};
         if (pathCat(currentDirectory().c_str(), typed.c_str(), joined.data(), joined.size()) != 0)
@@ -188,6 +327,8 @@ std::string resolvePath(const std::string &typed)
     rest = condensed.data();
     if (absolute && (rest.empty() || rest[0] != '/'))
         rest = "/" + rest;
+    while (rest.size() > 1 && rest.back() == '/')
+        rest.pop_back();
     return full.substr(0, prefix) + rest;
 }
 
@@ -200,18 +341,30 @@ void workingDirectoryInit()
         ioDefPathSet(("host:" + std::string(cwd.data())).c_str());
 }
 
-bool cmdLs(const std::vector<std::string> &words, Session &)
+// Options come before the paths: -l (long form), -a (every name; the listing shows them all
+// anyway); "--" ends them.
+bool cmdLs(const Words &words, Session &)
 {
     bool longForm = false;
     std::vector<std::string> paths;
+    bool options = true;
     for (const std::string &word : words) {
-        if (word == "-l")
-            longForm = true;
-        else
+        if (options && word == "--") {
+            options = false;
+        } else if (options && word.size() > 1 && word[0] == '-') {
+            for (std::size_t i = 1; i < word.size(); ++i) {
+                if (word[i] == 'l')
+                    longForm = true;
+                else if (word[i] != 'a')
+                    return usage("ls [-la] [path]");
+            }
+        } else {
+            options = false;
             paths.push_back(word);
+        }
     }
     if (paths.size() > 1)
-        return usage("ls [-l] [path]");
+        return usage("ls [-la] [path]");
     return list(paths.empty() ? "" : paths[0], longForm);
 }
 
@@ -252,26 +405,37 @@ bool cmdPwd(const std::vector<std::string> &words, Session &)
     return true;
 }
 
-bool cmdCat(const std::vector<std::string> &words, Session &)
+bool cmdCat(const Words &words, Session &)
 {
     if (words.empty())
         return usage("cat file ...");
     bool ok = true;
     for (const std::string &word : words)
-        ok = copyFile("cat", word, nullptr) && ok;
+        ok = printFile("cat", word) && ok;
     return ok;
 }
 
-bool cmdCopy(const std::vector<std::string> &words, Session &)
+// copy src dst, copy src (to standard output), copy < src, copy src > dst, copy < src > dst.
+bool cmdCopy(const Words &words, Session &)
 {
-    // copy src dst, copy src, copy < src, copy src > dst
-    std::vector<std::string> names;
-    for (const std::string &word : words)
-        if (word != "<" && word != ">")
-            names.push_back(word);
-    if (names.empty() || names.size() > 2)
-        return usage("copy src [dst], copy < src");
-    return copyFile("copy", names[0], names.size() == 2 ? &names[1] : nullptr);
+    std::string source;
+    std::string target;
+    bool haveSource = false;
+    bool haveTarget = false;
+    for (std::size_t i = 0; i < words.size(); ++i) {
+        const bool redirect = words[i] == "<" || words[i] == ">";
+        std::string &slot = words[i] == ">" || (!redirect && haveSource) ? target : source;
+        bool &have = &slot == &target ? haveTarget : haveSource;
+        if (redirect && ++i == words.size())
+            return usage("copy src [dst], copy < src [> dst]");
+        if (have)
+            return usage("copy src [dst], copy < src [> dst]");
+        slot = words[i];
+        have = true;
+    }
+    if (!haveSource)
+        return usage("copy src [dst], copy < src [> dst] (a source is needed)");
+    return haveTarget ? copyFile(source, target) : printFile("copy", source);
 }
 
 bool cmdMkdir(const std::vector<std::string> &words, Session &)
@@ -310,6 +474,131 @@ bool cmdMv(const std::vector<std::string> &words, Session &)
     const std::string from = resolvePath(words[0]);
     const std::string to = resolvePath(words[1]);
     return kRename(from.c_str(), to.c_str()) == 0 || failed("mv", from);
+}
+
+bool cmdStat(const Words &words, Session &)
+{
+    if (words.size() != 1)
+        return usage("stat path");
+    const std::string path = resolvePath(words[0]);
+    struct kstat st{};
+    if (kStat(path.c_str(), &st) != 0)
+        return failed("stat", path);
+    std::array<char, 32> when{};
+    const auto mtime = static_cast<time_t>(st.st_mtime);
+    tm parts{};
+    if (gmtime_r(&mtime, &parts) != nullptr)
+        std::strftime(when.data(), when.size(), "%Y-%m-%dT%H:%M:%SZ", &parts);
+    std::printf("  file: %s\n  size: %llu  blocks: %u  block size: %u  %s\n"
+                "  file number: %u  links: %u  mode: %04o  user: %u  group: %u\n  modified: %s\n",
+                path.c_str(), static_cast<unsigned long long>(st.st_size), st.st_blocks, st.st_blksize,
+                modeText(st.st_mode).c_str(), st.st_ino, st.st_nlink, st.st_mode & 07777u, unsigned{st.st_uid},
+                unsigned{st.st_gid}, when.data());
+    return true;
+}
+
+bool cmdDf(const Words &words, Session &)
+{
+    if (words.size() > 1)
+        return usage("df [path]");
+    const std::string path = resolvePath(words.empty() ? "." : words[0]);
+    struct kstatfs fs{};
+    if (kStatfs(path.c_str(), &fs) != 0)
+        return failed("df", path);
+    const auto kib = [&fs](uint32_t blocks) {
+        return static_cast<unsigned long long>(blocks) * static_cast<unsigned>(std::max(fs.f_bsize, 0)) / 1024;
+    };
+    std::printf("%-24s %12s %12s %12s %10s %10s\n", "device", "KiB", "free KiB", "avail KiB", "files", "free files");
+    std::printf("%-24s %12llu %12llu %12llu %10u %10u\n", path.c_str(), kib(fs.f_blocks), kib(fs.f_bfree),
+                kib(fs.f_bavail), fs.f_files, fs.f_ffree);
+    return true;
+}
+
+// Makes the files that do not exist and sets an existing file's times to now (on a device
+// that cannot set times, touching an existing file fails with the device's error).
+bool cmdTouch(const Words &words, Session &)
+{
+    if (words.empty())
+        return usage("touch file ...");
+    bool ok = true;
+    for (const std::string &word : words) {
+        const std::string path = resolvePath(word);
+        struct kstat st{};
+        if (kStat(path.c_str(), &st) == 0) {
+            if (kUtime(path.c_str(), nullptr) != 0)
+                ok = failed("touch", path);
+            continue;
+        }
+        const int fd = kOpen(path.c_str(), K_O_WRONLY | K_O_CREAT, kNewFileMode);
+        if (fd < 0 || kClose(fd) != 0)
+            ok = failed("touch", path);
+    }
+    return ok;
+}
+
+// The mode is octal, as users type it (644, 0755, 4755): one to four digits, no sign.
+bool cmdChmod(const Words &words, Session &)
+{
+    if (words.size() < 2)
+        return usage("chmod mode path ...");
+    const std::string &text = words[0];
+    const bool octal = !text.empty() && text.size() <= 5 &&
+                       text.find_first_not_of("01234567") == std::string::npos;
+    const unsigned long mode = octal ? std::stoul(text, nullptr, 8) : 0;
+    if (!octal || mode > 07777) {
+        reportError("chmod: " + text + ": not an octal mode from 0 to 7777");
+        return false;
+    }
+    bool ok = true;
+    for (std::size_t i = 1; i < words.size(); ++i) {
+        const std::string path = resolvePath(words[i]);
+        if (kChmod(path.c_str(), static_cast<int>(mode)) != 0)
+            ok = failed("chmod", path);
+    }
+    return ok;
+}
+
+// ln existing new: a further name for the file. ln -s target name: a symbolic link holding
+// target as typed (never resolved against the current directory, as a link's text is
+// read from the link's own folder).
+bool cmdLn(const Words &words, Session &)
+{
+    constexpr const char *kUsage = "ln [-s] target name";
+    bool symbolic = false;
+    std::vector<std::string> names;
+    bool options = true;
+    for (const std::string &word : words) {
+        if (options && word == "--") {
+            options = false;
+        } else if (options && word.size() > 1 && word[0] == '-') {
+            if (word != "-s")
+                return usage(kUsage);
+            symbolic = true;
+        } else {
+            options = false;
+            names.push_back(word);
+        }
+    }
+    if (names.size() != 2)
+        return usage(kUsage);
+    const std::string name = resolvePath(names[1]);
+    if (symbolic)
+        return kSymlink(names[0].c_str(), name.c_str()) == 0 || failed("ln", name);
+    const std::string existing = resolvePath(names[0]);
+    return kLink(existing.c_str(), name.c_str()) == 0 || failed("ln", existing + " to " + name);
+}
+
+bool cmdReadlink(const Words &words, Session &)
+{
+    if (words.size() != 1)
+        return usage("readlink path");
+    const std::string path = resolvePath(words[0]);
+    std::array<char, kPathMax + 1> text{};
+    const int length = kReadlink(path.c_str(), text.data(), text.size());
+    if (length < 0)
+        return failed("readlink", path);
+    std::printf("%.*s\n", length, text.data());
+    return true;
 }
 
 bool cmdDevs(const std::vector<std::string> &words, Session &)

@@ -1,6 +1,9 @@
 #include "shellScript.h"
 
-#include "shellParse.h"
+#include "shellLang.h"
+#include "shellTask.h"
+
+#include <memory>
 
 #include <unistd.h>
 
@@ -62,24 +65,41 @@ int runLines(LineSource &source, const RunOptions &options, Session &session)
     while (source.next(line)) {
         ++lineNumber;
         const std::string text = trimmed(line);
-        const std::vector<std::string> statements = splitStatements(text);
-        if (statements.empty())
+        if (text.empty() || text[0] == '#')
             continue;
+        historyAdd(text);
         if (options.echo && !options.interactive) {
             std::printf("%s%s\n", kPrompt, text.c_str());
             std::fflush(stdout);
         }
-        for (const std::string &statement : statements) {
-            const bool ok = execute(statement, session);
+        // Statement by statement: a module loaded by one names the routines of the next.
+        Parser parser(text, lineNumber, isRoutineName);
+        for (;;) {
+            auto statement = std::make_shared<Statement>();
+            bool ok = parser.next(*statement);
+            if (!ok && parser.error().empty())
+                break; // the end of the line
+            if (!ok) {
+                reportError(options.sourceName + ":" + parser.error());
+            } else {
+                const TaskOutcome outcome =
+                    callTaskRun([statement, &session] { return execute(*statement, session); });
+                if (!outcome.report.empty())
+                    reportError("rtsh: " + outcome.report);
+                ok = outcome.end == TaskOutcome::End::Done && outcome.ok;
+            }
             if (session.exitRequested)
                 return session.exitStatus;
-            if (ok || options.interactive)
-                continue;
-            anyFailed = true;
-            reportError("rtsh: " + options.sourceName + ":" + std::to_string(lineNumber) +
-                        ": failed: " + trimmed(statement));
-            if (!options.keepGoing)
-                return 1;
+            const bool unparsed = !parser.error().empty();
+            if (!ok && !options.interactive) {
+                anyFailed = true;
+                reportError("rtsh: " + options.sourceName + ":" + std::to_string(lineNumber) +
+                            ": failed: " + (unparsed ? text : parser.lastText()));
+                if (!options.keepGoing)
+                    return 1;
+            }
+            if (unparsed)
+                break; // where the rest of the line starts is not known
         }
     }
     return anyFailed ? 1 : 0;

@@ -25,6 +25,8 @@ struct Registry {
     std::mutex lock;
     std::vector<std::string> searchPath;
     std::vector<Module> modules;
+    std::vector<SymbolEntry> symbols; // sorted by name; made again after each load
+    bool stale = true;
 };
 
 Registry &registry()
@@ -92,7 +94,7 @@ void readDynamicSymbols(const std::string &path, uintptr_t loadBase, std::vector
                 continue;
             out.push_back(SymbolEntry{std::string(name, length),
                                       reinterpret_cast<void *>(loadBase + sym.st_value),
-                                      type == STT_FUNC, path});
+                                      type == STT_FUNC, path, static_cast<std::size_t>(sym.st_size)});
         }
     }
 }
@@ -150,6 +152,7 @@ bool moduleLoad(const std::string &module, std::string &error, std::string &load
             }
         }
         reg.modules.push_back(Module{loadedPath, handle});
+        reg.stale = true;
         return true;
     }
     std::string folders;
@@ -160,25 +163,10 @@ bool moduleLoad(const std::string &module, std::string &error, std::string &load
     return false;
 }
 
-bool symbolFind(const std::string &name, Symbol &symbol)
-{
-    dlerror();
-    void *address = dlsym(RTLD_DEFAULT, name.c_str());
-    if (address == nullptr && dlerror() != nullptr)
-        return false;
-    symbol = Symbol{address, false, 0};
-    Dl_info info{};
-    void *found = nullptr;
-    if (address != nullptr && dladdr1(address, &info, &found, RTLD_DL_SYMENT) != 0 && found != nullptr) {
-        const auto *entry = static_cast<const ElfW(Sym) *>(found);
-        symbol.isRoutine = ELF64_ST_TYPE(entry->st_info) == STT_FUNC ||
-                           ELF64_ST_TYPE(entry->st_info) == STT_GNU_IFUNC;
-        symbol.size = entry->st_size;
-    }
-    return true;
-}
+namespace {
 
-std::vector<SymbolEntry> symbolList()
+// The kernel layer's symbols and the loaded modules'; a name defined twice is the first's.
+std::vector<SymbolEntry> systemSymbols(const std::vector<Module> &modules)
 {
     std::vector<SymbolEntry> all;
     const std::string kernel = kernelPath();
@@ -189,17 +177,54 @@ std::vector<SymbolEntry> symbolList()
             dlclose(handle);
         }
     }
-    {
-        Registry &reg = registry();
-        const std::lock_guard guard(reg.lock);
-        for (const Module &module : reg.modules)
-            readDynamicSymbols(module.path, loadBaseOf(module.handle), all);
-    }
-    std::sort(all.begin(), all.end(), [](const SymbolEntry &a, const SymbolEntry &b) { return a.name < b.name; });
+    for (const Module &module : modules)
+        readDynamicSymbols(module.path, loadBaseOf(module.handle), all);
+    std::stable_sort(all.begin(), all.end(), [](const SymbolEntry &a, const SymbolEntry &b) { return a.name < b.name; });
     all.erase(std::unique(all.begin(), all.end(),
                           [](const SymbolEntry &a, const SymbolEntry &b) { return a.name == b.name; }),
               all.end());
     return all;
+}
+
+const std::vector<SymbolEntry> &currentSymbols(Registry &reg)
+{
+    if (reg.stale) {
+        reg.symbols = systemSymbols(reg.modules);
+        reg.stale = false;
+    }
+    return reg.symbols;
+}
+
+} // namespace
+
+bool symbolFind(const std::string &name, Symbol &symbol)
+{
+    Registry &reg = registry();
+    const std::lock_guard guard(reg.lock);
+    const std::vector<SymbolEntry> &symbols = currentSymbols(reg);
+    const auto found = std::lower_bound(symbols.begin(), symbols.end(), name,
+                                        [](const SymbolEntry &entry, const std::string &key) { return entry.name < key; });
+    if (found == symbols.end() || found->name != name)
+        return false;
+    symbol = Symbol{found->address, found->isRoutine, found->size};
+    return true;
+}
+
+std::vector<SymbolEntry> symbolList()
+{
+    Registry &reg = registry();
+    const std::lock_guard guard(reg.lock);
+    return currentSymbols(reg);
+}
+
+std::vector<std::string> moduleList()
+{
+    Registry &reg = registry();
+    const std::lock_guard guard(reg.lock);
+    std::vector<std::string> paths;
+    for (const Module &module : reg.modules)
+        paths.push_back(module.path);
+    return paths;
 }
 
 } // namespace shell

@@ -1,5 +1,6 @@
 // The loaded modules and the symbols the shell can reach by name: the kernel layer's and
-// those of every module loaded with ld, and then the process's own (the C library's).
+// those of every module loaded with ld, read from their own symbol tables. Nothing else of
+// the process (the C library, the RPC library) is reachable.
 #ifndef SHELL_SHELLSYMBOLS_H
 #define SHELL_SHELLSYMBOLS_H
 
@@ -20,6 +21,7 @@ struct SymbolEntry {
     void *address;
     bool isRoutine;
     std::string file;
+    std::size_t size;
 };
 
 // Folders searched for a module named without a '/', before the loader's own search.
@@ -29,6 +31,8 @@ void moduleSearchPathAdd(const std::string &folder);
 bool moduleLoad(const std::string &module, std::string &error, std::string &loadedPath);
 
 bool symbolFind(const std::string &name, Symbol &symbol);
+// The paths of the loaded modules, in load order.
+std::vector<std::string> moduleList();
 // Every routine and word defined by the kernel layer and the loaded modules, sorted by name.
 std::vector<SymbolEntry> symbolList();
 

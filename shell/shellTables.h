@@ -40,6 +40,26 @@ struct WordProto {
     std::size_t extent; // elements of an array word; 0 for a plain word
 };
 
+struct ConstantProto {
+    const char *name;
+    bool isInteger; // macros with another value (a string) are not the shell's constants
+    uint64_t bits;
+    bool isSigned;
+};
+
+template <typename T> constexpr ConstantProto constantOf(const char *name, T value)
+{
+    if constexpr (std::is_integral_v<T> || std::is_enum_v<T>)
+        return ConstantProto{name, true, static_cast<uint64_t>(value), std::is_signed_v<T> && value < 0};
+    else
+        return ConstantProto{name, false, 0, false};
+}
+
+struct RoutineDescription {
+    const char *name;
+    const char *text; // the first sentence of the comment above its declaration
+};
+
 struct ErrorName {
     int value;
     const char *name;
@@ -118,11 +138,17 @@ extern const RoutineProto routineProtos[];
 extern const std::size_t routineProtoCount;
 extern const WordProto wordProtos[];
 extern const std::size_t wordProtoCount;
+extern const ConstantProto constantProtos[];
+extern const std::size_t constantProtoCount;
+extern const RoutineDescription routineDescriptions[];
+extern const std::size_t routineDescriptionCount;
 extern const ErrorName errorNames[];
 extern const std::size_t errorNameCount;
 
 const RoutineProto *routineProtoFind(const char *name);
 const WordProto *wordProtoFind(const char *name);
+const ConstantProto *constantProtoFind(const char *name);
+const char *routineDescriptionFind(const char *name);
 
 } // namespace shell
 

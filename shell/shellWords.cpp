@@ -61,6 +61,22 @@ const WordProto *wordProtoFind(const char *name)
     return nullptr;
 }
 
+const ConstantProto *constantProtoFind(const char *name)
+{
+    for (std::size_t i = 0; i < constantProtoCount; ++i)
+        if (constantProtos[i].isInteger && std::strcmp(constantProtos[i].name, name) == 0)
+            return &constantProtos[i];
+    return nullptr;
+}
+
+const char *routineDescriptionFind(const char *name)
+{
+    for (std::size_t i = 0; i < routineDescriptionCount; ++i)
+        if (std::strcmp(routineDescriptions[i].name, name) == 0)
+            return routineDescriptions[i].text;
+    return nullptr;
+}
+
 NameInfo nameLookUp(const std::string &name)
 {
     NameInfo info;
@@ -77,8 +93,15 @@ NameInfo nameLookUp(const std::string &name)
         }
     }
     Symbol symbol;
-    if (!symbolFind(name, symbol))
+    if (!symbolFind(name, symbol)) {
+        if (const ConstantProto *constant = constantProtoFind(name.c_str())) {
+            info.what = NameInfo::What::Constant;
+            info.kind = Kind::S64;
+            info.constant = constant->isSigned ? Value::integer(static_cast<int64_t>(constant->bits))
+                                               : Value::unsignedInteger(constant->bits);
+        }
         return info;
+    }
     info.address = symbol.address;
     const RoutineProto *proto = routineProtoFind(name.c_str());
     const WordProto *word = wordProtoFind(name.c_str());
@@ -110,6 +133,9 @@ bool nameValue(const std::string &name, Value &value, std::string &error)
     case NameInfo::What::Routine:
         value = Value::pointer(info.address);
         return true;
+    case NameInfo::What::Constant:
+        value = info.constant;
+        return true;
     case NameInfo::What::Word:
     case NameInfo::What::ShellVariable:
         if (info.extent > 0 || info.kind == Kind::Unsupported) {
@@ -125,8 +151,8 @@ bool nameValue(const std::string &name, Value &value, std::string &error)
 bool nameAddress(const std::string &name, Value &value, std::string &error)
 {
     const NameInfo info = nameLookUp(name);
-    if (info.what == NameInfo::What::Unknown) {
-        error = "unknown name: " + name;
+    if (info.what == NameInfo::What::Unknown || info.what == NameInfo::What::Constant) {
+        error = info.what == NameInfo::What::Unknown ? "unknown name: " + name : name + " is a constant: it has no address";
         return false;
     }
     value = Value::pointer(info.address);
@@ -135,6 +161,8 @@ bool nameAddress(const std::string &name, Value &value, std::string &error)
 
 std::string wordText(const std::string &name, const NameInfo &info)
 {
+    if (info.what == NameInfo::What::Constant)
+        return name + " (constant): " + valueText(info.constant, Kind::S64);
     std::array<char, 64> head{};
     std::snprintf(head.data(), head.size(), " = 0x%" PRIxPTR ": ", reinterpret_cast<uintptr_t>(info.address));
     std::string text = name + (info.what == NameInfo::What::ShellVariable ? " (shell variable): " : head.data());
@@ -157,6 +185,10 @@ bool wordSet(const std::string &name, const Value &value, Kind valueKind, const 
     NameInfo info = nameLookUp(name);
     if (info.what == NameInfo::What::Routine) {
         error = name + " is a routine, not a word";
+        return false;
+    }
+    if (info.what == NameInfo::What::Constant) {
+        error = name + " is a constant, not a word";
         return false;
     }
     if (info.what == NameInfo::What::Unknown || info.what == NameInfo::What::ShellVariable) {

@@ -13,13 +13,14 @@ namespace shell {
 
 // A name as it appears in a command: a routine, a word of the system, a shell variable.
 struct NameInfo {
-    enum class What { Unknown, Routine, Word, ShellVariable };
+    enum class What { Unknown, Routine, Word, ShellVariable, Constant };
     What what = What::Unknown;
     void *address = nullptr;
     const RoutineProto *proto = nullptr; // routines with a known prototype
     Kind kind = Kind::S32;               // words: the word's kind, or its elements'
     std::size_t size = 0;                // words: bytes
     std::size_t extent = 0;              // array words: elements
+    Value constant;                      // constants of the public headers (K_O_RDWR)
 };
 
 NameInfo nameLookUp(const std::string &name);

@@ -1,5 +1,5 @@
 // The client's entry points: checking the arguments, resolving the server, choosing the mode.
-#include <tovelle/sntpcInternal.h>
+#include "sntpcInternal.h"
 
 #include <kernel/errnoLib.h>
 #include <kernel/hostLib.h>
@@ -8,6 +8,7 @@
 
 extern "C" {
 uint16_t sntpcPort;
+uint32_t sntpcVersion = 1;
 }
 
 namespace {
@@ -39,16 +40,20 @@ int invalidParameter()
 int timeGet(const char *serverName, uint32_t timeout, struct timespec *pCurrTime,
             const char *interfaceName, unsigned char *pServerInfo)
 {
-    // The port is read once, so a concurrent sntpcInit cannot split one call between two ports.
+    // The words are read once, so a concurrent change cannot split one call between two values.
     const uint16_t port = sntpcPort;
     if (serverName == nullptr)
         return tovelle::sntpcListen(port, timeout, pCurrTime, interfaceName, pServerInfo);
+    // Only requests carry the version, so listen mode works whatever the word holds.
+    const uint32_t version = sntpcVersion;
+    if (!tovelle::requestVersionValid(version))
+        return invalidParameter();
     uint32_t address = 0;
     if (!serverResolve(serverName, address)) {
         errnoSet(SNTPC_ERR_INVALID_ADDRESS);
         return -1;
     }
-    return tovelle::sntpcServerQuery(address, port, timeout, pCurrTime, pServerInfo);
+    return tovelle::sntpcServerQuery(address, port, version, timeout, pCurrTime, pServerInfo);
 }
 
 } // namespace

@@ -1,6 +1,6 @@
 // Listen mode: nothing is sent; the first datagram that reaches the port is taken, whoever
 // sent it, after joining the NTP multicast group on a named interface if one is given.
-#include <tovelle/sntpcInternal.h>
+#include "sntpcInternal.h"
 
 #include <arpa/inet.h>
 #include <net/if.h>
@@ -50,9 +50,12 @@ int awaitPacket(uint16_t port, uint32_t timeout, const char *interfaceName, Sntp
     if (interfaceName != nullptr && !joinNtpGroup(udp.fd(), interfaceName))
         return -1;
     // Here a failed wait counts as no packet.
-    if (waitReadable(udp.fd(), timeout) != WaitResult::ready)
+    if (waitReadable(udp.fd(), Deadline(timeout)) != WaitResult::ready)
         return SNTPC_ERR_TIMEOUT;
-    return receiveTime(udp.fd(), out);
+    Datagram datagram;
+    if (!datagramReceive(udp.fd(), datagram))
+        return -1;
+    return replyDecode(datagram.view(), out);
 }
 
 } // namespace

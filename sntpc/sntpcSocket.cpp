@@ -1,5 +1,5 @@
-// The client's UDP socket and the one datagram it receives.
-#include <tovelle/sntpcInternal.h>
+// The client's UDP socket and the datagrams it receives.
+#include "sntpcInternal.h"
 
 #include <netinet/in.h>
 #include <sys/socket.h>
@@ -21,18 +21,17 @@ UdpSocket::~UdpSocket()
     errno = saved;
 }
 
-int receiveTime(int fd, SntpTime &out)
+bool datagramReceive(int fd, Datagram &out)
 {
-    Packet datagram{};
     struct sockaddr_in sender{};
     socklen_t senderLen = sizeof sender;
     // A longer datagram is cut to the packet's size; only the first 48 bytes are used.
-    const ssize_t received = recvfrom(fd, datagram.data(), datagram.size(), 0,
+    const ssize_t received = recvfrom(fd, out.bytes.data(), out.bytes.size(), 0,
                                       reinterpret_cast<struct sockaddr *>(&sender), &senderLen);
     if (received < 0)
-        return -1;
-    return replyDecode(std::span<const unsigned char>(datagram.data(), static_cast<std::size_t>(received)),
-                       out);
+        return false;
+    out.length = static_cast<std::size_t>(received);
+    return true;
 }
 
 } // namespace tovelle

@@ -30,6 +30,22 @@ struct kdirent *kReaddir(KDIR *pDir);
 void kRewinddir(KDIR *pDir);
 int kClosedir(KDIR *pDir);
 
+/* Sets the size of a file open for writing: cut, or extended with zero bytes. */
+int kFtruncate(int fd, int64_t length);
+/* Sets the permission bits (mode & 07777; file-type bits are ignored) of what path names. */
+int kChmod(const char *path, int mode);
+/* Sets the access and modification times of what path names; null: the current time (the
+ * server's, for a remote file). */
+int kUtime(const char *path, const struct kutimbuf *times);
+/* Gives the object existingPath names (a link itself, not followed) the further name
+ * newPath on the same device (K_EXDEV otherwise). */
+int kLink(const char *existingPath, const char *newPath);
+/* Makes linkPath a symbolic link holding target, which is not resolved. */
+int kSymlink(const char *target, const char *linkPath);
+/* The text of the symbolic link path, at most size bytes into buffer, not terminated: the
+ * number of bytes stored, or -1 (K_EINVAL when path is no link). */
+int kReadlink(const char *path, char *buffer, size_t size);
+
 #ifdef __cplusplus
 }
 #endif

@@ -22,10 +22,18 @@ extern "C" {
 #define K_O_ACCMODE 3
 #define K_O_CREAT 0x200
 #define K_O_TRUNC 0x400
+/* Every write goes to the end of the file, whatever the position. A driver serves it by
+ * reporting the flag back through K_FIOGETFL; kOpen refuses it (K_ENOTSUP) with a driver that
+ * does not, which would write the data over the file's start instead. */
+#define K_O_APPEND 0x8
+/* With K_O_CREAT: fail with K_EEXIST when the name exists, even as a dangling link. kOpen
+ * looks for the name first; a driver that serves the flag also makes the create atomic. */
+#define K_O_EXCL 0x800
 /* A descriptor for the name alone, not for data: it serves status, file-system status, path
- * configuration, rename and removal, while read, write and every other ioctl fail with
- * K_EBADF. Drivers make no check of the caller's right to read or write the file for it.
- * Only with access mode K_O_RDONLY and without K_O_CREAT or K_O_TRUNC. */
+ * configuration, rename and removal, mode and time changes and the link codes, while read,
+ * write and every other ioctl fail with K_EBADF. Drivers make no check of the caller's right
+ * to read or write the file for it. Only with access mode K_O_RDONLY and without K_O_CREAT,
+ * K_O_TRUNC, K_O_EXCL or K_O_APPEND. */
 #define K_O_PATH 0x10000000
 /* With K_O_PATH only: a symbolic link as the last component is opened itself. */
 #define K_O_NOFOLLOW 0x20000000
@@ -53,12 +61,23 @@ extern "C" {
 #define K_FIOMKDIR 31       /* const char *: path relative to the device */
 #define K_FIORMDIR 32       /* const char *: path relative to the device */
 #define K_FIOREADDIR 37     /* KDIR * */
+#define K_FIOTRUNC 42       /* size as int: the file's new size */
 #define K_FIOGETFL 43       /* int *: open flags */
+#define K_FIOTIMESET 44     /* const struct kutimbuf *: access and modification times; null: now */
 #define K_FIOFSTATFSGET 46  /* struct kstatfs * */
 #define K_FIOSEEK64 53      /* uint64_t * */
 #define K_FIOWHERE64 54     /* uint64_t * */
+#define K_FIOTRUNC64 55     /* const uint64_t *: the file's new size */
+#define K_FIOLINK 58        /* char *: a new name for the file, a path relative to the device */
 #define K_FIOPATHCONF 61    /* int *: selector in, value out */
+#define K_FIOCHMOD 63       /* permission bits (07777) as int */
 #define K_FIOFSTATGET 64    /* struct kstat * */
+/* The codes above are the target kernel's numbers, so that its drivers and callers meet the
+ * same meanings here. It has no code that makes or reads a symbolic link that we know of:
+ * these two are the kernel layer's own, far above its range so that none of its codes
+ * collides with them. */
+#define K_FIOSYMLINK 0x1000  /* struct ksymlinkarg *, on the device's root */
+#define K_FIOREADLINK 0x1001 /* struct kreadlinkarg *: result is the length of the link's text */
 
 #define K_NAME_MAX 255
 
@@ -100,6 +119,27 @@ typedef struct KDIR {
     int dd_eof;
     struct kdirent dd_dirent;
 } KDIR;
+
+/* Access and modification times, seconds since 1970: the two fields the kernel's utime takes,
+ * 64-bit so that they pass 2038 on a 32-bit target. */
+struct kutimbuf {
+    int64_t actime;
+    int64_t modtime;
+};
+
+/* K_FIOSYMLINK: make a symbolic link at path (relative to the device, inside the I/O system's
+ * path buffer: the driver may rewrite it and return K_FOLLOW_LINK, as a path entry does)
+ * holding target, which is stored as it stands and never resolved. */
+struct ksymlinkarg {
+    char *path;
+    const char *target;
+};
+
+/* K_FIOREADLINK: the link's text goes to buffer, at most size bytes, not terminated. */
+struct kreadlinkarg {
+    char *buffer;
+    size_t size;
+};
 
 #ifdef __cplusplus
 }

@@ -1,15 +1,19 @@
 // Interactive entry of the credentials on standard input.
 //
 // Each answer is a line: an empty line keeps the current value, a line starting with '.'
-// empties the name or keeps the number, a line too long is refused and asked again. When
-// input ends before the last answer, nothing is stored.
+// empties the name or keeps the number, a line too long is refused and asked again, and a
+// number that cannot be read (not a whole decimal number, or beyond an int) keeps the old
+// value with a line that says so. When input ends before the last answer, nothing is stored.
 #include "core/nfsAuthUnix.h"
 
 #include <kernel/fioLib.h>
 
 #include <algorithm>
 #include <cctype>
+#include <cerrno>
+#include <climits>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 
 namespace {
@@ -18,6 +22,8 @@ constexpr int kLineBufferSize = 100;
 constexpr int kMachineNameWidth = 50;
 constexpr int kNumberWidth = 8;
 constexpr const char *kTooBig = "too big - maximum field width = %d.\n";
+constexpr const char *kNotANumber = "not a number - %d kept.\n";
+constexpr const char *kOutOfRange = "out of range - %d kept.\n";
 
 // One line from standard input into line; false at end of input.
 bool readAnswer(char *line, int *pResult)
@@ -79,12 +85,25 @@ bool nfsAuthUnixFieldPrompt(const char *label, int *pValue, int width, const cha
             break;
         std::printf(kTooBig, width);
     }
-    if (result != 1 && line[0] != '.') {
-#pragma GCC diagnostic push
-#pragma GCC diagnostic ignored "-Wformat-nonliteral"
-        std::sscanf(line, format, pValue);
-#pragma GCC diagnostic pop
-    }
+    if (result == 1 || line[0] == '.')
+        return true;
+    // The module's formats all read one decimal int; the whole answer must be that number
+    // (blanks around it are fine), so "abc" or "12x" is not taken as 0 or 12 in silence.
+    // The prompt sets no error number: the task's is kept across the conversion.
+    const int savedErrno = errno;
+    char *end = nullptr;
+    errno = 0;
+    const long long number = std::strtoll(line, &end, 10);
+    const bool overflow = errno == ERANGE;
+    errno = savedErrno;
+    while (end != line && std::isspace(static_cast<unsigned char>(*end)))
+        ++end;
+    if (end == line || *end != '\0')
+        std::printf(kNotANumber, *pValue);
+    else if (overflow || number < INT_MIN || number > INT_MAX)
+        std::printf(kOutOfRange, *pValue);
+    else
+        *pValue = static_cast<int>(number);
     return true;
 }
 

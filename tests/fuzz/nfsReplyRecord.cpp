@@ -24,6 +24,8 @@
 #include <filesystem>
 #include <fstream>
 #include <iostream>
+#include <string>
+#include <vector>
 
 namespace fs = std::filesystem;
 
@@ -360,7 +362,8 @@ int nfsRecord(const fs::path &out)
     return 0;
 }
 
-// Replies to requests of versions 4, 3 and 1 and one broadcast.
+// Replies to requests of versions 4, 3 and 1, the unsynchronised server's reply (stratum 0)
+// when it runs, and one broadcast.
 int sntpRecord(const fs::path &out)
 {
     const char *port = std::getenv("SNTPC_CHRONY_PORT");
@@ -378,20 +381,29 @@ int sntpRecord(const fs::path &out)
     server.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
     server.sin_port = htons(static_cast<uint16_t>(std::atoi(port)));
     std::array<char, 512> reply{};
-    for (const int version : {4, 3, 1}) {
+    struct Exchange {
+        const char *port;
+        int version;
+        std::string name;
+    };
+    std::vector<Exchange> exchanges{{port, 4, "reply-v4"}, {port, 3, "reply-v3"}, {port, 1, "reply-v1"}};
+    if (const char *unsyncPort = std::getenv("SNTPC_CHRONY_UNSYNC_PORT"))
+        exchanges.push_back({unsyncPort, 4, "reply-unsynchronised"});
+    for (const Exchange &exchange : exchanges) {
+        server.sin_port = htons(static_cast<uint16_t>(std::atoi(exchange.port)));
         std::array<char, 48> request{};
-        request[0] = static_cast<char>(version << 3 | 3);
-        request[40] = static_cast<char>(0xe0 + version); // a transmit time to be echoed
+        request[0] = static_cast<char>(exchange.version << 3 | 3);
+        request[40] = static_cast<char>(0xe0 + exchange.version); // a transmit time to be echoed
         ssize_t length = -1;
         for (int attempt = 0; attempt < 5 && length < 0; ++attempt) {
             sendto(sock, request.data(), request.size(), 0, reinterpret_cast<sockaddr *>(&server), sizeof server);
             length = recv(sock, reply.data(), reply.size(), 0);
         }
         if (length < 0) {
-            std::cerr << "nfsReplyRecord: no reply to a version " << version << " request\n";
+            std::cerr << "nfsReplyRecord: no reply for " << exchange.name << "\n";
             return 1;
         }
-        fileWrite(out / ("reply-v" + std::to_string(version)), std::string(reply.data(), static_cast<std::size_t>(length)));
+        fileWrite(out / exchange.name, std::string(reply.data(), static_cast<std::size_t>(length)));
     }
     close(sock);
 

@@ -9,6 +9,8 @@
 
 #include <algorithm>
 #include <array>
+#include <cstdint>
+#include <ctime>
 #include <cstdlib>
 #include <fcntl.h>
 #include <filesystem>
@@ -265,6 +267,99 @@ TEST_F(HostFsTest, ErrorsAreTheKernelsNumbers) {
     EXPECT_EQ(kIoctl(fd, K_FIOSEEK64, 0), -1);
     EXPECT_EQ(errnoGet(), K_EINVAL);
     EXPECT_EQ(kClose(fd), 0);
+}
+
+TEST_F(HostFsTest, SizeModeAndTimesAreWhatTheHostStatShows) {
+    hostWrite(host("a"), "0123456789");
+    fs::create_symlink("a", host("toA"));
+    const int fd = kOpen(dev("a").c_str(), K_O_RDWR, 0);
+    ASSERT_GE(fd, 0);
+    ASSERT_EQ(kFtruncate(fd, 4), 0);
+    ASSERT_EQ(kFtruncate(fd, 6), 0); // extended with zero bytes
+    EXPECT_EQ(hostRead(host("a")), std::string("0123\0\0", 6));
+    ASSERT_EQ(kFtruncate(fd, (int64_t{1} << 32) + 3), 0);
+    EXPECT_EQ(fs::file_size(host("a")), (uint64_t{1} << 32) + 3);
+    ASSERT_EQ(kFtruncate(fd, 2), 0);
+    EXPECT_EQ(kClose(fd), 0);
+    EXPECT_EQ(hostRead(host("a")), "01");
+
+    struct stat st {};
+    for (const int mode : {0600, 04710, K_S_IFREG | 0640, 0}) {
+        ASSERT_EQ(kChmod(dev("toA").c_str(), mode), 0) << mode; // through the link
+        ASSERT_EQ(::stat(host("a").c_str(), &st), 0);
+        EXPECT_EQ(st.st_mode & 07777, static_cast<mode_t>(mode & 07777)) << mode;
+    }
+    // Times past 2106 and before 1970 pass whole.
+    const kutimbuf times{(int64_t{1} << 32) + 17, -86400};
+    ASSERT_EQ(kUtime(dev("a").c_str(), &times), 0);
+    ASSERT_EQ(::stat(host("a").c_str(), &st), 0);
+    EXPECT_EQ(st.st_atim.tv_sec, times.actime);
+    EXPECT_EQ(st.st_mtim.tv_sec, times.modtime);
+    const time_t before = ::time(nullptr);
+    ASSERT_EQ(kUtime(dev("a").c_str(), nullptr), 0);
+    ASSERT_EQ(::stat(host("a").c_str(), &st), 0);
+    EXPECT_GE(st.st_mtim.tv_sec, before);
+    EXPECT_LE(st.st_mtim.tv_sec, ::time(nullptr));
+}
+
+TEST_F(HostFsTest, ExclusiveCreateAndAppendingWrites) {
+    hostWrite(host("e"), "kept");
+    fs::create_symlink("nowhere", host("dangling"));
+    fs::create_directory(host("dir"));
+    for (const char *name : {"e", "dangling", "dir"}) {
+        const int mode = std::string(name) == "dir" ? K_S_IFDIR | 0700 : 0600;
+        EXPECT_EQ(kOpen(dev(name).c_str(), K_O_RDONLY | K_O_CREAT | K_O_EXCL, mode), -1) << name;
+        EXPECT_EQ(errnoGet(), K_EEXIST) << name;
+    }
+    EXPECT_FALSE(fs::exists(host("nowhere")));
+    EXPECT_EQ(kClose(kOpen(dev("fresh").c_str(), K_O_RDWR | K_O_CREAT | K_O_EXCL, 0600)), 0);
+    EXPECT_TRUE(fs::is_regular_file(host("fresh")));
+
+    const int fd = kOpen(dev("e").c_str(), K_O_RDWR | K_O_APPEND, 0);
+    ASSERT_GE(fd, 0);
+    EXPECT_EQ(kLseek(fd, 1, K_SEEK_SET), 1);
+    EXPECT_EQ(kWrite(fd, "+1", 2), 2);
+    EXPECT_EQ(hostRead(host("e")), "kept+1");
+    hostWrite(host("e"), "grown by the host"); // another writer: the end moves
+    EXPECT_EQ(kLseek(fd, 0, K_SEEK_SET), 0);
+    EXPECT_EQ(kWrite(fd, "+2", 2), 2);
+    EXPECT_EQ(kClose(fd), 0);
+    EXPECT_EQ(hostRead(host("e")), "grown by the host+2");
+}
+
+TEST_F(HostFsTest, LinksSymlinksAndReadlinkRoundTrip) {
+    hostWrite(host("f"), "linked");
+    ASSERT_EQ(kLink(dev("f").c_str(), dev("hard").c_str()), 0);
+    struct stat st {};
+    struct stat hardSt {};
+    ASSERT_EQ(::stat(host("f").c_str(), &st), 0);
+    ASSERT_EQ(::stat(host("hard").c_str(), &hardSt), 0);
+    EXPECT_EQ(hardSt.st_ino, st.st_ino);
+    EXPECT_EQ(st.st_nlink, 2U);
+    kstat kst{};
+    ASSERT_EQ(kStat(dev("hard").c_str(), &kst), 0);
+    EXPECT_EQ(kst.st_nlink, 2U);
+    EXPECT_EQ(hostRead(host("hard")), "linked");
+
+    // Relative, absolute, dangling and long targets come back byte for byte.
+    std::array<char, 512> text{};
+    for (const std::string &target : {std::string("f"), host("f"), std::string("../no/such"),
+                                      std::string(300, 'L')}) {
+        const std::string link = "sym" + std::to_string(target.size());
+        ASSERT_EQ(kSymlink(target.c_str(), dev(link).c_str()), 0) << target;
+        EXPECT_EQ(fs::read_symlink(host(link)).string(), target);
+        const int n = kReadlink(dev(link).c_str(), text.data(), text.size());
+        ASSERT_GE(n, 0);
+        EXPECT_EQ(std::string(text.data(), static_cast<std::size_t>(n)), target);
+    }
+    // A link is linked itself; an existing name is not made a link.
+    ASSERT_EQ(kLink(dev("sym10").c_str(), dev("symHard").c_str()), 0);
+    EXPECT_EQ(fs::read_symlink(host("symHard")), "../no/such");
+    EXPECT_EQ(kSymlink("x", dev("f").c_str()), -1);
+    EXPECT_EQ(errnoGet(), K_EEXIST);
+    EXPECT_EQ(kReadlink(dev("f").c_str(), text.data(), text.size()), -1);
+    EXPECT_EQ(errnoGet(), K_EINVAL);
+    EXPECT_EQ(hostRead(host("f")), "linked");
 }
 
 TEST_F(HostFsTest, RelativeTailsAreRelativeToTheWorkingDirectory) {

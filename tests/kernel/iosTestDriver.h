@@ -31,6 +31,17 @@ struct MemDevice {
     std::function<intptr_t(char *tail)> rewrite;
     std::vector<std::string> tails;            // every tail a path entry received
     std::vector<std::string> ioctlPaths;       // path arguments of rename and rmdir
+    std::map<std::string, std::string> symlinkTexts; // tail -> what K_FIOREADLINK reads
+    // The file calls' codes as they arrived: code, the file's name, the argument as text.
+    struct CodeCall {
+        int function;
+        std::string file;
+        std::string arg;
+        bool operator==(const CodeCall &) const = default;
+    };
+    std::vector<CodeCall> codeCalls;
+    std::set<int> unserved; // codes answered with K_ENOSYS, as a driver without them would
+    int liveFiles = 0;
     int pathCalls = 0;
     std::mutex mutex; // guards the records above for tests that open from several threads
 };
@@ -38,6 +49,7 @@ struct MemDevice {
 struct MemFile {
     MemDevice *dev;
     std::string name;
+    int flags = 0;
     uint64_t pos = 0;
 };
 
@@ -86,7 +98,8 @@ inline intptr_t memOpen(DEV_HDR *pDev, char *tail, int flags, int) {
     if ((flags & K_O_TRUNC) != 0) {
         dev->files[tail].clear();
     }
-    return reinterpret_cast<intptr_t>(new MemFile{dev, tail});
+    ++dev->liveFiles;
+    return reinterpret_cast<intptr_t>(new MemFile{dev, tail, flags});
 }
 
 inline intptr_t memCreate(DEV_HDR *pDev, char *tail, int mode) {
@@ -103,6 +116,7 @@ inline int memDelete(DEV_HDR *pDev, char *tail) {
 }
 
 inline int memClose(intptr_t value) {
+    --fileOf(value)->dev->liveFiles;
     delete fileOf(value);
     return 0;
 }
@@ -125,6 +139,9 @@ inline int memWrite(intptr_t value, const char *buffer, int nBytes) {
     MemFile *file = fileOf(value);
     std::string &data = file->dev->files[file->name];
     const auto n = static_cast<std::size_t>(nBytes);
+    if ((file->flags & K_O_APPEND) != 0) {
+        file->pos = data.size();
+    }
     const auto pos = static_cast<std::size_t>(file->pos); // the tests keep files small
     if (data.size() < pos + n) {
         data.resize(pos + n);
@@ -148,9 +165,62 @@ inline int memReadDir(MemFile *file, KDIR *pDir) {
     return 0;
 }
 
+// The file calls' codes: each records its argument; path arguments follow links first.
+inline int memFileCallCode(MemFile *file, int function, intptr_t arg) {
+    MemDevice *dev = file->dev;
+    auto record = [&](const std::string &text) {
+        dev->codeCalls.push_back({function, file->name, text});
+        return 0;
+    };
+    intptr_t result = 0;
+    switch (function) {
+    case K_FIOTRUNC:
+    case K_FIOCHMOD:
+        return record(std::to_string(arg));
+    case K_FIOTRUNC64:
+        return record(std::to_string(*reinterpret_cast<const uint64_t *>(arg)));
+    case K_FIOTIMESET: {
+        const auto *pTimes = reinterpret_cast<const kutimbuf *>(arg);
+        return record(pTimes == nullptr ? "now"
+                                        : std::to_string(pTimes->actime) + " " +
+                                              std::to_string(pTimes->modtime));
+    }
+    case K_FIOLINK: {
+        char *path = reinterpret_cast<char *>(arg);
+        return followed(dev, path, result) || result != 0 ? static_cast<int>(result) : record(path);
+    }
+    case K_FIOSYMLINK: {
+        const auto *pArg = reinterpret_cast<const ksymlinkarg *>(arg);
+        if (followed(dev, pArg->path, result) || result != 0) {
+            return static_cast<int>(result);
+        }
+        return record(std::string(pArg->path) + " -> " + pArg->target);
+    }
+    case K_FIOREADLINK: {
+        const auto *pArg = reinterpret_cast<const kreadlinkarg *>(arg);
+        const auto text = dev->symlinkTexts.find(file->name);
+        if (text == dev->symlinkTexts.end()) {
+            return static_cast<int>(fail(K_EINVAL));
+        }
+        const std::size_t n = std::min(pArg->size, text->second.size());
+        std::memcpy(pArg->buffer, text->second.data(), n);
+        record(std::to_string(pArg->size));
+        return static_cast<int>(n);
+    }
+    default:
+        return static_cast<int>(fail(K_ENOSYS));
+    }
+}
+
 inline int memIoctl(intptr_t value, int function, intptr_t arg) {
     MemFile *file = fileOf(value);
+    if (file->dev->unserved.count(function) != 0) {
+        return static_cast<int>(fail(K_ENOSYS));
+    }
     switch (function) {
+    case K_FIOGETFL:
+        *reinterpret_cast<int *>(arg) = file->flags;
+        return 0;
     case K_FIOSEEK64:
         file->pos = *reinterpret_cast<uint64_t *>(arg);
         return 0;
@@ -176,7 +246,7 @@ inline int memIoctl(intptr_t value, int function, intptr_t arg) {
         return 0;
     }
     default:
-        return static_cast<int>(fail(K_ENOSYS));
+        return memFileCallCode(file, function, arg);
     }
 }
 

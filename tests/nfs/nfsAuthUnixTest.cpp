@@ -145,6 +145,46 @@ TEST_F(Credentials, PromptDotEmptiesTheNameAndRefusesLongAnswers)
     EXPECT_EQ(nfsAuthUnix.uid, 123456);
 }
 
+// An answer that is no whole number keeps the old value and says so; blanks around a number
+// are fine.
+TEST_F(Credentials, PromptKeepsTheNumberForAnAnswerThatIsNoNumber)
+{
+    std::string out;
+    {
+        StdinFeed feed("\nabc\n12x\n 1 \n3\n");
+        out = capturedStdout([] { nfsAuthUnixPrompt(); });
+    }
+    EXPECT_EQ(out, "machine name:   target "
+                   "user ID:        2001 not a number - 2001 kept.\n"
+                   "group ID:       100 not a number - 100 kept.\n"
+                   "num of groups:  0 "
+                   "group #1:        0 ")
+        << out;
+    EXPECT_EQ(nfsAuthUnix.uid, 2001);
+    EXPECT_EQ(nfsAuthUnix.gid, 100);
+    ASSERT_EQ(nfsAuthUnix.nGroups, 1);
+    EXPECT_EQ(nfsAuthUnix.groups[0], 3);
+
+    const struct {
+        const char *answer;
+        int stored;
+        const char *said;
+    } cases[] = {
+        {"-42\n", -42, ""},
+        {"2147483648\n", 5, "out of range - 5 kept.\n"},
+        {"-99999999999999999999\n", 5, "out of range - 5 kept.\n"},
+        {"0x10\n", 5, "not a number - 5 kept.\n"},
+        {"   \n", 5, "not a number - 5 kept.\n"},
+    };
+    for (const auto &c : cases) {
+        int value = 5;
+        StdinFeed feed(c.answer);
+        const std::string said = capturedStdout([&value] { nfsAuthUnixFieldPrompt("n:", &value, 30, "%d "); });
+        EXPECT_EQ(value, c.stored) << c.answer;
+        EXPECT_EQ(said, std::string("n: 5 ") + c.said) << c.answer;
+    }
+}
+
 TEST_F(Credentials, PromptShowsUnprintableCharactersAsQuestionMarks)
 {
     nfsAuthUnixSet("a\x01" "b\xc3", 1, 2, 0, nullptr);

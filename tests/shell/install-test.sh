@@ -20,4 +20,6 @@ done
 flags=$(PKG_CONFIG_PATH="$prefix/lib/pkgconfig" pkg-config --cflags --libs libbrisnel)
 grep -q -- "-I$prefix/lib/pkgconfig/../../include" <<<"$flags"
 test -f "$prefix/include/brisnel/nfsMountLib.h"
+test -f "$prefix/share/man/man1/rtsh.1"
+grep -q "usage: rtsh" <<<"$("$prefix/bin/rtsh" --help)"
 echo "install: shell, libraries, headers and pkg-config files work from $prefix"

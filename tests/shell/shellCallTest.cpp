@@ -3,6 +3,13 @@
 
 #include <gtest/gtest.h>
 
+#include <fcntl.h>
+#include <sys/stat.h>
+
+#include <array>
+#include <cstring>
+#include <ctime>
+
 namespace {
 
 std::string context(const ShellRun &run) { return "stdout:\n" + run.out + "\nstderr:\n" + run.err; }
@@ -58,6 +65,15 @@ TEST(ShellCall, NumbersInEveryNotation)
         {"-0x8000000000000000", "value = -9223372036854775808 = 0x8000000000000000"},
         {"2.5e3", "value = 2500"},
         {"-.5", "value = -0.5"},
+        {"0x200|2", "value = 514 = 0x202"},
+        {"K_O_CREAT | K_O_RDWR", "value = 514 = 0x202"},
+        {"(1 << 4) - 1 ^ 3", "value = 12 = 0xc"},
+        {"-7 / 2", "value = -3 = 0xfffffffffffffffd"},
+        {"~0x0f & 0xff", "value = 240 = 0xf0"},
+        {"!0 + !5", "value = 1 = 0x1"},
+        {"1.5 * 2", "value = 3"},
+        {"1 - 2", "value = -1 = 0xffffffffffffffff"},
+        {"0xffffffffffffffff >> 60", "value = 15 = 0xf"},
     };
     std::string script;
     for (const auto &c : cases)
@@ -70,23 +86,36 @@ TEST(ShellCall, NumbersInEveryNotation)
         EXPECT_NE(found, std::string::npos) << c.value << "\n" << context(run);
         at = found == std::string::npos ? at : found + 1;
     }
-    for (const char *bad : {"x = 08", "x = 0x", "x = 1.2.3", "x = ''", "x = 'ab'", "x = -0x8000000000000001"}) {
+    for (const char *bad : {"x = 08", "x = 0x", "x = 1.2.3", "x = ''", "x = 'ab'", "x = -0x8000000000000001",
+                            "x = 1 / 0", "x = 1 << 64", "x = 2.5 | 1", "x = &K_O_RDWR"}) {
         const ShellRun refused = runShell(std::string(bad) + "\n", "-q");
         EXPECT_EQ(refused.status, 1) << bad << "\n" << context(refused);
     }
 }
 
+// A routine that no public header declares takes and returns pointer-wide integers; the
+// host's C library is not the shell's to call.
 TEST(ShellCall, RoutinesWithoutPrototypeAndModuleLoading)
 {
-    const ShellRun run = runShell("printf \"%d-%s\\n\", 42, \"text\"\nld < quenby\nld < libquenby.so\n"
-                                  "lkup \"NIVal\"\nprintf \"%f\", 2.5\n",
-                                  "-k -q");
+    const ShellRun run = runShell("shellTestWide\nld < quenby\nld < libquenby.so\n"
+                                  "lkup \"nIvAl\"\nshellTestWide 2.5\n",
+                                  "-k -q -l shelltest");
     EXPECT_EQ(run.status, 1) << context(run);
-    EXPECT_NE(run.out.find("42-text\nvalue = 8 = 0x8\n"), std::string::npos) << context(run);
+    const auto wide = static_cast<unsigned long long>(INTPTR_MAX / 3);
+    EXPECT_NE(run.out.find("value = " + std::to_string(wide) + " = 0x2aaaaaaa"), std::string::npos) << context(run);
     EXPECT_NE(run.err.find("ld: already loaded: "), std::string::npos) << context(run);
     EXPECT_NE(run.out.find("getNIVal "), std::string::npos) << context(run);
     EXPECT_NE(run.out.find("setNIVal "), std::string::npos) << context(run);
-    EXPECT_NE(run.err.find("printf has no known prototype"), std::string::npos) << context(run);
+    EXPECT_NE(run.err.find("shellTestWide has no known prototype"), std::string::npos) << context(run);
+    for (const char *host : {"remove \"/tmp/x\"", "open \"/etc/hostname\", 0, 0", "x = malloc 16",
+                             "system \"true\"", "printf \"%d\", 1"}) {
+        const ShellRun refused = runShell(std::string(host) + "\n", "-q");
+        EXPECT_EQ(refused.status, 1) << host << "\n" << context(refused);
+        EXPECT_NE(refused.err.find("unknown name"), std::string::npos) << host << "\n" << context(refused);
+    }
+    const ShellRun listed = runShell("lkup\n", "-q");
+    for (const char *host : {"\nmalloc ", "\nprintf ", "\nremove "})
+        EXPECT_EQ(listed.out.find(host), std::string::npos) << host;
 }
 
 TEST(ShellCall, WordsAreReadAndSetWithTheirWidth)
@@ -192,6 +221,117 @@ TEST(ShellFiles, CommandsWorkThroughTheIoSystem)
     EXPECT_EQ(readWhole(dir.path / "c.txt"), "alpha\n");
     EXPECT_FALSE(std::filesystem::exists(dir.path / "a.txt"));
     EXPECT_FALSE(std::filesystem::exists(dir.path / "sub"));
+}
+
+// The shell's own parse of what users typed, and copy's refusals, on the host device.
+TEST(ShellFiles, WordsOptionsAndSafeCopies)
+{
+    TempDir dir;
+    writeWhole(dir.path / "a.txt", "alpha\n");
+    std::filesystem::create_directory(dir.path / "sub");
+    const std::string host = "host:" + dir.path.string();
+    const ShellRun run = runShell("cd \"" + host + "/sub\"\ncd \"..\"\npwd\n"
+                                  "copy a.txt a.txt\ncopy a.txt ../" + dir.path.filename().string() + "/a.txt\n"
+                                  "copy a.txt sub\ncopy > b\nls -l a.txt\nls -la sub\ncat it's; pwd\n"
+                                  "touch t.txt\nstat a.txt\ndf\ncd /\npwd\n",
+                                  "-k -q");
+    EXPECT_EQ(run.status, 1) << context(run);
+    EXPECT_NE(run.out.find(host + "\n"), std::string::npos) << context(run); // no trailing slash
+    EXPECT_NE(run.err.find("copy: " + host + "/a.txt and " + host + "/a.txt are the same file\n"
+                           "rtsh: stdin:4: failed: copy a.txt a.txt\n"), std::string::npos) << context(run);
+    EXPECT_NE(run.err.find("are the same file\nrtsh: stdin:5: failed:"), std::string::npos) << context(run);
+    EXPECT_EQ(readWhole(dir.path / "a.txt"), "alpha\n");
+    EXPECT_EQ(readWhole(dir.path / "sub" / "a.txt"), "alpha\n"); // into a folder: the source's name
+    EXPECT_NE(run.out.find("6 bytes copied\n"), std::string::npos) << context(run);
+    EXPECT_NE(run.err.find("a source is needed"), std::string::npos) << context(run);
+    EXPECT_NE(run.out.find("-rw"), std::string::npos) << context(run);
+    EXPECT_NE(run.out.find(" a.txt\n"), std::string::npos) << context(run);
+    EXPECT_NE(run.err.find("cat: " + host + "/it's: errno = 0x2 (K_ENOENT)"), std::string::npos) << context(run);
+    EXPECT_NE(run.out.find("  size: 6 "), std::string::npos) << context(run);
+    EXPECT_NE(run.out.find("free KiB"), std::string::npos) << context(run);
+    EXPECT_TRUE(std::filesystem::exists(dir.path / "t.txt"));
+    EXPECT_NE(run.out.find("\nhost:/\n"), std::string::npos) << context(run);
+    for (const auto &entry : std::filesystem::directory_iterator(dir.path))
+        EXPECT_EQ(entry.path().filename().string().find(".rtsh-"), std::string::npos) << entry.path();
+}
+
+// chmod, ln, ln -s, touch and readlink on the host device, each checked with the host's own
+// calls; refusals name the error.
+TEST(ShellFiles, ModesLinksAndTimesOnTheHostDevice)
+{
+    TempDir dir;
+    const std::filesystem::path d = dir.path;
+    writeWhole(d / "a.txt", "alpha\n");
+    writeWhole(d / "old.txt", "old\n");
+    const struct timespec longAgo[2] = {{1000000000, 0}, {1000000000, 0}};
+    ASSERT_EQ(utimensat(AT_FDCWD, (d / "old.txt").c_str(), longAgo, 0), 0);
+    const ShellRun run = runShell("cd \"host:" + d.string() + "\"\n"
+                                  "chmod 640 old.txt\nchmod 0755 missing.txt a.txt\nln a.txt hard.txt\n"
+                                  "ln -s ../x/a.txt soft\nreadlink soft\ntouch old.txt new.txt\n"
+                                  "chmod 8 a.txt\nchmod u+x a.txt\nchmod 10000 a.txt\nln -s a.txt\nln -f a b\n"
+                                  "ln a.txt hard.txt\nreadlink a.txt\nln nothing other\n",
+                                  "-k -q");
+    EXPECT_EQ(run.status, 1) << context(run);
+    struct stat st{};
+    ASSERT_EQ(::stat((d / "hard.txt").c_str(), &st), 0);
+    EXPECT_EQ(st.st_mode & 07777, 0755u) << "a failing path does not stop the next";
+    EXPECT_EQ(st.st_nlink, 2u);
+    struct stat original{};
+    ASSERT_EQ(::stat((d / "a.txt").c_str(), &original), 0);
+    EXPECT_EQ(st.st_ino, original.st_ino);
+    std::array<char, 64> link{};
+    const ssize_t length = ::readlink((d / "soft").c_str(), link.data(), link.size());
+    EXPECT_EQ(std::string(link.data(), length > 0 ? static_cast<std::size_t>(length) : 0), "../x/a.txt");
+    EXPECT_NE(run.out.find("../x/a.txt\n"), std::string::npos) << context(run);
+    ASSERT_EQ(::stat((d / "old.txt").c_str(), &st), 0);
+    EXPECT_EQ(st.st_mode & 07777, 0640u);
+    EXPECT_LT(std::llabs(static_cast<long long>(st.st_mtime) - static_cast<long long>(std::time(nullptr))), 60);
+    EXPECT_EQ(readWhole(d / "old.txt"), "old\n");
+    EXPECT_EQ(readWhole(d / "new.txt"), "");
+    const std::string host = "host:" + d.string();
+    for (const std::string &expected : std::vector<std::string>{
+             "chmod: " + host + "/missing.txt: errno = 0x2 (K_ENOENT)\n", "chmod: 8: not an octal mode",
+          "chmod: u+x: not an octal mode", "chmod: 10000: not an octal mode", "usage: ln [-s] target name\n",
+          "ln: " + host + "/a.txt to " + host + "/hard.txt: errno = 0x11 (K_EEXIST)\n",
+          "readlink: " + host + "/a.txt: errno = 0x16 (K_EINVAL)\n",
+          "ln: " + host + "/nothing to " + host + "/other: errno = 0x2 (K_ENOENT)\n"})
+        EXPECT_NE(run.err.find(expected), std::string::npos) << expected << "\n" << context(run);
+}
+
+// A routine that faults stops the call task, not the shell; the next command runs.
+TEST(ShellTask, FaultStopsTheTaskNotTheShell)
+{
+    const ShellRun run = runShell("x = 5\nshellTestNull\nx\nshellTestAbort\nkClose -1\nprintErrno\n"
+                                  "printErrno 0x300002\nh\ni\n",
+                                  "-k -q -l shelltest");
+    EXPECT_EQ(run.status, 1) << context(run);
+    EXPECT_NE(run.err.find("rtsh: SIGSEGV (segmentation fault) in shellTestNull at address 0x0"), std::string::npos)
+        << context(run);
+    EXPECT_NE(run.err.find("rtsh: SIGABRT (abort) in shellTestAbort"), std::string::npos) << context(run);
+    EXPECT_NE(run.out.find("x (shell variable): value = 5 = 0x5\nx (shell variable): value = 5 = 0x5\n"),
+              std::string::npos) << context(run);
+    EXPECT_NE(run.out.find("errno = 0x9 (K_EBADF)\nerrno = 0x9 (K_EBADF)\nerrno = 0x300002 (NFS3ERR_NOENT)\n"),
+              std::string::npos) << context(run);
+    EXPECT_NE(run.out.find("   4  shellTestAbort\n"), std::string::npos) << context(run);
+    EXPECT_NE(run.out.find("  tShellCall "), std::string::npos) << context(run); // the call task, in i
+    // At the end, a loaded module's nfsSyncAll writes everything back, once.
+    EXPECT_EQ(run.out.find("nfsSyncAll called\n"), run.out.size() - std::strlen("nfsSyncAll called\n"))
+        << context(run);
+}
+
+TEST(ShellScript, HelpAndOptions)
+{
+    const ShellRun help = runShell("", "--help");
+    EXPECT_EQ(help.status, 0);
+    EXPECT_NE(help.out.find("usage: rtsh"), std::string::npos) << context(help);
+    const ShellRun twice = runShell("", "-q -c 'echo one' -c 'echo two'");
+    EXPECT_EQ(twice.out, "one\ntwo\n") << context(twice);
+    const ShellRun names = runShell("help kOpen\nhelp cd\nversion\nhelp kLseek\n", "-q");
+    EXPECT_NE(names.out.find("int kOpen(const char *, int, int)\n"), std::string::npos) << context(names);
+    EXPECT_NE(names.out.find("int64_t kLseek(int, int64_t, int)\n    Positions through the 64-bit seek codes;"),
+              std::string::npos) << context(names);
+    EXPECT_NE(names.out.find("cd path "), std::string::npos) << context(names);
+    EXPECT_NE(names.out.find("rtsh "), std::string::npos) << context(names);
 }
 
 } // namespace

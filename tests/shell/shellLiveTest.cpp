@@ -1,11 +1,13 @@
 // Scripts against the real peers: a mount of the local nfs-ganesha export, checked in the
 // exported folder, and the time from chrony.
-#include "shellRun.h"
+#include "shellTerminal.h"
 
 #include <gtest/gtest.h>
 
+#include <csignal>
 #include <cstdlib>
 #include <ctime>
+#include <array>
 
 namespace {
 
@@ -59,6 +61,36 @@ TEST(LiveShell, ScriptMountsCopiesInAndOutAndRemoves)
     EXPECT_EQ(removal.out.find(" /nfs\n"), std::string::npos) << context(removal);
 }
 
+// On a mount whose device cannot change modes, times or links yet, each command fails with
+// the error's name and the exported folder is left as it was; touch still makes a new file.
+TEST(LiveShell, ModeLinkAndTimeCommandsOnAMountNameTheirError)
+{
+    if (env("RT_NFS_HOST").empty())
+        GTEST_SKIP() << "needs the NFS peers (with-nfs-peers.sh)";
+    const std::filesystem::path exported = env("RT_NFS_EXPORT_DIR");
+    writeWhole(exported / "kept.txt", "kept\n");
+    std::filesystem::permissions(exported / "kept.txt", std::filesystem::perms(0644));
+    const auto before = std::filesystem::last_write_time(exported / "kept.txt");
+    const ShellRun run = runShell("nfsMount \"" + env("RT_NFS_HOST") + "\", \"" + env("RT_NFS_EXPORT") + "\", \"/nfs\"\n"
+                                  "chmod 600 /nfs/kept.txt\nln -s kept.txt /nfs/soft\nln /nfs/kept.txt /nfs/hard\n"
+                                  "touch /nfs/kept.txt\nreadlink /nfs/kept.txt\ntouch /nfs/made.txt\n",
+                                  "-k -q -l brisnel");
+    EXPECT_EQ(run.status, 1) << context(run);
+    for (const char *expected : {"chmod: /nfs/kept.txt: errno = 0x47 (K_ENOSYS)\n",
+                                 "ln: /nfs/soft: errno = 0x47 (K_ENOSYS)\n",
+                                 "ln: /nfs/kept.txt to /nfs/hard: errno = 0x47 (K_ENOSYS)\n",
+                                 "touch: /nfs/kept.txt: errno = 0x47 (K_ENOSYS)\n",
+                                 "readlink: /nfs/kept.txt: errno = 0x47 (K_ENOSYS)\n"})
+        EXPECT_NE(run.err.find(expected), std::string::npos) << expected << "\n" << context(run);
+    EXPECT_EQ(std::filesystem::status(exported / "kept.txt").permissions(), std::filesystem::perms(0644));
+    EXPECT_EQ(std::filesystem::last_write_time(exported / "kept.txt"), before);
+    EXPECT_EQ(readWhole(exported / "kept.txt"), "kept\n");
+    EXPECT_FALSE(std::filesystem::exists(std::filesystem::symlink_status(exported / "soft")));
+    EXPECT_FALSE(std::filesystem::exists(exported / "hard"));
+    EXPECT_TRUE(std::filesystem::is_regular_file(exported / "made.txt"));
+    EXPECT_EQ(std::filesystem::file_size(exported / "made.txt"), 0u);
+}
+
 TEST(LiveShell, ChronyAnswersTheTimeQuery)
 {
     if (env("SNTPC_CHRONY_PORT").empty())
@@ -77,6 +109,77 @@ TEST(LiveShell, ChronyAnswersTheTimeQuery)
     ASSERT_NE(line, std::string::npos) << context(run);
     const long long seconds = std::stoll(run.out.substr(line + 3, 16), nullptr, 16);
     EXPECT_LT(std::llabs(seconds - static_cast<long long>(std::time(nullptr))), 60) << context(run);
+}
+
+// Ctrl-C during a copy from a server that does not answer: the prompt comes back long before
+// the remote call's time-out, the mount still works once the server answers again, nothing
+// of the copy is left, and the line is in the history file.
+TEST(LiveShell, CtrlCStopsACopyFromAPausedServer)
+{
+    if (env("RT_NFS_HOST").empty() || env("RT_GANESHA_PID").empty())
+        GTEST_SKIP() << "needs the NFS peers (with-nfs-peers.sh)";
+    const pid_t server = std::stoi(env("RT_GANESHA_PID"));
+    const std::filesystem::path exported = env("RT_NFS_EXPORT_DIR");
+    writeWhole(exported / "paused.txt", std::string(100000, 'p'));
+    TempDir home;
+    const std::string target = (home.path / "copied.txt").string();
+    Terminal term(home.path.string());
+    ASSERT_TRUE(term.waitForEditor()) << term.seen();
+    term.type("nfsMount \"" + env("RT_NFS_HOST") + "\", \"" + env("RT_NFS_EXPORT") + "\", \"/nfs\"\r");
+    ASSERT_TRUE(term.waitFor("value = 0 = 0x0")) << term.seen();
+    ASSERT_TRUE(term.waitForEditor()) << term.seen();
+    struct Resume {
+        pid_t pid;
+        ~Resume() { kill(pid, SIGCONT); }
+    } resume{server};
+    ASSERT_EQ(kill(server, SIGSTOP), 0);
+    term.type("copy /nfs/paused.txt host:" + target + "\r");
+    poll(nullptr, 0, 500); // the copy waits for the server now
+    term.type("\x03");
+    // The call would end at its time-out (tens of seconds); the prompt is back well before.
+    ASSERT_TRUE(term.waitForEditor(5)) << term.seen();
+    kill(server, SIGCONT);
+    term.type("ls /nfs\r");
+    ASSERT_TRUE(term.waitFor("paused.txt")) << term.seen();
+    ASSERT_TRUE(term.waitForEditor()) << term.seen();
+    term.type("nfsUnmount \"/nfs\"\r");
+    ASSERT_TRUE(term.waitFor("value = 0 = 0x0")) << term.seen();
+    term.type("exit\r");
+    EXPECT_EQ(term.exitStatus(), 0) << term.seen();
+    EXPECT_FALSE(std::filesystem::exists(target)) << term.seen();
+    for (const auto &entry : std::filesystem::directory_iterator(home.path))
+        EXPECT_EQ(entry.path().filename().string().find(".rtsh-"), std::string::npos) << entry.path();
+    EXPECT_NE(readWhole(home.path / ".rtsh_history").find("copy\\040/nfs/paused.txt"), std::string::npos);
+}
+
+// A file that a command left open is closed at the end of the session: its data reaches the
+// server.
+TEST(LiveShell, TheEndClosesWhatCommandsLeftOpen)
+{
+    if (env("RT_NFS_HOST").empty())
+        GTEST_SKIP() << "needs the NFS peers (with-nfs-peers.sh)";
+    const std::filesystem::path exported = env("RT_NFS_EXPORT_DIR");
+    const ShellRun run = runShell("nfsMount \"" + env("RT_NFS_HOST") + "\", \"" + env("RT_NFS_EXPORT") + "\", \"/nfs\"\n"
+                                  "fd = kOpen \"/nfs/left-open.txt\", K_O_WRONLY | K_O_CREAT, 0644\n"
+                                  "kWrite fd, \"left open\\n\", 10\n",
+                                  "-q -l brisnel");
+    EXPECT_EQ(run.status, 0) << context(run);
+    EXPECT_EQ(readWhole(exported / "left-open.txt"), "left open\n") << context(run);
+}
+
+// The date command asks chrony and prints the time in UTC beside the host clock's offset.
+TEST(LiveShell, DateAsksTheServer)
+{
+    if (env("SNTPC_CHRONY_PORT").empty())
+        GTEST_SKIP() << "needs chrony (with-chrony.sh)";
+    const ShellRun run = runShell("sntpcInit " + env("SNTPC_CHRONY_PORT") + "\ndate 127.0.0.1\n", "-q -l tovelle");
+    ASSERT_EQ(run.status, 0) << context(run);
+    std::array<char, 16> year{};
+    const std::time_t now = std::time(nullptr);
+    std::strftime(year.data(), year.size(), "\n%Y-", std::gmtime(&now));
+    EXPECT_NE(run.out.find(year.data()), std::string::npos) << context(run);
+    EXPECT_NE(run.out.find("Z "), std::string::npos) << context(run);
+    EXPECT_NE(run.out.find(" s (host clock minus server)"), std::string::npos) << context(run);
 }
 
 } // namespace

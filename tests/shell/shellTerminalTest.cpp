@@ -1,98 +1,13 @@
 // An interactive session under a pseudo-terminal: prompt, completion, history recall and
 // editing, and a routine that reads its answers from the terminal line by line.
-#include "shellRun.h"
+#include "shellTerminal.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
 
 #include <gtest/gtest.h>
 
-#include <poll.h>
-#include <pty.h>
-#include <signal.h>
-#include <termios.h>
-
-#include <chrono>
-
 namespace {
-
-class Terminal {
-public:
-    explicit Terminal(const std::string &home)
-    {
-        pid_ = forkpty(&master_, nullptr, nullptr, nullptr);
-        if (pid_ == 0) {
-            setenv("HOME", home.c_str(), 1);
-            setenv("TERM", "xterm", 1);
-            setenv("RTSH_MODULE_PATH", RTSH_TEST_MODULE_PATH, 1);
-            execl(RTSH_PATH, "rtsh", "-l", "brisnel", static_cast<char *>(nullptr));
-            _exit(127);
-        }
-    }
-    ~Terminal()
-    {
-        if (pid_ > 0 && waitpid(pid_, nullptr, WNOHANG) == 0) {
-            kill(pid_, SIGKILL);
-            waitpid(pid_, nullptr, 0);
-        }
-        if (master_ >= 0)
-            close(master_);
-    }
-    Terminal(const Terminal &) = delete;
-    Terminal &operator=(const Terminal &) = delete;
-
-    void type(const std::string &keys) { ASSERT_EQ(write(master_, keys.data(), keys.size()), static_cast<ssize_t>(keys.size())); }
-
-    // Waits for the prompt and for the line editor to take the terminal out of line mode:
-    // keys that arrive before that are echoed and edited by the terminal, not the editor.
-    bool waitForEditor()
-    {
-        if (!waitFor("-> "))
-            return false;
-        const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
-        termios mode{};
-        while (std::chrono::steady_clock::now() < deadline) {
-            if (tcgetattr(master_, &mode) == 0 && (mode.c_lflag & ICANON) == 0)
-                return true;
-            poll(nullptr, 0, 10);
-        }
-        return false;
-    }
-
-    // Reads until text appears in what the terminal showed since the last wait.
-    bool waitFor(const std::string &text)
-    {
-        const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
-        while (std::chrono::steady_clock::now() < deadline) {
-            const std::size_t at = screen_.find(text);
-            if (at != std::string::npos) {
-                screen_.erase(0, at + text.size());
-                return true;
-            }
-            pollfd p{master_, POLLIN, 0};
-            if (poll(&p, 1, 200) <= 0)
-                continue;
-            char buf[512];
-            const ssize_t got = read(master_, buf, sizeof buf);
-            if (got <= 0)
-                break;
-            screen_.append(buf, static_cast<std::size_t>(got));
-            seen_.append(buf, static_cast<std::size_t>(got));
-        }
-        return false;
-    }
-    int exitStatus()
-    {
-        int status = 0;
-        waitpid(pid_, &status, 0);
-        pid_ = -1;
-        return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
-    }
-    const std::string &seen() const { return seen_; }
-
-private:
-    int master_ = -1;
-    pid_t pid_ = -1;
-    std::string screen_;
-    std::string seen_;
-};
 
 TEST(ShellTerminal, PromptCompletionHistoryAndPromptedInput)
 {
@@ -107,6 +22,8 @@ TEST(ShellTerminal, PromptCompletionHistoryAndPromptedInput)
     ASSERT_TRUE(term.waitFor("\nnfsMount ")) << term.seen();
     ASSERT_TRUE(term.waitFor("\nnfsMountAll ")) << term.seen();
     ASSERT_TRUE(term.waitForEditor()) << term.seen();
+    term.type("half a line\x03"); // Ctrl-C at the prompt: a fresh prompt, the shell goes on
+    ASSERT_TRUE(term.waitForEditor()) << term.seen();
     term.type("x = 41\r");
     ASSERT_TRUE(term.waitFor("x (shell variable): value = 41 = 0x29")) << term.seen();
     ASSERT_TRUE(term.waitForEditor()) << term.seen();
@@ -116,6 +33,8 @@ TEST(ShellTerminal, PromptCompletionHistoryAndPromptedInput)
     ASSERT_TRUE(term.waitForEditor()) << term.seen();
     term.type("nfsAuthUnixPrompt\r");
     ASSERT_TRUE(term.waitFor("machine name:")) << term.seen();
+    term.type("\x03"); // Ctrl-C in a routine that reads the terminal: it keeps the terminal
+    ASSERT_TRUE(term.waitFor("waits for a line of input")) << term.seen();
     term.type("tester\r");
     ASSERT_TRUE(term.waitFor("user ID:")) << term.seen();
     term.type("1234\r");
@@ -123,6 +42,9 @@ TEST(ShellTerminal, PromptCompletionHistoryAndPromptedInput)
     term.type("55\r");
     ASSERT_TRUE(term.waitFor("num of groups:")) << term.seen();
     term.type("0\r");
+    ASSERT_TRUE(term.waitForEditor()) << term.seen();
+    term.type("echo \xc3\xa9t\xc3\xa9\r"); // typed characters beyond ASCII reach the shell
+    ASSERT_TRUE(term.waitFor("\n\xc3\xa9t\xc3\xa9\r\n")) << term.seen();
     ASSERT_TRUE(term.waitForEditor()) << term.seen();
     term.type("nfsAuthUnixShow\r");
     ASSERT_TRUE(term.waitFor("machine name = tester")) << term.seen();
@@ -133,6 +55,43 @@ TEST(ShellTerminal, PromptCompletionHistoryAndPromptedInput)
     const std::string history = readWhole(home.path / ".rtsh_history");
     // libedit's history file writes blanks as \040.
     EXPECT_NE(history.find("\nx\\040=\\04041\nx\\040=\\04042\nnfsAuthUnixPrompt\n"), std::string::npos) << history;
+}
+
+// Ctrl-C during a copy whose source stalls (a FIFO on the host device): the prompt comes
+// back, and once the source moves again the copy stops and leaves neither the destination
+// nor its temporary file.
+TEST(ShellTerminal, CtrlCStopsACopyAndLeavesNoPartialFile)
+{
+    TempDir home;
+    const std::filesystem::path fifo = home.path / "slow";
+    ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
+    Terminal term(home.path.string(), "quenby");
+    ASSERT_TRUE(term.waitForEditor()) << term.seen();
+    term.type("copy host:" + fifo.string() + " host:" + (home.path / "out.txt").string() + "\r");
+    const int writer = open(fifo.c_str(), O_WRONLY); // meets the copy's open
+    ASSERT_GE(writer, 0);
+    const std::string chunk(4096, 'c');
+    ASSERT_EQ(write(writer, chunk.data(), chunk.size()), static_cast<ssize_t>(chunk.size()));
+    poll(nullptr, 0, 300); // the copy has the chunk and waits for more
+    term.type("\x03");
+    ASSERT_TRUE(term.waitForEditor()) << term.seen();
+    term.type("echo still here\r");
+    ASSERT_TRUE(term.waitFor("still here\r\n")) << term.seen();
+    ASSERT_EQ(write(writer, chunk.data(), chunk.size()), static_cast<ssize_t>(chunk.size()));
+    close(writer);
+    ASSERT_TRUE(term.waitFor("copy: interrupted")) << term.seen();
+    const auto leftovers = [&home] {
+        int count = 0;
+        for (const auto &entry : std::filesystem::directory_iterator(home.path))
+            count += entry.path().filename().string().find(".rtsh-") != std::string::npos ? 1 : 0;
+        return count;
+    };
+    for (int wait = 0; wait < 100 && leftovers() > 0; ++wait)
+        poll(nullptr, 0, 50);
+    EXPECT_EQ(leftovers(), 0);
+    EXPECT_FALSE(std::filesystem::exists(home.path / "out.txt"));
+    term.type("exit\r");
+    EXPECT_EQ(term.exitStatus(), 0) << term.seen();
 }
 
 } // namespace

@@ -1,11 +1,11 @@
 // The fraction, timestamp and timeout conversions, and the checks on a received packet.
 #include "sntpPeers.h"
-
-#include <tovelle/sntpcInternal.h>
+#include "sntpcInternal.h"
 
 #include <gtest/gtest.h>
 
 #include <cstdint>
+#include <tuple>
 #include <utility>
 
 namespace {
@@ -113,11 +113,11 @@ TEST(ReplyDecode, ChecksLeapIndicatorAndSecondsBeforeVersion)
     EXPECT_EQ(decode(packet(firstByte(0, 0, 4), 0, 0), time), SNTPC_ERR_SERVER_UNSYNC);
 }
 
-TEST(ReplyDecode, AcceptsVersionsOneToThreeOnly)
+TEST(ReplyDecode, AcceptsVersionsOneToFourOnly)
 {
     for (unsigned version = 0; version <= 7; ++version) {
         tovelle::SntpTime time;
-        const bool usable = version >= 1 && version <= 3;
+        const bool usable = version >= 1 && version <= 4;
         EXPECT_EQ(decode(packet(firstByte(0, version, 5), 100, 0), time),
                   usable ? 0 : SNTPC_ERR_VERSION_UNSUPPORTED) << version;
     }
@@ -135,21 +135,60 @@ TEST(ReplyDecode, RefusesADatagramCutShortAtAnyLength)
     }
 }
 
+// From the receive to the transmit timestamp, across the 2036 wrap too; -1 when negative.
+TEST(ReplyDecode, ReportsHowLongTheServerHeldTheRequest)
+{
+    constexpr uint64_t kTransmit = uint64_t{0x83AA7E80 + 100} << 32 | 0x80000000;
+    const std::tuple<uint64_t, uint64_t, int64_t> cases[] = {
+        {kTransmit, kTransmit, 0},
+        {kTransmit - (uint64_t{3} << 32) - 0x80000000, kTransmit, 3500000000},
+        {0xFFFFFFFF80000000u, 0x0000000100000000u, 1500000000},
+        {kTransmit + 1, kTransmit, -1},
+        {0, kTransmit, -1}, // left zero: the span is over 2^63
+    };
+    for (const auto &[receive, transmit, held] : cases) {
+        sntptest::Bytes datagram = packet(firstByte(0, 4, 4), 0, 0);
+        sntptest::putTimestamp(datagram, 32, receive);
+        sntptest::putTimestamp(datagram, 40, transmit);
+        tovelle::SntpTime time;
+        ASSERT_EQ(decode(datagram, time), 0);
+        EXPECT_EQ(time.held, held) << std::hex << receive;
+    }
+}
+
 TEST(ReplyDecode, ReportsStratumPollAndPrecisionAsSent)
 {
     tovelle::SntpTime time;
-    ASSERT_EQ(decode(packet(firstByte(0, 3, 4), 100, 0, 0, 10, 0xE9), time), 0);
-    EXPECT_EQ(time.serverInfo[0], 0); // stratum 0 is not examined
+    ASSERT_EQ(decode(packet(firstByte(0, 3, 4), 100, 0, 1, 10, 0xE9), time), 0);
+    EXPECT_EQ(time.serverInfo[0], 1);
     EXPECT_EQ(time.serverInfo[1], 10);
     EXPECT_EQ(time.serverInfo[2], 0xE9);
 }
 
-TEST(RequestPacket, IsVersionOneClientModeAndOtherwiseZero)
+TEST(RequestPacket, CarriesTheVersionAndTheStampAndOtherwiseZero)
 {
-    const tovelle::Packet request = tovelle::requestPacket();
-    EXPECT_EQ(request[0], 0x0B);
-    for (std::size_t i = 1; i < request.size(); ++i)
-        EXPECT_EQ(request[i], 0) << i;
+    const tovelle::Packet request = tovelle::requestPacket(4, 0x0123456789ABCDEFu);
+    EXPECT_EQ(request[0], 0x23);
+    EXPECT_EQ(sntptest::Bytes(request.begin() + 1, request.begin() + 40), sntptest::Bytes(39, 0));
+    EXPECT_EQ(sntptest::transmitStamp(sntptest::Bytes(request.begin(), request.end())), 0x0123456789ABCDEFu);
+}
+
+// The half round trip carries into the seconds, which wrap as their 32 bits do.
+TEST(TimeAdvance, CarriesIntoTheSecondsWhichWrap)
+{
+    const std::tuple<uint32_t, uint32_t, int64_t, uint32_t, uint32_t> cases[] = {
+        {5, 500000000, 499999999, 5, 999999999},
+        {5, 999999970, 3000000030, 9, 0},
+        {0xFFFFFFFF, 999999999, 1, 0, 0},
+    };
+    for (const auto &[seconds, nanoseconds, advance, wantSeconds, wantNanoseconds] : cases) {
+        tovelle::SntpTime time;
+        time.seconds = seconds;
+        time.nanoseconds = nanoseconds;
+        tovelle::timeAdvance(time, advance);
+        EXPECT_EQ(time.seconds, wantSeconds) << advance;
+        EXPECT_EQ(time.nanoseconds, wantNanoseconds) << advance;
+    }
 }
 
 } // namespace

@@ -85,10 +85,38 @@ Responder::~Responder()
     close(fd_);
 }
 
+void putTimestamp(Bytes &bytes, std::size_t offset, uint64_t stamp)
+{
+    putWord(bytes, offset, static_cast<uint32_t>(stamp >> 32));
+    putWord(bytes, offset + 4, static_cast<uint32_t>(stamp));
+}
+
+uint64_t transmitStamp(const Bytes &request)
+{
+    uint64_t stamp = 0;
+    for (std::size_t i = 40; i < 48 && i < request.size(); ++i)
+        stamp = stamp << 8 | request[i];
+    return stamp;
+}
+
 void Responder::reply(Bytes datagram)
 {
+    if (datagram.empty())
+        replies({});
+    else
+        replies({Reply{std::move(datagram)}});
+}
+
+void Responder::replies(std::vector<Reply> script)
+{
     const std::lock_guard guard(lock_);
-    reply_ = std::move(datagram);
+    script_ = std::move(script);
+}
+
+void Responder::delay(std::chrono::milliseconds wait)
+{
+    const std::lock_guard guard(lock_);
+    delay_ = wait;
 }
 
 std::vector<Bytes> Responder::received() const
@@ -111,16 +139,22 @@ void Responder::serve()
         if (length < 0)
             continue;
         request.resize(static_cast<std::size_t>(length));
-        Bytes answer;
+        std::vector<Reply> script;
+        std::chrono::milliseconds wait{0};
         {
             const std::lock_guard guard(lock_);
             received_.push_back(request);
-            answer = reply_;
+            script = script_;
+            wait = delay_;
         }
         ++requests_;
-        if (!answer.empty())
-            sendto(fd_, answer.data(), answer.size(), 0, reinterpret_cast<sockaddr *>(&sender),
-                   senderLength);
+        std::this_thread::sleep_for(wait);
+        for (Reply &answer : script) {
+            if (answer.echo && answer.datagram.size() >= 32)
+                putTimestamp(answer.datagram, 24, transmitStamp(request) ^ answer.originateFlip);
+            sendto(fd_, answer.datagram.data(), answer.datagram.size(), 0,
+                   reinterpret_cast<sockaddr *>(&sender), senderLength);
+        }
     }
 }
 

@@ -4,6 +4,7 @@
 #define TESTS_SNTPC_SNTPPEERS_H
 
 #include <atomic>
+#include <chrono>
 #include <cstdint>
 #include <mutex>
 #include <string>
@@ -24,6 +25,20 @@ unsigned char firstByte(unsigned leap, unsigned version, unsigned mode);
 // A local UDP port that was free a moment ago.
 uint16_t freePort();
 
+// Writes a 64-bit timestamp at `offset`, big-endian (24 originate, 32 receive, 40 transmit).
+void putTimestamp(Bytes &bytes, std::size_t offset, uint64_t stamp);
+
+// A request's transmit timestamp (bytes 40 to 47), as the client sent it.
+uint64_t transmitStamp(const Bytes &request);
+
+// One datagram sent back to a request. Its originate timestamp (bytes 24 to 31) is the
+// request's transmit timestamp with `originateFlip` flipped, or, with echo false, as written.
+struct Reply {
+    Bytes datagram;
+    bool echo = true;
+    uint64_t originateFlip = 0;
+};
+
 class Responder {
 public:
     Responder(); // on 127.0.0.1, a port of the system's choosing
@@ -32,8 +47,13 @@ public:
     Responder &operator=(const Responder &) = delete;
 
     uint16_t port() const { return port_; }
-    // What to send back to each request; an empty reply sends nothing.
+    // What to send back to each request, its originate echoing the request; an empty reply
+    // sends nothing.
     void reply(Bytes datagram);
+    // The datagrams to send back to each request, in order.
+    void replies(std::vector<Reply> script);
+    // How long to wait before answering.
+    void delay(std::chrono::milliseconds wait);
     int requests() const { return requests_.load(); }
     // Every request received so far, as it arrived.
     std::vector<Bytes> received() const;
@@ -44,8 +64,9 @@ private:
     uint16_t port_ = 0;
     std::atomic<bool> stop_{false};
     std::atomic<int> requests_{0};
-    mutable std::mutex lock_; // guards reply_ and received_
-    Bytes reply_;
+    mutable std::mutex lock_; // guards script_, delay_ and received_
+    std::vector<Reply> script_;
+    std::chrono::milliseconds delay_{0};
     std::vector<Bytes> received_;
     std::thread thread_;
 };
