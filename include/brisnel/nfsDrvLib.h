@@ -51,6 +51,8 @@ typedef struct NfsOpenFile {
                          with this error. 0 for none */
     int uncommitted;       /* UNSTABLE writes went out since the last COMMIT: 1, else 0 */
     writeverf3 writeVerf;  /* the write verifier of those writes' replies */
+    int appendWrites; /* opened with K_O_APPEND: every write goes to the file's end */
+    void *dirSeen;    /* directories: the cookies this listing delivered, or null */
 } NfsOpenFile;
 
 typedef struct NfsDevInfo {

@@ -54,6 +54,12 @@ int lineWriteBack(NfsCacheLine *line, int version, Caller caller);
 // file of the same file stay, since they may hold its unsent bytes. Takes the cache's mutex.
 void fileLinesDrop(NfsDataCache *cache, const void *file, uint64_t fileId);
 
+// Every dirty line of the file `fileId`, whoever owns it, written back (`file`'s own as its
+// owner's call), so that the server's size is the file's; with drop, every line of the file is
+// dropped as well (before a size change: no cached byte outlives it or extends the file again
+// later). 0, or -1 when a write-back failed (its line stays, dirty). Takes the cache's mutex.
+int fileSettle(NfsDataCache *cache, const void *file, uint64_t fileId, int version, bool drop);
+
 // Holds a cache's mutex for the scope; held() is false (error number set) when it could not
 // be taken, for instance for a cache whose block was zeroed.
 class CacheLock : public SemGuard {

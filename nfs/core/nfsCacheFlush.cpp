@@ -14,6 +14,26 @@ int lineWriteBack(NfsCacheLine *line, int version, Caller caller)
     return result;
 }
 
+int fileSettle(NfsDataCache *cache, const void *file, uint64_t fileId, int version, bool drop)
+{
+    if (!hasLines(cache))
+        return 0;
+    const CacheLock lock(cache);
+    if (!lock.held())
+        return -1;
+    for (uint32_t i = 0; i < cache->nLines; ++i) {
+        NfsCacheLine &line = cache->pLines[i];
+        if (line.fileId != fileId || fileId == NFS_CACHE_NO_FILE)
+            continue;
+        if ((line.flags & NFS_CACHE_DIRTY) != 0 && line.nBytes != 0 && line.pOwner != nullptr &&
+            lineWriteBack(&line, version, line.pOwner == file ? Caller::owner : Caller::other) == -1)
+            return -1;
+        if (drop)
+            line.fileId = NFS_CACHE_NO_FILE;
+    }
+    return 0;
+}
+
 } // namespace nfscache
 
 extern "C" {

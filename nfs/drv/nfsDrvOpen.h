@@ -93,27 +93,20 @@ template <typename V> int remove(typename V::Device *dev, char *name)
     return V::remove(dev, name);
 }
 
-// O_TRUNC: an existing file the caller may write is removed, so that it is created anew.
-// 0 to go on, -1 or -2 (path rewritten) to stop.
-template <typename V> int truncateStep(typename V::Device *dev, PathText &path, bool create)
+// O_TRUNC on a file that exists: its size set to 0 on the server (SETATTR), so that it keeps
+// its id, owner and mode and every other descriptor of it keeps working. Only a file the caller
+// may write; never a directory. attr is the file's, updated. 0 or -1.
+template <typename V>
+int truncateExisting(typename V::Device *dev, const typename V::Lookup &found, typename V::Attr *attr)
 {
-    typename V::Lookup existing;
-    const int found = existing.run(dev, path.data());
-    if (found != 0)
-        return found == K_FOLLOW_LINK || !missing() ? found : 0;
-    if (!allowed(existing.attr(), kWantWrite))
-        return denied();
-    // A directory is never removed to be replaced by a file.
-    if (V::isDirectory(existing.attr())) {
+    if (V::isDirectory(found.attr())) {
         errnoSet(K_EISDIR);
         return -1;
     }
-    // A removal the server refuses fails the open: creating over the old file would leave its
-    // bytes behind what is written next. A file that went away meanwhile is simply made anew.
-    const int removed = remove<V>(dev, path.data());
-    if (removed == -1)
-        return missing() && create ? 0 : -1;
-    return removed == K_FOLLOW_LINK ? K_FOLLOW_LINK : 0;
+    if (!allowed(found.attr(), kWantWrite))
+        return denied();
+    *attr = found.attr();
+    return V::sizeSet(dev, found.object(), nullptr, 0, attr);
 }
 
 template <typename V> intptr_t open(typename V::Device *dev, char *name, int flags, int mode)
@@ -142,22 +135,19 @@ template <typename V> intptr_t open(typename V::Device *dev, char *name, int fla
         std::memcpy(path.data(), name, std::strlen(name) + 1);
     }
 
-    if (truncate) {
-        const int step = truncateStep<V>(dev, path, create);
-        if (step == K_FOLLOW_LINK)
-            return followLink(path, name);
-        if (step != 0)
-            return -1;
-    }
-
     // A name-only open (status, rename) reads no data: only the server's rules apply to it.
     const bool nameOnly = (flags & K_O_PATH) != 0;
     typename V::Lookup found;
     int looked = found.run(dev, path.data(), nameOnly && (flags & K_O_NOFOLLOW) != 0);
+    const bool existed = looked == 0;
+    if (existed && create && (flags & K_O_EXCL) != 0) {
+        errnoSet(K_EEXIST);
+        return -1;
+    }
     // Only a file that is not there is created: any other failure (a time-out, JUKEBOX) fails
     // the open, or a truncating open could go on to a file it never truncated.
     if (looked == -1 && (create || truncate) && missing())
-        looked = found.create(dev, path.data(), mode);
+        looked = found.create(dev, path.data(), mode, (flags & K_O_EXCL) != 0);
     if (looked == K_FOLLOW_LINK)
         return followLink(path, name);
     if (looked != 0)
@@ -165,9 +155,16 @@ template <typename V> intptr_t open(typename V::Device *dev, char *name, int fla
     if (!nameOnly && !allowed(found.attr(), wantedFor(accessMode)))
         return denied();
 
+    typename V::Attr truncated{};
+    if (truncate && existed && truncateExisting<V>(dev, found, &truncated) != 0)
+        return -1;
+
     typename V::File *file = V::recordBuild(dev, path.data(), accessMode, found);
     if (file == nullptr)
         return -1;
+    if (truncate && existed)
+        file->attr = truncated;
+    file->appendWrites = (flags & K_O_APPEND) != 0 ? 1 : 0;
     openFilesAdd(dev, 1);
     return reinterpret_cast<intptr_t>(file);
 }
