@@ -66,9 +66,9 @@ int nfsExportShow(const char *host)
 int nfsDrvNumGet(int version)
 {
     NfsDrvNumGetFn slot = nullptr;
-    if (version == 2)
+    if (version == NFS_V2)
         slot = pFuncNfs2DrvNumGet;
-    else if (version == 3)
+    else if (version == NFS_V3)
         slot = pFuncNfs3DrvNumGet;
     else
         return -1;

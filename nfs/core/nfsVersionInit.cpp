@@ -22,7 +22,7 @@ constexpr int kDefaultGid = 100;
 
 int driverInstall(int version)
 {
-    return version == 3 ? nfs3Drv() : nfs2Drv();
+    return version == NFS_V3 ? nfs3Drv() : nfs2Drv();
 }
 
 // The boot file's device prefix ("host:" of "host:/boot/kernel") becomes the default path;

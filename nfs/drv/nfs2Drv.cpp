@@ -12,7 +12,6 @@ using V2 = Nfs2Driver;
 
 extern "C" {
 
-int nfs2Drv(void);
 int nfs2DrvNumGet(void) { return nfsdrv::drvNumGet<V2>(); }
 int nfs2Mount(const char *host, const char *fileSys, const char *devName) { return nfsdrv::mount<V2>(host, fileSys, devName); }
 int nfs2UnmountAll(const char *host) { return nfsdrv::unmountAll<V2>(host); }

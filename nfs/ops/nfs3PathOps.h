@@ -25,12 +25,13 @@ namespace nfs3path {
 // above NFS3_FHSIZE, which no decoder lets through, copies nothing and gives false.
 inline bool handleCopy(const nfs_fh3 &from, nfs_fh3 *to)
 {
-    if (from.data.data_len > NFS3_FHSIZE || to->data.data_val == nullptr ||
-        (from.data.data_len > 0 && from.data.data_val == nullptr))
+    const u_int length = from.data.data_len;
+    const char *bytes = from.data.data_val;
+    if (length > NFS3_FHSIZE || to->data.data_val == nullptr || (length > 0 && bytes == nullptr))
         return false;
-    if (from.data.data_len > 0 && from.data.data_val != to->data.data_val)
-        std::memmove(to->data.data_val, from.data.data_val, from.data.data_len);
-    to->data.data_len = from.data.data_len;
+    if (length > 0 && bytes != to->data.data_val)
+        std::memmove(to->data.data_val, bytes, length);
+    to->data.data_len = length;
     return true;
 }
 
