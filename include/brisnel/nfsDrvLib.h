@@ -53,6 +53,8 @@ typedef struct NfsOpenFile {
     writeverf3 writeVerf;  /* the write verifier of those writes' replies */
     int appendWrites; /* opened with K_O_APPEND: every write goes to the file's end */
     void *dirSeen;    /* directories: the cookies this listing delivered, or null */
+    int dataOpen;     /* opened for data (not the name alone): counted among the device's open
+                         files, whose removal renames them to a hidden name instead */
 } NfsOpenFile;
 
 typedef struct NfsDevInfo {

@@ -49,6 +49,12 @@ template <typename P, typename DeviceT, typename FileT, int Version, int32_t *Dr
             return -1;
         return P::attrGet(file->pDev->host, file->fh, &file->attr);
     }
+    // Renames the name oldPath gave to newName in the same folder, dir. 0 or -1.
+    static int renameInPlace(Device *dev, const typename P::Handle &dir, const char *oldPath, const char *newName)
+    {
+        return nfsname::rename<P>(dev->host, &dev->mountFh, oldPath, &dir, newName);
+    }
+    static bool isRegular(const Attr &attr) { return !P::isDirectory(attr) && !P::isLink(attr); }
     static int link(File *file, char *newPath)
     {
         Device *dev = file->pDev;

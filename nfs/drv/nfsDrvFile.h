@@ -6,6 +6,8 @@
 
 #include "core/nfsArgs.h"
 #include "core/nfsCacheFile.h"
+#include "drv/nfsDrvOpen.h"
+#include "drv/nfsDrvOpenNames.h"
 #include "drv/nfsDrvRecords.h"
 #include "drv/nfsDrvTransfer.h"
 #include "ops/nfsAttrChange.h"
@@ -19,9 +21,12 @@
 #include <kernel/kernelStat.h>
 
 #include <algorithm>
+#include <array>
 #include <climits>
 #include <cstdint>
 #include <cstdlib>
+#include <string>
+#include <vector>
 
 namespace nfsdrv {
 
@@ -29,6 +34,19 @@ inline int failWith(int error)
 {
     errnoSet(error);
     return -1;
+}
+
+// The hidden names of a file whose last descriptor closes. A removal that fails leaves the name
+// (the server keeps the file); the close does not fail for it.
+template <typename V> void hiddenRemove(typename V::Device *dev, const std::vector<std::string> &hidden)
+{
+    for (const std::string &path : hidden) {
+        std::array<char, NFS_MAX_PATH> name{};
+        if (path.size() < name.size()) {
+            path.copy(name.data(), path.size());
+            static_cast<void>(V::remove(dev, name.data()));
+        }
+    }
 }
 
 // The file's dirty data written back (and made safe, as the version has it), its cache lines
@@ -45,6 +63,8 @@ template <typename V> int close(typename V::File *file)
     // Data lost earlier is reported before a failure of this write-back (or COMMIT).
     const int error = V::dataSafe(file, closeWriteBack(file, V::version));
     nfscache::fileLinesDrop(file->pCache, file, V::cacheId(file->attr));
+    if (file->dataOpen != 0)
+        hiddenRemove<V>(file->pDev, opennames::closed(file->pDev, V::cacheId(file->attr)));
     V::recordParts(file);
     typename V::Device *dev = file->pDev;
     const SEM_ID semId = file->semId;
@@ -228,6 +248,8 @@ template <typename V> int serve(typename V::File *file, int function, intptr_t a
     case K_FIOWHERE:
         return static_cast<int>(static_cast<uint32_t>(file->pos));
     case K_FIORENAME:
+        if (hideTarget<V>(file, argAs<const char>(arg)) != 0)
+            return -1;
         return V::rename(file, argAs<const char>(arg));
     case K_FIOSYNC:
         return sync<V>(file);

@@ -7,6 +7,7 @@
 #define NFS_DRV_NFSDRVOPEN_H
 
 #include "core/nfsArgs.h"
+#include "drv/nfsDrvOpenNames.h"
 #include "drv/nfsDrvRecords.h"
 
 #include <brisnel/nfs3Xdr.h>
@@ -22,6 +23,7 @@
 #include <array>
 #include <cstdint>
 #include <cstring>
+#include <string>
 
 namespace nfsdrv {
 
@@ -74,6 +76,40 @@ inline intptr_t followLink(const PathText &path, char *name)
     return K_FOLLOW_LINK;
 }
 
+// A file open for data on the device is not removed but renamed to a hidden name in its
+// folder (nfsDrvOpenNames.h), which its last close removes. path's directory part held no link
+// (the look-up that found the file passed none). 0 or -1.
+template <typename V, typename Found>
+int hide(typename V::Device *dev, const char *path, const Found &found)
+{
+    const uint64_t id = V::cacheId(found.attr());
+    const std::string hidden = opennames::hiddenName(id);
+    if (V::renameInPlace(dev, found.dir(), path, hidden.c_str()) != 0)
+        return -1;
+    const char *slash = std::strrchr(path, '/');
+    const std::string dirPart = slash == nullptr ? std::string() : std::string(path, slash + 1);
+    opennames::hiddenAdd(dev, id, dirPart + hidden);
+    return 0;
+}
+
+// Before a rename over newPath: a file there that is open for data on the device (and is not
+// the file renamed) is hidden, as a removal would. 0 or -1; a name that cannot be looked up is
+// left to the rename.
+template <typename V> int hideTarget(typename V::File *file, const char *newPath)
+{
+    PathText path{};
+    if (strnlen(newPath, NFS_MAX_PATH) >= NFS_MAX_PATH || namesRoot(newPath))
+        return 0;
+    std::memcpy(path.data(), newPath, std::strlen(newPath) + 1);
+    typename V::Lookup target;
+    if (target.run(file->pDev, path.data(), true) != 0 || !target.walked() || !V::isRegular(target.attr()))
+        return 0;
+    const uint64_t id = V::cacheId(target.attr());
+    if (id == V::cacheId(file->attr) || !opennames::isOpen(file->pDev, id))
+        return 0;
+    return hide<V>(file->pDev, newPath, target);
+}
+
 // A link in the last component is the object removed, not its target; links before it
 // rewrite the caller's path. The removed file's lines are dropped first, since servers reuse
 // file ids. 0, -1 or -2.
@@ -89,6 +125,8 @@ template <typename V> int remove(typename V::Device *dev, char *name)
     const int looked = found.run(dev, name, true);
     if (looked != 0)
         return looked;
+    if (found.walked() && V::isRegular(found.attr()) && opennames::isOpen(dev, V::cacheId(found.attr())))
+        return hide<V>(dev, name, found);
     nfsCacheFileInvalidate(&dev->cache, found.walked() ? V::cacheId(found.attr()) : NFS_CACHE_NO_FILE);
     return V::remove(dev, name);
 }
@@ -165,6 +203,10 @@ template <typename V> intptr_t open(typename V::Device *dev, char *name, int fla
     if (truncate && existed)
         file->attr = truncated;
     file->appendWrites = (flags & K_O_APPEND) != 0 ? 1 : 0;
+    if (!nameOnly) {
+        file->dataOpen = 1;
+        opennames::opened(dev, V::cacheId(file->attr));
+    }
     openFilesAdd(dev, 1);
     return reinterpret_cast<intptr_t>(file);
 }

@@ -1,6 +1,7 @@
 // The file calls that change a file's size, mode, times and names on a version 3 device of the
 // real server, each checked in the exported folder: exclusive create, appended writes, size
-// changes through the cache, mode and time changes, hard and symbolic links and link text.
+// changes through the cache, mode and time changes, hard and symbolic links and link text, and
+// removal of a file still open.
 #include "live/nfs3FileLive.h"
 
 #include <brisnel/nfs3Drv.h>
@@ -159,6 +160,51 @@ TEST_F(FileCallsLive, ModeTimesLinksAndLinkText)
     }
     std::array<char, 8> buf{};
     EXPECT_EQ(kReadlink(dev("f").c_str(), buf.data(), buf.size()), -1) << "not a link";
+}
+
+// A file removed, or renamed over, while open keeps working through its descriptors: it goes to
+// a hidden name, which its last close removes.
+TEST_F(FileCallsLive, AnOpenFileRemovedOrRenamedOverLivesUntilItsLastClose)
+{
+    const auto hidden = [this] {
+        std::vector<std::string> found;
+        for (const auto &e : std::filesystem::directory_iterator(host(""))) {
+            const std::string name = e.path().filename().string();
+            if (name.rfind(".brisnel-open-", 0) == 0)
+                found.push_back(name);
+        }
+        return found;
+    };
+    putOnServer("u", {'o', 'p', 'e', 'n'});
+    const int fd = kOpen(dev("u").c_str(), K_O_RDWR, 0);
+    const int second = kOpen(dev("u").c_str(), K_O_RDONLY, 0);
+    ASSERT_GE(fd, 0);
+    ASSERT_GE(second, 0);
+    ASSERT_EQ(kRemove(dev("u").c_str()), 0) << std::hex << errnoGet();
+    EXPECT_FALSE(std::filesystem::exists(host("u")));
+    ASSERT_EQ(hidden().size(), 1u);
+    ASSERT_EQ(kLseek(fd, 4, K_SEEK_SET), 4);
+    ASSERT_EQ(kWrite(fd, "+more", 5), 5);
+    EXPECT_EQ(kClose(fd), 0) << std::hex << errnoGet();
+    EXPECT_EQ(onServer(hidden().at(0)), (std::vector<char>{'o', 'p', 'e', 'n', '+', 'm', 'o', 'r', 'e'}));
+    std::array<char, 16> back{};
+    EXPECT_EQ(kRead(second, back.data(), static_cast<int>(back.size())), 9);
+    EXPECT_EQ(std::string(back.data()), "open+more");
+    EXPECT_EQ(kClose(second), 0);
+    EXPECT_TRUE(hidden().empty()) << "removed at the last close";
+
+    putOnServer("target", {'o', 'l', 'd'});
+    putOnServer("source", {'n', 'e', 'w'});
+    const int onTarget = kOpen(dev("target").c_str(), K_O_RDONLY, 0);
+    ASSERT_GE(onTarget, 0);
+    ASSERT_EQ(kRename(dev("source").c_str(), dev("target").c_str()), 0) << std::hex << errnoGet();
+    EXPECT_EQ(onServer("target"), (std::vector<char>{'n', 'e', 'w'}));
+    EXPECT_EQ(hidden().size(), 1u);
+    back.fill('\0');
+    EXPECT_EQ(kRead(onTarget, back.data(), static_cast<int>(back.size())), 3);
+    EXPECT_EQ(std::string(back.data()), "old");
+    EXPECT_EQ(kClose(onTarget), 0);
+    EXPECT_TRUE(hidden().empty());
 }
 
 } // namespace

@@ -488,4 +488,51 @@ TEST_F(Nfs2File, DuplicateEntriesAreListedOnceAndTheListingEnds)
     }
 }
 
+// A file removed, or renamed over, while open keeps working through its descriptors: it goes to
+// a hidden name, which its last close removes.
+TEST_F(Nfs2File, AnOpenFileRemovedOrRenamedOverLivesUntilItsLastClose)
+{
+    const auto hidden = [this] {
+        std::vector<fs::path> found;
+        for (const auto &e : fs::directory_iterator(folder_)) {
+            if (e.path().filename().string().rfind(".brisnel-open-", 0) == 0)
+                found.push_back(e.path());
+        }
+        return found;
+    };
+    std::ofstream(inFolder("u")) << "open";
+    const int fd = kOpen(dev("u").c_str(), K_O_RDWR, 0);
+    const int second = kOpen(dev("u").c_str(), K_O_RDONLY, 0);
+    ASSERT_GE(fd, 0);
+    ASSERT_GE(second, 0);
+    ASSERT_EQ(kRemove(dev("u").c_str()), 0) << std::hex << errnoGet();
+    EXPECT_FALSE(fs::exists(inFolder("u")));
+    ASSERT_EQ(hidden().size(), 1u);
+    ASSERT_EQ(kLseek(fd, 4, K_SEEK_SET), 4);
+    ASSERT_EQ(kWrite(fd, "+more", 5), 5);
+    EXPECT_EQ(kClose(fd), 0) << std::hex << errnoGet();
+    EXPECT_EQ(contentOf(hidden().at(0)), std::vector<char>({'o', 'p', 'e', 'n', '+', 'm', 'o', 'r', 'e'}));
+    std::array<char, 16> back{};
+    EXPECT_EQ(kRead(second, back.data(), static_cast<int>(back.size())), 9);
+    EXPECT_EQ(std::string(back.data()), "open+more");
+    EXPECT_EQ(kClose(second), 0);
+    EXPECT_TRUE(hidden().empty()) << "removed at the last close";
+
+    std::ofstream(inFolder("target")) << "old";
+    std::ofstream(inFolder("source")) << "new";
+    const int onTarget = kOpen(dev("target").c_str(), K_O_RDONLY, 0);
+    ASSERT_GE(onTarget, 0);
+    ASSERT_EQ(kRename(dev("source").c_str(), dev("target").c_str()), 0) << std::hex << errnoGet();
+    EXPECT_EQ(contentOf(inFolder("target")), std::vector<char>({'n', 'e', 'w'}));
+    EXPECT_EQ(hidden().size(), 1u);
+    back.fill('\0');
+    EXPECT_EQ(kRead(onTarget, back.data(), static_cast<int>(back.size())), 3);
+    EXPECT_EQ(std::string(back.data()), "old");
+    EXPECT_EQ(kClose(onTarget), 0);
+    EXPECT_TRUE(hidden().empty());
+    ASSERT_EQ(kRemove(dev("target").c_str()), 0) << "a file no longer open is removed";
+    EXPECT_FALSE(fs::exists(inFolder("target")));
+    EXPECT_TRUE(hidden().empty());
+}
+
 } // namespace
