@@ -5,9 +5,11 @@
 //   remote calls per operation against the sequence the description gives;
 //   a cache-hit read against memcpy; heap allocations per call;
 //   1, 2 and 4 tasks reading on one and on two devices against one task;
-//   a listing and a small-file fetch against the libnfs tools (when installed).
+//   a listing and a small-file fetch against the libnfs tools (when installed);
+//   sequential read and write over TCP at 32 KiB, 256 KiB and 1 MiB transfers against UDP at
+//   32 KiB and against libnfs's nfs-cp.
 //
-//   nfsSpeedBench [--runs N] [--mib M] [--entries N] [--quick]
+//   nfsSpeedBench [--runs N] [--mib M] [--entries N] [--quick] [--only GROUP]
 #include "bareNfsLoop.h"
 #include "benchSupport.h"
 
@@ -16,6 +18,7 @@
 #include <brisnel/nfsConfigLib.h>
 #include <brisnel/nfsMountLib.h>
 #include <brisnel/nfsRpcLib.h>
+#include <brisnel/nfsStatLib.h>
 #include <kernel/bootLib.h>
 #include <kernel/errnoLib.h>
 #include <kernel/ioLib.h>
@@ -23,6 +26,7 @@
 #include <kernel/semLib.h>
 
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <cstdint>
@@ -499,6 +503,104 @@ void taskFigures(const Options &options)
     }
 }
 
+// Sequential transfers through the file calls in 1 MiB requests, over UDP at 32 KiB and over
+// TCP at 32 KiB, 256 KiB and 1 MiB (lines twice the transfer), against nfs-cp copying the same
+// file from and to the same server in the same run. The word nfsTransport picks the transport:
+// each change rebuilds the task's handle once.
+void tcpFigures(const Options &options)
+{
+    const uint64_t size = options.bytes;
+    const int request = 1 << 20;
+    putOnServer("tcp.dat", pattern(static_cast<std::size_t>(size), 5));
+    const std::vector<char> block = pattern(static_cast<std::size_t>(request), 6);
+    struct Way {
+        const char *name;
+        int32_t word;
+        uint32_t transfer;
+        std::string dev;
+    };
+    const std::vector<Way> ways{{"udp 32 KiB", NFS_TRANSPORT_UDP, 32768, "/benchU32"},
+                                {"tcp 32 KiB", NFS_TRANSPORT_TCP, 32768, "/benchT32"},
+                                {"tcp 256 KiB", NFS_TRANSPORT_TCP, 256u << 10, "/benchT256"},
+                                {"tcp 1 MiB", NFS_TRANSPORT_TCP, 1u << 20, "/benchT1M"}};
+    for (const Way &way : ways) {
+        if (!mount(way.dev.c_str(), 16, static_cast<int>(2 * way.transfer)))
+            return;
+    }
+    const auto use = [](const Way &way) {
+        nfsTransport = way.word;
+        nfs3MaxMsgLen = way.transfer;
+    };
+    // The first pass checks every byte both ways at 1 MiB over TCP.
+    use(ways.back());
+    const std::vector<char> model = onServer("tcp.dat");
+    std::vector<char> copy;
+    check(readThrough(ways.back().dev + "/tcp.dat", request, &copy) == size && copy == model, "tcp read back");
+    writeThrough(ways.back().dev + "/tcp-w.dat", block, size);
+    const std::vector<char> written = onServer("tcp-w.dat");
+    bool same = written.size() == size;
+    for (uint64_t at = 0; same && at < size; at += block.size())
+        same = std::equal(block.begin(), block.end(), written.begin() + static_cast<std::ptrdiff_t>(at));
+    check(same, "tcp written bytes on the server");
+
+    nfsStatZero();
+    const bool withCp = std::system("command -v nfs-cp >/dev/null") == 0;
+    if (!withCp)
+        std::fprintf(stderr, "nfsSpeedBench: no nfs-cp here; its figures skipped\n");
+    const std::string url = "nfs://" + setting.host + setting.exportPath;
+    const std::string local = "/tmp/nfsSpeedBench-cp-" + std::to_string(getpid());
+    std::ofstream(local, std::ios::binary).write(model.data(), static_cast<std::streamsize>(model.size()));
+    // nfs-cp will not write to /dev/null: it copies into a local file, as it copies from one.
+    const std::string cpRead = "nfs-cp '" + url + "/tcp.dat' '" + local + "-read' >/dev/null";
+    const std::string cpWrite = "nfs-cp '" + local + "' '" + url + "/cp-w.dat' >/dev/null";
+
+    std::vector<std::vector<double>> reads(ways.size() + 1);
+    std::vector<std::vector<double>> writes(ways.size() + 1);
+    for (int run = 0; run < options.runs; ++run) {
+        for (std::size_t i = 0; i < ways.size(); ++i) {
+            use(ways[i]);
+            const std::string dev = ways[i].dev;
+            reads[i].push_back(bench::timed([&] { check(readThrough(dev + "/tcp.dat", request) == size, "read"); }).wall);
+            writes[i].push_back(bench::timed([&] { writeThrough(dev + "/tcp-w.dat", block, size); }).wall);
+        }
+        if (withCp) {
+            // nfs-cp creates its target and refuses one that exists.
+            std::remove((local + "-read").c_str());
+            reads.back().push_back(bench::timed([&] { check(std::system(cpRead.c_str()) == 0, cpRead); }).wall);
+            std::remove(hostPath("cp-w.dat").c_str());
+            writes.back().push_back(bench::timed([&] { check(std::system(cpWrite.c_str()) == 0, cpWrite); }).wall);
+            check(onServer("cp-w.dat") == model, "nfs-cp's copy on the server");
+        }
+    }
+    std::remove(local.c_str());
+    std::remove((local + "-read").c_str());
+    nfsStatShow(); // the module's counters of the timed runs, a table beside the JSON lines
+    nfsTransport = NFS_TRANSPORT_UDP_WHERE_OFFERED;
+    nfs3MaxMsgLen = 8192;
+    for (const Way &way : ways)
+        check(nfsUnmount(way.dev.c_str()) == 0, "unmount " + way.dev);
+
+    for (const auto &[direction, times] : {std::pair{"read", &reads}, std::pair{"write", &writes}}) {
+        const double udp = mibPerSecond(size, bench::median(times->front()));
+        const double cp = withCp ? mibPerSecond(size, bench::median(times->back())) : 0;
+        for (std::size_t i = 0; i < ways.size(); ++i) {
+            const double rate = mibPerSecond(size, bench::median((*times)[i]));
+            Record("transfers over TCP", std::string(direction) + " " + ways[i].name + ", lines " +
+                                             std::to_string(2 * ways[i].transfer / 1024) + " KiB")
+                .text("direction", direction)
+                .text("transport", ways[i].word == NFS_TRANSPORT_TCP ? "tcp" : "udp")
+                .number("transfer", ways[i].transfer)
+                .number("MiBps", rate)
+                .number("udp32MiBps", udp)
+                .number("nfsCpMiBps", cp)
+                .number("vsUdp32", udp > 0 ? rate / udp : 0)
+                .number("vsNfsCp", cp > 0 ? rate / cp : 0)
+                .number("runs", static_cast<double>(options.runs))
+                .print();
+        }
+    }
+}
+
 // The libnfs tools run as programs; the client side here does what they do: mount, the
 // operation, unmount.
 double toolSeconds(const std::string &command, int runs)
@@ -576,7 +678,7 @@ Options parse(int argc, char **argv)
             options.only = argv[++i];
         } else {
             std::fprintf(stderr, "usage: nfsSpeedBench [--runs N] [--mib M] [--entries N] [--quick]\n"
-                                 "                     [--only sequential|calls|cachehit|allocations|tasks|libnfs]\n");
+                                 "                     [--only sequential|calls|cachehit|allocations|tasks|libnfs|tcp]\n");
             std::exit(2);
         }
     }
@@ -597,7 +699,7 @@ int main(int argc, char **argv)
     nfs3MaxMsgLen = UINT32_MAX;
     if (!check(nfs3Drv() == 0, "driver") || !mount(kDevA, 16, kLineA))
         return 1;
-    Record("server limits", "FSINFO of the first mount")
+    Record("server limits", "FSINFO of the first mount, at most a datagram's worth over UDP")
         .number("transferLimit", nfs3MaxMsgLen)
         .number("dtpref", nfs3MaxRddirSz)
         .print();
@@ -617,6 +719,8 @@ int main(int argc, char **argv)
         taskFigures(options);
     if (options.includes("libnfs"))
         libnfsFigures(options);
+    if (options.includes("tcp"))
+        tcpFigures(options);
     for (const char *dev : {kDevA, kDevB, kDevC})
         check(nfsUnmount(dev) == 0, std::string("unmount ") + dev);
     nfsClientClose();

@@ -46,6 +46,14 @@ def row(record):
     if fig in ("listing vs libnfs", "small-file fetch vs libnfs"):
         return (fig, case, "%.1f ms" % record["oursMs"], "%.1f ms" % record["libnfsMs"],
                 "%.2fx" % record["ratio"], "report", "")
+    if fig == "transfers over TCP":
+        goal, met = "", None
+        if record["transfer"] == 1 << 20 and record["transport"] == "tcp":
+            met = record["vsUdp32"] >= 3 and (record["nfsCpMiBps"] == 0 or record["vsNfsCp"] >= 0.8)
+            goal = ">= 3x UDP 32 KiB, >= 0.8x nfs-cp"
+        return (fig, case, "%.1f MiB/s" % record["MiBps"],
+                "UDP 32 KiB %.1f, nfs-cp %.1f MiB/s" % (record["udp32MiBps"], record["nfsCpMiBps"]),
+                "%.2fx, %.2fx" % (record["vsUdp32"], record["vsNfsCp"]), goal, verdict(met))
     if fig == "server limits":
         return (fig, case, "rtmax/wtmax %d, dtpref %d" % (record["transferLimit"], record["dtpref"]),
                 "", "", "", "")

@@ -20,21 +20,34 @@ extern int nfsAutoClose;
 
 /* Largest data count of one version 3 READ or WRITE (8192). A version 3 mount lowers it to
  * the server's FSINFO limit, never raises it. Client handles made after a change are sized
- * for the largest transfer these words allow. */
+ * for the largest transfer these words allow: over UDP at most a datagram (about 64 KiB),
+ * over TCP up to NFS_TCP_MAX_TRANSFER. */
+#define NFS_TCP_MAX_TRANSFER (1024u * 1024u)
 extern uint32_t nfs3MaxMsgLen;
 /* Largest data count of one version 2 READ or WRITE (8192). */
 extern uint32_t nfs2MaxMsgLen;
 /* Byte count asked for by each READDIR (512); a version 3 mount replaces it with the
  * server's preferred size when the server names one. */
 extern int32_t nfs3MaxRddirSz;
-/* Socket send and receive buffer of every RPC socket (10000), raised when the largest
- * transfer needs more. */
+/* Socket send and receive buffer of every UDP socket (10000), raised when the largest
+ * transfer needs more; TCP connections keep the kernel's self-tuning buffers. */
 extern int32_t nfsSockBufSize;
-/* Retransmission interval (5 s) and total time of one remote call (25 s). */
+/* Retransmission interval over UDP (5 s) and total time of one remote call (25 s); over TCP a
+ * call is sent again only on a new connection, when the old one broke. */
 extern int32_t nfsReXmitSec;
 extern int32_t nfsReXmitUSec;
 extern int32_t nfsTimeoutSec;
 extern int32_t nfsTimeoutUSec;
+
+/* How remote calls travel (NFS_TRANSPORT_UDP_WHERE_OFFERED, 0): over UDP where the host's
+ * portmapper registers the program over UDP or does not answer, else over TCP where it
+ * registers the program over TCP; NFS_TRANSPORT_TCP (1): always over TCP; NFS_TRANSPORT_UDP (2):
+ * only over UDP, a program registered only over TCP failing with NFS_ERR_ONLY_OVER_TCP. A
+ * handle made for one transport is not reused after a change that rules it out. */
+#define NFS_TRANSPORT_UDP_WHERE_OFFERED 0
+#define NFS_TRANSPORT_TCP 1
+#define NFS_TRANSPORT_UDP 2
+extern int32_t nfsTransport;
 
 /* Stored unchecked; they apply to devices mounted afterwards. */
 void nfs2CacheParamsSet(int lines, int bytesPerLine, int options);

@@ -11,6 +11,10 @@
 /* The remote-call path and the namespace operations. */
 #define NFS_ERR_AUTH_UNIX_FAILED 0x2e0001        /* no credential for a new client handle */
 #define NFS_ERR_INAPPROPRIATE_FILE_TYPE 0x2e0002 /* removal of other than file, dir or link */
+#define NFS_ERR_ONLY_OVER_TCP 0x2e0003   /* the server offers the program only over TCP, and
+                                          * nfsTransport says UDP only */
+#define NFS_ERR_NOT_REGISTERED 0x2e0004  /* the server's portmapper registers no MOUNT
+                                          * program, over UDP or TCP */
 
 /* The drivers' own. */
 #define NFS_DRV_ERR_BAD_BYTE_COUNT 0x2d0001      /* negative byte count */

@@ -1,5 +1,6 @@
-/* The one remote-call path of the brisnel module: a UDP client handle per task, reused while
- * the task keeps calling the same host, program and version with unchanged credentials. */
+/* The one remote-call path of the brisnel module: a client handle per task, over UDP or TCP
+ * (see nfsTransport), reused while the task keeps calling the same host, program and version
+ * with unchanged credentials over a transport the word allows. */
 #ifndef BRISNEL_NFSRPCLIB_H
 #define BRISNEL_NFSRPCLIB_H
 
@@ -16,8 +17,9 @@ extern "C" {
 
 /* The per-task client record, reached through the task's RPC context. */
 typedef struct NfsRpcClient {
-    CLIENT *pClient;    /* the UDP client handle; null when there is none */
-    int32_t socket;     /* the handle's socket; -1 asks the library to open its own */
+    CLIENT *pClient;    /* the client handle; null when there is none */
+    int32_t socket;     /* the handle's socket (a TCP handle's keeps its number across
+                         * reconnections); -1 asks the library to open its own */
     uint32_t progNum;   /* program, version and credential generation the handle was made for */
     uint32_t versNum;
     int32_t authCount;
@@ -26,6 +28,7 @@ typedef struct NfsRpcClient {
     char hostName[NFS_HOST_NAME_LEN]; /* the host exactly as the caller spelled it */
     uint32_t bufferSize; /* the handle's send and receive buffer, in bytes */
     struct sockaddr_in server; /* where the handle sends: the host's address and the program's port */
+    int32_t transport;  /* IPPROTO_UDP or IPPROTO_TCP */
 } NfsRpcClient;
 
 /* 0 when the calling task has a client record; -1 otherwise. */

@@ -4,6 +4,7 @@
 #include "core/nfsConfig.h"
 #include "core/nfsRpcClient.h"
 #include "core/nfsRpcExchange.h"
+#include "core/nfsRpcTransport.h"
 #include "core/nfsRemoteCall.h"
 
 #include <brisnel/nfsErrors.h>
@@ -13,20 +14,20 @@
 
 #include <netinet/in.h>
 #include <sys/socket.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <cstring>
 
 namespace {
 
-constexpr uint16_t kNfsPort = 2049;
-
-// A handle whose buffers are smaller than the words now allow a transfer to be is built anew.
+// A handle whose buffers are smaller than the words now allow a transfer to be, or whose
+// transport the word now rules out, is built anew.
 bool handleFits(const NfsRpcClient *client, const char *host, uint32_t prog, uint32_t vers)
 {
     return client->valid != 0 && client->progNum == prog && client->versNum == vers &&
            std::strcmp(client->hostName, host) == 0 && client->authCount == nfsAuthCount &&
-           client->bufferSize >= nfsRpcBufferSize();
+           nfsRpcTransportAllowed(client->transport) && client->bufferSize >= nfsRpcBufferSize(client->transport);
 }
 
 // Destroys a handle that was never made valid: credential, then the handle with its socket.
@@ -63,21 +64,39 @@ AUTH *createCredential()
                            static_cast<uid_t>(nfsAuthUnix.gid), nGroups, groups);
 }
 
-// Datagram sizes of a new handle: the largest transfer the configuration words allow.
-NfsUdpMessageSizes messageSizes()
+// Message sizes of a handle: the largest transfer the configuration words allow over its transport.
+NfsUdpMessageSizes messageSizes(int transport)
 {
-    const uint32_t size = nfsRpcBufferSize();
+    const uint32_t size = nfsRpcBufferSize(transport);
     return {size, size};
 }
 
-// The port query may take half of the call's time, so that a silent portmapper still leaves
-// the well-known NFS port, tried whatever the program, the other half.
-uint16_t programPort(in_addr_t address, uint32_t prog, uint32_t vers, NfsRpcClock::time_point deadline)
+// The library's handle over a connection this module opened (bounded by the deadline, from a
+// reserved port where allowed); it serves the credential and the release of results, and
+// closes the connection when destroyed. The library's own stream buffers are not used, so
+// they stay at its defaults. The kernel's self-tuning socket buffers are left alone: a fixed
+// size would only cap the window.
+CLIENT *createTcpHandle(sockaddr_in *address, uint32_t prog, uint32_t vers, NfsRpcClock::time_point deadline,
+                        int *pSocket)
 {
-    const NfsRpcClock::time_point queryDeadline =
-        NfsRpcClock::now() + (deadline - NfsRpcClock::now()) / 2;
-    const uint16_t port = nfsRpcPortQuery(address, prog, vers, queryDeadline);
-    return port != 0 ? port : kNfsPort;
+    *pSocket = nfsRpcTcpConnect(*address, -1, deadline);
+    if (*pSocket < 0) {
+        if (errno == ETIMEDOUT)
+            rpcClntErrnoSet(RPC_TIMEDOUT); // the call's deadline passed while connecting
+        else
+            errnoSet(errno);
+        return nullptr;
+    }
+    CLIENT *handle = clnttcp_create(address, prog, vers, pSocket, 0, 0);
+    if (handle == nullptr) {
+        const int error = errno;
+        close(*pSocket);
+        *pSocket = -1;
+        errnoSet(error);
+        return nullptr;
+    }
+    clnt_control(handle, CLSET_FD_CLOSE, nullptr);
+    return handle;
 }
 
 CLIENT *createUdpHandle(sockaddr_in *address, uint32_t prog, uint32_t vers, NfsUdpMessageSizes sizes,
@@ -91,7 +110,7 @@ CLIENT *createUdpHandle(sockaddr_in *address, uint32_t prog, uint32_t vers, NfsU
 // Builds the handle with its socket, buffer sizes and credential, the port query bounded by
 // the call's deadline: 0, or the error number of the step that failed.
 int createHandle(NfsRpcClient *client, const char *host, uint32_t prog, uint32_t vers,
-                 NfsUdpMessageSizes sizes, NfsRpcClock::time_point deadline)
+                 NfsRpcClock::time_point deadline)
 {
     const int resolved = hostGetByName(host);
     if (resolved == -1)
@@ -99,14 +118,20 @@ int createHandle(NfsRpcClient *client, const char *host, uint32_t prog, uint32_t
     sockaddr_in address{};
     address.sin_family = AF_INET;
     address.sin_addr.s_addr = static_cast<in_addr_t>(resolved);
-    address.sin_port = htons(programPort(address.sin_addr.s_addr, prog, vers, deadline));
+    const NfsTransportChoice choice = nfsRpcTransportChoose(address.sin_addr.s_addr, prog, vers, deadline);
+    if (choice.error != 0)
+        return choice.error;
+    address.sin_port = htons(choice.port);
+    const bool tcp = choice.transport == IPPROTO_TCP;
+    const NfsUdpMessageSizes sizes = messageSizes(choice.transport);
 
-    client->pClient = createUdpHandle(&address, prog, vers, sizes, &client->socket);
+    client->pClient = tcp ? createTcpHandle(&address, prog, vers, deadline, &client->socket)
+                          : createUdpHandle(&address, prog, vers, sizes, &client->socket);
     if (client->pClient == nullptr)
         return errnoGet();
 
     client->ownerId = kernelId;
-    if (!setBufferSizes(client->socket, std::max(sizes.send, sizes.receive))) {
+    if (!tcp && !setBufferSizes(client->socket, std::max(sizes.send, sizes.receive))) {
         const int error = errnoGet();
         discardNewHandle(client);
         return error;
@@ -125,6 +150,7 @@ int createHandle(NfsRpcClient *client, const char *host, uint32_t prog, uint32_t
     client->versNum = vers;
     client->bufferSize = std::min(sizes.send, sizes.receive);
     client->server = address;
+    client->transport = choice.transport;
     std::strcpy(client->hostName, host); // length checked by the caller
     client->valid = 1;
     return 0;
@@ -150,20 +176,20 @@ int callOnHandle(const nfsrpc::Peer &peer, uint32_t proc, xdrproc_t inproc, cons
         return K_ENAMETOOLONG;
     // The module's time-out bounds the whole call, a new handle's port query included.
     const NfsRpcClock::time_point deadline = NfsRpcClock::now() + nfsRpcDuration(nfsTimeoutSec, nfsTimeoutUSec);
-    const NfsUdpMessageSizes sizes = messageSizes();
     NfsRpcClient *client = nfsRpcClientCurrent();
     if (!handleFits(client, peer.host, peer.prog, peer.vers)) {
         nfsClientCleanUp(client);
-        const int error = createHandle(client, peer.host, peer.prog, peer.vers, sizes, deadline);
+        const int error = createHandle(client, peer.host, peer.prog, peer.vers, deadline);
         if (error != 0)
             return error;
     }
+    const NfsUdpMessageSizes sizes = messageSizes(client->transport);
 
     // The address comes from the record, not from the library's handle: asking the handle for it
     // takes a process-wide lock and masks signals on every call. The arguments are only encoded.
     const NfsRpcExchange call{client->socket, client->server, client->pClient->cl_auth, peer.prog, peer.vers,
                               proc, inproc, const_cast<void *>(in), outproc, out, sizes,
-                              nfsRpcDuration(nfsReXmitSec, nfsReXmitUSec), deadline};
+                              nfsRpcDuration(nfsReXmitSec, nfsReXmitUSec), deadline, client->transport};
     const clnt_stat status = nfsRpcExchange(call);
     if (status == RPC_SUCCESS)
         return 0;

@@ -1,5 +1,6 @@
-// Which MOUNT version to speak to a host: the highest that both its portmapper lists over UDP
-// and an installed driver supports. Asked afresh by every command.
+// Which MOUNT version to speak to a host: the highest that both its portmapper lists and an
+// installed driver supports, from the versions listed over UDP, or over TCP where none is
+// listed over UDP (or nfsTransport says TCP always). Asked afresh by every command.
 #include "core/nfsMountVersion.h"
 
 #include "core/nfsConfig.h"
@@ -20,6 +21,7 @@
 namespace {
 
 constexpr std::size_t kMaxCollected = 4;
+constexpr unsigned long kNfsProgram = 100003;
 
 // Up to four distinct versions, in the order the list gives them. A version already held is
 // not taken again, so repeated registrations cannot crowd out a later version; versions past
@@ -47,6 +49,46 @@ bool locallySupported(unsigned long version)
     return (version == MOUNT_V1 && nfs2DrvNum >= 0) || (version == MOUNT_V3 && nfs3DrvNum >= 0);
 }
 
+// The transports a program is registered over, for each of its versions seen.
+struct Offered {
+    VersionCollection udp;
+    VersionCollection tcp;
+    void add(const pmap &map)
+    {
+        if (map.pm_prot == IPPROTO_UDP)
+            udp.add(map.pm_vers);
+        else if (map.pm_prot == IPPROTO_TCP)
+            tcp.add(map.pm_vers);
+    }
+    bool empty() const { return udp.begin() == udp.end() && tcp.begin() == tcp.end(); }
+};
+
+bool contains(const VersionCollection &versions, unsigned long version)
+{
+    return std::find(versions.begin(), versions.end(), version) != versions.end();
+}
+
+// The NFS version a MOUNT version serves.
+unsigned long nfsVersionOf(unsigned long mountVersion) { return mountVersion == MOUNT_V1 ? 2 : 3; }
+
+// The versions to choose from, or the error number that says why there are none worth trying:
+// nothing of MOUNT registered at all, or only over TCP while the word says UDP only.
+int usableVersions(const Offered &mount, const VersionCollection **chosen)
+{
+    const int32_t word = nfsWordGet(nfsTransport);
+    const bool anyUdp = mount.udp.begin() != mount.udp.end();
+    if (mount.empty())
+        return NFS_ERR_NOT_REGISTERED;
+    if (word == NFS_TRANSPORT_TCP && mount.tcp.begin() != mount.tcp.end()) {
+        *chosen = &mount.tcp;
+        return 0;
+    }
+    if (!anyUdp && word == NFS_TRANSPORT_UDP)
+        return NFS_ERR_ONLY_OVER_TCP;
+    *chosen = anyUdp ? &mount.udp : &mount.tcp;
+    return 0;
+}
+
 // PMAPPROC_DUMP has no arguments.
 bool_t noArguments(XDR * /*xdrs*/, void ** /*nothing*/) { return TRUE; }
 
@@ -61,7 +103,8 @@ int nfsRemoteVersionGet(const char *host, uint16_t *pVersion)
     }
     if (nfsInit() != 0)
         return -1;
-    VersionCollection remote;
+    Offered mount;
+    Offered nfs;
     {
         const nfsrpc::Reply<pmaplist *> list({host, PMAPPROG, PMAPVERS}, PMAPPROC_DUMP, noArguments,
                                              static_cast<void *>(nullptr), xdr_pmaplist);
@@ -70,19 +113,36 @@ int nfsRemoteVersionGet(const char *host, uint16_t *pVersion)
             return -1;
         }
         for (const pmaplist *node = *list; node != nullptr; node = node->pml_next) {
-            if (node->pml_map.pm_prog == MOUNT_PROGRAM && node->pml_map.pm_prot == IPPROTO_UDP)
-                remote.add(node->pml_map.pm_vers);
+            if (node->pml_map.pm_prog == MOUNT_PROGRAM)
+                mount.add(node->pml_map);
+            else if (node->pml_map.pm_prog == kNfsProgram)
+                nfs.add(node->pml_map);
         }
     }
 
-    for (const unsigned long version : remote) {
+    const VersionCollection *remote = nullptr;
+    const int unusable = usableVersions(mount, &remote);
+    if (unusable != 0) {
+        errnoSet(unusable);
+        return -1;
+    }
+    for (const unsigned long version : *remote) {
         if (locallySupported(version) && version > *pVersion)
             *pVersion = static_cast<uint16_t>(version);
     }
-    if (*pVersion != 0)
-        return 0;
-    errnoSet(NFS_ERRNO_NOTSUPP);
-    return -1;
+    if (*pVersion == 0) {
+        errnoSet(NFS_ERRNO_NOTSUPP);
+        return -1;
+    }
+    // A server whose NFS of that version is listed over TCP alone (a current Linux server's
+    // default) cannot be used when the word says UDP only: say so before mounting.
+    const unsigned long served = nfsVersionOf(*pVersion);
+    if (nfsWordGet(nfsTransport) == NFS_TRANSPORT_UDP && !contains(nfs.udp, served) && contains(nfs.tcp, served)) {
+        *pVersion = 0;
+        errnoSet(NFS_ERR_ONLY_OVER_TCP);
+        return -1;
+    }
+    return 0;
 }
 
 bool nfsMountSlotsGet(uint16_t version, NfsMountSlots *pSlots)

@@ -7,8 +7,11 @@
 #include <cstdint>
 
 // Asks host's portmapper for its registrations and stores the highest MOUNT version offered
-// over UDP that an installed driver supports (1 with the version 2 driver, 3 with the
-// version 3 driver). 0, or -1 with the error number set (6: no driver; 0x302714: none shared).
+// that an installed driver supports (1 with the version 2 driver, 3 with the version 3
+// driver): of those over UDP, or over TCP when none is over UDP or nfsTransport says TCP.
+// 0, or -1 with the error number set (6: no driver; 0x302714: none shared; 0x2e0004: no MOUNT
+// registered; 0x2e0003: MOUNT, or the NFS version it serves, only over TCP while nfsTransport
+// says UDP only).
 int nfsRemoteVersionGet(const char *host, uint16_t *pVersion);
 
 // The dispatch slots that serve one MOUNT version.

@@ -3,6 +3,8 @@
 
 #include "core/nfsConfig.h"
 
+#include <netinet/in.h>
+
 #include <algorithm>
 
 namespace {
@@ -15,12 +17,23 @@ constexpr uint32_t kHeaderRoom = 1024;
 
 } // namespace
 
-uint32_t nfsRpcLargestTransfer()
+uint32_t nfsRpcTransferLimit(int transport)
+{
+    return transport == IPPROTO_TCP ? NFS_TCP_MAX_TRANSFER : kLargestDatagram - kHeaderRoom;
+}
+
+uint32_t nfsRpcLargestTransfer(int transport)
 {
     const int32_t rddir = nfsWordGet(nfs3MaxRddirSz);
     const uint32_t directory = rddir > 0 ? static_cast<uint32_t>(rddir) : 0;
     const uint32_t largest = std::max({nfsWordGet(nfs3MaxMsgLen), nfsWordGet(nfs2MaxMsgLen), directory});
-    return std::min(largest, kLargestDatagram - kHeaderRoom);
+    return std::min(largest, nfsRpcTransferLimit(transport));
 }
 
-uint32_t nfsRpcBufferSize() { return nfsRpcLargestTransfer() + kHeaderRoom; }
+uint32_t nfsRpcBufferSize(int transport) { return nfsRpcLargestTransfer(transport) + kHeaderRoom; }
+
+int nfsRpcCurrentTransport()
+{
+    const NfsRpcClient *client = nfsRpcClientCurrent();
+    return client != nullptr && client->valid != 0 && client->transport == IPPROTO_TCP ? IPPROTO_TCP : IPPROTO_UDP;
+}

@@ -8,6 +8,8 @@
 // torn-down handle is taken for an answer.
 #include "core/nfsRpcExchange.h"
 
+#include "core/nfsRpcStats.h"
+
 #include <arpa/inet.h>
 #include <poll.h>
 #include <sys/socket.h>
@@ -21,9 +23,7 @@
 #include <cstring>
 #include <vector>
 
-namespace {
-
-uint32_t nextTransactionId()
+uint32_t nfsRpcTransactionId()
 {
     static std::atomic<uint32_t> next{
         static_cast<uint32_t>(static_cast<uint64_t>(NfsRpcClock::now().time_since_epoch().count()) ^
@@ -31,28 +31,22 @@ uint32_t nextTransactionId()
     return next.fetch_add(1, std::memory_order_relaxed);
 }
 
-// The task's message buffers, kept from call to call: once a task has made a call, its later
-// calls allocate nothing.
-struct TaskBuffers {
-    std::vector<char> message;
-    std::vector<char> datagram;
-};
-
-TaskBuffers &taskBuffers(const NfsUdpMessageSizes &sizes)
+// Once a task has made a call, its later calls allocate nothing.
+NfsRpcBuffers &nfsRpcTaskBuffers(std::size_t send, std::size_t receive)
 {
-    thread_local TaskBuffers buffers;
-    if (buffers.message.size() < sizes.send)
-        buffers.message.resize(sizes.send);
-    if (buffers.datagram.size() < sizes.receive)
-        buffers.datagram.resize(sizes.receive);
+    thread_local NfsRpcBuffers buffers;
+    if (buffers.message.size() < send)
+        buffers.message.resize(send);
+    if (buffers.answer.size() < receive)
+        buffers.answer.resize(receive);
     return buffers;
 }
 
-// The call message: header, procedure, credential, arguments. Its length, or 0.
-u_int encodeCall(const NfsRpcExchange &call, uint32_t xid, std::vector<char> *message)
+// The call message: header, procedure, credential, arguments.
+u_int nfsRpcEncodeCall(const NfsRpcExchange &call, uint32_t xid, char *at, u_int room)
 {
     XDR xdrs;
-    xdrmem_create(&xdrs, message->data(), call.sizes.send, XDR_ENCODE);
+    xdrmem_create(&xdrs, at, room, XDR_ENCODE);
     rpc_msg header{};
     header.rm_xid = xid;
     header.rm_call.cb_prog = call.prog;
@@ -69,11 +63,10 @@ u_int encodeCall(const NfsRpcExchange &call, uint32_t xid, std::vector<char> *me
     return length;
 }
 
-// Decodes an answer to the call into its result buffer and tells its status.
-clnt_stat decodeReply(const NfsRpcExchange &call, std::vector<char> *datagram, std::size_t length)
+clnt_stat nfsRpcDecodeReply(const NfsRpcExchange &call, char *at, std::size_t length)
 {
     XDR xdrs;
-    xdrmem_create(&xdrs, datagram->data(), static_cast<u_int>(length), XDR_DECODE);
+    xdrmem_create(&xdrs, at, static_cast<u_int>(length), XDR_DECODE);
     rpc_msg reply{};
     reply.acpted_rply.ar_verf = _null_auth;
     reply.acpted_rply.ar_results.where = static_cast<caddr_t>(call.out);
@@ -92,6 +85,15 @@ clnt_stat decodeReply(const NfsRpcExchange &call, std::vector<char> *datagram, s
     xdr_destroy(&xdrs);
     return status;
 }
+
+int nfsRpcMillisecondsUntil(NfsRpcClock::time_point when, NfsRpcClock::time_point now)
+{
+    constexpr std::chrono::milliseconds kLongestWait = std::chrono::hours(1);
+    const auto wait = std::chrono::ceil<std::chrono::milliseconds>(when - now);
+    return static_cast<int>(std::clamp(wait, std::chrono::milliseconds(0), kLongestWait).count());
+}
+
+namespace {
 
 // A refusal (an ICMP error) reported on the socket: clears it and keeps its error number.
 // The error queue is read into a buffer of its own: a message without one reads as 0 bytes
@@ -116,26 +118,18 @@ void takeSocketError(int socket)
     errno = error != 0 ? error : ECONNREFUSED;
 }
 
-// poll's wait, at most an hour at a time.
-int millisecondsUntil(NfsRpcClock::time_point when, NfsRpcClock::time_point now)
-{
-    constexpr std::chrono::milliseconds kLongestWait = std::chrono::hours(1);
-    const auto wait = std::chrono::ceil<std::chrono::milliseconds>(when - now);
-    return static_cast<int>(std::clamp(wait, std::chrono::milliseconds(0), kLongestWait).count());
-}
-
 enum class Received { nothing, answer, failed };
 
 // Waits until WHEN for a datagram that answers XID; foreign ones are read and dropped.
 Received awaitAnswer(const NfsRpcExchange &call, uint32_t xid, NfsRpcClock::time_point when,
-                     std::vector<char> *datagram, std::size_t *length)
+                     std::vector<char> *datagram, std::size_t *length, NfsStatSlot &stat)
 {
     for (;;) {
         const NfsRpcClock::time_point now = NfsRpcClock::now();
         if (now >= when)
             return Received::nothing;
         pollfd waiting{call.socket, POLLIN, 0};
-        const int ready = poll(&waiting, 1, millisecondsUntil(when, now));
+        const int ready = poll(&waiting, 1, nfsRpcMillisecondsUntil(when, now));
         if (ready < 0 && errno != EINTR)
             return Received::failed;
         if (ready <= 0)
@@ -150,6 +144,7 @@ Received awaitAnswer(const NfsRpcExchange &call, uint32_t xid, NfsRpcClock::time
                 continue;
             return Received::failed;
         }
+        stat.bytesReceived.add(static_cast<uint32_t>(got));
         // An answer is taken by its transaction id from whichever address it comes: a server
         // bound to a wildcard address may answer from another of its addresses, and a client
         // cannot know all of them. Every call has a fresh id, as the RPC library matches too.
@@ -173,30 +168,39 @@ NfsRpcClock::duration nfsRpcDuration(int32_t sec, int32_t usec)
 
 clnt_stat nfsRpcExchange(const NfsRpcExchange &call)
 {
-    const uint32_t xid = nextTransactionId();
-    TaskBuffers &buffers = taskBuffers(call.sizes);
+    if (call.transport == IPPROTO_TCP)
+        return nfsRpcTcpExchange(call);
+    NfsStatSlot &stat = nfsStatSlot(IPPROTO_UDP, call.prog, call.vers, call.proc);
+    stat.calls.add(1);
+    const uint32_t xid = nfsRpcTransactionId();
+    NfsRpcBuffers &buffers = nfsRpcTaskBuffers(call.sizes.send, call.sizes.receive);
     std::vector<char> &message = buffers.message;
-    const u_int messageLength = encodeCall(call, xid, &message);
+    const u_int messageLength = nfsRpcEncodeCall(call, xid, message.data(), call.sizes.send);
     if (messageLength == 0)
         return RPC_CANTENCODEARGS;
-    std::vector<char> &datagram = buffers.datagram;
+    std::vector<char> &datagram = buffers.answer;
     const bool retransmits = call.retransmitInterval > NfsRpcClock::duration::zero();
-    for (;;) {
+    for (bool first = true;; first = false) {
         if (sendto(call.socket, message.data(), messageLength, 0,
                    reinterpret_cast<const sockaddr *>(&call.server), sizeof call.server) < 0)
             return RPC_CANTSEND;
+        if (!first)
+            stat.retransmissions.add(1);
+        stat.bytesSent.add(messageLength);
         const NfsRpcClock::time_point resend =
             retransmits ? std::min(call.deadline, NfsRpcClock::now() + call.retransmitInterval) : call.deadline;
         std::size_t length = 0;
-        switch (awaitAnswer(call, xid, resend, &datagram, &length)) {
+        switch (awaitAnswer(call, xid, resend, &datagram, &length, stat)) {
         case Received::answer:
-            return decodeReply(call, &datagram, length);
+            return nfsRpcDecodeReply(call, datagram.data(), length);
         case Received::failed:
             return RPC_CANTRECV;
         case Received::nothing:
             break;
         }
-        if (NfsRpcClock::now() >= call.deadline)
+        if (NfsRpcClock::now() >= call.deadline) {
+            stat.timeouts.add(1);
             return RPC_TIMEDOUT;
+        }
     }
 }

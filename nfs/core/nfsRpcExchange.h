@@ -1,6 +1,7 @@
-// One remote call over a UDP socket: the call message goes out, and again after each
+// One remote call over a UDP socket (the call message goes out, and again after each
 // retransmission interval, until the answer carrying its transaction id comes or the deadline
-// passes.
+// passes) or over a TCP connection (sent once as a record; sent again with the same
+// transaction id only on a new connection when the old one breaks).
 #ifndef NFS_CORE_NFSRPCEXCHANGE_H
 #define NFS_CORE_NFSRPCEXCHANGE_H
 
@@ -8,6 +9,8 @@
 #include <netinet/in.h>
 
 #include <chrono>
+#include <cstddef>
+#include <vector>
 
 using NfsRpcClock = std::chrono::steady_clock;
 
@@ -31,15 +34,46 @@ struct NfsRpcExchange {
     NfsUdpMessageSizes sizes;
     NfsRpcClock::duration retransmitInterval; // zero: the call goes out once
     NfsRpcClock::time_point deadline;
+    int transport = IPPROTO_UDP; // IPPROTO_TCP: socket is a connection to server
 };
 
 // The RPC status of the call. Answers with another transaction id are dropped and cost the
 // call nothing; the answer's source address is not looked at.
 clnt_stat nfsRpcExchange(const NfsRpcExchange &call);
+// The same over the TCP connection call.socket (see core/nfsRpcTcpExchange.cpp).
+clnt_stat nfsRpcTcpExchange(const NfsRpcExchange &call);
 
-// The UDP port of PROG and VERS from the portmapper at ADDRESS (GETPORT), asked until
-// DEADLINE at the latest; 0 when the program is not registered or no answer came.
-uint16_t nfsRpcPortQuery(in_addr_t address, uint32_t prog, uint32_t vers, NfsRpcClock::time_point deadline);
+// A connection to SERVER opened by a non-blocking connect that ends by DEADLINE, from a
+// reserved port where the process may bind one, with Nagle's delay off. With REPLACING >= 0
+// the new connection takes that descriptor's number (the old connection is closed). The
+// descriptor, or -1 with errno set (ETIMEDOUT when the deadline passed).
+int nfsRpcTcpConnect(const sockaddr_in &server, int replacing, NfsRpcClock::time_point deadline);
+
+// Shared by both exchanges.
+uint32_t nfsRpcTransactionId();
+// Encodes the call message into AT (ROOM bytes); its length, or 0.
+u_int nfsRpcEncodeCall(const NfsRpcExchange &call, uint32_t xid, char *at, u_int room);
+// Decodes an answer to the call into its result buffer and tells its status.
+clnt_stat nfsRpcDecodeReply(const NfsRpcExchange &call, char *at, std::size_t length);
+// The task's message buffers, kept from call to call and grown to at least these sizes.
+struct NfsRpcBuffers {
+    std::vector<char> message;
+    std::vector<char> answer;
+};
+NfsRpcBuffers &nfsRpcTaskBuffers(std::size_t send, std::size_t receive);
+// poll's wait until WHEN, at most an hour at a time.
+int nfsRpcMillisecondsUntil(NfsRpcClock::time_point when, NfsRpcClock::time_point now);
+
+// What a portmapper said of a program's port: nothing (no answer), not registered (port 0),
+// or the port.
+struct NfsPortAnswer {
+    bool answered;
+    uint16_t port;
+};
+// The port of PROG and VERS over PROTOCOL (IPPROTO_UDP or IPPROTO_TCP) from the portmapper at
+// ADDRESS (GETPORT over UDP), asked until DEADLINE at the latest.
+NfsPortAnswer nfsRpcPortQuery(in_addr_t address, uint32_t prog, uint32_t vers, int protocol,
+                              NfsRpcClock::time_point deadline);
 
 // A time-out given as seconds and microseconds; negative parts count as zero.
 NfsRpcClock::duration nfsRpcDuration(int32_t sec, int32_t usec);

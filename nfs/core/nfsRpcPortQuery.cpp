@@ -1,4 +1,4 @@
-// Asking a host's portmapper for a program's UDP port, within the caller's deadline (the RPC
+// Asking a host's portmapper for a program's UDP or TCP port (the question goes over UDP), within the caller's deadline (the RPC
 // library's own query allows itself a minute).
 #include "core/nfsConfig.h"
 #include "core/nfsRpcExchange.h"
@@ -36,22 +36,24 @@ private:
 
 } // namespace
 
-uint16_t nfsRpcPortQuery(in_addr_t address, uint32_t prog, uint32_t vers, NfsRpcClock::time_point deadline)
+NfsPortAnswer nfsRpcPortQuery(in_addr_t address, uint32_t prog, uint32_t vers, int protocol,
+                              NfsRpcClock::time_point deadline)
 {
+    constexpr NfsPortAnswer kNoAnswer{false, 0};
     const QuerySocket socket;
     if (socket.fd() < 0)
-        return 0;
+        return kNoAnswer;
     sockaddr_in portmapper{};
     portmapper.sin_family = AF_INET;
     portmapper.sin_port = htons(kPortmapperPort);
     portmapper.sin_addr.s_addr = address;
     // Connected, so that a host without a portmapper refuses at once instead of staying silent.
     if (connect(socket.fd(), reinterpret_cast<const sockaddr *>(&portmapper), sizeof portmapper) != 0)
-        return 0;
+        return kNoAnswer;
     AUTH *none = authnone_create();
     if (none == nullptr)
-        return 0;
-    pmap query{prog, vers, IPPROTO_UDP, 0};
+        return kNoAnswer;
+    pmap query{prog, vers, static_cast<u_long>(protocol), 0};
     u_int port = 0;
     const NfsRpcExchange call{socket.fd(), portmapper, none, PMAPPROG, PMAPVERS, PMAPPROC_GETPORT,
                               reinterpret_cast<xdrproc_t>(xdr_pmap), &query,
@@ -60,7 +62,10 @@ uint16_t nfsRpcPortQuery(in_addr_t address, uint32_t prog, uint32_t vers, NfsRpc
                               nfsRpcDuration(nfsReXmitSec, nfsReXmitUSec), deadline};
     const clnt_stat status = nfsRpcExchange(call);
     auth_destroy(none);
-    if (status != RPC_SUCCESS || port > std::numeric_limits<uint16_t>::max())
-        return 0;
-    return static_cast<uint16_t>(port);
+    if (status != RPC_SUCCESS)
+        return kNoAnswer;
+    // A port that cannot be one counts as no registration.
+    if (port > std::numeric_limits<uint16_t>::max())
+        return {true, 0};
+    return {true, static_cast<uint16_t>(port)};
 }

@@ -4,6 +4,7 @@
 #include "drv/nfs3Driver.h"
 
 #include "core/nfsCacheFile.h"
+#include "core/nfsRpcClient.h"
 #include "drv/nfsDrvTransfer.h"
 
 #include <brisnel/nfsCacheLib.h>
@@ -220,7 +221,8 @@ bool Nfs3Driver::deviceParts(NfsDevice *dev)
     return dev->mountFh.data.data_val != nullptr;
 }
 
-// Lowers the module's transfer size to the server's and takes its preferred READDIR size. A
+// Lowers the module's transfer size to the server's and to what one message carries over the
+// transport the FSINFO call took (a datagram over UDP), and takes its preferred READDIR size. A
 // server that does not answer FSINFO leaves both as they are.
 void Nfs3Driver::limitsTune(const char *host, const NfsDevice *dev)
 {
@@ -228,7 +230,9 @@ void Nfs3Driver::limitsTune(const char *host, const NfsDevice *dev)
     Nfs3FsInfo info{};
     if (nfs3FsInfoGet(host, &root, &info) != 0)
         return;
-    const uint32_t limit = transferLimit(info.rtmax, info.wtmax);
+    const uint32_t server = transferLimit(info.rtmax, info.wtmax);
+    const uint32_t carried = nfsRpcTransferLimit(nfsRpcCurrentTransport());
+    const uint32_t limit = server != 0 ? std::min(server, carried) : carried;
     if (limit != 0 && limit < nfsWordGet(nfs3MaxMsgLen))
         nfsWordSet(nfs3MaxMsgLen, limit);
     if (info.dtpref != 0)

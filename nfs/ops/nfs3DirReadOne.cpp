@@ -1,6 +1,6 @@
 // Directory reading on a version 3 mount (nfsDirRead.h): 8-byte cookies kept in the record's
 // cookie buffer, to which the stream's cookie word points, a cookie verifier handed back with
-// each READDIR, and batches as large as a datagram of the client's may hold.
+// each READDIR, and batches as large as a message of the client's may hold.
 #include "ops/nfs3PathOps.h"
 #include "ops/nfsDirRead.h"
 
@@ -38,11 +38,11 @@ struct Dir3 {
         std::memcpy(pFile->cookie, &entry.cookie, sizeof entry.cookie);
         pDir->dd_cookie = reinterpret_cast<intptr_t>(pFile->cookie);
     }
-    // A batch must come in one datagram of the client's receive buffer, which holds the largest
-    // transfer the words allow; a size of 0 or less asks for all of that.
+    // A batch must come in one message of the client's receive buffer, which holds the largest
+    // transfer the words allow over the task's transport; a size of 0 or less asks for all of that.
     static READDIR3args args(const NfsOpenFile *pFile, cookie3 cookie)
     {
-        const count3 largest = nfsRpcLargestTransfer();
+        const count3 largest = nfsRpcLargestTransfer(nfsRpcCurrentTransport());
         const int32_t wanted = nfsWordGet(nfs3MaxRddirSz);
         READDIR3args args{.dir = pFile->fh, .cookie = cookie, .cookieverf = {}, .count = largest};
         std::memcpy(args.cookieverf, pFile->cookieVerf, sizeof args.cookieverf);

@@ -2,15 +2,23 @@
 // duplicating networks, a server paused past the time-out, killed and restarted mid-write, and
 // a portmapper gone. Every call completes with the right bytes or fails with the time-out in
 // time, nothing acknowledged is lost without a failed close, and the mount recovers.
+// Over TCP (TcpRelayLive): connections reset mid-call, a server that never answers, replies in
+// many small fragments, a fragment announcing more than any buffer, idle connections closed by
+// the server, a restart mid-write, and a portmapper that registers TCP alone.
 #include "live/faultRelay.h"
 #include "live/nfs3FileLive.h"
+#include "live/tcpFaultRelay.h"
+#include "server/scriptedServer.h"
 
 #include "core/nfsConfig.h"
+
+#include <brisnel/nfsStatLib.h>
 
 #include <kernel/hostLib.h>
 #include <kernel/iosLib.h>
 
 #include <chrono>
+#include <map>
 #include <cstdio>
 #include <cstring>
 #include <thread>
@@ -19,6 +27,9 @@ namespace {
 
 constexpr const char *kRelayAddress = "127.0.0.77";
 constexpr const char *kRelayHost = "nfs-relay";
+// The TCP relay's own address, with a scripted portmapper on it that registers TCP alone.
+constexpr const char *kTcpRelayAddress = "127.0.0.78";
+constexpr const char *kTcpRelayHost = "nfs-tcp-relay";
 constexpr const char *kDev = "/relay8";
 constexpr int kPiece = 4000;
 constexpr int kTimeOutErrno = K_RPC_CLNT_ERRNO_BASE | RPC_TIMEDOUT;
@@ -62,28 +73,32 @@ protected:
         nfsReXmitUSec = 100000;
         nfsTimeoutSec = 2;
         nfsTimeoutUSec = 0;
-        hostAdd(kRelayHost, kRelayAddress);
-        const auto mountPort = static_cast<uint16_t>(std::atoi(live::env("RT_NFS_MOUNT_PORT").c_str()));
-        std::string error;
-        relay_ = live::FaultRelay::start(kRelayAddress, live::host(), {111, 2049, mountPort}, 8, &error);
-        ASSERT_NE(relay_, nullptr) << error;
+        startRelays();
         nfsAuthUnixSet(sysBootParams.hostName, 2001, 100, 0, nullptr);
         ASSERT_EQ(nfs3Drv(), 0);
         nfs3CacheParamsSet(16, 16384, 0);
-        ASSERT_EQ(nfsMount(kRelayHost, live::exportPath().c_str(), kDev), 0) << std::hex << errnoGet();
-        folder_ = std::string("relay-") + testing::UnitTest::GetInstance()->current_test_info()->name();
+        ASSERT_EQ(nfsMount(relayHost(), live::exportPath().c_str(), kDev), 0) << std::hex << errnoGet();
+        // The suite's name too: a folder made afresh under a name the server has cached for a
+        // folder removed behind its back is not found through it.
+        const testing::TestInfo *test = testing::UnitTest::GetInstance()->current_test_info();
+        folder_ = std::string("relay-") + test->test_suite_name() + "-" + test->name();
         std::filesystem::remove_all(host(""));
         std::filesystem::create_directory(host(""));
         ASSERT_EQ(::chown(host("").c_str(), 2001, 100), 0);
     }
     void TearDown() override
     {
-        relay_->setPlan({});
+        if (relay_)
+            relay_->setPlan({});
+        if (tcpRelay_)
+            tcpRelay_->setPlan({});
         if (mounted()) {
             EXPECT_EQ(nfsUnmount(kDev), 0) << std::hex << errnoGet();
         }
         nfsClientClose();
         relay_.reset();
+        tcpRelay_.reset();
+        portmapper_.reset();
         nfs3CacheParamsSet(16, 16384, 0);
         nfsReXmitSec = 5;
         nfsReXmitUSec = 0;
@@ -195,8 +210,50 @@ protected:
         EXPECT_LT(Clock::now() - started, std::chrono::seconds(nfsTimeoutSec) + kSlack);
     }
 
-    std::unique_ptr<live::FaultRelay> relay_;
+    static uint16_t mountPort() { return static_cast<uint16_t>(std::atoi(live::env("RT_NFS_MOUNT_PORT").c_str())); }
+
+    virtual const char *relayHost() const { return kRelayHost; }
+    virtual void startRelays()
+    {
+        hostAdd(kRelayHost, kRelayAddress);
+        std::string error;
+        relay_ = live::FaultRelay::start(kRelayAddress, live::host(), {111, 2049, mountPort()}, 8, &error);
+        ASSERT_NE(relay_, nullptr) << error;
+    }
+
+    std::unique_ptr<live::FaultRelay> relay_; // UDP
+    std::unique_ptr<live::TcpFaultRelay> tcpRelay_;
+    std::unique_ptr<scripted::ScriptedServer> portmapper_;
     std::string folder_;
+};
+
+// The same device over TCP, with the default word: a scripted portmapper on the relay's
+// address registers MOUNT and NFS over TCP alone (asked for UDP first, it names TCP ports),
+// and every MOUNT and NFS call goes through the TCP relay to the real server. The server need
+// not offer UDP.
+class TcpRelayLive : public RelayLive {
+protected:
+    const char *relayHost() const override { return kTcpRelayHost; }
+    void startRelays() override
+    {
+        hostAdd(kTcpRelayHost, kTcpRelayAddress);
+        std::string error;
+        portmapper_ = scripted::ScriptedServer::start({.address = kTcpRelayAddress}, &error);
+        ASSERT_NE(portmapper_, nullptr) << error;
+        portmapper_->setRegistrations(
+            {{scripted::portmapperProgram, scripted::portmapperVersion, scripted::ipprotoUdp, 111},
+             {MOUNT_PROGRAM, MOUNT_V3, scripted::ipprotoTcp, mountPort()},
+             {NFS_PROGRAM, NFS_V3, scripted::ipprotoTcp, scripted::nfsPort}});
+        tcpRelay_ = live::TcpFaultRelay::start(kTcpRelayAddress, live::host(), {2049, mountPort()}, &error);
+        ASSERT_NE(tcpRelay_, nullptr) << error;
+    }
+
+    static NfsStatCounts tcpCounts()
+    {
+        NfsStatCounts counts{};
+        EXPECT_EQ(nfsStatGet(IPPROTO_TCP, &counts), 0);
+        return counts;
+    }
 };
 
 TEST_F(RelayLive, LossDelayReorderAndDuplicatesCostNoCallAndNoByte)
@@ -254,7 +311,7 @@ TEST_F(RelayLive, ServerKilledAndRestartedMidWriteLosesNothingAcknowledged)
         SCOPED_TRACE(options == 0 ? "write-back" : "write-through");
         ASSERT_EQ(nfsUnmount(kDev), 0) << std::hex << errnoGet();
         nfs3CacheParamsSet(16, 16384, options);
-        ASSERT_EQ(nfsMount(kRelayHost, live::exportPath().c_str(), kDev), 0) << std::hex << errnoGet();
+        ASSERT_EQ(nfsMount(relayHost(), live::exportPath().c_str(), kDev), 0) << std::hex << errnoGet();
         writeAcrossARestart("restarted-" + std::to_string(options));
     }
     nfs3CacheParamsSet(16, 16384, 0);
@@ -295,6 +352,132 @@ TEST_F(RelayLive, PortmapperGoneKeepsTheDeviceInPlaceUntilForced)
     relay_->setPlan({});
     ASSERT_EQ(nfsMount(kRelayHost, live::exportPath().c_str(), kDev), 0) << std::hex << errnoGet();
     roundTrip("remounted", 20000);
+}
+
+// Answers cut into fragments of 1 to 1000 bytes, each sent on its own, and answers preceded by
+// a whole record of another call: every byte arrives as written, with no time-out.
+TEST_F(TcpRelayLive, SmallFragmentsAndForeignAnswersCostNoByte)
+{
+    const struct {
+        const char *name;
+        live::TcpFaultPlan plan;
+        std::size_t size;
+    } streams[] = {
+        {"fragments of 1 byte", {.fragmentBytes = 1}, 20000},
+        {"fragments of 5 bytes", {.fragmentBytes = 5}, 100000},
+        {"fragments of 1000 bytes", {.fragmentBytes = 1000}, 100000},
+        {"foreign answers first", {.foreignFirst = true}, 100000},
+        {"foreign answers, then fragments", {.fragmentBytes = 7, .foreignFirst = true}, 60000},
+    };
+    const NfsStatCounts before = tcpCounts();
+    for (const auto &stream : streams) {
+        SCOPED_TRACE(stream.name);
+        tcpRelay_->setPlan(stream.plan);
+        roundTrip(stream.name, stream.size);
+    }
+    EXPECT_EQ(nfsRpcClientCurrent()->transport, IPPROTO_TCP);
+    EXPECT_EQ(tcpCounts().timeouts, before.timeouts);
+    EXPECT_EQ(tcpCounts().reconnects, before.reconnects);
+}
+
+// Each call whose connection is reset after the server took it goes out again on a new
+// connection with the same transaction id, and completes within the call.
+TEST_F(TcpRelayLive, ConnectionsResetMidCallAreReopenedAndTheCallSentAgainAsItWas)
+{
+    const NfsStatCounts before = tcpCounts();
+    const unsigned connections = tcpRelay_->connections();
+    tcpRelay_->setPlan({.resetCalls = 4});
+    roundTrip("reset", 60000);
+    EXPECT_EQ(tcpRelay_->resets(), 4u);
+    EXPECT_GE(tcpRelay_->connections(), connections + 4);
+    EXPECT_GE(tcpCounts().reconnects, before.reconnects + 4);
+    // Every reset call is seen again, on a later connection, with its transaction id (a call
+    // sent again may be reset again: the resets go to the next calls whichever they are).
+    std::map<uint32_t, unsigned> lastConnection;
+    unsigned resent = 0;
+    for (const live::TcpRelayCall &call : tcpRelay_->calls()) {
+        const auto earlier = lastConnection.find(call.xid);
+        if (earlier != lastConnection.end()) {
+            EXPECT_GT(call.connection, earlier->second);
+            ++resent;
+        }
+        lastConnection[call.xid] = call.connection;
+    }
+    EXPECT_EQ(resent, 4u);
+}
+
+// A server that takes connections and calls but never answers: the call ends with the
+// time-out, in time, and the next call works on a new connection.
+TEST_F(TcpRelayLive, ServerThatAcceptsAndNeverAnswersTimesOutInTime)
+{
+    roundTrip("before", 20000);
+    tcpRelay_->setPlan({.silent = true});
+    kstat status{};
+    const Clock::time_point started = Clock::now();
+    expectTimedOut(kStat(dev("before").c_str(), &status), started);
+    EXPECT_GE(Clock::now() - started, std::chrono::seconds(nfsTimeoutSec));
+    tcpRelay_->setPlan({});
+    roundTrip("after", 20000);
+}
+
+// An answer whose fragment header announces 2^31 - 1 bytes fails its call at once, without a
+// byte taken beyond the buffer; the next call starts on a new connection.
+TEST_F(TcpRelayLive, FragmentHeaderAnnouncingMoreThanTheBufferFailsTheCall)
+{
+    roundTrip("before", 20000);
+    const unsigned connections = tcpRelay_->connections();
+    tcpRelay_->setPlan({.oversizeNextReply = true});
+    kstat status{};
+    const Clock::time_point started = Clock::now();
+    EXPECT_EQ(kStat(dev("before").c_str(), &status), -1);
+    EXPECT_EQ(errnoGet(), K_RPC_CLNT_ERRNO_BASE | RPC_CANTRECV) << std::hex << errnoGet();
+    EXPECT_LT(Clock::now() - started, std::chrono::seconds(nfsTimeoutSec));
+    EXPECT_EQ(kStat(dev("before").c_str(), &status), 0) << std::hex << errnoGet();
+    EXPECT_GT(tcpRelay_->connections(), connections);
+    roundTrip("after", 20000);
+}
+
+// The server closes the connection while the handle lies idle: the next call opens a new one
+// without a failure or a wait.
+TEST_F(TcpRelayLive, IdleConnectionClosedByTheServerIsReopenedSilently)
+{
+    roundTrip("before", 20000);
+    const NfsStatCounts before = tcpCounts();
+    const std::string socket = live::currentSocket();
+    tcpRelay_->closeAll();
+    std::this_thread::sleep_for(std::chrono::milliseconds(200));
+    kstat status{};
+    const Clock::time_point started = Clock::now();
+    EXPECT_EQ(kStat(dev("before").c_str(), &status), 0) << std::hex << errnoGet();
+    EXPECT_LT(Clock::now() - started, std::chrono::seconds(1));
+    EXPECT_EQ(tcpCounts().reconnects, before.reconnects + 1);
+    EXPECT_EQ(tcpCounts().timeouts, before.timeouts);
+    EXPECT_NE(live::currentSocket(), socket) << "a new connection";
+    roundTrip("after", 20000);
+}
+
+TEST_F(TcpRelayLive, ServerKilledAndRestartedMidWriteLosesNothingAcknowledged)
+{
+    ASSERT_EQ(nfsUnmount(kDev), 0) << std::hex << errnoGet();
+    nfs3CacheParamsSet(16, 16384, NFS_CACHE_WRITE_THROUGH);
+    ASSERT_EQ(nfsMount(relayHost(), live::exportPath().c_str(), kDev), 0) << std::hex << errnoGet();
+    const NfsStatCounts before = tcpCounts();
+    writeAcrossARestart("restarted");
+    EXPECT_GT(tcpCounts().reconnects, before.reconnects);
+    nfs3CacheParamsSet(16, 16384, 0);
+    roundTrip("after", 40000);
+    EXPECT_EQ(nfsRpcClientCurrent()->transport, IPPROTO_TCP);
+}
+
+// The fixture's portmapper registers TCP alone: with the default word the client asked it for
+// the UDP port first, then took TCP by itself.
+TEST_F(TcpRelayLive, PortmapperWithOnlyTcpRegistrationsLeadsToTcp)
+{
+    roundTrip("tcp-only", 40000);
+    EXPECT_EQ(nfsTransport, NFS_TRANSPORT_UDP_WHERE_OFFERED);
+    EXPECT_EQ(nfsRpcClientCurrent()->transport, IPPROTO_TCP);
+    EXPECT_GE(portmapper_->portmapperCallCount(scripted::pmapProcGetPort), 4u) << "UDP, then TCP, for MOUNT and NFS";
+    EXPECT_GE(tcpRelay_->calls().size(), 3u);
 }
 
 } // namespace

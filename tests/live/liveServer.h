@@ -38,6 +38,10 @@ inline std::string env(const char *name)
 inline std::string host() { return env("RT_NFS_HOST"); }
 inline std::string exportPath() { return env("RT_NFS_EXPORT"); }
 inline std::string exportDir() { return env("RT_NFS_EXPORT_DIR"); }
+// False when the server offers NFS and MOUNT over TCP only.
+inline bool serverOffersUdp() { return env("RT_NFS_SERVER_UDP") != "0"; }
+// The transport the server offers first: UDP where offered, else TCP.
+inline int servedTransport() { return serverOffersUdp() ? IPPROTO_UDP : IPPROTO_TCP; }
 
 // What a descriptor refers to ("socket:[inode]"), so a test can tell sockets apart even when
 // a descriptor number is reused.

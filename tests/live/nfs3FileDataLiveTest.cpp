@@ -101,6 +101,36 @@ TEST_F(FileDataLargeTransferLive, ThirtyTwoKibibyteTransfersRoundTripByteExact)
     EXPECT_GE(nfsRpcClientCurrent()->bufferSize, 32768u);
 }
 
+// Over TCP a call carries up to 1 MiB: lines of 2 MiB fill and write back in 1 MiB READs and
+// WRITEs, whichever transports the server offers.
+class FileDataMebibyteTransferLive : public FileDataLive {
+protected:
+    void SetUp() override
+    {
+        nfs3MaxMsgLen = NFS_TCP_MAX_TRANSFER;
+        nfsTransport = NFS_TRANSPORT_TCP;
+        FileDataLive::SetUp();
+    }
+    void TearDown() override
+    {
+        FileDataLive::TearDown();
+        nfs3MaxMsgLen = savedMsgLen_;
+        nfsTransport = NFS_TRANSPORT_UDP_WHERE_OFFERED;
+    }
+    int lineBytes() const override { return 2 << 20; }
+
+private:
+    uint32_t savedMsgLen_ = nfs3MaxMsgLen;
+};
+
+TEST_F(FileDataMebibyteTransferLive, MebibyteTransfersOverTcpRoundTripByteExact)
+{
+    ASSERT_EQ(nfs3MaxMsgLen, NFS_TCP_MAX_TRANSFER) << "the server's FSINFO allows 1 MiB";
+    roundTrip(20261209, (9u << 20) + 4321);
+    EXPECT_EQ(nfsRpcClientCurrent()->transport, IPPROTO_TCP);
+    EXPECT_GE(nfsRpcClientCurrent()->bufferSize, NFS_TCP_MAX_TRANSFER);
+}
+
 TEST_F(FileDataLive, ThirtyTwoMebibytesInAssortedPiecesRoundTripByteExact)
 {
     roundTrip(20240901);

@@ -86,10 +86,11 @@ TEST_F(ClientCallLive, PortmapperListComesBackThroughTheCallPath)
               0);
     bool nfsUdp = false;
     bool mount3Udp = false;
+    const auto served = static_cast<u_long>(live::servedTransport());
     for (const pmaplist *node = list; node != nullptr; node = node->pml_next) {
-        nfsUdp |= node->pml_map.pm_prog == kNfs && node->pml_map.pm_vers == 3 && node->pml_map.pm_prot == IPPROTO_UDP;
+        nfsUdp |= node->pml_map.pm_prog == kNfs && node->pml_map.pm_vers == 3 && node->pml_map.pm_prot == served;
         mount3Udp |= node->pml_map.pm_prog == kMount && node->pml_map.pm_vers == 3 &&
-                     node->pml_map.pm_prot == IPPROTO_UDP;
+                     node->pml_map.pm_prot == served;
     }
     EXPECT_TRUE(nfsUdp);
     EXPECT_TRUE(mount3Udp);
@@ -179,13 +180,17 @@ TEST_F(ClientCallLive, SilentServerTimesOutAndTheNextCallBuildsANewHandle)
     EXPECT_EQ(client->valid, 1);
 }
 
+// Over UDP, or over TCP when the word says so (a server without UDP has nothing on UDP 2049).
 TEST_F(ClientCallLive, SilentPortmapperSendsNfsCallsToPort2049)
 {
     live::PeerPaused paused("RT_RPCBIND_PID");
     nfsTimeoutSec = 2; // the port query has half of it
+    nfsTransport = live::serverOffersUdp() ? NFS_TRANSPORT_UDP_WHERE_OFFERED : NFS_TRANSPORT_TCP;
     const int called = live::nullCall(live::host(), kNfs, 3);
+    nfsTransport = NFS_TRANSPORT_UDP_WHERE_OFFERED;
     nfsTimeoutSec = 25;
     ASSERT_EQ(called, 0) << std::hex << errnoGet();
+    EXPECT_EQ(nfsRpcClientCurrent()->transport, live::servedTransport());
     sockaddr_in peer{};
     ASSERT_TRUE(clnt_control(nfsRpcClientCurrent()->pClient, CLGET_SERVER_ADDR, reinterpret_cast<char *>(&peer)));
     EXPECT_EQ(ntohs(peer.sin_port), 2049);

@@ -11,7 +11,9 @@
 #include <brisnel/nfs2Drv.h>
 #include <brisnel/nfs3Drv.h>
 #include <brisnel/nfsAuthLib.h>
+#include <brisnel/nfsErrors.h>
 #include <brisnel/nfsMountLib.h>
+#include <brisnel/nfsStatLib.h>
 #include <kernel/bootLib.h>
 #include <kernel/errnoLib.h>
 #include <kernel/iosLib.h>
@@ -131,8 +133,11 @@ public:
             close(fd_);
     }
 
-    // The MOUNT version 3 calls seen so far: "proc" or "proc path" for MNT and UMNT.
-    std::vector<std::string> calls()
+    // The MOUNT version 3 calls seen so far, over UDP or TCP: "proc" or "proc path" for MNT
+    // and UMNT.
+    std::vector<std::string> calls() { return callsOver(0); }
+    // Only those over TRANSPORT (0: either).
+    std::vector<std::string> callsOver(int transport)
     {
         std::array<uint8_t, 65536> packet{};
         for (;;) {
@@ -141,7 +146,12 @@ public:
                 break;
             record(std::span<const uint8_t>(packet.data(), static_cast<std::size_t>(length)));
         }
-        return calls_;
+        std::vector<std::string> chosen;
+        for (std::size_t i = 0; i < calls_.size(); ++i) {
+            if (transport == 0 || transports_[i] == transport)
+                chosen.push_back(calls_[i]);
+        }
+        return chosen;
     }
 
 private:
@@ -151,14 +161,24 @@ private:
                (uint32_t{bytes[at + 2]} << 8) | bytes[at + 3];
     }
 
+    // The RPC message in a UDP datagram, or at the start of a TCP segment after its record mark
+    // (a call goes out in one send, so its first segment starts the record).
+    static std::span<const uint8_t> rpcOf(std::span<const uint8_t> ip)
+    {
+        const std::size_t header = std::size_t{ip[0] & 0x0fu} * 4;
+        if (ip[9] == IPPROTO_UDP && ip.size() >= header + 8)
+            return ip.subspan(header + 8);
+        if (ip[9] != IPPROTO_TCP || ip.size() < header + 20)
+            return {};
+        const std::size_t payload = header + (std::size_t{ip[header + 12]} >> 4) * 4;
+        return ip.size() >= payload + 4 ? ip.subspan(payload + 4) : std::span<const uint8_t>();
+    }
+
     void record(std::span<const uint8_t> ip)
     {
-        if (ip.size() < 20 || (ip[0] >> 4) != 4 || ip[9] != IPPROTO_UDP)
+        if (ip.size() < 20 || (ip[0] >> 4) != 4)
             return;
-        const std::size_t udp = std::size_t{ip[0] & 0x0fu} * 4;
-        if (ip.size() < udp + 8)
-            return;
-        std::span<const uint8_t> rpc = ip.subspan(udp + 8);
+        std::span<const uint8_t> rpc = rpcOf(ip);
         // xid, CALL, rpcvers 2, prog, vers, proc, then credential and verifier.
         if (rpc.size() < 32 || word(rpc, 4) != 0 || word(rpc, 8) != 2 ||
             word(rpc, 12) != MOUNT_PROGRAM || word(rpc, 16) != MOUNT_V3)
@@ -177,15 +197,17 @@ private:
                 entry += " " + std::string(reinterpret_cast<const char *>(rpc.data() + at + 4), length);
         }
         calls_.push_back(entry);
+        transports_.push_back(ip[9]);
     }
 
     int fd_ = -1;
     std::vector<std::string> calls_;
+    std::vector<int> transports_;
 };
 
-bool sawCall(MountCallWatch *watch, const std::string &call)
+bool sawCall(MountCallWatch *watch, const std::string &call, int transport = 0)
 {
-    const std::vector<std::string> calls = watch->calls();
+    const std::vector<std::string> calls = watch->callsOver(transport);
     return std::find(calls.begin(), calls.end(), call) != calls.end();
 }
 
@@ -220,6 +242,7 @@ protected:
         }
         nfs3MaxMsgLen = savedMsgLen_;
         nfs3MaxRddirSz = savedRddirSz_;
+        nfsTransport = NFS_TRANSPORT_UDP_WHERE_OFFERED;
         nfsClientClose();
     }
 
@@ -323,7 +346,10 @@ TEST_F(MountLive, FsInfoLowersTheTransferSizeAndNeverRaisesIt)
     nfs3MaxRddirSz = 1;
     const std::string path = live::exportPath();
     ASSERT_EQ(nfsMount(live::host().c_str(), path.c_str(), kDevA), 0) << std::hex << errnoGet();
-    EXPECT_EQ(nfs3MaxMsgLen, std::min(limits.rtmax, limits.wtmax));
+    // Nor beyond what one message carries: a datagram less the room for headers over UDP.
+    const bool tcp = nfsRpcClientCurrent()->transport == IPPROTO_TCP;
+    const uint32_t carried = tcp ? NFS_TCP_MAX_TRANSFER : 65507u - 1024u;
+    EXPECT_EQ(nfs3MaxMsgLen, std::min({limits.rtmax, limits.wtmax, carried}));
     if (limits.dtpref != 0) {
         EXPECT_EQ(nfs3MaxRddirSz, static_cast<int32_t>(limits.dtpref));
     }
@@ -376,6 +402,61 @@ TEST_F(MountLive, RefusedMountLeavesTheServersStatusAndNoDevice)
     EXPECT_LT(error, 0x10000) << "a MOUNT status, not an RPC failure: " << std::hex << error;
     EXPECT_EQ(deviceNamed(kDevA), nullptr);
     EXPECT_FALSE(tableHolds(rawMountTable(), missing));
+}
+
+// The transport a mount takes, seen on the wire and in the counters: UDP where the server
+// offers it unless the word says TCP, TCP where it offers only TCP; the word at UDP only
+// against a server without UDP says so before any MOUNT call.
+TEST_F(MountLive, TheTransportFollowsTheServersOfferAndTheWord)
+{
+    const bool udp = live::serverOffersUdp();
+    const std::string path = live::exportPath();
+    struct Case {
+        int32_t word;
+        int transport; // 0: refused with NFS_ERR_ONLY_OVER_TCP
+    };
+    const Case cases[] = {
+        {NFS_TRANSPORT_UDP_WHERE_OFFERED, udp ? IPPROTO_UDP : IPPROTO_TCP},
+        {NFS_TRANSPORT_TCP, IPPROTO_TCP},
+        {NFS_TRANSPORT_UDP, udp ? IPPROTO_UDP : 0},
+    };
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.word);
+        nfsTransport = c.word;
+        nfsClientClose();
+        nfsStatZero();
+        MountCallWatch watch;
+        const int mounted = nfsMount(live::host().c_str(), path.c_str(), kDevA);
+        if (c.transport == 0) {
+            EXPECT_EQ(mounted, -1);
+            EXPECT_EQ(errnoGet(), NFS_ERR_ONLY_OVER_TCP);
+            EXPECT_TRUE(watch.calls().empty());
+            continue;
+        }
+        ASSERT_EQ(mounted, 0) << std::hex << errnoGet();
+        const int other = c.transport == IPPROTO_UDP ? IPPROTO_TCP : IPPROTO_UDP;
+        EXPECT_TRUE(sawCall(&watch, "1 " + path, c.transport));
+        EXPECT_FALSE(sawCall(&watch, "1 " + path, other));
+        EXPECT_EQ(nfsRpcClientCurrent()->transport, c.transport) << "FSINFO, the mount's last call";
+        // From a reserved port, as the tests run as root (secure exports want one).
+        sockaddr_in local{};
+        socklen_t length = sizeof local;
+        ASSERT_EQ(getsockname(nfsRpcClientCurrent()->socket, reinterpret_cast<sockaddr *>(&local), &length), 0);
+        if (geteuid() == 0) {
+            EXPECT_LT(ntohs(local.sin_port), 1024);
+        }
+        NfsStatCounts used{};
+        NfsStatCounts unused{};
+        ASSERT_EQ(nfsStatGet(c.transport, &used), 0);
+        ASSERT_EQ(nfsStatGet(other, &unused), 0);
+        EXPECT_GE(used.calls, 2u) << "at least MNT and FSINFO";
+        EXPECT_GT(used.bytesSent, 0u);
+        EXPECT_GT(used.bytesReceived, 0u);
+        if (c.transport == IPPROTO_UDP) {
+            EXPECT_EQ(unused.calls, 0u);
+        }
+        EXPECT_EQ(nfsUnmount(kDevA), 0);
+    }
 }
 
 } // namespace

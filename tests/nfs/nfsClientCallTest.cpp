@@ -1,5 +1,6 @@
 // The remote-call path against the scripted server: what the client puts on the wire, when it
 // keeps and when it rebuilds its handle, and how each RPC failure is reported.
+#include "nfs/consoleCapture.h"
 #include "server/scriptedServer.h"
 
 #include "core/nfsConfig.h"
@@ -7,6 +8,7 @@
 #include <brisnel/nfsAuthLib.h>
 #include <brisnel/nfsErrors.h>
 #include <brisnel/nfsRpcLib.h>
+#include <brisnel/nfsStatLib.h>
 #include <kernel/errnoLib.h>
 #include <kernel/hostLib.h>
 #include <kernel/kernelErrno.h>
@@ -20,6 +22,7 @@
 
 #include <chrono>
 #include <memory>
+#include <regex>
 #include <thread>
 #include <string>
 #include <vector>
@@ -314,6 +317,46 @@ TEST_F(ClientCallScripted, HandlesAreSizedForTheLargestTransferTheWordsAllow)
     nfsSockBufSize = 200000;
     ASSERT_EQ(echoCall(&in), 0) << std::hex << errnoGet();
     EXPECT_GE(socketBuffer(SO_RCVBUF), 200000);
+}
+
+// The counters: each call once however often it went out, each resend a retransmission, the
+// time-out counted, the bytes received exact (a GETPORT answer is 28 bytes, a NULL answer 24);
+// printed by procedure under its transport, and zeroed.
+TEST_F(ClientCallScripted, CountersFollowCallsRetransmissionsAndTimeOuts)
+{
+    nfsStatZero();
+    ASSERT_EQ(nullCall(), 0);
+    ASSERT_EQ(nullCall(), 0);
+    nfsReXmitSec = 0;
+    nfsReXmitUSec = 200000;
+    nfsTimeoutSec = 1;
+    server_->setProgramBehaviour(kProg, scripted::Behaviour::silent());
+    EXPECT_EQ(nullCall(), -1);
+    nfsReXmitSec = 5;
+    nfsReXmitUSec = 0;
+
+    NfsStatCounts udp{};
+    NfsStatCounts tcp{};
+    ASSERT_EQ(nfsStatGet(IPPROTO_UDP, &udp), 0);
+    ASSERT_EQ(nfsStatGet(IPPROTO_TCP, &tcp), 0);
+    EXPECT_EQ(udp.calls, 4u) << "one GETPORT, three NULL";
+    EXPECT_GE(udp.retransmissions, 2u);
+    EXPECT_EQ(udp.timeouts, 1u);
+    EXPECT_EQ(udp.reconnects, 0u);
+    EXPECT_EQ(udp.bytesReceived, 28u + 2 * 24u);
+    EXPECT_GT(udp.bytesSent, 0u);
+    EXPECT_EQ(tcp.calls + tcp.bytesSent + tcp.bytesReceived, 0u);
+
+    const std::string shown = capturedStdout([] { nfsStatShow(); });
+    EXPECT_TRUE(std::regex_search(shown, std::regex(R"(udp +PMAP +GETPORT +1 +0 +0 +0 +[0-9]+ +28\n)"))) << shown;
+    EXPECT_TRUE(std::regex_search(shown, std::regex(R"(udp +NFS3 +NULL +3 +[0-9]+ +1 +0 +[0-9]+ +48\n)"))) << shown;
+    EXPECT_TRUE(std::regex_search(shown, std::regex(R"(tcp +total +0 +0 +0 +0 +0 +0\n)"))) << shown;
+
+    nfsStatZero();
+    ASSERT_EQ(nfsStatGet(IPPROTO_UDP, &udp), 0);
+    EXPECT_EQ(udp.calls + udp.retransmissions + udp.timeouts + udp.bytesSent + udp.bytesReceived, 0u);
+    EXPECT_EQ(nfsStatGet(99, &udp), -1);
+    EXPECT_EQ(nfsStatGet(IPPROTO_UDP, nullptr), -1);
 }
 
 TEST(NfsErrnoSet, StatusBecomesTheModulesErrorNumber)

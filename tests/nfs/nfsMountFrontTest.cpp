@@ -94,15 +94,45 @@ TEST_F(MountFront, HighestVersionBothSidesSupportIsChosen)
     EXPECT_EQ(server_.count(MOUNT_V1, MOUNTPROC_MNT), 0u);
 }
 
-TEST_F(MountFront, MountRegisteredOnlyOverTcpIsNotUsable)
+// The registrations that count, by the word nfsTransport: TCP ones when none is over UDP
+// (or the word says TCP), never with the word at UDP only, which says why instead; a list
+// without MOUNT says that, not that versions differ.
+TEST_F(MountFront, TcpRegistrationsCountByTheTransportWord)
 {
     ASSERT_TRUE(server_.up());
-    server_.server().setRegistrations(mountRegistrations({1, 3}, scripted::ipprotoTcp));
-    EXPECT_EQ(chosenVersion(), 0);
-    EXPECT_EQ(errnoGet(), NFS_ERRNO_NOTSUPP);
+    const uint32_t port = server_.server().programPort();
+    const std::vector<Mapping> tcpMount = mountRegistrations({1, 3}, scripted::ipprotoTcp);
+    std::vector<Mapping> tcpNfs = mountRegistrations({3}, scripted::ipprotoUdp);
+    tcpNfs.back().prot = scripted::ipprotoTcp; // NFS 3 over TCP only, as a current Linux server
+    const std::vector<Mapping> noMount{{100000, 2, scripted::ipprotoUdp, 111},
+                                       {NFS_PROGRAM, NFS_V3, scripted::ipprotoUdp, port}};
+    struct Case {
+        const char *what;
+        const std::vector<Mapping> &registrations;
+        int32_t word;
+        uint16_t version;
+        int error; // 0: the error number stays as it was
+    };
+    const Case cases[] = {
+        {"MOUNT over TCP only, default word", tcpMount, NFS_TRANSPORT_UDP_WHERE_OFFERED, MOUNT_V3, 0},
+        {"MOUNT over TCP only, UDP only", tcpMount, NFS_TRANSPORT_UDP, 0, NFS_ERR_ONLY_OVER_TCP},
+        {"NFS over TCP only, default word", tcpNfs, NFS_TRANSPORT_UDP_WHERE_OFFERED, MOUNT_V3, 0},
+        {"NFS over TCP only, UDP only", tcpNfs, NFS_TRANSPORT_UDP, 0, NFS_ERR_ONLY_OVER_TCP},
+        {"no MOUNT at all", noMount, NFS_TRANSPORT_UDP_WHERE_OFFERED, 0, NFS_ERR_NOT_REGISTERED},
+    };
+    for (const Case &c : cases) {
+        server_.server().setRegistrations(c.registrations);
+        nfsTransport = c.word;
+        EXPECT_EQ(chosenVersion(), c.version) << c.what;
+        EXPECT_EQ(errnoGet(), c.error) << c.what;
+    }
+    // Refused before any MOUNT call goes out.
+    server_.server().setRegistrations(tcpMount);
+    nfsTransport = NFS_TRANSPORT_UDP;
     EXPECT_EQ(nfsMount(server_.name(), "/export", "/front45/tcp"), -1);
-    EXPECT_EQ(errnoGet(), NFS_ERRNO_NOTSUPP);
+    EXPECT_EQ(errnoGet(), NFS_ERR_ONLY_OVER_TCP);
     EXPECT_EQ(server_.count(MOUNT_V3, MOUNTPROC3_MNT), 0u);
+    nfsTransport = NFS_TRANSPORT_UDP_WHERE_OFFERED;
 }
 
 TEST_F(MountFront, WithoutAnyDriverThePortmapperIsNotAsked)

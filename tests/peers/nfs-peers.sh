@@ -10,6 +10,9 @@
 #   nfs-peers.sh restart-server DIR   kills the NFS server outright (as a crash would) and
 #                            starts it again on the same ports; prints its new pid
 #
+# RT_NFS_SERVER_UDP=0 in the environment serves NFS and MOUNT over TCP only (UDP off, as a
+# current Linux server has it); by default the server offers both.
+#
 # Both daemons run in a mount namespace of their own whose /run is DIR/run, so
 # the portmapper's socket, lock and warm-start files never touch the host's /run.
 # Every file the two daemons write lives in DIR.
@@ -20,6 +23,12 @@ readonly host=127.0.0.1
 # just keeps it from binding the UDP wildcard.
 readonly rpcbindExtraAddr=127.0.0.254
 readonly mountPort=20048
+readonly serverUdp=${RT_NFS_SERVER_UDP:-1}
+if [ "$serverUdp" = 0 ]; then
+    readonly enableUdp=false transports="TCP" served=tcp
+else
+    readonly enableUdp=true transports="UDP, TCP" served=udp
+fi
 readonly readyTimeoutSec=${RT_PEERS_TIMEOUT:-30}
 readonly stopTimeoutSec=10
 
@@ -92,7 +101,7 @@ writeGaneshaConfig() {
     cat >"$dir/ganesha.conf" <<EOF
 NFS_CORE_PARAM {
     Protocols = 3;
-    Enable_UDP = true;
+    Enable_UDP = $enableUdp;
     Bind_addr = $host;
     # A fixed MOUNT port, the same after a restart, so that a relay can stand in front of it.
     MNT_Port = $mountPort;
@@ -113,7 +122,7 @@ EXPORT {
     Path = "$dir/export";
     Pseudo = "/export";
     Protocols = 3;
-    Transports = UDP, TCP;
+    Transports = $transports;
     Access_Type = RW;
     Squash = No_Root_Squash;
     SecType = sys;
@@ -127,13 +136,13 @@ LOG {
 EOF
 }
 
-# True once the portmapper lists NFS v3 and MOUNT v1 and v3 over UDP.
+# True once the portmapper lists NFS v3 and MOUNT v1 and v3 over UDP (TCP when UDP is off).
 registrationsReady() {
     local list
     list=$(rpcinfo -p "$host" 2>/dev/null) || return 1
-    echo "$list" | awk '$1 == 100003 && $2 == 3 && $3 == "udp" { n++ }
-                        $1 == 100005 && $2 == 1 && $3 == "udp" { m1++ }
-                        $1 == 100005 && $2 == 3 && $3 == "udp" { m3++ }
+    echo "$list" | awk -v p="$served" '$1 == 100003 && $2 == 3 && $3 == p { n++ }
+                        $1 == 100005 && $2 == 1 && $3 == p { m1++ }
+                        $1 == 100005 && $2 == 3 && $3 == p { m3++ }
                         END { exit !(n && m1 && m3) }'
 }
 
@@ -194,7 +203,7 @@ programsAnswer() {
     local program
     for program in "100005 1" "100005 3" "100003 3"; do
         # shellcheck disable=SC2086 # program number and version as two words
-        rpcinfo -u "$host" $program >/dev/null 2>&1 || return 1
+        rpcinfo "-${served:0:1}" "$host" $program >/dev/null 2>&1 || return 1
     done
 }
 

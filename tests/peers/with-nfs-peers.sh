@@ -8,6 +8,8 @@
 #   RT_NFS_PEERS_RESTART  a command that kills the NFS server and starts it again, printing
 #                      its new pid (RT_GANESHA_PID is then stale)
 #   RT_NFS_MOUNT_PORT  the server's MOUNT port, fixed across restarts
+#   RT_NFS_SERVER_UDP  0 when the server offers NFS and MOUNT over TCP only (set it before
+#                      calling this wrapper to have it so), else 1
 #
 # Where the machine allows it, everything runs in private network, mount and pid
 # namespaces: the peers then never meet an rpcbind or NFS server of the host or
@@ -95,6 +97,7 @@ RT_GANESHA_PID=$(awk '$1 == "ganesha.nfsd" { print $2 }' "$dir/peers.pids")
 export RT_RPCBIND_PID RT_GANESHA_PID
 export RT_NFS_PEERS_RESTART="$here/nfs-peers.sh restart-server $dir"
 export RT_NFS_MOUNT_PORT=20048
+export RT_NFS_SERVER_UDP=${RT_NFS_SERVER_UDP:-1}
 
 "$@" <&0 &
 cmdPid=$!

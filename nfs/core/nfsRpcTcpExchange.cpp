@@ -1,0 +1,268 @@
+// One remote call over a TCP connection, framed by record marking: each fragment has a 4-byte
+// header whose top bit marks the record's last fragment and whose low 31 bits give its length.
+//
+// A call goes out once as one fragment. On a live connection it is never sent again: the
+// stream delivers it or breaks. When the connection breaks (reset, closed, an answer cut
+// short), a new one is opened under the same descriptor number and the call sent again with
+// the same transaction id, so that the server's duplicate request cache can answer a repeated
+// WRITE or REMOVE; this repeats until the deadline. A connection the server closed while the
+// handle lay idle is found before the call goes out and reopened the same way.
+//
+// An answer is taken only whole: its fragments are gathered into the task's answer buffer,
+// each length checked against the room left before anything is read into it. Records with
+// another transaction id (an answer to an earlier, abandoned call) are read and dropped.
+#include "core/nfsRpcExchange.h"
+
+#include "core/nfsRpcStats.h"
+
+#include <arpa/inet.h>
+#include <fcntl.h>
+#include <netinet/tcp.h>
+#include <poll.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <atomic>
+#include <cerrno>
+#include <cstring>
+#include <utility>
+
+namespace {
+
+constexpr uint32_t kLastFragment = 0x80000000u;
+constexpr uint32_t kFragmentLength = 0x7fffffffu;
+constexpr std::size_t kMarkSize = 4;
+
+// Reserved ports are those below 1024; the lowest few hundred belong to well-known services.
+constexpr uint16_t kReservedFirst = 600;
+constexpr uint16_t kReservedEnd = 1024;
+
+// Pause before each further attempt to reconnect within one call, so that a server that keeps
+// refusing or dropping the connection is not hammered: 50 ms, doubling up to one second.
+constexpr std::chrono::milliseconds kFirstPause{50};
+constexpr std::chrono::milliseconds kLongestPause{1000};
+
+// Binds a reserved port, trying each once from a rotating start; gives up quietly where the
+// process may not bind one (the server may still accept an ordinary port).
+void bindReservedPort(int fd)
+{
+    static std::atomic<uint32_t> rotation{0};
+    constexpr uint32_t kCount = kReservedEnd - kReservedFirst;
+    const uint32_t start = rotation.fetch_add(1, std::memory_order_relaxed);
+    for (uint32_t i = 0; i < kCount; ++i) {
+        sockaddr_in local{};
+        local.sin_family = AF_INET;
+        local.sin_port = htons(static_cast<uint16_t>(kReservedFirst + (start + i) % kCount));
+        if (bind(fd, reinterpret_cast<const sockaddr *>(&local), sizeof local) == 0)
+            return;
+        if (errno != EADDRINUSE)
+            return;
+    }
+}
+
+class Descriptor {
+public:
+    explicit Descriptor(int fd) : fd_(fd) {}
+    ~Descriptor()
+    {
+        if (fd_ >= 0) {
+            const int saved = errno;
+            close(fd_);
+            errno = saved;
+        }
+    }
+    Descriptor(const Descriptor &) = delete;
+    Descriptor &operator=(const Descriptor &) = delete;
+    int get() const { return fd_; }
+    int release() { return std::exchange(fd_, -1); }
+
+private:
+    int fd_;
+};
+
+enum class Outcome { done, broken, timedOut, tooLarge };
+
+// Waits for EVENTS on the socket until the deadline: done, timedOut, or broken on an error.
+Outcome awaitSocket(int fd, short events, NfsRpcClock::time_point deadline)
+{
+    for (;;) {
+        const NfsRpcClock::time_point now = NfsRpcClock::now();
+        if (now >= deadline)
+            return Outcome::timedOut;
+        pollfd waiting{fd, events, 0};
+        const int ready = poll(&waiting, 1, nfsRpcMillisecondsUntil(deadline, now));
+        if (ready < 0 && errno != EINTR)
+            return Outcome::broken;
+        if (ready > 0)
+            return Outcome::done; // an error or hang-up shows in the send or receive that follows
+    }
+}
+
+Outcome sendAll(int fd, const char *data, std::size_t length, NfsRpcClock::time_point deadline, NfsStatSlot &stat)
+{
+    std::size_t sent = 0;
+    while (sent < length) {
+        const ssize_t wrote = send(fd, data + sent, length - sent, MSG_NOSIGNAL | MSG_DONTWAIT);
+        if (wrote > 0) {
+            sent += static_cast<std::size_t>(wrote);
+            stat.bytesSent.add(static_cast<uint32_t>(wrote));
+            continue;
+        }
+        if (wrote < 0 && errno == EINTR)
+            continue;
+        if (wrote == 0 || (errno != EAGAIN && errno != EWOULDBLOCK))
+            return Outcome::broken;
+        const Outcome waited = awaitSocket(fd, POLLOUT, deadline);
+        if (waited != Outcome::done)
+            return waited;
+    }
+    return Outcome::done;
+}
+
+// Reads exactly LENGTH bytes; the end of the stream before that breaks the connection.
+Outcome receiveAll(int fd, char *into, std::size_t length, NfsRpcClock::time_point deadline, NfsStatSlot &stat)
+{
+    std::size_t got = 0;
+    while (got < length) {
+        const ssize_t read = recv(fd, into + got, length - got, MSG_DONTWAIT);
+        if (read > 0) {
+            got += static_cast<std::size_t>(read);
+            stat.bytesReceived.add(static_cast<uint32_t>(read));
+            continue;
+        }
+        if (read < 0 && errno == EINTR)
+            continue;
+        if (read == 0 || (errno != EAGAIN && errno != EWOULDBLOCK))
+            return Outcome::broken;
+        const Outcome waited = awaitSocket(fd, POLLIN, deadline);
+        if (waited != Outcome::done)
+            return waited;
+    }
+    return Outcome::done;
+}
+
+// Reads records until one answers XID; its length goes to *length. A record longer than the
+// buffer fails the call before any of the excess is read.
+Outcome receiveAnswer(int fd, uint32_t xid, std::vector<char> *buffer, std::size_t room, std::size_t *length,
+                      NfsRpcClock::time_point deadline, NfsStatSlot &stat)
+{
+    for (;;) {
+        std::size_t total = 0;
+        for (bool last = false; !last;) {
+            uint32_t mark = 0;
+            const Outcome header = receiveAll(fd, reinterpret_cast<char *>(&mark), kMarkSize, deadline, stat);
+            if (header != Outcome::done)
+                return header;
+            mark = ntohl(mark);
+            last = (mark & kLastFragment) != 0;
+            const std::size_t fragment = mark & kFragmentLength;
+            if (fragment > room - total)
+                return Outcome::tooLarge;
+            const Outcome body = receiveAll(fd, buffer->data() + total, fragment, deadline, stat);
+            if (body != Outcome::done)
+                return body;
+            total += fragment;
+        }
+        uint32_t answered = 0;
+        if (total < sizeof answered)
+            continue;
+        std::memcpy(&answered, buffer->data(), sizeof answered);
+        if (ntohl(answered) == xid) {
+            *length = total;
+            return Outcome::done;
+        }
+    }
+}
+
+// True when the server has closed or reset the connection: the stream is readable and its
+// next byte is its end (or an error). Bytes waiting (a late answer) leave it open.
+bool closedByServer(int fd)
+{
+    pollfd waiting{fd, POLLIN, 0};
+    if (poll(&waiting, 1, 0) <= 0)
+        return false;
+    char next = 0;
+    const ssize_t peeked = recv(fd, &next, 1, MSG_PEEK | MSG_DONTWAIT);
+    return peeked == 0 || (peeked < 0 && errno != EAGAIN && errno != EWOULDBLOCK && errno != EINTR);
+}
+
+} // namespace
+
+int nfsRpcTcpConnect(const sockaddr_in &server, int replacing, NfsRpcClock::time_point deadline)
+{
+    Descriptor fd(socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0));
+    if (fd.get() < 0)
+        return -1;
+    const int on = 1;
+    setsockopt(fd.get(), IPPROTO_TCP, TCP_NODELAY, &on, sizeof on);
+    bindReservedPort(fd.get());
+    if (connect(fd.get(), reinterpret_cast<const sockaddr *>(&server), sizeof server) != 0) {
+        if (errno != EINPROGRESS && errno != EINTR)
+            return -1;
+        if (awaitSocket(fd.get(), POLLOUT, deadline) != Outcome::done) {
+            errno = ETIMEDOUT;
+            return -1;
+        }
+        int error = 0;
+        socklen_t size = sizeof error;
+        if (getsockopt(fd.get(), SOL_SOCKET, SO_ERROR, &error, &size) != 0)
+            return -1;
+        if (error != 0) {
+            errno = error;
+            return -1;
+        }
+    }
+    if (replacing < 0)
+        return fd.release();
+    // The handle and the task's record know the connection by its number.
+    if (dup3(fd.get(), replacing, O_CLOEXEC) < 0)
+        return -1;
+    return replacing;
+}
+
+clnt_stat nfsRpcTcpExchange(const NfsRpcExchange &call)
+{
+    NfsStatSlot &stat = nfsStatSlot(IPPROTO_TCP, call.prog, call.vers, call.proc);
+    stat.calls.add(1);
+    const uint32_t xid = nfsRpcTransactionId();
+    NfsRpcBuffers &buffers = nfsRpcTaskBuffers(kMarkSize + call.sizes.send, call.sizes.receive);
+    const u_int length = nfsRpcEncodeCall(call, xid, buffers.message.data() + kMarkSize, call.sizes.send);
+    if (length == 0)
+        return RPC_CANTENCODEARGS;
+    const uint32_t mark = htonl(kLastFragment | length);
+    std::memcpy(buffers.message.data(), &mark, kMarkSize);
+
+    bool reconnect = closedByServer(call.socket);
+    std::chrono::milliseconds pause{0};
+    for (;;) {
+        if (reconnect) {
+            awaitSocket(-1, 0, std::min(call.deadline, NfsRpcClock::now() + pause)); // a plain sleep
+            pause = std::clamp(pause * 2, kFirstPause, kLongestPause);
+            if (NfsRpcClock::now() >= call.deadline)
+                break;
+            if (nfsRpcTcpConnect(call.server, call.socket, call.deadline) < 0)
+                continue;
+            stat.reconnects.add(1);
+        }
+        reconnect = true;
+        Outcome outcome = sendAll(call.socket, buffers.message.data(), kMarkSize + length, call.deadline, stat);
+        std::size_t answer = 0;
+        if (outcome == Outcome::done)
+            outcome = receiveAnswer(call.socket, xid, &buffers.answer, call.sizes.receive, &answer, call.deadline,
+                                    stat);
+        switch (outcome) {
+        case Outcome::done:
+            return nfsRpcDecodeReply(call, buffers.answer.data(), answer);
+        case Outcome::tooLarge:
+            return RPC_CANTRECV;
+        case Outcome::timedOut:
+            stat.timeouts.add(1);
+            return RPC_TIMEDOUT;
+        case Outcome::broken:
+            break;
+        }
+    }
+    stat.timeouts.add(1);
+    return RPC_TIMEDOUT;
+}
