@@ -29,6 +29,7 @@
 
 #include <array>
 #include <ctime>
+#include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
@@ -533,6 +534,31 @@ TEST_F(Nfs2File, AnOpenFileRemovedOrRenamedOverLivesUntilItsLastClose)
     ASSERT_EQ(kRemove(dev("target").c_str()), 0) << "a file no longer open is removed";
     EXPECT_FALSE(fs::exists(inFolder("target")));
     EXPECT_TRUE(hidden().empty());
+}
+
+// An exit handler that unmounts, as programs clean up: by then exit has destroyed the thread's
+// own objects, and the remote call must not send from or receive into them (AddressSanitizer
+// would end the child with an error). The handler ends the child itself once the unmount
+// succeeded.
+void unmountAtExit()
+{
+    _exit(nfsUnmount(kDev) == 0 ? 0 : 3);
+}
+
+TEST_F(Nfs2File, AnExitHandlerUnmounts)
+{
+    const int fd = kOpen(dev("before-exit").c_str(), K_O_WRONLY | K_O_CREAT, 0644);
+    ASSERT_GE(fd, 0);
+    ASSERT_EQ(kWrite(fd, "x", 1), 1);
+    ASSERT_EQ(kClose(fd), 0);
+    GTEST_FLAG_SET(death_test_style, "fast");
+    EXPECT_EXIT(
+        {
+            std::atexit(unmountAtExit);
+            std::exit(0);
+        },
+        testing::ExitedWithCode(0), "");
+    EXPECT_EQ(contentOf(inFolder("before-exit")), std::vector<char>{'x'});
 }
 
 } // namespace
