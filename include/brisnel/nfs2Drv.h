@@ -44,6 +44,10 @@ typedef struct Nfs2OpenFile {
                          error; every later sync and the close fail with it. 0 for none */
     int pendingErrno; /* a read or write stopped after moving bytes: the next one fails
                          with this error. 0 for none */
+    int appendWrites; /* opened with K_O_APPEND: every write goes to the file's end */
+    void *dirSeen;    /* directories: the cookies this listing delivered, or null */
+    int dataOpen;     /* opened for data (not the name alone): counted among the device's open
+                         files, whose removal renames them to a hidden name instead */
 } Nfs2OpenFile;
 
 /* Installs the driver (once) and fills the version 2 dispatch slots; 0 or -1. */

@@ -53,6 +53,10 @@ typedef struct NfsOpenFile {
                               reply's write verifier changed since (the file's pinned lines
                               go out again before a COMMIT); else 0 */
     writeverf3 writeVerf;  /* the write verifier of the latest of those writes' replies */
+    int appendWrites; /* opened with K_O_APPEND: every write goes to the file's end */
+    void *dirSeen;    /* directories: the cookies this listing delivered, or null */
+    int dataOpen;     /* opened for data (not the name alone): counted among the device's open
+                         files, whose removal renames them to a hidden name instead */
 } NfsOpenFile;
 
 typedef struct NfsDevInfo {

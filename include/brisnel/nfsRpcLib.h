@@ -29,6 +29,8 @@ typedef struct NfsRpcClient {
     uint32_t bufferSize; /* the handle's send and receive buffer, in bytes */
     struct sockaddr_in server; /* where the handle sends: the host's address and the program's port */
     int32_t transport;  /* IPPROTO_UDP or IPPROTO_TCP */
+    void *pBuffers;     /* the task's message buffers, kept from call to call; freed with the
+                         * record by the task-delete hook */
 } NfsRpcClient;
 
 /* 0 when the calling task has a client record; -1 otherwise. */

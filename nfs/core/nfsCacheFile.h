@@ -81,6 +81,14 @@ int fileCommit(void *file, int version, Caller caller);
 // the file (nfsSyncAll): 0 or the first error. The caller holds the cache's mutex.
 int fileSafe(void *file, int version);
 
+// Every open file holding bytes of the file `fileId` writes its dirty lines back, so that the
+// server's size is the file's; with drop, it also commits what went out UNSTABLE and the
+// file's lines are dropped (before a size change: no cached byte outlives it or extends the
+// file again later, and none the server may still lose is given up). 0, or -1 with the error
+// number set when a write-back or COMMIT failed (its lines stay, dirty or pinned). Takes the
+// cache's mutex.
+int fileSettle(NfsDataCache *cache, uint64_t fileId, int version, bool drop);
+
 // Holds a cache's mutex for the scope; held() is false (error number set) when it could not
 // be taken, for instance for a cache whose block was zeroed.
 class CacheLock : public SemGuard {

@@ -1,6 +1,8 @@
 // Writing cached data back to the server: one line, or every dirty line of one open file.
 #include "core/nfsCacheFile.h"
 
+#include <kernel/errnoLib.h>
+
 #include <algorithm>
 #include <climits>
 
@@ -15,6 +17,42 @@ int lineWriteBack(NfsCacheLine *line, int version, Caller caller)
     if (result != -1)
         line->flags = unstable ? NFS_CACHE_PINNED : 0;
     return result;
+}
+
+int fileSettle(NfsDataCache *cache, uint64_t fileId, int version, bool drop)
+{
+    if (!hasLines(cache) || fileId == NFS_CACHE_NO_FILE)
+        return 0;
+    const CacheLock lock(cache);
+    if (!lock.held())
+        return -1;
+    // Every open file holding bytes of this file sends its dirty lines; before a drop it also
+    // commits what went out UNSTABLE, so that no line dropped here holds bytes the server may
+    // still lose. Once an owner is safe its lines have no flags left, so each is visited once.
+    for (uint32_t i = 0; i < cache->nLines; ++i) {
+        NfsCacheLine &line = cache->pLines[i];
+        if (line.fileId != fileId || line.pOwner == nullptr || line.flags == 0)
+            continue;
+        if (!drop) {
+            if ((line.flags & NFS_CACHE_DIRTY) != 0 && line.nBytes != 0 &&
+                lineWriteBack(&line, version, Caller::other) == -1)
+                return -1; // the line stays dirty, for a later write-back
+            continue;
+        }
+        const int error = fileSafe(line.pOwner, version);
+        if (error != 0) {
+            errnoSet(error);
+            return -1;
+        }
+    }
+    if (drop) {
+        for (uint32_t i = 0; i < cache->nLines; ++i) {
+            NfsCacheLine &line = cache->pLines[i];
+            if (line.fileId == fileId && line.flags == 0)
+                line.fileId = NFS_CACHE_NO_FILE;
+        }
+    }
+    return 0;
 }
 
 } // namespace nfscache

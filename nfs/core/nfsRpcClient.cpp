@@ -4,6 +4,7 @@
 #include "core/nfsRpcClient.h"
 
 #include "core/nfsConfig.h"
+#include "core/nfsRpcExchange.h"
 
 #include <kernel/rpcLib.h>
 
@@ -82,6 +83,7 @@ void nfsDeleteHook(TaskRecord *dyingTask)
     auto *client = static_cast<NfsRpcClient *>(context->pNfsClient);
     nfsClientCleanUp(client);
     if (client != nullptr) {
+        nfsRpcTaskBuffersFree(client);
         std::free(client);
         context->pNfsClient = nullptr;
     }

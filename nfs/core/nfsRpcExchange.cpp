@@ -21,6 +21,7 @@
 #include <atomic>
 #include <cerrno>
 #include <cstring>
+#include <new>
 #include <vector>
 
 uint32_t nfsRpcTransactionId()
@@ -32,14 +33,31 @@ uint32_t nfsRpcTransactionId()
 }
 
 // Once a task has made a call, its later calls allocate nothing.
-NfsRpcBuffers &nfsRpcTaskBuffers(std::size_t send, std::size_t receive)
+NfsRpcBuffers *nfsRpcTaskBuffers(std::size_t send, std::size_t receive)
 {
-    thread_local NfsRpcBuffers buffers;
-    if (buffers.message.size() < send)
-        buffers.message.resize(send);
-    if (buffers.answer.size() < receive)
-        buffers.answer.resize(receive);
+    NfsRpcClient *client = nfsRpcClientCurrent();
+    if (client == nullptr)
+        return nullptr;
+    if (client->pBuffers == nullptr)
+        client->pBuffers = new (std::nothrow) NfsRpcBuffers;
+    auto *buffers = static_cast<NfsRpcBuffers *>(client->pBuffers);
+    if (buffers == nullptr)
+        return nullptr;
+    try {
+        if (buffers->message.size() < send)
+            buffers->message.resize(send);
+        if (buffers->answer.size() < receive)
+            buffers->answer.resize(receive);
+    } catch (const std::bad_alloc &) {
+        return nullptr;
+    }
     return buffers;
+}
+
+void nfsRpcTaskBuffersFree(NfsRpcClient *client)
+{
+    delete static_cast<NfsRpcBuffers *>(client->pBuffers);
+    client->pBuffers = nullptr;
 }
 
 // The call message: header, procedure, credential, arguments.
@@ -173,12 +191,14 @@ clnt_stat nfsRpcExchange(const NfsRpcExchange &call)
     NfsStatSlot &stat = nfsStatSlot(IPPROTO_UDP, call.prog, call.vers, call.proc);
     stat.calls.add(1);
     const uint32_t xid = nfsRpcTransactionId();
-    NfsRpcBuffers &buffers = nfsRpcTaskBuffers(call.sizes.send, call.sizes.receive);
-    std::vector<char> &message = buffers.message;
+    NfsRpcBuffers *buffers = nfsRpcTaskBuffers(call.sizes.send, call.sizes.receive);
+    if (buffers == nullptr)
+        return RPC_SYSTEMERROR;
+    std::vector<char> &message = buffers->message;
     const u_int messageLength = nfsRpcEncodeCall(call, xid, message.data(), call.sizes.send);
     if (messageLength == 0)
         return RPC_CANTENCODEARGS;
-    std::vector<char> &datagram = buffers.answer;
+    std::vector<char> &datagram = buffers->answer;
     const bool retransmits = call.retransmitInterval > NfsRpcClock::duration::zero();
     for (bool first = true;; first = false) {
         if (sendto(call.socket, message.data(), messageLength, 0,

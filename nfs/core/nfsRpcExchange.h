@@ -5,6 +5,8 @@
 #ifndef NFS_CORE_NFSRPCEXCHANGE_H
 #define NFS_CORE_NFSRPCEXCHANGE_H
 
+#include <brisnel/nfsRpcLib.h>
+
 #include <rpc/rpc.h>
 #include <netinet/in.h>
 
@@ -55,12 +57,17 @@ uint32_t nfsRpcTransactionId();
 u_int nfsRpcEncodeCall(const NfsRpcExchange &call, uint32_t xid, char *at, u_int room);
 // Decodes an answer to the call into its result buffer and tells its status.
 clnt_stat nfsRpcDecodeReply(const NfsRpcExchange &call, char *at, std::size_t length);
-// The task's message buffers, kept from call to call and grown to at least these sizes.
+// The task's message buffers, kept in its client record from call to call and grown to at
+// least these sizes; null (RPC_SYSTEMERROR for the call) when the task has no record or memory
+// runs out. They live as long as the record, so a call made from an exit handler, after the
+// thread's own objects are gone, still has them.
 struct NfsRpcBuffers {
     std::vector<char> message;
     std::vector<char> answer;
 };
-NfsRpcBuffers &nfsRpcTaskBuffers(std::size_t send, std::size_t receive);
+NfsRpcBuffers *nfsRpcTaskBuffers(std::size_t send, std::size_t receive);
+// Releases what nfsRpcTaskBuffers kept in the record.
+void nfsRpcTaskBuffersFree(NfsRpcClient *client);
 // poll's wait until WHEN, at most an hour at a time.
 int nfsRpcMillisecondsUntil(NfsRpcClock::time_point when, NfsRpcClock::time_point now);
 

@@ -226,12 +226,14 @@ clnt_stat nfsRpcTcpExchange(const NfsRpcExchange &call)
     NfsStatSlot &stat = nfsStatSlot(IPPROTO_TCP, call.prog, call.vers, call.proc);
     stat.calls.add(1);
     const uint32_t xid = nfsRpcTransactionId();
-    NfsRpcBuffers &buffers = nfsRpcTaskBuffers(kMarkSize + call.sizes.send, call.sizes.receive);
-    const u_int length = nfsRpcEncodeCall(call, xid, buffers.message.data() + kMarkSize, call.sizes.send);
+    NfsRpcBuffers *buffers = nfsRpcTaskBuffers(kMarkSize + call.sizes.send, call.sizes.receive);
+    if (buffers == nullptr)
+        return RPC_SYSTEMERROR;
+    const u_int length = nfsRpcEncodeCall(call, xid, buffers->message.data() + kMarkSize, call.sizes.send);
     if (length == 0)
         return RPC_CANTENCODEARGS;
     const uint32_t mark = htonl(kLastFragment | length);
-    std::memcpy(buffers.message.data(), &mark, kMarkSize);
+    std::memcpy(buffers->message.data(), &mark, kMarkSize);
 
     bool reconnect = closedByServer(call.socket);
     std::chrono::milliseconds pause{0};
@@ -246,14 +248,14 @@ clnt_stat nfsRpcTcpExchange(const NfsRpcExchange &call)
             stat.reconnects.add(1);
         }
         reconnect = true;
-        Outcome outcome = sendAll(call.socket, buffers.message.data(), kMarkSize + length, call.deadline, stat);
+        Outcome outcome = sendAll(call.socket, buffers->message.data(), kMarkSize + length, call.deadline, stat);
         std::size_t answer = 0;
         if (outcome == Outcome::done)
-            outcome = receiveAnswer(call.socket, xid, &buffers.answer, call.sizes.receive, &answer, call.deadline,
+            outcome = receiveAnswer(call.socket, xid, &buffers->answer, call.sizes.receive, &answer, call.deadline,
                                     stat);
         switch (outcome) {
         case Outcome::done:
-            return nfsRpcDecodeReply(call, buffers.answer.data(), answer);
+            return nfsRpcDecodeReply(call, buffers->answer.data(), answer);
         case Outcome::tooLarge:
             return RPC_CANTRECV;
         case Outcome::timedOut:

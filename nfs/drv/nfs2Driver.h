@@ -33,9 +33,10 @@ struct Nfs2Driver : NfsDriverTypes<Nfs2Protocol, Nfs2Device, Nfs2OpenFile, NFS_V
             return nfs2LookUpByName(dev->host, path, &dev->mountFh, &res_, &dirFh_, stopAtLink ? 1 : 0);
         }
         // The look-up left the deepest directory it reached in dirFh: the parent to create in.
-        int create(Nfs2Device *dev, char *path, int mode)
+        int create(Nfs2Device *dev, char *path, int mode, bool exclusive)
         {
-            return nfs2ThingCreate(dev->host, path, &dev->mountFh, &res_, &dirFh_, mode);
+            return nfsname::thingCreate<Nfs2Protocol>(dev->host, path, &dev->mountFh, &res_, &dirFh_, mode,
+                                                      exclusive);
         }
         const fattr &attr() const { return res_.diropres_u.diropres.attributes; }
         const nfs_fh2 &object() const { return res_.diropres_u.diropres.file; }

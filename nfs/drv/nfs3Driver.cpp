@@ -31,9 +31,9 @@ public:
     Creation(const Creation &) = delete;
     Creation &operator=(const Creation &) = delete;
 
-    int run(NfsDevice *dev, char *path, int mode)
+    int run(NfsDevice *dev, char *path, int mode, bool exclusive)
     {
-        return nfs3ThingCreate(dev->host, path, &dev->mountFh, &res_, &fh_, mode);
+        return nfsname::thingCreate<Nfs3Protocol>(dev->host, path, &dev->mountFh, &res_, &fh_, mode, exclusive);
     }
     bool hasAttr() const { return res_.CREATE3res_u.resok.obj_attributes.attributes_follow == TRUE; }
     bool hasHandle() const { return res_.CREATE3res_u.resok.obj.handle_follows == TRUE; }
@@ -119,10 +119,10 @@ int Nfs3Driver::Lookup::run(NfsDevice *dev, char *path, bool stopAtLink)
     return nfs3LookUpByName(dev->host, path, &dev->mountFh, &res_, &dirFh_, stopAtLink ? 1 : 0);
 }
 
-int Nfs3Driver::Lookup::create(NfsDevice *dev, char *path, int mode)
+int Nfs3Driver::Lookup::create(NfsDevice *dev, char *path, int mode, bool exclusive)
 {
     Creation made(dir());
-    const int created = made.run(dev, path, mode);
+    const int created = made.run(dev, path, mode, exclusive);
     if (created != 0)
         return created;
     if (!made.hasAttr())

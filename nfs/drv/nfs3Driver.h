@@ -36,7 +36,8 @@ struct Nfs3Driver : NfsDriverTypes<Nfs3Protocol, NfsDevice, NfsOpenFile, NFS_V3,
         int run(NfsDevice *dev, char *path, bool stopAtLink = false);
         // Creates the last component in the directory found; 0, -1 or -2. The object becomes
         // the new file (looked up again when the reply carries no handle).
-        int create(NfsDevice *dev, char *path, int mode);
+        // exclusive: refused (EXIST) when the name exists by then, atomically on the server.
+        int create(NfsDevice *dev, char *path, int mode, bool exclusive);
         const fattr3 &attr() const { return res_.LOOKUP3res_u.resok.obj_attributes.post_op_attr_u.attributes; }
         const nfs_fh3 &object() const { return res_.LOOKUP3res_u.resok.object; }
         const nfs_fh3 &dir() const { return dirFh_; }

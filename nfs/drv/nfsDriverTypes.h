@@ -3,8 +3,11 @@
 #ifndef NFS_DRV_NFSDRIVERTYPES_H
 #define NFS_DRV_NFSDRIVERTYPES_H
 
+#include "core/nfsCacheFile.h"
+#include "ops/nfsAttrChange.h"
 #include "ops/nfsNameOps.h"
 
+#include <cstddef>
 #include <cstdint>
 
 template <typename P, typename DeviceT, typename FileT, int Version, int32_t *DrvNum> struct NfsDriverTypes {
@@ -22,6 +25,48 @@ template <typename P, typename DeviceT, typename FileT, int Version, int32_t *Dr
     {
         Device *dev = file->pDev;
         return nfsname::rename<P>(dev->host, &dev->mountFh, file->name, &file->dirFh, newPath);
+    }
+    // The file's size set on the server: the cache's bytes of the file go out first (whoever
+    // wrote them), are committed, and are dropped, so none of them is read or written back
+    // past the change. *attr is the file's attributes, updated. 0 or -1.
+    static int sizeSet(Device *dev, const typename P::Handle &fh, uint64_t size, Attr *attr)
+    {
+        if (nfscache::fileSettle(&dev->cache, attr->fileid, Version, true) != 0)
+            return -1;
+        NfsAttrChange change;
+        change.size = size;
+        return P::attrSet(dev->host, fh, change, attr);
+    }
+    static int attrSet(File *file, const NfsAttrChange &change)
+    {
+        return P::attrSet(file->pDev->host, file->fh, change, &file->attr);
+    }
+    // The file's attributes from the server, after every cached byte of it went out: its size
+    // is then the end an appended write goes to. 0 or -1.
+    static int attrFresh(File *file)
+    {
+        if (nfscache::fileSettle(file->pCache, file->attr.fileid, Version, false) != 0)
+            return -1;
+        return P::attrGet(file->pDev->host, file->fh, &file->attr);
+    }
+    // Renames the name oldPath gave to newName in the same folder, dir. 0 or -1.
+    static int renameInPlace(Device *dev, const typename P::Handle &dir, const char *oldPath, const char *newName)
+    {
+        return nfsname::rename<P>(dev->host, &dev->mountFh, oldPath, &dir, newName);
+    }
+    static bool isRegular(const Attr &attr) { return !P::isDirectory(attr) && !P::isLink(attr); }
+    static int link(File *file, char *newPath)
+    {
+        Device *dev = file->pDev;
+        return nfsname::linkMake<P>(dev->host, &dev->mountFh, file->fh, newPath);
+    }
+    static int symlink(Device *dev, char *path, const char *target)
+    {
+        return nfsname::symlinkMake<P>(dev->host, &dev->mountFh, path, target);
+    }
+    static int linkText(File *file, char *buffer, std::size_t size)
+    {
+        return P::linkTextGet(file->pDev->host, file->fh, buffer, size);
     }
     // A version 2 size is 32-bit: its positions stay below 4 GiB (reachable() sees to it).
     static void sizeRaise(File *file)

@@ -6,8 +6,11 @@
 
 #include "core/nfsArgs.h"
 #include "core/nfsCacheFile.h"
+#include "drv/nfsDrvOpen.h"
+#include "drv/nfsDrvOpenNames.h"
 #include "drv/nfsDrvRecords.h"
 #include "drv/nfsDrvTransfer.h"
+#include "ops/nfsAttrChange.h"
 
 #include <brisnel/nfsCacheLib.h>
 #include <brisnel/nfsConfigLib.h>
@@ -18,9 +21,12 @@
 #include <kernel/kernelStat.h>
 
 #include <algorithm>
+#include <array>
 #include <climits>
 #include <cstdint>
 #include <cstdlib>
+#include <string>
+#include <vector>
 
 namespace nfsdrv {
 
@@ -28,6 +34,19 @@ inline int failWith(int error)
 {
     errnoSet(error);
     return -1;
+}
+
+// The hidden names of a file whose last descriptor closes. A removal that fails leaves the name
+// (the server keeps the file); the close does not fail for it.
+template <typename V> void hiddenRemove(typename V::Device *dev, const std::vector<std::string> &hidden)
+{
+    for (const std::string &path : hidden) {
+        std::array<char, NFS_MAX_PATH> name{};
+        if (path.size() < name.size()) {
+            path.copy(name.data(), path.size());
+            static_cast<void>(V::remove(dev, name.data()));
+        }
+    }
 }
 
 // The file's dirty data written back (and made safe, as the version has it), its cache lines
@@ -44,6 +63,8 @@ template <typename V> int close(typename V::File *file)
     // Data lost earlier is reported before a failure of this write-back (or COMMIT).
     const int error = V::dataSafe(file, closeWriteBack(file, V::version));
     nfscache::fileLinesDrop(file, V::version);
+    if (file->dataOpen != 0)
+        hiddenRemove<V>(file->pDev, opennames::closed(file->pDev, V::cacheId(file->attr)));
     V::recordParts(file);
     typename V::Device *dev = file->pDev;
     const SEM_ID semId = file->semId;
@@ -85,7 +106,16 @@ template <typename V> int write(typename V::File *file, const char *buf, int cou
     if (file->accessMode == K_O_RDONLY)
         return failWith(NFS_DRV_ERR_WRITE_READ_ONLY);
     const FileLock lock(file);
-    if (!lock.held() || pendingReported(file) || !V::reachable(file->pos, static_cast<uint64_t>(count)))
+    if (!lock.held() || pendingReported(file))
+        return -1;
+    // Appending: the position is the file's end as the server has it once the cache's bytes of
+    // the file went out, so that writes of other clients and descriptors are not overwritten.
+    if (file->appendWrites != 0) {
+        if (V::attrFresh(file) != 0)
+            return -1;
+        file->pos = file->attr.size;
+    }
+    if (!V::reachable(file->pos, static_cast<uint64_t>(count)))
         return -1;
     return throughCache(file, count, false, [file, buf](int done, int piece) {
         const int put = nfsCacheLineWrite(file, file->pos, buf + done, piece, V::version);
@@ -142,6 +172,10 @@ inline bool needsObject(int function)
     case K_FIOWHERE64:
     case K_FIOPATHCONF:
     case K_FIOFSTATGET:
+    case K_FIOTRUNC64:
+    case K_FIOLINK:
+    case K_FIOSYMLINK:
+    case K_FIOREADLINK:
         return true;
     default:
         return false;
@@ -153,6 +187,52 @@ inline bool pathCode(int function)
 {
     return function == K_FIORMDIR || function == K_FIOSEEK64 || function == K_FIOWHERE64 ||
            function == K_FIOPATHCONF;
+}
+
+// A new size for a file open for writing; data cached for it goes out first.
+template <typename V> int sizeSet(typename V::File *file, uint64_t size)
+{
+    if (file->accessMode == K_O_RDONLY)
+        return failWith(NFS_DRV_ERR_WRITE_READ_ONLY);
+    return V::sizeSet(file->pDev, file->fh, size, &file->attr);
+}
+
+// The permission bits, set-id and sticky bits included.
+template <typename V> int modeSet(typename V::File *file, intptr_t bits)
+{
+    if (bits < 0 || bits > 07777)
+        return failWith(K_EINVAL);
+    NfsAttrChange change;
+    change.mode = static_cast<uint32_t>(bits);
+    return V::attrSet(file, change);
+}
+
+// The access and modification times as given, or both now for a null argument.
+template <typename V> int timesSet(typename V::File *file, const struct kutimbuf *times)
+{
+    NfsAttrChange change;
+    change.times = times == nullptr ? NfsAttrChange::Times::now : NfsAttrChange::Times::given;
+    if (times != nullptr) {
+        change.atime = times->actime;
+        change.mtime = times->modtime;
+    }
+    return V::attrSet(file, change);
+}
+
+// Made through the device's root; the path may come back rewritten (-2).
+template <typename V> int symlinkMake(typename V::File *file, const struct ksymlinkarg *arg)
+{
+    if (arg->path == nullptr || arg->target == nullptr)
+        return failWith(NFS_ERRNO_INVAL);
+    return V::symlink(file->pDev, arg->path, arg->target);
+}
+
+// The link's text, not terminated: the count stored.
+template <typename V> int linkRead(typename V::File *file, const struct kreadlinkarg *arg)
+{
+    if (arg->buffer == nullptr || arg->size == 0)
+        return failWith(K_EINVAL);
+    return V::linkText(file, arg->buffer, arg->size);
 }
 
 template <typename V> int serve(typename V::File *file, int function, intptr_t arg)
@@ -168,6 +248,8 @@ template <typename V> int serve(typename V::File *file, int function, intptr_t a
     case K_FIOWHERE:
         return static_cast<int>(static_cast<uint32_t>(file->pos));
     case K_FIORENAME:
+        if (hideTarget<V>(file, argAs<const char>(arg)) != 0)
+            return -1;
         return V::rename(file, argAs<const char>(arg));
     case K_FIOSYNC:
         return sync<V>(file);
@@ -176,8 +258,22 @@ template <typename V> int serve(typename V::File *file, int function, intptr_t a
     case K_FIOREADDIR:
         return V::dirReadOne(file, argAs<KDIR>(arg));
     case K_FIOGETFL:
-        *argAs<int>(arg) = file->accessMode;
+        *argAs<int>(arg) = file->accessMode | (file->appendWrites != 0 ? K_O_APPEND : 0);
         return 0;
+    case K_FIOTRUNC:
+        return arg < 0 ? failWith(K_EINVAL) : sizeSet<V>(file, static_cast<uint64_t>(arg));
+    case K_FIOTRUNC64:
+        return sizeSet<V>(file, *argAs<const uint64_t>(arg));
+    case K_FIOCHMOD:
+        return modeSet<V>(file, arg);
+    case K_FIOTIMESET:
+        return timesSet<V>(file, argAs<const struct kutimbuf>(arg));
+    case K_FIOLINK:
+        return V::link(file, argAs<char>(arg));
+    case K_FIOSYMLINK:
+        return symlinkMake<V>(file, argAs<const struct ksymlinkarg>(arg));
+    case K_FIOREADLINK:
+        return linkRead<V>(file, argAs<const struct kreadlinkarg>(arg));
     case K_FIOFSTATFSGET:
         return V::fsAttrGet(file, argAs<struct kstatfs>(arg));
     case K_FIOSEEK64:

@@ -7,6 +7,7 @@
 #define NFS_DRV_NFSDRVOPEN_H
 
 #include "core/nfsArgs.h"
+#include "drv/nfsDrvOpenNames.h"
 #include "drv/nfsDrvRecords.h"
 
 #include <brisnel/nfs3Xdr.h>
@@ -22,6 +23,7 @@
 #include <array>
 #include <cstdint>
 #include <cstring>
+#include <string>
 
 namespace nfsdrv {
 
@@ -74,6 +76,40 @@ inline intptr_t followLink(const PathText &path, char *name)
     return K_FOLLOW_LINK;
 }
 
+// A file open for data on the device is not removed but renamed to a hidden name in its
+// folder (nfsDrvOpenNames.h), which its last close removes. path's directory part held no link
+// (the look-up that found the file passed none). 0 or -1.
+template <typename V, typename Found>
+int hide(typename V::Device *dev, const char *path, const Found &found)
+{
+    const uint64_t id = V::cacheId(found.attr());
+    const std::string hidden = opennames::hiddenName(id);
+    if (V::renameInPlace(dev, found.dir(), path, hidden.c_str()) != 0)
+        return -1;
+    const char *slash = std::strrchr(path, '/');
+    const std::string dirPart = slash == nullptr ? std::string() : std::string(path, slash + 1);
+    opennames::hiddenAdd(dev, id, dirPart + hidden);
+    return 0;
+}
+
+// Before a rename over newPath: a file there that is open for data on the device (and is not
+// the file renamed) is hidden, as a removal would. 0 or -1; a name that cannot be looked up is
+// left to the rename.
+template <typename V> int hideTarget(typename V::File *file, const char *newPath)
+{
+    PathText path{};
+    if (strnlen(newPath, NFS_MAX_PATH) >= NFS_MAX_PATH || namesRoot(newPath))
+        return 0;
+    std::memcpy(path.data(), newPath, std::strlen(newPath) + 1);
+    typename V::Lookup target;
+    if (target.run(file->pDev, path.data(), true) != 0 || !target.walked() || !V::isRegular(target.attr()))
+        return 0;
+    const uint64_t id = V::cacheId(target.attr());
+    if (id == V::cacheId(file->attr) || !opennames::isOpen(file->pDev, id))
+        return 0;
+    return hide<V>(file->pDev, newPath, target);
+}
+
 // A link in the last component is the object removed, not its target; links before it
 // rewrite the caller's path. The removed file's lines are dropped first, since servers reuse
 // file ids. 0, -1 or -2.
@@ -89,31 +125,26 @@ template <typename V> int remove(typename V::Device *dev, char *name)
     const int looked = found.run(dev, name, true);
     if (looked != 0)
         return looked;
+    if (found.walked() && V::isRegular(found.attr()) && opennames::isOpen(dev, V::cacheId(found.attr())))
+        return hide<V>(dev, name, found);
     nfsCacheFileInvalidate(&dev->cache, found.walked() ? V::cacheId(found.attr()) : NFS_CACHE_NO_FILE);
     return V::remove(dev, name);
 }
 
-// O_TRUNC: an existing file the caller may write is removed, so that it is created anew.
-// 0 to go on, -1 or -2 (path rewritten) to stop.
-template <typename V> int truncateStep(typename V::Device *dev, PathText &path, bool create)
+// O_TRUNC on a file that exists: its size set to 0 on the server (SETATTR), so that it keeps
+// its id, owner and mode and every other descriptor of it keeps working. Only a file the caller
+// may write; never a directory. attr is the file's, updated. 0 or -1.
+template <typename V>
+int truncateExisting(typename V::Device *dev, const typename V::Lookup &found, typename V::Attr *attr)
 {
-    typename V::Lookup existing;
-    const int found = existing.run(dev, path.data());
-    if (found != 0)
-        return found == K_FOLLOW_LINK || !missing() ? found : 0;
-    if (!allowed(existing.attr(), kWantWrite))
-        return denied();
-    // A directory is never removed to be replaced by a file.
-    if (V::isDirectory(existing.attr())) {
+    if (V::isDirectory(found.attr())) {
         errnoSet(K_EISDIR);
         return -1;
     }
-    // A removal the server refuses fails the open: creating over the old file would leave its
-    // bytes behind what is written next. A file that went away meanwhile is simply made anew.
-    const int removed = remove<V>(dev, path.data());
-    if (removed == -1)
-        return missing() && create ? 0 : -1;
-    return removed == K_FOLLOW_LINK ? K_FOLLOW_LINK : 0;
+    if (!allowed(found.attr(), kWantWrite))
+        return denied();
+    *attr = found.attr();
+    return V::sizeSet(dev, found.object(), 0, attr);
 }
 
 template <typename V> intptr_t open(typename V::Device *dev, char *name, int flags, int mode)
@@ -142,22 +173,19 @@ template <typename V> intptr_t open(typename V::Device *dev, char *name, int fla
         std::memcpy(path.data(), name, std::strlen(name) + 1);
     }
 
-    if (truncate) {
-        const int step = truncateStep<V>(dev, path, create);
-        if (step == K_FOLLOW_LINK)
-            return followLink(path, name);
-        if (step != 0)
-            return -1;
-    }
-
     // A name-only open (status, rename) reads no data: only the server's rules apply to it.
     const bool nameOnly = (flags & K_O_PATH) != 0;
     typename V::Lookup found;
     int looked = found.run(dev, path.data(), nameOnly && (flags & K_O_NOFOLLOW) != 0);
+    const bool existed = looked == 0;
+    if (existed && create && (flags & K_O_EXCL) != 0) {
+        errnoSet(K_EEXIST);
+        return -1;
+    }
     // Only a file that is not there is created: any other failure (a time-out, JUKEBOX) fails
     // the open, or a truncating open could go on to a file it never truncated.
     if (looked == -1 && (create || truncate) && missing())
-        looked = found.create(dev, path.data(), mode);
+        looked = found.create(dev, path.data(), mode, (flags & K_O_EXCL) != 0);
     if (looked == K_FOLLOW_LINK)
         return followLink(path, name);
     if (looked != 0)
@@ -165,9 +193,20 @@ template <typename V> intptr_t open(typename V::Device *dev, char *name, int fla
     if (!nameOnly && !allowed(found.attr(), wantedFor(accessMode)))
         return denied();
 
+    typename V::Attr truncated{};
+    if (truncate && existed && truncateExisting<V>(dev, found, &truncated) != 0)
+        return -1;
+
     typename V::File *file = V::recordBuild(dev, path.data(), accessMode, found);
     if (file == nullptr)
         return -1;
+    if (truncate && existed)
+        file->attr = truncated;
+    file->appendWrites = (flags & K_O_APPEND) != 0 ? 1 : 0;
+    if (!nameOnly) {
+        file->dataOpen = 1;
+        opennames::opened(dev, V::cacheId(file->attr));
+    }
     openFilesAdd(dev, 1);
     return reinterpret_cast<intptr_t>(file);
 }

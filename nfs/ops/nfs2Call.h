@@ -30,7 +30,8 @@ inline bool withinReach(uint64_t offset, uint64_t count)
 
 } // namespace nfs2ops
 
-// Releases the directory batch pFile holds, if any, and clears dirReply.
+// Releases the directory batch pFile holds, if any, and clears dirReply; and the cookies its
+// listing delivered.
 void nfs2DirReplyRelease(Nfs2OpenFile *pFile);
 
 #endif

@@ -23,7 +23,8 @@ constexpr u_int kNotSet = 0xFFFFFFFFU;
 
 } // namespace
 
-int Nfs2Protocol::createCall(const char *host, const Parent &parent, char *name, int mode, diropres *res)
+int Nfs2Protocol::createCall(const char *host, const Parent &parent, char *name, int mode, diropres *res,
+                             bool /*exclusive*/)
 {
     const u_int given = static_cast<u_int>(mode);
     createargs args{};
@@ -72,6 +73,42 @@ int nfs2LinkRead(const char *host, const nfs_fh2 *fh, char *buf)
     if (nfsops::failed(reply) || !nfsops::statusOk(reply->status))
         return -1;
     return nfspath::linkTextCopy(reply->text, buf);
+}
+
+int Nfs2Protocol::linkCall(const char *host, const nfs_fh2 &fh, const nfs_fh2 &dir, char *name)
+{
+    linkargs args{};
+    nfs2ops::handleCopy(fh, &args.from);
+    nfs2ops::handleCopy(dir, &args.to.dir);
+    args.to.name = name;
+    const nfsrpc::Reply<nfsstat> reply(nfsops::nfs2Peer(host), NFSPROC_LINK, xdr_linkargs, args, xdr_nfsstat);
+    return nfsops::failed(reply) || !nfsops::statusOk(*reply) ? -1 : 0;
+}
+
+// The link's own mode is 0777, as links have; nothing else is set.
+int Nfs2Protocol::symlinkCall(const char *host, const nfs_fh2 &dir, char *name, const char *target)
+{
+    symlinkargs args{};
+    nfs2ops::handleCopy(dir, &args.from.dir);
+    args.from.name = name;
+    args.to = const_cast<char *>(target); // encoded only
+    args.attributes = sattr{.mode = K_S_IFLNK | 0777,
+                            .uid = kNotSet,
+                            .gid = kNotSet,
+                            .size = kNotSet,
+                            .atime = {kNotSet, kNotSet},
+                            .mtime = {kNotSet, kNotSet}};
+    const nfsrpc::Reply<nfsstat> reply(nfsops::nfs2Peer(host), NFSPROC_SYMLINK, xdr_symlinkargs, args, xdr_nfsstat);
+    return nfsops::failed(reply) || !nfsops::statusOk(*reply) ? -1 : 0;
+}
+
+int Nfs2Protocol::linkTextGet(const char *host, const nfs_fh2 &fh, char *buffer, std::size_t size)
+{
+    const nfsrpc::Reply<NfsLinkReply2> reply(nfsops::nfs2Peer(host), NFSPROC_READLINK, xdr_nfs_fh2, fh[0],
+                                             xdrNfsLinkReply2);
+    if (nfsops::failed(reply) || !nfsops::statusOk(reply->status))
+        return -1;
+    return nfspath::linkTextPart(reply->text, buffer, size);
 }
 
 int nfs2LookUpByName(const char *host, char *path, const nfs_fh2 *mountFh, diropres *res, nfs_fh2 *dirFh,

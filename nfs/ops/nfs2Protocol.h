@@ -11,10 +11,14 @@
 #include <brisnel/nfs2Ops.h>
 #include <brisnel/nfs2Xdr.h>
 
+#include <cstddef>
+
 struct Nfs2Protocol
     : NfsProtocolTypes<nfs_fh2, fattr, diropres, NFDIR, NFLNK, NFREG, NFSPROC_REMOVE, NFSPROC_RMDIR> {
     // REMOVE, RMDIR and RENAME: the directory, the name(s), a bare status.
     static int removeCall(const char *host, uint32_t proc, const nfs_fh2 &dir, char *name);
+    // SETATTR; *attr takes the attributes after it. 0 or -1.
+    static int attrSet(const char *host, const nfs_fh2 &fh, const NfsAttrChange &change, fattr *attr);
     static int renameCall(const char *host, const nfs_fh2 &fromDir, char *fromName, const nfs_fh2 &toDir,
                           char *toName);
     // The LOOKUP of one name in dir into res; the reply always carries the attributes.
@@ -48,7 +52,9 @@ struct Nfs2Protocol
     };
     using CreateRes = diropres;
     // CREATE or MKDIR; unlike version 3 a directory gets no owner from its parent. 0 or -1.
-    static int createCall(const char *host, const Parent &parent, char *name, int mode, diropres *res);
+    // exclusive: nothing more than CREATE; the caller has looked the name up first.
+    static int createCall(const char *host, const Parent &parent, char *name, int mode, diropres *res,
+                          bool exclusive);
     static const fattr &createdAttr(const diropres &res) { return attrOf(res); }
     static const nfs_fh2 *createdHandle(const diropres &res) { return &objectOf(res); }
 
@@ -76,6 +82,14 @@ struct Nfs2Protocol
         diropres res_{};
         OwnHandle dir_;
     };
+
+    // GETATTR into *attr. 0 or -1.
+    static int attrGet(const char *host, const nfs_fh2 &fh, fattr *attr);
+    // LINK of the file fh as name in dir; SYMLINK name in dir holding target. 0 or -1.
+    static int linkCall(const char *host, const nfs_fh2 &fh, const nfs_fh2 &dir, char *name);
+    static int symlinkCall(const char *host, const nfs_fh2 &dir, char *name, const char *target);
+    // READLINK: at most size bytes of the text into buffer, not terminated; the count, or -1.
+    static int linkTextGet(const char *host, const nfs_fh2 &fh, char *buffer, std::size_t size);
 };
 
 #endif

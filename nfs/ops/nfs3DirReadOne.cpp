@@ -61,4 +61,4 @@ struct Dir3 {
 int nfs3DirReadOne(NfsOpenFile *pFile, KDIR *pDir) { return nfsdir::readOne<Dir3>(pFile, pDir); }
 
 // Also for a task without an RPC client of its own.
-void nfs3DirReplyRelease(NfsOpenFile *pFile) { nfsdir::replyRelease<Dir3>(pFile); }
+void nfs3DirReplyRelease(NfsOpenFile *pFile) { nfsdir::listingRelease<Dir3>(pFile); }

@@ -5,7 +5,13 @@
 
 #include <kernel/kernelStat.h>
 
+#include <kernel/taskLib.h>
+
+#include <array>
+#include <atomic>
 #include <cstddef>
+#include <cstring>
+#include <ctime>
 
 namespace {
 
@@ -58,13 +64,29 @@ int directoryMake(const char *host, const LOOKUP3resok &parent, char *name, int 
         .error();
 }
 
-// CREATE, UNCHECKED: an existing file of that name is reached instead of refused.
-int fileCreate(const char *host, const LOOKUP3resok &parent, char *name, int mode, CREATE3res *res)
+// A verifier no other exclusive create of this client sends: the clock, the task and a count.
+void verifierMake(createverf3 verf)
+{
+    static std::atomic<uint32_t> count{0};
+    const auto words = std::array<uint32_t, 2>{static_cast<uint32_t>(std::time(nullptr)) ^
+                                                   static_cast<uint32_t>(reinterpret_cast<uintptr_t>(taskIdCurrent())),
+                                               ++count};
+    std::memcpy(verf, words.data(), NFS3_CREATEVERFSIZE);
+}
+
+// CREATE, UNCHECKED: an existing file of that name is reached instead of refused. EXCLUSIVE:
+// refused with EXIST, atomically; the server keeps the verifier in the file's attributes, so
+// the mode is set afterwards.
+int fileCreate(const char *host, const LOOKUP3resok &parent, char *name, int mode, CREATE3res *res, bool exclusive)
 {
     CREATE3args args{};
     args.where = {.dir = parent.object, .name = name};
-    args.how.mode = UNCHECKED;
-    args.how.createhow3_u.obj_attributes.mode = modeSet(mode == 0 ? kDefaultFileMode : static_cast<uint32_t>(mode));
+    args.how.mode = exclusive ? EXCLUSIVE : UNCHECKED;
+    if (exclusive)
+        verifierMake(args.how.createhow3_u.verf);
+    else
+        args.how.createhow3_u.obj_attributes.mode =
+            modeSet(mode == 0 ? kDefaultFileMode : static_cast<uint32_t>(mode));
     return nfsrpc::Reply<CREATE3res>(nfsops::nfs3Peer(host), NFSPROC3_CREATE, xdr_CREATE3args, args,
                                      xdr_CREATE3res, res, handleBuffer)
         .error();
@@ -92,17 +114,31 @@ int Nfs3Protocol::lookUpStep(const char *host, const nfs_fh3 &dir, char *name, L
 
 // The reply is released at once: the new handle is in the parent's buffer, and the rest holds
 // nothing allocated.
-int Nfs3Protocol::createCall(const char *host, const Parent &parent, char *name, int mode, CREATE3res *res)
+int Nfs3Protocol::createCall(const char *host, const Parent &parent, char *name, int mode, CREATE3res *res,
+                             bool exclusive)
 {
     *handleBuffer(*res) = parent.found().object.data.data_val;
     const int error = (static_cast<uint32_t>(mode) & K_S_IFDIR) != 0
                           ? directoryMake(host, parent.found(), name, mode, res)
-                          : fileCreate(host, parent.found(), name, mode, res);
+                          : fileCreate(host, parent.found(), name, mode, res, exclusive);
     if (error != 0) {
         errnoSet(error);
         return -1;
     }
-    return nfsops::statusOk(res->status) ? 0 : -1;
+    if (!nfsops::statusOk(res->status))
+        return -1;
+    const nfs_fh3 *made = createdHandle(*res);
+    if (!exclusive || made == nullptr)
+        return 0;
+    NfsAttrChange change;
+    change.mode = (mode == 0 ? kDefaultFileMode : static_cast<uint32_t>(mode)) & 07777U;
+    post_op_attr &attr = res->CREATE3res_u.resok.obj_attributes;
+    if (attrSet(host, *made, change, &attr.post_op_attr_u.attributes) != 0)
+        return -1; // the file stays created
+    // Attributes the SETATTR reply brought count as present (a zeroed record has no type).
+    if (attr.post_op_attr_u.attributes.type != 0)
+        attr.attributes_follow = TRUE;
+    return 0;
 }
 
 // RMDIR has the arguments and result of REMOVE.
@@ -135,6 +171,35 @@ int nfs3LinkRead(const char *host, const nfs_fh3 *fh, char *buf)
     if (nfsops::failed(reply) || !nfsops::statusOk(reply->status))
         return -1;
     return nfspath::linkTextCopy(reply->text, buf);
+}
+
+int Nfs3Protocol::linkCall(const char *host, const nfs_fh3 &fh, const nfs_fh3 &dir, char *name)
+{
+    const LINK3args args{.file = fh, .link = {.dir = dir, .name = name}};
+    const nfsrpc::Reply<LINK3res> reply(nfsops::nfs3Peer(host), NFSPROC3_LINK, xdr_LINK3args, args, xdr_LINK3res);
+    return nfsops::failed(reply) || !nfsops::statusOk(reply->status) ? -1 : 0;
+}
+
+// The link's own mode is 0777, as links have; the server may ignore it.
+int Nfs3Protocol::symlinkCall(const char *host, const nfs_fh3 &dir, char *name, const char *target)
+{
+    SYMLINK3args args{};
+    args.where = {.dir = dir, .name = name};
+    args.symlink.symlink_attributes.mode = modeSet(0777);
+    args.symlink.symlink_data = const_cast<char *>(target); // encoded only
+    const nfsrpc::Reply<SYMLINK3res> reply(nfsops::nfs3Peer(host), NFSPROC3_SYMLINK, xdr_SYMLINK3args, args,
+                                           xdr_SYMLINK3res);
+    return nfsops::failed(reply) || !nfsops::statusOk(reply->status) ? -1 : 0;
+}
+
+int Nfs3Protocol::linkTextGet(const char *host, const nfs_fh3 &fh, char *buffer, std::size_t size)
+{
+    const READLINK3args args{.symlink = fh};
+    const nfsrpc::Reply<NfsLinkReply3> reply(nfsops::nfs3Peer(host), NFSPROC3_READLINK, xdr_READLINK3args,
+                                             args, xdrNfsLinkReply3);
+    if (nfsops::failed(reply) || !nfsops::statusOk(reply->status))
+        return -1;
+    return nfspath::linkTextPart(reply->text, buffer, size);
 }
 
 int nfs3LookUpByName(const char *host, char *path, const nfs_fh3 *mountFh, LOOKUP3res *res, nfs_fh3 *dirFh,

@@ -14,8 +14,8 @@
 #include <cstdint>
 #include <cstring>
 
-// Releases the directory batch pFile holds, if any, and clears dirReply. Also for a task
-// without an RPC client of its own.
+// Releases the directory batch pFile holds, if any, and clears dirReply, and the cookies its
+// listing delivered. Also for a task without an RPC client of its own.
 void nfs3DirReplyRelease(NfsOpenFile *pFile);
 
 // What the name operations share.

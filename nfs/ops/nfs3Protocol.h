@@ -11,6 +11,8 @@
 #include <brisnel/nfs3Ops.h>
 #include <brisnel/nfs3Xdr.h>
 
+#include <cstddef>
+
 #include <array>
 
 struct Nfs3Protocol
@@ -80,8 +82,10 @@ struct Nfs3Protocol
         OwnHandle scratch_;
     };
     using CreateRes = CREATE3res;
-    // CREATE (UNCHECKED) or MKDIR; the new handle lands in the parent's buffer. 0 or -1.
-    static int createCall(const char *host, const Parent &parent, char *name, int mode, CREATE3res *res);
+    // CREATE (UNCHECKED, or EXCLUSIVE with a verifier and then a SETATTR of the mode) or MKDIR;
+    // the new handle lands in the parent's buffer. 0 or -1.
+    static int createCall(const char *host, const Parent &parent, char *name, int mode, CREATE3res *res,
+                          bool exclusive);
     static const fattr3 &createdAttr(const CREATE3res &res)
     {
         return res.CREATE3res_u.resok.obj_attributes.post_op_attr_u.attributes;
@@ -94,8 +98,19 @@ struct Nfs3Protocol
     }
 
     static int removeCall(const char *host, uint32_t proc, const nfs_fh3 &dir, char *name);
+    // SETATTR, unguarded; *attr takes the attributes after it (or the change, when the reply
+    // carries none). 0 or -1.
+    static int attrSet(const char *host, const nfs_fh3 &fh, const NfsAttrChange &change, fattr3 *attr);
     static int renameCall(const char *host, const nfs_fh3 &fromDir, char *fromName, const nfs_fh3 &toDir,
                           char *toName);
+
+    // GETATTR into *attr. 0 or -1.
+    static int attrGet(const char *host, const nfs_fh3 &fh, fattr3 *attr);
+    // LINK of the file fh as name in dir; SYMLINK name in dir holding target. 0 or -1.
+    static int linkCall(const char *host, const nfs_fh3 &fh, const nfs_fh3 &dir, char *name);
+    static int symlinkCall(const char *host, const nfs_fh3 &dir, char *name, const char *target);
+    // READLINK: at most size bytes of the text into buffer, not terminated; the count, or -1.
+    static int linkTextGet(const char *host, const nfs_fh3 &fh, char *buffer, std::size_t size);
 };
 
 #endif

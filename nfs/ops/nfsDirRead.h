@@ -17,11 +17,31 @@
 #include <kernel/kernelErrno.h>
 #include <kernel/memLib.h>
 
+#include <cstdint>
 #include <cstring>
 #include <memory>
 #include <new>
+#include <unordered_set>
 
 namespace nfsdir {
+
+// The cookies a listing delivered, from its start (a zero cookie word) on: an entry whose
+// cookie is among them is not delivered again. A server may send a name twice in one batch,
+// repeat cookies across batches, or answer every READDIR with its first batch.
+using Seen = std::unordered_set<uint64_t>;
+
+template <typename File> Seen &seenOf(File *pFile)
+{
+    if (pFile->dirSeen == nullptr)
+        pFile->dirSeen = new Seen;
+    return *static_cast<Seen *>(pFile->dirSeen);
+}
+
+template <typename File> void seenForget(File *pFile)
+{
+    delete static_cast<Seen *>(pFile->dirSeen);
+    pFile->dirSeen = nullptr;
+}
 
 template <typename D> void batchFree(typename D::Res *batch)
 {
@@ -42,6 +62,13 @@ template <typename D> void replyRelease(typename D::File *pFile)
     pFile->dirReply = nullptr;
 }
 
+// The listing's end: its batch and the cookies it delivered released.
+template <typename D> void listingRelease(typename D::File *pFile)
+{
+    replyRelease<D>(pFile);
+    seenForget(pFile);
+}
+
 // Hands out an entry: its name (cut to the 255 characters the entry holds) and its cookie.
 template <typename D> int entryDeliver(typename D::File *pFile, KDIR *pDir, const typename D::Entry &found)
 {
@@ -51,34 +78,39 @@ template <typename D> int entryDeliver(typename D::File *pFile, KDIR *pDir, cons
         std::memcpy(out, found.name, length);
     out[length] = '\0';
     D::cookieHandOut(pFile, pDir, found);
+    seenOf(pFile).insert(static_cast<uint64_t>(D::cookieOf(found)));
     return 0;
 }
 
-// The entry after the one whose cookie is `cookie`; null when that is the batch's last entry
-// or no entry has it.
-template <typename D>
-const typename D::Entry *successorFind(const typename D::Res &batch, typename D::Cookie cookie)
+// The first entry from `from` on whose cookie this listing has not delivered; null for none.
+template <typename D> const typename D::Entry *freshFrom(typename D::File *pFile, const typename D::Entry *from)
 {
-    for (const typename D::Entry *e = D::entries(batch); e != nullptr; e = e->nextentry) {
-        if (D::cookieOf(*e) == cookie && e->nextentry != nullptr)
-            return e->nextentry;
+    const Seen &seen = seenOf(pFile);
+    for (const typename D::Entry *e = from; e != nullptr; e = e->nextentry) {
+        if (seen.count(static_cast<uint64_t>(D::cookieOf(*e))) == 0)
+            return e;
     }
     return nullptr;
 }
 
-// Entries are found again by their cookies, so a batch in which two entries share one could be
-// walked forever: the entry after the first of them would be handed out again and again. A
-// cookie the version takes for a restart (D::usable) would start the listing over, as
-// endlessly. A batch fits in one datagram, which bounds the pairs compared.
+// The first undelivered entry after the one whose cookie is `cookie`; null when none follows it
+// or no entry has it.
+template <typename D>
+const typename D::Entry *successorFind(typename D::File *pFile, const typename D::Res &batch, typename D::Cookie cookie)
+{
+    for (const typename D::Entry *e = D::entries(batch); e != nullptr; e = e->nextentry) {
+        if (D::cookieOf(*e) == cookie)
+            return freshFrom<D>(pFile, e->nextentry);
+    }
+    return nullptr;
+}
+
+// A cookie the version takes for a restart (D::usable) would start the listing over, endlessly.
 template <typename D> bool cookiesUsable(const typename D::Entry *entries)
 {
     for (const typename D::Entry *e = entries; e != nullptr; e = e->nextentry) {
         if (!D::usable(D::cookieOf(*e)))
             return false;
-        for (const typename D::Entry *later = e->nextentry; later != nullptr; later = later->nextentry) {
-            if (D::cookieOf(*later) == D::cookieOf(*e))
-                return false;
-        }
     }
     return true;
 }
@@ -105,9 +137,20 @@ template <typename D> int batchFetch(typename D::File *pFile, KDIR *pDir, typena
         errnoSet(K_EIO);
         return -1;
     }
+    // A batch that brings nothing new would be asked for again and again: the listing fails,
+    // unless the server says it is the last.
+    const typename D::Entry *fresh = freshFrom<D>(pFile, entries);
+    if (fresh == nullptr) {
+        if (D::eof(*batch) == TRUE) {
+            pDir->dd_eof = 1;
+            return 0;
+        }
+        errnoSet(K_EIO);
+        return -1;
+    }
     D::batchTaken(pFile, *batch);
     pFile->dirReply = batch.release();
-    return entryDeliver<D>(pFile, pDir, *entries);
+    return entryDeliver<D>(pFile, pDir, *fresh);
 }
 
 // The next entry of the directory into pDir, or dd_eof set at the end; 0 or -1. A stream whose
@@ -122,8 +165,10 @@ template <typename D> int readOne(typename D::File *pFile, KDIR *pDir)
     }
     const bool restart = pDir->dd_cookie == 0;
     const typename D::Cookie cookie = restart ? typename D::Cookie{} : D::position(pFile, pDir);
+    if (restart)
+        seenForget(pFile);
     if (pFile->dirReply != nullptr && !restart) {
-        if (const typename D::Entry *next = successorFind<D>(*pFile->dirReply, cookie))
+        if (const typename D::Entry *next = successorFind<D>(pFile, *pFile->dirReply, cookie))
             return entryDeliver<D>(pFile, pDir, *next);
         const bool final = D::eof(*pFile->dirReply) == TRUE;
         replyRelease<D>(pFile);

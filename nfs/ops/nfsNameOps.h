@@ -147,7 +147,7 @@ int rename(const char *host, const typename P::Handle *mountFh, const char *oldP
 // symbolic link rewrites path to its target, taken from the directory that holds it (-2).
 template <typename P>
 int thingCreate(const char *host, char *path, const typename P::Handle *mountFh, typename P::CreateRes *res,
-                typename P::Handle *dirFh, int mode)
+                typename P::Handle *dirFh, int mode, bool exclusive = false)
 {
     if (!nfsArgsGiven(host, path, mountFh, res, dirFh) || nfsInit() != 0)
         return -1;
@@ -168,7 +168,7 @@ int thingCreate(const char *host, char *path, const typename P::Handle *mountFh,
         nfspath::replace(path, joined.data());
         return K_FOLLOW_LINK;
     }
-    if (found != 0 || P::createCall(host, parent, name.data(), mode, res) != 0)
+    if (found != 0 || P::createCall(host, parent, name.data(), mode, res, exclusive) != 0)
         return -1;
     if (!P::isLink(P::createdAttr(*res)))
         return 0;
@@ -177,6 +177,62 @@ int thingCreate(const char *host, char *path, const typename P::Handle *mountFh,
     if (link == nullptr || P::linkRead(host, *link, linkText.data()) != 0)
         return -1;
     return nfspath::createdLink(dirPart.data(), linkText.data(), path);
+}
+
+// The directory holding path's last name, looked up from the mount root, then act(directory,
+// name): its result. -2 with path rewritten (the last name kept) when the directory part passed
+// through a symbolic link.
+template <typename P, typename Act>
+int inParent(const char *host, const typename P::Handle *mountFh, char *path, Act act)
+{
+    PathText dirPart{};
+    PathText name{};
+    if (!split(path, &dirPart, &name))
+        return -1;
+    if (name[0] == '\0') {
+        errnoSet(K_ENOENT);
+        return -1;
+    }
+    typename P::Found found;
+    const int looked = found.run(host, dirPart.data(), mountFh, false);
+    if (looked == K_FOLLOW_LINK) {
+        PathText joined{};
+        if (pathCat(dirPart.data(), name.data(), joined.data(), joined.size()) != 0) {
+            errnoSet(K_ENAMETOOLONG);
+            return -1;
+        }
+        nfspath::replace(path, joined.data());
+        return K_FOLLOW_LINK;
+    }
+    if (looked != 0)
+        return -1;
+    if (found.walked() && !P::isDirectory(found.attr())) {
+        nfsErrnoSet(NFS3ERR_NOTDIR); // the same status in version 2
+        return -1;
+    }
+    return act(found.walked() ? found.object() : *mountFh, name.data());
+}
+
+// A further name, newPath, for the file fh. 0, -1 or -2.
+template <typename P>
+int linkMake(const char *host, const typename P::Handle *mountFh, const typename P::Handle &fh, char *newPath)
+{
+    if (!nfsArgsGiven(host, mountFh, newPath) || nfsInit() != 0)
+        return -1;
+    return inParent<P>(host, mountFh, newPath, [host, &fh](const typename P::Handle &dir, char *name) {
+        return P::linkCall(host, fh, dir, name);
+    });
+}
+
+// A symbolic link at path holding target as it stands. 0, -1 or -2.
+template <typename P>
+int symlinkMake(const char *host, const typename P::Handle *mountFh, char *path, const char *target)
+{
+    if (!nfsArgsGiven(host, mountFh, path, target) || nfsInit() != 0)
+        return -1;
+    return inParent<P>(host, mountFh, path, [host, target](const typename P::Handle &dir, char *name) {
+        return P::symlinkCall(host, dir, name, target);
+    });
 }
 
 } // namespace nfsname

@@ -6,6 +6,8 @@
 #include <kernel/kernelTypes.h>
 #include <kernel/pathLib.h>
 
+#include <algorithm>
+#include <climits>
 #include <cstring>
 
 namespace nfspath {
@@ -42,6 +44,14 @@ int linkTextCopy(const NfsLinkText &text, char *buf)
     std::memcpy(buf, text.bytes, text.length);
     buf[text.length] = '\0';
     return 0;
+}
+
+int linkTextPart(const NfsLinkText &text, char *buf, std::size_t size)
+{
+    const std::size_t n = text.bytes == nullptr ? 0 : std::min<std::size_t>({text.length, size, INT_MAX});
+    if (n > 0)
+        std::memcpy(buf, text.bytes, n);
+    return static_cast<int>(n);
 }
 
 int throughLink(PathNames &parsed, int at, const char *linkText, char *path)

@@ -8,6 +8,7 @@
 #include <brisnel/nfsConfigLib.h>
 
 #include <array>
+#include <cstddef>
 
 namespace nfspath {
 
@@ -41,6 +42,10 @@ int createdLink(const char *dirPart, const char *linkText, char *path);
 // as a path, it would name the mount's root), and one with a NUL byte cannot be told from its
 // cut form (K_EIO).
 int linkTextCopy(const NfsLinkText &text, char *buf);
+
+// A READLINK reply's text as a caller reads it: at most size bytes into buf, not terminated;
+// the count. The text is the server's as it stands, NUL bytes and all, bounded by its count.
+int linkTextPart(const NfsLinkText &text, char *buf, std::size_t size);
 
 // Copies a text that fits NFS_MAX_PATH bytes over path.
 void replace(char *path, const char *text);

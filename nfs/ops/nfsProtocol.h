@@ -3,6 +3,8 @@
 #ifndef NFS_OPS_NFSPROTOCOL_H
 #define NFS_OPS_NFSPROTOCOL_H
 
+#include "ops/nfsAttrChange.h"
+
 #include <cstdint>
 
 template <typename HandleT, typename AttrT, typename LookupResT, auto Dir, auto Link, auto Reg, uint32_t Remove,

@@ -219,7 +219,7 @@ TEST_F(FileDataLive, TruncateAndCreateOnExistingFiles)
     EXPECT_EQ(kClose(fd), 0);
     EXPECT_EQ(onServer("old"), (std::vector<char>{'n', 'e', 'w'}));
     EXPECT_EQ(std::filesystem::status(host("old")).permissions(),
-              std::filesystem::perms(0644)) << "made anew with the open's mode";
+              std::filesystem::perms(0666)) << "the file's own mode, not the open's";
 }
 
 TEST_F(FileDataLive, SyncPutsDirtyLinesOnTheServer)

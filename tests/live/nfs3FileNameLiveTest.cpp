@@ -213,18 +213,35 @@ TEST_F(FileNameLive, StatusAndRenameNeedNoRightToTheData)
     EXPECT_EQ(errnoGet(), NFS_DRV_ERR_PERMISSION_DENIED);
 }
 
-// A folder the module's uid cannot write: the server refuses the removal that truncation is.
-TEST_F(FileNameLive, ATruncationThatTheServerRefusesFailsTheOpen)
+// Truncation sets the size of the file itself: in a folder the module's uid cannot write, the
+// file keeps its id, owner (root here) and mode, and a descriptor opened before goes on
+// writing into it, with data of the cache written back before the truncation.
+TEST_F(FileNameLive, TruncationKeepsTheFileAndItsOtherDescriptors)
 {
     std::filesystem::create_directory(host("ro"));
-    const std::vector<char> old{'o', 'l', 'd'};
-    putOnServer("ro/old", old);
+    putOnServer("ro/old", {'o', 'l', 'd', '-', 'd', 'a', 't', 'a'});
     std::filesystem::permissions(host("ro"), std::filesystem::perms(0555));
+    struct stat before {};
+    ASSERT_EQ(::stat(host("ro/old").c_str(), &before), 0);
+    const int earlier = kOpen(dev("ro/old").c_str(), K_O_RDWR, 0);
+    ASSERT_GE(earlier, 0) << std::hex << errnoGet();
+    ASSERT_EQ(kWrite(earlier, "OLD", 3), 3); // still in a dirty line of the cache
     for (const int flags : {K_O_WRONLY | K_O_CREAT | K_O_TRUNC, K_O_RDWR | K_O_TRUNC}) {
-        EXPECT_EQ(kOpen(dev("ro/old").c_str(), flags, 0644), -1) << std::hex << flags;
-        EXPECT_EQ(errnoGet(), NFS_ERRNO_BASE | NFS3ERR_ACCES) << std::hex << flags;
+        const int fd = kOpen(dev("ro/old").c_str(), flags, 0600);
+        ASSERT_GE(fd, 0) << std::hex << flags << " " << errnoGet();
+        EXPECT_TRUE(onServer("ro/old").empty()) << std::hex << flags;
+        struct stat after {};
+        ASSERT_EQ(::stat(host("ro/old").c_str(), &after), 0);
+        EXPECT_EQ(after.st_ino, before.st_ino);
+        EXPECT_EQ(after.st_uid, 0u);
+        EXPECT_EQ(after.st_mode & 07777, 0666u);
+        ASSERT_EQ(kWrite(fd, "new", 3), 3);
+        EXPECT_EQ(kClose(fd), 0);
     }
-    EXPECT_EQ(onServer("ro/old"), old);
+    ASSERT_EQ(kLseek(earlier, 3, K_SEEK_SET), 3);
+    ASSERT_EQ(kWrite(earlier, "+later", 6), 6);
+    EXPECT_EQ(kClose(earlier), 0) << std::hex << errnoGet();
+    EXPECT_EQ(onServer("ro/old"), (std::vector<char>{'n', 'e', 'w', '+', 'l', 'a', 't', 'e', 'r'}));
 }
 
 TEST_F(FileNameLive, PermissionsOfOtherUsersAndTheCreateEntrysDefault)

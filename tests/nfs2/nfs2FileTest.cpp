@@ -1,6 +1,7 @@
 // NFS version 2 end to end: the file calls on a device of the folder-backed version 2 server,
 // every byte checked in the folder. One data round trip, one listing, one namespace sequence,
-// one table of refusals, the 4 GiB limit and the two server faults that could run forever.
+// one table of refusals, the 4 GiB limit and the server faults that could run forever; the
+// calls that change sizes, modes, times and links, and the listing of duplicate entries.
 #include "server/nfs2FolderServer.h"
 
 #include "core/nfsConfig.h"
@@ -22,8 +23,13 @@
 
 #include <gtest/gtest.h>
 
+#include <sys/stat.h>
 #include <sys/statvfs.h>
+#include <unistd.h>
 
+#include <array>
+#include <ctime>
+#include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
@@ -354,6 +360,205 @@ TEST_F(Nfs2File, ATransferToASilentServerFailsAndItsDataGoesOutLater)
     nfsTimeoutSec = savedTimeout;
     EXPECT_EQ(kClose(fd), 0) << std::hex << errnoGet();
     EXPECT_EQ(contentOf(inFolder("quiet")), line);
+}
+
+// O_TRUNC is a SETATTR of the size alone: the file keeps its id and mode, and a descriptor
+// opened before goes on writing into it.
+TEST_F(Nfs2File, TruncationKeepsTheFileAndItsOtherDescriptors)
+{
+    std::ofstream(inFolder("t")) << "old-data";
+    fs::permissions(inFolder("t"), fs::perms(0604));
+    struct stat before {};
+    ASSERT_EQ(::stat(inFolder("t").c_str(), &before), 0);
+    const int earlier = kOpen(dev("t").c_str(), K_O_RDWR, 0);
+    ASSERT_GE(earlier, 0);
+    const int fd = kOpen(dev("t").c_str(), K_O_WRONLY | K_O_CREAT | K_O_TRUNC, 0666);
+    ASSERT_GE(fd, 0) << std::hex << errnoGet();
+    struct stat after {};
+    ASSERT_EQ(::stat(inFolder("t").c_str(), &after), 0);
+    EXPECT_EQ(after.st_size, 0);
+    EXPECT_EQ(after.st_ino, before.st_ino);
+    EXPECT_EQ(after.st_mode & 07777, 0604u);
+    const std::array<uint32_t, 8> sizeOnly = {~0U, ~0U, ~0U, 0, ~0U, ~0U, ~0U, ~0U};
+    ASSERT_FALSE(files_->setattrs().empty());
+    EXPECT_EQ(files_->setattrs().back(), sizeOnly);
+    ASSERT_EQ(kWrite(fd, "new", 3), 3);
+    EXPECT_EQ(kClose(fd), 0);
+    ASSERT_EQ(kLseek(earlier, 3, K_SEEK_SET), 3);
+    ASSERT_EQ(kWrite(earlier, "+later", 6), 6);
+    EXPECT_EQ(kClose(earlier), 0) << std::hex << errnoGet();
+    std::ifstream in(inFolder("t"));
+    EXPECT_EQ(std::string(std::istreambuf_iterator<char>(in), {}), "new+later");
+}
+
+// Exclusive create, appended writes, size, mode and time changes, links and their text, each
+// checked in the folder; sizes past what 32 bits carry are refused as positions past 4 GiB are.
+TEST_F(Nfs2File, SizeModeTimesLinksAndExclusiveAndAppendedWrites)
+{
+    std::ofstream(inFolder("f")) << "0123456789";
+    EXPECT_EQ(kOpen(dev("f").c_str(), K_O_WRONLY | K_O_CREAT | K_O_EXCL, 0644), -1);
+    EXPECT_EQ(errnoGet(), K_EEXIST);
+    int fd = kOpen(dev("new").c_str(), K_O_WRONLY | K_O_CREAT | K_O_EXCL, 0604);
+    ASSERT_GE(fd, 0) << std::hex << errnoGet();
+    EXPECT_EQ(kClose(fd), 0);
+    EXPECT_EQ(fs::status(inFolder("new")).permissions(), fs::perms(0604));
+
+    fd = kOpen(dev("f").c_str(), K_O_RDWR | K_O_APPEND, 0);
+    ASSERT_GE(fd, 0) << std::hex << errnoGet();
+    ASSERT_EQ(kWrite(fd, "ab", 2), 2);
+    ASSERT_EQ(kLseek(fd, 0, K_SEEK_SET), 0);
+    ASSERT_EQ(kWrite(fd, "c", 1), 1);
+    EXPECT_EQ(kClose(fd), 0);
+    EXPECT_EQ(contentOf(inFolder("f")), std::vector<char>({'0', '1', '2', '3', '4', '5', '6', '7', '8', '9', 'a', 'b', 'c'}));
+
+    fd = kOpen(dev("f").c_str(), K_O_RDWR, 0);
+    ASSERT_GE(fd, 0);
+    ASSERT_EQ(kWrite(fd, "XY", 2), 2); // in the cache: written back before the size changes
+    ASSERT_EQ(kFtruncate(fd, 4), 0) << std::hex << errnoGet();
+    EXPECT_EQ(contentOf(inFolder("f")), std::vector<char>({'X', 'Y', '2', '3'}));
+    const uint64_t past = uint64_t{1} << 32;
+    EXPECT_EQ(kIoctl(fd, K_FIOTRUNC64, reinterpret_cast<intptr_t>(&past)), -1);
+    EXPECT_EQ(errnoGet(), NFS_ERRNO_BASE | NFSERR_FBIG);
+    EXPECT_EQ(kFtruncate(fd, 20000), 0);
+    EXPECT_EQ(fs::file_size(inFolder("f")), 20000u);
+    EXPECT_EQ(kClose(fd), 0);
+
+    ASSERT_EQ(kChmod(dev("f").c_str(), 0640), 0) << std::hex << errnoGet();
+    EXPECT_EQ(fs::status(inFolder("f")).permissions(), fs::perms(0640));
+    const kutimbuf times{1000000000, 1200000000};
+    ASSERT_EQ(kUtime(dev("f").c_str(), &times), 0);
+    struct stat st {};
+    ASSERT_EQ(::stat(inFolder("f").c_str(), &st), 0);
+    EXPECT_EQ(st.st_atim.tv_sec, 1000000000);
+    EXPECT_EQ(st.st_mtim.tv_sec, 1200000000);
+    // No server-time flag in version 2: the client's clock, sent as seconds.
+    const auto before = static_cast<uint32_t>(std::time(nullptr));
+    ASSERT_EQ(kUtime(dev("f").c_str(), nullptr), 0);
+    const std::array<uint32_t, 8> sent = files_->setattrs().back();
+    EXPECT_GE(sent[4], before);
+    EXPECT_EQ(sent[4], sent[6]);
+    EXPECT_EQ(sent[3], ~0U) << "the size stays";
+
+    ASSERT_EQ(kLink(dev("f").c_str(), dev("hard").c_str()), 0) << std::hex << errnoGet();
+    struct stat hard {};
+    ASSERT_EQ(::stat(inFolder("hard").c_str(), &hard), 0);
+    EXPECT_EQ(hard.st_ino, st.st_ino);
+    ASSERT_EQ(kSymlink("f", dev("soft").c_str()), 0) << std::hex << errnoGet();
+    EXPECT_EQ(fs::read_symlink(inFolder("soft")), fs::path("f"));
+    std::array<char, 8> text{};
+    text.fill('#');
+    ASSERT_EQ(kReadlink(dev("soft").c_str(), text.data(), text.size()), 1);
+    EXPECT_EQ(text[0], 'f');
+    EXPECT_EQ(text[1], '#') << "no terminator";
+}
+
+// A server that sends each entry twice, or its first batch for every cookie: each name comes
+// once, and the listing ends.
+TEST_F(Nfs2File, DuplicateEntriesAreListedOnceAndTheListingEnds)
+{
+    std::set<std::string> made;
+    for (int i = 0; i < 60; ++i) {
+        const std::string name = "entry-" + std::to_string(i);
+        std::ofstream(inFolder(name)).put('x');
+        made.insert(name);
+    }
+    const struct {
+        std::atomic<bool> *fault;
+        bool whole; // every name listed, then the end
+    } cases[] = {{&files_->faults().doubledEntries, true}, {&files_->faults().firstBatchAlways, false}};
+    for (const auto &c : cases) {
+        *c.fault = true;
+        KDIR *dir = kOpendir(kDev);
+        ASSERT_NE(dir, nullptr);
+        std::set<std::string> listed;
+        int entries = 0;
+        while (const kdirent *e = kReaddir(dir)) {
+            EXPECT_TRUE(listed.insert(e->d_name).second) << e->d_name;
+            if (++entries > 200)
+                break;
+        }
+        EXPECT_LE(entries, 60);
+        if (c.whole) {
+            EXPECT_EQ(listed, made);
+        } else {
+            EXPECT_FALSE(listed.empty());
+            EXPECT_EQ(errnoGet(), K_EIO);
+        }
+        EXPECT_EQ(kClosedir(dir), 0);
+        *c.fault = false;
+    }
+}
+
+// A file removed, or renamed over, while open keeps working through its descriptors: it goes to
+// a hidden name, which its last close removes.
+TEST_F(Nfs2File, AnOpenFileRemovedOrRenamedOverLivesUntilItsLastClose)
+{
+    const auto hidden = [this] {
+        std::vector<fs::path> found;
+        for (const auto &e : fs::directory_iterator(folder_)) {
+            if (e.path().filename().string().rfind(".brisnel-open-", 0) == 0)
+                found.push_back(e.path());
+        }
+        return found;
+    };
+    std::ofstream(inFolder("u")) << "open";
+    const int fd = kOpen(dev("u").c_str(), K_O_RDWR, 0);
+    const int second = kOpen(dev("u").c_str(), K_O_RDONLY, 0);
+    ASSERT_GE(fd, 0);
+    ASSERT_GE(second, 0);
+    ASSERT_EQ(kRemove(dev("u").c_str()), 0) << std::hex << errnoGet();
+    EXPECT_FALSE(fs::exists(inFolder("u")));
+    ASSERT_EQ(hidden().size(), 1u);
+    ASSERT_EQ(kLseek(fd, 4, K_SEEK_SET), 4);
+    ASSERT_EQ(kWrite(fd, "+more", 5), 5);
+    EXPECT_EQ(kClose(fd), 0) << std::hex << errnoGet();
+    EXPECT_EQ(contentOf(hidden().at(0)), std::vector<char>({'o', 'p', 'e', 'n', '+', 'm', 'o', 'r', 'e'}));
+    std::array<char, 16> back{};
+    EXPECT_EQ(kRead(second, back.data(), static_cast<int>(back.size())), 9);
+    EXPECT_EQ(std::string(back.data()), "open+more");
+    EXPECT_EQ(kClose(second), 0);
+    EXPECT_TRUE(hidden().empty()) << "removed at the last close";
+
+    std::ofstream(inFolder("target")) << "old";
+    std::ofstream(inFolder("source")) << "new";
+    const int onTarget = kOpen(dev("target").c_str(), K_O_RDONLY, 0);
+    ASSERT_GE(onTarget, 0);
+    ASSERT_EQ(kRename(dev("source").c_str(), dev("target").c_str()), 0) << std::hex << errnoGet();
+    EXPECT_EQ(contentOf(inFolder("target")), std::vector<char>({'n', 'e', 'w'}));
+    EXPECT_EQ(hidden().size(), 1u);
+    back.fill('\0');
+    EXPECT_EQ(kRead(onTarget, back.data(), static_cast<int>(back.size())), 3);
+    EXPECT_EQ(std::string(back.data()), "old");
+    EXPECT_EQ(kClose(onTarget), 0);
+    EXPECT_TRUE(hidden().empty());
+    ASSERT_EQ(kRemove(dev("target").c_str()), 0) << "a file no longer open is removed";
+    EXPECT_FALSE(fs::exists(inFolder("target")));
+    EXPECT_TRUE(hidden().empty());
+}
+
+// An exit handler that unmounts, as programs clean up: by then exit has destroyed the thread's
+// own objects, and the remote call must not send from or receive into them (AddressSanitizer
+// would end the child with an error). The handler ends the child itself once the unmount
+// succeeded.
+void unmountAtExit()
+{
+    _exit(nfsUnmount(kDev) == 0 ? 0 : 3);
+}
+
+TEST_F(Nfs2File, AnExitHandlerUnmounts)
+{
+    const int fd = kOpen(dev("before-exit").c_str(), K_O_WRONLY | K_O_CREAT, 0644);
+    ASSERT_GE(fd, 0);
+    ASSERT_EQ(kWrite(fd, "x", 1), 1);
+    ASSERT_EQ(kClose(fd), 0);
+    GTEST_FLAG_SET(death_test_style, "fast");
+    EXPECT_EXIT(
+        {
+            std::atexit(unmountAtExit);
+            std::exit(0);
+        },
+        testing::ExitedWithCode(0), "");
+    EXPECT_EQ(contentOf(inFolder("before-exit")), std::vector<char>{'x'});
 }
 
 } // namespace

@@ -202,6 +202,8 @@ Reply readDir(State &state, const std::string &dir, uint32_t cookie, uint32_t co
         used += cost;
         const uint32_t entryCookie = state.faults.repeatedCookies ? 1 : static_cast<uint32_t>(next + 1);
         batch.emplace_back(names[next], entryCookie);
+        if (state.faults.doubledEntries)
+            batch.emplace_back(names[next], entryCookie);
     }
     const bool eof = next >= names.size();
     return Reply::ok([batch, eof](XDR *xdrs) {
@@ -220,6 +222,52 @@ Reply readDir(State &state, const std::string &dir, uint32_t cookie, uint32_t co
 void installNfs(ScriptedServer &server, const std::shared_ptr<State> &state)
 {
     server.handle(kNfs, 2, 1, withHandle(state, [](State &s, const std::string &p, XDR *) { return attrstat(s, p); }));
+    // SETATTR: sattr fields of all ones are left as they are.
+    server.handle(kNfs, 2, 2, withHandle(state, [](State &s, const std::string &p, XDR *args) {
+        std::array<uint32_t, 8> sattr{};
+        for (uint32_t &w : sattr) {
+            if (!xdr_u_int(args, &w))
+                return Reply::of(ReplyKind::garbageArgs);
+        }
+        s.setattrs.push_back(sattr);
+        const std::string path = full(s, p);
+        constexpr uint32_t kNotSet = 0xFFFFFFFFU;
+        if (sattr[0] != kNotSet && chmod(path.c_str(), static_cast<mode_t>(sattr[0] & 07777)) != 0)
+            return statusOnly(statusOf(errno));
+        if (sattr[3] != kNotSet && truncate(path.c_str(), static_cast<off_t>(sattr[3])) != 0)
+            return statusOnly(statusOf(errno));
+        if (sattr[4] != kNotSet || sattr[6] != kNotSet) {
+            const std::array<timespec, 2> times{
+                timespec{static_cast<time_t>(sattr[4]), sattr[4] == kNotSet ? UTIME_OMIT : 0},
+                timespec{static_cast<time_t>(sattr[6]), sattr[6] == kNotSet ? UTIME_OMIT : 0}};
+            if (utimensat(AT_FDCWD, path.c_str(), times.data(), AT_SYMLINK_NOFOLLOW) != 0)
+                return statusOnly(statusOf(errno));
+        }
+        return attrstat(s, p);
+    }));
+    // LINK: the file's handle, then the new name's diropargs.
+    server.handle(kNfs, 2, 12, withHandle(state, [](State &s, const std::string &p, XDR *args) {
+        Handle dir{};
+        std::string name;
+        std::string dirPath;
+        if (!getHandle(args, &dir) || !getName(args, &name))
+            return Reply::of(ReplyKind::garbageArgs);
+        if (!pathOf(s, dir, &dirPath))
+            return statusOnly(70);
+        return statusOnly(link(full(s, p).c_str(), full(s, joined(dirPath, name)).c_str()) == 0 ? 0 : statusOf(errno));
+    }));
+    // SYMLINK: diropargs, the target, sattr (not applied: a link's mode means nothing here).
+    server.handle(kNfs, 2, 13, withDirop(state, [](State &s, const std::string &dir, const std::string &name, XDR *args) {
+        std::string target;
+        std::array<uint32_t, 8> sattr{};
+        if (!getName(args, &target))
+            return Reply::of(ReplyKind::garbageArgs);
+        for (uint32_t &w : sattr) {
+            if (!xdr_u_int(args, &w))
+                return Reply::of(ReplyKind::garbageArgs);
+        }
+        return statusOnly(symlink(target.c_str(), full(s, joined(dir, name)).c_str()) == 0 ? 0 : statusOf(errno));
+    }));
     server.handle(kNfs, 2, 4, withDirop(state, [](State &s, const std::string &dir, const std::string &name, XDR *) {
         if (s.faults.lookUpFailures > 0) {
             --s.faults.lookUpFailures;
@@ -337,7 +385,7 @@ void installNfs(ScriptedServer &server, const std::shared_ptr<State> &state)
             return Reply::of(ReplyKind::garbageArgs);
         uint32_t number = 0; // the cookie went out as an XDR number: big-endian bytes
         std::memcpy(&number, cookie.data(), 4);
-        return readDir(s, p, ntohl(number), count);
+        return readDir(s, p, s.faults.firstBatchAlways ? 0 : ntohl(number), count);
     }));
     server.handle(kNfs, 2, 17, withHandle(state, [](State &s, const std::string &p, XDR *) {
         struct statvfs vfs{};
@@ -393,6 +441,12 @@ void Nfs2FolderServer::linkTextSet(std::optional<std::string> text)
 {
     const std::lock_guard guard(state_->lock);
     state_->linkText = std::move(text);
+}
+
+std::vector<std::array<uint32_t, 8>> Nfs2FolderServer::setattrs() const
+{
+    const std::lock_guard guard(state_->lock);
+    return state_->setattrs;
 }
 
 } // namespace scripted
