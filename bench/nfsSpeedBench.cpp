@@ -10,7 +10,7 @@
 //   32 KiB and against libnfs's nfs-cp;
 //   sequential read and write over UDP with several calls in flight against one at a time.
 //
-//   nfsSpeedBench [--runs N] [--mib M] [--entries N] [--quick] [--only GROUP]
+//   nfsSpeedBench [--runs N] [--mib M] [--entries N] [--quick] [--window N] [--only GROUP]
 #include "bareNfsLoop.h"
 #include "benchSupport.h"
 
@@ -749,10 +749,12 @@ Options parse(int argc, char **argv)
             options.bytes = static_cast<uint64_t>(std::max(1, std::atoi(argv[++i]))) << 20;
         } else if (arg == "--entries" && more) {
             options.entries = std::max(1, std::atoi(argv[++i]));
+        } else if (arg == "--window" && more) {
+            nfsMaxInFlight = std::atoi(argv[++i]); // the window the figures set against one call
         } else if (arg == "--only" && more) {
             options.only = argv[++i];
         } else {
-            std::fprintf(stderr, "usage: nfsSpeedBench [--runs N] [--mib M] [--entries N] [--quick]\n"
+            std::fprintf(stderr, "usage: nfsSpeedBench [--runs N] [--mib M] [--entries N] [--quick] [--window N]\n"
                                  "                     [--only sequential|calls|cachehit|allocations|tasks|libnfs|tcp|window]\n");
             std::exit(2);
         }
