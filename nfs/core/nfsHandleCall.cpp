@@ -238,8 +238,14 @@ std::size_t windowRoom(const NfsRpcClient *client, std::size_t window)
     socklen_t length = sizeof room;
     if (getsockopt(client->socket, SOL_SOCKET, SO_RCVBUF, &room, &length) != 0 || room <= 0)
         return 1;
-    const std::size_t answer = std::max<std::size_t>(messageSizes(client->transport).receive, 1);
-    return std::clamp<std::size_t>(static_cast<std::size_t>(room) / 2 / answer, 1, window);
+    const NfsUdpMessageSizes sizes = messageSizes(client->transport);
+    const std::size_t byAnswers = static_cast<std::size_t>(room) / 2 / std::max<u_int>(sizes.receive, 1);
+    // The server's buffer is unknown: a burst of calls larger than a common default socket
+    // buffer is dropped there (eight WRITEs of 32 KiB were, each loss costing a retransmission
+    // interval), so the calls in flight carry at most that much.
+    constexpr std::size_t kMostBytesInFlight = 128 * 1024;
+    const std::size_t byCalls = kMostBytesInFlight / std::max<u_int>(sizes.send, 1);
+    return std::clamp<std::size_t>(std::min(byAnswers, byCalls), 1, window);
 }
 
 // Several calls over the task's handle, up to the window in flight; false when the window is 1
