@@ -7,9 +7,10 @@
 //   1, 2 and 4 tasks reading on one and on two devices against one task;
 //   a listing and a small-file fetch against the libnfs tools (when installed);
 //   sequential read and write over TCP at 32 KiB, 256 KiB and 1 MiB transfers against UDP at
-//   32 KiB and against libnfs's nfs-cp.
+//   32 KiB and against libnfs's nfs-cp;
+//   sequential read and write over UDP with several calls in flight against one at a time.
 //
-//   nfsSpeedBench [--runs N] [--mib M] [--entries N] [--quick] [--only GROUP]
+//   nfsSpeedBench [--runs N] [--mib M] [--entries N] [--quick] [--window N] [--only GROUP]
 #include "bareNfsLoop.h"
 #include "benchSupport.h"
 
@@ -507,6 +508,80 @@ void taskFigures(const Options &options)
 // TCP at 32 KiB, 256 KiB and 1 MiB (lines twice the transfer), against nfs-cp copying the same
 // file from and to the same server in the same run. The word nfsTransport picks the transport:
 // each change rebuilds the task's handle once.
+// Sequential transfers through the file calls with the default window of calls in flight
+// against one call at a time: over UDP at 8 KiB and 32 KiB on lines of 256 KiB (32 and 8 READs
+// or WRITEs per line), over TCP at 1 MiB on lines of 4 MiB; runs interleaved.
+void windowFigures(const Options &options)
+{
+    const uint64_t size = options.bytes;
+    putOnServer("win.dat", pattern(static_cast<std::size_t>(size), 8));
+    const int32_t savedTransport = nfsTransport;
+    const int32_t window = nfsMaxInFlight;
+    constexpr int kRequest = 65536;
+    const std::vector<char> block = pattern(kRequest, 9);
+    const struct {
+        const char *dev;
+        int32_t word;
+        uint32_t transfer;
+        int lines;
+        int line;
+    } ways[] = {{"/benchW8", NFS_TRANSPORT_UDP, 8192, 16, 256 << 10},
+                {"/benchW32", NFS_TRANSPORT_UDP, 32768, 16, 256 << 10},
+                {"/benchW1M", NFS_TRANSPORT_TCP, 1u << 20, 8, 4 << 20}};
+    for (const auto &way : ways) {
+        nfsTransport = way.word;
+        if (!mount(way.dev, way.lines, way.line))
+            continue;
+        nfs3MaxMsgLen = way.transfer;
+        const std::string path = std::string(way.dev) + "/win.dat";
+        const std::string writePath = std::string(way.dev) + "/win-w.dat";
+        std::vector<char> copy;
+        check(readThrough(path, kRequest, &copy) == size && copy == onServer("win.dat"), "window read back");
+        writeThrough(writePath, block, size);
+        const std::vector<char> written = onServer("win-w.dat");
+        bool same = written.size() == size;
+        for (uint64_t at = 0; same && at < size; at += block.size())
+            same = std::equal(block.begin(), block.end(), written.begin() + static_cast<std::ptrdiff_t>(at));
+        check(same, "window written bytes on the server");
+
+        std::vector<double> reads[2];
+        std::vector<double> writes[2];
+        for (int run = 0; run < options.runs; ++run) {
+            for (int i = 0; i < 2; ++i) {
+                nfsMaxInFlight = i == 0 ? 1 : window;
+                reads[i].push_back(bench::timed([&] { check(readThrough(path, kRequest) == size, "read"); }).wall);
+                writes[i].push_back(bench::timed([&] { writeThrough(writePath, block, size); }).wall);
+            }
+        }
+        nfsMaxInFlight = window;
+        const struct {
+            const char *direction;
+            std::vector<double> *walls;
+        } directions[] = {{"read", reads}, {"write", writes}};
+        for (const auto &direction : directions) {
+            const double one = bench::median(direction.walls[0]);
+            const double many = bench::median(direction.walls[1]);
+            const char *transport = way.word == NFS_TRANSPORT_TCP ? "tcp" : "udp";
+            Record("window vs one call in flight",
+                   std::string(direction.direction) + " 64 KiB, transfer " + std::to_string(way.transfer / 1024) +
+                       " KiB, lines " + std::to_string(way.line / 1024) + " KiB, " + transport)
+                .text("direction", direction.direction)
+                .text("transport", transport)
+                .number("transfer", way.transfer)
+                .number("window", window)
+                .number("MiBps", mibPerSecond(size, many))
+                .number("oneCallMiBps", mibPerSecond(size, one))
+                .number("wallRatio", many > 0 ? one / many : 0)
+                .number("runs", static_cast<double>(direction.walls[1].size()))
+                .print();
+        }
+        check(nfsUnmount(way.dev) == 0, std::string("unmount ") + way.dev);
+        nfsClientClose();
+    }
+    nfs3MaxMsgLen = 8192;
+    nfsTransport = savedTransport;
+}
+
 void tcpFigures(const Options &options)
 {
     const uint64_t size = options.bytes;
@@ -674,11 +749,13 @@ Options parse(int argc, char **argv)
             options.bytes = static_cast<uint64_t>(std::max(1, std::atoi(argv[++i]))) << 20;
         } else if (arg == "--entries" && more) {
             options.entries = std::max(1, std::atoi(argv[++i]));
+        } else if (arg == "--window" && more) {
+            nfsMaxInFlight = std::atoi(argv[++i]); // the window the figures set against one call
         } else if (arg == "--only" && more) {
             options.only = argv[++i];
         } else {
-            std::fprintf(stderr, "usage: nfsSpeedBench [--runs N] [--mib M] [--entries N] [--quick]\n"
-                                 "                     [--only sequential|calls|cachehit|allocations|tasks|libnfs|tcp]\n");
+            std::fprintf(stderr, "usage: nfsSpeedBench [--runs N] [--mib M] [--entries N] [--quick] [--window N]\n"
+                                 "                     [--only sequential|calls|cachehit|allocations|tasks|libnfs|tcp|window]\n");
             std::exit(2);
         }
     }
@@ -721,6 +798,8 @@ int main(int argc, char **argv)
         libnfsFigures(options);
     if (options.includes("tcp"))
         tcpFigures(options);
+    if (options.includes("window"))
+        windowFigures(options);
     for (const char *dev : {kDevA, kDevB, kDevC})
         check(nfsUnmount(dev) == 0, std::string("unmount ") + dev);
     nfsClientClose();

@@ -49,6 +49,14 @@ extern int32_t nfsTimeoutUSec;
 #define NFS_TRANSPORT_UDP 2
 extern int32_t nfsTransport;
 
+/* How many READs or WRITEs of one transfer a task keeps in flight at once (4): a cache line
+ * larger than the transfer size is filled by all its READs at once and written back by all its
+ * WRITEs at once, each with its own transaction id (over UDP its own retransmission; over TCP
+ * a record of its own on the one connection, sent again on a new one if it breaks), each within
+ * the time-out. 1 (or less) sends one call at a time; values above 16 count as 16. The calls
+ * are the same whatever the window. */
+extern int32_t nfsMaxInFlight;
+
 /* Stored unchecked; they apply to devices mounted afterwards. */
 void nfs2CacheParamsSet(int lines, int bytesPerLine, int options);
 void nfs3CacheParamsSet(int lines, int bytesPerLine, int options);

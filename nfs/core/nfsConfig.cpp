@@ -29,6 +29,7 @@ int32_t nfsReXmitUSec = 0;
 int32_t nfsTimeoutSec = 25;
 int32_t nfsTimeoutUSec = 0;
 int32_t nfsTransport = NFS_TRANSPORT_UDP_WHERE_OFFERED;
+int32_t nfsMaxInFlight = 4;
 
 void nfs2CacheParamsSet(int lines, int bytesPerLine, int options)
 {

@@ -17,6 +17,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <climits>
 #include <cstring>
 
 namespace {
@@ -42,10 +43,13 @@ void discardNewHandle(NfsRpcClient *client)
     client->socket = -1;
 }
 
-// The user's socket buffer size, or what the handle's largest message needs when that is more.
+// The user's socket buffer size, or what the handle's largest messages need when that is more:
+// room for the answers of a full window of calls in flight, as far as the system allows (a
+// datagram that finds the buffer full is dropped and costs its call a retransmission).
 bool setBufferSizes(int socket, uint32_t messageSize)
 {
-    const int size = std::max(nfsSockBufSize, static_cast<int>(messageSize));
+    const uint64_t window = static_cast<uint64_t>(messageSize) * nfsrpc::kMostInFlight;
+    const int size = std::max(nfsSockBufSize, static_cast<int>(std::min<uint64_t>(window, INT_MAX)));
     return setsockopt(socket, SOL_SOCKET, SO_SNDBUF, &size, sizeof size) != -1 &&
            setsockopt(socket, SOL_SOCKET, SO_RCVBUF, &size, sizeof size) != -1;
 }
@@ -163,38 +167,119 @@ int rpcError(clnt_stat status)
     return errnoGet();
 }
 
+// The task's handle made ready for a call to PEER, made or remade first when it does not fit:
+// the handle, or null with *error set.
+NfsRpcClient *readyHandle(const nfsrpc::Peer &peer, NfsRpcClock::time_point deadline, int *error)
+{
+    if (nfsInit() == -1) {
+        *error = errnoGet();
+        return nullptr;
+    }
+    *error = peer.host == nullptr ? K_HOST_UNKNOWN : 0;
+    // The handle remembers the host by name; one that does not fit is refused, not cut.
+    if (*error == 0 && std::strlen(peer.host) >= NFS_HOST_NAME_LEN)
+        *error = K_ENAMETOOLONG;
+    if (*error != 0)
+        return nullptr;
+    NfsRpcClient *client = nfsRpcClientCurrent();
+    if (!handleFits(client, peer.host, peer.prog, peer.vers)) {
+        nfsClientCleanUp(client);
+        *error = createHandle(client, peer.host, peer.prog, peer.vers, deadline);
+        if (*error != 0)
+            return nullptr;
+    }
+    return client;
+}
+
+// The exchange's shape of a call on the handle.
+NfsRpcExchange exchangeOf(const NfsRpcClient *client, const nfsrpc::Peer &peer, uint32_t proc, xdrproc_t inproc,
+                          const void *in, xdrproc_t outproc, void *out, NfsRpcClock::time_point deadline)
+{
+    // The address comes from the record, not from the library's handle: asking the handle for it
+    // takes a process-wide lock and masks signals on every call. The arguments are only encoded.
+    return NfsRpcExchange{client->socket,  client->server, client->pClient->cl_auth,
+                          peer.prog,       peer.vers,      proc,
+                          inproc,          const_cast<void *>(in), outproc,
+                          out,             messageSizes(client->transport),
+                          nfsRpcDuration(nfsReXmitSec, nfsReXmitUSec), deadline, client->transport};
+}
+
+// The module's time-out bounds the whole call, a new handle's port query included.
+NfsRpcClock::time_point callDeadline() { return NfsRpcClock::now() + nfsRpcDuration(nfsTimeoutSec, nfsTimeoutUSec); }
+
 // The call on the task's handle, the handle made or remade first when it does not fit.
 int callOnHandle(const nfsrpc::Peer &peer, uint32_t proc, xdrproc_t inproc, const void *in,
                  xdrproc_t outproc, void *out)
 {
-    if (nfsInit() == -1)
-        return errnoGet();
-    if (peer.host == nullptr)
-        return K_HOST_UNKNOWN;
-    // The handle remembers the host by name; one that does not fit is refused, not cut.
-    if (std::strlen(peer.host) >= NFS_HOST_NAME_LEN)
-        return K_ENAMETOOLONG;
-    // The module's time-out bounds the whole call, a new handle's port query included.
-    const NfsRpcClock::time_point deadline = NfsRpcClock::now() + nfsRpcDuration(nfsTimeoutSec, nfsTimeoutUSec);
-    NfsRpcClient *client = nfsRpcClientCurrent();
-    if (!handleFits(client, peer.host, peer.prog, peer.vers)) {
-        nfsClientCleanUp(client);
-        const int error = createHandle(client, peer.host, peer.prog, peer.vers, deadline);
-        if (error != 0)
-            return error;
-    }
-    const NfsUdpMessageSizes sizes = messageSizes(client->transport);
-
-    // The address comes from the record, not from the library's handle: asking the handle for it
-    // takes a process-wide lock and masks signals on every call. The arguments are only encoded.
-    const NfsRpcExchange call{client->socket, client->server, client->pClient->cl_auth, peer.prog, peer.vers,
-                              proc, inproc, const_cast<void *>(in), outproc, out, sizes,
-                              nfsRpcDuration(nfsReXmitSec, nfsReXmitUSec), deadline, client->transport};
-    const clnt_stat status = nfsRpcExchange(call);
+    const NfsRpcClock::time_point deadline = callDeadline();
+    int error = 0;
+    NfsRpcClient *client = readyHandle(peer, deadline, &error);
+    if (client == nullptr)
+        return error;
+    const clnt_stat status = nfsRpcExchange(exchangeOf(client, peer, proc, inproc, in, outproc, out, deadline));
     if (status == RPC_SUCCESS)
         return 0;
     nfsClientCleanUp(client);
     return rpcError(status);
+}
+
+std::size_t windowSize()
+{
+    const int32_t word = nfsWordGet(nfsMaxInFlight);
+    return static_cast<std::size_t>(std::clamp<int32_t>(word, 1, static_cast<int32_t>(nfsrpc::kMostInFlight)));
+}
+
+// The window bounded by the answers the UDP socket's receive buffer holds at once: the system
+// may have granted less than was asked. The size it reports counts its own overhead, about as
+// much again as the data.
+std::size_t windowRoom(const NfsRpcClient *client, std::size_t window)
+{
+    int room = 0;
+    socklen_t length = sizeof room;
+    if (getsockopt(client->socket, SOL_SOCKET, SO_RCVBUF, &room, &length) != 0 || room <= 0)
+        return 1;
+    const NfsUdpMessageSizes sizes = messageSizes(client->transport);
+    const std::size_t byAnswers = static_cast<std::size_t>(room) / 2 / std::max<u_int>(sizes.receive, 1);
+    // The server's buffer is unknown: a burst of calls larger than a common default socket
+    // buffer is dropped there (eight WRITEs of 32 KiB were, each loss costing a retransmission
+    // interval), so the calls in flight carry at most that much.
+    constexpr std::size_t kMostBytesInFlight = 128 * 1024;
+    const std::size_t byCalls = kMostBytesInFlight / std::max<u_int>(sizes.send, 1);
+    return std::clamp<std::size_t>(std::min(byAnswers, byCalls), 1, window);
+}
+
+// Several calls over the task's handle, up to the window in flight; false when the window is 1
+// (or there is one call), and nothing was sent.
+bool windowOnHandle(const nfsrpc::Peer &peer, nfsrpc::Call *calls, std::size_t n)
+{
+    const std::size_t window = windowSize();
+    if (window <= 1 || n <= 1)
+        return false;
+    const NfsRpcClock::time_point deadline = callDeadline();
+    int error = 0;
+    NfsRpcClient *client = readyHandle(peer, deadline, &error);
+    if (client == nullptr) {
+        for (std::size_t i = 0; i < n; ++i)
+            calls[i].error = error;
+        return true;
+    }
+    if (n > kMostWindowCalls)
+        return false;
+    const std::size_t inFlight = client->transport == IPPROTO_TCP ? window : windowRoom(client, window);
+    NfsRpcWindowCall flights[kMostWindowCalls];
+    for (std::size_t i = 0; i < n; ++i)
+        flights[i] = {calls[i].proc, calls[i].inproc, const_cast<void *>(calls[i].in), calls[i].outproc,
+                      calls[i].out, RPC_SUCCESS};
+    const NfsRpcExchange common = exchangeOf(client, peer, 0, nullptr, nullptr, nullptr, nullptr, deadline);
+    const clnt_stat status = client->transport == IPPROTO_TCP
+                                 ? nfsRpcTcpExchangeWindow(common, flights, n, inFlight)
+                                 : nfsRpcExchangeWindow(common, flights, n, inFlight);
+    const int failure = status == RPC_SUCCESS ? 0 : rpcError(status);
+    for (std::size_t i = 0; i < n; ++i)
+        calls[i].error = flights[i].status == RPC_SUCCESS ? 0 : failure;
+    if (status != RPC_SUCCESS)
+        nfsClientCleanUp(client);
+    return true;
 }
 
 } // namespace
@@ -207,6 +292,23 @@ int exchange(const Peer &peer, uint32_t proc, xdrproc_t inproc, const void *in, 
     const int error = callOnHandle(peer, proc, inproc, in, outproc, out);
     errnoSet(savedErrno);
     return error;
+}
+
+bool windowOpen() { return windowSize() > 1; }
+
+void exchangeAll(const Peer &peer, Call *calls, std::size_t n)
+{
+    const int savedErrno = errnoGet();
+    if (!windowOnHandle(peer, calls, n)) {
+        int failure = 0;
+        for (std::size_t i = 0; i < n; ++i) {
+            if (failure == 0)
+                failure = callOnHandle(peer, calls[i].proc, calls[i].inproc, calls[i].in, calls[i].outproc,
+                                       calls[i].out);
+            calls[i].error = failure;
+        }
+    }
+    errnoSet(savedErrno);
 }
 
 } // namespace nfsrpc

@@ -51,6 +51,35 @@ clnt_stat nfsRpcTcpExchange(const NfsRpcExchange &call);
 // descriptor, or -1 with errno set (ETIMEDOUT when the deadline passed).
 int nfsRpcTcpConnect(const sockaddr_in &server, int replacing, NfsRpcClock::time_point deadline);
 
+// One of several calls made together (nfsRpcExchangeWindow): its own procedure, arguments
+// and result, and its RPC status once it ended.
+struct NfsRpcWindowCall {
+    uint32_t proc;
+    xdrproc_t inproc;
+    void *in;
+    xdrproc_t outproc;
+    void *out;
+    clnt_stat status;
+};
+
+// The most calls one windowed exchange takes.
+constexpr std::size_t kMostWindowCalls = 16;
+// The N calls (at most kMostWindowCalls) over the UDP socket of COMMON (whose own procedure, arguments and result are not
+// used), at most WINDOW of them in flight at once, sent in order. Each has a transaction id of
+// its own, is sent again after each retransmission interval and ends by its own deadline (the
+// time from COMMON's start to COMMON.deadline, counted from its first sending); answers are
+// taken by transaction id in whatever order they come. RPC_SUCCESS when every call completed;
+// otherwise the status of the first failure, after which nothing more is sent: the calls not
+// completed carry that status.
+clnt_stat nfsRpcExchangeWindow(const NfsRpcExchange &common, NfsRpcWindowCall *calls, std::size_t n,
+                               std::size_t window);
+
+// The same over the TCP connection COMMON.socket: each call a record of its own, up to WINDOW
+// sent before their answers; when the connection breaks, a new one is opened under the same
+// descriptor and every call not yet answered is sent again with its transaction id.
+clnt_stat nfsRpcTcpExchangeWindow(const NfsRpcExchange &common, NfsRpcWindowCall *calls, std::size_t n,
+                                  std::size_t window);
+
 // Shared by both exchanges.
 uint32_t nfsRpcTransactionId();
 // Encodes the call message into AT (ROOM bytes); its length, or 0.

@@ -142,10 +142,11 @@ Outcome receiveAll(int fd, char *into, std::size_t length, NfsRpcClock::time_poi
     return Outcome::done;
 }
 
-// Reads records until one answers XID; its length goes to *length. A record longer than the
+// Reads records until one answers a call that ANSWERS (its transaction id) accepts; its length goes to *length. A record longer than the
 // buffer fails the call before any of the excess is read.
-Outcome receiveAnswer(int fd, uint32_t xid, std::vector<char> *buffer, std::size_t room, std::size_t *length,
-                      NfsRpcClock::time_point deadline, NfsStatSlot &stat)
+template <typename Match>
+Outcome receiveAnswerTo(int fd, Match answers, std::vector<char> *buffer, std::size_t room, std::size_t *length,
+                        NfsRpcClock::time_point deadline, NfsStatSlot &stat, uint32_t *pXid)
 {
     for (;;) {
         std::size_t total = 0;
@@ -168,11 +169,20 @@ Outcome receiveAnswer(int fd, uint32_t xid, std::vector<char> *buffer, std::size
         if (total < sizeof answered)
             continue;
         std::memcpy(&answered, buffer->data(), sizeof answered);
-        if (ntohl(answered) == xid) {
+        if (answers(ntohl(answered))) {
             *length = total;
+            *pXid = ntohl(answered);
             return Outcome::done;
         }
     }
+}
+
+Outcome receiveAnswer(int fd, uint32_t xid, std::vector<char> *buffer, std::size_t room, std::size_t *length,
+                      NfsRpcClock::time_point deadline, NfsStatSlot &stat)
+{
+    uint32_t answered = 0;
+    return receiveAnswerTo(
+        fd, [xid](uint32_t got) { return got == xid; }, buffer, room, length, deadline, stat, &answered);
 }
 
 // True when the server has closed or reset the connection: the stream is readable and its
@@ -267,4 +277,161 @@ clnt_stat nfsRpcTcpExchange(const NfsRpcExchange &call)
     }
     stat.timeouts.add(1);
     return RPC_TIMEDOUT;
+}
+
+namespace {
+
+// Several calls on one connection: each a record of its own with its own transaction id, up to
+// a window of them sent before their answers, which are taken in any order. A WRITE's answer
+// is small and a READ's call is, so neither side waits on the other's full buffer.
+class TcpWindow {
+public:
+    TcpWindow(const NfsRpcExchange &common, NfsRpcWindowCall *calls, std::size_t n)
+        : common_(common), calls_(calls), n_(n),
+          buffers_(nfsRpcTaskBuffers(kMarkSize + common.sizes.send, common.sizes.receive)),
+          timeout_(common.deadline - NfsRpcClock::now())
+    {
+    }
+
+    clnt_stat run(std::size_t window)
+    {
+        bool reconnect = closedByServer(common_.socket);
+        std::chrono::milliseconds pause{0};
+        std::size_t next = 0;
+        std::size_t done = 0;
+        for (;;) {
+            if (reconnect) {
+                const NfsRpcClock::time_point deadline = earliestDeadline(next);
+                awaitSocket(-1, 0, std::min(deadline, NfsRpcClock::now() + pause)); // a plain sleep
+                pause = std::clamp(pause * 2, kFirstPause, kLongestPause);
+                if (NfsRpcClock::now() >= deadline)
+                    return timedOut(next);
+                if (nfsRpcTcpConnect(common_.server, common_.socket, deadline) < 0)
+                    continue;
+                statOf(std::min(next, n_ - 1)).reconnects.add(1);
+                reconnect = false;
+                // Every call still unanswered goes again, with its transaction id.
+                for (std::size_t i = 0; i < next && !reconnect; ++i)
+                    if (!flights_[i].done)
+                        reconnect = sendOne(i) != Outcome::done;
+                if (reconnect)
+                    continue;
+            }
+            for (; next < n_ && next - done < window && !reconnect; ++next) {
+                flights_[next] = {nfsRpcTransactionId(), NfsRpcClock::now() + timeout_, false};
+                statOf(next).calls.add(1);
+                reconnect = sendOne(next) != Outcome::done;
+            }
+            if (reconnect)
+                continue;
+            if (done == n_)
+                return RPC_SUCCESS;
+            std::size_t length = 0;
+            uint32_t xid = 0;
+            const Outcome outcome = receiveAnswerTo(
+                common_.socket, [this, next](uint32_t got) { return unanswered(got, next) < next; }, &buffers_.answer,
+                common_.sizes.receive, &length, earliestDeadline(next), statOf(done), &xid);
+            switch (outcome) {
+            case Outcome::done: {
+                const std::size_t i = unanswered(xid, next);
+                NfsRpcExchange one = common_;
+                one.proc = calls_[i].proc;
+                one.inproc = calls_[i].inproc;
+                one.in = calls_[i].in;
+                one.outproc = calls_[i].outproc;
+                one.out = calls_[i].out;
+                calls_[i].status = nfsRpcDecodeReply(one, buffers_.answer.data(), length);
+                flights_[i].done = true;
+                ++done;
+                if (calls_[i].status != RPC_SUCCESS)
+                    return fail(calls_[i].status);
+                break;
+            }
+            case Outcome::tooLarge:
+                return fail(RPC_CANTRECV);
+            case Outcome::timedOut:
+                return timedOut(next);
+            case Outcome::broken:
+                reconnect = true;
+                break;
+            }
+        }
+    }
+
+private:
+    struct Flight {
+        uint32_t xid;
+        NfsRpcClock::time_point deadline;
+        bool done;
+    };
+
+    NfsStatSlot &statOf(std::size_t i) const
+    {
+        return nfsStatSlot(IPPROTO_TCP, common_.prog, common_.vers, calls_[i].proc);
+    }
+
+    Outcome sendOne(std::size_t i)
+    {
+        NfsRpcExchange one = common_;
+        one.proc = calls_[i].proc;
+        one.inproc = calls_[i].inproc;
+        one.in = calls_[i].in;
+        const u_int length =
+            nfsRpcEncodeCall(one, flights_[i].xid, buffers_.message.data() + kMarkSize, common_.sizes.send);
+        if (length == 0)
+            return Outcome::tooLarge;
+        const uint32_t mark = htonl(kLastFragment | length);
+        std::memcpy(buffers_.message.data(), &mark, kMarkSize);
+        return sendAll(common_.socket, buffers_.message.data(), kMarkSize + length, flights_[i].deadline, statOf(i));
+    }
+
+    std::size_t unanswered(uint32_t xid, std::size_t sent) const
+    {
+        for (std::size_t i = 0; i < sent; ++i)
+            if (!flights_[i].done && flights_[i].xid == xid)
+                return i;
+        return sent;
+    }
+
+    NfsRpcClock::time_point earliestDeadline(std::size_t sent) const
+    {
+        NfsRpcClock::time_point earliest = NfsRpcClock::now() + timeout_;
+        for (std::size_t i = 0; i < sent; ++i)
+            if (!flights_[i].done)
+                earliest = std::min(earliest, flights_[i].deadline);
+        return earliest;
+    }
+
+    clnt_stat timedOut(std::size_t sent)
+    {
+        statOf(std::min(sent, n_ - 1)).timeouts.add(1);
+        return fail(RPC_TIMEDOUT);
+    }
+
+    clnt_stat fail(clnt_stat status)
+    {
+        for (std::size_t i = 0; i < n_; ++i)
+            if (!flights_[i].done)
+                calls_[i].status = status;
+        return status;
+    }
+
+    const NfsRpcExchange &common_;
+    NfsRpcWindowCall *calls_;
+    std::size_t n_;
+    NfsRpcBuffers &buffers_;
+    NfsRpcClock::duration timeout_;
+    Flight flights_[kMostWindowCalls]{};
+};
+
+} // namespace
+
+clnt_stat nfsRpcTcpExchangeWindow(const NfsRpcExchange &common, NfsRpcWindowCall *calls, std::size_t n,
+                                  std::size_t window)
+{
+    if (n == 0)
+        return RPC_SUCCESS;
+    if (n > kMostWindowCalls)
+        return RPC_CANTENCODEARGS;
+    return TcpWindow(common, calls, n).run(std::max<std::size_t>(window, 1));
 }

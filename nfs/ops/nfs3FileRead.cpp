@@ -76,6 +76,66 @@ int readPiece(const char *host, nfs_fh3 *fh, uint64_t position, unsigned size, c
     return static_cast<int>(received);
 }
 
+// The first READ of every piece from `position` on, all at once: pieces of at most `most` bytes
+// that start before the file's size as last seen (always the first), as many as a batch holds.
+// The pieces are then taken in order as the one-at-a-time loop takes them: each completed
+// by further READs where its first came back short without the end of the file; a failure
+// fails the read; a short piece (the end of the file) ends the batch, and what the later
+// pieces brought is not used (their bytes are overwritten or lie past the result). The bytes
+// of the range received, or -1; *pTotal advanced.
+int readBatch(const char *host, nfs_fh3 *fh, uint64_t offset, unsigned count, unsigned most, char *buf,
+              fattr3 *attr, unsigned *pTotal)
+{
+    nfsrpc::Batch<READ3args, READ3res> batch(xdr_READ3args, xdr_READ3res, dataBuffer);
+    unsigned sizes[nfsrpc::kMostInFlight] = {};
+    for (unsigned at = *pTotal; at < count && !batch.full(); at += sizes[batch.size() - 1]) {
+        const uint64_t position = offset + at;
+        if (batch.size() > 0 && position >= attr->size)
+            break;
+        const unsigned size = std::min(count - at, most);
+        READ3res initial{};
+        initial.READ3res_u.resok.data.data_val = buf + at;
+        initial.READ3res_u.resok.data.data_len = size;
+        sizes[batch.size()] = size;
+        batch.add(READ3args{.file = *fh, .offset = position, .count = size}, initial);
+    }
+    batch.run(nfsops::nfs3Peer(host), NFSPROC3_READ);
+    for (std::size_t i = 0; i < batch.size(); ++i) {
+        if (batch.error(i) != 0) {
+            errnoSet(batch.error(i));
+            return -1;
+        }
+        const READ3res &res = batch[i];
+        if (res.status != NFS3_OK) {
+            refreshAttributes(res.READ3res_u.resfail.file_attributes, attr);
+            nfsErrnoSet(res.status);
+            return -1;
+        }
+        const READ3resok &ok = res.READ3res_u.resok;
+        refreshAttributes(ok.file_attributes, attr);
+        const uint64_t position = offset + *pTotal;
+        auto received = static_cast<unsigned>(ok.count);
+        if (ok.eof == 0 && received < sizes[i]) {
+            if (received == 0) {
+                if (position < attr->size) {
+                    errnoSet(K_EIO);
+                    return -1;
+                }
+            } else {
+                const int rest = readPiece(host, fh, position + received, sizes[i] - received,
+                                           buf + *pTotal + received, attr);
+                if (rest < 0)
+                    return -1;
+                received += static_cast<unsigned>(rest);
+            }
+        }
+        *pTotal += received;
+        if (received < sizes[i])
+            return static_cast<int>(received); // the end of the file: the rest as one at a time
+    }
+    return 1;
+}
+
 } // namespace
 
 int nfs3FileRead(const char *host, nfs_fh3 *fh, uint64_t offset, unsigned count, char *buf,
@@ -89,6 +149,17 @@ int nfs3FileRead(const char *host, nfs_fh3 *fh, uint64_t offset, unsigned count,
         return -1;
     }
     unsigned total = 0;
+    // Several pieces in flight: the same READs as below, overlapped.
+    const unsigned most = nfsWordGet(nfs3MaxMsgLen);
+    while (total < count && most != 0 && count > most && nfsrpc::windowOpen()) {
+        if (nfsInit() == -1)
+            return -1;
+        const int last = readBatch(host, fh, offset, count, most, buf, attr, &total);
+        if (last < 0)
+            return -1;
+        if (last == 0)
+            return static_cast<int>(total);
+    }
     while (total < count) {
         const unsigned size = std::min(count - total, nfsWordGet(nfs3MaxMsgLen));
         if (nfsInit() == -1)
