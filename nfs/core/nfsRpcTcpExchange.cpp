@@ -295,6 +295,8 @@ public:
 
     clnt_stat run(std::size_t window)
     {
+        if (buffers_ == nullptr)
+            return fail(RPC_SYSTEMERROR); // every call fails: none may pass for answered
         bool reconnect = closedByServer(common_.socket);
         std::chrono::milliseconds pause{0};
         std::size_t next = 0;
@@ -329,7 +331,7 @@ public:
             std::size_t length = 0;
             uint32_t xid = 0;
             const Outcome outcome = receiveAnswerTo(
-                common_.socket, [this, next](uint32_t got) { return unanswered(got, next) < next; }, &buffers_.answer,
+                common_.socket, [this, next](uint32_t got) { return unanswered(got, next) < next; }, &buffers_->answer,
                 common_.sizes.receive, &length, earliestDeadline(next), statOf(done), &xid);
             switch (outcome) {
             case Outcome::done: {
@@ -340,7 +342,7 @@ public:
                 one.in = calls_[i].in;
                 one.outproc = calls_[i].outproc;
                 one.out = calls_[i].out;
-                calls_[i].status = nfsRpcDecodeReply(one, buffers_.answer.data(), length);
+                calls_[i].status = nfsRpcDecodeReply(one, buffers_->answer.data(), length);
                 flights_[i].done = true;
                 ++done;
                 if (calls_[i].status != RPC_SUCCESS)
@@ -377,12 +379,12 @@ private:
         one.inproc = calls_[i].inproc;
         one.in = calls_[i].in;
         const u_int length =
-            nfsRpcEncodeCall(one, flights_[i].xid, buffers_.message.data() + kMarkSize, common_.sizes.send);
+            nfsRpcEncodeCall(one, flights_[i].xid, buffers_->message.data() + kMarkSize, common_.sizes.send);
         if (length == 0)
             return Outcome::tooLarge;
         const uint32_t mark = htonl(kLastFragment | length);
-        std::memcpy(buffers_.message.data(), &mark, kMarkSize);
-        return sendAll(common_.socket, buffers_.message.data(), kMarkSize + length, flights_[i].deadline, statOf(i));
+        std::memcpy(buffers_->message.data(), &mark, kMarkSize);
+        return sendAll(common_.socket, buffers_->message.data(), kMarkSize + length, flights_[i].deadline, statOf(i));
     }
 
     std::size_t unanswered(uint32_t xid, std::size_t sent) const
@@ -419,7 +421,7 @@ private:
     const NfsRpcExchange &common_;
     NfsRpcWindowCall *calls_;
     std::size_t n_;
-    NfsRpcBuffers &buffers_;
+    NfsRpcBuffers *buffers_; // the task's buffers, or null when they could not be had
     NfsRpcClock::duration timeout_;
     Flight flights_[kMostWindowCalls]{};
 };

@@ -52,6 +52,8 @@ public:
 
     clnt_stat run(std::size_t window)
     {
+        if (buffers_ == nullptr)
+            return fail(RPC_SYSTEMERROR); // every call fails: none may pass for answered
         std::size_t next = 0;
         std::size_t inFlight = 0;
         std::size_t done = 0;
@@ -67,7 +69,7 @@ public:
                 return fail(waited);
             if (answered < n_) {
                 NfsRpcWindowCall &call = calls_[answered];
-                call.status = nfsRpcDecodeReply(callOf(common_, call), buffers_.answer.data(), length_);
+                call.status = nfsRpcDecodeReply(callOf(common_, call), buffers_->answer.data(), length_);
                 flights_[answered].state = State::done;
                 --inFlight;
                 ++done;
@@ -102,10 +104,10 @@ private:
             stat.retransmissions.add(1);
         }
         const u_int length =
-            nfsRpcEncodeCall(callOf(common_, calls_[i]), flight.xid, buffers_.message.data(), common_.sizes.send);
+            nfsRpcEncodeCall(callOf(common_, calls_[i]), flight.xid, buffers_->message.data(), common_.sizes.send);
         if (length == 0)
             return RPC_CANTENCODEARGS;
-        if (sendto(common_.socket, buffers_.message.data(), length, 0,
+        if (sendto(common_.socket, buffers_->message.data(), length, 0,
                    reinterpret_cast<const sockaddr *>(&common_.server), sizeof common_.server) < 0)
             return RPC_CANTSEND;
         stat.bytesSent.add(length);
@@ -172,7 +174,7 @@ private:
                 continue;
             if ((waiting.revents & POLLIN) == 0)
                 return RPC_CANTRECV; // a refusal reported on the socket
-            const ssize_t got = recv(common_.socket, buffers_.answer.data(), common_.sizes.receive, MSG_DONTWAIT);
+            const ssize_t got = recv(common_.socket, buffers_->answer.data(), common_.sizes.receive, MSG_DONTWAIT);
             if (got < 0) {
                 if (errno == EAGAIN || errno == EWOULDBLOCK || errno == EINTR)
                     continue;
@@ -181,7 +183,7 @@ private:
             uint32_t xid = 0;
             if (static_cast<std::size_t>(got) < sizeof xid)
                 continue;
-            std::memcpy(&xid, buffers_.answer.data(), sizeof xid);
+            std::memcpy(&xid, buffers_->answer.data(), sizeof xid);
             const std::size_t i = inFlightWith(ntohl(xid));
             if (i == n_)
                 continue;
@@ -204,7 +206,7 @@ private:
     NfsRpcWindowCall *calls_;
     std::size_t n_;
     Flight flights_[kMostWindowCalls]{};
-    NfsRpcBuffers &buffers_;
+    NfsRpcBuffers *buffers_; // the task's buffers, or null when they could not be had
     NfsRpcClock::duration timeout_;
     std::size_t length_ = 0;
 };
