@@ -22,7 +22,10 @@ void noteAllocation()
 extern "C" int __sanitizer_install_malloc_and_free_hooks(void (*onMalloc)(const volatile void *, std::size_t),
                                                          void (*onFree)(const volatile void *));
 namespace {
-void onMalloc(const volatile void *, std::size_t) { noteAllocation(); }
+void onMalloc(const volatile void *, std::size_t)
+{
+    noteAllocation();
+}
 void onFree(const volatile void *) {}
 } // namespace
 
@@ -54,7 +57,10 @@ void *realloc(void *block, std::size_t size) noexcept
 }
 }
 
-bool bench::allocationsCountable() { return true; }
+bool bench::allocationsCountable()
+{
+    return true;
+}
 #endif
 
 void bench::allocationsStart()

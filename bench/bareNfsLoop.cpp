@@ -74,7 +74,8 @@ bool_t decodeRead(XDR *xdrs, ReadResult *res)
     u_int count = 0;
     char *buffer = res->buffer;
     u_int length = 0;
-    if (!xdr_u_int(xdrs, &count) || !xdr_bool(xdrs, &res->eof) || !xdr_bytes(xdrs, &buffer, &length, res->room))
+    if (!xdr_u_int(xdrs, &count) || !xdr_bool(xdrs, &res->eof) ||
+        !xdr_bytes(xdrs, &buffer, &length, res->room))
         return FALSE;
     res->count = length;
     return TRUE;

@@ -23,7 +23,8 @@ scripted::ScriptedServer &server()
         std::string error;
         auto started = scripted::ScriptedServer::start({.address = "127.0.0.250"}, &error);
         if (started) {
-            started->handle(kProg, 3, 0, [](const scripted::RpcCall &, XDR *) { return scripted::Reply::ok(); });
+            started->handle(kProg, 3, 0,
+                            [](const scripted::RpcCall &, XDR *) { return scripted::Reply::ok(); });
             hostAdd(kHost, "127.0.0.250");
         }
         return started;

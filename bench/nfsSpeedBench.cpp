@@ -60,7 +60,8 @@ struct Options {
 struct Setting {
     std::string host = std::getenv("RT_NFS_HOST") != nullptr ? std::getenv("RT_NFS_HOST") : "";
     std::string exportPath = std::getenv("RT_NFS_EXPORT") != nullptr ? std::getenv("RT_NFS_EXPORT") : "";
-    std::string exportDir = std::getenv("RT_NFS_EXPORT_DIR") != nullptr ? std::getenv("RT_NFS_EXPORT_DIR") : "";
+    std::string exportDir =
+        std::getenv("RT_NFS_EXPORT_DIR") != nullptr ? std::getenv("RT_NFS_EXPORT_DIR") : "";
 };
 
 const Setting setting;
@@ -83,12 +84,16 @@ bool check(bool ok, const std::string &what)
     return ok;
 }
 
-std::string hostPath(const std::string &name) { return setting.exportDir + "/" + name; }
+std::string hostPath(const std::string &name)
+{
+    return setting.exportDir + "/" + name;
+}
 
 void putOnServer(const std::string &name, const std::vector<char> &bytes)
 {
     std::filesystem::create_directories(std::filesystem::path(hostPath(name)).parent_path());
-    std::ofstream(hostPath(name), std::ios::binary).write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
+    std::ofstream(hostPath(name), std::ios::binary)
+        .write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
     std::filesystem::permissions(hostPath(name), std::filesystem::perms(0666));
 }
 
@@ -110,7 +115,8 @@ std::vector<char> pattern(std::size_t n, uint32_t seed)
 bool mount(const char *dev, int lines, int lineBytes)
 {
     nfs3CacheParamsSet(lines, lineBytes, 0);
-    return check(nfsMount(setting.host.c_str(), setting.exportPath.c_str(), dev) == 0, std::string("mount ") + dev);
+    return check(nfsMount(setting.host.c_str(), setting.exportPath.c_str(), dev) == 0,
+                 std::string("mount ") + dev);
 }
 
 // Reads the whole file through the file calls in requests of `request` bytes; the bytes read.
@@ -143,8 +149,10 @@ bool writeThrough(const std::string &path, const std::vector<char> &block, uint6
 
 // One data case: the client's run and its floor's, `runs` times interleaved.
 struct DataCase {
-    DataCase(std::string direction_, int request_, std::function<void()> client_, std::function<void()> floor_)
-        : direction(std::move(direction_)), request(request_), client(std::move(client_)), floor(std::move(floor_))
+    DataCase(std::string direction_, int request_, std::function<void()> client_,
+             std::function<void()> floor_)
+        : direction(std::move(direction_)), request(request_), client(std::move(client_)),
+          floor(std::move(floor_))
     {
     }
     std::string direction;
@@ -173,7 +181,10 @@ void runInterleaved(std::vector<DataCase> &cases, int runs)
     }
 }
 
-double mibPerSecond(uint64_t bytes, double seconds) { return seconds > 0 ? static_cast<double>(bytes) / (1 << 20) / seconds : 0; }
+double mibPerSecond(uint64_t bytes, double seconds)
+{
+    return seconds > 0 ? static_cast<double>(bytes) / (1 << 20) / seconds : 0;
+}
 
 // Sequential transfers through the file calls against the bare loop of the same calls.
 void sequentialFigures(const Options &options)
@@ -214,22 +225,24 @@ void sequentialFigures(const Options &options)
             const std::string dev = kind.dev;
             const uint32_t transfer = kind.transfer;
             const uint32_t line = kind.line;
-            cases.emplace_back("read", request,
-                             [dev, request, transfer, size] {
-                                 nfs3MaxMsgLen = transfer;
-                                 check(readThrough(dev + "/seq.dat", request) == size, "read");
-                             },
-                             [&readFloor, transfer, size] { check(readFloor.readAll(transfer) == size, "bare read"); });
-            cases.emplace_back("write", request,
-                             [dev, data, transfer, size] {
-                                 nfs3MaxMsgLen = transfer;
-                                 writeThrough(dev + "/seq-w.dat", data, size);
-                             },
-                             [&writeFloor, transfer, size, line, request] {
-                                 std::filesystem::resize_file(hostPath("floor-w.dat"), 0);
-                                 check(writeFloor.writeAll(size, line, transfer, static_cast<uint32_t>(request) < line),
-                                       "bare write");
-                             });
+            cases.emplace_back(
+                "read", request,
+                [dev, request, transfer, size] {
+                    nfs3MaxMsgLen = transfer;
+                    check(readThrough(dev + "/seq.dat", request) == size, "read");
+                },
+                [&readFloor, transfer, size] { check(readFloor.readAll(transfer) == size, "bare read"); });
+            cases.emplace_back(
+                "write", request,
+                [dev, data, transfer, size] {
+                    nfs3MaxMsgLen = transfer;
+                    writeThrough(dev + "/seq-w.dat", data, size);
+                },
+                [&writeFloor, transfer, size, line, request] {
+                    std::filesystem::resize_file(hostPath("floor-w.dat"), 0);
+                    check(writeFloor.writeAll(size, line, transfer, static_cast<uint32_t>(request) < line),
+                          "bare write");
+                });
         }
         runInterleaved(cases, options.runs);
         for (const DataCase &one : cases) {
@@ -257,7 +270,8 @@ void sequentialFigures(const Options &options)
 }
 
 // Remote calls of one operation, against the count the description's sequence gives.
-void callCount(const std::string &what, const std::string &sequence, unsigned expected, const std::function<void()> &op)
+void callCount(const std::string &what, const std::string &sequence, unsigned expected,
+               const std::function<void()> &op)
 {
     bench::rpcCountReset();
     op();
@@ -308,7 +322,8 @@ void callFigures(const Options &options)
         check(fd >= 0 && kRead(fd, buf, sizeof buf) == 100, "read " + path);
         kClose(fd);
     };
-    callCount("open/read/close, depth 1", "LOOKUP, READ, READ at the end", 3, [&] { fetch(dev + "/d1.txt"); });
+    callCount("open/read/close, depth 1", "LOOKUP, READ, READ at the end", 3,
+              [&] { fetch(dev + "/d1.txt"); });
     callCount("open/read/close, depth 4", "4 LOOKUP, READ, READ at the end", 6,
               [&] { fetch(dev + "/a/b/c/d4.txt"); });
     callCount("stat, depth 1", "LOOKUP", 1, [&] {
@@ -316,10 +331,11 @@ void callFigures(const Options &options)
         check(kStat((dev + "/d1.txt").c_str(), &st) == 0, "stat");
     });
     // Writes go out UNSTABLE, so the close adds the COMMIT that makes them safe.
-    callCount("create+write+close, depth 1", "LOOKUP (absent), CREATE, READ (line fill), WRITE, COMMIT", 5, [&] {
-        const int fd = kOpen((dev + "/new.txt").c_str(), K_O_WRONLY | K_O_CREAT, 0644);
-        check(fd >= 0 && kWrite(fd, buf, 100) == 100 && kClose(fd) == 0, "create");
-    });
+    callCount("create+write+close, depth 1", "LOOKUP (absent), CREATE, READ (line fill), WRITE, COMMIT", 5,
+              [&] {
+                  const int fd = kOpen((dev + "/new.txt").c_str(), K_O_WRONLY | K_O_CREAT, 0644);
+                  check(fd >= 0 && kWrite(fd, buf, 100) == 100 && kClose(fd) == 0, "create");
+              });
     check(onServer("new.txt") == std::vector<char>(buf, buf + 100), "created file on the server");
     callCount("remove, depth 1", "LOOKUP, LOOKUP (of the removal), REMOVE", 3,
               [&] { check(kRemove((dev + "/rm.txt").c_str()) == 0, "remove"); });
@@ -327,15 +343,16 @@ void callFigures(const Options &options)
               [&] { check(kRename((dev + "/mv.txt").c_str(), (dev + "/mv2.txt").c_str()) == 0, "rename"); });
     const unsigned batches = readdirBatches(names, static_cast<uint32_t>(nfs3MaxRddirSz));
     unsigned listed = 0;
-    callCount("listing " + std::to_string(options.entries) + " entries", "LOOKUP, one READDIR per batch (" +
-                  std::to_string(nfs3MaxRddirSz) + " bytes)", 1 + batches, [&] {
-        KDIR *dir = kOpendir((dev + "/list").c_str());
-        if (!check(dir != nullptr, "opendir"))
-            return;
-        while (kReaddir(dir) != nullptr)
-            ++listed;
-        kClosedir(dir);
-    });
+    callCount("listing " + std::to_string(options.entries) + " entries",
+              "LOOKUP, one READDIR per batch (" + std::to_string(nfs3MaxRddirSz) + " bytes)", 1 + batches,
+              [&] {
+                  KDIR *dir = kOpendir((dev + "/list").c_str());
+                  if (!check(dir != nullptr, "opendir"))
+                      return;
+                  while (kReaddir(dir) != nullptr)
+                      ++listed;
+                  kClosedir(dir);
+              });
     check(listed == names.size(), "every entry listed");
 }
 
@@ -407,19 +424,26 @@ void allocationFigures()
     const std::string path = std::string(kDevA) + "/alloc.dat";
     putOnServer("alloc.dat", pattern(1 << 20, 9));
     char buf[4096];
-    const auto count = [](const std::string &what, const std::string &goal, std::size_t limit, const auto &op) {
+    const auto count = [](const std::string &what, const std::string &goal, std::size_t limit,
+                          const auto &op) {
         bench::allocationsStart();
         op();
         const std::size_t n = bench::allocationsStop();
-        Record("heap allocations per call", what).number("allocations", static_cast<double>(n)).text("goal", goal)
-            .flag("met", n <= limit).print();
+        Record("heap allocations per call", what)
+            .number("allocations", static_cast<double>(n))
+            .text("goal", goal)
+            .flag("met", n <= limit)
+            .print();
     };
     const int fd = kOpen(path.c_str(), K_O_RDWR, 0);
     if (!check(fd >= 0, "open alloc.dat"))
         return;
     kRead(fd, buf, sizeof buf);
     count("read, cache hit", "0", 0, [&] { kRead(fd, buf, sizeof buf); });
-    count("read, line fill (2 READs)", "0", 0, [&] { kLseek(fd, 512 * 1024, K_SEEK_SET); kRead(fd, buf, sizeof buf); });
+    count("read, line fill (2 READs)", "0", 0, [&] {
+        kLseek(fd, 512 * 1024, K_SEEK_SET);
+        kRead(fd, buf, sizeof buf);
+    });
     count("write, cache hit", "0", 0, [&] { kWrite(fd, buf, sizeof buf); });
     count("write, line write-back and fill", "0", 0, [&] {
         for (int i = 0; i < 40; ++i) {
@@ -445,7 +469,8 @@ void taskFigures(const Options &options)
 {
     const uint64_t each = std::max<uint64_t>(options.bytes / 4, 1 << 20);
     for (int i = 0; i < 4; ++i)
-        putOnServer("task" + std::to_string(i) + ".dat", pattern(static_cast<std::size_t>(each), 10 + static_cast<uint32_t>(i)));
+        putOnServer("task" + std::to_string(i) + ".dat",
+                    pattern(static_cast<std::size_t>(each), 10 + static_cast<uint32_t>(i)));
     const auto throughput = [&](int tasks, int devices) {
         std::vector<double> rates;
         for (int run = 0; run < options.runs; ++run) {
@@ -454,7 +479,8 @@ void taskFigures(const Options &options)
                 for (int i = 0; i < tasks; ++i) {
                     const std::string dev = (devices == 2 && i % 2 == 1) ? kDevC : kDevA;
                     threads.emplace_back([dev, i, each] {
-                        check(readThrough(dev + "/task" + std::to_string(i) + ".dat", 65536) == each, "task read");
+                        check(readThrough(dev + "/task" + std::to_string(i) + ".dat", 65536) == each,
+                              "task read");
                         nfsClientClose();
                     });
                 }
@@ -473,7 +499,8 @@ void taskFigures(const Options &options)
                 std::vector<std::thread> threads;
                 for (int i = 0; i < loops; ++i) {
                     threads.emplace_back([i, each] {
-                        bench::BareNfsLoop loop(setting.host, setting.exportPath, "task" + std::to_string(i) + ".dat", 8192);
+                        bench::BareNfsLoop loop(setting.host, setting.exportPath,
+                                                "task" + std::to_string(i) + ".dat", 8192);
                         check(loop.valid() && loop.readAll(8192) == each, "bare task read");
                         nfsClientClose();
                     });
@@ -493,8 +520,12 @@ void taskFigures(const Options &options)
             if (tasks == 1 && devices == 2)
                 continue;
             const double rate = tasks == 1 ? one : throughput(tasks, devices);
-            Record record("tasks reading", std::to_string(tasks) + " tasks on " + std::to_string(devices) + " device(s)");
-            record.number("tasks", tasks).number("devices", devices).number("MiBps", rate).number("ratio", one > 0 ? rate / one : 0);
+            Record record("tasks reading",
+                          std::to_string(tasks) + " tasks on " + std::to_string(devices) + " device(s)");
+            record.number("tasks", tasks)
+                .number("devices", devices)
+                .number("MiBps", rate)
+                .number("ratio", one > 0 ? rate / one : 0);
             if (devices == 2) {
                 record.flag("met", rate >= 1.5 * one);
                 record.number("bareRatio", bareOne > 0 ? bareTwo / bareOne : 0);
@@ -549,7 +580,8 @@ void windowFigures(const Options &options)
         for (int run = 0; run < options.runs; ++run) {
             for (int i = 0; i < 2; ++i) {
                 nfsMaxInFlight = i == 0 ? 1 : window;
-                reads[i].push_back(bench::timed([&] { check(readThrough(path, kRequest) == size, "read"); }).wall);
+                reads[i].push_back(
+                    bench::timed([&] { check(readThrough(path, kRequest) == size, "read"); }).wall);
                 writes[i].push_back(bench::timed([&] { writeThrough(writePath, block, size); }).wall);
             }
         }
@@ -562,9 +594,9 @@ void windowFigures(const Options &options)
             const double one = bench::median(direction.walls[0]);
             const double many = bench::median(direction.walls[1]);
             const char *transport = way.word == NFS_TRANSPORT_TCP ? "tcp" : "udp";
-            Record("window vs one call in flight",
-                   std::string(direction.direction) + " 64 KiB, transfer " + std::to_string(way.transfer / 1024) +
-                       " KiB, lines " + std::to_string(way.line / 1024) + " KiB, " + transport)
+            Record("window vs one call in flight", std::string(direction.direction) + " 64 KiB, transfer " +
+                                                       std::to_string(way.transfer / 1024) + " KiB, lines " +
+                                                       std::to_string(way.line / 1024) + " KiB, " + transport)
                 .text("direction", direction.direction)
                 .text("transport", transport)
                 .number("transfer", way.transfer)
@@ -610,7 +642,8 @@ void tcpFigures(const Options &options)
     use(ways.back());
     const std::vector<char> model = onServer("tcp.dat");
     std::vector<char> copy;
-    check(readThrough(ways.back().dev + "/tcp.dat", request, &copy) == size && copy == model, "tcp read back");
+    check(readThrough(ways.back().dev + "/tcp.dat", request, &copy) == size && copy == model,
+          "tcp read back");
     writeThrough(ways.back().dev + "/tcp-w.dat", block, size);
     const std::vector<char> written = onServer("tcp-w.dat");
     bool same = written.size() == size;
@@ -635,15 +668,18 @@ void tcpFigures(const Options &options)
         for (std::size_t i = 0; i < ways.size(); ++i) {
             use(ways[i]);
             const std::string dev = ways[i].dev;
-            reads[i].push_back(bench::timed([&] { check(readThrough(dev + "/tcp.dat", request) == size, "read"); }).wall);
+            reads[i].push_back(
+                bench::timed([&] { check(readThrough(dev + "/tcp.dat", request) == size, "read"); }).wall);
             writes[i].push_back(bench::timed([&] { writeThrough(dev + "/tcp-w.dat", block, size); }).wall);
         }
         if (withCp) {
             // nfs-cp creates its target and refuses one that exists.
             std::remove((local + "-read").c_str());
-            reads.back().push_back(bench::timed([&] { check(std::system(cpRead.c_str()) == 0, cpRead); }).wall);
+            reads.back().push_back(
+                bench::timed([&] { check(std::system(cpRead.c_str()) == 0, cpRead); }).wall);
             std::remove(hostPath("cp-w.dat").c_str());
-            writes.back().push_back(bench::timed([&] { check(std::system(cpWrite.c_str()) == 0, cpWrite); }).wall);
+            writes.back().push_back(
+                bench::timed([&] { check(std::system(cpWrite.c_str()) == 0, cpWrite); }).wall);
             check(onServer("cp-w.dat") == model, "nfs-cp's copy on the server");
         }
     }
@@ -699,10 +735,12 @@ void libnfsFigures(const Options &options)
         std::vector<double> times;
         for (int run = 0; run < options.runs; ++run) {
             times.push_back(bench::timed([&] {
-                check(nfsMount(setting.host.c_str(), setting.exportPath.c_str(), "/benchT") == 0, "mount");
-                op();
-                check(nfsUnmount("/benchT") == 0, "unmount");
-            }).wall);
+                                check(nfsMount(setting.host.c_str(), setting.exportPath.c_str(), "/benchT") ==
+                                          0,
+                                      "mount");
+                                op();
+                                check(nfsUnmount("/benchT") == 0, "unmount");
+                            }).wall);
         }
         return bench::median(times);
     };
@@ -718,8 +756,10 @@ void libnfsFigures(const Options &options)
     });
     const double listTheirs = toolSeconds("nfs-ls '" + url + "/list' >/dev/null", options.runs);
     Record("listing vs libnfs", std::to_string(listed) + " entries: mount, list, unmount against nfs-ls")
-        .number("oursMs", listOurs * 1e3).number("libnfsMs", listTheirs * 1e3)
-        .number("ratio", listOurs > 0 ? listTheirs / listOurs : 0).print();
+        .number("oursMs", listOurs * 1e3)
+        .number("libnfsMs", listTheirs * 1e3)
+        .number("ratio", listOurs > 0 ? listTheirs / listOurs : 0)
+        .print();
     const double fetchOurs = ours([] {
         char buf[200];
         const int fd = kOpen("/benchT/d1.txt", K_O_RDONLY, 0);
@@ -728,8 +768,10 @@ void libnfsFigures(const Options &options)
     });
     const double fetchTheirs = toolSeconds("nfs-cat '" + url + "/d1.txt' >/dev/null", options.runs);
     Record("small-file fetch vs libnfs", "100 bytes: mount, open/read/close, unmount against nfs-cat")
-        .number("oursMs", fetchOurs * 1e3).number("libnfsMs", fetchTheirs * 1e3)
-        .number("ratio", fetchOurs > 0 ? fetchTheirs / fetchOurs : 0).print();
+        .number("oursMs", fetchOurs * 1e3)
+        .number("libnfsMs", fetchTheirs * 1e3)
+        .number("ratio", fetchOurs > 0 ? fetchTheirs / fetchOurs : 0)
+        .print();
 }
 
 Options parse(int argc, char **argv)
@@ -754,8 +796,10 @@ Options parse(int argc, char **argv)
         } else if (arg == "--only" && more) {
             options.only = argv[++i];
         } else {
-            std::fprintf(stderr, "usage: nfsSpeedBench [--runs N] [--mib M] [--entries N] [--quick] [--window N]\n"
-                                 "                     [--only sequential|calls|cachehit|allocations|tasks|libnfs|tcp|window]\n");
+            std::fprintf(stderr,
+                         "usage: nfsSpeedBench [--runs N] [--mib M] [--entries N] [--quick] [--window N]\n"
+                         "                     [--only "
+                         "sequential|calls|cachehit|allocations|tasks|libnfs|tcp|window]\n");
             std::exit(2);
         }
     }

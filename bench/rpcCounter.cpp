@@ -27,7 +27,10 @@ std::mutex recentMutex;
 std::array<uint32_t, kRecentXids> recentXids{};
 std::size_t recentNext = 0;
 
-int programIndex(uint32_t prog) { return prog == kNfsProgram ? 0 : prog == kMountProgram ? 1 : -1; }
+int programIndex(uint32_t prog)
+{
+    return prog == kNfsProgram ? 0 : prog == kMountProgram ? 1 : -1;
+}
 
 bool seenLately(uint32_t xid)
 {
@@ -58,10 +61,10 @@ void countCall(const void *datagram, std::size_t length)
 
 const char *procName(int index, uint32_t proc)
 {
-    static const char *const nfs[] = {"NULL", "GETATTR", "SETATTR", "LOOKUP", "ACCESS", "READLINK",
-                                      "READ", "WRITE", "CREATE", "MKDIR", "SYMLINK", "MKNOD",
-                                      "REMOVE", "RMDIR", "RENAME", "LINK", "READDIR", "READDIRPLUS",
-                                      "FSSTAT", "FSINFO", "PATHCONF", "COMMIT"};
+    static const char *const nfs[] = {"NULL",   "GETATTR", "SETATTR",  "LOOKUP", "ACCESS",  "READLINK",
+                                      "READ",   "WRITE",   "CREATE",   "MKDIR",  "SYMLINK", "MKNOD",
+                                      "REMOVE", "RMDIR",   "RENAME",   "LINK",   "READDIR", "READDIRPLUS",
+                                      "FSSTAT", "FSINFO",  "PATHCONF", "COMMIT"};
     static const char *const mount[] = {"MNT-NULL", "MNT", "DUMP", "UMNT", "UMNTALL", "EXPORT"};
     if (index == 0 && proc < sizeof nfs / sizeof *nfs)
         return nfs[proc];

@@ -36,7 +36,8 @@ bool bareExchange(uint16_t port)
     bool ok = sendto(sock, packet, sizeof packet, 0, reinterpret_cast<sockaddr *>(&server), sizeof server) ==
               static_cast<ssize_t>(sizeof packet);
     pollfd wait{sock, POLLIN, 0};
-    ok = ok && poll(&wait, 1, 1000) == 1 && recv(sock, packet, sizeof packet, 0) == static_cast<ssize_t>(sizeof packet);
+    ok = ok && poll(&wait, 1, 1000) == 1 &&
+         recv(sock, packet, sizeof packet, 0) == static_cast<ssize_t>(sizeof packet);
     close(sock);
     return ok;
 }
@@ -74,14 +75,16 @@ int main(int argc, char **argv)
     std::vector<double> bare;
     for (int run = 0; run < runs; ++run) {
         ours.push_back(bench::timed([&] {
-            timespec now{};
-            for (int i = 0; i < exchanges; ++i)
-                failed += sntpcTimeGet("127.0.0.1", timeout, &now) != 0;
-        }).wall / exchanges);
+                           timespec now{};
+                           for (int i = 0; i < exchanges; ++i)
+                               failed += sntpcTimeGet("127.0.0.1", timeout, &now) != 0;
+                       }).wall /
+                       exchanges);
         bare.push_back(bench::timed([&] {
-            for (int i = 0; i < exchanges; ++i)
-                failed += !bareExchange(port);
-        }).wall / exchanges);
+                           for (int i = 0; i < exchanges; ++i)
+                               failed += !bareExchange(port);
+                       }).wall /
+                       exchanges);
     }
     const double query = bench::median(ours);
     const double floor = bench::median(bare);

@@ -6,12 +6,23 @@
 
 extern "C" {
 
-void errnoSet(int errorValue) { errno = errorValue; }
+void errnoSet(int errorValue)
+{
+    errno = errorValue;
+}
 
-int errnoGet(void) { return errno; }
+int errnoGet(void)
+{
+    return errno;
+}
 
-void netErrnoSet(int status) { errno = status; }
+void netErrnoSet(int status)
+{
+    errno = status;
+}
 
-void rpcClntErrnoSet(int status) { errno = K_RPC_CLNT_ERRNO_BASE | (status & 0xffff); }
-
+void rpcClntErrnoSet(int status)
+{
+    errno = K_RPC_CLNT_ERRNO_BASE | (status & 0xffff);
+}
 }

@@ -27,5 +27,4 @@ int fioRdString(int fd, char *string, int maxBytes)
     string[stored] = '\0';
     return stored + 1;
 }
-
 }

@@ -22,35 +22,36 @@ namespace {
 constexpr mode_t kDefaultFilePerms = 0666;
 constexpr mode_t kDefaultDirPerms = 0777;
 
-int fail(int error) {
+int fail(int error)
+{
     errnoSet(error);
     return -1;
 }
 
-int hostAccessFlags(int flags) {
+int hostAccessFlags(int flags)
+{
     switch (flags & K_O_ACCMODE) {
-    case K_O_RDONLY:
-        return O_RDONLY;
-    case K_O_WRONLY:
-        return O_WRONLY;
-    case K_O_RDWR:
-        return O_RDWR;
-    default:
-        return -1;
+    case K_O_RDONLY: return O_RDONLY;
+    case K_O_WRONLY: return O_WRONLY;
+    case K_O_RDWR: return O_RDWR;
+    default: return -1;
     }
 }
 
-mode_t permsOr(int mode, mode_t fallback) {
+mode_t permsOr(int mode, mode_t fallback)
+{
     const auto perms = static_cast<mode_t>(mode) & 07777;
     return perms != 0 ? perms : fallback;
 }
 
-bool wantsDirectory(int flags, int mode) {
+bool wantsDirectory(int flags, int mode)
+{
     return (flags & K_O_CREAT) != 0 && (mode & K_S_IFMT) == K_S_IFDIR;
 }
 
 // Opens (and, when asked, first makes) the host object; the host descriptor or -1.
-int hostOpen(const char *path, int flags, int mode) {
+int hostOpen(const char *path, int flags, int mode)
+{
     if ((flags & K_O_PATH) != 0) {
         const int follow = (flags & K_O_NOFOLLOW) != 0 ? O_NOFOLLOW : 0;
         return ::open(path, O_PATH | follow | O_CLOEXEC);
@@ -70,7 +71,8 @@ int hostOpen(const char *path, int flags, int mode) {
     return ::open(path, hostFlags, permsOr(mode, kDefaultFilePerms));
 }
 
-intptr_t hostFsOpen(DEV_HDR *, char *tail, int flags, int mode) {
+intptr_t hostFsOpen(DEV_HDR *, char *tail, int flags, int mode)
+{
     if (hostAccessFlags(flags) < 0) {
         return fail(K_EINVAL);
     }
@@ -93,13 +95,15 @@ intptr_t hostFsOpen(DEV_HDR *, char *tail, int flags, int mode) {
     return reinterpret_cast<intptr_t>(file);
 }
 
-intptr_t hostFsCreate(DEV_HDR *pDev, char *tail, int mode) {
-    const int flags = (mode & K_S_IFMT) == K_S_IFDIR ? K_O_RDONLY | K_O_CREAT
-                                                     : K_O_RDWR | K_O_CREAT | K_O_TRUNC;
+intptr_t hostFsCreate(DEV_HDR *pDev, char *tail, int mode)
+{
+    const int flags =
+        (mode & K_S_IFMT) == K_S_IFDIR ? K_O_RDONLY | K_O_CREAT : K_O_RDWR | K_O_CREAT | K_O_TRUNC;
     return hostFsOpen(pDev, tail, flags, mode);
 }
 
-int hostFsDelete(DEV_HDR *, char *tail) {
+int hostFsDelete(DEV_HDR *, char *tail)
+{
     std::array<char, PATH_MAX> path{};
     if (!hostPath(tail, path)) {
         return -1;
@@ -112,7 +116,8 @@ int hostFsDelete(DEV_HDR *, char *tail) {
     return rc != 0 ? failFromHost() : 0;
 }
 
-int hostFsClose(intptr_t value) {
+int hostFsClose(intptr_t value)
+{
     auto *file = reinterpret_cast<HostFile *>(value);
     int rc = 0;
     if (file->dir != nullptr) {
@@ -125,7 +130,8 @@ int hostFsClose(intptr_t value) {
     return rc != 0 ? failFromHost() : 0;
 }
 
-int hostFsRead(intptr_t value, char *buffer, int nBytes) {
+int hostFsRead(intptr_t value, char *buffer, int nBytes)
+{
     const auto *file = reinterpret_cast<const HostFile *>(value);
     if (nBytes < 0) {
         return fail(K_EINVAL);
@@ -137,7 +143,8 @@ int hostFsRead(intptr_t value, char *buffer, int nBytes) {
     return got < 0 ? failFromHost() : static_cast<int>(got);
 }
 
-int hostFsWrite(intptr_t value, const char *buffer, int nBytes) {
+int hostFsWrite(intptr_t value, const char *buffer, int nBytes)
+{
     const auto *file = reinterpret_cast<const HostFile *>(value);
     if (nBytes < 0) {
         return fail(K_EINVAL);
@@ -149,14 +156,16 @@ int hostFsWrite(intptr_t value, const char *buffer, int nBytes) {
     return put < 0 ? failFromHost() : static_cast<int>(put);
 }
 
-DEV_HDR &hostDevice() {
+DEV_HDR &hostDevice()
+{
     static DEV_HDR device{};
     return device;
 }
 
-__attribute__((constructor)) void hostFsInstall() {
-    const int drvNum = iosDrvInstall(hostFsCreate, hostFsDelete, hostFsOpen, hostFsClose,
-                                     hostFsRead, hostFsWrite, hostFsIoctl);
+__attribute__((constructor)) void hostFsInstall()
+{
+    const int drvNum = iosDrvInstall(hostFsCreate, hostFsDelete, hostFsOpen, hostFsClose, hostFsRead,
+                                     hostFsWrite, hostFsIoctl);
     if (drvNum > 0) {
         iosDevAdd(&hostDevice(), "host:", drvNum);
     }
@@ -164,7 +173,8 @@ __attribute__((constructor)) void hostFsInstall() {
 
 } // namespace
 
-bool hostPath(const char *tail, std::array<char, PATH_MAX> &out) {
+bool hostPath(const char *tail, std::array<char, PATH_MAX> &out)
+{
     const char *source = (tail == nullptr || tail[0] == '\0') ? "." : tail;
     const std::size_t len = strnlen(source, out.size());
     if (len >= out.size()) {

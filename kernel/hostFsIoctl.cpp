@@ -25,14 +25,19 @@
 namespace hostFs {
 namespace {
 
-int fail(int error) {
+int fail(int error)
+{
     errnoSet(error);
     return -1;
 }
 
-template <typename T> T *argAs(intptr_t arg) { return reinterpret_cast<T *>(arg); }
+template <typename T> T *argAs(intptr_t arg)
+{
+    return reinterpret_cast<T *>(arg);
+}
 
-template <typename T, typename V> T clampTo(V value) {
+template <typename T, typename V> T clampTo(V value)
+{
     if constexpr (std::is_signed_v<V>) {
         if (value < 0) {
             return 0;
@@ -43,7 +48,8 @@ template <typename T, typename V> T clampTo(V value) {
     return static_cast<T>(std::min<Wide>(wide, std::numeric_limits<T>::max()));
 }
 
-uint32_t kernelFileType(mode_t mode) {
+uint32_t kernelFileType(mode_t mode)
+{
     if (S_ISDIR(mode)) {
         return K_S_IFDIR;
     }
@@ -65,14 +71,16 @@ uint32_t kernelFileType(mode_t mode) {
     return K_S_IFREG;
 }
 
-int seekTo(HostFile &file, uint64_t position) {
+int seekTo(HostFile &file, uint64_t position)
+{
     if (position > static_cast<uint64_t>(std::numeric_limits<off_t>::max())) {
         return fail(K_EINVAL);
     }
     return ::lseek(file.fd, static_cast<off_t>(position), SEEK_SET) < 0 ? failFromHost() : 0;
 }
 
-int unreadBytes(HostFile &file, intptr_t arg) {
+int unreadBytes(HostFile &file, intptr_t arg)
+{
     int *pCount = argAs<int>(arg);
     if (pCount == nullptr) {
         return fail(K_EINVAL);
@@ -92,11 +100,13 @@ int unreadBytes(HostFile &file, intptr_t arg) {
     return 0;
 }
 
-int seek(HostFile &file, intptr_t arg) {
+int seek(HostFile &file, intptr_t arg)
+{
     return arg < 0 ? fail(K_EINVAL) : seekTo(file, static_cast<uint64_t>(arg));
 }
 
-int where(HostFile &file, intptr_t) {
+int where(HostFile &file, intptr_t)
+{
     const off_t position = ::lseek(file.fd, 0, SEEK_CUR);
     if (position < 0) {
         return failFromHost();
@@ -104,7 +114,8 @@ int where(HostFile &file, intptr_t) {
     return position > INT_MAX ? fail(K_EINVAL) : static_cast<int>(position);
 }
 
-int renameTo(HostFile &file, intptr_t arg) {
+int renameTo(HostFile &file, intptr_t arg)
+{
     std::array<char, PATH_MAX> newPath{};
     if (arg == 0) {
         return fail(K_EINVAL);
@@ -119,9 +130,13 @@ int renameTo(HostFile &file, intptr_t arg) {
     return 0;
 }
 
-int sync(HostFile &file, intptr_t) { return ::fsync(file.fd) != 0 ? failFromHost() : 0; }
+int sync(HostFile &file, intptr_t)
+{
+    return ::fsync(file.fd) != 0 ? failFromHost() : 0;
+}
 
-int makeDir(HostFile &, intptr_t arg) {
+int makeDir(HostFile &, intptr_t arg)
+{
     std::array<char, PATH_MAX> path{};
     if (arg == 0) {
         return fail(K_EINVAL);
@@ -132,7 +147,8 @@ int makeDir(HostFile &, intptr_t arg) {
     return ::mkdir(path.data(), 0777) != 0 ? failFromHost() : 0;
 }
 
-int removeDir(HostFile &, intptr_t arg) {
+int removeDir(HostFile &, intptr_t arg)
+{
     std::array<char, PATH_MAX> path{};
     if (arg == 0) {
         return fail(K_EINVAL);
@@ -144,7 +160,8 @@ int removeDir(HostFile &, intptr_t arg) {
 }
 
 // dd_cookie 0 rewinds the stream; otherwise it counts the entries handed out.
-int readDir(HostFile &file, intptr_t arg) {
+int readDir(HostFile &file, intptr_t arg)
+{
     KDIR *pDir = argAs<KDIR>(arg);
     if (pDir == nullptr) {
         return fail(K_EINVAL);
@@ -183,7 +200,8 @@ int readDir(HostFile &file, intptr_t arg) {
 }
 
 // cppcheck-suppress constParameter ; every handler has the same signature
-int getFlags(HostFile &file, intptr_t arg) {
+int getFlags(HostFile &file, intptr_t arg)
+{
     int *pFlags = argAs<int>(arg);
     if (pFlags == nullptr) {
         return fail(K_EINVAL);
@@ -192,7 +210,8 @@ int getFlags(HostFile &file, intptr_t arg) {
     return 0;
 }
 
-int fsStatus(HostFile &file, intptr_t arg) {
+int fsStatus(HostFile &file, intptr_t arg)
+{
     auto *pStatfs = argAs<struct kstatfs>(arg);
     if (pStatfs == nullptr) {
         return fail(K_EINVAL);
@@ -211,12 +230,14 @@ int fsStatus(HostFile &file, intptr_t arg) {
     return 0;
 }
 
-int seek64(HostFile &file, intptr_t arg) {
+int seek64(HostFile &file, intptr_t arg)
+{
     const uint64_t *pPosition = argAs<uint64_t>(arg);
     return pPosition == nullptr ? fail(K_EINVAL) : seekTo(file, *pPosition);
 }
 
-int where64(HostFile &file, intptr_t arg) {
+int where64(HostFile &file, intptr_t arg)
+{
     uint64_t *pPosition = argAs<uint64_t>(arg);
     if (pPosition == nullptr) {
         return fail(K_EINVAL);
@@ -232,30 +253,35 @@ int where64(HostFile &file, intptr_t arg) {
 // The host's name for what a descriptor refers to, also for a name-only descriptor, on which
 // fchmod and futimens are refused: the calls through it change that very object, a link
 // opened without following included.
-std::array<char, 32> descriptorPath(const HostFile &file) {
+std::array<char, 32> descriptorPath(const HostFile &file)
+{
     std::array<char, 32> path{};
     std::snprintf(path.data(), path.size(), "/proc/self/fd/%d", file.fd);
     return path;
 }
 
-int truncateTo(HostFile &file, uint64_t size) {
+int truncateTo(HostFile &file, uint64_t size)
+{
     if (size > static_cast<uint64_t>(std::numeric_limits<off_t>::max())) {
         return fail(K_EINVAL);
     }
     return ::ftruncate(file.fd, static_cast<off_t>(size)) != 0 ? failFromHost() : 0;
 }
 
-int truncate32(HostFile &file, intptr_t arg) {
+int truncate32(HostFile &file, intptr_t arg)
+{
     return arg < 0 ? fail(K_EINVAL) : truncateTo(file, static_cast<uint64_t>(arg));
 }
 
-int truncate64(HostFile &file, intptr_t arg) {
+int truncate64(HostFile &file, intptr_t arg)
+{
     const uint64_t *pSize = argAs<uint64_t>(arg);
     return pSize == nullptr ? fail(K_EINVAL) : truncateTo(file, *pSize);
 }
 
 // cppcheck-suppress constParameter ; every handler has the same signature
-int changeMode(HostFile &file, intptr_t arg) {
+int changeMode(HostFile &file, intptr_t arg)
+{
     if (arg < 0 || arg > 07777) {
         return fail(K_EINVAL);
     }
@@ -265,7 +291,8 @@ int changeMode(HostFile &file, intptr_t arg) {
 
 // A null argument sets both times to now.
 // cppcheck-suppress constParameter ; every handler has the same signature
-int setTimes(HostFile &file, intptr_t arg) {
+int setTimes(HostFile &file, intptr_t arg)
+{
     const auto *pTimes = argAs<const kutimbuf>(arg);
     std::array<timespec, 2> times{};
     if (pTimes != nullptr) {
@@ -284,7 +311,8 @@ int setTimes(HostFile &file, intptr_t arg) {
 }
 
 // cppcheck-suppress constParameter ; every handler has the same signature
-int linkTo(HostFile &file, intptr_t arg) {
+int linkTo(HostFile &file, intptr_t arg)
+{
     std::array<char, PATH_MAX> newPath{};
     if (arg == 0) {
         return fail(K_EINVAL);
@@ -293,12 +321,12 @@ int linkTo(HostFile &file, intptr_t arg) {
         return -1;
     }
     const auto path = descriptorPath(file);
-    return ::linkat(AT_FDCWD, path.data(), AT_FDCWD, newPath.data(), AT_SYMLINK_FOLLOW) != 0
-               ? failFromHost()
-               : 0;
+    return ::linkat(AT_FDCWD, path.data(), AT_FDCWD, newPath.data(), AT_SYMLINK_FOLLOW) != 0 ? failFromHost()
+                                                                                             : 0;
 }
 
-int makeSymlink(HostFile &, intptr_t arg) {
+int makeSymlink(HostFile &, intptr_t arg)
+{
     const auto *pArg = argAs<const ksymlinkarg>(arg);
     std::array<char, PATH_MAX> path{};
     if (pArg == nullptr || pArg->path == nullptr || pArg->target == nullptr) {
@@ -311,7 +339,8 @@ int makeSymlink(HostFile &, intptr_t arg) {
 }
 
 // cppcheck-suppress constParameter ; every handler has the same signature
-int readLink(HostFile &file, intptr_t arg) {
+int readLink(HostFile &file, intptr_t arg)
+{
     const auto *pArg = argAs<const kreadlinkarg>(arg);
     if (pArg == nullptr || pArg->buffer == nullptr || pArg->size == 0) {
         return fail(K_EINVAL);
@@ -328,7 +357,8 @@ int readLink(HostFile &file, intptr_t arg) {
     return stored < 0 ? failFromHost() : static_cast<int>(stored);
 }
 
-int fileStatus(HostFile &file, intptr_t arg) {
+int fileStatus(HostFile &file, intptr_t arg)
+{
     auto *pStat = argAs<struct kstat>(arg);
     if (pStat == nullptr) {
         return fail(K_EINVAL);
@@ -362,25 +392,24 @@ struct IoctlCode {
 };
 
 constexpr std::array kIoctlCodes{
-    IoctlCode{K_FIONREAD, unreadBytes},  IoctlCode{K_FIOSEEK, seek},
-    IoctlCode{K_FIOWHERE, where},        IoctlCode{K_FIORENAME, renameTo},
-    IoctlCode{K_FIOSYNC, sync},          IoctlCode{K_FIOMKDIR, makeDir},
-    IoctlCode{K_FIORMDIR, removeDir},    IoctlCode{K_FIOREADDIR, readDir},
-    IoctlCode{K_FIOGETFL, getFlags},     IoctlCode{K_FIOFSTATFSGET, fsStatus},
-    IoctlCode{K_FIOSEEK64, seek64},      IoctlCode{K_FIOWHERE64, where64},
-    IoctlCode{K_FIOFSTATGET, fileStatus},
-    IoctlCode{K_FIOTRUNC, truncate32},   IoctlCode{K_FIOTRUNC64, truncate64},
-    IoctlCode{K_FIOCHMOD, changeMode},   IoctlCode{K_FIOTIMESET, setTimes},
-    IoctlCode{K_FIOLINK, linkTo},        IoctlCode{K_FIOSYMLINK, makeSymlink},
-    IoctlCode{K_FIOREADLINK, readLink},
+    IoctlCode{K_FIONREAD, unreadBytes},   IoctlCode{K_FIOSEEK, seek},
+    IoctlCode{K_FIOWHERE, where},         IoctlCode{K_FIORENAME, renameTo},
+    IoctlCode{K_FIOSYNC, sync},           IoctlCode{K_FIOMKDIR, makeDir},
+    IoctlCode{K_FIORMDIR, removeDir},     IoctlCode{K_FIOREADDIR, readDir},
+    IoctlCode{K_FIOGETFL, getFlags},      IoctlCode{K_FIOFSTATFSGET, fsStatus},
+    IoctlCode{K_FIOSEEK64, seek64},       IoctlCode{K_FIOWHERE64, where64},
+    IoctlCode{K_FIOFSTATGET, fileStatus}, IoctlCode{K_FIOTRUNC, truncate32},
+    IoctlCode{K_FIOTRUNC64, truncate64},  IoctlCode{K_FIOCHMOD, changeMode},
+    IoctlCode{K_FIOTIMESET, setTimes},    IoctlCode{K_FIOLINK, linkTo},
+    IoctlCode{K_FIOSYMLINK, makeSymlink}, IoctlCode{K_FIOREADLINK, readLink},
 };
 
 } // namespace
 
-int hostFsIoctl(intptr_t file, int function, intptr_t arg) {
-    const IoctlCode *code =
-        std::find_if(kIoctlCodes.begin(), kIoctlCodes.end(),
-                     [function](const IoctlCode &c) { return c.function == function; });
+int hostFsIoctl(intptr_t file, int function, intptr_t arg)
+{
+    const IoctlCode *code = std::find_if(kIoctlCodes.begin(), kIoctlCodes.end(),
+                                         [function](const IoctlCode &c) { return c.function == function; });
     if (code == kIoctlCodes.end()) {
         return fail(K_ENOSYS);
     }

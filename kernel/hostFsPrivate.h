@@ -12,10 +12,10 @@ namespace hostFs {
 // One open host file: the driver's file value.
 struct HostFile {
     int fd = -1;
-    int flags = 0;               // the kernel's open flags it was opened with
+    int flags = 0;                     // the kernel's open flags it was opened with
     std::array<char, PATH_MAX> path{}; // host path, for rename
-    DIR *dir = nullptr;          // directory stream, made on the first K_FIOREADDIR
-    intptr_t entriesRead = 0;    // entries handed out since the stream was last rewound
+    DIR *dir = nullptr;                // directory stream, made on the first K_FIOREADDIR
+    intptr_t entriesRead = 0;          // entries handed out since the stream was last rewound
 };
 
 // The host path for a tail: the tail itself, "." for an empty one. False (K_ENAMETOOLONG)

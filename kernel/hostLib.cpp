@@ -145,5 +145,4 @@ void hostShow(void)
         std::printf("%-32s %s\n", entry.name.c_str(), dotted);
     }
 }
-
 }

@@ -19,7 +19,8 @@ extern "C" {
 
 // Through the 64-bit code or, from a driver that serves only the 32-bit one, through
 // K_FIOTRUNC when the size fits its int.
-int kFtruncate(int fd, int64_t length) {
+int kFtruncate(int fd, int64_t length)
+{
     const io::OpenFile of(fd);
     if (!of.valid()) {
         return -1;
@@ -39,11 +40,13 @@ int kFtruncate(int fd, int64_t length) {
 }
 
 // The file-type bits of a status's st_mode are dropped, so that chmod(path, st.st_mode) works.
-int kChmod(const char *path, int mode) {
+int kChmod(const char *path, int mode)
+{
     return io::ioctlOnPath(path, io::kNameOnly, K_FIOCHMOD, mode & kPermissionBits);
 }
 
-int kUtime(const char *path, const struct kutimbuf *times) {
+int kUtime(const char *path, const struct kutimbuf *times)
+{
     return io::ioctlOnPath(path, io::kNameOnly, K_FIOTIMESET, reinterpret_cast<intptr_t>(times));
 }
 

@@ -8,7 +8,8 @@
 
 extern "C" {
 
-KDIR *kOpendir(const char *path) {
+KDIR *kOpendir(const char *path)
+{
     const int fd = kOpen(path, K_O_RDONLY, 0);
     if (fd < 0) {
         return nullptr;
@@ -23,27 +24,29 @@ KDIR *kOpendir(const char *path) {
     return pDir;
 }
 
-struct kdirent *kReaddir(KDIR *pDir) {
+struct kdirent *kReaddir(KDIR *pDir)
+{
     if (pDir == nullptr) {
         errnoSet(K_EINVAL);
         return nullptr;
     }
-    if (kIoctl(pDir->dd_fd, K_FIOREADDIR, reinterpret_cast<intptr_t>(pDir)) < 0 ||
-        pDir->dd_eof != 0) {
+    if (kIoctl(pDir->dd_fd, K_FIOREADDIR, reinterpret_cast<intptr_t>(pDir)) < 0 || pDir->dd_eof != 0) {
         return nullptr;
     }
     pDir->dd_dirent.d_name[K_NAME_MAX] = '\0';
     return &pDir->dd_dirent;
 }
 
-void kRewinddir(KDIR *pDir) {
+void kRewinddir(KDIR *pDir)
+{
     if (pDir != nullptr) {
         pDir->dd_cookie = 0;
         pDir->dd_eof = 0;
     }
 }
 
-int kClosedir(KDIR *pDir) {
+int kClosedir(KDIR *pDir)
+{
     if (pDir == nullptr) {
         errnoSet(K_EINVAL);
         return -1;

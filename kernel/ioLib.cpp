@@ -17,9 +17,10 @@ namespace {
 // A descriptor number held from before the driver is called until the file is in the table;
 // returned to the pool unless committed.
 class FdReservation {
-  public:
+public:
     FdReservation() : fd_(ios::fdReserve()) {}
-    ~FdReservation() {
+    ~FdReservation()
+    {
         if (fd_ >= 0) {
             ios::fdRelease(fd_);
         }
@@ -28,19 +29,21 @@ class FdReservation {
     FdReservation &operator=(const FdReservation &) = delete;
 
     bool valid() const { return fd_ >= 0; }
-    int commit(const ios::Descriptor &desc) {
+    int commit(const ios::Descriptor &desc)
+    {
         ios::fdFill(fd_, desc);
         const int fd = fd_;
         fd_ = -1;
         return fd;
     }
 
-  private:
+private:
     int fd_;
 };
 
 // Opens path through entry(entries, where), which calls the driver's open or create entry.
-template <typename Entry> int openPath(const char *path, Entry entry, bool pathOnly = false) {
+template <typename Entry> int openPath(const char *path, Entry entry, bool pathOnly = false)
+{
     FdReservation reservation;
     if (!reservation.valid()) {
         return -1;
@@ -65,19 +68,22 @@ template <typename Entry> int openPath(const char *path, Entry entry, bool pathO
     return reservation.commit(ios::Descriptor{opened.drvNum, opened.pDev, file, pathOnly, entries});
 }
 
-int notSupported() {
+int notSupported()
+{
     errnoSet(K_ENOTSUP);
     return -1;
 }
 
-int badDescriptor() {
+int badDescriptor()
+{
     errnoSet(K_EBADF);
     return -1;
 }
 
 // The file's position through the 64-bit code or, from a driver that serves only the 32-bit
 // ones (a version 2 NFS file, say), through K_FIOWHERE.
-bool positionGet(const OpenFile &of, uint64_t *where) {
+bool positionGet(const OpenFile &of, uint64_t *where)
+{
     if (ioctlOn(of, K_FIOWHERE64, reinterpret_cast<intptr_t>(where)) >= 0) {
         return true;
     }
@@ -93,7 +99,8 @@ bool positionGet(const OpenFile &of, uint64_t *where) {
 }
 
 // Repositions through the 64-bit code or, as above, K_FIOSEEK when the position fits its int.
-bool positionSet(const OpenFile &of, uint64_t position) {
+bool positionSet(const OpenFile &of, uint64_t position)
+{
     if (ioctlOn(of, K_FIOSEEK64, reinterpret_cast<intptr_t>(&position)) >= 0) {
         return true;
     }
@@ -104,7 +111,8 @@ bool positionSet(const OpenFile &of, uint64_t position) {
 }
 
 // A name-only open reads, writes, creates and truncates nothing; K_O_NOFOLLOW goes with it.
-bool openFlagsValid(int flags) {
+bool openFlagsValid(int flags)
+{
     if ((flags & K_O_PATH) == 0) {
         return (flags & K_O_NOFOLLOW) == 0;
     }
@@ -114,7 +122,8 @@ bool openFlagsValid(int flags) {
 // True when path names something, a dangling link included. An exclusive create looks first,
 // so that a driver that ignores K_O_EXCL still refuses the common case; a driver that serves
 // it also closes the window between the look and the create.
-bool nameExists(const char *path) {
+bool nameExists(const char *path)
+{
     const int fd = kOpen(path, kNameOnly | K_O_NOFOLLOW, 0);
     if (fd < 0) {
         return false;
@@ -125,7 +134,8 @@ bool nameExists(const char *path) {
 
 // The driver's file, or -1 when it was opened for appended writes by a driver that does not
 // report K_O_APPEND back: such a driver would write at the position, over the file's start.
-intptr_t appendChecked(const ios::DriverEntries &e, intptr_t file, int flags) {
+intptr_t appendChecked(const ios::DriverEntries &e, intptr_t file, int flags)
+{
     if (file == -1 || file == K_FOLLOW_LINK || (flags & K_O_APPEND) == 0 ||
         (flags & K_O_ACCMODE) == K_O_RDONLY) {
         return file;
@@ -143,7 +153,8 @@ intptr_t appendChecked(const ios::DriverEntries &e, intptr_t file, int flags) {
 }
 
 // The ioctl codes a name-only descriptor serves: none of them moves the file's data.
-bool servesNameOnly(int function) {
+bool servesNameOnly(int function)
+{
     switch (function) {
     case K_FIOFSTATGET:
     case K_FIOFSTATFSGET:
@@ -154,16 +165,15 @@ bool servesNameOnly(int function) {
     case K_FIOTIMESET:
     case K_FIOLINK:
     case K_FIOSYMLINK:
-    case K_FIOREADLINK:
-        return true;
-    default:
-        return false;
+    case K_FIOREADLINK: return true;
+    default: return false;
     }
 }
 
 } // namespace
 
-bool driverOf(int drvNum, ios::DriverEntries &entries) {
+bool driverOf(int drvNum, ios::DriverEntries &entries)
+{
     if (!ios::driverEntries(drvNum, entries)) {
         errnoSet(K_ENXIO);
         return false;
@@ -171,7 +181,8 @@ bool driverOf(int drvNum, ios::DriverEntries &entries) {
     return true;
 }
 
-int ioctlOn(const OpenFile &of, int function, intptr_t arg) {
+int ioctlOn(const OpenFile &of, int function, intptr_t arg)
+{
     if (of.desc.pathOnly && !servesNameOnly(function)) {
         return badDescriptor();
     }
@@ -185,7 +196,8 @@ int ioctlOn(const OpenFile &of, int function, intptr_t arg) {
 
 extern "C" {
 
-int kOpen(const char *path, int flags, int mode) {
+int kOpen(const char *path, int flags, int mode)
+{
     if (!io::openFlagsValid(flags)) {
         errnoSet(K_EINVAL);
         return -1;
@@ -205,13 +217,15 @@ int kOpen(const char *path, int flags, int mode) {
         (flags & K_O_PATH) != 0);
 }
 
-int kCreat(const char *path, int mode) {
+int kCreat(const char *path, int mode)
+{
     return io::openPath(path, [mode](const ios::DriverEntries &e, const ios::Resolved &w) {
         return e.create != nullptr ? e.create(w.pDev, w.tail, mode) : io::notSupported();
     });
 }
 
-int kClose(int fd) {
+int kClose(int fd)
+{
     if (fd >= 0 && fd < 3) {
         return 0; // the standard streams stay open
     }
@@ -228,7 +242,8 @@ int kClose(int fd) {
     return result;
 }
 
-int kRead(int fd, char *buffer, int nBytes) {
+int kRead(int fd, char *buffer, int nBytes)
+{
     const io::OpenFile of(fd);
     if (!of.valid()) {
         return -1;
@@ -246,7 +261,8 @@ int kRead(int fd, char *buffer, int nBytes) {
     return of.entries.read(of.desc.file, buffer, nBytes);
 }
 
-int kWrite(int fd, const char *buffer, int nBytes) {
+int kWrite(int fd, const char *buffer, int nBytes)
+{
     const io::OpenFile of(fd);
     if (!of.valid()) {
         return -1;
@@ -264,7 +280,8 @@ int kWrite(int fd, const char *buffer, int nBytes) {
     return of.entries.write(of.desc.file, buffer, nBytes);
 }
 
-int kIoctl(int fd, int function, intptr_t arg) {
+int kIoctl(int fd, int function, intptr_t arg)
+{
     const io::OpenFile of(fd);
     if (!of.valid()) {
         return -1;
@@ -272,7 +289,8 @@ int kIoctl(int fd, int function, intptr_t arg) {
     return io::ioctlOn(of, function, arg);
 }
 
-int kRemove(const char *path) {
+int kRemove(const char *path)
+{
     ios::PathBuffer buf;
     if (!ios::pathLoad(buf, path)) {
         return -1;
@@ -282,13 +300,13 @@ int kRemove(const char *path) {
         if (!io::driverOf(where.drvNum, entries)) {
             return -1;
         }
-        return entries.remove != nullptr ? entries.remove(where.pDev, where.tail)
-                                         : io::notSupported();
+        return entries.remove != nullptr ? entries.remove(where.pDev, where.tail) : io::notSupported();
     });
     return result == 0 ? 0 : -1;
 }
 
-int64_t kLseek(int fd, int64_t offset, int whence) {
+int64_t kLseek(int fd, int64_t offset, int whence)
+{
     const io::OpenFile of(fd);
     if (!of.valid()) {
         return -1;

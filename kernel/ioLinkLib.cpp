@@ -12,7 +12,8 @@
 
 namespace {
 
-int fail(int error) {
+int fail(int error)
+{
     errnoSet(error);
     return -1;
 }
@@ -21,7 +22,8 @@ int fail(int error) {
 
 extern "C" {
 
-int kLink(const char *existingPath, const char *newPath) {
+int kLink(const char *existingPath, const char *newPath)
+{
     if (existingPath == nullptr || newPath == nullptr) {
         return fail(K_EINVAL);
     }
@@ -30,7 +32,8 @@ int kLink(const char *existingPath, const char *newPath) {
 
 // The link is made through its device's root, as a folder is removed: it does not exist yet.
 // The target is text for later resolution, bounded as a path is.
-int kSymlink(const char *target, const char *linkPath) {
+int kSymlink(const char *target, const char *linkPath)
+{
     if (target == nullptr) {
         return fail(K_EINVAL);
     }
@@ -49,9 +52,9 @@ int kSymlink(const char *target, const char *linkPath) {
 }
 
 // The count is the call's result, so size must fit an int.
-int kReadlink(const char *path, char *buffer, size_t size) {
-    if (buffer == nullptr || size == 0 ||
-        size > static_cast<std::size_t>(std::numeric_limits<int>::max())) {
+int kReadlink(const char *path, char *buffer, size_t size)
+{
+    if (buffer == nullptr || size == 0 || size > static_cast<std::size_t>(std::numeric_limits<int>::max())) {
         return fail(K_EINVAL);
     }
     const int fd = kOpen(path, io::kNameOnly | K_O_NOFOLLOW, 0);

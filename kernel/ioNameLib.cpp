@@ -13,13 +13,15 @@
 
 namespace io {
 
-FdCloser::~FdCloser() {
+FdCloser::~FdCloser()
+{
     const int saved = errnoGet();
     kClose(fd_);
     errnoSet(saved);
 }
 
-int ioctlOnPath(const char *path, int flags, int function, intptr_t arg) {
+int ioctlOnPath(const char *path, int flags, int function, intptr_t arg)
+{
     const int fd = kOpen(path, flags, 0);
     if (fd < 0) {
         return -1;
@@ -28,7 +30,8 @@ int ioctlOnPath(const char *path, int flags, int function, intptr_t arg) {
     return kIoctl(fd, function, arg) < 0 ? -1 : 0;
 }
 
-int ioctlWithSecondPath(const char *path, const char *secondPath, int function) {
+int ioctlWithSecondPath(const char *path, const char *secondPath, int function)
+{
     const int fd = kOpen(path, kNameOnly | K_O_NOFOLLOW, 0);
     if (fd < 0) {
         return -1;
@@ -49,7 +52,8 @@ int ioctlWithSecondPath(const char *path, const char *secondPath, int function) 
     return result < 0 ? -1 : 0;
 }
 
-int deviceRootOpen(const ios::PathBuffer &buf, const ios::Resolved &where) {
+int deviceRootOpen(const ios::PathBuffer &buf, const ios::Resolved &where)
+{
     std::array<char, ios::kPathMax> root{};
     const auto nameLen = static_cast<std::size_t>(where.tail - buf.text.data());
     std::memcpy(root.data(), buf.text.data(), nameLen);
@@ -58,7 +62,8 @@ int deviceRootOpen(const ios::PathBuffer &buf, const ios::Resolved &where) {
 
 namespace {
 
-int invalid() {
+int invalid()
+{
     errnoSet(K_EINVAL);
     return -1;
 }
@@ -68,7 +73,8 @@ int invalid() {
 
 extern "C" {
 
-int kRename(const char *oldPath, const char *newPath) {
+int kRename(const char *oldPath, const char *newPath)
+{
     if (oldPath == nullptr || newPath == nullptr) {
         return io::invalid();
     }
@@ -76,7 +82,8 @@ int kRename(const char *oldPath, const char *newPath) {
     return io::ioctlWithSecondPath(oldPath, newPath, K_FIORENAME);
 }
 
-int kMkdir(const char *path, int mode) {
+int kMkdir(const char *path, int mode)
+{
     struct kstat st {};
     if (kStat(path, &st) == 0) {
         errnoSet(K_EEXIST);
@@ -92,10 +99,11 @@ int kMkdir(const char *path, int mode) {
 // The directory is removed through its device's root: the device name with an empty tail is
 // opened, and the tail goes to K_FIORMDIR. The driver's removal takes files and links too, so
 // the object's own status (a link's, not its target's) is looked at first.
-int kRmdir(const char *path) {
+int kRmdir(const char *path)
+{
     struct kstat st {};
-    if (io::ioctlOnPath(path, io::kNameOnly | K_O_NOFOLLOW, K_FIOFSTATGET,
-                        reinterpret_cast<intptr_t>(&st)) != 0) {
+    if (io::ioctlOnPath(path, io::kNameOnly | K_O_NOFOLLOW, K_FIOFSTATGET, reinterpret_cast<intptr_t>(&st)) !=
+        0) {
         return -1;
     }
     if ((st.st_mode & K_S_IFMT) != K_S_IFDIR) {
@@ -106,26 +114,28 @@ int kRmdir(const char *path) {
                                  [](char *tail) { return reinterpret_cast<intptr_t>(tail); });
 }
 
-int kStat(const char *path, struct kstat *pStat) {
+int kStat(const char *path, struct kstat *pStat)
+{
     if (pStat == nullptr) {
         return io::invalid();
     }
     return io::ioctlOnPath(path, io::kNameOnly, K_FIOFSTATGET, reinterpret_cast<intptr_t>(pStat));
 }
 
-int kFstat(int fd, struct kstat *pStat) {
+int kFstat(int fd, struct kstat *pStat)
+{
     if (pStat == nullptr) {
         return io::invalid();
     }
     return kIoctl(fd, K_FIOFSTATGET, reinterpret_cast<intptr_t>(pStat)) < 0 ? -1 : 0;
 }
 
-int kStatfs(const char *path, struct kstatfs *pStatfs) {
+int kStatfs(const char *path, struct kstatfs *pStatfs)
+{
     if (pStatfs == nullptr) {
         return io::invalid();
     }
-    return io::ioctlOnPath(path, io::kNameOnly, K_FIOFSTATFSGET,
-                           reinterpret_cast<intptr_t>(pStatfs));
+    return io::ioctlOnPath(path, io::kNameOnly, K_FIOFSTATFSGET, reinterpret_cast<intptr_t>(pStatfs));
 }
 
 } // extern "C"

@@ -16,21 +16,21 @@ bool driverOf(int drvNum, ios::DriverEntries &entries);
 
 // An open descriptor, held in use for the object's lifetime, with its driver's entries.
 class OpenFile {
-  public:
+public:
     explicit OpenFile(int fd) : use_(fd), desc(use_.desc()), entries(desc.entries), valid_(use_.held()) {}
     OpenFile(const OpenFile &) = delete;
     OpenFile &operator=(const OpenFile &) = delete;
     // False with the error number set when fd is not open.
     bool valid() const { return valid_; }
 
-  private:
+private:
     ios::FdUse use_;
 
-  public:
+public:
     const ios::Descriptor desc;
     const ios::DriverEntries &entries;
 
-  private:
+private:
     bool valid_;
 };
 // The driver's ioctl entry on an open file (K_ENOTSUP when it has none).
@@ -51,14 +51,14 @@ int ioctlWithSecondPath(const char *path, const char *secondPath, int function);
 // Closes a descriptor when it goes out of scope, keeping the error number of the failure
 // that led there.
 class FdCloser {
-  public:
+public:
     explicit FdCloser(int fd) : fd_(fd) {}
     ~FdCloser();
     FdCloser(const FdCloser &) = delete;
     FdCloser &operator=(const FdCloser &) = delete;
     int get() const { return fd_; }
 
-  private:
+private:
     int fd_;
 };
 
@@ -69,7 +69,8 @@ int deviceRootOpen(const ios::PathBuffer &buf, const ios::Resolved &where);
 // Runs function on the root of path's device for an object that path names and that may not
 // exist yet: argOf(tail) makes the argument from path's tail, which the driver may rewrite
 // and answer with K_FOLLOW_LINK (resolved again, within the restart bound). 0 or -1.
-template <typename ArgOf> int ioctlOnDeviceRoot(const char *path, int function, ArgOf argOf) {
+template <typename ArgOf> int ioctlOnDeviceRoot(const char *path, int function, ArgOf argOf)
+{
     ios::PathBuffer buf;
     if (!ios::pathLoad(buf, path)) {
         return -1;

@@ -17,24 +17,28 @@ const char *pAddrString = nullptr;
 namespace ios {
 namespace {
 
-DEV_HDR *&listHead() {
+DEV_HDR *&listHead()
+{
     static DEV_HDR *head = nullptr;
     return head;
 }
 
 // Entries running on each device in use. Guarded by tableMutex().
-std::map<const DEV_HDR *, int> &deviceUsers() {
+std::map<const DEV_HDR *, int> &deviceUsers()
+{
     static std::map<const DEV_HDR *, int> users;
     return users;
 }
 
 // Signalled under tableMutex() when a device's last running entry returns.
-std::condition_variable &deviceIdle() {
+std::condition_variable &deviceIdle()
+{
     static std::condition_variable idle;
     return idle;
 }
 
-bool deviceListed(const DEV_HDR *pDev) {
+bool deviceListed(const DEV_HDR *pDev)
+{
     for (const DEV_HDR *p = listHead(); p != nullptr; p = p->pNext) {
         if (p == pDev) {
             return true;
@@ -43,7 +47,8 @@ bool deviceListed(const DEV_HDR *pDev) {
     return false;
 }
 
-DEV_HDR *deviceNamed(const char *name) {
+DEV_HDR *deviceNamed(const char *name)
+{
     for (DEV_HDR *p = listHead(); p != nullptr; p = p->pNext) {
         if (std::strcmp(p->name, name) == 0) {
             return p;
@@ -54,7 +59,8 @@ DEV_HDR *deviceNamed(const char *name) {
 
 // A device name ends at a component boundary of the path when the path stops there or goes on
 // with a separator, or when the name itself ends with a separator or ':'.
-bool endsAtBoundary(const char *devName, std::size_t len, const char *path) {
+bool endsAtBoundary(const char *devName, std::size_t len, const char *path)
+{
     const char next = path[len];
     const char last = devName[len - 1];
     return next == '\0' || next == '/' || last == '/' || last == ':';
@@ -62,7 +68,8 @@ bool endsAtBoundary(const char *devName, std::size_t len, const char *path) {
 
 } // namespace
 
-bool deviceUsesDriverLocked(int drvNum) {
+bool deviceUsesDriverLocked(int drvNum)
+{
     for (const DEV_HDR *p = listHead(); p != nullptr; p = p->pNext) {
         if (p->drvNum == drvNum) {
             return true;
@@ -74,9 +81,13 @@ bool deviceUsesDriverLocked(int drvNum) {
 // Among the devices whose names prefix the path, the longest one that ends at a component
 // boundary wins, so that "/nfs/subdir" goes to "/nfs" and not to "/nfs/sub"; when none ends at
 // a boundary, the longest plain prefix does.
-void deviceUseLocked(const DEV_HDR *pDev) { ++deviceUsers()[pDev]; }
+void deviceUseLocked(const DEV_HDR *pDev)
+{
+    ++deviceUsers()[pDev];
+}
 
-void deviceUnuse(const DEV_HDR *pDev) {
+void deviceUnuse(const DEV_HDR *pDev)
+{
     const std::lock_guard lock(tableMutex());
     const auto found = deviceUsers().find(pDev);
     if (found != deviceUsers().end() && --found->second == 0) {
@@ -85,7 +96,8 @@ void deviceUnuse(const DEV_HDR *pDev) {
     }
 }
 
-DEV_HDR *devFindLocked(const char *name, const char **pNameTail) {
+DEV_HDR *devFindLocked(const char *name, const char **pNameTail)
+{
     DEV_HDR *best = nullptr;
     std::size_t bestLen = 0;
     bool bestAtBoundary = false;
@@ -113,7 +125,8 @@ DEV_HDR *devFindLocked(const char *name, const char **pNameTail) {
 
 extern "C" {
 
-int iosDevAdd(DEV_HDR *pDev, const char *name, int drvNum) {
+int iosDevAdd(DEV_HDR *pDev, const char *name, int drvNum)
+{
     if (pDev == nullptr || name == nullptr || name[0] == '\0') {
         errnoSet(K_EINVAL);
         return -1;
@@ -151,7 +164,8 @@ int iosDevAdd(DEV_HDR *pDev, const char *name, int drvNum) {
 
 // Once unlinked, the device is found by no new path; the entries already running on it end
 // before it is handed back (so a driver entry must not delete its own device).
-void iosDevDelete(DEV_HDR *pDev) {
+void iosDevDelete(DEV_HDR *pDev)
+{
     std::unique_lock lock(ios::tableMutex());
     for (DEV_HDR **link = &ios::listHead(); *link != nullptr; link = &(*link)->pNext) {
         if (*link == pDev) {
@@ -165,12 +179,14 @@ void iosDevDelete(DEV_HDR *pDev) {
     }
 }
 
-DEV_HDR *iosDevFind(const char *name, const char **pNameTail) {
+DEV_HDR *iosDevFind(const char *name, const char **pNameTail)
+{
     const std::lock_guard lock(ios::tableMutex());
     return ios::devFindLocked(name, pNameTail);
 }
 
-DEV_HDR *iosNextDevGet(DEV_HDR *pDev) {
+DEV_HDR *iosNextDevGet(DEV_HDR *pDev)
+{
     const std::lock_guard lock(ios::tableMutex());
     if (pDev == nullptr) {
         return ios::listHead();

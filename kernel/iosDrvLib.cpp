@@ -21,7 +21,8 @@ using DriverTable = std::array<DriverSlot, K_IOS_MAX_DRIVERS>;
 
 // Guarded by tableMutex(). Built on first use, so that drivers installed from other
 // libraries' load-time constructors find it ready.
-DriverTable &driverTable() {
+DriverTable &driverTable()
+{
     static DriverTable table = [] {
         DriverTable initial{};
         initial[kStdDrvNum] = DriverSlot{true, stdStreamEntries()};
@@ -30,16 +31,21 @@ DriverTable &driverTable() {
     return table;
 }
 
-bool validDrvNum(int drvNum) { return drvNum >= 0 && drvNum < K_IOS_MAX_DRIVERS; }
+bool validDrvNum(int drvNum)
+{
+    return drvNum >= 0 && drvNum < K_IOS_MAX_DRIVERS;
+}
 
 } // namespace
 
-std::mutex &tableMutex() {
+std::mutex &tableMutex()
+{
     static std::mutex mutex;
     return mutex;
 }
 
-bool driverEntries(int drvNum, DriverEntries &entries) {
+bool driverEntries(int drvNum, DriverEntries &entries)
+{
     if (!validDrvNum(drvNum)) {
         return false;
     }
@@ -52,7 +58,8 @@ bool driverEntries(int drvNum, DriverEntries &entries) {
     return true;
 }
 
-bool driverInstalledLocked(int drvNum) {
+bool driverInstalledLocked(int drvNum)
+{
     return validDrvNum(drvNum) && driverTable()[static_cast<std::size_t>(drvNum)].used;
 }
 
@@ -60,15 +67,14 @@ bool driverInstalledLocked(int drvNum) {
 
 extern "C" {
 
-int iosDrvInstall(DrvCreateEntry create, DrvDeleteEntry remove, DrvOpenEntry open,
-                  DrvCloseEntry close, DrvReadEntry read, DrvWriteEntry write,
-                  DrvIoctlEntry ioctl) {
+int iosDrvInstall(DrvCreateEntry create, DrvDeleteEntry remove, DrvOpenEntry open, DrvCloseEntry close,
+                  DrvReadEntry read, DrvWriteEntry write, DrvIoctlEntry ioctl)
+{
     const std::lock_guard lock(ios::tableMutex());
     ios::DriverTable &table = ios::driverTable();
     for (std::size_t drvNum = 1; drvNum < table.size(); ++drvNum) {
         if (!table[drvNum].used) {
-            table[drvNum] =
-                ios::DriverSlot{true, {create, remove, open, close, read, write, ioctl}};
+            table[drvNum] = ios::DriverSlot{true, {create, remove, open, close, read, write, ioctl}};
             return static_cast<int>(drvNum);
         }
     }
@@ -76,7 +82,8 @@ int iosDrvInstall(DrvCreateEntry create, DrvDeleteEntry remove, DrvOpenEntry ope
     return -1;
 }
 
-int iosDrvRemove(int drvNum) {
+int iosDrvRemove(int drvNum)
+{
     // Open descriptors are checked first, without the table lock (the two locks never nest).
     if (drvNum == ios::kStdDrvNum || ios::descriptorUsesDriver(drvNum)) {
         errnoSet(K_EBUSY);

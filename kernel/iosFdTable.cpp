@@ -31,18 +31,21 @@ using FdTable = std::array<FdSlot, K_IOS_MAX_FILES>;
 
 constexpr int kStdStreams = 3;
 
-std::mutex &fdMutex() {
+std::mutex &fdMutex()
+{
     static std::mutex mutex;
     return mutex;
 }
 
 // Signalled under fdMutex() when the last call on a closing descriptor ends.
-std::condition_variable &fdIdle() {
+std::condition_variable &fdIdle()
+{
     static std::condition_variable idle;
     return idle;
 }
 
-FdTable &fdTable() {
+FdTable &fdTable()
+{
     static FdTable table;
     static const bool streamsOpen = [] {
         for (int fd = 0; fd < kStdStreams; ++fd) {
@@ -56,11 +59,18 @@ FdTable &fdTable() {
     return table;
 }
 
-bool validFd(int fd) { return fd >= 0 && fd < K_IOS_MAX_FILES; }
+bool validFd(int fd)
+{
+    return fd >= 0 && fd < K_IOS_MAX_FILES;
+}
 
-FdSlot &slotOf(int fd) { return fdTable()[static_cast<std::size_t>(fd)]; }
+FdSlot &slotOf(int fd)
+{
+    return fdTable()[static_cast<std::size_t>(fd)];
+}
 
-void leave(FdSlot &slot) {
+void leave(FdSlot &slot)
+{
     if (slot.users.fetch_sub(1) == 1 && slot.state.load() != SlotState::Open) {
         const std::lock_guard lock(fdMutex());
         fdIdle().notify_all();
@@ -69,7 +79,8 @@ void leave(FdSlot &slot) {
 
 } // namespace
 
-int fdReserve() {
+int fdReserve()
+{
     const std::lock_guard lock(fdMutex());
     FdTable &table = fdTable();
     for (std::size_t fd = kStdStreams; fd < table.size(); ++fd) {
@@ -82,14 +93,16 @@ int fdReserve() {
     return -1;
 }
 
-void fdFill(int fd, const Descriptor &desc) {
+void fdFill(int fd, const Descriptor &desc)
+{
     const std::lock_guard lock(fdMutex());
     FdSlot &slot = slotOf(fd);
     slot.desc = desc;
     slot.state.store(SlotState::Open);
 }
 
-void fdRelease(int fd) {
+void fdRelease(int fd)
+{
     if (!validFd(fd) || fd < kStdStreams) {
         return;
     }
@@ -99,7 +112,8 @@ void fdRelease(int fd) {
     slot.state.store(SlotState::Free);
 }
 
-bool fdAcquire(int fd, Descriptor &desc) {
+bool fdAcquire(int fd, Descriptor &desc)
+{
     if (validFd(fd)) {
         FdSlot &slot = slotOf(fd);
         slot.users.fetch_add(1);
@@ -113,9 +127,13 @@ bool fdAcquire(int fd, Descriptor &desc) {
     return false;
 }
 
-void fdUnuse(int fd) { leave(slotOf(fd)); }
+void fdUnuse(int fd)
+{
+    leave(slotOf(fd));
+}
 
-bool fdTake(int fd, Descriptor &desc) {
+bool fdTake(int fd, Descriptor &desc)
+{
     if (validFd(fd) && fd >= kStdStreams) {
         std::unique_lock lock(fdMutex());
         FdSlot &slot = slotOf(fd);
@@ -130,7 +148,8 @@ bool fdTake(int fd, Descriptor &desc) {
     return false;
 }
 
-bool descriptorUsesDriver(int drvNum) {
+bool descriptorUsesDriver(int drvNum)
+{
     const std::lock_guard lock(fdMutex());
     const FdTable &table = fdTable();
     return std::any_of(table.begin(), table.end(), [drvNum](const FdSlot &slot) {

@@ -14,18 +14,20 @@ namespace ios {
 namespace {
 
 // Guarded by tableMutex().
-std::array<char, kPathMax> &defaultPath() {
+std::array<char, kPathMax> &defaultPath()
+{
     static std::array<char, kPathMax> path{};
     return path;
 }
 
 // Writes prefix, a separator when neither side supplies one, and path into out. False when
 // the result would not fit in kPathMax bytes.
-bool joinDefault(const char *prefix, const char *path, std::array<char, kPathMax> &out) {
+bool joinDefault(const char *prefix, const char *path, std::array<char, kPathMax> &out)
+{
     const std::size_t prefixLen = std::strlen(prefix);
     const std::size_t pathLen = strnlen(path, kPathMax);
-    const bool needSep = prefixLen > 0 && prefix[prefixLen - 1] != '/' &&
-                         prefix[prefixLen - 1] != ':' && path[0] != '/';
+    const bool needSep =
+        prefixLen > 0 && prefix[prefixLen - 1] != '/' && prefix[prefixLen - 1] != ':' && path[0] != '/';
     const std::size_t total = prefixLen + (needSep ? 1 : 0) + pathLen;
     if (total >= out.size()) {
         return false;
@@ -40,7 +42,8 @@ bool joinDefault(const char *prefix, const char *path, std::array<char, kPathMax
     return true;
 }
 
-bool settle(PathBuffer &buf, DEV_HDR *pDev, const char *tail, Resolved &where) {
+bool settle(PathBuffer &buf, DEV_HDR *pDev, const char *tail, Resolved &where)
+{
     deviceUseLocked(pDev);
     where.pDev = pDev;
     where.drvNum = pDev->drvNum;
@@ -50,7 +53,8 @@ bool settle(PathBuffer &buf, DEV_HDR *pDev, const char *tail, Resolved &where) {
 
 } // namespace
 
-bool pathLoad(PathBuffer &buf, const char *path) {
+bool pathLoad(PathBuffer &buf, const char *path)
+{
     if (path == nullptr) {
         errnoSet(K_EINVAL);
         return false;
@@ -64,7 +68,8 @@ bool pathLoad(PathBuffer &buf, const char *path) {
     return true;
 }
 
-bool pathResolve(PathBuffer &buf, Resolved &where) {
+bool pathResolve(PathBuffer &buf, Resolved &where)
+{
     const std::lock_guard lock(tableMutex());
     const char *tail = nullptr;
     if (DEV_HDR *pDev = devFindLocked(buf.text.data(), &tail)) {
@@ -83,7 +88,8 @@ bool pathResolve(PathBuffer &buf, Resolved &where) {
     return false;
 }
 
-bool pathRewriteValid(PathBuffer &buf, const Resolved &where) {
+bool pathRewriteValid(PathBuffer &buf, const Resolved &where)
+{
     const bool terminated = std::memchr(where.tail, '\0', K_IOS_TAIL_ROOM) != nullptr;
     buf.text.back() = '\0';
     if (!terminated || strnlen(buf.text.data(), kPathMax) >= kPathMax) {
@@ -97,7 +103,8 @@ bool pathRewriteValid(PathBuffer &buf, const Resolved &where) {
 
 extern "C" {
 
-int ioDefPathSet(const char *name) {
+int ioDefPathSet(const char *name)
+{
     if (name == nullptr) {
         errnoSet(K_EINVAL);
         return -1;
@@ -112,7 +119,8 @@ int ioDefPathSet(const char *name) {
     return 0;
 }
 
-void ioDefPathGet(char *name, size_t size) {
+void ioDefPathGet(char *name, size_t size)
+{
     if (name == nullptr || size == 0) {
         return;
     }

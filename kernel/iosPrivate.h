@@ -82,9 +82,10 @@ void fdUnuse(int fd);
 // An open descriptor held in use for the length of one call, so that a close from another
 // task waits for the call instead of freeing the driver's file under it.
 class FdUse {
-  public:
+public:
     explicit FdUse(int fd) : fd_(fdAcquire(fd, desc_) ? fd : -1) {}
-    ~FdUse() {
+    ~FdUse()
+    {
         if (fd_ >= 0) {
             fdUnuse(fd_);
         }
@@ -94,7 +95,7 @@ class FdUse {
     bool held() const { return fd_ >= 0; }
     const Descriptor &desc() const { return desc_; }
 
-  private:
+private:
     Descriptor desc_;
     int fd_;
 };
@@ -124,19 +125,20 @@ bool pathRewriteValid(PathBuffer &buf, const Resolved &where);
 
 // Ends a device use that pathResolve began, when it goes out of scope.
 class DeviceUseEnd {
-  public:
+public:
     explicit DeviceUseEnd(const DEV_HDR *pDev) : pDev_(pDev) {}
     ~DeviceUseEnd() { deviceUnuse(pDev_); }
     DeviceUseEnd(const DeviceUseEnd &) = delete;
     DeviceUseEnd &operator=(const DeviceUseEnd &) = delete;
 
-  private:
+private:
     const DEV_HDR *pDev_;
 };
 
 // Runs entry(where) on the device of path, resolving again after each K_FOLLOW_LINK result,
 // at most K_IOS_MAX_RESTARTS times (then K_ELOOP). The entry's last result, or -1.
-template <typename Entry> intptr_t pathCall(PathBuffer &buf, Entry entry) {
+template <typename Entry> intptr_t pathCall(PathBuffer &buf, Entry entry)
+{
     for (int restarts = 0;; ++restarts) {
         Resolved where;
         if (!pathResolve(buf, where)) {

@@ -15,9 +15,13 @@
 namespace ios {
 namespace {
 
-int stdClose(intptr_t) { return 0; }
+int stdClose(intptr_t)
+{
+    return 0;
+}
 
-int stdRead(intptr_t file, char *buffer, int nBytes) {
+int stdRead(intptr_t file, char *buffer, int nBytes)
+{
     ssize_t got = 0;
     do {
         got = ::read(static_cast<int>(file), buffer, static_cast<std::size_t>(nBytes));
@@ -25,7 +29,8 @@ int stdRead(intptr_t file, char *buffer, int nBytes) {
     return got < 0 ? hostFs::failFromHost() : static_cast<int>(got);
 }
 
-int stdWrite(intptr_t file, const char *buffer, int nBytes) {
+int stdWrite(intptr_t file, const char *buffer, int nBytes)
+{
     ssize_t put = 0;
     do {
         put = ::write(static_cast<int>(file), buffer, static_cast<std::size_t>(nBytes));
@@ -33,7 +38,8 @@ int stdWrite(intptr_t file, const char *buffer, int nBytes) {
     return put < 0 ? hostFs::failFromHost() : static_cast<int>(put);
 }
 
-int stdIoctl(intptr_t file, int function, intptr_t arg) {
+int stdIoctl(intptr_t file, int function, intptr_t arg)
+{
     if (function != K_FIONREAD) {
         errnoSet(K_ENOSYS);
         return -1;
@@ -48,7 +54,8 @@ int stdIoctl(intptr_t file, int function, intptr_t arg) {
 
 } // namespace
 
-DriverEntries stdStreamEntries() {
+DriverEntries stdStreamEntries()
+{
     return DriverEntries{nullptr, nullptr, nullptr, stdClose, stdRead, stdWrite, stdIoctl};
 }
 

@@ -49,7 +49,10 @@ int memPartFree(PART_ID partId, void *pBlock)
     return 0;
 }
 
-void memPartFailNext(int count) { failuresPending.store(count < 0 ? 0 : count); }
+void memPartFailNext(int count)
+{
+    failuresPending.store(count < 0 ? 0 : count);
+}
 
 int ffsMsb(uint32_t value)
 {
@@ -60,5 +63,4 @@ int ffsMsb(uint32_t value)
     }
     return index;
 }
-
 }

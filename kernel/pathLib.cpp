@@ -11,7 +11,8 @@ namespace {
 constexpr char kSep = '/';
 
 // Calls visit(component) for each non-empty component of path, stopping when it returns false.
-template <typename Visit> bool forEachComponent(std::string_view path, Visit visit) {
+template <typename Visit> bool forEachComponent(std::string_view path, Visit visit)
+{
     std::size_t at = 0;
     while (at < path.size()) {
         if (path[at] == kSep) {
@@ -31,7 +32,8 @@ template <typename Visit> bool forEachComponent(std::string_view path, Visit vis
 }
 
 // Copies text with its terminator into out (size bytes); false when it does not fit.
-bool copyOut(std::string_view text, char *out, std::size_t size) {
+bool copyOut(std::string_view text, char *out, std::size_t size)
+{
     if (out == nullptr || text.size() >= size) {
         return false;
     }
@@ -46,7 +48,8 @@ bool copyOut(std::string_view text, char *out, std::size_t size) {
 
 extern "C" {
 
-int pathParse(const char *path, char **names, int maxNames, char *nameBuf, size_t bufSize) {
+int pathParse(const char *path, char **names, int maxNames, char *nameBuf, size_t bufSize)
+{
     if (path == nullptr || names == nullptr || maxNames < 1 || nameBuf == nullptr) {
         return -1;
     }
@@ -67,7 +70,8 @@ int pathParse(const char *path, char **names, int maxNames, char *nameBuf, size_
     return fits ? count : -1;
 }
 
-int pathBuild(char **names, char **namesEnd, char *dest, size_t destSize) {
+int pathBuild(char **names, char **namesEnd, char *dest, size_t destSize)
+{
     if (names == nullptr || dest == nullptr) {
         return -1;
     }
@@ -93,7 +97,8 @@ int pathBuild(char **names, char **namesEnd, char *dest, size_t destSize) {
     return 0;
 }
 
-int pathCat(const char *dir, const char *name, char *result, size_t resultSize) {
+int pathCat(const char *dir, const char *name, char *result, size_t resultSize)
+{
     if (name == nullptr || result == nullptr) {
         return -1;
     }
@@ -115,7 +120,8 @@ int pathCat(const char *dir, const char *name, char *result, size_t resultSize) 
 
 // The result never grows past the input, so it is written over the input as it is read:
 // the write position stays at or behind the component being read.
-void pathCondense(char *path) {
+void pathCondense(char *path)
+{
     if (path == nullptr) {
         return;
     }
@@ -154,7 +160,8 @@ void pathCondense(char *path) {
     path[out] = '\0';
 }
 
-int pathSplit(const char *path, char *dirPart, size_t dirSize, char *name, size_t nameSize) {
+int pathSplit(const char *path, char *dirPart, size_t dirSize, char *name, size_t nameSize)
+{
     if (path == nullptr || dirPart == nullptr || name == nullptr) {
         return -1;
     }

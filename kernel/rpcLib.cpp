@@ -25,6 +25,8 @@ int rpcTaskInit(void)
     return 0;
 }
 
-RpcTaskContext *rpcTaskContext(TaskRecord *task) { return task == nullptr ? nullptr : task->pRpcContext; }
-
+RpcTaskContext *rpcTaskContext(TaskRecord *task)
+{
+    return task == nullptr ? nullptr : task->pRpcContext;
+}
 }

@@ -147,5 +147,4 @@ int semDelete(SEM_ID sem)
         delete sem;
     return 0;
 }
-
 }

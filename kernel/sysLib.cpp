@@ -11,7 +11,10 @@ std::atomic<int> ticksPerSecond{kDefaultTicksPerSecond};
 
 extern "C" {
 
-int sysClkRateGet(void) { return ticksPerSecond.load(); }
+int sysClkRateGet(void)
+{
+    return ticksPerSecond.load();
+}
 
 int sysClkRateSet(int rate)
 {
@@ -20,5 +23,4 @@ int sysClkRateSet(int rate)
     ticksPerSecond.store(rate);
     return 0;
 }
-
 }

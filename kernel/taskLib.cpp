@@ -92,7 +92,10 @@ int (*_func_pthread_setcanceltype)(int, int *) = nullptr;
 int (*_func_rtpPthreadSetCancelType)(int, int *) = nullptr;
 uintptr_t kernelId = 1;
 
-int iosRtpFdUnmap2(uintptr_t, int, int) { return 0; }
+int iosRtpFdUnmap2(uintptr_t, int, int)
+{
+    return 0;
+}
 
 TaskRecord *taskIdCurrent(void)
 {
@@ -149,5 +152,4 @@ int taskUnlock(void)
     state.lock.unlock();
     return 0;
 }
-
 }

@@ -125,7 +125,8 @@ void sessionEnd()
         const shell::NameInfo sync = shell::nameLookUp("nfsSyncAll");
         shell::CallResult result;
         std::string error;
-        if (sync.what == shell::NameInfo::What::Routine && !shell::routineCall("nfsSyncAll", sync, {}, result, error))
+        if (sync.what == shell::NameInfo::What::Routine &&
+            !shell::routineCall("nfsSyncAll", sync, {}, result, error))
             shell::reportError(error);
         return true;
     });

@@ -29,8 +29,10 @@ ffi_type *ffiTypeOf(Kind kind)
     case Kind::U64: return &ffi_type_uint64;
     case Kind::Float: return &ffi_type_float;
     case Kind::Double: return &ffi_type_double;
-    case Kind::Pointer: case Kind::ConstPointer: case Kind::String: case Kind::ConstString:
-        return &ffi_type_pointer;
+    case Kind::Pointer:
+    case Kind::ConstPointer:
+    case Kind::String:
+    case Kind::ConstString: return &ffi_type_pointer;
     case Kind::Unsupported: break;
     }
     return nullptr;
@@ -101,7 +103,10 @@ bool parameterKinds(const std::string &name, const RoutineProto *proto, const st
 
 } // namespace
 
-int lastErrno() { return taskErrno; }
+int lastErrno()
+{
+    return taskErrno;
+}
 
 bool routineCall(const std::string &name, const NameInfo &routine, const std::vector<Value> &values,
                  CallResult &result, std::string &error)
@@ -130,7 +135,8 @@ bool routineCall(const std::string &name, const NameInfo &routine, const std::ve
     const auto nArgs = static_cast<unsigned>(kinds.size());
     const ffi_status prepared =
         routine.proto != nullptr && routine.proto->variadic
-            ? ffi_prep_cif_var(&cif, FFI_DEFAULT_ABI, routine.proto->nArgs, nArgs, ffiTypeOf(resultKind), types.data())
+            ? ffi_prep_cif_var(&cif, FFI_DEFAULT_ABI, routine.proto->nArgs, nArgs, ffiTypeOf(resultKind),
+                               types.data())
             : ffi_prep_cif(&cif, FFI_DEFAULT_ABI, nArgs, ffiTypeOf(resultKind), types.data());
     if (prepared != FFI_OK) {
         error = name + ": the call cannot be prepared";
@@ -168,12 +174,13 @@ bool routineCall(const std::string &name, const NameInfo &routine, const std::ve
     case Kind::U16: narrowed.u16 = static_cast<uint16_t>(returned.integer); break;
     case Kind::S32: narrowed.s32 = static_cast<int32_t>(returned.integer); break;
     case Kind::U32: narrowed.u32 = static_cast<uint32_t>(returned.integer); break;
-    case Kind::S64: case Kind::U64: narrowed.u64 = returned.integer; break;
+    case Kind::S64:
+    case Kind::U64: narrowed.u64 = returned.integer; break;
     default: narrowed.p = returned.p; break;
     }
     result.value = valueLoad(&narrowed, resultKind);
-    const bool signedInteger = resultKind == Kind::S8 || resultKind == Kind::S16 ||
-                               resultKind == Kind::S32 || resultKind == Kind::S64;
+    const bool signedInteger = resultKind == Kind::S8 || resultKind == Kind::S16 || resultKind == Kind::S32 ||
+                               resultKind == Kind::S64;
     result.returnedError = signedInteger && result.value.negative && result.value.magnitude == 1;
     return true;
 }

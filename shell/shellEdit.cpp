@@ -57,7 +57,7 @@ void fileMatches(const std::string &typed)
         if (name == "." || name == ".." || name.compare(0, prefix.size(), prefix) != 0)
             continue;
         std::string candidate = dirPart + name;
-        struct kstat st{};
+        struct kstat st {};
         const std::string full = resolvePath(candidate);
         if (kStat(full.c_str(), &st) == 0 && (st.st_mode & K_S_IFMT) == K_S_IFDIR)
             candidate += '/';

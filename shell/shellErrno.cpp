@@ -17,7 +17,10 @@ constexpr int kModuleShift = 16;
 constexpr int kCodeMask = 0xffff;
 constexpr int kRpcModule = K_RPC_CLNT_ERRNO_BASE >> kModuleShift;
 
-bool startsWith(const char *text, const char *prefix) { return std::strncmp(text, prefix, std::strlen(prefix)) == 0; }
+bool startsWith(const char *text, const char *prefix)
+{
+    return std::strncmp(text, prefix, std::strlen(prefix)) == 0;
+}
 
 // The names defined for the number; a version 3 NFS status name hides its version 2 twin and
 // the module's own spelling of the same status.

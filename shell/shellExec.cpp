@@ -88,7 +88,8 @@ bool cmdDisplay(const Values &values, Session &)
     std::string error;
     int64_t count = 16;
     int64_t width = 4;
-    if ((values.size() > 1 && !integerOf(values[1], "d", count)) || (values.size() > 2 && !integerOf(values[2], "d", width)))
+    if ((values.size() > 1 && !integerOf(values[1], "d", count)) ||
+        (values.size() > 2 && !integerOf(values[2], "d", width)))
         return false;
     if (!valueConvert(values[0], Kind::Pointer, address, error) || address.p == nullptr || count <= 0 ||
         count > kDisplayMax || (width != 1 && width != 2 && width != 4 && width != 8)) {
@@ -138,25 +139,45 @@ struct Runner {
     bool (*values)(const Values &, Session &);
 };
 
-constexpr Runner words(std::string_view name, bool (*run)(const Words &, Session &)) { return {name, run, nullptr}; }
-constexpr Runner values(std::string_view name, bool (*run)(const Values &, Session &)) { return {name, nullptr, run}; }
+constexpr Runner words(std::string_view name, bool (*run)(const Words &, Session &))
+{
+    return {name, run, nullptr};
+}
+constexpr Runner values(std::string_view name, bool (*run)(const Values &, Session &))
+{
+    return {name, nullptr, run};
+}
 
 // In the order of kBuiltinSpecs, which the parser reads.
 constexpr Runner kRunners[] = {
-    words("cat", cmdCat),          words("cd", cmdCd),
-    words("chmod", cmdChmod),      words("copy", cmdCopy),
-    values("d", cmdDisplay),       words("date", cmdDate),
-    words("devs", cmdDevs),        words("df", cmdDf),
-    words("echo", cmdEcho),        values("exit", cmdExit),
-    words("h", cmdHistory),        words("help", cmdHelp),
-    words("hostShow", cmdHostShow), words("i", cmdTasks),
-    words("ld", cmdLd),            words("lkup", cmdLkup),
-    words("ll", cmdLl),            words("ln", cmdLn),
-    words("ls", cmdLs),            words("mkdir", cmdMkdir),
-    words("mv", cmdMv),            values("printErrno", cmdPrintErrno),
-    words("pwd", cmdPwd),          words("readlink", cmdReadlink),
-    words("rm", cmdRm),            words("rmdir", cmdRmdir),
-    words("stat", cmdStat),        words("touch", cmdTouch),
+    words("cat", cmdCat),
+    words("cd", cmdCd),
+    words("chmod", cmdChmod),
+    words("copy", cmdCopy),
+    values("d", cmdDisplay),
+    words("date", cmdDate),
+    words("devs", cmdDevs),
+    words("df", cmdDf),
+    words("echo", cmdEcho),
+    values("exit", cmdExit),
+    words("h", cmdHistory),
+    words("help", cmdHelp),
+    words("hostShow", cmdHostShow),
+    words("i", cmdTasks),
+    words("ld", cmdLd),
+    words("lkup", cmdLkup),
+    words("ll", cmdLl),
+    words("ln", cmdLn),
+    words("ls", cmdLs),
+    words("mkdir", cmdMkdir),
+    words("mv", cmdMv),
+    values("printErrno", cmdPrintErrno),
+    words("pwd", cmdPwd),
+    words("readlink", cmdReadlink),
+    words("rm", cmdRm),
+    words("rmdir", cmdRmdir),
+    words("stat", cmdStat),
+    words("touch", cmdTouch),
     words("version", cmdVersion),
 };
 
@@ -212,7 +233,10 @@ double doubleOf(const Value &v)
     return v.negative ? -static_cast<double>(v.magnitude) : static_cast<double>(v.magnitude);
 }
 
-std::string at(const Expr &expr) { return std::to_string(expr.at.line) + ":" + std::to_string(expr.at.column) + ": "; }
+std::string at(const Expr &expr)
+{
+    return std::to_string(expr.at.line) + ":" + std::to_string(expr.at.column) + ": ";
+}
 
 bool evaluate(const Expr &expr, Evaluated &out, std::deque<std::string> &strings, std::string &error);
 
@@ -235,7 +259,9 @@ bool unary(const Expr &expr, Evaluated &out, std::deque<std::string> &strings, s
         error = at(expr) + error;
         return false;
     }
-    const uint64_t result = expr.text == "-" ? ~bits + 1 : expr.text == "~" ? ~bits : static_cast<uint64_t>(bits == 0);
+    const uint64_t result = expr.text == "-"   ? ~bits + 1
+                            : expr.text == "~" ? ~bits
+                                               : static_cast<uint64_t>(bits == 0);
     v = Value::integer(static_cast<int64_t>(result));
     out.kind = Kind::S64;
     return true;
@@ -248,7 +274,8 @@ bool binary(const Expr &expr, Evaluated &out, std::deque<std::string> &strings, 
     if (!evaluate(*expr.left, left, strings, error) || !evaluate(*expr.right, right, strings, error))
         return false;
     const std::string &op = expr.text;
-    const bool floating = left.value.cls == Value::Class::Floating || right.value.cls == Value::Class::Floating;
+    const bool floating =
+        left.value.cls == Value::Class::Floating || right.value.cls == Value::Class::Floating;
     if (floating && (op == "+" || op == "-" || op == "*" || op == "/")) {
         const double a = doubleOf(left.value);
         const double b = doubleOf(right.value);
@@ -292,8 +319,8 @@ bool binary(const Expr &expr, Evaluated &out, std::deque<std::string> &strings, 
         result = isSigned ? static_cast<uint64_t>(static_cast<int64_t>(a) / static_cast<int64_t>(b)) : a / b;
     }
     // An address moved by a number stays an address (a pointer into a word, say).
-    const bool address = (op == "+" || op == "-") &&
-                         (left.value.cls == Value::Class::Address) != (right.value.cls == Value::Class::Address);
+    const bool address = (op == "+" || op == "-") && (left.value.cls == Value::Class::Address) !=
+                                                         (right.value.cls == Value::Class::Address);
     // The result is a 64-bit int, as C's long long: 1 - 2 is -1, and the bits stay the same.
     out.value = address ? Value::pointer(reinterpret_cast<void *>(static_cast<uintptr_t>(result)))
                         : Value::integer(static_cast<int64_t>(result));
@@ -306,9 +333,7 @@ bool evaluate(const Expr &expr, Evaluated &out, std::deque<std::string> &strings
 {
     out = Evaluated{};
     switch (expr.type) {
-    case Expr::Type::Integer:
-        out.value = Value::unsignedInteger(expr.integer);
-        return true;
+    case Expr::Type::Integer: out.value = Value::unsignedInteger(expr.integer); return true;
     case Expr::Type::Floating:
         out.value = Value::real(expr.floating);
         out.kind = Kind::Double;
@@ -342,7 +367,8 @@ bool evaluate(const Expr &expr, Evaluated &out, std::deque<std::string> &strings
     return false;
 }
 
-bool evaluateArgs(const std::vector<std::unique_ptr<Expr>> &args, Values &values, std::deque<std::string> &strings)
+bool evaluateArgs(const std::vector<std::unique_ptr<Expr>> &args, Values &values,
+                  std::deque<std::string> &strings)
 {
     for (const auto &arg : args) {
         Evaluated evaluated;
@@ -378,7 +404,8 @@ bool call(const std::string &name, const NameInfo &info, const std::vector<std::
 
 std::string notRoutine(const std::string &name, const NameInfo &info)
 {
-    return info.what == NameInfo::What::Unknown ? "unknown name: " + name : name + " is a word, not a routine";
+    return info.what == NameInfo::What::Unknown ? "unknown name: " + name
+                                                : name + " is a word, not a routine";
 }
 
 bool runAssign(const Statement &statement)
@@ -447,8 +474,9 @@ bool runShow(const Statement &statement)
 // stands for that string, as an argument of a call would; any other word is itself.
 std::string stringOfName(const Word &word)
 {
-    if (word.quoted || word.text.empty() || word.text.find_first_not_of(
-            "abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ_0123456789") != std::string::npos ||
+    if (word.quoted || word.text.empty() ||
+        word.text.find_first_not_of("abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ_0123456789") !=
+            std::string::npos ||
         (word.text[0] >= '0' && word.text[0] <= '9'))
         return word.text;
     const NameInfo info = nameLookUp(word.text);
@@ -493,7 +521,10 @@ void reportError(const std::string &message)
     std::fflush(stderr);
 }
 
-bool isRoutineName(const std::string &name) { return nameLookUp(name).what == NameInfo::What::Routine; }
+bool isRoutineName(const std::string &name)
+{
+    return nameLookUp(name).what == NameInfo::What::Routine;
+}
 
 bool execute(const Statement &statement, Session &session)
 {

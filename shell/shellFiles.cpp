@@ -76,7 +76,7 @@ std::string modeText(uint32_t mode)
 
 void printLong(const std::string &dir, const char *name)
 {
-    struct kstat st{};
+    struct kstat st {};
     const std::string path = joinName(dir, name);
     if (kStat(path.c_str(), &st) != 0) {
         std::printf("?????????? %-8s %s (errno = %s)\n", "", name, errnoText(errnoGet()).c_str());
@@ -95,7 +95,7 @@ void printLong(const std::string &dir, const char *name)
 bool list(const std::string &typed, bool longForm)
 {
     const std::string dir = resolvePath(typed.empty() ? "." : typed);
-    struct kstat st{};
+    struct kstat st {};
     if (!typed.empty() && kStat(dir.c_str(), &st) == 0 && (st.st_mode & K_S_IFMT) != K_S_IFDIR) {
         // A file lists itself, as ls does.
         const std::size_t cut = dir.find_last_of("/:");
@@ -210,7 +210,7 @@ bool printFile(const char *command, const std::string &source)
 
 bool isDirectory(const std::string &path)
 {
-    struct kstat st{};
+    struct kstat st {};
     return kStat(path.c_str(), &st) == 0 && (st.st_mode & K_S_IFMT) == K_S_IFDIR;
 }
 
@@ -234,7 +234,8 @@ std::string temporaryNameFor(const std::string &target)
     static std::atomic<unsigned> serial{0};
     const std::size_t cut = target.find_last_of("/:");
     const std::string dir = cut == std::string::npos ? "" : target.substr(0, cut + 1);
-    return dir + "." + baseName(target) + ".rtsh-" + std::to_string(getpid()) + "-" + std::to_string(serial++);
+    return dir + "." + baseName(target) + ".rtsh-" + std::to_string(getpid()) + "-" +
+           std::to_string(serial++);
 }
 
 bool writeCopy(int in, const std::string &from, const std::string &path, Progress &progress)
@@ -258,8 +259,8 @@ bool copyFile(const std::string &source, const std::string &target)
     std::string to = resolvePath(target);
     if (isDirectory(to))
         to = resolvePath(to + "/" + baseName(from));
-    struct kstat fromStat{};
-    struct kstat toStat{};
+    struct kstat fromStat {};
+    struct kstat toStat {};
     const bool targetExists = kStat(to.c_str(), &toStat) == 0;
     if (from == to || (targetExists && kStat(from.c_str(), &fromStat) == 0 && sameFile(fromStat, toStat))) {
         reportError("copy: " + from + " and " + to + " are the same file");
@@ -385,7 +386,7 @@ bool cmdCd(const std::vector<std::string> &words, Session &)
         reportError("cd: " + dir + ": no device has this name");
         return false;
     }
-    struct kstat st{};
+    struct kstat st {};
     if (kStat(dir.c_str(), &st) != 0)
         return failed("cd", dir);
     if ((st.st_mode & K_S_IFMT) != K_S_IFDIR) {
@@ -481,7 +482,7 @@ bool cmdStat(const Words &words, Session &)
     if (words.size() != 1)
         return usage("stat path");
     const std::string path = resolvePath(words[0]);
-    struct kstat st{};
+    struct kstat st {};
     if (kStat(path.c_str(), &st) != 0)
         return failed("stat", path);
     std::array<char, 32> when{};
@@ -492,8 +493,8 @@ bool cmdStat(const Words &words, Session &)
     std::printf("  file: %s\n  size: %llu  blocks: %u  block size: %u  %s\n"
                 "  file number: %u  links: %u  mode: %04o  user: %u  group: %u\n  modified: %s\n",
                 path.c_str(), static_cast<unsigned long long>(st.st_size), st.st_blocks, st.st_blksize,
-                modeText(st.st_mode).c_str(), st.st_ino, st.st_nlink, st.st_mode & 07777u, unsigned{st.st_uid},
-                unsigned{st.st_gid}, when.data());
+                modeText(st.st_mode).c_str(), st.st_ino, st.st_nlink, st.st_mode & 07777u,
+                unsigned{st.st_uid}, unsigned{st.st_gid}, when.data());
     return true;
 }
 
@@ -502,13 +503,15 @@ bool cmdDf(const Words &words, Session &)
     if (words.size() > 1)
         return usage("df [path]");
     const std::string path = resolvePath(words.empty() ? "." : words[0]);
-    struct kstatfs fs{};
+    struct kstatfs fs {};
     if (kStatfs(path.c_str(), &fs) != 0)
         return failed("df", path);
     const auto kib = [&fs](uint32_t blocks) {
-        return static_cast<unsigned long long>(blocks) * static_cast<unsigned>(std::max(fs.f_bsize, 0)) / 1024;
+        return static_cast<unsigned long long>(blocks) * static_cast<unsigned>(std::max(fs.f_bsize, 0)) /
+               1024;
     };
-    std::printf("%-24s %12s %12s %12s %10s %10s\n", "device", "KiB", "free KiB", "avail KiB", "files", "free files");
+    std::printf("%-24s %12s %12s %12s %10s %10s\n", "device", "KiB", "free KiB", "avail KiB", "files",
+                "free files");
     std::printf("%-24s %12llu %12llu %12llu %10u %10u\n", path.c_str(), kib(fs.f_blocks), kib(fs.f_bfree),
                 kib(fs.f_bavail), fs.f_files, fs.f_ffree);
     return true;
@@ -523,7 +526,7 @@ bool cmdTouch(const Words &words, Session &)
     bool ok = true;
     for (const std::string &word : words) {
         const std::string path = resolvePath(word);
-        struct kstat st{};
+        struct kstat st {};
         if (kStat(path.c_str(), &st) == 0) {
             if (kUtime(path.c_str(), nullptr) != 0)
                 ok = failed("touch", path);
@@ -542,8 +545,8 @@ bool cmdChmod(const Words &words, Session &)
     if (words.size() < 2)
         return usage("chmod mode path ...");
     const std::string &text = words[0];
-    const bool octal = !text.empty() && text.size() <= 5 &&
-                       text.find_first_not_of("01234567") == std::string::npos;
+    const bool octal =
+        !text.empty() && text.size() <= 5 && text.find_first_not_of("01234567") == std::string::npos;
     const unsigned long mode = octal ? std::stoul(text, nullptr, 8) : 0;
     if (!octal || mode > 07777) {
         reportError("chmod: " + text + ": not an octal mode from 0 to 7777");

@@ -115,20 +115,17 @@ bool cmdHelp(const Words &words, Session &)
         }
         const NameInfo info = nameLookUp(name);
         switch (info.what) {
-        case NameInfo::What::Unknown:
-            reportError("help: unknown name: " + name);
-            return false;
+        case NameInfo::What::Unknown: reportError("help: unknown name: " + name); return false;
         case NameInfo::What::Routine:
             if (info.proto == nullptr)
-                std::printf("%s: a routine without a prototype (takes and returns pointer-wide integers)\n", name.c_str());
+                std::printf("%s: a routine without a prototype (takes and returns pointer-wide integers)\n",
+                            name.c_str());
             else
                 std::printf("%s\n", prototypeText(name, *info.proto).c_str());
             if (const char *description = routineDescriptionFind(name.c_str()))
                 std::printf("    %s\n", description);
             return true;
-        default:
-            std::printf("%s\n", wordText(name, info).c_str());
-            return true;
+        default: std::printf("%s\n", wordText(name, info).c_str()); return true;
         }
     }
     std::printf("Commands of the shell (routines and words of the kernel layer and of loaded\n"
@@ -244,7 +241,8 @@ bool cmdDate(const Words &words, Session &)
     CallResult result;
     const std::string &server = words[0];
     const Values args{Value::pointer(const_cast<char *>(server.c_str())),
-                      Value::integer(int64_t{sysClkRateGet()} * kDateTimeoutSeconds), Value::pointer(&answer)};
+                      Value::integer(int64_t{sysClkRateGet()} * kDateTimeoutSeconds),
+                      Value::pointer(&answer)};
     if (nameLookUp("sntpcTimeGet").what != NameInfo::What::Routine) {
         reportError("date: sntpcTimeGet is not loaded (ld < tovelle)");
         return false;
@@ -257,8 +255,8 @@ bool cmdDate(const Words &words, Session &)
         std::string kiss;
         std::array<char, 5> code{};
         CallResult kissResult;
-        if (callByName("sntpcKissCodeGet", {Value::pointer(code.data())}, kissResult) && !kissResult.returnedError &&
-            code[0] != '\0')
+        if (callByName("sntpcKissCodeGet", {Value::pointer(code.data())}, kissResult) &&
+            !kissResult.returnedError && code[0] != '\0')
             kiss = std::string(" (kiss code ") + std::string(code.data(), strnlen(code.data(), 4)) + ")";
         reportError("date: " + server + ": errno = " + errnoText(result.errorNumber) + kiss);
         return false;
@@ -269,13 +267,14 @@ bool cmdDate(const Words &words, Session &)
     std::array<char, 32> when{};
     gmtime_r(&seconds, &parts);
     std::strftime(when.data(), when.size(), "%Y-%m-%dT%H:%M:%S", &parts);
-    const double offset = static_cast<double>(host.tv_sec - seconds) +
-                          static_cast<double>(host.tv_nsec - answer.tv_nsec) / 1e9;
+    const double offset =
+        static_cast<double>(host.tv_sec - seconds) + static_cast<double>(host.tv_nsec - answer.tv_nsec) / 1e9;
     std::printf("%s.%06ldZ %+.6f s (host clock minus server)", when.data(), answer.tv_nsec / 1000, offset);
     timespec trip{};
     CallResult tripResult;
     if (callByName("sntpcRoundTripGet", {Value::pointer(&trip)}, tripResult) && !tripResult.returnedError)
-        std::printf(" +/- %.6f s", (static_cast<double>(trip.tv_sec) + static_cast<double>(trip.tv_nsec) / 1e9) / 2);
+        std::printf(" +/- %.6f s",
+                    (static_cast<double>(trip.tv_sec) + static_cast<double>(trip.tv_nsec) / 1e9) / 2);
     std::printf(" %s\n", server.c_str());
     return true;
 }

@@ -9,10 +9,22 @@
 namespace shell {
 namespace {
 
-bool isNameStart(char c) { return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || c == '_'; }
-bool isDigit(char c) { return c >= '0' && c <= '9'; }
-bool isNameChar(char c) { return isNameStart(c) || isDigit(c); }
-bool isBlank(char c) { return c == ' ' || c == '\t' || c == '\r' || c == '\n'; }
+bool isNameStart(char c)
+{
+    return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || c == '_';
+}
+bool isDigit(char c)
+{
+    return c >= '0' && c <= '9';
+}
+bool isNameChar(char c)
+{
+    return isNameStart(c) || isDigit(c);
+}
+bool isBlank(char c)
+{
+    return c == ' ' || c == '\t' || c == '\r' || c == '\n';
+}
 
 int hexDigit(char c)
 {
@@ -32,8 +44,8 @@ constexpr const char *kLevels[][2] = {
 constexpr int kLevelCount = static_cast<int>(sizeof kLevels / sizeof kLevels[0]);
 
 // Operators, longest first.
-constexpr const char *kOperators[] = {"<<", ">>", "(", ")", ",", "=", "&", "|", "^", "~",
-                                      "!", "+", "-", "*", "/", "<", ">"};
+constexpr const char *kOperators[] = {"<<", ">>", "(", ")", ",", "=", "&", "|", "^",
+                                      "~",  "!",  "+", "-", "*", "/", "<", ">"};
 
 std::unique_ptr<Expr> node(Expr::Type type, Position at)
 {
@@ -113,7 +125,10 @@ bool Parser::readChar(std::size_t &pos, char &out)
     case 'f': out = '\f'; return true;
     case 'v': out = '\v'; return true;
     case 'e': out = '\033'; return true;
-    case '\\': case '\'': case '"': case '?': out = c; return true;
+    case '\\':
+    case '\'':
+    case '"':
+    case '?': out = c; return true;
     case 'x': {
         unsigned value = 0;
         int digits = 0;
@@ -196,7 +211,8 @@ bool Parser::takeToken(Token &token)
     } else if (isDigit(c) || (c == '.' && pos_ + 1 < text_.size() && isDigit(text_[pos_ + 1]))) {
         while (pos_ < text_.size() &&
                (isNameChar(text_[pos_]) || text_[pos_] == '.' ||
-                ((text_[pos_] == '-' || text_[pos_] == '+') && (text_[pos_ - 1] == 'e' || text_[pos_ - 1] == 'E') &&
+                ((text_[pos_] == '-' || text_[pos_] == '+') &&
+                 (text_[pos_ - 1] == 'e' || text_[pos_ - 1] == 'E') &&
                  text_.compare(token.start, 2, "0x") != 0 && text_.compare(token.start, 2, "0X") != 0)))
             ++pos_;
         const std::string number = text_.substr(token.start, pos_ - token.start);
@@ -247,9 +263,7 @@ std::unique_ptr<Expr> Parser::parseUnary()
         return nullptr;
     const Position at = positionOf(token.start);
     switch (token.type) {
-    case Token::Type::End:
-        fail(token.start, "expected a value");
-        return nullptr;
+    case Token::Type::End: fail(token.start, "expected a value"); return nullptr;
     case Token::Type::Name: {
         auto e = node(Expr::Type::Name, at);
         e->text = token.text;
@@ -270,8 +284,7 @@ std::unique_ptr<Expr> Parser::parseUnary()
         e->text = token.text;
         return e;
     }
-    case Token::Type::Op:
-        break;
+    case Token::Type::Op: break;
     }
     if (token.text == "(") {
         auto inner = parseExpr(0);
@@ -424,8 +437,8 @@ bool Parser::parseWords(Statement &statement)
             ++pos_;
         } else {
             const std::size_t start = pos_;
-            while (pos_ < text_.size() && !isBlank(text_[pos_]) && std::strchr(",\";<>", text_[pos_]) == nullptr &&
-                   !(parenthesised && text_[pos_] == ')'))
+            while (pos_ < text_.size() && !isBlank(text_[pos_]) &&
+                   std::strchr(",\";<>", text_[pos_]) == nullptr && !(parenthesised && text_[pos_] == ')'))
                 ++pos_;
             word.text = text_.substr(start, pos_ - start);
         }
@@ -542,7 +555,8 @@ std::string treeText(const Statement &statement)
     }
     case Statement::Type::Assign:
         return "set " + statement.name + " = " +
-               (statement.value != nullptr ? treeText(*statement.value) : "call " + statement.routine + "(" + args + ")");
+               (statement.value != nullptr ? treeText(*statement.value)
+                                           : "call " + statement.routine + "(" + args + ")");
     case Statement::Type::Show: return "show " + statement.name;
     case Statement::Type::Call: return "call " + statement.name + "(" + args + ")";
     }

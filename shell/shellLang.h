@@ -32,7 +32,7 @@ struct Expr {
     Position at;
     uint64_t integer = 0; // the bits of an integer literal
     double floating = 0;
-    std::string text;     // strings, names, operators
+    std::string text; // strings, names, operators
     std::unique_ptr<Expr> left;
     std::unique_ptr<Expr> right;
 };
@@ -47,11 +47,11 @@ struct Statement {
     enum class Type { Command, Assign, Show, Call };
     Type type = Type::Show;
     Position at;
-    std::string name;                      // the command, the word assigned, shown or called
-    std::vector<Word> words;               // commands that take words
-    std::string routine;                   // Assign: the routine whose result is kept, if any
+    std::string name;                        // the command, the word assigned, shown or called
+    std::vector<Word> words;                 // commands that take words
+    std::string routine;                     // Assign: the routine whose result is kept, if any
     std::vector<std::unique_ptr<Expr>> args; // calls, and commands that take values
-    std::unique_ptr<Expr> value;           // Assign without routine
+    std::unique_ptr<Expr> value;             // Assign without routine
 };
 
 // The built-in commands. Each takes its arguments as words or as values.

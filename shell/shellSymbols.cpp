@@ -70,7 +70,7 @@ void readDynamicSymbols(const std::string &path, uintptr_t loadBase, std::vector
         return;
     std::vector<ElfW(Shdr)> sections(shCount);
     std::memcpy(sections.data(), image.data() + header.e_shoff, shCount * sizeof(ElfW(Shdr)));
-    for (const ElfW(Shdr) &section : sections) {
+    for (const ElfW(Shdr) & section : sections) {
         if (section.sh_type != SHT_DYNSYM || section.sh_link >= shCount)
             continue;
         const ElfW(Shdr) &strings = sections[section.sh_link];
@@ -93,8 +93,8 @@ void readDynamicSymbols(const std::string &path, uintptr_t loadBase, std::vector
             if (length == room || length == 0 || std::strncmp(name, "_Z", 2) == 0)
                 continue;
             out.push_back(SymbolEntry{std::string(name, length),
-                                      reinterpret_cast<void *>(loadBase + sym.st_value),
-                                      type == STT_FUNC, path, static_cast<std::size_t>(sym.st_size)});
+                                      reinterpret_cast<void *>(loadBase + sym.st_value), type == STT_FUNC,
+                                      path, static_cast<std::size_t>(sym.st_size)});
         }
     }
 }
@@ -179,7 +179,8 @@ std::vector<SymbolEntry> systemSymbols(const std::vector<Module> &modules)
     }
     for (const Module &module : modules)
         readDynamicSymbols(module.path, loadBaseOf(module.handle), all);
-    std::stable_sort(all.begin(), all.end(), [](const SymbolEntry &a, const SymbolEntry &b) { return a.name < b.name; });
+    std::stable_sort(all.begin(), all.end(),
+                     [](const SymbolEntry &a, const SymbolEntry &b) { return a.name < b.name; });
     all.erase(std::unique(all.begin(), all.end(),
                           [](const SymbolEntry &a, const SymbolEntry &b) { return a.name == b.name; }),
               all.end());
@@ -202,8 +203,9 @@ bool symbolFind(const std::string &name, Symbol &symbol)
     Registry &reg = registry();
     const std::lock_guard guard(reg.lock);
     const std::vector<SymbolEntry> &symbols = currentSymbols(reg);
-    const auto found = std::lower_bound(symbols.begin(), symbols.end(), name,
-                                        [](const SymbolEntry &entry, const std::string &key) { return entry.name < key; });
+    const auto found =
+        std::lower_bound(symbols.begin(), symbols.end(), name,
+                         [](const SymbolEntry &entry, const std::string &key) { return entry.name < key; });
     if (found == symbols.end() || found->name != name)
         return false;
     symbol = Symbol{found->address, found->isRoutine, found->size};

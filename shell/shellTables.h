@@ -13,8 +13,16 @@ namespace shell {
 // How a value is passed: the C type classes that a call or a word can have.
 enum class Kind : uint8_t {
     Void,
-    S8, U8, S16, U16, S32, U32, S64, U64,
-    Float, Double,
+    S8,
+    U8,
+    S16,
+    U16,
+    S32,
+    U32,
+    S64,
+    U64,
+    Float,
+    Double,
     Pointer,      // any data or routine pointer
     ConstPointer, // a pointer to const data: an input the routine only reads
     String,       // char *
@@ -102,11 +110,10 @@ template <typename T> constexpr Kind kindOf()
     }
 }
 
-template <typename R, typename... A>
-constexpr RoutineProto protoFor(const char *name, bool variadic)
+template <typename R, typename... A> constexpr RoutineProto protoFor(const char *name, bool variadic)
 {
-    RoutineProto proto{name, kindOf<R>(), static_cast<uint8_t>(sizeof...(A)), variadic,
-                       sizeof...(A) > kMaxArgs, {}};
+    RoutineProto proto{
+        name, kindOf<R>(), static_cast<uint8_t>(sizeof...(A)), variadic, sizeof...(A) > kMaxArgs, {}};
     if constexpr (sizeof...(A) <= kMaxArgs) {
         const Kind kinds[] = {kindOf<A>()..., Kind::Void};
         for (std::size_t i = 0; i < sizeof...(A); ++i)
@@ -120,8 +127,7 @@ template <typename R, typename... A> constexpr RoutineProto protoOf(const char *
     return protoFor<R, A...>(name, false);
 }
 
-template <typename R, typename... A>
-constexpr RoutineProto protoOf(const char *name, R (*)(A..., ...))
+template <typename R, typename... A> constexpr RoutineProto protoOf(const char *name, R (*)(A..., ...))
 {
     return protoFor<R, A...>(name, true);
 }

@@ -138,7 +138,7 @@ void onFault(int signal, siginfo_t *info, void *context)
         before.sa_handler(signal);
         return;
     }
-    struct sigaction defaults{};
+    struct sigaction defaults {};
     defaults.sa_handler = SIG_DFL;
     sigaction(signal, &defaults, nullptr);
     raise(signal);
@@ -197,11 +197,13 @@ void workerMain(const std::shared_ptr<Worker> &self)
             faulted = true;
             char address[48] = "";
             if (fault.signal != SIGABRT)
-                std::snprintf(address, sizeof address, " at address 0x%" PRIxPTR, reinterpret_cast<uintptr_t>(fault.address));
+                std::snprintf(address, sizeof address, " at address 0x%" PRIxPTR,
+                              reinterpret_cast<uintptr_t>(fault.address));
             char text[480];
-            std::snprintf(text, sizeof text, "%s%s%s%s%s: the call task is stopped, a fresh one runs the next command",
-                          signalName(fault.signal), fault.routine[0] != '\0' ? " in " : "", fault.routine, address,
-                          whereText(fault.signal == SIGABRT ? 0 : fault.pc).c_str());
+            std::snprintf(text, sizeof text,
+                          "%s%s%s%s%s: the call task is stopped, a fresh one runs the next command",
+                          signalName(fault.signal), fault.routine[0] != '\0' ? " in " : "", fault.routine,
+                          address, whereText(fault.signal == SIGABRT ? 0 : fault.pc).c_str());
             outcome.end = TaskOutcome::End::Faulted;
             outcome.report = text;
         }
@@ -259,16 +261,16 @@ void signalsInit()
         return;
     // A script run with Ctrl-C ignored (in the background) keeps ignoring it; a shell on a
     // terminal always takes it.
-    struct sigaction before{};
+    struct sigaction before {};
     sigaction(SIGINT, nullptr, &before);
     if (before.sa_handler != SIG_IGN || isatty(STDIN_FILENO) != 0) {
-        struct sigaction interrupt{};
+        struct sigaction interrupt {};
         interrupt.sa_handler = onInterrupt;
         sigemptyset(&interrupt.sa_mask);
         interrupt.sa_flags = 0; // no restart: a wait at the prompt ends
         sigaction(SIGINT, &interrupt, nullptr);
     }
-    struct sigaction faults{};
+    struct sigaction faults {};
     faults.sa_sigaction = onFault;
     sigemptyset(&faults.sa_mask);
     faults.sa_flags = SA_SIGINFO | SA_ONSTACK | SA_NODEFER;
@@ -288,9 +290,15 @@ bool interruptTake()
     return interruptPending.exchange(false);
 }
 
-int interruptDescriptor() { return interruptPipe[0]; }
+int interruptDescriptor()
+{
+    return interruptPipe[0];
+}
 
-void currentRoutineSet(const char *name) { currentRoutine = name; }
+void currentRoutineSet(const char *name)
+{
+    currentRoutine = name;
+}
 
 TaskOutcome callTaskRun(std::function<bool()> work)
 {
@@ -346,8 +354,9 @@ TaskOutcome callTaskRun(std::function<bool()> work)
             interruptPending.store(false);
             TaskOutcome outcome;
             outcome.end = TaskOutcome::End::Interrupted;
-            outcome.report = "interrupted: the call goes on in the background until it returns (a remote call "
-                             "at its time-out); a fresh task runs the next command";
+            outcome.report =
+                "interrupted: the call goes on in the background until it returns (a remote call "
+                "at its time-out); a fresh task runs the next command";
             return outcome;
         }
     }

@@ -14,9 +14,12 @@ constexpr std::size_t kShownStringMax = 256;
 int kindBits(Kind kind)
 {
     switch (kind) {
-    case Kind::S8: case Kind::U8: return 8;
-    case Kind::S16: case Kind::U16: return 16;
-    case Kind::S32: case Kind::U32: return 32;
+    case Kind::S8:
+    case Kind::U8: return 8;
+    case Kind::S16:
+    case Kind::U16: return 16;
+    case Kind::S32:
+    case Kind::U32: return 32;
     default: return 64;
     }
 }
@@ -36,7 +39,10 @@ bool integerFits(const Value &v, int bits)
     return v.negative ? v.magnitude <= limit / 2 : v.magnitude < limit;
 }
 
-uint64_t integerBits(const Value &v) { return v.negative ? ~v.magnitude + 1 : v.magnitude; }
+uint64_t integerBits(const Value &v)
+{
+    return v.negative ? ~v.magnitude + 1 : v.magnitude;
+}
 
 std::string quoted(const char *text)
 {
@@ -97,11 +103,15 @@ Value Value::real(double d)
 bool isIntegerKind(Kind kind)
 {
     switch (kind) {
-    case Kind::S8: case Kind::U8: case Kind::S16: case Kind::U16:
-    case Kind::S32: case Kind::U32: case Kind::S64: case Kind::U64:
-        return true;
-    default:
-        return false;
+    case Kind::S8:
+    case Kind::U8:
+    case Kind::S16:
+    case Kind::U16:
+    case Kind::S32:
+    case Kind::U32:
+    case Kind::S64:
+    case Kind::U64: return true;
+    default: return false;
     }
 }
 
@@ -200,9 +210,12 @@ bool valueConvert(const Value &v, Kind kind, Slot &out, std::string &error)
         return false;
     }
     switch (kind) {
-    case Kind::S8: case Kind::U8: out.u8 = static_cast<uint8_t>(bits); break;
-    case Kind::S16: case Kind::U16: out.u16 = static_cast<uint16_t>(bits); break;
-    case Kind::S32: case Kind::U32: out.u32 = static_cast<uint32_t>(bits); break;
+    case Kind::S8:
+    case Kind::U8: out.u8 = static_cast<uint8_t>(bits); break;
+    case Kind::S16:
+    case Kind::U16: out.u16 = static_cast<uint16_t>(bits); break;
+    case Kind::S32:
+    case Kind::U32: out.u32 = static_cast<uint32_t>(bits); break;
     default: out.u64 = bits; break;
     }
     return true;
@@ -225,8 +238,10 @@ Value valueLoad(const void *from, Kind kind)
     case Kind::U64: return Value::unsignedInteger(slot.u64);
     case Kind::Float: return Value::real(static_cast<double>(slot.f));
     case Kind::Double: return Value::real(slot.d);
-    case Kind::Pointer: case Kind::ConstPointer: case Kind::String: case Kind::ConstString:
-        return Value::pointer(slot.p);
+    case Kind::Pointer:
+    case Kind::ConstPointer:
+    case Kind::String:
+    case Kind::ConstString: return Value::pointer(slot.p);
     default: return Value{};
     }
 }

@@ -41,7 +41,10 @@ Kind kindForSize(std::size_t size)
     }
 }
 
-bool isCharKind(Kind kind) { return kind == Kind::S8 || kind == Kind::U8; }
+bool isCharKind(Kind kind)
+{
+    return kind == Kind::S8 || kind == Kind::U8;
+}
 
 } // namespace
 
@@ -127,15 +130,9 @@ bool nameValue(const std::string &name, Value &value, std::string &error)
 {
     const NameInfo info = nameLookUp(name);
     switch (info.what) {
-    case NameInfo::What::Unknown:
-        error = "unknown name: " + name;
-        return false;
-    case NameInfo::What::Routine:
-        value = Value::pointer(info.address);
-        return true;
-    case NameInfo::What::Constant:
-        value = info.constant;
-        return true;
+    case NameInfo::What::Unknown: error = "unknown name: " + name; return false;
+    case NameInfo::What::Routine: value = Value::pointer(info.address); return true;
+    case NameInfo::What::Constant: value = info.constant; return true;
     case NameInfo::What::Word:
     case NameInfo::What::ShellVariable:
         if (info.extent > 0 || info.kind == Kind::Unsupported) {
@@ -152,7 +149,8 @@ bool nameAddress(const std::string &name, Value &value, std::string &error)
 {
     const NameInfo info = nameLookUp(name);
     if (info.what == NameInfo::What::Unknown || info.what == NameInfo::What::Constant) {
-        error = info.what == NameInfo::What::Unknown ? "unknown name: " + name : name + " is a constant: it has no address";
+        error = info.what == NameInfo::What::Unknown ? "unknown name: " + name
+                                                     : name + " is a constant: it has no address";
         return false;
     }
     value = Value::pointer(info.address);
@@ -165,7 +163,8 @@ std::string wordText(const std::string &name, const NameInfo &info)
         return name + " (constant): " + valueText(info.constant, Kind::S64);
     std::array<char, 64> head{};
     std::snprintf(head.data(), head.size(), " = 0x%" PRIxPTR ": ", reinterpret_cast<uintptr_t>(info.address));
-    std::string text = name + (info.what == NameInfo::What::ShellVariable ? " (shell variable): " : head.data());
+    std::string text =
+        name + (info.what == NameInfo::What::ShellVariable ? " (shell variable): " : head.data());
     if (info.extent > 0 && isCharKind(info.kind)) {
         const char *bytes = static_cast<const char *>(info.address);
         text += "\"" + std::string(bytes, strnlen(bytes, info.size)) + "\"";

@@ -55,8 +55,7 @@ void timeAdvance(SntpTime &time, int64_t nanoseconds);
  * number already set) into the call's result: on success writes the time and, when asked for,
  * the server information; otherwise leaves both untouched. A refused reply's kiss code, or the
  * lack of one, is kept for sntpcKissCodeGet. */
-int exchangeFinish(int status, const SntpTime &time, struct timespec *pCurrTime,
-                   unsigned char *pServerInfo);
+int exchangeFinish(int status, const SntpTime &time, struct timespec *pCurrTime, unsigned char *pServerInfo);
 
 /* The calling task's records for sntpcKissCodeGet and sntpcRoundTripGet. A null code records a
  * reply refused for another reason than stratum 0. */
@@ -119,8 +118,8 @@ int sntpcServerQuery(uint32_t address, uint16_t port, uint32_t version, uint32_t
 
 /* Takes the first packet that reaches `port`, after joining 224.0.1.1 on the named interface
  * when one is given. */
-int sntpcListen(uint16_t port, uint32_t timeout, struct timespec *pCurrTime,
-                const char *interfaceName, unsigned char *pServerInfo);
+int sntpcListen(uint16_t port, uint32_t timeout, struct timespec *pCurrTime, const char *interfaceName,
+                unsigned char *pServerInfo);
 
 } // namespace tovelle
 

@@ -37,8 +37,8 @@ int invalidParameter()
     return -1;
 }
 
-int timeGet(const char *serverName, uint32_t timeout, struct timespec *pCurrTime,
-            const char *interfaceName, unsigned char *pServerInfo)
+int timeGet(const char *serverName, uint32_t timeout, struct timespec *pCurrTime, const char *interfaceName,
+            unsigned char *pServerInfo)
 {
     // The words are read once, so a concurrent change cannot split one call between two values.
     const uint16_t port = sntpcPort;
@@ -66,7 +66,10 @@ int sntpcInit(uint16_t port, const char * /*interfaceName*/)
     return 0;
 }
 
-__attribute__((constructor)) void sntpcLoadInit(void) { (void)sntpcInit(kNtpPort, nullptr); }
+__attribute__((constructor)) void sntpcLoadInit(void)
+{
+    (void)sntpcInit(kNtpPort, nullptr);
+}
 
 int sntpcTimeGet(const char *serverName, uint32_t timeout, struct timespec *pCurrTime)
 {
@@ -84,5 +87,4 @@ int mSntpcTimeGet(const char *serverName, uint32_t timeout, struct timespec *pCu
     return timeGet(serverName, timeout, pCurrTime, serverName == nullptr ? interfaceName : nullptr,
                    pServerInfo);
 }
-
 }

@@ -17,7 +17,7 @@ constexpr const char *kNtpMulticastGroup = "224.0.1.1";
 
 bool bindToPort(int fd, uint16_t port)
 {
-    struct sockaddr_in local{};
+    struct sockaddr_in local {};
     local.sin_family = AF_INET;
     local.sin_port = htons(port);
     local.sin_addr.s_addr = htonl(INADDR_ANY);
@@ -26,15 +26,15 @@ bool bindToPort(int fd, uint16_t port)
 
 bool joinNtpGroup(int fd, const char *interfaceName)
 {
-    struct ifreq request{};
+    struct ifreq request {};
     // A longer name is cut to the field, which keeps its terminating zero.
     std::strncpy(request.ifr_name, interfaceName, sizeof request.ifr_name - 1);
     if (ioctl(fd, SIOCGIFADDR, &request) < 0)
         return false;
-    struct sockaddr_in interfaceAddress{};
+    struct sockaddr_in interfaceAddress {};
     std::memcpy(&interfaceAddress, &request.ifr_addr, sizeof interfaceAddress);
 
-    struct ip_mreq membership{};
+    struct ip_mreq membership {};
     membership.imr_multiaddr.s_addr = inet_addr(kNtpMulticastGroup);
     membership.imr_interface = interfaceAddress.sin_addr;
     return setsockopt(fd, IPPROTO_IP, IP_ADD_MEMBERSHIP, &membership, sizeof membership) == 0;
@@ -60,8 +60,8 @@ int awaitPacket(uint16_t port, uint32_t timeout, const char *interfaceName, Sntp
 
 } // namespace
 
-int sntpcListen(uint16_t port, uint32_t timeout, struct timespec *pCurrTime,
-                const char *interfaceName, unsigned char *pServerInfo)
+int sntpcListen(uint16_t port, uint32_t timeout, struct timespec *pCurrTime, const char *interfaceName,
+                unsigned char *pServerInfo)
 {
     SntpTime time;
     const int status = awaitPacket(port, timeout, interfaceName, time);

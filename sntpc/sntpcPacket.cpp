@@ -23,8 +23,14 @@ constexpr std::size_t kTransmitFractionOffset = 44;
 constexpr uint32_t kEpochOffset = 2208988800u;
 constexpr uint64_t kNanosecondsPerSecond = 1000000000u;
 
-unsigned leapIndicator(unsigned char byte0) { return (byte0 >> 6) & 3u; }
-unsigned version(unsigned char byte0) { return (byte0 >> 3) & 7u; }
+unsigned leapIndicator(unsigned char byte0)
+{
+    return (byte0 >> 6) & 3u;
+}
+unsigned version(unsigned char byte0)
+{
+    return (byte0 >> 3) & 7u;
+}
 
 uint32_t bigEndianWord(std::span<const unsigned char> bytes, std::size_t offset)
 {
@@ -41,7 +47,8 @@ uint64_t bigEndianTimestamp(std::span<const unsigned char> bytes, std::size_t of
 // (taken modulo 2^64, so that a span across the 2036 wrap comes out right).
 int64_t heldNanoseconds(std::span<const unsigned char> bytes)
 {
-    const uint64_t span = bigEndianTimestamp(bytes, kTransmitSecondsOffset) - bigEndianTimestamp(bytes, kReceiveOffset);
+    const uint64_t span =
+        bigEndianTimestamp(bytes, kTransmitSecondsOffset) - bigEndianTimestamp(bytes, kReceiveOffset);
     if ((span >> 63) != 0)
         return -1;
     const uint64_t seconds = span >> 32; // below 2^31, so the nanoseconds stay below 2^62
@@ -51,7 +58,10 @@ int64_t heldNanoseconds(std::span<const unsigned char> bytes)
 
 } // namespace
 
-bool requestVersionValid(uint32_t version) { return version >= kMinVersion && version <= kMaxVersion; }
+bool requestVersionValid(uint32_t version)
+{
+    return version >= kMinVersion && version <= kMaxVersion;
+}
 
 Packet requestPacket(uint32_t version, uint64_t transmit)
 {
@@ -103,8 +113,7 @@ void timeAdvance(SntpTime &time, int64_t nanoseconds)
     time.nanoseconds = static_cast<uint32_t>(total % kNanosecondsPerSecond);
 }
 
-int exchangeFinish(int status, const SntpTime &time, struct timespec *pCurrTime,
-                   unsigned char *pServerInfo)
+int exchangeFinish(int status, const SntpTime &time, struct timespec *pCurrTime, unsigned char *pServerInfo)
 {
     if (status == -1)
         return -1;

@@ -12,7 +12,7 @@ namespace {
 
 struct sockaddr_in serverAddress(uint32_t address, uint16_t port)
 {
-    struct sockaddr_in server{};
+    struct sockaddr_in server {};
     server.sin_family = AF_INET;
     server.sin_port = htons(port);
     server.sin_addr.s_addr = address;
@@ -72,12 +72,9 @@ int exchange(uint32_t address, uint16_t port, uint32_t version, uint32_t timeout
     // call beyond its timeout.
     for (;;) {
         switch (waitReadable(udp.fd(), deadline)) {
-        case WaitResult::failed:
-            return -1;
-        case WaitResult::timedOut:
-            return SNTPC_ERR_TIMEOUT;
-        case WaitResult::ready:
-            break;
+        case WaitResult::failed: return -1;
+        case WaitResult::timedOut: return SNTPC_ERR_TIMEOUT;
+        case WaitResult::ready: break;
         }
         Datagram datagram;
         if (!datagramReceive(udp.fd(), datagram))

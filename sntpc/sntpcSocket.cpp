@@ -23,7 +23,7 @@ UdpSocket::~UdpSocket()
 
 bool datagramReceive(int fd, Datagram &out)
 {
-    struct sockaddr_in sender{};
+    struct sockaddr_in sender {};
     socklen_t senderLen = sizeof sender;
     // A longer datagram is cut to the packet's size; only the first 48 bytes are used.
     const ssize_t received = recvfrom(fd, out.bytes.data(), out.bytes.size(), 0,

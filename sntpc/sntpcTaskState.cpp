@@ -66,9 +66,9 @@ int sntpcRoundTripGet(struct timespec *pRoundTrip)
         return tovelle::failWith(SNTPC_ERR_INVALID_PARAMETER);
     if (!taskRecord.roundTripKept)
         return tovelle::failWith(K_ENOENT);
-    pRoundTrip->tv_sec = static_cast<time_t>(taskRecord.roundTripNanoseconds / tovelle::kNanosecondsPerSecond);
+    pRoundTrip->tv_sec =
+        static_cast<time_t>(taskRecord.roundTripNanoseconds / tovelle::kNanosecondsPerSecond);
     pRoundTrip->tv_nsec = static_cast<long>(taskRecord.roundTripNanoseconds % tovelle::kNanosecondsPerSecond);
     return 0;
 }
-
 }

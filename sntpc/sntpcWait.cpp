@@ -30,7 +30,7 @@ struct timeval ticksToTimeval(uint32_t ticks, uint32_t ticksPerSecond)
     // per second, and still yields fewer than 10^6 microseconds.
     const uint32_t seconds = ticks / ticksPerSecond;
     const uint32_t microseconds = ticks % ticksPerSecond * kMicrosecondsPerSecond / ticksPerSecond;
-    struct timeval limit{};
+    struct timeval limit {};
     limit.tv_sec = static_cast<time_t>(seconds);
     limit.tv_usec = static_cast<suseconds_t>(microseconds);
     return limit;
@@ -38,7 +38,7 @@ struct timeval ticksToTimeval(uint32_t ticks, uint32_t ticksPerSecond)
 
 int64_t monotonicNanoseconds()
 {
-    struct timespec now{};
+    struct timespec now {};
     clock_gettime(CLOCK_MONOTONIC, &now);
     return static_cast<int64_t>(now.tv_sec) * kNanosecondsPerSecond + now.tv_nsec;
 }
@@ -53,14 +53,18 @@ Deadline::Deadline(uint32_t timeout) : forever_(timeout == SNTPC_WAIT_FOREVER)
            static_cast<int64_t>(limit.tv_usec) * kNanosecondsPerMicrosecond;
 }
 
-bool Deadline::passed() const { return !forever_ && monotonicNanoseconds() >= end_; }
+bool Deadline::passed() const
+{
+    return !forever_ && monotonicNanoseconds() >= end_;
+}
 
 struct timespec Deadline::remaining() const
 {
     const int64_t left = std::max<int64_t>(0, end_ - monotonicNanoseconds());
     // Where time_t is 32 bits, the longest waits are cut to 68 years.
-    const int64_t seconds = std::min<int64_t>(left / kNanosecondsPerSecond, std::numeric_limits<time_t>::max());
-    struct timespec limit{};
+    const int64_t seconds =
+        std::min<int64_t>(left / kNanosecondsPerSecond, std::numeric_limits<time_t>::max());
+    struct timespec limit {};
     limit.tv_sec = static_cast<time_t>(seconds);
     limit.tv_nsec = static_cast<long>(left % kNanosecondsPerSecond);
     return limit;
@@ -69,7 +73,9 @@ struct timespec Deadline::remaining() const
 WaitResult waitReadable(int fd, const Deadline &deadline)
 {
     // ppoll rather than select: no limit on the descriptor's number, same time limit.
-    struct pollfd watched{fd, POLLIN, 0};
+    struct pollfd watched {
+        fd, POLLIN, 0
+    };
     const struct timespec limit = deadline.remaining();
     const int ready = ppoll(&watched, 1, deadline.forever() ? nullptr : &limit, nullptr);
     if (ready < 0)

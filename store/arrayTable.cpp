@@ -99,5 +99,4 @@ void initializeA(int count, int capacity)
     alength = capacity;
     tableFill(count, capacity);
 }
-
 }

@@ -14,8 +14,13 @@ void setNDVal(int index, double value)
         dvalues[index] = value;
 }
 
-double getNDVal(int index) { return quenby::indexValid(index, dcount) ? dvalues[index] : 0.0; }
+double getNDVal(int index)
+{
+    return quenby::indexValid(index, dcount) ? dvalues[index] : 0.0;
+}
 
-void initializeD(int count) { quenby::numericTableRecreate(dcount, dvalues, count); }
-
+void initializeD(int count)
+{
+    quenby::numericTableRecreate(dcount, dvalues, count);
+}
 }

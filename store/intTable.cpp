@@ -14,8 +14,13 @@ void setNIVal(int index, int value)
         ivalues[index] = value;
 }
 
-int getNIVal(int index) { return quenby::indexValid(index, icount) ? ivalues[index] : 0; }
+int getNIVal(int index)
+{
+    return quenby::indexValid(index, icount) ? ivalues[index] : 0;
+}
 
-void initializeI(int count) { quenby::numericTableRecreate(icount, ivalues, count); }
-
+void initializeI(int count)
+{
+    quenby::numericTableRecreate(icount, ivalues, count);
+}
 }

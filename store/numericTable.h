@@ -24,7 +24,10 @@ template <typename Value> void numericTableRecreate(int &count, Value *&values, 
     count = newCount;
 }
 
-inline bool indexValid(int index, int count) { return index >= 0 && index < count; }
+inline bool indexValid(int index, int count)
+{
+    return index >= 0 && index < count;
+}
 
 } // namespace quenby
 

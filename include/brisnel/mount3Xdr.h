@@ -36,18 +36,16 @@ typedef struct fhandle3 {
     char *fhandle3_val;
 } fhandle3;
 
-typedef NFS_XDR_ENUM(mountstat3) {
-    MNT3_OK = 0,
-    MNT3ERR_PERM = 1,
-    MNT3ERR_NOENT = 2,
-    MNT3ERR_IO = 5,
-    MNT3ERR_ACCES = 13,
-    MNT3ERR_NOTDIR = 20,
-    MNT3ERR_INVAL = 22,
-    MNT3ERR_NAMETOOLONG = 63,
-    MNT3ERR_NOTSUPP = 10004,
-    MNT3ERR_SERVERFAULT = 10006
-} mountstat3;
+typedef NFS_XDR_ENUM(mountstat3){MNT3_OK = 0,
+                                 MNT3ERR_PERM = 1,
+                                 MNT3ERR_NOENT = 2,
+                                 MNT3ERR_IO = 5,
+                                 MNT3ERR_ACCES = 13,
+                                 MNT3ERR_NOTDIR = 20,
+                                 MNT3ERR_INVAL = 22,
+                                 MNT3ERR_NAMETOOLONG = 63,
+                                 MNT3ERR_NOTSUPP = 10004,
+                                 MNT3ERR_SERVERFAULT = 10006} mountstat3;
 
 typedef struct mountres3_ok {
     fhandle3 fhandle;

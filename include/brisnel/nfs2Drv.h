@@ -31,23 +31,23 @@ typedef struct Nfs2Device {
 /* A version 2 open file, from the open entry to the close entry. */
 typedef struct Nfs2OpenFile {
     Nfs2Device *pDev;
-    SEM_ID semId;             /* held by read, write, ioctl and close; before the cache's */
-    NfsDataCache *pCache;     /* always &pDev->cache */
-    char name[NFS_MAX_PATH];  /* path relative to the device, as finally opened */
-    uint64_t pos;             /* current file position */
-    int accessMode;           /* open flags & 3 */
-    nfs_fh2 fh;               /* the file's handle */
-    nfs_fh2 dirFh;            /* the handle of the directory holding it */
-    fattr attr;               /* attributes at open; size raised as the file grows */
+    SEM_ID semId;                /* held by read, write, ioctl and close; before the cache's */
+    NfsDataCache *pCache;        /* always &pDev->cache */
+    char name[NFS_MAX_PATH];     /* path relative to the device, as finally opened */
+    uint64_t pos;                /* current file position */
+    int accessMode;              /* open flags & 3 */
+    nfs_fh2 fh;                  /* the file's handle */
+    nfs_fh2 dirFh;               /* the handle of the directory holding it */
+    fattr attr;                  /* attributes at open; size raised as the file grows */
     struct readdirres *dirReply; /* directories: the batch held between reads, or null */
-    int lostErrno;    /* another file's eviction failed to write this file's data back: the
-                         error; every later sync and the close fail with it. 0 for none */
-    int pendingErrno; /* a read or write stopped after moving bytes: the next one fails
-                         with this error. 0 for none */
-    int appendWrites; /* opened with K_O_APPEND: every write goes to the file's end */
-    void *dirSeen;    /* directories: the cookies this listing delivered, or null */
-    int dataOpen;     /* opened for data (not the name alone): counted among the device's open
-                         files, whose removal renames them to a hidden name instead */
+    int lostErrno;               /* another file's eviction failed to write this file's data back: the
+                                    error; every later sync and the close fail with it. 0 for none */
+    int pendingErrno;            /* a read or write stopped after moving bytes: the next one fails
+                                    with this error. 0 for none */
+    int appendWrites;            /* opened with K_O_APPEND: every write goes to the file's end */
+    void *dirSeen;               /* directories: the cookies this listing delivered, or null */
+    int dataOpen;                /* opened for data (not the name alone): counted among the device's open
+                                    files, whose removal renames them to a hidden name instead */
 } Nfs2OpenFile;
 
 /* Installs the driver (once) and fills the version 2 dispatch slots; 0 or -1. */

@@ -50,14 +50,7 @@ extern "C" {
 /* Size of the caller's buffer that a READLINK reply decodes into (the module's path size). */
 #define NFS2_READLINK_BUFSIZE 256
 
-typedef NFS_XDR_ENUM(ftype) {
-    NFNON = 0,
-    NFREG = 1,
-    NFDIR = 2,
-    NFBLK = 3,
-    NFCHR = 4,
-    NFLNK = 5
-} ftype;
+typedef NFS_XDR_ENUM(ftype){NFNON = 0, NFREG = 1, NFDIR = 2, NFBLK = 3, NFCHR = 4, NFLNK = 5} ftype;
 
 typedef char nfs_fh2[NFS_FHSIZE];
 typedef char nfscookie[NFS_COOKIESIZE];

@@ -105,76 +105,63 @@ typedef uint32 mode3;
 typedef uint32 count3;
 
 /* The status heading every result of both versions; the version 2 names share the values. */
-typedef NFS_XDR_ENUM(nfsstat) {
-    NFS_OK = 0,
-    NFS3_OK = 0,
-    NFSERR_PERM = 1,
-    NFS3ERR_PERM = 1,
-    NFSERR_NOENT = 2,
-    NFS3ERR_NOENT = 2,
-    NFSERR_IO = 5,
-    NFS3ERR_IO = 5,
-    NFSERR_NXIO = 6,
-    NFS3ERR_NXIO = 6,
-    NFSERR_ACCES = 13,
-    NFS3ERR_ACCES = 13,
-    NFSERR_EXIST = 17,
-    NFS3ERR_EXIST = 17,
-    NFS3ERR_XDEV = 18,
-    NFSERR_NODEV = 19,
-    NFS3ERR_NODEV = 19,
-    NFSERR_NOTDIR = 20,
-    NFS3ERR_NOTDIR = 20,
-    NFSERR_ISDIR = 21,
-    NFS3ERR_ISDIR = 21,
-    NFS3ERR_INVAL = 22,
-    NFSERR_FBIG = 27,
-    NFS3ERR_FBIG = 27,
-    NFSERR_NOSPC = 28,
-    NFS3ERR_NOSPC = 28,
-    NFSERR_ROFS = 30,
-    NFS3ERR_ROFS = 30,
-    NFS3ERR_MLINK = 31,
-    NFSERR_NAMETOOLONG = 63,
-    NFS3ERR_NAMETOOLONG = 63,
-    NFSERR_NOTEMPTY = 66,
-    NFS3ERR_NOTEMPTY = 66,
-    NFSERR_DQUOT = 69,
-    NFS3ERR_DQUOT = 69,
-    NFSERR_STALE = 70,
-    NFS3ERR_STALE = 70,
-    NFS3ERR_REMOTE = 71,
-    NFSERR_WFLUSH = 99,
-    NFS3ERR_BADHANDLE = 10001,
-    NFS3ERR_NOT_SYNC = 10002,
-    NFS3ERR_BAD_COOKIE = 10003,
-    NFS3ERR_NOTSUPP = 10004,
-    NFS3ERR_TOOSMALL = 10005,
-    NFS3ERR_SERVERFAULT = 10006,
-    NFS3ERR_BADTYPE = 10007,
-    NFS3ERR_JUKEBOX = 10008
-} nfsstat;
+typedef NFS_XDR_ENUM(nfsstat){NFS_OK = 0,
+                              NFS3_OK = 0,
+                              NFSERR_PERM = 1,
+                              NFS3ERR_PERM = 1,
+                              NFSERR_NOENT = 2,
+                              NFS3ERR_NOENT = 2,
+                              NFSERR_IO = 5,
+                              NFS3ERR_IO = 5,
+                              NFSERR_NXIO = 6,
+                              NFS3ERR_NXIO = 6,
+                              NFSERR_ACCES = 13,
+                              NFS3ERR_ACCES = 13,
+                              NFSERR_EXIST = 17,
+                              NFS3ERR_EXIST = 17,
+                              NFS3ERR_XDEV = 18,
+                              NFSERR_NODEV = 19,
+                              NFS3ERR_NODEV = 19,
+                              NFSERR_NOTDIR = 20,
+                              NFS3ERR_NOTDIR = 20,
+                              NFSERR_ISDIR = 21,
+                              NFS3ERR_ISDIR = 21,
+                              NFS3ERR_INVAL = 22,
+                              NFSERR_FBIG = 27,
+                              NFS3ERR_FBIG = 27,
+                              NFSERR_NOSPC = 28,
+                              NFS3ERR_NOSPC = 28,
+                              NFSERR_ROFS = 30,
+                              NFS3ERR_ROFS = 30,
+                              NFS3ERR_MLINK = 31,
+                              NFSERR_NAMETOOLONG = 63,
+                              NFS3ERR_NAMETOOLONG = 63,
+                              NFSERR_NOTEMPTY = 66,
+                              NFS3ERR_NOTEMPTY = 66,
+                              NFSERR_DQUOT = 69,
+                              NFS3ERR_DQUOT = 69,
+                              NFSERR_STALE = 70,
+                              NFS3ERR_STALE = 70,
+                              NFS3ERR_REMOTE = 71,
+                              NFSERR_WFLUSH = 99,
+                              NFS3ERR_BADHANDLE = 10001,
+                              NFS3ERR_NOT_SYNC = 10002,
+                              NFS3ERR_BAD_COOKIE = 10003,
+                              NFS3ERR_NOTSUPP = 10004,
+                              NFS3ERR_TOOSMALL = 10005,
+                              NFS3ERR_SERVERFAULT = 10006,
+                              NFS3ERR_BADTYPE = 10007,
+                              NFS3ERR_JUKEBOX = 10008} nfsstat;
 typedef nfsstat nfsstat3;
 
-typedef NFS_XDR_ENUM(ftype3) {
-    NF3REG = 1,
-    NF3DIR = 2,
-    NF3BLK = 3,
-    NF3CHR = 4,
-    NF3LNK = 5,
-    NF3SOCK = 6,
-    NF3FIFO = 7
-} ftype3;
+typedef NFS_XDR_ENUM(ftype3){NF3REG = 1, NF3DIR = 2,  NF3BLK = 3, NF3CHR = 4,
+                             NF3LNK = 5, NF3SOCK = 6, NF3FIFO = 7} ftype3;
 
-typedef NFS_XDR_ENUM(stable_how) { UNSTABLE = 0, DATA_SYNC = 1, FILE_SYNC = 2 } stable_how;
+typedef NFS_XDR_ENUM(stable_how){UNSTABLE = 0, DATA_SYNC = 1, FILE_SYNC = 2} stable_how;
 
-typedef NFS_XDR_ENUM(time_how) {
-    DONT_CHANGE = 0,
-    SET_TO_SERVER_TIME = 1,
-    SET_TO_CLIENT_TIME = 2
-} time_how;
+typedef NFS_XDR_ENUM(time_how){DONT_CHANGE = 0, SET_TO_SERVER_TIME = 1, SET_TO_CLIENT_TIME = 2} time_how;
 
-typedef NFS_XDR_ENUM(createmode3) { UNCHECKED = 0, GUARDED = 1, EXCLUSIVE = 2 } createmode3;
+typedef NFS_XDR_ENUM(createmode3){UNCHECKED = 0, GUARDED = 1, EXCLUSIVE = 2} createmode3;
 
 typedef struct specdata3 {
     uint32 specdata1;

@@ -17,8 +17,9 @@ extern "C" {
 
 #define NFS_CACHE_WRITE_THROUGH 0x1 /* cache option: a write is sent at once */
 #define NFS_CACHE_DIRTY 0x1         /* line flag: bytes not yet sent to the server */
-#define NFS_CACHE_PINNED 0x2        /* line flag: bytes sent UNSTABLE, kept until a COMMIT with
-                                       the same write verifier makes them safe */
+#define NFS_CACHE_PINNED                                                                                     \
+    0x2                              /* line flag: bytes sent UNSTABLE, kept until a COMMIT with             \
+                                        the same write verifier makes them safe */
 #define NFS_CACHE_NO_FILE UINT64_MAX /* fileId of a line that holds nothing */
 
 typedef struct NfsCacheLine {
@@ -34,9 +35,9 @@ typedef struct NfsCacheLine {
 /* All zero when the device has no cache. */
 typedef struct NfsDataCache {
     NfsCacheLine *pLines;
-    char *pBuffer;      /* nLines x lineSize bytes holding all line data */
-    SEM_ID semId;       /* serialises every line operation; taken after an open file's own */
-    uint32_t options;   /* NFS_CACHE_WRITE_THROUGH */
+    char *pBuffer;    /* nLines x lineSize bytes holding all line data */
+    SEM_ID semId;     /* serialises every line operation; taken after an open file's own */
+    uint32_t options; /* NFS_CACHE_WRITE_THROUGH */
     uint32_t nLines;
     uint32_t lineShift; /* log2 of lineSize */
     uint32_t lineSize;  /* a power of two */

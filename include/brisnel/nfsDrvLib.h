@@ -32,31 +32,31 @@ typedef struct NfsDevice {
 /* A version 3 open file, from the open entry to the close entry. */
 typedef struct NfsOpenFile {
     NfsDevice *pDev;
-    SEM_ID semId;                /* held by read, write, ioctl and close; before the cache's */
-    NfsDataCache *pCache;        /* always &pDev->cache */
-    char name[NFS_MAX_PATH];     /* path relative to the device, as finally opened */
-    uint64_t pos;                /* current file position */
-    int accessMode;              /* open flags & 3 */
-    nfs_fh3 fh;                  /* the file's handle; data is the record's 64-byte buffer */
-    nfs_fh3 dirFh;               /* the handle of the directory holding it */
-    fattr3 attr;                 /* attributes at open; size raised as the file grows */
-    char *cookie;                /* directories: READDIR cookie of the last entry returned */
-    cookieverf3 cookieVerf;      /* directories: verifier of the last batch with entries */
+    SEM_ID semId;                 /* held by read, write, ioctl and close; before the cache's */
+    NfsDataCache *pCache;         /* always &pDev->cache */
+    char name[NFS_MAX_PATH];      /* path relative to the device, as finally opened */
+    uint64_t pos;                 /* current file position */
+    int accessMode;               /* open flags & 3 */
+    nfs_fh3 fh;                   /* the file's handle; data is the record's 64-byte buffer */
+    nfs_fh3 dirFh;                /* the handle of the directory holding it */
+    fattr3 attr;                  /* attributes at open; size raised as the file grows */
+    char *cookie;                 /* directories: READDIR cookie of the last entry returned */
+    cookieverf3 cookieVerf;       /* directories: verifier of the last batch with entries */
     struct READDIR3res *dirReply; /* directories: the batch held between reads, or null */
-    int lostErrno;    /* data of this file was lost (another file's eviction failed to write
-                         it back, or the server restarted before a COMMIT): the error; every
-                         later sync and the close fail with it. 0 for none. Guarded by the
-                         cache's mutex, as are the two fields after pendingErrno */
-    int pendingErrno; /* a read or write stopped after moving bytes: the next one fails
-                         with this error. 0 for none */
-    int uncommitted;       /* UNSTABLE writes went out since the last COMMIT: 1; 2 when a
-                              reply's write verifier changed since (the file's pinned lines
-                              go out again before a COMMIT); else 0 */
-    writeverf3 writeVerf;  /* the write verifier of the latest of those writes' replies */
-    int appendWrites; /* opened with K_O_APPEND: every write goes to the file's end */
-    void *dirSeen;    /* directories: the cookies this listing delivered, or null */
-    int dataOpen;     /* opened for data (not the name alone): counted among the device's open
-                         files, whose removal renames them to a hidden name instead */
+    int lostErrno;                /* data of this file was lost (another file's eviction failed to write
+                                     it back, or the server restarted before a COMMIT): the error; every
+                                     later sync and the close fail with it. 0 for none. Guarded by the
+                                     cache's mutex, as are the two fields after pendingErrno */
+    int pendingErrno;             /* a read or write stopped after moving bytes: the next one fails
+                                     with this error. 0 for none */
+    int uncommitted;              /* UNSTABLE writes went out since the last COMMIT: 1; 2 when a
+                                     reply's write verifier changed since (the file's pinned lines
+                                     go out again before a COMMIT); else 0 */
+    writeverf3 writeVerf;         /* the write verifier of the latest of those writes' replies */
+    int appendWrites;             /* opened with K_O_APPEND: every write goes to the file's end */
+    void *dirSeen;                /* directories: the cookies this listing delivered, or null */
+    int dataOpen;                 /* opened for data (not the name alone): counted among the device's open
+                                     files, whose removal renames them to a hidden name instead */
 } NfsOpenFile;
 
 typedef struct NfsDevInfo {

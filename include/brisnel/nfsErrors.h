@@ -11,19 +11,21 @@
 /* The remote-call path and the namespace operations. */
 #define NFS_ERR_AUTH_UNIX_FAILED 0x2e0001        /* no credential for a new client handle */
 #define NFS_ERR_INAPPROPRIATE_FILE_TYPE 0x2e0002 /* removal of other than file, dir or link */
-#define NFS_ERR_ONLY_OVER_TCP 0x2e0003   /* the server offers the program only over TCP, and
-                                          * nfsTransport says UDP only */
-#define NFS_ERR_NOT_REGISTERED 0x2e0004  /* the server's portmapper registers no MOUNT
-                                          * program, over UDP or TCP */
+#define NFS_ERR_ONLY_OVER_TCP                                                                                \
+    0x2e0003 /* the server offers the program only over TCP, and                                             \
+              * nfsTransport says UDP only */
+#define NFS_ERR_NOT_REGISTERED                                                                               \
+    0x2e0004 /* the server's portmapper registers no MOUNT                                                   \
+              * program, over UDP or TCP */
 
 /* The drivers' own. */
-#define NFS_DRV_ERR_BAD_BYTE_COUNT 0x2d0001      /* negative byte count */
-#define NFS_DRV_ERR_BAD_ACCESS_MODE 0x2d0002     /* access mode field of the flags is 3 */
-#define NFS_DRV_ERR_CREATE_EMPTY_NAME 0x2d0003   /* create requested with an empty name */
-#define NFS_DRV_ERR_READ_WRITE_ONLY 0x2d0005     /* read on a file opened write-only */
-#define NFS_DRV_ERR_WRITE_READ_ONLY 0x2d0006     /* write on a file opened read-only */
-#define NFS_DRV_ERR_NOT_NFS_DEVICE 0x2d0007      /* the name is not exactly an NFS device's */
-#define NFS_DRV_ERR_PERMISSION_DENIED 0x2d0009   /* refused by the permission check */
+#define NFS_DRV_ERR_BAD_BYTE_COUNT 0x2d0001    /* negative byte count */
+#define NFS_DRV_ERR_BAD_ACCESS_MODE 0x2d0002   /* access mode field of the flags is 3 */
+#define NFS_DRV_ERR_CREATE_EMPTY_NAME 0x2d0003 /* create requested with an empty name */
+#define NFS_DRV_ERR_READ_WRITE_ONLY 0x2d0005   /* read on a file opened write-only */
+#define NFS_DRV_ERR_WRITE_READ_ONLY 0x2d0006   /* write on a file opened read-only */
+#define NFS_DRV_ERR_NOT_NFS_DEVICE 0x2d0007    /* the name is not exactly an NFS device's */
+#define NFS_DRV_ERR_PERMISSION_DENIED 0x2d0009 /* refused by the permission check */
 
 /* The version dispatch slot needed is empty. */
 #define NFS_ERR_DISPATCH_SLOT_EMPTY 0x3d0002

@@ -17,20 +17,20 @@ extern "C" {
 
 /* The per-task client record, reached through the task's RPC context. */
 typedef struct NfsRpcClient {
-    CLIENT *pClient;    /* the client handle; null when there is none */
-    int32_t socket;     /* the handle's socket (a TCP handle's keeps its number across
-                         * reconnections); -1 asks the library to open its own */
-    uint32_t progNum;   /* program, version and credential generation the handle was made for */
+    CLIENT *pClient;  /* the client handle; null when there is none */
+    int32_t socket;   /* the handle's socket (a TCP handle's keeps its number across
+                       * reconnections); -1 asks the library to open its own */
+    uint32_t progNum; /* program, version and credential generation the handle was made for */
     uint32_t versNum;
     int32_t authCount;
-    int32_t valid;      /* 1 when the handle may be reused */
-    uintptr_t ownerId;  /* the process owning the socket (kernelId on this host) */
+    int32_t valid;                    /* 1 when the handle may be reused */
+    uintptr_t ownerId;                /* the process owning the socket (kernelId on this host) */
     char hostName[NFS_HOST_NAME_LEN]; /* the host exactly as the caller spelled it */
-    uint32_t bufferSize; /* the handle's send and receive buffer, in bytes */
-    struct sockaddr_in server; /* where the handle sends: the host's address and the program's port */
-    int32_t transport;  /* IPPROTO_UDP or IPPROTO_TCP */
-    void *pBuffers;     /* the task's message buffers, kept from call to call; freed with the
-                         * record by the task-delete hook */
+    uint32_t bufferSize;              /* the handle's send and receive buffer, in bytes */
+    struct sockaddr_in server;        /* where the handle sends: the host's address and the program's port */
+    int32_t transport;                /* IPPROTO_UDP or IPPROTO_TCP */
+    void *pBuffers;                   /* the task's message buffers, kept from call to call; freed with the
+                                       * record by the task-delete hook */
 } NfsRpcClient;
 
 /* 0 when the calling task has a client record; -1 otherwise. */
@@ -40,8 +40,8 @@ int nfsInit(void);
  * reply with clnt_freeres on the task's handle. When the reply could not be decoded, what was
  * decoded stays in `out` and the handle is gone: the caller clears the pointers to its own
  * buffers and releases the rest with xdr_free. */
-int nfsClientCall(const char *host, uint32_t prog, uint32_t vers, uint32_t proc, xdrproc_t inproc,
-                  void *in, xdrproc_t outproc, void *out);
+int nfsClientCall(const char *host, uint32_t prog, uint32_t vers, uint32_t proc, xdrproc_t inproc, void *in,
+                  xdrproc_t outproc, void *out);
 /* Tears down the calling task's handle; the record stays. */
 void nfsClientClose(void);
 /* Sets the error number to NFS_ERRNO_BASE | status. */

@@ -13,12 +13,12 @@ extern "C" {
 #pragma GCC visibility push(default)
 
 typedef struct NfsStatCounts {
-    uint64_t calls;          /* calls made (each once, however often it was sent) */
+    uint64_t calls;           /* calls made (each once, however often it was sent) */
     uint64_t retransmissions; /* UDP: a call sent again after the retransmission interval */
-    uint64_t timeouts;       /* calls ended by the time-out */
-    uint64_t reconnects;     /* TCP: connections opened again for a call (broken or closed by the server) */
-    uint64_t bytesSent;      /* call messages, record marks included */
-    uint64_t bytesReceived;  /* everything read: answers, foreign ones and record marks included */
+    uint64_t timeouts;        /* calls ended by the time-out */
+    uint64_t reconnects;      /* TCP: connections opened again for a call (broken or closed by the server) */
+    uint64_t bytesSent;       /* call messages, record marks included */
+    uint64_t bytesReceived;   /* everything read: answers, foreign ones and record marks included */
 } NfsStatCounts;
 
 /* The totals of one transport (IPPROTO_UDP, 17, or IPPROTO_TCP, 6) into *pCounts; 0, or -1

@@ -39,9 +39,8 @@ typedef int (*DrvWriteEntry)(intptr_t file, const char *buffer, int nBytes);
 typedef int (*DrvIoctlEntry)(intptr_t file, int function, intptr_t arg);
 
 /* A driver number, or -1 when the table is full. Null entries fail with K_ENOTSUP. */
-int iosDrvInstall(DrvCreateEntry create, DrvDeleteEntry remove, DrvOpenEntry open,
-                  DrvCloseEntry close, DrvReadEntry read, DrvWriteEntry write,
-                  DrvIoctlEntry ioctl);
+int iosDrvInstall(DrvCreateEntry create, DrvDeleteEntry remove, DrvOpenEntry open, DrvCloseEntry close,
+                  DrvReadEntry read, DrvWriteEntry write, DrvIoctlEntry ioctl);
 int iosDrvRemove(int drvNum);
 /* Fills and links pDev; 0, or -1 for a bad driver number, a duplicate or over-long name. */
 int iosDevAdd(DEV_HDR *pDev, const char *name, int drvNum);

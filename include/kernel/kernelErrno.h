@@ -24,7 +24,7 @@
 #define K_ENOSPC 28
 #define K_EROFS 30
 #define K_ENOTSUP 35
-#define K_ELOOP 64 /* too many symbolic-link restarts while resolving a path */
+#define K_ELOOP 64  /* too many symbolic-link restarts while resolving a path */
 #define K_ENOSYS 71 /* unsupported ioctl function code */
 
 /* Object (semaphore) errors, module 0x3d. */

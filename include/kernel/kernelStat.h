@@ -53,25 +53,25 @@ extern "C" {
 #define K_SEEK_END 2
 
 /* ioctl function codes. */
-#define K_FIONREAD 1        /* int *: unread bytes */
-#define K_FIOSEEK 7         /* position as int */
-#define K_FIOWHERE 8        /* result: current position */
-#define K_FIORENAME 10      /* const char *: new path relative to the device */
-#define K_FIOSYNC 21        /* write back cached data */
-#define K_FIOMKDIR 31       /* const char *: path relative to the device */
-#define K_FIORMDIR 32       /* const char *: path relative to the device */
-#define K_FIOREADDIR 37     /* KDIR * */
-#define K_FIOTRUNC 42       /* size as int: the file's new size */
-#define K_FIOGETFL 43       /* int *: open flags */
-#define K_FIOTIMESET 44     /* const struct kutimbuf *: access and modification times; null: now */
-#define K_FIOFSTATFSGET 46  /* struct kstatfs * */
-#define K_FIOSEEK64 53      /* uint64_t * */
-#define K_FIOWHERE64 54     /* uint64_t * */
-#define K_FIOTRUNC64 55     /* const uint64_t *: the file's new size */
-#define K_FIOLINK 58        /* char *: a new name for the file, a path relative to the device */
-#define K_FIOPATHCONF 61    /* int *: selector in, value out */
-#define K_FIOCHMOD 63       /* permission bits (07777) as int */
-#define K_FIOFSTATGET 64    /* struct kstat * */
+#define K_FIONREAD 1       /* int *: unread bytes */
+#define K_FIOSEEK 7        /* position as int */
+#define K_FIOWHERE 8       /* result: current position */
+#define K_FIORENAME 10     /* const char *: new path relative to the device */
+#define K_FIOSYNC 21       /* write back cached data */
+#define K_FIOMKDIR 31      /* const char *: path relative to the device */
+#define K_FIORMDIR 32      /* const char *: path relative to the device */
+#define K_FIOREADDIR 37    /* KDIR * */
+#define K_FIOTRUNC 42      /* size as int: the file's new size */
+#define K_FIOGETFL 43      /* int *: open flags */
+#define K_FIOTIMESET 44    /* const struct kutimbuf *: access and modification times; null: now */
+#define K_FIOFSTATFSGET 46 /* struct kstatfs * */
+#define K_FIOSEEK64 53     /* uint64_t * */
+#define K_FIOWHERE64 54    /* uint64_t * */
+#define K_FIOTRUNC64 55    /* const uint64_t *: the file's new size */
+#define K_FIOLINK 58       /* char *: a new name for the file, a path relative to the device */
+#define K_FIOPATHCONF 61   /* int *: selector in, value out */
+#define K_FIOCHMOD 63      /* permission bits (07777) as int */
+#define K_FIOFSTATGET 64   /* struct kstat * */
 /* The codes above are the target kernel's numbers, so that its drivers and callers meet the
  * same meanings here. It has no code that makes or reads a symbolic link that we know of:
  * these two are the kernel layer's own, far above its range so that none of its codes

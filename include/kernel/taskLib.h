@@ -12,7 +12,7 @@ extern "C" {
 struct RpcTaskContext;
 
 typedef struct TaskRecord {
-    uintptr_t taskId;                  /* unique, never reused within a process */
+    uintptr_t taskId;                   /* unique, never reused within a process */
     struct RpcTaskContext *pRpcContext; /* created by rpcTaskInit, freed at task exit */
 } TaskRecord;
 

@@ -14,9 +14,9 @@ extern int *ivalues;
 extern int dcount;
 extern double *dvalues;
 extern int acount;
-extern int alength;       /* capacity of every byte-array slot, at least 1 */
-extern char *avalues;     /* acount slots of alength bytes, back to back */
-extern int *alengths;     /* current length of each slot, 1 to alength */
+extern int alength;   /* capacity of every byte-array slot, at least 1 */
+extern char *avalues; /* acount slots of alength bytes, back to back */
+extern int *alengths; /* current length of each slot, 1 to alength */
 
 /* Runs once when the module is loaded: 2000 integers, 2000 doubles, 1000 arrays of 10000. */
 void ketTestInit(void);

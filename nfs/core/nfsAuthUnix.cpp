@@ -76,5 +76,4 @@ void nfsAuthUnixShow(void)
     for (int i = 0; i < auth.nGroups; ++i)
         std::printf("group [%d]    = %d\n", i, auth.groups[i]);
 }
-
 }

@@ -44,8 +44,13 @@ void fileLinesDrop(void *file, int version)
         NfsCacheLine &line = cache->pLines[i];
         if (line.pOwner == file) {
             // Nothing of the file's is kept for sending: no line points at a record about to go.
-            line = NfsCacheLine{.pData = line.pData, .nBytes = 0, .fileId = NFS_CACHE_NO_FILE, .offset = 0,
-                                .pOwner = nullptr, .flags = 0, .fsId = 0};
+            line = NfsCacheLine{.pData = line.pData,
+                                .nBytes = 0,
+                                .fileId = NFS_CACHE_NO_FILE,
+                                .offset = 0,
+                                .pOwner = nullptr,
+                                .flags = 0,
+                                .fsId = 0};
         } else if (line.pOwner == nullptr && holdsFileOf(line, view)) {
             line.fileId = NFS_CACHE_NO_FILE;
         }
@@ -73,8 +78,7 @@ int nfsCacheAlloc(NfsDataCache *cache, int count, int bytes, int options)
     HeapBlock<char> buffer(static_cast<char *>(std::malloc(bufferSize)));
     if (!buffer)
         return -1;
-    HeapBlock<NfsCacheLine> lines(
-        static_cast<NfsCacheLine *>(std::malloc(linesSize)));
+    HeapBlock<NfsCacheLine> lines(static_cast<NfsCacheLine *>(std::malloc(linesSize)));
     if (!lines)
         return -1;
     const SEM_ID semId = semMCreate(kCacheSemOptions);
@@ -130,5 +134,4 @@ void nfsCacheFileInvalidate(NfsDataCache *cache, uint64_t fileId)
             cache->pLines[i].fileId = NFS_CACHE_NO_FILE;
     }
 }
-
 }

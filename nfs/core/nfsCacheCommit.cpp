@@ -161,7 +161,8 @@ int cacheSafe(NfsDataCache *cache, int version)
     int first = 0;
     for (uint32_t i = 0; i < cache->nLines; ++i) {
         void *owner = cache->pLines[i].pOwner;
-        if (owner == nullptr || cache->pLines[i].flags == 0 || std::find(done.begin(), done.end(), owner) != done.end())
+        if (owner == nullptr || cache->pLines[i].flags == 0 ||
+            std::find(done.begin(), done.end(), owner) != done.end())
             continue;
         done.push_back(owner);
         const int error = nfscache::fileSafe(owner, version);

@@ -23,12 +23,9 @@ namespace {
 template <typename Act, typename Refused> auto onRecord(void *file, int version, Act act, Refused refused)
 {
     switch (version) {
-    case NFS_V3:
-        return act(static_cast<NfsOpenFile *>(file), pFuncNfs3FileRead, pFuncNfs3FileWrite);
-    case NFS_V2:
-        return act(static_cast<Nfs2OpenFile *>(file), pFuncNfs2FileRead, pFuncNfs2FileWrite);
-    default:
-        return refused();
+    case NFS_V3: return act(static_cast<NfsOpenFile *>(file), pFuncNfs3FileRead, pFuncNfs3FileWrite);
+    case NFS_V2: return act(static_cast<Nfs2OpenFile *>(file), pFuncNfs2FileRead, pFuncNfs2FileWrite);
+    default: return refused();
     }
 }
 
@@ -45,8 +42,14 @@ template <typename Attr> bool sameFile(const Attr &reply, const Attr &open)
 }
 
 // A slot's failure, in the slot's result type.
-int failedLike(int /*result*/) { return -1; }
-Nfs3WriteResult failedLike(const Nfs3WriteResult & /*result*/) { return {-1, {}}; }
+int failedLike(int /*result*/)
+{
+    return -1;
+}
+Nfs3WriteResult failedLike(const Nfs3WriteResult & /*result*/)
+{
+    return {-1, {}};
+}
 
 // Calls a read or write slot (Data is char or const char) with the file's host, handle and
 // attributes. The reply's attributes land in a record aside, and reach the file (for its own
@@ -54,7 +57,8 @@ Nfs3WriteResult failedLike(const Nfs3WriteResult & /*result*/) { return {-1, {}}
 // that no line takes its bytes. Only the ids are read from the record for another task's
 // eviction: they never change after the open.
 template <typename OpenFile, typename Slot, typename Data>
-auto throughSlot(Slot slot, OpenFile *file, uint64_t offset, unsigned count, Data *buf, Caller caller = Caller::owner)
+auto throughSlot(Slot slot, OpenFile *file, uint64_t offset, unsigned count, Data *buf,
+                 Caller caller = Caller::owner)
 {
     decltype(file->attr) aside{};
     if (caller == Caller::owner)
@@ -75,16 +79,19 @@ auto throughSlot(Slot slot, OpenFile *file, uint64_t offset, unsigned count, Dat
 // a COMMIT needs of writes the server holds in volatile storage only is kept. Replies with
 // different verifiers mean the server restarted in between: what it held of the earlier ones
 // may be gone, so every pinned line of the file goes out again before the COMMIT.
-int writtenOf(int written, void * /*file*/, bool * /*pUnstable*/) { return written; }
+int writtenOf(int written, void * /*file*/, bool * /*pUnstable*/)
+{
+    return written;
+}
 
 int writtenOf(const Nfs3WriteResult &result, NfsOpenFile *file, bool *pUnstable)
 {
     const Nfs3WriteVerdict &verdict = result.verdict;
     if (result.written < 0 || !verdict.unstable)
         return result.written;
-    const bool restarted = verdict.verfChanged ||
-                           (file->uncommitted != 0 &&
-                            std::memcmp(file->writeVerf, verdict.verf, sizeof file->writeVerf) != 0);
+    const bool restarted =
+        verdict.verfChanged ||
+        (file->uncommitted != 0 && std::memcmp(file->writeVerf, verdict.verf, sizeof file->writeVerf) != 0);
     std::memcpy(file->writeVerf, verdict.verf, sizeof file->writeVerf);
     file->uncommitted = restarted || file->uncommitted == kResend ? kResend : 1;
     if (pUnstable != nullptr)

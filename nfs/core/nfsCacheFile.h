@@ -97,7 +97,10 @@ public:
 };
 
 // A cache that has lines: false for one that was never allocated or has been freed.
-inline bool hasLines(const NfsDataCache *cache) { return cache->nLines != 0 && cache->pLines != nullptr; }
+inline bool hasLines(const NfsDataCache *cache)
+{
+    return cache->nLines != 0 && cache->pLines != nullptr;
+}
 
 // The line holds a block of the viewed file. All ones marks a free line, so a file that a
 // server gives that id never finds its blocks here: it always goes to the server.

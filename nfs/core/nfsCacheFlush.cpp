@@ -11,7 +11,8 @@ namespace nfscache {
 int lineWriteBack(NfsCacheLine *line, int version, Caller caller)
 {
     bool unstable = false;
-    const int result = serverWrite(line->pOwner, version, line->offset, line->nBytes, line->pData, caller, &unstable);
+    const int result =
+        serverWrite(line->pOwner, version, line->offset, line->nBytes, line->pData, caller, &unstable);
     // A failed line keeps its bytes for a later write-back, or until their loss is recorded;
     // one the server holds in volatile storage only keeps them until a COMMIT covers them.
     if (result != -1)
@@ -115,5 +116,4 @@ int nfsCacheFileFlush(void *file, int release, int version)
         return -1;
     return total > INT_MAX ? INT_MAX : static_cast<int>(total);
 }
-
 }

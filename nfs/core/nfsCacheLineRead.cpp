@@ -14,8 +14,8 @@ extern "C" int nfsCacheLineRead(void *file, uint64_t offset, char *buf, int n, i
     if (!at.ready())
         return -1;
     NfsCacheLine *line = at.line;
-    const bool hit = nfscache::holds(*line, at.view, at.start) &&
-                     line->nBytes >= at.inLine + static_cast<uint32_t>(n);
+    const bool hit =
+        nfscache::holds(*line, at.view, at.start) && line->nBytes >= at.inLine + static_cast<uint32_t>(n);
     if (!hit) {
         if (!nfscache::evict(line, file, version) ||
             !nfscache::fill(line, at.view.cache->lineSize, file, version, at.start))

@@ -12,8 +12,8 @@ namespace {
 
 // Makes the line hold the block at `start` of the file, keeping the server's bytes around a
 // write that covers only part of it.
-bool claim(NfsDataCache *cache, NfsCacheLine *line, void *file, int version,
-           const nfscache::FileView &view, uint64_t start, uint32_t n)
+bool claim(NfsDataCache *cache, NfsCacheLine *line, void *file, int version, const nfscache::FileView &view,
+           uint64_t start, uint32_t n)
 {
     if (nfscache::holds(*line, view, start))
         return true;
@@ -58,10 +58,12 @@ extern "C" int nfsCacheLineWrite(void *file, uint64_t offset, const char *buf, i
         return n;
     }
     bool unstable = false;
-    const int sent = nfscache::serverWrite(file, version, offset, count, buf, nfscache::Caller::owner, &unstable);
+    const int sent =
+        nfscache::serverWrite(file, version, offset, count, buf, nfscache::Caller::owner, &unstable);
     // Bytes the server holds in volatile storage only keep the line pinned until a COMMIT: the
     // line holds them among the rest of its bytes, all of which go out again if need be.
     if (sent > 0)
-        line->flags = (line->flags & ~static_cast<uint32_t>(NFS_CACHE_DIRTY)) | (unstable ? NFS_CACHE_PINNED : 0U);
+        line->flags =
+            (line->flags & ~static_cast<uint32_t>(NFS_CACHE_DIRTY)) | (unstable ? NFS_CACHE_PINNED : 0U);
     return sent == -1 ? -1 : n;
 }

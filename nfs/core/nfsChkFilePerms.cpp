@@ -3,7 +3,10 @@
 
 namespace {
 
-bool allBitsSet(int mode, int bits) { return (mode & bits) == bits; }
+bool allBitsSet(int mode, int bits)
+{
+    return (mode & bits) == bits;
+}
 
 } // namespace
 

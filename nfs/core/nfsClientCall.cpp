@@ -29,8 +29,8 @@ void release(xdrproc_t outproc, void *out, char **callerBuffer)
 } // namespace nfsrpc
 
 // A successful call leaves the error number as it was.
-extern "C" int nfsClientCall(const char *host, uint32_t prog, uint32_t vers, uint32_t proc,
-                             xdrproc_t inproc, void *in, xdrproc_t outproc, void *out)
+extern "C" int nfsClientCall(const char *host, uint32_t prog, uint32_t vers, uint32_t proc, xdrproc_t inproc,
+                             void *in, xdrproc_t outproc, void *out)
 {
     const int error = nfsrpc::exchange({host, prog, vers}, proc, inproc, in, outproc, out);
     if (error == 0)

@@ -13,7 +13,8 @@ int32_t nfs2CacheOptions = 0;
 int32_t nfs3DrvNum = -1;
 int32_t nfs2DrvNum = -1;
 // Priority queuing, deletion safe, priority-inversion safe.
-int32_t mutexOptionsNfsDrv = SEM_Q_PRIORITY | SEM_DELETE_SAFE | SEM_INVERSION_SAFE; // 13, the open files' semaphores
+int32_t mutexOptionsNfsDrv =
+    SEM_Q_PRIORITY | SEM_DELETE_SAFE | SEM_INVERSION_SAFE; // 13, the open files' semaphores
 int32_t nfsInstalled = 0;
 const int32_t nfsMaxPath = NFS_MAX_PATH;
 
@@ -44,5 +45,4 @@ void nfs3CacheParamsSet(int lines, int bytesPerLine, int options)
     nfs3BytesPerCacheLine = bytesPerLine;
     nfs3CacheOptions = options;
 }
-
 }

@@ -1,5 +1,5 @@
-// The module-private configuration words (the exported ones are in brisnel/nfsConfigLib.h). Plain words, written at start-up or by the user
-// before mounting, read without locking.
+// The module-private configuration words (the exported ones are in brisnel/nfsConfigLib.h). Plain words,
+// written at start-up or by the user before mounting, read without locking.
 #ifndef NFS_CORE_NFSCONFIG_H
 #define NFS_CORE_NFSCONFIG_H
 
@@ -22,7 +22,13 @@ extern const int32_t nfsMaxPath;
 
 // A mount tunes the transfer words to its server while other tasks' calls read them: both sides
 // go through these, so that no task ever reads a word half written.
-template <typename Word> Word nfsWordGet(const Word &word) { return __atomic_load_n(&word, __ATOMIC_RELAXED); }
-template <typename Word> void nfsWordSet(Word &word, Word value) { __atomic_store_n(&word, value, __ATOMIC_RELAXED); }
+template <typename Word> Word nfsWordGet(const Word &word)
+{
+    return __atomic_load_n(&word, __ATOMIC_RELAXED);
+}
+template <typename Word> void nfsWordSet(Word &word, Word value)
+{
+    __atomic_store_n(&word, value, __ATOMIC_RELAXED);
+}
 
 #endif

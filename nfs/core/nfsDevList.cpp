@@ -66,8 +66,7 @@ int nfsDevListGet(void *handles[], int max)
     if (max > 0 && !nfsArgsGiven(handles))
         return -1;
     int count = 0;
-    for (DEV_HDR *dev = iosNextDevGet(nullptr); count < max && dev != nullptr;
-         dev = iosNextDevGet(dev)) {
+    for (DEV_HDR *dev = iosNextDevGet(nullptr); count < max && dev != nullptr; dev = iosNextDevGet(dev)) {
         if (kindOf(dev) != Kind::other)
             handles[count++] = dev;
     }
@@ -88,8 +87,7 @@ int nfsDevInfoGet(void *handle, NfsDevInfo *pInfo)
         if (pFuncNfs2DevInfoGet == nullptr)
             break;
         return pFuncNfs2DevInfoGet(reinterpret_cast<Nfs2Device *>(dev), pInfo);
-    default:
-        return -1;
+    default: return -1;
     }
     errnoSet(NFS_ERR_DISPATCH_SLOT_EMPTY);
     return -1;

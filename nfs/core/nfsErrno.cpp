@@ -3,4 +3,7 @@
 #include <brisnel/nfsRpcLib.h>
 #include <kernel/errnoLib.h>
 
-extern "C" void nfsErrnoSet(int status) { errnoSet(NFS_ERRNO_BASE | status); }
+extern "C" void nfsErrnoSet(int status)
+{
+    errnoSet(NFS_ERRNO_BASE | status);
+}

@@ -28,7 +28,8 @@ bool handleFits(const NfsRpcClient *client, const char *host, uint32_t prog, uin
 {
     return client->valid != 0 && client->progNum == prog && client->versNum == vers &&
            std::strcmp(client->hostName, host) == 0 && client->authCount == nfsAuthCount &&
-           nfsRpcTransportAllowed(client->transport) && client->bufferSize >= nfsRpcBufferSize(client->transport);
+           nfsRpcTransportAllowed(client->transport) &&
+           client->bufferSize >= nfsRpcBufferSize(client->transport);
 }
 
 // Destroys a handle that was never made valid: credential, then the handle with its socket.
@@ -192,31 +193,45 @@ NfsRpcClient *readyHandle(const nfsrpc::Peer &peer, NfsRpcClock::time_point dead
 }
 
 // The exchange's shape of a call on the handle.
-NfsRpcExchange exchangeOf(const NfsRpcClient *client, const nfsrpc::Peer &peer, uint32_t proc, xdrproc_t inproc,
-                          const void *in, xdrproc_t outproc, void *out, NfsRpcClock::time_point deadline)
+NfsRpcExchange exchangeOf(const NfsRpcClient *client, const nfsrpc::Peer &peer, uint32_t proc,
+                          xdrproc_t inproc, const void *in, xdrproc_t outproc, void *out,
+                          NfsRpcClock::time_point deadline)
 {
     // The address comes from the record, not from the library's handle: asking the handle for it
     // takes a process-wide lock and masks signals on every call. The arguments are only encoded.
-    return NfsRpcExchange{client->socket,  client->server, client->pClient->cl_auth,
-                          peer.prog,       peer.vers,      proc,
-                          inproc,          const_cast<void *>(in), outproc,
-                          out,             messageSizes(client->transport),
-                          nfsRpcDuration(nfsReXmitSec, nfsReXmitUSec), deadline, client->transport};
+    return NfsRpcExchange{client->socket,
+                          client->server,
+                          client->pClient->cl_auth,
+                          peer.prog,
+                          peer.vers,
+                          proc,
+                          inproc,
+                          const_cast<void *>(in),
+                          outproc,
+                          out,
+                          messageSizes(client->transport),
+                          nfsRpcDuration(nfsReXmitSec, nfsReXmitUSec),
+                          deadline,
+                          client->transport};
 }
 
 // The module's time-out bounds the whole call, a new handle's port query included.
-NfsRpcClock::time_point callDeadline() { return NfsRpcClock::now() + nfsRpcDuration(nfsTimeoutSec, nfsTimeoutUSec); }
+NfsRpcClock::time_point callDeadline()
+{
+    return NfsRpcClock::now() + nfsRpcDuration(nfsTimeoutSec, nfsTimeoutUSec);
+}
 
 // The call on the task's handle, the handle made or remade first when it does not fit.
-int callOnHandle(const nfsrpc::Peer &peer, uint32_t proc, xdrproc_t inproc, const void *in,
-                 xdrproc_t outproc, void *out)
+int callOnHandle(const nfsrpc::Peer &peer, uint32_t proc, xdrproc_t inproc, const void *in, xdrproc_t outproc,
+                 void *out)
 {
     const NfsRpcClock::time_point deadline = callDeadline();
     int error = 0;
     NfsRpcClient *client = readyHandle(peer, deadline, &error);
     if (client == nullptr)
         return error;
-    const clnt_stat status = nfsRpcExchange(exchangeOf(client, peer, proc, inproc, in, outproc, out, deadline));
+    const clnt_stat status =
+        nfsRpcExchange(exchangeOf(client, peer, proc, inproc, in, outproc, out, deadline));
     if (status == RPC_SUCCESS)
         return 0;
     nfsClientCleanUp(client);
@@ -226,7 +241,8 @@ int callOnHandle(const nfsrpc::Peer &peer, uint32_t proc, xdrproc_t inproc, cons
 std::size_t windowSize()
 {
     const int32_t word = nfsWordGet(nfsMaxInFlight);
-    return static_cast<std::size_t>(std::clamp<int32_t>(word, 1, static_cast<int32_t>(nfsrpc::kMostInFlight)));
+    return static_cast<std::size_t>(
+        std::clamp<int32_t>(word, 1, static_cast<int32_t>(nfsrpc::kMostInFlight)));
 }
 
 // The window bounded by the answers the UDP socket's receive buffer holds at once: the system
@@ -268,8 +284,8 @@ bool windowOnHandle(const nfsrpc::Peer &peer, nfsrpc::Call *calls, std::size_t n
     const std::size_t inFlight = client->transport == IPPROTO_TCP ? window : windowRoom(client, window);
     NfsRpcWindowCall flights[kMostWindowCalls];
     for (std::size_t i = 0; i < n; ++i)
-        flights[i] = {calls[i].proc, calls[i].inproc, const_cast<void *>(calls[i].in), calls[i].outproc,
-                      calls[i].out, RPC_SUCCESS};
+        flights[i] = {calls[i].proc,    calls[i].inproc, const_cast<void *>(calls[i].in),
+                      calls[i].outproc, calls[i].out,    RPC_SUCCESS};
     const NfsRpcExchange common = exchangeOf(client, peer, 0, nullptr, nullptr, nullptr, nullptr, deadline);
     const clnt_stat status = client->transport == IPPROTO_TCP
                                  ? nfsRpcTcpExchangeWindow(common, flights, n, inFlight)
@@ -294,7 +310,10 @@ int exchange(const Peer &peer, uint32_t proc, xdrproc_t inproc, const void *in, 
     return error;
 }
 
-bool windowOpen() { return windowSize() > 1; }
+bool windowOpen()
+{
+    return windowSize() > 1;
+}
 
 void exchangeAll(const Peer &peer, Call *calls, std::size_t n)
 {

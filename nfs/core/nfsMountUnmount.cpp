@@ -29,7 +29,10 @@ void releaseRecord(NfsDevice *dev)
     std::free(dev);
 }
 
-void releaseRecord(Nfs2Device *dev) { std::free(dev); }
+void releaseRecord(Nfs2Device *dev)
+{
+    std::free(dev);
+}
 
 // The server is told while the device stays where it is in the device list and paths under it
 // keep working; a notice that fails leaves the device whole. Only then is the device taken out
@@ -84,11 +87,17 @@ int unmountNamed(const char *devName, bool tellServer)
 
 extern "C" {
 
-int nfsUnmount(const char *devName) { return unmountNamed(devName, true); }
+int nfsUnmount(const char *devName)
+{
+    return unmountNamed(devName, true);
+}
 
 // A separate routine rather than a second nfsUnmount that forces: a user who repeats an
 // unmount after a passing network fault expects the server to be told, and removing a device
 // without telling its server should be asked for by name.
-int nfsUnmountForce(const char *devName) { return unmountNamed(devName, false); }
+int nfsUnmountForce(const char *devName)
+{
+    return unmountNamed(devName, false);
+}
 
 } // extern "C"

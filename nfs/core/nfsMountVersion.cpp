@@ -69,7 +69,10 @@ bool contains(const VersionCollection &versions, unsigned long version)
 }
 
 // The NFS version a MOUNT version serves.
-unsigned long nfsVersionOf(unsigned long mountVersion) { return mountVersion == MOUNT_V1 ? 2 : 3; }
+unsigned long nfsVersionOf(unsigned long mountVersion)
+{
+    return mountVersion == MOUNT_V1 ? 2 : 3;
+}
 
 // The versions to choose from, or the error number that says why there are none worth trying:
 // nothing of MOUNT registered at all, or only over TCP while the word says UDP only.
@@ -90,7 +93,10 @@ int usableVersions(const Offered &mount, const VersionCollection **chosen)
 }
 
 // PMAPPROC_DUMP has no arguments.
-bool_t noArguments(XDR * /*xdrs*/, void ** /*nothing*/) { return TRUE; }
+bool_t noArguments(XDR * /*xdrs*/, void ** /*nothing*/)
+{
+    return TRUE;
+}
 
 } // namespace
 
@@ -137,7 +143,8 @@ int nfsRemoteVersionGet(const char *host, uint16_t *pVersion)
     // A server whose NFS of that version is listed over TCP alone (a current Linux server's
     // default) cannot be used when the word says UDP only: say so before mounting.
     const unsigned long served = nfsVersionOf(*pVersion);
-    if (nfsWordGet(nfsTransport) == NFS_TRANSPORT_UDP && !contains(nfs.udp, served) && contains(nfs.tcp, served)) {
+    if (nfsWordGet(nfsTransport) == NFS_TRANSPORT_UDP && !contains(nfs.udp, served) &&
+        contains(nfs.tcp, served)) {
         *pVersion = 0;
         errnoSet(NFS_ERR_ONLY_OVER_TCP);
         return -1;
@@ -156,9 +163,7 @@ bool nfsMountSlotsGet(uint16_t version, NfsMountSlots *pSlots)
         *pSlots = {pFuncNfs3Mount, pFuncNfs3ExportRead, pFuncNfs3MntDump, pFuncNfs3UnmountAll,
                    pFuncNfs3Unmount};
         return true;
-    default:
-        errnoSet(NFS_ERRNO_NOTSUPP);
-        return false;
+    default: errnoSet(NFS_ERRNO_NOTSUPP); return false;
     }
 }
 

@@ -41,8 +41,8 @@ struct Call {
 
 // The N calls on the task's handle, in order: up to nfsMaxInFlight of them in flight at once
 // (over TCP as records on the one connection), their answers taken in any order; with a window
-// of 1 one after the other as exchange() makes them. The first failure ends the batch: the calls not completed
-// carry its error number. The task's error number is left as it was.
+// of 1 one after the other as exchange() makes them. The first failure ends the batch: the calls not
+// completed carry its error number. The task's error number is left as it was.
 void exchangeAll(const Peer &peer, Call *calls, std::size_t n);
 // The most calls one Batch holds; the window word is bounded by it.
 constexpr std::size_t kMostInFlight = 16; // as the exchange's kMostWindowCalls
@@ -74,8 +74,8 @@ public:
     }
     // The call, decoded into the caller's *into; released the same way unless kept.
     template <typename Args>
-    Reply(const Peer &peer, uint32_t proc, Coder<Args> encoder, const Args &args, Coder<Res> decoder, Res *into,
-          BufferSlot<Res> slot = nullptr)
+    Reply(const Peer &peer, uint32_t proc, Coder<Args> encoder, const Args &args, Coder<Res> decoder,
+          Res *into, BufferSlot<Res> slot = nullptr)
         : own_{}, at_(into), decoder_(decoder), slot_(slot)
     {
         error_ = exchange(peer, proc, procOf(encoder), &args, procOf(decoder), at_);

@@ -30,10 +30,14 @@ uint32_t nfsRpcLargestTransfer(int transport)
     return std::min(largest, nfsRpcTransferLimit(transport));
 }
 
-uint32_t nfsRpcBufferSize(int transport) { return nfsRpcLargestTransfer(transport) + kHeaderRoom; }
+uint32_t nfsRpcBufferSize(int transport)
+{
+    return nfsRpcLargestTransfer(transport) + kHeaderRoom;
+}
 
 int nfsRpcCurrentTransport()
 {
     const NfsRpcClient *client = nfsRpcClientCurrent();
-    return client != nullptr && client->valid != 0 && client->transport == IPPROTO_TCP ? IPPROTO_TCP : IPPROTO_UDP;
+    return client != nullptr && client->valid != 0 && client->transport == IPPROTO_TCP ? IPPROTO_TCP
+                                                                                       : IPPROTO_UDP;
 }

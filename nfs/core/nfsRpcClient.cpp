@@ -12,7 +12,10 @@
 
 namespace {
 
-RpcTaskContext *currentContext() { return rpcTaskContext(taskIdCurrent()); }
+RpcTaskContext *currentContext()
+{
+    return rpcTaskContext(taskIdCurrent());
+}
 
 // Restores the two cancellation types saved at construction, through whichever hooks exist.
 class CancelTypeScope {
@@ -113,6 +116,8 @@ NfsRpcClient *nfsRpcClientCurrent(void)
     return context == nullptr ? nullptr : static_cast<NfsRpcClient *>(context->pNfsClient);
 }
 
-void nfsClientClose(void) { nfsClientCleanUp(nfsRpcClientCurrent()); }
-
+void nfsClientClose(void)
+{
+    nfsClientCleanUp(nfsRpcClientCurrent());
+}
 }

@@ -99,7 +99,8 @@ clnt_stat nfsRpcDecodeReply(const NfsRpcExchange &call, char *at, std::size_t le
     }
     // Only an accepted reply decodes a verifier: a rejection's version numbers share its storage.
     if (reply.rm_reply.rp_stat == MSG_ACCEPTED && reply.acpted_rply.ar_verf.oa_base != nullptr)
-        xdr_free(reinterpret_cast<xdrproc_t>(xdr_opaque_auth), reinterpret_cast<char *>(&reply.acpted_rply.ar_verf));
+        xdr_free(reinterpret_cast<xdrproc_t>(xdr_opaque_auth),
+                 reinterpret_cast<char *>(&reply.acpted_rply.ar_verf));
     xdr_destroy(&xdrs);
     return status;
 }
@@ -131,7 +132,8 @@ void takeSocketError(int socket)
     message.msg_controllen = scrap.size();
     // A bounded drain: refusals that keep arriving must not hold the call here.
     constexpr int kMostQueued = 64;
-    for (int read = 0; read < kMostQueued && recvmsg(socket, &message, MSG_ERRQUEUE | MSG_DONTWAIT) >= 0; ++read)
+    for (int read = 0; read < kMostQueued && recvmsg(socket, &message, MSG_ERRQUEUE | MSG_DONTWAIT) >= 0;
+         ++read)
         message.msg_controllen = scrap.size();
     errno = error != 0 ? error : ECONNREFUSED;
 }
@@ -208,15 +210,13 @@ clnt_stat nfsRpcExchange(const NfsRpcExchange &call)
             stat.retransmissions.add(1);
         stat.bytesSent.add(messageLength);
         const NfsRpcClock::time_point resend =
-            retransmits ? std::min(call.deadline, NfsRpcClock::now() + call.retransmitInterval) : call.deadline;
+            retransmits ? std::min(call.deadline, NfsRpcClock::now() + call.retransmitInterval)
+                        : call.deadline;
         std::size_t length = 0;
         switch (awaitAnswer(call, xid, resend, &datagram, &length, stat)) {
-        case Received::answer:
-            return nfsRpcDecodeReply(call, datagram.data(), length);
-        case Received::failed:
-            return RPC_CANTRECV;
-        case Received::nothing:
-            break;
+        case Received::answer: return nfsRpcDecodeReply(call, datagram.data(), length);
+        case Received::failed: return RPC_CANTRECV;
+        case Received::nothing: break;
         }
         if (NfsRpcClock::now() >= call.deadline) {
             stat.timeouts.add(1);

@@ -64,8 +64,8 @@ struct NfsRpcWindowCall {
 
 // The most calls one windowed exchange takes.
 constexpr std::size_t kMostWindowCalls = 16;
-// The N calls (at most kMostWindowCalls) over the UDP socket of COMMON (whose own procedure, arguments and result are not
-// used), at most WINDOW of them in flight at once, sent in order. Each has a transaction id of
+// The N calls (at most kMostWindowCalls) over the UDP socket of COMMON (whose own procedure, arguments and
+// result are not used), at most WINDOW of them in flight at once, sent in order. Each has a transaction id of
 // its own, is sent again after each retransmission interval and ends by its own deadline (the
 // time from COMMON's start to COMMON.deadline, counted from its first sending); answers are
 // taken by transaction id in whatever order they come. RPC_SUCCESS when every call completed;

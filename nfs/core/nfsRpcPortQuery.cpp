@@ -1,5 +1,5 @@
-// Asking a host's portmapper for a program's UDP or TCP port (the question goes over UDP), within the caller's deadline (the RPC
-// library's own query allows itself a minute).
+// Asking a host's portmapper for a program's UDP or TCP port (the question goes over UDP), within the
+// caller's deadline (the RPC library's own query allows itself a minute).
 #include "core/nfsConfig.h"
 #include "core/nfsRpcExchange.h"
 
@@ -55,11 +55,19 @@ NfsPortAnswer nfsRpcPortQuery(in_addr_t address, uint32_t prog, uint32_t vers, i
         return kNoAnswer;
     pmap query{prog, vers, static_cast<u_long>(protocol), 0};
     u_int port = 0;
-    const NfsRpcExchange call{socket.fd(), portmapper, none, PMAPPROG, PMAPVERS, PMAPPROC_GETPORT,
-                              reinterpret_cast<xdrproc_t>(xdr_pmap), &query,
-                              reinterpret_cast<xdrproc_t>(xdr_u_int), &port,
+    const NfsRpcExchange call{socket.fd(),
+                              portmapper,
+                              none,
+                              PMAPPROG,
+                              PMAPVERS,
+                              PMAPPROC_GETPORT,
+                              reinterpret_cast<xdrproc_t>(xdr_pmap),
+                              &query,
+                              reinterpret_cast<xdrproc_t>(xdr_u_int),
+                              &port,
                               {kQueryMessageSize, kQueryMessageSize},
-                              nfsRpcDuration(nfsReXmitSec, nfsReXmitUSec), deadline};
+                              nfsRpcDuration(nfsReXmitSec, nfsReXmitUSec),
+                              deadline};
     const clnt_stat status = nfsRpcExchange(call);
     auth_destroy(none);
     if (status != RPC_SUCCESS)

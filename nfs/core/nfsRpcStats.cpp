@@ -17,13 +17,13 @@ constexpr uint32_t kNfsProgram = 100003;
 constexpr uint32_t kMountProgram = 100005;
 constexpr uint32_t kPortmapperProgram = 100000;
 
-constexpr std::array kNfs3Procedures{"NULL",  "GETATTR", "SETATTR", "LOOKUP",      "ACCESS", "READLINK",
-                                     "READ",  "WRITE",   "CREATE",  "MKDIR",       "SYMLINK", "MKNOD",
-                                     "REMOVE", "RMDIR",  "RENAME",  "LINK",        "READDIR", "READDIRPLUS",
-                                     "FSSTAT", "FSINFO", "PATHCONF", "COMMIT"};
-constexpr std::array kNfs2Procedures{"NULL",   "GETATTR", "SETATTR", "ROOT",    "LOOKUP", "READLINK",
-                                     "READ",   "WRITECACHE", "WRITE", "CREATE", "REMOVE", "RENAME",
-                                     "LINK",   "SYMLINK", "MKDIR",   "RMDIR",   "READDIR", "STATFS"};
+constexpr std::array kNfs3Procedures{"NULL",   "GETATTR", "SETATTR",  "LOOKUP", "ACCESS",  "READLINK",
+                                     "READ",   "WRITE",   "CREATE",   "MKDIR",  "SYMLINK", "MKNOD",
+                                     "REMOVE", "RMDIR",   "RENAME",   "LINK",   "READDIR", "READDIRPLUS",
+                                     "FSSTAT", "FSINFO",  "PATHCONF", "COMMIT"};
+constexpr std::array kNfs2Procedures{"NULL", "GETATTR",    "SETATTR", "ROOT",   "LOOKUP",  "READLINK",
+                                     "READ", "WRITECACHE", "WRITE",   "CREATE", "REMOVE",  "RENAME",
+                                     "LINK", "SYMLINK",    "MKDIR",   "RMDIR",  "READDIR", "STATFS"};
 constexpr std::array kMountProcedures{"NULL", "MNT", "DUMP", "UMNT", "UMNTALL", "EXPORT"};
 constexpr std::array kPortmapperProcedures{"NULL", "SET", "UNSET", "GETPORT", "DUMP", "CALLIT"};
 
@@ -57,7 +57,10 @@ constexpr std::array<Transport, 2> kTransports{{{IPPROTO_UDP, "udp"}, {IPPROTO_T
 
 std::array<std::array<NfsStatSlot, kSlotsPerTransport>, kTransports.size()> slots;
 
-std::size_t transportIndex(int transport) { return transport == IPPROTO_TCP ? 1 : 0; }
+std::size_t transportIndex(int transport)
+{
+    return transport == IPPROTO_TCP ? 1 : 0;
+}
 
 std::size_t slotIndex(uint32_t prog, uint32_t vers, uint32_t proc)
 {
@@ -87,9 +90,10 @@ void addInto(NfsStatCounts *sum, const NfsStatSlot &slot)
 
 void printRow(const char *transport, const char *program, const char *procedure, const NfsStatCounts &c)
 {
-    std::printf("%-4s %-6s %-12s %10" PRIu64 " %8" PRIu64 " %8" PRIu64 " %8" PRIu64 " %14" PRIu64 " %14" PRIu64 "\n",
-                transport, program, procedure, c.calls, c.retransmissions, c.timeouts, c.reconnects, c.bytesSent,
-                c.bytesReceived);
+    std::printf("%-4s %-6s %-12s %10" PRIu64 " %8" PRIu64 " %8" PRIu64 " %8" PRIu64 " %14" PRIu64
+                " %14" PRIu64 "\n",
+                transport, program, procedure, c.calls, c.retransmissions, c.timeouts, c.reconnects,
+                c.bytesSent, c.bytesReceived);
 }
 
 } // namespace
@@ -113,8 +117,8 @@ int nfsStatGet(int transport, NfsStatCounts *pCounts)
 
 void nfsStatShow(void)
 {
-    std::printf("%-4s %-6s %-12s %10s %8s %8s %8s %14s %14s\n", "net", "prog", "procedure", "calls", "retrans",
-                "timeouts", "reconn", "bytes sent", "bytes received");
+    std::printf("%-4s %-6s %-12s %10s %8s %8s %8s %14s %14s\n", "net", "prog", "procedure", "calls",
+                "retrans", "timeouts", "reconn", "bytes sent", "bytes received");
     for (std::size_t t = 0; t < kTransports.size(); ++t) {
         for (std::size_t g = 0; g <= kGroups.size(); ++g) {
             const std::size_t count = g < kGroups.size() ? kGroups[g].procedures.size() : 1;

@@ -99,7 +99,8 @@ Outcome awaitSocket(int fd, short events, NfsRpcClock::time_point deadline)
     }
 }
 
-Outcome sendAll(int fd, const char *data, std::size_t length, NfsRpcClock::time_point deadline, NfsStatSlot &stat)
+Outcome sendAll(int fd, const char *data, std::size_t length, NfsRpcClock::time_point deadline,
+                NfsStatSlot &stat)
 {
     std::size_t sent = 0;
     while (sent < length) {
@@ -121,7 +122,8 @@ Outcome sendAll(int fd, const char *data, std::size_t length, NfsRpcClock::time_
 }
 
 // Reads exactly LENGTH bytes; the end of the stream before that breaks the connection.
-Outcome receiveAll(int fd, char *into, std::size_t length, NfsRpcClock::time_point deadline, NfsStatSlot &stat)
+Outcome receiveAll(int fd, char *into, std::size_t length, NfsRpcClock::time_point deadline,
+                   NfsStatSlot &stat)
 {
     std::size_t got = 0;
     while (got < length) {
@@ -142,11 +144,12 @@ Outcome receiveAll(int fd, char *into, std::size_t length, NfsRpcClock::time_poi
     return Outcome::done;
 }
 
-// Reads records until one answers a call that ANSWERS (its transaction id) accepts; its length goes to *length. A record longer than the
-// buffer fails the call before any of the excess is read.
+// Reads records until one answers a call that ANSWERS (its transaction id) accepts; its length goes to
+// *length. A record longer than the buffer fails the call before any of the excess is read.
 template <typename Match>
-Outcome receiveAnswerTo(int fd, Match answers, std::vector<char> *buffer, std::size_t room, std::size_t *length,
-                        NfsRpcClock::time_point deadline, NfsStatSlot &stat, uint32_t *pXid)
+Outcome receiveAnswerTo(int fd, Match answers, std::vector<char> *buffer, std::size_t room,
+                        std::size_t *length, NfsRpcClock::time_point deadline, NfsStatSlot &stat,
+                        uint32_t *pXid)
 {
     for (;;) {
         std::size_t total = 0;
@@ -258,21 +261,17 @@ clnt_stat nfsRpcTcpExchange(const NfsRpcExchange &call)
             stat.reconnects.add(1);
         }
         reconnect = true;
-        Outcome outcome = sendAll(call.socket, buffers->message.data(), kMarkSize + length, call.deadline, stat);
+        Outcome outcome =
+            sendAll(call.socket, buffers->message.data(), kMarkSize + length, call.deadline, stat);
         std::size_t answer = 0;
         if (outcome == Outcome::done)
-            outcome = receiveAnswer(call.socket, xid, &buffers->answer, call.sizes.receive, &answer, call.deadline,
-                                    stat);
+            outcome = receiveAnswer(call.socket, xid, &buffers->answer, call.sizes.receive, &answer,
+                                    call.deadline, stat);
         switch (outcome) {
-        case Outcome::done:
-            return nfsRpcDecodeReply(call, buffers->answer.data(), answer);
-        case Outcome::tooLarge:
-            return RPC_CANTRECV;
-        case Outcome::timedOut:
-            stat.timeouts.add(1);
-            return RPC_TIMEDOUT;
-        case Outcome::broken:
-            break;
+        case Outcome::done: return nfsRpcDecodeReply(call, buffers->answer.data(), answer);
+        case Outcome::tooLarge: return RPC_CANTRECV;
+        case Outcome::timedOut: stat.timeouts.add(1); return RPC_TIMEDOUT;
+        case Outcome::broken: break;
         }
     }
     stat.timeouts.add(1);
@@ -331,8 +330,9 @@ public:
             std::size_t length = 0;
             uint32_t xid = 0;
             const Outcome outcome = receiveAnswerTo(
-                common_.socket, [this, next](uint32_t got) { return unanswered(got, next) < next; }, &buffers_->answer,
-                common_.sizes.receive, &length, earliestDeadline(next), statOf(done), &xid);
+                common_.socket, [this, next](uint32_t got) { return unanswered(got, next) < next; },
+                &buffers_->answer, common_.sizes.receive, &length, earliestDeadline(next), statOf(done),
+                &xid);
             switch (outcome) {
             case Outcome::done: {
                 const std::size_t i = unanswered(xid, next);
@@ -349,13 +349,9 @@ public:
                     return fail(calls_[i].status);
                 break;
             }
-            case Outcome::tooLarge:
-                return fail(RPC_CANTRECV);
-            case Outcome::timedOut:
-                return timedOut(next);
-            case Outcome::broken:
-                reconnect = true;
-                break;
+            case Outcome::tooLarge: return fail(RPC_CANTRECV);
+            case Outcome::timedOut: return timedOut(next);
+            case Outcome::broken: reconnect = true; break;
             }
         }
     }
@@ -384,7 +380,8 @@ private:
             return Outcome::tooLarge;
         const uint32_t mark = htonl(kLastFragment | length);
         std::memcpy(buffers_->message.data(), &mark, kMarkSize);
-        return sendAll(common_.socket, buffers_->message.data(), kMarkSize + length, flights_[i].deadline, statOf(i));
+        return sendAll(common_.socket, buffers_->message.data(), kMarkSize + length, flights_[i].deadline,
+                       statOf(i));
     }
 
     std::size_t unanswered(uint32_t xid, std::size_t sent) const

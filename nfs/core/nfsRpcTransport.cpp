@@ -18,7 +18,8 @@ constexpr uint16_t kNfsPort = 2049;
 
 // Each query may take half of the time left, so that a silent portmapper still leaves the
 // well-known port the rest.
-NfsPortAnswer ask(in_addr_t address, uint32_t prog, uint32_t vers, int protocol, NfsRpcClock::time_point deadline)
+NfsPortAnswer ask(in_addr_t address, uint32_t prog, uint32_t vers, int protocol,
+                  NfsRpcClock::time_point deadline)
 {
     const NfsRpcClock::time_point now = NfsRpcClock::now();
     return nfsRpcPortQuery(address, prog, vers, protocol, now + (deadline - now) / 2);
@@ -29,12 +30,9 @@ NfsPortAnswer ask(in_addr_t address, uint32_t prog, uint32_t vers, int protocol,
 bool nfsRpcTransportAllowed(int transport)
 {
     switch (nfsWordGet(nfsTransport)) {
-    case NFS_TRANSPORT_TCP:
-        return transport == IPPROTO_TCP;
-    case NFS_TRANSPORT_UDP:
-        return transport == IPPROTO_UDP;
-    default:
-        return true;
+    case NFS_TRANSPORT_TCP: return transport == IPPROTO_TCP;
+    case NFS_TRANSPORT_UDP: return transport == IPPROTO_UDP;
+    default: return true;
     }
 }
 

@@ -103,8 +103,8 @@ private:
         } else {
             stat.retransmissions.add(1);
         }
-        const u_int length =
-            nfsRpcEncodeCall(callOf(common_, calls_[i]), flight.xid, buffers_->message.data(), common_.sizes.send);
+        const u_int length = nfsRpcEncodeCall(callOf(common_, calls_[i]), flight.xid,
+                                              buffers_->message.data(), common_.sizes.send);
         if (length == 0)
             return RPC_CANTENCODEARGS;
         if (sendto(common_.socket, buffers_->message.data(), length, 0,
@@ -112,7 +112,8 @@ private:
             return RPC_CANTSEND;
         stat.bytesSent.add(length);
         const bool retransmits = common_.retransmitInterval > NfsRpcClock::duration::zero();
-        flight.resendAt = retransmits ? std::min(flight.deadline, now + common_.retransmitInterval) : flight.deadline;
+        flight.resendAt =
+            retransmits ? std::min(flight.deadline, now + common_.retransmitInterval) : flight.deadline;
         return RPC_SUCCESS;
     }
 
@@ -174,7 +175,8 @@ private:
                 continue;
             if ((waiting.revents & POLLIN) == 0)
                 return RPC_CANTRECV; // a refusal reported on the socket
-            const ssize_t got = recv(common_.socket, buffers_->answer.data(), common_.sizes.receive, MSG_DONTWAIT);
+            const ssize_t got =
+                recv(common_.socket, buffers_->answer.data(), common_.sizes.receive, MSG_DONTWAIT);
             if (got < 0) {
                 if (errno == EAGAIN || errno == EWOULDBLOCK || errno == EINTR)
                     continue;

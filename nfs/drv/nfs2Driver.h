@@ -69,7 +69,10 @@ struct Nfs2Driver : NfsDriverTypes<Nfs2Protocol, Nfs2Device, Nfs2OpenFile, NFS_V
     static bool reachable(uint64_t pos, uint64_t count) { return nfs2ops::withinReach(pos, count); }
     static void fileAttrGet(const fattr *attr, struct kstat *pStat) { nfs2FileAttrGet(attr, pStat); }
     static int dirReadOne(Nfs2OpenFile *file, KDIR *pDir) { return nfs2DirReadOne(file, pDir); }
-    static int fsAttrGet(Nfs2OpenFile *file, struct kstatfs *p) { return nfs2FsAttrGet(file->pDev->host, &file->fh, p); }
+    static int fsAttrGet(Nfs2OpenFile *file, struct kstatfs *p)
+    {
+        return nfs2FsAttrGet(file->pDev->host, &file->fh, p);
+    }
     static int pathconf(Nfs2OpenFile * /*file*/, int * /*pSelector*/) { return -1; } // never served
     static constexpr bool servesPaths = false;
 

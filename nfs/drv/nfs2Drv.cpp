@@ -12,10 +12,22 @@ using V2 = Nfs2Driver;
 
 extern "C" {
 
-int nfs2DrvNumGet(void) { return nfsdrv::drvNumGet<V2>(); }
-int nfs2Mount(const char *host, const char *fileSys, const char *devName) { return nfsdrv::mount<V2>(host, fileSys, devName); }
-int nfs2UnmountAll(const char *host) { return nfsdrv::unmountAll<V2>(host); }
-int nfs2DevInfoGet(Nfs2Device *dev, NfsDevInfo *pInfo) { return nfsdrv::devInfoGet<V2>(dev, pInfo); }
+int nfs2DrvNumGet(void)
+{
+    return nfsdrv::drvNumGet<V2>();
+}
+int nfs2Mount(const char *host, const char *fileSys, const char *devName)
+{
+    return nfsdrv::mount<V2>(host, fileSys, devName);
+}
+int nfs2UnmountAll(const char *host)
+{
+    return nfsdrv::unmountAll<V2>(host);
+}
+int nfs2DevInfoGet(Nfs2Device *dev, NfsDevInfo *pInfo)
+{
+    return nfsdrv::devInfoGet<V2>(dev, pInfo);
+}
 
 Nfs2Device *nfs2DevFind(const char *host)
 {
@@ -29,25 +41,47 @@ Nfs2Device *nfs2DevFind(const char *host)
 }
 
 // The file entries, which nfs2Drv installs.
-intptr_t nfs2Create(Nfs2Device *dev, char *name, int mode) { return nfsdrv::create<V2>(dev, name, mode); }
-intptr_t nfs2Open(Nfs2Device *dev, char *name, int flags, int mode) { return nfsdrv::open<V2>(dev, name, flags, mode); }
-int nfs2Delete(Nfs2Device *dev, char *name) { return nfsdrv::remove<V2>(dev, name); }
-int nfs2Read(Nfs2OpenFile *file, char *buf, int count) { return nfsdrv::read<V2>(file, buf, count); }
-int nfs2Write(Nfs2OpenFile *file, const char *buf, int count) { return nfsdrv::write<V2>(file, buf, count); }
-int nfs2Ioctl(Nfs2OpenFile *file, int function, intptr_t arg) { return nfsdrv::ioctl<V2>(file, function, arg); }
-int nfs2Close(Nfs2OpenFile *file) { return nfsdrv::close<V2>(file); }
+intptr_t nfs2Create(Nfs2Device *dev, char *name, int mode)
+{
+    return nfsdrv::create<V2>(dev, name, mode);
+}
+intptr_t nfs2Open(Nfs2Device *dev, char *name, int flags, int mode)
+{
+    return nfsdrv::open<V2>(dev, name, flags, mode);
+}
+int nfs2Delete(Nfs2Device *dev, char *name)
+{
+    return nfsdrv::remove<V2>(dev, name);
+}
+int nfs2Read(Nfs2OpenFile *file, char *buf, int count)
+{
+    return nfsdrv::read<V2>(file, buf, count);
+}
+int nfs2Write(Nfs2OpenFile *file, const char *buf, int count)
+{
+    return nfsdrv::write<V2>(file, buf, count);
+}
+int nfs2Ioctl(Nfs2OpenFile *file, int function, intptr_t arg)
+{
+    return nfsdrv::ioctl<V2>(file, function, arg);
+}
+int nfs2Close(Nfs2OpenFile *file)
+{
+    return nfsdrv::close<V2>(file);
+}
 
 } // extern "C"
 
 // Installs the driver once, and fills the version 2 half of the dispatch table.
 extern "C" int nfs2Drv(void)
 {
-    const int installed = nfsdrv::install<V2, nfs2Create, nfs2Delete, nfs2Open, nfs2Close, nfs2Read, nfs2Write,
-                                          nfs2Ioctl>();
+    const int installed =
+        nfsdrv::install<V2, nfs2Create, nfs2Delete, nfs2Open, nfs2Close, nfs2Read, nfs2Write, nfs2Ioctl>();
     if (installed == 0)
-        std::tie(pFuncNfs2Mount, pFuncNfs2UnmountAll, pFuncNfs2Unmount, pFuncNfs2DevInfoGet, pFuncNfs2DrvNumGet,
-                 pFuncNfs2MntDump, pFuncNfs2ExportRead, pFuncNfs2FileRead, pFuncNfs2FileWrite) =
-            std::make_tuple(nfs2Mount, nfs2UnmountAll, nfs2DirUnmount, nfs2DevInfoGet, nfs2DrvNumGet, nfs2MntDump,
-                            nfs2ExportRead, nfs2FileRead, nfs2FileWrite);
+        std::tie(pFuncNfs2Mount, pFuncNfs2UnmountAll, pFuncNfs2Unmount, pFuncNfs2DevInfoGet,
+                 pFuncNfs2DrvNumGet, pFuncNfs2MntDump, pFuncNfs2ExportRead, pFuncNfs2FileRead,
+                 pFuncNfs2FileWrite) =
+            std::make_tuple(nfs2Mount, nfs2UnmountAll, nfs2DirUnmount, nfs2DevInfoGet, nfs2DrvNumGet,
+                            nfs2MntDump, nfs2ExportRead, nfs2FileRead, nfs2FileWrite);
     return installed;
 }

@@ -33,7 +33,8 @@ public:
 
     int run(NfsDevice *dev, char *path, int mode, bool exclusive)
     {
-        return nfsname::thingCreate<Nfs3Protocol>(dev->host, path, &dev->mountFh, &res_, &fh_, mode, exclusive);
+        return nfsname::thingCreate<Nfs3Protocol>(dev->host, path, &dev->mountFh, &res_, &fh_, mode,
+                                                  exclusive);
     }
     bool hasAttr() const { return res_.CREATE3res_u.resok.obj_attributes.attributes_follow == TRUE; }
     bool hasHandle() const { return res_.CREATE3res_u.resok.obj.handle_follows == TRUE; }
@@ -84,16 +85,11 @@ constexpr std::array<PathconfValue, 13> kPathconf{{
 int pathconfValue(const Nfs3PathconfInfo &pc, const PathconfValue &entry)
 {
     switch (entry.source) {
-    case Source::chownRestricted:
-        return static_cast<int>(pc.chown_restricted);
-    case Source::linkMax:
-        return static_cast<int>(pc.linkmax);
-    case Source::nameMax:
-        return static_cast<int>(pc.name_max);
-    case Source::noTrunc:
-        return static_cast<int>(pc.no_trunc);
-    default:
-        return entry.value;
+    case Source::chownRestricted: return static_cast<int>(pc.chown_restricted);
+    case Source::linkMax: return static_cast<int>(pc.linkmax);
+    case Source::nameMax: return static_cast<int>(pc.name_max);
+    case Source::noTrunc: return static_cast<int>(pc.no_trunc);
+    default: return entry.value;
     }
 }
 
@@ -195,8 +191,9 @@ int Nfs3Driver::pathconf(NfsOpenFile *file, int *pSelector)
     const int asked = nfs3PathconfGet(file->pDev->host, &file->fh, &pc);
     if (asked != 0)
         return asked;
-    const auto *chosen = std::find_if(kPathconf.begin(), kPathconf.end(),
-                                     [selector = *pSelector](const PathconfValue &e) { return e.selector == selector; });
+    const auto *chosen =
+        std::find_if(kPathconf.begin(), kPathconf.end(),
+                     [selector = *pSelector](const PathconfValue &e) { return e.selector == selector; });
     if (chosen == kPathconf.end()) {
         errnoSet(K_EINVAL);
         return -1;

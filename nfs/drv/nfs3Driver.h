@@ -38,7 +38,10 @@ struct Nfs3Driver : NfsDriverTypes<Nfs3Protocol, NfsDevice, NfsOpenFile, NFS_V3,
         // the new file (looked up again when the reply carries no handle).
         // exclusive: refused (EXIST) when the name exists by then, atomically on the server.
         int create(NfsDevice *dev, char *path, int mode, bool exclusive);
-        const fattr3 &attr() const { return res_.LOOKUP3res_u.resok.obj_attributes.post_op_attr_u.attributes; }
+        const fattr3 &attr() const
+        {
+            return res_.LOOKUP3res_u.resok.obj_attributes.post_op_attr_u.attributes;
+        }
         const nfs_fh3 &object() const { return res_.LOOKUP3res_u.resok.object; }
         const nfs_fh3 &dir() const { return dirFh_; }
         // A path without components leaves the result empty.
@@ -64,7 +67,10 @@ struct Nfs3Driver : NfsDriverTypes<Nfs3Protocol, NfsDevice, NfsOpenFile, NFS_V3,
     static bool reachable(uint64_t pos, uint64_t count);
 
     static int dirReadOne(NfsOpenFile *file, KDIR *pDir) { return nfs3DirReadOne(file, pDir); }
-    static int fsAttrGet(NfsOpenFile *file, struct kstatfs *p) { return nfs3FsAttrGet(file->pDev->host, &file->fh, p); }
+    static int fsAttrGet(NfsOpenFile *file, struct kstatfs *p)
+    {
+        return nfs3FsAttrGet(file->pDev->host, &file->fh, p);
+    }
     static int pathconf(NfsOpenFile *file, int *pSelector);
     static constexpr bool servesPaths = true; // removal by path, 64-bit positions, pathconf
 
@@ -74,7 +80,10 @@ struct Nfs3Driver : NfsDriverTypes<Nfs3Protocol, NfsDevice, NfsOpenFile, NFS_V3,
         return nfsCacheAlloc(cache, nfs3MaxCacheLines, nfs3BytesPerCacheLine, nfs3CacheOptions);
     }
     static bool deviceParts(NfsDevice *dev);
-    static int dirMount(const char *host, const char *fileSys, NfsDevice *dev) { return nfs3DirMount(host, fileSys, &dev->mountFh); }
+    static int dirMount(const char *host, const char *fileSys, NfsDevice *dev)
+    {
+        return nfs3DirMount(host, fileSys, &dev->mountFh);
+    }
     static void limitsTune(const char *host, const NfsDevice *dev);
     static int mntUnmountAll(const char *host) { return nfs3MntUnmountAll(host); }
     static void deviceRelease(NfsDevice *dev);

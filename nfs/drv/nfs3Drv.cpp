@@ -11,19 +11,44 @@ using V3 = Nfs3Driver;
 
 extern "C" {
 
-intptr_t nfs3Open(NfsDevice *dev, char *name, int flags, int mode) { return nfsdrv::open<V3>(dev, name, flags, mode); }
-intptr_t nfs3Create(NfsDevice *dev, char *name, int mode) { return nfsdrv::create<V3>(dev, name, mode); }
-int nfs3Delete(NfsDevice *dev, char *name) { return nfsdrv::remove<V3>(dev, name); }
-int nfs3Close(NfsOpenFile *file) { return nfsdrv::close<V3>(file); }
-int nfs3Read(NfsOpenFile *file, char *buf, int count) { return nfsdrv::read<V3>(file, buf, count); }
-int nfs3Write(NfsOpenFile *file, const char *buf, int count) { return nfsdrv::write<V3>(file, buf, count); }
-int nfs3Ioctl(NfsOpenFile *file, int function, intptr_t arg) { return nfsdrv::ioctl<V3>(file, function, arg); }
-int nfs3Seek(NfsOpenFile *file, uint64_t newPos) { return nfsArgsGiven(file) ? nfsdrv::seek<V3>(file, newPos) : -1; }
+intptr_t nfs3Open(NfsDevice *dev, char *name, int flags, int mode)
+{
+    return nfsdrv::open<V3>(dev, name, flags, mode);
+}
+intptr_t nfs3Create(NfsDevice *dev, char *name, int mode)
+{
+    return nfsdrv::create<V3>(dev, name, mode);
+}
+int nfs3Delete(NfsDevice *dev, char *name)
+{
+    return nfsdrv::remove<V3>(dev, name);
+}
+int nfs3Close(NfsOpenFile *file)
+{
+    return nfsdrv::close<V3>(file);
+}
+int nfs3Read(NfsOpenFile *file, char *buf, int count)
+{
+    return nfsdrv::read<V3>(file, buf, count);
+}
+int nfs3Write(NfsOpenFile *file, const char *buf, int count)
+{
+    return nfsdrv::write<V3>(file, buf, count);
+}
+int nfs3Ioctl(NfsOpenFile *file, int function, intptr_t arg)
+{
+    return nfsdrv::ioctl<V3>(file, function, arg);
+}
+int nfs3Seek(NfsOpenFile *file, uint64_t newPos)
+{
+    return nfsArgsGiven(file) ? nfsdrv::seek<V3>(file, newPos) : -1;
+}
 
 // Installs the driver once, and fills the version 3 half of the dispatch table.
 int nfs3Drv(void)
 {
-    if (nfsdrv::install<V3, nfs3Create, nfs3Delete, nfs3Open, nfs3Close, nfs3Read, nfs3Write, nfs3Ioctl>() != 0)
+    if (nfsdrv::install<V3, nfs3Create, nfs3Delete, nfs3Open, nfs3Close, nfs3Read, nfs3Write, nfs3Ioctl>() !=
+        0)
         return -1;
     std::tie(pFuncNfs3Mount, pFuncNfs3UnmountAll, pFuncNfs3Unmount, pFuncNfs3DevInfoGet, pFuncNfs3DrvNumGet,
              pFuncNfs3MntDump, pFuncNfs3ExportRead, pFuncNfs3FileRead, pFuncNfs3FileWrite) =
@@ -33,9 +58,21 @@ int nfs3Drv(void)
     return 0;
 }
 
-int nfs3DrvNumGet(void) { return nfsdrv::drvNumGet<V3>(); }
-int nfs3DevInfoGet(NfsDevice *dev, NfsDevInfo *pInfo) { return nfsdrv::devInfoGet<V3>(dev, pInfo); }
-int nfs3Mount(const char *host, const char *fileSys, const char *devName) { return nfsdrv::mount<V3>(host, fileSys, devName); }
-int nfs3UnmountAll(const char *host) { return nfsdrv::unmountAll<V3>(host); }
+int nfs3DrvNumGet(void)
+{
+    return nfsdrv::drvNumGet<V3>();
+}
+int nfs3DevInfoGet(NfsDevice *dev, NfsDevInfo *pInfo)
+{
+    return nfsdrv::devInfoGet<V3>(dev, pInfo);
+}
+int nfs3Mount(const char *host, const char *fileSys, const char *devName)
+{
+    return nfsdrv::mount<V3>(host, fileSys, devName);
+}
+int nfs3UnmountAll(const char *host)
+{
+    return nfsdrv::unmountAll<V3>(host);
+}
 
 } // extern "C"

@@ -20,7 +20,10 @@ template <typename P, typename DeviceT, typename FileT, int Version, int32_t *Dr
     // The cache tags a file's lines with its id (a version 2 id is 32-bit, the high word 0).
     static uint64_t cacheId(const Attr &attr) { return attr.fileid; }
     static bool isDirectory(const Attr &attr) { return P::isDirectory(attr); }
-    static int remove(Device *dev, char *path) { return nfsname::fileRemove<P>(dev->host, &dev->mountFh, path); }
+    static int remove(Device *dev, char *path)
+    {
+        return nfsname::fileRemove<P>(dev->host, &dev->mountFh, path);
+    }
     static int rename(File *file, const char *newPath)
     {
         Device *dev = file->pDev;
@@ -50,7 +53,8 @@ template <typename P, typename DeviceT, typename FileT, int Version, int32_t *Dr
         return P::attrGet(file->pDev->host, file->fh, &file->attr);
     }
     // Renames the name oldPath gave to newName in the same folder, dir. 0 or -1.
-    static int renameInPlace(Device *dev, const typename P::Handle &dir, const char *oldPath, const char *newName)
+    static int renameInPlace(Device *dev, const typename P::Handle &dir, const char *oldPath,
+                             const char *newName)
     {
         return nfsname::rename<P>(dev->host, &dev->mountFh, oldPath, &dir, newName);
     }

@@ -175,10 +175,8 @@ inline bool needsObject(int function)
     case K_FIOTRUNC64:
     case K_FIOLINK:
     case K_FIOSYMLINK:
-    case K_FIOREADLINK:
-        return true;
-    default:
-        return false;
+    case K_FIOREADLINK: return true;
+    default: return false;
     }
 }
 
@@ -239,56 +237,37 @@ template <typename V> int serve(typename V::File *file, int function, intptr_t a
 {
     typename V::Device *dev = file->pDev;
     switch (function) {
-    case K_FIONREAD:
-        *argAs<int>(arg) = unreadBytes(file);
-        return 0;
+    case K_FIONREAD: *argAs<int>(arg) = unreadBytes(file); return 0;
     case K_FIOSEEK:
         // Positions are unsigned: a negative one is refused rather than taken near 2^64.
         return arg < 0 ? failWith(K_EINVAL) : seek<V>(file, static_cast<uint64_t>(arg));
-    case K_FIOWHERE:
-        return static_cast<int>(static_cast<uint32_t>(file->pos));
+    case K_FIOWHERE: return static_cast<int>(static_cast<uint32_t>(file->pos));
     case K_FIORENAME:
         if (hideTarget<V>(file, argAs<const char>(arg)) != 0)
             return -1;
         return V::rename(file, argAs<const char>(arg));
-    case K_FIOSYNC:
-        return sync<V>(file);
-    case K_FIORMDIR:
-        return V::remove(dev, argAs<char>(arg));
-    case K_FIOREADDIR:
-        return V::dirReadOne(file, argAs<KDIR>(arg));
+    case K_FIOSYNC: return sync<V>(file);
+    case K_FIORMDIR: return V::remove(dev, argAs<char>(arg));
+    case K_FIOREADDIR: return V::dirReadOne(file, argAs<KDIR>(arg));
     case K_FIOGETFL:
         *argAs<int>(arg) = file->accessMode | (file->appendWrites != 0 ? K_O_APPEND : 0);
         return 0;
-    case K_FIOTRUNC:
-        return arg < 0 ? failWith(K_EINVAL) : sizeSet<V>(file, static_cast<uint64_t>(arg));
-    case K_FIOTRUNC64:
-        return sizeSet<V>(file, *argAs<const uint64_t>(arg));
-    case K_FIOCHMOD:
-        return modeSet<V>(file, arg);
-    case K_FIOTIMESET:
-        return timesSet<V>(file, argAs<const struct kutimbuf>(arg));
-    case K_FIOLINK:
-        return V::link(file, argAs<char>(arg));
-    case K_FIOSYMLINK:
-        return symlinkMake<V>(file, argAs<const struct ksymlinkarg>(arg));
-    case K_FIOREADLINK:
-        return linkRead<V>(file, argAs<const struct kreadlinkarg>(arg));
-    case K_FIOFSTATFSGET:
-        return V::fsAttrGet(file, argAs<struct kstatfs>(arg));
-    case K_FIOSEEK64:
-        return seek<V>(file, *argAs<uint64_t>(arg));
-    case K_FIOWHERE64:
-        *argAs<uint64_t>(arg) = file->pos;
-        return 0;
-    case K_FIOPATHCONF:
-        return V::pathconf(file, argAs<int>(arg));
+    case K_FIOTRUNC: return arg < 0 ? failWith(K_EINVAL) : sizeSet<V>(file, static_cast<uint64_t>(arg));
+    case K_FIOTRUNC64: return sizeSet<V>(file, *argAs<const uint64_t>(arg));
+    case K_FIOCHMOD: return modeSet<V>(file, arg);
+    case K_FIOTIMESET: return timesSet<V>(file, argAs<const struct kutimbuf>(arg));
+    case K_FIOLINK: return V::link(file, argAs<char>(arg));
+    case K_FIOSYMLINK: return symlinkMake<V>(file, argAs<const struct ksymlinkarg>(arg));
+    case K_FIOREADLINK: return linkRead<V>(file, argAs<const struct kreadlinkarg>(arg));
+    case K_FIOFSTATFSGET: return V::fsAttrGet(file, argAs<struct kstatfs>(arg));
+    case K_FIOSEEK64: return seek<V>(file, *argAs<uint64_t>(arg));
+    case K_FIOWHERE64: *argAs<uint64_t>(arg) = file->pos; return 0;
+    case K_FIOPATHCONF: return V::pathconf(file, argAs<int>(arg));
     case K_FIOFSTATGET:
         V::fileAttrGet(&file->attr, argAs<struct kstat>(arg));
         argAs<struct kstat>(arg)->st_dev = reinterpret_cast<intptr_t>(dev);
         return 0;
-    default:
-        return failWith(K_ENOSYS);
+    default: return failWith(K_ENOSYS);
     }
 }
 

@@ -33,8 +33,7 @@ inline bool listed(const DEV_HDR *dev)
 }
 
 // Every device of the driver drvNum whose host is `host`, in list order.
-template <typename Device>
-std::vector<DEV_HDR *> devicesOf(const char *host, int32_t drvNum)
+template <typename Device> std::vector<DEV_HDR *> devicesOf(const char *host, int32_t drvNum)
 {
     std::vector<DEV_HDR *> found;
     for (DEV_HDR *node = iosNextDevGet(nullptr); node != nullptr; node = iosNextDevGet(node)) {
@@ -111,15 +110,21 @@ int install()
     if (V::drvNum() >= 0)
         return 0;
     V::drvNum() = iosDrvInstall(
-        [](DEV_HDR *dev, char *tail, int mode) { return Create(reinterpret_cast<Device *>(dev), tail, mode); },
+        [](DEV_HDR *dev, char *tail, int mode) {
+            return Create(reinterpret_cast<Device *>(dev), tail, mode);
+        },
         [](DEV_HDR *dev, char *tail) { return Remove(reinterpret_cast<Device *>(dev), tail); },
         [](DEV_HDR *dev, char *tail, int flags, int mode) {
             return Open(reinterpret_cast<Device *>(dev), tail, flags, mode);
         },
         [](intptr_t file) { return Close(reinterpret_cast<File *>(file)); },
         [](intptr_t file, char *buffer, int n) { return Read(reinterpret_cast<File *>(file), buffer, n); },
-        [](intptr_t file, const char *buffer, int n) { return Write(reinterpret_cast<File *>(file), buffer, n); },
-        [](intptr_t file, int function, intptr_t arg) { return Ioctl(reinterpret_cast<File *>(file), function, arg); });
+        [](intptr_t file, const char *buffer, int n) {
+            return Write(reinterpret_cast<File *>(file), buffer, n);
+        },
+        [](intptr_t file, int function, intptr_t arg) {
+            return Ioctl(reinterpret_cast<File *>(file), function, arg);
+        });
     return V::drvNum() == -1 ? -1 : 0;
 }
 
@@ -171,8 +176,7 @@ template <typename V> int mount(const char *host, const char *fileSys, const cha
     if (!block || !V::deviceParts(block.get()))
         return -1;
     std::unique_ptr<typename V::Device, MountAbandon<V>> dev(block.release());
-    if (V::cacheAlloc(&dev->cache) != 0 ||
-        V::dirMount(host, fileSys, dev.get()) != 0)
+    if (V::cacheAlloc(&dev->cache) != 0 || V::dirMount(host, fileSys, dev.get()) != 0)
         return -1;
     std::strcpy(dev->host, host);
     std::strcpy(dev->fileSys, fileSys);

@@ -50,12 +50,9 @@ inline int denied()
 inline int wantedFor(int accessMode)
 {
     switch (accessMode) {
-    case K_O_RDONLY:
-        return kWantRead;
-    case K_O_WRONLY:
-        return kWantWrite;
-    default:
-        return kWantRead | kWantWrite;
+    case K_O_RDONLY: return kWantRead;
+    case K_O_WRONLY: return kWantWrite;
+    default: return kWantRead | kWantWrite;
     }
 }
 
@@ -67,7 +64,10 @@ inline bool namesRoot(const char *name)
 
 // The look-up that just failed found nothing at the name (NOENT, the same status in both
 // versions): only then may an open go on to create the file.
-inline bool missing() { return errnoGet() == (NFS_ERRNO_BASE | NFS3ERR_NOENT); }
+inline bool missing()
+{
+    return errnoGet() == (NFS_ERRNO_BASE | NFS3ERR_NOENT);
+}
 
 // Hands a rewritten path back to the I/O system.
 inline intptr_t followLink(const PathText &path, char *name)
@@ -79,8 +79,7 @@ inline intptr_t followLink(const PathText &path, char *name)
 // A file open for data on the device is not removed but renamed to a hidden name in its
 // folder (nfsDrvOpenNames.h), which its last close removes. path's directory part held no link
 // (the look-up that found the file passed none). 0 or -1.
-template <typename V, typename Found>
-int hide(typename V::Device *dev, const char *path, const Found &found)
+template <typename V, typename Found> int hide(typename V::Device *dev, const char *path, const Found &found)
 {
     const uint64_t id = V::cacheId(found.attr());
     const std::string hidden = opennames::hiddenName(id);

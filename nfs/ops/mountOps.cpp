@@ -127,11 +127,26 @@ int nfs3DirMount(const char *host, const char *dirPath, nfs_fh3 *fhOut)
     return 0;
 }
 
-int nfs3DirUnmount(const char *host, const char *dirPath) { return dirUnmount(host, MOUNT_V3, dirPath); }
-int nfs3MntUnmountAll(const char *host) { return unmountAll(host, MOUNT_V3); }
-int nfs3ExportRead(const char *host, exports *pExports) { return exportRead(host, MOUNT_V3, pExports); }
-int nfs3MntDump(const char *host) { return mntDump(host, MOUNT_V3); }
-int nfs3ExportShow(const char *host) { return exportShow(host, MOUNT_V3); }
+int nfs3DirUnmount(const char *host, const char *dirPath)
+{
+    return dirUnmount(host, MOUNT_V3, dirPath);
+}
+int nfs3MntUnmountAll(const char *host)
+{
+    return unmountAll(host, MOUNT_V3);
+}
+int nfs3ExportRead(const char *host, exports *pExports)
+{
+    return exportRead(host, MOUNT_V3, pExports);
+}
+int nfs3MntDump(const char *host)
+{
+    return mntDump(host, MOUNT_V3);
+}
+int nfs3ExportShow(const char *host)
+{
+    return exportShow(host, MOUNT_V3);
+}
 
 int nfs2DirMount(const char *host, const char *dirPath, unsigned char *fhOut)
 {
@@ -153,11 +168,26 @@ int nfs2DirMount(const char *host, const char *dirPath, unsigned char *fhOut)
     return 0;
 }
 
-int nfs2DirUnmount(const char *host, const char *dirPath) { return dirUnmount(host, MOUNT_V1, dirPath); }
-int nfs2MntUnmountAll(const char *host) { return unmountAll(host, MOUNT_V1); }
-int nfs2ExportRead(const char *host, exports *pExports) { return exportRead(host, MOUNT_V1, pExports); }
-int nfs2MntDump(const char *host) { return nfsInit() != 0 ? -1 : mntDump(host, MOUNT_V1); }
+int nfs2DirUnmount(const char *host, const char *dirPath)
+{
+    return dirUnmount(host, MOUNT_V1, dirPath);
+}
+int nfs2MntUnmountAll(const char *host)
+{
+    return unmountAll(host, MOUNT_V1);
+}
+int nfs2ExportRead(const char *host, exports *pExports)
+{
+    return exportRead(host, MOUNT_V1, pExports);
+}
+int nfs2MntDump(const char *host)
+{
+    return nfsInit() != 0 ? -1 : mntDump(host, MOUNT_V1);
+}
 
-int nfs2ExportShow(const char *host) { return exportShow(host, MOUNT_V1); }
+int nfs2ExportShow(const char *host)
+{
+    return exportShow(host, MOUNT_V1);
+}
 
 } // extern "C"

@@ -12,7 +12,10 @@ namespace {
 
 constexpr u_int kNotSet = 0xFFFFFFFFU;
 
-bool secondsFit(int64_t seconds) { return seconds >= 0 && seconds < int64_t{kNotSet}; }
+bool secondsFit(int64_t seconds)
+{
+    return seconds >= 0 && seconds < int64_t{kNotSet};
+}
 
 } // namespace
 
@@ -44,7 +47,8 @@ int Nfs2Protocol::attrSet(const char *host, const nfs_fh2 &fh, const NfsAttrChan
         args.attributes.atime = {static_cast<u_int>(atime), 0};
         args.attributes.mtime = {static_cast<u_int>(mtime), 0};
     }
-    const nfsrpc::Reply<attrstat> reply(nfsops::nfs2Peer(host), NFSPROC_SETATTR, xdr_sattrargs, args, xdr_attrstat);
+    const nfsrpc::Reply<attrstat> reply(nfsops::nfs2Peer(host), NFSPROC_SETATTR, xdr_sattrargs, args,
+                                        xdr_attrstat);
     if (nfsops::failed(reply) || !nfsops::statusOk(reply->status))
         return -1;
     *attr = reply->attrstat_u.attributes;
@@ -53,7 +57,8 @@ int Nfs2Protocol::attrSet(const char *host, const nfs_fh2 &fh, const NfsAttrChan
 
 int Nfs2Protocol::attrGet(const char *host, const nfs_fh2 &fh, fattr *attr)
 {
-    const nfsrpc::Reply<attrstat> reply(nfsops::nfs2Peer(host), NFSPROC_GETATTR, xdr_nfs_fh2, fh[0], xdr_attrstat);
+    const nfsrpc::Reply<attrstat> reply(nfsops::nfs2Peer(host), NFSPROC_GETATTR, xdr_nfs_fh2, fh[0],
+                                        xdr_attrstat);
     if (nfsops::failed(reply) || !nfsops::statusOk(reply->status))
         return -1;
     *attr = reply->attrstat_u.attributes;

@@ -15,7 +15,10 @@
 
 namespace nfs2ops {
 
-inline void handleCopy(const nfs_fh2 &from, nfs_fh2 *to) { std::memmove(*to, from, NFS_FHSIZE); }
+inline void handleCopy(const nfs_fh2 &from, nfs_fh2 *to)
+{
+    std::memmove(*to, from, NFS_FHSIZE);
+}
 
 // The version 2 protocol carries 32-bit positions: a range that reaches past them fails with
 // the file-too-large status.

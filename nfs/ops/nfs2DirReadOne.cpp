@@ -50,6 +50,12 @@ struct Dir2 {
 
 } // namespace
 
-int nfs2DirReadOne(Nfs2OpenFile *pFile, KDIR *pDir) { return nfsdir::readOne<Dir2>(pFile, pDir); }
+int nfs2DirReadOne(Nfs2OpenFile *pFile, KDIR *pDir)
+{
+    return nfsdir::readOne<Dir2>(pFile, pDir);
+}
 
-void nfs2DirReplyRelease(Nfs2OpenFile *pFile) { nfsdir::listingRelease<Dir2>(pFile); }
+void nfs2DirReplyRelease(Nfs2OpenFile *pFile)
+{
+    nfsdir::listingRelease<Dir2>(pFile);
+}

@@ -25,14 +25,16 @@ bool transferable(uint64_t offset, unsigned count)
     return nfs2ops::withinReach(offset, count);
 }
 
-char **dataBuffer(readres &res) { return &res.readres_u.reply.data.data_val; }
+char **dataBuffer(readres &res)
+{
+    return &res.readres_u.reply.data.data_val;
+}
 
 } // namespace
 
 // Each reply brings at most the piece asked for (the decoder refuses more), and one that
 // brings nothing ends the transfer, so a server cannot keep the loop going past count.
-int nfs2FileRead(const char *host, nfs_fh2 *fh, uint64_t offset, unsigned count, char *buf,
-                 fattr *attr)
+int nfs2FileRead(const char *host, nfs_fh2 *fh, uint64_t offset, unsigned count, char *buf, fattr *attr)
 {
     if (!nfsArgsGiven(host, fh, buf, attr) || nfsInit() != 0)
         return -1;
@@ -54,8 +56,8 @@ int nfs2FileRead(const char *host, nfs_fh2 *fh, uint64_t offset, unsigned count,
         readres initial{};
         initial.readres_u.reply.data.data_val = buf + total;
         initial.readres_u.reply.data.data_len = size;
-        const nfsrpc::Reply<readres> reply(nfsops::nfs2Peer(host), NFSPROC_READ, xdr_readargs, args, xdr_readres,
-                                           initial, dataBuffer);
+        const nfsrpc::Reply<readres> reply(nfsops::nfs2Peer(host), NFSPROC_READ, xdr_readargs, args,
+                                           xdr_readres, initial, dataBuffer);
         if (nfsops::failed(reply) || !nfsops::statusOk(reply->status))
             return -1;
         const readokres &ok = reply->readres_u.reply;
@@ -73,8 +75,8 @@ int nfs2FileRead(const char *host, nfs_fh2 *fh, uint64_t offset, unsigned count,
     return static_cast<int>(total);
 }
 
-int nfs2FileWrite(const char *host, nfs_fh2 *fh, uint64_t offset, unsigned count,
-                  const char *buf, fattr *attr)
+int nfs2FileWrite(const char *host, nfs_fh2 *fh, uint64_t offset, unsigned count, const char *buf,
+                  fattr *attr)
 {
     if (!nfsArgsGiven(host, fh, buf, attr) || nfsInit() != 0)
         return -1;
@@ -99,7 +101,7 @@ int nfs2FileWrite(const char *host, nfs_fh2 *fh, uint64_t offset, unsigned count
                                             xdr_attrstat);
         if (nfsops::failed(reply) || !nfsops::statusOk(reply->status))
             return -1;
-        res = *reply; // holds nothing allocated
+        res = *reply;    // holds nothing allocated
         written += size; // a version 2 WRITE writes the whole piece or fails
     }
     *attr = res.attrstat_u.attributes;

@@ -1,6 +1,6 @@
-// Path look-up, link reading, creation, removal and rename on a version 2 mount: the version's calls, whose replies
-// always carry the attributes (LOOKUP) or a bare status (REMOVE, RMDIR, RENAME), and its
-// exported routines as thin entries over the shared steps (nfsNameOps.h).
+// Path look-up, link reading, creation, removal and rename on a version 2 mount: the version's calls, whose
+// replies always carry the attributes (LOOKUP) or a bare status (REMOVE, RMDIR, RENAME), and its exported
+// routines as thin entries over the shared steps (nfsNameOps.h).
 #include "ops/nfs2Protocol.h"
 #include "ops/nfsNameOps.h"
 
@@ -11,8 +11,8 @@ int Nfs2Protocol::lookUpStep(const char *host, const nfs_fh2 &dir, char *name, d
     diropargs args{};
     nfs2ops::handleCopy(dir, &args.dir); // encoded before the reply lands where dir may be
     args.name = name;
-    const nfsrpc::Reply<diropres> reply(nfsops::nfs2Peer(host), NFSPROC_LOOKUP, xdr_diropargs, args, xdr_diropres,
-                                        res);
+    const nfsrpc::Reply<diropres> reply(nfsops::nfs2Peer(host), NFSPROC_LOOKUP, xdr_diropargs, args,
+                                        xdr_diropres, res);
     return nfsops::failed(reply) || !nfsops::statusOk(res->status) ? -1 : 0;
 }
 
@@ -37,7 +37,8 @@ int Nfs2Protocol::createCall(const char *host, const Parent &parent, char *name,
                             .atime = {kNotSet, kNotSet},
                             .mtime = {kNotSet, kNotSet}};
     const uint32_t proc = (given & K_S_IFDIR) != 0 ? NFSPROC_MKDIR : NFSPROC_CREATE;
-    const nfsrpc::Reply<diropres> reply(nfsops::nfs2Peer(host), proc, xdr_createargs, args, xdr_diropres, res);
+    const nfsrpc::Reply<diropres> reply(nfsops::nfs2Peer(host), proc, xdr_createargs, args, xdr_diropres,
+                                        res);
     return nfsops::failed(reply) || !nfsops::statusOk(res->status) ? -1 : 0;
 }
 
@@ -58,7 +59,8 @@ int Nfs2Protocol::renameCall(const char *host, const nfs_fh2 &fromDir, char *fro
     nfs2ops::handleCopy(toDir, &args.to.dir);
     args.from.name = fromName;
     args.to.name = toName;
-    const nfsrpc::Reply<nfsstat> reply(nfsops::nfs2Peer(host), NFSPROC_RENAME, xdr_renameargs, args, xdr_nfsstat);
+    const nfsrpc::Reply<nfsstat> reply(nfsops::nfs2Peer(host), NFSPROC_RENAME, xdr_renameargs, args,
+                                       xdr_nfsstat);
     return nfsops::failed(reply) || !nfsops::statusOk(*reply) ? -1 : 0;
 }
 
@@ -98,7 +100,8 @@ int Nfs2Protocol::symlinkCall(const char *host, const nfs_fh2 &dir, char *name, 
                             .size = kNotSet,
                             .atime = {kNotSet, kNotSet},
                             .mtime = {kNotSet, kNotSet}};
-    const nfsrpc::Reply<nfsstat> reply(nfsops::nfs2Peer(host), NFSPROC_SYMLINK, xdr_symlinkargs, args, xdr_nfsstat);
+    const nfsrpc::Reply<nfsstat> reply(nfsops::nfs2Peer(host), NFSPROC_SYMLINK, xdr_symlinkargs, args,
+                                       xdr_nfsstat);
     return nfsops::failed(reply) || !nfsops::statusOk(*reply) ? -1 : 0;
 }
 
@@ -117,7 +120,8 @@ int nfs2LookUpByName(const char *host, char *path, const nfs_fh2 *mountFh, dirop
     return nfsname::lookUpByName<Nfs2Protocol>(host, path, mountFh, res, dirFh, noFollowLast);
 }
 
-int nfs2ThingCreate(const char *host, char *path, const nfs_fh2 *mountFh, diropres *res, nfs_fh2 *dirFh, int mode)
+int nfs2ThingCreate(const char *host, char *path, const nfs_fh2 *mountFh, diropres *res, nfs_fh2 *dirFh,
+                    int mode)
 {
     return nfsname::thingCreate<Nfs2Protocol>(host, path, mountFh, res, dirFh, mode);
 }

@@ -25,7 +25,10 @@ struct Nfs2Protocol
     static int lookUpStep(const char *host, const nfs_fh2 &dir, char *name, diropres *res);
     static const fattr &attrOf(const diropres &res) { return res.diropres_u.diropres.attributes; }
     static const nfs_fh2 &objectOf(const diropres &res) { return res.diropres_u.diropres.file; }
-    static int linkRead(const char *host, const nfs_fh2 &link, char *buf) { return nfs2LinkRead(host, &link, buf); }
+    static int linkRead(const char *host, const nfs_fh2 &link, char *buf)
+    {
+        return nfs2LinkRead(host, &link, buf);
+    }
     static bool handleCopy(const nfs_fh2 &from, nfs_fh2 *to)
     {
         nfs2ops::handleCopy(from, to);

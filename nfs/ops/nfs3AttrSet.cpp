@@ -6,7 +6,10 @@
 
 namespace {
 
-bool secondsFit(int64_t seconds) { return seconds >= 0 && seconds <= int64_t{UINT32_MAX}; }
+bool secondsFit(int64_t seconds)
+{
+    return seconds >= 0 && seconds <= int64_t{UINT32_MAX};
+}
 
 } // namespace
 

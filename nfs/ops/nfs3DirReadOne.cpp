@@ -58,7 +58,13 @@ struct Dir3 {
 
 } // namespace
 
-int nfs3DirReadOne(NfsOpenFile *pFile, KDIR *pDir) { return nfsdir::readOne<Dir3>(pFile, pDir); }
+int nfs3DirReadOne(NfsOpenFile *pFile, KDIR *pDir)
+{
+    return nfsdir::readOne<Dir3>(pFile, pDir);
+}
 
 // Also for a task without an RPC client of its own.
-void nfs3DirReplyRelease(NfsOpenFile *pFile) { nfsdir::listingRelease<Dir3>(pFile); }
+void nfs3DirReplyRelease(NfsOpenFile *pFile)
+{
+    nfsdir::listingRelease<Dir3>(pFile);
+}

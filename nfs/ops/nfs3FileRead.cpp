@@ -14,7 +14,10 @@
 
 namespace {
 
-char **dataBuffer(READ3res &res) { return &res.READ3res_u.resok.data.data_val; }
+char **dataBuffer(READ3res &res)
+{
+    return &res.READ3res_u.resok.data.data_val;
+}
 
 void refreshAttributes(const post_op_attr &reply, fattr3 *attr)
 {
@@ -25,15 +28,15 @@ void refreshAttributes(const post_op_attr &reply, fattr3 *attr)
 // One READ of `wanted` bytes at `position` into `destination`: the bytes delivered, with
 // *pEof set from the reply, or -1. The decoder refuses a reply carrying more than `wanted`
 // bytes, or a count that disagrees with its data, before anything lands in the buffer.
-int readOnce(const char *host, nfs_fh3 *fh, uint64_t position, unsigned wanted,
-             char *destination, fattr3 *attr, bool *pEof)
+int readOnce(const char *host, nfs_fh3 *fh, uint64_t position, unsigned wanted, char *destination,
+             fattr3 *attr, bool *pEof)
 {
     READ3args args{.file = *fh, .offset = position, .count = wanted};
     READ3res initial{};
     initial.READ3res_u.resok.data.data_val = destination;
     initial.READ3res_u.resok.data.data_len = wanted;
-    const nfsrpc::Reply<READ3res> reply(nfsops::nfs3Peer(host), NFSPROC3_READ, xdr_READ3args, args, xdr_READ3res,
-                                        initial, dataBuffer);
+    const nfsrpc::Reply<READ3res> reply(nfsops::nfs3Peer(host), NFSPROC3_READ, xdr_READ3args, args,
+                                        xdr_READ3res, initial, dataBuffer);
     if (nfsops::failed(reply))
         return -1;
     const READ3res &res = *reply;
@@ -56,8 +59,8 @@ int readPiece(const char *host, nfs_fh3 *fh, uint64_t position, unsigned size, c
     unsigned received = 0;
     while (received < size) {
         bool eof = false;
-        const int got = readOnce(host, fh, position + received, size - received,
-                                 destination + received, attr, &eof);
+        const int got =
+            readOnce(host, fh, position + received, size - received, destination + received, attr, &eof);
         if (got < 0)
             return -1;
         received += static_cast<unsigned>(got);
@@ -138,8 +141,7 @@ int readBatch(const char *host, nfs_fh3 *fh, uint64_t offset, unsigned count, un
 
 } // namespace
 
-int nfs3FileRead(const char *host, nfs_fh3 *fh, uint64_t offset, unsigned count, char *buf,
-                 fattr3 *attr)
+int nfs3FileRead(const char *host, nfs_fh3 *fh, uint64_t offset, unsigned count, char *buf, fattr3 *attr)
 {
     if (!nfsArgsGiven(host, fh, buf, attr))
         return -1;

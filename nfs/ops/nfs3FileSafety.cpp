@@ -12,7 +12,10 @@
 
 #include <cstring>
 
-extern "C" int nfs3StableWriteGet(void) { return nfs3WriteStable; }
+extern "C" int nfs3StableWriteGet(void)
+{
+    return nfs3WriteStable;
+}
 
 extern "C" int nfs3StableWriteSet(int how)
 {

@@ -26,7 +26,10 @@ void verdictAdd(const WRITE3resok &ok, Nfs3WriteVerdict *verdict)
     verdict->unstable = true;
 }
 
-Nfs3WriteResult failed() { return {-1, {}}; }
+Nfs3WriteResult failed()
+{
+    return {-1, {}};
+}
 
 // One WRITE reply's verdict: the bytes the server took, or -1. A reply that takes nothing,
 // or claims more than was sent, would leave the loop without progress (or past the range),
@@ -54,8 +57,9 @@ int acceptedCount(const WRITE3res &res, stable_how asked, unsigned sent, fattr3 
 // goes again from there as that loop would send it. Every reply that took data adds to the
 // verdict, in piece order, since its bytes reached the server. False on failure; *last is the
 // reply whose weak cache consistency data the attributes follow.
-bool writeBatch(const char *host, nfs_fh3 *fh, uint64_t offset, unsigned count, unsigned most, stable_how stable,
-                const char *buf, fattr3 *attr, unsigned *pWritten, Nfs3WriteResult *result, WRITE3res *last)
+bool writeBatch(const char *host, nfs_fh3 *fh, uint64_t offset, unsigned count, unsigned most,
+                stable_how stable, const char *buf, fattr3 *attr, unsigned *pWritten, Nfs3WriteResult *result,
+                WRITE3res *last)
 {
     nfsrpc::Batch<WRITE3args, WRITE3res> batch(xdr_WRITE3args, xdr_WRITE3res);
     unsigned sizes[nfsrpc::kMostInFlight] = {};
@@ -94,8 +98,8 @@ bool writeBatch(const char *host, nfs_fh3 *fh, uint64_t offset, unsigned count, 
 
 } // namespace
 
-Nfs3WriteResult nfs3FileWriteRun(const char *host, nfs_fh3 *fh, uint64_t offset, unsigned count, const char *buf,
-                                 fattr3 *attr)
+Nfs3WriteResult nfs3FileWriteRun(const char *host, nfs_fh3 *fh, uint64_t offset, unsigned count,
+                                 const char *buf, fattr3 *attr)
 {
     const auto stable = static_cast<stable_how>(nfs3WriteStable);
     if (!nfsArgsGiven(host, fh, buf, attr) || nfsInit() == -1)
@@ -142,7 +146,8 @@ Nfs3WriteResult nfs3FileWriteRun(const char *host, nfs_fh3 *fh, uint64_t offset,
     return result;
 }
 
-int nfs3FileWrite(const char *host, nfs_fh3 *fh, uint64_t offset, unsigned count, const char *buf, fattr3 *attr)
+int nfs3FileWrite(const char *host, nfs_fh3 *fh, uint64_t offset, unsigned count, const char *buf,
+                  fattr3 *attr)
 {
     return nfs3FileWriteRun(host, fh, offset, count, buf, attr).written;
 }

@@ -11,9 +11,15 @@ namespace {
 constexpr int32_t kBlockSize = 1024;
 constexpr unsigned kBlockShift = 10;
 
-uint32_t blocks(size3 bytes) { return static_cast<uint32_t>(bytes >> kBlockShift); }
+uint32_t blocks(size3 bytes)
+{
+    return static_cast<uint32_t>(bytes >> kBlockShift);
+}
 
-uint32_t flag(bool_t value) { return value ? 1U : 0U; }
+uint32_t flag(bool_t value)
+{
+    return value ? 1U : 0U;
+}
 
 } // namespace
 
@@ -67,8 +73,8 @@ int nfs3PathconfGet(const char *host, nfs_fh3 *fh, Nfs3PathconfInfo *pInfo)
     if (!nfsArgsGiven(host, fh, pInfo))
         return -1;
     PATHCONF3args args{.object = *fh};
-    const nfsrpc::Reply<PATHCONF3res> reply(nfsops::nfs3Peer(host), NFSPROC3_PATHCONF, xdr_PATHCONF3args, args,
-                                            xdr_PATHCONF3res);
+    const nfsrpc::Reply<PATHCONF3res> reply(nfsops::nfs3Peer(host), NFSPROC3_PATHCONF, xdr_PATHCONF3args,
+                                            args, xdr_PATHCONF3res);
     if (nfsops::failed(reply) || !nfsops::statusOk(reply->status))
         return -1;
     const PATHCONF3resok &ok = reply->PATHCONF3res_u.resok;

@@ -1,5 +1,5 @@
-// Path look-up, link reading, creation, removal and rename on a version 3 mount: the version's calls, and its exported
-// routines as thin entries over the shared steps (nfsNameOps.h).
+// Path look-up, link reading, creation, removal and rename on a version 3 mount: the version's calls, and its
+// exported routines as thin entries over the shared steps (nfsNameOps.h).
 #include "ops/nfs3Protocol.h"
 #include "ops/nfsNameOps.h"
 
@@ -15,7 +15,10 @@
 
 namespace {
 
-char **objectBuffer(LOOKUP3res &res) { return &res.LOOKUP3res_u.resok.object.data.data_val; }
+char **objectBuffer(LOOKUP3res &res)
+{
+    return &res.LOOKUP3res_u.resok.object.data.data_val;
+}
 
 // Fills in the attributes a LOOKUP reply left out; attributes_follow keeps the server's value.
 int attributesFetch(const char *host, LOOKUP3resok *ok)
@@ -41,11 +44,18 @@ static_assert(sizeof(CREATE3res) == sizeof(MKDIR3res));
 static_assert(offsetof(CREATE3res, CREATE3res_u.resok.obj) == offsetof(MKDIR3res, MKDIR3res_u.resok.obj));
 static_assert(offsetof(CREATE3res, CREATE3res_u.resok.obj_attributes) ==
               offsetof(MKDIR3res, MKDIR3res_u.resok.obj_attributes));
-static_assert(offsetof(CREATE3res, CREATE3res_u.resok.dir_wcc) == offsetof(MKDIR3res, MKDIR3res_u.resok.dir_wcc));
+static_assert(offsetof(CREATE3res, CREATE3res_u.resok.dir_wcc) ==
+              offsetof(MKDIR3res, MKDIR3res_u.resok.dir_wcc));
 
-char **handleBuffer(CREATE3res &res) { return &res.CREATE3res_u.resok.obj.post_op_fh3_u.handle.data.data_val; }
+char **handleBuffer(CREATE3res &res)
+{
+    return &res.CREATE3res_u.resok.obj.post_op_fh3_u.handle.data.data_val;
+}
 
-set_mode3 modeSet(uint32_t mode) { return set_mode3{.set_it = TRUE, .set_mode3_u = {.mode = mode}}; }
+set_mode3 modeSet(uint32_t mode)
+{
+    return set_mode3{.set_it = TRUE, .set_mode3_u = {.mode = mode}};
+}
 
 // MKDIR with the mode as given (directory bit included) and, when the parent's attributes came
 // with the LOOKUP reply itself, the parent's owner and group. The error number, or 0.
@@ -59,8 +69,8 @@ int directoryMake(const char *host, const LOOKUP3resok &parent, char *name, int 
         args.attributes.uid = {.set_it = TRUE, .set_uid3_u = {.uid = owner.uid}};
         args.attributes.gid = {.set_it = TRUE, .set_gid3_u = {.gid = owner.gid}};
     }
-    return nfsrpc::Reply<CREATE3res>(nfsops::nfs3Peer(host), NFSPROC3_MKDIR, xdr_MKDIR3args, args, xdr_CREATE3res,
-                                     res, handleBuffer)
+    return nfsrpc::Reply<CREATE3res>(nfsops::nfs3Peer(host), NFSPROC3_MKDIR, xdr_MKDIR3args, args,
+                                     xdr_CREATE3res, res, handleBuffer)
         .error();
 }
 
@@ -68,16 +78,18 @@ int directoryMake(const char *host, const LOOKUP3resok &parent, char *name, int 
 void verifierMake(createverf3 verf)
 {
     static std::atomic<uint32_t> count{0};
-    const auto words = std::array<uint32_t, 2>{static_cast<uint32_t>(std::time(nullptr)) ^
-                                                   static_cast<uint32_t>(reinterpret_cast<uintptr_t>(taskIdCurrent())),
-                                               ++count};
+    const auto words =
+        std::array<uint32_t, 2>{static_cast<uint32_t>(std::time(nullptr)) ^
+                                    static_cast<uint32_t>(reinterpret_cast<uintptr_t>(taskIdCurrent())),
+                                ++count};
     std::memcpy(verf, words.data(), NFS3_CREATEVERFSIZE);
 }
 
 // CREATE, UNCHECKED: an existing file of that name is reached instead of refused. EXCLUSIVE:
 // refused with EXIST, atomically; the server keeps the verifier in the file's attributes, so
 // the mode is set afterwards.
-int fileCreate(const char *host, const LOOKUP3resok &parent, char *name, int mode, CREATE3res *res, bool exclusive)
+int fileCreate(const char *host, const LOOKUP3resok &parent, char *name, int mode, CREATE3res *res,
+               bool exclusive)
 {
     CREATE3args args{};
     args.where = {.dir = parent.object, .name = name};
@@ -145,7 +157,8 @@ int Nfs3Protocol::createCall(const char *host, const Parent &parent, char *name,
 int Nfs3Protocol::removeCall(const char *host, uint32_t proc, const nfs_fh3 &dir, char *name)
 {
     const REMOVE3args args{.object = {.dir = dir, .name = name}};
-    return statusCall(nfsrpc::Reply<REMOVE3res>(nfsops::nfs3Peer(host), proc, xdr_REMOVE3args, args, xdr_REMOVE3res));
+    return statusCall(
+        nfsrpc::Reply<REMOVE3res>(nfsops::nfs3Peer(host), proc, xdr_REMOVE3args, args, xdr_REMOVE3res));
 }
 
 int Nfs3Protocol::renameCall(const char *host, const nfs_fh3 &fromDir, char *fromName, const nfs_fh3 &toDir,
@@ -176,7 +189,8 @@ int nfs3LinkRead(const char *host, const nfs_fh3 *fh, char *buf)
 int Nfs3Protocol::linkCall(const char *host, const nfs_fh3 &fh, const nfs_fh3 &dir, char *name)
 {
     const LINK3args args{.file = fh, .link = {.dir = dir, .name = name}};
-    const nfsrpc::Reply<LINK3res> reply(nfsops::nfs3Peer(host), NFSPROC3_LINK, xdr_LINK3args, args, xdr_LINK3res);
+    const nfsrpc::Reply<LINK3res> reply(nfsops::nfs3Peer(host), NFSPROC3_LINK, xdr_LINK3args, args,
+                                        xdr_LINK3res);
     return nfsops::failed(reply) || !nfsops::statusOk(reply->status) ? -1 : 0;
 }
 

@@ -54,7 +54,10 @@ struct Nfs3Protocol
     };
 
     static bool handleCopy(const nfs_fh3 &from, nfs_fh3 *to) { return nfs3path::handleCopy(from, to); }
-    static int linkRead(const char *host, const nfs_fh3 &link, char *buf) { return nfs3LinkRead(host, &link, buf); }
+    static int linkRead(const char *host, const nfs_fh3 &link, char *buf)
+    {
+        return nfs3LinkRead(host, &link, buf);
+    }
 
     // The LOOKUP of one name in dir into res, with a GETATTR for attributes the reply left out.
     static int lookUpStep(const char *host, const nfs_fh3 &dir, char *name, LOOKUP3res *res);

@@ -83,7 +83,8 @@ template <typename D> int entryDeliver(typename D::File *pFile, KDIR *pDir, cons
 }
 
 // The first entry from `from` on whose cookie this listing has not delivered; null for none.
-template <typename D> const typename D::Entry *freshFrom(typename D::File *pFile, const typename D::Entry *from)
+template <typename D>
+const typename D::Entry *freshFrom(typename D::File *pFile, const typename D::Entry *from)
 {
     const Seen &seen = seenOf(pFile);
     for (const typename D::Entry *e = from; e != nullptr; e = e->nextentry) {
@@ -96,7 +97,8 @@ template <typename D> const typename D::Entry *freshFrom(typename D::File *pFile
 // The first undelivered entry after the one whose cookie is `cookie`; null when none follows it
 // or no entry has it.
 template <typename D>
-const typename D::Entry *successorFind(typename D::File *pFile, const typename D::Res &batch, typename D::Cookie cookie)
+const typename D::Entry *successorFind(typename D::File *pFile, const typename D::Res &batch,
+                                       typename D::Cookie cookie)
 {
     for (const typename D::Entry *e = D::entries(batch); e != nullptr; e = e->nextentry) {
         if (D::cookieOf(*e) == cookie)
@@ -121,8 +123,8 @@ template <typename D> int batchFetch(typename D::File *pFile, KDIR *pDir, typena
     if (block == nullptr)
         return -1;
     std::unique_ptr<typename D::Res, BatchRelease<D>> batch(new (block) typename D::Res{});
-    nfsrpc::Reply<typename D::Res> reply(D::peer(pFile), D::kProc, D::encoder, D::args(pFile, cookie), D::decoder,
-                                         batch.get());
+    nfsrpc::Reply<typename D::Res> reply(D::peer(pFile), D::kProc, D::encoder, D::args(pFile, cookie),
+                                         D::decoder, batch.get());
     reply.keep(); // the batch's release frees what decoding allocated
     if (nfsops::failed(reply) || !nfsops::statusOk(batch->status))
         return -1;

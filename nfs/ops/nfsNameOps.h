@@ -100,7 +100,8 @@ template <typename P> int fileRemove(const char *host, const typename P::Handle 
 // The handle of the directory dirPath names, following its links, into target; a path without
 // components names the mount root. 0 or -1; a cycle of links ends with K_ELOOP.
 template <typename P>
-int targetDirFind(const char *host, const typename P::Handle *mountFh, char *dirPath, typename P::Handle *target)
+int targetDirFind(const char *host, const typename P::Handle *mountFh, char *dirPath,
+                  typename P::Handle *target)
 {
     for (int round = 0; round <= kLinkRounds; ++round) {
         typename P::Found found;

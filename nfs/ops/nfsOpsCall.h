@@ -15,9 +15,18 @@
 
 namespace nfsops {
 
-inline nfsrpc::Peer nfs3Peer(const char *host) { return {host, NFS_PROGRAM, NFS_V3}; }
-inline nfsrpc::Peer nfs2Peer(const char *host) { return {host, NFS_PROGRAM, NFS_V2}; }
-inline nfsrpc::Peer mountPeer(const char *host, uint32_t version) { return {host, MOUNT_PROGRAM, version}; }
+inline nfsrpc::Peer nfs3Peer(const char *host)
+{
+    return {host, NFS_PROGRAM, NFS_V3};
+}
+inline nfsrpc::Peer nfs2Peer(const char *host)
+{
+    return {host, NFS_PROGRAM, NFS_V2};
+}
+inline nfsrpc::Peer mountPeer(const char *host, uint32_t version)
+{
+    return {host, MOUNT_PROGRAM, version};
+}
 
 // True for an NFS_OK (NFS3_OK) status; otherwise false with the error number set from it.
 inline bool statusOk(nfsstat status)
@@ -29,7 +38,10 @@ inline bool statusOk(nfsstat status)
 }
 
 // XDR void: a procedure without arguments or results.
-inline bool_t noData(XDR * /*xdrs*/, void ** /*nothing*/) { return TRUE; }
+inline bool_t noData(XDR * /*xdrs*/, void ** /*nothing*/)
+{
+    return TRUE;
+}
 
 // True when the call failed, with its error number set.
 template <typename Res> bool failed(const nfsrpc::Reply<Res> &reply)

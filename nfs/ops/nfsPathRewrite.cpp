@@ -14,8 +14,8 @@ namespace nfspath {
 
 bool parse(const char *path, PathNames *parsed)
 {
-    parsed->count = pathParse(path, parsed->names.data(), kMaxNames, parsed->texts.data(),
-                              parsed->texts.size());
+    parsed->count =
+        pathParse(path, parsed->names.data(), kMaxNames, parsed->texts.data(), parsed->texts.size());
     if (parsed->count >= 0)
         return true;
     errnoSet(K_ENAMETOOLONG);

@@ -7,8 +7,8 @@
 
 #include <cstdint>
 
-template <typename HandleT, typename AttrT, typename LookupResT, auto Dir, auto Link, auto Reg, uint32_t Remove,
-          uint32_t Rmdir>
+template <typename HandleT, typename AttrT, typename LookupResT, auto Dir, auto Link, auto Reg,
+          uint32_t Remove, uint32_t Rmdir>
 struct NfsProtocolTypes {
     using Handle = HandleT;
     using Attr = AttrT;
@@ -17,7 +17,10 @@ struct NfsProtocolTypes {
     static bool isDirectory(const Attr &attr) { return attr.type == Dir; }
     static bool isLink(const Attr &attr) { return attr.type == Link; }
     // What REMOVE or RMDIR takes: a file, a symbolic link (not its target), a directory.
-    static bool isRemovable(const Attr &attr) { return attr.type == Reg || attr.type == Link || attr.type == Dir; }
+    static bool isRemovable(const Attr &attr)
+    {
+        return attr.type == Reg || attr.type == Link || attr.type == Dir;
+    }
     static uint32_t removeProc(const Attr &attr) { return attr.type == Dir ? Rmdir : Remove; }
 };
 

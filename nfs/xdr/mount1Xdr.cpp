@@ -13,5 +13,6 @@ bool_t xdr_fhandle(XDR *xdrs, char *objp)
  * }; */
 bool_t xdr_fhstatus(XDR *xdrs, fhstatus *objp)
 {
-    return xdr_u_int(xdrs, &objp->status) && (objp->status != 0 || xdr_fhandle(xdrs, objp->fhstatus_u.directory));
+    return xdr_u_int(xdrs, &objp->status) &&
+           (objp->status != 0 || xdr_fhandle(xdrs, objp->fhstatus_u.directory));
 }

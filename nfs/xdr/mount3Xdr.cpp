@@ -24,12 +24,11 @@ bool_t xdr_mountstat3(XDR *xdrs, mountstat3 *objp)
 bool_t xdr_mountres3_ok(XDR *xdrs, mountres3_ok *objp)
 {
     xdrsupport::CallerBuffer keep(xdrs, &objp->fhandle.fhandle3_val);
-    return keep.result(
-        xdr_fhandle3(xdrs, &objp->fhandle) &&
-        xdr_array(xdrs, reinterpret_cast<char **>(&objp->auth_flavors.auth_flavors_val),
-                  &objp->auth_flavors.auth_flavors_len,
-                  xdrsupport::decodeLimit(xdrs, MNT_MAX_AUTH_FLAVORS), sizeof(int),
-                  reinterpret_cast<xdrproc_t>(xdr_int)));
+    return keep.result(xdr_fhandle3(xdrs, &objp->fhandle) &&
+                       xdr_array(xdrs, reinterpret_cast<char **>(&objp->auth_flavors.auth_flavors_val),
+                                 &objp->auth_flavors.auth_flavors_len,
+                                 xdrsupport::decodeLimit(xdrs, MNT_MAX_AUTH_FLAVORS), sizeof(int),
+                                 reinterpret_cast<xdrproc_t>(xdr_int)));
 }
 
 /* union mountres3 switch (mountstat3 fhs_status) {
@@ -40,6 +39,5 @@ bool_t xdr_mountres3(XDR *xdrs, mountres3 *objp)
 {
     xdrsupport::CallerBuffer keep(xdrs, &objp->mountres3_u.mountinfo.fhandle.fhandle3_val);
     return keep.result(xdr_mountstat3(xdrs, &objp->fhs_status) &&
-                       (objp->fhs_status != MNT3_OK ||
-                        xdr_mountres3_ok(xdrs, &objp->mountres3_u.mountinfo)));
+                       (objp->fhs_status != MNT3_OK || xdr_mountres3_ok(xdrs, &objp->mountres3_u.mountinfo)));
 }

@@ -65,8 +65,7 @@ bool_t xdr_groupnode(XDR *xdrs, groupnode *objp)
 /* typedef struct exportnode *exports; */
 bool_t xdr_exports(XDR *xdrs, exports *objp)
 {
-    return xdrsupport::nodeChain<exportnode, &exportnode::ex_next>(xdrs, objp,
-                                                                    exportnodeMembers);
+    return xdrsupport::nodeChain<exportnode, &exportnode::ex_next>(xdrs, objp, exportnodeMembers);
 }
 
 /* struct exportnode { dirpath ex_dir; groups ex_groups; exports ex_next; }; */

@@ -35,13 +35,12 @@ bool_t xdr_nfstime(XDR *xdrs, nfstime *objp)
  * }; */
 bool_t xdr_fattr(XDR *xdrs, fattr *objp)
 {
-    return xdr_ftype(xdrs, &objp->type) && xdr_u_int(xdrs, &objp->mode) &&
-           xdr_u_int(xdrs, &objp->nlink) && xdr_u_int(xdrs, &objp->uid) &&
-           xdr_u_int(xdrs, &objp->gid) && xdr_u_int(xdrs, &objp->size) &&
+    return xdr_ftype(xdrs, &objp->type) && xdr_u_int(xdrs, &objp->mode) && xdr_u_int(xdrs, &objp->nlink) &&
+           xdr_u_int(xdrs, &objp->uid) && xdr_u_int(xdrs, &objp->gid) && xdr_u_int(xdrs, &objp->size) &&
            xdr_u_int(xdrs, &objp->blocksize) && xdr_u_int(xdrs, &objp->rdev) &&
-           xdr_u_int(xdrs, &objp->blocks) && xdr_u_int(xdrs, &objp->fsid) &&
-           xdr_u_int(xdrs, &objp->fileid) && xdr_nfstime(xdrs, &objp->atime) &&
-           xdr_nfstime(xdrs, &objp->mtime) && xdr_nfstime(xdrs, &objp->ctime);
+           xdr_u_int(xdrs, &objp->blocks) && xdr_u_int(xdrs, &objp->fsid) && xdr_u_int(xdrs, &objp->fileid) &&
+           xdr_nfstime(xdrs, &objp->atime) && xdr_nfstime(xdrs, &objp->mtime) &&
+           xdr_nfstime(xdrs, &objp->ctime);
 }
 
 /* struct sattr {
@@ -50,9 +49,8 @@ bool_t xdr_fattr(XDR *xdrs, fattr *objp)
  * }; */
 bool_t xdr_sattr(XDR *xdrs, sattr *objp)
 {
-    return xdr_u_int(xdrs, &objp->mode) && xdr_u_int(xdrs, &objp->uid) &&
-           xdr_u_int(xdrs, &objp->gid) && xdr_u_int(xdrs, &objp->size) &&
-           xdr_nfstime(xdrs, &objp->atime) && xdr_nfstime(xdrs, &objp->mtime);
+    return xdr_u_int(xdrs, &objp->mode) && xdr_u_int(xdrs, &objp->uid) && xdr_u_int(xdrs, &objp->gid) &&
+           xdr_u_int(xdrs, &objp->size) && xdr_nfstime(xdrs, &objp->atime) && xdr_nfstime(xdrs, &objp->mtime);
 }
 
 /* typedef opaque nfsdata<NFS_MAXDATA>;
@@ -60,6 +58,5 @@ bool_t xdr_sattr(XDR *xdrs, sattr *objp)
  * knows its capacity. */
 bool_t xdr_data(XDR *xdrs, nfsdata *objp)
 {
-    return xdr_bytes(xdrs, &objp->data_val, &objp->data_len,
-                     xdrsupport::decodeLimit(xdrs, NFS_MAXDATA));
+    return xdr_bytes(xdrs, &objp->data_val, &objp->data_len, xdrsupport::decodeLimit(xdrs, NFS_MAXDATA));
 }

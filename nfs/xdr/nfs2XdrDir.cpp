@@ -23,8 +23,7 @@ bool_t entryChain(XDR *xdrs, entry **link)
 /* struct readdirargs { fhandle dir; nfscookie cookie; unsigned count; }; */
 bool_t xdr_readdirargs(XDR *xdrs, readdirargs *objp)
 {
-    return xdr_nfs_fh2(xdrs, objp->dir) && xdr_nfscookie(xdrs, objp->cookie) &&
-           xdr_u_int(xdrs, &objp->count);
+    return xdr_nfs_fh2(xdrs, objp->dir) && xdr_nfscookie(xdrs, objp->cookie) && xdr_u_int(xdrs, &objp->count);
 }
 
 /* struct entry { unsigned fileid; filename name; nfscookie cookie; entry *nextentry; }; */

@@ -60,8 +60,7 @@ bool_t xdr_readlinkres(XDR *xdrs, readlinkres *objp)
         return TRUE;
     }
     if (xdrs->x_op == XDR_DECODE && objp->readlinkres_u.data != nullptr) {
-        return keep.result(
-            xdr_string(xdrs, &objp->readlinkres_u.data, NFS2_READLINK_BUFSIZE - 1));
+        return keep.result(xdr_string(xdrs, &objp->readlinkres_u.data, NFS2_READLINK_BUFSIZE - 1));
     }
     return xdr_nfspath(xdrs, &objp->readlinkres_u.data);
 }
@@ -71,8 +70,8 @@ bool_t xdr_readlinkres(XDR *xdrs, readlinkres *objp)
  * }; */
 bool_t xdr_readargs(XDR *xdrs, readargs *objp)
 {
-    return xdr_nfs_fh2(xdrs, objp->file) && xdr_u_int(xdrs, &objp->offset) &&
-           xdr_u_int(xdrs, &objp->count) && xdr_u_int(xdrs, &objp->totalcount);
+    return xdr_nfs_fh2(xdrs, objp->file) && xdr_u_int(xdrs, &objp->offset) && xdr_u_int(xdrs, &objp->count) &&
+           xdr_u_int(xdrs, &objp->totalcount);
 }
 
 /* fattr attributes; nfsdata data; (the NFS_OK arm of readres)
@@ -140,9 +139,8 @@ bool_t xdr_symlinkargs(XDR *xdrs, symlinkargs *objp)
  * (the NFS_OK arm of statfsres) */
 bool_t xdr_statfsokres(XDR *xdrs, statfsokres *objp)
 {
-    return xdr_u_int(xdrs, &objp->tsize) && xdr_u_int(xdrs, &objp->bsize) &&
-           xdr_u_int(xdrs, &objp->blocks) && xdr_u_int(xdrs, &objp->bfree) &&
-           xdr_u_int(xdrs, &objp->bavail);
+    return xdr_u_int(xdrs, &objp->tsize) && xdr_u_int(xdrs, &objp->bsize) && xdr_u_int(xdrs, &objp->blocks) &&
+           xdr_u_int(xdrs, &objp->bfree) && xdr_u_int(xdrs, &objp->bavail);
 }
 
 /* union statfsres switch (stat status) {

@@ -11,9 +11,8 @@
  * }; */
 bool_t xdr_fattr3(XDR *xdrs, fattr3 *objp)
 {
-    return xdr_ftype3(xdrs, &objp->type) && xdr_mode3(xdrs, &objp->mode) &&
-           xdr_uint32(xdrs, &objp->nlink) && xdr_uid3(xdrs, &objp->uid) &&
-           xdr_gid3(xdrs, &objp->gid) && xdr_size3(xdrs, &objp->size) &&
+    return xdr_ftype3(xdrs, &objp->type) && xdr_mode3(xdrs, &objp->mode) && xdr_uint32(xdrs, &objp->nlink) &&
+           xdr_uid3(xdrs, &objp->uid) && xdr_gid3(xdrs, &objp->gid) && xdr_size3(xdrs, &objp->size) &&
            xdr_size3(xdrs, &objp->used) && xdr_specdata3(xdrs, &objp->rdev) &&
            xdr_uint64(xdrs, &objp->fsid) && xdr_fileid3(xdrs, &objp->fileid) &&
            xdr_nfstime3(xdrs, &objp->atime) && xdr_nfstime3(xdrs, &objp->mtime) &&
@@ -137,7 +136,8 @@ bool_t xdr_sattr3(XDR *xdrs, sattr3 *objp)
  * }; */
 bool_t xdr_sattrguard3(XDR *xdrs, sattrguard3 *objp)
 {
-    return xdr_bool(xdrs, &objp->check) && (!objp->check || xdr_nfstime3(xdrs, &objp->sattrguard3_u.obj_ctime));
+    return xdr_bool(xdrs, &objp->check) &&
+           (!objp->check || xdr_nfstime3(xdrs, &objp->sattrguard3_u.obj_ctime));
 }
 
 /* struct diropargs3 { nfs_fh3 dir; filename3 name; }; */
@@ -157,10 +157,8 @@ bool_t xdr_createhow3(XDR *xdrs, createhow3 *objp)
         return FALSE;
     switch (objp->mode) {
     case UNCHECKED:
-    case GUARDED:
-        return xdr_sattr3(xdrs, &objp->createhow3_u.obj_attributes);
-    case EXCLUSIVE:
-        return xdr_createverf3(xdrs, objp->createhow3_u.verf);
+    case GUARDED: return xdr_sattr3(xdrs, &objp->createhow3_u.obj_attributes);
+    case EXCLUSIVE: return xdr_createverf3(xdrs, objp->createhow3_u.verf);
     }
     return FALSE;
 }
@@ -168,8 +166,7 @@ bool_t xdr_createhow3(XDR *xdrs, createhow3 *objp)
 /* struct symlinkdata3 { sattr3 symlink_attributes; nfspath3 symlink_data; }; */
 bool_t xdr_symlinkdata3(XDR *xdrs, symlinkdata3 *objp)
 {
-    return xdr_sattr3(xdrs, &objp->symlink_attributes) &&
-           xdr_nfspath(xdrs, &objp->symlink_data);
+    return xdr_sattr3(xdrs, &objp->symlink_attributes) && xdr_nfspath(xdrs, &objp->symlink_data);
 }
 
 /* struct devicedata3 { sattr3 dev_attributes; specdata3 spec; }; */
@@ -191,12 +188,9 @@ bool_t xdr_mknoddata3(XDR *xdrs, mknoddata3 *objp)
         return FALSE;
     switch (objp->type) {
     case NF3CHR:
-    case NF3BLK:
-        return xdr_devicedata3(xdrs, &objp->mknoddata3_u.device);
+    case NF3BLK: return xdr_devicedata3(xdrs, &objp->mknoddata3_u.device);
     case NF3SOCK:
-    case NF3FIFO:
-        return xdr_sattr3(xdrs, &objp->mknoddata3_u.pipe_attributes);
-    default:
-        return TRUE;
+    case NF3FIFO: return xdr_sattr3(xdrs, &objp->mknoddata3_u.pipe_attributes);
+    default: return TRUE;
     }
 }

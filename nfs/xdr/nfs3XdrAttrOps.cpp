@@ -50,7 +50,7 @@ bool_t xdr_SETATTR3res(XDR *xdrs, SETATTR3res *objp)
 {
     return xdr_nfsstat(xdrs, &objp->status) &&
            (objp->status == NFS3_OK ? xdr_SETATTR3resok(xdrs, &objp->SETATTR3res_u.resok)
-                                   : xdr_SETATTR3resfail(xdrs, &objp->SETATTR3res_u.resfail));
+                                    : xdr_SETATTR3resfail(xdrs, &objp->SETATTR3res_u.resfail));
 }
 
 /* struct ACCESS3args { nfs_fh3 object; uint32 access; }; */
@@ -79,5 +79,5 @@ bool_t xdr_ACCESS3res(XDR *xdrs, ACCESS3res *objp)
 {
     return xdr_nfsstat(xdrs, &objp->status) &&
            (objp->status == NFS3_OK ? xdr_ACCESS3resok(xdrs, &objp->ACCESS3res_u.resok)
-                                   : xdr_ACCESS3resfail(xdrs, &objp->ACCESS3res_u.resfail));
+                                    : xdr_ACCESS3resfail(xdrs, &objp->ACCESS3res_u.resfail));
 }

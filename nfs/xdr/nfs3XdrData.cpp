@@ -40,9 +40,8 @@ bool_t xdr_READLINK3res(XDR *xdrs, READLINK3res *objp)
 {
     CallerBuffer keep(xdrs, &objp->READLINK3res_u.resok.data);
     return keep.result(xdr_nfsstat(xdrs, &objp->status) &&
-                       (objp->status == NFS3_OK
-                         ? xdr_READLINK3resok(xdrs, &objp->READLINK3res_u.resok)
-                         : xdr_READLINK3resfail(xdrs, &objp->READLINK3res_u.resfail)));
+                       (objp->status == NFS3_OK ? xdr_READLINK3resok(xdrs, &objp->READLINK3res_u.resok)
+                                                : xdr_READLINK3resfail(xdrs, &objp->READLINK3res_u.resfail)));
 }
 
 /* struct READ3args { nfs_fh3 file; offset3 offset; count3 count; }; */
@@ -66,8 +65,8 @@ bool_t xdr_READ3resok(XDR *xdrs, READ3resok *objp)
     }
     const bool decoding = xdrs->x_op == XDR_DECODE;
     const bool intoCallerBuffer = decoding && objp->data.data_val != nullptr;
-    const u_int limit = intoCallerBuffer ? objp->data.data_len
-                                         : xdrsupport::decodeLimit(xdrs, NFS3_MAXDATA_DECODED);
+    const u_int limit =
+        intoCallerBuffer ? objp->data.data_len : xdrsupport::decodeLimit(xdrs, NFS3_MAXDATA_DECODED);
     if (!xdr_bytes(xdrs, &objp->data.data_val, &objp->data.data_len, limit))
         return keep.result(false);
     return keep.result(!decoding || objp->count == objp->data.data_len);
@@ -87,9 +86,8 @@ bool_t xdr_READ3res(XDR *xdrs, READ3res *objp)
 {
     CallerBuffer keep(xdrs, &objp->READ3res_u.resok.data.data_val);
     return keep.result(xdr_nfsstat(xdrs, &objp->status) &&
-                       (objp->status == NFS3_OK
-                         ? xdr_READ3resok(xdrs, &objp->READ3res_u.resok)
-                         : xdr_READ3resfail(xdrs, &objp->READ3res_u.resfail)));
+                       (objp->status == NFS3_OK ? xdr_READ3resok(xdrs, &objp->READ3res_u.resok)
+                                                : xdr_READ3resfail(xdrs, &objp->READ3res_u.resfail)));
 }
 
 /* struct WRITE3args {
@@ -126,7 +124,7 @@ bool_t xdr_WRITE3res(XDR *xdrs, WRITE3res *objp)
 {
     return xdr_nfsstat(xdrs, &objp->status) &&
            (objp->status == NFS3_OK ? xdr_WRITE3resok(xdrs, &objp->WRITE3res_u.resok)
-                                   : xdr_WRITE3resfail(xdrs, &objp->WRITE3res_u.resfail));
+                                    : xdr_WRITE3resfail(xdrs, &objp->WRITE3res_u.resfail));
 }
 
 /* struct COMMIT3args { nfs_fh3 file; offset3 offset; count3 count; }; */
@@ -156,5 +154,5 @@ bool_t xdr_COMMIT3res(XDR *xdrs, COMMIT3res *objp)
 {
     return xdr_nfsstat(xdrs, &objp->status) &&
            (objp->status == NFS3_OK ? xdr_COMMIT3resok(xdrs, &objp->COMMIT3res_u.resok)
-                                   : xdr_COMMIT3resfail(xdrs, &objp->COMMIT3res_u.resfail));
+                                    : xdr_COMMIT3resfail(xdrs, &objp->COMMIT3res_u.resfail));
 }

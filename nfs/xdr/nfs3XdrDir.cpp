@@ -28,8 +28,7 @@ bool_t entryplus3Members(XDR *xdrs, entryplus3 *objp)
 
 bool_t entryplus3Chain(XDR *xdrs, entryplus3 **link)
 {
-    return xdrsupport::nodeChain<entryplus3, &entryplus3::nextentry>(xdrs, link,
-                                                                      entryplus3Members);
+    return xdrsupport::nodeChain<entryplus3, &entryplus3::nextentry>(xdrs, link, entryplus3Members);
 }
 
 } // namespace
@@ -73,8 +72,8 @@ bool_t xdr_READDIR3args(XDR *xdrs, READDIR3args *objp)
  * }; */
 bool_t xdr_READDIR3resok(XDR *xdrs, READDIR3resok *objp)
 {
-    return xdr_post_op_attr(xdrs, &objp->dir_attributes) &&
-           xdr_cookieverf3(xdrs, objp->cookieverf) && xdr_dirlist3(xdrs, &objp->reply);
+    return xdr_post_op_attr(xdrs, &objp->dir_attributes) && xdr_cookieverf3(xdrs, objp->cookieverf) &&
+           xdr_dirlist3(xdrs, &objp->reply);
 }
 
 /* struct READDIR3resfail { post_op_attr dir_attributes; }; */
@@ -91,7 +90,7 @@ bool_t xdr_READDIR3res(XDR *xdrs, READDIR3res *objp)
 {
     return xdr_nfsstat(xdrs, &objp->status) &&
            (objp->status == NFS3_OK ? xdr_READDIR3resok(xdrs, &objp->READDIR3res_u.resok)
-                                   : xdr_READDIR3resfail(xdrs, &objp->READDIR3res_u.resfail));
+                                    : xdr_READDIR3resfail(xdrs, &objp->READDIR3res_u.resfail));
 }
 
 /* struct READDIRPLUS3args {
@@ -109,8 +108,8 @@ bool_t xdr_READDIRPLUS3args(XDR *xdrs, READDIRPLUS3args *objp)
  * }; */
 bool_t xdr_READDIRPLUS3resok(XDR *xdrs, READDIRPLUS3resok *objp)
 {
-    return xdr_post_op_attr(xdrs, &objp->dir_attributes) &&
-           xdr_cookieverf3(xdrs, objp->cookieverf) && xdr_dirlistplus3(xdrs, &objp->reply);
+    return xdr_post_op_attr(xdrs, &objp->dir_attributes) && xdr_cookieverf3(xdrs, objp->cookieverf) &&
+           xdr_dirlistplus3(xdrs, &objp->reply);
 }
 
 /* struct READDIRPLUS3resfail { post_op_attr dir_attributes; }; */
@@ -126,7 +125,6 @@ bool_t xdr_READDIRPLUS3resfail(XDR *xdrs, READDIRPLUS3resfail *objp)
 bool_t xdr_READDIRPLUS3res(XDR *xdrs, READDIRPLUS3res *objp)
 {
     return xdr_nfsstat(xdrs, &objp->status) &&
-           (objp->status == NFS3_OK
-               ? xdr_READDIRPLUS3resok(xdrs, &objp->READDIRPLUS3res_u.resok)
-               : xdr_READDIRPLUS3resfail(xdrs, &objp->READDIRPLUS3res_u.resfail));
+           (objp->status == NFS3_OK ? xdr_READDIRPLUS3resok(xdrs, &objp->READDIRPLUS3res_u.resok)
+                                    : xdr_READDIRPLUS3resfail(xdrs, &objp->READDIRPLUS3res_u.resfail));
 }

@@ -18,8 +18,7 @@ bool_t xdr_LOOKUP3args(XDR *xdrs, LOOKUP3args *objp)
 bool_t xdr_LOOKUP3resok(XDR *xdrs, LOOKUP3resok *objp)
 {
     CallerBuffer keep(xdrs, &objp->object.data.data_val);
-    return keep.result(xdr_nfs_fh3(xdrs, &objp->object) &&
-                       xdr_post_op_attr(xdrs, &objp->obj_attributes) &&
+    return keep.result(xdr_nfs_fh3(xdrs, &objp->object) && xdr_post_op_attr(xdrs, &objp->obj_attributes) &&
                        xdr_post_op_attr(xdrs, &objp->dir_attributes));
 }
 
@@ -37,9 +36,8 @@ bool_t xdr_LOOKUP3res(XDR *xdrs, LOOKUP3res *objp)
 {
     CallerBuffer keep(xdrs, &objp->LOOKUP3res_u.resok.object.data.data_val);
     return keep.result(xdr_nfsstat(xdrs, &objp->status) &&
-                       (objp->status == NFS3_OK
-                         ? xdr_LOOKUP3resok(xdrs, &objp->LOOKUP3res_u.resok)
-                         : xdr_LOOKUP3resfail(xdrs, &objp->LOOKUP3res_u.resfail)));
+                       (objp->status == NFS3_OK ? xdr_LOOKUP3resok(xdrs, &objp->LOOKUP3res_u.resok)
+                                                : xdr_LOOKUP3resfail(xdrs, &objp->LOOKUP3res_u.resfail)));
 }
 
 /* struct CREATE3args { diropargs3 where; createhow3 how; }; */
@@ -52,8 +50,7 @@ bool_t xdr_CREATE3args(XDR *xdrs, CREATE3args *objp)
 bool_t xdr_CREATE3resok(XDR *xdrs, CREATE3resok *objp)
 {
     CallerBuffer keep(xdrs, &objp->obj.post_op_fh3_u.handle.data.data_val);
-    return keep.result(xdr_post_op_fh3(xdrs, &objp->obj) &&
-                       xdr_post_op_attr(xdrs, &objp->obj_attributes) &&
+    return keep.result(xdr_post_op_fh3(xdrs, &objp->obj) && xdr_post_op_attr(xdrs, &objp->obj_attributes) &&
                        xdr_wcc_data(xdrs, &objp->dir_wcc));
 }
 
@@ -71,9 +68,8 @@ bool_t xdr_CREATE3res(XDR *xdrs, CREATE3res *objp)
 {
     CallerBuffer keep(xdrs, &objp->CREATE3res_u.resok.obj.post_op_fh3_u.handle.data.data_val);
     return keep.result(xdr_nfsstat(xdrs, &objp->status) &&
-                       (objp->status == NFS3_OK
-                         ? xdr_CREATE3resok(xdrs, &objp->CREATE3res_u.resok)
-                         : xdr_CREATE3resfail(xdrs, &objp->CREATE3res_u.resfail)));
+                       (objp->status == NFS3_OK ? xdr_CREATE3resok(xdrs, &objp->CREATE3res_u.resok)
+                                                : xdr_CREATE3resfail(xdrs, &objp->CREATE3res_u.resfail)));
 }
 
 /* struct MKDIR3args { diropargs3 where; sattr3 attributes; }; */
@@ -86,8 +82,7 @@ bool_t xdr_MKDIR3args(XDR *xdrs, MKDIR3args *objp)
 bool_t xdr_MKDIR3resok(XDR *xdrs, MKDIR3resok *objp)
 {
     CallerBuffer keep(xdrs, &objp->obj.post_op_fh3_u.handle.data.data_val);
-    return keep.result(xdr_post_op_fh3(xdrs, &objp->obj) &&
-                       xdr_post_op_attr(xdrs, &objp->obj_attributes) &&
+    return keep.result(xdr_post_op_fh3(xdrs, &objp->obj) && xdr_post_op_attr(xdrs, &objp->obj_attributes) &&
                        xdr_wcc_data(xdrs, &objp->dir_wcc));
 }
 
@@ -105,9 +100,8 @@ bool_t xdr_MKDIR3res(XDR *xdrs, MKDIR3res *objp)
 {
     CallerBuffer keep(xdrs, &objp->MKDIR3res_u.resok.obj.post_op_fh3_u.handle.data.data_val);
     return keep.result(xdr_nfsstat(xdrs, &objp->status) &&
-                       (objp->status == NFS3_OK
-                         ? xdr_MKDIR3resok(xdrs, &objp->MKDIR3res_u.resok)
-                         : xdr_MKDIR3resfail(xdrs, &objp->MKDIR3res_u.resfail)));
+                       (objp->status == NFS3_OK ? xdr_MKDIR3resok(xdrs, &objp->MKDIR3res_u.resok)
+                                                : xdr_MKDIR3resfail(xdrs, &objp->MKDIR3res_u.resfail)));
 }
 
 /* struct SYMLINK3args { diropargs3 where; symlinkdata3 symlink; }; */
@@ -120,8 +114,7 @@ bool_t xdr_SYMLINK3args(XDR *xdrs, SYMLINK3args *objp)
 bool_t xdr_SYMLINK3resok(XDR *xdrs, SYMLINK3resok *objp)
 {
     CallerBuffer keep(xdrs, &objp->obj.post_op_fh3_u.handle.data.data_val);
-    return keep.result(xdr_post_op_fh3(xdrs, &objp->obj) &&
-                       xdr_post_op_attr(xdrs, &objp->obj_attributes) &&
+    return keep.result(xdr_post_op_fh3(xdrs, &objp->obj) && xdr_post_op_attr(xdrs, &objp->obj_attributes) &&
                        xdr_wcc_data(xdrs, &objp->dir_wcc));
 }
 
@@ -139,9 +132,8 @@ bool_t xdr_SYMLINK3res(XDR *xdrs, SYMLINK3res *objp)
 {
     CallerBuffer keep(xdrs, &objp->SYMLINK3res_u.resok.obj.post_op_fh3_u.handle.data.data_val);
     return keep.result(xdr_nfsstat(xdrs, &objp->status) &&
-                       (objp->status == NFS3_OK
-                         ? xdr_SYMLINK3resok(xdrs, &objp->SYMLINK3res_u.resok)
-                         : xdr_SYMLINK3resfail(xdrs, &objp->SYMLINK3res_u.resfail)));
+                       (objp->status == NFS3_OK ? xdr_SYMLINK3resok(xdrs, &objp->SYMLINK3res_u.resok)
+                                                : xdr_SYMLINK3resfail(xdrs, &objp->SYMLINK3res_u.resfail)));
 }
 
 /* struct MKNOD3args { diropargs3 where; mknoddata3 what; }; */
@@ -154,8 +146,7 @@ bool_t xdr_MKNOD3args(XDR *xdrs, MKNOD3args *objp)
 bool_t xdr_MKNOD3resok(XDR *xdrs, MKNOD3resok *objp)
 {
     CallerBuffer keep(xdrs, &objp->obj.post_op_fh3_u.handle.data.data_val);
-    return keep.result(xdr_post_op_fh3(xdrs, &objp->obj) &&
-                       xdr_post_op_attr(xdrs, &objp->obj_attributes) &&
+    return keep.result(xdr_post_op_fh3(xdrs, &objp->obj) && xdr_post_op_attr(xdrs, &objp->obj_attributes) &&
                        xdr_wcc_data(xdrs, &objp->dir_wcc));
 }
 
@@ -173,9 +164,8 @@ bool_t xdr_MKNOD3res(XDR *xdrs, MKNOD3res *objp)
 {
     CallerBuffer keep(xdrs, &objp->MKNOD3res_u.resok.obj.post_op_fh3_u.handle.data.data_val);
     return keep.result(xdr_nfsstat(xdrs, &objp->status) &&
-                       (objp->status == NFS3_OK
-                         ? xdr_MKNOD3resok(xdrs, &objp->MKNOD3res_u.resok)
-                         : xdr_MKNOD3resfail(xdrs, &objp->MKNOD3res_u.resfail)));
+                       (objp->status == NFS3_OK ? xdr_MKNOD3resok(xdrs, &objp->MKNOD3res_u.resok)
+                                                : xdr_MKNOD3resfail(xdrs, &objp->MKNOD3res_u.resfail)));
 }
 
 /* struct REMOVE3args { diropargs3 object; }; */
@@ -204,7 +194,7 @@ bool_t xdr_REMOVE3res(XDR *xdrs, REMOVE3res *objp)
 {
     return xdr_nfsstat(xdrs, &objp->status) &&
            (objp->status == NFS3_OK ? xdr_REMOVE3resok(xdrs, &objp->REMOVE3res_u.resok)
-                                   : xdr_REMOVE3resfail(xdrs, &objp->REMOVE3res_u.resfail));
+                                    : xdr_REMOVE3resfail(xdrs, &objp->REMOVE3res_u.resfail));
 }
 
 /* struct RMDIR3args { diropargs3 object; }; */
@@ -233,7 +223,7 @@ bool_t xdr_RMDIR3res(XDR *xdrs, RMDIR3res *objp)
 {
     return xdr_nfsstat(xdrs, &objp->status) &&
            (objp->status == NFS3_OK ? xdr_RMDIR3resok(xdrs, &objp->RMDIR3res_u.resok)
-                                   : xdr_RMDIR3resfail(xdrs, &objp->RMDIR3res_u.resfail));
+                                    : xdr_RMDIR3resfail(xdrs, &objp->RMDIR3res_u.resfail));
 }
 
 /* struct RENAME3args { diropargs3 from; diropargs3 to; }; */
@@ -262,7 +252,7 @@ bool_t xdr_RENAME3res(XDR *xdrs, RENAME3res *objp)
 {
     return xdr_nfsstat(xdrs, &objp->status) &&
            (objp->status == NFS3_OK ? xdr_RENAME3resok(xdrs, &objp->RENAME3res_u.resok)
-                                   : xdr_RENAME3resfail(xdrs, &objp->RENAME3res_u.resfail));
+                                    : xdr_RENAME3resfail(xdrs, &objp->RENAME3res_u.resfail));
 }
 
 /* struct LINK3args { nfs_fh3 file; diropargs3 link; }; */
@@ -274,15 +264,13 @@ bool_t xdr_LINK3args(XDR *xdrs, LINK3args *objp)
 /* struct LINK3resok { post_op_attr file_attributes; wcc_data linkdir_wcc; }; */
 bool_t xdr_LINK3resok(XDR *xdrs, LINK3resok *objp)
 {
-    return xdr_post_op_attr(xdrs, &objp->file_attributes) &&
-           xdr_wcc_data(xdrs, &objp->linkdir_wcc);
+    return xdr_post_op_attr(xdrs, &objp->file_attributes) && xdr_wcc_data(xdrs, &objp->linkdir_wcc);
 }
 
 /* struct LINK3resfail { post_op_attr file_attributes; wcc_data linkdir_wcc; }; */
 bool_t xdr_LINK3resfail(XDR *xdrs, LINK3resfail *objp)
 {
-    return xdr_post_op_attr(xdrs, &objp->file_attributes) &&
-           xdr_wcc_data(xdrs, &objp->linkdir_wcc);
+    return xdr_post_op_attr(xdrs, &objp->file_attributes) && xdr_wcc_data(xdrs, &objp->linkdir_wcc);
 }
 
 /* union LINK3res switch (nfsstat3 status) {
@@ -293,5 +281,5 @@ bool_t xdr_LINK3res(XDR *xdrs, LINK3res *objp)
 {
     return xdr_nfsstat(xdrs, &objp->status) &&
            (objp->status == NFS3_OK ? xdr_LINK3resok(xdrs, &objp->LINK3res_u.resok)
-                                   : xdr_LINK3resfail(xdrs, &objp->LINK3res_u.resfail));
+                                    : xdr_LINK3resfail(xdrs, &objp->LINK3res_u.resfail));
 }

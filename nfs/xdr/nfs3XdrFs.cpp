@@ -33,7 +33,7 @@ bool_t xdr_FSSTAT3res(XDR *xdrs, FSSTAT3res *objp)
 {
     return xdr_nfsstat(xdrs, &objp->status) &&
            (objp->status == NFS3_OK ? xdr_FSSTAT3resok(xdrs, &objp->FSSTAT3res_u.resok)
-                                   : xdr_FSSTAT3resfail(xdrs, &objp->FSSTAT3res_u.resfail));
+                                    : xdr_FSSTAT3resfail(xdrs, &objp->FSSTAT3res_u.resfail));
 }
 
 /* struct FSINFO3args { nfs_fh3 fsroot; }; */
@@ -71,7 +71,7 @@ bool_t xdr_FSINFO3res(XDR *xdrs, FSINFO3res *objp)
 {
     return xdr_nfsstat(xdrs, &objp->status) &&
            (objp->status == NFS3_OK ? xdr_FSINFO3resok(xdrs, &objp->FSINFO3res_u.resok)
-                                   : xdr_FSINFO3resfail(xdrs, &objp->FSINFO3res_u.resfail));
+                                    : xdr_FSINFO3resfail(xdrs, &objp->FSINFO3res_u.resfail));
 }
 
 /* struct PATHCONF3args { nfs_fh3 object; }; */
@@ -106,5 +106,5 @@ bool_t xdr_PATHCONF3res(XDR *xdrs, PATHCONF3res *objp)
 {
     return xdr_nfsstat(xdrs, &objp->status) &&
            (objp->status == NFS3_OK ? xdr_PATHCONF3resok(xdrs, &objp->PATHCONF3res_u.resok)
-                                   : xdr_PATHCONF3resfail(xdrs, &objp->PATHCONF3res_u.resfail));
+                                    : xdr_PATHCONF3resfail(xdrs, &objp->PATHCONF3res_u.resfail));
 }

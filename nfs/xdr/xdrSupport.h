@@ -21,8 +21,7 @@ inline u_int decodeLimit(const XDR *xdrs, u_int limit)
 }
 
 // The enum is copied through an enum_t so that no pointer to it is reinterpreted.
-template <typename Enum>
-bool_t enumValue(XDR *xdrs, Enum *value)
+template <typename Enum> bool_t enumValue(XDR *xdrs, Enum *value)
 {
     auto wire = static_cast<enum_t>(*value);
     if (!xdr_enum(xdrs, &wire))

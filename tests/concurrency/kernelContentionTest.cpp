@@ -83,7 +83,8 @@ TEST(KernelContention, CloseWaitsForReadsUnderWayAndLaterReadsFail)
                         EXPECT_EQ(errnoGet(), K_EBADF);
                         return;
                     }
-                    EXPECT_EQ(std::string(buf, static_cast<std::size_t>(got)), content.substr(0, static_cast<std::size_t>(got)));
+                    EXPECT_EQ(std::string(buf, static_cast<std::size_t>(got)),
+                              content.substr(0, static_cast<std::size_t>(got)));
                     kLseek(fd, 0, K_SEEK_SET);
                     ++reads;
                 }

@@ -104,7 +104,8 @@ protected:
         std::vector<std::string> failures(kTasks);
         std::vector<std::thread> tasks;
         for (std::size_t i = 0; i < kTasks; ++i)
-            tasks.emplace_back([&, i] { failures[i] = task(static_cast<int>(i), devices[i % devices.size()]); });
+            tasks.emplace_back(
+                [&, i] { failures[i] = task(static_cast<int>(i), devices[i % devices.size()]); });
         for (std::thread &t : tasks)
             t.join();
         working = false;
@@ -124,8 +125,14 @@ protected:
     }
 };
 
-TEST_F(ConcurrencyLive, FourTasksOnOneDeviceWithMountsAlongside) { run({filelive::kDev}); }
+TEST_F(ConcurrencyLive, FourTasksOnOneDeviceWithMountsAlongside)
+{
+    run({filelive::kDev});
+}
 
-TEST_F(ConcurrencyLive, FourTasksOnTwoDevicesWithMountsAlongside) { run({filelive::kDev, kSecondDevice}); }
+TEST_F(ConcurrencyLive, FourTasksOnTwoDevicesWithMountsAlongside)
+{
+    run({filelive::kDev, kSecondDevice});
+}
 
 } // namespace

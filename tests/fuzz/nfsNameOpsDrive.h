@@ -96,18 +96,10 @@ inline void drive(uint8_t choice, const char *host, const nfs_fh3 &mountFh3, con
     std::memcpy(path.data(), pathText.data(), std::min(pathText.size(), path.size() - 1));
     const int noFollowLast = (choice & kNoFollowLast) != 0 ? 1 : 0;
     switch (choice & 3) {
-    case kDirRead3:
-        dirRead3(host, mountFh3);
-        break;
-    case kDirRead2:
-        dirRead2(host, mountFh2);
-        break;
-    case kLookUp3:
-        lookUp3(host, mountFh3, path.data(), noFollowLast);
-        break;
-    default:
-        lookUp2(host, mountFh2, path.data(), noFollowLast);
-        break;
+    case kDirRead3: dirRead3(host, mountFh3); break;
+    case kDirRead2: dirRead2(host, mountFh2); break;
+    case kLookUp3: lookUp3(host, mountFh3, path.data(), noFollowLast); break;
+    default: lookUp2(host, mountFh2, path.data(), noFollowLast); break;
     }
 }
 

@@ -48,8 +48,8 @@ bool filterRun(xdrproc_t proc, void *object, char *bytes, std::size_t size, xdr_
 } // namespace
 
 // 0, or the error number of the failed call, as the real one gives it.
-int nfsrpc::exchange(const Peer & /*peer*/, uint32_t /*proc*/, xdrproc_t inproc, const void *in, xdrproc_t outproc,
-                     void *out)
+int nfsrpc::exchange(const Peer & /*peer*/, uint32_t /*proc*/, xdrproc_t inproc, const void *in,
+                     xdrproc_t outproc, void *out)
 {
     if (nfsInit() == -1)
         return errnoGet();

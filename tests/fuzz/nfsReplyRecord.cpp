@@ -44,8 +44,8 @@ bool_t bodyKeep(XDR *xdrs, std::string *body)
     return TRUE;
 }
 
-bool rawCall(const char *host, uint32_t prog, uint32_t vers, uint32_t proc, xdrproc_t inproc,
-             void *in, std::string *body)
+bool rawCall(const char *host, uint32_t prog, uint32_t vers, uint32_t proc, xdrproc_t inproc, void *in,
+             std::string *body)
 {
     sockaddr_in server{}; // the port from the portmapper
     server.sin_family = AF_INET;
@@ -57,8 +57,8 @@ bool rawCall(const char *host, uint32_t prog, uint32_t vers, uint32_t proc, xdrp
         return false;
     auth_destroy(client->cl_auth);
     client->cl_auth = authunix_create_default();
-    const clnt_stat status = clnt_call(client, proc, inproc, static_cast<caddr_t>(in),
-                                       nfsXdrProc(bodyKeep), reinterpret_cast<caddr_t>(body), wait);
+    const clnt_stat status = clnt_call(client, proc, inproc, static_cast<caddr_t>(in), nfsXdrProc(bodyKeep),
+                                       reinterpret_cast<caddr_t>(body), wait);
     auth_destroy(client->cl_auth);
     clnt_destroy(client);
     return status == RPC_SUCCESS;
@@ -80,8 +80,8 @@ void fileWrite(const fs::path &file, const std::string &bytes)
 }
 
 // One call whose reply body becomes the xdrResultsFuzz seed `name`, after its decoder's number.
-void resultRecord(const fs::path &dir, const char *name, uint8_t decoder, uint32_t prog,
-                  uint32_t vers, uint32_t proc, xdrproc_t inproc, void *in)
+void resultRecord(const fs::path &dir, const char *name, uint8_t decoder, uint32_t prog, uint32_t vers,
+                  uint32_t proc, xdrproc_t inproc, void *in)
 {
     std::string body;
     if (!rawCall(std::getenv("RT_NFS_HOST"), prog, vers, proc, inproc, in, &body)) {
@@ -90,7 +90,6 @@ void resultRecord(const fs::path &dir, const char *name, uint8_t decoder, uint32
     }
     fileWrite(dir / name, std::string(1, static_cast<char>(decoder)) + body);
 }
-
 
 // The tree the lookups and listings meet, made on the server's side.
 void treeMake(const fs::path &root)
@@ -210,7 +209,8 @@ nfs_fh3 lookUp(const char *host, const nfs_fh3 &dir, const char *name, char *buf
     LOOKUP3res res{};
     res.LOOKUP3res_u.resok.object.data.data_val = buffer;
     if (nfsClientCall(host, NFS_PROGRAM, NFS_V3, NFSPROC3_LOOKUP, nfsXdrProc(xdr_LOOKUP3args), &args,
-                      nfsXdrProc(xdr_LOOKUP3res), &res) != 0 || res.status != NFS3_OK) {
+                      nfsXdrProc(xdr_LOOKUP3res), &res) != 0 ||
+        res.status != NFS3_OK) {
         std::cerr << "nfsReplyRecord: no " << name << "\n";
         std::exit(1);
     }
@@ -240,7 +240,8 @@ int nfsRecord(const fs::path &out)
     mountres3 mounted{};
     mounted.mountres3_u.mountinfo.fhandle.fhandle3_val = rootBuffer.data();
     if (nfsClientCall(host, MOUNT_PROGRAM, MOUNT_V3, MOUNTPROC3_MNT, nfsXdrProc(xdr_dirpath), &dirPath,
-                      nfsXdrProc(xdr_mountres3), &mounted) != 0 || mounted.fhs_status != MNT3_OK) {
+                      nfsXdrProc(xdr_mountres3), &mounted) != 0 ||
+        mounted.fhs_status != MNT3_OK) {
         std::cerr << "nfsReplyRecord: the export does not mount\n";
         return 1;
     }
@@ -248,8 +249,8 @@ int nfsRecord(const fs::path &out)
     mounted.mountres3_u.mountinfo.fhandle.fhandle3_val = nullptr;
     xdr_free(nfsXdrProc(xdr_mountres3), reinterpret_cast<char *>(&mounted));
     const xdrproc_t none = nfsXdrProc(xdr_void);
-    resultRecord(results, "mount3-mnt", 28, MOUNT_PROGRAM, MOUNT_V3, MOUNTPROC3_MNT,
-                 nfsXdrProc(xdr_dirpath), &dirPath);
+    resultRecord(results, "mount3-mnt", 28, MOUNT_PROGRAM, MOUNT_V3, MOUNTPROC3_MNT, nfsXdrProc(xdr_dirpath),
+                 &dirPath);
     resultRecord(results, "mount3-export", 29, MOUNT_PROGRAM, MOUNT_V3, MOUNTPROC3_EXPORT, none, nullptr);
     resultRecord(results, "mount3-dump", 30, MOUNT_PROGRAM, MOUNT_V3, MOUNTPROC3_DUMP, none, nullptr);
     resultRecord(results, "pmap-dump", 31, PMAPPROG, PMAPVERS, PMAPPROC_DUMP, none, nullptr);
@@ -298,7 +299,8 @@ int nfsRecord(const fs::path &out)
     std::array<char, NFS3_FHSIZE> newBuffer{};
     const nfs_fh3 newFh = lookUp(host, root, "new", newBuffer.data());
     std::string data = "written\n";
-    WRITE3args write{newFh, 0, static_cast<count3>(data.size()), UNSTABLE, {static_cast<u_int>(data.size()), data.data()}};
+    WRITE3args write{
+        newFh, 0, static_cast<count3>(data.size()), UNSTABLE, {static_cast<u_int>(data.size()), data.data()}};
     nfs("nfs3-write", 20, NFSPROC3_WRITE, nfsXdrProc(xdr_WRITE3args), &write);
     COMMIT3args commit{newFh, 0, 0};
     nfs("nfs3-commit", 1, NFSPROC3_COMMIT, nfsXdrProc(xdr_COMMIT3args), &commit);
@@ -396,7 +398,8 @@ int sntpRecord(const fs::path &out)
         request[40] = static_cast<char>(0xe0 + exchange.version); // a transmit time to be echoed
         ssize_t length = -1;
         for (int attempt = 0; attempt < 5 && length < 0; ++attempt) {
-            sendto(sock, request.data(), request.size(), 0, reinterpret_cast<sockaddr *>(&server), sizeof server);
+            sendto(sock, request.data(), request.size(), 0, reinterpret_cast<sockaddr *>(&server),
+                   sizeof server);
             length = recv(sock, reply.data(), reply.size(), 0);
         }
         if (length < 0) {
@@ -425,7 +428,8 @@ int sntpRecord(const fs::path &out)
 } // namespace
 
 // The call on the task's handle, recorded: 0 or the error number of the failure.
-int nfsrpc::exchange(const Peer &peer, uint32_t proc, xdrproc_t inproc, const void *in, xdrproc_t outproc, void *out)
+int nfsrpc::exchange(const Peer &peer, uint32_t proc, xdrproc_t inproc, const void *in, xdrproc_t outproc,
+                     void *out)
 {
     if (nfsInit() == -1)
         return errnoGet();

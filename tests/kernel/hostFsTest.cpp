@@ -26,8 +26,9 @@ namespace {
 namespace fs = std::filesystem;
 
 class HostFsTest : public ::testing::Test {
-  protected:
-    void SetUp() override {
+protected:
+    void SetUp() override
+    {
         std::string templ = (fs::temp_directory_path() / "hostFsTest.XXXXXX").string();
         ASSERT_NE(::mkdtemp(templ.data()), nullptr);
         dir_ = templ;
@@ -37,19 +38,22 @@ class HostFsTest : public ::testing::Test {
     std::string host(const std::string &name) const { return (dir_ / name).string(); }
     std::string dev(const std::string &name) const { return "host:" + host(name); }
 
-    static std::string hostRead(const std::string &path) {
+    static std::string hostRead(const std::string &path)
+    {
         std::ifstream in(path, std::ios::binary);
         return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
     }
-    static void hostWrite(const std::string &path, const std::string &data) {
+    static void hostWrite(const std::string &path, const std::string &data)
+    {
         std::ofstream(path, std::ios::binary) << data;
     }
 
-  private:
+private:
     fs::path dir_;
 };
 
-std::string pattern(std::size_t size) {
+std::string pattern(std::size_t size)
+{
     std::string data(size, '\0');
     for (std::size_t i = 0; i < size; ++i) {
         data[i] = static_cast<char>((i * 131 + i / 251) & 0xff);
@@ -57,7 +61,8 @@ std::string pattern(std::size_t size) {
     return data;
 }
 
-TEST_F(HostFsTest, DeviceIsInstalledAtLoad) {
+TEST_F(HostFsTest, DeviceIsInstalledAtLoad)
+{
     const char *tail = nullptr;
     const DEV_HDR *pDev = iosDevFind("host:/tmp/x", &tail);
     ASSERT_NE(pDev, nullptr);
@@ -65,12 +70,12 @@ TEST_F(HostFsTest, DeviceIsInstalledAtLoad) {
     EXPECT_STREQ(tail, "/tmp/x");
 }
 
-TEST_F(HostFsTest, BytesWrittenAndReadMatchTheHostFile) {
+TEST_F(HostFsTest, BytesWrittenAndReadMatchTheHostFile)
+{
     const std::string data = pattern(70000);
     int fd = kCreat(dev("data").c_str(), 0644);
     ASSERT_GE(fd, 3);
-    EXPECT_EQ(kWrite(fd, data.data(), static_cast<int>(data.size())),
-              static_cast<int>(data.size()));
+    EXPECT_EQ(kWrite(fd, data.data(), static_cast<int>(data.size())), static_cast<int>(data.size()));
     EXPECT_EQ(kClose(fd), 0);
     EXPECT_EQ(hostRead(host("data")), data);
     struct stat st {};
@@ -97,7 +102,8 @@ TEST_F(HostFsTest, BytesWrittenAndReadMatchTheHostFile) {
     EXPECT_EQ(kClose(fd), 0);
 }
 
-TEST_F(HostFsTest, OpenFlagsAreTranslated) {
+TEST_F(HostFsTest, OpenFlagsAreTranslated)
+{
     hostWrite(host("t"), "old contents");
     int fd = kOpen(dev("t").c_str(), K_O_WRONLY | K_O_TRUNC, 0);
     ASSERT_GE(fd, 0);
@@ -121,7 +127,8 @@ TEST_F(HostFsTest, OpenFlagsAreTranslated) {
     EXPECT_EQ(errnoGet(), K_EINVAL);
 }
 
-TEST_F(HostFsTest, SeekingAndPositionsBeyondFourGigabytes) {
+TEST_F(HostFsTest, SeekingAndPositionsBeyondFourGigabytes)
+{
     hostWrite(host("pos"), std::string(100, 'p'));
     const int fd = kOpen(dev("pos").c_str(), K_O_RDWR, 0);
     ASSERT_GE(fd, 0);
@@ -154,7 +161,8 @@ TEST_F(HostFsTest, SeekingAndPositionsBeyondFourGigabytes) {
     ::close(hostFd);
 }
 
-TEST_F(HostFsTest, StatReportsTheHostsView) {
+TEST_F(HostFsTest, StatReportsTheHostsView)
+{
     hostWrite(host("s"), std::string(1234, 's'));
     ASSERT_EQ(::chmod(host("s").c_str(), 0640), 0);
     struct stat hostSt {};
@@ -175,7 +183,8 @@ TEST_F(HostFsTest, StatReportsTheHostsView) {
     EXPECT_GT(sfs.f_blocks, 0U);
 }
 
-TEST_F(HostFsTest, MkdirRmdirRenameAndRemove) {
+TEST_F(HostFsTest, MkdirRmdirRenameAndRemove)
+{
     ASSERT_EQ(kMkdir(dev("d").c_str(), 0750), 0);
     struct stat st {};
     ASSERT_EQ(::stat(host("d").c_str(), &st), 0);
@@ -215,7 +224,8 @@ TEST_F(HostFsTest, MkdirRmdirRenameAndRemove) {
     EXPECT_FALSE(fs::exists(host("emptyDir")));
 }
 
-TEST_F(HostFsTest, CreateWithDirectoryModeMakesAFolder) {
+TEST_F(HostFsTest, CreateWithDirectoryModeMakesAFolder)
+{
     const int fd = kOpen(dev("made").c_str(), K_O_RDONLY | K_O_CREAT, K_S_IFDIR | 0700);
     ASSERT_GE(fd, 0);
     EXPECT_EQ(kIoctl(fd, K_FIOMKDIR, reinterpret_cast<intptr_t>(host("made/sub").c_str())), 0);
@@ -226,7 +236,8 @@ TEST_F(HostFsTest, CreateWithDirectoryModeMakesAFolder) {
     EXPECT_TRUE(fs::is_directory(host("made")));
 }
 
-TEST_F(HostFsTest, ReaddirListsEveryEntryAndRewinds) {
+TEST_F(HostFsTest, ReaddirListsEveryEntryAndRewinds)
+{
     const std::vector<std::string> made{"alpha", "beta", "gamma"};
     for (const std::string &name : made) {
         hostWrite(host(name), name);
@@ -251,7 +262,8 @@ TEST_F(HostFsTest, ReaddirListsEveryEntryAndRewinds) {
     EXPECT_EQ(kClosedir(pDir), 0);
 }
 
-TEST_F(HostFsTest, ErrorsAreTheKernelsNumbers) {
+TEST_F(HostFsTest, ErrorsAreTheKernelsNumbers)
+{
     const std::string longName(300, 'n');
     EXPECT_EQ(kOpen(dev(longName).c_str(), K_O_RDONLY, 0), -1);
     EXPECT_EQ(errnoGet(), K_ENAMETOOLONG);
@@ -269,7 +281,8 @@ TEST_F(HostFsTest, ErrorsAreTheKernelsNumbers) {
     EXPECT_EQ(kClose(fd), 0);
 }
 
-TEST_F(HostFsTest, SizeModeAndTimesAreWhatTheHostStatShows) {
+TEST_F(HostFsTest, SizeModeAndTimesAreWhatTheHostStatShows)
+{
     hostWrite(host("a"), "0123456789");
     fs::create_symlink("a", host("toA"));
     const int fd = kOpen(dev("a").c_str(), K_O_RDWR, 0);
@@ -302,7 +315,8 @@ TEST_F(HostFsTest, SizeModeAndTimesAreWhatTheHostStatShows) {
     EXPECT_LE(st.st_mtim.tv_sec, ::time(nullptr));
 }
 
-TEST_F(HostFsTest, ExclusiveCreateAndAppendingWrites) {
+TEST_F(HostFsTest, ExclusiveCreateAndAppendingWrites)
+{
     hostWrite(host("e"), "kept");
     fs::create_symlink("nowhere", host("dangling"));
     fs::create_directory(host("dir"));
@@ -327,7 +341,8 @@ TEST_F(HostFsTest, ExclusiveCreateAndAppendingWrites) {
     EXPECT_EQ(hostRead(host("e")), "grown by the host+2");
 }
 
-TEST_F(HostFsTest, LinksSymlinksAndReadlinkRoundTrip) {
+TEST_F(HostFsTest, LinksSymlinksAndReadlinkRoundTrip)
+{
     hostWrite(host("f"), "linked");
     ASSERT_EQ(kLink(dev("f").c_str(), dev("hard").c_str()), 0);
     struct stat st {};
@@ -343,8 +358,8 @@ TEST_F(HostFsTest, LinksSymlinksAndReadlinkRoundTrip) {
 
     // Relative, absolute, dangling and long targets come back byte for byte.
     std::array<char, 512> text{};
-    for (const std::string &target : {std::string("f"), host("f"), std::string("../no/such"),
-                                      std::string(300, 'L')}) {
+    for (const std::string &target :
+         {std::string("f"), host("f"), std::string("../no/such"), std::string(300, 'L')}) {
         const std::string link = "sym" + std::to_string(target.size());
         ASSERT_EQ(kSymlink(target.c_str(), dev(link).c_str()), 0) << target;
         EXPECT_EQ(fs::read_symlink(host(link)).string(), target);
@@ -362,7 +377,8 @@ TEST_F(HostFsTest, LinksSymlinksAndReadlinkRoundTrip) {
     EXPECT_EQ(hostRead(host("f")), "linked");
 }
 
-TEST_F(HostFsTest, RelativeTailsAreRelativeToTheWorkingDirectory) {
+TEST_F(HostFsTest, RelativeTailsAreRelativeToTheWorkingDirectory)
+{
     std::string templ = "hostFsRel.XXXXXX";
     ASSERT_NE(::mkdtemp(templ.data()), nullptr);
     const int fd = kCreat(("host:" + templ + "/f").c_str(), 0600);

@@ -29,7 +29,10 @@ struct BlockingFile {
 
 BlockingFile theFile;
 
-intptr_t openEntry(DEV_HDR *, char *, int, int) { return reinterpret_cast<intptr_t>(&theFile); }
+intptr_t openEntry(DEV_HDR *, char *, int, int)
+{
+    return reinterpret_cast<intptr_t>(&theFile);
+}
 
 int closeEntry(intptr_t file)
 {
@@ -117,7 +120,10 @@ intptr_t blockingOpenEntry(DEV_HDR *pDev, char *, int, int)
     return 1;
 }
 
-int noClose(intptr_t) { return 0; }
+int noClose(intptr_t)
+{
+    return 0;
+}
 
 TEST(IoCallsUnderWay, DeletingADeviceWaitsForItsRunningEntries)
 {

@@ -23,14 +23,16 @@ using CodeCall = MemDevice::CodeCall;
 constexpr int kNoFollow = K_O_PATH | K_O_NOFOLLOW;
 
 class IoFileCallsTest : public memdrv::MemDriverTest {
-  protected:
-    void SetUp() override {
+protected:
+    void SetUp() override
+    {
         MemDriverTest::SetUp();
         fc = &addDevice("/fc");
         fc->files = {{"/f", "0123456789"}, {"/sl", ""}};
         fc->symlinkTexts["/sl"] = "../some/where";
     }
-    static int truncated(int64_t length) {
+    static int truncated(int64_t length)
+    {
         const int fd = kOpen("/fc/f", K_O_RDWR, 0);
         const int result = kFtruncate(fd, length);
         kClose(fd);
@@ -42,7 +44,8 @@ class IoFileCallsTest : public memdrv::MemDriverTest {
 
 // Each call reaches its code with its argument through the open it needs; a driver without
 // the codes fails each with K_ENOSYS.
-TEST_F(IoFileCallsTest, EachCallReachesItsCodeWithItsArgument) {
+TEST_F(IoFileCallsTest, EachCallReachesItsCodeWithItsArgument)
+{
     const kutimbuf times{-86400, (int64_t{1} << 33) + 7};
     std::array<char, 8> text{};
     text.fill('#');
@@ -55,7 +58,10 @@ TEST_F(IoFileCallsTest, EachCallReachesItsCodeWithItsArgument) {
     const std::vector<Case> cases{
         {[] { return truncated(int64_t{1} << 33); }, 0, {K_FIOTRUNC64, "/f", "8589934592"}, K_O_RDWR},
         {[] { return kChmod("/fc/f", K_S_IFREG | 04755); }, 0, {K_FIOCHMOD, "/f", "2541"}, K_O_PATH},
-        {[&times] { return kUtime("/fc/f", &times); }, 0, {K_FIOTIMESET, "/f", "-86400 8589934599"}, K_O_PATH},
+        {[&times] { return kUtime("/fc/f", &times); },
+         0,
+         {K_FIOTIMESET, "/f", "-86400 8589934599"},
+         K_O_PATH},
         {[] { return kUtime("/fc/f", nullptr); }, 0, {K_FIOTIMESET, "/f", "now"}, K_O_PATH},
         {[] { return kLink("/fc/f", "/fc/g"); }, 0, {K_FIOLINK, "/f", "/g"}, kNoFollow},
         {[] { return kSymlink("any text", "/fc/s"); }, 0, {K_FIOSYMLINK, "", "/s -> any text"}, K_O_PATH},
@@ -81,7 +87,8 @@ TEST_F(IoFileCallsTest, EachCallReachesItsCodeWithItsArgument) {
 
 // Without the 64-bit code (a version 2 NFS file, say) truncation goes through the 32-bit one
 // within its int; beyond it the driver sees nothing.
-TEST_F(IoFileCallsTest, FtruncateFallsBackToTheThirtyTwoBitCode) {
+TEST_F(IoFileCallsTest, FtruncateFallsBackToTheThirtyTwoBitCode)
+{
     fc->unserved = {K_FIOTRUNC64};
     EXPECT_EQ(truncated(INT_MAX), 0);
     EXPECT_EQ(truncated(int64_t{INT_MAX} + 1), -1);
@@ -89,7 +96,8 @@ TEST_F(IoFileCallsTest, FtruncateFallsBackToTheThirtyTwoBitCode) {
     EXPECT_EQ(fc->codeCalls, (std::vector<CodeCall>{{K_FIOTRUNC, "/f", std::to_string(INT_MAX)}}));
 }
 
-TEST_F(IoFileCallsTest, BadArgumentsAreRefused) {
+TEST_F(IoFileCallsTest, BadArgumentsAreRefused)
+{
     std::array<char, 8> text{};
     const std::string longTarget(1024, 't');
     const int nameOnly = kOpen("/fc/f", K_O_PATH, 0);
@@ -117,7 +125,8 @@ TEST_F(IoFileCallsTest, BadArgumentsAreRefused) {
 
 // Paths the driver rewrites are resolved again, on the way to the file and in the path
 // argument of link and symlink; a cycle ends with K_ELOOP after the bounded restarts.
-TEST_F(IoFileCallsTest, LinksOnTheWayAreFollowedAndCyclesEnd) {
+TEST_F(IoFileCallsTest, LinksOnTheWayAreFollowedAndCyclesEnd)
+{
     MemDevice &other = addDevice("/fc/other");
     fc->links = {{"/alias", "/f"}, {"/via", "/target"}, {"/loop", "/loop"}, {"/away", "/other/x"}};
     ASSERT_EQ(kChmod("/fc/alias", 0600), 0);
@@ -147,7 +156,8 @@ TEST_F(IoFileCallsTest, LinksOnTheWayAreFollowedAndCyclesEnd) {
 
 // The name is looked for first, so even a driver that ignores K_O_EXCL refuses an existing
 // one; a fresh name reaches the driver with the flag, for it to create atomically.
-TEST_F(IoFileCallsTest, ExclusiveCreateRefusesAnExistingName) {
+TEST_F(IoFileCallsTest, ExclusiveCreateRefusesAnExistingName)
+{
     EXPECT_EQ(kOpen("/fc/f", K_O_RDWR | K_O_CREAT | K_O_EXCL, 0644), -1);
     EXPECT_EQ(errnoGet(), K_EEXIST);
     EXPECT_EQ(fc->openFlags, std::vector<int>{kNoFollow}) << "only the look";
@@ -162,7 +172,8 @@ TEST_F(IoFileCallsTest, ExclusiveCreateRefusesAnExistingName) {
 
 // A driver that does not report K_O_APPEND back would write appended data over the file's
 // start: its appending opens for writing are refused and its file closed again.
-TEST_F(IoFileCallsTest, AppendOpensNeedADriverThatServesThem) {
+TEST_F(IoFileCallsTest, AppendOpensNeedADriverThatServesThem)
+{
     const int fd = kOpen("/fc/f", K_O_WRONLY | K_O_APPEND, 0);
     ASSERT_GE(fd, 0);
     EXPECT_EQ(kLseek(fd, 2, K_SEEK_SET), 2);

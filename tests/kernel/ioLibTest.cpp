@@ -21,7 +21,8 @@ using memdrv::MemDevice;
 
 class IoLibTest : public memdrv::MemDriverTest {};
 
-TEST_F(IoLibTest, ShortReadCountsArePassedOn) {
+TEST_F(IoLibTest, ShortReadCountsArePassedOn)
+{
     MemDevice &dev = addDevice("/shortRd");
     dev.files["/f"] = "0123456789abcdef";
     const int fd = kOpen("/shortRd/f", K_O_RDWR, 0);
@@ -35,7 +36,8 @@ TEST_F(IoLibTest, ShortReadCountsArePassedOn) {
     EXPECT_EQ(kClose(fd), 0);
 }
 
-TEST_F(IoLibTest, LseekHandlesAllThreeWhences) {
+TEST_F(IoLibTest, LseekHandlesAllThreeWhences)
+{
     MemDevice &dev = addDevice("/seekDev");
     dev.files["/f"] = std::string(100, 's');
     const int fd = kOpen("/seekDev/f", K_O_RDONLY, 0);
@@ -59,7 +61,8 @@ TEST_F(IoLibTest, LseekHandlesAllThreeWhences) {
     EXPECT_EQ(kClose(fd), 0);
 }
 
-TEST_F(IoLibTest, ReaddirListsThenRewindStartsOver) {
+TEST_F(IoLibTest, ReaddirListsThenRewindStartsOver)
+{
     MemDevice &dev = addDevice("/dirDev");
     dev.files = {{"a", ""}, {"b", ""}, {"c", ""}};
     KDIR *pDir = kOpendir("/dirDev");
@@ -86,7 +89,8 @@ TEST_F(IoLibTest, ReaddirListsThenRewindStartsOver) {
     EXPECT_EQ(kClosedir(nullptr), -1);
 }
 
-TEST_F(IoLibTest, ReaddirStopsOnDriverError) {
+TEST_F(IoLibTest, ReaddirStopsOnDriverError)
+{
     addDevice("/dirErr");
     KDIR *pDir = kOpendir("/dirErr");
     ASSERT_NE(pDir, nullptr);
@@ -97,7 +101,8 @@ TEST_F(IoLibTest, ReaddirStopsOnDriverError) {
     EXPECT_EQ(kClosedir(pDir), -1);
 }
 
-TEST_F(IoLibTest, RenameStaysOnOneDeviceAndFollowsLinks) {
+TEST_F(IoLibTest, RenameStaysOnOneDeviceAndFollowsLinks)
+{
     MemDevice &dev = addDevice("/renDev");
     MemDevice &other = addDevice("/renOther");
     dev.files["/old"] = "";
@@ -119,7 +124,8 @@ TEST_F(IoLibTest, RenameStaysOnOneDeviceAndFollowsLinks) {
     EXPECT_EQ(kRename(nullptr, "/renDev/x"), -1);
 }
 
-TEST_F(IoLibTest, RmdirGoesThroughTheDeviceRootAndOnlyForDirectories) {
+TEST_F(IoLibTest, RmdirGoesThroughTheDeviceRootAndOnlyForDirectories)
+{
     MemDevice &outer = addDevice("/rmd");
     MemDevice &inner = addDevice("/rmd/in");
     outer.dirs.insert("/a/b");
@@ -141,7 +147,8 @@ TEST_F(IoLibTest, RmdirGoesThroughTheDeviceRootAndOnlyForDirectories) {
 }
 
 // Status, rename and rmdir open the name alone; such a descriptor moves no data.
-TEST_F(IoLibTest, NameOnlyOpensServeNameCallsAndNoData) {
+TEST_F(IoLibTest, NameOnlyOpensServeNameCallsAndNoData)
+{
     MemDevice &dev = addDevice("/nameDev");
     dev.files["/f"] = "data";
     dev.dirs.insert("/d");
@@ -168,7 +175,8 @@ TEST_F(IoLibTest, NameOnlyOpensServeNameCallsAndNoData) {
     EXPECT_EQ(dev.openFlags.size(), 5U) << "refused before the driver";
 }
 
-TEST_F(IoLibTest, MkdirRefusesExistingAndCreatesWithDirectoryMode) {
+TEST_F(IoLibTest, MkdirRefusesExistingAndCreatesWithDirectoryMode)
+{
     MemDevice &dev = addDevice("/mkd");
     dev.files["/exists"] = "";
     errnoSet(0);
@@ -189,12 +197,14 @@ TEST_F(IoLibTest, MkdirRefusesExistingAndCreatesWithDirectoryMode) {
 
 // Swaps a pipe in for one of the host's standard descriptors for the test's duration.
 class StdStreamSwap {
-  public:
-    explicit StdStreamSwap(int hostFd) : hostFd_(hostFd), saved_(::dup(hostFd)) {
+public:
+    explicit StdStreamSwap(int hostFd) : hostFd_(hostFd), saved_(::dup(hostFd))
+    {
         EXPECT_EQ(::pipe(pipe_.data()), 0);
         EXPECT_GE(::dup2(hostFd == 0 ? pipe_[0] : pipe_[1], hostFd), 0);
     }
-    ~StdStreamSwap() {
+    ~StdStreamSwap()
+    {
         ::dup2(saved_, hostFd_);
         ::close(saved_);
         ::close(pipe_[0]);
@@ -205,13 +215,14 @@ class StdStreamSwap {
     int readEnd() const { return pipe_[0]; }
     int writeEnd() const { return pipe_[1]; }
 
-  private:
+private:
     int hostFd_;
     int saved_;
     std::array<int, 2> pipe_{};
 };
 
-TEST(IoStdStreamsTest, DescriptorsZeroToTwoAreTheHostStreams) {
+TEST(IoStdStreamsTest, DescriptorsZeroToTwoAreTheHostStreams)
+{
     std::fflush(stdout);
     {
         const StdStreamSwap out(1);

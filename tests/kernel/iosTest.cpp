@@ -21,7 +21,8 @@ using memdrv::MemDevice;
 
 class IosDevTest : public memdrv::MemDriverTest {};
 
-TEST_F(IosDevTest, LongestPrefixWinsAndTailIsTheRest) {
+TEST_F(IosDevTest, LongestPrefixWinsAndTailIsTheRest)
+{
     MemDevice &outer = addDevice("/lpNfs");
     MemDevice &inner = addDevice("/lpNfs/sub");
     const char *tail = nullptr;
@@ -53,7 +54,8 @@ TEST_F(IosDevTest, LongestPrefixWinsAndTailIsTheRest) {
     EXPECT_EQ(tail, path);
 }
 
-TEST_F(IosDevTest, AddRefusesDuplicatesBadDriversAndLongNames) {
+TEST_F(IosDevTest, AddRefusesDuplicatesBadDriversAndLongNames)
+{
     MemDevice &dev = addDevice("/dupDev");
     MemDevice other;
     errnoSet(0);
@@ -73,7 +75,8 @@ TEST_F(IosDevTest, AddRefusesDuplicatesBadDriversAndLongNames) {
     iosDevDelete(&other.hdr);
 }
 
-TEST_F(IosDevTest, NameIsCopiedAndDeleteUnlinks) {
+TEST_F(IosDevTest, NameIsCopiedAndDeleteUnlinks)
+{
     std::array<char, 16> name{"/copyDev"};
     MemDevice &dev = addDevice(name.data());
     name[1] = 'X';
@@ -91,7 +94,8 @@ TEST_F(IosDevTest, NameIsCopiedAndDeleteUnlinks) {
     ASSERT_EQ(iosDevAdd(&dev.hdr, "/copyDev", drvNum), 0); // the name is free again
 }
 
-TEST_F(IosDevTest, NextDevGetWalksInOrderOfAdding) {
+TEST_F(IosDevTest, NextDevGetWalksInOrderOfAdding)
+{
     MemDevice &a = addDevice("/orderC");
     MemDevice &b = addDevice("/orderA");
     MemDevice &c = addDevice("/orderB");
@@ -105,11 +109,11 @@ TEST_F(IosDevTest, NextDevGetWalksInOrderOfAdding) {
     EXPECT_EQ(iosNextDevGet(&c.hdr), nullptr);
 }
 
-TEST(IosDrvTest, TableFillsAndRemoveRefusesWhileInUse) {
+TEST(IosDrvTest, TableFillsAndRemoveRefusesWhileInUse)
+{
     std::vector<int> installed;
     int drv = 0;
-    while ((drv = iosDrvInstall(nullptr, nullptr, nullptr, nullptr, nullptr, nullptr,
-                                nullptr)) > 0) {
+    while ((drv = iosDrvInstall(nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr)) > 0) {
         installed.push_back(drv);
         ASSERT_LT(installed.size(), static_cast<std::size_t>(K_IOS_MAX_DRIVERS));
     }
@@ -138,11 +142,13 @@ TEST(IosDrvTest, TableFillsAndRemoveRefusesWhileInUse) {
 
 // A driver's file value is any word but -1: an open record at an address with the top bit
 // set (every allocation under ASan on a 32-bit host) is an open file, not a failure.
-TEST(IosDrvTest, AnyFileValueButMinusOneIsAnOpenFile) {
+TEST(IosDrvTest, AnyFileValueButMinusOneIsAnOpenFile)
+{
     static intptr_t opened = 0;
     static intptr_t closed = 0;
     const int drv = iosDrvInstall(
-        nullptr, nullptr, [](DEV_HDR *, char *, int, int) { return opened; }, [](intptr_t file) {
+        nullptr, nullptr, [](DEV_HDR *, char *, int, int) { return opened; },
+        [](intptr_t file) {
             closed = file;
             return 0;
         },
@@ -167,19 +173,20 @@ TEST(IosDrvTest, AnyFileValueButMinusOneIsAnOpenFile) {
 
 // The default path is global: each test that changes it puts it back.
 class DefaultPath {
-  public:
+public:
     DefaultPath() { ioDefPathGet(saved_.data(), saved_.size()); }
     ~DefaultPath() { ioDefPathSet(saved_.data()); }
     DefaultPath(const DefaultPath &) = delete;
     DefaultPath &operator=(const DefaultPath &) = delete;
 
-  private:
+private:
     std::array<char, 1024> saved_{};
 };
 
 class IosPathTest : public memdrv::MemDriverTest {};
 
-TEST_F(IosPathTest, DriverReceivesTheTail) {
+TEST_F(IosPathTest, DriverReceivesTheTail)
+{
     MemDevice &outer = addDevice("/tailDev");
     MemDevice &inner = addDevice("/tailDev/sub");
     inner.files["/f"] = "x";
@@ -193,7 +200,8 @@ TEST_F(IosPathTest, DriverReceivesTheTail) {
     EXPECT_EQ(errnoGet(), K_ENOENT);
 }
 
-TEST_F(IosPathTest, DefaultPathGoesInFrontOfUnmatchedPaths) {
+TEST_F(IosPathTest, DefaultPathGoesInFrontOfUnmatchedPaths)
+{
     const DefaultPath restore;
     MemDevice &dev = addDevice("/defDev");
     ASSERT_EQ(ioDefPathSet("/defDev"), 0);
@@ -221,7 +229,8 @@ TEST_F(IosPathTest, DefaultPathGoesInFrontOfUnmatchedPaths) {
     EXPECT_EQ(ioDefPathSet(nullptr), -1);
 }
 
-TEST_F(IosPathTest, FollowLinkRestartsOnAnotherDevice) {
+TEST_F(IosPathTest, FollowLinkRestartsOnAnotherDevice)
+{
     MemDevice &outer = addDevice("/lnk");
     MemDevice &inner = addDevice("/lnk/other");
     outer.links["/jump"] = "/other/target";
@@ -239,7 +248,8 @@ TEST_F(IosPathTest, FollowLinkRestartsOnAnotherDevice) {
     EXPECT_EQ(inner.files.count("/target"), 0U);
 }
 
-TEST_F(IosPathTest, RestartCycleEndsWithLoopError) {
+TEST_F(IosPathTest, RestartCycleEndsWithLoopError)
+{
     MemDevice &dev = addDevice("/cyc");
     dev.links["/a"] = "/b";
     dev.links["/b"] = "/a";
@@ -259,7 +269,8 @@ TEST_F(IosPathTest, RestartCycleEndsWithLoopError) {
     EXPECT_EQ(kClose(fd), 0);
 }
 
-TEST_F(IosPathTest, RewritesAndPathsBeyondTheRoomAreRefused) {
+TEST_F(IosPathTest, RewritesAndPathsBeyondTheRoomAreRefused)
+{
     MemDevice &dev = addDevice("/room");
     dev.rewrite = [](char *tail) -> intptr_t {
         std::memset(tail, 'r', K_IOS_TAIL_ROOM); // fills the room, no terminator
@@ -290,7 +301,8 @@ TEST_F(IosPathTest, RewritesAndPathsBeyondTheRoomAreRefused) {
 
 class IosFdTest : public memdrv::MemDriverTest {};
 
-TEST_F(IosFdTest, TableExhaustsAndFreedNumbersAreReused) {
+TEST_F(IosFdTest, TableExhaustsAndFreedNumbersAreReused)
+{
     MemDevice &dev = addDevice("/fdDev");
     std::vector<int> fds;
     int fd = 0;
@@ -318,7 +330,8 @@ TEST_F(IosFdTest, TableExhaustsAndFreedNumbersAreReused) {
     EXPECT_EQ(kClose(fd), 0);
 }
 
-TEST_F(IosFdTest, BadDescriptorsAreRefused) {
+TEST_F(IosFdTest, BadDescriptorsAreRefused)
+{
     addDevice("/badFd");
     std::array<char, 4> buf{};
     for (const int fd : {-1, K_IOS_MAX_FILES, K_IOS_MAX_FILES - 1, 1 << 20}) {
@@ -340,7 +353,8 @@ TEST_F(IosFdTest, BadDescriptorsAreRefused) {
     EXPECT_EQ(kRead(fd, buf.data(), 1), -1);
 }
 
-TEST_F(IosFdTest, ConcurrentOpensGetDistinctDescriptors) {
+TEST_F(IosFdTest, ConcurrentOpensGetDistinctDescriptors)
+{
     MemDevice &dev = addDevice("/racing");
     dev.files["/f"] = "";
     constexpr int kThreads = 4;

@@ -22,15 +22,15 @@
 namespace memdrv {
 
 struct MemDevice {
-    DEV_HDR hdr{};                             // first, so a DEV_HDR * is a MemDevice *
-    std::map<std::string, std::string> files;  // tail -> contents
-    std::map<std::string, std::string> links;  // tail -> tail written back on a hit
-    std::set<std::string> dirs;                // tails whose status is a directory's
-    std::vector<int> openFlags;                // the flags of every open entry call
+    DEV_HDR hdr{};                            // first, so a DEV_HDR * is a MemDevice *
+    std::map<std::string, std::string> files; // tail -> contents
+    std::map<std::string, std::string> links; // tail -> tail written back on a hit
+    std::set<std::string> dirs;               // tails whose status is a directory's
+    std::vector<int> openFlags;               // the flags of every open entry call
     // Called instead of the link table when set: may rewrite the tail and return -2.
     std::function<intptr_t(char *tail)> rewrite;
-    std::vector<std::string> tails;            // every tail a path entry received
-    std::vector<std::string> ioctlPaths;       // path arguments of rename and rmdir
+    std::vector<std::string> tails;                  // every tail a path entry received
+    std::vector<std::string> ioctlPaths;             // path arguments of rename and rmdir
     std::map<std::string, std::string> symlinkTexts; // tail -> what K_FIOREADLINK reads
     // The file calls' codes as they arrived: code, the file's name, the argument as text.
     struct CodeCall {
@@ -53,16 +53,24 @@ struct MemFile {
     uint64_t pos = 0;
 };
 
-inline MemDevice *deviceOf(DEV_HDR *pDev) { return reinterpret_cast<MemDevice *>(pDev); }
-inline MemFile *fileOf(intptr_t value) { return reinterpret_cast<MemFile *>(value); }
+inline MemDevice *deviceOf(DEV_HDR *pDev)
+{
+    return reinterpret_cast<MemDevice *>(pDev);
+}
+inline MemFile *fileOf(intptr_t value)
+{
+    return reinterpret_cast<MemFile *>(value);
+}
 
-inline intptr_t fail(int error) {
+inline intptr_t fail(int error)
+{
     errnoSet(error);
     return -1;
 }
 
 // Records the call and follows a link when the tail names one.
-inline bool followed(MemDevice *dev, char *tail, intptr_t &result) {
+inline bool followed(MemDevice *dev, char *tail, intptr_t &result)
+{
     const std::lock_guard lock(dev->mutex);
     ++dev->pathCalls;
     dev->tails.emplace_back(tail);
@@ -79,7 +87,8 @@ inline bool followed(MemDevice *dev, char *tail, intptr_t &result) {
     return true;
 }
 
-inline intptr_t memOpen(DEV_HDR *pDev, char *tail, int flags, int) {
+inline intptr_t memOpen(DEV_HDR *pDev, char *tail, int flags, int)
+{
     MemDevice *dev = deviceOf(pDev);
     intptr_t result = 0;
     if (followed(dev, tail, result) || result != 0) {
@@ -102,11 +111,13 @@ inline intptr_t memOpen(DEV_HDR *pDev, char *tail, int flags, int) {
     return reinterpret_cast<intptr_t>(new MemFile{dev, tail, flags});
 }
 
-inline intptr_t memCreate(DEV_HDR *pDev, char *tail, int mode) {
+inline intptr_t memCreate(DEV_HDR *pDev, char *tail, int mode)
+{
     return memOpen(pDev, tail, K_O_RDWR | K_O_CREAT | K_O_TRUNC, mode);
 }
 
-inline int memDelete(DEV_HDR *pDev, char *tail) {
+inline int memDelete(DEV_HDR *pDev, char *tail)
+{
     MemDevice *dev = deviceOf(pDev);
     intptr_t result = 0;
     if (followed(dev, tail, result) || result != 0) {
@@ -115,14 +126,16 @@ inline int memDelete(DEV_HDR *pDev, char *tail) {
     return dev->files.erase(tail) == 1 ? 0 : static_cast<int>(fail(K_ENOENT));
 }
 
-inline int memClose(intptr_t value) {
+inline int memClose(intptr_t value)
+{
     --fileOf(value)->dev->liveFiles;
     delete fileOf(value);
     return 0;
 }
 
 // Reads at most 7 bytes per call, so callers see a short count passed on as is.
-inline int memRead(intptr_t value, char *buffer, int nBytes) {
+inline int memRead(intptr_t value, char *buffer, int nBytes)
+{
     MemFile *file = fileOf(value);
     const std::string &data = file->dev->files[file->name];
     if (file->pos >= data.size()) {
@@ -135,7 +148,8 @@ inline int memRead(intptr_t value, char *buffer, int nBytes) {
     return static_cast<int>(n);
 }
 
-inline int memWrite(intptr_t value, const char *buffer, int nBytes) {
+inline int memWrite(intptr_t value, const char *buffer, int nBytes)
+{
     MemFile *file = fileOf(value);
     std::string &data = file->dev->files[file->name];
     const auto n = static_cast<std::size_t>(nBytes);
@@ -152,7 +166,8 @@ inline int memWrite(intptr_t value, const char *buffer, int nBytes) {
 }
 
 // Directory entries are the device's file names in order; dd_cookie counts those handed out.
-inline int memReadDir(MemFile *file, KDIR *pDir) {
+inline int memReadDir(MemFile *file, KDIR *pDir)
+{
     const auto &files = file->dev->files;
     const auto index = static_cast<std::size_t>(pDir->dd_cookie);
     if (index >= files.size()) {
@@ -166,7 +181,8 @@ inline int memReadDir(MemFile *file, KDIR *pDir) {
 }
 
 // The file calls' codes: each records its argument; path arguments follow links first.
-inline int memFileCallCode(MemFile *file, int function, intptr_t arg) {
+inline int memFileCallCode(MemFile *file, int function, intptr_t arg)
+{
     MemDevice *dev = file->dev;
     auto record = [&](const std::string &text) {
         dev->codeCalls.push_back({function, file->name, text});
@@ -175,15 +191,13 @@ inline int memFileCallCode(MemFile *file, int function, intptr_t arg) {
     intptr_t result = 0;
     switch (function) {
     case K_FIOTRUNC:
-    case K_FIOCHMOD:
-        return record(std::to_string(arg));
-    case K_FIOTRUNC64:
-        return record(std::to_string(*reinterpret_cast<const uint64_t *>(arg)));
+    case K_FIOCHMOD: return record(std::to_string(arg));
+    case K_FIOTRUNC64: return record(std::to_string(*reinterpret_cast<const uint64_t *>(arg)));
     case K_FIOTIMESET: {
         const auto *pTimes = reinterpret_cast<const kutimbuf *>(arg);
-        return record(pTimes == nullptr ? "now"
-                                        : std::to_string(pTimes->actime) + " " +
-                                              std::to_string(pTimes->modtime));
+        return record(pTimes == nullptr
+                          ? "now"
+                          : std::to_string(pTimes->actime) + " " + std::to_string(pTimes->modtime));
     }
     case K_FIOLINK: {
         char *path = reinterpret_cast<char *>(arg);
@@ -207,34 +221,27 @@ inline int memFileCallCode(MemFile *file, int function, intptr_t arg) {
         record(std::to_string(pArg->size));
         return static_cast<int>(n);
     }
-    default:
-        return static_cast<int>(fail(K_ENOSYS));
+    default: return static_cast<int>(fail(K_ENOSYS));
     }
 }
 
-inline int memIoctl(intptr_t value, int function, intptr_t arg) {
+inline int memIoctl(intptr_t value, int function, intptr_t arg)
+{
     MemFile *file = fileOf(value);
     if (file->dev->unserved.count(function) != 0) {
         return static_cast<int>(fail(K_ENOSYS));
     }
     switch (function) {
-    case K_FIOGETFL:
-        *reinterpret_cast<int *>(arg) = file->flags;
-        return 0;
-    case K_FIOSEEK64:
-        file->pos = *reinterpret_cast<uint64_t *>(arg);
-        return 0;
-    case K_FIOWHERE64:
-        *reinterpret_cast<uint64_t *>(arg) = file->pos;
-        return 0;
+    case K_FIOGETFL: *reinterpret_cast<int *>(arg) = file->flags; return 0;
+    case K_FIOSEEK64: file->pos = *reinterpret_cast<uint64_t *>(arg); return 0;
+    case K_FIOWHERE64: *reinterpret_cast<uint64_t *>(arg) = file->pos; return 0;
     case K_FIOFSTATGET:
         *reinterpret_cast<kstat *>(arg) = kstat{};
         reinterpret_cast<kstat *>(arg)->st_size = file->dev->files[file->name].size();
         reinterpret_cast<kstat *>(arg)->st_mode =
             file->dev->dirs.count(file->name) != 0 ? K_S_IFDIR : K_S_IFREG;
         return 0;
-    case K_FIOREADDIR:
-        return memReadDir(file, reinterpret_cast<KDIR *>(arg));
+    case K_FIOREADDIR: return memReadDir(file, reinterpret_cast<KDIR *>(arg));
     case K_FIORENAME:
     case K_FIORMDIR: {
         char *path = reinterpret_cast<char *>(arg);
@@ -245,27 +252,28 @@ inline int memIoctl(intptr_t value, int function, intptr_t arg) {
         file->dev->ioctlPaths.emplace_back(path);
         return 0;
     }
-    default:
-        return memFileCallCode(file, function, arg);
+    default: return memFileCallCode(file, function, arg);
     }
 }
 
 // Installs the driver for the test's lifetime and removes its devices and itself after.
 class MemDriverTest : public ::testing::Test {
-  protected:
-    void SetUp() override {
-        drvNum = iosDrvInstall(memCreate, memDelete, memOpen, memClose, memRead, memWrite,
-                               memIoctl);
+protected:
+    void SetUp() override
+    {
+        drvNum = iosDrvInstall(memCreate, memDelete, memOpen, memClose, memRead, memWrite, memIoctl);
         ASSERT_GT(drvNum, 0);
     }
-    void TearDown() override {
+    void TearDown() override
+    {
         for (MemDevice *dev : devices_) {
             iosDevDelete(&dev->hdr);
             delete dev;
         }
         EXPECT_EQ(iosDrvRemove(drvNum), 0);
     }
-    MemDevice &addDevice(const char *name) {
+    MemDevice &addDevice(const char *name)
+    {
         auto *dev = new MemDevice;
         devices_.push_back(dev);
         EXPECT_EQ(iosDevAdd(&dev->hdr, name, drvNum), 0) << name;
@@ -274,7 +282,7 @@ class MemDriverTest : public ::testing::Test {
 
     int drvNum = -1;
 
-  private:
+private:
     std::vector<MemDevice *> devices_;
 };
 

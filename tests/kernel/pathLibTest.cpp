@@ -12,7 +12,8 @@
 
 namespace {
 
-std::vector<std::string> parsed(const char *path, int maxNames = 16, size_t bufSize = 256) {
+std::vector<std::string> parsed(const char *path, int maxNames = 16, size_t bufSize = 256)
+{
     std::array<char *, 16> names{};
     std::array<char, 256> buf{};
     const int count = pathParse(path, names.data(), maxNames, buf.data(), bufSize);
@@ -24,7 +25,8 @@ std::vector<std::string> parsed(const char *path, int maxNames = 16, size_t bufS
     return out;
 }
 
-TEST(PathParseTest, SplitsAtSeparators) {
+TEST(PathParseTest, SplitsAtSeparators)
+{
     using V = std::vector<std::string>;
     EXPECT_EQ(parsed(""), V{});
     EXPECT_EQ(parsed("/"), V{});
@@ -34,7 +36,8 @@ TEST(PathParseTest, SplitsAtSeparators) {
     EXPECT_EQ(parsed("./../c"), (V{".", "..", "c"}));
 }
 
-TEST(PathParseTest, RefusesTablesAndBuffersTooSmall) {
+TEST(PathParseTest, RefusesTablesAndBuffersTooSmall)
+{
     using V = std::vector<std::string>;
     // "a/bc" needs 2 names + the null end and 5 bytes of text.
     EXPECT_EQ(parsed("a/bc", 3, 5), (V{"a", "bc"}));
@@ -47,7 +50,8 @@ TEST(PathParseTest, RefusesTablesAndBuffersTooSmall) {
     EXPECT_EQ(pathParse(nullptr, names.data(), 2, buf.data(), buf.size()), -1);
 }
 
-TEST(PathBuildTest, AppendsComponentsUpToTheEnd) {
+TEST(PathBuildTest, AppendsComponentsUpToTheEnd)
+{
     std::array<char, 32> one{"x"}, two{"y"}, three{"zz"};
     std::array<char *, 4> names{one.data(), two.data(), three.data(), nullptr};
     std::array<char, 32> dest{};
@@ -62,7 +66,8 @@ TEST(PathBuildTest, AppendsComponentsUpToTheEnd) {
     EXPECT_STREQ(dest.data(), "");
 }
 
-TEST(PathBuildTest, OneByteShortFailsAndLeavesDest) {
+TEST(PathBuildTest, OneByteShortFailsAndLeavesDest)
+{
     std::array<char, 8> one{"ab"}, two{"cd"};
     std::array<char *, 3> names{one.data(), two.data(), nullptr};
     std::array<char, 8> dest{};
@@ -78,7 +83,8 @@ TEST(PathBuildTest, OneByteShortFailsAndLeavesDest) {
     EXPECT_EQ(pathBuild(names.data(), nullptr, dest.data(), dest.size()), -1);
 }
 
-TEST(PathCatTest, JoinsRelativeNamesOnly) {
+TEST(PathCatTest, JoinsRelativeNamesOnly)
+{
     std::array<char, 32> out{};
     ASSERT_EQ(pathCat("/a/b", "c", out.data(), out.size()), 0);
     EXPECT_STREQ(out.data(), "/a/b/c");
@@ -97,14 +103,16 @@ TEST(PathCatTest, JoinsRelativeNamesOnly) {
     EXPECT_EQ(pathCat("a", nullptr, out.data(), out.size()), -1);
 }
 
-std::string condensed(const char *path) {
+std::string condensed(const char *path)
+{
     std::string text(path);
     pathCondense(text.data());
     text.resize(std::strlen(text.c_str()));
     return text;
 }
 
-TEST(PathCondenseTest, DotsAndSeparators) {
+TEST(PathCondenseTest, DotsAndSeparators)
+{
     EXPECT_EQ(condensed(""), "");
     EXPECT_EQ(condensed("/"), "/");
     EXPECT_EQ(condensed("///"), "/");
@@ -129,7 +137,8 @@ struct Split {
     std::string name;
 };
 
-Split split(const char *path, size_t dirSize = 64, size_t nameSize = 64) {
+Split split(const char *path, size_t dirSize = 64, size_t nameSize = 64)
+{
     std::array<char, 64> dir{}, name{};
     dir.fill('#');
     name.fill('#');
@@ -142,7 +151,8 @@ Split split(const char *path, size_t dirSize = 64, size_t nameSize = 64) {
     return {rc, dir.data(), name.data()};
 }
 
-TEST(PathSplitTest, AtTheLastSeparator) {
+TEST(PathSplitTest, AtTheLastSeparator)
+{
     auto check = [](const char *path, const char *dir, const char *name) {
         const Split got = split(path);
         EXPECT_EQ(got.rc, 0) << path;
@@ -160,7 +170,8 @@ TEST(PathSplitTest, AtTheLastSeparator) {
     check("a/", "a", "");
 }
 
-TEST(PathSplitTest, BuffersOneByteShortWriteNothing) {
+TEST(PathSplitTest, BuffersOneByteShortWriteNothing)
+{
     EXPECT_EQ(split("ab/cd", 3, 3).rc, 0);
     EXPECT_EQ(split("ab/cd", 2, 3).rc, -1);
     EXPECT_EQ(split("ab/cd", 3, 2).rc, -1);

@@ -54,12 +54,12 @@ TEST(TaskLib, DeleteHookRunsWithDyingTaskBeforeItsContextGoes)
 TEST(TaskLib, HookTableIsBounded)
 {
     std::vector<TaskDeleteHook> added;
-    static constexpr TaskDeleteHook hooks[] = {
-        [](TaskRecord *) {}, [](TaskRecord *) {}, [](TaskRecord *) {}, [](TaskRecord *) {},
-        [](TaskRecord *) {}, [](TaskRecord *) {}, [](TaskRecord *) {}, [](TaskRecord *) {},
-        [](TaskRecord *) {}, [](TaskRecord *) {}, [](TaskRecord *) {}, [](TaskRecord *) {},
-        [](TaskRecord *) {}, [](TaskRecord *) {}, [](TaskRecord *) {}, [](TaskRecord *) {},
-        [](TaskRecord *) {}};
+    static constexpr TaskDeleteHook hooks[] = {[](TaskRecord *) {}, [](TaskRecord *) {}, [](TaskRecord *) {},
+                                               [](TaskRecord *) {}, [](TaskRecord *) {}, [](TaskRecord *) {},
+                                               [](TaskRecord *) {}, [](TaskRecord *) {}, [](TaskRecord *) {},
+                                               [](TaskRecord *) {}, [](TaskRecord *) {}, [](TaskRecord *) {},
+                                               [](TaskRecord *) {}, [](TaskRecord *) {}, [](TaskRecord *) {},
+                                               [](TaskRecord *) {}, [](TaskRecord *) {}};
     int failures = 0;
     for (TaskDeleteHook hook : hooks) {
         if (taskDeleteHookAdd(hook) == 0)

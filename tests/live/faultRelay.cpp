@@ -109,8 +109,8 @@ struct FaultRelay::Impl {
     {
         const std::lock_guard lock(mutex);
         std::uniform_real_distribution<double> chance(0, 1);
-        const bool silent = std::find(plan.silentPorts.begin(), plan.silentPorts.end(), serverPort) !=
-                            plan.silentPorts.end();
+        const bool silent =
+            std::find(plan.silentPorts.begin(), plan.silentPorts.end(), serverPort) != plan.silentPorts.end();
         if (silent || chance(random) < plan.loss) {
             ++counts.lost;
             return;
@@ -120,7 +120,8 @@ struct FaultRelay::Impl {
         ++counts.forwarded;
         std::uniform_int_distribution<std::chrono::milliseconds::rep> extra(0, plan.jitter.count());
         for (int i = 0; i < copies; ++i) {
-            const Clock::time_point due = Clock::now() + plan.delay + std::chrono::milliseconds(extra(random));
+            const Clock::time_point due =
+                Clock::now() + plan.delay + std::chrono::milliseconds(extra(random));
             queue.emplace(due, datagram);
         }
     }
@@ -161,7 +162,8 @@ struct FaultRelay::Impl {
                 fds.push_back({u.fd, POLLIN, 0});
             int wait = 100;
             if (!queue.empty()) {
-                const auto due = std::chrono::ceil<std::chrono::milliseconds>(queue.begin()->first - Clock::now());
+                const auto due =
+                    std::chrono::ceil<std::chrono::milliseconds>(queue.begin()->first - Clock::now());
                 wait = static_cast<int>(std::clamp<std::chrono::milliseconds::rep>(due.count(), 0, 100));
             }
             poll(fds.data(), fds.size(), wait);
@@ -181,8 +183,10 @@ struct FaultRelay::Impl {
     }
 };
 
-std::unique_ptr<FaultRelay> FaultRelay::start(const std::string &listenAddress, const std::string &serverAddress,
-                                              const std::vector<uint16_t> &ports, uint32_t seed, std::string *error)
+std::unique_ptr<FaultRelay> FaultRelay::start(const std::string &listenAddress,
+                                              const std::string &serverAddress,
+                                              const std::vector<uint16_t> &ports, uint32_t seed,
+                                              std::string *error)
 {
     auto impl = std::make_unique<Impl>();
     impl->serverAddress = serverAddress;
@@ -194,7 +198,8 @@ std::unique_ptr<FaultRelay> FaultRelay::start(const std::string &listenAddress, 
     for (const uint16_t port : ports) {
         const int fd = boundSocket(listenAddress, port);
         if (fd < 0) {
-            *error = "cannot bind " + listenAddress + ":" + std::to_string(port) + ": " + std::strerror(errno);
+            *error =
+                "cannot bind " + listenAddress + ":" + std::to_string(port) + ": " + std::strerror(errno);
             return nullptr;
         }
         impl->listeners.push_back({fd, port});

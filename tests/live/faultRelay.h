@@ -18,8 +18,8 @@
 namespace live {
 
 struct FaultPlan {
-    double loss = 0;      // each datagram is lost with this chance
-    double duplicate = 0; // each datagram that goes through is sent twice with this chance
+    double loss = 0;                     // each datagram is lost with this chance
+    double duplicate = 0;                // each datagram that goes through is sent twice with this chance
     std::chrono::milliseconds delay{0};  // every datagram waits this long...
     std::chrono::milliseconds jitter{0}; // ...and up to this much more: later ones overtake it
     std::vector<uint16_t> silentPorts;   // server ports whose traffic is all lost
@@ -34,7 +34,8 @@ struct RelayCounts {
 class FaultRelay {
 public:
     // Null on failure, with the reason in *error.
-    static std::unique_ptr<FaultRelay> start(const std::string &listenAddress, const std::string &serverAddress,
+    static std::unique_ptr<FaultRelay> start(const std::string &listenAddress,
+                                             const std::string &serverAddress,
                                              const std::vector<uint16_t> &ports, uint32_t seed,
                                              std::string *error);
     FaultRelay(const FaultRelay &) = delete;

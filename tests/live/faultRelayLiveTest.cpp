@@ -197,7 +197,8 @@ protected:
     // Starts the server again (killing it first if it still runs); its new pid.
     static std::string restartServer()
     {
-        std::unique_ptr<FILE, int (*)(FILE *)> out(popen(live::env("RT_NFS_PEERS_RESTART").c_str(), "r"), pclose);
+        std::unique_ptr<FILE, int (*)(FILE *)> out(popen(live::env("RT_NFS_PEERS_RESTART").c_str(), "r"),
+                                                   pclose);
         std::array<char, 32> line{};
         if (!out || std::fgets(line.data(), line.size(), out.get()) == nullptr)
             return "";
@@ -212,7 +213,10 @@ protected:
         EXPECT_LT(Clock::now() - started, std::chrono::seconds(nfsTimeoutSec) + kSlack);
     }
 
-    static uint16_t mountPort() { return static_cast<uint16_t>(std::atoi(live::env("RT_NFS_MOUNT_PORT").c_str())); }
+    static uint16_t mountPort()
+    {
+        return static_cast<uint16_t>(std::atoi(live::env("RT_NFS_MOUNT_PORT").c_str()));
+    }
 
     virtual const char *relayHost() const { return kRelayHost; }
     virtual void startRelays()
@@ -550,7 +554,8 @@ TEST_F(TcpRelayLive, PortmapperWithOnlyTcpRegistrationsLeadsToTcp)
     roundTrip("tcp-only", 40000);
     EXPECT_EQ(nfsTransport, NFS_TRANSPORT_UDP_WHERE_OFFERED);
     EXPECT_EQ(nfsRpcClientCurrent()->transport, IPPROTO_TCP);
-    EXPECT_GE(portmapper_->portmapperCallCount(scripted::pmapProcGetPort), 4u) << "UDP, then TCP, for MOUNT and NFS";
+    EXPECT_GE(portmapper_->portmapperCallCount(scripted::pmapProcGetPort), 4u)
+        << "UDP, then TCP, for MOUNT and NFS";
     EXPECT_GE(tcpRelay_->calls().size(), 3u);
 }
 

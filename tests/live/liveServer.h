@@ -35,13 +35,28 @@ inline std::string env(const char *name)
     return value;
 }
 
-inline std::string host() { return env("RT_NFS_HOST"); }
-inline std::string exportPath() { return env("RT_NFS_EXPORT"); }
-inline std::string exportDir() { return env("RT_NFS_EXPORT_DIR"); }
+inline std::string host()
+{
+    return env("RT_NFS_HOST");
+}
+inline std::string exportPath()
+{
+    return env("RT_NFS_EXPORT");
+}
+inline std::string exportDir()
+{
+    return env("RT_NFS_EXPORT_DIR");
+}
 // False when the server offers NFS and MOUNT over TCP only.
-inline bool serverOffersUdp() { return env("RT_NFS_SERVER_UDP") != "0"; }
+inline bool serverOffersUdp()
+{
+    return env("RT_NFS_SERVER_UDP") != "0";
+}
 // The transport the server offers first: UDP where offered, else TCP.
-inline int servedTransport() { return serverOffersUdp() ? IPPROTO_UDP : IPPROTO_TCP; }
+inline int servedTransport()
+{
+    return serverOffersUdp() ? IPPROTO_UDP : IPPROTO_TCP;
+}
 
 // What a descriptor refers to ("socket:[inode]"), so a test can tell sockets apart even when
 // a descriptor number is reused.
@@ -61,8 +76,8 @@ inline std::string currentSocket()
 
 inline int nullCall(const std::string &server, uint32_t prog, uint32_t vers)
 {
-    return nfsClientCall(server.c_str(), prog, vers, 0, nfsXdrProc(xdr_void), nullptr,
-                         nfsXdrProc(xdr_void), nullptr);
+    return nfsClientCall(server.c_str(), prog, vers, 0, nfsXdrProc(xdr_void), nullptr, nfsXdrProc(xdr_void),
+                         nullptr);
 }
 
 // The export's root handle, by a MOUNT version 3 MNT call.
@@ -78,15 +93,13 @@ inline bool mountRoot(RootHandle *root)
     char *dir = const_cast<char *>(path.c_str());
     mountres3 res{};
     res.mountres3_u.mountinfo.fhandle.fhandle3_val = root->bytes.data();
-    if (nfsClientCall(host().c_str(), MOUNT_PROGRAM, MOUNT_V3, MOUNTPROC3_MNT,
-                      nfsXdrProc(xdr_dirpath), &dir, nfsXdrProc(xdr_mountres3),
-                      &res) != 0)
+    if (nfsClientCall(host().c_str(), MOUNT_PROGRAM, MOUNT_V3, MOUNTPROC3_MNT, nfsXdrProc(xdr_dirpath), &dir,
+                      nfsXdrProc(xdr_mountres3), &res) != 0)
         return false;
     root->length = res.mountres3_u.mountinfo.fhandle.fhandle3_len;
     const bool ok = res.fhs_status == MNT3_OK;
     res.mountres3_u.mountinfo.fhandle.fhandle3_val = nullptr;
-    clnt_freeres(nfsRpcClientCurrent()->pClient, nfsXdrProc(xdr_mountres3),
-                 reinterpret_cast<char *>(&res));
+    clnt_freeres(nfsRpcClientCurrent()->pClient, nfsXdrProc(xdr_mountres3), reinterpret_cast<char *>(&res));
     return ok;
 }
 
@@ -100,13 +113,11 @@ inline int createInRoot(RootHandle *root, const std::string &name)
     args.how.createhow3_u.obj_attributes.mode.set_it = 1;
     args.how.createhow3_u.obj_attributes.mode.set_mode3_u.mode = 0644;
     CREATE3res res{};
-    if (nfsClientCall(host().c_str(), NFS_PROGRAM, NFS_V3, NFSPROC3_CREATE,
-                      nfsXdrProc(xdr_CREATE3args), &args,
-                      nfsXdrProc(xdr_CREATE3res), &res) != 0)
+    if (nfsClientCall(host().c_str(), NFS_PROGRAM, NFS_V3, NFSPROC3_CREATE, nfsXdrProc(xdr_CREATE3args),
+                      &args, nfsXdrProc(xdr_CREATE3res), &res) != 0)
         return -1;
     const int status = res.status;
-    clnt_freeres(nfsRpcClientCurrent()->pClient, nfsXdrProc(xdr_CREATE3res),
-                 reinterpret_cast<char *>(&res));
+    clnt_freeres(nfsRpcClientCurrent()->pClient, nfsXdrProc(xdr_CREATE3res), reinterpret_cast<char *>(&res));
     return status;
 }
 

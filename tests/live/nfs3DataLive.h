@@ -87,13 +87,15 @@ private:
                           nfsXdrProc(xdr_CREATE3args), &args, nfsXdrProc(xdr_CREATE3res), &res) != 0)
             return false;
         CREATE3resok &ok = res.CREATE3res_u.resok;
-        const bool usable = res.status == NFS3_OK && ok.obj.handle_follows && ok.obj_attributes.attributes_follow;
+        const bool usable =
+            res.status == NFS3_OK && ok.obj.handle_follows && ok.obj_attributes.attributes_follow;
         if (usable) {
             file->fh.data.data_len = ok.obj.post_op_fh3_u.handle.data.data_len;
             file->attr = ok.obj_attributes.post_op_attr_u.attributes;
         }
         ok.obj.post_op_fh3_u.handle.data.data_val = nullptr;
-        clnt_freeres(nfsRpcClientCurrent()->pClient, nfsXdrProc(xdr_CREATE3res), reinterpret_cast<char *>(&res));
+        clnt_freeres(nfsRpcClientCurrent()->pClient, nfsXdrProc(xdr_CREATE3res),
+                     reinterpret_cast<char *>(&res));
         return usable;
     }
 

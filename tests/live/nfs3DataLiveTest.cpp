@@ -144,7 +144,8 @@ TEST_F(Nfs3DataLive, FileSystemQueriesAgreeWithTheHost)
     ASSERT_EQ(::statvfs(live::exportDir().c_str(), &host), 0);
     EXPECT_EQ(fs.f_type, 0);
     EXPECT_EQ(fs.f_bsize, 1024);
-    EXPECT_EQ(fs.f_blocks, static_cast<uint32_t>((static_cast<uint64_t>(host.f_blocks) * host.f_frsize) >> 10));
+    EXPECT_EQ(fs.f_blocks,
+              static_cast<uint32_t>((static_cast<uint64_t>(host.f_blocks) * host.f_frsize) >> 10));
     EXPECT_LE(fs.f_bavail, fs.f_blocks);
     EXPECT_EQ(fs.f_files, static_cast<uint32_t>(host.f_files));
 

@@ -37,7 +37,8 @@ std::vector<char> readInPieces(int fd, std::size_t expected, std::mt19937 &rando
     std::uniform_int_distribution<int> length(1, 100 * 1024);
     std::size_t at = 0;
     for (;;) {
-        const int n = static_cast<int>(std::min<std::size_t>(static_cast<std::size_t>(length(random)), all.size() - at));
+        const int n = static_cast<int>(
+            std::min<std::size_t>(static_cast<std::size_t>(length(random)), all.size() - at));
         const int got = kRead(fd, all.data() + at, n);
         if (got <= 0) {
             EXPECT_EQ(got, 0) << std::hex << errnoGet();
@@ -218,8 +219,8 @@ TEST_F(FileDataLive, TruncateAndCreateOnExistingFiles)
     ASSERT_EQ(kWrite(fd, "new", 3), 3);
     EXPECT_EQ(kClose(fd), 0);
     EXPECT_EQ(onServer("old"), (std::vector<char>{'n', 'e', 'w'}));
-    EXPECT_EQ(std::filesystem::status(host("old")).permissions(),
-              std::filesystem::perms(0666)) << "the file's own mode, not the open's";
+    EXPECT_EQ(std::filesystem::status(host("old")).permissions(), std::filesystem::perms(0666))
+        << "the file's own mode, not the open's";
 }
 
 TEST_F(FileDataLive, SyncPutsDirtyLinesOnTheServer)

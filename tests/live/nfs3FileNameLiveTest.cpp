@@ -39,7 +39,8 @@ protected:
             return names;
         while (struct kdirent *entry = kReaddir(dir))
             names.insert(entry->d_name);
-        EXPECT_EQ(dir->dd_eof, 1) << std::hex << errnoGet() << std::dec << " READDIR count " << nfs3MaxRddirSz;
+        EXPECT_EQ(dir->dd_eof, 1) << std::hex << errnoGet() << std::dec << " READDIR count "
+                                  << nfs3MaxRddirSz;
         EXPECT_EQ(kClosedir(dir), 0);
         return names;
     }
@@ -50,7 +51,8 @@ TEST_F(FileNameLive, ThreeThousandEntriesListExactlyOnceAndARewindStartsOver)
     std::filesystem::create_directory(host("many"));
     std::multiset<std::string> expected{".", ".."};
     for (int i = 0; i < 3000; ++i) {
-        const std::string name = "entry-" + std::to_string(i) + std::string(static_cast<std::size_t>(i % 40), 'x');
+        const std::string name =
+            "entry-" + std::to_string(i) + std::string(static_cast<std::size_t>(i % 40), 'x');
         std::ofstream(host("many/" + name)).put('e');
         expected.insert(name);
     }
@@ -272,7 +274,7 @@ TEST_F(FileNameLive, TheDevicesRootUnderEveryNameWithoutComponents)
 {
     std::ofstream(host("seen")).put('s');
     for (const std::string &path : {std::string(filelive::kDev), std::string(filelive::kDev) + "/",
-                                   std::string(filelive::kDev) + "///"}) {
+                                    std::string(filelive::kDev) + "///"}) {
         const int fd = kOpen(path.c_str(), K_O_RDONLY, 0);
         ASSERT_GE(fd, 0) << path << std::hex << " " << errnoGet();
         struct kstat st {};

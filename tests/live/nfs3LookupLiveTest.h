@@ -73,7 +73,10 @@ protected:
     std::string rel(const std::string &name) const { return name.empty() ? folder_ : folder_ + "/" + name; }
     std::string onServer(const std::string &name) const { return exportDir() + "/" + rel(name); }
 
-    void makeDir(const std::string &name) const { ASSERT_TRUE(std::filesystem::create_directories(onServer(name))); }
+    void makeDir(const std::string &name) const
+    {
+        ASSERT_TRUE(std::filesystem::create_directories(onServer(name)));
+    }
     void makeFile(const std::string &name, const std::string &content = "") const
     {
         std::ofstream(onServer(name), std::ios::binary) << content;
@@ -107,8 +110,8 @@ protected:
 
     int lookUp(PathBuffer &path, Looked &looked, int noFollowLast = 0)
     {
-        return nfs3LookUpByName(host().c_str(), path.data(), &mountFh(), &looked.res,
-                                &looked.dirFh, noFollowLast);
+        return nfs3LookUpByName(host().c_str(), path.data(), &mountFh(), &looked.res, &looked.dirFh,
+                                noFollowLast);
     }
     // Follows rewrites as the I/O system does, at most `rounds` times; the final result.
     int lookUpFollowing(PathBuffer &path, Looked &looked, int rounds, int *rewrites)

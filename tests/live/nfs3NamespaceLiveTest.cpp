@@ -39,8 +39,8 @@ protected:
         PathBuffer probe(path.str());
         EXPECT_NE(lookUp(probe, looked), 0);
         nfs3path::handleCopy(looked.dirFh, &created.dirFh);
-        return nfs3ThingCreate(live::host().c_str(), path.data(), &mountFh(), &created.res,
-                               &created.dirFh, mode);
+        return nfs3ThingCreate(live::host().c_str(), path.data(), &mountFh(), &created.res, &created.dirFh,
+                               mode);
     }
 };
 
@@ -166,8 +166,7 @@ TEST_F(NamespaceLive, RenameToTheRootAndOverlongPaths)
     makeFile("g");
     EXPECT_EQ(rename("g", std::string(NFS_MAX_PATH, 'n')), -1);
     EXPECT_EQ(errnoGet(), K_ENAMETOOLONG);
-    EXPECT_EQ(rename("g", std::string(NFS_MAX_PATH - 2, 'n') + "/"), -1)
-        << "\"./\" in front no longer fits";
+    EXPECT_EQ(rename("g", std::string(NFS_MAX_PATH - 2, 'n') + "/"), -1) << "\"./\" in front no longer fits";
     EXPECT_EQ(errnoGet(), K_ENAMETOOLONG);
     EXPECT_TRUE(exists("g"));
 }
@@ -203,8 +202,7 @@ TEST_F(NamespaceLive, CreateOfAnExistingFileKeepsItsContent)
     PathBuffer probe(rel("there"));
     ASSERT_EQ(lookUp(probe, looked), 0);
     nfs3path::handleCopy(looked.dirFh, &created.dirFh);
-    ASSERT_EQ(nfs3ThingCreate(live::host().c_str(), path.data(), &mountFh(), &created.res,
-                              &created.dirFh, 0),
+    ASSERT_EQ(nfs3ThingCreate(live::host().c_str(), path.data(), &mountFh(), &created.res, &created.dirFh, 0),
               0);
     EXPECT_EQ(contentOf("there"), "kept");
     EXPECT_EQ(created.attr().fileid, inode("there"));
@@ -233,17 +231,16 @@ TEST_F(NamespaceLive, CreateInADirectoryReachedThroughALinkRewritesThePath)
     Created created;
     created.dirFh.data.data_len = root_.length;
     std::memcpy(created.dirBytes.data(), root_.bytes.data(), root_.length);
-    ASSERT_EQ(nfs3ThingCreate(live::host().c_str(), path.data(), &mountFh(), &created.res,
-                              &created.dirFh, 0),
+    ASSERT_EQ(nfs3ThingCreate(live::host().c_str(), path.data(), &mountFh(), &created.res, &created.dirFh, 0),
               -2);
     EXPECT_EQ(path.str(), "/" + rel("real/new"));
     EXPECT_FALSE(exists("real/new"));
     EXPECT_FALSE(exists("alias/new"));
 
     PathBuffer missing(rel("nowhere/new"));
-    EXPECT_EQ(nfs3ThingCreate(live::host().c_str(), missing.data(), &mountFh(), &created.res,
-                              &created.dirFh, 0),
-              -1);
+    EXPECT_EQ(
+        nfs3ThingCreate(live::host().c_str(), missing.data(), &mountFh(), &created.res, &created.dirFh, 0),
+        -1);
     EXPECT_EQ(errnoGet(), 0x300002);
 }
 

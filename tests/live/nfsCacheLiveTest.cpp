@@ -83,7 +83,8 @@ protected:
         std::uniform_int_distribution<std::size_t> length(1, 3 * kLineSize);
         for (int i = 0; i < 300; ++i) {
             const uint64_t at = where(random);
-            const std::size_t n = std::min<std::size_t>(length(random), static_cast<std::size_t>(kFileSize - at));
+            const std::size_t n =
+                std::min<std::size_t>(length(random), static_cast<std::size_t>(kFileSize - at));
             const std::vector<char> fresh = randomBytes(n, random);
             std::copy(fresh.begin(), fresh.end(), model.begin() + static_cast<std::ptrdiff_t>(at));
             ASSERT_TRUE(writeThrough(file, at, fresh.data(), n)) << at;
@@ -102,7 +103,10 @@ protected:
     }
 };
 
-TEST_F(CacheLive, SixteenMebibytesRoundTripInWriteBackMode) { roundTrip(0, "cache-write-back"); }
+TEST_F(CacheLive, SixteenMebibytesRoundTripInWriteBackMode)
+{
+    roundTrip(0, "cache-write-back");
+}
 
 TEST_F(CacheLive, SixteenMebibytesRoundTripInWriteThroughMode)
 {

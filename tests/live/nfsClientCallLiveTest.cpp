@@ -13,7 +13,6 @@
 #include <rpc/rpc.h>
 #include <rpc/pmap_prot.h>
 
-
 #include <gtest/gtest.h>
 
 #include <chrono>
@@ -80,22 +79,21 @@ TEST_F(ClientCallLive, AnotherProgramVersionOrHostSpellingBuildsANewHandle)
 TEST_F(ClientCallLive, PortmapperListComesBackThroughTheCallPath)
 {
     pmaplist *list = nullptr;
-    ASSERT_EQ(nfsClientCall(live::host().c_str(), PMAPPROG, PMAPVERS, PMAPPROC_DUMP,
-                            nfsXdrProc(xdr_void), nullptr,
-                            nfsXdrProc(xdr_pmaplist), &list),
+    ASSERT_EQ(nfsClientCall(live::host().c_str(), PMAPPROG, PMAPVERS, PMAPPROC_DUMP, nfsXdrProc(xdr_void),
+                            nullptr, nfsXdrProc(xdr_pmaplist), &list),
               0);
     bool nfsUdp = false;
     bool mount3Udp = false;
     const auto served = static_cast<u_long>(live::servedTransport());
     for (const pmaplist *node = list; node != nullptr; node = node->pml_next) {
-        nfsUdp |= node->pml_map.pm_prog == kNfs && node->pml_map.pm_vers == 3 && node->pml_map.pm_prot == served;
-        mount3Udp |= node->pml_map.pm_prog == kMount && node->pml_map.pm_vers == 3 &&
-                     node->pml_map.pm_prot == served;
+        nfsUdp |=
+            node->pml_map.pm_prog == kNfs && node->pml_map.pm_vers == 3 && node->pml_map.pm_prot == served;
+        mount3Udp |=
+            node->pml_map.pm_prog == kMount && node->pml_map.pm_vers == 3 && node->pml_map.pm_prot == served;
     }
     EXPECT_TRUE(nfsUdp);
     EXPECT_TRUE(mount3Udp);
-    clnt_freeres(nfsRpcClientCurrent()->pClient, nfsXdrProc(xdr_pmaplist),
-                 reinterpret_cast<char *>(&list));
+    clnt_freeres(nfsRpcClientCurrent()->pClient, nfsXdrProc(xdr_pmaplist), reinterpret_cast<char *>(&list));
 }
 
 TEST_F(ClientCallLive, NewCredentialsReachTheServerOnTheNextCall)
@@ -192,9 +190,11 @@ TEST_F(ClientCallLive, SilentPortmapperSendsNfsCallsToPort2049)
     ASSERT_EQ(called, 0) << std::hex << errnoGet();
     EXPECT_EQ(nfsRpcClientCurrent()->transport, live::servedTransport());
     sockaddr_in peer{};
-    ASSERT_TRUE(clnt_control(nfsRpcClientCurrent()->pClient, CLGET_SERVER_ADDR, reinterpret_cast<char *>(&peer)));
+    ASSERT_TRUE(
+        clnt_control(nfsRpcClientCurrent()->pClient, CLGET_SERVER_ADDR, reinterpret_cast<char *>(&peer)));
     EXPECT_EQ(ntohs(peer.sin_port), 2049);
-    EXPECT_EQ(nfsRpcClientCurrent()->server.sin_port, peer.sin_port) << "the record sends where the handle would";
+    EXPECT_EQ(nfsRpcClientCurrent()->server.sin_port, peer.sin_port)
+        << "the record sends where the handle would";
 }
 
 } // namespace

@@ -141,7 +141,8 @@ TEST_F(DataSafetyLive, SyncAllPutsAnOpenFilesBytesOnTheServer)
     ASSERT_EQ(kWrite(fd, "twelve bytes", 12), 12);
     EXPECT_TRUE(onServer("unclosed").empty()) << "still in the cache";
     EXPECT_EQ(nfsSyncAll(), 0) << std::hex << errnoGet();
-    EXPECT_EQ(onServer("unclosed"), std::vector<char>({'t', 'w', 'e', 'l', 'v', 'e', ' ', 'b', 'y', 't', 'e', 's'}));
+    EXPECT_EQ(onServer("unclosed"),
+              std::vector<char>({'t', 'w', 'e', 'l', 'v', 'e', ' ', 'b', 'y', 't', 'e', 's'}));
     EXPECT_EQ(kClose(fd), 0);
 
     std::mt19937 random(10);
@@ -198,12 +199,15 @@ TEST_F(DataSafetyLive, AServerRestartInTheMiddleOfAWriteLosesNothing)
             for (std::size_t at = 0; at < kSize;) {
                 if (at == kSize / 2 && !restarter.joinable())
                     restarter = std::thread([&newPid] { newPid = serverRestarted(); });
-                const int written = kWrite(fd, bytes.data() + at, static_cast<int>(std::min<std::size_t>(kPiece, kSize - at)));
+                const int written = kWrite(fd, bytes.data() + at,
+                                           static_cast<int>(std::min<std::size_t>(kPiece, kSize - at)));
                 if (written > 0) {
                     at += static_cast<std::size_t>(written);
                     continue;
                 }
-                ASSERT_EQ(static_cast<uint32_t>(errnoGet()) & 0xffff0000U, static_cast<uint32_t>(K_RPC_CLNT_ERRNO_BASE)) << at << " " << std::hex << errnoGet();
+                ASSERT_EQ(static_cast<uint32_t>(errnoGet()) & 0xffff0000U,
+                          static_cast<uint32_t>(K_RPC_CLNT_ERRNO_BASE))
+                    << at << " " << std::hex << errnoGet();
                 ASSERT_LT(++failedCalls, 400) << "the server did not come back";
                 std::this_thread::sleep_for(std::chrono::milliseconds(50));
             }

@@ -40,8 +40,8 @@ std::vector<std::string> rawMountTable()
 {
     mountlist list = nullptr;
     std::vector<std::string> table;
-    if (nfsClientCall(live::host().c_str(), MOUNT_PROGRAM, MOUNT_V3, MOUNTPROC3_DUMP,
-                      nfsXdrProc(xdr_void), nullptr, nfsXdrProc(xdr_mountlist), &list) != 0) {
+    if (nfsClientCall(live::host().c_str(), MOUNT_PROGRAM, MOUNT_V3, MOUNTPROC3_DUMP, nfsXdrProc(xdr_void),
+                      nullptr, nfsXdrProc(xdr_mountlist), &list) != 0) {
         ADD_FAILURE() << "DUMP failed: " << std::hex << errnoGet();
         return table;
     }
@@ -56,8 +56,8 @@ std::string rawExportLines(int *count)
 {
     exports list = nullptr;
     *count = 0;
-    if (nfsClientCall(live::host().c_str(), MOUNT_PROGRAM, MOUNT_V3, MOUNTPROC3_EXPORT,
-                      nfsXdrProc(xdr_void), nullptr, nfsXdrProc(xdr_exports), &list) != 0) {
+    if (nfsClientCall(live::host().c_str(), MOUNT_PROGRAM, MOUNT_V3, MOUNTPROC3_EXPORT, nfsXdrProc(xdr_void),
+                      nullptr, nfsXdrProc(xdr_exports), &list) != 0) {
         ADD_FAILURE() << "EXPORT failed: " << std::hex << errnoGet();
         return "";
     }
@@ -87,14 +87,13 @@ FsInfoLimits rawFsInfo(live::RootHandle *root)
     args.fsroot = root->fh();
     FSINFO3res res{};
     FsInfoLimits limits;
-    if (nfsClientCall(live::host().c_str(), NFS_PROGRAM, NFS_V3, NFSPROC3_FSINFO,
-                      nfsXdrProc(xdr_FSINFO3args), &args, nfsXdrProc(xdr_FSINFO3res), &res) != 0) {
+    if (nfsClientCall(live::host().c_str(), NFS_PROGRAM, NFS_V3, NFSPROC3_FSINFO, nfsXdrProc(xdr_FSINFO3args),
+                      &args, nfsXdrProc(xdr_FSINFO3res), &res) != 0) {
         ADD_FAILURE() << "FSINFO failed: " << std::hex << errnoGet();
         return limits;
     }
     EXPECT_EQ(res.status, NFS3_OK);
-    limits = {res.FSINFO3res_u.resok.rtmax, res.FSINFO3res_u.resok.wtmax,
-              res.FSINFO3res_u.resok.dtpref};
+    limits = {res.FSINFO3res_u.resok.rtmax, res.FSINFO3res_u.resok.wtmax, res.FSINFO3res_u.resok.dtpref};
     xdr_free(nfsXdrProc(xdr_FSINFO3res), reinterpret_cast<char *>(&res));
     return limits;
 }
@@ -180,8 +179,8 @@ private:
             return;
         std::span<const uint8_t> rpc = rpcOf(ip);
         // xid, CALL, rpcvers 2, prog, vers, proc, then credential and verifier.
-        if (rpc.size() < 32 || word(rpc, 4) != 0 || word(rpc, 8) != 2 ||
-            word(rpc, 12) != MOUNT_PROGRAM || word(rpc, 16) != MOUNT_V3)
+        if (rpc.size() < 32 || word(rpc, 4) != 0 || word(rpc, 8) != 2 || word(rpc, 12) != MOUNT_PROGRAM ||
+            word(rpc, 16) != MOUNT_V3)
             return;
         const uint32_t proc = word(rpc, 20);
         std::size_t at = 24;
@@ -441,7 +440,8 @@ TEST_F(MountLive, TheTransportFollowsTheServersOfferAndTheWord)
         // From a reserved port, as the tests run as root (secure exports want one).
         sockaddr_in local{};
         socklen_t length = sizeof local;
-        ASSERT_EQ(getsockname(nfsRpcClientCurrent()->socket, reinterpret_cast<sockaddr *>(&local), &length), 0);
+        ASSERT_EQ(getsockname(nfsRpcClientCurrent()->socket, reinterpret_cast<sockaddr *>(&local), &length),
+                  0);
         if (geteuid() == 0) {
             EXPECT_LT(ntohs(local.sin_port), 1024);
         }

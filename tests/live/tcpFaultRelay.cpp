@@ -321,7 +321,8 @@ std::unique_ptr<TcpFaultRelay> TcpFaultRelay::start(const std::string &listenAdd
         const sockaddr_in where = addressOf(listenAddress, port);
         if (fd < 0 || setsockopt(fd, SOL_SOCKET, SO_REUSEADDR, &on, sizeof on) != 0 ||
             bind(fd, reinterpret_cast<const sockaddr *>(&where), sizeof where) != 0 || listen(fd, 16) != 0) {
-            *error = "cannot listen on " + listenAddress + ":" + std::to_string(port) + ": " + std::strerror(errno);
+            *error = "cannot listen on " + listenAddress + ":" + std::to_string(port) + ": " +
+                     std::strerror(errno);
             if (fd >= 0)
                 close(fd);
             return nullptr;
@@ -342,7 +343,10 @@ void TcpFaultRelay::setPlan(const TcpFaultPlan &plan)
     impl_->plan = plan;
 }
 
-void TcpFaultRelay::closeAll() { impl_->closeAll(); }
+void TcpFaultRelay::closeAll()
+{
+    impl_->closeAll();
+}
 
 std::vector<TcpRelayCall> TcpFaultRelay::calls() const
 {

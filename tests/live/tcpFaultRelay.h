@@ -34,7 +34,8 @@ struct TcpRelayCall {
 class TcpFaultRelay {
 public:
     // Null on failure, with the reason in *error.
-    static std::unique_ptr<TcpFaultRelay> start(const std::string &listenAddress, const std::string &serverAddress,
+    static std::unique_ptr<TcpFaultRelay> start(const std::string &listenAddress,
+                                                const std::string &serverAddress,
                                                 const std::vector<uint16_t> &ports, std::string *error);
     TcpFaultRelay(const TcpFaultRelay &) = delete;
     TcpFaultRelay &operator=(const TcpFaultRelay &) = delete;

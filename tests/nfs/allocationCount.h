@@ -33,7 +33,10 @@ inline bool available()
     return installed;
 }
 #else
-inline bool available() { return false; }
+inline bool available()
+{
+    return false;
+}
 #endif
 
 // Allocations made by this thread while the object lives.

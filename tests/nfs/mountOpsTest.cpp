@@ -113,9 +113,7 @@ TEST_F(MountOps, ExportShowPadsDirectoriesTo25ColumnsAndListsGroups)
 {
     ASSERT_TRUE(server_.up());
     server_.set([](MountState &s) {
-        s.exports = {{"/a", {}},
-                     {"/b", {"g1", "g2"}},
-                     {"/a/directory/longer/than/25", {"everyone"}}};
+        s.exports = {{"/a", {}}, {"/b", {"g1", "g2"}}, {"/a/directory/longer/than/25", {"everyone"}}};
     });
     const std::string expected = "/a                        \n"
                                  "/b                        g1 g2 \n"

@@ -150,35 +150,32 @@ private:
                         });
         server_->handle(MOUNT_PROGRAM, version, MOUNTPROC3_UMNTALL,
                         [](const scripted::RpcCall &, XDR *) { return scripted::Reply::ok(); });
-        server_->handle(MOUNT_PROGRAM, version, MOUNTPROC3_EXPORT,
-                        [state](const scripted::RpcCall &, XDR *) {
-                            const std::lock_guard guard(state->lock);
-                            return scripted::Reply::ok([list = state->exports](XDR *xdrs) {
-                                for (const ExportEntry &entry : list) {
-                                    if (!encodeMore(xdrs, true) || !encodeString(xdrs, entry.dir))
-                                        return false;
-                                    for (const std::string &group : entry.groups) {
-                                        if (!encodeMore(xdrs, true) || !encodeString(xdrs, group))
-                                            return false;
-                                    }
-                                    if (!encodeMore(xdrs, false))
-                                        return false;
-                                }
-                                return encodeMore(xdrs, false);
-                            });
-                        });
-        server_->handle(MOUNT_PROGRAM, version, MOUNTPROC3_DUMP,
-                        [state](const scripted::RpcCall &, XDR *) {
-                            const std::lock_guard guard(state->lock);
-                            return scripted::Reply::ok([table = state->mountTable](XDR *xdrs) {
-                                for (const auto &[client, dir] : table) {
-                                    if (!encodeMore(xdrs, true) || !encodeString(xdrs, client) ||
-                                        !encodeString(xdrs, dir))
-                                        return false;
-                                }
-                                return encodeMore(xdrs, false);
-                            });
-                        });
+        server_->handle(MOUNT_PROGRAM, version, MOUNTPROC3_EXPORT, [state](const scripted::RpcCall &, XDR *) {
+            const std::lock_guard guard(state->lock);
+            return scripted::Reply::ok([list = state->exports](XDR *xdrs) {
+                for (const ExportEntry &entry : list) {
+                    if (!encodeMore(xdrs, true) || !encodeString(xdrs, entry.dir))
+                        return false;
+                    for (const std::string &group : entry.groups) {
+                        if (!encodeMore(xdrs, true) || !encodeString(xdrs, group))
+                            return false;
+                    }
+                    if (!encodeMore(xdrs, false))
+                        return false;
+                }
+                return encodeMore(xdrs, false);
+            });
+        });
+        server_->handle(MOUNT_PROGRAM, version, MOUNTPROC3_DUMP, [state](const scripted::RpcCall &, XDR *) {
+            const std::lock_guard guard(state->lock);
+            return scripted::Reply::ok([table = state->mountTable](XDR *xdrs) {
+                for (const auto &[client, dir] : table) {
+                    if (!encodeMore(xdrs, true) || !encodeString(xdrs, client) || !encodeString(xdrs, dir))
+                        return false;
+                }
+                return encodeMore(xdrs, false);
+            });
+        });
     }
 
     // FSINFO3res: status, post_op_attr (none), then for NFS3_OK rtmax, rtpref, rtmult, wtmax,

@@ -54,16 +54,15 @@ struct State {
     std::vector<Transfer> writes;
 };
 
-template <typename Args>
-bool decodeArgs(XDR *xdrs, bool_t (*routine)(XDR *, Args *), Args *args)
+template <typename Args> bool decodeArgs(XDR *xdrs, bool_t (*routine)(XDR *, Args *), Args *args)
 {
     return routine(xdrs, args) != 0;
 }
 
-template <typename Args>
-void freeArgs(bool_t (*routine)(XDR *, Args *), Args *args)
+template <typename Args> void freeArgs(bool_t (*routine)(XDR *, Args *), Args *args)
 {
-    xdr_free(reinterpret_cast<xdrproc_t>(reinterpret_cast<void (*)()>(routine)), reinterpret_cast<char *>(args));
+    xdr_free(reinterpret_cast<xdrproc_t>(reinterpret_cast<void (*)()>(routine)),
+             reinterpret_cast<char *>(args));
 }
 
 class Server {
@@ -76,10 +75,14 @@ public:
         EXPECT_EQ(hostAdd(hostName.c_str(), address.c_str()), 0);
         if (server_ == nullptr)
             return;
-        server_->handle(NFS_PROGRAM, NFS_V3, NFSPROC3_READ, [this](const scripted::RpcCall &, XDR *x) { return read(x); });
-        server_->handle(NFS_PROGRAM, NFS_V3, NFSPROC3_WRITE, [this](const scripted::RpcCall &, XDR *x) { return write(x); });
-        server_->handle(NFS_PROGRAM, NFS_V3, NFSPROC3_FSSTAT, [this](const scripted::RpcCall &, XDR *) { return fsStat(); });
-        server_->handle(NFS_PROGRAM, NFS_V3, NFSPROC3_FSINFO, [this](const scripted::RpcCall &, XDR *) { return fsInfo(); });
+        server_->handle(NFS_PROGRAM, NFS_V3, NFSPROC3_READ,
+                        [this](const scripted::RpcCall &, XDR *x) { return read(x); });
+        server_->handle(NFS_PROGRAM, NFS_V3, NFSPROC3_WRITE,
+                        [this](const scripted::RpcCall &, XDR *x) { return write(x); });
+        server_->handle(NFS_PROGRAM, NFS_V3, NFSPROC3_FSSTAT,
+                        [this](const scripted::RpcCall &, XDR *) { return fsStat(); });
+        server_->handle(NFS_PROGRAM, NFS_V3, NFSPROC3_FSINFO,
+                        [this](const scripted::RpcCall &, XDR *) { return fsInfo(); });
         server_->handle(NFS_PROGRAM, NFS_V3, NFSPROC3_PATHCONF,
                         [this](const scripted::RpcCall &, XDR *) { return pathconf(); });
     }
@@ -122,7 +125,8 @@ private:
             auto n = static_cast<std::size_t>(std::min<uint64_t>({asked, state_.readLimit, available}));
             const bool eof = offset + n >= size;
             data->assign(state_.file.begin() + static_cast<std::ptrdiff_t>(std::min<uint64_t>(offset, size)),
-                         state_.file.begin() + static_cast<std::ptrdiff_t>(std::min<uint64_t>(offset, size) + n));
+                         state_.file.begin() +
+                             static_cast<std::ptrdiff_t>(std::min<uint64_t>(offset, size) + n));
             data->resize(n + state_.readExtra, '\x7e');
             READ3resok &ok = res->READ3res_u.resok;
             ok.count = static_cast<uint32_t>(data->size()) - (state_.readCountDisagrees ? 1U : 0U);
@@ -140,7 +144,8 @@ private:
         WRITE3args args{};
         const bool decoded = decodeArgs(xdrs, xdr_WRITE3args, &args);
         const Transfer transfer{args.offset, args.count, args.stable};
-        const std::vector<char> bytes(args.data.data_val, args.data.data_val + (decoded ? args.data.data_len : 0));
+        const std::vector<char> bytes(args.data.data_val,
+                                      args.data.data_val + (decoded ? args.data.data_len : 0));
         freeArgs(xdr_WRITE3args, &args);
         if (!decoded)
             return scripted::Reply::of(scripted::ReplyKind::garbageArgs);
@@ -149,13 +154,15 @@ private:
         state_.writes.push_back(transfer);
         WRITE3res res{};
         res.status = state_.writeStatus;
-        wcc_data &wcc = res.status == NFS3_OK ? res.WRITE3res_u.resok.file_wcc : res.WRITE3res_u.resfail.file_wcc;
+        wcc_data &wcc =
+            res.status == NFS3_OK ? res.WRITE3res_u.resok.file_wcc : res.WRITE3res_u.resfail.file_wcc;
         if (res.status == NFS3_OK) {
             const std::size_t taken = std::min<std::size_t>(bytes.size(), state_.writeLimit);
             const auto end = static_cast<std::size_t>(transfer.offset + taken);
             if (state_.file.size() < end)
                 state_.file.resize(end);
-            std::copy_n(bytes.begin(), taken, state_.file.begin() + static_cast<std::ptrdiff_t>(transfer.offset));
+            std::copy_n(bytes.begin(), taken,
+                        state_.file.begin() + static_cast<std::ptrdiff_t>(transfer.offset));
             state_.attributes.size = state_.file.size();
             res.WRITE3res_u.resok.count = static_cast<uint32_t>(taken);
             res.WRITE3res_u.resok.committed = state_.committed.value_or(transfer.stable);

@@ -318,9 +318,19 @@ TEST(Nfs3FileAttr, TypeAndModeMakeTheKernelsModeAndSizesKeepSixtyFourBits)
     nfs3FileAttrGet(&attr, &st);
     EXPECT_EQ(st.st_mode, 0644u) << "an unknown type contributes nothing";
 
-    attr = fattr3{.type = NF3REG, .mode = 0600, .nlink = 3, .uid = 0x12345, .gid = 0x10064,
-                  .size = 5368709120ULL, .used = 1, .rdev = {4, 5}, .fsid = 6,
-                  .fileid = 0x1'0000'0007ULL, .atime = {100, 1}, .mtime = {200, 2}, .ctime = {300, 3}};
+    attr = fattr3{.type = NF3REG,
+                  .mode = 0600,
+                  .nlink = 3,
+                  .uid = 0x12345,
+                  .gid = 0x10064,
+                  .size = 5368709120ULL,
+                  .used = 1,
+                  .rdev = {4, 5},
+                  .fsid = 6,
+                  .fileid = 0x1'0000'0007ULL,
+                  .atime = {100, 1},
+                  .mtime = {200, 2},
+                  .ctime = {300, 3}};
     st.st_dev = 42;
     st.st_rdev = 9;
     st.st_blksize = 9;
@@ -345,8 +355,13 @@ class Nfs3FsQueries : public Nfs3Data {};
 
 TEST_F(Nfs3FsQueries, FsStatCountsKibibyteBlocksAndLowWordsOfFileSlots)
 {
-    state().fsStat = FSSTAT3resok{.obj_attributes = {}, .tbytes = 1ULL << 40, .fbytes = (1ULL << 20) + 1023,
-                                  .abytes = 5 << 10, .tfiles = 0x1'0000'0010ULL, .ffiles = 7, .afiles = 6,
+    state().fsStat = FSSTAT3resok{.obj_attributes = {},
+                                  .tbytes = 1ULL << 40,
+                                  .fbytes = (1ULL << 20) + 1023,
+                                  .abytes = 5 << 10,
+                                  .tfiles = 0x1'0000'0010ULL,
+                                  .ffiles = 7,
+                                  .afiles = 6,
                                   .invarsec = 0};
     struct kstatfs fs {};
     ASSERT_EQ(nfs3FsAttrGet(server_.host(), &fh_, &fs), 0);
@@ -361,9 +376,17 @@ TEST_F(Nfs3FsQueries, FsStatCountsKibibyteBlocksAndLowWordsOfFileSlots)
 
 TEST_F(Nfs3FsQueries, FsInfoAndPathconfCopyTheirMembersInTheirOwnOrder)
 {
-    state().fsInfo = FSINFO3resok{.obj_attributes = {}, .rtmax = 1, .rtpref = 2, .rtmult = 3, .wtmax = 4,
-                                  .wtpref = 5, .wtmult = 6, .dtpref = 7, .maxfilesize = 1ULL << 40,
-                                  .time_delta = {8, 9}, .properties = FSF3_LINK | FSF3_CANSETTIME};
+    state().fsInfo = FSINFO3resok{.obj_attributes = {},
+                                  .rtmax = 1,
+                                  .rtpref = 2,
+                                  .rtmult = 3,
+                                  .wtmax = 4,
+                                  .wtpref = 5,
+                                  .wtmult = 6,
+                                  .dtpref = 7,
+                                  .maxfilesize = 1ULL << 40,
+                                  .time_delta = {8, 9},
+                                  .properties = FSF3_LINK | FSF3_CANSETTIME};
     Nfs3FsInfo info{};
     ASSERT_EQ(nfs3FsInfoGet(server_.host(), &fh_, &info), 0);
     EXPECT_EQ(info.rtmax, 1u);
@@ -378,11 +401,16 @@ TEST_F(Nfs3FsQueries, FsInfoAndPathconfCopyTheirMembersInTheirOwnOrder)
     EXPECT_EQ(info.time_delta.nseconds, 9u);
     EXPECT_EQ(info.properties, static_cast<uint32_t>(FSF3_LINK | FSF3_CANSETTIME));
 
-    state().pathconf = PATHCONF3resok{.obj_attributes = {}, .linkmax = 32000, .name_max = 255, .no_trunc = 1,
-                                      .chown_restricted = 0, .case_insensitive = 0, .case_preserving = 1};
+    state().pathconf = PATHCONF3resok{.obj_attributes = {},
+                                      .linkmax = 32000,
+                                      .name_max = 255,
+                                      .no_trunc = 1,
+                                      .chown_restricted = 0,
+                                      .case_insensitive = 0,
+                                      .case_preserving = 1};
     Nfs3PathconfInfo conf{};
     ASSERT_EQ(nfs3PathconfGet(server_.host(), &fh_, &conf), 0);
-    const std::array<uint32_t, 6> words{conf.name_max, conf.linkmax, conf.no_trunc,
+    const std::array<uint32_t, 6> words{conf.name_max,         conf.linkmax,          conf.no_trunc,
                                         conf.chown_restricted, conf.case_insensitive, conf.case_preserving};
     EXPECT_EQ(words, (std::array<uint32_t, 6>{255, 32000, 1, 0, 0, 1})) << "name_max first";
 }

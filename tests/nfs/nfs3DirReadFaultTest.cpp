@@ -35,7 +35,7 @@ struct Batch {
     std::vector<std::string> names; // cookies are 100 + the entry's place in the listing
     bool eof = false;
     nfsstat3 status = NFS3_OK;
-    bool cut = false; // the entries end in the middle of a name
+    bool cut = false;        // the entries end in the middle of a name
     bool cookieOnce = false; // every entry after the first repeats the first one's cookie
     bool doubled = false;    // every entry comes twice, with the same cookie
     bool replayed = false;   // the cookies of the first batch again, whatever was asked
@@ -207,8 +207,10 @@ TEST_F(DirReadFault, RepeatedCookiesDeliverEachNameOnceAndTheListingEnds)
          {{{"a", "b"}, false, NFS3_OK, false, false, true}, {{"c"}, true, NFS3_OK, false, false, true}},
          {"a", "b", "c"},
          0},
-        {"the first batch again", {{{"a", "b"}, false}, {{"a", "b"}, false, NFS3_OK, false, false, false, true}},
-         {"a", "b"}, K_EIO},
+        {"the first batch again",
+         {{{"a", "b"}, false}, {{"a", "b"}, false, NFS3_OK, false, false, false, true}},
+         {"a", "b"},
+         K_EIO},
     };
     for (const auto &c : cases) {
         serve(c.batches);

@@ -44,25 +44,25 @@ const std::string kHandlePrefix = "file:";
 struct Files {
     std::mutex lock;
     std::map<std::string, std::vector<char>> data;
-    int readsLeft = -1;                    // READs answered before they fail; -1: all
-    int writesLeft = -1;                   // WRITEs answered before they fail; -1: all
-    std::string failWritesOf;              // WRITEs of this file fail
+    int readsLeft = -1;       // READs answered before they fail; -1: all
+    int writesLeft = -1;      // WRITEs answered before they fail; -1: all
+    std::string failWritesOf; // WRITEs of this file fail
     bool lookupAttributes = true;
-    int lookupFailures = 0;                // LOOKUPs answered NFS3ERR_JUKEBOX before they work
-    bool emptyReads = false;               // READs answer no data and no end of file
-    stable_how committed = FILE_SYNC;      // what every WRITE reply claims
-    int committedLeft = -1;                // WRITEs claiming it before the rest claim UNSTABLE
-    char writeVerf = 1;                    // first byte of the WRITE replies' verifier
-    char commitVerf = 1;                   // and of the COMMIT replies'
+    int lookupFailures = 0;           // LOOKUPs answered NFS3ERR_JUKEBOX before they work
+    bool emptyReads = false;          // READs answer no data and no end of file
+    stable_how committed = FILE_SYNC; // what every WRITE reply claims
+    int committedLeft = -1;           // WRITEs claiming it before the rest claim UNSTABLE
+    char writeVerf = 1;               // first byte of the WRITE replies' verifier
+    char commitVerf = 1;              // and of the COMMIT replies'
     uint64_t reads = 0;
     uint64_t writes = 0;
     uint64_t commits = 0;
     // What survives a restart: a file's bytes as of its last COMMIT or FILE_SYNC WRITE (its
     // bytes before the first WRITE when it has had neither).
     std::map<std::string, std::vector<char>> stable;
-    int restartingCommits = 0;             // COMMITs that each find the server just restarted
+    int restartingCommits = 0; // COMMITs that each find the server just restarted
     std::map<std::string, std::pair<uint64_t, uint64_t>> ids; // name: file system and file id
-    std::string forgedReadsOf;             // READs of this file answer another file's attributes
+    std::string forgedReadsOf; // READs of this file answer another file's attributes
 
     fattr3 attributes(const std::string &name)
     {
@@ -169,7 +169,8 @@ protected:
             } else {
                 const std::vector<char> &file = files->data[name];
                 const uint64_t at = std::min<uint64_t>(decoded.value().offset, file.size());
-                const uint64_t n = files->emptyReads ? 0 : std::min<uint64_t>(decoded.value().count, file.size() - at);
+                const uint64_t n =
+                    files->emptyReads ? 0 : std::min<uint64_t>(decoded.value().count, file.size() - at);
                 bytes->assign(file.begin() + static_cast<std::ptrdiff_t>(at),
                               file.begin() + static_cast<std::ptrdiff_t>(at + n));
                 res->READ3res_u.resok.count = static_cast<count3>(n);
@@ -202,7 +203,8 @@ protected:
             const auto end = static_cast<std::size_t>(w.offset + w.data.data_len);
             if (file.size() < end)
                 file.resize(end);
-            std::copy_n(w.data.data_val, w.data.data_len, file.begin() + static_cast<std::ptrdiff_t>(w.offset));
+            std::copy_n(w.data.data_val, w.data.data_len,
+                        file.begin() + static_cast<std::ptrdiff_t>(w.offset));
             res.WRITE3res_u.resok.count = w.data.data_len;
             res.WRITE3res_u.resok.committed = takeOne(files->committedLeft) ? files->committed : UNSTABLE;
             if (res.WRITE3res_u.resok.committed != UNSTABLE)
@@ -389,7 +391,8 @@ namespace {
 // and then finds the file open, instead of freeing the device under it.
 TEST_F(DrvFault, UnmountDuringAnOpenWaitsForItAndIsRefusedAsBusy)
 {
-    server_.server().setProgramBehaviour(NFS_PROGRAM, scripted::Behaviour::delayed(std::chrono::milliseconds(300)));
+    server_.server().setProgramBehaviour(NFS_PROGRAM,
+                                         scripted::Behaviour::delayed(std::chrono::milliseconds(300)));
     const std::string path = std::string(kDev) + "/a";
     int fd = -1;
     std::thread opener([&] { fd = kOpen(path.c_str(), K_O_RDONLY, 0); });
@@ -456,8 +459,12 @@ TEST_F(DrvFault, UnstableWritesAreCommittedAtSyncAndCloseAndAServerThatKeepsRest
     // Verifiers that differ between two WRITEs also mean a restart in between.
     NfsOpenFile *again = open("c", K_O_RDWR);
     ASSERT_NE(again, nullptr);
-    ASSERT_EQ(nfs3Write(again, std::vector<char>(kLine, 'x').data(), static_cast<int>(kLine)), static_cast<int>(kLine));
-    set([](Files &f) { f.writeVerf = 3; f.commitVerf = 3; });
+    ASSERT_EQ(nfs3Write(again, std::vector<char>(kLine, 'x').data(), static_cast<int>(kLine)),
+              static_cast<int>(kLine));
+    set([](Files &f) {
+        f.writeVerf = 3;
+        f.commitVerf = 3;
+    });
     ASSERT_EQ(nfs3Write(again, "y", 1), 1);
     const uint64_t writesBefore = writesSeen(*files_);
     EXPECT_EQ(nfs3Close(again), 0) << std::hex << errnoGet();
@@ -599,12 +606,14 @@ TEST_F(DrvFault, DataAcknowledgedBeforeARestartReachesStableStorage)
             // Three lines through a two-line cache: the third needs a pinned line, whose
             // file is committed first; that COMMIT finds the server restarted.
             set([](Files &f) { f.restartingCommits = 1; });
-            ASSERT_EQ(nfs3Write(file, bytes.data(), static_cast<int>(bytes.size())), static_cast<int>(bytes.size()));
+            ASSERT_EQ(nfs3Write(file, bytes.data(), static_cast<int>(bytes.size())),
+                      static_cast<int>(bytes.size()));
         } else {
             ASSERT_EQ(nfs3Write(file, bytes.data(), static_cast<int>(kLine)), static_cast<int>(kLine));
             if (row.when == When::betweenWrites)
                 set([](Files &f) { f.restart(); });
-            ASSERT_EQ(nfs3Write(file, bytes.data() + kLine, static_cast<int>(kLine / 2)), static_cast<int>(kLine / 2));
+            ASSERT_EQ(nfs3Write(file, bytes.data() + kLine, static_cast<int>(kLine / 2)),
+                      static_cast<int>(kLine / 2));
             set([row](Files &f) {
                 if (row.when == When::beforeSync)
                     f.restart();
@@ -615,7 +624,8 @@ TEST_F(DrvFault, DataAcknowledgedBeforeARestartReachesStableStorage)
             set([](Files &f) { f.restart(); });
             EXPECT_EQ(serverData("c"), std::vector<char>(bytes.begin(), bytes.begin() + 3 * kLine / 2))
                 << "stable once the sync returned";
-            ASSERT_EQ(nfs3Write(file, bytes.data() + 3 * kLine / 2, static_cast<int>(kLine)), static_cast<int>(kLine));
+            ASSERT_EQ(nfs3Write(file, bytes.data() + 3 * kLine / 2, static_cast<int>(kLine)),
+                      static_cast<int>(kLine));
         }
         EXPECT_EQ(nfs3Close(file), 0) << std::hex << errnoGet();
         EXPECT_EQ(serverData("c"), bytes);

@@ -58,7 +58,10 @@ protected:
         server_.reset();
     }
 
-    static std::string handleText(const nfs_fh3 &fh) { return std::string(fh.data.data_val, fh.data.data_len); }
+    static std::string handleText(const nfs_fh3 &fh)
+    {
+        return std::string(fh.data.data_val, fh.data.data_len);
+    }
 
     fattr3 attributes(const Node &node) const
     {

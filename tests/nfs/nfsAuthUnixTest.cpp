@@ -179,7 +179,8 @@ TEST_F(Credentials, PromptKeepsTheNumberForAnAnswerThatIsNoNumber)
     for (const auto &c : cases) {
         int value = 5;
         StdinFeed feed(c.answer);
-        const std::string said = capturedStdout([&value] { nfsAuthUnixFieldPrompt("n:", &value, 30, "%d "); });
+        const std::string said =
+            capturedStdout([&value] { nfsAuthUnixFieldPrompt("n:", &value, 30, "%d "); });
         EXPECT_EQ(value, c.stored) << c.answer;
         EXPECT_EQ(said, std::string("n: 5 ") + c.said) << c.answer;
     }
@@ -187,7 +188,9 @@ TEST_F(Credentials, PromptKeepsTheNumberForAnAnswerThatIsNoNumber)
 
 TEST_F(Credentials, PromptShowsUnprintableCharactersAsQuestionMarks)
 {
-    nfsAuthUnixSet("a\x01" "b\xc3", 1, 2, 0, nullptr);
+    nfsAuthUnixSet("a\x01"
+                   "b\xc3",
+                   1, 2, 0, nullptr);
     std::string out;
     {
         StdinFeed feed("\n\n\n\n");

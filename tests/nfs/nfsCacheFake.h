@@ -31,14 +31,14 @@ struct SlotCall {
 struct FakeServer {
     std::map<uint64_t, std::vector<char>> files;
     std::vector<SlotCall> calls;
-    int failReads = 0;  // the next n reads fail
-    int failWrites = 0; // the next n writes fail
+    int failReads = 0;               // the next n reads fail
+    int failWrites = 0;              // the next n writes fail
     unsigned bytesBeforeFailure = 0; // a failing read first lands this many of the file's bytes
 
     std::size_t count(bool write) const
     {
-        return static_cast<std::size_t>(
-            std::count_if(calls.begin(), calls.end(), [write](const SlotCall &c) { return c.write == write; }));
+        return static_cast<std::size_t>(std::count_if(
+            calls.begin(), calls.end(), [write](const SlotCall &c) { return c.write == write; }));
     }
 };
 

@@ -60,8 +60,8 @@ TEST(CacheGeometry, RefusedRequestsLeaveTheBlockZeroAndFreeZeroesIt)
     EXPECT_EQ(nfsCacheAlloc(&cache, -1, 16384, 0), -1);
     // Where size_t is 32 bits, line count x line size or x line record can wrap: refused.
     if constexpr (sizeof(std::size_t) == 4) {
-        for (const auto &[count, bytes] : {std::pair{4, 1 << 30}, std::pair{1 << 22, 1024},
-                                           std::pair{1 << 30, 1}}) {
+        for (const auto &[count, bytes] :
+             {std::pair{4, 1 << 30}, std::pair{1 << 22, 1024}, std::pair{1 << 30, 1}}) {
             EXPECT_EQ(nfsCacheAlloc(&cache, count, bytes, 0), -1) << count << " x " << bytes;
             EXPECT_TRUE(isZero(cache));
         }
@@ -219,7 +219,8 @@ TEST_F(CacheWrite, AWholeLineSkipsTheFillAndGoesOutAtOnce)
 
     server_.failWrites = 1;
     EXPECT_EQ(nfsCacheLineWrite(file, 2 * kLine, data.data(), kLine, 3), -1);
-    EXPECT_EQ(lineOf(1, 2 * kLine).flags, static_cast<uint32_t>(NFS_CACHE_DIRTY)) << "kept for a later write-back";
+    EXPECT_EQ(lineOf(1, 2 * kLine).flags, static_cast<uint32_t>(NFS_CACHE_DIRTY))
+        << "kept for a later write-back";
 }
 
 TEST_F(CacheWrite, WriteThroughSendsEachWriteAndLeavesTheLineCleanAndReadable)
@@ -323,21 +324,13 @@ TEST_P(CacheOwnWriteBack, AFailureKeepsTheLineDirtyWithItsBytesUntilTheNextWrite
     const std::string rest(kLine - 5, 'r');
     std::array<char, 200> buf{};
     switch (GetParam()) {
-    case WriteBackBy::lineFull:
-        EXPECT_EQ(nfsCacheLineWrite(file, 5, rest.data(), kLine - 5, 3), -1);
-        break;
-    case WriteBackBy::readMiss:
-        EXPECT_EQ(nfsCacheLineRead(file, sameLine, buf.data(), 10, 3), -1);
-        break;
-    case WriteBackBy::writeMiss:
-        EXPECT_EQ(nfsCacheLineWrite(file, sameLine, "x", 1, 3), -1);
-        break;
+    case WriteBackBy::lineFull: EXPECT_EQ(nfsCacheLineWrite(file, 5, rest.data(), kLine - 5, 3), -1); break;
+    case WriteBackBy::readMiss: EXPECT_EQ(nfsCacheLineRead(file, sameLine, buf.data(), 10, 3), -1); break;
+    case WriteBackBy::writeMiss: EXPECT_EQ(nfsCacheLineWrite(file, sameLine, "x", 1, 3), -1); break;
     case WriteBackBy::readPastTheWrittenBytes:
         EXPECT_EQ(nfsCacheLineRead(file, 0, buf.data(), 200, 3), -1);
         break;
-    case WriteBackBy::lineFlush:
-        EXPECT_EQ(nfsCacheLineFlush(&lineOf(1, 0), 3), -1);
-        break;
+    case WriteBackBy::lineFlush: EXPECT_EQ(nfsCacheLineFlush(&lineOf(1, 0), 3), -1); break;
     }
     NfsCacheLine &line = lineOf(1, 0);
     EXPECT_EQ(line.flags, static_cast<uint32_t>(NFS_CACHE_DIRTY));

@@ -58,7 +58,8 @@ protected:
 
     static int nullCall(uint32_t prog = kProg, uint32_t vers = 3)
     {
-        return nfsClientCall(kHost, prog, vers, 0, nfsXdrProc(xdr_void), nullptr, nfsXdrProc(xdr_void), nullptr);
+        return nfsClientCall(kHost, prog, vers, 0, nfsXdrProc(xdr_void), nullptr, nfsXdrProc(xdr_void),
+                             nullptr);
     }
 
     std::unique_ptr<scripted::ScriptedServer> server_;
@@ -78,7 +79,8 @@ TEST_F(ClientCallScripted, OneHandleServesARunOfCallsToOneProgram)
 
     ASSERT_EQ(nullCall(100005, 3), 0);
     ASSERT_EQ(nullCall(), 0);
-    EXPECT_EQ(server_->portmapperCallCount(scripted::pmapProcGetPort), 3u) << "MOUNT in between rebuilds twice";
+    EXPECT_EQ(server_->portmapperCallCount(scripted::pmapProcGetPort), 3u)
+        << "MOUNT in between rebuilds twice";
 }
 
 TEST_F(ClientCallScripted, TheCredentialCarriesTheRecordAndItsChanges)
@@ -135,10 +137,12 @@ TEST_F(ClientCallScripted, RefusalsAreReportedWithTheirRpcStatus)
     EXPECT_EQ(errnoGet(), K_RPC_CLNT_ERRNO_BASE | RPC_CANTRECV);
     EXPECT_EQ(nfsRpcClientCurrent()->pClient, nullptr);
     const uint32_t port = server_->programPort();
-    server_->setRegistrations({{kProg, 3, scripted::ipprotoUdp, port}, {kProg, 2, scripted::ipprotoUdp, port}});
+    server_->setRegistrations(
+        {{kProg, 3, scripted::ipprotoUdp, port}, {kProg, 2, scripted::ipprotoUdp, port}});
     EXPECT_EQ(nullCall(kProg, 2), -1);
     EXPECT_EQ(errnoGet(), K_RPC_CLNT_ERRNO_BASE | RPC_PROGVERSMISMATCH);
-    EXPECT_EQ(nfsClientCall(kHost, kProg, 3, 9, nfsXdrProc(xdr_void), nullptr, nfsXdrProc(xdr_void), nullptr), -1);
+    EXPECT_EQ(nfsClientCall(kHost, kProg, 3, 9, nfsXdrProc(xdr_void), nullptr, nfsXdrProc(xdr_void), nullptr),
+              -1);
     EXPECT_EQ(errnoGet(), K_RPC_CLNT_ERRNO_BASE | RPC_PROCUNAVAIL);
     EXPECT_EQ(nfsClientCall("no-such-host.invalid", kProg, 3, 0, nfsXdrProc(xdr_void), nullptr,
                             nfsXdrProc(xdr_void), nullptr),
@@ -154,14 +158,16 @@ TEST_F(ClientCallScripted, StrayDatagramsBeforeAndDuringACallCostItNothing)
     ASSERT_EQ(nullCall(), 0);
     sockaddr_in clientAddress{};
     socklen_t length = sizeof clientAddress;
-    ASSERT_EQ(getsockname(nfsRpcClientCurrent()->socket, reinterpret_cast<sockaddr *>(&clientAddress), &length), 0);
+    ASSERT_EQ(
+        getsockname(nfsRpcClientCurrent()->socket, reinterpret_cast<sockaddr *>(&clientAddress), &length), 0);
     clientAddress.sin_addr.s_addr = inet_addr(kAddress);
     const int sender = socket(AF_INET, SOCK_DGRAM, 0);
     ASSERT_GE(sender, 0);
     const uint32_t stray[6] = {htonl(0xdead0000u), htonl(1), 0, 0, 0, 0};
     const auto sendStrays = [&](int count, std::chrono::milliseconds gap) {
         for (int i = 0; i < count; ++i) {
-            sendto(sender, stray, sizeof stray, 0, reinterpret_cast<sockaddr *>(&clientAddress), sizeof clientAddress);
+            sendto(sender, stray, sizeof stray, 0, reinterpret_cast<sockaddr *>(&clientAddress),
+                   sizeof clientAddress);
             std::this_thread::sleep_for(gap);
         }
     };
@@ -230,7 +236,8 @@ TEST_F(ClientCallScripted, AnAnswerFromAnotherAddressOfTheServerIsTaken)
         return scripted::Reply::of(scripted::ReplyKind::silent);
     });
     nfsTimeoutSec = 2;
-    EXPECT_EQ(nfsClientCall(kHost, kProg, 3, 1, nfsXdrProc(xdr_void), nullptr, nfsXdrProc(xdr_void), nullptr), 0)
+    EXPECT_EQ(nfsClientCall(kHost, kProg, 3, 1, nfsXdrProc(xdr_void), nullptr, nfsXdrProc(xdr_void), nullptr),
+              0)
         << std::hex << errnoGet();
     close(other);
 }
@@ -240,7 +247,8 @@ TEST_F(ClientCallScripted, AnAnswerFromAnotherAddressOfTheServerIsTaken)
 TEST_F(ClientCallScripted, ASilentPortmapperLeavesTheCallWithinItsTimeOut)
 {
     std::string error;
-    const auto onNfsPort = scripted::ScriptedServer::start({.address = "127.0.0.6", .programPort = 2049}, &error);
+    const auto onNfsPort =
+        scripted::ScriptedServer::start({.address = "127.0.0.6", .programPort = 2049}, &error);
     ASSERT_NE(onNfsPort, nullptr) << error;
     onNfsPort->handle(kProg, 3, 0, [](const scripted::RpcCall &, XDR *) { return scripted::Reply::ok(); });
     onNfsPort->setPortmapperBehaviour(scripted::Behaviour::silent());
@@ -291,7 +299,8 @@ TEST_F(ClientCallScripted, HandlesAreSizedForTheLargestTransferTheWordsAllow)
     for (std::size_t i = 0; i < kLarge; ++i)
         out.bytes[i] = static_cast<char>(i * 7);
     auto echoCall = [&out](EchoBytes *in) {
-        return nfsClientCall(kHost, kProg, 3, 1, nfsXdrProc(EchoBytes::code), &out, nfsXdrProc(EchoBytes::code), in);
+        return nfsClientCall(kHost, kProg, 3, 1, nfsXdrProc(EchoBytes::code), &out,
+                             nfsXdrProc(EchoBytes::code), in);
     };
 
     ASSERT_EQ(nullCall(), 0);
@@ -348,8 +357,10 @@ TEST_F(ClientCallScripted, CountersFollowCallsRetransmissionsAndTimeOuts)
     EXPECT_EQ(tcp.calls + tcp.bytesSent + tcp.bytesReceived, 0u);
 
     const std::string shown = capturedStdout([] { nfsStatShow(); });
-    EXPECT_TRUE(std::regex_search(shown, std::regex(R"(udp +PMAP +GETPORT +1 +0 +0 +0 +[0-9]+ +28\n)"))) << shown;
-    EXPECT_TRUE(std::regex_search(shown, std::regex(R"(udp +NFS3 +NULL +3 +[0-9]+ +1 +0 +[0-9]+ +48\n)"))) << shown;
+    EXPECT_TRUE(std::regex_search(shown, std::regex(R"(udp +PMAP +GETPORT +1 +0 +0 +0 +[0-9]+ +28\n)")))
+        << shown;
+    EXPECT_TRUE(std::regex_search(shown, std::regex(R"(udp +NFS3 +NULL +3 +[0-9]+ +1 +0 +[0-9]+ +48\n)")))
+        << shown;
     EXPECT_TRUE(std::regex_search(shown, std::regex(R"(tcp +total +0 +0 +0 +0 +0 +0\n)"))) << shown;
 
     nfsStatZero();

@@ -292,12 +292,13 @@ TEST_F(MountFront, ConcurrentUnmountsOfOneDeviceReleaseItOnce)
 {
     ASSERT_TRUE(server_.up());
     ASSERT_EQ(nfsMount(server_.name(), "/export", "/front45/twice"), 0) << std::hex << errnoGet();
-    server_.server().handle(MOUNT_PROGRAM, MOUNT_V3, MOUNTPROC3_UMNT, [this](const scripted::RpcCall &, XDR *args) {
-        const std::string path = mounttest::decodePath(args);
-        std::this_thread::sleep_for(std::chrono::milliseconds(300));
-        server_.set([&path](MountState &s) { s.unmounted.push_back(path); });
-        return scripted::Reply::ok();
-    });
+    server_.server().handle(MOUNT_PROGRAM, MOUNT_V3, MOUNTPROC3_UMNT,
+                            [this](const scripted::RpcCall &, XDR *args) {
+                                const std::string path = mounttest::decodePath(args);
+                                std::this_thread::sleep_for(std::chrono::milliseconds(300));
+                                server_.set([&path](MountState &s) { s.unmounted.push_back(path); });
+                                return scripted::Reply::ok();
+                            });
     int first = 1;
     int second = 1;
     int secondErrno = 0;
@@ -329,9 +330,9 @@ TEST_F(MountFront, UnMountAllRemovesOnlyTheDevicesOfThatHost)
     ASSERT_EQ(nfsMount(server_.name(), "/export/b", "/front45/b"), 0);
     ASSERT_EQ(nfsMount(other.name(), "/export/a", "/front46/a"), 0);
 
-    server_.server().handle(MOUNT_PROGRAM, MOUNT_V3, MOUNTPROC3_UMNTALL, [](const scripted::RpcCall &, XDR *) {
-        return scripted::Reply::of(scripted::ReplyKind::systemErr);
-    });
+    server_.server().handle(
+        MOUNT_PROGRAM, MOUNT_V3, MOUNTPROC3_UMNTALL,
+        [](const scripted::RpcCall &, XDR *) { return scripted::Reply::of(scripted::ReplyKind::systemErr); });
     EXPECT_EQ(nfsUnMountAll(server_.name()), -1);
     EXPECT_NE(mounttest::nfs3DeviceNamed("/front45/a"), nullptr);
     EXPECT_NE(mounttest::nfs3DeviceNamed("/front45/b"), nullptr);

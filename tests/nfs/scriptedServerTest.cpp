@@ -34,8 +34,7 @@ constexpr uint32_t testProg = 0x20000101;
 constexpr uint32_t mountProg = 100005;
 
 // The library's routine type is variadic; a cast through void (*)() says the change is meant.
-template <typename F>
-xdrproc_t xdrProc(F routine)
+template <typename F> xdrproc_t xdrProc(F routine)
 {
     return reinterpret_cast<xdrproc_t>(reinterpret_cast<void (*)()>(routine));
 }
@@ -57,7 +56,8 @@ sockaddr_in addressOf(const std::string &host, uint16_t port)
 // A libtirpc UDP client handle with its credential, destroyed with its holder.
 class Client {
 public:
-    Client(const std::string &host, uint16_t port, uint32_t prog, uint32_t vers, std::chrono::milliseconds retry = 1s)
+    Client(const std::string &host, uint16_t port, uint32_t prog, uint32_t vers,
+           std::chrono::milliseconds retry = 1s)
     {
         sockaddr_in sin = addressOf(host, port);
         handle_ = clntudp_create(&sin, prog, vers, toTimeval(retry), &socket_);
@@ -80,8 +80,8 @@ public:
     void useAuthUnix(const char *machine, uid_t uid, gid_t gid, std::vector<gid_t> groups)
     {
         auth_destroy(handle_->cl_auth);
-        handle_->cl_auth = authunix_create(const_cast<char *>(machine), uid, gid, static_cast<int>(groups.size()),
-                                           groups.data());
+        handle_->cl_auth = authunix_create(const_cast<char *>(machine), uid, gid,
+                                           static_cast<int>(groups.size()), groups.data());
     }
 
     uint16_t localPort() const
@@ -94,7 +94,8 @@ public:
 
     clnt_stat callVoid(uint32_t proc, std::chrono::milliseconds timeout = 2s)
     {
-        return clnt_call(handle_, proc, xdrProc(xdr_void), nullptr, xdrProc(xdr_void), nullptr, toTimeval(timeout));
+        return clnt_call(handle_, proc, xdrProc(xdr_void), nullptr, xdrProc(xdr_void), nullptr,
+                         toTimeval(timeout));
     }
 
     rpc_err lastError()
@@ -218,7 +219,8 @@ protected:
         return Reply::ok(xdr_u_int, static_cast<u_int>(std::strlen(text.value())));
     }
 
-    clnt_stat callLength(Client &client, const char *text, u_int *length, std::chrono::milliseconds timeout = 2s)
+    clnt_stat callLength(Client &client, const char *text, u_int *length,
+                         std::chrono::milliseconds timeout = 2s)
     {
         char *argument = const_cast<char *>(text);
         return clnt_call(client.get(), 1, xdrProc(xdr_wrapstring), &argument, xdrProc(xdr_u_int), length,
@@ -239,13 +241,15 @@ TEST_F(ScriptedServerTest, PortmapperDumpListsItselfAndTheProgramsByDefault)
               RPC_SUCCESS);
     std::vector<Mapping> seen;
     for (pmaplist *node = list; node != nullptr; node = node->pml_next) {
-        seen.push_back({static_cast<uint32_t>(node->pml_map.pm_prog), static_cast<uint32_t>(node->pml_map.pm_vers),
-                        static_cast<uint32_t>(node->pml_map.pm_prot), static_cast<uint32_t>(node->pml_map.pm_port)});
+        seen.push_back(
+            {static_cast<uint32_t>(node->pml_map.pm_prog), static_cast<uint32_t>(node->pml_map.pm_vers),
+             static_cast<uint32_t>(node->pml_map.pm_prot), static_cast<uint32_t>(node->pml_map.pm_port)});
     }
     clnt_freeres(pmap.get(), xdrProc(xdr_pmaplist), reinterpret_cast<char *>(&list));
-    std::vector<Mapping> expected{{scripted::portmapperProgram, scripted::portmapperVersion, scripted::ipprotoUdp, 111},
-                                  {testProg, 1, scripted::ipprotoUdp, server_->programPort()},
-                                  {testProg, 2, scripted::ipprotoUdp, server_->programPort()}};
+    std::vector<Mapping> expected{
+        {scripted::portmapperProgram, scripted::portmapperVersion, scripted::ipprotoUdp, 111},
+        {testProg, 1, scripted::ipprotoUdp, server_->programPort()},
+        {testProg, 2, scripted::ipprotoUdp, server_->programPort()}};
     EXPECT_EQ(seen, expected);
     EXPECT_EQ(server_->portmapperCallCount(scripted::pmapProcDump), 1U);
 }
@@ -253,7 +257,8 @@ TEST_F(ScriptedServerTest, PortmapperDumpListsItselfAndTheProgramsByDefault)
 TEST_F(ScriptedServerTest, PortmapperAnswersWithTheChosenRegistrations)
 {
     // MOUNT over TCP only, and a version that the program table does not have.
-    const std::vector<Mapping> chosen{{mountProg, 3, scripted::ipprotoTcp, 635}, {testProg, 9, scripted::ipprotoUdp, 4000}};
+    const std::vector<Mapping> chosen{{mountProg, 3, scripted::ipprotoTcp, 635},
+                                      {testProg, 9, scripted::ipprotoUdp, 4000}};
     server_->setRegistrations(chosen);
     EXPECT_EQ(server_->registrations(), chosen);
 
@@ -329,8 +334,9 @@ TEST_F(ScriptedServerTest, StandardRefusals)
     // A string argument that claims more bytes than the call carries.
     u_int length = 0;
     u_int tooLong = 1000;
-    EXPECT_EQ(clnt_call(client.get(), 1, xdrProc(xdr_u_int), &tooLong, xdrProc(xdr_u_int), &length, toTimeval(2s)),
-              RPC_CANTDECODEARGS);
+    EXPECT_EQ(
+        clnt_call(client.get(), 1, xdrProc(xdr_u_int), &tooLong, xdrProc(xdr_u_int), &length, toTimeval(2s)),
+        RPC_CANTDECODEARGS);
     EXPECT_EQ(server_->callCount(testProg, 1, 1), 1U);
 }
 
@@ -346,8 +352,9 @@ TEST_F(ScriptedServerTest, HandlerChosenReplies)
     Client client(server_->address(), server_->programPort(), testProg, 1);
     EXPECT_EQ(client.callVoid(2), RPC_SYSTEMERROR);
     u_int result = 0;
-    EXPECT_EQ(clnt_call(client.get(), 3, xdrProc(xdr_void), nullptr, xdrProc(xdr_u_int), &result, toTimeval(2s)),
-              RPC_CANTDECODERES);
+    EXPECT_EQ(
+        clnt_call(client.get(), 3, xdrProc(xdr_void), nullptr, xdrProc(xdr_u_int), &result, toTimeval(2s)),
+        RPC_CANTDECODERES);
 }
 
 TEST_F(ScriptedServerTest, SilentProgramTimesOutAndRunsNoHandler)

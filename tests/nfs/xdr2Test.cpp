@@ -24,8 +24,7 @@ const std::string handle32 = "0123456789abcdef0123456789ABCDEF";
 Wire fattrWire(uint32_t type, uint32_t size)
 {
     Wire wire;
-    wire.u32(type).u32(0100644).u32(1).u32(2001).u32(100).u32(size).u32(4096).u32(0).u32(8)
-        .u32(77).u32(1234);
+    wire.u32(type).u32(0100644).u32(1).u32(2001).u32(100).u32(size).u32(4096).u32(0).u32(8).u32(77).u32(1234);
     for (uint32_t t = 1; t <= 6; ++t) {
         wire.u32(t);
     }
@@ -57,16 +56,14 @@ TEST(Xdr2Handles, ThirtyTwoRawBytesWithoutLengthWord)
     EXPECT_EQ(encode(XDRPROC(xdr_diropres), &res), reply);
 
     diropres cut{};
-    EXPECT_FALSE(decode(XDRPROC(xdr_diropres), Wire().u32(NFS_OK).fixed("only-half-handle").bytes(),
-                        &cut));
+    EXPECT_FALSE(decode(XDRPROC(xdr_diropres), Wire().u32(NFS_OK).fixed("only-half-handle").bytes(), &cut));
 
     fhstatus mounted{};
     ASSERT_TRUE(decode(XDRPROC(xdr_fhstatus), Wire().u32(0).fixed(handle32).bytes(), &mounted));
     EXPECT_EQ(std::string(mounted.fhstatus_u.directory, FHSIZE), handle32);
     fhstatus refused{};
     u_int consumed = 0;
-    ASSERT_TRUE(decode(XDRPROC(xdr_fhstatus), Wire().u32(13).fixed(handle32).bytes(), &refused,
-                       &consumed));
+    ASSERT_TRUE(decode(XDRPROC(xdr_fhstatus), Wire().u32(13).fixed(handle32).bytes(), &refused, &consumed));
     EXPECT_EQ(refused.status, 13u);
     EXPECT_EQ(consumed, 4u);
 
@@ -96,8 +93,7 @@ TEST(Xdr2Results, ErrorStatusesDecodeNothingMore)
 
     statfsres ok{};
     ASSERT_TRUE(decode(XDRPROC(xdr_statfsres),
-                       Wire().u32(NFS_OK).u32(8192).u32(4096).u32(1000).u32(600).u32(500).bytes(),
-                       &ok));
+                       Wire().u32(NFS_OK).u32(8192).u32(4096).u32(1000).u32(600).u32(500).bytes(), &ok));
     EXPECT_EQ(ok.statfsres_u.reply.bsize, 4096u);
     EXPECT_EQ(ok.statfsres_u.reply.bavail, 500u);
 }
@@ -107,8 +103,7 @@ TEST(Xdr2Read, LargeDataAndCallerBufferCapacity)
     const std::string large(NFS_MAXDATA, 'D');
     readres allocated{};
     ASSERT_TRUE(decode(XDRPROC(xdr_readres), readOkWire(large).bytes(), &allocated));
-    EXPECT_EQ(std::string(allocated.readres_u.reply.data.data_val,
-                          allocated.readres_u.reply.data.data_len),
+    EXPECT_EQ(std::string(allocated.readres_u.reply.data.data_val, allocated.readres_u.reply.data.data_len),
               large);
     EXPECT_EQ(allocated.readres_u.reply.attributes.size, 9000u);
     release(XDRPROC(xdr_readres), &allocated);
@@ -149,8 +144,7 @@ TEST(Xdr2Readlink, CallerBufferHoldsAtMostItsSize)
 
     readlinkres tooLong{};
     tooLong.readlinkres_u.data = buffer.data();
-    EXPECT_FALSE(
-        decode(XDRPROC(xdr_readlinkres), Wire().u32(NFS_OK).var(fits + "m").bytes(), &tooLong));
+    EXPECT_FALSE(decode(XDRPROC(xdr_readlinkres), Wire().u32(NFS_OK).var(fits + "m").bytes(), &tooLong));
     release(XDRPROC(xdr_readlinkres), &tooLong);
 }
 
@@ -171,9 +165,16 @@ TEST(Xdr2Directory, CookiesAreRawBytesAndListsAnyLength)
     const std::string longName(NFS_MAXNAMLEN, 'e');
     const Bytes wire = Wire()
                            .u32(NFS_OK)
-                           .u32(1).u32(5).var(".").fixed(std::string("\x00\x00\x00\x01", 4))
-                           .u32(1).u32(6).var(longName).fixed(std::string("\xde\xad\xbe\xef", 4))
-                           .u32(0).u32(0)
+                           .u32(1)
+                           .u32(5)
+                           .var(".")
+                           .fixed(std::string("\x00\x00\x00\x01", 4))
+                           .u32(1)
+                           .u32(6)
+                           .var(longName)
+                           .fixed(std::string("\xde\xad\xbe\xef", 4))
+                           .u32(0)
+                           .u32(0)
                            .bytes();
     readdirres two{};
     ASSERT_TRUE(decode(XDRPROC(xdr_readdirres), wire, &two));
@@ -208,16 +209,17 @@ TEST(Xdr2CutShort, EveryOffsetFailsCleanly)
 
     const Bytes read = readOkWire("some file data").bytes();
     EXPECT_EQ(failuresOverEveryCut<readres>(XDRPROC(xdr_readres), read, noBuffer), read.size());
-    EXPECT_EQ(failuresOverEveryCut<readres>(
-                  XDRPROC(xdr_readres), read,
-                  [&](readres &r) { r.readres_u.reply.data = {256, buffer.data()}; }),
+    EXPECT_EQ(failuresOverEveryCut<readres>(XDRPROC(xdr_readres), read,
+                                            [&](readres &r) {
+                                                r.readres_u.reply.data = {256, buffer.data()};
+                                            }),
               read.size());
 
     const Bytes link = Wire().u32(NFS_OK).var("/abs/path").bytes();
-    EXPECT_EQ(failuresOverEveryCut<readlinkres>(
-                  XDRPROC(xdr_readlinkres), link,
-                  [&](readlinkres &r) { r.readlinkres_u.data = buffer.data(); }),
-              link.size());
+    EXPECT_EQ(
+        failuresOverEveryCut<readlinkres>(XDRPROC(xdr_readlinkres), link,
+                                          [&](readlinkres &r) { r.readlinkres_u.data = buffer.data(); }),
+        link.size());
 
     const Bytes dir = Wire().u32(NFS_OK).u32(1).u32(5).var("name").u32(9).u32(0).u32(1).bytes();
     EXPECT_EQ(failuresOverEveryCut<readdirres>(XDRPROC(xdr_readdirres), dir, noBuffer), dir.size());

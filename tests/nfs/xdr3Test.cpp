@@ -118,9 +118,9 @@ TEST(Xdr3Attributes, WireFormsAreExact)
     set.atime.set_it = SET_TO_CLIENT_TIME;
     set.atime.set_atime_u.atime = {5, 6};
     set.mtime.set_it = SET_TO_SERVER_TIME;
-    EXPECT_EQ(encode(XDRPROC(xdr_sattr3), &set),
-              Wire().u32(1).u32(0755).u32(0).u32(0).u32(1).u64(0x100000000ULL).u32(2).u32(5).u32(6)
-                  .u32(1).bytes());
+    EXPECT_EQ(
+        encode(XDRPROC(xdr_sattr3), &set),
+        Wire().u32(1).u32(0755).u32(0).u32(0).u32(1).u64(0x100000000ULL).u32(2).u32(5).u32(6).u32(1).bytes());
 }
 
 TEST(Xdr3Attributes, UnionArmsFollowTheirDiscriminant)
@@ -155,17 +155,15 @@ TEST(Xdr3Results, ErrorStatusesCarryOnlyTheirFailureMembers)
     ASSERT_TRUE(decode(XDRPROC(xdr_LOOKUP3res), notFound, &lookup, &consumed));
     EXPECT_EQ(consumed, notFound.size());
     EXPECT_EQ(lookup.status, NFS3ERR_NOENT);
-    EXPECT_EQ(lookup.LOOKUP3res_u.resfail.dir_attributes.post_op_attr_u.attributes.fileid,
-              0x100000001ULL);
+    EXPECT_EQ(lookup.LOOKUP3res_u.resfail.dir_attributes.post_op_attr_u.attributes.fileid, 0x100000001ULL);
 
     GETATTR3res getattr{};
-    ASSERT_TRUE(decode(XDRPROC(xdr_GETATTR3res), Wire().u32(NFS3ERR_STALE).u32(1).u32(2).bytes(),
-                       &getattr, &consumed));
+    ASSERT_TRUE(decode(XDRPROC(xdr_GETATTR3res), Wire().u32(NFS3ERR_STALE).u32(1).u32(2).bytes(), &getattr,
+                       &consumed));
     EXPECT_EQ(consumed, 4u);
 
     WRITE3res write{};
-    const Bytes noSpace = Wire().u32(NFS3ERR_NOSPC).u32(1).u64(10).u32(1).u32(2).u32(3).u32(4)
-                              .u32(0).bytes();
+    const Bytes noSpace = Wire().u32(NFS3ERR_NOSPC).u32(1).u64(10).u32(1).u32(2).u32(3).u32(4).u32(0).bytes();
     ASSERT_TRUE(decode(XDRPROC(xdr_WRITE3res), noSpace, &write, &consumed));
     EXPECT_EQ(consumed, noSpace.size());
     EXPECT_EQ(write.WRITE3res_u.resfail.file_wcc.before.pre_op_attr_u.attributes.size, 10u);
@@ -182,8 +180,7 @@ TEST(Xdr3Arguments, EncodeExactly)
     read.file.data = {2, fh};
     read.offset = 0x100000002ULL;
     read.count = 8192;
-    EXPECT_EQ(encode(XDRPROC(xdr_READ3args), &read),
-              Wire().var("FH").u64(0x100000002ULL).u32(8192).bytes());
+    EXPECT_EQ(encode(XDRPROC(xdr_READ3args), &read), Wire().var("FH").u64(0x100000002ULL).u32(8192).bytes());
 
     char data[] = "hello";
     WRITE3args write{};
@@ -261,14 +258,12 @@ TEST(Xdr3Readlink, CallerBufferHoldsAtMostItsSize)
 
     READLINK3res tooLong{};
     tooLong.READLINK3res_u.resok.data = buffer.data();
-    EXPECT_FALSE(decode(XDRPROC(xdr_READLINK3res), Wire().u32(0).u32(0).var(fits + "q").bytes(),
-                        &tooLong));
+    EXPECT_FALSE(decode(XDRPROC(xdr_READLINK3res), Wire().u32(0).u32(0).var(fits + "q").bytes(), &tooLong));
     release(XDRPROC(xdr_READLINK3res), &tooLong);
 
     const std::string longPath(NFS_MAXPATHLEN, 'x');
     READLINK3res allocated{};
-    ASSERT_TRUE(decode(XDRPROC(xdr_READLINK3res), Wire().u32(0).u32(0).var(longPath).bytes(),
-                       &allocated));
+    ASSERT_TRUE(decode(XDRPROC(xdr_READLINK3res), Wire().u32(0).u32(0).var(longPath).bytes(), &allocated));
     EXPECT_EQ(allocated.READLINK3res_u.resok.data, longPath);
     release(XDRPROC(xdr_READLINK3res), &allocated);
 }
@@ -318,11 +313,25 @@ TEST(Xdr3Directory, LongListsDoNotRecurse)
 TEST(Xdr3Directory, ReaddirplusCarriesAttributesAndHandles)
 {
     const Bytes wire = Wire()
-                           .u32(NFS3_OK).u32(0).fixed("verifier")
-                           .u32(1).u64(1).var("x").u64(2).u32(1).append(fattr3Wire(NF3REG))
-                           .u32(1).var("handle-x")
-                           .u32(1).u64(3).var("y").u64(4).u32(0).u32(0)
-                           .u32(0).u32(1)
+                           .u32(NFS3_OK)
+                           .u32(0)
+                           .fixed("verifier")
+                           .u32(1)
+                           .u64(1)
+                           .var("x")
+                           .u64(2)
+                           .u32(1)
+                           .append(fattr3Wire(NF3REG))
+                           .u32(1)
+                           .var("handle-x")
+                           .u32(1)
+                           .u64(3)
+                           .var("y")
+                           .u64(4)
+                           .u32(0)
+                           .u32(0)
+                           .u32(0)
+                           .u32(1)
                            .bytes();
     READDIRPLUS3res res{};
     ASSERT_TRUE(decode(XDRPROC(xdr_READDIRPLUS3res), wire, &res));
@@ -344,25 +353,23 @@ TEST(Xdr3CutShort, EveryOffsetFailsCleanly)
     auto noBuffer = [](auto &) {};
 
     const Bytes lookup = lookupOkWire(handle64).bytes();
-    EXPECT_EQ(failuresOverEveryCut<LOOKUP3res>(XDRPROC(xdr_LOOKUP3res), lookup, callerHandle),
-              lookup.size());
-    EXPECT_EQ(failuresOverEveryCut<LOOKUP3res>(XDRPROC(xdr_LOOKUP3res), lookup, noBuffer),
-              lookup.size());
+    EXPECT_EQ(failuresOverEveryCut<LOOKUP3res>(XDRPROC(xdr_LOOKUP3res), lookup, callerHandle), lookup.size());
+    EXPECT_EQ(failuresOverEveryCut<LOOKUP3res>(XDRPROC(xdr_LOOKUP3res), lookup, noBuffer), lookup.size());
 
-    const Bytes create = Wire().u32(NFS3_OK).u32(1).var("new-handle").u32(1)
-                             .append(fattr3Wire(NF3REG)).u32(0).u32(0).bytes();
-    EXPECT_EQ(failuresOverEveryCut<CREATE3res>(XDRPROC(xdr_CREATE3res), create,
-                                               [&](CREATE3res &r) {
-                                                   r.CREATE3res_u.resok.obj.post_op_fh3_u.handle
-                                                       .data.data_val = fh.data();
-                                               }),
-              create.size());
+    const Bytes create =
+        Wire().u32(NFS3_OK).u32(1).var("new-handle").u32(1).append(fattr3Wire(NF3REG)).u32(0).u32(0).bytes();
+    EXPECT_EQ(
+        failuresOverEveryCut<CREATE3res>(
+            XDRPROC(xdr_CREATE3res), create,
+            [&](CREATE3res &r) { r.CREATE3res_u.resok.obj.post_op_fh3_u.handle.data.data_val = fh.data(); }),
+        create.size());
 
-    const Bytes read = Wire().u32(NFS3_OK).u32(1).append(fattr3Wire(NF3REG)).u32(7).u32(1)
-                           .var("content").bytes();
-    EXPECT_EQ(failuresOverEveryCut<READ3res>(
-                  XDRPROC(xdr_READ3res), read,
-                  [&](READ3res &r) { r.READ3res_u.resok.data = {256, data.data()}; }),
+    const Bytes read =
+        Wire().u32(NFS3_OK).u32(1).append(fattr3Wire(NF3REG)).u32(7).u32(1).var("content").bytes();
+    EXPECT_EQ(failuresOverEveryCut<READ3res>(XDRPROC(xdr_READ3res), read,
+                                             [&](READ3res &r) {
+                                                 r.READ3res_u.resok.data = {256, data.data()};
+                                             }),
               read.size());
     EXPECT_EQ(failuresOverEveryCut<READ3res>(XDRPROC(xdr_READ3res), read, noBuffer), read.size());
 
@@ -373,21 +380,31 @@ TEST(Xdr3CutShort, EveryOffsetFailsCleanly)
               link.size());
 
     const Bytes dir = readdirWire({".", "..", "file"}, true).bytes();
-    EXPECT_EQ(failuresOverEveryCut<READDIR3res>(XDRPROC(xdr_READDIR3res), dir, noBuffer),
-              dir.size());
+    EXPECT_EQ(failuresOverEveryCut<READDIR3res>(XDRPROC(xdr_READDIR3res), dir, noBuffer), dir.size());
 
-    const Bytes fsinfo = Wire().u32(NFS3_OK).u32(0).u32(65536).u32(8192).u32(4096).u32(65536)
-                             .u32(8192).u32(4096).u32(8192).u64(0x7FFFFFFFFFFFFFFFULL).u32(0)
-                             .u32(1).u32(0x1B).bytes();
-    EXPECT_EQ(failuresOverEveryCut<FSINFO3res>(XDRPROC(xdr_FSINFO3res), fsinfo, noBuffer),
-              fsinfo.size());
+    const Bytes fsinfo = Wire()
+                             .u32(NFS3_OK)
+                             .u32(0)
+                             .u32(65536)
+                             .u32(8192)
+                             .u32(4096)
+                             .u32(65536)
+                             .u32(8192)
+                             .u32(4096)
+                             .u32(8192)
+                             .u64(0x7FFFFFFFFFFFFFFFULL)
+                             .u32(0)
+                             .u32(1)
+                             .u32(0x1B)
+                             .bytes();
+    EXPECT_EQ(failuresOverEveryCut<FSINFO3res>(XDRPROC(xdr_FSINFO3res), fsinfo, noBuffer), fsinfo.size());
 }
 
 TEST(Xdr3Oversized, HugeLengthClaimsFailCleanly)
 {
     // A name claiming a megabyte in a short reply.
-    const Bytes claim = Wire().u32(NFS3_OK).u32(0).fixed("verifier").u32(1).u64(1).u32(1 << 20)
-                            .fixed("abcd").bytes();
+    const Bytes claim =
+        Wire().u32(NFS3_OK).u32(0).fixed("verifier").u32(1).u64(1).u32(1 << 20).fixed("abcd").bytes();
     READDIR3res res{};
     EXPECT_FALSE(decode(XDRPROC(xdr_READDIR3res), claim, &res));
     release(XDRPROC(xdr_READDIR3res), &res);

@@ -20,10 +20,7 @@ namespace {
 // Exports: /a with no groups, /b with the groups g1 and g2.
 Wire exportsWire()
 {
-    return Wire()
-        .u32(1).var("/a").u32(0)
-        .u32(1).var("/b").u32(1).var("g1").u32(1).var("g2").u32(0)
-        .u32(0);
+    return Wire().u32(1).var("/a").u32(0).u32(1).var("/b").u32(1).var("g1").u32(1).var("g2").u32(0).u32(0);
 }
 
 Wire mountOkWire(const std::string &handle)
@@ -62,8 +59,8 @@ TEST(XdrMount3, MountResultArms)
 {
     mountres3 refused{};
     u_int consumed = 0;
-    ASSERT_TRUE(decode(XDRPROC(xdr_mountres3), Wire().u32(MNT3ERR_ACCES).u32(64).bytes(), &refused,
-                       &consumed));
+    ASSERT_TRUE(
+        decode(XDRPROC(xdr_mountres3), Wire().u32(MNT3ERR_ACCES).u32(64).bytes(), &refused, &consumed));
     EXPECT_EQ(refused.fhs_status, MNT3ERR_ACCES);
     EXPECT_EQ(consumed, 4u);
 
@@ -119,8 +116,8 @@ TEST(XdrMountLists, ExportsAndMountEntries)
     release(XDRPROC(xdr_mountlist), &mounts);
 
     // A host name over MNTNAMLEN in the second entry fails the list; the first is freed.
-    const Bytes badName = Wire().u32(1).var("h").var("/d").u32(1).var(std::string(256, 'h'))
-                              .var("/d").u32(0).bytes();
+    const Bytes badName =
+        Wire().u32(1).var("h").var("/d").u32(1).var(std::string(256, 'h')).var("/d").u32(0).bytes();
     mountlist partial = nullptr;
     EXPECT_FALSE(decode(XDRPROC(xdr_mountlist), badName, &partial));
     release(XDRPROC(xdr_mountlist), &partial);
@@ -143,29 +140,26 @@ TEST(XdrMountCutShort, EveryOffsetFailsCleanly)
     const Bytes mount = mountOkWire("handle-bytes").bytes();
     EXPECT_EQ(failuresOverEveryCut<mountres3>(XDRPROC(xdr_mountres3), mount, [](mountres3 &) {}),
               mount.size());
-    EXPECT_EQ(failuresOverEveryCut<mountres3>(XDRPROC(xdr_mountres3), mount,
-                                              [&](mountres3 &r) {
-                                                  r.mountres3_u.mountinfo.fhandle.fhandle3_val =
-                                                      buffer.data();
-                                              }),
+    EXPECT_EQ(failuresOverEveryCut<mountres3>(
+                  XDRPROC(xdr_mountres3), mount,
+                  [&](mountres3 &r) { r.mountres3_u.mountinfo.fhandle.fhandle3_val = buffer.data(); }),
               mount.size());
 
     const Bytes list = exportsWire().bytes();
-    EXPECT_EQ(failuresOverEveryCut<exports>(XDRPROC(xdr_exports), list, [](exports &) {}),
-              list.size());
+    EXPECT_EQ(failuresOverEveryCut<exports>(XDRPROC(xdr_exports), list, [](exports &) {}), list.size());
 }
 
 TEST(XdrMountOversized, HugeFlavorCountFailsCleanly)
 {
     mountres3 res{};
-    EXPECT_FALSE(decode(XDRPROC(xdr_mountres3),
-                        Wire().u32(MNT3_OK).var("h").u32(0x40000000).u32(1).bytes(), &res));
+    EXPECT_FALSE(
+        decode(XDRPROC(xdr_mountres3), Wire().u32(MNT3_OK).var("h").u32(0x40000000).u32(1).bytes(), &res));
     release(XDRPROC(xdr_mountres3), &res);
 }
 
 TEST(XdrMountOversized, FlavourListsStopAtTheirLimit)
 {
     xdrtest::expectBounded({"MNT flavours", xdrtest::decoderOf<mountres3>(XDRPROC(xdr_mountres3)),
-                            [](u_int) { return Wire().u32(MNT3_OK).var("h"); }, Wire(),
-                            MNT_MAX_AUTH_FLAVORS, true});
+                            [](u_int) { return Wire().u32(MNT3_OK).var("h"); }, Wire(), MNT_MAX_AUTH_FLAVORS,
+                            true});
 }

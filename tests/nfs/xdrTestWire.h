@@ -75,8 +75,7 @@ inline Wire fattr3Wire(uint32_t type)
 
 // Decodes exactly the given bytes; the copy is sized to them so that ASan sees any overread.
 // consumed receives the stream position afterwards.
-template <typename T>
-bool decode(xdrproc_t proc, const Bytes &bytes, T *out, u_int *consumed = nullptr)
+template <typename T> bool decode(xdrproc_t proc, const Bytes &bytes, T *out, u_int *consumed = nullptr)
 {
     Bytes copy(bytes);
     XDR xdrs;
@@ -90,8 +89,7 @@ bool decode(xdrproc_t proc, const Bytes &bytes, T *out, u_int *consumed = nullpt
 }
 
 // Encodes into a buffer of the given room; an empty result with ok false means it failed.
-template <typename T>
-Bytes encode(xdrproc_t proc, T *in, bool *ok = nullptr, u_int room = 1 << 16)
+template <typename T> Bytes encode(xdrproc_t proc, T *in, bool *ok = nullptr, u_int room = 1 << 16)
 {
     Bytes buffer(room);
     XDR xdrs;
@@ -105,8 +103,7 @@ Bytes encode(xdrproc_t proc, T *in, bool *ok = nullptr, u_int room = 1 << 16)
     return buffer;
 }
 
-template <typename T>
-void release(xdrproc_t proc, T *obj)
+template <typename T> void release(xdrproc_t proc, T *obj)
 {
     xdr_free(proc, reinterpret_cast<char *>(obj));
 }
@@ -131,8 +128,7 @@ size_t failuresOverEveryCut(xdrproc_t proc, const Bytes &full, Prepare prepare)
 }
 
 // Decodes a reply into a fresh T and releases it; true when the decode succeeded.
-template <typename T>
-std::function<bool(const Bytes &)> decoderOf(xdrproc_t proc)
+template <typename T> std::function<bool(const Bytes &)> decoderOf(xdrproc_t proc)
 {
     return [proc](const Bytes &bytes) {
         T obj{};

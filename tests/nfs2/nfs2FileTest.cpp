@@ -45,7 +45,10 @@ namespace fs = std::filesystem;
 constexpr const char *kDev = "/v2";
 constexpr uint32_t kNfs = 100003;
 
-std::string dev(const std::string &name) { return std::string(kDev) + "/" + name; }
+std::string dev(const std::string &name)
+{
+    return std::string(kDev) + "/" + name;
+}
 
 std::vector<char> contentOf(const fs::path &path)
 {
@@ -100,8 +103,8 @@ TEST_F(Nfs2File, DataRoundTripInAssortedSizes)
     int fd = kOpen(dev("data.bin").c_str(), K_O_RDWR | K_O_CREAT, 0644);
     ASSERT_GE(fd, 0) << std::hex << errnoGet();
     for (std::size_t done = 0, i = 0; done < data.size(); ++i) {
-        const int n = static_cast<int>(std::min<std::size_t>(static_cast<std::size_t>(sizes[i % sizes.size()]),
-                                                             data.size() - done));
+        const int n = static_cast<int>(
+            std::min<std::size_t>(static_cast<std::size_t>(sizes[i % sizes.size()]), data.size() - done));
         ASSERT_EQ(kWrite(fd, data.data() + done, n), n) << done;
         done += static_cast<std::size_t>(n);
     }
@@ -113,8 +116,8 @@ TEST_F(Nfs2File, DataRoundTripInAssortedSizes)
     std::vector<char> back(data.size() + 10);
     std::size_t got = 0;
     for (std::size_t i = 0;; ++i) {
-        const int n = kRead(fd, back.data() + got, std::min(sizes[(i + 3) % sizes.size()],
-                                                            static_cast<int>(back.size() - got)));
+        const int n = kRead(fd, back.data() + got,
+                            std::min(sizes[(i + 3) % sizes.size()], static_cast<int>(back.size() - got)));
         ASSERT_GE(n, 0);
         if (n == 0)
             break;
@@ -409,7 +412,8 @@ TEST_F(Nfs2File, SizeModeTimesLinksAndExclusiveAndAppendedWrites)
     ASSERT_EQ(kLseek(fd, 0, K_SEEK_SET), 0);
     ASSERT_EQ(kWrite(fd, "c", 1), 1);
     EXPECT_EQ(kClose(fd), 0);
-    EXPECT_EQ(contentOf(inFolder("f")), std::vector<char>({'0', '1', '2', '3', '4', '5', '6', '7', '8', '9', 'a', 'b', 'c'}));
+    EXPECT_EQ(contentOf(inFolder("f")),
+              std::vector<char>({'0', '1', '2', '3', '4', '5', '6', '7', '8', '9', 'a', 'b', 'c'}));
 
     fd = kOpen(dev("f").c_str(), K_O_RDWR, 0);
     ASSERT_GE(fd, 0);

@@ -32,7 +32,8 @@ int main(int argc, char **argv)
     unsigned long version = defaultVersion;
     unsigned long port = 0;
     if ((argc > 2 && !parseWord(argv[2], UINT32_MAX, &program)) ||
-        (argc > 3 && !parseWord(argv[3], UINT32_MAX, &version)) || (argc > 4 && !parseWord(argv[4], 65535, &port))) {
+        (argc > 3 && !parseWord(argv[3], UINT32_MAX, &version)) ||
+        (argc > 4 && !parseWord(argv[4], 65535, &port))) {
         std::fprintf(stderr, "%s: bad number\n", argv[0]);
         return 2;
     }
@@ -60,7 +61,8 @@ int main(int argc, char **argv)
 
     int signal = 0;
     sigwait(&stopSignals, &signal);
-    std::printf("calls: %llu NULL, %llu malformed\n", static_cast<unsigned long long>(server->callCount(prog, vers, 0)),
+    std::printf("calls: %llu NULL, %llu malformed\n",
+                static_cast<unsigned long long>(server->callCount(prog, vers, 0)),
                 static_cast<unsigned long long>(server->malformedCount()));
     return 0;
 }

@@ -31,7 +31,8 @@ uint32_t statusOf(int error)
 {
     switch (error) {
     case ENOENT: return 2;
-    case EACCES: case EPERM: return 13;
+    case EACCES:
+    case EPERM: return 13;
     case EEXIST: return 17;
     case ENOTDIR: return 20;
     case EISDIR: return 21;
@@ -43,7 +44,10 @@ uint32_t statusOf(int error)
     }
 }
 
-bool putU(XDR *xdrs, uint32_t value) { return xdr_u_int(xdrs, &value) != 0; }
+bool putU(XDR *xdrs, uint32_t value)
+{
+    return xdr_u_int(xdrs, &value) != 0;
+}
 
 Handle handleFor(State &state, const std::string &path)
 {
@@ -87,15 +91,30 @@ struct Attr {
 Attr attrOf(const struct stat &st)
 {
     uint32_t type = 0;
-    if (S_ISREG(st.st_mode)) type = 1;
-    else if (S_ISDIR(st.st_mode)) type = 2;
-    else if (S_ISLNK(st.st_mode)) type = 5;
+    if (S_ISREG(st.st_mode))
+        type = 1;
+    else if (S_ISDIR(st.st_mode))
+        type = 2;
+    else if (S_ISLNK(st.st_mode))
+        type = 5;
     Attr a;
-    a.words = {type, static_cast<uint32_t>(st.st_mode), static_cast<uint32_t>(st.st_nlink),
-               st.st_uid, st.st_gid, static_cast<uint32_t>(st.st_size), 4096, 0,
-               static_cast<uint32_t>(st.st_blocks), 1, static_cast<uint32_t>(st.st_ino),
-               static_cast<uint32_t>(st.st_atime), 0, static_cast<uint32_t>(st.st_mtime), 0,
-               static_cast<uint32_t>(st.st_ctime), 0};
+    a.words = {type,
+               static_cast<uint32_t>(st.st_mode),
+               static_cast<uint32_t>(st.st_nlink),
+               st.st_uid,
+               st.st_gid,
+               static_cast<uint32_t>(st.st_size),
+               4096,
+               0,
+               static_cast<uint32_t>(st.st_blocks),
+               1,
+               static_cast<uint32_t>(st.st_ino),
+               static_cast<uint32_t>(st.st_atime),
+               0,
+               static_cast<uint32_t>(st.st_mtime),
+               0,
+               static_cast<uint32_t>(st.st_ctime),
+               0};
     return a;
 }
 
@@ -104,7 +123,10 @@ bool putAttr(XDR *xdrs, const Attr &a)
     return std::all_of(a.words.begin(), a.words.end(), [xdrs](uint32_t w) { return putU(xdrs, w); });
 }
 
-bool getHandle(XDR *args, Handle *handle) { return xdr_opaque(args, handle->data(), kFhSize) != 0; }
+bool getHandle(XDR *args, Handle *handle)
+{
+    return xdr_opaque(args, handle->data(), kFhSize) != 0;
+}
 
 bool getName(XDR *args, std::string *name)
 {
@@ -124,7 +146,7 @@ Reply statusOnly(uint32_t status)
 // status, then for 0 the handle and the attributes of path (lstat: links are objects).
 Reply dirop(State &state, const std::string &path)
 {
-    struct stat st{};
+    struct stat st {};
     if (lstat(full(state, path).c_str(), &st) != 0)
         return statusOnly(statusOf(errno));
     Handle handle = handleFor(state, path);
@@ -136,7 +158,7 @@ Reply dirop(State &state, const std::string &path)
 
 Reply attrstat(State &state, const std::string &path)
 {
-    struct stat st{};
+    struct stat st {};
     if (lstat(full(state, path).c_str(), &st) != 0)
         return statusOnly(statusOf(errno));
     const Attr attr = attrOf(st);
@@ -221,114 +243,124 @@ Reply readDir(State &state, const std::string &dir, uint32_t cookie, uint32_t co
 
 void installNfs(ScriptedServer &server, const std::shared_ptr<State> &state)
 {
-    server.handle(kNfs, 2, 1, withHandle(state, [](State &s, const std::string &p, XDR *) { return attrstat(s, p); }));
+    server.handle(kNfs, 2, 1,
+                  withHandle(state, [](State &s, const std::string &p, XDR *) { return attrstat(s, p); }));
     // SETATTR: sattr fields of all ones are left as they are.
     server.handle(kNfs, 2, 2, withHandle(state, [](State &s, const std::string &p, XDR *args) {
-        std::array<uint32_t, 8> sattr{};
-        for (uint32_t &w : sattr) {
-            if (!xdr_u_int(args, &w))
-                return Reply::of(ReplyKind::garbageArgs);
-        }
-        s.setattrs.push_back(sattr);
-        const std::string path = full(s, p);
-        constexpr uint32_t kNotSet = 0xFFFFFFFFU;
-        if (sattr[0] != kNotSet && chmod(path.c_str(), static_cast<mode_t>(sattr[0] & 07777)) != 0)
-            return statusOnly(statusOf(errno));
-        if (sattr[3] != kNotSet && truncate(path.c_str(), static_cast<off_t>(sattr[3])) != 0)
-            return statusOnly(statusOf(errno));
-        if (sattr[4] != kNotSet || sattr[6] != kNotSet) {
-            const std::array<timespec, 2> times{
-                timespec{static_cast<time_t>(sattr[4]), sattr[4] == kNotSet ? UTIME_OMIT : 0},
-                timespec{static_cast<time_t>(sattr[6]), sattr[6] == kNotSet ? UTIME_OMIT : 0}};
-            if (utimensat(AT_FDCWD, path.c_str(), times.data(), AT_SYMLINK_NOFOLLOW) != 0)
-                return statusOnly(statusOf(errno));
-        }
-        return attrstat(s, p);
-    }));
+                      std::array<uint32_t, 8> sattr{};
+                      for (uint32_t &w : sattr) {
+                          if (!xdr_u_int(args, &w))
+                              return Reply::of(ReplyKind::garbageArgs);
+                      }
+                      s.setattrs.push_back(sattr);
+                      const std::string path = full(s, p);
+                      constexpr uint32_t kNotSet = 0xFFFFFFFFU;
+                      if (sattr[0] != kNotSet &&
+                          chmod(path.c_str(), static_cast<mode_t>(sattr[0] & 07777)) != 0)
+                          return statusOnly(statusOf(errno));
+                      if (sattr[3] != kNotSet && truncate(path.c_str(), static_cast<off_t>(sattr[3])) != 0)
+                          return statusOnly(statusOf(errno));
+                      if (sattr[4] != kNotSet || sattr[6] != kNotSet) {
+                          const std::array<timespec, 2> times{
+                              timespec{static_cast<time_t>(sattr[4]), sattr[4] == kNotSet ? UTIME_OMIT : 0},
+                              timespec{static_cast<time_t>(sattr[6]), sattr[6] == kNotSet ? UTIME_OMIT : 0}};
+                          if (utimensat(AT_FDCWD, path.c_str(), times.data(), AT_SYMLINK_NOFOLLOW) != 0)
+                              return statusOnly(statusOf(errno));
+                      }
+                      return attrstat(s, p);
+                  }));
     // LINK: the file's handle, then the new name's diropargs.
     server.handle(kNfs, 2, 12, withHandle(state, [](State &s, const std::string &p, XDR *args) {
-        Handle dir{};
-        std::string name;
-        std::string dirPath;
-        if (!getHandle(args, &dir) || !getName(args, &name))
-            return Reply::of(ReplyKind::garbageArgs);
-        if (!pathOf(s, dir, &dirPath))
-            return statusOnly(70);
-        return statusOnly(link(full(s, p).c_str(), full(s, joined(dirPath, name)).c_str()) == 0 ? 0 : statusOf(errno));
-    }));
+                      Handle dir{};
+                      std::string name;
+                      std::string dirPath;
+                      if (!getHandle(args, &dir) || !getName(args, &name))
+                          return Reply::of(ReplyKind::garbageArgs);
+                      if (!pathOf(s, dir, &dirPath))
+                          return statusOnly(70);
+                      return statusOnly(link(full(s, p).c_str(), full(s, joined(dirPath, name)).c_str()) == 0
+                                            ? 0
+                                            : statusOf(errno));
+                  }));
     // SYMLINK: diropargs, the target, sattr (not applied: a link's mode means nothing here).
-    server.handle(kNfs, 2, 13, withDirop(state, [](State &s, const std::string &dir, const std::string &name, XDR *args) {
-        std::string target;
-        std::array<uint32_t, 8> sattr{};
-        if (!getName(args, &target))
-            return Reply::of(ReplyKind::garbageArgs);
-        for (uint32_t &w : sattr) {
-            if (!xdr_u_int(args, &w))
-                return Reply::of(ReplyKind::garbageArgs);
-        }
-        return statusOnly(symlink(target.c_str(), full(s, joined(dir, name)).c_str()) == 0 ? 0 : statusOf(errno));
-    }));
-    server.handle(kNfs, 2, 4, withDirop(state, [](State &s, const std::string &dir, const std::string &name, XDR *) {
-        if (s.faults.lookUpFailures > 0) {
-            --s.faults.lookUpFailures;
-            return statusOnly(statusOf(EIO));
-        }
-        return dirop(s, joined(dir, name));
-    }));
+    server.handle(kNfs, 2, 13,
+                  withDirop(state, [](State &s, const std::string &dir, const std::string &name, XDR *args) {
+                      std::string target;
+                      std::array<uint32_t, 8> sattr{};
+                      if (!getName(args, &target))
+                          return Reply::of(ReplyKind::garbageArgs);
+                      for (uint32_t &w : sattr) {
+                          if (!xdr_u_int(args, &w))
+                              return Reply::of(ReplyKind::garbageArgs);
+                      }
+                      return statusOnly(symlink(target.c_str(), full(s, joined(dir, name)).c_str()) == 0
+                                            ? 0
+                                            : statusOf(errno));
+                  }));
+    server.handle(kNfs, 2, 4,
+                  withDirop(state, [](State &s, const std::string &dir, const std::string &name, XDR *) {
+                      if (s.faults.lookUpFailures > 0) {
+                          --s.faults.lookUpFailures;
+                          return statusOnly(statusOf(EIO));
+                      }
+                      return dirop(s, joined(dir, name));
+                  }));
     server.handle(kNfs, 2, 5, withHandle(state, [](State &s, const std::string &p, XDR *) {
-        std::array<char, 1024> text{};
-        const ssize_t n = readlink(full(s, p).c_str(), text.data(), text.size() - 1);
-        if (n < 0)
-            return statusOnly(statusOf(errno));
-        std::string link = s.linkText.value_or(std::string(text.data(), static_cast<std::size_t>(n)));
-        return Reply::ok([link](XDR *xdrs) mutable { // a string on the wire, NUL bytes and all
-            char *t = link.data();
-            auto length = static_cast<u_int>(link.size());
-            return putU(xdrs, 0) && xdr_bytes(xdrs, &t, &length, 1024);
-        });
-    }));
-    server.handle(kNfs, 2, 6, withHandle(state, [](State &s, const std::string &p, XDR *args) {
-        uint32_t offset = 0, count = 0, total = 0;
-        if (!xdr_u_int(args, &offset) || !xdr_u_int(args, &count) || !xdr_u_int(args, &total))
-            return Reply::of(ReplyKind::garbageArgs);
-        count = std::min(count, kMaxData);
-        std::string data(count, '\0');
-        const int fd = open(full(s, p).c_str(), O_RDONLY);
-        if (fd < 0)
-            return statusOnly(statusOf(errno));
-        const ssize_t n = pread(fd, data.data(), count, offset);
-        struct stat st{};
-        fstat(fd, &st);
-        close(fd);
-        if (n < 0)
-            return statusOnly(statusOf(errno));
-        data.resize(s.faults.readPastEnd ? count : s.faults.emptyReads ? 0 : static_cast<std::size_t>(n));
-        const Attr attr = attrOf(st);
-        return Reply::ok([attr, data](XDR *xdrs) mutable {
-            char *bytes = data.data();
-            auto length = static_cast<u_int>(data.size());
-            return putU(xdrs, 0) && putAttr(xdrs, attr) && xdr_bytes(xdrs, &bytes, &length, kMaxData);
-        });
-    }));
+                      std::array<char, 1024> text{};
+                      const ssize_t n = readlink(full(s, p).c_str(), text.data(), text.size() - 1);
+                      if (n < 0)
+                          return statusOnly(statusOf(errno));
+                      std::string link =
+                          s.linkText.value_or(std::string(text.data(), static_cast<std::size_t>(n)));
+                      return Reply::ok([link](XDR *xdrs) mutable { // a string on the wire, NUL bytes and all
+                          char *t = link.data();
+                          auto length = static_cast<u_int>(link.size());
+                          return putU(xdrs, 0) && xdr_bytes(xdrs, &t, &length, 1024);
+                      });
+                  }));
+    server.handle(
+        kNfs, 2, 6, withHandle(state, [](State &s, const std::string &p, XDR *args) {
+            uint32_t offset = 0, count = 0, total = 0;
+            if (!xdr_u_int(args, &offset) || !xdr_u_int(args, &count) || !xdr_u_int(args, &total))
+                return Reply::of(ReplyKind::garbageArgs);
+            count = std::min(count, kMaxData);
+            std::string data(count, '\0');
+            const int fd = open(full(s, p).c_str(), O_RDONLY);
+            if (fd < 0)
+                return statusOnly(statusOf(errno));
+            const ssize_t n = pread(fd, data.data(), count, offset);
+            struct stat st {};
+            fstat(fd, &st);
+            close(fd);
+            if (n < 0)
+                return statusOnly(statusOf(errno));
+            data.resize(s.faults.readPastEnd ? count : s.faults.emptyReads ? 0 : static_cast<std::size_t>(n));
+            const Attr attr = attrOf(st);
+            return Reply::ok([attr, data](XDR *xdrs) mutable {
+                char *bytes = data.data();
+                auto length = static_cast<u_int>(data.size());
+                return putU(xdrs, 0) && putAttr(xdrs, attr) && xdr_bytes(xdrs, &bytes, &length, kMaxData);
+            });
+        }));
     server.handle(kNfs, 2, 8, withHandle(state, [](State &s, const std::string &p, XDR *args) {
-        uint32_t begin = 0, offset = 0, total = 0;
-        std::string data(kMaxData, '\0');
-        char *bytes = data.data();
-        u_int length = kMaxData;
-        if (!xdr_u_int(args, &begin) || !xdr_u_int(args, &offset) || !xdr_u_int(args, &total) ||
-            !xdr_bytes(args, &bytes, &length, kMaxData))
-            return Reply::of(ReplyKind::garbageArgs);
-        if (s.faults.refuseWrites)
-            return statusOnly(statusOf(EIO));
-        const int fd = open(full(s, p).c_str(), O_WRONLY);
-        if (fd < 0)
-            return statusOnly(statusOf(errno));
-        const ssize_t n = pwrite(fd, data.data(), length, offset);
-        close(fd);
-        if (n != static_cast<ssize_t>(length))
-            return statusOnly(statusOf(errno));
-        return attrstat(s, p);
-    }));
+                      uint32_t begin = 0, offset = 0, total = 0;
+                      std::string data(kMaxData, '\0');
+                      char *bytes = data.data();
+                      u_int length = kMaxData;
+                      if (!xdr_u_int(args, &begin) || !xdr_u_int(args, &offset) || !xdr_u_int(args, &total) ||
+                          !xdr_bytes(args, &bytes, &length, kMaxData))
+                          return Reply::of(ReplyKind::garbageArgs);
+                      if (s.faults.refuseWrites)
+                          return statusOnly(statusOf(EIO));
+                      const int fd = open(full(s, p).c_str(), O_WRONLY);
+                      if (fd < 0)
+                          return statusOnly(statusOf(errno));
+                      const ssize_t n = pwrite(fd, data.data(), length, offset);
+                      close(fd);
+                      if (n != static_cast<ssize_t>(length))
+                          return statusOnly(statusOf(errno));
+                      return attrstat(s, p);
+                  }));
     // CREATE and MKDIR: diropargs, then sattr (mode, uid, gid, size, atime, mtime).
     auto make = [](bool directory) {
         return [directory](State &s, const std::string &dir, const std::string &name, XDR *args) {
@@ -357,48 +389,54 @@ void installNfs(ScriptedServer &server, const std::shared_ptr<State> &state)
     };
     server.handle(kNfs, 2, 9, withDirop(state, make(false)));
     server.handle(kNfs, 2, 14, withDirop(state, make(true)));
-    server.handle(kNfs, 2, 10, withDirop(state, [](State &s, const std::string &dir, const std::string &name, XDR *) {
-        return statusOnly(unlink(full(s, joined(dir, name)).c_str()) == 0 ? 0 : statusOf(errno));
-    }));
-    server.handle(kNfs, 2, 15, withDirop(state, [](State &s, const std::string &dir, const std::string &name, XDR *) {
-        return statusOnly(rmdir(full(s, joined(dir, name)).c_str()) == 0 ? 0 : statusOf(errno));
-    }));
-    server.handle(kNfs, 2, 11, withDirop(state, [](State &s, const std::string &dir, const std::string &name, XDR *args) {
-        Handle toDir{};
-        std::string toName;
-        std::string toDirPath;
-        if (!getHandle(args, &toDir) || !getName(args, &toName))
-            return Reply::of(ReplyKind::garbageArgs);
-        if (!pathOf(s, toDir, &toDirPath))
-            return statusOnly(70);
-        const std::string from = joined(dir, name);
-        const std::string to = joined(toDirPath, toName);
-        if (rename(full(s, from).c_str(), full(s, to).c_str()) != 0)
-            return statusOnly(statusOf(errno));
-        renameTable(s, from, to);
-        return statusOnly(0);
-    }));
+    server.handle(
+        kNfs, 2, 10, withDirop(state, [](State &s, const std::string &dir, const std::string &name, XDR *) {
+            return statusOnly(unlink(full(s, joined(dir, name)).c_str()) == 0 ? 0 : statusOf(errno));
+        }));
+    server.handle(kNfs, 2, 15,
+                  withDirop(state, [](State &s, const std::string &dir, const std::string &name, XDR *) {
+                      return statusOnly(rmdir(full(s, joined(dir, name)).c_str()) == 0 ? 0 : statusOf(errno));
+                  }));
+    server.handle(kNfs, 2, 11,
+                  withDirop(state, [](State &s, const std::string &dir, const std::string &name, XDR *args) {
+                      Handle toDir{};
+                      std::string toName;
+                      std::string toDirPath;
+                      if (!getHandle(args, &toDir) || !getName(args, &toName))
+                          return Reply::of(ReplyKind::garbageArgs);
+                      if (!pathOf(s, toDir, &toDirPath))
+                          return statusOnly(70);
+                      const std::string from = joined(dir, name);
+                      const std::string to = joined(toDirPath, toName);
+                      if (rename(full(s, from).c_str(), full(s, to).c_str()) != 0)
+                          return statusOnly(statusOf(errno));
+                      renameTable(s, from, to);
+                      return statusOnly(0);
+                  }));
     server.handle(kNfs, 2, 16, withHandle(state, [](State &s, const std::string &p, XDR *args) {
-        std::array<char, 4> cookie{};
-        uint32_t count = 0;
-        if (!xdr_opaque(args, cookie.data(), 4) || !xdr_u_int(args, &count))
-            return Reply::of(ReplyKind::garbageArgs);
-        uint32_t number = 0; // the cookie went out as an XDR number: big-endian bytes
-        std::memcpy(&number, cookie.data(), 4);
-        return readDir(s, p, s.faults.firstBatchAlways ? 0 : ntohl(number), count);
-    }));
+                      std::array<char, 4> cookie{};
+                      uint32_t count = 0;
+                      if (!xdr_opaque(args, cookie.data(), 4) || !xdr_u_int(args, &count))
+                          return Reply::of(ReplyKind::garbageArgs);
+                      uint32_t number = 0; // the cookie went out as an XDR number: big-endian bytes
+                      std::memcpy(&number, cookie.data(), 4);
+                      return readDir(s, p, s.faults.firstBatchAlways ? 0 : ntohl(number), count);
+                  }));
     server.handle(kNfs, 2, 17, withHandle(state, [](State &s, const std::string &p, XDR *) {
-        struct statvfs vfs{};
-        if (statvfs(full(s, p).c_str(), &vfs) != 0)
-            return statusOnly(statusOf(errno));
-        const std::array<uint32_t, 6> words = {0, kMaxData, static_cast<uint32_t>(vfs.f_bsize),
-                                               static_cast<uint32_t>(vfs.f_blocks),
-                                               static_cast<uint32_t>(vfs.f_bfree),
-                                               static_cast<uint32_t>(vfs.f_bavail)};
-        return Reply::ok([words](XDR *xdrs) {
-            return std::all_of(words.begin(), words.end(), [xdrs](uint32_t w) { return putU(xdrs, w); });
-        });
-    }));
+                      struct statvfs vfs {};
+                      if (statvfs(full(s, p).c_str(), &vfs) != 0)
+                          return statusOnly(statusOf(errno));
+                      const std::array<uint32_t, 6> words = {0,
+                                                             kMaxData,
+                                                             static_cast<uint32_t>(vfs.f_bsize),
+                                                             static_cast<uint32_t>(vfs.f_blocks),
+                                                             static_cast<uint32_t>(vfs.f_bfree),
+                                                             static_cast<uint32_t>(vfs.f_bavail)};
+                      return Reply::ok([words](XDR *xdrs) {
+                          return std::all_of(words.begin(), words.end(),
+                                             [xdrs](uint32_t w) { return putU(xdrs, w); });
+                      });
+                  }));
 }
 
 void installMount(ScriptedServer &server, const std::shared_ptr<State> &state)
@@ -411,7 +449,8 @@ void installMount(ScriptedServer &server, const std::shared_ptr<State> &state)
         if (path != state->exportPath)
             return statusOnly(13);
         Handle root = handleFor(*state, "");
-        return Reply::ok([root](XDR *xdrs) mutable { return putU(xdrs, 0) && xdr_opaque(xdrs, root.data(), kFhSize); });
+        return Reply::ok(
+            [root](XDR *xdrs) mutable { return putU(xdrs, 0) && xdr_opaque(xdrs, root.data(), kFhSize); });
     });
     server.handle(kMount, 1, 2, [](const RpcCall &, XDR *) { return statusOnly(0); }); // DUMP: empty list
     server.handle(kMount, 1, 3, [](const RpcCall &, XDR *) { return Reply::ok(); });

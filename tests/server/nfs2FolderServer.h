@@ -29,9 +29,9 @@ public:
     struct Faults {
         std::atomic<bool> readPastEnd{false};
         std::atomic<bool> repeatedCookies{false};
-        std::atomic<bool> refuseWrites{false}; // WRITE fails with NFSERR_IO, writing nothing
-        std::atomic<bool> emptyReads{false};   // READ answers no data at any offset
-        std::atomic<int> lookUpFailures{0};    // this many LOOKUPs fail with NFSERR_IO
+        std::atomic<bool> refuseWrites{false};     // WRITE fails with NFSERR_IO, writing nothing
+        std::atomic<bool> emptyReads{false};       // READ answers no data at any offset
+        std::atomic<int> lookUpFailures{0};        // this many LOOKUPs fail with NFSERR_IO
         std::atomic<bool> doubledEntries{false};   // READDIR sends each entry twice, same cookie
         std::atomic<bool> firstBatchAlways{false}; // READDIR answers every cookie as cookie 0
     };
@@ -43,7 +43,7 @@ public:
         std::string exportPath;
         std::vector<std::string> paths; // handle number -> path relative to the folder
         Faults faults;
-        std::optional<std::string> linkText; // READLINK answers these bytes, whatever the link
+        std::optional<std::string> linkText;           // READLINK answers these bytes, whatever the link
         std::vector<std::array<uint32_t, 8>> setattrs; // every SETATTR's sattr words, in order
     };
     // Under the state's lock.

@@ -148,18 +148,12 @@ namespace {
 uint32_t acceptStat(ReplyKind kind)
 {
     switch (kind) {
-    case ReplyKind::success:
-        return 0;
-    case ReplyKind::progUnavail:
-        return 1;
-    case ReplyKind::progMismatch:
-        return 2;
-    case ReplyKind::procUnavail:
-        return 3;
-    case ReplyKind::garbageArgs:
-        return 4;
-    default:
-        return 5;
+    case ReplyKind::success: return 0;
+    case ReplyKind::progUnavail: return 1;
+    case ReplyKind::progMismatch: return 2;
+    case ReplyKind::procUnavail: return 3;
+    case ReplyKind::garbageArgs: return 4;
+    default: return 5;
     }
 }
 

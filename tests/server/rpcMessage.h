@@ -84,8 +84,7 @@ struct Reply {
 
     static Reply ok(std::function<bool(XDR *)> encodeResults = {});
     // Success with results held by the reply: ENCODER is an xdr_ routine for T.
-    template <typename T>
-    static Reply ok(bool_t (*encoder)(XDR *, T *), T value)
+    template <typename T> static Reply ok(bool_t (*encoder)(XDR *, T *), T value)
     {
         auto held = std::make_shared<T>(std::move(value));
         return ok([encoder, held](XDR *xdrs) { return encoder(xdrs, held.get()) != 0; });

@@ -82,7 +82,8 @@ std::unique_ptr<ScriptedServer> ScriptedServer::start(const ServerOptions &optio
 
 ScriptedServer::ScriptedServer(std::string address, std::unique_ptr<UdpEndpoint> portmapper,
                                std::unique_ptr<UdpEndpoint> program)
-    : address_(std::move(address)), portmapperEndpoint_(std::move(portmapper)), programEndpoint_(std::move(program))
+    : address_(std::move(address)), portmapperEndpoint_(std::move(portmapper)),
+      programEndpoint_(std::move(program))
 {
 }
 
@@ -94,10 +95,12 @@ ScriptedServer::~ScriptedServer()
 
 bool ScriptedServer::startThreads(std::string *error)
 {
-    return programEndpoint_->start([this](auto datagram, const auto &from) { return onProgramDatagram(datagram, from); },
-                                   error) &&
+    return programEndpoint_->start(
+               [this](auto datagram, const auto &from) { return onProgramDatagram(datagram, from); },
+               error) &&
            portmapperEndpoint_->start(
-               [this](auto datagram, const auto &from) { return onPortmapperDatagram(datagram, from); }, error);
+               [this](auto datagram, const auto &from) { return onPortmapperDatagram(datagram, from); },
+               error);
 }
 
 void ScriptedServer::handle(uint32_t prog, uint32_t vers, uint32_t proc, Handler handler)
@@ -142,7 +145,8 @@ std::vector<Mapping> ScriptedServer::registrationsLocked() const
         return *explicitRegistrations_;
     }
     // A portmapper lists itself, as a real one does.
-    std::vector<Mapping> mappings{{portmapperProgram, portmapperVersion, ipprotoUdp, portmapperEndpoint_->port()}};
+    std::vector<Mapping> mappings{
+        {portmapperProgram, portmapperVersion, ipprotoUdp, portmapperEndpoint_->port()}};
     for (const auto &[key, handler] : handlers_) {
         Mapping mapping{std::get<0>(key), std::get<1>(key), ipprotoUdp, programEndpoint_->port()};
         if (std::find(mappings.begin(), mappings.end(), mapping) == mappings.end()) {
@@ -263,7 +267,8 @@ std::optional<RpcCall> ScriptedServer::acceptCall(std::span<const uint8_t> datag
     return std::nullopt;
 }
 
-std::optional<Outgoing> ScriptedServer::onProgramDatagram(std::span<const uint8_t> datagram, const sockaddr_in &from)
+std::optional<Outgoing> ScriptedServer::onProgramDatagram(std::span<const uint8_t> datagram,
+                                                          const sockaddr_in &from)
 {
     std::size_t argsOffset = 0;
     std::optional<Outgoing> refusal;
@@ -310,9 +315,8 @@ Reply ScriptedServer::dispatchProgram(const RpcCall &call, XDR *args)
             if (first == end) {
                 return Reply::of(ReplyKind::progUnavail);
             }
-            bool versionKnown = std::any_of(first, end, [&](const auto &entry) {
-                return std::get<1>(entry.first) == call.vers;
-            });
+            bool versionKnown = std::any_of(
+                first, end, [&](const auto &entry) { return std::get<1>(entry.first) == call.vers; });
             if (!versionKnown) {
                 return Reply::progMismatch(std::get<1>(first->first), std::get<1>(std::prev(end)->first));
             }
@@ -375,12 +379,11 @@ Reply ScriptedServer::dispatchPortmapper(const RpcCall &call, XDR *args)
 Reply ScriptedServer::builtinPortmapper(const RpcCall &call, XDR *args) const
 {
     switch (call.proc) {
-    case pmapProcNull:
-        return Reply::ok();
+    case pmapProcNull: return Reply::ok();
     case pmapProcGetPort: {
         Mapping wanted;
-        if (!xdr_u_int(args, &wanted.prog) || !xdr_u_int(args, &wanted.vers) || !xdr_u_int(args, &wanted.prot) ||
-            !xdr_u_int(args, &wanted.port)) {
+        if (!xdr_u_int(args, &wanted.prog) || !xdr_u_int(args, &wanted.vers) ||
+            !xdr_u_int(args, &wanted.prot) || !xdr_u_int(args, &wanted.port)) {
             return Reply::of(ReplyKind::garbageArgs);
         }
         uint32_t port = 0;
@@ -396,8 +399,7 @@ Reply ScriptedServer::builtinPortmapper(const RpcCall &call, XDR *args) const
         std::vector<Mapping> mappings = registrationsLocked();
         return Reply::ok([mappings](XDR *xdrs) { return encodeMappingList(xdrs, mappings); });
     }
-    default:
-        return Reply::of(ReplyKind::procUnavail);
+    default: return Reply::of(ReplyKind::procUnavail);
     }
 }
 

@@ -118,7 +118,8 @@ public:
 private:
     using ProcKey = std::tuple<uint32_t, uint32_t, uint32_t>;
 
-    ScriptedServer(std::string address, std::unique_ptr<UdpEndpoint> portmapper, std::unique_ptr<UdpEndpoint> program);
+    ScriptedServer(std::string address, std::unique_ptr<UdpEndpoint> portmapper,
+                   std::unique_ptr<UdpEndpoint> program);
     bool startThreads(std::string *error);
 
     std::optional<Outgoing> onProgramDatagram(std::span<const uint8_t> datagram, const sockaddr_in &from);
@@ -152,8 +153,7 @@ private:
 
 // Decodes the arguments with ENCODER into *VALUE; a handler answers GARBAGE_ARGS when this
 // fails. The value is released through XDR_FREE by the returned guard.
-template <typename T>
-class DecodedArgs {
+template <typename T> class DecodedArgs {
 public:
     DecodedArgs(XDR *args, bool_t (*decoder)(XDR *, T *)) : decoder_(decoder)
     {
@@ -164,7 +164,8 @@ public:
     ~DecodedArgs()
     {
         // The library's routine type is variadic; a cast through void (*)() says the change is meant.
-        xdr_free(reinterpret_cast<xdrproc_t>(reinterpret_cast<void (*)()>(decoder_)), reinterpret_cast<char *>(&value_));
+        xdr_free(reinterpret_cast<xdrproc_t>(reinterpret_cast<void (*)()>(decoder_)),
+                 reinterpret_cast<char *>(&value_));
     }
 
     bool ok() const { return ok_; }

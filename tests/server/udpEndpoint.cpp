@@ -58,7 +58,8 @@ std::unique_ptr<UdpEndpoint> UdpEndpoint::bind(uint32_t address, uint16_t port, 
         *error = failure("eventfd");
         return nullptr;
     }
-    return std::unique_ptr<UdpEndpoint>(new UdpEndpoint(std::move(sock), std::move(wakeup), ntohs(sin.sin_port)));
+    return std::unique_ptr<UdpEndpoint>(
+        new UdpEndpoint(std::move(sock), std::move(wakeup), ntohs(sin.sin_port)));
 }
 
 UdpEndpoint::UdpEndpoint(FileDescriptor socket, FileDescriptor wakeup, uint16_t port)
@@ -133,7 +134,8 @@ void UdpEndpoint::receiveOne()
     if (received < 0 || from.sin_family != AF_INET) {
         return;
     }
-    std::optional<Outgoing> reply = receiver_(std::span<const uint8_t>(buffer.data(), static_cast<std::size_t>(received)), from);
+    std::optional<Outgoing> reply =
+        receiver_(std::span<const uint8_t>(buffer.data(), static_cast<std::size_t>(received)), from);
     if (!reply || reply->bytes.size() > maxDatagram || pending_.size() >= maxPending) {
         return;
     }
@@ -143,7 +145,8 @@ void UdpEndpoint::receiveOne()
 void UdpEndpoint::sendDue()
 {
     auto now = std::chrono::steady_clock::now();
-    auto due = std::stable_partition(pending_.begin(), pending_.end(), [now](const Pending &p) { return p.due > now; });
+    auto due = std::stable_partition(pending_.begin(), pending_.end(),
+                                     [now](const Pending &p) { return p.due > now; });
     for (auto it = due; it != pending_.end(); ++it) {
         // Loopback sends do not block; a failed one is like a lost datagram.
         (void)::sendto(socket_.get(), it->bytes.data(), it->bytes.size(), 0,

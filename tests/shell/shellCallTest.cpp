@@ -12,7 +12,10 @@
 
 namespace {
 
-std::string context(const ShellRun &run) { return "stdout:\n" + run.out + "\nstderr:\n" + run.err; }
+std::string context(const ShellRun &run)
+{
+    return "stdout:\n" + run.out + "\nstderr:\n" + run.err;
+}
 
 TEST(ShellCall, ArgumentsAndResultsKeepTheirTypes)
 {
@@ -21,7 +24,7 @@ TEST(ShellCall, ArgumentsAndResultsKeepTheirTypes)
     const ShellRun run = runShell("ld < quenby\n"
                                   "setNDVal 3, 2.5\n"
                                   "getNDVal(3)\n"
-                                  "setNDVal 4, -7\n"      // an integer for a double
+                                  "setNDVal 4, -7\n" // an integer for a double
                                   "getNDVal 4\n"
                                   "setNIVal 1, 0xfffffffe\n" // the unsigned spelling of -2
                                   "getNIVal 1\n"
@@ -29,20 +32,22 @@ TEST(ShellCall, ArgumentsAndResultsKeepTheirTypes)
                                   "getNIVal 2\n"
                                   "setNIVal 3, 017\n"
                                   "getNIVal 3\n"
-                                  "fd = kOpen \"host:" + (dir.path / "data").string() + "\", 2, 0\n"
-                                  "kLseek fd, 0x100000000, 0\n" // 64-bit argument and result
-                                  "kClose fd\n"
-                                  "setAVal 0, \"a\\tb\\\"c\\x41\\101\", 7\n"
-                                  "d avalues, 7, 1\n"
-                                  "icount = 0x0a434241\n"
-                                  "kWrite 1, &icount, 4\n" // a word's address
-                                  "sntpcPort\n",
+                                  "fd = kOpen \"host:" +
+                                      (dir.path / "data").string() +
+                                      "\", 2, 0\n"
+                                      "kLseek fd, 0x100000000, 0\n" // 64-bit argument and result
+                                      "kClose fd\n"
+                                      "setAVal 0, \"a\\tb\\\"c\\x41\\101\", 7\n"
+                                      "d avalues, 7, 1\n"
+                                      "icount = 0x0a434241\n"
+                                      "kWrite 1, &icount, 4\n" // a word's address
+                                      "sntpcPort\n",
                                   "-q -l tovelle");
     ASSERT_EQ(run.status, 0) << context(run);
-    for (const char *expected : {"value = 2.5\n", "value = -7\n", "value = -2 = 0xfffffffe\n",
-                                 "value = 65 = 0x41\n", "value = 15 = 0xf\n",
-                                 "value = 4294967296 = 0x100000000\n", " 61 09 62 22 63 41 41  *a.b\"cAA*",
-                                 "ABC\nvalue = 4 = 0x4\n", "value = 123 = 0x7b\n"})
+    for (const char *expected :
+         {"value = 2.5\n", "value = -7\n", "value = -2 = 0xfffffffe\n", "value = 65 = 0x41\n",
+          "value = 15 = 0xf\n", "value = 4294967296 = 0x100000000\n", " 61 09 62 22 63 41 41  *a.b\"cAA*",
+          "ABC\nvalue = 4 = 0x4\n", "value = 123 = 0x7b\n"})
         EXPECT_NE(run.out.find(expected), std::string::npos) << expected << "\n" << context(run);
 }
 
@@ -102,7 +107,8 @@ TEST(ShellCall, RoutinesWithoutPrototypeAndModuleLoading)
                                   "-k -q -l shelltest");
     EXPECT_EQ(run.status, 1) << context(run);
     const auto wide = static_cast<unsigned long long>(INTPTR_MAX / 3);
-    EXPECT_NE(run.out.find("value = " + std::to_string(wide) + " = 0x2aaaaaaa"), std::string::npos) << context(run);
+    EXPECT_NE(run.out.find("value = " + std::to_string(wide) + " = 0x2aaaaaaa"), std::string::npos)
+        << context(run);
     EXPECT_NE(run.err.find("ld: already loaded: "), std::string::npos) << context(run);
     EXPECT_NE(run.out.find("getNIVal "), std::string::npos) << context(run);
     EXPECT_NE(run.out.find("setNIVal "), std::string::npos) << context(run);
@@ -156,11 +162,12 @@ TEST(ShellCall, BadInputIsRefusedWithoutCalling)
         {"ld < noSuchModule", "no module noSuchModule"},
     };
     for (const auto &c : cases) {
-        const ShellRun run = runShell(std::string("ld < quenby\n") + c.line + "\necho not reached\n",
-                                      "-l tovelle");
+        const ShellRun run =
+            runShell(std::string("ld < quenby\n") + c.line + "\necho not reached\n", "-l tovelle");
         EXPECT_EQ(run.status, 1) << c.line << "\n" << context(run);
         EXPECT_NE(run.err.find(c.message), std::string::npos) << c.line << "\n" << context(run);
-        EXPECT_NE(run.err.find("rtsh: stdin:2: failed: "), std::string::npos) << c.line << "\n" << context(run);
+        EXPECT_NE(run.err.find("rtsh: stdin:2: failed: "), std::string::npos) << c.line << "\n"
+                                                                              << context(run);
         EXPECT_EQ(run.out.find("not reached\n"), std::string::npos) << c.line;
     }
 }
@@ -210,14 +217,18 @@ TEST(ShellFiles, CommandsWorkThroughTheIoSystem)
     TempDir dir;
     writeWhole(dir.path / "a.txt", "alpha\n");
     const std::string host = "host:" + dir.path.string();
-    const ShellRun run = runShell("cd \"" + host + "\"\npwd\nmkdir sub\ncopy a.txt sub/b.txt\nmv sub/b.txt c.txt\n"
-                                  "ls\nll sub\ncat c.txt\nrm a.txt\nrmdir sub\ncd ..\ncat nothing\n",
+    const ShellRun run = runShell("cd \"" + host +
+                                      "\"\npwd\nmkdir sub\ncopy a.txt sub/b.txt\nmv sub/b.txt c.txt\n"
+                                      "ls\nll sub\ncat c.txt\nrm a.txt\nrmdir sub\ncd ..\ncat nothing\n",
                                   "-q");
     EXPECT_EQ(run.status, 1) << context(run);
     EXPECT_NE(run.out.find(host + "\n"), std::string::npos) << context(run);
     EXPECT_NE(run.out.find("a.txt\nc.txt\nsub\n"), std::string::npos) << context(run);
     EXPECT_NE(run.out.find("alpha\n"), std::string::npos) << context(run);
-    EXPECT_NE(run.err.find("cat: host:" + (dir.path.parent_path() / "nothing").string() + ": errno = 0x2 (K_ENOENT)"), std::string::npos) << context(run);
+    EXPECT_NE(run.err.find("cat: host:" + (dir.path.parent_path() / "nothing").string() +
+                           ": errno = 0x2 (K_ENOENT)"),
+              std::string::npos)
+        << context(run);
     EXPECT_EQ(readWhole(dir.path / "c.txt"), "alpha\n");
     EXPECT_FALSE(std::filesystem::exists(dir.path / "a.txt"));
     EXPECT_FALSE(std::filesystem::exists(dir.path / "sub"));
@@ -230,15 +241,21 @@ TEST(ShellFiles, WordsOptionsAndSafeCopies)
     writeWhole(dir.path / "a.txt", "alpha\n");
     std::filesystem::create_directory(dir.path / "sub");
     const std::string host = "host:" + dir.path.string();
-    const ShellRun run = runShell("cd \"" + host + "/sub\"\ncd \"..\"\npwd\n"
-                                  "copy a.txt a.txt\ncopy a.txt ../" + dir.path.filename().string() + "/a.txt\n"
-                                  "copy a.txt sub\ncopy > b\nls -l a.txt\nls -la sub\ncat it's; pwd\n"
-                                  "touch t.txt\nstat a.txt\ndf\ncd /\npwd\n",
+    const ShellRun run = runShell("cd \"" + host +
+                                      "/sub\"\ncd \"..\"\npwd\n"
+                                      "copy a.txt a.txt\ncopy a.txt ../" +
+                                      dir.path.filename().string() +
+                                      "/a.txt\n"
+                                      "copy a.txt sub\ncopy > b\nls -l a.txt\nls -la sub\ncat it's; pwd\n"
+                                      "touch t.txt\nstat a.txt\ndf\ncd /\npwd\n",
                                   "-k -q");
     EXPECT_EQ(run.status, 1) << context(run);
     EXPECT_NE(run.out.find(host + "\n"), std::string::npos) << context(run); // no trailing slash
-    EXPECT_NE(run.err.find("copy: " + host + "/a.txt and " + host + "/a.txt are the same file\n"
-                           "rtsh: stdin:4: failed: copy a.txt a.txt\n"), std::string::npos) << context(run);
+    EXPECT_NE(run.err.find("copy: " + host + "/a.txt and " + host +
+                           "/a.txt are the same file\n"
+                           "rtsh: stdin:4: failed: copy a.txt a.txt\n"),
+              std::string::npos)
+        << context(run);
     EXPECT_NE(run.err.find("are the same file\nrtsh: stdin:5: failed:"), std::string::npos) << context(run);
     EXPECT_EQ(readWhole(dir.path / "a.txt"), "alpha\n");
     EXPECT_EQ(readWhole(dir.path / "sub" / "a.txt"), "alpha\n"); // into a folder: the source's name
@@ -246,7 +263,8 @@ TEST(ShellFiles, WordsOptionsAndSafeCopies)
     EXPECT_NE(run.err.find("a source is needed"), std::string::npos) << context(run);
     EXPECT_NE(run.out.find("-rw"), std::string::npos) << context(run);
     EXPECT_NE(run.out.find(" a.txt\n"), std::string::npos) << context(run);
-    EXPECT_NE(run.err.find("cat: " + host + "/it's: errno = 0x2 (K_ENOENT)"), std::string::npos) << context(run);
+    EXPECT_NE(run.err.find("cat: " + host + "/it's: errno = 0x2 (K_ENOENT)"), std::string::npos)
+        << context(run);
     EXPECT_NE(run.out.find("  size: 6 "), std::string::npos) << context(run);
     EXPECT_NE(run.out.find("free KiB"), std::string::npos) << context(run);
     EXPECT_TRUE(std::filesystem::exists(dir.path / "t.txt"));
@@ -265,18 +283,20 @@ TEST(ShellFiles, ModesLinksAndTimesOnTheHostDevice)
     writeWhole(d / "old.txt", "old\n");
     const struct timespec longAgo[2] = {{1000000000, 0}, {1000000000, 0}};
     ASSERT_EQ(utimensat(AT_FDCWD, (d / "old.txt").c_str(), longAgo, 0), 0);
-    const ShellRun run = runShell("cd \"host:" + d.string() + "\"\n"
-                                  "chmod 640 old.txt\nchmod 0755 missing.txt a.txt\nln a.txt hard.txt\n"
-                                  "ln -s ../x/a.txt soft\nreadlink soft\ntouch old.txt new.txt\n"
-                                  "chmod 8 a.txt\nchmod u+x a.txt\nchmod 10000 a.txt\nln -s a.txt\nln -f a b\n"
-                                  "ln a.txt hard.txt\nreadlink a.txt\nln nothing other\n",
-                                  "-k -q");
+    const ShellRun run =
+        runShell("cd \"host:" + d.string() +
+                     "\"\n"
+                     "chmod 640 old.txt\nchmod 0755 missing.txt a.txt\nln a.txt hard.txt\n"
+                     "ln -s ../x/a.txt soft\nreadlink soft\ntouch old.txt new.txt\n"
+                     "chmod 8 a.txt\nchmod u+x a.txt\nchmod 10000 a.txt\nln -s a.txt\nln -f a b\n"
+                     "ln a.txt hard.txt\nreadlink a.txt\nln nothing other\n",
+                 "-k -q");
     EXPECT_EQ(run.status, 1) << context(run);
-    struct stat st{};
+    struct stat st {};
     ASSERT_EQ(::stat((d / "hard.txt").c_str(), &st), 0);
     EXPECT_EQ(st.st_mode & 07777, 0755u) << "a failing path does not stop the next";
     EXPECT_EQ(st.st_nlink, 2u);
-    struct stat original{};
+    struct stat original {};
     ASSERT_EQ(::stat((d / "a.txt").c_str(), &original), 0);
     EXPECT_EQ(st.st_ino, original.st_ino);
     std::array<char, 64> link{};
@@ -285,16 +305,18 @@ TEST(ShellFiles, ModesLinksAndTimesOnTheHostDevice)
     EXPECT_NE(run.out.find("../x/a.txt\n"), std::string::npos) << context(run);
     ASSERT_EQ(::stat((d / "old.txt").c_str(), &st), 0);
     EXPECT_EQ(st.st_mode & 07777, 0640u);
-    EXPECT_LT(std::llabs(static_cast<long long>(st.st_mtime) - static_cast<long long>(std::time(nullptr))), 60);
+    EXPECT_LT(std::llabs(static_cast<long long>(st.st_mtime) - static_cast<long long>(std::time(nullptr))),
+              60);
     EXPECT_EQ(readWhole(d / "old.txt"), "old\n");
     EXPECT_EQ(readWhole(d / "new.txt"), "");
     const std::string host = "host:" + d.string();
     for (const std::string &expected : std::vector<std::string>{
              "chmod: " + host + "/missing.txt: errno = 0x2 (K_ENOENT)\n", "chmod: 8: not an octal mode",
-          "chmod: u+x: not an octal mode", "chmod: 10000: not an octal mode", "usage: ln [-s] target name\n",
-          "ln: " + host + "/a.txt to " + host + "/hard.txt: errno = 0x11 (K_EEXIST)\n",
-          "readlink: " + host + "/a.txt: errno = 0x16 (K_EINVAL)\n",
-          "ln: " + host + "/nothing to " + host + "/other: errno = 0x2 (K_ENOENT)\n"})
+             "chmod: u+x: not an octal mode", "chmod: 10000: not an octal mode",
+             "usage: ln [-s] target name\n",
+             "ln: " + host + "/a.txt to " + host + "/hard.txt: errno = 0x11 (K_EEXIST)\n",
+             "readlink: " + host + "/a.txt: errno = 0x16 (K_EINVAL)\n",
+             "ln: " + host + "/nothing to " + host + "/other: errno = 0x2 (K_ENOENT)\n"})
         EXPECT_NE(run.err.find(expected), std::string::npos) << expected << "\n" << context(run);
 }
 
@@ -305,13 +327,17 @@ TEST(ShellTask, FaultStopsTheTaskNotTheShell)
                                   "printErrno 0x300002\nh\ni\n",
                                   "-k -q -l shelltest");
     EXPECT_EQ(run.status, 1) << context(run);
-    EXPECT_NE(run.err.find("rtsh: SIGSEGV (segmentation fault) in shellTestNull at address 0x0"), std::string::npos)
+    EXPECT_NE(run.err.find("rtsh: SIGSEGV (segmentation fault) in shellTestNull at address 0x0"),
+              std::string::npos)
         << context(run);
     EXPECT_NE(run.err.find("rtsh: SIGABRT (abort) in shellTestAbort"), std::string::npos) << context(run);
     EXPECT_NE(run.out.find("x (shell variable): value = 5 = 0x5\nx (shell variable): value = 5 = 0x5\n"),
-              std::string::npos) << context(run);
-    EXPECT_NE(run.out.find("errno = 0x9 (K_EBADF)\nerrno = 0x9 (K_EBADF)\nerrno = 0x300002 (NFS3ERR_NOENT)\n"),
-              std::string::npos) << context(run);
+              std::string::npos)
+        << context(run);
+    EXPECT_NE(
+        run.out.find("errno = 0x9 (K_EBADF)\nerrno = 0x9 (K_EBADF)\nerrno = 0x300002 (NFS3ERR_NOENT)\n"),
+        std::string::npos)
+        << context(run);
     EXPECT_NE(run.out.find("   4  shellTestAbort\n"), std::string::npos) << context(run);
     EXPECT_NE(run.out.find("  tShellCall "), std::string::npos) << context(run); // the call task, in i
     // At the end, a loaded module's nfsSyncAll writes everything back, once.
@@ -328,8 +354,10 @@ TEST(ShellScript, HelpAndOptions)
     EXPECT_EQ(twice.out, "one\ntwo\n") << context(twice);
     const ShellRun names = runShell("help kOpen\nhelp cd\nversion\nhelp kLseek\n", "-q");
     EXPECT_NE(names.out.find("int kOpen(const char *, int, int)\n"), std::string::npos) << context(names);
-    EXPECT_NE(names.out.find("int64_t kLseek(int, int64_t, int)\n    Positions through the 64-bit seek codes;"),
-              std::string::npos) << context(names);
+    EXPECT_NE(
+        names.out.find("int64_t kLseek(int, int64_t, int)\n    Positions through the 64-bit seek codes;"),
+        std::string::npos)
+        << context(names);
     EXPECT_NE(names.out.find("cd path "), std::string::npos) << context(names);
     EXPECT_NE(names.out.find("rtsh "), std::string::npos) << context(names);
 }

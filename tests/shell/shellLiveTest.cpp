@@ -20,7 +20,10 @@ std::string env(const char *name)
     return value == nullptr ? "" : value;
 }
 
-std::string context(const ShellRun &run) { return "stdout:\n" + run.out + "\nstderr:\n" + run.err; }
+std::string context(const ShellRun &run)
+{
+    return "stdout:\n" + run.out + "\nstderr:\n" + run.err;
+}
 
 TEST(LiveShell, ScriptMountsCopiesInAndOutAndRemoves)
 {
@@ -34,31 +37,38 @@ TEST(LiveShell, ScriptMountsCopiesInAndOutAndRemoves)
     writeWhole(local.path / "in.txt", payload);
     writeWhole(exported / "served.txt", "written on the server\n");
     const std::string host = "host:" + local.path.string();
-    const ShellRun run = runShell(
-        "nfs3Drv\nnfs3CacheParamsSet 16, 16384, 0\n" // until the module's start-up does this
-        "nfsMount \"" + env("RT_NFS_HOST") + "\", \"" + env("RT_NFS_EXPORT") + "\", \"/nfs\"\n"
-        "cd \"" + host + "\"\n"
-        "copy in.txt /nfs/copied.txt\n"
-        "copy /nfs/served.txt back.txt\n"
-        "mkdir /nfs/dir\n"
-        "mv /nfs/copied.txt /nfs/dir/moved.txt\n"
-        "ls /nfs/dir\n"
-        "cat /nfs/served.txt\n"
-        "copy < /nfs/missing\n",
-        "-k -l brisnel");
+    const ShellRun run =
+        runShell("nfs3Drv\nnfs3CacheParamsSet 16, 16384, 0\n" // until the module's start-up does this
+                 "nfsMount \"" +
+                     env("RT_NFS_HOST") + "\", \"" + env("RT_NFS_EXPORT") +
+                     "\", \"/nfs\"\n"
+                     "cd \"" +
+                     host +
+                     "\"\n"
+                     "copy in.txt /nfs/copied.txt\n"
+                     "copy /nfs/served.txt back.txt\n"
+                     "mkdir /nfs/dir\n"
+                     "mv /nfs/copied.txt /nfs/dir/moved.txt\n"
+                     "ls /nfs/dir\n"
+                     "cat /nfs/served.txt\n"
+                     "copy < /nfs/missing\n",
+                 "-k -l brisnel");
     EXPECT_EQ(run.status, 1) << context(run); // the copy of a missing file fails
     EXPECT_TRUE(readWhole(exported / "dir" / "moved.txt") == payload) << context(run);
     EXPECT_EQ(readWhole(local.path / "back.txt"), "written on the server\n");
     EXPECT_NE(run.out.find("-> ls /nfs/dir\n.\n..\nmoved.txt\n"), std::string::npos) << context(run);
-    EXPECT_NE(run.out.find("-> cat /nfs/served.txt\nwritten on the server\n"), std::string::npos) << context(run);
+    EXPECT_NE(run.out.find("-> cat /nfs/served.txt\nwritten on the server\n"), std::string::npos)
+        << context(run);
     EXPECT_NE(run.err.find("copy: /nfs/missing: errno = 0x300002 (NFS3ERR_NOENT)"), std::string::npos)
         << context(run);
 
-    const ShellRun removal = runShell(
-        "nfs3Drv\nnfs3CacheParamsSet 16, 16384, 0\n"
-        "nfsMount \"" + env("RT_NFS_HOST") + "\", \"" + env("RT_NFS_EXPORT") + "\", \"/nfs\"\n"
-        "rm /nfs/dir/moved.txt\nrmdir /nfs/dir\nnfsUnmount \"/nfs\"\ndevs\n",
-        "-q -l brisnel");
+    const ShellRun removal =
+        runShell("nfs3Drv\nnfs3CacheParamsSet 16, 16384, 0\n"
+                 "nfsMount \"" +
+                     env("RT_NFS_HOST") + "\", \"" + env("RT_NFS_EXPORT") +
+                     "\", \"/nfs\"\n"
+                     "rm /nfs/dir/moved.txt\nrmdir /nfs/dir\nnfsUnmount \"/nfs\"\ndevs\n",
+                 "-q -l brisnel");
     EXPECT_EQ(removal.status, 0) << context(removal);
     EXPECT_FALSE(std::filesystem::exists(exported / "dir"));
     EXPECT_EQ(removal.out.find(" /nfs\n"), std::string::npos) << context(removal);
@@ -73,19 +83,25 @@ TEST(LiveShell, ModeLinkAndTimeCommandsOnAMountDoTheirWork)
     const std::filesystem::path exported = env("RT_NFS_EXPORT_DIR");
     writeWhole(exported / "kept.txt", "kept\n");
     std::filesystem::permissions(exported / "kept.txt", std::filesystem::perms(0644));
-    ASSERT_EQ(::chown((exported / "kept.txt").c_str(), 2001, 100), 0); // only the owner changes mode and times
+    ASSERT_EQ(::chown((exported / "kept.txt").c_str(), 2001, 100),
+              0); // only the owner changes mode and times
     std::filesystem::last_write_time(exported / "kept.txt",
-                                     std::filesystem::last_write_time(exported / "kept.txt") - std::chrono::hours(24));
+                                     std::filesystem::last_write_time(exported / "kept.txt") -
+                                         std::chrono::hours(24));
     const auto before = std::filesystem::last_write_time(exported / "kept.txt");
-    const ShellRun run = runShell("nfsAuthUnixSet \"tester\", 2001, 100, 0, 0\n"
-                                  "nfsMount \"" + env("RT_NFS_HOST") + "\", \"" + env("RT_NFS_EXPORT") + "\", \"/nfs\"\n"
-                                  "chmod 600 /nfs/kept.txt\nln -s kept.txt /nfs/soft\nln /nfs/kept.txt /nfs/hard\n"
-                                  "touch /nfs/kept.txt\nreadlink /nfs/soft\nreadlink /nfs/kept.txt\ntouch /nfs/made.txt\n",
-                                  "-k -q -l brisnel");
+    const ShellRun run =
+        runShell("nfsAuthUnixSet \"tester\", 2001, 100, 0, 0\n"
+                 "nfsMount \"" +
+                     env("RT_NFS_HOST") + "\", \"" + env("RT_NFS_EXPORT") +
+                     "\", \"/nfs\"\n"
+                     "chmod 600 /nfs/kept.txt\nln -s kept.txt /nfs/soft\nln /nfs/kept.txt /nfs/hard\n"
+                     "touch /nfs/kept.txt\nreadlink /nfs/soft\nreadlink /nfs/kept.txt\ntouch /nfs/made.txt\n",
+                 "-k -q -l brisnel");
     EXPECT_EQ(run.status, 1) << context(run); // readlink of a file that is no link
     EXPECT_NE(run.out.find("kept.txt\n"), std::string::npos) << context(run);
     EXPECT_NE(run.err.find("readlink: /nfs/kept.txt: errno = 0x300016"), std::string::npos) << context(run);
-    EXPECT_EQ(std::filesystem::status(exported / "kept.txt").permissions(), std::filesystem::perms(0600)) << context(run);
+    EXPECT_EQ(std::filesystem::status(exported / "kept.txt").permissions(), std::filesystem::perms(0600))
+        << context(run);
     EXPECT_GT(std::filesystem::last_write_time(exported / "kept.txt"), before);
     EXPECT_EQ(readWhole(exported / "kept.txt"), "kept\n");
     EXPECT_EQ(std::filesystem::read_symlink(exported / "soft"), std::filesystem::path("kept.txt"));
@@ -104,7 +120,8 @@ TEST(LiveShell, ChronyAnswersTheTimeQuery)
                                       "d avalues, 1, 8\n",
                                   "-k -q -l tovelle -l quenby");
     EXPECT_EQ(run.status, 1) << context(run);
-    EXPECT_NE(run.out.find("value = 0 = 0x0\nvalue = -1 = 0xffffffff\nerrno = 0x710001 (SNTPC_ERR_INVALID_PARAMETER)"),
+    EXPECT_NE(run.out.find(
+                  "value = 0 = 0x0\nvalue = -1 = 0xffffffff\nerrno = 0x710001 (SNTPC_ERR_INVALID_PARAMETER)"),
               std::string::npos)
         << context(run);
     // The seconds since 1970 that chrony gave, against this machine's clock.
@@ -163,8 +180,11 @@ TEST(LiveShell, TheEndClosesWhatCommandsLeftOpen)
         GTEST_SKIP() << "needs the NFS peers (with-nfs-peers.sh)";
     const std::filesystem::path exported = env("RT_NFS_EXPORT_DIR");
     const auto script = [](const std::string &name) {
-        return "nfsMount \"" + env("RT_NFS_HOST") + "\", \"" + env("RT_NFS_EXPORT") + "\", \"/nfs\"\n"
-               "fd = kOpen \"/nfs/" + name + "\", K_O_WRONLY | K_O_CREAT, 0644\n"
+        return "nfsMount \"" + env("RT_NFS_HOST") + "\", \"" + env("RT_NFS_EXPORT") +
+               "\", \"/nfs\"\n"
+               "fd = kOpen \"/nfs/" +
+               name +
+               "\", K_O_WRONLY | K_O_CREAT, 0644\n"
                "kWrite fd, \"left open\\n\", 10\n";
     };
     const ShellRun fromInput = runShell(script("left-open.txt"), "-q -l brisnel");
@@ -180,7 +200,8 @@ TEST(LiveShell, DateAsksTheServer)
 {
     if (env("SNTPC_CHRONY_PORT").empty())
         GTEST_SKIP() << "needs chrony (with-chrony.sh)";
-    const ShellRun run = runShell("sntpcInit " + env("SNTPC_CHRONY_PORT") + "\ndate 127.0.0.1\n", "-q -l tovelle");
+    const ShellRun run =
+        runShell("sntpcInit " + env("SNTPC_CHRONY_PORT") + "\ndate 127.0.0.1\n", "-q -l tovelle");
     ASSERT_EQ(run.status, 0) << context(run);
     std::array<char, 16> year{};
     const std::time_t now = std::time(nullptr);

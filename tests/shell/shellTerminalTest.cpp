@@ -54,7 +54,8 @@ TEST(ShellTerminal, PromptCompletionHistoryAndPromptedInput)
     EXPECT_EQ(term.exitStatus(), 0) << term.seen();
     const std::string history = readWhole(home.path / ".rtsh_history");
     // libedit's history file writes blanks as \040.
-    EXPECT_NE(history.find("\nx\\040=\\04041\nx\\040=\\04042\nnfsAuthUnixPrompt\n"), std::string::npos) << history;
+    EXPECT_NE(history.find("\nx\\040=\\04041\nx\\040=\\04042\nnfsAuthUnixPrompt\n"), std::string::npos)
+        << history;
 }
 
 // Ctrl-C during a copy whose source stalls (a FIFO on the host device): the prompt comes

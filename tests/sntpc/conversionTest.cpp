@@ -106,7 +106,8 @@ TEST(ReplyDecode, ChecksLeapIndicatorAndSecondsBeforeVersion)
     tovelle::SntpTime time;
     for (unsigned leap = 0; leap <= 3; ++leap)
         EXPECT_EQ(decode(packet(firstByte(leap, 2, 4), 100, 0), time),
-                  leap == 3 ? SNTPC_ERR_SERVER_UNSYNC : 0) << leap;
+                  leap == 3 ? SNTPC_ERR_SERVER_UNSYNC : 0)
+            << leap;
     EXPECT_EQ(decode(packet(firstByte(0, 1, 4), 0, 12345), time), SNTPC_ERR_SERVER_UNSYNC);
     // Both faults at once: the leap indicator and the seconds are looked at first.
     EXPECT_EQ(decode(packet(firstByte(3, 4, 4), 100, 0), time), SNTPC_ERR_SERVER_UNSYNC);
@@ -119,7 +120,8 @@ TEST(ReplyDecode, AcceptsVersionsOneToFourOnly)
         tovelle::SntpTime time;
         const bool usable = version >= 1 && version <= 4;
         EXPECT_EQ(decode(packet(firstByte(0, version, 5), 100, 0), time),
-                  usable ? 0 : SNTPC_ERR_VERSION_UNSUPPORTED) << version;
+                  usable ? 0 : SNTPC_ERR_VERSION_UNSUPPORTED)
+            << version;
     }
 }
 

@@ -128,10 +128,10 @@ TEST_F(ServerMode, DropsRepliesThatDoNotEchoTheRequest)
     const sntptest::Bytes forged = packet(firstByte(0, 3, 4), kNtpEpoch + 666, 0);
     const sntptest::Bytes genuine = packet(firstByte(0, 3, 4), kNtpEpoch + 42, 0);
     const sntptest::Reply forgeries[] = {
-        {forged, false},                          // originate zero, as a naive forger sends
-        {forged, true, 1},                        // the fraction's lowest bit wrong
-        {forged, true, 0x8000000000000000u},      // the seconds' top bit wrong
-        {forged, true, 0x00000000FFFFFFFFu},      // the seconds alone right
+        {forged, false},                     // originate zero, as a naive forger sends
+        {forged, true, 1},                   // the fraction's lowest bit wrong
+        {forged, true, 0x8000000000000000u}, // the seconds' top bit wrong
+        {forged, true, 0x00000000FFFFFFFFu}, // the seconds alone right
         {sntptest::Bytes(forged.begin(), forged.begin() + 20), false}, // too short to echo
     };
     for (const sntptest::Reply &forgery : forgeries) {
@@ -175,14 +175,14 @@ TEST_F(ServerMode, AddsHalfTheRoundTrip)
         const int64_t roundTripNs = roundTrip.tv_sec * kNsPerSecond + roundTrip.tv_nsec;
         EXPECT_GE(roundTripNs, std::chrono::nanoseconds(kDelay).count() - held) << std::hex << receive;
         EXPECT_LE(roundTripNs, elapsed - held) << std::hex << receive;
-        EXPECT_EQ(result.tv_sec * kNsPerSecond + result.tv_nsec, 1000 * kNsPerSecond + 499999950 + roundTripNs / 2);
+        EXPECT_EQ(result.tv_sec * kNsPerSecond + result.tv_nsec,
+                  1000 * kNsPerSecond + 499999950 + roundTripNs / 2);
     }
 }
 
 TEST_F(ServerMode, ConvertsTheEpochAndWrappedTimestamps)
 {
-    const std::pair<uint32_t, time_t> cases[] = {
-        {kNtpEpoch, 0}, {0x80000000, 0xFC558180}, {1, 2085978497}};
+    const std::pair<uint32_t, time_t> cases[] = {{kNtpEpoch, 0}, {0x80000000, 0xFC558180}, {1, 2085978497}};
     for (const auto &[transmit, since1970] : cases) {
         responder.reply(packet(firstByte(0, 3, 4), transmit, 0));
         ASSERT_EQ(query(), 0);

@@ -1,6 +1,6 @@
-// The module as a fresh load leaves it (a version 3 and a version 2 device listed): this binary links the start-up, so it ran before any
-// test. Credentials, drivers, dispatch slots, default path and cache geometry; bringing a
-// version up again; the device listing and the help.
+// The module as a fresh load leaves it (a version 3 and a version 2 device listed): this binary links the
+// start-up, so it ran before any test. Credentials, drivers, dispatch slots, default path and cache geometry;
+// bringing a version up again; the device listing and the help.
 #include "nfs/consoleCapture.h"
 #include "nfs/mountScriptedServer.h"
 
@@ -59,15 +59,23 @@ TEST(StartUp, LeavesBothVersionsReadyToMount)
     EXPECT_EQ(nfsDrvNumGet(3), nfs3DrvNum);
     EXPECT_EQ(nfsDrvNumGet(2), nfs2DrvNum);
     const std::vector<const void *> slots = {
-        reinterpret_cast<const void *>(pFuncNfs3Mount),      reinterpret_cast<const void *>(pFuncNfs3Unmount),
-        reinterpret_cast<const void *>(pFuncNfs3UnmountAll), reinterpret_cast<const void *>(pFuncNfs3DevInfoGet),
-        reinterpret_cast<const void *>(pFuncNfs3DrvNumGet),  reinterpret_cast<const void *>(pFuncNfs3MntDump),
-        reinterpret_cast<const void *>(pFuncNfs3ExportRead), reinterpret_cast<const void *>(pFuncNfs3FileRead),
+        reinterpret_cast<const void *>(pFuncNfs3Mount),
+        reinterpret_cast<const void *>(pFuncNfs3Unmount),
+        reinterpret_cast<const void *>(pFuncNfs3UnmountAll),
+        reinterpret_cast<const void *>(pFuncNfs3DevInfoGet),
+        reinterpret_cast<const void *>(pFuncNfs3DrvNumGet),
+        reinterpret_cast<const void *>(pFuncNfs3MntDump),
+        reinterpret_cast<const void *>(pFuncNfs3ExportRead),
+        reinterpret_cast<const void *>(pFuncNfs3FileRead),
         reinterpret_cast<const void *>(pFuncNfs3FileWrite),
-        reinterpret_cast<const void *>(pFuncNfs2Mount),      reinterpret_cast<const void *>(pFuncNfs2Unmount),
-        reinterpret_cast<const void *>(pFuncNfs2UnmountAll), reinterpret_cast<const void *>(pFuncNfs2DevInfoGet),
-        reinterpret_cast<const void *>(pFuncNfs2DrvNumGet),  reinterpret_cast<const void *>(pFuncNfs2MntDump),
-        reinterpret_cast<const void *>(pFuncNfs2ExportRead), reinterpret_cast<const void *>(pFuncNfs2FileRead),
+        reinterpret_cast<const void *>(pFuncNfs2Mount),
+        reinterpret_cast<const void *>(pFuncNfs2Unmount),
+        reinterpret_cast<const void *>(pFuncNfs2UnmountAll),
+        reinterpret_cast<const void *>(pFuncNfs2DevInfoGet),
+        reinterpret_cast<const void *>(pFuncNfs2DrvNumGet),
+        reinterpret_cast<const void *>(pFuncNfs2MntDump),
+        reinterpret_cast<const void *>(pFuncNfs2ExportRead),
+        reinterpret_cast<const void *>(pFuncNfs2FileRead),
         reinterpret_cast<const void *>(pFuncNfs2FileWrite),
     };
     ASSERT_EQ(slots.size(), 18u);
@@ -145,9 +153,9 @@ TEST_F(DevList, ListsNfsDevicesCutToTheirColumns)
     ASSERT_EQ(nfs3Mount(server_.name(), "/e", "/short"), 0) << std::hex << errnoGet();
     ASSERT_EQ(nfs2Mount(server_.name(), longPath.c_str(), "/a-device-name-longer-than-twenty"), 0);
     const std::string hostPath = "startup61:" + longPath;
-    EXPECT_EQ(capturedStdout(nfsDevShow),
-              kHeading + "/short               startup61:/e" + std::string(38, ' ') + "\n" +
-                  "/a-device-name-longe " + hostPath.substr(0, 50) + "\n");
+    EXPECT_EQ(capturedStdout(nfsDevShow), kHeading + "/short               startup61:/e" +
+                                              std::string(38, ' ') + "\n" + "/a-device-name-longe " +
+                                              hostPath.substr(0, 50) + "\n");
 
     void *handles[4] = {};
     EXPECT_EQ(nfsDevListGet(handles, 0), 0);

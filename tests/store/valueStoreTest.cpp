@@ -11,7 +11,10 @@
 #include <vector>
 
 // A failed allocation must come back as a null pointer here too, not end the run.
-extern "C" const char *__asan_default_options() { return "allocator_may_return_null=1"; }
+extern "C" const char *__asan_default_options()
+{
+    return "allocator_may_return_null=1";
+}
 
 namespace {
 

@@ -10,12 +10,23 @@ int *volatile nowhere = nullptr;
 
 extern "C" {
 
-int shellTestNull(void) { return *nowhere; }
+int shellTestNull(void)
+{
+    return *nowhere;
+}
 
-void shellTestAbort(void) { std::abort(); }
+void shellTestAbort(void)
+{
+    std::abort();
+}
 
-intptr_t shellTestWide(void) { return static_cast<intptr_t>(INTPTR_MAX / 3); }
+intptr_t shellTestWide(void)
+{
+    return static_cast<intptr_t>(INTPTR_MAX / 3);
+}
 
-int nfsSyncAll(void) { return std::printf("nfsSyncAll called\n") > 0 ? 0 : -1; }
-
+int nfsSyncAll(void)
+{
+    return std::printf("nfsSyncAll called\n") > 0 ? 0 : -1;
+}
 }
