@@ -18,4 +18,5 @@ head -c 4194304 /dev/urandom >"$hostDir/big.dat"
 # The 4 MiB copied with 32 KiB transfers: the same bytes in the exported folder and back.
 cmp "$hostDir/big.dat" "$RT_NFS_EXPORT_DIR/big.dat"
 cmp "$hostDir/big.dat" "$hostDir/big.back"
-echo "main job: 4 MiB through 32 KiB transfers, the same on the server and copied back"
+cmp "$hostDir/big.dat" "$hostDir/big.tcp"
+echo "main job: 4 MiB through 32 KiB transfers over UDP and 1 MiB transfers over TCP, the same on the server and copied back"
