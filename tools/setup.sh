@@ -105,9 +105,9 @@ installSet() {
     holdServices
     log="$logDir/$name.log"
     echo "setup: $name: installing ${missing[*]} (log: $log)"
-    local options=(-y --no-remove)
+    local options=()
     [ -z "${noRecommends:-}" ] || options+=(--no-install-recommends)
-    if ! DEBIAN_FRONTEND=noninteractive apt-get install "${options[@]}" "${missing[@]}" >"$log" 2>&1; then
+    if ! DEBIAN_FRONTEND=noninteractive apt-get install -y --no-remove "${options[@]}" "${missing[@]}" >"$log" 2>&1; then
         echo "setup: FAILED to install the $name set; apt said:" >&2
         tail -n 25 "$log" | sed 's/^/    /' >&2
         local faulty
