@@ -35,9 +35,9 @@ char *nextMatch(const char *, int state)
 
 void nameMatches(const std::string &prefix)
 {
-    for (const BuiltinSpec &spec : kBuiltinSpecs)
-        if (spec.name.compare(0, prefix.size(), prefix) == 0)
-            matches().emplace_back(spec.name);
+    for (const BuiltinSpec &builtin : kBuiltinSpecs)
+        if (builtin.name.compare(0, prefix.size(), prefix) == 0)
+            matches().emplace_back(builtin.name);
     for (const SymbolEntry &entry : symbolList())
         if (entry.name.compare(0, prefix.size(), prefix) == 0)
             matches().push_back(entry.name);

@@ -109,8 +109,8 @@ bool cmdHelp(const Words &words, Session &)
     }
     if (words.size() == 1) {
         const std::string &name = words[0];
-        if (const BuiltinSpec *spec = builtinSpecFind(name)) {
-            std::printf("%.*s\n", static_cast<int>(spec->usage.size()), spec->usage.data());
+        if (const BuiltinSpec *builtin = builtinSpecFind(name)) {
+            std::printf("%.*s\n", static_cast<int>(builtin->usage.size()), builtin->usage.data());
             return true;
         }
         const NameInfo info = nameLookUp(name);
@@ -130,8 +130,8 @@ bool cmdHelp(const Words &words, Session &)
     }
     std::printf("Commands of the shell (routines and words of the kernel layer and of loaded\n"
                 "modules are called or read by name: name arg, ... or name(arg, ...)):\n\n");
-    for (const BuiltinSpec &spec : kBuiltinSpecs)
-        std::printf("  %.*s\n", static_cast<int>(spec.usage.size()), spec.usage.data());
+    for (const BuiltinSpec &builtin : kBuiltinSpecs)
+        std::printf("  %.*s\n", static_cast<int>(builtin.usage.size()), builtin.usage.data());
     std::printf("\n  name                           show a word, or call a routine\n"
                 "  name = value                   set a word (or a shell variable)\n"
                 "  name = routine arg, ...        keep a routine's result\n\n"
@@ -157,10 +157,10 @@ bool cmdLkup(const Words &words, Session &)
                     reinterpret_cast<uintptr_t>(entry.address), entry.isRoutine ? "text" : "data",
                     entry.file.substr(slash == std::string::npos ? 0 : slash + 1).c_str());
     }
-    for (const BuiltinSpec &spec : kBuiltinSpecs)
-        if (lowered(std::string(spec.name)).find(text) != std::string::npos)
-            std::printf("%-32.*s %-18s %-5s rtsh\n", static_cast<int>(spec.name.size()), spec.name.data(), "",
-                        "cmd");
+    for (const BuiltinSpec &builtin : kBuiltinSpecs)
+        if (lowered(std::string(builtin.name)).find(text) != std::string::npos)
+            std::printf("%-32.*s %-18s %-5s rtsh\n", static_cast<int>(builtin.name.size()),
+                        builtin.name.data(), "", "cmd");
     return true;
 }
 

@@ -473,9 +473,9 @@ bool Parser::next(Statement &statement)
     const bool assignment = pos_ < text_.size() && text_[pos_] == '=';
     Token token;
     bool ok = true;
-    if (const BuiltinSpec *spec = builtinSpecFind(first.text); spec != nullptr && !assignment) {
+    if (const BuiltinSpec *builtin = builtinSpecFind(first.text); builtin != nullptr && !assignment) {
         statement.type = Statement::Type::Command;
-        if (spec->style == ArgStyle::Words) {
+        if (builtin->style == ArgStyle::Words) {
             ok = parseWords(statement);
         } else {
             ok = parseCallArgs(statement.args);

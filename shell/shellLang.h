@@ -98,9 +98,9 @@ inline constexpr BuiltinSpec kBuiltinSpecs[] = {
 
 constexpr const BuiltinSpec *builtinSpecFind(std::string_view name)
 {
-    for (const BuiltinSpec &spec : kBuiltinSpecs)
-        if (spec.name == name)
-            return &spec;
+    for (const BuiltinSpec &builtin : kBuiltinSpecs)
+        if (builtin.name == name)
+            return &builtin;
     return nullptr;
 }
 
