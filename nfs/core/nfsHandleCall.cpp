@@ -259,7 +259,7 @@ std::size_t windowRoom(const NfsRpcClient *client, std::size_t window)
     // The server's buffer is unknown: a burst of calls larger than a common default socket
     // buffer is dropped there (eight WRITEs of 32 KiB were, each loss costing a retransmission
     // interval), so the calls in flight carry at most that much.
-    constexpr std::size_t kMostBytesInFlight = 128 * 1024;
+    constexpr std::size_t kMostBytesInFlight = std::size_t{128} * 1024;
     const std::size_t byCalls = kMostBytesInFlight / std::max<u_int>(sizes.send, 1);
     return std::clamp<std::size_t>(std::min(byAnswers, byCalls), 1, window);
 }
@@ -284,8 +284,12 @@ bool windowOnHandle(const nfsrpc::Peer &peer, nfsrpc::Call *calls, std::size_t n
     const std::size_t inFlight = client->transport == IPPROTO_TCP ? window : windowRoom(client, window);
     NfsRpcWindowCall flights[kMostWindowCalls];
     for (std::size_t i = 0; i < n; ++i)
-        flights[i] = {calls[i].proc,    calls[i].inproc, const_cast<void *>(calls[i].in),
-                      calls[i].outproc, calls[i].out,    RPC_SUCCESS};
+        flights[i] = {.inproc = calls[i].inproc,
+                      .in = const_cast<void *>(calls[i].in),
+                      .outproc = calls[i].outproc,
+                      .out = calls[i].out,
+                      .proc = calls[i].proc,
+                      .status = RPC_SUCCESS};
     const NfsRpcExchange common = exchangeOf(client, peer, 0, nullptr, nullptr, nullptr, nullptr, deadline);
     const clnt_stat status = client->transport == IPPROTO_TCP
                                  ? nfsRpcTcpExchangeWindow(common, flights, n, inFlight)

@@ -54,11 +54,11 @@ int nfsRpcTcpConnect(const sockaddr_in &server, int replacing, NfsRpcClock::time
 // One of several calls made together (nfsRpcExchangeWindow): its own procedure, arguments
 // and result, and its RPC status once it ended.
 struct NfsRpcWindowCall {
-    uint32_t proc;
     xdrproc_t inproc;
     void *in;
     xdrproc_t outproc;
     void *out;
+    uint32_t proc;
     clnt_stat status;
 };
 
