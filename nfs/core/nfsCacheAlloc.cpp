@@ -14,17 +14,22 @@ constexpr int kCacheSemOptions = SEM_Q_PRIORITY | SEM_INVERSION_SAFE;
 // The largest line: keeps 2 x bytes - 1 and the line size inside 32 bits.
 constexpr int kMaxLineBytes = 1 << 30;
 
+// A line holding nothing, over its block of the cache's buffer.
+NfsCacheLine freeLine(char *data)
+{
+    return NfsCacheLine{.pData = data,
+                        .nBytes = 0,
+                        .fileId = NFS_CACHE_NO_FILE,
+                        .offset = 0,
+                        .pOwner = nullptr,
+                        .flags = 0,
+                        .fsId = 0};
+}
+
 void initialiseLines(NfsCacheLine *lines, uint32_t count, char *buffer, uint32_t lineShift)
 {
-    for (uint32_t i = 0; i < count; ++i) {
-        lines[i] = NfsCacheLine{.pData = buffer + (static_cast<std::size_t>(i) << lineShift),
-                                .nBytes = 0,
-                                .fileId = NFS_CACHE_NO_FILE,
-                                .offset = 0,
-                                .pOwner = nullptr,
-                                .flags = 0,
-                                .fsId = 0};
-    }
+    for (uint32_t i = 0; i < count; ++i)
+        lines[i] = freeLine(buffer + (static_cast<std::size_t>(i) << lineShift));
 }
 
 } // namespace
@@ -44,13 +49,7 @@ void fileLinesDrop(void *file, int version)
         NfsCacheLine &line = cache->pLines[i];
         if (line.pOwner == file) {
             // Nothing of the file's is kept for sending: no line points at a record about to go.
-            line = NfsCacheLine{.pData = line.pData,
-                                .nBytes = 0,
-                                .fileId = NFS_CACHE_NO_FILE,
-                                .offset = 0,
-                                .pOwner = nullptr,
-                                .flags = 0,
-                                .fsId = 0};
+            line = freeLine(line.pData);
         } else if (line.pOwner == nullptr && holdsFileOf(line, view)) {
             line.fileId = NFS_CACHE_NO_FILE;
         }

@@ -25,6 +25,19 @@ void refreshAttributes(const post_op_attr &reply, fattr3 *attr)
         *attr = reply.post_op_attr_u.attributes;
 }
 
+// A decoded READ reply: its attributes taken, and its success part, or null with the
+// error number set from its status.
+const READ3resok *readOutcome(const READ3res &res, fattr3 *attr)
+{
+    if (res.status != NFS3_OK) {
+        refreshAttributes(res.READ3res_u.resfail.file_attributes, attr);
+        nfsErrnoSet(res.status);
+        return nullptr;
+    }
+    refreshAttributes(res.READ3res_u.resok.file_attributes, attr);
+    return &res.READ3res_u.resok;
+}
+
 // One READ of `wanted` bytes at `position` into `destination`: the bytes delivered, with
 // *pEof set from the reply, or -1. The decoder refuses a reply carrying more than `wanted`
 // bytes, or a count that disagrees with its data, before anything lands in the buffer.
@@ -39,16 +52,11 @@ int readOnce(const char *host, nfs_fh3 *fh, uint64_t position, unsigned wanted, 
                                         xdr_READ3res, initial, dataBuffer);
     if (nfsops::failed(reply))
         return -1;
-    const READ3res &res = *reply;
-    if (res.status != NFS3_OK) {
-        refreshAttributes(res.READ3res_u.resfail.file_attributes, attr);
-        nfsErrnoSet(res.status);
+    const READ3resok *ok = readOutcome(*reply, attr);
+    if (ok == nullptr)
         return -1;
-    }
-    const READ3resok &ok = res.READ3res_u.resok;
-    refreshAttributes(ok.file_attributes, attr);
-    *pEof = ok.eof != 0;
-    return static_cast<int>(ok.count);
+    *pEof = ok->eof != 0;
+    return static_cast<int>(ok->count);
 }
 
 // One piece: READs until `size` bytes arrived, the server reports the end of the file, or a
@@ -108,14 +116,10 @@ int readBatch(const char *host, nfs_fh3 *fh, uint64_t offset, unsigned count, un
             errnoSet(batch.error(i));
             return -1;
         }
-        const READ3res &res = batch[i];
-        if (res.status != NFS3_OK) {
-            refreshAttributes(res.READ3res_u.resfail.file_attributes, attr);
-            nfsErrnoSet(res.status);
+        const READ3resok *outcome = readOutcome(batch[i], attr);
+        if (outcome == nullptr)
             return -1;
-        }
-        const READ3resok &ok = res.READ3res_u.resok;
-        refreshAttributes(ok.file_attributes, attr);
+        const READ3resok &ok = *outcome;
         const uint64_t position = offset + *pTotal;
         auto received = static_cast<unsigned>(ok.count);
         if (ok.eof == 0 && received < sizes[i]) {
