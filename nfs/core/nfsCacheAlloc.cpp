@@ -1,4 +1,5 @@
 // A device's data cache: allocation, release and the choice of a block's line.
+#include "core/nfsArgs.h"
 #include "core/nfsCacheFile.h"
 #include "core/nfsHeapBlock.h"
 
@@ -62,6 +63,8 @@ extern "C" {
 
 int nfsCacheAlloc(NfsDataCache *cache, int count, int bytes, int options)
 {
+    if (!nfsArgsGiven(cache))
+        return -1;
     *cache = NfsDataCache{};
     if (count <= 0 || bytes <= 0 || bytes > kMaxLineBytes)
         return -1;
@@ -98,6 +101,8 @@ int nfsCacheAlloc(NfsDataCache *cache, int count, int bytes, int options)
 
 int nfsCacheFree(NfsDataCache *cache)
 {
+    if (!nfsArgsGiven(cache))
+        return -1;
     const SEM_ID semId = cache->semId;
     if (semTake(semId, K_WAIT_FOREVER) != 0)
         return -1;
@@ -111,6 +116,8 @@ int nfsCacheFree(NfsDataCache *cache)
 
 uint32_t nfsWhichCacheLine(NfsDataCache *cache, uint64_t fileId, uint64_t offset)
 {
+    if (!nfsArgsGiven(cache))
+        return 0;
     if (cache->nLines == 0)
         return 0; // no line to choose; the callers refuse such a cache before using the index
     const uint64_t block = offset >> cache->lineShift;
@@ -123,6 +130,8 @@ uint32_t nfsWhichCacheLine(NfsDataCache *cache, uint64_t fileId, uint64_t offset
 // Under the cache's mutex, since other tasks may be using lines of the same cache.
 void nfsCacheFileInvalidate(NfsDataCache *cache, uint64_t fileId)
 {
+    if (!nfsArgsGiven(cache))
+        return;
     if (!nfscache::hasLines(cache))
         return;
     const nfscache::CacheLock lock(cache);

@@ -1,4 +1,5 @@
 // Writing cached data back to the server: one line, or every dirty line of one open file.
+#include "core/nfsArgs.h"
 #include "core/nfsCacheFile.h"
 
 #include <kernel/errnoLib.h>
@@ -64,6 +65,8 @@ extern "C" {
 // taken here as well, since it is recursive.
 int nfsCacheLineFlush(NfsCacheLine *line, int version)
 {
+    if (!nfsArgsGiven(line))
+        return -1;
     void *owner = line->pOwner;
     if (owner == nullptr)
         return 0;
@@ -78,6 +81,8 @@ int nfsCacheLineFlush(NfsCacheLine *line, int version)
 
 int nfsCacheFileFlush(void *file, int release, int version)
 {
+    if (!nfsArgsGiven(file))
+        return -1;
     nfscache::FileView view{};
     if (!nfscache::fileView(file, version, &view))
         return -1;

@@ -1,5 +1,6 @@
 // Reading file data through the cache: a hit copies from the line, a miss fills the line from
 // the server with one read-slot call first.
+#include "core/nfsArgs.h"
 #include "core/nfsCacheFile.h"
 
 #include <kernel/errnoLib.h>
@@ -10,6 +11,8 @@
 
 extern "C" int nfsCacheLineRead(void *file, uint64_t offset, char *buf, int n, int version)
 {
+    if (!nfsArgsGiven(file, buf))
+        return -1;
     const nfscache::LineAccess at(file, version, offset, n);
     if (!at.ready())
         return -1;

@@ -1,5 +1,6 @@
 // Writing file data through the cache: the bytes land in the file's line, which goes to the
 // server when it is full (write-back) or at once (write-through).
+#include "core/nfsArgs.h"
 #include "core/nfsCacheFile.h"
 
 #include <kernel/errnoLib.h>
@@ -31,6 +32,8 @@ bool claim(NfsDataCache *cache, NfsCacheLine *line, void *file, int version, con
 
 extern "C" int nfsCacheLineWrite(void *file, uint64_t offset, const char *buf, int n, int version)
 {
+    if (!nfsArgsGiven(file, buf))
+        return -1;
     const nfscache::LineAccess at(file, version, offset, n);
     if (!at.ready())
         return -1;

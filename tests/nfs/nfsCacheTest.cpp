@@ -11,6 +11,7 @@
 #include <gtest/gtest.h>
 
 #include <array>
+#include <functional>
 #include <string>
 #include <utility>
 
@@ -531,6 +532,42 @@ TEST_F(CacheAbsent, AZeroedCacheFailsEveryOperationCleanly)
     EXPECT_EQ(nfsCacheLineRead(file, 0, buf.data(), 1, 3), -1);
     EXPECT_EQ(nfsCacheLineWrite(file, 0, buf.data(), 1, 3), -1);
     EXPECT_EQ(nfsCacheFileFlush(file, 0, 3), -1);
+}
+
+// Every exported cache routine refuses a null pointer argument with 0x300016 before using it.
+TEST_F(CacheAbsent, NullPointerArgumentsAreRefusedWithTheInvalStatus)
+{
+    allocate(4, 1024);
+    NfsOpenFile *file = open(1);
+    std::array<char, 8> buf{};
+    const struct {
+        const char *call;
+        std::function<int()> run;
+        int result;
+    } cases[] = {
+        {"nfsCacheAlloc", [] { return nfsCacheAlloc(nullptr, 4, 1024, 0); }, -1},
+        {"nfsCacheFree", [] { return nfsCacheFree(nullptr); }, -1},
+        {"nfsWhichCacheLine", [] { return static_cast<int>(nfsWhichCacheLine(nullptr, 1, 0)); }, 0},
+        {"nfsCacheFileInvalidate",
+         [] {
+             nfsCacheFileInvalidate(nullptr, 1);
+             return 0;
+         },
+         0},
+        {"nfsCacheLineRead file", [&] { return nfsCacheLineRead(nullptr, 0, buf.data(), 8, 3); }, -1},
+        {"nfsCacheLineRead buffer", [&] { return nfsCacheLineRead(file, 0, nullptr, 8, 3); }, -1},
+        {"nfsCacheLineWrite file", [&] { return nfsCacheLineWrite(nullptr, 0, buf.data(), 8, 3); }, -1},
+        {"nfsCacheLineWrite buffer", [&] { return nfsCacheLineWrite(file, 0, nullptr, 0, 3); }, -1},
+        {"nfsCacheLineFlush", [] { return nfsCacheLineFlush(nullptr, 3); }, -1},
+        {"nfsCacheFileFlush", [] { return nfsCacheFileFlush(nullptr, 1, 3); }, -1},
+    };
+    for (const auto &c : cases) {
+        errnoSet(0);
+        EXPECT_EQ(c.run(), c.result) << c.call;
+        EXPECT_EQ(errnoGet(), NFS_ERRNO_INVAL) << c.call;
+    }
+    EXPECT_TRUE(server_.calls.empty());
+    EXPECT_EQ(nfsCacheLineWrite(file, 0, "a", 1, 3), 1) << "the cache is untouched";
 }
 
 TEST_F(CacheAbsent, VersionsWithoutUsableSlotsFail)
