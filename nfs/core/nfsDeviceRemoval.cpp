@@ -1,7 +1,6 @@
 // Withdrawing and restoring NFS devices around their removal.
 #include "core/nfsDeviceRemoval.h"
 
-#include <kernel/errnoLib.h>
 #include <kernel/taskLib.h>
 
 namespace {
@@ -23,9 +22,7 @@ NfsWithdrawnDevice::NfsWithdrawnDevice(DEV_HDR *dev) : dev_(dev), name_(dev->nam
 
 void NfsWithdrawnDevice::restore() const
 {
-    const int error = errnoGet();
-    iosDevAdd(dev_, name_.c_str(), drvNum_);
-    errnoSet(error);
+    static_cast<void>(iosDevAdd(dev_, name_.c_str(), drvNum_));
 }
 
 int nfsDeviceOpenFiles(const int *pOpenFiles)

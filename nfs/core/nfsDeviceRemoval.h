@@ -24,7 +24,8 @@ public:
 class NfsWithdrawnDevice {
 public:
     explicit NfsWithdrawnDevice(DEV_HDR *dev);
-    // Puts the device back under its name, at the end of the device list; keeps the error number.
+    // Puts the device back under its name, at the end of the device list. Its callers set
+    // their own error number afterwards.
     void restore() const;
     DEV_HDR *dev() const { return dev_; }
 

@@ -4,7 +4,6 @@
 #include <brisnel/nfsErrors.h>
 #include <brisnel/nfsMountLib.h>
 #include <brisnel/nfsRpcLib.h>
-#include <kernel/errnoLib.h>
 
 #include <cstdio>
 
@@ -22,52 +21,65 @@ public:
     exports head = nullptr;
 };
 
+nfsres::Status mountOne(const char *host, const char *fileSystem, const char *devName)
+{
+    if (host == nullptr || fileSystem == nullptr || devName == nullptr)
+        return nfsres::Fail{NFS_ERRNO_INVAL};
+    const nfsres::Result<NfsMountSlots> slots =
+        nfsHostSlots(host, [](const NfsMountSlots &s) { return s.mount; });
+    if (!slots.ok())
+        return slots.fail();
+    return nfsres::statusOf(nfsres::viaErrno(
+        [&slots, host, fileSystem, devName] { return slots.value().mount(host, fileSystem, devName); }));
+}
+
+nfsres::Status mountAll(const char *host, int quiet)
+{
+    if (host == nullptr)
+        return nfsres::Fail{NFS_ERRNO_INVAL};
+    const nfsres::Result<uint16_t> version = nfsRemoteVersion(host);
+    if (!version.ok()) {
+        std::printf("nfsMountAll can't find remote version details\n");
+        return version.fail();
+    }
+    const nfsres::Result<NfsMountSlots> slots = nfsMountSlotsOf(version.value());
+    for (const nfsres::Status filled : {nfsres::statusOf(slots), nfsSlotFilled(slots.value().exportRead),
+                                        nfsSlotFilled(slots.value().mount)}) {
+        if (!filled.ok())
+            return filled.fail();
+    }
+    const NfsMountSlots &slot = slots.value();
+    ExportList list;
+    if (const nfsres::Result<int> read =
+            nfsres::viaErrno([&slot, host, &list] { return slot.exportRead(host, &list.head); });
+        !read.ok())
+        return read.fail();
+    nfsres::Status result;
+    // Group lists are not consulted: every export is attempted, under its own path; the
+    // command fails with the last failure's error number.
+    for (const exportnode *node = list.head; node != nullptr; node = node->ex_next) {
+        const nfsres::Result<int> mounted =
+            nfsres::viaErrno([&slot, host, node] { return slot.mount(host, node->ex_dir, node->ex_dir); });
+        if (!mounted.ok())
+            result = mounted.fail();
+        if (quiet == 0)
+            std::printf(mounted.ok() ? "%s:%s\n" : "%s:%s - FAILED\n", host, node->ex_dir);
+    }
+    return result;
+}
+
 } // namespace
 
 extern "C" {
 
 int nfsMount(const char *host, const char *fileSystem, const char *devName)
 {
-    if (host == nullptr || fileSystem == nullptr || devName == nullptr) {
-        errnoSet(NFS_ERRNO_INVAL);
-        return -1;
-    }
-    uint16_t version = 0;
-    NfsMountSlots slots{};
-    if (nfsRemoteVersionGet(host, &version) != 0 || !nfsMountSlotsGet(version, &slots) ||
-        !nfsSlotPresent(slots.mount))
-        return -1;
-    return slots.mount(host, fileSystem, devName);
+    return nfsres::entry(mountOne(host, fileSystem, devName));
 }
 
 int nfsMountAll(const char *host, const char * /*unused*/, int quiet)
 {
-    if (host == nullptr) {
-        errnoSet(NFS_ERRNO_INVAL);
-        return -1;
-    }
-    uint16_t version = 0;
-    if (nfsRemoteVersionGet(host, &version) != 0) {
-        std::printf("nfsMountAll can't find remote version details\n");
-        return -1;
-    }
-    NfsMountSlots slots{};
-    if (!nfsMountSlotsGet(version, &slots) || !nfsSlotPresent(slots.exportRead) ||
-        !nfsSlotPresent(slots.mount))
-        return -1;
-    ExportList list;
-    if (slots.exportRead(host, &list.head) != 0)
-        return -1;
-    int result = 0;
-    // Group lists are not consulted: every export is attempted, under its own path.
-    for (const exportnode *node = list.head; node != nullptr; node = node->ex_next) {
-        const bool mounted = slots.mount(host, node->ex_dir, node->ex_dir) != -1;
-        if (!mounted)
-            result = -1;
-        if (quiet == 0)
-            std::printf(mounted ? "%s:%s\n" : "%s:%s - FAILED\n", host, node->ex_dir);
-    }
-    return result;
+    return nfsres::entry(mountAll(host, quiet));
 }
 
 } // extern "C"

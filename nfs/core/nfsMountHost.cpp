@@ -8,26 +8,51 @@
 #include <brisnel/nfsErrors.h>
 #include <brisnel/nfsMountLib.h>
 #include <brisnel/nfsRpcLib.h>
-#include <kernel/errnoLib.h>
 
 namespace {
 
-// The slot that hostSlot picks from the host's version, called for host; -1 when the host is
-// null, its version unusable or the slot empty.
-template <typename Pick> int dispatchForHost(const char *host, Pick hostSlot)
+// The slot that hostSlot picks from the host's version, called for host.
+template <typename Pick> nfsres::Status dispatchForHost(const char *host, Pick hostSlot)
 {
-    if (host == nullptr) {
-        errnoSet(NFS_ERRNO_INVAL);
-        return -1;
-    }
-    uint16_t version = 0;
-    NfsMountSlots slots{};
-    if (nfsRemoteVersionGet(host, &version) != 0 || !nfsMountSlotsGet(version, &slots))
-        return -1;
-    const NfsHostFn slot = hostSlot(slots);
-    if (!nfsSlotPresent(slot))
-        return -1;
-    return slot(host);
+    if (host == nullptr)
+        return nfsres::Fail{NFS_ERRNO_INVAL};
+    const nfsres::Result<NfsMountSlots> slots = nfsHostSlots(host, hostSlot);
+    if (!slots.ok())
+        return slots.fail();
+    const NfsHostFn slot = hostSlot(slots.value());
+    return nfsres::statusOf(nfsres::viaErrno([slot, host] { return slot(host); }));
+}
+
+nfsres::Status exportShow(const char *host)
+{
+    if (host == nullptr)
+        return nfsres::Fail{NFS_ERR_NO_HOST};
+    const nfsres::Result<NfsMountSlots> slots =
+        nfsHostSlots(host, [](const NfsMountSlots &s) { return s.exportRead; });
+    if (!slots.ok())
+        return slots.fail();
+    exports list = nullptr;
+    const NfsExportReadFn read = slots.value().exportRead;
+    if (const nfsres::Result<int> got = nfsres::viaErrno([read, host, &list] { return read(host, &list); });
+        !got.ok() || got.value() != 0)
+        return got.ok() ? nfsres::Fail{0} : got.fail();
+    mountops::printExports(list);
+    nfsrpc::release(nfsrpc::procOf(xdr_exports), &list, nullptr);
+    return {};
+}
+
+nfsres::Result<int> drvNumOf(int version)
+{
+    NfsDrvNumGetFn slot = nullptr;
+    if (version == NFS_V2)
+        slot = pFuncNfs2DrvNumGet;
+    else if (version == NFS_V3)
+        slot = pFuncNfs3DrvNumGet;
+    else
+        return nfsres::Fail{0};
+    if (const nfsres::Status filled = nfsSlotFilled(slot); !filled.ok())
+        return filled.fail();
+    return nfsres::viaErrno(slot);
 }
 
 } // namespace
@@ -36,45 +61,22 @@ extern "C" {
 
 int nfsUnMountAll(const char *host)
 {
-    return dispatchForHost(host, [](const NfsMountSlots &slots) { return slots.unmountAll; });
+    return nfsres::entry(dispatchForHost(host, [](const NfsMountSlots &slots) { return slots.unmountAll; }));
 }
 
 int nfsMntDump(const char *host)
 {
-    return dispatchForHost(host, [](const NfsMountSlots &slots) { return slots.mntDump; });
+    return nfsres::entry(dispatchForHost(host, [](const NfsMountSlots &slots) { return slots.mntDump; }));
 }
 
 int nfsExportShow(const char *host)
 {
-    if (host == nullptr) {
-        errnoSet(NFS_ERR_NO_HOST);
-        return -1;
-    }
-    uint16_t version = 0;
-    NfsMountSlots slots{};
-    if (nfsRemoteVersionGet(host, &version) != 0 || !nfsMountSlotsGet(version, &slots) ||
-        !nfsSlotPresent(slots.exportRead))
-        return -1;
-    exports list = nullptr;
-    if (slots.exportRead(host, &list) != 0)
-        return -1;
-    mountops::printExports(list);
-    nfsrpc::release(nfsrpc::procOf(xdr_exports), &list, nullptr);
-    return 0;
+    return nfsres::entry(exportShow(host));
 }
 
 int nfsDrvNumGet(int version)
 {
-    NfsDrvNumGetFn slot = nullptr;
-    if (version == NFS_V2)
-        slot = pFuncNfs2DrvNumGet;
-    else if (version == NFS_V3)
-        slot = pFuncNfs3DrvNumGet;
-    else
-        return -1;
-    if (!nfsSlotPresent(slot))
-        return -1;
-    return slot();
+    return nfsres::entry(drvNumOf(version));
 }
 
 } // extern "C"

@@ -8,7 +8,6 @@
 #include <brisnel/nfsDrvLib.h>
 #include <brisnel/nfsErrors.h>
 #include <brisnel/nfsMountLib.h>
-#include <kernel/errnoLib.h>
 #include <kernel/iosLib.h>
 #include <kernel/kernelErrno.h>
 
@@ -40,47 +39,45 @@ void releaseRecord(Nfs2Device *dev)
 // one opened meanwhile keeps it (put back at the list's end). A device with files open is
 // refused (16): their records point into it.
 template <typename Device, typename UnmountSlot>
-int unmountDevice(Device *dev, UnmountSlot tellSlot, bool tellServer)
+nfsres::Status unmountDevice(Device *dev, UnmountSlot tellSlot, bool tellServer)
 {
-    if (nfsDeviceOpenFiles(&dev->openFiles) != 0) {
-        errnoSet(K_EBUSY);
-        return -1;
+    if (nfsDeviceOpenFiles(&dev->openFiles) != 0)
+        return nfsres::Fail{K_EBUSY};
+    if (tellServer) {
+        if (const nfsres::Status filled = nfsSlotFilled(tellSlot); !filled.ok())
+            return filled;
+        if (const nfsres::Result<int> told =
+                nfsres::viaErrno([tellSlot, dev] { return tellSlot(dev->host, dev->fileSys); });
+            !told.ok())
+            return told.fail();
     }
-    if (tellServer && (!nfsSlotPresent(tellSlot) || tellSlot(dev->host, dev->fileSys) == -1))
-        return -1;
     const NfsWithdrawnDevice withdrawn(&dev->devHdr);
     if (nfsDeviceOpenFiles(&dev->openFiles) != 0) {
         withdrawn.restore();
-        errnoSet(K_EBUSY);
-        return -1;
+        return nfsres::Fail{K_EBUSY};
     }
     nfsCacheFree(&dev->cache);
     releaseRecord(dev);
-    return 0;
+    return {};
 }
 
-int unmountNamed(const char *devName, bool tellServer)
+nfsres::Status unmountNamed(const char *devName, bool tellServer)
 {
-    if (devName == nullptr) {
-        errnoSet(NFS_ERRNO_INVAL);
-        return -1;
-    }
+    if (devName == nullptr)
+        return nfsres::Fail{NFS_ERRNO_INVAL};
     const NfsDeviceRemovalLock serialised;
     if (!serialised.held())
-        return -1;
+        return nfsres::Fail{0}; // semTake set the error number
     const char *tail = nullptr;
     DEV_HDR *dev = iosDevFind(devName, &tail);
     // A prefix match (the default device, a longer name) is not the device asked for.
-    if (dev == nullptr || std::strcmp(dev->name, devName) != 0) {
-        errnoSet(NFS_DRV_ERR_NOT_NFS_DEVICE);
-        return -1;
-    }
+    if (dev == nullptr || std::strcmp(dev->name, devName) != 0)
+        return nfsres::Fail{NFS_DRV_ERR_NOT_NFS_DEVICE};
     if (servedBy(dev, nfs3DrvNum))
         return unmountDevice(reinterpret_cast<NfsDevice *>(dev), pFuncNfs3Unmount, tellServer);
     if (servedBy(dev, nfs2DrvNum))
         return unmountDevice(reinterpret_cast<Nfs2Device *>(dev), pFuncNfs2Unmount, tellServer);
-    errnoSet(NFS_DRV_ERR_NOT_NFS_DEVICE);
-    return -1;
+    return nfsres::Fail{NFS_DRV_ERR_NOT_NFS_DEVICE};
 }
 
 } // namespace
@@ -89,7 +86,7 @@ extern "C" {
 
 int nfsUnmount(const char *devName)
 {
-    return unmountNamed(devName, true);
+    return nfsres::entry(unmountNamed(devName, true));
 }
 
 // A separate routine rather than a second nfsUnmount that forces: a user who repeats an
@@ -97,7 +94,7 @@ int nfsUnmount(const char *devName)
 // without telling its server should be asked for by name.
 int nfsUnmountForce(const char *devName)
 {
-    return unmountNamed(devName, false);
+    return nfsres::entry(unmountNamed(devName, false));
 }
 
 } // extern "C"

@@ -9,7 +9,6 @@
 #include <brisnel/mount1Xdr.h>
 #include <brisnel/nfsErrors.h>
 #include <brisnel/nfsRpcLib.h>
-#include <kernel/errnoLib.h>
 #include <kernel/kernelErrno.h>
 
 #include <rpc/pmap_prot.h>
@@ -76,20 +75,17 @@ unsigned long nfsVersionOf(unsigned long mountVersion)
 
 // The versions to choose from, or the error number that says why there are none worth trying:
 // nothing of MOUNT registered at all, or only over TCP while the word says UDP only.
-int usableVersions(const Offered &mount, const VersionCollection **chosen)
+nfsres::Result<const VersionCollection *> usableVersions(const Offered &mount)
 {
     const int32_t word = nfsWordGet(nfsTransport);
     const bool anyUdp = mount.udp.begin() != mount.udp.end();
     if (mount.empty())
-        return NFS_ERR_NOT_REGISTERED;
-    if (word == NFS_TRANSPORT_TCP && mount.tcp.begin() != mount.tcp.end()) {
-        *chosen = &mount.tcp;
-        return 0;
-    }
+        return nfsres::Fail{NFS_ERR_NOT_REGISTERED};
+    if (word == NFS_TRANSPORT_TCP && mount.tcp.begin() != mount.tcp.end())
+        return &mount.tcp;
     if (!anyUdp && word == NFS_TRANSPORT_UDP)
-        return NFS_ERR_ONLY_OVER_TCP;
-    *chosen = anyUdp ? &mount.udp : &mount.tcp;
-    return 0;
+        return nfsres::Fail{NFS_ERR_ONLY_OVER_TCP};
+    return anyUdp ? &mount.udp : &mount.tcp;
 }
 
 // PMAPPROC_DUMP has no arguments.
@@ -100,24 +96,19 @@ bool_t noArguments(XDR * /*xdrs*/, void ** /*nothing*/)
 
 } // namespace
 
-int nfsRemoteVersionGet(const char *host, uint16_t *pVersion)
+nfsres::Result<uint16_t> nfsRemoteVersion(const char *host)
 {
-    *pVersion = 0;
-    if (nfs2DrvNum < 0 && nfs3DrvNum < 0) {
-        errnoSet(K_ENXIO);
-        return -1;
-    }
-    if (nfsInit() != 0)
-        return -1;
+    if (nfs2DrvNum < 0 && nfs3DrvNum < 0)
+        return nfsres::Fail{K_ENXIO};
+    if (const nfsres::Result<int> ready = nfsres::viaErrno(nfsInit); !ready.ok())
+        return ready.fail();
     Offered mount;
     Offered nfs;
     {
         const nfsrpc::Reply<pmaplist *> list({host, PMAPPROG, PMAPVERS}, PMAPPROC_DUMP, noArguments,
                                              static_cast<void *>(nullptr), xdr_pmaplist);
-        if (!list.ok()) {
-            errnoSet(list.error());
-            return -1;
-        }
+        if (!list.ok())
+            return nfsres::Fail{list.error()};
         for (const pmaplist *node = *list; node != nullptr; node = node->pml_next) {
             if (node->pml_map.pm_prog == MOUNT_PROGRAM)
                 mount.add(node->pml_map);
@@ -126,51 +117,51 @@ int nfsRemoteVersionGet(const char *host, uint16_t *pVersion)
         }
     }
 
-    const VersionCollection *remote = nullptr;
-    const int unusable = usableVersions(mount, &remote);
-    if (unusable != 0) {
-        errnoSet(unusable);
-        return -1;
+    const nfsres::Result<const VersionCollection *> remote = usableVersions(mount);
+    if (!remote.ok())
+        return remote.fail();
+    uint16_t chosen = 0;
+    for (const unsigned long version : *remote.value()) {
+        if (locallySupported(version) && version > chosen)
+            chosen = static_cast<uint16_t>(version);
     }
-    for (const unsigned long version : *remote) {
-        if (locallySupported(version) && version > *pVersion)
-            *pVersion = static_cast<uint16_t>(version);
-    }
-    if (*pVersion == 0) {
-        errnoSet(NFS_ERRNO_NOTSUPP);
-        return -1;
-    }
+    if (chosen == 0)
+        return nfsres::Fail{NFS_ERRNO_NOTSUPP};
     // A server whose NFS of that version is listed over TCP alone (a current Linux server's
     // default) cannot be used when the word says UDP only: say so before mounting.
-    const unsigned long served = nfsVersionOf(*pVersion);
+    const unsigned long served = nfsVersionOf(chosen);
     if (nfsWordGet(nfsTransport) == NFS_TRANSPORT_UDP && !contains(nfs.udp, served) &&
-        contains(nfs.tcp, served)) {
-        *pVersion = 0;
-        errnoSet(NFS_ERR_ONLY_OVER_TCP);
-        return -1;
-    }
-    return 0;
+        contains(nfs.tcp, served))
+        return nfsres::Fail{NFS_ERR_ONLY_OVER_TCP};
+    return chosen;
 }
 
-bool nfsMountSlotsGet(uint16_t version, NfsMountSlots *pSlots)
+int nfsRemoteVersionGet(const char *host, uint16_t *pVersion)
+{
+    const nfsres::Result<uint16_t> version = nfsRemoteVersion(host);
+    *pVersion = version.ok() ? version.value() : 0;
+    return nfsres::entry(nfsres::statusOf(version));
+}
+
+nfsres::Result<NfsMountSlots> nfsMountSlotsOf(uint16_t version)
 {
     switch (version) {
     case MOUNT_V1:
-        *pSlots = {pFuncNfs2Mount, pFuncNfs2ExportRead, pFuncNfs2MntDump, pFuncNfs2UnmountAll,
-                   pFuncNfs2Unmount};
-        return true;
+        return NfsMountSlots{pFuncNfs2Mount, pFuncNfs2ExportRead, pFuncNfs2MntDump, pFuncNfs2UnmountAll,
+                             pFuncNfs2Unmount};
     case MOUNT_V3:
-        *pSlots = {pFuncNfs3Mount, pFuncNfs3ExportRead, pFuncNfs3MntDump, pFuncNfs3UnmountAll,
-                   pFuncNfs3Unmount};
-        return true;
-    default: errnoSet(NFS_ERRNO_NOTSUPP); return false;
+        return NfsMountSlots{pFuncNfs3Mount, pFuncNfs3ExportRead, pFuncNfs3MntDump, pFuncNfs3UnmountAll,
+                             pFuncNfs3Unmount};
+    default: return nfsres::Fail{NFS_ERRNO_NOTSUPP};
     }
+}
+
+nfsres::Status nfsSlotFilled(const void *slot)
+{
+    return nfsres::statusOf(slot != nullptr, NFS_ERR_DISPATCH_SLOT_EMPTY);
 }
 
 bool nfsSlotPresent(const void *slot)
 {
-    if (slot != nullptr)
-        return true;
-    errnoSet(NFS_ERR_DISPATCH_SLOT_EMPTY);
-    return false;
+    return nfsres::entry(nfsSlotFilled(slot)) == 0;
 }

@@ -28,12 +28,14 @@ struct Nfs2Driver : NfsDriverTypes<Nfs2Protocol, Nfs2Device, Nfs2OpenFile, NFS_V
     // serves both, always with handle and attributes.
     class Lookup {
     public:
-        int run(Nfs2Device *dev, char *path, bool stopAtLink = false)
+        // 0, or -2 with the path rewritten at a link.
+        nfsres::Result<int> run(Nfs2Device *dev, char *path, bool stopAtLink = false)
         {
-            return nfs2LookUpByName(dev->host, path, &dev->mountFh, &res_, &dirFh_, stopAtLink ? 1 : 0);
+            return nfsname::lookUpByName<Nfs2Protocol>(dev->host, path, &dev->mountFh, &res_, &dirFh_,
+                                                       stopAtLink ? 1 : 0);
         }
         // The look-up left the deepest directory it reached in dirFh: the parent to create in.
-        int create(Nfs2Device *dev, char *path, int mode, bool exclusive)
+        nfsres::Result<int> create(Nfs2Device *dev, char *path, int mode, bool exclusive)
         {
             return nfsname::thingCreate<Nfs2Protocol>(dev->host, path, &dev->mountFh, &res_, &dirFh_, mode,
                                                       exclusive);
@@ -48,11 +50,12 @@ struct Nfs2Driver : NfsDriverTypes<Nfs2Protocol, Nfs2Device, Nfs2OpenFile, NFS_V
         nfs_fh2 dirFh_{};
     };
 
-    static Nfs2OpenFile *recordBuild(Nfs2Device *dev, const char *path, int accessMode, const Lookup &found)
+    static nfsres::Result<Nfs2OpenFile *> recordBuild(Nfs2Device *dev, const char *path, int accessMode,
+                                                      const Lookup &found)
     {
         Nfs2OpenFile *file = nfsdrv::recordNew<Nfs2OpenFile>(dev, path, accessMode);
         if (file == nullptr)
-            return nullptr;
+            return nfsres::Fail{K_ENOMEM};
         std::memcpy(file->fh, found.object(), NFS_FHSIZE);
         std::memcpy(file->dirFh, found.dir(), NFS_FHSIZE);
         file->attr = found.attr();
@@ -66,30 +69,47 @@ struct Nfs2Driver : NfsDriverTypes<Nfs2Protocol, Nfs2Device, Nfs2OpenFile, NFS_V
         return lost != 0 ? lost : writeBackError;
     }
     // A request reaching past 4 GiB fails before anything moves, rather than wrap to the start.
-    static bool reachable(uint64_t pos, uint64_t count) { return nfs2ops::withinReach(pos, count); }
-    static void fileAttrGet(const fattr *attr, struct kstat *pStat) { nfs2FileAttrGet(attr, pStat); }
-    static int dirReadOne(Nfs2OpenFile *file, KDIR *pDir) { return nfs2DirReadOne(file, pDir); }
-    static int fsAttrGet(Nfs2OpenFile *file, struct kstatfs *p)
+    static nfsres::Status reachable(uint64_t pos, uint64_t count)
     {
-        return nfs2FsAttrGet(file->pDev->host, &file->fh, p);
+        return nfsres::statusOf(nfs2ops::inReach(pos, count), NFS_ERRNO_BASE | NFSERR_FBIG);
     }
-    static int pathconf(Nfs2OpenFile * /*file*/, int * /*pSelector*/) { return -1; } // never served
+    static void fileAttrGet(const fattr *attr, struct kstat *pStat) { nfs2FileAttrGet(attr, pStat); }
+    static nfsres::Result<int> dirReadOne(Nfs2OpenFile *file, KDIR *pDir)
+    {
+        return nfsres::viaErrno([file, pDir] { return nfs2DirReadOne(file, pDir); });
+    }
+    static nfsres::Result<int> fsAttrGet(Nfs2OpenFile *file, struct kstatfs *p)
+    {
+        return nfsres::viaErrno([file, p] { return nfs2FsAttrGet(file->pDev->host, &file->fh, p); });
+    }
+    static nfsres::Result<int> pathconf(Nfs2OpenFile * /*file*/, int * /*pSelector*/) // never served
+    {
+        return nfsres::Fail{K_ENOSYS};
+    }
     static constexpr bool servesPaths = false;
 
-    static int cacheAlloc(NfsDataCache *cache)
+    static nfsres::Result<int> cacheAlloc(NfsDataCache *cache)
     {
-        return nfsCacheAlloc(cache, nfs2MaxCacheLines, nfs2BytesPerCacheLine, nfs2CacheOptions);
+        return nfsres::viaErrno([cache] {
+            return nfsCacheAlloc(cache, nfs2MaxCacheLines, nfs2BytesPerCacheLine, nfs2CacheOptions);
+        });
     }
     static bool deviceParts(Nfs2Device * /*dev*/) { return true; } // the root handle is inline
-    static int dirMount(const char *host, const char *fileSys, Nfs2Device *dev)
+    static nfsres::Result<int> dirMount(const char *host, const char *fileSys, Nfs2Device *dev)
     {
-        return nfs2DirMount(host, fileSys, reinterpret_cast<unsigned char *>(dev->mountFh));
+        return nfsres::viaErrno([host, fileSys, dev] {
+            return nfs2DirMount(host, fileSys, reinterpret_cast<unsigned char *>(dev->mountFh));
+        });
     }
     static void limitsTune(const char * /*host*/, const Nfs2Device * /*dev*/) {} // no FSINFO
-    static int mntUnmountAll(const char *host) { return nfs2MntUnmountAll(host); }
+    static nfsres::Result<int> mntUnmountAll(const char *host)
+    {
+        return nfsres::viaErrno([host] { return nfs2MntUnmountAll(host); });
+    }
     static void deviceRelease(Nfs2Device *dev)
     {
-        nfsCacheFree(&dev->cache);
+        if (dev->cache.semId != nullptr) // a cache never allocated has nothing to free
+            nfsCacheFree(&dev->cache);
         std::free(dev);
     }
 };

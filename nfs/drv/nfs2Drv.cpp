@@ -14,19 +14,19 @@ extern "C" {
 
 int nfs2DrvNumGet(void)
 {
-    return nfsdrv::drvNumGet<V2>();
+    return nfsres::entry(nfsdrv::drvNumGet<V2>());
 }
 int nfs2Mount(const char *host, const char *fileSys, const char *devName)
 {
-    return nfsdrv::mount<V2>(host, fileSys, devName);
+    return nfsres::entry(nfsdrv::mount<V2>(host, fileSys, devName));
 }
 int nfs2UnmountAll(const char *host)
 {
-    return nfsdrv::unmountAll<V2>(host);
+    return nfsres::entry(nfsdrv::unmountAll<V2>(host));
 }
 int nfs2DevInfoGet(Nfs2Device *dev, NfsDevInfo *pInfo)
 {
-    return nfsdrv::devInfoGet<V2>(dev, pInfo);
+    return nfsres::entry(nfsdrv::devInfoGet<V2>(dev, pInfo));
 }
 
 Nfs2Device *nfs2DevFind(const char *host)
@@ -43,31 +43,31 @@ Nfs2Device *nfs2DevFind(const char *host)
 // The file entries, which nfs2Drv installs.
 intptr_t nfs2Create(Nfs2Device *dev, char *name, int mode)
 {
-    return nfsdrv::create<V2>(dev, name, mode);
+    return nfsres::entry(nfsdrv::create<V2>(dev, name, mode), intptr_t{-1});
 }
 intptr_t nfs2Open(Nfs2Device *dev, char *name, int flags, int mode)
 {
-    return nfsdrv::open<V2>(dev, name, flags, mode);
+    return nfsres::entry(nfsdrv::open<V2>(dev, name, flags, mode), intptr_t{-1});
 }
 int nfs2Delete(Nfs2Device *dev, char *name)
 {
-    return nfsdrv::remove<V2>(dev, name);
+    return nfsres::entry(nfsdrv::remove<V2>(dev, name));
 }
 int nfs2Read(Nfs2OpenFile *file, char *buf, int count)
 {
-    return nfsdrv::read<V2>(file, buf, count);
+    return nfsres::entry(nfsdrv::read<V2>(file, buf, count));
 }
 int nfs2Write(Nfs2OpenFile *file, const char *buf, int count)
 {
-    return nfsdrv::write<V2>(file, buf, count);
+    return nfsres::entry(nfsdrv::write<V2>(file, buf, count));
 }
 int nfs2Ioctl(Nfs2OpenFile *file, int function, intptr_t arg)
 {
-    return nfsdrv::ioctl<V2>(file, function, arg);
+    return nfsres::entry(nfsdrv::ioctl<V2>(file, function, arg));
 }
 int nfs2Close(Nfs2OpenFile *file)
 {
-    return nfsdrv::close<V2>(file);
+    return nfsres::entry(nfsdrv::close<V2>(file));
 }
 
 } // extern "C"

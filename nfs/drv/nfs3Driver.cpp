@@ -9,7 +9,6 @@
 
 #include <brisnel/nfsCacheLib.h>
 #include <brisnel/nfsErrors.h>
-#include <kernel/errnoLib.h>
 #include <kernel/kernelErrno.h>
 
 #include <algorithm>
@@ -31,7 +30,7 @@ public:
     Creation(const Creation &) = delete;
     Creation &operator=(const Creation &) = delete;
 
-    int run(NfsDevice *dev, char *path, int mode, bool exclusive)
+    nfsres::Result<int> run(NfsDevice *dev, char *path, int mode, bool exclusive)
     {
         return nfsname::thingCreate<Nfs3Protocol>(dev->host, path, &dev->mountFh, &res_, &fh_, mode,
                                                   exclusive);
@@ -110,19 +109,20 @@ Nfs3Driver::Lookup::Lookup()
     dirFh_.data.data_val = dirBytes_.data();
 }
 
-int Nfs3Driver::Lookup::run(NfsDevice *dev, char *path, bool stopAtLink)
+nfsres::Result<int> Nfs3Driver::Lookup::run(NfsDevice *dev, char *path, bool stopAtLink)
 {
-    return nfs3LookUpByName(dev->host, path, &dev->mountFh, &res_, &dirFh_, stopAtLink ? 1 : 0);
+    return nfsname::lookUpByName<Nfs3Protocol>(dev->host, path, &dev->mountFh, &res_, &dirFh_,
+                                               stopAtLink ? 1 : 0);
 }
 
-int Nfs3Driver::Lookup::create(NfsDevice *dev, char *path, int mode, bool exclusive)
+nfsres::Result<int> Nfs3Driver::Lookup::create(NfsDevice *dev, char *path, int mode, bool exclusive)
 {
     Creation made(dir());
-    const int created = made.run(dev, path, mode, exclusive);
-    if (created != 0)
+    const nfsres::Result<int> created = made.run(dev, path, mode, exclusive);
+    if (!created.ok() || created.value() != 0)
         return created;
     if (!made.hasAttr())
-        return -1; // the file stays created
+        return nfsres::Fail{NFS_ERRNO_BASE | NFS3ERR_IO}; // the file stays created, without attributes
     if (!made.hasHandle())
         return run(dev, path);
     LOOKUP3resok &ok = res_.LOOKUP3res_u.resok;
@@ -131,7 +131,8 @@ int Nfs3Driver::Lookup::create(NfsDevice *dev, char *path, int mode, bool exclus
     return 0;
 }
 
-NfsOpenFile *Nfs3Driver::recordBuild(NfsDevice *dev, const char *path, int accessMode, const Lookup &found)
+nfsres::Result<NfsOpenFile *> Nfs3Driver::recordBuild(NfsDevice *dev, const char *path, int accessMode,
+                                                      const Lookup &found)
 {
     HeapBlock<char> fhBytes = heapBlock<char>(NFS3_FHSIZE);
     HeapBlock<char> dirBytes = heapBlock<char>(NFS3_FHSIZE);
@@ -139,16 +140,14 @@ NfsOpenFile *Nfs3Driver::recordBuild(NfsDevice *dev, const char *path, int acces
     if (found.attr().type == NF3DIR)
         cookie = heapBlock<char>(NFS_COOKIE_SIZE);
     if (!fhBytes || !dirBytes || (found.attr().type == NF3DIR && !cookie))
-        return nullptr;
+        return nfsres::Fail{K_ENOMEM};
     nfs_fh3 fh{{0, fhBytes.get()}};
     nfs_fh3 dirFh{{0, dirBytes.get()}};
-    if (!nfs3path::handleCopy(found.object(), &fh) || !nfs3path::handleCopy(found.dir(), &dirFh)) {
-        errnoSet(NFS_ERRNO_BASE | NFS3ERR_BADHANDLE);
-        return nullptr;
-    }
+    if (!nfs3path::handleCopy(found.object(), &fh) || !nfs3path::handleCopy(found.dir(), &dirFh))
+        return nfsres::Fail{NFS_ERRNO_BASE | NFS3ERR_BADHANDLE};
     NfsOpenFile *file = nfsdrv::recordNew<NfsOpenFile>(dev, path, accessMode);
     if (file == nullptr)
-        return nullptr;
+        return nfsres::Fail{K_ENOMEM};
     file->fh = fh;
     file->dirFh = dirFh;
     file->attr = found.attr();
@@ -176,28 +175,24 @@ int Nfs3Driver::dataSafe(NfsOpenFile *file, int writeBackError)
     return writeBackError != 0 ? writeBackError : commitError;
 }
 
-bool Nfs3Driver::reachable(uint64_t pos, uint64_t count)
+nfsres::Status Nfs3Driver::reachable(uint64_t pos, uint64_t count)
 {
-    if (pos + count >= pos)
-        return true;
-    errnoSet(NFS_ERRNO_BASE | NFS3ERR_FBIG);
-    return false;
+    return nfsres::statusOf(pos + count >= pos, NFS_ERRNO_BASE | NFS3ERR_FBIG);
 }
 
 // The server is asked first, for every selector; then the selector is replaced by its value.
-int Nfs3Driver::pathconf(NfsOpenFile *file, int *pSelector)
+nfsres::Result<int> Nfs3Driver::pathconf(NfsOpenFile *file, int *pSelector)
 {
     Nfs3PathconfInfo pc{};
-    const int asked = nfs3PathconfGet(file->pDev->host, &file->fh, &pc);
-    if (asked != 0)
+    const nfsres::Result<int> asked =
+        nfsres::viaErrno([file, &pc] { return nfs3PathconfGet(file->pDev->host, &file->fh, &pc); });
+    if (!asked.ok())
         return asked;
     const auto *chosen =
         std::find_if(kPathconf.begin(), kPathconf.end(),
                      [selector = *pSelector](const PathconfValue &e) { return e.selector == selector; });
-    if (chosen == kPathconf.end()) {
-        errnoSet(K_EINVAL);
-        return -1;
-    }
+    if (chosen == kPathconf.end())
+        return nfsres::Fail{K_EINVAL};
     *pSelector = pathconfValue(pc, *chosen);
     return 0;
 }
@@ -229,7 +224,8 @@ void Nfs3Driver::limitsTune(const char *host, const NfsDevice *dev)
 // A device already taken out of the I/O system, with its cache and handle buffer.
 void Nfs3Driver::deviceRelease(NfsDevice *dev)
 {
-    nfsCacheFree(&dev->cache);
+    if (dev->cache.semId != nullptr) // a cache never allocated has nothing to free
+        nfsCacheFree(&dev->cache);
     std::free(dev->mountFh.data.data_val);
     std::free(dev);
 }

@@ -33,11 +33,12 @@ struct Nfs3Driver : NfsDriverTypes<Nfs3Protocol, NfsDevice, NfsOpenFile, NFS_V3,
         Lookup(const Lookup &) = delete;
         Lookup &operator=(const Lookup &) = delete;
         // stopAtLink: a symbolic link as last component is the object found, not followed.
-        int run(NfsDevice *dev, char *path, bool stopAtLink = false);
-        // Creates the last component in the directory found; 0, -1 or -2. The object becomes
+        // 0, or -2 with the path rewritten at a link.
+        nfsres::Result<int> run(NfsDevice *dev, char *path, bool stopAtLink = false);
+        // Creates the last component in the directory found; 0 or -2. The object becomes
         // the new file (looked up again when the reply carries no handle).
         // exclusive: refused (EXIST) when the name exists by then, atomically on the server.
-        int create(NfsDevice *dev, char *path, int mode, bool exclusive);
+        nfsres::Result<int> create(NfsDevice *dev, char *path, int mode, bool exclusive);
         const fattr3 &attr() const
         {
             return res_.LOOKUP3res_u.resok.obj_attributes.post_op_attr_u.attributes;
@@ -55,8 +56,9 @@ struct Nfs3Driver : NfsDriverTypes<Nfs3Protocol, NfsDevice, NfsOpenFile, NFS_V3,
     };
 
     // The record for the file found, with handle buffers of its own and, for a directory, the
-    // cookie buffer; null when memory runs out or a handle is unusable.
-    static NfsOpenFile *recordBuild(NfsDevice *dev, const char *path, int accessMode, const Lookup &found);
+    // cookie buffer; a failure when memory runs out or a handle is unusable.
+    static nfsres::Result<NfsOpenFile *> recordBuild(NfsDevice *dev, const char *path, int accessMode,
+                                                     const Lookup &found);
     // What the record holds besides itself: handle and cookie buffers, the directory batch.
     static void recordParts(NfsOpenFile *file);
     // COMMIT of what went out UNSTABLE, after a write-back that ended with writeBackError (0 for
@@ -64,28 +66,36 @@ struct Nfs3Driver : NfsDriverTypes<Nfs3Protocol, NfsDevice, NfsOpenFile, NFS_V3,
     // recorded earlier, the write-back's, the COMMIT's, K_EIO for a server restart.
     static int dataSafe(NfsOpenFile *file, int writeBackError);
     // The request fits the 64-bit positions; else false with the file-too-large status.
-    static bool reachable(uint64_t pos, uint64_t count);
+    static nfsres::Status reachable(uint64_t pos, uint64_t count);
 
-    static int dirReadOne(NfsOpenFile *file, KDIR *pDir) { return nfs3DirReadOne(file, pDir); }
-    static int fsAttrGet(NfsOpenFile *file, struct kstatfs *p)
+    static nfsres::Result<int> dirReadOne(NfsOpenFile *file, KDIR *pDir)
     {
-        return nfs3FsAttrGet(file->pDev->host, &file->fh, p);
+        return nfsres::viaErrno([file, pDir] { return nfs3DirReadOne(file, pDir); });
     }
-    static int pathconf(NfsOpenFile *file, int *pSelector);
+    static nfsres::Result<int> fsAttrGet(NfsOpenFile *file, struct kstatfs *p)
+    {
+        return nfsres::viaErrno([file, p] { return nfs3FsAttrGet(file->pDev->host, &file->fh, p); });
+    }
+    static nfsres::Result<int> pathconf(NfsOpenFile *file, int *pSelector);
     static constexpr bool servesPaths = true; // removal by path, 64-bit positions, pathconf
 
     // Mounting: the root handle into the device's buffer, then the server's transfer limits.
-    static int cacheAlloc(NfsDataCache *cache)
+    static nfsres::Result<int> cacheAlloc(NfsDataCache *cache)
     {
-        return nfsCacheAlloc(cache, nfs3MaxCacheLines, nfs3BytesPerCacheLine, nfs3CacheOptions);
+        return nfsres::viaErrno([cache] {
+            return nfsCacheAlloc(cache, nfs3MaxCacheLines, nfs3BytesPerCacheLine, nfs3CacheOptions);
+        });
     }
     static bool deviceParts(NfsDevice *dev);
-    static int dirMount(const char *host, const char *fileSys, NfsDevice *dev)
+    static nfsres::Result<int> dirMount(const char *host, const char *fileSys, NfsDevice *dev)
     {
-        return nfs3DirMount(host, fileSys, &dev->mountFh);
+        return nfsres::viaErrno([host, fileSys, dev] { return nfs3DirMount(host, fileSys, &dev->mountFh); });
     }
     static void limitsTune(const char *host, const NfsDevice *dev);
-    static int mntUnmountAll(const char *host) { return nfs3MntUnmountAll(host); }
+    static nfsres::Result<int> mntUnmountAll(const char *host)
+    {
+        return nfsres::viaErrno([host] { return nfs3MntUnmountAll(host); });
+    }
     static void deviceRelease(NfsDevice *dev);
 };
 

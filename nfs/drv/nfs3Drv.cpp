@@ -1,5 +1,6 @@
 // The version 3 driver's exported routines: each a thin entry over the shared driver
 // (nfsDrvOpen.h, nfsDrvFile.h, nfsDrvMount.h) with the version 3 traits (nfs3Driver.h).
+#include "core/nfsArgs.h"
 #include "drv/nfs3Driver.h"
 #include "drv/nfsDrvFile.h"
 #include "drv/nfsDrvMount.h"
@@ -13,35 +14,35 @@ extern "C" {
 
 intptr_t nfs3Open(NfsDevice *dev, char *name, int flags, int mode)
 {
-    return nfsdrv::open<V3>(dev, name, flags, mode);
+    return nfsres::entry(nfsdrv::open<V3>(dev, name, flags, mode), intptr_t{-1});
 }
 intptr_t nfs3Create(NfsDevice *dev, char *name, int mode)
 {
-    return nfsdrv::create<V3>(dev, name, mode);
+    return nfsres::entry(nfsdrv::create<V3>(dev, name, mode), intptr_t{-1});
 }
 int nfs3Delete(NfsDevice *dev, char *name)
 {
-    return nfsdrv::remove<V3>(dev, name);
+    return nfsres::entry(nfsdrv::remove<V3>(dev, name));
 }
 int nfs3Close(NfsOpenFile *file)
 {
-    return nfsdrv::close<V3>(file);
+    return nfsres::entry(nfsdrv::close<V3>(file));
 }
 int nfs3Read(NfsOpenFile *file, char *buf, int count)
 {
-    return nfsdrv::read<V3>(file, buf, count);
+    return nfsres::entry(nfsdrv::read<V3>(file, buf, count));
 }
 int nfs3Write(NfsOpenFile *file, const char *buf, int count)
 {
-    return nfsdrv::write<V3>(file, buf, count);
+    return nfsres::entry(nfsdrv::write<V3>(file, buf, count));
 }
 int nfs3Ioctl(NfsOpenFile *file, int function, intptr_t arg)
 {
-    return nfsdrv::ioctl<V3>(file, function, arg);
+    return nfsres::entry(nfsdrv::ioctl<V3>(file, function, arg));
 }
 int nfs3Seek(NfsOpenFile *file, uint64_t newPos)
 {
-    return nfsArgsGiven(file) ? nfsdrv::seek<V3>(file, newPos) : -1;
+    return nfsArgsGiven(file) ? nfsres::entry(nfsdrv::seek<V3>(file, newPos)) : -1;
 }
 
 // Installs the driver once, and fills the version 3 half of the dispatch table.
@@ -60,19 +61,19 @@ int nfs3Drv(void)
 
 int nfs3DrvNumGet(void)
 {
-    return nfsdrv::drvNumGet<V3>();
+    return nfsres::entry(nfsdrv::drvNumGet<V3>());
 }
 int nfs3DevInfoGet(NfsDevice *dev, NfsDevInfo *pInfo)
 {
-    return nfsdrv::devInfoGet<V3>(dev, pInfo);
+    return nfsres::entry(nfsdrv::devInfoGet<V3>(dev, pInfo));
 }
 int nfs3Mount(const char *host, const char *fileSys, const char *devName)
 {
-    return nfsdrv::mount<V3>(host, fileSys, devName);
+    return nfsres::entry(nfsdrv::mount<V3>(host, fileSys, devName));
 }
 int nfs3UnmountAll(const char *host)
 {
-    return nfsdrv::unmountAll<V3>(host);
+    return nfsres::entry(nfsdrv::unmountAll<V3>(host));
 }
 
 } // extern "C"

@@ -4,6 +4,7 @@
 #define NFS_DRV_NFSDRIVERTYPES_H
 
 #include "core/nfsCacheFile.h"
+#include "core/nfsResult.h"
 #include "ops/nfsAttrChange.h"
 #include "ops/nfsNameOps.h"
 
@@ -20,55 +21,61 @@ template <typename P, typename DeviceT, typename FileT, int Version, int32_t *Dr
     // The cache tags a file's lines with its id (a version 2 id is 32-bit, the high word 0).
     static uint64_t cacheId(const Attr &attr) { return attr.fileid; }
     static bool isDirectory(const Attr &attr) { return P::isDirectory(attr); }
-    static int remove(Device *dev, char *path)
+    // Removal, rename, links and attribute changes on the server: the operation's result (0, or
+    // -2 with the path rewritten; a count for the link text), or its failure.
+    static nfsres::Result<int> remove(Device *dev, char *path)
     {
         return nfsname::fileRemove<P>(dev->host, &dev->mountFh, path);
     }
-    static int rename(File *file, const char *newPath)
+    static nfsres::Result<int> rename(File *file, const char *newPath)
     {
         Device *dev = file->pDev;
         return nfsname::rename<P>(dev->host, &dev->mountFh, file->name, &file->dirFh, newPath);
     }
     // The file's size set on the server: the cache's bytes of the file go out first (whoever
     // wrote them), are committed, and are dropped, so none of them is read or written back
-    // past the change. *attr is the file's attributes, updated. 0 or -1.
-    static int sizeSet(Device *dev, const typename P::Handle &fh, uint64_t size, Attr *attr)
+    // past the change. *attr is the file's attributes, updated.
+    static nfsres::Result<int> sizeSet(Device *dev, const typename P::Handle &fh, uint64_t size, Attr *attr)
     {
-        if (nfscache::fileSettle(&dev->cache, attr->fileid, Version, true) != 0)
-            return -1;
+        const nfsres::Result<int> settled = nfsres::viaErrno(
+            [dev, attr] { return nfscache::fileSettle(&dev->cache, attr->fileid, Version, true); });
+        if (!settled.ok())
+            return settled;
         NfsAttrChange change;
         change.size = size;
-        return P::attrSet(dev->host, fh, change, attr);
+        return nfsres::zeroOr(P::attrSet(dev->host, fh, change, attr));
     }
-    static int attrSet(File *file, const NfsAttrChange &change)
+    static nfsres::Result<int> attrSet(File *file, const NfsAttrChange &change)
     {
-        return P::attrSet(file->pDev->host, file->fh, change, &file->attr);
+        return nfsres::zeroOr(P::attrSet(file->pDev->host, file->fh, change, &file->attr));
     }
     // The file's attributes from the server, after every cached byte of it went out: its size
-    // is then the end an appended write goes to. 0 or -1.
-    static int attrFresh(File *file)
+    // is then the end an appended write goes to.
+    static nfsres::Status attrFresh(File *file)
     {
-        if (nfscache::fileSettle(file->pCache, file->attr.fileid, Version, false) != 0)
-            return -1;
+        const nfsres::Result<int> settled = nfsres::viaErrno(
+            [file] { return nfscache::fileSettle(file->pCache, file->attr.fileid, Version, false); });
+        if (!settled.ok())
+            return settled.fail();
         return P::attrGet(file->pDev->host, file->fh, &file->attr);
     }
-    // Renames the name oldPath gave to newName in the same folder, dir. 0 or -1.
-    static int renameInPlace(Device *dev, const typename P::Handle &dir, const char *oldPath,
-                             const char *newName)
+    // Renames the name oldPath gave to newName in the same folder, dir.
+    static nfsres::Result<int> renameInPlace(Device *dev, const typename P::Handle &dir, const char *oldPath,
+                                             const char *newName)
     {
         return nfsname::rename<P>(dev->host, &dev->mountFh, oldPath, &dir, newName);
     }
     static bool isRegular(const Attr &attr) { return !P::isDirectory(attr) && !P::isLink(attr); }
-    static int link(File *file, char *newPath)
+    static nfsres::Result<int> link(File *file, char *newPath)
     {
         Device *dev = file->pDev;
         return nfsname::linkMake<P>(dev->host, &dev->mountFh, file->fh, newPath);
     }
-    static int symlink(Device *dev, char *path, const char *target)
+    static nfsres::Result<int> symlink(Device *dev, char *path, const char *target)
     {
         return nfsname::symlinkMake<P>(dev->host, &dev->mountFh, path, target);
     }
-    static int linkText(File *file, char *buffer, std::size_t size)
+    static nfsres::Result<int> linkText(File *file, char *buffer, std::size_t size)
     {
         return P::linkTextGet(file->pDev->host, file->fh, buffer, size);
     }

@@ -4,8 +4,8 @@
 #ifndef NFS_DRV_NFSDRVFILE_H
 #define NFS_DRV_NFSDRVFILE_H
 
-#include "core/nfsArgs.h"
 #include "core/nfsCacheFile.h"
+#include "core/nfsResult.h"
 #include "drv/nfsDrvOpen.h"
 #include "drv/nfsDrvOpenNames.h"
 #include "drv/nfsDrvRecords.h"
@@ -16,7 +16,6 @@
 #include <brisnel/nfsConfigLib.h>
 #include <brisnel/nfsErrors.h>
 #include <brisnel/nfsRpcLib.h>
-#include <kernel/errnoLib.h>
 #include <kernel/kernelErrno.h>
 #include <kernel/kernelStat.h>
 
@@ -30,11 +29,12 @@
 
 namespace nfsdrv {
 
-inline int failWith(int error)
-{
-    errnoSet(error);
-    return -1;
-}
+using nfsres::Fail;
+using nfsres::Result;
+using nfsres::Status;
+
+// A lock that could not be taken: semTake set the error number.
+inline constexpr Fail kLockFailed{0};
 
 // The hidden names of a file whose last descriptor closes. A removal that fails leaves the name
 // (the server keeps the file); the close does not fail for it.
@@ -53,13 +53,13 @@ template <typename V> void hiddenRemove(typename V::Device *dev, const std::vect
 // detached and dropped (those of other descriptors of the same file stay), its directory batch
 // and record released. 0, or -1 when some of its data did not reach the server; the record is
 // released either way.
-template <typename V> int close(typename V::File *file)
+template <typename V> Status close(typename V::File *file)
 {
-    if (!nfsArgsGiven(file))
-        return -1;
+    if (file == nullptr)
+        return Fail{NFS_ERRNO_INVAL};
     FileLock lock(file);
     if (!lock.held())
-        return -1;
+        return kLockFailed;
     // Data lost earlier is reported before a failure of this write-back (or COMMIT).
     const int error = V::dataSafe(file, closeWriteBack(file, V::version));
     nfscache::fileLinesDrop(file, V::version);
@@ -74,60 +74,70 @@ template <typename V> int close(typename V::File *file)
     openFilesAdd(dev, -1);
     if (nfsAutoClose != 0)
         nfsClientClose();
-    return error != 0 ? failWith(error) : 0;
+    return nfsres::statusOf(error == 0, error);
 }
 
-template <typename V> int read(typename V::File *file, char *buf, int count)
+template <typename V> Result<int> read(typename V::File *file, char *buf, int count)
 {
-    if (!nfsArgsGiven(file, buf))
-        return -1;
+    if (file == nullptr || buf == nullptr)
+        return Fail{NFS_ERRNO_INVAL};
     if (count < 0)
-        return failWith(NFS_DRV_ERR_BAD_BYTE_COUNT);
+        return Fail{NFS_DRV_ERR_BAD_BYTE_COUNT};
     if (count == 0)
         return 0;
     if (file->accessMode == K_O_WRONLY)
-        return failWith(NFS_DRV_ERR_READ_WRITE_ONLY);
+        return Fail{NFS_DRV_ERR_READ_WRITE_ONLY};
     const FileLock lock(file);
-    if (!lock.held() || pendingReported(file) || !V::reachable(file->pos, static_cast<uint64_t>(count)))
-        return -1;
+    if (!lock.held())
+        return kLockFailed;
+    if (const Status ready = pendingTaken(file); !ready.ok())
+        return ready.fail();
+    if (const Status inReach = V::reachable(file->pos, static_cast<uint64_t>(count)); !inReach.ok())
+        return inReach.fail();
     return throughCache(file, count, true, [file, buf](int done, int piece) {
-        const int got = nfsCacheLineRead(file, file->pos, buf + done, piece, V::version);
-        file->pos += static_cast<uint64_t>(std::max(got, 0));
+        const Result<int> got = nfsres::viaErrno([file, buf, done, piece] {
+            return nfsCacheLineRead(file, file->pos, buf + done, piece, V::version);
+        });
+        file->pos += static_cast<uint64_t>(got.ok() ? got.value() : 0);
         return got;
     });
 }
 
-template <typename V> int write(typename V::File *file, const char *buf, int count)
+template <typename V> Result<int> write(typename V::File *file, const char *buf, int count)
 {
-    if (!nfsArgsGiven(file, buf))
-        return -1;
+    if (file == nullptr || buf == nullptr)
+        return Fail{NFS_ERRNO_INVAL};
     if (count < 0)
-        return failWith(NFS_DRV_ERR_BAD_BYTE_COUNT);
+        return Fail{NFS_DRV_ERR_BAD_BYTE_COUNT};
     if (file->accessMode == K_O_RDONLY)
-        return failWith(NFS_DRV_ERR_WRITE_READ_ONLY);
+        return Fail{NFS_DRV_ERR_WRITE_READ_ONLY};
     const FileLock lock(file);
-    if (!lock.held() || pendingReported(file))
-        return -1;
+    if (!lock.held())
+        return kLockFailed;
+    if (const Status ready = pendingTaken(file); !ready.ok())
+        return ready.fail();
     // Appending: the position is the file's end as the server has it once the cache's bytes of
     // the file went out, so that writes of other clients and descriptors are not overwritten.
     if (file->appendWrites != 0) {
-        if (V::attrFresh(file) != 0)
-            return -1;
+        if (const Status fresh = V::attrFresh(file); !fresh.ok())
+            return fresh.fail();
         file->pos = file->attr.size;
     }
-    if (!V::reachable(file->pos, static_cast<uint64_t>(count)))
-        return -1;
+    if (const Status inReach = V::reachable(file->pos, static_cast<uint64_t>(count)); !inReach.ok())
+        return inReach.fail();
     return throughCache(file, count, false, [file, buf](int done, int piece) {
-        const int put = nfsCacheLineWrite(file, file->pos, buf + done, piece, V::version);
-        file->pos += static_cast<uint64_t>(std::max(put, 0));
+        const Result<int> put = nfsres::viaErrno([file, buf, done, piece] {
+            return nfsCacheLineWrite(file, file->pos, buf + done, piece, V::version);
+        });
+        file->pos += static_cast<uint64_t>(put.ok() ? put.value() : 0);
         V::sizeRaise(file);
         return put;
     });
 }
 
 // Moves the position, first writing back this file's dirty line at the old one when the new
-// position maps to another line; 0, or -1 with the position unchanged.
-template <typename V> int seek(typename V::File *file, uint64_t newPos)
+// position maps to another line; on failure the position is unchanged.
+template <typename V> Status seek(typename V::File *file, uint64_t newPos)
 {
     return seekFlushed(file, V::cacheId(file->attr), V::version, newPos);
 }
@@ -150,12 +160,14 @@ template <typename File> int unreadBytes(const File *file)
 
 // The dirty lines go out and stay owned; a failed one stays dirty for the next sync. Then
 // the data is made safe as the version has it. A loss recorded earlier fails every sync.
-template <typename V> int sync(typename V::File *file)
+template <typename V> Result<int> sync(typename V::File *file)
 {
-    const int written = nfsCacheFileFlush(file, 0, V::version);
-    const int flushError = written == -1 ? (errnoGet() != 0 ? errnoGet() : K_EIO) : 0;
+    const Result<int> written = nfsres::viaErrno([file] { return nfsCacheFileFlush(file, 0, V::version); });
+    const int flushError = written.ok() ? 0 : (written.error() != 0 ? written.error() : K_EIO);
     const int error = V::dataSafe(file, flushError);
-    return error != 0 ? failWith(error) : written;
+    if (error != 0)
+        return Fail{error};
+    return written.value();
 }
 
 // The codes whose argument is the address of the caller's object.
@@ -188,25 +200,25 @@ inline bool pathCode(int function)
 }
 
 // A new size for a file open for writing; data cached for it goes out first.
-template <typename V> int sizeSet(typename V::File *file, uint64_t size)
+template <typename V> Result<int> sizeSet(typename V::File *file, uint64_t size)
 {
     if (file->accessMode == K_O_RDONLY)
-        return failWith(NFS_DRV_ERR_WRITE_READ_ONLY);
+        return Fail{NFS_DRV_ERR_WRITE_READ_ONLY};
     return V::sizeSet(file->pDev, file->fh, size, &file->attr);
 }
 
 // The permission bits, set-id and sticky bits included.
-template <typename V> int modeSet(typename V::File *file, intptr_t bits)
+template <typename V> Result<int> modeSet(typename V::File *file, intptr_t bits)
 {
     if (bits < 0 || bits > 07777)
-        return failWith(K_EINVAL);
+        return Fail{K_EINVAL};
     NfsAttrChange change;
     change.mode = static_cast<uint32_t>(bits);
     return V::attrSet(file, change);
 }
 
 // The access and modification times as given, or both now for a null argument.
-template <typename V> int timesSet(typename V::File *file, const struct kutimbuf *times)
+template <typename V> Result<int> timesSet(typename V::File *file, const struct kutimbuf *times)
 {
     NfsAttrChange change;
     change.times = times == nullptr ? NfsAttrChange::Times::now : NfsAttrChange::Times::given;
@@ -218,33 +230,33 @@ template <typename V> int timesSet(typename V::File *file, const struct kutimbuf
 }
 
 // Made through the device's root; the path may come back rewritten (-2).
-template <typename V> int symlinkMake(typename V::File *file, const struct ksymlinkarg *arg)
+template <typename V> Result<int> symlinkMake(typename V::File *file, const struct ksymlinkarg *arg)
 {
     if (arg->path == nullptr || arg->target == nullptr)
-        return failWith(NFS_ERRNO_INVAL);
+        return Fail{NFS_ERRNO_INVAL};
     return V::symlink(file->pDev, arg->path, arg->target);
 }
 
 // The link's text, not terminated: the count stored.
-template <typename V> int linkRead(typename V::File *file, const struct kreadlinkarg *arg)
+template <typename V> Result<int> linkRead(typename V::File *file, const struct kreadlinkarg *arg)
 {
     if (arg->buffer == nullptr || arg->size == 0)
-        return failWith(K_EINVAL);
+        return Fail{K_EINVAL};
     return V::linkText(file, arg->buffer, arg->size);
 }
 
-template <typename V> int serve(typename V::File *file, int function, intptr_t arg)
+template <typename V> Result<int> serve(typename V::File *file, int function, intptr_t arg)
 {
     typename V::Device *dev = file->pDev;
     switch (function) {
     case K_FIONREAD: *argAs<int>(arg) = unreadBytes(file); return 0;
     case K_FIOSEEK:
         // Positions are unsigned: a negative one is refused rather than taken near 2^64.
-        return arg < 0 ? failWith(K_EINVAL) : seek<V>(file, static_cast<uint64_t>(arg));
+        return arg < 0 ? Fail{K_EINVAL} : nfsres::zeroOr(seek<V>(file, static_cast<uint64_t>(arg)));
     case K_FIOWHERE: return static_cast<int>(static_cast<uint32_t>(file->pos));
     case K_FIORENAME:
-        if (hideTarget<V>(file, argAs<const char>(arg)) != 0)
-            return -1;
+        if (const Status hidden = hideTarget<V>(file, argAs<const char>(arg)); !hidden.ok())
+            return hidden.fail();
         return V::rename(file, argAs<const char>(arg));
     case K_FIOSYNC: return sync<V>(file);
     case K_FIORMDIR: return V::remove(dev, argAs<char>(arg));
@@ -252,7 +264,7 @@ template <typename V> int serve(typename V::File *file, int function, intptr_t a
     case K_FIOGETFL:
         *argAs<int>(arg) = file->accessMode | (file->appendWrites != 0 ? K_O_APPEND : 0);
         return 0;
-    case K_FIOTRUNC: return arg < 0 ? failWith(K_EINVAL) : sizeSet<V>(file, static_cast<uint64_t>(arg));
+    case K_FIOTRUNC: return arg < 0 ? Fail{K_EINVAL} : sizeSet<V>(file, static_cast<uint64_t>(arg));
     case K_FIOTRUNC64: return sizeSet<V>(file, *argAs<const uint64_t>(arg));
     case K_FIOCHMOD: return modeSet<V>(file, arg);
     case K_FIOTIMESET: return timesSet<V>(file, argAs<const struct kutimbuf>(arg));
@@ -260,14 +272,14 @@ template <typename V> int serve(typename V::File *file, int function, intptr_t a
     case K_FIOSYMLINK: return symlinkMake<V>(file, argAs<const struct ksymlinkarg>(arg));
     case K_FIOREADLINK: return linkRead<V>(file, argAs<const struct kreadlinkarg>(arg));
     case K_FIOFSTATFSGET: return V::fsAttrGet(file, argAs<struct kstatfs>(arg));
-    case K_FIOSEEK64: return seek<V>(file, *argAs<uint64_t>(arg));
+    case K_FIOSEEK64: return nfsres::zeroOr(seek<V>(file, *argAs<uint64_t>(arg)));
     case K_FIOWHERE64: *argAs<uint64_t>(arg) = file->pos; return 0;
     case K_FIOPATHCONF: return V::pathconf(file, argAs<int>(arg));
     case K_FIOFSTATGET:
         V::fileAttrGet(&file->attr, argAs<struct kstat>(arg));
         argAs<struct kstat>(arg)->st_dev = reinterpret_cast<intptr_t>(dev);
         return 0;
-    default: return failWith(K_ENOSYS);
+    default: return Fail{K_ENOSYS};
     }
 }
 
@@ -275,17 +287,17 @@ template <typename V> int serve(typename V::File *file, int function, intptr_t a
 
 // A code the version does not serve fails with 71; a null argument where an object is
 // expected fails with 0x300016.
-template <typename V> int ioctl(typename V::File *file, int function, intptr_t arg)
+template <typename V> Result<int> ioctl(typename V::File *file, int function, intptr_t arg)
 {
-    if (!nfsArgsGiven(file))
-        return -1;
+    if (file == nullptr)
+        return Fail{NFS_ERRNO_INVAL};
     const FileLock lock(file);
     if (!lock.held())
-        return -1;
+        return kLockFailed;
     if (!V::servesPaths && ioctls::pathCode(function))
-        return failWith(K_ENOSYS);
+        return Fail{K_ENOSYS};
     if (arg == 0 && ioctls::needsObject(function))
-        return failWith(NFS_ERRNO_INVAL);
+        return Fail{NFS_ERRNO_INVAL};
     return ioctls::serve<V>(file, function, arg);
 }
 

@@ -4,13 +4,12 @@
 #ifndef NFS_DRV_NFSDRVMOUNT_H
 #define NFS_DRV_NFSDRVMOUNT_H
 
-#include "core/nfsArgs.h"
 #include "core/nfsDeviceRemoval.h"
+#include "core/nfsResult.h"
 #include "drv/nfsDrvRecords.h"
 
 #include <brisnel/nfsCacheLib.h>
 #include <brisnel/nfsDrvLib.h>
-#include <kernel/errnoLib.h>
 #include <kernel/iosLib.h>
 #include <kernel/kernelErrno.h>
 
@@ -77,26 +76,23 @@ inline void restoreAll(const std::vector<NfsWithdrawnDevice> &devices)
 // the server is told while the devices stay listed and usable, and only then are they taken
 // out and released. A notice that fails leaves every device as it was.
 template <typename Device, typename TellServer, typename Release>
-int unmountAllOf(const char *host, int32_t drvNum, TellServer tellServer, Release release)
+nfsres::Status unmountAllOf(const char *host, int32_t drvNum, TellServer tellServer, Release release)
 {
     const NfsDeviceRemovalLock serialised;
     if (!serialised.held())
-        return -1;
-    if (anyOpenFiles<Device>(devicesOf<Device>(host, drvNum))) {
-        errnoSet(K_EBUSY);
-        return -1;
-    }
-    if (tellServer(host) != 0)
-        return -1;
+        return nfsres::Fail{0}; // semTake set the error number
+    if (anyOpenFiles<Device>(devicesOf<Device>(host, drvNum)))
+        return nfsres::Fail{K_EBUSY};
+    if (const nfsres::Result<int> told = tellServer(host); !told.ok())
+        return told.fail();
     const std::vector<NfsWithdrawnDevice> devices = withdraw(devicesOf<Device>(host, drvNum));
     if (anyOpenFiles<Device>(devices)) {
         restoreAll(devices);
-        errnoSet(K_EBUSY);
-        return -1;
+        return nfsres::Fail{K_EBUSY};
     }
     for (const NfsWithdrawnDevice &device : devices)
         release(reinterpret_cast<Device *>(device.dev()));
-    return 0;
+    return {};
 }
 
 // Installs the driver once, its entries the version's exported ones: the I/O system's device
@@ -128,75 +124,70 @@ int install()
     return V::drvNum() == -1 ? -1 : 0;
 }
 
-template <typename V> int drvNumGet()
+template <typename V> nfsres::Result<int> drvNumGet()
 {
-    if (V::drvNum() < 0) {
-        errnoSet(K_ENXIO);
-        return -1;
-    }
+    if (V::drvNum() < 0)
+        return nfsres::Fail{K_ENXIO};
     return V::drvNum();
 }
 
-// -1 for a device not listed.
-template <typename V> int devInfoGet(typename V::Device *dev, NfsDevInfo *pInfo)
+// A failure without an error number of its own for a device not listed.
+template <typename V> nfsres::Status devInfoGet(typename V::Device *dev, NfsDevInfo *pInfo)
 {
-    if (!nfsArgsGiven(dev, pInfo) || !listed(&dev->devHdr))
-        return -1;
+    if (dev == nullptr || pInfo == nullptr)
+        return nfsres::Fail{NFS_ERRNO_INVAL};
+    if (!listed(&dev->devHdr))
+        return nfsres::Fail{0};
     std::strcpy(pInfo->hostName, dev->host);
     std::strcpy(pInfo->pFileSys, dev->fileSys);
     std::strcpy(pInfo->pDevName, dev->devHdr.name);
-    return 0;
+    return {};
 }
 
-// Releases a device that did not get mounted, with what it holds; the error number of the
-// failure stands.
+// Releases a device that did not get mounted, with what it holds.
 template <typename V> struct MountAbandon {
-    void operator()(typename V::Device *dev) const
-    {
-        const int error = errnoGet();
-        V::deviceRelease(dev);
-        errnoSet(error);
-    }
+    void operator()(typename V::Device *dev) const { V::deviceRelease(dev); }
 };
 
 // Names that do not fit the device's fields are refused (26) rather than cut.
-template <typename V> int mount(const char *host, const char *fileSys, const char *devName)
+template <typename V> nfsres::Status mount(const char *host, const char *fileSys, const char *devName)
 {
-    if (V::drvNum() < 0) {
-        errnoSet(K_ENXIO);
-        return -1;
-    }
-    if (!nfsArgsGiven(host, fileSys))
-        return -1;
-    if (std::strlen(host) >= NFS_HOST_NAME_LEN || std::strlen(fileSys) >= NFS_MAX_PATH) {
-        errnoSet(K_ENAMETOOLONG);
-        return -1;
-    }
+    if (V::drvNum() < 0)
+        return nfsres::Fail{K_ENXIO};
+    if (host == nullptr || fileSys == nullptr)
+        return nfsres::Fail{NFS_ERRNO_INVAL};
+    if (std::strlen(host) >= NFS_HOST_NAME_LEN || std::strlen(fileSys) >= NFS_MAX_PATH)
+        return nfsres::Fail{K_ENAMETOOLONG};
     HeapBlock<typename V::Device> block = heapBlock<typename V::Device>();
     if (!block || !V::deviceParts(block.get()))
-        return -1;
+        return nfsres::Fail{K_ENOMEM};
     std::unique_ptr<typename V::Device, MountAbandon<V>> dev(block.release());
-    if (V::cacheAlloc(&dev->cache) != 0 || V::dirMount(host, fileSys, dev.get()) != 0)
-        return -1;
+    if (const nfsres::Result<int> cache = V::cacheAlloc(&dev->cache); !cache.ok())
+        return cache.fail();
+    if (const nfsres::Result<int> mounted = V::dirMount(host, fileSys, dev.get()); !mounted.ok())
+        return mounted.fail();
     std::strcpy(dev->host, host);
     std::strcpy(dev->fileSys, fileSys);
     V::limitsTune(host, dev.get());
-    if (iosDevAdd(&dev->devHdr, devName != nullptr ? devName : fileSys, V::drvNum()) != 0)
-        return -1;
+    const char *name = devName != nullptr ? devName : fileSys;
+    const nfsres::Result<int> added =
+        nfsres::viaErrno([&dev, name] { return iosDevAdd(&dev->devHdr, name, V::drvNum()); });
+    if (!added.ok())
+        return added.fail();
     // The I/O system's device list owns the device now, and the device what it holds.
     static_cast<void>(dev.release());
-    return 0;
+    return {};
 }
 
 // A device of the host with files still open refuses the whole request (16): their records
 // point into the device. The server is told while the devices stay listed and keep working; a
 // notice that fails leaves them whole (nfsDrvDevices.h).
-template <typename V> int unmountAll(const char *host)
+template <typename V> nfsres::Status unmountAll(const char *host)
 {
-    if (!nfsArgsGiven(host))
-        return -1;
+    if (host == nullptr)
+        return nfsres::Fail{NFS_ERRNO_INVAL};
     if (V::drvNum() < 0)
-        return V::mntUnmountAll(host) != 0 ? -1 : 0;
+        return nfsres::statusOf(V::mntUnmountAll(host));
     return unmountAllOf<typename V::Device>(host, V::drvNum(), V::mntUnmountAll, V::deviceRelease);
 }
 

@@ -6,11 +6,11 @@
 #define NFS_DRV_NFSDRVTRANSFER_H
 
 #include "core/nfsCacheFile.h"
+#include "core/nfsResult.h"
 
 #include <brisnel/nfs3Xdr.h>
 #include <brisnel/nfsCacheLib.h>
 #include <brisnel/nfsErrors.h>
-#include <kernel/errnoLib.h>
 
 #include <algorithm>
 #include <cstdint>
@@ -29,43 +29,37 @@ inline int pieceAt(uint64_t pos, uint32_t lineSize, int left)
 }
 
 // An error kept from a call that stopped after moving bytes is this call's failure.
-template <typename File> bool pendingReported(File *file)
+template <typename File> nfsres::Status pendingTaken(File *file)
 {
     if (file->pendingErrno == 0)
-        return false;
-    errnoSet(file->pendingErrno);
+        return {};
+    const int error = file->pendingErrno;
     file->pendingErrno = 0;
-    return true;
+    return nfsres::Fail{error};
 }
 
 // Moves count bytes piece by piece, cut at line boundaries: move(bytes done, piece) moves one
-// piece at file->pos, advances it and gives the bytes moved, or -1. A piece failing after bytes
-// have moved makes those the result and keeps its error for the next call; with nothing moved
-// the failure is this call's. Each piece's error is its own, never one left from before (the
-// caller's error number stays when a failure sets none, or the call succeeds). shortEnds: a
-// short piece ends the request (a read at the end of the data).
-template <typename File, typename Move> int throughCache(File *file, int count, bool shortEnds, Move move)
+// piece at file->pos, advances it and gives the bytes moved, or its failure. A piece failing
+// after bytes have moved makes those the result and keeps its error for the next call (an I/O
+// error when it has none of its own); with nothing moved the failure is this call's.
+// shortEnds: a short piece ends the request (a read at the end of the data).
+template <typename File, typename Move>
+nfsres::Result<int> throughCache(File *file, int count, bool shortEnds, Move move)
 {
-    const int callerErrno = errnoGet();
     int done = 0;
     while (done < count) {
         const int piece = pieceAt(file->pos, file->pCache->lineSize, count - done);
-        errnoSet(0);
-        const int moved = move(done, piece);
-        const int error = errnoGet();
-        if (moved < 0 && done == 0) {
-            errnoSet(error != 0 ? error : callerErrno);
-            return -1;
-        }
-        if (moved < 0) {
-            file->pendingErrno = error != 0 ? error : NFS_ERRNO_BASE | NFSERR_IO;
+        const nfsres::Result<int> moved = move(done, piece);
+        if (!moved.ok() && done == 0)
+            return moved.fail();
+        if (!moved.ok()) {
+            file->pendingErrno = moved.error() != 0 ? moved.error() : NFS_ERRNO_BASE | NFSERR_IO;
             break;
         }
-        done += moved;
-        if (shortEnds && moved < piece)
+        done += moved.value();
+        if (shortEnds && moved.value() < piece)
             break;
     }
-    errnoSet(callerErrno);
     return done;
 }
 
@@ -83,22 +77,25 @@ template <typename File> int lossRecorded(const File *file)
 // Repositioning: the dirty line the file leaves is written back first, the cache's own lock
 // keeping other files' transfers off the line while it is examined. A failed write-back keeps
 // the position and the line's data.
-template <typename File> int seekFlushed(File *file, uint64_t fileId, int version, uint64_t newPos)
+template <typename File> nfsres::Status seekFlushed(File *file, uint64_t fileId, int version, uint64_t newPos)
 {
     NfsDataCache *cache = file->pCache;
     if (nfscache::hasLines(cache)) {
         const nfscache::CacheLock lock(cache);
         if (!lock.held())
-            return -1;
+            return nfsres::Fail{0}; // semTake set the error number
         const uint32_t from = nfsWhichCacheLine(cache, fileId, file->pos);
         NfsCacheLine *line = &cache->pLines[from];
         if (from != nfsWhichCacheLine(cache, fileId, newPos) && line->fileId == fileId &&
-            line->pOwner == file && (line->flags & NFS_CACHE_DIRTY) != 0 &&
-            nfsCacheLineFlush(line, version) == -1)
-            return -1;
+            line->pOwner == file && (line->flags & NFS_CACHE_DIRTY) != 0) {
+            const nfsres::Result<int> flushed =
+                nfsres::viaErrno([line, version] { return nfsCacheLineFlush(line, version); });
+            if (!flushed.ok())
+                return flushed.fail();
+        }
     }
     file->pos = newPos;
-    return 0;
+    return {};
 }
 
 // The close's write-back of the file's dirty lines: the error, or 0. From a failed line on the
@@ -107,10 +104,12 @@ template <typename File> int closeWriteBack(File *file, int version)
 {
     if (file->pCache->nLines == 0)
         return 0; // the device's cache is gone: nothing of the file can be held
-    if (nfsCacheFileFlush(file, 1, version) != -1)
+    const nfsres::Result<int> written =
+        nfsres::viaErrno([file, version] { return nfsCacheFileFlush(file, 1, version); });
+    if (written.ok())
         return 0;
-    const int error = errnoGet();
-    return error != 0 ? error : NFS_ERRNO_BASE | NFS3ERR_IO; // the same status in version 2
+    return written.error() != 0 ? written.error()
+                                : NFS_ERRNO_BASE | NFS3ERR_IO; // the same status in version 2
 }
 
 } // namespace nfsdrv

@@ -19,7 +19,8 @@ bool secondsFit(int64_t seconds)
 
 } // namespace
 
-int Nfs2Protocol::attrSet(const char *host, const nfs_fh2 &fh, const NfsAttrChange &change, fattr *attr)
+nfsres::Status Nfs2Protocol::attrSet(const char *host, const nfs_fh2 &fh, const NfsAttrChange &change,
+                                     fattr *attr)
 {
     sattrargs args{};
     nfs2ops::handleCopy(fh, &args.file);
@@ -30,37 +31,33 @@ int Nfs2Protocol::attrSet(const char *host, const nfs_fh2 &fh, const NfsAttrChan
                             .atime = {kNotSet, kNotSet},
                             .mtime = {kNotSet, kNotSet}};
     if (change.size) {
-        if (*change.size >= kNotSet) {
-            errnoSet(NFS_ERRNO_BASE | NFSERR_FBIG);
-            return -1;
-        }
+        if (*change.size >= kNotSet)
+            return nfsres::Fail{NFS_ERRNO_BASE | NFSERR_FBIG};
         args.attributes.size = static_cast<u_int>(*change.size);
     }
     if (change.times != NfsAttrChange::Times::keep) {
         const int64_t now = static_cast<int64_t>(std::time(nullptr));
         const int64_t atime = change.times == NfsAttrChange::Times::now ? now : change.atime;
         const int64_t mtime = change.times == NfsAttrChange::Times::now ? now : change.mtime;
-        if (!secondsFit(atime) || !secondsFit(mtime)) {
-            errnoSet(K_EINVAL);
-            return -1;
-        }
+        if (!secondsFit(atime) || !secondsFit(mtime))
+            return nfsres::Fail{K_EINVAL};
         args.attributes.atime = {static_cast<u_int>(atime), 0};
         args.attributes.mtime = {static_cast<u_int>(mtime), 0};
     }
     const nfsrpc::Reply<attrstat> reply(nfsops::nfs2Peer(host), NFSPROC_SETATTR, xdr_sattrargs, args,
                                         xdr_attrstat);
-    if (nfsops::failed(reply) || !nfsops::statusOk(reply->status))
-        return -1;
+    if (const nfsres::Status done = nfsops::outcome(reply, reply->status); !done.ok())
+        return done;
     *attr = reply->attrstat_u.attributes;
-    return 0;
+    return {};
 }
 
-int Nfs2Protocol::attrGet(const char *host, const nfs_fh2 &fh, fattr *attr)
+nfsres::Status Nfs2Protocol::attrGet(const char *host, const nfs_fh2 &fh, fattr *attr)
 {
     const nfsrpc::Reply<attrstat> reply(nfsops::nfs2Peer(host), NFSPROC_GETATTR, xdr_nfs_fh2, fh[0],
                                         xdr_attrstat);
-    if (nfsops::failed(reply) || !nfsops::statusOk(reply->status))
-        return -1;
+    if (const nfsres::Status done = nfsops::outcome(reply, reply->status); !done.ok())
+        return done;
     *attr = reply->attrstat_u.attributes;
-    return 0;
+    return {};
 }

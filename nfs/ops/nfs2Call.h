@@ -20,12 +20,16 @@ inline void handleCopy(const nfs_fh2 &from, nfs_fh2 *to)
     std::memmove(*to, from, NFS_FHSIZE);
 }
 
-// The version 2 protocol carries 32-bit positions: a range that reaches past them fails with
-// the file-too-large status.
-inline bool withinReach(uint64_t offset, uint64_t count)
+// The version 2 protocol carries 32-bit positions: the range stays below them.
+inline bool inReach(uint64_t offset, uint64_t count)
 {
     constexpr uint64_t kReach = uint64_t{1} << 32;
-    if (offset < kReach && count <= kReach - offset)
+    return offset < kReach && count <= kReach - offset;
+}
+// The same, a range that reaches past them failing with the file-too-large status.
+inline bool withinReach(uint64_t offset, uint64_t count)
+{
+    if (inReach(offset, count))
         return true;
     errnoSet(NFS_ERRNO_BASE | NFSERR_FBIG);
     return false;

@@ -5,6 +5,7 @@
 #define NFS_OPS_NFS2PROTOCOL_H
 
 #include "ops/nfs2Call.h"
+#include "ops/nfsNameOps.h"
 #include "ops/nfsOpsCall.h"
 #include "ops/nfsProtocol.h"
 
@@ -16,19 +17,18 @@
 struct Nfs2Protocol
     : NfsProtocolTypes<nfs_fh2, fattr, diropres, NFDIR, NFLNK, NFREG, NFSPROC_REMOVE, NFSPROC_RMDIR> {
     // REMOVE, RMDIR and RENAME: the directory, the name(s), a bare status.
-    static int removeCall(const char *host, uint32_t proc, const nfs_fh2 &dir, char *name);
-    // SETATTR; *attr takes the attributes after it. 0 or -1.
-    static int attrSet(const char *host, const nfs_fh2 &fh, const NfsAttrChange &change, fattr *attr);
-    static int renameCall(const char *host, const nfs_fh2 &fromDir, char *fromName, const nfs_fh2 &toDir,
-                          char *toName);
+    static nfsres::Status removeCall(const char *host, uint32_t proc, const nfs_fh2 &dir, char *name);
+    // SETATTR; *attr takes the attributes after it.
+    static nfsres::Status attrSet(const char *host, const nfs_fh2 &fh, const NfsAttrChange &change,
+                                  fattr *attr);
+    static nfsres::Status renameCall(const char *host, const nfs_fh2 &fromDir, char *fromName,
+                                     const nfs_fh2 &toDir, char *toName);
     // The LOOKUP of one name in dir into res; the reply always carries the attributes.
-    static int lookUpStep(const char *host, const nfs_fh2 &dir, char *name, diropres *res);
+    static nfsres::Status lookUpStep(const char *host, const nfs_fh2 &dir, char *name, diropres *res);
     static const fattr &attrOf(const diropres &res) { return res.diropres_u.diropres.attributes; }
     static const nfs_fh2 &objectOf(const diropres &res) { return res.diropres_u.diropres.file; }
-    static int linkRead(const char *host, const nfs_fh2 &link, char *buf)
-    {
-        return nfs2LinkRead(host, &link, buf);
-    }
+    // READLINK: the text, terminated, into buf of NFS_MAX_PATH bytes.
+    static nfsres::Status linkRead(const char *host, const nfs_fh2 &link, char *buf);
     static bool handleCopy(const nfs_fh2 &from, nfs_fh2 *to)
     {
         nfs2ops::handleCopy(from, to);
@@ -39,11 +39,12 @@ struct Nfs2Protocol
     class Parent {
     public:
         explicit Parent(nfs_fh2 *dirFh) : dirFh_(dirFh) {}
-        int run(const char *host, char *dirPath, const nfs_fh2 *mountFh)
+        nfsres::Result<int> run(const char *host, char *dirPath, const nfs_fh2 *mountFh)
         {
             nfs_fh2 scratch{};
-            const int found = nfs2LookUpByName(host, dirPath, mountFh, &res_, &scratch, 0);
-            if (found == 0 && attrOf(res_).type != NFNON)
+            const nfsres::Result<int> found =
+                nfsname::lookUpByName<Nfs2Protocol>(host, dirPath, mountFh, &res_, &scratch, 0);
+            if (found.ok() && found.value() == 0 && attrOf(res_).type != NFNON)
                 nfs2ops::handleCopy(objectOf(res_), dirFh_);
             return found;
         }
@@ -54,10 +55,10 @@ struct Nfs2Protocol
         nfs_fh2 *dirFh_;
     };
     using CreateRes = diropres;
-    // CREATE or MKDIR; unlike version 3 a directory gets no owner from its parent. 0 or -1.
+    // CREATE or MKDIR; unlike version 3 a directory gets no owner from its parent.
     // exclusive: nothing more than CREATE; the caller has looked the name up first.
-    static int createCall(const char *host, const Parent &parent, char *name, int mode, diropres *res,
-                          bool exclusive);
+    static nfsres::Status createCall(const char *host, const Parent &parent, char *name, int mode,
+                                     diropres *res, bool exclusive);
     static const fattr &createdAttr(const diropres &res) { return attrOf(res); }
     static const nfs_fh2 *createdHandle(const diropres &res) { return &objectOf(res); }
 
@@ -72,9 +73,10 @@ struct Nfs2Protocol
     // One look-up's result: the object and the directory that holds it.
     class Found {
     public:
-        int run(const char *host, char *path, const nfs_fh2 *mountFh, bool stopAtLink)
+        nfsres::Result<int> run(const char *host, char *path, const nfs_fh2 *mountFh, bool stopAtLink)
         {
-            return nfs2LookUpByName(host, path, mountFh, &res_, dir_.get(), stopAtLink ? 1 : 0);
+            return nfsname::lookUpByName<Nfs2Protocol>(host, path, mountFh, &res_, dir_.get(),
+                                                       stopAtLink ? 1 : 0);
         }
         const fattr &attr() const { return attrOf(res_); }
         const nfs_fh2 &object() const { return objectOf(res_); }
@@ -86,13 +88,14 @@ struct Nfs2Protocol
         OwnHandle dir_;
     };
 
-    // GETATTR into *attr. 0 or -1.
-    static int attrGet(const char *host, const nfs_fh2 &fh, fattr *attr);
-    // LINK of the file fh as name in dir; SYMLINK name in dir holding target. 0 or -1.
-    static int linkCall(const char *host, const nfs_fh2 &fh, const nfs_fh2 &dir, char *name);
-    static int symlinkCall(const char *host, const nfs_fh2 &dir, char *name, const char *target);
-    // READLINK: at most size bytes of the text into buffer, not terminated; the count, or -1.
-    static int linkTextGet(const char *host, const nfs_fh2 &fh, char *buffer, std::size_t size);
+    // GETATTR into *attr.
+    static nfsres::Status attrGet(const char *host, const nfs_fh2 &fh, fattr *attr);
+    // LINK of the file fh as name in dir; SYMLINK name in dir holding target.
+    static nfsres::Status linkCall(const char *host, const nfs_fh2 &fh, const nfs_fh2 &dir, char *name);
+    static nfsres::Status symlinkCall(const char *host, const nfs_fh2 &dir, char *name, const char *target);
+    // READLINK: at most size bytes of the text into buffer, not terminated; the count.
+    static nfsres::Result<int> linkTextGet(const char *host, const nfs_fh2 &fh, char *buffer,
+                                           std::size_t size);
 };
 
 #endif

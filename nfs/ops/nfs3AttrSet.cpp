@@ -13,7 +13,8 @@ bool secondsFit(int64_t seconds)
 
 } // namespace
 
-int Nfs3Protocol::attrSet(const char *host, const nfs_fh3 &fh, const NfsAttrChange &change, fattr3 *attr)
+nfsres::Status Nfs3Protocol::attrSet(const char *host, const nfs_fh3 &fh, const NfsAttrChange &change,
+                                     fattr3 *attr)
 {
     SETATTR3args args{};
     args.object = fh;
@@ -27,10 +28,8 @@ int Nfs3Protocol::attrSet(const char *host, const nfs_fh3 &fh, const NfsAttrChan
         to.mtime.set_it = SET_TO_SERVER_TIME;
     } else if (change.times == NfsAttrChange::Times::given) {
         // The wire holds unsigned 32-bit seconds: a time before 1970 or after 2106 is refused.
-        if (!secondsFit(change.atime) || !secondsFit(change.mtime)) {
-            errnoSet(K_EINVAL);
-            return -1;
-        }
+        if (!secondsFit(change.atime) || !secondsFit(change.mtime))
+            return nfsres::Fail{K_EINVAL};
         to.atime = {.set_it = SET_TO_CLIENT_TIME,
                     .set_atime_u = {.atime = {static_cast<uint32>(change.atime), 0}}};
         to.mtime = {.set_it = SET_TO_CLIENT_TIME,
@@ -39,27 +38,27 @@ int Nfs3Protocol::attrSet(const char *host, const nfs_fh3 &fh, const NfsAttrChan
     args.guard.check = FALSE;
     const nfsrpc::Reply<SETATTR3res> reply(nfsops::nfs3Peer(host), NFSPROC3_SETATTR, xdr_SETATTR3args, args,
                                            xdr_SETATTR3res);
-    if (nfsops::failed(reply) || !nfsops::statusOk(reply->status))
-        return -1;
+    if (const nfsres::Status done = nfsops::outcome(reply, reply->status); !done.ok())
+        return done;
     const post_op_attr &after = reply->SETATTR3res_u.resok.obj_wcc.after;
     if (after.attributes_follow == TRUE) {
         *attr = after.post_op_attr_u.attributes;
-        return 0;
+        return {};
     }
     if (change.size)
         attr->size = *change.size;
     if (change.mode)
         attr->mode = (attr->mode & ~07777U) | *change.mode;
-    return 0;
+    return {};
 }
 
-int Nfs3Protocol::attrGet(const char *host, const nfs_fh3 &fh, fattr3 *attr)
+nfsres::Status Nfs3Protocol::attrGet(const char *host, const nfs_fh3 &fh, fattr3 *attr)
 {
     const GETATTR3args args{.object = fh};
     const nfsrpc::Reply<GETATTR3res> reply(nfsops::nfs3Peer(host), NFSPROC3_GETATTR, xdr_GETATTR3args, args,
                                            xdr_GETATTR3res);
-    if (nfsops::failed(reply) || !nfsops::statusOk(reply->status))
-        return -1;
+    if (const nfsres::Status done = nfsops::outcome(reply, reply->status); !done.ok())
+        return done;
     *attr = reply->GETATTR3res_u.resok.obj_attributes;
-    return 0;
+    return {};
 }

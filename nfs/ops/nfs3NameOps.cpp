@@ -21,20 +21,9 @@ char **objectBuffer(LOOKUP3res &res)
 }
 
 // Fills in the attributes a LOOKUP reply left out; attributes_follow keeps the server's value.
-int attributesFetch(const char *host, LOOKUP3resok *ok)
+nfsres::Status attributesFetch(const char *host, LOOKUP3resok *ok)
 {
-    const GETATTR3args args{.object = ok->object};
-    const nfsrpc::Reply<GETATTR3res> reply(nfsops::nfs3Peer(host), NFSPROC3_GETATTR, xdr_GETATTR3args, args,
-                                           xdr_GETATTR3res);
-    if (nfsops::failed(reply) || !nfsops::statusOk(reply->status))
-        return -1;
-    ok->obj_attributes.post_op_attr_u.attributes = reply->GETATTR3res_u.resok.obj_attributes;
-    return 0;
-}
-
-int statusCall(const nfsrpc::Reply<REMOVE3res> &reply)
-{
-    return nfsops::failed(reply) || !nfsops::statusOk(reply->status) ? -1 : 0;
+    return Nfs3Protocol::attrGet(host, ok->object, &ok->obj_attributes.post_op_attr_u.attributes);
 }
 
 constexpr uint32_t kDefaultFileMode = K_S_IFREG | 0640;
@@ -106,96 +95,99 @@ int fileCreate(const char *host, const LOOKUP3resok &parent, char *name, int mod
 
 } // namespace
 
-int Nfs3Protocol::lookUpStep(const char *host, const nfs_fh3 &dir, char *name, LOOKUP3res *res)
+nfsres::Status Nfs3Protocol::lookUpStep(const char *host, const nfs_fh3 &dir, char *name, LOOKUP3res *res)
 {
     // The failure arm shares the storage of the handle's buffer pointer, which is put back.
     char *const buffer = *objectBuffer(*res);
     const LOOKUP3args args{.what = {.dir = dir, .name = name}};
-    bool found = false;
+    nfsres::Status found;
     {
         const nfsrpc::Reply<LOOKUP3res> reply(nfsops::nfs3Peer(host), NFSPROC3_LOOKUP, xdr_LOOKUP3args, args,
                                               xdr_LOOKUP3res, res, objectBuffer);
-        found = !nfsops::failed(reply) && nfsops::statusOk(res->status);
+        found = nfsops::outcome(reply, res->status);
     }
     *objectBuffer(*res) = buffer;
-    if (!found)
-        return -1;
+    if (!found.ok())
+        return found;
     LOOKUP3resok *ok = &res->LOOKUP3res_u.resok;
-    return ok->obj_attributes.attributes_follow == TRUE ? 0 : attributesFetch(host, ok);
+    return ok->obj_attributes.attributes_follow == TRUE ? nfsres::Status{} : attributesFetch(host, ok);
 }
 
 // The reply is released at once: the new handle is in the parent's buffer, and the rest holds
 // nothing allocated.
-int Nfs3Protocol::createCall(const char *host, const Parent &parent, char *name, int mode, CREATE3res *res,
-                             bool exclusive)
+nfsres::Status Nfs3Protocol::createCall(const char *host, const Parent &parent, char *name, int mode,
+                                        CREATE3res *res, bool exclusive)
 {
     *handleBuffer(*res) = parent.found().object.data.data_val;
     const int error = (static_cast<uint32_t>(mode) & K_S_IFDIR) != 0
                           ? directoryMake(host, parent.found(), name, mode, res)
                           : fileCreate(host, parent.found(), name, mode, res, exclusive);
-    if (error != 0) {
-        errnoSet(error);
-        return -1;
-    }
-    if (!nfsops::statusOk(res->status))
-        return -1;
+    if (error != 0)
+        return nfsres::Fail{error};
+    if (const nfsres::Status made = nfsops::statusOf(res->status); !made.ok())
+        return made;
     const nfs_fh3 *made = createdHandle(*res);
     if (!exclusive || made == nullptr)
-        return 0;
+        return {};
     NfsAttrChange change;
     change.mode = (mode == 0 ? kDefaultFileMode : static_cast<uint32_t>(mode)) & 07777U;
     post_op_attr &attr = res->CREATE3res_u.resok.obj_attributes;
-    if (attrSet(host, *made, change, &attr.post_op_attr_u.attributes) != 0)
-        return -1; // the file stays created
+    if (const nfsres::Status set = attrSet(host, *made, change, &attr.post_op_attr_u.attributes); !set.ok())
+        return set; // the file stays created
     // Attributes the SETATTR reply brought count as present (a zeroed record has no type).
     if (attr.post_op_attr_u.attributes.type != 0)
         attr.attributes_follow = TRUE;
-    return 0;
+    return {};
 }
 
 // RMDIR has the arguments and result of REMOVE.
-int Nfs3Protocol::removeCall(const char *host, uint32_t proc, const nfs_fh3 &dir, char *name)
+nfsres::Status Nfs3Protocol::removeCall(const char *host, uint32_t proc, const nfs_fh3 &dir, char *name)
 {
     const REMOVE3args args{.object = {.dir = dir, .name = name}};
-    return statusCall(
-        nfsrpc::Reply<REMOVE3res>(nfsops::nfs3Peer(host), proc, xdr_REMOVE3args, args, xdr_REMOVE3res));
+    const nfsrpc::Reply<REMOVE3res> reply(nfsops::nfs3Peer(host), proc, xdr_REMOVE3args, args,
+                                          xdr_REMOVE3res);
+    return nfsops::outcome(reply, reply->status);
 }
 
-int Nfs3Protocol::renameCall(const char *host, const nfs_fh3 &fromDir, char *fromName, const nfs_fh3 &toDir,
-                             char *toName)
+nfsres::Status Nfs3Protocol::renameCall(const char *host, const nfs_fh3 &fromDir, char *fromName,
+                                        const nfs_fh3 &toDir, char *toName)
 {
     const RENAME3args args{.from = {.dir = fromDir, .name = fromName}, .to = {.dir = toDir, .name = toName}};
     const nfsrpc::Reply<RENAME3res> reply(nfsops::nfs3Peer(host), NFSPROC3_RENAME, xdr_RENAME3args, args,
                                           xdr_RENAME3res);
-    return nfsops::failed(reply) || !nfsops::statusOk(reply->status) ? -1 : 0;
+    return nfsops::outcome(reply, reply->status);
 }
 
 // The text is decoded into storage of the XDR layer, counted, and copied only when it fits with
 // its terminator in NFS_MAX_PATH bytes (nfspath::linkTextCopy); a longer text is refused with
 // 26. Decoding straight into the caller's buffer would turn such a text into a failed call
 // and a lost client handle.
-int nfs3LinkRead(const char *host, const nfs_fh3 *fh, char *buf)
+nfsres::Status Nfs3Protocol::linkRead(const char *host, const nfs_fh3 &link, char *buf)
 {
-    if (!nfsArgsGiven(host, fh, buf) || nfsInit() != 0)
-        return -1;
-    const READLINK3args args{.symlink = *fh};
+    const READLINK3args args{.symlink = link};
     const nfsrpc::Reply<NfsLinkReply3> reply(nfsops::nfs3Peer(host), NFSPROC3_READLINK, xdr_READLINK3args,
                                              args, xdrNfsLinkReply3);
-    if (nfsops::failed(reply) || !nfsops::statusOk(reply->status))
-        return -1;
+    if (const nfsres::Status read = nfsops::outcome(reply, reply->status); !read.ok())
+        return read;
     return nfspath::linkTextCopy(reply->text, buf);
 }
 
-int Nfs3Protocol::linkCall(const char *host, const nfs_fh3 &fh, const nfs_fh3 &dir, char *name)
+int nfs3LinkRead(const char *host, const nfs_fh3 *fh, char *buf)
+{
+    const nfsres::Status given = nfsname::ready(host, fh, buf);
+    return nfsres::entry(given.ok() ? Nfs3Protocol::linkRead(host, *fh, buf) : given);
+}
+
+nfsres::Status Nfs3Protocol::linkCall(const char *host, const nfs_fh3 &fh, const nfs_fh3 &dir, char *name)
 {
     const LINK3args args{.file = fh, .link = {.dir = dir, .name = name}};
     const nfsrpc::Reply<LINK3res> reply(nfsops::nfs3Peer(host), NFSPROC3_LINK, xdr_LINK3args, args,
                                         xdr_LINK3res);
-    return nfsops::failed(reply) || !nfsops::statusOk(reply->status) ? -1 : 0;
+    return nfsops::outcome(reply, reply->status);
 }
 
 // The link's own mode is 0777, as links have; the server may ignore it.
-int Nfs3Protocol::symlinkCall(const char *host, const nfs_fh3 &dir, char *name, const char *target)
+nfsres::Status Nfs3Protocol::symlinkCall(const char *host, const nfs_fh3 &dir, char *name, const char *target)
 {
     SYMLINK3args args{};
     args.where = {.dir = dir, .name = name};
@@ -203,38 +195,39 @@ int Nfs3Protocol::symlinkCall(const char *host, const nfs_fh3 &dir, char *name, 
     args.symlink.symlink_data = const_cast<char *>(target); // encoded only
     const nfsrpc::Reply<SYMLINK3res> reply(nfsops::nfs3Peer(host), NFSPROC3_SYMLINK, xdr_SYMLINK3args, args,
                                            xdr_SYMLINK3res);
-    return nfsops::failed(reply) || !nfsops::statusOk(reply->status) ? -1 : 0;
+    return nfsops::outcome(reply, reply->status);
 }
 
-int Nfs3Protocol::linkTextGet(const char *host, const nfs_fh3 &fh, char *buffer, std::size_t size)
+nfsres::Result<int> Nfs3Protocol::linkTextGet(const char *host, const nfs_fh3 &fh, char *buffer,
+                                              std::size_t size)
 {
     const READLINK3args args{.symlink = fh};
     const nfsrpc::Reply<NfsLinkReply3> reply(nfsops::nfs3Peer(host), NFSPROC3_READLINK, xdr_READLINK3args,
                                              args, xdrNfsLinkReply3);
-    if (nfsops::failed(reply) || !nfsops::statusOk(reply->status))
-        return -1;
+    if (const nfsres::Status read = nfsops::outcome(reply, reply->status); !read.ok())
+        return read.fail();
     return nfspath::linkTextPart(reply->text, buffer, size);
 }
 
 int nfs3LookUpByName(const char *host, char *path, const nfs_fh3 *mountFh, LOOKUP3res *res, nfs_fh3 *dirFh,
                      int noFollowLast)
 {
-    return nfsname::lookUpByName<Nfs3Protocol>(host, path, mountFh, res, dirFh, noFollowLast);
+    return nfsres::entry(nfsname::lookUpByName<Nfs3Protocol>(host, path, mountFh, res, dirFh, noFollowLast));
 }
 
 int nfs3ThingCreate(const char *host, char *path, const nfs_fh3 *mountFh, CREATE3res *res, nfs_fh3 *dirFh,
                     int mode)
 {
-    return nfsname::thingCreate<Nfs3Protocol>(host, path, mountFh, res, dirFh, mode);
+    return nfsres::entry(nfsname::thingCreate<Nfs3Protocol>(host, path, mountFh, res, dirFh, mode));
 }
 
 int nfs3FileRemove(const char *host, const nfs_fh3 *mountFh, char *path)
 {
-    return nfsname::fileRemove<Nfs3Protocol>(host, mountFh, path);
+    return nfsres::entry(nfsname::fileRemove<Nfs3Protocol>(host, mountFh, path));
 }
 
 int nfs3Rename(const char *host, const nfs_fh3 *mountFh, const char *oldPath, const nfs_fh3 *oldDirFh,
                const char *newPath)
 {
-    return nfsname::rename<Nfs3Protocol>(host, mountFh, oldPath, oldDirFh, newPath);
+    return nfsres::entry(nfsname::rename<Nfs3Protocol>(host, mountFh, oldPath, oldDirFh, newPath));
 }

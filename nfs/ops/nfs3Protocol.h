@@ -5,6 +5,7 @@
 #define NFS_OPS_NFS3PROTOCOL_H
 
 #include "ops/nfs3PathOps.h"
+#include "ops/nfsNameOps.h"
 #include "ops/nfsProtocol.h"
 #include "ops/nfsOpsCall.h"
 
@@ -37,9 +38,10 @@ struct Nfs3Protocol
         Found() { res_.LOOKUP3res_u.resok.object.data.data_val = objectBytes_.data(); }
         Found(const Found &) = delete;
         Found &operator=(const Found &) = delete;
-        int run(const char *host, char *path, const nfs_fh3 *mountFh, bool stopAtLink)
+        nfsres::Result<int> run(const char *host, char *path, const nfs_fh3 *mountFh, bool stopAtLink)
         {
-            return nfs3LookUpByName(host, path, mountFh, &res_, dir_.get(), stopAtLink ? 1 : 0);
+            return nfsname::lookUpByName<Nfs3Protocol>(host, path, mountFh, &res_, dir_.get(),
+                                                       stopAtLink ? 1 : 0);
         }
         const fattr3 &attr() const { return attrOf(res_); }
         const nfs_fh3 &object() const { return objectOf(res_); }
@@ -54,13 +56,11 @@ struct Nfs3Protocol
     };
 
     static bool handleCopy(const nfs_fh3 &from, nfs_fh3 *to) { return nfs3path::handleCopy(from, to); }
-    static int linkRead(const char *host, const nfs_fh3 &link, char *buf)
-    {
-        return nfs3LinkRead(host, &link, buf);
-    }
+    // READLINK: the text, terminated, into buf of NFS_MAX_PATH bytes.
+    static nfsres::Status linkRead(const char *host, const nfs_fh3 &link, char *buf);
 
     // The LOOKUP of one name in dir into res, with a GETATTR for attributes the reply left out.
-    static int lookUpStep(const char *host, const nfs_fh3 &dir, char *name, LOOKUP3res *res);
+    static nfsres::Status lookUpStep(const char *host, const nfs_fh3 &dir, char *name, LOOKUP3res *res);
     static const fattr3 &attrOf(const LOOKUP3res &res)
     {
         return res.LOOKUP3res_u.resok.obj_attributes.post_op_attr_u.attributes;
@@ -74,9 +74,9 @@ struct Nfs3Protocol
         explicit Parent(nfs_fh3 *dirFh) { res_.LOOKUP3res_u.resok.object = *dirFh; }
         Parent(const Parent &) = delete;
         Parent &operator=(const Parent &) = delete;
-        int run(const char *host, char *dirPath, const nfs_fh3 *mountFh)
+        nfsres::Result<int> run(const char *host, char *dirPath, const nfs_fh3 *mountFh)
         {
-            return nfs3LookUpByName(host, dirPath, mountFh, &res_, scratch_.get(), 0);
+            return nfsname::lookUpByName<Nfs3Protocol>(host, dirPath, mountFh, &res_, scratch_.get(), 0);
         }
         const LOOKUP3resok &found() const { return res_.LOOKUP3res_u.resok; }
 
@@ -86,9 +86,9 @@ struct Nfs3Protocol
     };
     using CreateRes = CREATE3res;
     // CREATE (UNCHECKED, or EXCLUSIVE with a verifier and then a SETATTR of the mode) or MKDIR;
-    // the new handle lands in the parent's buffer. 0 or -1.
-    static int createCall(const char *host, const Parent &parent, char *name, int mode, CREATE3res *res,
-                          bool exclusive);
+    // the new handle lands in the parent's buffer.
+    static nfsres::Status createCall(const char *host, const Parent &parent, char *name, int mode,
+                                     CREATE3res *res, bool exclusive);
     static const fattr3 &createdAttr(const CREATE3res &res)
     {
         return res.CREATE3res_u.resok.obj_attributes.post_op_attr_u.attributes;
@@ -100,20 +100,22 @@ struct Nfs3Protocol
         return obj.handle_follows == TRUE ? &obj.post_op_fh3_u.handle : nullptr;
     }
 
-    static int removeCall(const char *host, uint32_t proc, const nfs_fh3 &dir, char *name);
+    static nfsres::Status removeCall(const char *host, uint32_t proc, const nfs_fh3 &dir, char *name);
     // SETATTR, unguarded; *attr takes the attributes after it (or the change, when the reply
-    // carries none). 0 or -1.
-    static int attrSet(const char *host, const nfs_fh3 &fh, const NfsAttrChange &change, fattr3 *attr);
-    static int renameCall(const char *host, const nfs_fh3 &fromDir, char *fromName, const nfs_fh3 &toDir,
-                          char *toName);
+    // carries none).
+    static nfsres::Status attrSet(const char *host, const nfs_fh3 &fh, const NfsAttrChange &change,
+                                  fattr3 *attr);
+    static nfsres::Status renameCall(const char *host, const nfs_fh3 &fromDir, char *fromName,
+                                     const nfs_fh3 &toDir, char *toName);
 
-    // GETATTR into *attr. 0 or -1.
-    static int attrGet(const char *host, const nfs_fh3 &fh, fattr3 *attr);
-    // LINK of the file fh as name in dir; SYMLINK name in dir holding target. 0 or -1.
-    static int linkCall(const char *host, const nfs_fh3 &fh, const nfs_fh3 &dir, char *name);
-    static int symlinkCall(const char *host, const nfs_fh3 &dir, char *name, const char *target);
-    // READLINK: at most size bytes of the text into buffer, not terminated; the count, or -1.
-    static int linkTextGet(const char *host, const nfs_fh3 &fh, char *buffer, std::size_t size);
+    // GETATTR into *attr.
+    static nfsres::Status attrGet(const char *host, const nfs_fh3 &fh, fattr3 *attr);
+    // LINK of the file fh as name in dir; SYMLINK name in dir holding target.
+    static nfsres::Status linkCall(const char *host, const nfs_fh3 &fh, const nfs_fh3 &dir, char *name);
+    static nfsres::Status symlinkCall(const char *host, const nfs_fh3 &dir, char *name, const char *target);
+    // READLINK: at most size bytes of the text into buffer, not terminated; the count.
+    static nfsres::Result<int> linkTextGet(const char *host, const nfs_fh3 &fh, char *buffer,
+                                           std::size_t size);
 };
 
 #endif

@@ -3,13 +3,12 @@
 #ifndef NFS_OPS_NFSNAMEOPS_H
 #define NFS_OPS_NFSNAMEOPS_H
 
-#include "core/nfsArgs.h"
+#include "core/nfsResult.h"
 #include "ops/nfsPathRewrite.h"
 
 #include <brisnel/nfsConfigLib.h>
 #include <brisnel/nfsErrors.h>
 #include <brisnel/nfsRpcLib.h>
-#include <kernel/errnoLib.h>
 #include <kernel/iosLib.h>
 #include <kernel/kernelErrno.h>
 #include <kernel/pathLib.h>
@@ -19,42 +18,51 @@
 namespace nfsname {
 
 using nfspath::PathText;
+using nfsres::Fail;
+using nfsres::Result;
+using nfsres::Status;
 
 // As many links as the I/O system follows for one path before giving up with K_ELOOP.
 constexpr int kLinkRounds = K_IOS_MAX_RESTARTS;
 
-// Cuts path into its directory part and last name; false with 26 when either does not fit.
-inline bool split(const char *path, PathText *dirPart, PathText *name)
+// The pointer arguments of an exported routine given, and the task's client ready.
+template <typename... Pointers> Status ready(const Pointers *...pointers)
 {
-    if (strnlen(path, NFS_MAX_PATH) < NFS_MAX_PATH &&
-        pathSplit(path, dirPart->data(), dirPart->size(), name->data(), name->size()) == 0)
-        return true;
-    errnoSet(K_ENAMETOOLONG);
-    return false;
+    if (!(... && (pointers != nullptr)))
+        return Fail{NFS_ERRNO_INVAL};
+    return nfsres::statusOf(nfsres::viaErrno(nfsInit));
+}
+
+// Cuts path into its directory part and last name; a failure with 26 when either does not fit.
+inline Status split(const char *path, PathText *dirPart, PathText *name)
+{
+    return nfsres::statusOf(
+        strnlen(path, NFS_MAX_PATH) < NFS_MAX_PATH &&
+            pathSplit(path, dirPart->data(), dirPart->size(), name->data(), name->size()) == 0,
+        K_ENAMETOOLONG);
 }
 
 // One LOOKUP per component from the export's root, the path rewritten at a symbolic link (-2).
 // A regular file (or other non-directory) followed by further components ends the walk with
-// the NOTDIR status (0x300014) instead of looking the next name up beside it.
+// the NOTDIR status (0x300014) instead of looking the next name up beside it. 0 or -2.
 template <typename P>
-int lookUpByName(const char *host, char *path, const typename P::Handle *mountFh, typename P::LookupRes *res,
-                 typename P::Handle *dirFh, int noFollowLast)
+Result<int> lookUpByName(const char *host, char *path, const typename P::Handle *mountFh,
+                         typename P::LookupRes *res, typename P::Handle *dirFh, int noFollowLast)
 {
-    if (!nfsArgsGiven(host, path, mountFh, res, dirFh) || nfsInit() != 0)
-        return -1;
+    if (const Status given = ready(host, path, mountFh, res, dirFh); !given.ok())
+        return given.fail();
     nfspath::PathNames parsed;
-    if (!nfspath::parse(path, &parsed))
-        return -1;
-    if (!P::handleCopy(*mountFh, dirFh)) {
-        errnoSet(NFS_ERRNO_BASE | NFS3ERR_BADHANDLE);
-        return -1;
-    }
+    if (const Status cut = nfspath::parse(path, &parsed); !cut.ok())
+        return cut.fail();
+    if (!P::handleCopy(*mountFh, dirFh))
+        return Fail{NFS_ERRNO_BASE | NFS3ERR_BADHANDLE};
     const typename P::Handle *dir = mountFh;
     for (int i = 0; i < parsed.count; ++i) {
         const bool last = i + 1 == parsed.count;
         // The next LOOKUP is encoded from dir before its reply lands where dir may point.
-        if (P::lookUpStep(host, *dir, parsed.names[static_cast<std::size_t>(i)], res) != 0)
-            return -1;
+        if (const Status step = P::lookUpStep(host, *dir, parsed.names[static_cast<std::size_t>(i)], res);
+            !step.ok())
+            return step.fail();
         const typename P::Attr &attr = P::attrOf(*res);
         const typename P::Handle &object = P::objectOf(*res);
         if (P::isDirectory(attr)) {
@@ -65,81 +73,90 @@ int lookUpByName(const char *host, char *path, const typename P::Handle *mountFh
             if (last && noFollowLast != 0)
                 return 0;
             PathText linkText{};
-            if (P::linkRead(host, object, linkText.data()) != 0)
-                return -1;
+            if (const Status read = P::linkRead(host, object, linkText.data()); !read.ok())
+                return read.fail();
             return nfspath::throughLink(parsed, i, linkText.data(), path);
         } else if (!last) {
-            nfsErrnoSet(NFS3ERR_NOTDIR); // the same status in version 2
-            return -1;
+            return Fail{NFS_ERRNO_BASE | NFS3ERR_NOTDIR}; // the same status in version 2
         }
     }
     return 0;
 }
 
 // A file, a symbolic link (not its target) or an empty directory. A path of NFS_MAX_PATH
-// characters or more is refused with 26; the mount root is not removed.
-template <typename P> int fileRemove(const char *host, const typename P::Handle *mountFh, char *path)
+// characters or more is refused with 26; the mount root is not removed. 0 or -2.
+template <typename P> Result<int> fileRemove(const char *host, const typename P::Handle *mountFh, char *path)
 {
-    if (!nfsArgsGiven(host, mountFh, path) || nfsInit() != 0)
-        return -1;
+    if (const Status given = ready(host, mountFh, path); !given.ok())
+        return given.fail();
     PathText dirPart{};
     PathText name{};
-    if (!split(path, &dirPart, &name))
-        return -1;
+    if (const Status cut = split(path, &dirPart, &name); !cut.ok())
+        return cut.fail();
     typename P::Found found;
-    const int looked = found.run(host, path, mountFh, true);
-    if (looked != 0)
+    const Result<int> looked = found.run(host, path, mountFh, true);
+    if (!looked.ok() || looked.value() != 0)
         return looked;
-    if (!P::isRemovable(found.attr())) {
-        errnoSet(NFS_ERR_INAPPROPRIATE_FILE_TYPE);
-        return -1;
-    }
-    return P::removeCall(host, P::removeProc(found.attr()), found.dir(), name.data());
+    if (!P::isRemovable(found.attr()))
+        return Fail{NFS_ERR_INAPPROPRIATE_FILE_TYPE};
+    return nfsres::zeroOr(P::removeCall(host, P::removeProc(found.attr()), found.dir(), name.data()));
 }
 
 // The handle of the directory dirPath names, following its links, into target; a path without
-// components names the mount root. 0 or -1; a cycle of links ends with K_ELOOP.
+// components names the mount root. A cycle of links ends with K_ELOOP.
 template <typename P>
-int targetDirFind(const char *host, const typename P::Handle *mountFh, char *dirPath,
-                  typename P::Handle *target)
+Status targetDirFind(const char *host, const typename P::Handle *mountFh, char *dirPath,
+                     typename P::Handle *target)
 {
     for (int round = 0; round <= kLinkRounds; ++round) {
         typename P::Found found;
-        const int looked = found.run(host, dirPath, mountFh, false);
-        if (looked == -1)
-            return -1;
-        if (looked == 0)
-            return P::handleCopy(found.walked() ? found.object() : *mountFh, target) ? 0 : -1;
+        const Result<int> looked = found.run(host, dirPath, mountFh, false);
+        if (!looked.ok())
+            return looked.fail();
+        if (looked.value() == 0)
+            return nfsres::statusOf(P::handleCopy(found.walked() ? found.object() : *mountFh, target),
+                                    NFS_ERRNO_BASE | NFS3ERR_BADHANDLE);
     }
-    errnoSet(K_ELOOP);
-    return -1;
+    return Fail{K_ELOOP};
 }
 
 // The directory part of oldPath is not used: the source is oldDirFh. A directory part of
 // newPath that names no component ("/") targets the mount root.
 template <typename P>
-int rename(const char *host, const typename P::Handle *mountFh, const char *oldPath,
-           const typename P::Handle *oldDirFh, const char *newPath)
+Result<int> rename(const char *host, const typename P::Handle *mountFh, const char *oldPath,
+                   const typename P::Handle *oldDirFh, const char *newPath)
 {
-    if (!nfsArgsGiven(host, mountFh, oldPath, oldDirFh, newPath) || nfsInit() != 0)
-        return -1;
+    if (const Status given = ready(host, mountFh, oldPath, oldDirFh, newPath); !given.ok())
+        return given.fail();
     PathText oldDir{};
     PathText oldName{};
     PathText newDir{};
     PathText newName{};
-    if (!split(oldPath, &oldDir, &oldName) || !split(newPath, &newDir, &newName))
-        return -1;
+    if (const Status cut = split(oldPath, &oldDir, &oldName); !cut.ok())
+        return cut.fail();
+    if (const Status cut = split(newPath, &newDir, &newName); !cut.ok())
+        return cut.fail();
     if (newDir[0] == '\0')
-        return P::renameCall(host, *oldDirFh, oldName.data(), *oldDirFh, newName.data());
+        return nfsres::zeroOr(P::renameCall(host, *oldDirFh, oldName.data(), *oldDirFh, newName.data()));
     PathText dirPath{};
-    if (pathCat(newDir[0] == '/' ? "" : ".", newDir.data(), dirPath.data(), dirPath.size()) != 0) {
-        errnoSet(K_ENAMETOOLONG);
-        return -1;
-    }
+    if (pathCat(newDir[0] == '/' ? "" : ".", newDir.data(), dirPath.data(), dirPath.size()) != 0)
+        return Fail{K_ENAMETOOLONG};
     typename P::OwnHandle target;
-    if (targetDirFind<P>(host, mountFh, dirPath.data(), target.get()) != 0)
-        return -1;
-    return P::renameCall(host, *oldDirFh, oldName.data(), *target.get(), newName.data());
+    if (const Status found = targetDirFind<P>(host, mountFh, dirPath.data(), target.get()); !found.ok())
+        return found.fail();
+    return nfsres::zeroOr(P::renameCall(host, *oldDirFh, oldName.data(), *target.get(), newName.data()));
+}
+
+// path with its last name kept, rewritten to dirPart (a directory part that passed through a
+// link) joined with name: -2, or a failure with 26 when the result does not fit.
+inline Result<int> rejoined(const char *dirPart, const char *name, char *path)
+{
+    PathText joined{};
+    if (std::strlen(dirPart) + std::strlen(name) + 1 >= NFS_MAX_PATH ||
+        pathCat(dirPart, name, joined.data(), joined.size()) != 0)
+        return Fail{K_ENAMETOOLONG};
+    nfspath::replace(path, joined.data());
+    return K_FOLLOW_LINK;
 }
 
 // A regular file, or a directory when mode has the directory bit, as the last component of
@@ -147,36 +164,33 @@ int rename(const char *host, const typename P::Handle *mountFh, const char *oldP
 // the last name kept). On 0 res holds the new object; a created name that turned out to be a
 // symbolic link rewrites path to its target, taken from the directory that holds it (-2).
 template <typename P>
-int thingCreate(const char *host, char *path, const typename P::Handle *mountFh, typename P::CreateRes *res,
-                typename P::Handle *dirFh, int mode, bool exclusive = false)
+Result<int> thingCreate(const char *host, char *path, const typename P::Handle *mountFh,
+                        typename P::CreateRes *res, typename P::Handle *dirFh, int mode,
+                        bool exclusive = false)
 {
-    if (!nfsArgsGiven(host, path, mountFh, res, dirFh) || nfsInit() != 0)
-        return -1;
+    if (const Status given = ready(host, path, mountFh, res, dirFh); !given.ok())
+        return given.fail();
     *res = typename P::CreateRes{};
     PathText dirPart{};
     PathText name{};
-    if (!split(path, &dirPart, &name))
-        return -1;
+    if (const Status cut = split(path, &dirPart, &name); !cut.ok())
+        return cut.fail();
     typename P::Parent parent(dirFh);
-    const int found = parent.run(host, dirPart.data(), mountFh);
-    if (found == K_FOLLOW_LINK) {
-        PathText joined{};
-        if (std::strlen(dirPart.data()) + std::strlen(name.data()) + 1 >= NFS_MAX_PATH ||
-            pathCat(dirPart.data(), name.data(), joined.data(), joined.size()) != 0) {
-            errnoSet(K_ENAMETOOLONG);
-            return -1;
-        }
-        nfspath::replace(path, joined.data());
-        return K_FOLLOW_LINK;
-    }
-    if (found != 0 || P::createCall(host, parent, name.data(), mode, res, exclusive) != 0)
-        return -1;
+    const Result<int> found = parent.run(host, dirPart.data(), mountFh);
+    if (!found.ok())
+        return found;
+    if (found.value() == K_FOLLOW_LINK)
+        return rejoined(dirPart.data(), name.data(), path);
+    if (const Status made = P::createCall(host, parent, name.data(), mode, res, exclusive); !made.ok())
+        return made.fail();
     if (!P::isLink(P::createdAttr(*res)))
         return 0;
     const typename P::Handle *link = P::createdHandle(*res);
     PathText linkText{};
-    if (link == nullptr || P::linkRead(host, *link, linkText.data()) != 0)
-        return -1;
+    if (link == nullptr)
+        return Fail{0};
+    if (const Status read = P::linkRead(host, *link, linkText.data()); !read.ok())
+        return read.fail();
     return nfspath::createdLink(dirPart.data(), linkText.data(), path);
 }
 
@@ -184,53 +198,48 @@ int thingCreate(const char *host, char *path, const typename P::Handle *mountFh,
 // name): its result. -2 with path rewritten (the last name kept) when the directory part passed
 // through a symbolic link.
 template <typename P, typename Act>
-int inParent(const char *host, const typename P::Handle *mountFh, char *path, Act act)
+Result<int> inParent(const char *host, const typename P::Handle *mountFh, char *path, Act act)
 {
     PathText dirPart{};
     PathText name{};
-    if (!split(path, &dirPart, &name))
-        return -1;
-    if (name[0] == '\0') {
-        errnoSet(K_ENOENT);
-        return -1;
-    }
+    if (const Status cut = split(path, &dirPart, &name); !cut.ok())
+        return cut.fail();
+    if (name[0] == '\0')
+        return Fail{K_ENOENT};
     typename P::Found found;
-    const int looked = found.run(host, dirPart.data(), mountFh, false);
-    if (looked == K_FOLLOW_LINK) {
+    const Result<int> looked = found.run(host, dirPart.data(), mountFh, false);
+    if (!looked.ok())
+        return looked;
+    if (looked.value() == K_FOLLOW_LINK) {
         PathText joined{};
-        if (pathCat(dirPart.data(), name.data(), joined.data(), joined.size()) != 0) {
-            errnoSet(K_ENAMETOOLONG);
-            return -1;
-        }
+        if (pathCat(dirPart.data(), name.data(), joined.data(), joined.size()) != 0)
+            return Fail{K_ENAMETOOLONG};
         nfspath::replace(path, joined.data());
         return K_FOLLOW_LINK;
     }
-    if (looked != 0)
-        return -1;
-    if (found.walked() && !P::isDirectory(found.attr())) {
-        nfsErrnoSet(NFS3ERR_NOTDIR); // the same status in version 2
-        return -1;
-    }
-    return act(found.walked() ? found.object() : *mountFh, name.data());
+    if (found.walked() && !P::isDirectory(found.attr()))
+        return Fail{NFS_ERRNO_BASE | NFS3ERR_NOTDIR}; // the same status in version 2
+    return nfsres::zeroOr(act(found.walked() ? found.object() : *mountFh, name.data()));
 }
 
-// A further name, newPath, for the file fh. 0, -1 or -2.
+// A further name, newPath, for the file fh. 0 or -2.
 template <typename P>
-int linkMake(const char *host, const typename P::Handle *mountFh, const typename P::Handle &fh, char *newPath)
+Result<int> linkMake(const char *host, const typename P::Handle *mountFh, const typename P::Handle &fh,
+                     char *newPath)
 {
-    if (!nfsArgsGiven(host, mountFh, newPath) || nfsInit() != 0)
-        return -1;
+    if (const Status given = ready(host, mountFh, newPath); !given.ok())
+        return given.fail();
     return inParent<P>(host, mountFh, newPath, [host, &fh](const typename P::Handle &dir, char *name) {
         return P::linkCall(host, fh, dir, name);
     });
 }
 
-// A symbolic link at path holding target as it stands. 0, -1 or -2.
+// A symbolic link at path holding target as it stands. 0 or -2.
 template <typename P>
-int symlinkMake(const char *host, const typename P::Handle *mountFh, char *path, const char *target)
+Result<int> symlinkMake(const char *host, const typename P::Handle *mountFh, char *path, const char *target)
 {
-    if (!nfsArgsGiven(host, mountFh, path, target) || nfsInit() != 0)
-        return -1;
+    if (const Status given = ready(host, mountFh, path, target); !given.ok())
+        return given.fail();
     return inParent<P>(host, mountFh, path, [host, target](const typename P::Handle &dir, char *name) {
         return P::symlinkCall(host, dir, name, target);
     });

@@ -4,6 +4,7 @@
 #define NFS_OPS_NFSOPSCALL_H
 
 #include "core/nfsRemoteCall.h"
+#include "core/nfsResult.h"
 
 #include <brisnel/mount3Xdr.h>
 #include <brisnel/nfs2Xdr.h>
@@ -28,7 +29,8 @@ inline nfsrpc::Peer mountPeer(const char *host, uint32_t version)
     return {host, MOUNT_PROGRAM, version};
 }
 
-// True for an NFS_OK (NFS3_OK) status; otherwise false with the error number set from it.
+// On the C convention, for the data transfers: true for an NFS_OK (NFS3_OK) status; otherwise
+// false with the error number set from it.
 inline bool statusOk(nfsstat status)
 {
     if (status == NFS_OK)
@@ -43,7 +45,29 @@ inline bool_t noData(XDR * /*xdrs*/, void ** /*nothing*/)
     return TRUE;
 }
 
-// True when the call failed, with its error number set.
+// An NFS_OK (NFS3_OK) status, or its failure with the status as error number.
+template <typename Status> nfsres::Status statusOf(Status status)
+{
+    return nfsres::statusOf(status == NFS_OK, NFS_ERRNO_BASE | static_cast<int>(status));
+}
+
+// The call's failure, or its reply's status as statusOf gives it.
+template <typename Res, typename Status>
+nfsres::Status outcome(const nfsrpc::Reply<Res> &reply, Status status)
+{
+    if (!reply.ok())
+        return nfsres::Fail{reply.error()};
+    return statusOf(status);
+}
+// The same for a reply that is a bare status.
+template <typename Res> nfsres::Status outcome(const nfsrpc::Reply<Res> &reply)
+{
+    if (!reply.ok())
+        return nfsres::Fail{reply.error()};
+    return statusOf(*reply);
+}
+
+// On the C convention, for the data transfers: true when the call failed, with its error number set.
 template <typename Res> bool failed(const nfsrpc::Reply<Res> &reply)
 {
     if (reply.ok())

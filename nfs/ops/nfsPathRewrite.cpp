@@ -1,7 +1,6 @@
 // Paths cut into components and rewritten at symbolic links, for both protocol versions.
 #include "ops/nfsPathRewrite.h"
 
-#include <kernel/errnoLib.h>
 #include <kernel/kernelErrno.h>
 #include <kernel/kernelTypes.h>
 #include <kernel/pathLib.h>
@@ -12,14 +11,11 @@
 
 namespace nfspath {
 
-bool parse(const char *path, PathNames *parsed)
+nfsres::Status parse(const char *path, PathNames *parsed)
 {
     parsed->count =
         pathParse(path, parsed->names.data(), kMaxNames, parsed->texts.data(), parsed->texts.size());
-    if (parsed->count >= 0)
-        return true;
-    errnoSet(K_ENAMETOOLONG);
-    return false;
+    return nfsres::statusOf(parsed->count >= 0, K_ENAMETOOLONG);
 }
 
 void replace(char *path, const char *text)
@@ -27,23 +23,17 @@ void replace(char *path, const char *text)
     std::memcpy(path, text, std::strlen(text) + 1);
 }
 
-int linkTextCopy(const NfsLinkText &text, char *buf)
+nfsres::Status linkTextCopy(const NfsLinkText &text, char *buf)
 {
-    if (text.length == 0 || text.bytes == nullptr) {
-        errnoSet(K_ENOENT);
-        return -1;
-    }
-    if (std::memchr(text.bytes, '\0', text.length) != nullptr) {
-        errnoSet(K_EIO);
-        return -1;
-    }
-    if (text.length >= NFS_MAX_PATH) {
-        errnoSet(K_ENAMETOOLONG);
-        return -1;
-    }
+    if (text.length == 0 || text.bytes == nullptr)
+        return nfsres::Fail{K_ENOENT};
+    if (std::memchr(text.bytes, '\0', text.length) != nullptr)
+        return nfsres::Fail{K_EIO};
+    if (text.length >= NFS_MAX_PATH)
+        return nfsres::Fail{K_ENAMETOOLONG};
     std::memcpy(buf, text.bytes, text.length);
     buf[text.length] = '\0';
-    return 0;
+    return {};
 }
 
 int linkTextPart(const NfsLinkText &text, char *buf, std::size_t size)
@@ -54,7 +44,7 @@ int linkTextPart(const NfsLinkText &text, char *buf, std::size_t size)
     return static_cast<int>(n);
 }
 
-int throughLink(PathNames &parsed, int at, const char *linkText, char *path)
+nfsres::Result<int> throughLink(PathNames &parsed, int at, const char *linkText, char *path)
 {
     PathText prefix{};
     PathText rewritten{};
@@ -62,24 +52,20 @@ int throughLink(PathNames &parsed, int at, const char *linkText, char *path)
     if (pathBuild(names, &names[at], prefix.data(), prefix.size()) != 0 ||
         (prefix[0] == '\0' && pathCat("", "/", prefix.data(), prefix.size()) != 0) ||
         pathCat(prefix.data(), linkText, rewritten.data(), rewritten.size()) != 0 ||
-        pathBuild(&names[at + 1], nullptr, rewritten.data(), rewritten.size()) != 0) {
-        errnoSet(K_ENAMETOOLONG);
-        return -1;
-    }
+        pathBuild(&names[at + 1], nullptr, rewritten.data(), rewritten.size()) != 0)
+        return nfsres::Fail{K_ENAMETOOLONG};
     pathCondense(rewritten.data());
     replace(path, rewritten.data());
     return K_FOLLOW_LINK;
 }
 
-int createdLink(const char *dirPart, const char *linkText, char *path)
+nfsres::Result<int> createdLink(const char *dirPart, const char *linkText, char *path)
 {
     PathText dir{};
     PathText target{};
     if (pathCat("/", dirPart, dir.data(), dir.size()) != 0 ||
-        pathCat(dir.data(), linkText, target.data(), target.size()) != 0) {
-        errnoSet(K_ENAMETOOLONG);
-        return -1;
-    }
+        pathCat(dir.data(), linkText, target.data(), target.size()) != 0)
+        return nfsres::Fail{K_ENAMETOOLONG};
     pathCondense(target.data());
     replace(path, target.data());
     return K_FOLLOW_LINK;

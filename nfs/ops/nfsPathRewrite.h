@@ -3,6 +3,7 @@
 #ifndef NFS_OPS_NFSPATHREWRITE_H
 #define NFS_OPS_NFSPATHREWRITE_H
 
+#include "core/nfsResult.h"
 #include "xdr/nfsXdrLinkText.h"
 
 #include <brisnel/nfsConfigLib.h>
@@ -24,24 +25,24 @@ struct PathNames {
     int count = 0;
 };
 
-// Cuts path into its components; false, with 26 set, when they do not fit.
-bool parse(const char *path, PathNames *parsed);
+// Cuts path into its components; a failure with 26 when they do not fit.
+nfsres::Status parse(const char *path, PathNames *parsed);
 
 // The path through the link at component `at` whose text is linkText: the components before
 // it, the link text taken relative to them (or alone when absolute), then the components after
-// it. Rooted at the mount, so that ".." never climbs above it. -2 with path rewritten, or -1
-// (26 when the result does not fit NFS_MAX_PATH bytes).
-int throughLink(PathNames &parsed, int at, const char *linkText, char *path);
+// it. Rooted at the mount, so that ".." never climbs above it. -2 with path rewritten, or a
+// failure with 26 when the result does not fit NFS_MAX_PATH bytes.
+nfsres::Result<int> throughLink(PathNames &parsed, int at, const char *linkText, char *path);
 
 // A created name that turned out to be a link: its text taken from the directory dirPart that
-// holds it. -2 with path rewritten, or -1 with 26.
-int createdLink(const char *dirPart, const char *linkText, char *path);
+// holds it. -2 with path rewritten, or a failure with 26.
+nfsres::Result<int> createdLink(const char *dirPart, const char *linkText, char *path);
 
-// A READLINK reply's counted text into buf of NFS_MAX_PATH bytes, terminated: 0, or -1 with
+// A READLINK reply's counted text into buf of NFS_MAX_PATH bytes, terminated; a failure with
 // 26 when it does not fit with its terminator. An empty text names nothing (K_ENOENT: taken
 // as a path, it would name the mount's root), and one with a NUL byte cannot be told from its
 // cut form (K_EIO).
-int linkTextCopy(const NfsLinkText &text, char *buf);
+nfsres::Status linkTextCopy(const NfsLinkText &text, char *buf);
 
 // A READLINK reply's text as a caller reads it: at most size bytes into buf, not terminated;
 // the count. The text is the server's as it stands, NUL bytes and all, bounded by its count.
