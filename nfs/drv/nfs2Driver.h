@@ -80,7 +80,7 @@ struct Nfs2Driver : NfsDriverTypes<Nfs2Protocol, Nfs2Device, Nfs2OpenFile, NFS_V
     }
     static nfsres::Result<int> fsAttrGet(Nfs2OpenFile *file, struct kstatfs *p)
     {
-        return nfsres::viaErrno([file, p] { return nfs2FsAttrGet(file->pDev->host, &file->fh, p); });
+        return nfsres::zeroOr(Nfs2Protocol::fsAttrGet(file->pDev->host, file->fh, p));
     }
     static nfsres::Result<int> pathconf(Nfs2OpenFile * /*file*/, int * /*pSelector*/) // never served
     {

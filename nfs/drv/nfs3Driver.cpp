@@ -184,10 +184,8 @@ nfsres::Status Nfs3Driver::reachable(uint64_t pos, uint64_t count)
 nfsres::Result<int> Nfs3Driver::pathconf(NfsOpenFile *file, int *pSelector)
 {
     Nfs3PathconfInfo pc{};
-    const nfsres::Result<int> asked =
-        nfsres::viaErrno([file, &pc] { return nfs3PathconfGet(file->pDev->host, &file->fh, &pc); });
-    if (!asked.ok())
-        return asked;
+    if (const nfsres::Status asked = Nfs3Protocol::pathconfGet(file->pDev->host, file->fh, &pc); !asked.ok())
+        return asked.fail();
     const auto *chosen =
         std::find_if(kPathconf.begin(), kPathconf.end(),
                      [selector = *pSelector](const PathconfValue &e) { return e.selector == selector; });
@@ -208,9 +206,8 @@ bool Nfs3Driver::deviceParts(NfsDevice *dev)
 // server that does not answer FSINFO leaves both as they are.
 void Nfs3Driver::limitsTune(const char *host, const NfsDevice *dev)
 {
-    nfs_fh3 root = dev->mountFh;
     Nfs3FsInfo info{};
-    if (nfs3FsInfoGet(host, &root, &info) != 0)
+    if (!Nfs3Protocol::fsInfoGet(host, dev->mountFh, &info).ok())
         return;
     const uint32_t server = transferLimit(info.rtmax, info.wtmax);
     const uint32_t carried = nfsRpcTransferLimit(nfsRpcCurrentTransport());

@@ -74,7 +74,7 @@ struct Nfs3Driver : NfsDriverTypes<Nfs3Protocol, NfsDevice, NfsOpenFile, NFS_V3,
     }
     static nfsres::Result<int> fsAttrGet(NfsOpenFile *file, struct kstatfs *p)
     {
-        return nfsres::viaErrno([file, p] { return nfs3FsAttrGet(file->pDev->host, &file->fh, p); });
+        return nfsres::zeroOr(Nfs3Protocol::fsAttrGet(file->pDev->host, file->fh, p));
     }
     static nfsres::Result<int> pathconf(NfsOpenFile *file, int *pSelector);
     static constexpr bool servesPaths = true; // removal by path, 64-bit positions, pathconf

@@ -4,7 +4,6 @@
 // version number.
 #include "ops/nfsMountOps.h"
 
-#include "core/nfsArgs.h"
 #include "ops/nfsOpsCall.h"
 
 #include <brisnel/mount1Xdr.h>
@@ -12,67 +11,116 @@
 #include <brisnel/nfsErrors.h>
 #include <brisnel/nfsMountLib.h>
 #include <brisnel/nfsRpcLib.h>
-#include <kernel/errnoLib.h>
 
 #include <cstdio>
 #include <cstring>
 
 namespace {
 
-int dirUnmount(const char *host, uint32_t version, const char *dirPath)
+using nfsops::given;
+using nfsres::Fail;
+using nfsres::Status;
+
+// The call's failure, or success.
+template <typename Res> Status called(const nfsrpc::Reply<Res> &reply)
 {
-    if (!nfsArgsGiven(host, dirPath))
-        return -1;
+    return reply.ok() ? Status{} : Fail{reply.error()};
+}
+
+Status dirUnmount(const char *host, uint32_t version, const char *dirPath)
+{
+    if (const Status present = given(host, dirPath); !present.ok())
+        return present;
     char *path = const_cast<char *>(dirPath); // only encoded
-    const nfsrpc::Reply<void *> reply(nfsops::mountPeer(host, version), MOUNTPROC3_UMNT, xdr_dirpath, path,
-                                      nfsops::noData);
-    return nfsops::failed(reply) ? -1 : 0;
+    return called(nfsrpc::Reply<void *>(nfsops::mountPeer(host, version), MOUNTPROC3_UMNT, xdr_dirpath, path,
+                                        nfsops::noData));
 }
 
-int unmountAll(const char *host, uint32_t version)
+Status unmountAll(const char *host, uint32_t version)
 {
-    if (!nfsArgsGiven(host))
-        return -1;
-    const nfsrpc::Reply<void *> reply(nfsops::mountPeer(host, version), MOUNTPROC3_UMNTALL, nfsops::noData,
-                                      static_cast<void *>(nullptr), nfsops::noData);
-    return nfsops::failed(reply) ? -1 : 0;
+    if (const Status present = given(host); !present.ok())
+        return present;
+    return called(nfsrpc::Reply<void *>(nfsops::mountPeer(host, version), MOUNTPROC3_UMNTALL, nfsops::noData,
+                                        static_cast<void *>(nullptr), nfsops::noData));
 }
 
-int exportRead(const char *host, uint32_t version, exports *pExports)
+Status exportRead(const char *host, uint32_t version, exports *pExports)
 {
-    if (!nfsArgsGiven(host, pExports))
-        return -1;
+    if (const Status present = given(host, pExports); !present.ok())
+        return present;
     *pExports = nullptr;
     nfsrpc::Reply<exports> reply(nfsops::mountPeer(host, version), MOUNTPROC3_EXPORT, nfsops::noData,
                                  static_cast<void *>(nullptr), xdr_exports, pExports);
-    if (nfsops::failed(reply))
-        return -1;
+    if (!reply.ok())
+        return Fail{reply.error()};
     reply.keep(); // the caller's list now
-    return 0;
+    return {};
 }
 
-int mntDump(const char *host, uint32_t version)
+Status mntDump(const char *host, uint32_t version)
 {
-    if (!nfsArgsGiven(host))
-        return -1;
+    if (const Status present = given(host); !present.ok())
+        return present;
     const nfsrpc::Reply<mountlist> reply(nfsops::mountPeer(host, version), MOUNTPROC3_DUMP, nfsops::noData,
                                          static_cast<void *>(nullptr), xdr_mountlist);
-    if (nfsops::failed(reply))
-        return -1;
+    if (!reply.ok())
+        return Fail{reply.error()};
     mountops::printMountList(*reply);
-    return 0;
+    return {};
 }
 
-int exportShow(const char *host, uint32_t version)
+Status exportShow(const char *host, uint32_t version)
 {
-    if (!nfsArgsGiven(host))
-        return -1;
+    if (const Status present = given(host); !present.ok())
+        return present;
     const nfsrpc::Reply<exports> reply(nfsops::mountPeer(host, version), MOUNTPROC3_EXPORT, nfsops::noData,
                                        static_cast<void *>(nullptr), xdr_exports);
-    if (nfsops::failed(reply))
-        return -1;
+    if (!reply.ok())
+        return Fail{reply.error()};
     mountops::printExports(*reply);
-    return 0;
+    return {};
+}
+
+// The MOUNT status values are plain error numbers (13: access denied).
+Status dirMount3(const char *host, const char *dirPath, nfs_fh3 *fhOut)
+{
+    if (const Status present = given(host, dirPath, fhOut); !present.ok())
+        return present;
+    if (fhOut->data.data_val == nullptr)
+        return Fail{NFS_ERRNO_INVAL};
+    char *path = const_cast<char *>(dirPath); // only encoded
+    const nfsrpc::Reply<mountres3> reply(nfsops::mountPeer(host, MOUNT_V3), MOUNTPROC3_MNT, xdr_dirpath, path,
+                                         xdr_mountres3);
+    if (!reply.ok())
+        return Fail{reply.error()};
+    const mountres3 &res = *reply;
+    if (res.fhs_status != MNT3_OK)
+        return Fail{static_cast<int>(res.fhs_status)};
+    // The auth_flavors are not looked at: every call carries the module's UNIX credential.
+    const fhandle3 &handle = res.mountres3_u.mountinfo.fhandle;
+    const u_int length = handle.fhandle3_len <= FHSIZE3 ? handle.fhandle3_len : FHSIZE3;
+    if (length > 0)
+        std::memcpy(fhOut->data.data_val, handle.fhandle3_val, length);
+    fhOut->data.data_len = length;
+    return {};
+}
+
+Status dirMount2(const char *host, const char *dirPath, unsigned char *fhOut)
+{
+    if (const Status client = nfsops::clientReady(); !client.ok())
+        return client;
+    if (const Status present = given(host, dirPath, fhOut); !present.ok())
+        return present;
+    char *path = const_cast<char *>(dirPath); // only encoded
+    const nfsrpc::Reply<fhstatus> reply(nfsops::mountPeer(host, MOUNT_V1), MOUNTPROC_MNT, xdr_dirpath, path,
+                                        xdr_fhstatus);
+    if (!reply.ok())
+        return Fail{reply.error()};
+    const fhstatus &res = *reply;
+    if (res.status != 0)
+        return Fail{static_cast<int>(res.status)};
+    std::memcpy(fhOut, res.fhstatus_u.directory, FHSIZE);
+    return {};
 }
 
 } // namespace
@@ -101,93 +149,53 @@ extern "C" {
 
 int nfs3DirMount(const char *host, const char *dirPath, nfs_fh3 *fhOut)
 {
-    if (!nfsArgsGiven(host, dirPath, fhOut))
-        return -1;
-    if (fhOut->data.data_val == nullptr) {
-        errnoSet(NFS_ERRNO_INVAL);
-        return -1;
-    }
-    char *path = const_cast<char *>(dirPath); // only encoded
-    const nfsrpc::Reply<mountres3> reply(nfsops::mountPeer(host, MOUNT_V3), MOUNTPROC3_MNT, xdr_dirpath, path,
-                                         xdr_mountres3);
-    if (nfsops::failed(reply))
-        return -1;
-    const mountres3 &res = *reply;
-    if (res.fhs_status != MNT3_OK) {
-        // The MOUNT status values are plain error numbers (13: access denied).
-        netErrnoSet(static_cast<int>(res.fhs_status));
-        return -1;
-    }
-    // The auth_flavors are not looked at: every call carries the module's UNIX credential.
-    const fhandle3 &handle = res.mountres3_u.mountinfo.fhandle;
-    const u_int length = handle.fhandle3_len <= FHSIZE3 ? handle.fhandle3_len : FHSIZE3;
-    if (length > 0)
-        std::memcpy(fhOut->data.data_val, handle.fhandle3_val, length);
-    fhOut->data.data_len = length;
-    return 0;
+    return nfsres::entry(dirMount3(host, dirPath, fhOut));
 }
-
 int nfs3DirUnmount(const char *host, const char *dirPath)
 {
-    return dirUnmount(host, MOUNT_V3, dirPath);
+    return nfsres::entry(dirUnmount(host, MOUNT_V3, dirPath));
 }
 int nfs3MntUnmountAll(const char *host)
 {
-    return unmountAll(host, MOUNT_V3);
+    return nfsres::entry(unmountAll(host, MOUNT_V3));
 }
 int nfs3ExportRead(const char *host, exports *pExports)
 {
-    return exportRead(host, MOUNT_V3, pExports);
+    return nfsres::entry(exportRead(host, MOUNT_V3, pExports));
 }
 int nfs3MntDump(const char *host)
 {
-    return mntDump(host, MOUNT_V3);
+    return nfsres::entry(mntDump(host, MOUNT_V3));
 }
 int nfs3ExportShow(const char *host)
 {
-    return exportShow(host, MOUNT_V3);
+    return nfsres::entry(exportShow(host, MOUNT_V3));
 }
 
 int nfs2DirMount(const char *host, const char *dirPath, unsigned char *fhOut)
 {
-    if (nfsInit() != 0)
-        return -1;
-    if (!nfsArgsGiven(host, dirPath, fhOut))
-        return -1;
-    char *path = const_cast<char *>(dirPath); // only encoded
-    const nfsrpc::Reply<fhstatus> reply(nfsops::mountPeer(host, MOUNT_V1), MOUNTPROC_MNT, xdr_dirpath, path,
-                                        xdr_fhstatus);
-    if (nfsops::failed(reply))
-        return -1;
-    const fhstatus &res = *reply;
-    if (res.status != 0) {
-        netErrnoSet(static_cast<int>(res.status));
-        return -1;
-    }
-    std::memcpy(fhOut, res.fhstatus_u.directory, FHSIZE);
-    return 0;
+    return nfsres::entry(dirMount2(host, dirPath, fhOut));
 }
-
 int nfs2DirUnmount(const char *host, const char *dirPath)
 {
-    return dirUnmount(host, MOUNT_V1, dirPath);
+    return nfsres::entry(dirUnmount(host, MOUNT_V1, dirPath));
 }
 int nfs2MntUnmountAll(const char *host)
 {
-    return unmountAll(host, MOUNT_V1);
+    return nfsres::entry(unmountAll(host, MOUNT_V1));
 }
 int nfs2ExportRead(const char *host, exports *pExports)
 {
-    return exportRead(host, MOUNT_V1, pExports);
+    return nfsres::entry(exportRead(host, MOUNT_V1, pExports));
 }
 int nfs2MntDump(const char *host)
 {
-    return nfsInit() != 0 ? -1 : mntDump(host, MOUNT_V1);
+    const Status client = nfsops::clientReady();
+    return nfsres::entry(client.ok() ? mntDump(host, MOUNT_V1) : client);
 }
-
 int nfs2ExportShow(const char *host)
 {
-    return exportShow(host, MOUNT_V1);
+    return nfsres::entry(exportShow(host, MOUNT_V1));
 }
 
 } // extern "C"

@@ -1,6 +1,7 @@
 // A file's version 2 attributes as the kernel's file status record, and STATFS.
 #include "core/nfsArgs.h"
 #include "ops/nfs2Call.h"
+#include "ops/nfs2Protocol.h"
 #include "ops/nfsAttrStat.h"
 #include "ops/nfsOpsCall.h"
 
@@ -24,14 +25,12 @@ void nfs2FileAttrGet(const fattr *attr, struct kstat *pStat)
 }
 
 // The counts stay in the server's block size; version 2 reports no file slots.
-int nfs2FsAttrGet(const char *host, nfs_fh2 *fh, struct kstatfs *pFsStat)
+nfsres::Status Nfs2Protocol::fsAttrGet(const char *host, const nfs_fh2 &fh, struct kstatfs *pFsStat)
 {
-    if (!nfsArgsGiven(host, fh, pFsStat) || nfsInit() != 0)
-        return -1;
-    const nfsrpc::Reply<statfsres> reply(nfsops::nfs2Peer(host), NFSPROC_STATFS, xdr_nfs_fh2, (*fh)[0],
+    const nfsrpc::Reply<statfsres> reply(nfsops::nfs2Peer(host), NFSPROC_STATFS, xdr_nfs_fh2, fh[0],
                                          xdr_statfsres);
-    if (nfsops::failed(reply) || !nfsops::statusOk(reply->status))
-        return -1;
+    if (const nfsres::Status done = nfsops::outcome(reply, reply->status); !done.ok())
+        return done;
     const statfsokres &ok = reply->statfsres_u.reply;
     pFsStat->f_type = 0;
     pFsStat->f_bsize = static_cast<int32_t>(ok.bsize);
@@ -40,5 +39,11 @@ int nfs2FsAttrGet(const char *host, nfs_fh2 *fh, struct kstatfs *pFsStat)
     pFsStat->f_bavail = ok.bavail;
     pFsStat->f_files = 0;
     pFsStat->f_ffree = 0;
-    return 0;
+    return {};
+}
+
+int nfs2FsAttrGet(const char *host, nfs_fh2 *fh, struct kstatfs *pFsStat)
+{
+    const nfsres::Status given = nfsops::ready(host, fh, pFsStat);
+    return nfsres::entry(given.ok() ? Nfs2Protocol::fsAttrGet(host, *fh, pFsStat) : given);
 }

@@ -52,7 +52,7 @@ struct Dir2 {
 
 int nfs2DirReadOne(Nfs2OpenFile *pFile, KDIR *pDir)
 {
-    return nfsdir::readOne<Dir2>(pFile, pDir);
+    return nfsres::entry(nfsdir::readOne<Dir2>(pFile, pDir));
 }
 
 void nfs2DirReplyRelease(Nfs2OpenFile *pFile)

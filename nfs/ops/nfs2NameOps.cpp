@@ -77,7 +77,7 @@ nfsres::Status Nfs2Protocol::linkRead(const char *host, const nfs_fh2 &link, cha
 
 int nfs2LinkRead(const char *host, const nfs_fh2 *fh, char *buf)
 {
-    const nfsres::Status given = nfsname::ready(host, fh, buf);
+    const nfsres::Status given = nfsops::ready(host, fh, buf);
     return nfsres::entry(given.ok() ? Nfs2Protocol::linkRead(host, *fh, buf) : given);
 }
 

@@ -12,6 +12,8 @@
 #include <brisnel/nfs2Ops.h>
 #include <brisnel/nfs2Xdr.h>
 
+#include <kernel/kernelStat.h>
+
 #include <cstddef>
 
 struct Nfs2Protocol
@@ -93,6 +95,8 @@ struct Nfs2Protocol
     // LINK of the file fh as name in dir; SYMLINK name in dir holding target.
     static nfsres::Status linkCall(const char *host, const nfs_fh2 &fh, const nfs_fh2 &dir, char *name);
     static nfsres::Status symlinkCall(const char *host, const nfs_fh2 &dir, char *name, const char *target);
+    // STATFS of the file system fh is in.
+    static nfsres::Status fsAttrGet(const char *host, const nfs_fh2 &fh, struct kstatfs *pFsStat);
     // READLINK: at most size bytes of the text into buffer, not terminated; the count.
     static nfsres::Result<int> linkTextGet(const char *host, const nfs_fh2 &fh, char *buffer,
                                            std::size_t size);

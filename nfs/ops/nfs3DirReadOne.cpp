@@ -60,7 +60,7 @@ struct Dir3 {
 
 int nfs3DirReadOne(NfsOpenFile *pFile, KDIR *pDir)
 {
-    return nfsdir::readOne<Dir3>(pFile, pDir);
+    return nfsres::entry(nfsdir::readOne<Dir3>(pFile, pDir));
 }
 
 // Also for a task without an RPC client of its own.

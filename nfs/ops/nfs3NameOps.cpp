@@ -174,7 +174,7 @@ nfsres::Status Nfs3Protocol::linkRead(const char *host, const nfs_fh3 &link, cha
 
 int nfs3LinkRead(const char *host, const nfs_fh3 *fh, char *buf)
 {
-    const nfsres::Status given = nfsname::ready(host, fh, buf);
+    const nfsres::Status given = nfsops::ready(host, fh, buf);
     return nfsres::entry(given.ok() ? Nfs3Protocol::linkRead(host, *fh, buf) : given);
 }
 

@@ -12,6 +12,8 @@
 #include <brisnel/nfs3Ops.h>
 #include <brisnel/nfs3Xdr.h>
 
+#include <kernel/kernelStat.h>
+
 #include <cstddef>
 
 #include <array>
@@ -113,6 +115,10 @@ struct Nfs3Protocol
     // LINK of the file fh as name in dir; SYMLINK name in dir holding target.
     static nfsres::Status linkCall(const char *host, const nfs_fh3 &fh, const nfs_fh3 &dir, char *name);
     static nfsres::Status symlinkCall(const char *host, const nfs_fh3 &dir, char *name, const char *target);
+    // FSSTAT, FSINFO and PATHCONF of the file system fh is in.
+    static nfsres::Status fsAttrGet(const char *host, const nfs_fh3 &fh, struct kstatfs *pFsStat);
+    static nfsres::Status fsInfoGet(const char *host, const nfs_fh3 &fh, Nfs3FsInfo *pInfo);
+    static nfsres::Status pathconfGet(const char *host, const nfs_fh3 &fh, Nfs3PathconfInfo *pInfo);
     // READLINK: at most size bytes of the text into buffer, not terminated; the count.
     static nfsres::Result<int> linkTextGet(const char *host, const nfs_fh3 &fh, char *buffer,
                                            std::size_t size);

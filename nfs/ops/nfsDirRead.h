@@ -8,12 +8,10 @@
 #ifndef NFS_OPS_NFSDIRREAD_H
 #define NFS_OPS_NFSDIRREAD_H
 
-#include "core/nfsArgs.h"
 #include "core/nfsRemoteCall.h"
 #include "ops/nfsOpsCall.h"
 
 #include <brisnel/nfsRpcLib.h>
-#include <kernel/errnoLib.h>
 #include <kernel/kernelErrno.h>
 #include <kernel/memLib.h>
 
@@ -70,7 +68,7 @@ template <typename D> void listingRelease(typename D::File *pFile)
 }
 
 // Hands out an entry: its name (cut to the 255 characters the entry holds) and its cookie.
-template <typename D> int entryDeliver(typename D::File *pFile, KDIR *pDir, const typename D::Entry &found)
+template <typename D> void entryDeliver(typename D::File *pFile, KDIR *pDir, const typename D::Entry &found)
 {
     char *out = pDir->dd_dirent.d_name;
     const std::size_t length = found.name == nullptr ? 0 : strnlen(found.name, K_NAME_MAX);
@@ -79,7 +77,6 @@ template <typename D> int entryDeliver(typename D::File *pFile, KDIR *pDir, cons
     out[length] = '\0';
     D::cookieHandOut(pFile, pDir, found);
     seenOf(pFile).insert(static_cast<uint64_t>(D::cookieOf(found)));
-    return 0;
 }
 
 // The first entry from `from` on whose cookie this listing has not delivered; null for none.
@@ -117,66 +114,65 @@ template <typename D> bool cookiesUsable(const typename D::Entry *entries)
     return true;
 }
 
-template <typename D> int batchFetch(typename D::File *pFile, KDIR *pDir, typename D::Cookie cookie)
+template <typename D>
+nfsres::Status batchFetch(typename D::File *pFile, KDIR *pDir, typename D::Cookie cookie)
 {
     void *block = memPartAlloc(memSysPartId, sizeof(typename D::Res));
     if (block == nullptr)
-        return -1;
+        return nfsres::Fail{K_ENOMEM};
     std::unique_ptr<typename D::Res, BatchRelease<D>> batch(new (block) typename D::Res{});
     nfsrpc::Reply<typename D::Res> reply(D::peer(pFile), D::kProc, D::encoder, D::args(pFile, cookie),
                                          D::decoder, batch.get());
     reply.keep(); // the batch's release frees what decoding allocated
-    if (nfsops::failed(reply) || !nfsops::statusOk(batch->status))
-        return -1;
+    if (const nfsres::Status read = nfsops::outcome(reply, batch->status); !read.ok())
+        return read;
     const typename D::Entry *entries = D::entries(*batch);
     if (entries == nullptr) {
         if (D::eof(*batch) != TRUE)
-            return -1; // neither entries nor the end: nothing to go on with
+            return nfsres::Fail{0}; // neither entries nor the end: nothing to go on with
         pDir->dd_eof = 1;
-        return 0;
+        return {};
     }
-    if (!cookiesUsable<D>(entries)) {
-        errnoSet(K_EIO);
-        return -1;
-    }
+    if (!cookiesUsable<D>(entries))
+        return nfsres::Fail{K_EIO};
     // A batch that brings nothing new would be asked for again and again: the listing fails,
     // unless the server says it is the last.
     const typename D::Entry *fresh = freshFrom<D>(pFile, entries);
     if (fresh == nullptr) {
         if (D::eof(*batch) == TRUE) {
             pDir->dd_eof = 1;
-            return 0;
+            return {};
         }
-        errnoSet(K_EIO);
-        return -1;
+        return nfsres::Fail{K_EIO};
     }
     D::batchTaken(pFile, *batch);
     pFile->dirReply = batch.release();
-    return entryDeliver<D>(pFile, pDir, *fresh);
+    entryDeliver<D>(pFile, pDir, *fresh);
+    return {};
 }
 
 // The next entry of the directory into pDir, or dd_eof set at the end; 0 or -1. A stream whose
 // cookie word is 0 starts from the directory's first entry.
-template <typename D> int readOne(typename D::File *pFile, KDIR *pDir)
+template <typename D> nfsres::Status readOne(typename D::File *pFile, KDIR *pDir)
 {
-    if (!nfsArgsGiven(pFile, pDir) || nfsInit() != 0)
-        return -1;
-    if (!D::isDirectory(pFile)) {
-        nfsErrnoSet(NFS3ERR_NOTDIR); // the same status in version 2
-        return -1;
-    }
+    if (const nfsres::Status given = nfsops::ready(pFile, pDir); !given.ok())
+        return given;
+    if (!D::isDirectory(pFile))
+        return nfsres::Fail{NFS_ERRNO_BASE | NFS3ERR_NOTDIR}; // the same status in version 2
     const bool restart = pDir->dd_cookie == 0;
     const typename D::Cookie cookie = restart ? typename D::Cookie{} : D::position(pFile, pDir);
     if (restart)
         seenForget(pFile);
     if (pFile->dirReply != nullptr && !restart) {
-        if (const typename D::Entry *next = successorFind<D>(pFile, *pFile->dirReply, cookie))
-            return entryDeliver<D>(pFile, pDir, *next);
+        if (const typename D::Entry *next = successorFind<D>(pFile, *pFile->dirReply, cookie)) {
+            entryDeliver<D>(pFile, pDir, *next);
+            return {};
+        }
         const bool final = D::eof(*pFile->dirReply) == TRUE;
         replyRelease<D>(pFile);
         if (final) {
             pDir->dd_eof = 1;
-            return 0;
+            return {};
         }
     }
     replyRelease<D>(pFile);

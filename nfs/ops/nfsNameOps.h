@@ -4,6 +4,7 @@
 #define NFS_OPS_NFSNAMEOPS_H
 
 #include "core/nfsResult.h"
+#include "ops/nfsOpsCall.h"
 #include "ops/nfsPathRewrite.h"
 
 #include <brisnel/nfsConfigLib.h>
@@ -17,6 +18,7 @@
 
 namespace nfsname {
 
+using nfsops::ready;
 using nfspath::PathText;
 using nfsres::Fail;
 using nfsres::Result;
@@ -24,14 +26,6 @@ using nfsres::Status;
 
 // As many links as the I/O system follows for one path before giving up with K_ELOOP.
 constexpr int kLinkRounds = K_IOS_MAX_RESTARTS;
-
-// The pointer arguments of an exported routine given, and the task's client ready.
-template <typename... Pointers> Status ready(const Pointers *...pointers)
-{
-    if (!(... && (pointers != nullptr)))
-        return Fail{NFS_ERRNO_INVAL};
-    return nfsres::statusOf(nfsres::viaErrno(nfsInit));
-}
 
 // Cuts path into its directory part and last name; a failure with 26 when either does not fit.
 inline Status split(const char *path, PathText *dirPart, PathText *name)

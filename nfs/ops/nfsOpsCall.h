@@ -10,6 +10,7 @@
 #include <brisnel/nfs2Xdr.h>
 #include <brisnel/nfs3Xdr.h>
 #include <brisnel/nfsErrors.h>
+#include <brisnel/nfsRpcLib.h>
 #include <kernel/errnoLib.h>
 
 #include <cstdint>
@@ -43,6 +44,23 @@ inline bool statusOk(nfsstat status)
 inline bool_t noData(XDR * /*xdrs*/, void ** /*nothing*/)
 {
     return TRUE;
+}
+
+// The pointer arguments of an exported routine given, else a failure with 0x300016.
+template <typename... Pointers> nfsres::Status given(const Pointers *...pointers)
+{
+    return nfsres::statusOf((... && (pointers != nullptr)), NFS_ERRNO_INVAL);
+}
+// The task's client record ready.
+inline nfsres::Status clientReady()
+{
+    return nfsres::statusOf(nfsres::viaErrno(nfsInit));
+}
+// Both, in that order.
+template <typename... Pointers> nfsres::Status ready(const Pointers *...pointers)
+{
+    const nfsres::Status present = given(pointers...);
+    return present.ok() ? clientReady() : present;
 }
 
 // An NFS_OK (NFS3_OK) status, or its failure with the status as error number.
