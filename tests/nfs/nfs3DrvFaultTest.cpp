@@ -1,17 +1,22 @@
 // The version 3 driver's entries against the scripted server, for what no real server does on
 // demand: WRITE and READ failing part-way through a request, at close and during another
-// file's eviction, and LOOKUP replies without attributes.
+// file's eviction, and LOOKUP replies without attributes; and the cases both drivers share,
+// as one table over the two versions.
 #include "nfs/mountScriptedServer.h"
+#include "server/nfs2FolderServer.h"
 
 #include "core/nfsConfig.h"
 #include "drv/nfs3Driver.h"
 
+#include <brisnel/nfs2Drv.h>
 #include <brisnel/nfs3Drv.h>
 #include <brisnel/nfsAuthLib.h>
+#include <brisnel/nfsConfigLib.h>
 #include <brisnel/nfsErrors.h>
 #include <brisnel/nfsMountLib.h>
 #include <brisnel/nfsRpcLib.h>
 #include <kernel/errnoLib.h>
+#include <kernel/hostLib.h>
 #include <kernel/ioLib.h>
 #include <kernel/kernelErrno.h>
 #include <kernel/bootLib.h>
@@ -19,6 +24,9 @@
 #include <gtest/gtest.h>
 
 #include <array>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
 #include <chrono>
 #include <thread>
 #include <tuple>
@@ -28,6 +36,8 @@
 #include <mutex>
 #include <string>
 #include <vector>
+
+#include <unistd.h>
 
 namespace {
 
@@ -534,25 +544,6 @@ TEST_F(DrvFault, ATransientLookUpFailureOrAnEmptyReadFailsInsteadOfPassingForAnA
     EXPECT_EQ(nfs3Close(file), 0);
 }
 
-// A transfer through the cache to a server that stopped answering fails at the transport, and
-// the cache's lines (and the caller's buffers) stay whole: the data goes out when it answers.
-TEST_F(DrvFault, ATransferToASilentServerFailsAndItsDataGoesOutLater)
-{
-    NfsOpenFile *file = open("b", K_O_RDWR);
-    ASSERT_NE(file, nullptr);
-    const int32_t savedTimeout = nfsTimeoutSec;
-    nfsTimeoutSec = 1;
-    server_.server().setProgramBehaviour(NFS_PROGRAM, scripted::Behaviour::silent());
-    std::vector<char> buf(kLine, 'x');
-    EXPECT_EQ(nfs3Read(file, buf.data(), 10), -1);
-    EXPECT_EQ(errnoGet(), K_RPC_CLNT_ERRNO_BASE | RPC_TIMEDOUT);
-    EXPECT_EQ(nfs3Write(file, buf.data(), static_cast<int>(kLine)), -1) << "the full line's write-back";
-    server_.server().setProgramBehaviour(NFS_PROGRAM, scripted::Behaviour::answer());
-    nfsTimeoutSec = savedTimeout;
-    EXPECT_EQ(nfs3Close(file), 0) << std::hex << errnoGet();
-    EXPECT_EQ(serverData("b"), std::vector<char>(kLine, 'x'));
-}
-
 // A piece that fails without an error of its own (a WRITE kept less safely than asked) after
 // bytes moved keeps an I/O error for the next call, never an error number left from before.
 TEST_F(DrvFault, APieceFailingWithoutAnErrorOfItsOwnKeepsAnIoErrorNotAStaleOne)
@@ -728,5 +719,95 @@ TEST_F(DrvFault, SyncAllWritesBackAndCommitsEveryOpenFileAndReportsTheFirstFailu
     EXPECT_EQ(nfs3Close(b), 0);
     EXPECT_EQ(nfs3Close(c), 0);
 }
+
+// The cases both drivers share, run through the I/O system on each: version 3 on this file's
+// scripted server, version 2 on the folder-backed one mounted beside it.
+class DriverTwins : public DrvFault, public testing::WithParamInterface<int> {
+protected:
+    static constexpr const char *kDev2 = "/nfs9f2";
+    static constexpr uint32_t kLine2 = 16384;
+
+    void SetUp() override
+    {
+        DrvFault::SetUp();
+        if (GetParam() != NFS_V2)
+            return;
+        char folder[] = "/tmp/nfsTwinsXXXXXX";
+        ASSERT_NE(mkdtemp(folder), nullptr);
+        folder_ = folder;
+        std::string error;
+        server2_ = scripted::ScriptedServer::start({"127.0.0.74", 0, 111}, &error);
+        ASSERT_NE(server2_, nullptr) << error;
+        files2_ = std::make_unique<scripted::Nfs2FolderServer>(*server2_, folder_, "/v2export");
+        ASSERT_EQ(hostAdd("twins74", "127.0.0.74"), 0);
+        // The folder server runs as this process's user, who owns what it creates.
+        nfsAuthUnixSet("tester", static_cast<int>(geteuid()), static_cast<int>(getegid()), 0, nullptr);
+        ASSERT_EQ(nfs2Drv(), 0);
+        nfs2CacheParamsSet(16, static_cast<int>(kLine2), 0);
+        ASSERT_EQ(nfs2Mount("twins74", "/v2export", kDev2), 0) << std::hex << errnoGet();
+    }
+    void TearDown() override
+    {
+        if (GetParam() == NFS_V2) {
+            EXPECT_EQ(nfsUnmount(kDev2), 0) << std::hex << errnoGet();
+            std::filesystem::remove_all(folder_);
+        }
+        DrvFault::TearDown();
+    }
+
+    bool v2() const { return GetParam() == NFS_V2; }
+    std::string path(const std::string &name) const { return std::string(v2() ? kDev2 : kDev) + "/" + name; }
+    uint32_t lineSize() const { return v2() ? kLine2 : kLine; }
+    // A file of the export holding bytes, as the server has it.
+    void seed(const std::string &name, const std::string &bytes)
+    {
+        if (v2())
+            std::ofstream(std::filesystem::path(folder_) / name, std::ios::binary) << bytes;
+        else
+            set([&](Files &f) { f.data[name].assign(bytes.begin(), bytes.end()); });
+    }
+    std::vector<char> onServer(const std::string &name)
+    {
+        if (!v2())
+            return serverData(name);
+        std::ifstream in(std::filesystem::path(folder_) / name, std::ios::binary);
+        return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+    }
+    void silence(bool quiet)
+    {
+        scripted::ScriptedServer &server = v2() ? *server2_ : server_.server();
+        server.setProgramBehaviour(NFS_PROGRAM,
+                                   quiet ? scripted::Behaviour::silent() : scripted::Behaviour::answer());
+    }
+
+    std::string folder_;
+    std::unique_ptr<scripted::ScriptedServer> server2_;
+    std::unique_ptr<scripted::Nfs2FolderServer> files2_;
+};
+
+// A transfer through the cache to a server that stopped answering fails at the transport, and
+// the cache's lines (and the caller's buffers) stay whole: the data goes out when it answers.
+TEST_P(DriverTwins, ATransferToASilentServerFailsAndItsDataGoesOutLater)
+{
+    seed("quiet", "0123456789");
+    const int fd = kOpen(path("quiet").c_str(), K_O_RDWR, 0);
+    ASSERT_GE(fd, 0) << std::hex << errnoGet();
+    const int32_t savedTimeout = nfsTimeoutSec;
+    nfsTimeoutSec = 1;
+    silence(true);
+    std::vector<char> line(lineSize(), 'q');
+    EXPECT_EQ(kRead(fd, line.data(), 10), -1);
+    EXPECT_EQ(errnoGet(), K_RPC_CLNT_ERRNO_BASE | RPC_TIMEDOUT);
+    EXPECT_EQ(kWrite(fd, line.data(), static_cast<int>(line.size())), -1) << "the full line's write-back";
+    silence(false);
+    nfsTimeoutSec = savedTimeout;
+    EXPECT_EQ(kClose(fd), 0) << std::hex << errnoGet();
+    EXPECT_EQ(onServer("quiet"), line);
+}
+
+INSTANTIATE_TEST_SUITE_P(Versions, DriverTwins, testing::Values(NFS_V2, NFS_V3),
+                         [](const testing::TestParamInfo<int> &version) {
+                             return "v" + std::to_string(version.param);
+                         });
 
 } // namespace

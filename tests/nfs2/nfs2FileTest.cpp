@@ -345,26 +345,6 @@ TEST_F(Nfs2File, FaultyRepliesFailTheCallInsteadOfPassingForAnswers)
     EXPECT_EQ(contentOf(inFolder("big")), std::vector<char>({'n', 'e', 'w'}));
 }
 
-// A transfer through the cache to a server that stopped answering fails at the transport; the
-// caller's buffer and the cache's lines stay whole, and the data goes out when it answers.
-TEST_F(Nfs2File, ATransferToASilentServerFailsAndItsDataGoesOutLater)
-{
-    std::ofstream(inFolder("quiet")) << "0123456789";
-    const int fd = kOpen(dev("quiet").c_str(), K_O_RDWR, 0);
-    ASSERT_GE(fd, 0);
-    const int32_t savedTimeout = nfsTimeoutSec;
-    nfsTimeoutSec = 1;
-    server_->setProgramBehaviour(kNfs, scripted::Behaviour::silent());
-    std::vector<char> line(16384, 'q');
-    EXPECT_EQ(kRead(fd, line.data(), 10), -1);
-    EXPECT_EQ(errnoGet(), K_RPC_CLNT_ERRNO_BASE | RPC_TIMEDOUT);
-    EXPECT_EQ(kWrite(fd, line.data(), static_cast<int>(line.size())), -1) << "the full line's write-back";
-    server_->setProgramBehaviour(kNfs, scripted::Behaviour::answer());
-    nfsTimeoutSec = savedTimeout;
-    EXPECT_EQ(kClose(fd), 0) << std::hex << errnoGet();
-    EXPECT_EQ(contentOf(inFolder("quiet")), line);
-}
-
 // O_TRUNC is a SETATTR of the size alone: the file keeps its id and mode, and a descriptor
 // opened before goes on writing into it.
 TEST_F(Nfs2File, TruncationKeepsTheFileAndItsOtherDescriptors)
