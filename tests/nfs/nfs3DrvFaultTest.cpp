@@ -332,34 +332,6 @@ TEST_F(DrvFault, AReadFailingInTheThirdLineReturnsTwoLinesAndThePositionStandsAf
     EXPECT_EQ(nfs3Close(file), 0);
 }
 
-TEST_F(DrvFault, AnEvictionThatLosesAnotherFilesDataMakesItsSyncAndCloseFail)
-{
-    NfsOpenFile *writer = open("c", K_O_RDWR);
-    NfsOpenFile *reader = open("b", K_O_RDONLY);
-    ASSERT_NE(writer, nullptr);
-    ASSERT_NE(reader, nullptr);
-    // Find a position of the writer whose line the reader's first block needs.
-    const uint32_t wanted = nfsWhichCacheLine(&dev_->cache, reader->attr.fileid, 0);
-    uint64_t at = 0;
-    while (nfsWhichCacheLine(&dev_->cache, writer->attr.fileid, at) != wanted)
-        at += kLine;
-    ASSERT_EQ(nfs3Seek(writer, at), 0);
-    ASSERT_EQ(nfs3Write(writer, "lost", 4), 4);
-    set([](Files &f) { f.failWritesOf = "c"; });
-    std::vector<char> buf(100);
-    EXPECT_EQ(nfs3Read(reader, buf.data(), 100), 100) << "the reader is not hurt";
-    EXPECT_EQ(buf, std::vector<char>(100, 'b'));
-
-    set([](Files &f) { f.failWritesOf.clear(); });
-    EXPECT_EQ(nfs3Ioctl(writer, K_FIOSYNC, 0), -1);
-    EXPECT_EQ(errnoGet(), NFS_ERRNO_BASE | NFS3ERR_NOSPC);
-    EXPECT_EQ(nfs3Ioctl(writer, K_FIOSYNC, 0), -1) << "the loss stays known";
-    EXPECT_EQ(nfs3Close(writer), -1);
-    EXPECT_EQ(errnoGet(), NFS_ERRNO_BASE | NFS3ERR_NOSPC);
-    EXPECT_EQ(nfs3Close(reader), 0);
-    EXPECT_TRUE(serverData("c").empty());
-}
-
 TEST_F(DrvFault, UnmountRefusesADeviceWithOpenFilesUntilTheLastClose)
 {
     NfsOpenFile *first = open("a", K_O_RDONLY);
@@ -773,6 +745,17 @@ protected:
         std::ifstream in(std::filesystem::path(folder_) / name, std::ios::binary);
         return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
     }
+    // Every byte the device's cache holds.
+    std::size_t cacheBytes() const { return v2() ? 16 * std::size_t{kLine2} : 2 * std::size_t{kLine}; }
+    // WRITEs of the file refused, and the error number the refusal becomes.
+    void refuseWrites(const std::string &name, bool refuse)
+    {
+        if (v2())
+            files2_->faults().refuseWrites = refuse;
+        else
+            set([&](Files &f) { f.failWritesOf = refuse ? name : std::string(); });
+    }
+    int refusal() const { return v2() ? NFS_ERRNO_BASE | NFSERR_IO : NFS_ERRNO_BASE | NFS3ERR_NOSPC; }
     void silence(bool quiet)
     {
         scripted::ScriptedServer &server = v2() ? *server2_ : server_.server();
@@ -803,6 +786,42 @@ TEST_P(DriverTwins, ATransferToASilentServerFailsAndItsDataGoesOutLater)
     nfsTimeoutSec = savedTimeout;
     EXPECT_EQ(kClose(fd), 0) << std::hex << errnoGet();
     EXPECT_EQ(onServer("quiet"), line);
+}
+
+// A dirty line of one file evicted by another file's reads while the server refuses its
+// writes: the reader is not hurt, the loss is the owner's sync and close failure for good, and
+// the sync still sends what the cache holds.
+TEST_P(DriverTwins, AnEvictionThatLosesAnotherFilesDataMakesItsSyncAndCloseFail)
+{
+    const std::string others(cacheBytes(), 'o');
+    seed("owner", "");
+    seed("other", others);
+    const int owner = kOpen(path("owner").c_str(), K_O_RDWR, 0);
+    const int other = kOpen(path("other").c_str(), K_O_RDONLY, 0);
+    ASSERT_GE(owner, 0) << std::hex << errnoGet();
+    ASSERT_GE(other, 0) << std::hex << errnoGet();
+    ASSERT_EQ(kWrite(owner, "lost", 4), 4);
+    refuseWrites("owner", true);
+    std::string read(others.size(), '\0');
+    // Every line of the cache: the owner's dirty one is evicted, and its write-back refused.
+    EXPECT_EQ(kRead(other, read.data(), static_cast<int>(read.size())), static_cast<int>(read.size()))
+        << "the reader is not hurt";
+    EXPECT_EQ(read, others);
+    refuseWrites("owner", false);
+    const int line = static_cast<int>(lineSize());
+    ASSERT_EQ(kLseek(owner, line, K_SEEK_SET), line);
+    ASSERT_EQ(kWrite(owner, "kept", 4), 4);
+    EXPECT_EQ(kLseek(owner, 0, K_SEEK_CUR), line + 4); // through the 32-bit codes
+    EXPECT_EQ(kIoctl(owner, K_FIOSYNC, 0), -1);
+    EXPECT_EQ(errnoGet(), refusal());
+    EXPECT_EQ(kIoctl(owner, K_FIOSYNC, 0), -1) << "the loss stays known";
+    EXPECT_EQ(errnoGet(), refusal());
+    std::vector<char> expected(lineSize(), '\0'); // "lost" never reached the server
+    expected.insert(expected.end(), {'k', 'e', 'p', 't'});
+    EXPECT_EQ(onServer("owner"), expected);
+    EXPECT_EQ(kClose(owner), -1);
+    EXPECT_EQ(errnoGet(), refusal());
+    EXPECT_EQ(kClose(other), 0);
 }
 
 INSTANTIATE_TEST_SUITE_P(Versions, DriverTwins, testing::Values(NFS_V2, NFS_V3),

@@ -274,37 +274,6 @@ TEST_F(Nfs2File, ReadsPastTheEndStopAtTheCountAsked)
     EXPECT_EQ(kClose(fd), 0);
 }
 
-// A dirty line of one file evicted by another file's reads while the server refuses writes:
-// the loss is the owner's sync and close failure, and the sync still sends what the cache holds.
-TEST_F(Nfs2File, LossFromAnEvictionFailsSyncAndCloseAfterTheWriteBack)
-{
-    const std::string lines(16 * 16384, 'o');
-    std::ofstream(inFolder("other"), std::ios::binary) << lines;
-    const int owner = kOpen(dev("owner").c_str(), K_O_RDWR | K_O_CREAT, 0644);
-    const int other = kOpen(dev("other").c_str(), K_O_RDONLY, 0);
-    ASSERT_GE(owner, 0);
-    ASSERT_GE(other, 0);
-    ASSERT_EQ(kWrite(owner, "lost", 4), 4);
-    files_->faults().refuseWrites = true;
-    std::string read(lines.size(), '\0');
-    // Every line of the cache: the owner's dirty one is evicted, and its write-back refused.
-    EXPECT_EQ(kRead(other, read.data(), static_cast<int>(read.size())), static_cast<int>(read.size()));
-    EXPECT_EQ(read, lines);
-    files_->faults().refuseWrites = false;
-    ASSERT_EQ(kLseek(owner, 16384, K_SEEK_SET), 16384);
-    ASSERT_EQ(kWrite(owner, "kept", 4), 4);
-    EXPECT_EQ(kLseek(owner, 0, K_SEEK_CUR), 16388); // through the 32-bit codes
-    EXPECT_EQ(kIoctl(owner, K_FIOSYNC, 0), -1);
-    EXPECT_EQ(errnoGet(), NFS_ERRNO_BASE | NFSERR_IO);
-    std::ifstream written(inFolder("owner"), std::ios::binary);
-    const std::string onServer((std::istreambuf_iterator<char>(written)), std::istreambuf_iterator<char>());
-    ASSERT_EQ(onServer.size(), 16388u);
-    EXPECT_EQ(onServer.substr(16384), "kept");
-    EXPECT_EQ(kClose(owner), -1);
-    EXPECT_EQ(errnoGet(), NFS_ERRNO_BASE | NFSERR_IO);
-    EXPECT_EQ(kClose(other), 0);
-}
-
 // Replies no server should send fail the call rather than pass for an answer: an empty READ
 // before the file's size, an empty link text or one with a NUL byte; and a LOOKUP that fails
 // for a passing reason fails a truncating open, which would otherwise open the old file whole.
