@@ -76,7 +76,7 @@ struct Nfs2Driver : NfsDriverTypes<Nfs2Protocol, Nfs2Device, Nfs2OpenFile, NFS_V
     static void fileAttrGet(const fattr *attr, struct kstat *pStat) { nfs2FileAttrGet(attr, pStat); }
     static nfsres::Result<int> dirReadOne(Nfs2OpenFile *file, KDIR *pDir)
     {
-        return nfsres::viaErrno([file, pDir] { return nfs2DirReadOne(file, pDir); });
+        return nfsres::zeroOr(Nfs2Protocol::dirReadOne(file, pDir));
     }
     static nfsres::Result<int> fsAttrGet(Nfs2OpenFile *file, struct kstatfs *p)
     {
@@ -95,17 +95,12 @@ struct Nfs2Driver : NfsDriverTypes<Nfs2Protocol, Nfs2Device, Nfs2OpenFile, NFS_V
         });
     }
     static bool deviceParts(Nfs2Device * /*dev*/) { return true; } // the root handle is inline
-    static nfsres::Result<int> dirMount(const char *host, const char *fileSys, Nfs2Device *dev)
+    static nfsres::Status dirMount(const char *host, const char *fileSys, Nfs2Device *dev)
     {
-        return nfsres::viaErrno([host, fileSys, dev] {
-            return nfs2DirMount(host, fileSys, reinterpret_cast<unsigned char *>(dev->mountFh));
-        });
+        return Nfs2Protocol::dirMount(host, fileSys, reinterpret_cast<unsigned char *>(dev->mountFh));
     }
     static void limitsTune(const char * /*host*/, const Nfs2Device * /*dev*/) {} // no FSINFO
-    static nfsres::Result<int> mntUnmountAll(const char *host)
-    {
-        return nfsres::viaErrno([host] { return nfs2MntUnmountAll(host); });
-    }
+    static nfsres::Status mntUnmountAll(const char *host) { return Nfs2Protocol::mntUnmountAll(host); }
     static void deviceRelease(Nfs2Device *dev)
     {
         if (dev->cache.semId != nullptr) // a cache never allocated has nothing to free

@@ -70,7 +70,7 @@ struct Nfs3Driver : NfsDriverTypes<Nfs3Protocol, NfsDevice, NfsOpenFile, NFS_V3,
 
     static nfsres::Result<int> dirReadOne(NfsOpenFile *file, KDIR *pDir)
     {
-        return nfsres::viaErrno([file, pDir] { return nfs3DirReadOne(file, pDir); });
+        return nfsres::zeroOr(Nfs3Protocol::dirReadOne(file, pDir));
     }
     static nfsres::Result<int> fsAttrGet(NfsOpenFile *file, struct kstatfs *p)
     {
@@ -87,15 +87,12 @@ struct Nfs3Driver : NfsDriverTypes<Nfs3Protocol, NfsDevice, NfsOpenFile, NFS_V3,
         });
     }
     static bool deviceParts(NfsDevice *dev);
-    static nfsres::Result<int> dirMount(const char *host, const char *fileSys, NfsDevice *dev)
+    static nfsres::Status dirMount(const char *host, const char *fileSys, NfsDevice *dev)
     {
-        return nfsres::viaErrno([host, fileSys, dev] { return nfs3DirMount(host, fileSys, &dev->mountFh); });
+        return Nfs3Protocol::dirMount(host, fileSys, &dev->mountFh);
     }
     static void limitsTune(const char *host, const NfsDevice *dev);
-    static nfsres::Result<int> mntUnmountAll(const char *host)
-    {
-        return nfsres::viaErrno([host] { return nfs3MntUnmountAll(host); });
-    }
+    static nfsres::Status mntUnmountAll(const char *host) { return Nfs3Protocol::mntUnmountAll(host); }
     static void deviceRelease(NfsDevice *dev);
 };
 

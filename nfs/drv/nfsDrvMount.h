@@ -83,7 +83,7 @@ nfsres::Status unmountAllOf(const char *host, int32_t drvNum, TellServer tellSer
         return nfsres::Fail{0}; // semTake set the error number
     if (anyOpenFiles<Device>(devicesOf<Device>(host, drvNum)))
         return nfsres::Fail{K_EBUSY};
-    if (const nfsres::Result<int> told = tellServer(host); !told.ok())
+    if (const nfsres::Status told = tellServer(host); !told.ok())
         return told.fail();
     const std::vector<NfsWithdrawnDevice> devices = withdraw(devicesOf<Device>(host, drvNum));
     if (anyOpenFiles<Device>(devices)) {
@@ -164,7 +164,7 @@ template <typename V> nfsres::Status mount(const char *host, const char *fileSys
     std::unique_ptr<typename V::Device, MountAbandon<V>> dev(block.release());
     if (const nfsres::Result<int> cache = V::cacheAlloc(&dev->cache); !cache.ok())
         return cache.fail();
-    if (const nfsres::Result<int> mounted = V::dirMount(host, fileSys, dev.get()); !mounted.ok())
+    if (const nfsres::Status mounted = V::dirMount(host, fileSys, dev.get()); !mounted.ok())
         return mounted.fail();
     std::strcpy(dev->host, host);
     std::strcpy(dev->fileSys, fileSys);

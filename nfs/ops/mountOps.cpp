@@ -4,6 +4,8 @@
 // version number.
 #include "ops/nfsMountOps.h"
 
+#include "ops/nfs2Protocol.h"
+#include "ops/nfs3Protocol.h"
 #include "ops/nfsOpsCall.h"
 
 #include <brisnel/mount1Xdr.h>
@@ -82,7 +84,9 @@ Status exportShow(const char *host, uint32_t version)
 }
 
 // The MOUNT status values are plain error numbers (13: access denied).
-Status dirMount3(const char *host, const char *dirPath, nfs_fh3 *fhOut)
+} // namespace
+
+Status Nfs3Protocol::dirMount(const char *host, const char *dirPath, nfs_fh3 *fhOut)
 {
     if (const Status present = given(host, dirPath, fhOut); !present.ok())
         return present;
@@ -105,7 +109,7 @@ Status dirMount3(const char *host, const char *dirPath, nfs_fh3 *fhOut)
     return {};
 }
 
-Status dirMount2(const char *host, const char *dirPath, unsigned char *fhOut)
+Status Nfs2Protocol::dirMount(const char *host, const char *dirPath, unsigned char *fhOut)
 {
     if (const Status client = nfsops::clientReady(); !client.ok())
         return client;
@@ -123,7 +127,15 @@ Status dirMount2(const char *host, const char *dirPath, unsigned char *fhOut)
     return {};
 }
 
-} // namespace
+Status Nfs3Protocol::mntUnmountAll(const char *host)
+{
+    return unmountAll(host, MOUNT_V3);
+}
+
+Status Nfs2Protocol::mntUnmountAll(const char *host)
+{
+    return unmountAll(host, MOUNT_V1);
+}
 
 namespace mountops {
 
@@ -149,7 +161,7 @@ extern "C" {
 
 int nfs3DirMount(const char *host, const char *dirPath, nfs_fh3 *fhOut)
 {
-    return nfsres::entry(dirMount3(host, dirPath, fhOut));
+    return nfsres::entry(Nfs3Protocol::dirMount(host, dirPath, fhOut));
 }
 int nfs3DirUnmount(const char *host, const char *dirPath)
 {
@@ -174,7 +186,7 @@ int nfs3ExportShow(const char *host)
 
 int nfs2DirMount(const char *host, const char *dirPath, unsigned char *fhOut)
 {
-    return nfsres::entry(dirMount2(host, dirPath, fhOut));
+    return nfsres::entry(Nfs2Protocol::dirMount(host, dirPath, fhOut));
 }
 int nfs2DirUnmount(const char *host, const char *dirPath)
 {

@@ -2,6 +2,7 @@
 // itself, kept in the stream's cookie word, so a zero cookie would restart the listing; a
 // batch asks for 512 bytes, and there is no verifier.
 #include "ops/nfs2Call.h"
+#include "ops/nfs2Protocol.h"
 #include "ops/nfsDirRead.h"
 
 namespace {
@@ -49,6 +50,11 @@ struct Dir2 {
 };
 
 } // namespace
+
+nfsres::Status Nfs2Protocol::dirReadOne(Nfs2OpenFile *pFile, KDIR *pDir)
+{
+    return nfsdir::readOne<Dir2>(pFile, pDir);
+}
 
 int nfs2DirReadOne(Nfs2OpenFile *pFile, KDIR *pDir)
 {

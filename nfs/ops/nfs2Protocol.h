@@ -95,6 +95,11 @@ struct Nfs2Protocol
     // LINK of the file fh as name in dir; SYMLINK name in dir holding target.
     static nfsres::Status linkCall(const char *host, const nfs_fh2 &fh, const nfs_fh2 &dir, char *name);
     static nfsres::Status symlinkCall(const char *host, const nfs_fh2 &dir, char *name, const char *target);
+    // The next entry of the open directory (nfsDirRead.h).
+    static nfsres::Status dirReadOne(Nfs2OpenFile *pFile, KDIR *pDir);
+    // MNT of dirPath into the 32 bytes at fhOut, and UMNTALL, over MOUNT version 1 (mountOps.cpp).
+    static nfsres::Status dirMount(const char *host, const char *dirPath, unsigned char *fhOut);
+    static nfsres::Status mntUnmountAll(const char *host);
     // STATFS of the file system fh is in.
     static nfsres::Status fsAttrGet(const char *host, const nfs_fh2 &fh, struct kstatfs *pFsStat);
     // READLINK: at most size bytes of the text into buffer, not terminated; the count.

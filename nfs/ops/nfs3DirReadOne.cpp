@@ -2,6 +2,7 @@
 // cookie buffer, to which the stream's cookie word points, a cookie verifier handed back with
 // each READDIR, and batches as large as a message of the client's may hold.
 #include "ops/nfs3PathOps.h"
+#include "ops/nfs3Protocol.h"
 #include "ops/nfsDirRead.h"
 
 #include "core/nfsConfig.h"
@@ -57,6 +58,11 @@ struct Dir3 {
 };
 
 } // namespace
+
+nfsres::Status Nfs3Protocol::dirReadOne(NfsOpenFile *pFile, KDIR *pDir)
+{
+    return nfsdir::readOne<Dir3>(pFile, pDir);
+}
 
 int nfs3DirReadOne(NfsOpenFile *pFile, KDIR *pDir)
 {

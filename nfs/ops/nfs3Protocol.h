@@ -115,6 +115,11 @@ struct Nfs3Protocol
     // LINK of the file fh as name in dir; SYMLINK name in dir holding target.
     static nfsres::Status linkCall(const char *host, const nfs_fh3 &fh, const nfs_fh3 &dir, char *name);
     static nfsres::Status symlinkCall(const char *host, const nfs_fh3 &dir, char *name, const char *target);
+    // The next entry of the open directory (nfsDirRead.h).
+    static nfsres::Status dirReadOne(NfsOpenFile *pFile, KDIR *pDir);
+    // MNT of dirPath into fhOut's buffer, and UMNTALL, over MOUNT version 3 (mountOps.cpp).
+    static nfsres::Status dirMount(const char *host, const char *dirPath, nfs_fh3 *fhOut);
+    static nfsres::Status mntUnmountAll(const char *host);
     // FSSTAT, FSINFO and PATHCONF of the file system fh is in.
     static nfsres::Status fsAttrGet(const char *host, const nfs_fh3 &fh, struct kstatfs *pFsStat);
     static nfsres::Status fsInfoGet(const char *host, const nfs_fh3 &fh, Nfs3FsInfo *pInfo);

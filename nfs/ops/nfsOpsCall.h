@@ -49,7 +49,9 @@ inline bool_t noData(XDR * /*xdrs*/, void ** /*nothing*/)
 // The pointer arguments of an exported routine given, else a failure with 0x300016.
 template <typename... Pointers> nfsres::Status given(const Pointers *...pointers)
 {
-    return nfsres::statusOf((... && (pointers != nullptr)), NFS_ERRNO_INVAL);
+    if ((... && (pointers != nullptr)))
+        return {};
+    return nfsres::Fail{NFS_ERRNO_INVAL};
 }
 // The task's client record ready.
 inline nfsres::Status clientReady()
@@ -59,8 +61,9 @@ inline nfsres::Status clientReady()
 // Both, in that order.
 template <typename... Pointers> nfsres::Status ready(const Pointers *...pointers)
 {
-    const nfsres::Status present = given(pointers...);
-    return present.ok() ? clientReady() : present;
+    if (!(... && (pointers != nullptr)))
+        return nfsres::Fail{NFS_ERRNO_INVAL};
+    return clientReady();
 }
 
 // An NFS_OK (NFS3_OK) status, or its failure with the status as error number.
