@@ -26,7 +26,7 @@ logged "$build/configure.log" cmake -S "$top" -B "$build" -G Ninja -DCMAKE_BUILD
 logged "$build/build.log" cmake --build "$build" -j2 --target nfsSpeedBench sntpSpeedBench
 
 mkdir -p "$out"
-echo "bench: NFS figures against nfs-ganesha on loopback (a few minutes)"
+echo "bench: NFS figures against nfs-ganesha on loopback and through a relay adding 0.5 ms each way (several minutes; --only window about 3.5)"
 "$top/tests/peers/with-nfs-peers.sh" "$build/bench/nfsSpeedBench" "$@" >"$out/nfs.jsonl"
 echo "bench: SNTP figures against chrony on loopback"
 "$top/tests/peers/with-chrony.sh" "$build/bench/sntpSpeedBench" >"$out/sntp.jsonl"
