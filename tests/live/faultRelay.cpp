@@ -112,7 +112,7 @@ struct FaultRelay::Impl {
     }
 
     // Lost, passed on once or twice, each copy at its own time.
-    void schedule(uint16_t serverPort, Pending datagram)
+    void schedule(uint16_t serverPort, const Pending &datagram)
     {
         const std::lock_guard lock(mutex);
         std::uniform_real_distribution<double> chance(0, 1);
