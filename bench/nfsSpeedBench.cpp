@@ -8,11 +8,15 @@
 //   a listing and a small-file fetch against the libnfs tools (when installed);
 //   sequential read and write over TCP at 32 KiB, 256 KiB and 1 MiB transfers against UDP at
 //   32 KiB and against libnfs's nfs-cp;
-//   sequential read and write over UDP with several calls in flight against one at a time.
+//   sequential read and write over UDP and TCP with several calls in flight against one at a
+//   time, on loopback and through the fault relays adding 0.5 ms each way (against nfs-cp
+//   through the same relay), and random 4 KiB reads likewise.
 //
 //   nfsSpeedBench [--runs N] [--mib M] [--entries N] [--quick] [--window N] [--only GROUP]
 #include "bareNfsLoop.h"
 #include "benchSupport.h"
+#include "live/faultRelay.h"
+#include "live/tcpFaultRelay.h"
 
 #include <brisnel/nfs3Drv.h>
 #include <brisnel/nfsAuthLib.h>
@@ -22,6 +26,7 @@
 #include <brisnel/nfsStatLib.h>
 #include <kernel/bootLib.h>
 #include <kernel/errnoLib.h>
+#include <kernel/hostLib.h>
 #include <kernel/ioLib.h>
 #include <kernel/kernelStat.h>
 #include <kernel/semLib.h>
@@ -30,6 +35,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <chrono>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
@@ -37,6 +43,7 @@
 #include <filesystem>
 #include <fstream>
 #include <functional>
+#include <memory>
 #include <random>
 #include <string>
 #include <thread>
@@ -535,21 +542,155 @@ void taskFigures(const Options &options)
     }
 }
 
-// Sequential transfers through the file calls in 1 MiB requests, over UDP at 32 KiB and over
-// TCP at 32 KiB, 256 KiB and 1 MiB (lines twice the transfer), against nfs-cp copying the same
-// file from and to the same server in the same run. The word nfsTransport picks the transport:
-// each change rebuilds the task's handle once.
+// The server's own address, or the fault relays' with their latency each way.
+struct Path {
+    const char *name;
+    const char *host;
+    bool relayed;
+};
+
+// Both relays on one address of their own, at the NFS server's and the MOUNT server's ports
+// (and the portmapper's, over UDP), each holding every datagram and every record 0.5 ms each way: a 1 ms
+// round trip, as on a local network. They run in this process, on threads of their own.
+struct Relays {
+    std::unique_ptr<live::FaultRelay> udp;
+    std::unique_ptr<live::TcpFaultRelay> tcp;
+};
+
+constexpr const char *kRelayAddress = "127.0.0.77";
+constexpr const char *kRelayHost = "bench-relay";
+constexpr auto kRelayDelay = std::chrono::microseconds(500);
+
+uint16_t mountPort()
+{
+    const char *port = std::getenv("RT_NFS_MOUNT_PORT");
+    return static_cast<uint16_t>(port != nullptr ? std::atoi(port) : 20048);
+}
+
+Relays startRelays()
+{
+    Relays relays;
+    std::string error;
+    relays.udp = live::FaultRelay::start(kRelayAddress, setting.host, {111, 2049, mountPort()}, 1, &error);
+    // The portmapper listens on TCP at every address: the TCP clients find the ports over UDP
+    // (this module) or have them in their URL (nfs-cp).
+    if (relays.udp != nullptr)
+        relays.tcp = live::TcpFaultRelay::start(kRelayAddress, setting.host, {2049, mountPort()}, &error);
+    if (!check(relays.udp != nullptr && relays.tcp != nullptr, "relays: " + error))
+        return {};
+    relays.udp->setPlan({.delay = kRelayDelay, .silentPorts = {}});
+    relays.tcp->setPlan({.delay = kRelayDelay});
+    hostAdd(kRelayHost, kRelayAddress);
+    return relays;
+}
+
+bool sameBlocks(const std::vector<char> &written, const std::vector<char> &block, uint64_t size)
+{
+    bool same = written.size() == size;
+    for (uint64_t at = 0; same && at < size; at += block.size())
+        same = std::equal(block.begin(), block.end(), written.begin() + static_cast<std::ptrdiff_t>(at));
+    return same;
+}
+
+// nfs-cp reading and writing the whole file over the given server address and ports (libnfs
+// speaks TCP only), every copy checked; the medians in MiB/s, 0 without nfs-cp.
+int nfsCpCopies = 0;
+
+std::pair<double, double> nfsCpRates(const std::string &address, const std::string &name,
+                                     const std::vector<char> &model, int runs)
+{
+    if (std::system("command -v nfs-cp >/dev/null") != 0) {
+        std::fprintf(stderr, "nfsSpeedBench: no nfs-cp here; its figures skipped\n");
+        return {0, 0};
+    }
+    // The ports in the URL: libnfs then asks no portmapper, and reaches the server only
+    // through the address given.
+    const std::string ports = "?nfsport=2049&mountport=" + std::to_string(mountPort());
+    const std::string url = "nfs://" + address + setting.exportPath;
+    const std::string local = "/tmp/nfsSpeedBench-cp-" + std::to_string(getpid());
+    std::ofstream(local, std::ios::binary).write(model.data(), static_cast<std::streamsize>(model.size()));
+    const std::string read = "nfs-cp '" + url + "/" + name + ports + "' '" + local + "-read' >/dev/null";
+    std::vector<double> reads;
+    std::vector<double> writes;
+    for (int run = 0; run < runs; ++run) {
+        std::remove((local + "-read").c_str()); // nfs-cp refuses a target that exists
+        reads.push_back(bench::timed([&] { check(std::system(read.c_str()) == 0, read); }).wall);
+        std::ifstream in(local + "-read", std::ios::binary);
+        check(std::vector<char>(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()) ==
+                  model,
+              "nfs-cp's read copy");
+        // A new name each time: the server may still know a name removed behind its back.
+        const std::string target = "cp-w-" + std::to_string(++nfsCpCopies) + ".dat";
+        const std::string write = "nfs-cp '" + local + "' '" + url + "/" + target + ports + "' >/dev/null";
+        writes.push_back(bench::timed([&] { check(std::system(write.c_str()) == 0, write); }).wall);
+        check(onServer(target) == model, "nfs-cp's copy on the server");
+        std::remove(hostPath(target).c_str());
+    }
+    std::remove(local.c_str());
+    std::remove((local + "-read").c_str());
+    return {mibPerSecond(model.size(), bench::median(reads)),
+            mibPerSecond(model.size(), bench::median(writes))};
+}
+
+// Random 4 KiB reads through the file calls on the default geometry (lines of 16 KiB, two
+// READs of 8 KiB each), the same offsets with one call in flight and with the window; every
+// read checked against the server's copy. Reads per second, one call then the window.
+std::pair<double, double> randomReadRates(const std::string &dev, const std::vector<char> &model, int reads,
+                                          int runs, int32_t window)
+{
+    constexpr int kPiece = 4096;
+    const int fd = kOpen((dev + "/win.dat").c_str(), K_O_RDONLY, 0);
+    if (!check(fd >= 0, "open for random reads"))
+        return {0, 0};
+    std::mt19937 random(11);
+    std::uniform_int_distribution<uint64_t> block(0, model.size() / kPiece - 1);
+    std::vector<uint64_t> offsets(static_cast<std::size_t>(reads));
+    for (uint64_t &offset : offsets)
+        offset = block(random) * kPiece;
+    std::vector<char> buf(kPiece);
+    std::vector<double> walls[2];
+    bool same = true;
+    for (int run = 0; run < runs; ++run) {
+        for (int i = 0; i < 2; ++i) {
+            nfsMaxInFlight = i == 0 ? 1 : window;
+            walls[i].push_back(bench::timed([&] {
+                                   for (const uint64_t offset : offsets) {
+                                       kLseek(fd, static_cast<int64_t>(offset), K_SEEK_SET);
+                                       same =
+                                           kRead(fd, buf.data(), kPiece) == kPiece &&
+                                           std::equal(buf.begin(), buf.end(),
+                                                      model.begin() + static_cast<std::ptrdiff_t>(offset)) &&
+                                           same;
+                                   }
+                               }).wall);
+        }
+    }
+    nfsMaxInFlight = window;
+    kClose(fd);
+    check(same, "random reads against the server's copy");
+    const double one = bench::median(walls[0]);
+    const double many = bench::median(walls[1]);
+    return {one > 0 ? reads / one : 0, many > 0 ? reads / many : 0};
+}
+
 // Sequential transfers through the file calls with the default window of calls in flight
 // against one call at a time: over UDP at 8 KiB and 32 KiB on lines of 256 KiB (32 and 8 READs
-// or WRITEs per line), over TCP at 1 MiB on lines of 4 MiB; runs interleaved.
+// or WRITEs per line), over TCP at 1 MiB on lines of 4 MiB; runs interleaved. Each on loopback
+// and through the relays adding 0.5 ms each way, there against nfs-cp through the same relay;
+// then random 4 KiB reads on both paths. Through the relay at most 3 runs: a run at 8 KiB with
+// one call in flight moves 64 MiB in 8192 round trips.
 void windowFigures(const Options &options)
 {
     const uint64_t size = options.bytes;
     putOnServer("win.dat", pattern(static_cast<std::size_t>(size), 8));
+    const std::vector<char> model = onServer("win.dat");
     const int32_t savedTransport = nfsTransport;
     const int32_t window = nfsMaxInFlight;
     constexpr int kRequest = 65536;
     const std::vector<char> block = pattern(kRequest, 9);
+    const Relays relays = startRelays();
+    const Path paths[] = {{"loopback", setting.host.c_str(), false},
+                          {"relay 0.5 ms each way", kRelayHost, true}};
     const struct {
         const char *dev;
         int32_t word;
@@ -559,61 +700,97 @@ void windowFigures(const Options &options)
     } ways[] = {{"/benchW8", NFS_TRANSPORT_UDP, 8192, 16, 256 << 10},
                 {"/benchW32", NFS_TRANSPORT_UDP, 32768, 16, 256 << 10},
                 {"/benchW1M", NFS_TRANSPORT_TCP, 1u << 20, 8, 4 << 20}};
-    for (const auto &way : ways) {
-        nfsTransport = way.word;
-        if (!mount(way.dev, way.lines, way.line))
+    for (const Path &path : paths) {
+        if (path.relayed && relays.tcp == nullptr)
             continue;
-        nfs3MaxMsgLen = way.transfer;
-        const std::string path = std::string(way.dev) + "/win.dat";
-        const std::string writePath = std::string(way.dev) + "/win-w.dat";
-        std::vector<char> copy;
-        check(readThrough(path, kRequest, &copy) == size && copy == onServer("win.dat"), "window read back");
-        writeThrough(writePath, block, size);
-        const std::vector<char> written = onServer("win-w.dat");
-        bool same = written.size() == size;
-        for (uint64_t at = 0; same && at < size; at += block.size())
-            same = std::equal(block.begin(), block.end(), written.begin() + static_cast<std::ptrdiff_t>(at));
-        check(same, "window written bytes on the server");
+        const int runs = path.relayed ? std::min(options.runs, 3) : options.runs;
+        const std::size_t relayedCalls = path.relayed ? relays.tcp->calls().size() : 0;
+        const std::pair<double, double> cp =
+            nfsCpRates(path.relayed ? kRelayAddress : setting.host, "win.dat", model, runs);
+        check(!path.relayed || cp.first == 0 || relays.tcp->calls().size() > relayedCalls,
+              "nfs-cp's calls through the relay");
+        for (const auto &way : ways) {
+            nfsTransport = way.word;
+            nfs3CacheParamsSet(way.lines, way.line, 0);
+            if (!check(nfsMount(path.host, setting.exportPath.c_str(), way.dev) == 0,
+                       std::string("mount ") + way.dev + " on the " + path.name))
+                continue;
+            nfs3MaxMsgLen = way.transfer;
+            const std::string file = std::string(way.dev) + "/win.dat";
+            const std::string writeFile = std::string(way.dev) + "/win-w.dat";
+            std::vector<char> copy;
+            check(readThrough(file, kRequest, &copy) == size && copy == model, "window read back");
+            writeThrough(writeFile, block, size);
+            check(sameBlocks(onServer("win-w.dat"), block, size), "window written bytes on the server");
 
-        std::vector<double> reads[2];
-        std::vector<double> writes[2];
-        for (int run = 0; run < options.runs; ++run) {
-            for (int i = 0; i < 2; ++i) {
-                nfsMaxInFlight = i == 0 ? 1 : window;
-                reads[i].push_back(
-                    bench::timed([&] { check(readThrough(path, kRequest) == size, "read"); }).wall);
-                writes[i].push_back(bench::timed([&] { writeThrough(writePath, block, size); }).wall);
+            std::vector<double> reads[2];
+            std::vector<double> writes[2];
+            for (int run = 0; run < runs; ++run) {
+                for (int i = 0; i < 2; ++i) {
+                    nfsMaxInFlight = i == 0 ? 1 : window;
+                    reads[i].push_back(
+                        bench::timed([&] { check(readThrough(file, kRequest) == size, "read"); }).wall);
+                    writes[i].push_back(bench::timed([&] { writeThrough(writeFile, block, size); }).wall);
+                }
             }
+            check(sameBlocks(onServer("win-w.dat"), block, size), "window written bytes on the server");
+            nfsMaxInFlight = window;
+            const struct {
+                const char *direction;
+                std::vector<double> *walls;
+                double nfsCp;
+            } directions[] = {{"read", reads, cp.first}, {"write", writes, cp.second}};
+            for (const auto &direction : directions) {
+                const double one = bench::median(direction.walls[0]);
+                const double many = bench::median(direction.walls[1]);
+                const char *transport = way.word == NFS_TRANSPORT_TCP ? "tcp" : "udp";
+                Record("window vs one call in flight",
+                       std::string(direction.direction) + " 64 KiB, transfer " +
+                           std::to_string(way.transfer / 1024) + " KiB, lines " +
+                           std::to_string(way.line / 1024) + " KiB, " + transport + ", " + path.name)
+                    .text("direction", direction.direction)
+                    .text("transport", transport)
+                    .text("path", path.relayed ? "relay" : "loopback")
+                    .number("transfer", way.transfer)
+                    .number("window", window)
+                    .number("MiBps", mibPerSecond(size, many))
+                    .number("oneCallMiBps", mibPerSecond(size, one))
+                    .number("wallRatio", many > 0 ? one / many : 0)
+                    .number("nfsCpMiBps", direction.nfsCp)
+                    .number("runs", static_cast<double>(direction.walls[1].size()))
+                    .print();
+            }
+            check(nfsUnmount(way.dev) == 0, std::string("unmount ") + way.dev);
+            nfsClientClose();
         }
-        nfsMaxInFlight = window;
-        const struct {
-            const char *direction;
-            std::vector<double> *walls;
-        } directions[] = {{"read", reads}, {"write", writes}};
-        for (const auto &direction : directions) {
-            const double one = bench::median(direction.walls[0]);
-            const double many = bench::median(direction.walls[1]);
-            const char *transport = way.word == NFS_TRANSPORT_TCP ? "tcp" : "udp";
-            Record("window vs one call in flight", std::string(direction.direction) + " 64 KiB, transfer " +
-                                                       std::to_string(way.transfer / 1024) + " KiB, lines " +
-                                                       std::to_string(way.line / 1024) + " KiB, " + transport)
-                .text("direction", direction.direction)
-                .text("transport", transport)
-                .number("transfer", way.transfer)
+
+        nfsTransport = NFS_TRANSPORT_UDP;
+        nfs3CacheParamsSet(16, 16384, 0);
+        if (check(nfsMount(path.host, setting.exportPath.c_str(), "/benchWR") == 0, "mount /benchWR")) {
+            nfs3MaxMsgLen = 8192;
+            const int count = options.quick ? 50 : 2000;
+            const auto [one, many] = randomReadRates("/benchWR", model, count, runs, window);
+            Record("random reads, window vs one call",
+                   std::to_string(count) + " reads of 4 KiB, transfer 8 KiB, lines 16 KiB, udp, " + path.name)
+                .text("path", path.relayed ? "relay" : "loopback")
                 .number("window", window)
-                .number("MiBps", mibPerSecond(size, many))
-                .number("oneCallMiBps", mibPerSecond(size, one))
-                .number("wallRatio", many > 0 ? one / many : 0)
-                .number("runs", static_cast<double>(direction.walls[1].size()))
+                .number("readsPerSecond", many)
+                .number("oneCallReadsPerSecond", one)
+                .number("ratio", one > 0 ? many / one : 0)
+                .number("runs", runs)
                 .print();
+            check(nfsUnmount("/benchWR") == 0, "unmount /benchWR");
+            nfsClientClose();
         }
-        check(nfsUnmount(way.dev) == 0, std::string("unmount ") + way.dev);
-        nfsClientClose();
     }
     nfs3MaxMsgLen = 8192;
     nfsTransport = savedTransport;
 }
 
+// Sequential transfers through the file calls in 1 MiB requests, over UDP at 32 KiB and over
+// TCP at 32 KiB, 256 KiB and 1 MiB (lines twice the transfer), against nfs-cp copying the same
+// file from and to the same server in the same run. The word nfsTransport picks the transport:
+// each change rebuilds the task's handle once.
 void tcpFigures(const Options &options)
 {
     const uint64_t size = options.bytes;

@@ -23,10 +23,10 @@ step bench "set-up: the packages of the main and bench sets (tools/setup.sh benc
 step bench "configure and build the benchmarks in Release (log: $build/build.log)"
 logged "$build/configure.log" cmake -S "$top" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Release -DRT_TESTS=OFF \
     -DRT_BENCH=ON "${launcherArgs[@]}"
-logged "$build/build.log" cmake --build "$build" -j2 --target nfsSpeedBench sntpSpeedBench
+logged "$build/build.log" cmake --build "$build" -j2 --target nfsSpeedBench nfsRelay sntpSpeedBench
 
 mkdir -p "$out"
-echo "bench: NFS figures against nfs-ganesha on loopback (a few minutes)"
+echo "bench: NFS figures against nfs-ganesha on loopback and through a relay adding 0.5 ms each way (several minutes; --only window about 3.5)"
 "$top/tests/peers/with-nfs-peers.sh" "$build/bench/nfsSpeedBench" "$@" >"$out/nfs.jsonl"
 echo "bench: SNTP figures against chrony on loopback"
 "$top/tests/peers/with-chrony.sh" "$build/bench/sntpSpeedBench" >"$out/sntp.jsonl"

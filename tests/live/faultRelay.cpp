@@ -28,6 +28,13 @@ int boundSocket(const std::string &address, uint16_t port)
         return -1;
     const int on = 1;
     setsockopt(fd, SOL_SOCKET, SO_REUSEADDR, &on, sizeof on);
+    // Room for a window of the largest datagrams each way while the thread is busy: a
+    // datagram the relay drops unasked costs the client a retransmission interval.
+    const int room = 4 << 20;
+    if (setsockopt(fd, SOL_SOCKET, SO_RCVBUFFORCE, &room, sizeof room) != 0)
+        setsockopt(fd, SOL_SOCKET, SO_RCVBUF, &room, sizeof room);
+    if (setsockopt(fd, SOL_SOCKET, SO_SNDBUFFORCE, &room, sizeof room) != 0)
+        setsockopt(fd, SOL_SOCKET, SO_SNDBUF, &room, sizeof room);
     sockaddr_in where{};
     where.sin_family = AF_INET;
     where.sin_port = htons(port);
@@ -105,7 +112,7 @@ struct FaultRelay::Impl {
     }
 
     // Lost, passed on once or twice, each copy at its own time.
-    void schedule(uint16_t serverPort, Pending datagram)
+    void schedule(uint16_t serverPort, const Pending &datagram)
     {
         const std::lock_guard lock(mutex);
         std::uniform_real_distribution<double> chance(0, 1);
@@ -118,10 +125,10 @@ struct FaultRelay::Impl {
         const int copies = chance(random) < plan.duplicate ? 2 : 1;
         counts.duplicated += static_cast<unsigned>(copies - 1);
         ++counts.forwarded;
-        std::uniform_int_distribution<std::chrono::milliseconds::rep> extra(0, plan.jitter.count());
+        std::uniform_int_distribution<std::chrono::microseconds::rep> extra(0, plan.jitter.count());
         for (int i = 0; i < copies; ++i) {
             const Clock::time_point due =
-                Clock::now() + plan.delay + std::chrono::milliseconds(extra(random));
+                Clock::now() + plan.delay + std::chrono::microseconds(extra(random));
             queue.emplace(due, datagram);
         }
     }
@@ -160,13 +167,15 @@ struct FaultRelay::Impl {
                 fds.push_back({l.fd, POLLIN, 0});
             for (const Upstream &u : upstreams)
                 fds.push_back({u.fd, POLLIN, 0});
-            int wait = 100;
-            if (!queue.empty()) {
-                const auto due =
-                    std::chrono::ceil<std::chrono::milliseconds>(queue.begin()->first - Clock::now());
-                wait = static_cast<int>(std::clamp<std::chrono::milliseconds::rep>(due.count(), 0, 100));
-            }
-            poll(fds.data(), fds.size(), wait);
+            // Woken at the first datagram's due time to the microsecond, not the millisecond:
+            // a delay of 500 us must not become 1 ms.
+            std::chrono::nanoseconds wait = std::chrono::milliseconds(100);
+            if (!queue.empty())
+                wait = std::clamp<std::chrono::nanoseconds>(queue.begin()->first - Clock::now(),
+                                                            std::chrono::nanoseconds(0), wait);
+            const timespec timeout{static_cast<time_t>(wait.count() / 1000000000),
+                                   static_cast<long>(wait.count() % 1000000000)};
+            ppoll(fds.data(), fds.size(), &timeout, nullptr);
             sockaddr_in from{};
             for (std::size_t i = 0; i < listeners.size(); ++i) {
                 while (receive(listeners[i].fd, &bytes, &from)) {

@@ -2,6 +2,8 @@
 // duplicates datagrams in both directions, at random from a seed. It listens on its own
 // loopback address at each port it is given and forwards to the same port of the server, so
 // that the portmapper's answers (ports of the server) lead the client back through the relay.
+// A delay holds each datagram in a queue until it is due, so that datagrams in flight overlap
+// as on a network with that latency: a fixed delay of 500 us each way is a 1 ms round trip.
 #ifndef TESTS_LIVE_FAULTRELAY_H
 #define TESTS_LIVE_FAULTRELAY_H
 
@@ -20,8 +22,8 @@ namespace live {
 struct FaultPlan {
     double loss = 0;                     // each datagram is lost with this chance
     double duplicate = 0;                // each datagram that goes through is sent twice with this chance
-    std::chrono::milliseconds delay{0};  // every datagram waits this long...
-    std::chrono::milliseconds jitter{0}; // ...and up to this much more: later ones overtake it
+    std::chrono::microseconds delay{0};  // every datagram waits this long...
+    std::chrono::microseconds jitter{0}; // ...and up to this much more: later ones overtake it
     std::vector<uint16_t> silentPorts;   // server ports whose traffic is all lost
 };
 

@@ -295,12 +295,13 @@ TEST_F(RelayLive, LossDelayReorderAndDuplicatesCostNoCallAndNoByte)
     roundTrip("after", 40000);
 }
 
-// Eight calls in flight over the same networks, and with answers overtaking each other by up
-// to 40 ms: every byte arrives as written, each call matched to its own answer.
+// The default window and the largest over the same networks, with answers overtaking each
+// other by up to 40 ms, and over a clean one with 0.5 ms each way: every byte arrives as
+// written, each call matched to its own answer.
 TEST_F(RelayLive, CallsInFlightThroughLossReorderAndDuplicatesCostNoByte)
 {
+    using std::chrono::microseconds;
     using std::chrono::milliseconds;
-    remountWithWideLines(8);
     const struct {
         const char *name;
         live::FaultPlan plan;
@@ -309,11 +310,16 @@ TEST_F(RelayLive, CallsInFlightThroughLossReorderAndDuplicatesCostNoByte)
         {"reordered", {.delay = milliseconds(1), .jitter = milliseconds(40), .silentPorts = {}}},
         {"delayed and duplicated", {.duplicate = 0.1, .delay = milliseconds(20), .silentPorts = {}}},
         {"all at once", {.loss = 0.05, .duplicate = 0.05, .jitter = milliseconds(20), .silentPorts = {}}},
+        {"half a millisecond each way", {.delay = microseconds(500), .silentPorts = {}}},
     };
-    for (const auto &network : networks) {
-        SCOPED_TRACE(network.name);
-        relay_->setPlan(network.plan);
-        roundTrip(network.name, 300000);
+    const int32_t defaultWindow = nfsMaxInFlight;
+    for (const int32_t window : {defaultWindow, int32_t{16}}) {
+        remountWithWideLines(window);
+        for (const auto &network : networks) {
+            SCOPED_TRACE(std::string(network.name) + ", window " + std::to_string(window));
+            relay_->setPlan(network.plan);
+            roundTrip(network.name, 300000);
+        }
     }
     relay_->setPlan({});
     roundTrip("after", 70000);

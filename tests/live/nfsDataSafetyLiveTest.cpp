@@ -5,12 +5,15 @@
 #include "live/nfs3FileLive.h"
 
 #include "core/nfsConfig.h"
+#include "core/nfsRpcStats.h"
 #include "drv/nfs3Driver.h"
 
 #include <brisnel/nfs3Lib.h>
 #include <brisnel/nfsCacheLib.h>
 #include <brisnel/nfsErrors.h>
 #include <kernel/iosLib.h>
+
+#include <netinet/in.h>
 
 #include <algorithm>
 #include <array>
@@ -220,6 +223,42 @@ TEST_F(DataSafetyLive, AServerRestartInTheMiddleOfAWriteLosesNothing)
         }
     }
     nfs3StableWriteSet(savedStable);
+}
+
+} // namespace
+
+namespace {
+
+// A file written UNSTABLE far beyond the cache (4 MiB through 16 lines of 16 KiB): its lines
+// stay pinned until a COMMIT covers them, so the cache commits the file as it reuses them,
+// about once per cache's worth of lines, and what those COMMITs covered is on the server
+// before the close: what waits for a COMMIT never exceeds the cache.
+TEST_F(DataSafetyLive, AFileFarLargerThanTheCacheIsCommittedAsItsLinesAreReused)
+{
+    const auto commits = [] {
+        return nfsStatSlot(IPPROTO_UDP, NFS_PROGRAM, NFS_V3, NFSPROC3_COMMIT).calls.value() +
+               nfsStatSlot(IPPROTO_TCP, NFS_PROGRAM, NFS_V3, NFSPROC3_COMMIT).calls.value();
+    };
+    constexpr std::size_t kSize = 4U << 20;
+    constexpr int kPiece = 65536;
+    std::mt19937 random(12);
+    const std::vector<char> bytes = randomBytes(kSize, random);
+    NfsOpenFile *file = openRecord("far", K_O_RDWR | K_O_CREAT);
+    ASSERT_NE(file, nullptr);
+    const NfsDataCache &cache = *file->pCache;
+    const uint64_t before = commits();
+    for (std::size_t at = 0; at < kSize; at += kPiece)
+        ASSERT_EQ(nfs3Write(file, bytes.data() + at, kPiece), kPiece) << at << std::hex << " " << errnoGet();
+    const uint64_t lines = kSize / cache.lineSize;
+    EXPECT_GE(commits() - before, lines / cache.nLines / 2) << "committed as the lines were reused";
+    EXPECT_LE(commits() - before, 2 * lines / cache.nLines) << "not a COMMIT per line";
+    const std::vector<char> held = onServer("far");
+    const std::size_t covered = kSize - std::size_t{cache.nLines} * cache.lineSize;
+    EXPECT_TRUE(held.size() >= covered &&
+                std::equal(bytes.begin(), bytes.begin() + static_cast<long>(covered), held.begin()))
+        << "all but the last cache's worth is on the server";
+    EXPECT_EQ(nfs3Close(file), 0) << std::hex << errnoGet();
+    EXPECT_TRUE(onServer("far") == bytes);
 }
 
 } // namespace

@@ -1,6 +1,7 @@
 // The TCP fault relay: an accepting thread polls the listening sockets; each accepted
 // connection gets an upstream connection to the server and a thread that passes whole records
-// between them, applying the plan.
+// between them, applying the plan. What is to be sent waits in a queue per direction until it
+// is due.
 #include "live/tcpFaultRelay.h"
 
 #include <arpa/inet.h>
@@ -14,6 +15,7 @@
 #include <cerrno>
 #include <chrono>
 #include <cstring>
+#include <deque>
 #include <list>
 #include <mutex>
 #include <optional>
@@ -25,7 +27,7 @@ namespace {
 
 constexpr uint32_t kLast = 0x80000000u;
 constexpr std::size_t kMostHeld = 8u << 20; // a peer sending more without a record end is cut off
-constexpr int kPollMs = 50;
+constexpr auto kPollWait = std::chrono::milliseconds(50);
 
 sockaddr_in addressOf(const std::string &address, uint16_t port)
 {
@@ -50,11 +52,44 @@ bool sendAll(int fd, const char *data, std::size_t length)
     return true;
 }
 
+using Clock = std::chrono::steady_clock;
+
+// Bytes to send as one send, and when.
+struct Timed {
+    Clock::time_point due;
+    std::vector<char> bytes;
+};
+using Outbox = std::deque<Timed>;
+
+// Sends what is due by NOW, in order; false when the peer is gone.
+bool sendDue(int fd, Outbox *outbox, Clock::time_point now)
+{
+    while (!outbox->empty() && outbox->front().due <= now) {
+        const std::vector<char> &bytes = outbox->front().bytes;
+        if (!bytes.empty() && !sendAll(fd, bytes.data(), bytes.size()))
+            return false;
+        outbox->pop_front();
+    }
+    return true;
+}
+
+// How long to wait for input: until the first queued send is due, at most kPollWait.
+timespec waitFor(const Outbox &a, const Outbox &b)
+{
+    std::chrono::nanoseconds wait = kPollWait;
+    const Clock::time_point now = Clock::now();
+    for (const Outbox *box : {&a, &b}) {
+        if (!box->empty())
+            wait = std::clamp<std::chrono::nanoseconds>(box->front().due - now, std::chrono::nanoseconds(0),
+                                                        wait);
+    }
+    return {static_cast<time_t>(wait.count() / 1000000000), static_cast<long>(wait.count() % 1000000000)};
+}
+
 void putMark(std::vector<char> *out, uint32_t mark)
 {
-    const uint32_t wire = htonl(mark);
-    const auto *bytes = reinterpret_cast<const char *>(&wire);
-    out->insert(out->end(), bytes, bytes + 4);
+    for (const int shift : {24, 16, 8, 0})
+        out->push_back(static_cast<char>((mark >> shift) & 0xffu));
 }
 
 // Takes the first whole record off the front of BUFFER (its fragments joined), if there is one.
@@ -166,7 +201,7 @@ struct TcpFaultRelay::Impl {
         for (const auto &l : listeners)
             waiting.push_back({l.first, POLLIN, 0});
         while (!stopping) {
-            if (poll(waiting.data(), waiting.size(), kPollMs) <= 0)
+            if (poll(waiting.data(), waiting.size(), static_cast<int>(kPollWait.count())) <= 0)
                 continue;
             for (std::size_t i = 0; i < waiting.size(); ++i) {
                 if ((waiting[i].revents & POLLIN) != 0)
@@ -201,23 +236,22 @@ struct TcpFaultRelay::Impl {
     {
         std::vector<char> fromClient;
         std::vector<char> fromServer;
+        Outbox toServer;
+        Outbox toClient;
         bool reset = false;
-        while (!stopping && !reset) {
+        bool going = true;
+        while (!stopping && !reset && going) {
             pollfd waiting[2] = {{c.client, POLLIN, 0}, {c.server, POLLIN, 0}};
-            if (poll(waiting, 2, kPollMs) <= 0)
-                continue;
-            if (waiting[0].revents != 0) {
-                if (!readInto(c.client, &fromClient))
-                    break;
-                if (!forwardCalls(c, &fromClient, &reset))
-                    break;
+            const timespec timeout = waitFor(toServer, toClient);
+            if (ppoll(waiting, 2, &timeout, nullptr) > 0) {
+                if (waiting[0].revents != 0)
+                    going =
+                        readInto(c.client, &fromClient) && forwardCalls(c, &fromClient, &toServer, &reset);
+                if (going && !reset && waiting[1].revents != 0)
+                    going = readInto(c.server, &fromServer) && forwardReplies(&fromServer, &toClient);
             }
-            if (!reset && waiting[1].revents != 0) {
-                if (!readInto(c.server, &fromServer))
-                    break;
-                if (!forwardReplies(c, &fromServer))
-                    break;
-            }
+            const Clock::time_point now = Clock::now();
+            going = going && sendDue(c.server, &toServer, now) && sendDue(c.client, &toClient, now);
         }
         // Under the lock, so that closeAll never meets a number already given back.
         std::lock_guard lock(mutex);
@@ -231,7 +265,7 @@ struct TcpFaultRelay::Impl {
         c.server = -1;
     }
 
-    bool forwardCalls(Connection &c, std::vector<char> *buffer, bool *reset)
+    bool forwardCalls(Connection &c, std::vector<char> *buffer, Outbox *toServer, bool *reset)
     {
         while (std::optional<std::vector<char>> record = takeRecord(buffer)) {
             TcpFaultPlan now;
@@ -249,10 +283,11 @@ struct TcpFaultRelay::Impl {
             std::vector<char> out;
             putMark(&out, kLast | static_cast<uint32_t>(record->size()));
             out.insert(out.end(), record->begin(), record->end());
-            if (!sendAll(c.server, out.data(), out.size()))
-                return false;
+            toServer->push_back({Clock::now() + now.delay, std::move(out)});
             if (now.resetCalls > 0) {
                 // Let the server take the call before the client's side goes.
+                if (!sendDue(c.server, toServer, Clock::time_point::max()))
+                    return false;
                 std::this_thread::sleep_for(std::chrono::milliseconds(20));
                 *reset = true;
                 return true;
@@ -261,7 +296,7 @@ struct TcpFaultRelay::Impl {
         return true;
     }
 
-    bool forwardReplies(Connection &c, std::vector<char> *buffer)
+    bool forwardReplies(std::vector<char> *buffer, Outbox *toClient)
     {
         while (std::optional<std::vector<char>> record = takeRecord(buffer)) {
             TcpFaultPlan now;
@@ -270,36 +305,28 @@ struct TcpFaultRelay::Impl {
                 now = plan;
                 plan.oversizeNextReply = false;
             }
+            const Clock::time_point due = Clock::now() + now.delay;
             std::vector<char> out;
             if (now.foreignFirst && record->size() >= 4) {
                 putMark(&out, kLast | static_cast<uint32_t>(record->size()));
                 out.insert(out.end(), record->begin(), record->end());
                 out[4] = static_cast<char>(out[4] ^ 0x5a); // the transaction id's first byte
             }
-            if (now.oversizeNextReply) {
-                putMark(&out, 0xffffffffu);
+            if (now.oversizeNextReply || now.fragmentBytes == 0) {
+                putMark(&out,
+                        now.oversizeNextReply ? 0xffffffffu : kLast | static_cast<uint32_t>(record->size()));
                 out.insert(out.end(), record->begin(), record->end());
-                if (!sendAll(c.client, out.data(), out.size()))
-                    return false;
+                toClient->push_back({due, std::move(out)});
                 continue;
             }
-            if (now.fragmentBytes == 0) {
-                putMark(&out, kLast | static_cast<uint32_t>(record->size()));
-                out.insert(out.end(), record->begin(), record->end());
-                if (!sendAll(c.client, out.data(), out.size()))
-                    return false;
-                continue;
-            }
-            if (!out.empty() && !sendAll(c.client, out.data(), out.size()))
-                return false;
+            toClient->push_back({due, std::move(out)});
             for (std::size_t at = 0; at < record->size() || at == 0;) {
                 const std::size_t piece = std::min(now.fragmentBytes, record->size() - at);
-                out.clear();
-                putMark(&out, (at + piece == record->size() ? kLast : 0) | static_cast<uint32_t>(piece));
-                out.insert(out.end(), record->begin() + static_cast<long>(at),
-                           record->begin() + static_cast<long>(at + piece));
-                if (!sendAll(c.client, out.data(), out.size()))
-                    return false;
+                std::vector<char> fragment;
+                putMark(&fragment, (at + piece == record->size() ? kLast : 0) | static_cast<uint32_t>(piece));
+                fragment.insert(fragment.end(), record->begin() + static_cast<long>(at),
+                                record->begin() + static_cast<long>(at + piece));
+                toClient->push_back({due, std::move(fragment)});
                 at += piece;
                 if (piece == 0)
                     break;

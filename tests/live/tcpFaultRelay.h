@@ -1,12 +1,14 @@
 // A TCP relay between the client and a real server that breaks record-marked RPC streams in
 // the ways a network or a server can: connections reset mid-call, a server that accepts and
 // never answers, replies cut into many small fragments each sent on its own, a fragment header
-// announcing more than any buffer, connections closed while idle. It listens on its own
-// loopback address at each port it is given and forwards to the same port of the server; one
-// thread per connection; calls and replies are taken whole, by their record marks.
+// announcing more than any buffer, connections closed while idle, and a fixed latency each way.
+// It listens on its own loopback address at each port it is given and forwards to the same
+// port of the server; one thread per connection; calls and replies are taken whole, by their
+// record marks.
 #ifndef TESTS_LIVE_TCPFAULTRELAY_H
 #define TESTS_LIVE_TCPFAULTRELAY_H
 
+#include <chrono>
 #include <cstdint>
 #include <memory>
 #include <string>
@@ -22,6 +24,9 @@ struct TcpFaultPlan {
                                     // this many bytes, each in a send of its own
     bool oversizeNextReply = false; // the next reply's fragment header announces 2^31 - 1 bytes
     bool foreignFirst = false;      // each reply preceded by a copy under another transaction id
+    // Each call and each reply is held this long before it is passed on; the records behind it
+    // are read and held meanwhile, so calls in flight overlap as on a network with that latency.
+    std::chrono::microseconds delay{0};
 };
 
 // A call seen on its way to the server: the connection it came on (counted from 1) and its

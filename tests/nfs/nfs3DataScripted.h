@@ -97,6 +97,7 @@ public:
     bool ok() const { return server_ != nullptr; }
     const char *host() const { return hostName_.c_str(); }
     State &state() { return state_; }
+    scripted::ScriptedServer &server() { return *server_; }
     uint64_t calls(uint32_t proc) const { return server_->callCount(NFS_PROGRAM, NFS_V3, proc); }
 
 private:

@@ -16,7 +16,9 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <array>
+#include <chrono>
 #include <numeric>
 #include <vector>
 
@@ -435,6 +437,36 @@ TEST_F(Nfs3FsQueries, AnErrorStatusLeavesEveryRecordAsItWas)
     EXPECT_EQ(nfs3PathconfGet(server_.host(), &fh_, &conf), -1);
     EXPECT_EQ(errnoGet(), NFS_ERRNO_BASE | NFS3ERR_STALE);
     EXPECT_EQ(conf.name_max, 5u);
+}
+
+} // namespace
+
+namespace {
+
+// The answers to a window of READs or WRITEs come back last first: each is matched to its own
+// call by its transaction id, every byte lands where its call asked, and each call is sent once.
+TEST_F(Nfs3Data, AWindowsAnswersInReverseOrderLandWhereTheirCallsAsked)
+{
+    nfsMaxInFlight = 4;
+    server_.server().setProgramBehaviour(NFS_PROGRAM,
+                                         scripted::Behaviour::reversed(4, std::chrono::milliseconds(30)));
+    state().file = pattern(40000);
+    std::vector<char> buf(4 * 8192, '\x55');
+    ASSERT_EQ(read(100, 4 * 8192, buf.data()), 4 * 8192);
+    EXPECT_EQ(reads(), (Pieces{{100, 8192}, {8292, 8192}, {16484, 8192}, {24676, 8192}}));
+    EXPECT_TRUE(std::equal(buf.begin(), buf.end(), state().file.begin() + 100));
+
+    std::vector<char> data = pattern(4 * 8192 + 7);
+    std::reverse(data.begin(), data.end());
+    const std::vector<char> before = state().file;
+    ASSERT_EQ(write(39000, 4 * 8192, data.data()), 4 * 8192);
+    EXPECT_EQ(writes(), (Pieces{{39000, 8192}, {47192, 8192}, {55384, 8192}, {63576, 8192}}));
+    ASSERT_EQ(state().file.size(), 39000u + 4 * 8192);
+    EXPECT_TRUE(std::equal(data.begin(), data.begin() + 4 * 8192, state().file.begin() + 39000));
+    EXPECT_TRUE(std::equal(before.begin(), before.begin() + 39000, state().file.begin()))
+        << "bytes before stay";
+    server_.server().setProgramBehaviour(NFS_PROGRAM, scripted::Behaviour::answer());
+    nfsMaxInFlight = 4;
 }
 
 } // namespace

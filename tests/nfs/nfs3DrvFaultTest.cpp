@@ -859,3 +859,33 @@ INSTANTIATE_TEST_SUITE_P(Versions, DriverTwins, testing::Values(NFS_V2, NFS_V3),
                          });
 
 } // namespace
+
+namespace {
+
+// A server that restarts at every COMMIT (a new write verifier each time, what was UNSTABLE
+// gone): the close sends the file's line again after each of the first two COMMITs, gives up
+// after the third, and fails with EIO; nothing stays pinned for a later send.
+TEST_F(DrvFault, CloseFailsWithAnIoErrorAfterThreeCommitsThatEachFindANewVerifier)
+{
+    set([](Files &f) {
+        f.committed = UNSTABLE;
+        f.restartingCommits = 1000;
+    });
+    NfsOpenFile *file = open("c", K_O_RDWR);
+    ASSERT_NE(file, nullptr);
+    const std::vector<char> bytes(kLine + 10, 'v');
+    ASSERT_EQ(nfs3Write(file, bytes.data(), static_cast<int>(bytes.size())), static_cast<int>(bytes.size()));
+    const uint64_t writesBefore = writesSeen(*files_);
+    errnoSet(0);
+    EXPECT_EQ(nfs3Close(file), -1);
+    EXPECT_EQ(errnoGet(), K_EIO);
+    EXPECT_EQ(commitsSeen(*files_), 3u) << "three tries";
+    EXPECT_EQ(writesSeen(*files_) - writesBefore, 1u + 2u * 2u)
+        << "the partial line, then both lines again after each of the first two COMMITs";
+    for (uint32_t i = 0; i < dev_->cache.nLines; ++i)
+        EXPECT_EQ(dev_->cache.pLines[i].flags, 0u) << "line " << i;
+    EXPECT_TRUE(serverData("c").empty()) << "the server kept nothing";
+    set([](Files &f) { f.restartingCommits = 0; });
+}
+
+} // namespace

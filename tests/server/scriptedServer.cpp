@@ -28,7 +28,7 @@ std::optional<Outgoing> outgoing(uint32_t xid, const Reply &reply, const Behavio
     if (!bytes) {
         return std::nullopt;
     }
-    auto delay = behaviour.mode == Behaviour::Mode::delay ? behaviour.delay : std::chrono::milliseconds(0);
+    auto delay = behaviour.mode == Behaviour::Mode::answer ? std::chrono::milliseconds(0) : behaviour.delay;
     return Outgoing{std::move(*bytes), delay};
 }
 
@@ -70,8 +70,16 @@ std::unique_ptr<ScriptedServer> ScriptedServer::start(const ServerOptions &optio
         if (!program) {
             continue;
         }
+        TcpEndpoints tcp;
+        if (options.tcp) {
+            tcp.portmapper = TcpEndpoint::listen(address, portmapper->port(), error);
+            tcp.program = TcpEndpoint::listen(address, program->port(), error);
+            if (!tcp.portmapper || !tcp.program) {
+                continue;
+            }
+        }
         std::unique_ptr<ScriptedServer> server(
-            new ScriptedServer(dotted(address), std::move(portmapper), std::move(program)));
+            new ScriptedServer(dotted(address), std::move(portmapper), std::move(program), std::move(tcp)));
         if (!server->startThreads(error)) {
             return nullptr;
         }
@@ -81,9 +89,9 @@ std::unique_ptr<ScriptedServer> ScriptedServer::start(const ServerOptions &optio
 }
 
 ScriptedServer::ScriptedServer(std::string address, std::unique_ptr<UdpEndpoint> portmapper,
-                               std::unique_ptr<UdpEndpoint> program)
+                               std::unique_ptr<UdpEndpoint> program, TcpEndpoints tcp)
     : address_(std::move(address)), portmapperEndpoint_(std::move(portmapper)),
-      programEndpoint_(std::move(program))
+      programEndpoint_(std::move(program)), tcp_(std::move(tcp))
 {
 }
 
@@ -91,10 +99,22 @@ ScriptedServer::~ScriptedServer()
 {
     portmapperEndpoint_->stop();
     programEndpoint_->stop();
+    for (const auto &endpoint : {tcp_.portmapper.get(), tcp_.program.get()}) {
+        if (endpoint != nullptr) {
+            endpoint->stop();
+        }
+    }
 }
 
 bool ScriptedServer::startThreads(std::string *error)
 {
+    if (tcp_.program &&
+        (!tcp_.program->start(
+             [this](auto record, const auto &from) { return onProgramDatagram(record, from); }, error) ||
+         !tcp_.portmapper->start(
+             [this](auto record, const auto &from) { return onPortmapperDatagram(record, from); }, error))) {
+        return false;
+    }
     return programEndpoint_->start(
                [this](auto datagram, const auto &from) { return onProgramDatagram(datagram, from); },
                error) &&
@@ -147,10 +167,16 @@ std::vector<Mapping> ScriptedServer::registrationsLocked() const
     // A portmapper lists itself, as a real one does.
     std::vector<Mapping> mappings{
         {portmapperProgram, portmapperVersion, ipprotoUdp, portmapperEndpoint_->port()}};
+    if (tcp_.portmapper) {
+        mappings.push_back({portmapperProgram, portmapperVersion, ipprotoTcp, tcp_.portmapper->port()});
+    }
     for (const auto &[key, handler] : handlers_) {
-        Mapping mapping{std::get<0>(key), std::get<1>(key), ipprotoUdp, programEndpoint_->port()};
-        if (std::find(mappings.begin(), mappings.end(), mapping) == mappings.end()) {
-            mappings.push_back(mapping);
+        for (const uint32_t prot : {ipprotoUdp, ipprotoTcp}) {
+            Mapping mapping{std::get<0>(key), std::get<1>(key), prot, programEndpoint_->port()};
+            if ((prot == ipprotoUdp || tcp_.program) &&
+                std::find(mappings.begin(), mappings.end(), mapping) == mappings.end()) {
+                mappings.push_back(mapping);
+            }
         }
     }
     return mappings;
@@ -166,6 +192,7 @@ void ScriptedServer::setProgramBehaviour(uint32_t prog, Behaviour behaviour)
 {
     std::lock_guard lock(mutex_);
     programBehaviours_[prog] = behaviour;
+    reversedCalls_ = 0;
 }
 
 uint64_t ScriptedServer::callCount(uint32_t prog, uint32_t vers, uint32_t proc) const
@@ -288,6 +315,10 @@ std::optional<Outgoing> ScriptedServer::onProgramDatagram(std::span<const uint8_
         auto found = programBehaviours_.find(call->prog);
         if (found != programBehaviours_.end()) {
             behaviour = found->second;
+        }
+        if (behaviour.mode == Behaviour::Mode::reverse) {
+            const unsigned place = reversedCalls_++ % behaviour.group;
+            behaviour.delay *= behaviour.group - place;
         }
     }
     if (behaviour.mode == Behaviour::Mode::silent) {

@@ -1,17 +1,18 @@
-// The scripted test server: ONC RPC over UDP on a loopback address of its own, with a
-// portmapper responder on port 111 and one port for the programs a test adds. Each
+// The scripted test server: ONC RPC over UDP (and, when asked, TCP) on a loopback address of
+// its own, with a portmapper responder on port 111 and one port for the programs a test adds. Each
 // (program, version, procedure) has a handler; switches make the portmapper or a program
 // silent or slow; every call is counted and recorded so that a test can check what a client
 // sent. It stands in for a real server where none produces what a test needs: faults,
 // malformed replies, registrations of its choosing, NFS version 2.
 //
-// Threads: one per socket. Handlers run on the program socket's thread (portmapper
+// Threads: one per socket. Handlers run on the program sockets' threads (portmapper
 // overrides on the portmapper's), never under the server's lock, so a handler may call the
 // server's accessors. Everything else is safe to call from any thread.
 #ifndef TESTS_SERVER_SCRIPTEDSERVER_H
 #define TESTS_SERVER_SCRIPTEDSERVER_H
 
 #include "server/rpcMessage.h"
+#include "server/tcpEndpoint.h"
 #include "server/udpEndpoint.h"
 
 #include <chrono>
@@ -38,15 +39,22 @@ inline constexpr uint32_t ipprotoUdp = 17;
 inline constexpr uint16_t nfsPort = 2049;
 
 // How the portmapper or a program treats the calls it gets. A silent one counts and records
-// calls but runs no handler and sends nothing; a delayed one answers after the delay.
+// calls but runs no handler and sends nothing; a delayed one answers after the delay; a
+// reversing one answers each group of `group` calls last first: the k-th call of a group
+// (from 0) waits (group - k) delays, so that calls sent together are answered in reverse.
 struct Behaviour {
-    enum class Mode { answer, silent, delay };
+    enum class Mode { answer, silent, delay, reverse };
     Mode mode = Mode::answer;
     std::chrono::milliseconds delay{0};
+    unsigned group = 1;
 
     static Behaviour answer() { return {}; }
     static Behaviour silent() { return {Mode::silent, {}}; }
     static Behaviour delayed(std::chrono::milliseconds ms) { return {Mode::delay, ms}; }
+    static Behaviour reversed(unsigned group, std::chrono::milliseconds step)
+    {
+        return {Mode::reverse, step, group > 0 ? group : 1};
+    }
 };
 
 // struct mapping { unsigned int prog; unsigned int vers; unsigned int prot; unsigned int port; };
@@ -68,6 +76,9 @@ struct ServerOptions {
     // 0 for an ephemeral port; nfsPort for clients that fall back to it.
     uint16_t programPort = 0;
     uint16_t portmapperPort = 111;
+    // Also serve the portmapper and the programs over TCP (record marking), on the same port
+    // numbers, and register the programs for both transports.
+    bool tcp = false;
 };
 
 class ScriptedServer {
@@ -118,8 +129,12 @@ public:
 private:
     using ProcKey = std::tuple<uint32_t, uint32_t, uint32_t>;
 
+    struct TcpEndpoints {
+        std::unique_ptr<TcpEndpoint> portmapper;
+        std::unique_ptr<TcpEndpoint> program;
+    };
     ScriptedServer(std::string address, std::unique_ptr<UdpEndpoint> portmapper,
-                   std::unique_ptr<UdpEndpoint> program);
+                   std::unique_ptr<UdpEndpoint> program, TcpEndpoints tcp);
     bool startThreads(std::string *error);
 
     std::optional<Outgoing> onProgramDatagram(std::span<const uint8_t> datagram, const sockaddr_in &from);
@@ -135,6 +150,7 @@ private:
     const std::string address_;
     std::unique_ptr<UdpEndpoint> portmapperEndpoint_;
     std::unique_ptr<UdpEndpoint> programEndpoint_;
+    TcpEndpoints tcp_; // null unless asked for
 
     // Guards every member below. Never held while a handler runs.
     mutable std::mutex mutex_;
@@ -143,6 +159,7 @@ private:
     std::optional<std::vector<Mapping>> explicitRegistrations_;
     Behaviour portmapperBehaviour_;
     std::map<uint32_t, Behaviour> programBehaviours_;
+    unsigned reversedCalls_ = 0; // calls a reversing program got since its behaviour was set
     std::map<ProcKey, uint64_t> callCounts_;
     std::map<uint32_t, uint64_t> portmapperCounts_;
     uint64_t malformed_ = 0;
