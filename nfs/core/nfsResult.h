@@ -10,6 +10,7 @@
 
 #include <kernel/errnoLib.h>
 
+#include <type_traits>
 #include <utility>
 
 namespace nfsres {
@@ -69,7 +70,7 @@ template <typename T> Status statusOf(const Result<T> &result)
     return result.fail();
 }
 
-// 0 or -1 as a status: the error number given for -1.
+// A condition as a status: a failure with the error number given when it does not hold.
 inline Status statusOf(bool good, int error)
 {
     if (good)
@@ -100,10 +101,10 @@ template <typename T> T entry(const Result<T> &result)
     return entry(result, static_cast<T>(-1));
 }
 
-// The one bridge to a routine still on the C convention (an exported routine called from
-// inside the module, the cache): call() returns -1 (or what isFailure tells) on failure with
-// the error number set. Its result, or the error it set (0 when it set none), and the task's
-// error number as the caller had it, whatever the call did to it.
+// The one bridge to a routine still on the C convention (the cache, a dispatch slot, the
+// kernel layer): call() returns -1 on failure with the error number set. Its result, or the
+// error it set (0 when it set none); the task's error number stays as the caller had it,
+// whatever the call did to it.
 template <typename Call> auto viaErrno(Call call) -> Result<decltype(call())>
 {
     const int callerErrno = errnoGet();
