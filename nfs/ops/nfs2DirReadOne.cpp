@@ -58,7 +58,7 @@ nfsres::Status Nfs2Protocol::dirReadOne(Nfs2OpenFile *pFile, KDIR *pDir)
 
 int nfs2DirReadOne(Nfs2OpenFile *pFile, KDIR *pDir)
 {
-    return nfsres::entry(nfsdir::readOne<Dir2>(pFile, pDir));
+    return nfsres::entry(Nfs2Protocol::dirReadOne(pFile, pDir));
 }
 
 void nfs2DirReplyRelease(Nfs2OpenFile *pFile)

@@ -59,6 +59,12 @@ struct Dir3 {
 
 } // namespace
 
+// Also for a task without an RPC client of its own.
+void nfs3DirReplyRelease(NfsOpenFile *pFile)
+{
+    nfsdir::listingRelease<Dir3>(pFile);
+}
+
 nfsres::Status Nfs3Protocol::dirReadOne(NfsOpenFile *pFile, KDIR *pDir)
 {
     return nfsdir::readOne<Dir3>(pFile, pDir);
@@ -66,11 +72,5 @@ nfsres::Status Nfs3Protocol::dirReadOne(NfsOpenFile *pFile, KDIR *pDir)
 
 int nfs3DirReadOne(NfsOpenFile *pFile, KDIR *pDir)
 {
-    return nfsres::entry(nfsdir::readOne<Dir3>(pFile, pDir));
-}
-
-// Also for a task without an RPC client of its own.
-void nfs3DirReplyRelease(NfsOpenFile *pFile)
-{
-    nfsdir::listingRelease<Dir3>(pFile);
+    return nfsres::entry(Nfs3Protocol::dirReadOne(pFile, pDir));
 }
