@@ -149,6 +149,40 @@ int serverWrite(void *file, int version, uint64_t offset, unsigned count, const 
         unusable);
 }
 
+bool rangesServed(int version)
+{
+    return version == NFS_V3 && pFuncNfs3FileReadRanges != nullptr && pFuncNfs3FileWriteRanges != nullptr;
+}
+
+void serverReadRanges(NfsOpenFile *file, NfsReadRange *ranges, unsigned n)
+{
+    fattr3 aside = file->attr;
+    pFuncNfs3FileReadRanges(file->pDev->host, &file->fh, ranges, n, &aside);
+    if (sameFile(aside, file->attr)) {
+        file->attr = aside;
+        return;
+    }
+    for (unsigned i = 0; i < n; ++i)
+        ranges[i] = NfsReadRange{ranges[i].offset, ranges[i].count, ranges[i].buf, -1, K_EIO};
+}
+
+void serverWriteRanges(NfsOpenFile *file, Nfs3WriteRange *ranges, unsigned n, bool *unstable)
+{
+    fattr3 aside = file->attr;
+    pFuncNfs3FileWriteRanges(file->pDev->host, &file->fh, ranges, n, &aside);
+    const bool same = sameFile(aside, file->attr);
+    if (same)
+        file->attr = aside;
+    for (unsigned i = 0; i < n; ++i) {
+        unstable[i] = false;
+        if (!same) {
+            ranges[i].result = {-1, {}};
+            ranges[i].error = K_EIO;
+        }
+        writtenOf(ranges[i].result, file, &unstable[i]);
+    }
+}
+
 int serverCommit(NfsOpenFile *file, writeverf3 verf, Caller caller)
 {
     if (!nfsSlotPresent(pFuncNfs3FileCommit))

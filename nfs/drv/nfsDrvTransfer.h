@@ -80,7 +80,8 @@ template <typename File> int lossRecorded(const File *file)
     return file->lostErrno;
 }
 
-// Repositioning: the dirty line the file leaves is written back first, the cache's own lock
+// Repositioning: the lines waiting to go out behind and the dirty line the file leaves are
+// written back first, the cache's own lock
 // keeping other files' transfers off the line while it is examined. A failed write-back keeps
 // the position and the line's data.
 template <typename File> int seekFlushed(File *file, uint64_t fileId, int version, uint64_t newPos)
@@ -90,6 +91,11 @@ template <typename File> int seekFlushed(File *file, uint64_t fileId, int versio
         const nfscache::CacheLock lock(cache);
         if (!lock.held())
             return -1;
+        const int behind = nfscache::behindOut(file, version); // lines waiting to go out behind
+        if (behind != 0) {
+            errnoSet(behind);
+            return -1;
+        }
         const uint32_t from = nfsWhichCacheLine(cache, fileId, file->pos);
         NfsCacheLine *line = &cache->pLines[from];
         if (from != nfsWhichCacheLine(cache, fileId, newPos) && line->fileId == fileId &&

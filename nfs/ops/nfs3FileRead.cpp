@@ -87,60 +87,140 @@ int readPiece(const char *host, nfs_fh3 *fh, uint64_t position, unsigned size, c
     return static_cast<int>(received);
 }
 
-// The first READ of every piece from `position` on, all at once: pieces of at most `most` bytes
-// that start before the file's size as last seen (always the first), as many as a batch holds.
-// The pieces are then taken in order as the one-at-a-time loop takes them: each completed
-// by further READs where its first came back short without the end of the file; a failure
-// fails the read; a short piece (the end of the file) ends the batch, and what the later
-// pieces brought is not used (their bytes are overwritten or lie past the result). The bytes
-// of the range received, or -1; *pTotal advanced.
-int readBatch(const char *host, nfs_fh3 *fh, uint64_t offset, unsigned count, unsigned most, char *buf,
-              fattr3 *attr, unsigned *pTotal)
+// One range of a read as the batches take it: the bytes received so far, whether more are
+// to come, and the error that ended it.
+struct Span {
+    uint64_t offset;
+    unsigned count;
+    char *buf;
+    unsigned total;
+    bool open;
+    int error;
+};
+
+// Ends a span with the error of its failure (the error number a failed step left).
+void spanFailed(Span *span, int error)
+{
+    span->open = false;
+    span->error = error != 0 ? error : K_EIO;
+}
+
+// One piece of a batch: its span and size.
+struct Piece {
+    std::size_t span;
+    unsigned size;
+};
+
+// The first READ of every piece of the open spans, all at once, as many as a batch holds: the
+// pieces of the first span that start before the file's size as last seen (always its first),
+// then those of the others (ranges read ahead), which end at that size. The pieces are then
+// taken in order as the one-at-a-time loop takes them: each completed by further READs where
+// its first came back short without the end of the file; a failure ends its span; a short
+// piece (the end of the file) ends the span's part of the batch, and what its later pieces
+// brought is not used (their bytes are overwritten or lie past the span's result); the span
+// goes on from there in the next batch, as the one-at-a-time loop goes on after a short piece,
+// until a piece brings nothing.
+void readBatch(const char *host, nfs_fh3 *fh, Span *spans, std::size_t n, unsigned most, fattr3 *attr)
 {
     nfsrpc::Batch<READ3args, READ3res> batch(xdr_READ3args, xdr_READ3res, dataBuffer);
-    unsigned sizes[nfsrpc::kMostInFlight] = {};
-    for (unsigned at = *pTotal; at < count && !batch.full(); at += sizes[batch.size() - 1]) {
-        const uint64_t position = offset + at;
-        if (batch.size() > 0 && position >= attr->size)
-            break;
-        const unsigned size = std::min(count - at, most);
-        READ3res initial{};
-        initial.READ3res_u.resok.data.data_val = buf + at;
-        initial.READ3res_u.resok.data.data_len = size;
-        sizes[batch.size()] = size;
-        batch.add(READ3args{.file = *fh, .offset = position, .count = size}, initial);
+    Piece pieces[nfsrpc::kMostInFlight] = {};
+    for (std::size_t s = 0; s < n; ++s) {
+        Span &span = spans[s];
+        for (unsigned at = span.total; span.open && at < span.count && !batch.full(); at += most) {
+            const uint64_t position = span.offset + at;
+            if (position >= attr->size && (s > 0 || batch.size() > 0)) {
+                span.open = s == 0; // a range read ahead never goes past the size
+                break;
+            }
+            const unsigned size = std::min(span.count - at, most);
+            READ3res initial{};
+            initial.READ3res_u.resok.data.data_val = span.buf + at;
+            initial.READ3res_u.resok.data.data_len = size;
+            pieces[batch.size()] = {s, size};
+            batch.add(READ3args{.file = *fh, .offset = position, .count = size}, initial);
+        }
     }
     batch.run(nfsops::nfs3Peer(host), NFSPROC3_READ);
+    bool shortened[kMostRanges] = {};
     for (std::size_t i = 0; i < batch.size(); ++i) {
+        Span &span = spans[pieces[i].span];
+        if (!span.open || shortened[pieces[i].span])
+            continue;
         if (batch.error(i) != 0) {
-            errnoSet(batch.error(i));
-            return -1;
+            spanFailed(&span, batch.error(i));
+            continue;
         }
-        const READ3resok *outcome = readOutcome(batch[i], attr);
-        if (outcome == nullptr)
-            return -1;
-        const READ3resok &ok = *outcome;
-        const uint64_t position = offset + *pTotal;
-        auto received = static_cast<unsigned>(ok.count);
-        if (ok.eof == 0 && received < sizes[i]) {
+        const READ3resok *ok = readOutcome(batch[i], attr);
+        if (ok == nullptr) {
+            spanFailed(&span, errnoGet());
+            continue;
+        }
+        const uint64_t position = span.offset + span.total;
+        auto received = static_cast<unsigned>(ok->count);
+        if (ok->eof == 0 && received < pieces[i].size) {
             if (received == 0) {
                 if (position < attr->size) {
-                    errnoSet(K_EIO);
-                    return -1;
+                    spanFailed(&span, K_EIO);
+                    continue;
                 }
             } else {
-                const int rest = readPiece(host, fh, position + received, sizes[i] - received,
-                                           buf + *pTotal + received, attr);
-                if (rest < 0)
-                    return -1;
+                const int rest = readPiece(host, fh, position + received, pieces[i].size - received,
+                                           span.buf + span.total + received, attr);
+                if (rest < 0) {
+                    spanFailed(&span, errnoGet());
+                    continue;
+                }
                 received += static_cast<unsigned>(rest);
             }
         }
-        *pTotal += received;
-        if (received < sizes[i])
-            return static_cast<int>(received); // the end of the file: the rest as one at a time
+        span.total += received;
+        span.open = received != 0 && span.total < span.count;
+        shortened[pieces[i].span] = received < pieces[i].size; // the end of the file
     }
-    return 1;
+}
+
+// The spans read: the pieces of all of them in flight together while the window is open (for
+// a single span only when it needs several pieces), else the first alone one piece at a time;
+// a range read ahead that the window no longer serves is left unread (K_EIO).
+void readSpans(const char *host, nfs_fh3 *fh, Span *spans, std::size_t n, fattr3 *attr)
+{
+    const unsigned most = nfsWordGet(nfs3MaxMsgLen);
+    const auto anyOpen = [spans, n] {
+        return std::any_of(spans, spans + n, [](const Span &s) { return s.open; });
+    };
+    while (anyOpen() && most != 0 && (n > 1 || spans[0].count > most) && nfsrpc::windowOpen()) {
+        if (nfsInit() == -1) {
+            for (std::size_t s = 0; s < n; ++s)
+                if (spans[s].open)
+                    spanFailed(&spans[s], errnoGet());
+            return;
+        }
+        readBatch(host, fh, spans, n, most, attr);
+    }
+    for (std::size_t s = 1; s < n; ++s)
+        if (spans[s].open)
+            spanFailed(&spans[s], K_EIO);
+    Span &span = spans[0];
+    while (span.open && span.total < span.count) {
+        const unsigned size = std::min(span.count - span.total, nfsWordGet(nfs3MaxMsgLen));
+        if (nfsInit() == -1) {
+            spanFailed(&span, errnoGet());
+            return;
+        }
+        const int received = readPiece(host, fh, span.offset + span.total, size, span.buf + span.total, attr);
+        if (received < 0) {
+            spanFailed(&span, errnoGet());
+            return;
+        }
+        if (received == 0)
+            break;
+        span.total += static_cast<unsigned>(received);
+    }
+}
+
+Span spanOf(uint64_t offset, unsigned count, char *buf)
+{
+    return Span{offset, count, buf, 0, count > 0, 0};
 }
 
 } // namespace
@@ -154,28 +234,29 @@ int nfs3FileRead(const char *host, nfs_fh3 *fh, uint64_t offset, unsigned count,
         errnoSet(K_EINVAL);
         return -1;
     }
-    unsigned total = 0;
-    // Several pieces in flight: the same READs as below, overlapped.
-    const unsigned most = nfsWordGet(nfs3MaxMsgLen);
-    while (total < count && most != 0 && count > most && nfsrpc::windowOpen()) {
-        if (nfsInit() == -1)
-            return -1;
-        const int last = readBatch(host, fh, offset, count, most, buf, attr, &total);
-        if (last < 0)
-            return -1;
-        if (last == 0)
-            return static_cast<int>(total);
+    Span span = spanOf(offset, count, buf);
+    readSpans(host, fh, &span, 1, attr);
+    if (span.error != 0) {
+        errnoSet(span.error);
+        return -1;
     }
-    while (total < count) {
-        const unsigned size = std::min(count - total, nfsWordGet(nfs3MaxMsgLen));
-        if (nfsInit() == -1)
-            return -1;
-        const int received = readPiece(host, fh, offset + total, size, buf + total, attr);
-        if (received < 0)
-            return -1;
-        if (received == 0)
-            break;
-        total += static_cast<unsigned>(received);
+    return static_cast<int>(span.total);
+}
+
+void nfs3FileReadRanges(const char *host, nfs_fh3 *fh, NfsReadRange *ranges, unsigned n, fattr3 *attr)
+{
+    Span spans[kMostRanges] = {};
+    const bool usable = nfsArgsGiven(host, fh, attr) && n <= kMostRanges;
+    for (unsigned i = 0; i < n && i < kMostRanges; ++i) {
+        const bool fits = usable && ranges[i].buf != nullptr && ranges[i].count <= INT_MAX;
+        spans[i] = spanOf(ranges[i].offset, fits ? ranges[i].count : 0, ranges[i].buf);
+        if (!fits)
+            spanFailed(&spans[i], K_EINVAL);
     }
-    return static_cast<int>(total);
+    if (usable)
+        readSpans(host, fh, spans, n, attr);
+    for (unsigned i = 0; i < n && i < kMostRanges; ++i) {
+        ranges[i].error = spans[i].error;
+        ranges[i].received = spans[i].error != 0 ? -1 : static_cast<int>(spans[i].total);
+    }
 }

@@ -107,6 +107,7 @@ protected:
     void SetUp() override
     {
         ASSERT_TRUE(server_.up());
+        savedWindow_ = nfsMaxInFlight;
         nfsAuthUnixSet(sysBootParams.hostName, 2001, 100, 0, nullptr);
         ASSERT_EQ(nfs3Drv(), 0);
         nfs3CacheParamsSet(2, kLine, 0);
@@ -123,8 +124,13 @@ protected:
     {
         EXPECT_EQ(nfsUnmount(kDev), 0) << std::hex << errnoGet();
         nfs3CacheParamsSet(16, 16384, 0);
+        nfsMaxInFlight = savedWindow_;
         nfsClientClose();
     }
+
+    // Each full line goes out as it fills: no line waits to go out behind.
+    void oneLineAtATime() { nfsMaxInFlight = 1; }
+    int32_t savedWindow_ = 0;
 
     void install()
     {
@@ -289,6 +295,7 @@ TEST_F(DrvFault, CloseReportsAFailedWriteBackAndLeavesNoLineOnTheFreedFile)
 
 TEST_F(DrvFault, AWriteFailingAfterSomeLinesReturnsTheirCountAndTheErrorComesNext)
 {
+    oneLineAtATime();
     NfsOpenFile *file = open("b", K_O_WRONLY);
     ASSERT_NE(file, nullptr);
     set([](Files &f) { f.writesLeft = 1; });
@@ -557,6 +564,7 @@ TEST_F(DrvFault, ATransferToASilentServerFailsAndItsDataGoesOutLater)
 // bytes moved keeps an I/O error for the next call, never an error number left from before.
 TEST_F(DrvFault, APieceFailingWithoutAnErrorOfItsOwnKeepsAnIoErrorNotAStaleOne)
 {
+    oneLineAtATime();
     NfsOpenFile *file = open("c", K_O_RDWR);
     ASSERT_NE(file, nullptr);
     const int savedStable = nfs3StableWriteGet();
@@ -639,6 +647,7 @@ TEST_F(DrvFault, DataAcknowledgedBeforeARestartReachesStableStorage)
 // once, which unpins all its lines, so the pins never hold more than the cache.
 TEST_F(DrvFault, AFileFarLargerThanTheCacheIsCommittedAsItsLinesAreReused)
 {
+    oneLineAtATime();
     set([](Files &f) { f.committed = UNSTABLE; });
     NfsOpenFile *file = open("c", K_O_RDWR);
     ASSERT_NE(file, nullptr);
