@@ -313,6 +313,36 @@ TEST_F(DrvFault, AWriteFailingAfterSomeLinesReturnsTheirCountAndTheErrorComesNex
         << "the failed line stayed dirty and went out with the next write-back";
 }
 
+// Two lines of one WRITE each: the second full line written in order waits to go out with the
+// third. When that WRITE fails (the server is full), the next write that sends it, or the sync,
+// reports it; its line stays dirty and the close sends it.
+TEST_F(DrvFault, AFailedWriteBehindIsReportedByTheNextWriteOrTheSyncAndSentAtClose)
+{
+    const std::vector<char> data(3 * kLine, 'h');
+    for (const bool bySync : {false, true}) {
+        SCOPED_TRACE(bySync ? "sync" : "next write");
+        set([](Files &f) {
+            f.data["c"].clear();
+            f.writesLeft = 1;
+        });
+        NfsOpenFile *file = open("c", K_O_RDWR);
+        ASSERT_NE(file, nullptr);
+        ASSERT_EQ(nfs3Write(file, data.data(), 2 * static_cast<int>(kLine)), 2 * static_cast<int>(kLine));
+        EXPECT_EQ(serverData("c").size(), kLine) << "the second line waits";
+        if (bySync) {
+            EXPECT_EQ(nfs3Ioctl(file, K_FIOSYNC, 0), -1);
+        } else {
+            EXPECT_EQ(nfs3Write(file, data.data(), static_cast<int>(kLine)), -1);
+            EXPECT_EQ(file->pos, 2 * kLine) << "nothing of the failing call counted";
+        }
+        EXPECT_EQ(errnoGet(), NFS_ERRNO_BASE | NFS3ERR_NOSPC);
+        set([](Files &f) { f.writesLeft = -1; });
+        EXPECT_EQ(nfs3Close(file), 0) << std::hex << errnoGet();
+        // The failing write's line stays dirty too, as a full line's failed write-back leaves it.
+        EXPECT_EQ(serverData("c"), std::vector<char>(data.begin(), data.begin() + (bySync ? 2 : 3) * kLine));
+    }
+}
+
 TEST_F(DrvFault, AReadFailingInTheThirdLineReturnsTwoLinesAndThePositionStandsAfterThem)
 {
     NfsOpenFile *file = open("a", K_O_RDONLY);
