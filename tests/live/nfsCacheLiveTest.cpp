@@ -83,7 +83,8 @@ protected:
 
         std::vector<char> model = randomBytes(kFileSize, random);
         for (const Segment &s : coveringSegments(random))
-            ASSERT_TRUE(writeThrough(file, s.offset, model.data() + s.offset, s.length)) << s.offset << " " << std::hex << errnoGet();
+            ASSERT_TRUE(writeThrough(file, s.offset, model.data() + s.offset, s.length))
+                << s.offset << " " << std::hex << errnoGet();
         // Rewrites over what is there, some in lines already sent, some in lines still dirty.
         std::uniform_int_distribution<uint64_t> where(0, kFileSize - 1);
         std::uniform_int_distribution<std::size_t> length(1, 3 * kLineSize);
