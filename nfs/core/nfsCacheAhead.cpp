@@ -122,7 +122,11 @@ int linesOut(NfsOpenFile *file, NfsCacheLine **lines, unsigned n)
     }
     Nfs3WriteRange ranges[kMostRanges] = {};
     for (unsigned i = 0; i < n; ++i)
-        ranges[i] = Nfs3WriteRange{lines[i]->offset, lines[i]->nBytes, lines[i]->pData, {-1, {}}, 0};
+        ranges[i] = Nfs3WriteRange{.offset = lines[i]->offset,
+                                   .buf = lines[i]->pData,
+                                   .count = lines[i]->nBytes,
+                                   .error = 0,
+                                   .result = {-1, {}}};
     bool unstable[kMostRanges] = {};
     serverWriteRanges(file, ranges, n, unstable);
     int error = 0;

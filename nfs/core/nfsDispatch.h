@@ -50,10 +50,10 @@ struct NfsReadRange {
 };
 struct Nfs3WriteRange {
     uint64_t offset;
-    unsigned count;
     const char *buf;
-    Nfs3WriteResult result;
+    unsigned count;
     int error;
+    Nfs3WriteResult result;
 };
 // The most ranges one call of a ranges slot takes.
 constexpr unsigned kMostRanges = 16;

@@ -91,11 +91,11 @@ int readPiece(const char *host, nfs_fh3 *fh, uint64_t position, unsigned size, c
 // to come, and the error that ended it.
 struct Span {
     uint64_t offset;
-    unsigned count;
     char *buf;
+    unsigned count;
     unsigned total;
-    bool open;
     int error;
+    bool open;
 };
 
 // Ends a span with the error of its failure (the error number a failed step left).
@@ -220,7 +220,7 @@ void readSpans(const char *host, nfs_fh3 *fh, Span *spans, std::size_t n, fattr3
 
 Span spanOf(uint64_t offset, unsigned count, char *buf)
 {
-    return Span{offset, count, buf, 0, count > 0, 0};
+    return Span{.offset = offset, .buf = buf, .count = count, .total = 0, .error = 0, .open = count > 0};
 }
 
 } // namespace

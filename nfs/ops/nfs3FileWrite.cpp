@@ -56,15 +56,15 @@ int acceptedCount(const WRITE3res &res, stable_how asked, unsigned sent, fattr3 
 // consistency data the attributes follow.
 struct Span {
     uint64_t offset;
-    unsigned count;
     const char *buf;
+    WRITE3res last;
+    unsigned count;
     unsigned written;
+    int error; // 0 for a reply committed below the level asked, which sets no error number
     bool open;
     bool failed;
-    int error; // 0 for a reply committed below the level asked, which sets no error number
-    Nfs3WriteVerdict verdict;
-    WRITE3res last;
     bool replied;
+    Nfs3WriteVerdict verdict;
 };
 
 void spanFailed(Span *span, int error)
@@ -194,7 +194,16 @@ void writeAlone(const char *host, nfs_fh3 *fh, Span *pSpan, stable_how stable, f
 
 Span spanOf(uint64_t offset, unsigned count, const char *buf)
 {
-    return Span{offset, count, buf, 0, count > 0, false, 0, {}, {}, false};
+    return Span{.offset = offset,
+                .buf = buf,
+                .last = {},
+                .count = count,
+                .written = 0,
+                .error = 0,
+                .open = count > 0,
+                .failed = false,
+                .replied = false,
+                .verdict = {}};
 }
 
 // A span's result; the attributes follow its last reply's weak cache consistency data.
