@@ -138,14 +138,16 @@ int linesOut(NfsOpenFile *file, NfsCacheLine **lines, unsigned n)
     return error;
 }
 
-// The lines of the file waiting to go out behind, into lines (at most `room`): their count.
-unsigned behindLines(const FileView &view, void *file, NfsCacheLine **lines, unsigned room)
+// The lines of the file waiting to go out behind, `but` aside, into lines (at most `room`):
+// their count.
+unsigned behindLines(const FileView &view, void *file, NfsCacheLine **lines, unsigned room,
+                     const NfsCacheLine *but = nullptr)
 {
     NfsDataCache *cache = view.cache;
     unsigned n = 0;
     for (uint32_t i = 0; i < cache->nLines && n < room; ++i) {
         NfsCacheLine &line = cache->pLines[i];
-        if (line.pOwner == file && (line.flags & NFS_CACHE_BEHIND) != 0)
+        if (&line != but && line.pOwner == file && (line.flags & NFS_CACHE_BEHIND) != 0)
             lines[n++] = &line;
     }
     return n;
@@ -217,7 +219,7 @@ bool fullLineOut(NfsCacheLine *line, void *file, int version, const FileView &vi
         return error == 0;
     }
     NfsCacheLine *lines[kMostRanges] = {};
-    unsigned n = behindLines(view, file, lines, most - 1);
+    unsigned n = behindLines(view, file, lines, most - 1, line); // a full line written again waits once
     if (n + 1 < most) {
         line->flags |= NFS_CACHE_BEHIND;
         record->behindLines = static_cast<int>(n + 1);

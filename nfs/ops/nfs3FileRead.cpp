@@ -3,6 +3,7 @@
 #include "core/nfsArgs.h"
 #include "core/nfsConfig.h"
 #include "ops/nfs3Data.h"
+#include "ops/nfsDataSpans.h"
 #include "ops/nfsOpsCall.h"
 
 #include <brisnel/nfsRpcLib.h>
@@ -87,141 +88,67 @@ int readPiece(const char *host, nfs_fh3 *fh, uint64_t position, unsigned size, c
     return static_cast<int>(received);
 }
 
-// One range of a read as the batches take it: the bytes received so far, whether more are
-// to come, and the error that ended it.
-struct Span {
-    uint64_t offset;
-    char *buf;
-    unsigned count;
-    unsigned total;
-    int error;
-    bool open;
-};
+// What the shared span code needs of version 3 READs.
+struct Read3 {
+    using Fh = nfs_fh3;
+    using Attr = fattr3;
+    using ReadArgs = READ3args;
+    using ReadRes = READ3res;
+    static constexpr nfsrpc::Coder<READ3args> readArgsCoder = xdr_READ3args;
+    static constexpr nfsrpc::Coder<READ3res> readResCoder = xdr_READ3res;
+    static constexpr nfsrpc::BufferSlot<READ3res> dataBuffer = ::dataBuffer;
+    static constexpr uint32_t kReadProc = NFSPROC3_READ;
 
-// Ends a span with the error of its failure (the error number a failed step left).
-void spanFailed(Span *span, int error)
-{
-    span->open = false;
-    span->error = error != 0 ? error : K_EIO;
-}
-
-// One piece of a batch: its span and size.
-struct Piece {
-    std::size_t span;
-    unsigned size;
-};
-
-// The first READ of every piece of the open spans, all at once, as many as a batch holds: the
-// pieces of the first span that start before the file's size as last seen (always its first),
-// then those of the others (ranges read ahead), which end at that size. The pieces are then
-// taken in order as the one-at-a-time loop takes them: each completed by further READs where
-// its first came back short without the end of the file; a failure ends its span; a short
-// piece (the end of the file) ends the span's part of the batch, and what its later pieces
-// brought is not used (their bytes are overwritten or lie past the span's result); the span
-// goes on from there in the next batch, as the one-at-a-time loop goes on after a short piece,
-// until a piece brings nothing.
-void readBatch(const char *host, nfs_fh3 *fh, Span *spans, std::size_t n, unsigned most, fattr3 *attr)
-{
-    nfsrpc::Batch<READ3args, READ3res> batch(xdr_READ3args, xdr_READ3res, dataBuffer);
-    Piece pieces[nfsrpc::kMostInFlight] = {};
-    for (std::size_t s = 0; s < n; ++s) {
-        Span &span = spans[s];
-        for (unsigned at = span.total; span.open && at < span.count && !batch.full(); at += most) {
-            const uint64_t position = span.offset + at;
-            if (position >= attr->size && (s > 0 || batch.size() > 0)) {
-                span.open = s == 0; // a range read ahead never goes past the size
+    static nfsrpc::Peer peer(const char *host) { return nfsops::nfs3Peer(host); }
+    static unsigned most() { return nfsWordGet(nfs3MaxMsgLen); }
+    static READ3args readArgs(const nfs_fh3 &fh, uint64_t position, unsigned size)
+    {
+        return READ3args{.file = fh, .offset = position, .count = size};
+    }
+    static READ3res readInitial(char *destination, unsigned size)
+    {
+        READ3res initial{};
+        initial.READ3res_u.resok.data.data_val = destination;
+        initial.READ3res_u.resok.data.data_len = size;
+        return initial;
+    }
+    static bool readOutcome(const READ3res &res, uint64_t /*position*/, fattr3 *attr, unsigned *pCount,
+                            bool *pEof)
+    {
+        const READ3resok *ok = ::readOutcome(res, attr);
+        if (ok == nullptr)
+            return false;
+        *pCount = static_cast<unsigned>(ok->count);
+        *pEof = ok->eof != 0;
+        return true;
+    }
+    static int readPiece(const char *host, nfs_fh3 *fh, uint64_t position, unsigned size, char *destination,
+                         fattr3 *attr)
+    {
+        return ::readPiece(host, fh, position, size, destination, attr);
+    }
+    // One piece after another, each completed before the next.
+    static void readAlone(const char *host, nfs_fh3 *fh, nfsops::ReadSpan *pSpan, fattr3 *attr)
+    {
+        nfsops::ReadSpan &span = *pSpan;
+        while (span.open && span.total < span.count) {
+            const unsigned size = std::min(span.count - span.total, most());
+            if (nfsInit() == -1) {
+                nfsops::spanFailed(&span, errnoGet());
+                return;
+            }
+            const int received =
+                ::readPiece(host, fh, span.offset + span.total, size, span.buf + span.total, attr);
+            if (received < 0) {
+                nfsops::spanFailed(&span, errnoGet());
+                return;
+            }
+            if (received == 0)
                 break;
-            }
-            const unsigned size = std::min(span.count - at, most);
-            READ3res initial{};
-            initial.READ3res_u.resok.data.data_val = span.buf + at;
-            initial.READ3res_u.resok.data.data_len = size;
-            pieces[batch.size()] = {s, size};
-            batch.add(READ3args{.file = *fh, .offset = position, .count = size}, initial);
+            span.total += static_cast<unsigned>(received);
         }
     }
-    batch.run(nfsops::nfs3Peer(host), NFSPROC3_READ);
-    bool shortened[kMostRanges] = {};
-    for (std::size_t i = 0; i < batch.size(); ++i) {
-        Span &span = spans[pieces[i].span];
-        if (!span.open || shortened[pieces[i].span])
-            continue;
-        if (batch.error(i) != 0) {
-            spanFailed(&span, batch.error(i));
-            continue;
-        }
-        const READ3resok *ok = readOutcome(batch[i], attr);
-        if (ok == nullptr) {
-            spanFailed(&span, errnoGet());
-            continue;
-        }
-        const uint64_t position = span.offset + span.total;
-        auto received = static_cast<unsigned>(ok->count);
-        if (ok->eof == 0 && received < pieces[i].size) {
-            if (received == 0) {
-                if (position < attr->size) {
-                    spanFailed(&span, K_EIO);
-                    continue;
-                }
-            } else {
-                const int rest = readPiece(host, fh, position + received, pieces[i].size - received,
-                                           span.buf + span.total + received, attr);
-                if (rest < 0) {
-                    spanFailed(&span, errnoGet());
-                    continue;
-                }
-                received += static_cast<unsigned>(rest);
-            }
-        }
-        span.total += received;
-        span.open = received != 0 && span.total < span.count;
-        shortened[pieces[i].span] = received < pieces[i].size; // the end of the file
-    }
-}
-
-// The spans read: the pieces of all of them in flight together while the window is open (for
-// a single span only when it needs several pieces), else the first alone one piece at a time;
-// a range read ahead that the window no longer serves is left unread (K_EIO).
-void readSpans(const char *host, nfs_fh3 *fh, Span *spans, std::size_t n, fattr3 *attr)
-{
-    const unsigned most = nfsWordGet(nfs3MaxMsgLen);
-    const auto anyOpen = [spans, n] {
-        return std::any_of(spans, spans + n, [](const Span &s) { return s.open; });
-    };
-    while (anyOpen() && most != 0 && (n > 1 || spans[0].count > most) && nfsrpc::windowOpen()) {
-        if (nfsInit() == -1) {
-            for (std::size_t s = 0; s < n; ++s)
-                if (spans[s].open)
-                    spanFailed(&spans[s], errnoGet());
-            return;
-        }
-        readBatch(host, fh, spans, n, most, attr);
-    }
-    for (std::size_t s = 1; s < n; ++s)
-        if (spans[s].open)
-            spanFailed(&spans[s], K_EIO);
-    Span &span = spans[0];
-    while (span.open && span.total < span.count) {
-        const unsigned size = std::min(span.count - span.total, nfsWordGet(nfs3MaxMsgLen));
-        if (nfsInit() == -1) {
-            spanFailed(&span, errnoGet());
-            return;
-        }
-        const int received = readPiece(host, fh, span.offset + span.total, size, span.buf + span.total, attr);
-        if (received < 0) {
-            spanFailed(&span, errnoGet());
-            return;
-        }
-        if (received == 0)
-            break;
-        span.total += static_cast<unsigned>(received);
-    }
-}
-
-Span spanOf(uint64_t offset, unsigned count, char *buf)
-{
-    return Span{.offset = offset, .buf = buf, .count = count, .total = 0, .error = 0, .open = count > 0};
-}
+};
 
 } // namespace
 
@@ -234,8 +161,8 @@ int nfs3FileRead(const char *host, nfs_fh3 *fh, uint64_t offset, unsigned count,
         errnoSet(K_EINVAL);
         return -1;
     }
-    Span span = spanOf(offset, count, buf);
-    readSpans(host, fh, &span, 1, attr);
+    nfsops::ReadSpan span = nfsops::readSpanOf(offset, count, buf);
+    nfsops::readSpans<Read3>(host, fh, &span, 1, attr);
     if (span.error != 0) {
         errnoSet(span.error);
         return -1;
@@ -245,16 +172,16 @@ int nfs3FileRead(const char *host, nfs_fh3 *fh, uint64_t offset, unsigned count,
 
 void nfs3FileReadRanges(const char *host, nfs_fh3 *fh, NfsReadRange *ranges, unsigned n, fattr3 *attr)
 {
-    Span spans[kMostRanges] = {};
+    nfsops::ReadSpan spans[kMostRanges] = {};
     const bool usable = nfsArgsGiven(host, fh, attr) && n <= kMostRanges;
     for (unsigned i = 0; i < n && i < kMostRanges; ++i) {
         const bool fits = usable && ranges[i].buf != nullptr && ranges[i].count <= INT_MAX;
-        spans[i] = spanOf(ranges[i].offset, fits ? ranges[i].count : 0, ranges[i].buf);
+        spans[i] = nfsops::readSpanOf(ranges[i].offset, fits ? ranges[i].count : 0, ranges[i].buf);
         if (!fits)
-            spanFailed(&spans[i], K_EINVAL);
+            nfsops::spanFailed(&spans[i], K_EINVAL);
     }
     if (usable)
-        readSpans(host, fh, spans, n, attr);
+        nfsops::readSpans<Read3>(host, fh, spans, n, attr);
     for (unsigned i = 0; i < n && i < kMostRanges; ++i) {
         ranges[i].error = spans[i].error;
         ranges[i].received = spans[i].error != 0 ? -1 : static_cast<int>(spans[i].total);
