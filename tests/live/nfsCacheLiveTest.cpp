@@ -150,21 +150,24 @@ TEST_F(CacheLive, ReadAheadAndWriteBehindMoveTheSameBytesWithTheSameCalls)
     std::mt19937 random(77);
     const std::size_t size = 40 * kLineSize + 5000;
     const std::vector<char> model = randomBytes(size, random);
-    const auto readCalls = [] { // over either transport
-        return nfsStatSlot(IPPROTO_UDP, NFS_PROGRAM, NFS_V3, NFSPROC3_READ).calls.value() +
-               nfsStatSlot(IPPROTO_TCP, NFS_PROGRAM, NFS_V3, NFSPROC3_READ).calls.value();
+    const auto callsOf = [](uint32_t proc) { // over either transport
+        return nfsStatSlot(IPPROTO_UDP, NFS_PROGRAM, NFS_V3, proc).calls.value() +
+               nfsStatSlot(IPPROTO_TCP, NFS_PROGRAM, NFS_V3, proc).calls.value();
     };
+    const auto readCalls = [&callsOf] { return callsOf(NFSPROC3_READ); };
     const int randomLines[] = {17, 3, 30, 9, 22, 0, 38, 12, 26, 6};
-    uint64_t calls[2][2] = {};
+    uint64_t calls[2][3] = {};
     for (int w = 0; w < 2; ++w) {
         nfsMaxInFlight = w == 0 ? 1 : 4;
         SCOPED_TRACE(nfsMaxInFlight);
         const std::string name = "ahead-" + std::to_string(w);
         NfsOpenFile *file = device_.create(&root_, name);
         ASSERT_NE(file, nullptr);
+        const uint64_t writes = callsOf(NFSPROC3_WRITE);
         for (std::size_t at = 0; at < size; at += 4096) // written behind, line after line
             ASSERT_TRUE(writeThrough(file, at, model.data() + at, std::min<std::size_t>(4096, size - at)));
         ASSERT_GE(nfsCacheFileFlush(file, 0, 3), 0);
+        calls[w][2] = callsOf(NFSPROC3_WRITE) - writes;
         EXPECT_TRUE(onServer(name) == model) << "written behind";
         nfsCacheFileInvalidate(cache, file->attr.fileid);
 
@@ -198,6 +201,7 @@ TEST_F(CacheLive, ReadAheadAndWriteBehindMoveTheSameBytesWithTheSameCalls)
     nfsMaxInFlight = savedWindow;
     EXPECT_EQ(calls[1][0], calls[0][0]) << "sequential: no READ past the end, none twice";
     EXPECT_EQ(calls[1][1], calls[0][1]) << "random: no READ ahead";
+    EXPECT_EQ(calls[1][2], calls[0][2]) << "the same WRITEs, some sent behind";
     const uint64_t perLine = (kLineSize + nfs3MaxMsgLen - 1) / nfs3MaxMsgLen;
     EXPECT_EQ(calls[0][1], perLine * std::size(randomLines)) << "one line's READs each";
 }
