@@ -603,6 +603,26 @@ TEST_F(CacheWindow, AFailingReadAheadIsReportedToNoOneAndItsLineLeftEmpty)
     EXPECT_EQ(server_.offsets(false), atLines({0, 1, 2, 3, 4, 3}));
 }
 
+// A line holding another file's unsent bytes is never taken for reading ahead: the read-ahead
+// stops before it and the bytes go out with their own file.
+TEST_F(CacheWindow, ReadAheadLeavesADirtyLineAlone)
+{
+    NfsOpenFile *reader = patterned(6, 8);
+    NfsOpenFile *writer = open(7);
+    NfsCacheLine &ahead = lineOf(6, 3 * kLine);
+    uint64_t offset = 0; // the other file's block that maps to the same line
+    while (&lineOf(7, offset) != &ahead)
+        offset += kLine;
+    ASSERT_EQ(nfsCacheLineWrite(writer, offset, "dirty", 5, 3), 5);
+    server_.calls.clear();
+    readLines(reader, {0, 1, 2});
+    EXPECT_EQ(server_.offsets(false), atLines({0, 1, 2})) << "line 2 read ahead, line 3 not";
+    EXPECT_EQ(ahead.fileId, 7u);
+    EXPECT_EQ(ahead.flags, static_cast<uint32_t>(NFS_CACHE_DIRTY));
+    EXPECT_EQ(nfsCacheFileFlush(writer, 1, 3), 5);
+    EXPECT_EQ(serverFile(7).substr(static_cast<std::size_t>(offset)), "dirty");
+}
+
 // Full lines written in order go out four at a time, each once and in order; a read of the
 // file sends those still waiting first, as does the flush.
 TEST_F(CacheWindow, SequentialFullLinesGoOutBehindTogetherAndLeaveWithTheNextCall)
