@@ -56,7 +56,7 @@ void forget(NfsCacheLine *line)
 // whole by its size as last seen, into lines that hold nothing unsent (a dirty or pinned line is left alone);
 // a block already held whole is passed over. Moves the file's sequential mark past them. The
 // number of ranges, the current line's included.
-unsigned aheadRanges(NfsOpenFile *file, const FileView &view, uint64_t start, NfsCacheLine **lines,
+unsigned aheadRanges(const AheadState &file, const FileView &view, uint64_t start, NfsCacheLine **lines,
                      NfsReadRange *ranges)
 {
     NfsDataCache *cache = view.cache;
@@ -65,11 +65,11 @@ unsigned aheadRanges(NfsOpenFile *file, const FileView &view, uint64_t start, Nf
     unsigned n = 1;
     for (uint32_t k = 1; n < most && k < cache->nLines; ++k) {
         const uint64_t next = start + static_cast<uint64_t>(k) * size;
-        if (next < start || next > file->attr.size || file->attr.size - next < size)
+        if (next < start || next > file.size || file.size - next < size)
             break; // a line the file does not fill would be asked for again when read
         NfsCacheLine *ahead = lineFor(cache, view, next);
         if (holds(*ahead, view, next) && ahead->nBytes == size) {
-            file->nextFill = next + size;
+            *file.nextFill = next + size;
             continue;
         }
         if (ahead->flags != 0 || ahead == lines[0])
@@ -77,7 +77,7 @@ unsigned aheadRanges(NfsOpenFile *file, const FileView &view, uint64_t start, Nf
         lines[n] = ahead;
         ranges[n] = NfsReadRange{next, size, ahead->pData, -1, 0};
         ++n;
-        file->nextFill = next + size;
+        *file.nextFill = next + size;
     }
     return n;
 }
@@ -107,14 +107,14 @@ void written(NfsCacheLine *line, const Nfs3WriteRange &range, bool unstable)
 
 // Sends the lines in block order, together while the window is open: 0, or the first
 // failure's error.
-int linesOut(NfsOpenFile *file, NfsCacheLine **lines, unsigned n)
+int linesOut(void *file, int version, NfsCacheLine **lines, unsigned n)
 {
     std::sort(lines, lines + n,
               [](const NfsCacheLine *a, const NfsCacheLine *b) { return a->offset < b->offset; });
     if (!nfsrpc::windowOpen()) {
         int error = 0;
         for (unsigned i = 0; i < n; ++i) {
-            if (lineWriteBack(lines[i], NFS_V3, Caller::owner) == -1 && error == 0)
+            if (lineWriteBack(lines[i], version, Caller::owner) == -1 && error == 0)
                 error = errnoGet() != 0 ? errnoGet() : K_EIO;
             lines[i]->flags &= ~static_cast<uint32_t>(NFS_CACHE_BEHIND);
         }
@@ -128,7 +128,7 @@ int linesOut(NfsOpenFile *file, NfsCacheLine **lines, unsigned n)
                                    .error = 0,
                                    .result = {-1, {}}};
     bool unstable[kMostRanges] = {};
-    serverWriteRanges(file, ranges, n, unstable);
+    serverWriteRanges(file, version, ranges, n, unstable);
     int error = 0;
     for (unsigned i = 0; i < n; ++i) {
         written(lines[i], ranges[i], unstable[i]);
@@ -165,19 +165,19 @@ bool fillReading(NfsCacheLine *line, void *file, int version, const FileView &vi
 {
     NfsDataCache *cache = view.cache;
     const uint32_t size = cache->lineSize;
-    if (!rangesServed(version) || !nfsrpc::windowOpen())
+    AheadState state{};
+    if (!rangesServed(version) || !nfsrpc::windowOpen() || !aheadState(file, version, &state))
         return fill(line, size, file, version, start);
-    auto *record = static_cast<NfsOpenFile *>(file);
-    const bool sequential = record->nextFill != 0 && record->nextFill == start;
-    record->nextFill = start + size;
+    const bool sequential = *state.nextFill != 0 && *state.nextFill == start;
+    *state.nextFill = start + size;
     NfsCacheLine *lines[kMostRanges] = {line};
     NfsReadRange ranges[kMostRanges] = {{start, size, line->pData, -1, 0}};
-    const unsigned n = sequential ? aheadRanges(record, view, start, lines, ranges) : 1;
+    const unsigned n = sequential ? aheadRanges(state, view, start, lines, ranges) : 1;
     if (n == 1)
         return fill(line, size, file, version, start);
     for (unsigned i = 1; i < n; ++i)
         forget(lines[i]); // their old blocks are overwritten whatever comes back
-    serverReadRanges(record, ranges, n);
+    serverReadRanges(file, version, ranges, n);
     for (unsigned i = 1; i < n; ++i) {
         const int got = ranges[i].received;
         if (got > 0 && static_cast<uint32_t>(got) <= size)
@@ -205,8 +205,9 @@ bool fullLineOut(NfsCacheLine *line, void *file, int version, const FileView &vi
     NfsDataCache *cache = view.cache;
     const uint32_t size = cache->lineSize;
     const uint32_t most = linesPerWindow(cache);
-    auto *record = static_cast<NfsOpenFile *>(file);
-    const bool served = rangesServed(version) && nfsrpc::windowOpen() && most > 1;
+    AheadState state{};
+    const bool served =
+        rangesServed(version) && nfsrpc::windowOpen() && most > 1 && aheadState(file, version, &state);
     const NfsCacheLine *before = line->offset >= size ? lineFor(cache, view, line->offset - size) : nullptr;
     const bool sequential = before != nullptr && before != line && before->pOwner == file &&
                             holds(*before, view, line->offset - size) && before->nBytes == size;
@@ -222,12 +223,12 @@ bool fullLineOut(NfsCacheLine *line, void *file, int version, const FileView &vi
     unsigned n = behindLines(view, file, lines, most - 1, line); // a full line written again waits once
     if (n + 1 < most) {
         line->flags |= NFS_CACHE_BEHIND;
-        record->behindLines = static_cast<int>(n + 1);
+        *state.behindLines = static_cast<int>(n + 1);
         return true;
     }
     lines[n++] = line;
-    record->behindLines = 0;
-    const int error = linesOut(record, lines, n);
+    *state.behindLines = 0;
+    const int error = linesOut(file, version, lines, n);
     if (error != 0)
         errnoSet(error);
     return error == 0;
@@ -235,11 +236,10 @@ bool fullLineOut(NfsCacheLine *line, void *file, int version, const FileView &vi
 
 int behindOut(void *file, int version, uint64_t start, bool continuing)
 {
-    if (version != NFS_V3)
-        return 0;
-    auto *record = static_cast<NfsOpenFile *>(file);
+    AheadState state{};
     FileView view{};
-    if (record->behindLines == 0 || !fileView(file, version, &view) || !hasLines(view.cache))
+    if (!aheadState(file, version, &state) || *state.behindLines == 0 || !fileView(file, version, &view) ||
+        !hasLines(view.cache))
         return 0;
     NfsDataCache *cache = view.cache;
     if (continuing && start >= cache->lineSize) {
@@ -250,8 +250,8 @@ int behindOut(void *file, int version, uint64_t start, bool continuing)
     }
     NfsCacheLine *lines[kMostRanges] = {};
     const unsigned n = behindLines(view, file, lines, kMostRanges);
-    record->behindLines = 0;
-    return n == 0 ? 0 : linesOut(record, lines, n);
+    *state.behindLines = 0;
+    return n == 0 ? 0 : linesOut(file, version, lines, n);
 }
 
 } // namespace nfscache

@@ -48,13 +48,22 @@ int serverRead(void *file, int version, uint64_t offset, unsigned count, char *b
 int serverWrite(void *file, int version, uint64_t offset, unsigned count, const char *buf,
                 Caller caller = Caller::owner, bool *pUnstable = nullptr);
 
-// Several ranges of a version 3 file through the ranges slots, as serverRead and serverWrite
-// move one (the attributes taken from the replies only when they name the file; a write's
-// UNSTABLE verdict noted in the file, unstable[i] set). rangesServed() is false when the
-// version or the slots do not serve them. The caller holds the cache's mutex.
+// Several ranges of a file through the version's ranges slots, as serverRead and serverWrite
+// move one (the attributes taken from the replies only when they name the file; a version 3
+// write's UNSTABLE verdict noted in the file, unstable[i] set). rangesServed() is false when
+// the version or its slots do not serve them. The caller holds the cache's mutex.
 bool rangesServed(int version);
-void serverReadRanges(NfsOpenFile *file, NfsReadRange *ranges, unsigned n);
-void serverWriteRanges(NfsOpenFile *file, Nfs3WriteRange *ranges, unsigned n, bool *unstable);
+void serverReadRanges(void *file, int version, NfsReadRange *ranges, unsigned n);
+void serverWriteRanges(void *file, int version, Nfs3WriteRange *ranges, unsigned n, bool *unstable);
+
+// What read-ahead and write-behind keep in an open file of either version (nextFill and
+// behindLines of its record) and the file's size as last seen; false for another version.
+struct AheadState {
+    uint64_t *nextFill;
+    int *behindLines;
+    uint64_t size;
+};
+bool aheadState(void *file, int version, AheadState *state);
 
 // An open file's `uncommitted` when a reply showed a new write verifier: the server may have
 // dropped what it held, and every pinned line of the file goes out again before the COMMIT.

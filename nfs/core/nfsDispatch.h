@@ -61,6 +61,11 @@ using NfsFileReadRanges3Fn = void (*)(const char *host, nfs_fh3 *fh, NfsReadRang
                                       fattr3 *attr);
 using NfsFileWriteRanges3Fn = void (*)(const char *host, nfs_fh3 *fh, Nfs3WriteRange *ranges, unsigned n,
                                        fattr3 *attr);
+// Version 2: the same ranges; a write's verdict stays empty (its writes are stable).
+using NfsFileReadRanges2Fn = void (*)(const char *host, nfs_fh2 *fh, NfsReadRange *ranges, unsigned n,
+                                      fattr *attr);
+using NfsFileWriteRanges2Fn = void (*)(const char *host, nfs_fh2 *fh, Nfs3WriteRange *ranges, unsigned n,
+                                       fattr *attr);
 // COMMIT of a whole version 3 file: 0 with the reply's verifier in verf, or -1.
 using NfsFileCommit3Fn = int (*)(const char *host, nfs_fh3 *fh, writeverf3 verf, fattr3 *attr);
 // The decoded MOUNT export list goes to *pExports; 0 or -1.
@@ -77,6 +82,8 @@ extern NfsFileRead3Fn pFuncNfs3FileRead;
 extern NfsFileCommit3Fn pFuncNfs3FileCommit;
 extern NfsFileReadRanges3Fn pFuncNfs3FileReadRanges;
 extern NfsFileWriteRanges3Fn pFuncNfs3FileWriteRanges;
+extern NfsFileReadRanges2Fn pFuncNfs2FileReadRanges;
+extern NfsFileWriteRanges2Fn pFuncNfs2FileWriteRanges;
 extern NfsFileWrite2Fn pFuncNfs2FileWrite;
 extern NfsFileRead2Fn pFuncNfs2FileRead;
 extern NfsExportReadFn pFuncNfs3ExportRead;

@@ -221,3 +221,44 @@ int nfs2FileWrite(const char *host, nfs_fh2 *fh, uint64_t offset, unsigned count
         *attr = span.last.attrstat_u.attributes;
     return static_cast<int>(count);
 }
+
+void nfs2FileReadRanges(const char *host, nfs_fh2 *fh, NfsReadRange *ranges, unsigned n, fattr *attr)
+{
+    nfsops::ReadSpan spans[kMostRanges] = {};
+    const bool usable = nfsArgsGiven(host, fh, attr) && n <= kMostRanges && nfsInit() == 0;
+    for (unsigned i = 0; i < n && i < kMostRanges; ++i) {
+        const bool fits =
+            usable && ranges[i].buf != nullptr && transferable(ranges[i].offset, ranges[i].count);
+        spans[i] = nfsops::readSpanOf(ranges[i].offset, fits ? ranges[i].count : 0, ranges[i].buf);
+        if (!fits)
+            nfsops::spanFailed(&spans[i], errnoGet());
+    }
+    if (usable)
+        nfsops::readSpans<Data2>(host, fh, spans, n, attr);
+    for (unsigned i = 0; i < n && i < kMostRanges; ++i) {
+        ranges[i].error = spans[i].error;
+        ranges[i].received = spans[i].error != 0 ? -1 : static_cast<int>(spans[i].total);
+    }
+}
+
+void nfs2FileWriteRanges(const char *host, nfs_fh2 *fh, Nfs3WriteRange *ranges, unsigned n, fattr *attr)
+{
+    nfsops::WriteSpan<attrstat> spans[kMostRanges] = {};
+    const bool usable = nfsArgsGiven(host, fh, attr) && n <= kMostRanges && nfsInit() == 0;
+    for (unsigned i = 0; i < n && i < kMostRanges; ++i) {
+        const bool fits =
+            usable && ranges[i].buf != nullptr && transferable(ranges[i].offset, ranges[i].count);
+        spans[i] = nfsops::writeSpanOf<attrstat>(ranges[i].offset, fits ? ranges[i].count : 0, ranges[i].buf);
+        if (!fits)
+            nfsops::spanFailed(&spans[i], errnoGet() != 0 ? errnoGet() : K_EINVAL);
+    }
+    if (usable)
+        nfsops::writeSpans(Data2{}, host, fh, spans, n, attr);
+    for (unsigned i = 0; i < n && i < kMostRanges; ++i) {
+        const bool written = !spans[i].failed && !spans[i].open;
+        if (written && spans[i].replied)
+            *attr = spans[i].last.attrstat_u.attributes;
+        ranges[i].result = {written ? static_cast<int>(spans[i].count) : -1, {}};
+        ranges[i].error = written ? 0 : (spans[i].error != 0 ? spans[i].error : K_EIO);
+    }
+}

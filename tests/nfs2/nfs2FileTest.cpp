@@ -136,6 +136,16 @@ TEST_F(Nfs2File, DataRoundTripInAssortedSizes)
         calls[window == 1 ? 0 : 1][0] = server_->callCount(kNfs, 2, 6);
         calls[window == 1 ? 0 : 1][1] = server_->callCount(kNfs, 2, 8);
     }
+    // Two lines read in a row: the second fill brings the third line with it.
+    const int fd = kOpen(dev("data4.bin").c_str(), K_O_RDONLY, 0);
+    ASSERT_GE(fd, 0);
+    server_->resetCounts();
+    std::vector<char> lines(2 * 16384);
+    EXPECT_EQ(kRead(fd, lines.data(), 16384), 16384);
+    EXPECT_EQ(kRead(fd, lines.data() + 16384, 16384), 16384);
+    EXPECT_TRUE(std::equal(lines.begin(), lines.end(), data.begin()));
+    EXPECT_EQ(server_->callCount(kNfs, 2, 6), 6u) << "two READs for each of three lines";
+    EXPECT_EQ(kClose(fd), 0);
     nfsMaxInFlight = savedWindow;
     EXPECT_GT(calls[0][0], 1000u);
     EXPECT_EQ(calls[1][0], calls[0][0]) << "READs";
