@@ -48,6 +48,8 @@ typedef struct Nfs2OpenFile {
     void *dirSeen;               /* directories: the cookies this listing delivered, or null */
     int dataOpen;                /* opened for data (not the name alone): counted among the device's open
                                     files, whose removal renames them to a hidden name instead */
+    uint64_t nextFill;           /* as NfsOpenFile's: where a fill reads ahead */
+    int behindLines;             /* as NfsOpenFile's: full lines waiting to go out behind */
 } Nfs2OpenFile;
 
 /* Installs the driver (once) and fills the version 2 dispatch slots; 0 or -1. */

@@ -17,9 +17,11 @@ extern "C" {
 
 #define NFS_CACHE_WRITE_THROUGH 0x1 /* cache option: a write is sent at once */
 #define NFS_CACHE_DIRTY 0x1         /* line flag: bytes not yet sent to the server */
-#define NFS_CACHE_PINNED                                                                                     \
-    0x2                              /* line flag: bytes sent UNSTABLE, kept until a COMMIT with             \
-                                        the same write verifier makes them safe */
+/* line flag: bytes sent UNSTABLE, kept until a COMMIT with the same write verifier makes them safe */
+#define NFS_CACHE_PINNED 0x2
+/* line flag, with NFS_CACHE_DIRTY: a full line written sequentially, whose WRITEs go out with
+ * those of the file's next full line (write-behind) */
+#define NFS_CACHE_BEHIND 0x4
 #define NFS_CACHE_NO_FILE UINT64_MAX /* fileId of a line that holds nothing */
 
 typedef struct NfsCacheLine {

@@ -57,6 +57,11 @@ typedef struct NfsOpenFile {
     void *dirSeen;                /* directories: the cookies this listing delivered, or null */
     int dataOpen;                 /* opened for data (not the name alone): counted among the device's open
                                      files, whose removal renames them to a hidden name instead */
+    uint64_t nextFill;            /* the offset just past the file's last line filled on a read (0 for
+                                     none): a fill there is sequential and reads ahead */
+    int behindLines;              /* full lines of this file waiting to go out with the next one (write-
+                                     behind); guarded by the cache's mutex; may count lines another
+                                     file's eviction has sent since */
 } NfsOpenFile;
 
 typedef struct NfsDevInfo {

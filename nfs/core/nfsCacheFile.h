@@ -10,6 +10,8 @@
 #ifndef NFS_CORE_NFSCACHEFILE_H
 #define NFS_CORE_NFSCACHEFILE_H
 
+#include "core/nfsDispatch.h"
+
 #include <brisnel/nfsCacheLib.h>
 #include <brisnel/nfsDrvLib.h>
 #include <kernel/kernelTypes.h>
@@ -45,6 +47,23 @@ enum class Caller { owner, other };
 int serverRead(void *file, int version, uint64_t offset, unsigned count, char *buf);
 int serverWrite(void *file, int version, uint64_t offset, unsigned count, const char *buf,
                 Caller caller = Caller::owner, bool *pUnstable = nullptr);
+
+// Several ranges of a file through the version's ranges slots, as serverRead and serverWrite
+// move one (the attributes taken from the replies only when they name the file; a version 3
+// write's UNSTABLE verdict noted in the file, unstable[i] set). rangesServed() is false when
+// the version or its slots do not serve them. The caller holds the cache's mutex.
+bool rangesServed(int version);
+void serverReadRanges(void *file, int version, NfsReadRange *ranges, unsigned n);
+void serverWriteRanges(void *file, int version, Nfs3WriteRange *ranges, unsigned n, bool *unstable);
+
+// What read-ahead and write-behind keep in an open file of either version (nextFill and
+// behindLines of its record) and the file's size as last seen; false for another version.
+struct AheadState {
+    uint64_t *nextFill;
+    int *behindLines;
+    uint64_t size;
+};
+bool aheadState(void *file, int version, AheadState *state);
 
 // An open file's `uncommitted` when a reply showed a new write verifier: the server may have
 // dropped what it held, and every pinned line of the file goes out again before the COMMIT.
@@ -142,6 +161,20 @@ bool evict(NfsCacheLine *line, void *file, int version);
 // Fills the line with lineSize bytes at `start` from the server, zeroing what follows the
 // bytes received. False (the line is free, nBytes 0) when the read failed.
 bool fill(NfsCacheLine *line, uint32_t lineSize, void *file, int version, uint64_t start);
+
+// The same for a read miss: when the file is read sequentially (this fill starts where its
+// last one ended), the next lines go in the same calls (read-ahead, see nfsCacheAhead.cpp).
+bool fillReading(NfsCacheLine *line, void *file, int version, const FileView &view, uint64_t start);
+
+// A line of the file that writes just filled (write-back mode): written back now, or, when
+// the file is written sequentially, kept to go out with the next full line (write-behind).
+// False, with the error number set, when a write-back failed (its line stays dirty).
+bool fullLineOut(NfsCacheLine *line, void *file, int version, const FileView &view);
+
+// The lines of the file waiting to go out behind, sent together: 0, or the first failure's
+// error (the lines that failed stay dirty). Nothing when a write at `start` continues them
+// (continuing: true) or the file has none. The caller holds the cache's mutex.
+int behindOut(void *file, int version, uint64_t start = 0, bool continuing = false);
 
 } // namespace nfscache
 

@@ -1,5 +1,5 @@
 // Reading file data through the cache: a hit copies from the line, a miss fills the line from
-// the server with one read-slot call first.
+// the server first (with the lines after it, when the file is read sequentially).
 #include "core/nfsArgs.h"
 #include "core/nfsCacheFile.h"
 
@@ -17,11 +17,14 @@ extern "C" int nfsCacheLineRead(void *file, uint64_t offset, char *buf, int n, i
     if (!at.ready())
         return -1;
     NfsCacheLine *line = at.line;
+    // Lines waiting to go out behind go now; one that fails stays dirty for its write-back
+    // (eviction, sync, close), which reports it.
+    static_cast<void>(nfscache::behindOut(file, version));
     const bool hit =
         nfscache::holds(*line, at.view, at.start) && line->nBytes >= at.inLine + static_cast<uint32_t>(n);
     if (!hit) {
         if (!nfscache::evict(line, file, version) ||
-            !nfscache::fill(line, at.view.cache->lineSize, file, version, at.start))
+            !nfscache::fillReading(line, file, version, at.view, at.start))
             return -1;
         line->fileId = at.view.fileId;
         line->fsId = at.view.fsId;

@@ -44,6 +44,12 @@ extern "C" int nfsCacheLineWrite(void *file, uint64_t offset, const char *buf, i
     if (n == 0)
         return 0;
     const auto count = static_cast<uint32_t>(n);
+    // Lines waiting to go out behind go first, unless this write continues after them.
+    const int behind = nfscache::behindOut(file, version, at.start, true);
+    if (behind != 0) {
+        errnoSet(behind);
+        return -1;
+    }
     if (!claim(cache, line, file, version, at.view, at.start, count))
         return -1;
 
@@ -55,8 +61,7 @@ extern "C" int nfsCacheLineWrite(void *file, uint64_t offset, const char *buf, i
     if ((cache->options & NFS_CACHE_WRITE_THROUGH) == 0) {
         // A full line that could not be sent stays dirty: it also holds bytes that earlier
         // writes were told had been taken, and a later write-back sends them all.
-        if (line->nBytes == cache->lineSize &&
-            nfscache::lineWriteBack(line, version, nfscache::Caller::owner) == -1)
+        if (line->nBytes == cache->lineSize && !nfscache::fullLineOut(line, file, version, at.view))
             return -1;
         return n;
     }

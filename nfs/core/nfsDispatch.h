@@ -1,5 +1,5 @@
 // The version dispatch table: nine module-private slots per protocol version (and version 3's
-// COMMIT), filled by each
+// COMMIT and ranges slots), filled by each
 // version's driver installation and called by the mount front end, the device listing and the
 // data cache, so that none of those depends on a driver. Null until the driver is installed;
 // plain words read without locking.
@@ -37,6 +37,35 @@ using NfsFileRead2Fn = int (*)(const char *host, nfs_fh2 *fh, uint64_t offset, u
                                fattr *attr);
 using NfsFileWrite2Fn = int (*)(const char *host, nfs_fh2 *fh, uint64_t offset, unsigned count,
                                 const char *buf, fattr *attr);
+// Several byte ranges of one file moved by one set of calls in flight: the first is the range
+// asked for, the others lines read ahead or written behind. Each range's outcome is its own:
+// the bytes moved (or -1, with the error number of its failure in error); a failure of one
+// range sends nothing more for it and leaves the others as they went.
+struct NfsReadRange {
+    uint64_t offset;
+    unsigned count;
+    char *buf;
+    int received;
+    int error;
+};
+struct Nfs3WriteRange {
+    uint64_t offset;
+    const char *buf;
+    unsigned count;
+    int error;
+    Nfs3WriteResult result;
+};
+// The most ranges one call of a ranges slot takes.
+constexpr unsigned kMostRanges = 16;
+using NfsFileReadRanges3Fn = void (*)(const char *host, nfs_fh3 *fh, NfsReadRange *ranges, unsigned n,
+                                      fattr3 *attr);
+using NfsFileWriteRanges3Fn = void (*)(const char *host, nfs_fh3 *fh, Nfs3WriteRange *ranges, unsigned n,
+                                       fattr3 *attr);
+// Version 2: the same ranges; a write's verdict stays empty (its writes are stable).
+using NfsFileReadRanges2Fn = void (*)(const char *host, nfs_fh2 *fh, NfsReadRange *ranges, unsigned n,
+                                      fattr *attr);
+using NfsFileWriteRanges2Fn = void (*)(const char *host, nfs_fh2 *fh, Nfs3WriteRange *ranges, unsigned n,
+                                       fattr *attr);
 // COMMIT of a whole version 3 file: 0 with the reply's verifier in verf, or -1.
 using NfsFileCommit3Fn = int (*)(const char *host, nfs_fh3 *fh, writeverf3 verf, fattr3 *attr);
 // The decoded MOUNT export list goes to *pExports; 0 or -1.
@@ -51,6 +80,10 @@ using NfsMountFn = int (*)(const char *host, const char *fileSys, const char *de
 extern NfsFileWrite3Fn pFuncNfs3FileWrite;
 extern NfsFileRead3Fn pFuncNfs3FileRead;
 extern NfsFileCommit3Fn pFuncNfs3FileCommit;
+extern NfsFileReadRanges3Fn pFuncNfs3FileReadRanges;
+extern NfsFileWriteRanges3Fn pFuncNfs3FileWriteRanges;
+extern NfsFileReadRanges2Fn pFuncNfs2FileReadRanges;
+extern NfsFileWriteRanges2Fn pFuncNfs2FileWriteRanges;
 extern NfsFileWrite2Fn pFuncNfs2FileWrite;
 extern NfsFileRead2Fn pFuncNfs2FileRead;
 extern NfsExportReadFn pFuncNfs3ExportRead;

@@ -319,6 +319,11 @@ bool windowOpen()
     return windowSize() > 1;
 }
 
+std::size_t windowCalls()
+{
+    return windowSize();
+}
+
 void exchangeAll(const Peer &peer, Call *calls, std::size_t n)
 {
     const int savedErrno = errnoGet();

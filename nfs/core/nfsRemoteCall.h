@@ -48,6 +48,8 @@ void exchangeAll(const Peer &peer, Call *calls, std::size_t n);
 constexpr std::size_t kMostInFlight = 16; // as the exchange's kMostWindowCalls
 // True when exchangeAll would keep several calls in flight: a window above 1.
 bool windowOpen();
+// The calls exchangeAll keeps in flight at most: the window word, between 1 and kMostInFlight.
+std::size_t windowCalls();
 
 // Releases what decoding put into *out; the pointer at *callerBuffer (if named) is kept out
 // of the release and has its value again afterwards.

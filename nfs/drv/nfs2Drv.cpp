@@ -83,5 +83,9 @@ extern "C" int nfs2Drv(void)
                  pFuncNfs2FileWrite) =
             std::make_tuple(nfs2Mount, nfs2UnmountAll, nfs2DirUnmount, nfs2DevInfoGet, nfs2DrvNumGet,
                             nfs2MntDump, nfs2ExportRead, nfs2FileRead, nfs2FileWrite);
+    if (installed == 0) {
+        pFuncNfs2FileReadRanges = nfs2FileReadRanges;
+        pFuncNfs2FileWriteRanges = nfs2FileWriteRanges;
+    }
     return installed;
 }

@@ -56,6 +56,8 @@ int nfs3Drv(void)
         std::make_tuple(nfs3Mount, nfs3UnmountAll, nfs3DirUnmount, nfs3DevInfoGet, nfs3DrvNumGet, nfs3MntDump,
                         nfs3ExportRead, nfs3FileRead, nfs3FileWriteRun);
     pFuncNfs3FileCommit = nfs3FileCommit;
+    pFuncNfs3FileReadRanges = nfs3FileReadRanges;
+    pFuncNfs3FileWriteRanges = nfs3FileWriteRanges;
     return 0;
 }
 

@@ -74,7 +74,8 @@ template <typename File> int lossRecorded(const File *file)
     return file->lostErrno;
 }
 
-// Repositioning: the dirty line the file leaves is written back first, the cache's own lock
+// Repositioning: the lines waiting to go out behind and the dirty line the file leaves are
+// written back first, the cache's own lock
 // keeping other files' transfers off the line while it is examined. A failed write-back keeps
 // the position and the line's data.
 template <typename File> nfsres::Status seekFlushed(File *file, uint64_t fileId, int version, uint64_t newPos)
@@ -84,6 +85,9 @@ template <typename File> nfsres::Status seekFlushed(File *file, uint64_t fileId,
         const nfscache::CacheLock lock(cache);
         if (!lock.held())
             return nfsres::Fail{0}; // semTake set the error number
+        const int behind = nfscache::behindOut(file, version); // lines waiting to go out behind
+        if (behind != 0)
+            return nfsres::Fail{behind};
         const uint32_t from = nfsWhichCacheLine(cache, fileId, file->pos);
         NfsCacheLine *line = &cache->pLines[from];
         if (from != nfsWhichCacheLine(cache, fileId, newPos) && line->fileId == fileId &&

@@ -10,6 +10,8 @@
 
 #include <rpc/rpc.h>
 
+#include "core/nfsDispatch.h"
+
 #include <cstdint>
 #include <cstring>
 
@@ -40,5 +42,10 @@ inline bool withinReach(uint64_t offset, uint64_t count)
 // Releases the directory batch pFile holds, if any, and clears dirReply; and the cookies its
 // listing delivered.
 void nfs2DirReplyRelease(Nfs2OpenFile *pFile);
+
+// The ranges slots of version 2: several ranges of one file read or written by one set of
+// calls in flight (at most kMostRanges; the first is the range asked for).
+void nfs2FileReadRanges(const char *host, nfs_fh2 *fh, NfsReadRange *ranges, unsigned n, fattr *attr);
+void nfs2FileWriteRanges(const char *host, nfs_fh2 *fh, Nfs3WriteRange *ranges, unsigned n, fattr *attr);
 
 #endif

@@ -3,6 +3,7 @@
 #include "core/nfsArgs.h"
 #include "core/nfsConfig.h"
 #include "ops/nfs3Data.h"
+#include "ops/nfsDataSpans.h"
 #include "ops/nfsOpsCall.h"
 
 #include <brisnel/nfsRpcLib.h>
@@ -87,61 +88,67 @@ int readPiece(const char *host, nfs_fh3 *fh, uint64_t position, unsigned size, c
     return static_cast<int>(received);
 }
 
-// The first READ of every piece from `position` on, all at once: pieces of at most `most` bytes
-// that start before the file's size as last seen (always the first), as many as a batch holds.
-// The pieces are then taken in order as the one-at-a-time loop takes them: each completed
-// by further READs where its first came back short without the end of the file; a failure
-// fails the read; a short piece (the end of the file) ends the batch, and what the later
-// pieces brought is not used (their bytes are overwritten or lie past the result). The bytes
-// of the range received, or -1; *pTotal advanced.
-int readBatch(const char *host, nfs_fh3 *fh, uint64_t offset, unsigned count, unsigned most, char *buf,
-              fattr3 *attr, unsigned *pTotal)
-{
-    nfsrpc::Batch<READ3args, READ3res> batch(xdr_READ3args, xdr_READ3res, dataBuffer);
-    unsigned sizes[nfsrpc::kMostInFlight] = {};
-    for (unsigned at = *pTotal; at < count && !batch.full(); at += sizes[batch.size() - 1]) {
-        const uint64_t position = offset + at;
-        if (batch.size() > 0 && position >= attr->size)
-            break;
-        const unsigned size = std::min(count - at, most);
+// What the shared span code needs of version 3 READs.
+struct Read3 {
+    using Fh = nfs_fh3;
+    using Attr = fattr3;
+    using ReadArgs = READ3args;
+    using ReadRes = READ3res;
+    static constexpr nfsrpc::Coder<READ3args> readArgsCoder = xdr_READ3args;
+    static constexpr nfsrpc::Coder<READ3res> readResCoder = xdr_READ3res;
+    static constexpr nfsrpc::BufferSlot<READ3res> dataBuffer = ::dataBuffer;
+    static constexpr uint32_t kReadProc = NFSPROC3_READ;
+
+    static nfsrpc::Peer peer(const char *host) { return nfsops::nfs3Peer(host); }
+    static unsigned most() { return nfsWordGet(nfs3MaxMsgLen); }
+    static READ3args readArgs(const nfs_fh3 &fh, uint64_t position, unsigned size)
+    {
+        return READ3args{.file = fh, .offset = position, .count = size};
+    }
+    static READ3res readInitial(char *destination, unsigned size)
+    {
         READ3res initial{};
-        initial.READ3res_u.resok.data.data_val = buf + at;
+        initial.READ3res_u.resok.data.data_val = destination;
         initial.READ3res_u.resok.data.data_len = size;
-        sizes[batch.size()] = size;
-        batch.add(READ3args{.file = *fh, .offset = position, .count = size}, initial);
+        return initial;
     }
-    batch.run(nfsops::nfs3Peer(host), NFSPROC3_READ);
-    for (std::size_t i = 0; i < batch.size(); ++i) {
-        if (batch.error(i) != 0) {
-            errnoSet(batch.error(i));
-            return -1;
-        }
-        const READ3resok *outcome = readOutcome(batch[i], attr);
-        if (outcome == nullptr)
-            return -1;
-        const READ3resok &ok = *outcome;
-        const uint64_t position = offset + *pTotal;
-        auto received = static_cast<unsigned>(ok.count);
-        if (ok.eof == 0 && received < sizes[i]) {
-            if (received == 0) {
-                if (position < attr->size) {
-                    errnoSet(K_EIO);
-                    return -1;
-                }
-            } else {
-                const int rest = readPiece(host, fh, position + received, sizes[i] - received,
-                                           buf + *pTotal + received, attr);
-                if (rest < 0)
-                    return -1;
-                received += static_cast<unsigned>(rest);
+    static bool readOutcome(const READ3res &res, uint64_t /*position*/, fattr3 *attr, unsigned *pCount,
+                            bool *pEof)
+    {
+        const READ3resok *ok = ::readOutcome(res, attr);
+        if (ok == nullptr)
+            return false;
+        *pCount = static_cast<unsigned>(ok->count);
+        *pEof = ok->eof != 0;
+        return true;
+    }
+    static int readPiece(const char *host, nfs_fh3 *fh, uint64_t position, unsigned size, char *destination,
+                         fattr3 *attr)
+    {
+        return ::readPiece(host, fh, position, size, destination, attr);
+    }
+    // One piece after another, each completed before the next.
+    static void readAlone(const char *host, nfs_fh3 *fh, nfsops::ReadSpan *pSpan, fattr3 *attr)
+    {
+        nfsops::ReadSpan &span = *pSpan;
+        while (span.open && span.total < span.count) {
+            const unsigned size = std::min(span.count - span.total, most());
+            if (nfsInit() == -1) {
+                nfsops::spanFailed(&span, errnoGet());
+                return;
             }
+            const int received =
+                ::readPiece(host, fh, span.offset + span.total, size, span.buf + span.total, attr);
+            if (received < 0) {
+                nfsops::spanFailed(&span, errnoGet());
+                return;
+            }
+            if (received == 0)
+                break;
+            span.total += static_cast<unsigned>(received);
         }
-        *pTotal += received;
-        if (received < sizes[i])
-            return static_cast<int>(received); // the end of the file: the rest as one at a time
     }
-    return 1;
-}
+};
 
 } // namespace
 
@@ -154,28 +161,29 @@ int nfs3FileRead(const char *host, nfs_fh3 *fh, uint64_t offset, unsigned count,
         errnoSet(K_EINVAL);
         return -1;
     }
-    unsigned total = 0;
-    // Several pieces in flight: the same READs as below, overlapped.
-    const unsigned most = nfsWordGet(nfs3MaxMsgLen);
-    while (total < count && most != 0 && count > most && nfsrpc::windowOpen()) {
-        if (nfsInit() == -1)
-            return -1;
-        const int last = readBatch(host, fh, offset, count, most, buf, attr, &total);
-        if (last < 0)
-            return -1;
-        if (last == 0)
-            return static_cast<int>(total);
+    nfsops::ReadSpan span = nfsops::readSpanOf(offset, count, buf);
+    nfsops::readSpans<Read3>(host, fh, &span, 1, attr);
+    if (span.error != 0) {
+        errnoSet(span.error);
+        return -1;
     }
-    while (total < count) {
-        const unsigned size = std::min(count - total, nfsWordGet(nfs3MaxMsgLen));
-        if (nfsInit() == -1)
-            return -1;
-        const int received = readPiece(host, fh, offset + total, size, buf + total, attr);
-        if (received < 0)
-            return -1;
-        if (received == 0)
-            break;
-        total += static_cast<unsigned>(received);
+    return static_cast<int>(span.total);
+}
+
+void nfs3FileReadRanges(const char *host, nfs_fh3 *fh, NfsReadRange *ranges, unsigned n, fattr3 *attr)
+{
+    nfsops::ReadSpan spans[kMostRanges] = {};
+    const bool usable = nfsArgsGiven(host, fh, attr) && n <= kMostRanges;
+    for (unsigned i = 0; i < n && i < kMostRanges; ++i) {
+        const bool fits = usable && ranges[i].buf != nullptr && ranges[i].count <= INT_MAX;
+        spans[i] = nfsops::readSpanOf(ranges[i].offset, fits ? ranges[i].count : 0, ranges[i].buf);
+        if (!fits)
+            nfsops::spanFailed(&spans[i], K_EINVAL);
     }
-    return static_cast<int>(total);
+    if (usable)
+        nfsops::readSpans<Read3>(host, fh, spans, n, attr);
+    for (unsigned i = 0; i < n && i < kMostRanges; ++i) {
+        ranges[i].error = spans[i].error;
+        ranges[i].received = spans[i].error != 0 ? -1 : static_cast<int>(spans[i].total);
+    }
 }

@@ -4,6 +4,7 @@
 #include "core/nfsArgs.h"
 #include "core/nfsConfig.h"
 #include "ops/nfs3Data.h"
+#include "ops/nfsDataSpans.h"
 #include "ops/nfsOpsCall.h"
 
 #include <brisnel/nfsRpcLib.h>
@@ -51,49 +52,83 @@ int acceptedCount(const WRITE3res &res, stable_how asked, unsigned sent, fattr3 
     return static_cast<int>(ok.count);
 }
 
-// The WRITEs of every piece from *pWritten on, all at once, as many as a batch holds, each as
-// the one-at-a-time loop sends it. The replies are taken in order as that loop takes them: a
-// failure fails the write; a piece the server took only in part ends the batch, and the rest
-// goes again from there as that loop would send it. Every reply that took data adds to the
-// verdict, in piece order, since its bytes reached the server. False on failure; *last is the
-// reply whose weak cache consistency data the attributes follow.
-bool writeBatch(const char *host, nfs_fh3 *fh, uint64_t offset, unsigned count, unsigned most,
-                stable_how stable, const char *buf, fattr3 *attr, unsigned *pWritten, Nfs3WriteResult *result,
-                WRITE3res *last)
+using Span = nfsops::WriteSpan<WRITE3res>;
+
+// What the shared span code needs of version 3 WRITEs: every WRITE of one write asks for the
+// stability level read once at its start.
+struct Write3 {
+    using Fh = nfs_fh3;
+    using Attr = fattr3;
+    using WriteArgs = WRITE3args;
+    using WriteRes = WRITE3res;
+    static constexpr nfsrpc::Coder<WRITE3args> writeArgsCoder = xdr_WRITE3args;
+    static constexpr nfsrpc::Coder<WRITE3res> writeResCoder = xdr_WRITE3res;
+    static constexpr uint32_t kWriteProc = NFSPROC3_WRITE;
+
+    stable_how stable;
+
+    static nfsrpc::Peer peer(const char *host) { return nfsops::nfs3Peer(host); }
+    static unsigned most() { return nfsWordGet(nfs3MaxMsgLen); }
+    WRITE3args writeArgs(const nfs_fh3 &fh, uint64_t position, unsigned size, const char *data) const
+    {
+        return WRITE3args{.file = fh,
+                          .offset = position,
+                          .count = size,
+                          .stable = stable,
+                          .data = {size, const_cast<char *>(data)}}; // only encoded from
+    }
+    int accepted(const WRITE3res &res, unsigned sent, fattr3 *attr) const
+    {
+        return acceptedCount(res, stable, sent, attr);
+    }
+    static bool tookData(const WRITE3res &res)
+    {
+        return res.status == NFS3_OK && res.WRITE3res_u.resok.count != 0;
+    }
+    static void verdictAdd(const WRITE3res &res, Nfs3WriteVerdict *verdict)
+    {
+        ::verdictAdd(res.WRITE3res_u.resok, verdict);
+    }
+    // One piece after another.
+    void writeAlone(const char *host, nfs_fh3 *fh, Span *pSpan, fattr3 *attr) const
+    {
+        Span &span = *pSpan;
+        while (span.open) {
+            const unsigned size = std::min(span.count - span.written, most());
+            if (size == 0) {
+                nfsops::spanFailed(&span, K_EINVAL); // a transfer limit of 0 allows no progress
+                return;
+            }
+            const nfsrpc::Reply<WRITE3res> reply(
+                peer(host), NFSPROC3_WRITE, xdr_WRITE3args,
+                writeArgs(*fh, span.offset + span.written, size, span.buf + span.written), xdr_WRITE3res);
+            errnoSet(0);
+            if (nfsops::failed(reply)) {
+                nfsops::spanFailed(&span, errnoGet());
+                return;
+            }
+            span.last = *reply; // holds nothing allocated
+            span.replied = true;
+            const int taken = accepted(span.last, size, attr);
+            if (taken < 0) {
+                nfsops::spanFailed(&span, errnoGet());
+                return;
+            }
+            verdictAdd(span.last, &span.verdict);
+            span.written += static_cast<unsigned>(taken);
+            span.open = span.written < span.count;
+        }
+    }
+};
+
+// A span's result; the attributes follow its last reply's weak cache consistency data.
+Nfs3WriteResult resultOf(Span &span, fattr3 *attr)
 {
-    nfsrpc::Batch<WRITE3args, WRITE3res> batch(xdr_WRITE3args, xdr_WRITE3res);
-    unsigned sizes[nfsrpc::kMostInFlight] = {};
-    for (unsigned at = *pWritten; at < count && !batch.full(); at += sizes[batch.size() - 1]) {
-        const unsigned size = std::min(count - at, most);
-        sizes[batch.size()] = size;
-        batch.add(WRITE3args{.file = *fh,
-                             .offset = offset + at,
-                             .count = size,
-                             .stable = stable,
-                             .data = {size, const_cast<char *>(buf + at)}}); // only encoded from
-    }
-    batch.run(nfsops::nfs3Peer(host), NFSPROC3_WRITE);
-    bool taking = true;
-    for (std::size_t i = 0; i < batch.size(); ++i) {
-        const WRITE3res &res = batch[i];
-        if (!taking) {
-            if (batch.error(i) == 0 && res.status == NFS3_OK && res.WRITE3res_u.resok.count != 0)
-                verdictAdd(res.WRITE3res_u.resok, &result->verdict);
-            continue;
-        }
-        if (batch.error(i) != 0) {
-            errnoSet(batch.error(i));
-            return false;
-        }
-        *last = res; // holds nothing allocated
-        const int accepted = acceptedCount(res, stable, sizes[i], attr);
-        if (accepted < 0)
-            return false;
-        verdictAdd(res.WRITE3res_u.resok, &result->verdict);
-        *pWritten += static_cast<unsigned>(accepted);
-        taking = static_cast<unsigned>(accepted) == sizes[i];
-    }
-    return true;
+    if (span.failed || span.open)
+        return failed();
+    if (span.replied)
+        nfs3DecodeWcc(&span.last.WRITE3res_u.resok.file_wcc, attr);
+    return {static_cast<int>(span.count), span.verdict};
 }
 
 } // namespace
@@ -101,7 +136,6 @@ bool writeBatch(const char *host, nfs_fh3 *fh, uint64_t offset, unsigned count, 
 Nfs3WriteResult nfs3FileWriteRun(const char *host, nfs_fh3 *fh, uint64_t offset, unsigned count,
                                  const char *buf, fattr3 *attr)
 {
-    const auto stable = static_cast<stable_how>(nfs3WriteStable);
     if (!nfsArgsGiven(host, fh, buf, attr) || nfsInit() == -1)
         return failed();
     if (count == 0)
@@ -110,40 +144,32 @@ Nfs3WriteResult nfs3FileWriteRun(const char *host, nfs_fh3 *fh, uint64_t offset,
         errnoSet(K_EINVAL);
         return failed();
     }
-    Nfs3WriteResult result{static_cast<int>(count), {}};
-    WRITE3res res{};
-    unsigned written = 0;
-    // Several pieces in flight: the same WRITEs as below, overlapped.
-    const unsigned most = nfsWordGet(nfs3MaxMsgLen);
-    while (written < count && most != 0 && count > most && nfsrpc::windowOpen()) {
-        if (nfsInit() == -1 ||
-            !writeBatch(host, fh, offset, count, most, stable, buf, attr, &written, &result, &res))
-            return failed();
+    const int savedErrno = errnoGet();
+    Span span = nfsops::writeSpanOf<WRITE3res>(offset, count, buf);
+    nfsops::writeSpans(Write3{static_cast<stable_how>(nfs3WriteStable)}, host, fh, &span, 1, attr);
+    // A reply committed below the level asked fails without an error number of its own.
+    errnoSet(span.error != 0 ? span.error : savedErrno);
+    return resultOf(span, attr);
+}
+
+void nfs3FileWriteRanges(const char *host, nfs_fh3 *fh, Nfs3WriteRange *ranges, unsigned n, fattr3 *attr)
+{
+    Span spans[kMostRanges] = {};
+    const bool usable = nfsArgsGiven(host, fh, attr) && n <= kMostRanges && nfsInit() != -1;
+    const int error = usable ? K_EINVAL : (errnoGet() != 0 ? errnoGet() : K_EINVAL);
+    for (unsigned i = 0; i < n && i < kMostRanges; ++i) {
+        const bool fits = usable && ranges[i].buf != nullptr && ranges[i].count <= INT_MAX;
+        spans[i] =
+            nfsops::writeSpanOf<WRITE3res>(ranges[i].offset, fits ? ranges[i].count : 0, ranges[i].buf);
+        if (!fits)
+            nfsops::spanFailed(&spans[i], error);
     }
-    while (written < count) {
-        const unsigned size = std::min(count - written, nfsWordGet(nfs3MaxMsgLen));
-        if (size == 0) {
-            errnoSet(K_EINVAL); // a transfer limit of 0 allows no progress
-            return failed();
-        }
-        WRITE3args args{.file = *fh,
-                        .offset = offset + written,
-                        .count = size,
-                        .stable = stable,
-                        .data = {size, const_cast<char *>(buf + written)}}; // only encoded from
-        const nfsrpc::Reply<WRITE3res> reply(nfsops::nfs3Peer(host), NFSPROC3_WRITE, xdr_WRITE3args, args,
-                                             xdr_WRITE3res);
-        if (nfsops::failed(reply))
-            return failed();
-        res = *reply; // holds nothing allocated
-        const int accepted = acceptedCount(res, stable, size, attr);
-        if (accepted < 0)
-            return failed();
-        verdictAdd(res.WRITE3res_u.resok, &result.verdict);
-        written += static_cast<unsigned>(accepted);
+    if (usable)
+        nfsops::writeSpans(Write3{static_cast<stable_how>(nfs3WriteStable)}, host, fh, spans, n, attr);
+    for (unsigned i = 0; i < n && i < kMostRanges; ++i) {
+        ranges[i].result = resultOf(spans[i], attr);
+        ranges[i].error = spans[i].error != 0 ? spans[i].error : (ranges[i].result.written < 0 ? K_EIO : 0);
     }
-    nfs3DecodeWcc(&res.WRITE3res_u.resok.file_wcc, attr);
-    return result;
 }
 
 int nfs3FileWrite(const char *host, nfs_fh3 *fh, uint64_t offset, unsigned count, const char *buf,

@@ -321,6 +321,16 @@ TEST_F(RelayLive, CallsInFlightThroughLossReorderAndDuplicatesCostNoByte)
             roundTrip(network.name, 300000);
         }
     }
+    // Lines of two transfers: written behind two at a time, read ahead a line at a time.
+    ASSERT_EQ(nfsUnmount(kDev), 0) << std::hex << errnoGet();
+    nfs3CacheParamsSet(16, 16384, 0);
+    ASSERT_EQ(nfsMount(relayHost(), live::exportPath().c_str(), kDev), 0) << std::hex << errnoGet();
+    nfsMaxInFlight = 4;
+    for (const auto &network : networks) {
+        SCOPED_TRACE(std::string(network.name) + ", behind and ahead");
+        relay_->setPlan(network.plan);
+        roundTrip(std::string(network.name) + "-ahead", 200000);
+    }
     relay_->setPlan({});
     roundTrip("after", 70000);
 }

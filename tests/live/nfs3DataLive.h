@@ -114,12 +114,21 @@ protected:
         savedWrite_ = pFuncNfs3FileWrite;
         pFuncNfs3FileRead = nfs3FileRead;
         pFuncNfs3FileWrite = nfs3FileWriteRun;
+        savedReadRanges_ = pFuncNfs3FileReadRanges;
+        savedWriteRanges_ = pFuncNfs3FileWriteRanges;
+        pFuncNfs3FileReadRanges = nfs3FileReadRanges;
+        pFuncNfs3FileWriteRanges = nfs3FileWriteRanges;
+        savedCommit_ = pFuncNfs3FileCommit;
+        pFuncNfs3FileCommit = nfs3FileCommit; // pinned lines are committed before their reuse
         ASSERT_TRUE(live::mountRoot(&root_));
     }
     void TearDown() override
     {
         pFuncNfs3FileRead = savedRead_;
         pFuncNfs3FileWrite = savedWrite_;
+        pFuncNfs3FileReadRanges = savedReadRanges_;
+        pFuncNfs3FileWriteRanges = savedWriteRanges_;
+        pFuncNfs3FileCommit = savedCommit_;
         nfsClientClose();
     }
 
@@ -152,6 +161,9 @@ protected:
 private:
     NfsFileRead3Fn savedRead_ = nullptr;
     NfsFileWrite3Fn savedWrite_ = nullptr;
+    NfsFileReadRanges3Fn savedReadRanges_ = nullptr;
+    NfsFileWriteRanges3Fn savedWriteRanges_ = nullptr;
+    NfsFileCommit3Fn savedCommit_ = nullptr;
 };
 
 } // namespace datalive

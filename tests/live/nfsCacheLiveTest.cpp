@@ -3,6 +3,12 @@
 // byte-exact, in write-back and in write-through mode.
 #include "live/nfs3DataLive.h"
 
+#include "core/nfsRpcStats.h"
+
+#include <kernel/errnoLib.h>
+
+#include <brisnel/nfsConfigLib.h>
+
 #include <algorithm>
 #include <numeric>
 #include <utility>
@@ -77,7 +83,8 @@ protected:
 
         std::vector<char> model = randomBytes(kFileSize, random);
         for (const Segment &s : coveringSegments(random))
-            ASSERT_TRUE(writeThrough(file, s.offset, model.data() + s.offset, s.length)) << s.offset;
+            ASSERT_TRUE(writeThrough(file, s.offset, model.data() + s.offset, s.length))
+                << s.offset << " " << std::hex << errnoGet();
         // Rewrites over what is there, some in lines already sent, some in lines still dirty.
         std::uniform_int_distribution<uint64_t> where(0, kFileSize - 1);
         std::uniform_int_distribution<std::size_t> length(1, 3 * kLineSize);
@@ -129,6 +136,74 @@ TEST_F(CacheLive, AFileChangedOnTheServerIsSeenAfterInvalidationAndItsGrowthAtOn
     putOnServer("cache-grows", grown);
     ASSERT_EQ(nfsCacheLineRead(file, 100, buf.data(), 100, 3), 50) << "a short line is asked again";
     EXPECT_EQ(std::string(buf.data(), 50), std::string(50, 'b'));
+}
+
+// Read-ahead sends no READ that one call at a time would not send (each line is asked for once,
+// none past the file's end), sequential or random, and the bytes are the server's; with the
+// window a sequential read finds the line after the one it fills already there. Full lines
+// written behind land byte-exact.
+TEST_F(CacheLive, ReadAheadAndWriteBehindMoveTheSameBytesWithTheSameCalls)
+{
+    const int32_t savedWindow = nfsMaxInFlight;
+    ASSERT_TRUE(device_.allocateCache(kLines, kLineSize, 0));
+    NfsDataCache *cache = &device_.device()->cache;
+    std::mt19937 random(77);
+    const std::size_t size = 40 * kLineSize + 5000;
+    const std::vector<char> model = randomBytes(size, random);
+    const auto callsOf = [](uint32_t proc) { // over either transport
+        return nfsStatSlot(IPPROTO_UDP, NFS_PROGRAM, NFS_V3, proc).calls.value() +
+               nfsStatSlot(IPPROTO_TCP, NFS_PROGRAM, NFS_V3, proc).calls.value();
+    };
+    const auto readCalls = [&callsOf] { return callsOf(NFSPROC3_READ); };
+    const int randomLines[] = {17, 3, 30, 9, 22, 0, 38, 12, 26, 6};
+    uint64_t calls[2][3] = {};
+    for (int w = 0; w < 2; ++w) {
+        nfsMaxInFlight = w == 0 ? 1 : 4;
+        SCOPED_TRACE(nfsMaxInFlight);
+        const std::string name = "ahead-" + std::to_string(w);
+        NfsOpenFile *file = device_.create(&root_, name);
+        ASSERT_NE(file, nullptr);
+        const uint64_t writes = callsOf(NFSPROC3_WRITE);
+        for (std::size_t at = 0; at < size; at += 4096) // written behind, line after line
+            ASSERT_TRUE(writeThrough(file, at, model.data() + at, std::min<std::size_t>(4096, size - at)));
+        ASSERT_GE(nfsCacheFileFlush(file, 0, 3), 0);
+        calls[w][2] = callsOf(NFSPROC3_WRITE) - writes;
+        EXPECT_TRUE(onServer(name) == model) << "written behind";
+        nfsCacheFileInvalidate(cache, file->attr.fileid);
+
+        uint64_t before = readCalls();
+        std::vector<char> bytes(kLineSize);
+        for (uint64_t at = 0; at < size; at += kLineSize) {
+            const int got = nfsCacheLineRead(file, at, bytes.data(), kLineSize, 3);
+            ASSERT_EQ(got, static_cast<int>(std::min<uint64_t>(kLineSize, size - at))) << at;
+            EXPECT_TRUE(std::equal(bytes.begin(), bytes.begin() + got,
+                                   model.begin() + static_cast<std::ptrdiff_t>(at)));
+            if (w == 1 && at == kLineSize) {
+                const NfsCacheLine &next =
+                    cache->pLines[nfsWhichCacheLine(cache, file->attr.fileid, 2 * kLineSize)];
+                EXPECT_TRUE(next.offset == 2 * kLineSize && next.nBytes == kLineSize) << "read ahead";
+            }
+        }
+        calls[w][0] = readCalls() - before;
+        nfsCacheFileInvalidate(cache, file->attr.fileid);
+
+        before = readCalls();
+        for (const int line : randomLines) { // 4 KiB in lines never read in a row
+            const uint64_t at = static_cast<uint64_t>(line) * kLineSize + 4096;
+            ASSERT_EQ(nfsCacheLineRead(file, at, bytes.data(), 4096, 3), 4096);
+            EXPECT_TRUE(std::equal(bytes.begin(), bytes.begin() + 4096,
+                                   model.begin() + static_cast<std::ptrdiff_t>(at)));
+        }
+        calls[w][1] = readCalls() - before;
+        EXPECT_GE(nfsCacheFileFlush(file, 1, 3), 0);
+        nfsCacheFileInvalidate(cache, file->attr.fileid);
+    }
+    nfsMaxInFlight = savedWindow;
+    EXPECT_EQ(calls[1][0], calls[0][0]) << "sequential: no READ past the end, none twice";
+    EXPECT_EQ(calls[1][1], calls[0][1]) << "random: no READ ahead";
+    EXPECT_EQ(calls[1][2], calls[0][2]) << "the same WRITEs, some sent behind";
+    const uint64_t perLine = (kLineSize + nfs3MaxMsgLen - 1) / nfs3MaxMsgLen;
+    EXPECT_EQ(calls[0][1], perLine * std::size(randomLines)) << "one line's READs each";
 }
 
 } // namespace

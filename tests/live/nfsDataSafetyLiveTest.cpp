@@ -185,7 +185,8 @@ TEST_F(DataSafetyLive, AServerRestartInTheMiddleOfAWriteLosesNothing)
     std::mt19937 random(9);
     const std::vector<char> bytes = randomBytes(kSize, random);
     const int savedStable = nfs3StableWriteGet();
-    for (const int lineBytes : {4096, 131072}) {
+    // Lines of one and two transfers go out behind, two at a time or more; lines of sixteen alone.
+    for (const int lineBytes : {4096, 16384, 131072}) {
         for (const int stable : {0, 2}) {
             const std::string name = "restart-" + std::to_string(lineBytes) + "-" + std::to_string(stable);
             SCOPED_TRACE(name);

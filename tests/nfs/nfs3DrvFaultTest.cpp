@@ -117,6 +117,7 @@ protected:
     void SetUp() override
     {
         ASSERT_TRUE(server_.up());
+        savedWindow_ = nfsMaxInFlight;
         nfsAuthUnixSet(sysBootParams.hostName, 2001, 100, 0, nullptr);
         ASSERT_EQ(nfs3Drv(), 0);
         nfs3CacheParamsSet(2, kLine, 0);
@@ -133,8 +134,13 @@ protected:
     {
         EXPECT_EQ(nfsUnmount(kDev), 0) << std::hex << errnoGet();
         nfs3CacheParamsSet(16, 16384, 0);
+        nfsMaxInFlight = savedWindow_;
         nfsClientClose();
     }
+
+    // Each full line goes out as it fills: no line waits to go out behind.
+    void oneLineAtATime() { nfsMaxInFlight = 1; }
+    int32_t savedWindow_ = 0;
 
     void install()
     {
@@ -299,6 +305,7 @@ TEST_F(DrvFault, CloseReportsAFailedWriteBackAndLeavesNoLineOnTheFreedFile)
 
 TEST_F(DrvFault, AWriteFailingAfterSomeLinesReturnsTheirCountAndTheErrorComesNext)
 {
+    oneLineAtATime();
     NfsOpenFile *file = open("b", K_O_WRONLY);
     ASSERT_NE(file, nullptr);
     set([](Files &f) { f.writesLeft = 1; });
@@ -314,6 +321,36 @@ TEST_F(DrvFault, AWriteFailingAfterSomeLinesReturnsTheirCountAndTheErrorComesNex
     EXPECT_EQ(nfs3Close(file), 0);
     EXPECT_EQ(serverData("b"), std::vector<char>(2 * kLine, 'w'))
         << "the failed line stayed dirty and went out with the next write-back";
+}
+
+// Two lines of one WRITE each: the second full line written in order waits to go out with the
+// third. When that WRITE fails (the server is full), the next write that sends it, or the sync,
+// reports it; its line stays dirty and the close sends it.
+TEST_F(DrvFault, AFailedWriteBehindIsReportedByTheNextWriteOrTheSyncAndSentAtClose)
+{
+    const std::vector<char> data(3 * kLine, 'h');
+    for (const bool bySync : {false, true}) {
+        SCOPED_TRACE(bySync ? "sync" : "next write");
+        set([](Files &f) {
+            f.data["c"].clear();
+            f.writesLeft = 1;
+        });
+        NfsOpenFile *file = open("c", K_O_RDWR);
+        ASSERT_NE(file, nullptr);
+        ASSERT_EQ(nfs3Write(file, data.data(), 2 * static_cast<int>(kLine)), 2 * static_cast<int>(kLine));
+        EXPECT_EQ(serverData("c").size(), kLine) << "the second line waits";
+        if (bySync) {
+            EXPECT_EQ(nfs3Ioctl(file, K_FIOSYNC, 0), -1);
+        } else {
+            EXPECT_EQ(nfs3Write(file, data.data(), static_cast<int>(kLine)), -1);
+            EXPECT_EQ(file->pos, 2 * kLine) << "nothing of the failing call counted";
+        }
+        EXPECT_EQ(errnoGet(), NFS_ERRNO_BASE | NFS3ERR_NOSPC);
+        set([](Files &f) { f.writesLeft = -1; });
+        EXPECT_EQ(nfs3Close(file), 0) << std::hex << errnoGet();
+        // The failing write's line stays dirty too, as a full line's failed write-back leaves it.
+        EXPECT_EQ(serverData("c"), std::vector<char>(data.begin(), data.begin() + (bySync ? 2 : 3) * kLine));
+    }
 }
 
 TEST_F(DrvFault, AReadFailingInTheThirdLineReturnsTwoLinesAndThePositionStandsAfterThem)
@@ -491,6 +528,7 @@ TEST_F(DrvFault, SeeksToNegativePositionsAreRefusedAndAFailedSeekWriteBackKeepsT
 // bytes moved keeps an I/O error for the next call, never an error number left from before.
 TEST_F(DrvFault, APieceFailingWithoutAnErrorOfItsOwnKeepsAnIoErrorNotAStaleOne)
 {
+    oneLineAtATime();
     NfsOpenFile *file = open("c", K_O_RDWR);
     ASSERT_NE(file, nullptr);
     const int savedStable = nfs3StableWriteGet();
@@ -573,6 +611,7 @@ TEST_F(DrvFault, DataAcknowledgedBeforeARestartReachesStableStorage)
 // once, which unpins all its lines, so the pins never hold more than the cache.
 TEST_F(DrvFault, AFileFarLargerThanTheCacheIsCommittedAsItsLinesAreReused)
 {
+    oneLineAtATime();
     set([](Files &f) { f.committed = UNSTABLE; });
     NfsOpenFile *file = open("c", K_O_RDWR);
     ASSERT_NE(file, nullptr);

@@ -31,14 +31,25 @@ struct SlotCall {
 struct FakeServer {
     std::map<uint64_t, std::vector<char>> files;
     std::vector<SlotCall> calls;
-    int failReads = 0;               // the next n reads fail
-    int failWrites = 0;              // the next n writes fail
-    unsigned bytesBeforeFailure = 0; // a failing read first lands this many of the file's bytes
+    int failReads = 0;                 // the next n reads fail
+    int failWrites = 0;                // the next n writes fail
+    unsigned bytesBeforeFailure = 0;   // a failing read first lands this many of the file's bytes
+    uint64_t failReadAt = UINT64_MAX;  // every read at this offset fails
+    uint64_t failWriteAt = UINT64_MAX; // every write at this offset fails
 
     std::size_t count(bool write) const
     {
         return static_cast<std::size_t>(std::count_if(
             calls.begin(), calls.end(), [write](const SlotCall &c) { return c.write == write; }));
+    }
+    // The offsets of the reads or writes, in the order they were made.
+    std::vector<uint64_t> offsets(bool write) const
+    {
+        std::vector<uint64_t> seen;
+        for (const SlotCall &c : calls)
+            if (c.write == write)
+                seen.push_back(c.offset);
+        return seen;
     }
 };
 
@@ -51,8 +62,8 @@ inline int fakeRead(const char *, nfs_fh3 *, uint64_t offset, unsigned count, ch
     if (offset >= data.size())
         offset = data.size(); // past the end: nothing to read, and the offset fits a size_t
     const auto at = static_cast<std::size_t>(offset);
-    if (server->failReads > 0) {
-        --server->failReads;
+    if (server->failReads > 0 || offset == server->failReadAt) {
+        server->failReads -= server->failReads > 0 ? 1 : 0;
         // A transfer cut off part-way: some bytes are already in the buffer.
         if (at < data.size())
             std::memcpy(buf, data.data() + at,
@@ -70,8 +81,8 @@ inline Nfs3WriteResult fakeWrite(const char *, nfs_fh3 *, uint64_t offset, unsig
                                  fattr3 *attr)
 {
     server->calls.push_back({true, attr->fileid, offset, count});
-    if (server->failWrites > 0) {
-        --server->failWrites;
+    if (server->failWrites > 0 || offset == server->failWriteAt) {
+        server->failWrites -= server->failWrites > 0 ? 1 : 0;
         return {-1, {}};
     }
     std::vector<char> &data = server->files[attr->fileid];
@@ -82,6 +93,23 @@ inline Nfs3WriteResult fakeWrite(const char *, nfs_fh3 *, uint64_t offset, unsig
     return {static_cast<int>(count), {}};
 }
 
+// The ranges slots over the single-range fakes, one call per range in order.
+inline void fakeReadRanges(const char *host, nfs_fh3 *fh, NfsReadRange *ranges, unsigned n, fattr3 *attr)
+{
+    for (unsigned i = 0; i < n; ++i) {
+        ranges[i].received = fakeRead(host, fh, ranges[i].offset, ranges[i].count, ranges[i].buf, attr);
+        ranges[i].error = ranges[i].received < 0 ? 5 : 0;
+    }
+}
+
+inline void fakeWriteRanges(const char *host, nfs_fh3 *fh, Nfs3WriteRange *ranges, unsigned n, fattr3 *attr)
+{
+    for (unsigned i = 0; i < n; ++i) {
+        ranges[i].result = fakeWrite(host, fh, ranges[i].offset, ranges[i].count, ranges[i].buf, attr);
+        ranges[i].error = ranges[i].result.written < 0 ? 5 : 0;
+    }
+}
+
 // A device with a cache of the given geometry and the fake slots installed; restores the
 // slots it replaced.
 class CacheFixture : public testing::Test {
@@ -90,8 +118,12 @@ protected:
     {
         savedRead_ = pFuncNfs3FileRead;
         savedWrite_ = pFuncNfs3FileWrite;
+        savedReadRanges_ = pFuncNfs3FileReadRanges;
+        savedWriteRanges_ = pFuncNfs3FileWriteRanges;
         pFuncNfs3FileRead = fakeRead;
         pFuncNfs3FileWrite = fakeWrite;
+        pFuncNfs3FileReadRanges = fakeReadRanges;
+        pFuncNfs3FileWriteRanges = fakeWriteRanges;
         server = &server_;
         device_ = std::make_unique<NfsDevice>();
         std::strcpy(device_->host, "fake");
@@ -102,6 +134,8 @@ protected:
             nfsCacheFree(&device_->cache);
         pFuncNfs3FileRead = savedRead_;
         pFuncNfs3FileWrite = savedWrite_;
+        pFuncNfs3FileReadRanges = savedReadRanges_;
+        pFuncNfs3FileWriteRanges = savedWriteRanges_;
         server = nullptr;
     }
 
@@ -143,6 +177,8 @@ private:
     std::vector<std::unique_ptr<NfsOpenFile>> files_;
     NfsFileRead3Fn savedRead_ = nullptr;
     NfsFileWrite3Fn savedWrite_ = nullptr;
+    NfsFileReadRanges3Fn savedReadRanges_ = nullptr;
+    NfsFileWriteRanges3Fn savedWriteRanges_ = nullptr;
 };
 
 } // namespace cachefake

@@ -4,6 +4,7 @@
 #include "nfs/allocationCount.h"
 #include "nfs/nfsCacheFake.h"
 
+#include <brisnel/nfsConfigLib.h>
 #include <brisnel/nfsErrors.h>
 #include <kernel/errnoLib.h>
 #include <kernel/kernelErrno.h>
@@ -219,8 +220,8 @@ TEST_F(CacheWrite, AWholeLineSkipsTheFillAndGoesOutAtOnce)
     EXPECT_EQ(serverFile(1).substr(kLine), data);
 
     server_.failWrites = 1;
-    EXPECT_EQ(nfsCacheLineWrite(file, 2 * kLine, data.data(), kLine, 3), -1);
-    EXPECT_EQ(lineOf(1, 2 * kLine).flags, static_cast<uint32_t>(NFS_CACHE_DIRTY))
+    EXPECT_EQ(nfsCacheLineWrite(file, 3 * kLine, data.data(), kLine, 3), -1);
+    EXPECT_EQ(lineOf(1, 3 * kLine).flags, static_cast<uint32_t>(NFS_CACHE_DIRTY))
         << "kept for a later write-back";
 }
 
@@ -509,6 +510,160 @@ TEST_F(CacheWrite, ReadsWritesAndFlushesAllocateNothing)
     }
     EXPECT_EQ(allocated, 0u);
     EXPECT_GT(server_.calls.size(), 20u) << "the loop did reach the server";
+}
+
+// Lines of one transfer each and a window of four calls: a sequential read fills three lines
+// ahead with its own, a sequential write sends four full lines together.
+class CacheWindow : public CacheFixture {
+protected:
+    void SetUp() override
+    {
+        CacheFixture::SetUp();
+        savedWindow_ = nfsMaxInFlight;
+        savedTransfer_ = nfs3MaxMsgLen;
+        nfsMaxInFlight = 4;
+        nfs3MaxMsgLen = kLine;
+        allocate(16, kLine);
+    }
+    void TearDown() override
+    {
+        nfsMaxInFlight = savedWindow_;
+        nfs3MaxMsgLen = savedTransfer_;
+        CacheFixture::TearDown();
+    }
+    // A file of `lines` lines whose every byte tells its place, as last seen by its open file.
+    NfsOpenFile *patterned(uint64_t fileId, int lines)
+    {
+        std::vector<char> &data = server_.files[fileId];
+        data.resize(static_cast<std::size_t>(lines) * kLine);
+        for (std::size_t i = 0; i < data.size(); ++i)
+            data[i] = static_cast<char>(i * 7 / 3);
+        NfsOpenFile *file = open(fileId);
+        file->attr.size = data.size();
+        return file;
+    }
+    // Reads the given lines of the file in order, each checked against the server's bytes.
+    void readLines(NfsOpenFile *file, std::initializer_list<int> lines)
+    {
+        std::vector<char> buf(kLine);
+        for (const int n : lines) {
+            const uint64_t at = static_cast<uint64_t>(n) * kLine;
+            ASSERT_EQ(nfsCacheLineRead(file, at, buf.data(), kLine, 3), kLine) << n;
+            const std::vector<char> &data = server_.files[file->attr.fileid];
+            EXPECT_TRUE(std::equal(buf.begin(), buf.end(), data.begin() + static_cast<std::ptrdiff_t>(at)))
+                << n;
+        }
+    }
+    static std::vector<uint64_t> atLines(std::initializer_list<int> lines)
+    {
+        std::vector<uint64_t> offsets;
+        for (const int n : lines)
+            offsets.push_back(static_cast<uint64_t>(n) * kLine);
+        return offsets;
+    }
+
+private:
+    int32_t savedWindow_ = 0;
+    uint32_t savedTransfer_ = 0;
+};
+
+// Each line is asked for once: the second fill in a row reads three lines ahead, hits follow,
+// and nothing is asked past the size. Reads out of order ask for their own lines only.
+TEST_F(CacheWindow, ASequentialReadReadsAheadUpToTheSizeAndARandomOneNever)
+{
+    const struct {
+        const char *name;
+        std::initializer_list<int> reads;
+        std::vector<uint64_t> asked;
+    } cases[] = {
+        {"sequential", {0, 1, 2, 3, 4, 5, 6, 7, 8, 9}, atLines({0, 1, 2, 3, 4, 5, 6, 7, 8, 9})},
+        {"random", {7, 2, 5, 0, 9, 3}, atLines({7, 2, 5, 0, 9, 3})},
+        {"sequential, then a jump", {0, 1, 8, 9}, atLines({0, 1, 2, 3, 4, 8, 9})},
+    };
+    uint64_t fileId = 10;
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c.name);
+        server_.calls.clear();
+        readLines(patterned(++fileId, 10), c.reads);
+        EXPECT_EQ(server_.offsets(false), c.asked);
+    }
+}
+
+// A READ ahead that fails is told to no one: the read asked for returns its bytes, the line
+// ahead holds nothing, and reading it later asks the server again.
+TEST_F(CacheWindow, AFailingReadAheadIsReportedToNoOneAndItsLineLeftEmpty)
+{
+    NfsOpenFile *file = patterned(3, 8);
+    server_.failReadAt = 3 * kLine;
+    errnoSet(0);
+    readLines(file, {0, 1, 2});
+    EXPECT_EQ(errnoGet(), 0);
+    EXPECT_EQ(lineOf(3, 3 * kLine).fileId, NFS_CACHE_NO_FILE);
+    server_.failReadAt = UINT64_MAX;
+    readLines(file, {3, 4});
+    EXPECT_EQ(server_.offsets(false), atLines({0, 1, 2, 3, 4, 3}));
+}
+
+// A line holding another file's unsent bytes is never taken for reading ahead: the read-ahead
+// stops before it and the bytes go out with their own file.
+TEST_F(CacheWindow, ReadAheadLeavesADirtyLineAlone)
+{
+    NfsOpenFile *reader = patterned(6, 8);
+    NfsOpenFile *writer = open(7);
+    NfsCacheLine &ahead = lineOf(6, 3 * kLine);
+    uint64_t offset = 0; // the other file's block that maps to the same line
+    while (&lineOf(7, offset) != &ahead)
+        offset += kLine;
+    ASSERT_EQ(nfsCacheLineWrite(writer, offset, "dirty", 5, 3), 5);
+    server_.calls.clear();
+    readLines(reader, {0, 1, 2});
+    EXPECT_EQ(server_.offsets(false), atLines({0, 1, 2})) << "line 2 read ahead, line 3 not";
+    EXPECT_EQ(ahead.fileId, 7u);
+    EXPECT_EQ(ahead.flags, static_cast<uint32_t>(NFS_CACHE_DIRTY));
+    EXPECT_EQ(nfsCacheFileFlush(writer, 1, 3), 5);
+    EXPECT_EQ(serverFile(7).substr(static_cast<std::size_t>(offset)), "dirty");
+}
+
+// Full lines written in order go out four at a time, each once and in order; a read of the
+// file sends those still waiting first, as does the flush.
+TEST_F(CacheWindow, SequentialFullLinesGoOutBehindTogetherAndLeaveWithTheNextCall)
+{
+    NfsOpenFile *file = open(4);
+    std::vector<char> bytes(8 * kLine);
+    for (std::size_t i = 0; i < bytes.size(); ++i)
+        bytes[i] = static_cast<char>(i % 253);
+    for (int n = 0; n < 8; ++n)
+        ASSERT_EQ(
+            nfsCacheLineWrite(file, static_cast<uint64_t>(n) * kLine, bytes.data() + n * kLine, kLine, 3),
+            kLine);
+    EXPECT_EQ(server_.offsets(true), atLines({0, 1, 2, 3, 4}));
+    EXPECT_EQ(lineOf(4, 6 * kLine).flags, static_cast<uint32_t>(NFS_CACHE_DIRTY | NFS_CACHE_BEHIND));
+    std::array<char, 10> buf{};
+    EXPECT_EQ(nfsCacheLineRead(file, 0, buf.data(), 10, 3), 10);
+    EXPECT_EQ(server_.offsets(true), atLines({0, 1, 2, 3, 4, 5, 6, 7}));
+    EXPECT_EQ(serverFile(4), std::string(bytes.begin(), bytes.end()));
+    EXPECT_EQ(nfsCacheFileFlush(file, 1, 3), 0);
+}
+
+// A line written behind that fails stays dirty and fails the write that sent it; the lines
+// sent with it are clean, and the next write-back sends the failed one.
+TEST_F(CacheWindow, AFailedWriteBehindKeepsItsLineDirtyAndIsReported)
+{
+    NfsOpenFile *file = open(5);
+    const std::string line(kLine, 'b');
+    server_.failWriteAt = 2 * kLine;
+    for (int n = 0; n < 5; ++n)
+        EXPECT_EQ(nfsCacheLineWrite(file, static_cast<uint64_t>(n) * kLine, line.data(), kLine, 3),
+                  n < 4 ? kLine : -1)
+            << n;
+    EXPECT_EQ(errnoGet(), 5);
+    EXPECT_EQ(lineOf(5, 2 * kLine).flags, static_cast<uint32_t>(NFS_CACHE_DIRTY));
+    EXPECT_EQ(lineOf(5, 3 * kLine).flags, 0u);
+    EXPECT_EQ(lineOf(5, 4 * kLine).flags, 0u);
+    EXPECT_EQ(nfsCacheFileFlush(file, 0, 3), -1) << "still failing: reported again";
+    server_.failWriteAt = UINT64_MAX;
+    EXPECT_EQ(nfsCacheFileFlush(file, 1, 3), kLine);
+    EXPECT_EQ(serverFile(5), line + line + line + line + line);
 }
 
 class CacheAbsent : public CacheFixture {};

@@ -91,6 +91,7 @@ protected:
     std::unique_ptr<scripted::Nfs2FolderServer> files_;
 };
 
+// With the window the same READs and WRITEs go, several pieces of a line at once.
 TEST_F(Nfs2File, DataRoundTripInAssortedSizes)
 {
     std::mt19937 random(7);
@@ -99,33 +100,56 @@ TEST_F(Nfs2File, DataRoundTripInAssortedSizes)
     for (char &c : data)
         c = static_cast<char>(byte(random));
     const std::vector<int> sizes = {1, 100, 4096, 8191, 16384, 70001, 333};
+    const int32_t savedWindow = nfsMaxInFlight;
+    std::size_t calls[2][2] = {};
+    for (const int32_t window : {1, 4}) {
+        SCOPED_TRACE(window);
+        nfsMaxInFlight = window;
+        server_->resetCounts();
+        const std::string name = "data" + std::to_string(window) + ".bin";
+        int fd = kOpen(dev(name).c_str(), K_O_RDWR | K_O_CREAT, 0644);
+        ASSERT_GE(fd, 0) << std::hex << errnoGet();
+        for (std::size_t done = 0, i = 0; done < data.size(); ++i) {
+            const int n = static_cast<int>(
+                std::min<std::size_t>(static_cast<std::size_t>(sizes[i % sizes.size()]), data.size() - done));
+            ASSERT_EQ(kWrite(fd, data.data() + done, n), n) << done;
+            done += static_cast<std::size_t>(n);
+        }
+        ASSERT_EQ(kClose(fd), 0);
+        EXPECT_EQ(contentOf(inFolder(name)), data);
 
-    int fd = kOpen(dev("data.bin").c_str(), K_O_RDWR | K_O_CREAT, 0644);
-    ASSERT_GE(fd, 0) << std::hex << errnoGet();
-    for (std::size_t done = 0, i = 0; done < data.size(); ++i) {
-        const int n = static_cast<int>(
-            std::min<std::size_t>(static_cast<std::size_t>(sizes[i % sizes.size()]), data.size() - done));
-        ASSERT_EQ(kWrite(fd, data.data() + done, n), n) << done;
-        done += static_cast<std::size_t>(n);
+        fd = kOpen(dev(name).c_str(), K_O_RDONLY, 0);
+        ASSERT_GE(fd, 0);
+        std::vector<char> back(data.size() + 10);
+        std::size_t got = 0;
+        for (std::size_t i = 0;; ++i) {
+            const int n = kRead(fd, back.data() + got,
+                                std::min(sizes[(i + 3) % sizes.size()], static_cast<int>(back.size() - got)));
+            ASSERT_GE(n, 0);
+            if (n == 0)
+                break;
+            got += static_cast<std::size_t>(n);
+        }
+        back.resize(got);
+        EXPECT_EQ(back, data);
+        EXPECT_EQ(kClose(fd), 0);
+        calls[window == 1 ? 0 : 1][0] = server_->callCount(kNfs, 2, 6);
+        calls[window == 1 ? 0 : 1][1] = server_->callCount(kNfs, 2, 8);
     }
-    ASSERT_EQ(kClose(fd), 0);
-    EXPECT_EQ(contentOf(inFolder("data.bin")), data);
-
-    fd = kOpen(dev("data.bin").c_str(), K_O_RDONLY, 0);
+    // Two lines read in a row: the second fill brings the third line with it.
+    const int fd = kOpen(dev("data4.bin").c_str(), K_O_RDONLY, 0);
     ASSERT_GE(fd, 0);
-    std::vector<char> back(data.size() + 10);
-    std::size_t got = 0;
-    for (std::size_t i = 0;; ++i) {
-        const int n = kRead(fd, back.data() + got,
-                            std::min(sizes[(i + 3) % sizes.size()], static_cast<int>(back.size() - got)));
-        ASSERT_GE(n, 0);
-        if (n == 0)
-            break;
-        got += static_cast<std::size_t>(n);
-    }
-    back.resize(got);
-    EXPECT_EQ(back, data);
+    server_->resetCounts();
+    std::vector<char> lines(2 * 16384);
+    EXPECT_EQ(kRead(fd, lines.data(), 16384), 16384);
+    EXPECT_EQ(kRead(fd, lines.data() + 16384, 16384), 16384);
+    EXPECT_TRUE(std::equal(lines.begin(), lines.end(), data.begin()));
+    EXPECT_EQ(server_->callCount(kNfs, 2, 6), 6u) << "two READs for each of three lines";
     EXPECT_EQ(kClose(fd), 0);
+    nfsMaxInFlight = savedWindow;
+    EXPECT_GT(calls[0][0], 1000u);
+    EXPECT_EQ(calls[1][0], calls[0][0]) << "READs";
+    EXPECT_EQ(calls[1][1], calls[0][1]) << "WRITEs";
 }
 
 TEST_F(Nfs2File, ListingOfAThousandEntriesInManyBatches)

@@ -1,0 +1,257 @@
+// Read-ahead and write-behind: the lines after a sequential read's line filled in the same calls,
+// and full lines of a sequential write sent together, up to the window of calls in flight.
+//
+// Both send their calls with the current line's and take every answer before the cache call
+// returns, on the calling task's own handle: no call is ever left in flight between two calls
+// of a task, so nothing pending belongs to a task that another task would have to wait for or
+// collect, and nothing is left to release at close, unmount or task exit. A line waiting to
+// go out behind is an ordinary dirty line (NFS_CACHE_BEHIND besides NFS_CACHE_DIRTY): another
+// task that needs it writes it back as any dirty line, under the cache's mutex.
+#include "core/nfsCacheFile.h"
+
+#include "core/nfsConfig.h"
+#include "core/nfsMountVersion.h"
+#include "core/nfsRemoteCall.h"
+
+#include <kernel/errnoLib.h>
+#include <kernel/kernelErrno.h>
+
+#include <algorithm>
+#include <cstring>
+
+namespace nfscache {
+namespace {
+
+// READs or WRITEs one line needs; 0 when the transfer word allows none.
+uint32_t piecesPerLine(uint32_t lineSize)
+{
+    const uint32_t most = nfsWordGet(nfs3MaxMsgLen);
+    return most == 0 ? 0 : (lineSize + most - 1) / most;
+}
+
+// How many lines one set of calls may carry: as many whole lines' calls as the window holds.
+uint32_t linesPerWindow(const NfsDataCache *cache)
+{
+    const uint32_t pieces = piecesPerLine(cache->lineSize);
+    if (pieces == 0)
+        return 1;
+    const auto lines = static_cast<uint32_t>(nfsrpc::windowCalls() / pieces);
+    return std::clamp<uint32_t>(lines, 1, std::min<uint32_t>(cache->nLines, kMostRanges));
+}
+
+NfsCacheLine *lineFor(NfsDataCache *cache, const FileView &view, uint64_t start)
+{
+    return &cache->pLines[nfsWhichCacheLine(cache, view.fileId, start)];
+}
+
+// A line whose fill failed holds nothing.
+void forget(NfsCacheLine *line)
+{
+    line->nBytes = 0;
+    line->fileId = NFS_CACHE_NO_FILE;
+    line->pOwner = nullptr;
+}
+
+// The lines after `start` worth reading ahead into lines[1..]: blocks that the file fills
+// whole by its size as last seen, into lines that hold nothing unsent (a dirty or pinned line is left alone);
+// a block already held whole is passed over. Moves the file's sequential mark past them. The
+// number of ranges, the current line's included.
+unsigned aheadRanges(const AheadState &file, const FileView &view, uint64_t start, NfsCacheLine **lines,
+                     NfsReadRange *ranges)
+{
+    NfsDataCache *cache = view.cache;
+    const uint32_t size = cache->lineSize;
+    const uint32_t most = linesPerWindow(cache);
+    unsigned n = 1;
+    for (uint32_t k = 1; n < most && k < cache->nLines; ++k) {
+        const uint64_t next = start + static_cast<uint64_t>(k) * size;
+        if (next < start || next > file.size || file.size - next < size)
+            break; // a line the file does not fill would be asked for again when read
+        NfsCacheLine *ahead = lineFor(cache, view, next);
+        if (holds(*ahead, view, next) && ahead->nBytes == size) {
+            *file.nextFill = next + size;
+            continue;
+        }
+        if (ahead->flags != 0 || ahead == lines[0])
+            break;
+        lines[n] = ahead;
+        ranges[n] = NfsReadRange{next, size, ahead->pData, -1, 0};
+        ++n;
+        *file.nextFill = next + size;
+    }
+    return n;
+}
+
+// The line now holds what a fill at `start` brought.
+void filled(NfsCacheLine *line, uint32_t size, void *file, const FileView &view, uint64_t start, uint32_t got)
+{
+    std::memset(line->pData + got, 0, size - got);
+    line->nBytes = got;
+    line->fileId = view.fileId;
+    line->fsId = view.fsId;
+    line->offset = start;
+    line->pOwner = file;
+    line->flags = 0;
+}
+
+// The outcome of one written line: clean (pinned when the server holds it in volatile storage
+// only), or dirty again for a later write-back.
+void written(NfsCacheLine *line, const Nfs3WriteRange &range, bool unstable)
+{
+    if (range.result.written < 0) {
+        line->flags = NFS_CACHE_DIRTY;
+        return;
+    }
+    line->flags = unstable ? NFS_CACHE_PINNED : 0;
+}
+
+// Sends the lines in block order, together while the window is open: 0, or the first
+// failure's error.
+int linesOut(void *file, int version, NfsCacheLine **lines, unsigned n)
+{
+    std::sort(lines, lines + n,
+              [](const NfsCacheLine *a, const NfsCacheLine *b) { return a->offset < b->offset; });
+    if (!nfsrpc::windowOpen()) {
+        int error = 0;
+        for (unsigned i = 0; i < n; ++i) {
+            if (lineWriteBack(lines[i], version, Caller::owner) == -1 && error == 0)
+                error = errnoGet() != 0 ? errnoGet() : K_EIO;
+            lines[i]->flags &= ~static_cast<uint32_t>(NFS_CACHE_BEHIND);
+        }
+        return error;
+    }
+    Nfs3WriteRange ranges[kMostRanges] = {};
+    for (unsigned i = 0; i < n; ++i)
+        ranges[i] = Nfs3WriteRange{.offset = lines[i]->offset,
+                                   .buf = lines[i]->pData,
+                                   .count = lines[i]->nBytes,
+                                   .error = 0,
+                                   .result = {-1, {}}};
+    bool unstable[kMostRanges] = {};
+    serverWriteRanges(file, version, ranges, n, unstable);
+    int error = 0;
+    for (unsigned i = 0; i < n; ++i) {
+        written(lines[i], ranges[i], unstable[i]);
+        if (error == 0 && ranges[i].result.written < 0)
+            error = ranges[i].error != 0 ? ranges[i].error : K_EIO;
+    }
+    return error;
+}
+
+// The lines of the file waiting to go out behind, `but` aside, into lines (at most `room`):
+// their count.
+unsigned behindLines(const FileView &view, void *file, NfsCacheLine **lines, unsigned room,
+                     const NfsCacheLine *but = nullptr)
+{
+    NfsDataCache *cache = view.cache;
+    unsigned n = 0;
+    for (uint32_t i = 0; i < cache->nLines && n < room; ++i) {
+        NfsCacheLine &line = cache->pLines[i];
+        if (&line != but && line.pOwner == file && (line.flags & NFS_CACHE_BEHIND) != 0)
+            lines[n++] = &line;
+    }
+    return n;
+}
+
+} // namespace
+
+// A fill is sequential when it starts where the file's last fill ended: then the lines after it
+// go in the same calls, as many whole lines as the window of calls holds beside the current
+// one (none when the current line alone fills it), never past the file's size as last seen.
+// A read-ahead line is an ordinary clean line of the file; a READ of it that fails leaves it
+// holding nothing and is reported to no one. The current line's READs go first and so reach
+// their deadline first: a read-ahead READ never fails the current line by timing out.
+bool fillReading(NfsCacheLine *line, void *file, int version, const FileView &view, uint64_t start)
+{
+    NfsDataCache *cache = view.cache;
+    const uint32_t size = cache->lineSize;
+    AheadState state{};
+    if (!rangesServed(version) || !nfsrpc::windowOpen() || !aheadState(file, version, &state))
+        return fill(line, size, file, version, start);
+    const bool sequential = *state.nextFill != 0 && *state.nextFill == start;
+    *state.nextFill = start + size;
+    NfsCacheLine *lines[kMostRanges] = {line};
+    NfsReadRange ranges[kMostRanges] = {{start, size, line->pData, -1, 0}};
+    const unsigned n = sequential ? aheadRanges(state, view, start, lines, ranges) : 1;
+    if (n == 1)
+        return fill(line, size, file, version, start);
+    for (unsigned i = 1; i < n; ++i)
+        forget(lines[i]); // their old blocks are overwritten whatever comes back
+    serverReadRanges(file, version, ranges, n);
+    for (unsigned i = 1; i < n; ++i) {
+        const int got = ranges[i].received;
+        if (got > 0 && static_cast<uint32_t>(got) <= size)
+            filled(lines[i], size, file, view, ranges[i].offset, static_cast<uint32_t>(got));
+    }
+    const int got = ranges[0].received;
+    if (got < 0 || static_cast<uint32_t>(got) > size) {
+        line->nBytes = 0;
+        line->fileId = NFS_CACHE_NO_FILE;
+        errnoSet(ranges[0].error != 0 ? ranges[0].error : K_EIO);
+        return false;
+    }
+    std::memset(line->pData + got, 0, size - static_cast<uint32_t>(got));
+    line->nBytes = static_cast<uint32_t>(got);
+    return true;
+}
+
+// A full line is written sequentially when the file's line before it is full too. Then it waits
+// (NFS_CACHE_BEHIND) while the lines waiting with it still leave the window room for the next
+// one, and else goes out with them in one set of calls: the same WRITEs as one line at a time,
+// overlapped. Its failure (or a short write) keeps the failing lines dirty and fails this write,
+// as a failed write-back of a full line does.
+bool fullLineOut(NfsCacheLine *line, void *file, int version, const FileView &view)
+{
+    NfsDataCache *cache = view.cache;
+    const uint32_t size = cache->lineSize;
+    const uint32_t most = linesPerWindow(cache);
+    AheadState state{};
+    const bool served =
+        rangesServed(version) && nfsrpc::windowOpen() && most > 1 && aheadState(file, version, &state);
+    const NfsCacheLine *before = line->offset >= size ? lineFor(cache, view, line->offset - size) : nullptr;
+    const bool sequential = before != nullptr && before != line && before->pOwner == file &&
+                            holds(*before, view, line->offset - size) && before->nBytes == size;
+    if (!served || !sequential) {
+        const int error = served ? behindOut(file, version) : 0;
+        if (lineWriteBack(line, version, Caller::owner) == -1)
+            return false;
+        if (error != 0)
+            errnoSet(error);
+        return error == 0;
+    }
+    NfsCacheLine *lines[kMostRanges] = {};
+    unsigned n = behindLines(view, file, lines, most - 1, line); // a full line written again waits once
+    if (n + 1 < most) {
+        line->flags |= NFS_CACHE_BEHIND;
+        *state.behindLines = static_cast<int>(n + 1);
+        return true;
+    }
+    lines[n++] = line;
+    *state.behindLines = 0;
+    const int error = linesOut(file, version, lines, n);
+    if (error != 0)
+        errnoSet(error);
+    return error == 0;
+}
+
+int behindOut(void *file, int version, uint64_t start, bool continuing)
+{
+    AheadState state{};
+    FileView view{};
+    if (!aheadState(file, version, &state) || *state.behindLines == 0 || !fileView(file, version, &view) ||
+        !hasLines(view.cache))
+        return 0;
+    NfsDataCache *cache = view.cache;
+    if (continuing && start >= cache->lineSize) {
+        const NfsCacheLine *before = lineFor(cache, view, start - cache->lineSize);
+        if (before->pOwner == file && (before->flags & NFS_CACHE_BEHIND) != 0 &&
+            holds(*before, view, start - cache->lineSize))
+            return 0;
+    }
+    NfsCacheLine *lines[kMostRanges] = {};
+    const unsigned n = behindLines(view, file, lines, kMostRanges);
+    *state.behindLines = 0;
+    return n == 0 ? 0 : linesOut(file, version, lines, n);
+}
+
+} // namespace nfscache

@@ -1,0 +1,268 @@
+// Module-private: READs and WRITEs of byte ranges of a file with several pieces in flight (the
+// window), for both versions over a protocol type P that says how one piece is asked for and
+// how its reply reads. The calls are the same as one piece at a time, only overlapped; each
+// version's own one-at-a-time loop (P::readAlone, P::writeAlone) serves the window of 1.
+//
+//   P::Fh, P::Attr                     the handle and attribute record
+//   P::ReadArgs, P::ReadRes            readArgs(fh, position, size), readInitial(dest, size),
+//   P::readCoders                      kReadProc, readOutcome(res, position, attr, &count, &eof): false with
+//                                      the error number set from a failed status
+//   P::readPiece(host, fh, position, size, dest, attr)   one piece completed one READ at a time
+//   P::readAlone(host, fh, span, attr)                    a span one piece at a time
+//   P::WriteArgs, P::WriteRes          writeArgs(fh, position, size, data), kWriteProc,
+//                                      accepted(res, sent, attr): the bytes taken or -1,
+//                                      tookData(res), verdictAdd(res, verdict)
+//   P::writeAlone(host, fh, span, attr)
+//   P::peer(host), P::most()           the peer and the largest piece
+#ifndef NFS_OPS_NFSDATASPANS_H
+#define NFS_OPS_NFSDATASPANS_H
+
+#include "core/nfsDispatch.h"
+#include "core/nfsRemoteCall.h"
+
+#include <brisnel/nfsRpcLib.h>
+#include <kernel/errnoLib.h>
+#include <kernel/kernelErrno.h>
+
+#include <algorithm>
+#include <cstddef>
+#include <cstdint>
+
+namespace nfsops {
+
+// One range of a read as the batches take it: the bytes received so far, whether more are
+// to come, and the error that ended it.
+struct ReadSpan {
+    uint64_t offset;
+    char *buf;
+    unsigned count;
+    unsigned total;
+    int error;
+    bool open;
+};
+
+inline ReadSpan readSpanOf(uint64_t offset, unsigned count, char *buf)
+{
+    return ReadSpan{.offset = offset, .buf = buf, .count = count, .total = 0, .error = 0, .open = count > 0};
+}
+
+// Ends a span with the error of its failure (the error number a failed step left).
+inline void spanFailed(ReadSpan *span, int error)
+{
+    span->open = false;
+    span->error = error != 0 ? error : K_EIO;
+}
+
+// One range of a write as the batches take it: the bytes the server took so far, the verdict
+// on them, whether more are to go, the error that ended it, and the reply whose attributes
+// the file's follow.
+template <typename Res> struct WriteSpan {
+    uint64_t offset;
+    const char *buf;
+    Res last;
+    unsigned count;
+    unsigned written;
+    int error; // 0 for a reply committed below the level asked, which sets no error number
+    bool open;
+    bool failed;
+    bool replied;
+    Nfs3WriteVerdict verdict;
+};
+
+template <typename Res> WriteSpan<Res> writeSpanOf(uint64_t offset, unsigned count, const char *buf)
+{
+    return WriteSpan<Res>{.offset = offset,
+                          .buf = buf,
+                          .last = {},
+                          .count = count,
+                          .written = 0,
+                          .error = 0,
+                          .open = count > 0,
+                          .failed = false,
+                          .replied = false,
+                          .verdict = {}};
+}
+
+template <typename Res> void spanFailed(WriteSpan<Res> *span, int error)
+{
+    span->open = false;
+    span->failed = true;
+    span->error = error;
+}
+
+// One piece of a batch: its span and size.
+struct Piece {
+    std::size_t span;
+    unsigned size;
+};
+
+// The first READ of every piece of the open spans, all at once, as many as a batch holds: the
+// pieces of the first span that start before the file's size as last seen (always its first),
+// then those of the others (ranges read ahead), which end at that size. The pieces are then
+// taken in order as the one-at-a-time loop takes them: each completed by further READs where
+// its first came back short without the end of the file; a failure ends its span; a short
+// piece (the end of the file) ends the span's part of the batch, and what its later pieces
+// brought is not used (their bytes are overwritten or lie past the span's result); the span
+// goes on from there in the next batch, as the one-at-a-time loop goes on after a short piece,
+// until a piece brings nothing.
+template <typename P>
+void readBatch(const char *host, typename P::Fh *fh, ReadSpan *spans, std::size_t n, unsigned most,
+               typename P::Attr *attr)
+{
+    nfsrpc::Batch<typename P::ReadArgs, typename P::ReadRes> batch(P::readArgsCoder, P::readResCoder,
+                                                                   P::dataBuffer);
+    Piece pieces[nfsrpc::kMostInFlight] = {};
+    for (std::size_t s = 0; s < n; ++s) {
+        ReadSpan &span = spans[s];
+        for (unsigned at = span.total; span.open && at < span.count && !batch.full(); at += most) {
+            const uint64_t position = span.offset + at;
+            if (position >= attr->size && (s > 0 || batch.size() > 0)) {
+                span.open = s == 0; // a range read ahead never goes past the size
+                break;
+            }
+            const unsigned size = std::min(span.count - at, most);
+            pieces[batch.size()] = {s, size};
+            batch.add(P::readArgs(*fh, position, size), P::readInitial(span.buf + at, size));
+        }
+    }
+    batch.run(P::peer(host), P::kReadProc);
+    bool shortened[kMostRanges] = {};
+    for (std::size_t i = 0; i < batch.size(); ++i) {
+        ReadSpan &span = spans[pieces[i].span];
+        if (!span.open || shortened[pieces[i].span])
+            continue;
+        if (batch.error(i) != 0) {
+            spanFailed(&span, batch.error(i));
+            continue;
+        }
+        const uint64_t position = span.offset + span.total;
+        unsigned received = 0;
+        bool eof = false;
+        if (!P::readOutcome(batch[i], position, attr, &received, &eof)) {
+            spanFailed(&span, errnoGet());
+            continue;
+        }
+        if (!eof && received < pieces[i].size) {
+            if (received == 0) {
+                if (position < attr->size) {
+                    spanFailed(&span, K_EIO);
+                    continue;
+                }
+            } else {
+                const int rest = P::readPiece(host, fh, position + received, pieces[i].size - received,
+                                              span.buf + span.total + received, attr);
+                if (rest < 0) {
+                    spanFailed(&span, errnoGet());
+                    continue;
+                }
+                received += static_cast<unsigned>(rest);
+            }
+        }
+        span.total += received;
+        span.open = received != 0 && span.total < span.count;
+        shortened[pieces[i].span] = received < pieces[i].size; // the end of the file
+    }
+}
+
+// The spans read (at most kMostRanges): the pieces of all of them in flight together while the
+// window is open (for a single span only when it needs several pieces), else the first alone
+// one piece at a time; a range read ahead that the window no longer serves is left unread.
+template <typename P>
+void readSpans(const char *host, typename P::Fh *fh, ReadSpan *spans, std::size_t n, typename P::Attr *attr)
+{
+    const unsigned most = P::most();
+    const auto anyOpen = [spans, n] {
+        return std::any_of(spans, spans + n, [](const ReadSpan &s) { return s.open; });
+    };
+    while (anyOpen() && most != 0 && (n > 1 || spans[0].count > most) && nfsrpc::windowOpen()) {
+        if (nfsInit() == -1) {
+            for (std::size_t s = 0; s < n; ++s)
+                if (spans[s].open)
+                    spanFailed(&spans[s], errnoGet());
+            return;
+        }
+        readBatch<P>(host, fh, spans, n, most, attr);
+    }
+    for (std::size_t s = 1; s < n; ++s)
+        if (spans[s].open)
+            spanFailed(&spans[s], K_EIO);
+    P::readAlone(host, fh, &spans[0], attr);
+}
+
+// The WRITEs of every piece of the open spans, all at once, as many as a batch holds, each as
+// the one-at-a-time loop sends it. The replies are taken in order as that loop takes them: a
+// failure ends its span; a piece the server took only in part ends the span's part of the
+// batch, and the rest goes again from there as that loop would send it. Every reply that took
+// data adds to its span's verdict, in piece order, since its bytes reached the server.
+template <typename P>
+void writeBatch(const P &p, const char *host, typename P::Fh *fh, WriteSpan<typename P::WriteRes> *spans,
+                std::size_t n, unsigned most, typename P::Attr *attr)
+{
+    nfsrpc::Batch<typename P::WriteArgs, typename P::WriteRes> batch(P::writeArgsCoder, P::writeResCoder);
+    Piece pieces[nfsrpc::kMostInFlight] = {};
+    for (std::size_t s = 0; s < n; ++s) {
+        auto &span = spans[s];
+        for (unsigned at = span.written; span.open && at < span.count && !batch.full(); at += most) {
+            const unsigned size = std::min(span.count - at, most);
+            pieces[batch.size()] = {s, size};
+            batch.add(p.writeArgs(*fh, span.offset + at, size, span.buf + at));
+        }
+    }
+    batch.run(P::peer(host), P::kWriteProc);
+    bool partial[kMostRanges] = {};
+    for (std::size_t i = 0; i < batch.size(); ++i) {
+        auto &span = spans[pieces[i].span];
+        const typename P::WriteRes &res = batch[i];
+        if (!span.open)
+            continue;
+        if (partial[pieces[i].span]) {
+            if (batch.error(i) == 0 && P::tookData(res))
+                P::verdictAdd(res, &span.verdict);
+            continue;
+        }
+        if (batch.error(i) != 0) {
+            spanFailed(&span, batch.error(i));
+            continue;
+        }
+        span.last = res; // holds nothing allocated
+        span.replied = true;
+        errnoSet(0);
+        const int accepted = p.accepted(res, pieces[i].size, attr);
+        if (accepted < 0) {
+            spanFailed(&span, errnoGet());
+            continue;
+        }
+        P::verdictAdd(res, &span.verdict);
+        span.written += static_cast<unsigned>(accepted);
+        span.open = span.written < span.count;
+        partial[pieces[i].span] = static_cast<unsigned>(accepted) != pieces[i].size;
+    }
+}
+
+// The spans written (at most kMostRanges): the pieces of all of them in flight together while
+// the window is open (for a single span only when it needs several pieces), else one piece at
+// a time, span after span.
+template <typename P>
+void writeSpans(const P &p, const char *host, typename P::Fh *fh, WriteSpan<typename P::WriteRes> *spans,
+                std::size_t n, typename P::Attr *attr)
+{
+    const unsigned most = P::most();
+    const auto anyOpen = [spans, n] {
+        return std::any_of(spans, spans + n, [](const auto &s) { return s.open; });
+    };
+    while (anyOpen() && most != 0 && (n > 1 || spans[0].count > most) && nfsrpc::windowOpen()) {
+        if (nfsInit() == -1) {
+            for (std::size_t s = 0; s < n; ++s)
+                if (spans[s].open)
+                    spanFailed(&spans[s], errnoGet());
+            return;
+        }
+        writeBatch(p, host, fh, spans, n, most, attr);
+    }
+    for (std::size_t s = 0; s < n; ++s)
+        p.writeAlone(host, fh, &spans[s], attr);
+}
+
+} // namespace nfsops
+
+#endif
