@@ -15,6 +15,7 @@
 #include <kernel/kernelErrno.h>
 
 #include <algorithm>
+#include <cstdio>
 #include <cstring>
 #include <vector>
 
@@ -102,6 +103,8 @@ int commit3(NfsOpenFile *file, Caller caller)
     // A server that restarts at every COMMIT: the data cannot be made safe. The loss fails
     // every later sync and the close, and the cached bytes no longer count for reading.
     file->uncommitted = 0;
+    std::printf("nfs: server %.*s restarted at each of %d COMMITs: unstable data of \"%.*s\" lost\n",
+                NFS_HOST_NAME_LEN, file->pDev->host, kCommitTries, NFS_MAX_PATH, file->name);
     lossNote(file, NFS_V3, K_EIO);
     release(file, true);
     return K_EIO;

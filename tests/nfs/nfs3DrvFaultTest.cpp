@@ -2,6 +2,7 @@
 // demand: WRITE and READ failing part-way through a request, at close and during another
 // file's eviction, and LOOKUP replies without attributes; and the cases both drivers share,
 // as one table over the two versions.
+#include "nfs/consoleCapture.h"
 #include "nfs/mountScriptedServer.h"
 #include "server/nfs2FolderServer.h"
 
@@ -916,8 +917,12 @@ TEST_F(DrvFault, CloseFailsWithAnIoErrorAfterThreeCommitsThatEachFindANewVerifie
     ASSERT_EQ(nfs3Write(file, bytes.data(), static_cast<int>(bytes.size())), static_cast<int>(bytes.size()));
     const uint64_t writesBefore = writesSeen(*files_);
     errnoSet(0);
-    EXPECT_EQ(nfs3Close(file), -1);
+    int closed = 0;
+    const std::string said = capturedStdout([&] { closed = nfs3Close(file); });
+    EXPECT_EQ(closed, -1);
     EXPECT_EQ(errnoGet(), K_EIO);
+    EXPECT_NE(said.find("restarted at each of 3 COMMITs: unstable data of \"c\" lost"), std::string::npos)
+        << said;
     EXPECT_EQ(commitsSeen(*files_), 3u) << "three tries";
     EXPECT_EQ(writesSeen(*files_) - writesBefore, 1u + 2u * 2u)
         << "the partial line, then both lines again after each of the first two COMMITs";
