@@ -227,8 +227,11 @@ bool fullLineOut(NfsCacheLine *line, void *file, int version, const FileView &vi
         return true;
     }
     lines[n++] = line;
-    *state.behindLines = 0;
     const int error = linesOut(file, version, lines, n);
+    // Lines that waited under a wider window than the one now open stay counted, so that the
+    // file's next other call still sends them.
+    NfsCacheLine *left[kMostRanges] = {};
+    *state.behindLines = static_cast<int>(behindLines(view, file, left, kMostRanges));
     if (error != 0)
         errnoSet(error);
     return error == 0;

@@ -1,13 +1,15 @@
 // Tasks sharing mounts of the real server: four tasks writing, syncing, reading back and
 // closing files on one device and on two, so that each task's cache lines are evicted by the
-// others', a file written by all four through descriptors of their own, and another task
-// mounting and unmounting a device alongside. Every byte is checked on the server's side and
+// others', a file written by all four through descriptors of their own, another task
+// mounting and unmounting a device alongside, and a task writing into a line that waits to go
+// out behind another task's sequential write. Every byte is checked on the server's side and
 // as read back. Built with ThreadSanitizer too.
 #include "live/nfs3FileLive.h"
 
 #include <brisnel/nfsCacheLib.h>
 #include <kernel/kernelStat.h>
 
+#include <algorithm>
 #include <atomic>
 #include <cstring>
 #include <thread>
@@ -133,6 +135,38 @@ TEST_F(ConcurrencyLive, FourTasksOnOneDeviceWithMountsAlongside)
 TEST_F(ConcurrencyLive, FourTasksOnTwoDevicesWithMountsAlongside)
 {
     run({filelive::kDev, kSecondDevice});
+}
+
+// The writer's second full line waits to go out behind it (write-behind, the window at its
+// default) when another task, through a descriptor of its own, writes into that line and
+// closes: the writer then goes on and closes. The server holds the writer's bytes with the
+// other task's over them, whichever task's call sent the line.
+TEST_F(ConcurrencyLive, AnotherTaskWritesIntoALineWaitingBehind)
+{
+    constexpr int kLine = 16384;
+    constexpr int kPatchAt = kLine + 1000;
+    const std::vector<char> written = seeded(2 * kLine + 5000, 7);
+    const std::vector<char> patch = seeded(3000, 8);
+    const int fd = kOpen(dev("behind").c_str(), K_O_RDWR | K_O_CREAT, 0644);
+    ASSERT_GE(fd, 0);
+    ASSERT_EQ(kWrite(fd, written.data(), 2 * kLine), 2 * kLine);
+    ASSERT_EQ(onServer("behind").size(), std::size_t{kLine}) << "the second line waits behind";
+    std::string failed;
+    std::thread other([&] {
+        const int mine = kOpen(dev("behind").c_str(), K_O_RDWR, 0);
+        if (mine < 0 || kIoctl(mine, K_FIOSEEK, kPatchAt) != 0 ||
+            kWrite(mine, patch.data(), static_cast<int>(patch.size())) != static_cast<int>(patch.size()) ||
+            kClose(mine) != 0)
+            failed = "other task's write";
+        nfsClientClose();
+    });
+    other.join();
+    EXPECT_EQ(failed, "");
+    EXPECT_EQ(kWrite(fd, written.data() + 2 * kLine, 5000), 5000);
+    EXPECT_EQ(kClose(fd), 0) << std::hex << errnoGet();
+    std::vector<char> expected = written;
+    std::copy(patch.begin(), patch.end(), expected.begin() + kPatchAt);
+    EXPECT_TRUE(onServer("behind") == expected);
 }
 
 } // namespace

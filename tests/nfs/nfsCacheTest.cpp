@@ -666,6 +666,33 @@ TEST_F(CacheWindow, AFailedWriteBehindKeepsItsLineDirtyAndIsReported)
     EXPECT_EQ(serverFile(5), line + line + line + line + line);
 }
 
+// Lines left waiting behind under a wide window still leave with the file's next call once the
+// window has narrowed: a full line then sends only as many as the window holds, and the rest
+// are not forgotten.
+TEST_F(CacheWindow, LinesWaitingBehindLeaveWithTheNextCallAfterTheWindowNarrows)
+{
+    NfsOpenFile *file = open(6);
+    std::vector<char> bytes(7 * kLine);
+    for (std::size_t i = 0; i < bytes.size(); ++i)
+        bytes[i] = static_cast<char>(i % 251);
+    const auto write = [&](int n) {
+        return nfsCacheLineWrite(file, static_cast<uint64_t>(n) * kLine, bytes.data() + n * kLine, kLine, 3);
+    };
+    nfsMaxInFlight = 16;
+    for (int n = 0; n < 6; ++n)
+        ASSERT_EQ(write(n), kLine) << n;
+    EXPECT_EQ(server_.offsets(true), atLines({0}));
+    nfsMaxInFlight = 2;
+    ASSERT_EQ(write(6), kLine);
+    std::array<char, 10> buf{};
+    EXPECT_EQ(nfsCacheLineRead(file, 0, buf.data(), 10, 3), 10);
+    std::vector<uint64_t> sent = server_.offsets(true);
+    std::sort(sent.begin(), sent.end());
+    EXPECT_EQ(sent, atLines({0, 1, 2, 3, 4, 5, 6})) << "each line once, all before the read returned";
+    EXPECT_TRUE(serverFile(6) == std::string(bytes.begin(), bytes.end()));
+    EXPECT_EQ(nfsCacheFileFlush(file, 1, 3), 0) << "nothing left to send at close";
+}
+
 class CacheAbsent : public CacheFixture {};
 
 TEST_F(CacheAbsent, AZeroedCacheFailsEveryOperationCleanly)
