@@ -123,8 +123,8 @@ def plotWindow(axes, records):
     """Bars of one call in flight against the window, by path, transport and transfer size."""
     for axis, direction in zip(axes, ("read", "write")):
         chosen = [r for r in records if r["direction"] == direction]
-        labels = ["%s %s %d KiB" % (r.get("path", "loopback"), r["transport"], r["transfer"] // 1024)
-                  for r in chosen]
+        labels = ["%s %s %d KiB\n%d KiB lines" % (r.get("path", "loopback"), r["transport"], r["transfer"] // 1024,
+                                                 r.get("line", 0) // 1024) for r in chosen]
         places = range(len(chosen))
         axis.bar([x - 0.2 for x in places], [r["oneCallMiBps"] for r in chosen], 0.4, label="window 1")
         axis.bar([x + 0.2 for x in places], [r["MiBps"] for r in chosen], 0.4,
