@@ -101,7 +101,7 @@ TEST_F(Nfs2File, DataRoundTripInAssortedSizes)
         c = static_cast<char>(byte(random));
     const std::vector<int> sizes = {1, 100, 4096, 8191, 16384, 70001, 333};
     const int32_t savedWindow = nfsMaxInFlight;
-    std::size_t calls[2][2] = {};
+    uint64_t calls[2][2] = {};
     for (const int32_t window : {1, 4}) {
         SCOPED_TRACE(window);
         nfsMaxInFlight = window;
