@@ -4,6 +4,7 @@
 #include "nfs/allocationCount.h"
 #include "nfs/nfsCacheFake.h"
 
+#include <brisnel/nfs2Drv.h>
 #include <brisnel/nfsConfigLib.h>
 #include <brisnel/nfsErrors.h>
 #include <kernel/errnoLib.h>
@@ -760,7 +761,10 @@ TEST_F(CacheAbsent, VersionsWithoutUsableSlotsFail)
     EXPECT_EQ(nfsCacheLineRead(file, 0, buf.data(), 8, 4), -1);
     EXPECT_EQ(errnoGet(), NFS_ERRNO_NOTSUPP);
     EXPECT_EQ(nfsCacheFileFlush(file, 0, 1), -1);
-    EXPECT_EQ(nfsCacheLineWrite(file, 0, buf.data(), 8, 2), -1);
+    Nfs2OpenFile asVersion2{}; // a version 2 call takes a version 2 record
+    asVersion2.pCache = &cache();
+    asVersion2.attr.fileid = 1;
+    EXPECT_EQ(nfsCacheLineWrite(&asVersion2, 0, buf.data(), 8, 2), -1);
     EXPECT_EQ(errnoGet(), NFS_ERR_DISPATCH_SLOT_EMPTY);
 
     pFuncNfs3FileRead = nullptr;
