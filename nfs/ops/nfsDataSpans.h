@@ -164,6 +164,26 @@ void readBatch(const char *host, typename P::Fh *fh, ReadSpan *spans, std::size_
     }
 }
 
+// Sends batches of the spans' pieces in flight together while a span is open and the window
+// serves them (several spans, or one that needs several pieces). False when the task's client
+// record could not be made (nfsInit): every open span has then failed.
+template <typename Span, typename Batch> bool inFlight(Span *spans, std::size_t n, unsigned most, Batch batch)
+{
+    const auto anyOpen = [spans, n] {
+        return std::any_of(spans, spans + n, [](const Span &s) { return s.open; });
+    };
+    while (anyOpen() && most != 0 && (n > 1 || spans[0].count > most) && nfsrpc::windowOpen()) {
+        if (nfsInit() == -1) {
+            for (std::size_t s = 0; s < n; ++s)
+                if (spans[s].open)
+                    spanFailed(&spans[s], errnoGet());
+            return false;
+        }
+        batch();
+    }
+    return true;
+}
+
 // The spans read (at most kMostRanges): the pieces of all of them in flight together while the
 // window is open (for a single span only when it needs several pieces), else the first alone
 // one piece at a time; a range read ahead that the window no longer serves is left unread.
@@ -171,18 +191,8 @@ template <typename P>
 void readSpans(const char *host, typename P::Fh *fh, ReadSpan *spans, std::size_t n, typename P::Attr *attr)
 {
     const unsigned most = P::most();
-    const auto anyOpen = [spans, n] {
-        return std::any_of(spans, spans + n, [](const ReadSpan &s) { return s.open; });
-    };
-    while (anyOpen() && most != 0 && (n > 1 || spans[0].count > most) && nfsrpc::windowOpen()) {
-        if (nfsInit() == -1) {
-            for (std::size_t s = 0; s < n; ++s)
-                if (spans[s].open)
-                    spanFailed(&spans[s], errnoGet());
-            return;
-        }
-        readBatch<P>(host, fh, spans, n, most, attr);
-    }
+    if (!inFlight(spans, n, most, [&] { readBatch<P>(host, fh, spans, n, most, attr); }))
+        return;
     for (std::size_t s = 1; s < n; ++s)
         if (spans[s].open)
             spanFailed(&spans[s], K_EIO);
@@ -247,18 +257,8 @@ void writeSpans(const P &p, const char *host, typename P::Fh *fh, WriteSpan<type
                 std::size_t n, typename P::Attr *attr)
 {
     const unsigned most = P::most();
-    const auto anyOpen = [spans, n] {
-        return std::any_of(spans, spans + n, [](const auto &s) { return s.open; });
-    };
-    while (anyOpen() && most != 0 && (n > 1 || spans[0].count > most) && nfsrpc::windowOpen()) {
-        if (nfsInit() == -1) {
-            for (std::size_t s = 0; s < n; ++s)
-                if (spans[s].open)
-                    spanFailed(&spans[s], errnoGet());
-            return;
-        }
-        writeBatch(p, host, fh, spans, n, most, attr);
-    }
+    if (!inFlight(spans, n, most, [&] { writeBatch(p, host, fh, spans, n, most, attr); }))
+        return;
     for (std::size_t s = 0; s < n; ++s)
         p.writeAlone(host, fh, &spans[s], attr);
 }
