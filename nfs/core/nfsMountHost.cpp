@@ -1,7 +1,7 @@
 // The commands addressed to a host: unmount all, print its mount table or its exports; and the
 // driver-number query.
 #include "core/nfsMountVersion.h"
-#include "core/nfsRemoteCall.h"
+#include "rpc/nfsRemoteCall.h"
 
 #include "ops/nfsMountOps.h"
 

@@ -4,7 +4,7 @@
 #include "core/nfsMountVersion.h"
 
 #include "core/nfsConfig.h"
-#include "core/nfsRemoteCall.h"
+#include "rpc/nfsRemoteCall.h"
 
 #include <brisnel/mount1Xdr.h>
 #include <brisnel/nfsErrors.h>

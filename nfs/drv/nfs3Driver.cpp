@@ -3,8 +3,8 @@
 // and the server's transfer limits.
 #include "drv/nfs3Driver.h"
 
-#include "core/nfsCacheFile.h"
-#include "core/nfsRpcClient.h"
+#include "cache/nfsCacheFile.h"
+#include "rpc/nfsRpcClient.h"
 #include "drv/nfsDrvTransfer.h"
 
 #include <brisnel/nfsCacheLib.h>

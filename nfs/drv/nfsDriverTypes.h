@@ -3,7 +3,7 @@
 #ifndef NFS_DRV_NFSDRIVERTYPES_H
 #define NFS_DRV_NFSDRIVERTYPES_H
 
-#include "core/nfsCacheFile.h"
+#include "cache/nfsCacheFile.h"
 #include "core/nfsResult.h"
 #include "ops/nfsAttrChange.h"
 #include "ops/nfsNameOps.h"

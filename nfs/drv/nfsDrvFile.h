@@ -4,7 +4,7 @@
 #ifndef NFS_DRV_NFSDRVFILE_H
 #define NFS_DRV_NFSDRVFILE_H
 
-#include "core/nfsCacheFile.h"
+#include "cache/nfsCacheFile.h"
 #include "core/nfsResult.h"
 #include "drv/nfsDrvOpen.h"
 #include "drv/nfsDrvOpenNames.h"

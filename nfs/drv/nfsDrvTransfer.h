@@ -5,7 +5,7 @@
 #ifndef NFS_DRV_NFSDRVTRANSFER_H
 #define NFS_DRV_NFSDRVTRANSFER_H
 
-#include "core/nfsCacheFile.h"
+#include "cache/nfsCacheFile.h"
 #include "core/nfsResult.h"
 
 #include <brisnel/nfs3Xdr.h>

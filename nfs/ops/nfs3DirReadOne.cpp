@@ -6,7 +6,7 @@
 #include "ops/nfsDirRead.h"
 
 #include "core/nfsConfig.h"
-#include "core/nfsRpcClient.h"
+#include "rpc/nfsRpcClient.h"
 
 #include <algorithm>
 

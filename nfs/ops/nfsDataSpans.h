@@ -18,7 +18,7 @@
 #define NFS_OPS_NFSDATASPANS_H
 
 #include "core/nfsDispatch.h"
-#include "core/nfsRemoteCall.h"
+#include "rpc/nfsRemoteCall.h"
 
 #include <brisnel/nfsRpcLib.h>
 #include <kernel/errnoLib.h>

@@ -8,7 +8,7 @@
 #ifndef NFS_OPS_NFSDIRREAD_H
 #define NFS_OPS_NFSDIRREAD_H
 
-#include "core/nfsRemoteCall.h"
+#include "rpc/nfsRemoteCall.h"
 #include "ops/nfsOpsCall.h"
 
 #include <brisnel/nfsRpcLib.h>

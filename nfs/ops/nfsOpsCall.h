@@ -3,7 +3,7 @@
 #ifndef NFS_OPS_NFSOPSCALL_H
 #define NFS_OPS_NFSOPSCALL_H
 
-#include "core/nfsRemoteCall.h"
+#include "rpc/nfsRemoteCall.h"
 #include "core/nfsResult.h"
 
 #include <brisnel/mount3Xdr.h>

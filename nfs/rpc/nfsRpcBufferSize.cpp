@@ -1,5 +1,5 @@
 // How large a client handle's buffers must be for the largest transfer the words allow.
-#include "core/nfsRpcClient.h"
+#include "rpc/nfsRpcClient.h"
 
 #include "core/nfsConfig.h"
 

@@ -3,7 +3,7 @@
 #ifndef NFS_CORE_NFSRPCTRANSPORT_H
 #define NFS_CORE_NFSRPCTRANSPORT_H
 
-#include "core/nfsRpcExchange.h"
+#include "rpc/nfsRpcExchange.h"
 
 struct NfsTransportChoice {
     int error;     // 0, or the error number that stops the handle from being made

@@ -1,7 +1,7 @@
 // Reading file data through the cache: a hit copies from the line, a miss fills the line from
 // the server first (with the lines after it, when the file is read sequentially).
 #include "core/nfsArgs.h"
-#include "core/nfsCacheFile.h"
+#include "cache/nfsCacheFile.h"
 
 #include <kernel/errnoLib.h>
 #include <kernel/kernelErrno.h>

@@ -11,9 +11,9 @@
 // An answer is taken only whole: its fragments are gathered into the task's answer buffer,
 // each length checked against the room left before anything is read into it. Records with
 // another transaction id (an answer to an earlier, abandoned call) are read and dropped.
-#include "core/nfsRpcExchange.h"
+#include "rpc/nfsRpcExchange.h"
 
-#include "core/nfsRpcStats.h"
+#include "rpc/nfsRpcStats.h"
 
 #include <arpa/inet.h>
 #include <fcntl.h>

@@ -1,7 +1,7 @@
 // The version-specific side of the cache: an open file's cache, identifier, host, handle and
 // attributes, and the dispatch slots that move its data. Both versions' records have the same
 // field names (pDev->host, fh, attr with fileid, pCache), so one template serves each.
-#include "core/nfsCacheFile.h"
+#include "cache/nfsCacheFile.h"
 
 #include "core/nfsDispatch.h"
 #include "core/nfsMountVersion.h"

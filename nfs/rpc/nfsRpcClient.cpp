@@ -1,10 +1,10 @@
 // The per-task client record: creation, teardown of its handle, and release at task exit.
 //
 // Each task reaches only its own record, through its RPC context, so nothing here locks.
-#include "core/nfsRpcClient.h"
+#include "rpc/nfsRpcClient.h"
 
 #include "core/nfsConfig.h"
-#include "core/nfsRpcExchange.h"
+#include "rpc/nfsRpcExchange.h"
 
 #include <kernel/rpcLib.h>
 

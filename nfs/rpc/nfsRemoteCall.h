@@ -5,7 +5,7 @@
 // decoding. A caller's own buffer inside the result (READ data, a handle's bytes) is named
 // once, at the call, and is never released.
 //
-// The transport lives below, in the exchange (core/nfsRpcExchange.h); nothing here knows how
+// The transport lives below, in the exchange (rpc/nfsRpcExchange.h); nothing here knows how
 // a call travels, so another transport, or several calls in flight, change only that layer.
 #ifndef NFS_CORE_NFSREMOTECALL_H
 #define NFS_CORE_NFSREMOTECALL_H

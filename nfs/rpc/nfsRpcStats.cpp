@@ -1,5 +1,5 @@
 // The module's call counters: the slots, their totals, printing and zeroing.
-#include "core/nfsRpcStats.h"
+#include "rpc/nfsRpcStats.h"
 
 #include <brisnel/nfsStatLib.h>
 

@@ -2,10 +2,10 @@
 // call, else built anew; the exchange itself is the transport's (nfsRpcExchange.cpp).
 #include "core/nfsAuthUnix.h"
 #include "core/nfsConfig.h"
-#include "core/nfsRpcClient.h"
-#include "core/nfsRpcExchange.h"
-#include "core/nfsRpcTransport.h"
-#include "core/nfsRemoteCall.h"
+#include "rpc/nfsRpcClient.h"
+#include "rpc/nfsRpcExchange.h"
+#include "rpc/nfsRpcTransport.h"
+#include "rpc/nfsRemoteCall.h"
 
 #include <brisnel/nfsErrors.h>
 #include <kernel/errnoLib.h>

@@ -4,9 +4,9 @@
 // Only one message and one answer buffer are used however many calls are in flight: a call is
 // encoded again (with its transaction id) whenever it is sent again, and an answer is decoded
 // into its call's result as soon as it arrives.
-#include "core/nfsRpcExchange.h"
+#include "rpc/nfsRpcExchange.h"
 
-#include "core/nfsRpcStats.h"
+#include "rpc/nfsRpcStats.h"
 
 #include <arpa/inet.h>
 #include <poll.h>

@@ -1,5 +1,5 @@
 // Making a line ready for another block: writing back what it holds, filling it from the server.
-#include "core/nfsCacheFile.h"
+#include "cache/nfsCacheFile.h"
 
 #include <kernel/errnoLib.h>
 #include <kernel/kernelErrno.h>

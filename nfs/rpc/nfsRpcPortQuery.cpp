@@ -1,7 +1,7 @@
 // Asking a host's portmapper for a program's UDP or TCP port (the question goes over UDP), within the
 // caller's deadline (the RPC library's own query allows itself a minute).
 #include "core/nfsConfig.h"
-#include "core/nfsRpcExchange.h"
+#include "rpc/nfsRpcExchange.h"
 
 #include <rpc/pmap_prot.h>
 #include <sys/socket.h>

@@ -6,9 +6,9 @@
 // them fail a call in milliseconds. Here such answers are dropped for free, and every call
 // has a transaction id that no earlier call of this process used, so nothing left from a
 // torn-down handle is taken for an answer.
-#include "core/nfsRpcExchange.h"
+#include "rpc/nfsRpcExchange.h"
 
-#include "core/nfsRpcStats.h"
+#include "rpc/nfsRpcStats.h"
 
 #include <arpa/inet.h>
 #include <poll.h>

@@ -7,11 +7,11 @@
 // collect, and nothing is left to release at close, unmount or task exit. A line waiting to
 // go out behind is an ordinary dirty line (NFS_CACHE_BEHIND besides NFS_CACHE_DIRTY): another
 // task that needs it writes it back as any dirty line, under the cache's mutex.
-#include "core/nfsCacheFile.h"
+#include "cache/nfsCacheFile.h"
 
 #include "core/nfsConfig.h"
 #include "core/nfsMountVersion.h"
-#include "core/nfsRemoteCall.h"
+#include "rpc/nfsRemoteCall.h"
 
 #include <kernel/errnoLib.h>
 #include <kernel/kernelErrno.h>

@@ -1,5 +1,5 @@
 // Finding, under the cache's mutex, the line a read or write of an open file falls in.
-#include "core/nfsCacheFile.h"
+#include "cache/nfsCacheFile.h"
 
 #include <kernel/errnoLib.h>
 #include <kernel/kernelErrno.h>

@@ -1,6 +1,6 @@
 // Writing cached data back to the server: one line, or every dirty line of one open file.
 #include "core/nfsArgs.h"
-#include "core/nfsCacheFile.h"
+#include "cache/nfsCacheFile.h"
 
 #include <kernel/errnoLib.h>
 

@@ -1,7 +1,7 @@
 // Writing file data through the cache: the bytes land in the file's line, which goes to the
 // server when it is full (write-back) or at once (write-through).
 #include "core/nfsArgs.h"
-#include "core/nfsCacheFile.h"
+#include "cache/nfsCacheFile.h"
 
 #include <kernel/errnoLib.h>
 #include <kernel/kernelErrno.h>

@@ -2,7 +2,7 @@
 // UNSTABLE stay pinned, their bytes kept, until a COMMIT with the writes' verifier covers them;
 // a changed verifier sends them again. Also the write-back and COMMIT of every open file at
 // exit (nfsSyncAll).
-#include "core/nfsCacheFile.h"
+#include "cache/nfsCacheFile.h"
 
 #include "core/nfsConfig.h"
 #include "core/nfsDeviceRemoval.h"

@@ -1,7 +1,7 @@
 // The exported remote call, and the release of a decoded reply: both over the call on the
 // task's handle (nfsHandleCall.cpp).
-#include "core/nfsRemoteCall.h"
-#include "core/nfsRpcClient.h"
+#include "rpc/nfsRemoteCall.h"
+#include "rpc/nfsRpcClient.h"
 
 #include <brisnel/nfsRpcLib.h>
 #include <kernel/errnoLib.h>

@@ -42,7 +42,7 @@ struct NfsRpcExchange {
 // The RPC status of the call. Answers with another transaction id are dropped and cost the
 // call nothing; the answer's source address is not looked at.
 clnt_stat nfsRpcExchange(const NfsRpcExchange &call);
-// The same over the TCP connection call.socket (see core/nfsRpcTcpExchange.cpp).
+// The same over the TCP connection call.socket (see rpc/nfsRpcTcpExchange.cpp).
 clnt_stat nfsRpcTcpExchange(const NfsRpcExchange &call);
 
 // A connection to SERVER opened by a non-blocking connect that ends by DEADLINE, from a

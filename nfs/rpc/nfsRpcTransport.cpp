@@ -6,7 +6,7 @@
 // before TCP was known. TCP always: the TCP port, or the well-known port over TCP. UDP only:
 // as the default, but a program registered over TCP only is refused with
 // NFS_ERR_ONLY_OVER_TCP rather than called on a port where nothing answers.
-#include "core/nfsRpcTransport.h"
+#include "rpc/nfsRpcTransport.h"
 
 #include "core/nfsConfig.h"
 

@@ -1,6 +1,6 @@
 // A device's data cache: allocation, release and the choice of a block's line.
 #include "core/nfsArgs.h"
-#include "core/nfsCacheFile.h"
+#include "cache/nfsCacheFile.h"
 #include "core/nfsHeapBlock.h"
 
 #include <kernel/memLib.h>
