@@ -10,7 +10,11 @@
 //   32 KiB and against libnfs's nfs-cp;
 //   sequential read and write over UDP and TCP with several calls in flight against one at a
 //   time, on loopback and through the fault relays adding 0.5 ms each way (against nfs-cp
-//   through the same relay), and random 4 KiB reads likewise.
+//   through the same relay), and random 4 KiB reads likewise;
+//   2 and 4 tasks sharing one device (and its server's channel) against one task, on loopback
+//   and through the relays, sequential and random 4 KiB reads;
+//   one user's whole job (a program that starts, mounts over TCP, reads and writes the file)
+//   against nfs-cp doing the same as two programs.
 //
 //   nfsSpeedBench [--runs N] [--mib M] [--entries N] [--quick] [--window N] [--only GROUP]
 #include "bareNfsLoop.h"
@@ -954,6 +958,175 @@ void libnfsFigures(const Options &options)
         .print();
 }
 
+// Tasks reading files of their own on one device, on loopback and through the relays adding
+// 0.5 ms each way, over UDP at 8 KiB (lines 16 KiB) and TCP at 1 MiB (lines 2 MiB): the bytes
+// per second of 2 and 4 tasks against one; then random 4 KiB reads from 4 tasks against one.
+// With the channel shared by the tasks, their calls are in flight together.
+void sharedFigures(const Options &options)
+{
+    const uint64_t each = std::max<uint64_t>(options.bytes / 4, 1 << 20);
+    std::vector<std::vector<char>> models;
+    for (int i = 0; i < 4; ++i) {
+        const std::string name = "shared" + std::to_string(i) + ".dat";
+        putOnServer(name, pattern(static_cast<std::size_t>(each), 20 + static_cast<uint32_t>(i)));
+        models.push_back(onServer(name));
+    }
+    const Relays relays = startRelays();
+    const Path paths[] = {{"loopback", setting.host.c_str(), false},
+                          {"relay 0.5 ms each way", kRelayHost, true}};
+    const struct {
+        const char *name;
+        int32_t word;
+        uint32_t transfer;
+        int line;
+    } ways[] = {{"udp 8 KiB", NFS_TRANSPORT_UDP, 8192, 16 << 10},
+                {"tcp 1 MiB", NFS_TRANSPORT_TCP, 1u << 20, 2 << 20}};
+    const int32_t savedTransport = nfsTransport;
+    // Runs of TASKS tasks, each doing WORK(i) on its file: the median wall time.
+    const auto wall = [&](int tasks, int runs, const std::function<void(int)> &work) {
+        std::vector<double> walls;
+        for (int run = 0; run < runs; ++run) {
+            walls.push_back(bench::timed([&] {
+                                std::vector<std::thread> threads;
+                                for (int i = 0; i < tasks; ++i)
+                                    threads.emplace_back([&work, i] { work(i); });
+                                for (std::thread &thread : threads)
+                                    thread.join();
+                            }).wall);
+        }
+        return bench::median(walls);
+    };
+    for (const Path &path : paths) {
+        if (path.relayed && relays.tcp == nullptr)
+            continue;
+        const int runs = path.relayed ? std::min(options.runs, 3) : options.runs;
+        for (const auto &way : ways) {
+            nfsTransport = way.word;
+            nfs3CacheParamsSet(16, way.line, 0);
+            if (!check(nfsMount(path.host, setting.exportPath.c_str(), "/benchS") == 0,
+                       std::string("mount /benchS on the ") + path.name))
+                continue;
+            nfs3MaxMsgLen = way.transfer;
+            const auto readAll = [&](int i) {
+                std::vector<char> copy;
+                check(readThrough("/benchS/shared" + std::to_string(i) + ".dat", 65536, &copy) == each &&
+                          copy == models[static_cast<std::size_t>(i)],
+                      "shared read against the server's copy");
+            };
+            const double one = wall(1, runs, readAll);
+            for (const int tasks : {2, 4}) {
+                const double many = wall(tasks, runs, readAll);
+                const double ratio = many > 0 ? one * tasks / many : 0;
+                Record("tasks sharing a device",
+                       std::to_string(tasks) + " tasks reading, " + way.name + ", " + path.name)
+                    .text("path", path.relayed ? "relay" : "loopback")
+                    .text("transport", way.word == NFS_TRANSPORT_TCP ? "tcp" : "udp")
+                    .number("tasks", tasks)
+                    .number("MiBps", mibPerSecond(each * static_cast<uint64_t>(tasks), many))
+                    .number("oneTaskMiBps", mibPerSecond(each, one))
+                    .number("ratio", ratio)
+                    .number("goal", path.relayed ? (tasks == 2 ? 1.6 : 2.5) : 1.0)
+                    .flag("met", ratio >= (path.relayed ? (tasks == 2 ? 1.6 : 2.5) : 1.0))
+                    .print();
+            }
+            const int count = options.quick ? 20 : (path.relayed ? 200 : 1000);
+            const auto randomReads = [&](int i) {
+                std::mt19937 random(static_cast<uint32_t>(31 + i));
+                std::uniform_int_distribution<uint64_t> block(0, each / 4096 - 1);
+                const int fd = kOpen(("/benchS/shared" + std::to_string(i) + ".dat").c_str(), K_O_RDONLY, 0);
+                std::vector<char> buf(4096);
+                bool same = fd >= 0;
+                for (int n = 0; same && n < count; ++n) {
+                    const uint64_t at = block(random) * 4096;
+                    kLseek(fd, static_cast<int64_t>(at), K_SEEK_SET);
+                    const auto &model = models[static_cast<std::size_t>(i)];
+                    same =
+                        kRead(fd, buf.data(), 4096) == 4096 &&
+                        std::equal(buf.begin(), buf.end(), model.begin() + static_cast<std::ptrdiff_t>(at));
+                }
+                if (fd >= 0)
+                    kClose(fd);
+                check(same, "random reads against the server's copy");
+            };
+            const double randomOne = wall(1, runs, randomReads);
+            const double randomFour = wall(4, runs, randomReads);
+            Record("random reads from tasks sharing a device", std::to_string(count) +
+                                                                   " reads of 4 KiB per task, 4 tasks, " +
+                                                                   way.name + ", " + path.name)
+                .text("path", path.relayed ? "relay" : "loopback")
+                .number("readsPerSecond", randomFour > 0 ? 4 * count / randomFour : 0)
+                .number("oneTaskReadsPerSecond", randomOne > 0 ? count / randomOne : 0)
+                .number("ratio", randomFour > 0 ? 4 * randomOne / randomFour : 0)
+                .print();
+            check(nfsUnmount("/benchS") == 0, "unmount /benchS");
+            nfsClientClose();
+        }
+    }
+    nfsTransport = savedTransport;
+    nfs3MaxMsgLen = 8192;
+    nfs3CacheParamsSet(16, 16384, 0);
+}
+
+// One user's whole job against nfs-cp: the program nfsJob (beside this one) starts, loads the
+// module, mounts over TCP with 1 MiB transfers, reads the file and writes it back under another
+// name, and ends; nfs-cp reads and writes the same file as two programs. Start and mount
+// included on both sides, every copy checked. RT_BENCH_EMULATOR runs nfsJob under an emulator.
+void jobFigures(const Options &options)
+{
+    const std::filesystem::path job =
+        std::filesystem::read_symlink("/proc/self/exe").parent_path() / "nfsJob";
+    if (!check(std::filesystem::exists(job), "nfsJob beside nfsSpeedBench"))
+        return;
+    const bool withCp = std::system("command -v nfs-cp >/dev/null") == 0;
+    if (!withCp)
+        std::fprintf(stderr, "nfsSpeedBench: no nfs-cp here; the job runs without its comparison\n");
+    const uint64_t size = options.bytes;
+    putOnServer("job.dat", pattern(static_cast<std::size_t>(size), 41));
+    const std::vector<char> model = onServer("job.dat");
+    const std::string local = "/tmp/nfsSpeedBench-job-" + std::to_string(getpid());
+    std::ofstream(local, std::ios::binary).write(model.data(), static_cast<std::streamsize>(model.size()));
+    const char *emulator = std::getenv("RT_BENCH_EMULATOR");
+    const std::string ours = std::string(emulator != nullptr ? emulator : "") + " '" + job.string() + "' '" +
+                             setting.host + "' '" + setting.exportPath + "' job.dat '" + local + "' '" +
+                             local + "-ours'";
+    const std::string url = "nfs://" + setting.host + setting.exportPath;
+    const std::string cpRead = "nfs-cp '" + url + "/job.dat' '" + local + "-cp' >/dev/null";
+    const std::string cpWrite = "nfs-cp '" + local + "' '" + url + "/job.dat.cp' >/dev/null";
+    const auto sameFile = [&](const std::string &path) {
+        std::ifstream in(path, std::ios::binary);
+        return std::vector<char>(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()) ==
+               model;
+    };
+    std::vector<double> oursWall;
+    std::vector<double> theirsWall;
+    for (int run = 0; run < options.runs; ++run) {
+        std::remove((local + "-ours").c_str());
+        oursWall.push_back(bench::timed([&] { check(std::system(ours.c_str()) == 0, ours); }).wall);
+        check(sameFile(local + "-ours") && onServer("job.dat.w") == model, "nfsJob's copies");
+        if (!withCp)
+            continue;
+        std::remove((local + "-cp").c_str());
+        std::remove(hostPath("job.dat.cp").c_str()); // nfs-cp refuses a target that exists
+        theirsWall.push_back(bench::timed([&] {
+                                 check(std::system(cpRead.c_str()) == 0, cpRead);
+                                 check(std::system(cpWrite.c_str()) == 0, cpWrite);
+                             }).wall);
+        check(sameFile(local + "-cp") && onServer("job.dat.cp") == model, "nfs-cp's copies");
+    }
+    for (const char *suffix : {"", "-ours", "-cp"})
+        std::remove((local + suffix).c_str());
+    const double mine = bench::median(oursWall);
+    const double theirs = withCp ? bench::median(theirsWall) : 0;
+    Record("whole job vs nfs-cp",
+           std::to_string(size >> 20) + " MiB read and written, tcp 1 MiB, start and mount included")
+        .number("oursSeconds", mine)
+        .number("nfsCpSeconds", theirs)
+        .number("ratio", mine > 0 ? theirs / mine : 0)
+        .flag("met", mine > 0 && theirs / mine >= 1.0)
+        .number("runs", options.runs)
+        .print();
+}
+
 Options parse(int argc, char **argv)
 {
     Options options;
@@ -979,7 +1152,7 @@ Options parse(int argc, char **argv)
             std::fprintf(stderr,
                          "usage: nfsSpeedBench [--runs N] [--mib M] [--entries N] [--quick] [--window N]\n"
                          "                     [--only "
-                         "sequential|calls|cachehit|allocations|tasks|libnfs|tcp|window]\n");
+                         "sequential|calls|cachehit|allocations|tasks|libnfs|tcp|window|shared|job]\n");
             std::exit(2);
         }
     }
@@ -1024,6 +1197,10 @@ int main(int argc, char **argv)
         tcpFigures(options);
     if (options.includes("window"))
         windowFigures(options);
+    if (options.includes("shared"))
+        sharedFigures(options);
+    if (options.includes("job"))
+        jobFigures(options);
     for (const char *dev : {kDevA, kDevB, kDevC})
         check(nfsUnmount(dev) == 0, std::string("unmount ") + dev);
     nfsClientClose();
