@@ -59,7 +59,9 @@ bool parseOptions(int argc, char **argv, Options &options)
         } else if (arg == "-l" && hasValue) {
             options.modules.emplace_back(argv[++i]);
         } else if (arg == "-c" && hasValue) {
-            options.command += (options.haveCommand ? "\n" : "") + std::string(argv[++i]);
+            if (options.haveCommand)
+                options.command += '\n';
+            options.command += argv[++i];
             options.haveCommand = true;
         } else if (arg == "-f" && hasValue) {
             options.script = argv[++i];

@@ -497,7 +497,8 @@ bool runCommand(const Statement &statement, Session &session)
     // A fault in the command (in a driver it calls, say) is reported as the command's.
     currentRoutineSet(statement.name.c_str());
     bool ok = false;
-    if (builtinSpecFind(statement.name)->style == ArgStyle::Words) {
+    const auto *builtin = builtinSpecFind(statement.name);
+    if (builtin != nullptr && builtin->style == ArgStyle::Words) {
         Words words;
         for (const Word &word : statement.words)
             words.push_back(stringOfName(word));

@@ -186,7 +186,6 @@ void workerMain(const std::shared_ptr<Worker> &self)
             worker.hasJob = false;
         }
         sigjmp_buf jump;
-        bool faulted = false;
         TaskOutcome outcome;
         if (sigsetjmp(jump, 1) == 0) {
             faultJump = &jump;
@@ -194,7 +193,6 @@ void workerMain(const std::shared_ptr<Worker> &self)
             faultJump = nullptr;
         } else {
             faultJump = nullptr;
-            faulted = true;
             char address[48] = "";
             if (fault.signal != SIGABRT)
                 std::snprintf(address, sizeof address, " at address 0x%" PRIxPTR,
@@ -213,8 +211,8 @@ void workerMain(const std::shared_ptr<Worker> &self)
         if (worker.abandoned.load())
             break;
         signalDone(worker);
-        if (faulted)
-            break;
+        if (outcome.end == TaskOutcome::End::Faulted)
+            break; // a fresh task runs the next command
     }
     stack.ss_flags = SS_DISABLE;
     sigaltstack(&stack, nullptr);
@@ -276,6 +274,11 @@ void signalsInit()
     faults.sa_flags = SA_SIGINFO | SA_ONSTACK | SA_NODEFER;
     for (const int signal : kFaultSignals)
         sigaction(signal, &faults, &previousActions[signal]);
+}
+
+bool callAbandoned()
+{
+    return currentWorker != nullptr && currentWorker->abandoned.load();
 }
 
 bool interruptRequested()

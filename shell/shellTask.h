@@ -17,6 +17,9 @@ void signalsInit();
 
 // True in a command that Ctrl-C asked to stop: loops of the shell's own commands end early.
 bool interruptRequested();
+// True in a command that the shell has left in the background after Ctrl-C: it has told the
+// user so, and the command's own note of the interruption would only repeat it.
+bool callAbandoned();
 
 // Forgets a Ctrl-C pressed while no command ran; true when there was one.
 bool interruptTake();

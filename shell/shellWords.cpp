@@ -80,6 +80,14 @@ const char *routineDescriptionFind(const char *name)
     return nullptr;
 }
 
+const char *routineDeclarationFind(const char *name)
+{
+    for (std::size_t i = 0; i < routineDeclarationCount; ++i)
+        if (std::strcmp(routineDeclarations[i].name, name) == 0)
+            return routineDeclarations[i].text;
+    return nullptr;
+}
+
 NameInfo nameLookUp(const std::string &name)
 {
     NameInfo info;
@@ -163,8 +171,8 @@ std::string wordText(const std::string &name, const NameInfo &info)
         return name + " (constant): " + valueText(info.constant, Kind::S64);
     std::array<char, 64> head{};
     std::snprintf(head.data(), head.size(), " = 0x%" PRIxPTR ": ", reinterpret_cast<uintptr_t>(info.address));
-    std::string text =
-        name + (info.what == NameInfo::What::ShellVariable ? " (shell variable): " : head.data());
+    std::string text = name;
+    text += info.what == NameInfo::What::ShellVariable ? " (shell variable): " : head.data();
     if (info.extent > 0 && isCharKind(info.kind)) {
         const char *bytes = static_cast<const char *>(info.address);
         text += "\"" + std::string(bytes, strnlen(bytes, info.size)) + "\"";
