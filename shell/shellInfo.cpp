@@ -58,8 +58,11 @@ const char *cTypeName(Kind kind)
     }
 }
 
+// The header's own declaration where there is one, else one made from the call table's kinds.
 std::string prototypeText(const std::string &name, const RoutineProto &proto)
 {
+    if (const char *declared = routineDeclarationFind(name.c_str()))
+        return declared;
     std::string text = std::string(cTypeName(proto.result)) + " " + name + "(";
     for (std::size_t i = 0; i < proto.nArgs && i < kMaxArgs; ++i)
         text += std::string(i == 0 ? "" : ", ") + cTypeName(proto.args[i]);

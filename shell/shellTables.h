@@ -155,6 +155,10 @@ const RoutineProto *routineProtoFind(const char *name);
 const WordProto *wordProtoFind(const char *name);
 const ConstantProto *constantProtoFind(const char *name);
 const char *routineDescriptionFind(const char *name);
+// A routine's declaration as its header writes it, or null.
+extern const RoutineDescription routineDeclarations[];
+extern const std::size_t routineDeclarationCount;
+const char *routineDeclarationFind(const char *name);
 
 } // namespace shell
 
