@@ -16,6 +16,8 @@ int hostDelete(const char *hostName, const char *hostAddr);
 int hostGetByName(const char *name);
 /* Prints the names that hostAdd entered, with their addresses. */
 void hostShow(void);
+/* Prints the network routines of the kernel layer, one line each, as nfsHelp lists the NFS client's. */
+void netHelp(void);
 
 #ifdef __cplusplus
 }
