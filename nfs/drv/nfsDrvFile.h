@@ -11,6 +11,7 @@
 #include "drv/nfsDrvRecords.h"
 #include "drv/nfsDrvTransfer.h"
 #include "ops/nfsAttrChange.h"
+#include "ops/nfsAttrStat.h"
 
 #include <brisnel/nfsCacheLib.h>
 #include <brisnel/nfsConfigLib.h>
@@ -143,6 +144,9 @@ template <typename V> Status seek(typename V::File *file, uint64_t newPos)
 }
 
 namespace ioctls {
+
+// The block size a file's status gives on a device without cache lines: a version 2 transfer.
+constexpr uint32_t kStatIoSize = 8192;
 
 template <typename T> T *argAs(intptr_t arg)
 {
@@ -278,6 +282,8 @@ template <typename V> Result<int> serve(typename V::File *file, int function, in
     case K_FIOFSTATGET:
         V::fileAttrGet(&file->attr, argAs<struct kstat>(arg));
         argAs<struct kstat>(arg)->st_dev = reinterpret_cast<intptr_t>(dev);
+        nfsAttrStatBlocks(file->attr, file->pCache->lineSize != 0 ? file->pCache->lineSize : kStatIoSize,
+                          argAs<struct kstat>(arg));
         return 0;
     default: return Fail{K_ENOSYS};
     }

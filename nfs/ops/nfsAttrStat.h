@@ -5,6 +5,7 @@
 
 #include <kernel/kernelStat.h>
 
+#include <algorithm>
 #include <array>
 #include <cstddef>
 #include <cstdint>
@@ -26,6 +27,22 @@ void nfsAttrStatFill(const Attr &attr, const std::array<uint16_t, N> &formatBits
     pStat->st_ctime = attr.ctime.seconds;
     pStat->st_blksize = 0;
     pStat->st_blocks = 0;
+}
+
+// The block fields that the conversion above leaves 0, for the status a program asks of an open
+// file: st_blocks in 512-byte units, from version 2's blocks of its block size or version 3's
+// bytes used; st_blksize the size that reads and writes move best in (IO_SIZE, the device's), so
+// that programs that size their buffers by it never see 0.
+template <typename Attr> void nfsAttrStatBlocks(const Attr &attr, uint32_t ioSize, struct kstat *pStat)
+{
+    constexpr uint64_t kUnit = 512;
+    uint64_t units = 0;
+    if constexpr (requires { attr.blocksize; })
+        units = uint64_t{attr.blocks} * attr.blocksize / kUnit;
+    else
+        units = attr.used / kUnit + (attr.used % kUnit != 0 ? 1 : 0);
+    pStat->st_blocks = static_cast<uint32_t>(std::min<uint64_t>(units, UINT32_MAX));
+    pStat->st_blksize = std::max<uint32_t>(ioSize, kUnit);
 }
 
 #endif

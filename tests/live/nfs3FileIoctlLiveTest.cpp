@@ -80,6 +80,10 @@ TEST_F(FileIoctlLive, StatusFileSystemStatusAndPathConfiguration)
     struct stat hostSt {};
     ASSERT_EQ(::stat(host("st").c_str(), &hostSt), 0);
     EXPECT_EQ(st.st_ino, static_cast<uint32_t>(hostSt.st_ino));
+    // The block fields programs size buffers and count space by: never 0 for a file with bytes.
+    EXPECT_GE(st.st_blksize, 512u);
+    EXPECT_EQ(st.st_blocks, static_cast<uint32_t>(hostSt.st_blocks))
+        << "the server's bytes used, in 512-byte units";
 
     struct kstatfs fs {};
     ASSERT_EQ(kStatfs(dev("st").c_str(), &fs), 0) << std::hex << errnoGet();
