@@ -25,7 +25,9 @@ namespace shell {
 namespace {
 
 constexpr std::size_t kPathMax = 1024;
-constexpr int kCopyChunk = 16384;
+// A copy moves this much per call, so that a mount's large transfers and its calls in flight
+// carry it (a 16 KiB chunk held every copy to one line's worth of calls at a time).
+constexpr int kCopyChunk = 1 << 20;
 constexpr int kNewFileMode = 0644;
 constexpr int kNewDirMode = 0755;
 
@@ -46,6 +48,51 @@ std::string currentDirectory()
     std::array<char, kPathMax> path{};
     ioDefPathGet(path.data(), path.size());
     return path.data();
+}
+
+// The device an absolute path that names no device of its own would be taken on (the current
+// directory's, by the I/O system's rule), or "" for any other path.
+std::string fallDevice(const std::string &typed)
+{
+    const char *tail = nullptr;
+    if (typed.empty() || typed[0] != '/' || iosDevFind(typed.c_str(), &tail) != nullptr)
+        return "";
+    const std::string current = currentDirectory();
+    if (iosDevFind(current.c_str(), &tail) == nullptr)
+        return "";
+    return current.substr(0, static_cast<std::size_t>(tail - current.c_str()));
+}
+
+// A command that changes files refuses a path that would fall on the current directory's
+// device unawares (a mount that failed leaves its name to the host's files): it names the
+// device, and -f makes it go on.
+bool mayChange(const char *command, const std::string &typed, bool force)
+{
+    const std::string device = fallDevice(typed);
+    if (device.empty() || force)
+        return true;
+    reportError(std::string(command) + ": " + typed + ": no device has this name; it would be taken on " +
+                device + " (the current directory's device) as " + resolvePath(typed) +
+                ": not done without -f");
+    return false;
+}
+
+// A command that reads says which device it reads such a path on.
+void noteRead(const char *command, const std::string &typed)
+{
+    const std::string device = fallDevice(typed);
+    if (!device.empty())
+        std::fprintf(stderr, "%s: %s: no device has this name: reading it on %s as %s\n", command,
+                     typed.c_str(), device.c_str(), resolvePath(typed).c_str());
+}
+
+// Takes a leading -f (go on where a path falls on the current directory's device) off the words.
+bool takeForce(Words *words)
+{
+    if (words->empty() || (*words)[0] != "-f")
+        return false;
+    words->erase(words->begin());
+    return true;
 }
 
 std::string joinName(const std::string &dir, const char *name)
@@ -92,8 +139,9 @@ void printLong(const std::string &dir, const char *name)
                 when.data(), name);
 }
 
-bool list(const std::string &typed, bool longForm)
+bool list(const char *command, const std::string &typed, bool longForm)
 {
+    noteRead(command, typed);
     const std::string dir = resolvePath(typed.empty() ? "." : typed);
     struct kstat st {};
     if (!typed.empty() && kStat(dir.c_str(), &st) == 0 && (st.st_mode & K_S_IFMT) != K_S_IFDIR) {
@@ -108,7 +156,7 @@ bool list(const std::string &typed, bool longForm)
     }
     KDIR *stream = kOpendir(dir.c_str());
     if (stream == nullptr)
-        return failed(longForm ? "ll" : "ls", dir);
+        return failed(command, dir);
     std::vector<std::string> names;
     errnoSet(0);
     while (struct kdirent *entry = kReaddir(stream)) {
@@ -127,7 +175,7 @@ bool list(const std::string &typed, bool longForm)
     }
     if (readError != 0) {
         errnoSet(readError);
-        return failed("ls", dir);
+        return failed(command, dir);
     }
     return true;
 }
@@ -140,7 +188,8 @@ public:
     {
         done_ += bytes;
         const auto now = Clock::now();
-        if (!shown_ || now - last_ < std::chrono::milliseconds(500))
+        // A copy left in the background stays off the terminal: the prompt is the user's again.
+        if (!shown_ || now - last_ < std::chrono::milliseconds(500) || callAbandoned())
             return;
         last_ = now;
         const double seconds = std::chrono::duration<double>(now - start_).count();
@@ -148,10 +197,13 @@ public:
                      seconds > 0 ? static_cast<double>(done_) / 1024 / seconds : 0.0);
         line_ = true;
     }
-    ~Progress()
+    ~Progress() { finish(); }
+    // Clears the progress line, so that what follows starts on a line of its own.
+    void finish()
     {
         if (line_)
             std::fprintf(stderr, "\r%*s\r", 40, "");
+        line_ = false;
     }
     Progress(const Progress &) = delete;
     Progress &operator=(const Progress &) = delete;
@@ -173,7 +225,9 @@ bool copyData(const char *command, int from, int to, const std::string &source, 
     std::vector<char> buffer(kCopyChunk);
     for (;;) {
         if (interruptRequested()) {
-            reportError(std::string(command) + ": interrupted");
+            // Left in the background, the shell has already said so.
+            if (!callAbandoned())
+                reportError(std::string(command) + ": interrupted");
             return false;
         }
         const int got = kRead(from, buffer.data(), kCopyChunk);
@@ -197,6 +251,7 @@ bool copyData(const char *command, int from, int to, const std::string &source, 
 
 bool printFile(const char *command, const std::string &source)
 {
+    noteRead(command, source);
     const std::string from = resolvePath(source);
     const int in = kOpen(from.c_str(), K_O_RDONLY, 0);
     if (in < 0)
@@ -238,31 +293,40 @@ std::string temporaryNameFor(const std::string &target)
            std::to_string(serial++);
 }
 
-bool writeCopy(int in, const std::string &from, const std::string &path, Progress &progress)
+// Writes into PATH; errors name SHOWN, the destination as the user knows it (not the
+// temporary name the copy goes through).
+bool writeCopy(int in, const std::string &from, const std::string &path, const std::string &shown,
+               Progress &progress)
 {
     const int out = kOpen(path.c_str(), K_O_WRONLY | K_O_CREAT | K_O_TRUNC, kNewFileMode);
     if (out < 0)
-        return failed("copy", path);
-    bool ok = copyData("copy", in, out, from, path, progress);
+        return failed("copy", shown);
+    bool ok = copyData("copy", in, out, from, shown, progress);
     // The close writes cached data back: its failure is the copy's.
     if (kClose(out) != 0 && ok)
-        ok = failed("copy", path);
+        ok = failed("copy", shown);
     return ok;
 }
 
 // Copies into a temporary name beside the destination and renames it over the destination
 // at the end, so that a failed or interrupted copy leaves the destination as it was. A device
 // that cannot rename gets the data written in place.
-bool copyFile(const std::string &source, const std::string &target)
+bool copyFile(const std::string &source, const std::string &target, bool force)
 {
+    noteRead("copy", source);
+    if (!mayChange("copy", target, force))
+        return false;
     const std::string from = resolvePath(source);
     std::string to = resolvePath(target);
     if (isDirectory(to))
         to = resolvePath(to + "/" + baseName(from));
     struct kstat fromStat {};
     struct kstat toStat {};
+    // A missing source is that, even when both names are the same.
+    if (kStat(from.c_str(), &fromStat) != 0)
+        return failed("copy", from);
     const bool targetExists = kStat(to.c_str(), &toStat) == 0;
-    if (from == to || (targetExists && kStat(from.c_str(), &fromStat) == 0 && sameFile(fromStat, toStat))) {
+    if (from == to || (targetExists && sameFile(fromStat, toStat))) {
         reportError("copy: " + from + " and " + to + " are the same file");
         return false;
     }
@@ -271,7 +335,7 @@ bool copyFile(const std::string &source, const std::string &target)
         return failed("copy", from);
     Progress progress(true);
     const std::string temporary = temporaryNameFor(to);
-    bool ok = writeCopy(in, from, temporary, progress);
+    bool ok = writeCopy(in, from, temporary, to, progress);
     uint64_t copied = progress.done();
     if (ok && kRename(temporary.c_str(), to.c_str()) != 0) {
         const int why = errnoGet();
@@ -282,12 +346,14 @@ bool copyFile(const std::string &source, const std::string &target)
             return failed("copy", to);
         }
         Progress again(true);
-        ok = kLseek(in, 0, K_SEEK_SET) == 0 && writeCopy(in, from, to, again);
+        ok = kLseek(in, 0, K_SEEK_SET) == 0 && writeCopy(in, from, to, to, again);
         copied = again.done();
+        again.finish();
     } else if (!ok) {
         kRemove(temporary.c_str());
     }
     kClose(in);
+    progress.finish();
     if (ok)
         std::printf("%llu bytes copied\n", static_cast<unsigned long long>(copied));
     return ok;
@@ -366,14 +432,14 @@ bool cmdLs(const Words &words, Session &)
     }
     if (paths.size() > 1)
         return usage("ls [-la] [path]");
-    return list(paths.empty() ? "" : paths[0], longForm);
+    return list("ls", paths.empty() ? "" : paths[0], longForm);
 }
 
 bool cmdLl(const std::vector<std::string> &words, Session &)
 {
     if (words.size() > 1)
         return usage("ll [path]");
-    return list(words.empty() ? "" : words[0], true);
+    return list("ll", words.empty() ? "" : words[0], true);
 }
 
 bool cmdCd(const std::vector<std::string> &words, Session &)
@@ -417,8 +483,10 @@ bool cmdCat(const Words &words, Session &)
 }
 
 // copy src dst, copy src (to standard output), copy < src, copy src > dst, copy < src > dst.
-bool cmdCopy(const Words &words, Session &)
+bool cmdCopy(const Words &typed, Session &)
 {
+    Words words = typed;
+    const bool force = takeForce(&words);
     std::string source;
     std::string target;
     bool haveSource = false;
@@ -436,31 +504,45 @@ bool cmdCopy(const Words &words, Session &)
     }
     if (!haveSource)
         return usage("copy src [dst], copy < src [> dst] (a source is needed)");
-    return haveTarget ? copyFile(source, target) : printFile("copy", source);
+    return haveTarget ? copyFile(source, target, force) : printFile("copy", source);
 }
 
-bool cmdMkdir(const std::vector<std::string> &words, Session &)
+bool cmdMkdir(const std::vector<std::string> &typed, Session &)
 {
+    Words words = typed;
+    const bool force = takeForce(&words);
     if (words.size() != 1)
-        return usage("mkdir path");
+        return usage("mkdir [-f] path");
+    if (!mayChange("mkdir", words[0], force))
+        return false;
     const std::string path = resolvePath(words[0]);
     return kMkdir(path.c_str(), kNewDirMode) == 0 || failed("mkdir", path);
 }
 
-bool cmdRmdir(const std::vector<std::string> &words, Session &)
+bool cmdRmdir(const std::vector<std::string> &typed, Session &)
 {
+    Words words = typed;
+    const bool force = takeForce(&words);
     if (words.size() != 1)
-        return usage("rmdir path");
+        return usage("rmdir [-f] path");
+    if (!mayChange("rmdir", words[0], force))
+        return false;
     const std::string path = resolvePath(words[0]);
     return kRmdir(path.c_str()) == 0 || failed("rmdir", path);
 }
 
-bool cmdRm(const std::vector<std::string> &words, Session &)
+bool cmdRm(const std::vector<std::string> &typed, Session &)
 {
+    Words words = typed;
+    const bool force = takeForce(&words);
     if (words.empty())
-        return usage("rm file ...");
+        return usage("rm [-f] file ...");
     bool ok = true;
     for (const std::string &word : words) {
+        if (!mayChange("rm", word, force)) {
+            ok = false;
+            continue;
+        }
         const std::string path = resolvePath(word);
         if (kRemove(path.c_str()) != 0)
             ok = failed("rm", path);
@@ -468,10 +550,14 @@ bool cmdRm(const std::vector<std::string> &words, Session &)
     return ok;
 }
 
-bool cmdMv(const std::vector<std::string> &words, Session &)
+bool cmdMv(const std::vector<std::string> &typed, Session &)
 {
+    Words words = typed;
+    const bool force = takeForce(&words);
     if (words.size() != 2)
-        return usage("mv old new");
+        return usage("mv [-f] old new");
+    if (!mayChange("mv", words[0], force) || !mayChange("mv", words[1], force))
+        return false;
     const std::string from = resolvePath(words[0]);
     const std::string to = resolvePath(words[1]);
     return kRename(from.c_str(), to.c_str()) == 0 || failed("mv", from);
@@ -481,6 +567,7 @@ bool cmdStat(const Words &words, Session &)
 {
     if (words.size() != 1)
         return usage("stat path");
+    noteRead("stat", words[0]);
     const std::string path = resolvePath(words[0]);
     struct kstat st {};
     if (kStat(path.c_str(), &st) != 0)
@@ -502,6 +589,8 @@ bool cmdDf(const Words &words, Session &)
 {
     if (words.size() > 1)
         return usage("df [path]");
+    if (!words.empty())
+        noteRead("df", words[0]);
     const std::string path = resolvePath(words.empty() ? "." : words[0]);
     struct kstatfs fs {};
     if (kStatfs(path.c_str(), &fs) != 0)
@@ -519,12 +608,18 @@ bool cmdDf(const Words &words, Session &)
 
 // Makes the files that do not exist and sets an existing file's times to now (on a device
 // that cannot set times, touching an existing file fails with the device's error).
-bool cmdTouch(const Words &words, Session &)
+bool cmdTouch(const Words &typed, Session &)
 {
+    Words words = typed;
+    const bool force = takeForce(&words);
     if (words.empty())
-        return usage("touch file ...");
+        return usage("touch [-f] file ...");
     bool ok = true;
     for (const std::string &word : words) {
+        if (!mayChange("touch", word, force)) {
+            ok = false;
+            continue;
+        }
         const std::string path = resolvePath(word);
         struct kstat st {};
         if (kStat(path.c_str(), &st) == 0) {
@@ -540,10 +635,12 @@ bool cmdTouch(const Words &words, Session &)
 }
 
 // The mode is octal, as users type it (644, 0755, 4755): one to four digits, no sign.
-bool cmdChmod(const Words &words, Session &)
+bool cmdChmod(const Words &typed, Session &)
 {
+    Words words = typed;
+    const bool force = takeForce(&words);
     if (words.size() < 2)
-        return usage("chmod mode path ...");
+        return usage("chmod [-f] mode path ...");
     const std::string &text = words[0];
     const bool octal =
         !text.empty() && text.size() <= 5 && text.find_first_not_of("01234567") == std::string::npos;
@@ -554,6 +651,10 @@ bool cmdChmod(const Words &words, Session &)
     }
     bool ok = true;
     for (std::size_t i = 1; i < words.size(); ++i) {
+        if (!mayChange("chmod", words[i], force)) {
+            ok = false;
+            continue;
+        }
         const std::string path = resolvePath(words[i]);
         if (kChmod(path.c_str(), static_cast<int>(mode)) != 0)
             ok = failed("chmod", path);
@@ -566,17 +667,19 @@ bool cmdChmod(const Words &words, Session &)
 // read from the link's own folder).
 bool cmdLn(const Words &words, Session &)
 {
-    constexpr const char *kUsage = "ln [-s] target name";
+    constexpr const char *kUsage = "ln [-f] [-s] target name";
     bool symbolic = false;
+    bool force = false;
     std::vector<std::string> names;
     bool options = true;
     for (const std::string &word : words) {
         if (options && word == "--") {
             options = false;
         } else if (options && word.size() > 1 && word[0] == '-') {
-            if (word != "-s")
+            if (word != "-s" && word != "-f" && word != "-sf" && word != "-fs")
                 return usage(kUsage);
-            symbolic = true;
+            symbolic = symbolic || word != "-f";
+            force = force || word != "-s";
         } else {
             options = false;
             names.push_back(word);
@@ -584,6 +687,8 @@ bool cmdLn(const Words &words, Session &)
     }
     if (names.size() != 2)
         return usage(kUsage);
+    if (!mayChange("ln", names[1], force))
+        return false;
     const std::string name = resolvePath(names[1]);
     if (symbolic)
         return kSymlink(names[0].c_str(), name.c_str()) == 0 || failed("ln", name);
@@ -595,6 +700,7 @@ bool cmdReadlink(const Words &words, Session &)
 {
     if (words.size() != 1)
         return usage("readlink path");
+    noteRead("readlink", words[0]);
     const std::string path = resolvePath(words[0]);
     std::array<char, kPathMax + 1> text{};
     const int length = kReadlink(path.c_str(), text.data(), text.size());

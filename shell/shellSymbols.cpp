@@ -1,12 +1,14 @@
 #include "shellSymbols.h"
 
 #include <kernel/errnoLib.h>
+#include <kernel/iosLib.h>
 
 #include <dlfcn.h>
 #include <elf.h>
 #include <link.h>
 
 #include <algorithm>
+#include <array>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
@@ -133,7 +135,13 @@ bool moduleLoad(const std::string &module, std::string &error, std::string &load
     for (const std::string &candidate : candidatesFor(module)) {
         if (candidate.find('/') != std::string::npos && !std::filesystem::exists(candidate))
             continue;
+        // A module's start-up may set the default path (the boot device's prefix): the
+        // shell's working directory stays where the user left it.
+        std::array<char, 1024> directory{};
+        ioDefPathGet(directory.data(), directory.size());
         void *handle = dlopen(candidate.c_str(), RTLD_NOW | RTLD_GLOBAL);
+        if (directory[0] != '\0')
+            ioDefPathSet(directory.data());
         if (handle == nullptr) {
             error = dlerror();
             if (candidate.find('/') != std::string::npos)

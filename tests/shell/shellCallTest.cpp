@@ -313,7 +313,7 @@ TEST(ShellFiles, ModesLinksAndTimesOnTheHostDevice)
     for (const std::string &expected : std::vector<std::string>{
              "chmod: " + host + "/missing.txt: errno = 0x2 (K_ENOENT)\n", "chmod: 8: not an octal mode",
              "chmod: u+x: not an octal mode", "chmod: 10000: not an octal mode",
-             "usage: ln [-s] target name\n",
+             "usage: ln [-f] [-s] target name\n",
              "ln: " + host + "/a.txt to " + host + "/hard.txt: errno = 0x11 (K_EEXIST)\n",
              "readlink: " + host + "/a.txt: errno = 0x16 (K_EINVAL)\n",
              "ln: " + host + "/nothing to " + host + "/other: errno = 0x2 (K_ENOENT)\n"})
@@ -353,13 +353,61 @@ TEST(ShellScript, HelpAndOptions)
     const ShellRun twice = runShell("", "-q -c 'echo one' -c 'echo two'");
     EXPECT_EQ(twice.out, "one\ntwo\n") << context(twice);
     const ShellRun names = runShell("help kOpen\nhelp cd\nversion\nhelp kLseek\n", "-q");
-    EXPECT_NE(names.out.find("int kOpen(const char *, int, int)\n"), std::string::npos) << context(names);
-    EXPECT_NE(
-        names.out.find("int64_t kLseek(int, int64_t, int)\n    Positions through the 64-bit seek codes;"),
-        std::string::npos)
+    EXPECT_NE(names.out.find("int kOpen(const char *path, int flags, int mode)\n"), std::string::npos)
+        << context(names);
+    EXPECT_NE(names.out.find("int64_t kLseek(int fd, int64_t offset, int whence)\n    Positions through the "
+                             "64-bit seek codes;"),
+              std::string::npos)
         << context(names);
     EXPECT_NE(names.out.find("cd path "), std::string::npos) << context(names);
     EXPECT_NE(names.out.find("rtsh "), std::string::npos) << context(names);
+}
+
+// An absolute path that names no device falls on the current directory's device: the commands
+// that change files refuse it without -f, naming the device; the reading ones say where they read.
+// Also: copy's errors name the destination typed, ls -l's are ls's, a missing source is missing
+// even when copied onto itself, and loading a module leaves the shell where it started.
+TEST(ShellFiles, PathsOnNoDeviceAreNotChangedUnawares)
+{
+    TempDir dir;
+    const std::filesystem::path d = dir.path;
+    writeWhole(d / "a.txt", "alpha\n");
+    const std::string bare = d.string(); // absolute, and no device has its name
+    const std::string host = "host:" + bare;
+    const ShellRun run = runShell("cd \"" + host + "\"\n" + "rm " + bare + "/a.txt\ncopy a.txt " + bare +
+                                      "/b.txt\nmkdir " + bare + "/sub\ntouch " + bare + "/t\nmv a.txt " +
+                                      bare + "/c.txt\ncat " + bare + "/a.txt\ncopy -f a.txt " + bare +
+                                      "/b.txt\ncopy a.txt nodir/x.txt\nls -l nodir\ncopy gone gone\nrm -f " +
+                                      bare + "/a.txt\n",
+                                  "-k -q");
+    EXPECT_EQ(run.status, 1) << context(run);
+    for (const char *command : {"rm", "copy", "mkdir", "touch", "mv"})
+        EXPECT_NE(run.err.find(std::string(command) + ": " + bare + "/"), std::string::npos) << command;
+    EXPECT_NE(run.err.find(
+                  "no device has this name; it would be taken on host: (the current directory's device) as " +
+                  host + "/a.txt: not done without -f"),
+              std::string::npos)
+        << context(run);
+    EXPECT_NE(run.err.find("cat: " + bare + "/a.txt: no device has this name: reading it on host: as " +
+                           host + "/a.txt\n"),
+              std::string::npos)
+        << context(run);
+    EXPECT_NE(run.out.find("alpha\n"), std::string::npos) << context(run);
+    EXPECT_NE(run.err.find("copy: " + host + "/nodir/x.txt: errno = 0x2 (K_ENOENT)\n"), std::string::npos)
+        << context(run);
+    EXPECT_NE(run.err.find("ls: " + host + "/nodir: errno = 0x2"), std::string::npos) << context(run);
+    EXPECT_NE(run.err.find("copy: " + host + "/gone: errno = 0x2 (K_ENOENT)\n"), std::string::npos)
+        << context(run);
+    EXPECT_FALSE(std::filesystem::exists(d / "a.txt")) << "rm -f goes on";
+    EXPECT_EQ(readWhole(d / "b.txt"), "alpha\n") << "copy -f goes on";
+    for (const char *name : {"sub", "t", "c.txt"})
+        EXPECT_FALSE(std::filesystem::exists(d / name)) << name;
+
+    const ShellRun started = runShell("pwd\nnetHelp\nhelp nfsAuthUnixSet\n", "-q -l brisnel");
+    EXPECT_NE(started.out.find("host:" + std::filesystem::current_path().string() + "\n"), std::string::npos)
+        << context(started);
+    EXPECT_NE(started.out.find("hostShow "), std::string::npos) << context(started);
+    EXPECT_NE(started.out.find("int nGroups, const int *groups)"), std::string::npos) << context(started);
 }
 
 } // namespace
