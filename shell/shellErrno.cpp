@@ -1,6 +1,7 @@
 #include "shellErrno.h"
 
 #include "shellTables.h"
+#include "shellWords.h"
 
 #include <kernel/kernelErrno.h>
 
@@ -53,6 +54,23 @@ std::string errnoText(int errorNumber)
     else if (meaning.empty() && errorNumber > 0 && errorNumber <= kCodeMask)
         meaning = std::strerror(errorNumber); // the network stack's numbers are the host's
     return meaning.empty() ? std::string(hex.data()) : std::string(hex.data()) + " (" + meaning + ")";
+}
+
+std::string errnoHint(const std::string &routine, int errorNumber)
+{
+    constexpr int kNfsStatus = 0x30; // NFS statuses
+    constexpr int kNfsOwn = 0x2e;    // the client's own numbers
+    const int module = errorNumber >> kModuleShift;
+    const bool clients = module == kNfsStatus || module == kNfsOwn;
+    const bool ownRoutine = startsWith(routine.c_str(), "nfs") || startsWith(routine.c_str(), "mount");
+    if (!clients && !ownRoutine)
+        return "";
+    const NameInfo info = nameLookUp("nfsErrorHint");
+    if (info.what != NameInfo::What::Routine || info.address == nullptr)
+        return "";
+    using Hint = const char *(*)(int);
+    const char *text = reinterpret_cast<Hint>(info.address)(errorNumber);
+    return text != nullptr ? text : "";
 }
 
 } // namespace shell

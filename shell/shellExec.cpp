@@ -419,6 +419,9 @@ bool runAssign(const Statement &statement)
             return false;
         if (result.returnedError) {
             reportError(statement.routine + ": errno = " + errnoText(result.errorNumber));
+            const std::string hint = errnoHint(statement.routine, result.errorNumber);
+            if (!hint.empty())
+                reportError("hint: " + hint);
             return false;
         }
         value.value = result.value;
@@ -452,6 +455,9 @@ bool runCall(const Statement &statement)
     std::printf("%s\n", valueText(result.value, result.kind).c_str());
     if (result.returnedError) {
         std::printf("errno = %s\n", errnoText(result.errorNumber).c_str());
+        const std::string hint = errnoHint(statement.name, result.errorNumber);
+        if (!hint.empty())
+            std::printf("hint: %s\n", hint.c_str());
         return false;
     }
     return true;

@@ -33,7 +33,11 @@ constexpr int kNewDirMode = 0755;
 
 bool failed(const std::string &command, const std::string &path)
 {
-    reportError(command + ": " + path + ": errno = " + errnoText(errnoGet()));
+    const int error = errnoGet();
+    reportError(command + ": " + path + ": errno = " + errnoText(error));
+    const std::string hint = errnoHint("", error);
+    if (!hint.empty())
+        reportError("hint: " + hint);
     return false;
 }
 

@@ -9,7 +9,9 @@
 
 #include <brisnel/nfs3Drv.h>
 #include <brisnel/nfsCacheLib.h>
+#include <brisnel/nfsAuthLib.h>
 #include <brisnel/nfsErrors.h>
+#include <brisnel/nfsHintLib.h>
 #include <brisnel/nfsMountLib.h>
 #include <brisnel/nfsRpcLib.h>
 #include <kernel/errnoLib.h>
@@ -17,7 +19,10 @@
 
 #include <gtest/gtest.h>
 
+#include <unistd.h>
+
 #include <chrono>
+#include <functional>
 #include <string>
 #include <thread>
 #include <vector>
@@ -133,6 +138,69 @@ TEST_F(MountFront, TcpRegistrationsCountByTheTransportWord)
     EXPECT_EQ(errnoGet(), NFS_ERR_ONLY_OVER_TCP);
     EXPECT_EQ(server_.count(MOUNT_V3, MOUNTPROC3_MNT), 0u);
     nfsTransport = NFS_TRANSPORT_UDP_WHERE_OFFERED;
+}
+
+// Each common way a mount fails sets a number whose hint names the likely cause and the
+// remedy: a refused export, a silent portmapper, credentials the server rejects, a server
+// without MOUNT, MOUNT over TCP alone with the word at UDP only; and a write refused to the
+// default credentials.
+TEST_F(MountFront, EachCommonMountFailureHasAHintThatSaysWhatToDo)
+{
+    nfsTimeoutSec = 1;
+    struct Case {
+        const char *what;
+        std::function<void(MountServer &)> arrange;
+        const char *hint; // a part of the sentence
+    };
+    const auto authError = [](const scripted::RpcCall &, XDR *) {
+        scripted::Reply reply = scripted::Reply::of(scripted::ReplyKind::authError);
+        reply.authStat = AUTH_TOOWEAK;
+        return reply;
+    };
+    const Case cases[] = {
+        {"export refused",
+         [](MountServer &s) { s.set([](MountState &m) { m.refused["/export"] = MNT3ERR_ACCES; }); },
+         "not exported to this client, or the export needs a reserved port"},
+        {"portmapper silent",
+         [](MountServer &s) { s.server().setPortmapperBehaviour(scripted::Behaviour::silent()); },
+         "did not answer within 1 s (nfsTimeoutSec)"},
+        {"credentials rejected",
+         [&](MountServer &s) { s.server().handle(MOUNT_PROGRAM, MOUNT_V3, MOUNTPROC3_MNT, authError); },
+         "rejected the credentials"},
+        {"no MOUNT",
+         [](MountServer &s) {
+             s.server().setRegistrations(
+                 {{NFS_PROGRAM, NFS_V3, scripted::ipprotoUdp, s.server().programPort()}});
+         },
+         "version 4 alone has neither"},
+        {"MOUNT over TCP only, UDP only",
+         [](MountServer &s) {
+             s.server().setRegistrations(
+                 {{100000, 2, scripted::ipprotoUdp, 111},
+                  {MOUNT_PROGRAM, MOUNT_V3, scripted::ipprotoTcp, s.server().programPort()}});
+             nfsTransport = NFS_TRANSPORT_UDP;
+         },
+         "set nfsTransport to 0 or 1"},
+    };
+    for (const Case &c : cases) {
+        MountServer server{"127.0.0.46", "front46"};
+        ASSERT_TRUE(server.up());
+        c.arrange(server);
+        EXPECT_EQ(nfsMount(server.name(), "/export", "/front46/hint"), -1) << c.what;
+        const int error = errnoGet();
+        const char *hint = nfsErrorHint(error);
+        ASSERT_NE(hint, nullptr) << c.what << std::hex << " " << error;
+        EXPECT_NE(std::string(hint).find(c.hint), std::string::npos) << c.what << ": " << hint;
+        nfsTransport = NFS_TRANSPORT_UDP_WHERE_OFFERED;
+        nfsClientClose();
+    }
+    nfsTimeoutSec = 25;
+    // A write refused to the default credentials: as root, the hint names nfsIdSet.
+    nfsAuthUnixSet("front", 2001, 100, 0, nullptr);
+    const std::string refused = nfsErrorHint(NFS_ERRNO_BASE | NFS3ERR_ACCES);
+    EXPECT_NE(refused.find(geteuid() == 0 ? "nfsIdSet 0" : "uid 2001, gid 100"), std::string::npos)
+        << refused;
+    EXPECT_EQ(nfsErrorHint(0), nullptr);
 }
 
 TEST_F(MountFront, WithoutAnyDriverThePortmapperIsNotAsked)

@@ -403,11 +403,16 @@ TEST(ShellFiles, PathsOnNoDeviceAreNotChangedUnawares)
     for (const char *name : {"sub", "t", "c.txt"})
         EXPECT_FALSE(std::filesystem::exists(d / name)) << name;
 
-    const ShellRun started = runShell("pwd\nnetHelp\nhelp nfsAuthUnixSet\n", "-q -l brisnel");
+    const ShellRun started = runShell("pwd\nnetHelp\nhelp nfsAuthUnixSet\nnfsTimeoutSec = 1\n"
+                                      "nfsMount \"127.0.0.93\",\"/nope\",\"/fb\"\n",
+                                      "-q -l brisnel");
     EXPECT_NE(started.out.find("host:" + std::filesystem::current_path().string() + "\n"), std::string::npos)
         << context(started);
     EXPECT_NE(started.out.find("hostShow "), std::string::npos) << context(started);
     EXPECT_NE(started.out.find("int nGroups, const int *groups)"), std::string::npos) << context(started);
+    // A failed mount says what to do.
+    EXPECT_NE(started.out.find("\nhint: The server did not answer within 1 s"), std::string::npos)
+        << context(started);
 }
 
 } // namespace
