@@ -15,6 +15,14 @@ head -c 4194304 /dev/urandom >"$hostDir/big.dat"
     cat "$here/main-job.rtsh"
 } | "$build/shell/rtsh"
 
+# What a user meets when something is wrong: a mount that fails says what to do, and a command
+# on a path that names no device (the failed mount's) refuses instead of changing host files.
+wrong=$(printf 'ld < brisnel\nnfsTimeoutSec = 2\nnfsMount "127.0.0.9","/nope","/fb"\ncd "%s"\nrm /fb/notes.txt\n' \
+    "host:$hostDir" | "$build/shell/rtsh" -k 2>&1) || true
+printf '%s\n' "$wrong"
+grep -q '^hint: ' <<<"$wrong"
+grep -q 'not done without -f' <<<"$wrong"
+
 # The 4 MiB copied with 32 KiB transfers: the same bytes in the exported folder and back.
 cmp "$hostDir/big.dat" "$RT_NFS_EXPORT_DIR/big.dat"
 cmp "$hostDir/big.dat" "$hostDir/big.back"
