@@ -81,8 +81,28 @@ u_int nfsRpcEncodeCall(const NfsRpcExchange &call, uint32_t xid, char *at, u_int
     return length;
 }
 
+namespace {
+
+// The reply status is the message's third word. The library's decoder stores whatever value it
+// finds there before it fails on one that is neither accepted nor denied, and the enumeration
+// cannot hold such a value: a reply carrying one is refused before it is decoded.
+bool knownReplyStatus(const char *at, std::size_t length)
+{
+    constexpr std::size_t kStatusAt = 2 * sizeof(uint32_t);
+    uint32_t status = 0;
+    if (length < kStatusAt + sizeof status)
+        return true; // too short to be a reply: the decoder refuses it without storing a status
+    std::memcpy(&status, at + kStatusAt, sizeof status);
+    status = ntohl(status);
+    return status == MSG_ACCEPTED || status == MSG_DENIED;
+}
+
+} // namespace
+
 clnt_stat nfsRpcDecodeReply(const NfsRpcExchange &call, char *at, std::size_t length)
 {
+    if (!knownReplyStatus(at, length))
+        return RPC_CANTDECODERES;
     XDR xdrs;
     xdrmem_create(&xdrs, at, static_cast<u_int>(length), XDR_DECODE);
     rpc_msg reply{};

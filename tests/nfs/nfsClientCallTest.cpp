@@ -216,6 +216,23 @@ TEST_F(ClientCallScripted, RejectionsAndRefusalsBecomeTheLibrarysErrorNumbers)
     }
 }
 
+// A reply whose status is neither accepted nor denied is refused as undecodable, without its
+// status being read as the library's enumeration (which cannot hold it).
+TEST_F(ClientCallScripted, AReplyWithAnUnknownStatusIsRefused)
+{
+    for (const uint32_t status : {2u, 7u, 0x80000000u}) {
+        server_->handle(kProg, 3, 1, [status](const scripted::RpcCall &call, XDR *) {
+            const uint32_t words[] = {htonl(call.xid), htonl(1), htonl(status), 0, 0, 0};
+            const auto *bytes = reinterpret_cast<const uint8_t *>(words);
+            return scripted::Reply::raw(scripted::Bytes(bytes, bytes + sizeof words));
+        });
+        EXPECT_EQ(
+            nfsClientCall(kHost, kProg, 3, 1, nfsXdrProc(xdr_void), nullptr, nfsXdrProc(xdr_void), nullptr),
+            -1);
+        EXPECT_EQ(errnoGet(), K_RPC_CLNT_ERRNO_BASE | RPC_CANTDECODERES) << status;
+    }
+}
+
 // A server bound to a wildcard address may answer from another of its addresses: the answer
 // is taken by its transaction id.
 TEST_F(ClientCallScripted, AnAnswerFromAnotherAddressOfTheServerIsTaken)
