@@ -42,7 +42,8 @@ extern int32_t nfsTimeoutUSec;
 /* How remote calls travel (NFS_TRANSPORT_UDP_WHERE_OFFERED, 0): over UDP where the host's
  * portmapper registers the program over UDP or does not answer, else over TCP where it
  * registers the program over TCP; NFS_TRANSPORT_TCP (1): always over TCP; NFS_TRANSPORT_UDP (2):
- * only over UDP, a program registered only over TCP failing with NFS_ERR_ONLY_OVER_TCP. A
+ * only over UDP, MOUNT registered only over TCP failing with NFS_ERRNO_NOTSUPP and another
+ * program registered only over TCP with NFS_ERR_ONLY_OVER_TCP. A
  * handle made for one transport is not reused after a change that rules it out. */
 #define NFS_TRANSPORT_UDP_WHERE_OFFERED 0
 #define NFS_TRANSPORT_TCP 1
