@@ -29,8 +29,9 @@ extern uint32_t nfs2MaxMsgLen;
 /* Byte count asked for by each READDIR (512); a version 3 mount replaces it with the
  * server's preferred size when the server names one. */
 extern int32_t nfs3MaxRddirSz;
-/* Socket send and receive buffer of every UDP socket (10000), raised when the largest
- * transfer needs more; TCP connections keep the kernel's self-tuning buffers. */
+/* Socket send and receive buffer of every UDP socket (10000), raised only when the largest
+ * transfers of a window of calls in flight (nfsMaxInFlight) need more; TCP connections keep
+ * the kernel's self-tuning buffers. */
 extern int32_t nfsSockBufSize;
 /* Retransmission interval over UDP (5 s) and total time of one remote call (25 s); over TCP a
  * call is sent again only on a new connection, when the old one broke. */

@@ -44,13 +44,21 @@ void discardNewHandle(NfsRpcClient *client)
     client->socket = -1;
 }
 
-// The user's socket buffer size, or what the handle's largest messages need when that is more:
-// room for the answers of a full window of calls in flight, as far as the system allows (a
-// datagram that finds the buffer full is dropped and costs its call a retransmission).
+std::size_t windowSize();
+
+// What a UDP socket's buffers must hold for WINDOW messages of MESSAGESIZE bytes in flight.
+int neededBufferSize(uint32_t messageSize, std::size_t window)
+{
+    const uint64_t needed = static_cast<uint64_t>(messageSize) * window;
+    return static_cast<int>(std::min<uint64_t>(needed, INT_MAX));
+}
+
+// The user's socket buffer size, raised only as far as the handle's largest messages need for
+// the window of calls in flight (a datagram that finds the buffer full is dropped and costs
+// its call a retransmission); a larger word stays.
 bool setBufferSizes(int socket, uint32_t messageSize)
 {
-    const uint64_t window = static_cast<uint64_t>(messageSize) * nfsrpc::kMostInFlight;
-    const int size = std::max(nfsSockBufSize, static_cast<int>(std::min<uint64_t>(window, INT_MAX)));
+    const int size = std::max(nfsSockBufSize, neededBufferSize(messageSize, windowSize()));
     return setsockopt(socket, SOL_SOCKET, SO_SNDBUF, &size, sizeof size) != -1 &&
            setsockopt(socket, SOL_SOCKET, SO_RCVBUF, &size, sizeof size) != -1;
 }
@@ -245,17 +253,30 @@ std::size_t windowSize()
         std::clamp<int32_t>(word, 1, static_cast<int32_t>(nfsrpc::kMostInFlight)));
 }
 
-// The window bounded by the answers the UDP socket's receive buffer holds at once: the system
-// may have granted less than was asked. The size it reports counts its own overhead, about as
-// much again as the data.
-std::size_t windowRoom(const NfsRpcClient *client, std::size_t window)
+// The UDP socket's receive buffer in bytes of data: the size the system reports counts its own
+// overhead, about as much again as the data.
+std::size_t receiveRoom(int socket)
 {
     int room = 0;
     socklen_t length = sizeof room;
-    if (getsockopt(client->socket, SOL_SOCKET, SO_RCVBUF, &room, &length) != 0 || room <= 0)
-        return 1;
+    if (getsockopt(socket, SOL_SOCKET, SO_RCVBUF, &room, &length) != 0 || room <= 0)
+        return 0;
+    return static_cast<std::size_t>(room) / 2;
+}
+
+// The window bounded by the answers the UDP socket's receive buffer holds at once. A buffer
+// sized for a smaller window (the word was raised after the handle was made) is raised first;
+// the system may grant less than was asked.
+std::size_t windowRoom(const NfsRpcClient *client, std::size_t window)
+{
     const NfsUdpMessageSizes sizes = messageSizes(client->transport);
-    const std::size_t byAnswers = static_cast<std::size_t>(room) / 2 / std::max<u_int>(sizes.receive, 1);
+    std::size_t room = receiveRoom(client->socket);
+    const int needed = neededBufferSize(sizes.receive, window);
+    if (room < static_cast<std::size_t>(needed)) {
+        setsockopt(client->socket, SOL_SOCKET, SO_RCVBUF, &needed, sizeof needed);
+        room = receiveRoom(client->socket);
+    }
+    const std::size_t byAnswers = room / std::max<u_int>(sizes.receive, 1);
     // The server's buffer is unknown: a burst of calls larger than a common default socket
     // buffer is dropped there (eight WRITEs of 32 KiB were, each loss costing a retransmission
     // interval), so the calls in flight carry at most that much.

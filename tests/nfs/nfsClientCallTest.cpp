@@ -345,6 +345,34 @@ TEST_F(ClientCallScripted, HandlesAreSizedForTheLargestTransferTheWordsAllow)
     EXPECT_GE(socketBuffer(SO_RCVBUF), 200000);
 }
 
+// A UDP socket's buffers hold the user's word, raised only as far as a window of the largest
+// messages needs (the system reports twice what it was given, its own overhead included).
+TEST_F(ClientCallScripted, SocketBuffersFollowTheWordAndTheWindow)
+{
+    const int32_t savedWindow = nfsMaxInFlight;
+    constexpr int kMessage = 8192 + 1024; // the default transfer and the header room
+    const struct {
+        int32_t word;
+        int32_t window;
+        int least; // of the data the buffer holds
+        int most;
+    } cases[] = {{10000, 1, 10000, 10000},
+                 {50000, 1, 50000, 50000},
+                 {10000, 4, 4 * kMessage, 4 * kMessage},
+                 {100000, 4, 100000, 100000}};
+    for (const auto &c : cases) {
+        nfsClientClose();
+        nfsSockBufSize = c.word;
+        nfsMaxInFlight = c.window;
+        ASSERT_EQ(nullCall(), 0) << std::hex << errnoGet();
+        for (const int option : {SO_RCVBUF, SO_SNDBUF}) {
+            EXPECT_GE(socketBuffer(option) / 2, c.least) << c.word << " " << c.window;
+            EXPECT_LE(socketBuffer(option) / 2, c.most) << c.word << " " << c.window;
+        }
+    }
+    nfsMaxInFlight = savedWindow;
+}
+
 // The counters: each call once however often it went out, each resend a retransmission, the
 // time-out counted, the bytes received exact (a GETPORT answer is 28 bytes, a NULL answer 24);
 // printed by procedure under its transport, and zeroed.
