@@ -84,10 +84,9 @@ NfsUdpMessageSizes messageSizes(int transport)
     return {size, size};
 }
 
-// The library's handle over a connection this module opened (bounded by the deadline, from a
-// reserved port where allowed); it serves the credential and the release of results, and
-// closes the connection when destroyed. The library's own stream buffers are not used, so
-// they stay at its defaults. The kernel's self-tuning socket buffers are left alone: a fixed
+// The module's handle over a connection it opened (bounded by the deadline, from a reserved
+// port where allowed); it serves the credential and the release of results, and closes the
+// connection when destroyed. The kernel's self-tuning socket buffers are left alone: a fixed
 // size would only cap the window.
 CLIENT *createTcpHandle(sockaddr_in *address, uint32_t prog, uint32_t vers, NfsRpcClock::time_point deadline,
                         int *pSocket)
@@ -100,15 +99,12 @@ CLIENT *createTcpHandle(sockaddr_in *address, uint32_t prog, uint32_t vers, NfsR
             errnoSet(errno);
         return nullptr;
     }
-    CLIENT *handle = clnttcp_create(address, prog, vers, pSocket, 0, 0);
+    CLIENT *handle = nfsRpcStreamHandle(*address, *pSocket, prog, vers, messageSizes(IPPROTO_TCP));
     if (handle == nullptr) {
-        const int error = errno;
         close(*pSocket);
         *pSocket = -1;
-        errnoSet(error);
-        return nullptr;
+        errnoSet(K_ENOMEM);
     }
-    clnt_control(handle, CLSET_FD_CLOSE, nullptr);
     return handle;
 }
 

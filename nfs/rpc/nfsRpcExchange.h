@@ -45,6 +45,13 @@ clnt_stat nfsRpcExchange(const NfsRpcExchange &call);
 // The same over the TCP connection call.socket (see rpc/nfsRpcTcpExchange.cpp).
 clnt_stat nfsRpcTcpExchange(const NfsRpcExchange &call);
 
+// The client handle of a TCP connection this module opened (rpc/nfsRpcStreamHandle.cpp): it
+// carries the credential, releases results with xdr_free, answers CLGET_FD, CLGET_SERVER_ADDR
+// and CLSET_FD_CLOSE/NCLOSE, and closes SOCKET when destroyed unless told not to. Null when
+// memory runs out.
+CLIENT *nfsRpcStreamHandle(const sockaddr_in &server, int socket, uint32_t prog, uint32_t vers,
+                           NfsUdpMessageSizes sizes);
+
 // A connection to SERVER opened by a non-blocking connect that ends by DEADLINE, from a
 // reserved port where the process may bind one, with Nagle's delay off. With REPLACING >= 0
 // the new connection takes that descriptor's number (the old connection is closed). The
@@ -90,9 +97,12 @@ clnt_stat nfsRpcDecodeReply(const NfsRpcExchange &call, char *at, std::size_t le
 // least these sizes; null (RPC_SYSTEMERROR for the call) when the task has no record or memory
 // runs out. They live as long as the record, so a call made from an exit handler, after the
 // thread's own objects are gone, still has them.
+// They also keep what the task learnt of its TCP connections: how many calls it keeps in
+// flight on one (0 before it has learnt anything: the window).
 struct NfsRpcBuffers {
     std::vector<char> message;
     std::vector<char> answer;
+    std::size_t tcpInFlight = 0;
 };
 NfsRpcBuffers *nfsRpcTaskBuffers(std::size_t send, std::size_t receive);
 // Releases what nfsRpcTaskBuffers kept in the record.
