@@ -1,5 +1,8 @@
-// The remote call on the task's handle (nfsrpc::exchange): the handle reused when it fits the
-// call, else built anew; the exchange itself is the transport's (nfsRpcExchange.cpp).
+// The remote calls on the task's handle (nfsrpc::exchange, nfsrpc::exchangeAll): the handle
+// reused when it fits the call, else built anew; one call and a window of calls take the same
+// path (callsOnHandle), the exchange itself the transport's (rpc/nfsRpcWindowExchange.cpp over
+// UDP, rpc/nfsRpcTcpExchange.cpp over TCP). The handle is the calling task's own: nothing here
+// locks.
 #include "core/nfsAuthUnix.h"
 #include "core/nfsConfig.h"
 #include "rpc/nfsRpcClient.h"
@@ -225,23 +228,6 @@ NfsRpcClock::time_point callDeadline()
     return NfsRpcClock::now() + nfsRpcDuration(nfsTimeoutSec, nfsTimeoutUSec);
 }
 
-// The call on the task's handle, the handle made or remade first when it does not fit.
-int callOnHandle(const nfsrpc::Peer &peer, uint32_t proc, xdrproc_t inproc, const void *in, xdrproc_t outproc,
-                 void *out)
-{
-    const NfsRpcClock::time_point deadline = callDeadline();
-    int error = 0;
-    NfsRpcClient *client = readyHandle(peer, deadline, &error);
-    if (client == nullptr)
-        return error;
-    const clnt_stat status =
-        nfsRpcExchange(exchangeOf(client, peer, proc, inproc, in, outproc, out, deadline));
-    if (status == RPC_SUCCESS)
-        return 0;
-    nfsClientCleanUp(client);
-    return rpcError(status);
-}
-
 std::size_t windowSize()
 {
     const int32_t word = nfsWordGet(nfsMaxInFlight);
@@ -281,24 +267,22 @@ std::size_t windowRoom(const NfsRpcClient *client, std::size_t window)
     return std::clamp<std::size_t>(std::min(byAnswers, byCalls), 1, window);
 }
 
-// Several calls over the task's handle, up to the window in flight; false when the window is 1
-// (or there is one call), and nothing was sent.
-bool windowOnHandle(const nfsrpc::Peer &peer, nfsrpc::Call *calls, std::size_t n)
+// The N calls (at most kMostWindowCalls) over the task's handle, up to WINDOW of them in
+// flight, the handle made or remade first when it does not fit: one call alone is a window of
+// one. The first failure ends them and drops the handle; the calls not completed carry its
+// error number.
+void callsOnHandle(const nfsrpc::Peer &peer, nfsrpc::Call *calls, std::size_t n, std::size_t window)
 {
-    const std::size_t window = windowSize();
-    if (window <= 1 || n <= 1)
-        return false;
     const NfsRpcClock::time_point deadline = callDeadline();
     int error = 0;
     NfsRpcClient *client = readyHandle(peer, deadline, &error);
     if (client == nullptr) {
         for (std::size_t i = 0; i < n; ++i)
             calls[i].error = error;
-        return true;
+        return;
     }
-    if (n > kMostWindowCalls)
-        return false;
-    const std::size_t inFlight = client->transport == IPPROTO_TCP ? window : windowRoom(client, window);
+    const bool tcp = client->transport == IPPROTO_TCP;
+    const std::size_t inFlight = tcp || window == 1 ? window : windowRoom(client, window);
     NfsRpcWindowCall flights[kMostWindowCalls];
     for (std::size_t i = 0; i < n; ++i)
         flights[i] = {.inproc = calls[i].inproc,
@@ -308,15 +292,13 @@ bool windowOnHandle(const nfsrpc::Peer &peer, nfsrpc::Call *calls, std::size_t n
                       .proc = calls[i].proc,
                       .status = RPC_SUCCESS};
     const NfsRpcExchange common = exchangeOf(client, peer, 0, nullptr, nullptr, nullptr, nullptr, deadline);
-    const clnt_stat status = client->transport == IPPROTO_TCP
-                                 ? nfsRpcTcpExchangeWindow(common, flights, n, inFlight)
+    const clnt_stat status = tcp ? nfsRpcTcpExchangeWindow(common, flights, n, inFlight)
                                  : nfsRpcExchangeWindow(common, flights, n, inFlight);
     const int failure = status == RPC_SUCCESS ? 0 : rpcError(status);
     for (std::size_t i = 0; i < n; ++i)
         calls[i].error = flights[i].status == RPC_SUCCESS ? 0 : failure;
     if (status != RPC_SUCCESS)
         nfsClientCleanUp(client);
-    return true;
 }
 
 } // namespace
@@ -326,9 +308,10 @@ namespace nfsrpc {
 int exchange(const Peer &peer, uint32_t proc, xdrproc_t inproc, const void *in, xdrproc_t outproc, void *out)
 {
     const int savedErrno = errnoGet();
-    const int error = callOnHandle(peer, proc, inproc, in, outproc, out);
+    Call call{proc, inproc, in, outproc, out, 0};
+    callsOnHandle(peer, &call, 1, 1);
     errnoSet(savedErrno);
-    return error;
+    return call.error;
 }
 
 bool windowOpen()
@@ -344,13 +327,17 @@ std::size_t windowCalls()
 void exchangeAll(const Peer &peer, Call *calls, std::size_t n)
 {
     const int savedErrno = errnoGet();
-    if (!windowOnHandle(peer, calls, n)) {
+    const std::size_t window = windowSize();
+    if (window > 1 && n > 1 && n <= kMostWindowCalls) {
+        callsOnHandle(peer, calls, n, window);
+    } else {
+        // One at a time: the first failure ends the rest.
         int failure = 0;
         for (std::size_t i = 0; i < n; ++i) {
-            if (failure == 0)
-                failure = callOnHandle(peer, calls[i].proc, calls[i].inproc, calls[i].in, calls[i].outproc,
-                                       calls[i].out);
             calls[i].error = failure;
+            if (failure == 0)
+                callsOnHandle(peer, &calls[i], 1, 1);
+            failure = calls[i].error;
         }
     }
     errnoSet(savedErrno);

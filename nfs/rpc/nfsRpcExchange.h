@@ -89,6 +89,8 @@ clnt_stat nfsRpcTcpExchangeWindow(const NfsRpcExchange &common, NfsRpcWindowCall
 
 // Shared by both exchanges.
 uint32_t nfsRpcTransactionId();
+// A refusal (an ICMP error) reported on a UDP socket: clears it and keeps its error number.
+void nfsRpcTakeSocketError(int socket);
 // Encodes the call message into AT (ROOM bytes); its length, or 0.
 u_int nfsRpcEncodeCall(const NfsRpcExchange &call, uint32_t xid, char *at, u_int room);
 // Decodes an answer to the call into its result buffer and tells its status.
