@@ -274,16 +274,22 @@ private:
     {
         bool reconnect = closedByServer(common_.socket);
         for (;;) {
+            // Done before anything else: a server that closes after its last answer ends nothing.
+            if (done_ == n_)
+                return RPC_SUCCESS;
             if (reconnect) {
                 const clnt_stat opened = reopen();
                 if (opened != RPC_SUCCESS)
                     return fail(opened);
             }
-            reconnect = sendDue() != Outcome::done;
+            const Outcome sent = sendDue();
+            if (sent == Outcome::tooLarge)
+                return fail(RPC_CANTENCODEARGS);
+            if (sent == Outcome::timedOut)
+                return timedOut();
+            reconnect = sent == Outcome::broken;
             if (reconnect)
                 continue;
-            if (done_ == n_)
-                return RPC_SUCCESS;
             const Outcome outcome = receiveOne();
             switch (outcome) {
             case Outcome::done:
