@@ -34,11 +34,15 @@ clnt_stat streamCall(CLIENT *client, rpcproc_t proc, xdrproc_t inproc, void *in,
 {
     StreamHandle *handle = handleOf(client);
     const NfsRpcClock::time_point deadline =
-        NfsRpcClock::now() + nfsRpcDuration(static_cast<int32_t>(timeout.tv_sec),
-                                            static_cast<int32_t>(timeout.tv_usec));
-    const NfsRpcExchange call{handle->socket, handle->server, client->cl_auth, handle->prog, handle->vers,
-                              static_cast<uint32_t>(proc), inproc, in, outproc, out, handle->sizes,
-                              NfsRpcClock::duration::zero(), deadline, IPPROTO_TCP};
+        NfsRpcClock::now() +
+        nfsRpcDuration(static_cast<int32_t>(timeout.tv_sec), static_cast<int32_t>(timeout.tv_usec));
+    const NfsRpcExchange call{handle->socket,  handle->server,
+                              client->cl_auth, handle->prog,
+                              handle->vers,    static_cast<uint32_t>(proc),
+                              inproc,          in,
+                              outproc,         out,
+                              handle->sizes,   NfsRpcClock::duration::zero(),
+                              deadline,        IPPROTO_TCP};
     handle->lastError = rpc_err{};
     handle->lastError.re_status = nfsRpcTcpExchange(call);
     return handle->lastError.re_status;
@@ -85,7 +89,8 @@ bool_t streamControl(CLIENT *client, u_int request, void *info)
     }
 }
 
-CLIENT::clnt_ops streamOps = {streamCall, streamAbort, streamGetError, streamFreeResults, streamDestroy, streamControl};
+CLIENT::clnt_ops streamOps = {streamCall,        streamAbort,   streamGetError,
+                              streamFreeResults, streamDestroy, streamControl};
 
 } // namespace
 

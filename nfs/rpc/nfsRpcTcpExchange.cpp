@@ -413,9 +413,8 @@ private:
 
     std::size_t count(State state) const
     {
-        return static_cast<std::size_t>(std::count_if(flights_, flights_ + n_, [state](const Flight &flight) {
-            return flight.state == state;
-        }));
+        return static_cast<std::size_t>(std::count_if(
+            flights_, flights_ + n_, [state](const Flight &flight) { return flight.state == state; }));
     }
     std::size_t inFlight() const { return count(State::inFlight); }
     std::size_t sentCount() const { return n_ - count(State::unsent); }

@@ -159,7 +159,8 @@ private:
     }
 
     // An accepted reply to XID whose results are RESULTS, as one record.
-    static std::vector<uint8_t> reply(uint32_t xid, const uint8_t *results, std::size_t length, bool last = true)
+    static std::vector<uint8_t> reply(uint32_t xid, const uint8_t *results, std::size_t length,
+                                      bool last = true)
     {
         const uint32_t header[] = {htonl(xid), htonl(1), 0, 0, 0, 0};
         std::vector<uint8_t> bytes(4);
@@ -184,7 +185,8 @@ private:
                 stream(fd, call.xid);
                 return;
             }
-            const std::vector<uint8_t> answer = reply(call.xid, record.data() + argsAt, record.size() - argsAt);
+            const std::vector<uint8_t> answer =
+                reply(call.xid, record.data() + argsAt, record.size() - argsAt);
             if (!sendAll(fd, answer))
                 return;
             sent += answer.size();
@@ -372,7 +374,8 @@ TEST_F(RpcTcpFaults, ConnectionsThatBreakOftenStillCarryTheWindow)
                 [] {
                     std::vector<int> all;
                     for (int i = 0; i < kBatches; ++i) {
-                        const std::vector<int> batch = echoBatch(nfsrpc::kMostInFlight, static_cast<unsigned>(i));
+                        const std::vector<int> batch =
+                            echoBatch(nfsrpc::kMostInFlight, static_cast<unsigned>(i));
                         all.insert(all.end(), batch.begin(), batch.end());
                     }
                     nfsClientClose();
@@ -380,9 +383,9 @@ TEST_F(RpcTcpFaults, ConnectionsThatBreakOftenStillCarryTheWindow)
                 },
                 std::chrono::seconds(60));
             const Clock::duration took = Clock::now() - started;
-            EXPECT_TRUE(errors.empty()) << static_cast<int>(mode) << " window " << window << ": "
-                                        << errors.size() << " failed, the first " << std::hex
-                                        << (errors.empty() ? 0 : errors.front());
+            EXPECT_TRUE(errors.empty())
+                << static_cast<int>(mode) << " window " << window << ": " << errors.size()
+                << " failed, the first " << std::hex << (errors.empty() ? 0 : errors.front());
             EXPECT_GT(server.connections(), 1u);
             if (window == 1)
                 oneAtATime = took;
