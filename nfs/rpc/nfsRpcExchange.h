@@ -1,7 +1,9 @@
-// One remote call over a UDP socket (the call message goes out, and again after each
-// retransmission interval, until the answer carrying its transaction id comes or the deadline
-// passes) or over a TCP connection (sent once as a record; sent again with the same
-// transaction id only on a new connection when the old one breaks).
+// The transport below the task's handle: calls over a UDP socket (each sent again after each
+// retransmission interval until its answer comes or its deadline passes) or over a TCP
+// connection (each sent once as a record; sent again with its transaction id only on a new
+// connection when the old one breaks). One call and a window of calls take the same path: a
+// single call is a window of one. The socket, the connection and the buffers are the calling
+// task's own, so nothing here locks; the counters are atomic (rpc/nfsRpcStats.h).
 #ifndef NFS_CORE_NFSRPCEXCHANGE_H
 #define NFS_CORE_NFSRPCEXCHANGE_H
 
