@@ -272,7 +272,7 @@ public:
 private:
     clnt_stat exchange()
     {
-        bool reconnect = closedByServer(common_.socket);
+        bool reconnect = false; // a connection closed while idle is found by sendDue
         for (;;) {
             // Done before anything else: a server that closes after its last answer ends nothing.
             if (done_ == n_)
