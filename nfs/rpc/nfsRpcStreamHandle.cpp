@@ -97,16 +97,11 @@ CLIENT::clnt_ops streamOps = {streamCall,        streamAbort,   streamGetError,
 CLIENT *nfsRpcStreamHandle(const sockaddr_in &server, int socket, uint32_t prog, uint32_t vers,
                            NfsUdpMessageSizes sizes)
 {
-    auto *handle = new (std::nothrow) StreamHandle{};
-    if (handle == nullptr)
+    auto *made =
+        new (std::nothrow) StreamHandle{CLIENT{}, server, socket, prog, vers, sizes, true, rpc_err{}};
+    if (made == nullptr)
         return nullptr;
-    handle->server = server;
-    handle->socket = socket;
-    handle->prog = prog;
-    handle->vers = vers;
-    handle->sizes = sizes;
-    handle->closeOnDestroy = true;
-    handle->client.cl_ops = &streamOps;
-    handle->client.cl_private = handle;
-    return &handle->client;
+    made->client.cl_ops = &streamOps;
+    made->client.cl_private = made;
+    return &made->client;
 }
