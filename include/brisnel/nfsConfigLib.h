@@ -29,8 +29,9 @@ extern uint32_t nfs2MaxMsgLen;
 /* Byte count asked for by each READDIR (512); a version 3 mount replaces it with the
  * server's preferred size when the server names one. */
 extern int32_t nfs3MaxRddirSz;
-/* Socket send and receive buffer of every UDP socket (10000), raised when the largest
- * transfer needs more; TCP connections keep the kernel's self-tuning buffers. */
+/* Socket send and receive buffer of every UDP socket (10000), raised only when the largest
+ * transfers of a window of calls in flight (nfsMaxInFlight) need more; TCP connections keep
+ * the kernel's self-tuning buffers. */
 extern int32_t nfsSockBufSize;
 /* Retransmission interval over UDP (5 s) and total time of one remote call (25 s); over TCP a
  * call is sent again only on a new connection, when the old one broke. */
@@ -42,7 +43,8 @@ extern int32_t nfsTimeoutUSec;
 /* How remote calls travel (NFS_TRANSPORT_UDP_WHERE_OFFERED, 0): over UDP where the host's
  * portmapper registers the program over UDP or does not answer, else over TCP where it
  * registers the program over TCP; NFS_TRANSPORT_TCP (1): always over TCP; NFS_TRANSPORT_UDP (2):
- * only over UDP, a program registered only over TCP failing with NFS_ERR_ONLY_OVER_TCP. A
+ * only over UDP, MOUNT registered only over TCP failing with NFS_ERRNO_NOTSUPP and another
+ * program registered only over TCP with NFS_ERR_ONLY_OVER_TCP. A
  * handle made for one transport is not reused after a change that rules it out. */
 #define NFS_TRANSPORT_UDP_WHERE_OFFERED 0
 #define NFS_TRANSPORT_TCP 1

@@ -12,8 +12,8 @@
 #define NFS_ERR_AUTH_UNIX_FAILED 0x2e0001        /* no credential for a new client handle */
 #define NFS_ERR_INAPPROPRIATE_FILE_TYPE 0x2e0002 /* removal of other than file, dir or link */
 #define NFS_ERR_ONLY_OVER_TCP                                                                                \
-    0x2e0003 /* the server offers the program only over TCP, and                                             \
-              * nfsTransport says UDP only */
+    0x2e0003 /* the server offers NFS only over TCP, and nfsTransport                                        \
+              * says UDP only (MOUNT only over TCP: NFS_ERRNO_NOTSUPP) */
 #define NFS_ERR_NOT_REGISTERED                                                                               \
     0x2e0004 /* the server's portmapper registers no MOUNT                                                   \
               * program, over UDP or TCP */

@@ -74,7 +74,9 @@ unsigned long nfsVersionOf(unsigned long mountVersion)
 }
 
 // The versions to choose from, or the error number that says why there are none worth trying:
-// nothing of MOUNT registered at all, or only over TCP while the word says UDP only.
+// nothing of MOUNT registered at all, or only over TCP while the word says UDP only (no MOUNT
+// version usable over UDP: the unusable-version number, as with the word at its default
+// before TCP was known).
 nfsres::Result<const VersionCollection *> usableVersions(const Offered &mount)
 {
     const int32_t word = nfsWordGet(nfsTransport);
@@ -84,7 +86,7 @@ nfsres::Result<const VersionCollection *> usableVersions(const Offered &mount)
     if (word == NFS_TRANSPORT_TCP && mount.tcp.begin() != mount.tcp.end())
         return &mount.tcp;
     if (!anyUdp && word == NFS_TRANSPORT_UDP)
-        return nfsres::Fail{NFS_ERR_ONLY_OVER_TCP};
+        return nfsres::Fail{NFS_ERRNO_NOTSUPP};
     return anyUdp ? &mount.udp : &mount.tcp;
 }
 

@@ -1,5 +1,8 @@
-// The remote call on the task's handle (nfsrpc::exchange): the handle reused when it fits the
-// call, else built anew; the exchange itself is the transport's (nfsRpcExchange.cpp).
+// The remote calls on the task's handle (nfsrpc::exchange, nfsrpc::exchangeAll): the handle
+// reused when it fits the call, else built anew; one call and a window of calls take the same
+// path (callsOnHandle), the exchange itself the transport's (rpc/nfsRpcWindowExchange.cpp over
+// UDP, rpc/nfsRpcTcpExchange.cpp over TCP). The handle is the calling task's own: nothing here
+// locks.
 #include "core/nfsAuthUnix.h"
 #include "core/nfsConfig.h"
 #include "rpc/nfsRpcClient.h"
@@ -44,13 +47,21 @@ void discardNewHandle(NfsRpcClient *client)
     client->socket = -1;
 }
 
-// The user's socket buffer size, or what the handle's largest messages need when that is more:
-// room for the answers of a full window of calls in flight, as far as the system allows (a
-// datagram that finds the buffer full is dropped and costs its call a retransmission).
+std::size_t windowSize();
+
+// What a UDP socket's buffers must hold for WINDOW messages of MESSAGESIZE bytes in flight.
+int neededBufferSize(uint32_t messageSize, std::size_t window)
+{
+    const uint64_t needed = static_cast<uint64_t>(messageSize) * window;
+    return static_cast<int>(std::min<uint64_t>(needed, INT_MAX));
+}
+
+// The user's socket buffer size, raised only as far as the handle's largest messages need for
+// the window of calls in flight (a datagram that finds the buffer full is dropped and costs
+// its call a retransmission); a larger word stays.
 bool setBufferSizes(int socket, uint32_t messageSize)
 {
-    const uint64_t window = static_cast<uint64_t>(messageSize) * nfsrpc::kMostInFlight;
-    const int size = std::max(nfsSockBufSize, static_cast<int>(std::min<uint64_t>(window, INT_MAX)));
+    const int size = std::max(nfsSockBufSize, neededBufferSize(messageSize, windowSize()));
     return setsockopt(socket, SOL_SOCKET, SO_SNDBUF, &size, sizeof size) != -1 &&
            setsockopt(socket, SOL_SOCKET, SO_RCVBUF, &size, sizeof size) != -1;
 }
@@ -76,10 +87,9 @@ NfsUdpMessageSizes messageSizes(int transport)
     return {size, size};
 }
 
-// The library's handle over a connection this module opened (bounded by the deadline, from a
-// reserved port where allowed); it serves the credential and the release of results, and
-// closes the connection when destroyed. The library's own stream buffers are not used, so
-// they stay at its defaults. The kernel's self-tuning socket buffers are left alone: a fixed
+// The module's handle over a connection it opened (bounded by the deadline, from a reserved
+// port where allowed); it serves the credential and the release of results, and closes the
+// connection when destroyed. The kernel's self-tuning socket buffers are left alone: a fixed
 // size would only cap the window.
 CLIENT *createTcpHandle(sockaddr_in *address, uint32_t prog, uint32_t vers, NfsRpcClock::time_point deadline,
                         int *pSocket)
@@ -92,15 +102,12 @@ CLIENT *createTcpHandle(sockaddr_in *address, uint32_t prog, uint32_t vers, NfsR
             errnoSet(errno);
         return nullptr;
     }
-    CLIENT *handle = clnttcp_create(address, prog, vers, pSocket, 0, 0);
+    CLIENT *handle = nfsRpcStreamHandle(*address, *pSocket, prog, vers, messageSizes(IPPROTO_TCP));
     if (handle == nullptr) {
-        const int error = errno;
         close(*pSocket);
         *pSocket = -1;
-        errnoSet(error);
-        return nullptr;
+        errnoSet(K_ENOMEM);
     }
-    clnt_control(handle, CLSET_FD_CLOSE, nullptr);
     return handle;
 }
 
@@ -221,23 +228,6 @@ NfsRpcClock::time_point callDeadline()
     return NfsRpcClock::now() + nfsRpcDuration(nfsTimeoutSec, nfsTimeoutUSec);
 }
 
-// The call on the task's handle, the handle made or remade first when it does not fit.
-int callOnHandle(const nfsrpc::Peer &peer, uint32_t proc, xdrproc_t inproc, const void *in, xdrproc_t outproc,
-                 void *out)
-{
-    const NfsRpcClock::time_point deadline = callDeadline();
-    int error = 0;
-    NfsRpcClient *client = readyHandle(peer, deadline, &error);
-    if (client == nullptr)
-        return error;
-    const clnt_stat status =
-        nfsRpcExchange(exchangeOf(client, peer, proc, inproc, in, outproc, out, deadline));
-    if (status == RPC_SUCCESS)
-        return 0;
-    nfsClientCleanUp(client);
-    return rpcError(status);
-}
-
 std::size_t windowSize()
 {
     const int32_t word = nfsWordGet(nfsMaxInFlight);
@@ -245,17 +235,30 @@ std::size_t windowSize()
         std::clamp<int32_t>(word, 1, static_cast<int32_t>(nfsrpc::kMostInFlight)));
 }
 
-// The window bounded by the answers the UDP socket's receive buffer holds at once: the system
-// may have granted less than was asked. The size it reports counts its own overhead, about as
-// much again as the data.
-std::size_t windowRoom(const NfsRpcClient *client, std::size_t window)
+// The UDP socket's receive buffer in bytes of data: the size the system reports counts its own
+// overhead, about as much again as the data.
+std::size_t receiveRoom(int socket)
 {
     int room = 0;
     socklen_t length = sizeof room;
-    if (getsockopt(client->socket, SOL_SOCKET, SO_RCVBUF, &room, &length) != 0 || room <= 0)
-        return 1;
+    if (getsockopt(socket, SOL_SOCKET, SO_RCVBUF, &room, &length) != 0 || room <= 0)
+        return 0;
+    return static_cast<std::size_t>(room) / 2;
+}
+
+// The window bounded by the answers the UDP socket's receive buffer holds at once. A buffer
+// sized for a smaller window (the word was raised after the handle was made) is raised first;
+// the system may grant less than was asked.
+std::size_t windowRoom(const NfsRpcClient *client, std::size_t window)
+{
     const NfsUdpMessageSizes sizes = messageSizes(client->transport);
-    const std::size_t byAnswers = static_cast<std::size_t>(room) / 2 / std::max<u_int>(sizes.receive, 1);
+    std::size_t room = receiveRoom(client->socket);
+    const int needed = neededBufferSize(sizes.receive, window);
+    if (room < static_cast<std::size_t>(needed)) {
+        setsockopt(client->socket, SOL_SOCKET, SO_RCVBUF, &needed, sizeof needed);
+        room = receiveRoom(client->socket);
+    }
+    const std::size_t byAnswers = room / std::max<u_int>(sizes.receive, 1);
     // The server's buffer is unknown: a burst of calls larger than a common default socket
     // buffer is dropped there (eight WRITEs of 32 KiB were, each loss costing a retransmission
     // interval), so the calls in flight carry at most that much.
@@ -264,24 +267,22 @@ std::size_t windowRoom(const NfsRpcClient *client, std::size_t window)
     return std::clamp<std::size_t>(std::min(byAnswers, byCalls), 1, window);
 }
 
-// Several calls over the task's handle, up to the window in flight; false when the window is 1
-// (or there is one call), and nothing was sent.
-bool windowOnHandle(const nfsrpc::Peer &peer, nfsrpc::Call *calls, std::size_t n)
+// The N calls (at most kMostWindowCalls) over the task's handle, up to WINDOW of them in
+// flight, the handle made or remade first when it does not fit: one call alone is a window of
+// one. The first failure ends them and drops the handle; the calls not completed carry its
+// error number.
+void callsOnHandle(const nfsrpc::Peer &peer, nfsrpc::Call *calls, std::size_t n, std::size_t window)
 {
-    const std::size_t window = windowSize();
-    if (window <= 1 || n <= 1)
-        return false;
     const NfsRpcClock::time_point deadline = callDeadline();
     int error = 0;
     NfsRpcClient *client = readyHandle(peer, deadline, &error);
     if (client == nullptr) {
         for (std::size_t i = 0; i < n; ++i)
             calls[i].error = error;
-        return true;
+        return;
     }
-    if (n > kMostWindowCalls)
-        return false;
-    const std::size_t inFlight = client->transport == IPPROTO_TCP ? window : windowRoom(client, window);
+    const bool tcp = client->transport == IPPROTO_TCP;
+    const std::size_t inFlight = tcp || window == 1 ? window : windowRoom(client, window);
     NfsRpcWindowCall flights[kMostWindowCalls];
     for (std::size_t i = 0; i < n; ++i)
         flights[i] = {.inproc = calls[i].inproc,
@@ -291,15 +292,13 @@ bool windowOnHandle(const nfsrpc::Peer &peer, nfsrpc::Call *calls, std::size_t n
                       .proc = calls[i].proc,
                       .status = RPC_SUCCESS};
     const NfsRpcExchange common = exchangeOf(client, peer, 0, nullptr, nullptr, nullptr, nullptr, deadline);
-    const clnt_stat status = client->transport == IPPROTO_TCP
-                                 ? nfsRpcTcpExchangeWindow(common, flights, n, inFlight)
+    const clnt_stat status = tcp ? nfsRpcTcpExchangeWindow(common, flights, n, inFlight)
                                  : nfsRpcExchangeWindow(common, flights, n, inFlight);
     const int failure = status == RPC_SUCCESS ? 0 : rpcError(status);
     for (std::size_t i = 0; i < n; ++i)
         calls[i].error = flights[i].status == RPC_SUCCESS ? 0 : failure;
     if (status != RPC_SUCCESS)
         nfsClientCleanUp(client);
-    return true;
 }
 
 } // namespace
@@ -309,9 +308,10 @@ namespace nfsrpc {
 int exchange(const Peer &peer, uint32_t proc, xdrproc_t inproc, const void *in, xdrproc_t outproc, void *out)
 {
     const int savedErrno = errnoGet();
-    const int error = callOnHandle(peer, proc, inproc, in, outproc, out);
+    Call call{proc, inproc, in, outproc, out, 0};
+    callsOnHandle(peer, &call, 1, 1);
     errnoSet(savedErrno);
-    return error;
+    return call.error;
 }
 
 bool windowOpen()
@@ -327,13 +327,17 @@ std::size_t windowCalls()
 void exchangeAll(const Peer &peer, Call *calls, std::size_t n)
 {
     const int savedErrno = errnoGet();
-    if (!windowOnHandle(peer, calls, n)) {
+    const std::size_t window = windowSize();
+    if (window > 1 && n > 1 && n <= kMostWindowCalls) {
+        callsOnHandle(peer, calls, n, window);
+    } else {
+        // One at a time: the first failure ends the rest.
         int failure = 0;
         for (std::size_t i = 0; i < n; ++i) {
-            if (failure == 0)
-                failure = callOnHandle(peer, calls[i].proc, calls[i].inproc, calls[i].in, calls[i].outproc,
-                                       calls[i].out);
             calls[i].error = failure;
+            if (failure == 0)
+                callsOnHandle(peer, &calls[i], 1, 1);
+            failure = calls[i].error;
         }
     }
     errnoSet(savedErrno);

@@ -1,11 +1,14 @@
-// One remote call over a UDP socket, with the RPC library's message encoders and credential.
+// What the UDP and TCP exchanges share: transaction ids, the task's message buffers, the call
+// message and the decoding of a reply; and one remote call of either transport, made as a
+// window of one (rpc/nfsRpcWindowExchange.cpp over UDP, rpc/nfsRpcTcpExchange.cpp over TCP).
 //
 // The exchange is the module's own rather than the library's call operation: the library
 // charges every answer with a foreign transaction id (a late duplicate, an answer to an
 // earlier handle bound to the same port) a whole retransmission interval, so that a few of
 // them fail a call in milliseconds. Here such answers are dropped for free, and every call
 // has a transaction id that no earlier call of this process used, so nothing left from a
-// torn-down handle is taken for an answer.
+// torn-down handle is taken for an answer. Nothing here locks: the transaction id is an
+// atomic counter, and the buffers are the calling task's own.
 #include "rpc/nfsRpcExchange.h"
 
 #include "rpc/nfsRpcStats.h"
@@ -81,8 +84,28 @@ u_int nfsRpcEncodeCall(const NfsRpcExchange &call, uint32_t xid, char *at, u_int
     return length;
 }
 
+namespace {
+
+// The reply status is the message's third word. The library's decoder stores whatever value it
+// finds there before it fails on one that is neither accepted nor denied, and the enumeration
+// cannot hold such a value: a reply carrying one is refused before it is decoded.
+bool knownReplyStatus(const char *at, std::size_t length)
+{
+    constexpr std::size_t kStatusAt = 2 * sizeof(uint32_t);
+    uint32_t status = 0;
+    if (length < kStatusAt + sizeof status)
+        return true; // too short to be a reply: the decoder refuses it without storing a status
+    std::memcpy(&status, at + kStatusAt, sizeof status);
+    status = ntohl(status);
+    return status == MSG_ACCEPTED || status == MSG_DENIED;
+}
+
+} // namespace
+
 clnt_stat nfsRpcDecodeReply(const NfsRpcExchange &call, char *at, std::size_t length)
 {
+    if (!knownReplyStatus(at, length))
+        return RPC_CANTDECODERES;
     XDR xdrs;
     xdrmem_create(&xdrs, at, static_cast<u_int>(length), XDR_DECODE);
     rpc_msg reply{};
@@ -112,12 +135,10 @@ int nfsRpcMillisecondsUntil(NfsRpcClock::time_point when, NfsRpcClock::time_poin
     return static_cast<int>(std::clamp(wait, std::chrono::milliseconds(0), kLongestWait).count());
 }
 
-namespace {
-
 // A refusal (an ICMP error) reported on the socket: clears it and keeps its error number.
 // The error queue is read into a buffer of its own: a message without one reads as 0 bytes
 // for ever under some emulators, which would never end the loop.
-void takeSocketError(int socket)
+void nfsRpcTakeSocketError(int socket)
 {
     int error = 0;
     socklen_t length = sizeof error;
@@ -138,49 +159,6 @@ void takeSocketError(int socket)
     errno = error != 0 ? error : ECONNREFUSED;
 }
 
-enum class Received { nothing, answer, failed };
-
-// Waits until WHEN for a datagram that answers XID; foreign ones are read and dropped.
-Received awaitAnswer(const NfsRpcExchange &call, uint32_t xid, NfsRpcClock::time_point when,
-                     std::vector<char> *datagram, std::size_t *length, NfsStatSlot &stat)
-{
-    for (;;) {
-        const NfsRpcClock::time_point now = NfsRpcClock::now();
-        if (now >= when)
-            return Received::nothing;
-        pollfd waiting{call.socket, POLLIN, 0};
-        const int ready = poll(&waiting, 1, nfsRpcMillisecondsUntil(when, now));
-        if (ready < 0 && errno != EINTR)
-            return Received::failed;
-        if (ready <= 0)
-            continue;
-        if ((waiting.revents & POLLIN) == 0) {
-            takeSocketError(call.socket);
-            return Received::failed;
-        }
-        const ssize_t got = recv(call.socket, datagram->data(), call.sizes.receive, MSG_DONTWAIT);
-        if (got < 0) {
-            if (errno == EAGAIN || errno == EWOULDBLOCK || errno == EINTR)
-                continue;
-            return Received::failed;
-        }
-        stat.bytesReceived.add(static_cast<uint32_t>(got));
-        // An answer is taken by its transaction id from whichever address it comes: a server
-        // bound to a wildcard address may answer from another of its addresses, and a client
-        // cannot know all of them. Every call has a fresh id, as the RPC library matches too.
-        uint32_t answered = 0;
-        if (static_cast<std::size_t>(got) < sizeof answered)
-            continue;
-        std::memcpy(&answered, datagram->data(), sizeof answered);
-        if (ntohl(answered) != xid)
-            continue;
-        *length = static_cast<std::size_t>(got);
-        return Received::answer;
-    }
-}
-
-} // namespace
-
 NfsRpcClock::duration nfsRpcDuration(int32_t sec, int32_t usec)
 {
     return std::chrono::seconds(std::max(sec, 0)) + std::chrono::microseconds(std::max(usec, 0));
@@ -190,37 +168,6 @@ clnt_stat nfsRpcExchange(const NfsRpcExchange &call)
 {
     if (call.transport == IPPROTO_TCP)
         return nfsRpcTcpExchange(call);
-    NfsStatSlot &stat = nfsStatSlot(IPPROTO_UDP, call.prog, call.vers, call.proc);
-    stat.calls.add(1);
-    const uint32_t xid = nfsRpcTransactionId();
-    NfsRpcBuffers *buffers = nfsRpcTaskBuffers(call.sizes.send, call.sizes.receive);
-    if (buffers == nullptr)
-        return RPC_SYSTEMERROR;
-    std::vector<char> &message = buffers->message;
-    const u_int messageLength = nfsRpcEncodeCall(call, xid, message.data(), call.sizes.send);
-    if (messageLength == 0)
-        return RPC_CANTENCODEARGS;
-    std::vector<char> &datagram = buffers->answer;
-    const bool retransmits = call.retransmitInterval > NfsRpcClock::duration::zero();
-    for (bool first = true;; first = false) {
-        if (sendto(call.socket, message.data(), messageLength, 0,
-                   reinterpret_cast<const sockaddr *>(&call.server), sizeof call.server) < 0)
-            return RPC_CANTSEND;
-        if (!first)
-            stat.retransmissions.add(1);
-        stat.bytesSent.add(messageLength);
-        const NfsRpcClock::time_point resend =
-            retransmits ? std::min(call.deadline, NfsRpcClock::now() + call.retransmitInterval)
-                        : call.deadline;
-        std::size_t length = 0;
-        switch (awaitAnswer(call, xid, resend, &datagram, &length, stat)) {
-        case Received::answer: return nfsRpcDecodeReply(call, datagram.data(), length);
-        case Received::failed: return RPC_CANTRECV;
-        case Received::nothing: break;
-        }
-        if (NfsRpcClock::now() >= call.deadline) {
-            stat.timeouts.add(1);
-            return RPC_TIMEDOUT;
-        }
-    }
+    NfsRpcWindowCall one{call.inproc, call.in, call.outproc, call.out, call.proc, RPC_SUCCESS};
+    return nfsRpcExchangeWindow(call, &one, 1, 1);
 }

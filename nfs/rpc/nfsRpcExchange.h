@@ -1,7 +1,9 @@
-// One remote call over a UDP socket (the call message goes out, and again after each
-// retransmission interval, until the answer carrying its transaction id comes or the deadline
-// passes) or over a TCP connection (sent once as a record; sent again with the same
-// transaction id only on a new connection when the old one breaks).
+// The transport below the task's handle: calls over a UDP socket (each sent again after each
+// retransmission interval until its answer comes or its deadline passes) or over a TCP
+// connection (each sent once as a record; sent again with its transaction id only on a new
+// connection when the old one breaks). One call and a window of calls take the same path: a
+// single call is a window of one. The socket, the connection and the buffers are the calling
+// task's own, so nothing here locks; the counters are atomic (rpc/nfsRpcStats.h).
 #ifndef NFS_CORE_NFSRPCEXCHANGE_H
 #define NFS_CORE_NFSRPCEXCHANGE_H
 
@@ -45,6 +47,13 @@ clnt_stat nfsRpcExchange(const NfsRpcExchange &call);
 // The same over the TCP connection call.socket (see rpc/nfsRpcTcpExchange.cpp).
 clnt_stat nfsRpcTcpExchange(const NfsRpcExchange &call);
 
+// The client handle of a TCP connection this module opened (rpc/nfsRpcStreamHandle.cpp): it
+// carries the credential, releases results with xdr_free, answers CLGET_FD, CLGET_SERVER_ADDR
+// and CLSET_FD_CLOSE/NCLOSE, and closes SOCKET when destroyed unless told not to. Null when
+// memory runs out.
+CLIENT *nfsRpcStreamHandle(const sockaddr_in &server, int socket, uint32_t prog, uint32_t vers,
+                           NfsUdpMessageSizes sizes);
+
 // A connection to SERVER opened by a non-blocking connect that ends by DEADLINE, from a
 // reserved port where the process may bind one, with Nagle's delay off. With REPLACING >= 0
 // the new connection takes that descriptor's number (the old connection is closed). The
@@ -82,6 +91,8 @@ clnt_stat nfsRpcTcpExchangeWindow(const NfsRpcExchange &common, NfsRpcWindowCall
 
 // Shared by both exchanges.
 uint32_t nfsRpcTransactionId();
+// A refusal (an ICMP error) reported on a UDP socket: clears it and keeps its error number.
+void nfsRpcTakeSocketError(int socket);
 // Encodes the call message into AT (ROOM bytes); its length, or 0.
 u_int nfsRpcEncodeCall(const NfsRpcExchange &call, uint32_t xid, char *at, u_int room);
 // Decodes an answer to the call into its result buffer and tells its status.
@@ -90,9 +101,12 @@ clnt_stat nfsRpcDecodeReply(const NfsRpcExchange &call, char *at, std::size_t le
 // least these sizes; null (RPC_SYSTEMERROR for the call) when the task has no record or memory
 // runs out. They live as long as the record, so a call made from an exit handler, after the
 // thread's own objects are gone, still has them.
+// They also keep what the task learnt of its TCP connections: how many calls it keeps in
+// flight on one (0 before it has learnt anything: the window).
 struct NfsRpcBuffers {
     std::vector<char> message;
     std::vector<char> answer;
+    std::size_t tcpInFlight = 0;
 };
 NfsRpcBuffers *nfsRpcTaskBuffers(std::size_t send, std::size_t receive);
 // Releases what nfsRpcTaskBuffers kept in the record.

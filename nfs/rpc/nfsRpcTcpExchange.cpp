@@ -1,16 +1,21 @@
-// One remote call over a TCP connection, framed by record marking: each fragment has a 4-byte
+// Remote calls over a TCP connection, framed by record marking: each fragment has a 4-byte
 // header whose top bit marks the record's last fragment and whose low 31 bits give its length.
+// One call alone and several in flight take the same path (TcpWindow): a call is a window of one.
 //
 // A call goes out once as one fragment. On a live connection it is never sent again: the
 // stream delivers it or breaks. When the connection breaks (reset, closed, an answer cut
-// short), a new one is opened under the same descriptor number and the call sent again with
-// the same transaction id, so that the server's duplicate request cache can answer a repeated
-// WRITE or REMOVE; this repeats until the deadline. A connection the server closed while the
-// handle lay idle is found before the call goes out and reopened the same way.
+// short), a new one is opened under the same descriptor number and every call not answered is
+// sent again with its transaction id, so that the server's duplicate request cache can answer
+// a repeated WRITE or REMOVE; this repeats until the calls' deadlines. A connection the server
+// closed while the handle lay idle is found before the calls go out and reopened the same way.
 //
 // An answer is taken only whole: its fragments are gathered into the task's answer buffer,
 // each length checked against the room left before anything is read into it. Records with
-// another transaction id (an answer to an earlier, abandoned call) are read and dropped.
+// another transaction id (an answer to an earlier, abandoned call) are read and dropped. The
+// deadline is checked before every read and write, so a peer that keeps sending (empty
+// fragments, foreign records, a byte at a time) cannot hold a call past it.
+//
+// Nothing here locks: the connection and the buffers are the calling task's own.
 #include "rpc/nfsRpcExchange.h"
 
 #include "rpc/nfsRpcStats.h"
@@ -104,6 +109,8 @@ Outcome sendAll(int fd, const char *data, std::size_t length, NfsRpcClock::time_
 {
     std::size_t sent = 0;
     while (sent < length) {
+        if (NfsRpcClock::now() >= deadline)
+            return Outcome::timedOut; // a peer that takes a byte at a time must not hold the call
         const ssize_t wrote = send(fd, data + sent, length - sent, MSG_NOSIGNAL | MSG_DONTWAIT);
         if (wrote > 0) {
             sent += static_cast<std::size_t>(wrote);
@@ -127,6 +134,8 @@ Outcome receiveAll(int fd, char *into, std::size_t length, NfsRpcClock::time_poi
 {
     std::size_t got = 0;
     while (got < length) {
+        if (NfsRpcClock::now() >= deadline)
+            return Outcome::timedOut; // a stream that never pauses must not hold the call
         const ssize_t read = recv(fd, into + got, length - got, MSG_DONTWAIT);
         if (read > 0) {
             got += static_cast<std::size_t>(read);
@@ -180,14 +189,6 @@ Outcome receiveAnswerTo(int fd, Match answers, std::vector<char> *buffer, std::s
     }
 }
 
-Outcome receiveAnswer(int fd, uint32_t xid, std::vector<char> *buffer, std::size_t room, std::size_t *length,
-                      NfsRpcClock::time_point deadline, NfsStatSlot &stat)
-{
-    uint32_t answered = 0;
-    return receiveAnswerTo(
-        fd, [xid](uint32_t got) { return got == xid; }, buffer, room, length, deadline, stat, &answered);
-}
-
 // True when the server has closed or reset the connection: the stream is readable and its
 // next byte is its end (or an error). Bytes waiting (a late answer) leave it open.
 bool closedByServer(int fd)
@@ -234,61 +235,26 @@ int nfsRpcTcpConnect(const sockaddr_in &server, int replacing, NfsRpcClock::time
     return replacing;
 }
 
-clnt_stat nfsRpcTcpExchange(const NfsRpcExchange &call)
-{
-    NfsStatSlot &stat = nfsStatSlot(IPPROTO_TCP, call.prog, call.vers, call.proc);
-    stat.calls.add(1);
-    const uint32_t xid = nfsRpcTransactionId();
-    NfsRpcBuffers *buffers = nfsRpcTaskBuffers(kMarkSize + call.sizes.send, call.sizes.receive);
-    if (buffers == nullptr)
-        return RPC_SYSTEMERROR;
-    const u_int length = nfsRpcEncodeCall(call, xid, buffers->message.data() + kMarkSize, call.sizes.send);
-    if (length == 0)
-        return RPC_CANTENCODEARGS;
-    const uint32_t mark = htonl(kLastFragment | length);
-    std::memcpy(buffers->message.data(), &mark, kMarkSize);
-
-    bool reconnect = closedByServer(call.socket);
-    std::chrono::milliseconds pause{0};
-    for (;;) {
-        if (reconnect) {
-            awaitSocket(-1, 0, std::min(call.deadline, NfsRpcClock::now() + pause)); // a plain sleep
-            pause = std::clamp(pause * 2, kFirstPause, kLongestPause);
-            if (NfsRpcClock::now() >= call.deadline)
-                break;
-            if (nfsRpcTcpConnect(call.server, call.socket, call.deadline) < 0)
-                continue;
-            stat.reconnects.add(1);
-        }
-        reconnect = true;
-        Outcome outcome =
-            sendAll(call.socket, buffers->message.data(), kMarkSize + length, call.deadline, stat);
-        std::size_t answer = 0;
-        if (outcome == Outcome::done)
-            outcome = receiveAnswer(call.socket, xid, &buffers->answer, call.sizes.receive, &answer,
-                                    call.deadline, stat);
-        switch (outcome) {
-        case Outcome::done: return nfsRpcDecodeReply(call, buffers->answer.data(), answer);
-        case Outcome::tooLarge: return RPC_CANTRECV;
-        case Outcome::timedOut: stat.timeouts.add(1); return RPC_TIMEDOUT;
-        case Outcome::broken: break;
-        }
-    }
-    stat.timeouts.add(1);
-    return RPC_TIMEDOUT;
-}
-
 namespace {
 
 // Several calls on one connection: each a record of its own with its own transaction id, up to
 // a window of them sent before their answers, which are taken in any order. A WRITE's answer
-// is small and a READ's call is, so neither side waits on the other's full buffer.
+// is small and a READ's call is, so neither side waits on the other's full buffer. One call
+// alone is a window of one: the reconnection below serves both.
+//
+// Every call ends by its own deadline, counted from its first sending; a call not yet sent
+// waits at most the time-out since the batch last made progress (its start, or the last
+// answer), so a server that refuses every connection ends the batch by then. A connection that
+// delivered answers ends the pause between reconnections; the calls kept in flight halve at
+// each break and grow by one with each answer, so connections that keep breaking are not
+// loaded with calls whose answers they lose. That number is kept in the task's buffers from
+// one batch to the next.
 class TcpWindow {
 public:
     TcpWindow(const NfsRpcExchange &common, NfsRpcWindowCall *calls, std::size_t n)
         : common_(common), calls_(calls), n_(n),
           buffers_(nfsRpcTaskBuffers(kMarkSize + common.sizes.send, common.sizes.receive)),
-          timeout_(common.deadline - NfsRpcClock::now())
+          timeout_(common.deadline - NfsRpcClock::now()), progress_(NfsRpcClock::now())
     {
     }
 
@@ -296,76 +262,137 @@ public:
     {
         if (buffers_ == nullptr)
             return fail(RPC_SYSTEMERROR); // every call fails: none may pass for answered
-        bool reconnect = closedByServer(common_.socket);
-        std::chrono::milliseconds pause{0};
-        std::size_t next = 0;
-        std::size_t done = 0;
+        window_ = window;
+        limit_ = buffers_->tcpInFlight == 0 ? window : std::min(buffers_->tcpInFlight, window);
+        const clnt_stat status = exchange();
+        buffers_->tcpInFlight = limit_;
+        return status;
+    }
+
+private:
+    clnt_stat exchange()
+    {
+        bool reconnect = false; // a connection closed while idle is found by sendDue
         for (;;) {
+            // Done before anything else: a server that closes after its last answer ends nothing.
+            if (done_ == n_)
+                return RPC_SUCCESS;
             if (reconnect) {
-                const NfsRpcClock::time_point deadline = earliestDeadline(next);
-                awaitSocket(-1, 0, std::min(deadline, NfsRpcClock::now() + pause)); // a plain sleep
-                pause = std::clamp(pause * 2, kFirstPause, kLongestPause);
-                if (NfsRpcClock::now() >= deadline)
-                    return timedOut(next);
-                if (nfsRpcTcpConnect(common_.server, common_.socket, deadline) < 0)
-                    continue;
-                statOf(std::min(next, n_ - 1)).reconnects.add(1);
-                reconnect = false;
-                // Every call still unanswered goes again, with its transaction id.
-                for (std::size_t i = 0; i < next && !reconnect; ++i)
-                    if (!flights_[i].done)
-                        reconnect = sendOne(i) != Outcome::done;
-                if (reconnect)
-                    continue;
+                const clnt_stat opened = reopen();
+                if (opened != RPC_SUCCESS)
+                    return fail(opened);
             }
-            for (; next < n_ && next - done < window && !reconnect; ++next) {
-                flights_[next] = {nfsRpcTransactionId(), NfsRpcClock::now() + timeout_, false};
-                statOf(next).calls.add(1);
-                reconnect = sendOne(next) != Outcome::done;
-            }
+            const Outcome sent = sendDue();
+            if (sent == Outcome::tooLarge)
+                return fail(RPC_CANTENCODEARGS);
+            if (sent == Outcome::timedOut)
+                return timedOut();
+            reconnect = sent == Outcome::broken;
             if (reconnect)
                 continue;
-            if (done == n_)
-                return RPC_SUCCESS;
-            std::size_t length = 0;
-            uint32_t xid = 0;
-            const Outcome outcome = receiveAnswerTo(
-                common_.socket, [this, next](uint32_t got) { return unanswered(got, next) < next; },
-                &buffers_->answer, common_.sizes.receive, &length, earliestDeadline(next), statOf(done),
-                &xid);
+            const Outcome outcome = receiveOne();
             switch (outcome) {
-            case Outcome::done: {
-                const std::size_t i = unanswered(xid, next);
-                NfsRpcExchange one = common_;
-                one.proc = calls_[i].proc;
-                one.inproc = calls_[i].inproc;
-                one.in = calls_[i].in;
-                one.outproc = calls_[i].outproc;
-                one.out = calls_[i].out;
-                calls_[i].status = nfsRpcDecodeReply(one, buffers_->answer.data(), length);
-                flights_[i].done = true;
-                ++done;
-                if (calls_[i].status != RPC_SUCCESS)
-                    return fail(calls_[i].status);
+            case Outcome::done:
+                if (failure_ != RPC_SUCCESS)
+                    return fail(failure_);
                 break;
-            }
             case Outcome::tooLarge: return fail(RPC_CANTRECV);
-            case Outcome::timedOut: return timedOut(next);
+            case Outcome::timedOut: return timedOut();
             case Outcome::broken: reconnect = true; break;
             }
         }
     }
 
-private:
+    enum class State { unsent, inFlight, resend, done };
     struct Flight {
+        State state;
         uint32_t xid;
         NfsRpcClock::time_point deadline;
-        bool done;
     };
 
     NfsStatSlot &statOf(std::size_t i) const
     {
         return nfsStatSlot(IPPROTO_TCP, common_.prog, common_.vers, calls_[i].proc);
+    }
+
+    // A new connection after a pause (none after a connection that delivered answers), every
+    // call in flight on the old one to go again; RPC_TIMEDOUT when the deadline passes first.
+    clnt_stat reopen()
+    {
+        bool broke = false;
+        for (Flight &flight : flights_) {
+            if (flight.state == State::inFlight) {
+                flight.state = State::resend;
+                broke = true;
+            }
+        }
+        if (broke)
+            limit_ = std::max<std::size_t>(limit_ / 2, 1);
+        for (;;) {
+            const NfsRpcClock::time_point deadline = earliestDeadline();
+            awaitSocket(-1, 0, std::min(deadline, NfsRpcClock::now() + pause_)); // a plain sleep
+            pause_ = std::clamp(pause_ * 2, kFirstPause, kLongestPause);
+            if (NfsRpcClock::now() >= deadline) {
+                countTimeOut();
+                return RPC_TIMEDOUT;
+            }
+            if (nfsRpcTcpConnect(common_.server, common_.socket, deadline) >= 0)
+                break;
+        }
+        statOf(firstOpen()).reconnects.add(1);
+        return RPC_SUCCESS;
+    }
+
+    // Sends the calls due, up to the calls kept in flight: those to go again first, in order,
+    // then new ones, each with a fresh transaction id and its own deadline.
+    Outcome sendDue()
+    {
+        // A connection the server closed after its last answer is found before calls are lost on it.
+        if (inFlight() == 0 && closedByServer(common_.socket))
+            return Outcome::broken;
+        for (std::size_t i = 0; i < n_ && inFlight() < limit_; ++i) {
+            Flight &flight = flights_[i];
+            if (flight.state == State::unsent) {
+                if (sentCount() - done_ >= window_)
+                    break;
+                flight = {State::inFlight, nfsRpcTransactionId(), NfsRpcClock::now() + timeout_};
+                statOf(i).calls.add(1);
+            } else if (flight.state == State::resend) {
+                flight.state = State::inFlight;
+            } else {
+                continue;
+            }
+            const Outcome sent = sendOne(i);
+            if (sent != Outcome::done)
+                return sent;
+        }
+        return Outcome::done;
+    }
+
+    // Takes one answer to a call in flight and decodes it into the call's result.
+    Outcome receiveOne()
+    {
+        std::size_t length = 0;
+        uint32_t xid = 0;
+        const Outcome outcome = receiveAnswerTo(
+            common_.socket, [this](uint32_t got) { return inFlightWith(got) < n_; }, &buffers_->answer,
+            common_.sizes.receive, &length, earliestDeadline(), statOf(firstOpen()), &xid);
+        if (outcome != Outcome::done)
+            return outcome;
+        const std::size_t i = inFlightWith(xid);
+        NfsRpcExchange one = common_;
+        one.proc = calls_[i].proc;
+        one.outproc = calls_[i].outproc;
+        one.out = calls_[i].out;
+        calls_[i].status = nfsRpcDecodeReply(one, buffers_->answer.data(), length);
+        flights_[i].state = State::done;
+        ++done_;
+        progress_ = NfsRpcClock::now();
+        pause_ = std::chrono::milliseconds{0};
+        limit_ = std::min(limit_ + 1, window_);
+        if (calls_[i].status != RPC_SUCCESS)
+            failure_ = calls_[i].status;
+        return Outcome::done;
     }
 
     Outcome sendOne(std::size_t i)
@@ -384,33 +411,55 @@ private:
                        statOf(i));
     }
 
-    std::size_t unanswered(uint32_t xid, std::size_t sent) const
+    std::size_t count(State state) const
     {
-        for (std::size_t i = 0; i < sent; ++i)
-            if (!flights_[i].done && flights_[i].xid == xid)
+        return static_cast<std::size_t>(std::count_if(
+            flights_, flights_ + n_, [state](const Flight &flight) { return flight.state == state; }));
+    }
+    std::size_t inFlight() const { return count(State::inFlight); }
+    std::size_t sentCount() const { return n_ - count(State::unsent); }
+
+    std::size_t inFlightWith(uint32_t xid) const
+    {
+        for (std::size_t i = 0; i < n_; ++i)
+            if (flights_[i].state == State::inFlight && flights_[i].xid == xid)
                 return i;
-        return sent;
+        return n_;
     }
 
-    NfsRpcClock::time_point earliestDeadline(std::size_t sent) const
+    // The first call not answered (for the counters), or the last call.
+    std::size_t firstOpen() const
     {
-        NfsRpcClock::time_point earliest = NfsRpcClock::now() + timeout_;
-        for (std::size_t i = 0; i < sent; ++i)
-            if (!flights_[i].done)
+        for (std::size_t i = 0; i < n_; ++i)
+            if (flights_[i].state != State::done)
+                return i;
+        return n_ - 1;
+    }
+
+    // The earliest deadline of a call sent and not answered, and of the calls not yet sent.
+    NfsRpcClock::time_point earliestDeadline() const
+    {
+        NfsRpcClock::time_point earliest = NfsRpcClock::time_point::max();
+        if (count(State::unsent) > 0)
+            earliest = progress_ + timeout_;
+        for (std::size_t i = 0; i < n_; ++i)
+            if (flights_[i].state == State::inFlight || flights_[i].state == State::resend)
                 earliest = std::min(earliest, flights_[i].deadline);
         return earliest;
     }
 
-    clnt_stat timedOut(std::size_t sent)
+    void countTimeOut() { statOf(firstOpen()).timeouts.add(1); }
+
+    clnt_stat timedOut()
     {
-        statOf(std::min(sent, n_ - 1)).timeouts.add(1);
+        countTimeOut();
         return fail(RPC_TIMEDOUT);
     }
 
     clnt_stat fail(clnt_stat status)
     {
         for (std::size_t i = 0; i < n_; ++i)
-            if (!flights_[i].done)
+            if (flights_[i].state != State::done)
                 calls_[i].status = status;
         return status;
     }
@@ -420,10 +469,22 @@ private:
     std::size_t n_;
     NfsRpcBuffers *buffers_; // the task's buffers, or null when they could not be had
     NfsRpcClock::duration timeout_;
+    NfsRpcClock::time_point progress_; // the start, then the last answer
+    std::chrono::milliseconds pause_{0};
+    std::size_t window_ = 1; // the most calls in flight the caller allows
+    std::size_t limit_ = 1;  // the calls kept in flight on the connection: 1 up to the window
+    std::size_t done_ = 0;
+    clnt_stat failure_ = RPC_SUCCESS; // the status of an answer that ends the batch
     Flight flights_[kMostWindowCalls]{};
 };
 
 } // namespace
+
+clnt_stat nfsRpcTcpExchange(const NfsRpcExchange &call)
+{
+    NfsRpcWindowCall one{call.inproc, call.in, call.outproc, call.out, call.proc, RPC_SUCCESS};
+    return TcpWindow(call, &one, 1).run(1);
+}
 
 clnt_stat nfsRpcTcpExchangeWindow(const NfsRpcExchange &common, NfsRpcWindowCall *calls, std::size_t n,
                                   std::size_t window)

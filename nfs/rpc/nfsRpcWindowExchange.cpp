@@ -1,9 +1,11 @@
-// Several calls of one task over its UDP socket at once: up to a window of them in flight, each
-// with its own transaction id, retransmission and deadline, their answers taken in any order.
+// Calls of one task over its UDP socket: up to a window of them in flight, each with its own
+// transaction id, retransmission and deadline, their answers taken in any order. One call
+// alone is a window of one.
 //
 // Only one message and one answer buffer are used however many calls are in flight: a call is
 // encoded again (with its transaction id) whenever it is sent again, and an answer is decoded
-// into its call's result as soon as it arrives.
+// into its call's result as soon as it arrives. Nothing here locks: the socket and buffers are
+// the calling task's own.
 #include "rpc/nfsRpcExchange.h"
 
 #include "rpc/nfsRpcStats.h"
@@ -173,8 +175,10 @@ private:
                 return RPC_CANTRECV;
             if (ready <= 0)
                 continue;
-            if ((waiting.revents & POLLIN) == 0)
-                return RPC_CANTRECV; // a refusal reported on the socket
+            if ((waiting.revents & POLLIN) == 0) {
+                nfsRpcTakeSocketError(common_.socket); // a refusal reported on the socket
+                return RPC_CANTRECV;
+            }
             const ssize_t got =
                 recv(common_.socket, buffers_->answer.data(), common_.sizes.receive, MSG_DONTWAIT);
             if (got < 0) {

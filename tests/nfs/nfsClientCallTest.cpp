@@ -216,6 +216,23 @@ TEST_F(ClientCallScripted, RejectionsAndRefusalsBecomeTheLibrarysErrorNumbers)
     }
 }
 
+// A reply whose status is neither accepted nor denied is refused as undecodable, without its
+// status being read as the library's enumeration (which cannot hold it).
+TEST_F(ClientCallScripted, AReplyWithAnUnknownStatusIsRefused)
+{
+    for (const uint32_t status : {2u, 7u, 0x80000000u}) {
+        server_->handle(kProg, 3, 1, [status](const scripted::RpcCall &call, XDR *) {
+            const uint32_t words[] = {htonl(call.xid), htonl(1), htonl(status), 0, 0, 0};
+            const auto *bytes = reinterpret_cast<const uint8_t *>(words);
+            return scripted::Reply::raw(scripted::Bytes(bytes, bytes + sizeof words));
+        });
+        EXPECT_EQ(
+            nfsClientCall(kHost, kProg, 3, 1, nfsXdrProc(xdr_void), nullptr, nfsXdrProc(xdr_void), nullptr),
+            -1);
+        EXPECT_EQ(errnoGet(), K_RPC_CLNT_ERRNO_BASE | RPC_CANTDECODERES) << status;
+    }
+}
+
 // A server bound to a wildcard address may answer from another of its addresses: the answer
 // is taken by its transaction id.
 TEST_F(ClientCallScripted, AnAnswerFromAnotherAddressOfTheServerIsTaken)
@@ -326,6 +343,34 @@ TEST_F(ClientCallScripted, HandlesAreSizedForTheLargestTransferTheWordsAllow)
     nfsSockBufSize = 200000;
     ASSERT_EQ(echoCall(&in), 0) << std::hex << errnoGet();
     EXPECT_GE(socketBuffer(SO_RCVBUF), 200000);
+}
+
+// A UDP socket's buffers hold the user's word, raised only as far as a window of the largest
+// messages needs (the system reports twice what it was given, its own overhead included).
+TEST_F(ClientCallScripted, SocketBuffersFollowTheWordAndTheWindow)
+{
+    const int32_t savedWindow = nfsMaxInFlight;
+    constexpr int kMessage = 8192 + 1024; // the default transfer and the header room
+    const struct {
+        int32_t word;
+        int32_t window;
+        int least; // of the data the buffer holds
+        int most;
+    } cases[] = {{10000, 1, 10000, 10000},
+                 {50000, 1, 50000, 50000},
+                 {10000, 4, 4 * kMessage, 4 * kMessage},
+                 {100000, 4, 100000, 100000}};
+    for (const auto &c : cases) {
+        nfsClientClose();
+        nfsSockBufSize = c.word;
+        nfsMaxInFlight = c.window;
+        ASSERT_EQ(nullCall(), 0) << std::hex << errnoGet();
+        for (const int option : {SO_RCVBUF, SO_SNDBUF}) {
+            EXPECT_GE(socketBuffer(option) / 2, c.least) << c.word << " " << c.window;
+            EXPECT_LE(socketBuffer(option) / 2, c.most) << c.word << " " << c.window;
+        }
+    }
+    nfsMaxInFlight = savedWindow;
 }
 
 // The counters: each call once however often it went out, each resend a retransmission, the

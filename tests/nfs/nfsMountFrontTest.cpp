@@ -120,7 +120,7 @@ TEST_F(MountFront, TcpRegistrationsCountByTheTransportWord)
     };
     const Case cases[] = {
         {"MOUNT over TCP only, default word", tcpMount, NFS_TRANSPORT_UDP_WHERE_OFFERED, MOUNT_V3, 0},
-        {"MOUNT over TCP only, UDP only", tcpMount, NFS_TRANSPORT_UDP, 0, NFS_ERR_ONLY_OVER_TCP},
+        {"MOUNT over TCP only, UDP only", tcpMount, NFS_TRANSPORT_UDP, 0, NFS_ERRNO_NOTSUPP},
         {"NFS over TCP only, default word", tcpNfs, NFS_TRANSPORT_UDP_WHERE_OFFERED, MOUNT_V3, 0},
         {"NFS over TCP only, UDP only", tcpNfs, NFS_TRANSPORT_UDP, 0, NFS_ERR_ONLY_OVER_TCP},
         {"no MOUNT at all", noMount, NFS_TRANSPORT_UDP_WHERE_OFFERED, 0, NFS_ERR_NOT_REGISTERED},
@@ -135,7 +135,7 @@ TEST_F(MountFront, TcpRegistrationsCountByTheTransportWord)
     server_.server().setRegistrations(tcpMount);
     nfsTransport = NFS_TRANSPORT_UDP;
     EXPECT_EQ(nfsMount(server_.name(), "/export", "/front45/tcp"), -1);
-    EXPECT_EQ(errnoGet(), NFS_ERR_ONLY_OVER_TCP);
+    EXPECT_EQ(errnoGet(), NFS_ERRNO_NOTSUPP);
     EXPECT_EQ(server_.count(MOUNT_V3, MOUNTPROC3_MNT), 0u);
     nfsTransport = NFS_TRANSPORT_UDP_WHERE_OFFERED;
 }
