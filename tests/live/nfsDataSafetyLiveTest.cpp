@@ -5,7 +5,7 @@
 #include "live/nfs3FileLive.h"
 
 #include "core/nfsConfig.h"
-#include "core/nfsRpcStats.h"
+#include "rpc/nfsRpcStats.h"
 #include "drv/nfs3Driver.h"
 
 #include <brisnel/nfs3Lib.h>
