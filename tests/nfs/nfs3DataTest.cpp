@@ -470,3 +470,58 @@ TEST_F(Nfs3Data, AWindowsAnswersInReverseOrderLandWhereTheirCallsAsked)
 }
 
 } // namespace
+
+namespace {
+
+// "Try again later" (NFS3ERR_JUKEBOX): the calls answered so are sent again after a pause,
+// alone (the others of a window are not), until answered; a server that keeps saying it fails
+// the transfer with that status by the call's time-out. One call at a time and a window alike.
+TEST_F(Nfs3Data, CallsToldToTryLaterAreSentAgainAloneUntilAnsweredOrTheTimeOut)
+{
+    const int32_t savedWindow = nfsMaxInFlight;
+    const int32_t savedTimeout = nfsTimeoutSec;
+    state().file = pattern(40000);
+    const Pieces pieces{{100, 8192}, {8292, 8192}, {16484, 8192}, {24676, 8192}};
+    for (const int32_t window : {1, 4}) {
+        nfsMaxInFlight = window;
+        state().reads.clear();
+        state().writes.clear();
+        server_.server().resetCounts();
+        server_.server().setRetryLater(2);
+        std::vector<char> buf(4 * 8192, '\x55');
+        ASSERT_EQ(read(100, 4 * 8192, buf.data()), 4 * 8192) << std::hex << errnoGet();
+        Pieces seen = reads();
+        std::sort(seen.begin(), seen.end()); // those told to try later come last
+        EXPECT_EQ(seen, pieces) << "each piece answered once, window " << window;
+        EXPECT_EQ(server_.calls(NFSPROC3_READ), 6u) << "window " << window;
+        EXPECT_TRUE(std::equal(buf.begin(), buf.end(), state().file.begin() + 100));
+
+        const std::vector<char> data(4 * 8192, static_cast<char>('0' + window));
+        server_.server().setRetryLater(2);
+        ASSERT_EQ(write(100, 4 * 8192, data.data()), 4 * 8192) << std::hex << errnoGet();
+        seen = writes();
+        std::sort(seen.begin(), seen.end());
+        EXPECT_EQ(seen, pieces) << "window " << window;
+        EXPECT_EQ(server_.calls(NFSPROC3_WRITE), 6u) << "window " << window;
+        EXPECT_TRUE(std::equal(data.begin(), data.end(), state().file.begin() + 100));
+
+        nfsTimeoutSec = 0;
+        nfsTimeoutUSec = 400000;
+        server_.server().setRetryLater(-1);
+        const auto start = std::chrono::steady_clock::now();
+        EXPECT_EQ(read(0, 4 * 8192, buf.data()), -1);
+        EXPECT_EQ(errnoGet(), NFS_ERRNO_BASE | NFS3ERR_JUKEBOX) << "window " << window;
+        EXPECT_EQ(write(0, 4 * 8192, data.data()), -1);
+        EXPECT_EQ(errnoGet(), NFS_ERRNO_BASE | NFS3ERR_JUKEBOX) << "window " << window;
+        EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(3))
+            << "ends by the time-out";
+        EXPECT_GT(server_.calls(NFSPROC3_READ), 6u + 2u) << "sent again while the time-out lasts";
+        server_.server().setRetryLater(0);
+        nfsTimeoutSec = savedTimeout;
+        nfsTimeoutUSec = 0;
+    }
+    EXPECT_EQ(state().file.size(), 40000u);
+    nfsMaxInFlight = savedWindow;
+}
+
+} // namespace

@@ -151,6 +151,17 @@ TEST_F(DirReadFault, TheNextBatchAsksAfterTheLastEntryWithTheVerifier)
     EXPECT_EQ(seenVerifiers_.at(1), "verifier");
 }
 
+// "Try again later" is no answer: the READDIR goes again until the server answers.
+TEST_F(DirReadFault, AListingToldToTryLaterAsksAgain)
+{
+    serve({{{"a", "b"}, true}});
+    server_->setRetryLater(2);
+    ASSERT_EQ(next(), 0) << std::hex << errnoGet();
+    EXPECT_EQ(name(), "a");
+    EXPECT_EQ(server_->callCount(NFS_PROGRAM, NFS_V3, NFSPROC3_READDIR), 3u);
+    EXPECT_EQ(cookiesSeen(), (std::vector<uint64_t>{0}));
+}
+
 TEST_F(DirReadFault, ARefusedCookieGivesItsStatusAndHoldsNoBatch)
 {
     serve({{{"a", "b"}, false}, {{}, false, NFS3ERR_BAD_COOKIE}});
