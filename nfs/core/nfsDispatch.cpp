@@ -3,6 +3,7 @@
 
 NfsFileWrite3Fn pFuncNfs3FileWrite = nullptr;
 NfsFileRead3Fn pFuncNfs3FileRead = nullptr;
+NfsFileWriteRun3Fn pFuncNfs3FileWriteRun = nullptr;
 NfsFileCommit3Fn pFuncNfs3FileCommit = nullptr;
 NfsFileReadRanges3Fn pFuncNfs3FileReadRanges = nullptr;
 NfsFileWriteRanges3Fn pFuncNfs3FileWriteRanges = nullptr;

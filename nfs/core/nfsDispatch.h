@@ -1,5 +1,6 @@
-// The version dispatch table: nine module-private slots per protocol version (and version 3's
-// COMMIT and ranges slots), filled by each
+// The version dispatch table: nine module-private slots per protocol version, each holding a
+// routine of its described type (and version 3's write with its verdict, COMMIT and the ranges
+// slots beside them), filled by each
 // version's driver installation and called by the mount front end, the device listing and the
 // data cache, so that none of those depends on a driver. Null until the driver is installed;
 // plain words read without locking.
@@ -31,8 +32,11 @@ struct Nfs3WriteResult {
 // Data transfer: bytes moved (0 at end of file for reads) or -1; attr is updated from the reply.
 using NfsFileRead3Fn = int (*)(const char *host, nfs_fh3 *fh, uint64_t offset, unsigned count, char *buf,
                                fattr3 *attr);
-using NfsFileWrite3Fn = Nfs3WriteResult (*)(const char *host, nfs_fh3 *fh, uint64_t offset, unsigned count,
-                                            const char *buf, fattr3 *attr);
+using NfsFileWrite3Fn = int (*)(const char *host, nfs_fh3 *fh, uint64_t offset, unsigned count,
+                                const char *buf, fattr3 *attr);
+// The version 3 write with the verdict of its replies, which the cache needs for COMMIT.
+using NfsFileWriteRun3Fn = Nfs3WriteResult (*)(const char *host, nfs_fh3 *fh, uint64_t offset, unsigned count,
+                                               const char *buf, fattr3 *attr);
 using NfsFileRead2Fn = int (*)(const char *host, nfs_fh2 *fh, uint64_t offset, unsigned count, char *buf,
                                fattr *attr);
 using NfsFileWrite2Fn = int (*)(const char *host, nfs_fh2 *fh, uint64_t offset, unsigned count,
@@ -79,6 +83,7 @@ using NfsMountFn = int (*)(const char *host, const char *fileSys, const char *de
 
 extern NfsFileWrite3Fn pFuncNfs3FileWrite;
 extern NfsFileRead3Fn pFuncNfs3FileRead;
+extern NfsFileWriteRun3Fn pFuncNfs3FileWriteRun;
 extern NfsFileCommit3Fn pFuncNfs3FileCommit;
 extern NfsFileReadRanges3Fn pFuncNfs3FileReadRanges;
 extern NfsFileWriteRanges3Fn pFuncNfs3FileWriteRanges;

@@ -54,7 +54,8 @@ int nfs3Drv(void)
     std::tie(pFuncNfs3Mount, pFuncNfs3UnmountAll, pFuncNfs3Unmount, pFuncNfs3DevInfoGet, pFuncNfs3DrvNumGet,
              pFuncNfs3MntDump, pFuncNfs3ExportRead, pFuncNfs3FileRead, pFuncNfs3FileWrite) =
         std::make_tuple(nfs3Mount, nfs3UnmountAll, nfs3DirUnmount, nfs3DevInfoGet, nfs3DrvNumGet, nfs3MntDump,
-                        nfs3ExportRead, nfs3FileRead, nfs3FileWriteRun);
+                        nfs3ExportRead, nfs3FileRead, nfs3FileWrite);
+    pFuncNfs3FileWriteRun = nfs3FileWriteRun;
     pFuncNfs3FileCommit = nfs3FileCommit;
     pFuncNfs3FileReadRanges = nfs3FileReadRanges;
     pFuncNfs3FileWriteRanges = nfs3FileWriteRanges;

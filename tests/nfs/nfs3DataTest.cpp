@@ -8,6 +8,7 @@
 #include "core/nfsConfig.h"
 #include "ops/nfs3Data.h"
 
+#include <brisnel/nfs3Drv.h>
 #include <brisnel/nfs3Lib.h>
 #include <brisnel/nfsErrors.h>
 #include <brisnel/nfsRpcLib.h>
@@ -20,6 +21,7 @@
 #include <array>
 #include <chrono>
 #include <numeric>
+#include <type_traits>
 #include <vector>
 
 namespace {
@@ -522,6 +524,36 @@ TEST_F(Nfs3Data, CallsToldToTryLaterAreSentAgainAloneUntilAnsweredOrTheTimeOut)
     }
     EXPECT_EQ(state().file.size(), 40000u);
     nfsMaxInFlight = savedWindow;
+}
+
+} // namespace
+
+namespace {
+
+// The data words hold routines of their described types, so a caller that knows only those
+// (the bytes moved or -1, an int) reads and writes through them.
+TEST_F(Nfs3Data, TheDataWordsHoldRoutinesOfTheirDescribedTypes)
+{
+    using Read = int (*)(const char *, nfs_fh3 *, uint64_t, unsigned, char *, fattr3 *);
+    using Write = int (*)(const char *, nfs_fh3 *, uint64_t, unsigned, const char *, fattr3 *);
+    static_assert(std::is_same_v<decltype(pFuncNfs3FileRead), Read>);
+    static_assert(std::is_same_v<decltype(pFuncNfs3FileWrite), Write>);
+    static_assert(std::is_same_v<decltype(pFuncNfs2FileRead),
+                                 int (*)(const char *, nfs_fh2 *, uint64_t, unsigned, char *, fattr *)>);
+    static_assert(std::is_same_v<decltype(pFuncNfs2FileWrite), int (*)(const char *, nfs_fh2 *, uint64_t,
+                                                                       unsigned, const char *, fattr *)>);
+    ASSERT_EQ(nfs3Drv(), 0);
+    state().file = pattern(1000);
+    const std::vector<char> data = pattern(20000);
+    const Write described = pFuncNfs3FileWrite;
+    ASSERT_EQ(described(server_.host(), &fh_, 500, 20000, data.data(), &attr_), 20000)
+        << std::hex << errnoGet();
+    ASSERT_EQ(state().file.size(), 20500u);
+    EXPECT_TRUE(std::equal(data.begin(), data.end(), state().file.begin() + 500));
+    std::vector<char> back(20000);
+    const Read reader = pFuncNfs3FileRead;
+    EXPECT_EQ(reader(server_.host(), &fh_, 500, 20000, back.data(), &attr_), 20000);
+    EXPECT_EQ(back, data);
 }
 
 } // namespace
