@@ -81,6 +81,37 @@ using NfsDevInfoGet2Fn = int (*)(Nfs2Device *dev, NfsDevInfo *pInfo);
 using NfsUnmountFn = int (*)(const char *host, const char *path);
 using NfsMountFn = int (*)(const char *host, const char *fileSys, const char *devName);
 
+// One version's half of the dispatch words, each member named after its word: the version's
+// type holds it as a constexpr table (Nfs2Driver::dispatch, Nfs3Driver::dispatch), and the
+// driver's installation copies it into the words (nfsDispatchFill).
+template <typename WriteFn, typename ReadFn, typename DevInfoGetFn, typename ReadRangesFn,
+          typename WriteRangesFn>
+struct NfsDispatchHalf {
+    WriteFn fileWrite;
+    ReadFn fileRead;
+    NfsExportReadFn exportRead;
+    NfsHostFn mntDump;
+    NfsHostFn unmountAll;
+    NfsDrvNumGetFn drvNumGet;
+    DevInfoGetFn devInfoGet;
+    NfsUnmountFn unmount;
+    NfsMountFn mount;
+    ReadRangesFn fileReadRanges;
+    WriteRangesFn fileWriteRanges;
+};
+using Nfs2Dispatch = NfsDispatchHalf<NfsFileWrite2Fn, NfsFileRead2Fn, NfsDevInfoGet2Fn, NfsFileReadRanges2Fn,
+                                     NfsFileWriteRanges2Fn>;
+// Version 3 has besides its write with the verdict and COMMIT.
+struct Nfs3Dispatch {
+    NfsDispatchHalf<NfsFileWrite3Fn, NfsFileRead3Fn, NfsDevInfoGet3Fn, NfsFileReadRanges3Fn,
+                    NfsFileWriteRanges3Fn>
+        words;
+    NfsFileWriteRun3Fn fileWriteRun;
+    NfsFileCommit3Fn fileCommit;
+};
+void nfsDispatchFill(const Nfs2Dispatch &table);
+void nfsDispatchFill(const Nfs3Dispatch &table);
+
 extern NfsFileWrite3Fn pFuncNfs3FileWrite;
 extern NfsFileRead3Fn pFuncNfs3FileRead;
 extern NfsFileWriteRun3Fn pFuncNfs3FileWriteRun;

@@ -107,6 +107,19 @@ struct Nfs2Driver : NfsDriverTypes<Nfs2Protocol, Nfs2Device, Nfs2OpenFile, NFS_V
             nfsCacheFree(&dev->cache);
         std::free(dev);
     }
+
+    // The version 2 half of the dispatch words.
+    static constexpr Nfs2Dispatch dispatch{.fileWrite = nfs2FileWrite,
+                                           .fileRead = nfs2FileRead,
+                                           .exportRead = nfs2ExportRead,
+                                           .mntDump = nfs2MntDump,
+                                           .unmountAll = nfs2UnmountAll,
+                                           .drvNumGet = nfs2DrvNumGet,
+                                           .devInfoGet = nfs2DevInfoGet,
+                                           .unmount = nfs2DirUnmount,
+                                           .mount = nfs2Mount,
+                                           .fileReadRanges = nfs2FileReadRanges,
+                                           .fileWriteRanges = nfs2FileWriteRanges};
 };
 
 #endif
