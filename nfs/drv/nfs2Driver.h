@@ -11,6 +11,7 @@
 #include "drv/nfsDriverTypes.h"
 #include "drv/nfsDrvRecords.h"
 #include "drv/nfsDrvTransfer.h"
+#include "drv/nfsVersion.h"
 #include "ops/nfs2Call.h"
 #include "ops/nfs2Protocol.h"
 
@@ -121,5 +122,6 @@ struct Nfs2Driver : NfsDriverTypes<Nfs2Protocol, Nfs2Device, Nfs2OpenFile, NFS_V
                                            .fileReadRanges = nfs2FileReadRanges,
                                            .fileWriteRanges = nfs2FileWriteRanges};
 };
+static_assert(NfsVersion<Nfs2Driver>);
 
 #endif

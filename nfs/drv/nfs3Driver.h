@@ -10,6 +10,7 @@
 #include "core/nfsDispatch.h"
 #include "drv/nfsDriverTypes.h"
 #include "drv/nfsDrvRecords.h"
+#include "drv/nfsVersion.h"
 #include "ops/nfs3Data.h"
 #include "ops/nfs3PathOps.h"
 #include "ops/nfs3Protocol.h"
@@ -110,5 +111,6 @@ struct Nfs3Driver : NfsDriverTypes<Nfs3Protocol, NfsDevice, NfsOpenFile, NFS_V3,
                                            .fileWriteRun = nfs3FileWriteRun,
                                            .fileCommit = nfs3FileCommit};
 };
+static_assert(NfsVersion<Nfs3Driver>);
 
 #endif

@@ -8,6 +8,7 @@
 #include "core/nfsDispatch.h"
 #include "core/nfsResult.h"
 #include "drv/nfsDrvRecords.h"
+#include "drv/nfsVersion.h"
 
 #include <brisnel/nfsCacheLib.h>
 #include <brisnel/nfsDrvLib.h>
@@ -99,7 +100,7 @@ nfsres::Status unmountAllOf(const char *host, int32_t drvNum, TellServer tellSer
 // Installs the driver once, its entries the version's exported ones: the I/O system's device
 // header is the first field of the device record, and its file value the record's address.
 // Then, also when it was installed before, the version's table fills its dispatch slots.
-template <typename V, auto Create, auto Remove, auto Open, auto Close, auto Read, auto Write, auto Ioctl>
+template <NfsVersion V, auto Create, auto Remove, auto Open, auto Close, auto Read, auto Write, auto Ioctl>
 int install()
 {
     using Device = typename V::Device;
