@@ -209,11 +209,11 @@ public:
         for (std::size_t i = 0; i < n_; ++i)
             calls_[i] = Call{proc, procOf(encoder_), &args_[i], procOf(decoder_), &results_[i], 0};
         ran_ = true;
-        exchangeAll(peer, calls_, n_);
         RetryPacing pacing;
-        std::size_t again[kMostInFlight];
-        for (std::size_t m = laterOnes(peer, again); m > 0 && pacing.pause(); m = laterOnes(peer, again))
-            resend(peer, again, m);
+        exchangeAll(peer, calls_, n_);
+        std::size_t later[kMostInFlight];
+        for (std::size_t m = laterOnes(peer, later); m > 0 && pacing.pause(); m = laterOnes(peer, later))
+            resend(peer, later, m);
     }
     int error(std::size_t i) const { return calls_[i].error; }
     const Res &operator[](std::size_t i) const { return results_[i]; }
@@ -231,16 +231,15 @@ private:
     }
     void resend(const Peer &peer, const std::size_t *which, std::size_t m)
     {
-        Call subset[kMostInFlight];
         for (std::size_t k = 0; k < m; ++k) {
             Res &res = results_[which[k]];
             release(procOf(decoder_), &res, slot_ != nullptr ? slot_(res) : nullptr);
             res = initials_[which[k]];
-            subset[k] = calls_[which[k]];
+            again_[k] = calls_[which[k]];
         }
-        exchangeAll(peer, subset, m);
+        exchangeAll(peer, again_, m);
         for (std::size_t k = 0; k < m; ++k)
-            calls_[which[k]].error = subset[k].error;
+            calls_[which[k]].error = again_[k].error;
     }
 
     Coder<Args> encoder_;
@@ -250,6 +249,7 @@ private:
     Res results_[kMostInFlight]{};
     Res initials_[kMostInFlight]{};
     Call calls_[kMostInFlight]{};
+    Call again_[kMostInFlight]{}; // the calls sent again, together
     std::size_t n_ = 0;
     bool ran_ = false;
 };
