@@ -13,6 +13,7 @@
 #include <cstdint>
 
 template <typename P, typename DeviceT, typename FileT, int Version, int32_t *DrvNum> struct NfsDriverTypes {
+    using Protocol = P;
     using Device = DeviceT;
     using File = FileT;
     using Attr = typename P::Attr;
