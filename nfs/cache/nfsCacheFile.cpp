@@ -23,7 +23,7 @@ namespace {
 template <typename Act, typename Refused> auto onRecord(void *file, int version, Act act, Refused refused)
 {
     switch (version) {
-    case NFS_V3: return act(static_cast<NfsOpenFile *>(file), pFuncNfs3FileRead, pFuncNfs3FileWrite);
+    case NFS_V3: return act(static_cast<NfsOpenFile *>(file), pFuncNfs3FileRead, pFuncNfs3FileWriteRun);
     case NFS_V2: return act(static_cast<Nfs2OpenFile *>(file), pFuncNfs2FileRead, pFuncNfs2FileWrite);
     default: return refused();
     }

@@ -1,8 +1,9 @@
-// The version dispatch slots, all null at load.
+// The version dispatch slots, all null at load, and their filling from a version's table.
 #include "core/nfsDispatch.h"
 
 NfsFileWrite3Fn pFuncNfs3FileWrite = nullptr;
 NfsFileRead3Fn pFuncNfs3FileRead = nullptr;
+NfsFileWriteRun3Fn pFuncNfs3FileWriteRun = nullptr;
 NfsFileCommit3Fn pFuncNfs3FileCommit = nullptr;
 NfsFileReadRanges3Fn pFuncNfs3FileReadRanges = nullptr;
 NfsFileWriteRanges3Fn pFuncNfs3FileWriteRanges = nullptr;
@@ -24,3 +25,35 @@ NfsUnmountFn pFuncNfs3Unmount = nullptr;
 NfsUnmountFn pFuncNfs2Unmount = nullptr;
 NfsMountFn pFuncNfs3Mount = nullptr;
 NfsMountFn pFuncNfs2Mount = nullptr;
+
+void nfsDispatchFill(const Nfs2Dispatch &table)
+{
+    pFuncNfs2FileWrite = table.fileWrite;
+    pFuncNfs2FileRead = table.fileRead;
+    pFuncNfs2ExportRead = table.exportRead;
+    pFuncNfs2MntDump = table.mntDump;
+    pFuncNfs2UnmountAll = table.unmountAll;
+    pFuncNfs2DrvNumGet = table.drvNumGet;
+    pFuncNfs2DevInfoGet = table.devInfoGet;
+    pFuncNfs2Unmount = table.unmount;
+    pFuncNfs2Mount = table.mount;
+    pFuncNfs2FileReadRanges = table.fileReadRanges;
+    pFuncNfs2FileWriteRanges = table.fileWriteRanges;
+}
+
+void nfsDispatchFill(const Nfs3Dispatch &table)
+{
+    pFuncNfs3FileWrite = table.words.fileWrite;
+    pFuncNfs3FileRead = table.words.fileRead;
+    pFuncNfs3ExportRead = table.words.exportRead;
+    pFuncNfs3MntDump = table.words.mntDump;
+    pFuncNfs3UnmountAll = table.words.unmountAll;
+    pFuncNfs3DrvNumGet = table.words.drvNumGet;
+    pFuncNfs3DevInfoGet = table.words.devInfoGet;
+    pFuncNfs3Unmount = table.words.unmount;
+    pFuncNfs3Mount = table.words.mount;
+    pFuncNfs3FileReadRanges = table.words.fileReadRanges;
+    pFuncNfs3FileWriteRanges = table.words.fileWriteRanges;
+    pFuncNfs3FileWriteRun = table.fileWriteRun;
+    pFuncNfs3FileCommit = table.fileCommit;
+}

@@ -1,5 +1,6 @@
-// The version dispatch table: nine module-private slots per protocol version (and version 3's
-// COMMIT and ranges slots), filled by each
+// The version dispatch table: nine module-private slots per protocol version, each holding a
+// routine of its described type (and version 3's write with its verdict, COMMIT and the ranges
+// slots beside them), filled by each
 // version's driver installation and called by the mount front end, the device listing and the
 // data cache, so that none of those depends on a driver. Null until the driver is installed;
 // plain words read without locking.
@@ -31,8 +32,11 @@ struct Nfs3WriteResult {
 // Data transfer: bytes moved (0 at end of file for reads) or -1; attr is updated from the reply.
 using NfsFileRead3Fn = int (*)(const char *host, nfs_fh3 *fh, uint64_t offset, unsigned count, char *buf,
                                fattr3 *attr);
-using NfsFileWrite3Fn = Nfs3WriteResult (*)(const char *host, nfs_fh3 *fh, uint64_t offset, unsigned count,
-                                            const char *buf, fattr3 *attr);
+using NfsFileWrite3Fn = int (*)(const char *host, nfs_fh3 *fh, uint64_t offset, unsigned count,
+                                const char *buf, fattr3 *attr);
+// The version 3 write with the verdict of its replies, which the cache needs for COMMIT.
+using NfsFileWriteRun3Fn = Nfs3WriteResult (*)(const char *host, nfs_fh3 *fh, uint64_t offset, unsigned count,
+                                               const char *buf, fattr3 *attr);
 using NfsFileRead2Fn = int (*)(const char *host, nfs_fh2 *fh, uint64_t offset, unsigned count, char *buf,
                                fattr *attr);
 using NfsFileWrite2Fn = int (*)(const char *host, nfs_fh2 *fh, uint64_t offset, unsigned count,
@@ -77,8 +81,40 @@ using NfsDevInfoGet2Fn = int (*)(Nfs2Device *dev, NfsDevInfo *pInfo);
 using NfsUnmountFn = int (*)(const char *host, const char *path);
 using NfsMountFn = int (*)(const char *host, const char *fileSys, const char *devName);
 
+// One version's half of the dispatch words, each member named after its word: the version's
+// type holds it as a constexpr table (Nfs2Driver::dispatch, Nfs3Driver::dispatch), and the
+// driver's installation copies it into the words (nfsDispatchFill).
+template <typename WriteFn, typename ReadFn, typename DevInfoGetFn, typename ReadRangesFn,
+          typename WriteRangesFn>
+struct NfsDispatchHalf {
+    WriteFn fileWrite;
+    ReadFn fileRead;
+    NfsExportReadFn exportRead;
+    NfsHostFn mntDump;
+    NfsHostFn unmountAll;
+    NfsDrvNumGetFn drvNumGet;
+    DevInfoGetFn devInfoGet;
+    NfsUnmountFn unmount;
+    NfsMountFn mount;
+    ReadRangesFn fileReadRanges;
+    WriteRangesFn fileWriteRanges;
+};
+using Nfs2Dispatch = NfsDispatchHalf<NfsFileWrite2Fn, NfsFileRead2Fn, NfsDevInfoGet2Fn, NfsFileReadRanges2Fn,
+                                     NfsFileWriteRanges2Fn>;
+// Version 3 has besides its write with the verdict and COMMIT.
+struct Nfs3Dispatch {
+    NfsDispatchHalf<NfsFileWrite3Fn, NfsFileRead3Fn, NfsDevInfoGet3Fn, NfsFileReadRanges3Fn,
+                    NfsFileWriteRanges3Fn>
+        words;
+    NfsFileWriteRun3Fn fileWriteRun;
+    NfsFileCommit3Fn fileCommit;
+};
+void nfsDispatchFill(const Nfs2Dispatch &table);
+void nfsDispatchFill(const Nfs3Dispatch &table);
+
 extern NfsFileWrite3Fn pFuncNfs3FileWrite;
 extern NfsFileRead3Fn pFuncNfs3FileRead;
+extern NfsFileWriteRun3Fn pFuncNfs3FileWriteRun;
 extern NfsFileCommit3Fn pFuncNfs3FileCommit;
 extern NfsFileReadRanges3Fn pFuncNfs3FileReadRanges;
 extern NfsFileWriteRanges3Fn pFuncNfs3FileWriteRanges;

@@ -11,6 +11,7 @@
 #include "drv/nfsDriverTypes.h"
 #include "drv/nfsDrvRecords.h"
 #include "drv/nfsDrvTransfer.h"
+#include "drv/nfsVersion.h"
 #include "ops/nfs2Call.h"
 #include "ops/nfs2Protocol.h"
 
@@ -107,6 +108,20 @@ struct Nfs2Driver : NfsDriverTypes<Nfs2Protocol, Nfs2Device, Nfs2OpenFile, NFS_V
             nfsCacheFree(&dev->cache);
         std::free(dev);
     }
+
+    // The version 2 half of the dispatch words.
+    static constexpr Nfs2Dispatch dispatch{.fileWrite = nfs2FileWrite,
+                                           .fileRead = nfs2FileRead,
+                                           .exportRead = nfs2ExportRead,
+                                           .mntDump = nfs2MntDump,
+                                           .unmountAll = nfs2UnmountAll,
+                                           .drvNumGet = nfs2DrvNumGet,
+                                           .devInfoGet = nfs2DevInfoGet,
+                                           .unmount = nfs2DirUnmount,
+                                           .mount = nfs2Mount,
+                                           .fileReadRanges = nfs2FileReadRanges,
+                                           .fileWriteRanges = nfs2FileWriteRanges};
 };
+static_assert(NfsVersion<Nfs2Driver>);
 
 #endif

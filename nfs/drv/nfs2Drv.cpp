@@ -6,8 +6,6 @@
 #include "drv/nfsDrvMount.h"
 #include "drv/nfsDrvOpen.h"
 
-#include <tuple>
-
 using V2 = Nfs2Driver;
 
 extern "C" {
@@ -75,17 +73,5 @@ int nfs2Close(Nfs2OpenFile *file)
 // Installs the driver once, and fills the version 2 half of the dispatch table.
 extern "C" int nfs2Drv(void)
 {
-    const int installed =
-        nfsdrv::install<V2, nfs2Create, nfs2Delete, nfs2Open, nfs2Close, nfs2Read, nfs2Write, nfs2Ioctl>();
-    if (installed == 0)
-        std::tie(pFuncNfs2Mount, pFuncNfs2UnmountAll, pFuncNfs2Unmount, pFuncNfs2DevInfoGet,
-                 pFuncNfs2DrvNumGet, pFuncNfs2MntDump, pFuncNfs2ExportRead, pFuncNfs2FileRead,
-                 pFuncNfs2FileWrite) =
-            std::make_tuple(nfs2Mount, nfs2UnmountAll, nfs2DirUnmount, nfs2DevInfoGet, nfs2DrvNumGet,
-                            nfs2MntDump, nfs2ExportRead, nfs2FileRead, nfs2FileWrite);
-    if (installed == 0) {
-        pFuncNfs2FileReadRanges = nfs2FileReadRanges;
-        pFuncNfs2FileWriteRanges = nfs2FileWriteRanges;
-    }
-    return installed;
+    return nfsdrv::install<V2, nfs2Create, nfs2Delete, nfs2Open, nfs2Close, nfs2Read, nfs2Write, nfs2Ioctl>();
 }

@@ -10,6 +10,7 @@
 #include "core/nfsDispatch.h"
 #include "drv/nfsDriverTypes.h"
 #include "drv/nfsDrvRecords.h"
+#include "drv/nfsVersion.h"
 #include "ops/nfs3Data.h"
 #include "ops/nfs3PathOps.h"
 #include "ops/nfs3Protocol.h"
@@ -94,6 +95,22 @@ struct Nfs3Driver : NfsDriverTypes<Nfs3Protocol, NfsDevice, NfsOpenFile, NFS_V3,
     static void limitsTune(const char *host, const NfsDevice *dev);
     static nfsres::Status mntUnmountAll(const char *host) { return Nfs3Protocol::mntUnmountAll(host); }
     static void deviceRelease(NfsDevice *dev);
+
+    // The version 3 half of the dispatch words.
+    static constexpr Nfs3Dispatch dispatch{.words = {.fileWrite = nfs3FileWrite,
+                                                     .fileRead = nfs3FileRead,
+                                                     .exportRead = nfs3ExportRead,
+                                                     .mntDump = nfs3MntDump,
+                                                     .unmountAll = nfs3UnmountAll,
+                                                     .drvNumGet = nfs3DrvNumGet,
+                                                     .devInfoGet = nfs3DevInfoGet,
+                                                     .unmount = nfs3DirUnmount,
+                                                     .mount = nfs3Mount,
+                                                     .fileReadRanges = nfs3FileReadRanges,
+                                                     .fileWriteRanges = nfs3FileWriteRanges},
+                                           .fileWriteRun = nfs3FileWriteRun,
+                                           .fileCommit = nfs3FileCommit};
 };
+static_assert(NfsVersion<Nfs3Driver>);
 
 #endif

@@ -6,8 +6,6 @@
 #include "drv/nfsDrvMount.h"
 #include "drv/nfsDrvOpen.h"
 
-#include <tuple>
-
 using V3 = Nfs3Driver;
 
 extern "C" {
@@ -48,17 +46,7 @@ int nfs3Seek(NfsOpenFile *file, uint64_t newPos)
 // Installs the driver once, and fills the version 3 half of the dispatch table.
 int nfs3Drv(void)
 {
-    if (nfsdrv::install<V3, nfs3Create, nfs3Delete, nfs3Open, nfs3Close, nfs3Read, nfs3Write, nfs3Ioctl>() !=
-        0)
-        return -1;
-    std::tie(pFuncNfs3Mount, pFuncNfs3UnmountAll, pFuncNfs3Unmount, pFuncNfs3DevInfoGet, pFuncNfs3DrvNumGet,
-             pFuncNfs3MntDump, pFuncNfs3ExportRead, pFuncNfs3FileRead, pFuncNfs3FileWrite) =
-        std::make_tuple(nfs3Mount, nfs3UnmountAll, nfs3DirUnmount, nfs3DevInfoGet, nfs3DrvNumGet, nfs3MntDump,
-                        nfs3ExportRead, nfs3FileRead, nfs3FileWriteRun);
-    pFuncNfs3FileCommit = nfs3FileCommit;
-    pFuncNfs3FileReadRanges = nfs3FileReadRanges;
-    pFuncNfs3FileWriteRanges = nfs3FileWriteRanges;
-    return 0;
+    return nfsdrv::install<V3, nfs3Create, nfs3Delete, nfs3Open, nfs3Close, nfs3Read, nfs3Write, nfs3Ioctl>();
 }
 
 int nfs3DrvNumGet(void)

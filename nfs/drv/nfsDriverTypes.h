@@ -4,6 +4,7 @@
 #define NFS_DRV_NFSDRIVERTYPES_H
 
 #include "cache/nfsCacheFile.h"
+#include "core/nfsFileHandle.h"
 #include "core/nfsResult.h"
 #include "ops/nfsAttrChange.h"
 #include "ops/nfsNameOps.h"
@@ -12,12 +13,17 @@
 #include <cstdint>
 
 template <typename P, typename DeviceT, typename FileT, int Version, int32_t *DrvNum> struct NfsDriverTypes {
+    using Protocol = P;
     using Device = DeviceT;
     using File = FileT;
     using Attr = typename P::Attr;
+    using Handle = typename P::Handle;
     static constexpr int version = Version;
 
     static int32_t &drvNum() { return *DrvNum; }
+    // What identifies the file on its server, whatever the version.
+    static NfsFh handleOf(const File &file) { return nfsFhOf(file.fh); }
+    static NfsFsid fsidOf(const Attr &attr) { return NfsFsid{.major = attr.fsid, .minor = 0}; }
     // The cache tags a file's lines with its id (a version 2 id is 32-bit, the high word 0).
     static uint64_t cacheId(const Attr &attr) { return attr.fileid; }
     static bool isDirectory(const Attr &attr) { return P::isDirectory(attr); }

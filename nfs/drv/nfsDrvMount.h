@@ -5,8 +5,10 @@
 #define NFS_DRV_NFSDRVMOUNT_H
 
 #include "core/nfsDeviceRemoval.h"
+#include "core/nfsDispatch.h"
 #include "core/nfsResult.h"
 #include "drv/nfsDrvRecords.h"
+#include "drv/nfsVersion.h"
 
 #include <brisnel/nfsCacheLib.h>
 #include <brisnel/nfsDrvLib.h>
@@ -97,14 +99,16 @@ nfsres::Status unmountAllOf(const char *host, int32_t drvNum, TellServer tellSer
 
 // Installs the driver once, its entries the version's exported ones: the I/O system's device
 // header is the first field of the device record, and its file value the record's address.
-// The version's dispatch slots are filled by the caller.
-template <typename V, auto Create, auto Remove, auto Open, auto Close, auto Read, auto Write, auto Ioctl>
+// Then, also when it was installed before, the version's table fills its dispatch slots.
+template <NfsVersion V, auto Create, auto Remove, auto Open, auto Close, auto Read, auto Write, auto Ioctl>
 int install()
 {
     using Device = typename V::Device;
     using File = typename V::File;
-    if (V::drvNum() >= 0)
+    if (V::drvNum() >= 0) {
+        nfsDispatchFill(V::dispatch);
         return 0;
+    }
     V::drvNum() = iosDrvInstall(
         [](DEV_HDR *dev, char *tail, int mode) {
             return Create(reinterpret_cast<Device *>(dev), tail, mode);
@@ -121,7 +125,10 @@ int install()
         [](intptr_t file, int function, intptr_t arg) {
             return Ioctl(reinterpret_cast<File *>(file), function, arg);
         });
-    return V::drvNum() == -1 ? -1 : 0;
+    if (V::drvNum() == -1)
+        return -1;
+    nfsDispatchFill(V::dispatch);
+    return 0;
 }
 
 template <typename V> nfsres::Result<int> drvNumGet()

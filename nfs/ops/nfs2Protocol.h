@@ -106,5 +106,6 @@ struct Nfs2Protocol
     static nfsres::Result<int> linkTextGet(const char *host, const nfs_fh2 &fh, char *buffer,
                                            std::size_t size);
 };
+static_assert(NfsProtocol<Nfs2Protocol>);
 
 #endif

@@ -12,7 +12,7 @@
 
 #include <cstdint>
 
-// nfs3FileWrite with the verdict of its replies: the version 3 write slot.
+// nfs3FileWrite with the verdict of its replies: what the cache's version 3 write word holds.
 Nfs3WriteResult nfs3FileWriteRun(const char *host, nfs_fh3 *fh, uint64_t offset, unsigned count,
                                  const char *buf, fattr3 *attr);
 // The ranges slots: several ranges of one file read or written by one set of calls in flight

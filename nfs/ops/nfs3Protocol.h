@@ -128,5 +128,6 @@ struct Nfs3Protocol
     static nfsres::Result<int> linkTextGet(const char *host, const nfs_fh3 &fh, char *buffer,
                                            std::size_t size);
 };
+static_assert(NfsProtocol<Nfs3Protocol>);
 
 #endif

@@ -19,14 +19,26 @@
 #include <cstring>
 #include <memory>
 #include <new>
+#include <string>
 #include <unordered_set>
 
 namespace nfsdir {
 
-// The cookies a listing delivered, from its start (a zero cookie word) on: an entry whose
-// cookie is among them is not delivered again. A server may send a name twice in one batch,
-// repeat cookies across batches, or answer every READDIR with its first batch.
-using Seen = std::unordered_set<uint64_t>;
+// The entries a listing delivered, from its start (a zero cookie word) on, each as its cookie
+// and name: an entry that repeats one of them is not delivered again. A server may send a name
+// twice in one batch, repeat cookies across batches, or answer every READDIR with its first
+// batch; it may also give two distinct names one cookie, and both are delivered.
+using Seen = std::unordered_set<std::string>;
+
+// An entry's key in Seen: its cookie's eight bytes, then its name as delivered.
+template <typename D> std::string seenKey(const typename D::Entry &entry)
+{
+    const auto cookie = static_cast<uint64_t>(D::cookieOf(entry));
+    std::string key(reinterpret_cast<const char *>(&cookie), sizeof cookie);
+    if (entry.name != nullptr)
+        key.append(entry.name, strnlen(entry.name, K_NAME_MAX));
+    return key;
+}
 
 template <typename File> Seen &seenOf(File *pFile)
 {
@@ -76,23 +88,23 @@ template <typename D> void entryDeliver(typename D::File *pFile, KDIR *pDir, con
         std::memcpy(out, found.name, length);
     out[length] = '\0';
     D::cookieHandOut(pFile, pDir, found);
-    seenOf(pFile).insert(static_cast<uint64_t>(D::cookieOf(found)));
+    seenOf(pFile).insert(seenKey<D>(found));
 }
 
-// The first entry from `from` on whose cookie this listing has not delivered; null for none.
+// The first entry from `from` on that this listing has not delivered; null for none.
 template <typename D>
 const typename D::Entry *freshFrom(typename D::File *pFile, const typename D::Entry *from)
 {
     const Seen &seen = seenOf(pFile);
     for (const typename D::Entry *e = from; e != nullptr; e = e->nextentry) {
-        if (seen.count(static_cast<uint64_t>(D::cookieOf(*e))) == 0)
+        if (seen.count(seenKey<D>(*e)) == 0)
             return e;
     }
     return nullptr;
 }
 
-// The first undelivered entry after the one whose cookie is `cookie`; null when none follows it
-// or no entry has it.
+// The first undelivered entry after the first one whose cookie is `cookie` (entries sharing it
+// that were delivered are passed over); null when none follows it or no entry has it.
 template <typename D>
 const typename D::Entry *successorFind(typename D::File *pFile, const typename D::Res &batch,
                                        typename D::Cookie cookie)

@@ -1,10 +1,14 @@
 // Module-private: what both versions' protocol traits (nfs2Protocol.h, nfs3Protocol.h) have in
-// the same form, made from the version's types, its type numbers and its REMOVE and RMDIR.
+// the same form, made from the version's types, its type numbers and its REMOVE and RMDIR; and
+// what the shared name operations (nfsNameOps.h) need of such traits (NfsProtocol).
 #ifndef NFS_OPS_NFSPROTOCOL_H
 #define NFS_OPS_NFSPROTOCOL_H
 
+#include "core/nfsResult.h"
 #include "ops/nfsAttrChange.h"
 
+#include <concepts>
+#include <cstddef>
 #include <cstdint>
 
 template <typename HandleT, typename AttrT, typename LookupResT, auto Dir, auto Link, auto Reg,
@@ -23,5 +27,55 @@ struct NfsProtocolTypes {
     }
     static uint32_t removeProc(const Attr &attr) { return attr.type == Dir ? Rmdir : Remove; }
 };
+
+// The formatter of this machine breaks requires-expressions apart: these are laid out by hand.
+// clang-format off
+
+// The version's handle, attributes and results, and the handle buffers and look-ups of its own.
+template <typename P>
+concept NfsProtocolTypesGiven =
+    requires(typename P::OwnHandle &own, typename P::Found &found, typename P::Parent &parent,
+             typename P::Handle *pFh, const typename P::Handle *mountFh, const typename P::Attr &attr,
+             const typename P::LookupRes &lookupRes, const typename P::CreateRes &createRes,
+             const char *host, char *path) {
+        { own.get() } -> std::same_as<typename P::Handle *>;
+        { found.run(host, path, mountFh, true) } -> std::same_as<nfsres::Result<int>>;
+        { found.walked() } -> std::same_as<bool>;
+        requires std::constructible_from<typename P::Parent, decltype(pFh)>;
+        { parent.run(host, path, mountFh) } -> std::same_as<nfsres::Result<int>>;
+        { P::attrOf(lookupRes) } -> std::same_as<const typename P::Attr &>;
+        { P::objectOf(lookupRes) } -> std::same_as<const typename P::Handle &>;
+        { P::createdAttr(createRes) } -> std::same_as<const typename P::Attr &>;
+        { P::createdHandle(createRes) } -> std::same_as<const typename P::Handle *>;
+        { P::isDirectory(attr) } -> std::same_as<bool>;
+        { P::isLink(attr) } -> std::same_as<bool>;
+        { P::isRemovable(attr) } -> std::same_as<bool>;
+        { P::removeProc(attr) } -> std::same_as<uint32_t>;
+    };
+
+// The calls, each one remote call.
+template <typename P>
+concept NfsProtocolCalls =
+    requires(const typename P::Handle &fh, typename P::Handle *pFh, typename P::Attr *pAttr,
+             typename P::LookupRes *pLookupRes, typename P::CreateRes *pCreateRes,
+             const typename P::Parent &parent, const NfsAttrChange &change, const char *host, char *name,
+             std::size_t size, uint32_t proc, int mode) {
+        { P::handleCopy(fh, pFh) } -> std::same_as<bool>;
+        { P::lookUpStep(host, fh, name, pLookupRes) } -> std::same_as<nfsres::Status>;
+        { P::linkRead(host, fh, name) } -> std::same_as<nfsres::Status>;
+        { P::createCall(host, parent, name, mode, pCreateRes, true) } -> std::same_as<nfsres::Status>;
+        { P::removeCall(host, proc, fh, name) } -> std::same_as<nfsres::Status>;
+        { P::renameCall(host, fh, name, fh, name) } -> std::same_as<nfsres::Status>;
+        { P::attrSet(host, fh, change, pAttr) } -> std::same_as<nfsres::Status>;
+        { P::attrGet(host, fh, pAttr) } -> std::same_as<nfsres::Status>;
+        { P::linkCall(host, fh, fh, name) } -> std::same_as<nfsres::Status>;
+        { P::symlinkCall(host, fh, name, host) } -> std::same_as<nfsres::Status>;
+        { P::linkTextGet(host, fh, name, size) } -> std::same_as<nfsres::Result<int>>;
+    };
+
+template <typename P>
+concept NfsProtocol = NfsProtocolTypesGiven<P> && NfsProtocolCalls<P>;
+
+// clang-format on
 
 #endif

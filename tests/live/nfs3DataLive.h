@@ -111,9 +111,9 @@ protected:
     {
         nfsAuthUnixSet(sysBootParams.hostName, 2001, 100, 0, nullptr);
         savedRead_ = pFuncNfs3FileRead;
-        savedWrite_ = pFuncNfs3FileWrite;
+        savedWrite_ = pFuncNfs3FileWriteRun;
         pFuncNfs3FileRead = nfs3FileRead;
-        pFuncNfs3FileWrite = nfs3FileWriteRun;
+        pFuncNfs3FileWriteRun = nfs3FileWriteRun;
         savedReadRanges_ = pFuncNfs3FileReadRanges;
         savedWriteRanges_ = pFuncNfs3FileWriteRanges;
         pFuncNfs3FileReadRanges = nfs3FileReadRanges;
@@ -125,7 +125,7 @@ protected:
     void TearDown() override
     {
         pFuncNfs3FileRead = savedRead_;
-        pFuncNfs3FileWrite = savedWrite_;
+        pFuncNfs3FileWriteRun = savedWrite_;
         pFuncNfs3FileReadRanges = savedReadRanges_;
         pFuncNfs3FileWriteRanges = savedWriteRanges_;
         pFuncNfs3FileCommit = savedCommit_;
@@ -160,7 +160,7 @@ protected:
 
 private:
     NfsFileRead3Fn savedRead_ = nullptr;
-    NfsFileWrite3Fn savedWrite_ = nullptr;
+    NfsFileWriteRun3Fn savedWrite_ = nullptr;
     NfsFileReadRanges3Fn savedReadRanges_ = nullptr;
     NfsFileWriteRanges3Fn savedWriteRanges_ = nullptr;
     NfsFileCommit3Fn savedCommit_ = nullptr;

@@ -8,6 +8,7 @@
 #include "core/nfsConfig.h"
 #include "ops/nfs3Data.h"
 
+#include <brisnel/nfs3Drv.h>
 #include <brisnel/nfs3Lib.h>
 #include <brisnel/nfsErrors.h>
 #include <brisnel/nfsRpcLib.h>
@@ -20,6 +21,7 @@
 #include <array>
 #include <chrono>
 #include <numeric>
+#include <type_traits>
 #include <vector>
 
 namespace {
@@ -467,6 +469,91 @@ TEST_F(Nfs3Data, AWindowsAnswersInReverseOrderLandWhereTheirCallsAsked)
         << "bytes before stay";
     server_.server().setProgramBehaviour(NFS_PROGRAM, scripted::Behaviour::answer());
     nfsMaxInFlight = 4;
+}
+
+} // namespace
+
+namespace {
+
+// "Try again later" (NFS3ERR_JUKEBOX): the calls answered so are sent again after a pause,
+// alone (the others of a window are not), until answered; a server that keeps saying it fails
+// the transfer with that status by the call's time-out. One call at a time and a window alike.
+TEST_F(Nfs3Data, CallsToldToTryLaterAreSentAgainAloneUntilAnsweredOrTheTimeOut)
+{
+    const int32_t savedWindow = nfsMaxInFlight;
+    const int32_t savedTimeout = nfsTimeoutSec;
+    state().file = pattern(40000);
+    const Pieces pieces{{100, 8192}, {8292, 8192}, {16484, 8192}, {24676, 8192}};
+    for (const int32_t window : {1, 4}) {
+        nfsMaxInFlight = window;
+        state().reads.clear();
+        state().writes.clear();
+        server_.server().resetCounts();
+        server_.server().setRetryLater(2);
+        std::vector<char> buf(4 * 8192, '\x55');
+        ASSERT_EQ(read(100, 4 * 8192, buf.data()), 4 * 8192) << std::hex << errnoGet();
+        Pieces seen = reads();
+        std::sort(seen.begin(), seen.end()); // those told to try later come last
+        EXPECT_EQ(seen, pieces) << "each piece answered once, window " << window;
+        EXPECT_EQ(server_.calls(NFSPROC3_READ), 6u) << "window " << window;
+        EXPECT_TRUE(std::equal(buf.begin(), buf.end(), state().file.begin() + 100));
+
+        const std::vector<char> data(4 * 8192, static_cast<char>('0' + window));
+        server_.server().setRetryLater(2);
+        ASSERT_EQ(write(100, 4 * 8192, data.data()), 4 * 8192) << std::hex << errnoGet();
+        seen = writes();
+        std::sort(seen.begin(), seen.end());
+        EXPECT_EQ(seen, pieces) << "window " << window;
+        EXPECT_EQ(server_.calls(NFSPROC3_WRITE), 6u) << "window " << window;
+        EXPECT_TRUE(std::equal(data.begin(), data.end(), state().file.begin() + 100));
+
+        nfsTimeoutSec = 0;
+        nfsTimeoutUSec = 400000;
+        server_.server().setRetryLater(-1);
+        const auto start = std::chrono::steady_clock::now();
+        EXPECT_EQ(read(0, 4 * 8192, buf.data()), -1);
+        EXPECT_EQ(errnoGet(), NFS_ERRNO_BASE | NFS3ERR_JUKEBOX) << "window " << window;
+        EXPECT_EQ(write(0, 4 * 8192, data.data()), -1);
+        EXPECT_EQ(errnoGet(), NFS_ERRNO_BASE | NFS3ERR_JUKEBOX) << "window " << window;
+        EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(3))
+            << "ends by the time-out";
+        EXPECT_GT(server_.calls(NFSPROC3_READ), 6u + 2u) << "sent again while the time-out lasts";
+        server_.server().setRetryLater(0);
+        nfsTimeoutSec = savedTimeout;
+        nfsTimeoutUSec = 0;
+    }
+    EXPECT_EQ(state().file.size(), 40000u);
+    nfsMaxInFlight = savedWindow;
+}
+
+} // namespace
+
+namespace {
+
+// The data words hold routines of their described types, so a caller that knows only those
+// (the bytes moved or -1, an int) reads and writes through them.
+TEST_F(Nfs3Data, TheDataWordsHoldRoutinesOfTheirDescribedTypes)
+{
+    using Read = int (*)(const char *, nfs_fh3 *, uint64_t, unsigned, char *, fattr3 *);
+    using Write = int (*)(const char *, nfs_fh3 *, uint64_t, unsigned, const char *, fattr3 *);
+    static_assert(std::is_same_v<decltype(pFuncNfs3FileRead), Read>);
+    static_assert(std::is_same_v<decltype(pFuncNfs3FileWrite), Write>);
+    static_assert(std::is_same_v<decltype(pFuncNfs2FileRead),
+                                 int (*)(const char *, nfs_fh2 *, uint64_t, unsigned, char *, fattr *)>);
+    static_assert(std::is_same_v<decltype(pFuncNfs2FileWrite), int (*)(const char *, nfs_fh2 *, uint64_t,
+                                                                       unsigned, const char *, fattr *)>);
+    ASSERT_EQ(nfs3Drv(), 0);
+    state().file = pattern(1000);
+    const std::vector<char> data = pattern(20000);
+    const Write described = pFuncNfs3FileWrite;
+    ASSERT_EQ(described(server_.host(), &fh_, 500, 20000, data.data(), &attr_), 20000)
+        << std::hex << errnoGet();
+    ASSERT_EQ(state().file.size(), 20500u);
+    EXPECT_TRUE(std::equal(data.begin(), data.end(), state().file.begin() + 500));
+    std::vector<char> back(20000);
+    const Read reader = pFuncNfs3FileRead;
+    EXPECT_EQ(reader(server_.host(), &fh_, 500, 20000, back.data(), &attr_), 20000);
+    EXPECT_EQ(back, data);
 }
 
 } // namespace

@@ -151,6 +151,17 @@ TEST_F(DirReadFault, TheNextBatchAsksAfterTheLastEntryWithTheVerifier)
     EXPECT_EQ(seenVerifiers_.at(1), "verifier");
 }
 
+// "Try again later" is no answer: the READDIR goes again until the server answers.
+TEST_F(DirReadFault, AListingToldToTryLaterAsksAgain)
+{
+    serve({{{"a", "b"}, true}});
+    server_->setRetryLater(2);
+    ASSERT_EQ(next(), 0) << std::hex << errnoGet();
+    EXPECT_EQ(name(), "a");
+    EXPECT_EQ(server_->callCount(NFS_PROGRAM, NFS_V3, NFSPROC3_READDIR), 3u);
+    EXPECT_EQ(cookiesSeen(), (std::vector<uint64_t>{0}));
+}
+
 TEST_F(DirReadFault, ARefusedCookieGivesItsStatusAndHoldsNoBatch)
 {
     serve({{{"a", "b"}, false}, {{}, false, NFS3ERR_BAD_COOKIE}});
@@ -186,9 +197,9 @@ TEST_F(DirReadFault, ABatchWithANameOverTheLimitIsRefusedWhole)
     EXPECT_EQ(file_.dirReply, nullptr);
 }
 
-// Cookies a listing delivered are not delivered again: each name once, and a listing that
-// brings nothing new ends (at the server's end) or fails, instead of going on forever. Entries
-// sharing a cookie cannot be told apart: only the first of them is listed.
+// Entries a listing delivered (cookie and name) are not delivered again: each name once, and a
+// listing that brings nothing new ends (at the server's end) or fails, instead of going on
+// forever. Distinct names sharing a cookie are each listed.
 TEST_F(DirReadFault, RepeatedCookiesDeliverEachNameOnceAndTheListingEnds)
 {
     const struct {
@@ -197,12 +208,13 @@ TEST_F(DirReadFault, RepeatedCookiesDeliverEachNameOnceAndTheListingEnds)
         std::vector<std::string> listed;
         int endError; // 0: the listing ends with the end flag
     } cases[] = {
-        {"one cookie for a batch", {{{"a", "b", "c"}, true, NFS3_OK, false, true}}, {"a"}, 0},
+        {"one cookie for a batch", {{{"a", "b", "c"}, true, NFS3_OK, false, true}}, {"a", "b", "c"}, 0},
         {"one cookie, then the same again",
          {{{"a", "b", "c"}, false, NFS3_OK, false, true},
           {{"a", "b", "c"}, false, NFS3_OK, false, true, false, true}},
-         {"a"},
+         {"a", "b", "c"},
          K_EIO},
+        {"one cookie, each name twice", {{{"a", "b"}, true, NFS3_OK, false, true, true}}, {"a", "b"}, 0},
         {"every name twice",
          {{{"a", "b"}, false, NFS3_OK, false, false, true}, {{"c"}, true, NFS3_OK, false, false, true}},
          {"a", "b", "c"},

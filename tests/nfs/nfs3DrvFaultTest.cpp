@@ -59,7 +59,7 @@ struct Files {
     int writesLeft = -1;      // WRITEs answered before they fail; -1: all
     std::string failWritesOf; // WRITEs of this file fail
     bool lookupAttributes = true;
-    int lookupFailures = 0;           // LOOKUPs answered NFS3ERR_JUKEBOX before they work
+    int lookupFailures = 0;           // LOOKUPs answered NFS3ERR_IO before they work
     bool emptyReads = false;          // READs answer no data and no end of file
     stable_how committed = FILE_SYNC; // what every WRITE reply claims
     int committedLeft = -1;           // WRITEs claiming it before the rest claim UNSTABLE
@@ -154,7 +154,7 @@ protected:
             auto handle = std::make_shared<std::string>(kHandlePrefix + decoded.value().what.name);
             if (files->lookupFailures > 0) {
                 --files->lookupFailures;
-                res->status = NFS3ERR_JUKEBOX;
+                res->status = NFS3ERR_IO;
             } else if (files->data.count(decoded.value().what.name) == 0) {
                 res->status = NFS3ERR_NOENT;
             } else {
@@ -774,7 +774,7 @@ protected:
         else
             set([count](Files &f) { f.lookupFailures = count; });
     }
-    int transient() const { return v2() ? NFS_ERRNO_BASE | NFSERR_IO : NFS_ERRNO_BASE | NFS3ERR_JUKEBOX; }
+    int transient() const { return NFS_ERRNO_BASE | NFS3ERR_IO; } // NFSERR_IO in version 2 too
     // READs answer no data and no end of file.
     void emptyReads(bool empty)
     {

@@ -117,11 +117,11 @@ protected:
     void SetUp() override
     {
         savedRead_ = pFuncNfs3FileRead;
-        savedWrite_ = pFuncNfs3FileWrite;
+        savedWrite_ = pFuncNfs3FileWriteRun;
         savedReadRanges_ = pFuncNfs3FileReadRanges;
         savedWriteRanges_ = pFuncNfs3FileWriteRanges;
         pFuncNfs3FileRead = fakeRead;
-        pFuncNfs3FileWrite = fakeWrite;
+        pFuncNfs3FileWriteRun = fakeWrite;
         pFuncNfs3FileReadRanges = fakeReadRanges;
         pFuncNfs3FileWriteRanges = fakeWriteRanges;
         server = &server_;
@@ -133,7 +133,7 @@ protected:
         if (device_->cache.semId != nullptr)
             nfsCacheFree(&device_->cache);
         pFuncNfs3FileRead = savedRead_;
-        pFuncNfs3FileWrite = savedWrite_;
+        pFuncNfs3FileWriteRun = savedWrite_;
         pFuncNfs3FileReadRanges = savedReadRanges_;
         pFuncNfs3FileWriteRanges = savedWriteRanges_;
         server = nullptr;
@@ -176,7 +176,7 @@ private:
     std::unique_ptr<NfsDevice> device_;
     std::vector<std::unique_ptr<NfsOpenFile>> files_;
     NfsFileRead3Fn savedRead_ = nullptr;
-    NfsFileWrite3Fn savedWrite_ = nullptr;
+    NfsFileWriteRun3Fn savedWrite_ = nullptr;
     NfsFileReadRanges3Fn savedReadRanges_ = nullptr;
     NfsFileWriteRanges3Fn savedWriteRanges_ = nullptr;
 };

@@ -7,6 +7,7 @@
 #include "core/nfsDispatch.h"
 
 #include <brisnel/nfs3Drv.h>
+#include <brisnel/nfs3Ops.h>
 #include <brisnel/nfsErrors.h>
 #include <brisnel/nfsMountLib.h>
 #include <brisnel/nfsRpcLib.h>
@@ -70,8 +71,8 @@ TEST_F(MountDrv, InstallingTwiceInstallsOnceAndFillsTheVersion3Slots)
     EXPECT_EQ(pFuncNfs3MntDump, &nfs3MntDump);
     EXPECT_EQ(pFuncNfs3DevInfoGet, &nfs3DevInfoGet);
     EXPECT_EQ(pFuncNfs3DrvNumGet, &nfs3DrvNumGet);
-    EXPECT_NE(pFuncNfs3FileRead, nullptr);
-    EXPECT_NE(pFuncNfs3FileWrite, nullptr);
+    EXPECT_EQ(pFuncNfs3FileRead, &nfs3FileRead);
+    EXPECT_EQ(pFuncNfs3FileWrite, &nfs3FileWrite);
     EXPECT_EQ(pFuncNfs2Mount, nullptr);
 }
 

@@ -408,8 +408,8 @@ TEST_F(Nfs2File, SizeModeTimesLinksAndExclusiveAndAppendedWrites)
     EXPECT_EQ(text[1], '#') << "no terminator";
 }
 
-// A server that sends each entry twice, or its first batch for every cookie: each name comes
-// once, and the listing ends.
+// A server that sends each entry twice, gives two entries one cookie, or sends its first batch
+// for every cookie: each name comes once, and the listing ends.
 TEST_F(Nfs2File, DuplicateEntriesAreListedOnceAndTheListingEnds)
 {
     std::set<std::string> made;
@@ -421,7 +421,9 @@ TEST_F(Nfs2File, DuplicateEntriesAreListedOnceAndTheListingEnds)
     const struct {
         std::atomic<bool> *fault;
         bool whole; // every name listed, then the end
-    } cases[] = {{&files_->faults().doubledEntries, true}, {&files_->faults().firstBatchAlways, false}};
+    } cases[] = {{&files_->faults().doubledEntries, true},
+                 {&files_->faults().pairedCookies, true},
+                 {&files_->faults().firstBatchAlways, false}};
     for (const auto &c : cases) {
         *c.fault = true;
         KDIR *dir = kOpendir(kDev);

@@ -214,15 +214,19 @@ Reply readDir(State &state, const std::string &dir, uint32_t cookie, uint32_t co
     }
     std::sort(names.begin(), names.end());
     // Entries from the one after `cookie` (entry number + 1) as long as they fit count bytes.
+    // Paired cookies: entries 2k and 2k + 1 both carry 2k + 2, and a batch never ends between them.
+    const bool paired = state.faults.pairedCookies;
     std::vector<std::pair<std::pair<std::string, uint32_t>, uint32_t>> batch;
     uint32_t used = 16;
     std::size_t next = cookie;
     for (; next < names.size(); ++next) {
         const uint32_t cost = 16 + ((static_cast<uint32_t>(names[next].first.size()) + 3) & ~3U);
-        if (used + cost > count)
+        if (used + cost > count && !(paired && next % 2 == 1))
             break;
         used += cost;
-        const uint32_t entryCookie = state.faults.repeatedCookies ? 1 : static_cast<uint32_t>(next + 1);
+        const uint32_t entryCookie = state.faults.repeatedCookies ? 1
+                                     : paired                     ? static_cast<uint32_t>(next / 2 * 2 + 2)
+                                                                  : static_cast<uint32_t>(next + 1);
         batch.emplace_back(names[next], entryCookie);
         if (state.faults.doubledEntries)
             batch.emplace_back(names[next], entryCookie);

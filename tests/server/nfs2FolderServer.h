@@ -3,7 +3,8 @@
 // RMDIR, RENAME, LINK, SYMLINK, READLINK, READDIR, STATFS; MNT, UMNT, UMNTALL, EXPORT, DUMP. No
 // real server speaks version 2 here. Faults can be switched on: READ answering a full piece at
 // any offset (data past the end, forever) or nothing at all; READDIR giving every entry the
-// same cookie, every entry twice, or its first batch whatever the cookie; WRITE refused;
+// same cookie, each two entries one cookie, every entry twice, or its first batch whatever the
+// cookie; WRITE refused;
 // LOOKUPs failing; READLINK answering a text of the test's choosing.
 #ifndef TESTS_SERVER_NFS2FOLDERSERVER_H
 #define TESTS_SERVER_NFS2FOLDERSERVER_H
@@ -34,6 +35,7 @@ public:
         std::atomic<int> lookUpFailures{0};        // this many LOOKUPs fail with NFSERR_IO
         std::atomic<bool> doubledEntries{false};   // READDIR sends each entry twice, same cookie
         std::atomic<bool> firstBatchAlways{false}; // READDIR answers every cookie as cookie 0
+        std::atomic<bool> pairedCookies{false};    // READDIR gives each two entries one cookie
     };
     Faults &faults() { return state_->faults; }
 

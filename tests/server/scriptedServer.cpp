@@ -3,6 +3,7 @@
 #include <arpa/inet.h>
 
 #include <algorithm>
+#include <iterator>
 #include <utility>
 
 namespace scripted {
@@ -45,6 +46,28 @@ bool encodeMappingList(XDR *xdrs, const std::vector<Mapping> &mappings)
     }
     bool_t end = FALSE;
     return xdr_bool(xdrs, &end) != 0;
+}
+
+constexpr uint32_t nfsProgram = 100003;
+constexpr uint32_t nfsVersion3 = 3;
+constexpr uint32_t nfs3ErrJukebox = 10008;
+
+// NFS3ERR_JUKEBOX for version 3 procedure PROC: the status, then the procedure's failure arm
+// with every attribute left out (each post_op_attr and pre_op_attr a FALSE word; a wcc_data is
+// two of them, RENAME has two, LINK one attribute and one wcc_data, GETATTR none).
+Reply retryLaterReply(uint32_t proc)
+{
+    static constexpr uint32_t emptyAttributes[] = {0, 0, 2, 1, 1, 1, 1, 2, 2, 2, 2,
+                                                   2, 2, 2, 4, 3, 1, 1, 1, 1, 1, 2};
+    const uint32_t words = proc < std::size(emptyAttributes) ? emptyAttributes[proc] : 0;
+    return Reply::ok([words](XDR *xdrs) {
+        uint32_t status = nfs3ErrJukebox;
+        bool_t absent = FALSE;
+        bool ok = xdr_u_int(xdrs, &status) != 0;
+        for (uint32_t i = 0; ok && i < words; ++i)
+            ok = xdr_bool(xdrs, &absent) != 0;
+        return ok;
+    });
 }
 
 } // namespace
@@ -195,6 +218,12 @@ void ScriptedServer::setProgramBehaviour(uint32_t prog, Behaviour behaviour)
     reversedCalls_ = 0;
 }
 
+void ScriptedServer::setRetryLater(int calls)
+{
+    std::lock_guard lock(mutex_);
+    retryLater_ = calls;
+}
+
 uint64_t ScriptedServer::callCount(uint32_t prog, uint32_t vers, uint32_t proc) const
 {
     std::lock_guard lock(mutex_);
@@ -304,6 +333,7 @@ std::optional<Outgoing> ScriptedServer::onProgramDatagram(std::span<const uint8_
         return refusal;
     }
     Behaviour behaviour;
+    bool later = false;
     {
         std::lock_guard lock(mutex_);
         ++callCounts_[{call->prog, call->vers, call->proc}];
@@ -320,6 +350,14 @@ std::optional<Outgoing> ScriptedServer::onProgramDatagram(std::span<const uint8_
             const unsigned place = reversedCalls_++ % behaviour.group;
             behaviour.delay *= behaviour.group - place;
         }
+        if (call->prog == nfsProgram && call->vers == nfsVersion3 && call->proc != 0 && retryLater_ != 0 &&
+            behaviour.mode != Behaviour::Mode::silent) {
+            retryLater_ -= retryLater_ > 0 ? 1 : 0;
+            later = true;
+        }
+    }
+    if (later) {
+        return outgoing(call->xid, retryLaterReply(call->proc), behaviour);
     }
     if (behaviour.mode == Behaviour::Mode::silent) {
         return std::nullopt;

@@ -111,6 +111,10 @@ public:
 
     void setPortmapperBehaviour(Behaviour behaviour);
     void setProgramBehaviour(uint32_t prog, Behaviour behaviour);
+    // NFS version 3's "try again later": the next `calls` calls of NFS version 3 (NULL aside)
+    // are answered NFS3ERR_JUKEBOX, with empty attributes, before any handler runs; a negative
+    // count answers every call so until the count is set again.
+    void setRetryLater(int calls);
 
     // Counts since start or the last resetCounts. Malformed datagrams are those that are not
     // an RPC version 2 call with a readable credential, on either socket.
@@ -160,6 +164,7 @@ private:
     Behaviour portmapperBehaviour_;
     std::map<uint32_t, Behaviour> programBehaviours_;
     unsigned reversedCalls_ = 0; // calls a reversing program got since its behaviour was set
+    int retryLater_ = 0;         // NFS version 3 calls still to answer NFS3ERR_JUKEBOX
     std::map<ProcKey, uint64_t> callCounts_;
     std::map<uint32_t, uint64_t> portmapperCounts_;
     uint64_t malformed_ = 0;
