@@ -143,7 +143,10 @@ void nfsRpcTakeSocketError(int socket)
     int error = 0;
     socklen_t length = sizeof error;
     getsockopt(socket, SOL_SOCKET, SO_ERROR, &error, &length);
-    std::array<char, 256> scrap{};
+    // Room for the error's control message many times over: qemu-user's conversion of it
+    // writes past a buffer of the size the message needs (seen as a smashed stack on PowerPC).
+    // Kept per thread, off the task's stack.
+    thread_local std::array<char, 4096> scrap{};
     std::array<char, 64> payload{};
     iovec data{payload.data(), payload.size()};
     msghdr message{};
