@@ -5,7 +5,7 @@
 // to release, as after a real call.
 #include "nfsNameOpsDrive.h"
 
-#include "core/nfsRemoteCall.h"
+#include "rpc/nfsRemoteCall.h"
 
 #include <brisnel/nfsRpcLib.h>
 #include <kernel/errnoLib.h>

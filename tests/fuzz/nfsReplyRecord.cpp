@@ -7,7 +7,7 @@
 // chunk, then decodes them as the harness does.
 #include "nfsNameOpsDrive.h"
 
-#include "core/nfsRemoteCall.h"
+#include "rpc/nfsRemoteCall.h"
 
 #include <brisnel/mount1Xdr.h>
 #include <brisnel/mount3Xdr.h>

@@ -11,7 +11,7 @@
 #include "server/scriptedServer.h"
 
 #include "core/nfsConfig.h"
-#include "core/nfsRpcStats.h"
+#include "rpc/nfsRpcStats.h"
 
 #include <brisnel/nfsStatLib.h>
 

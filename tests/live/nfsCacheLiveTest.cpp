@@ -3,7 +3,7 @@
 // byte-exact, in write-back and in write-through mode.
 #include "live/nfs3DataLive.h"
 
-#include "core/nfsRpcStats.h"
+#include "rpc/nfsRpcStats.h"
 
 #include <kernel/errnoLib.h>
 
