@@ -13,7 +13,9 @@
 #include <kernel/errnoLib.h>
 #include <kernel/kernelErrno.h>
 
+#include <algorithm>
 #include <cstring>
+#include <type_traits>
 
 namespace nfscache {
 namespace {
@@ -39,6 +41,35 @@ int unusable()
 template <typename Attr> bool sameFile(const Attr &reply, const Attr &open)
 {
     return reply.fileid == open.fileid && reply.fsid == open.fsid;
+}
+
+// The end of the open file's bytes that the cache holds and the server may not have (its dirty
+// and pinned lines); 0 for none. The caller holds the cache's mutex.
+uint64_t cachedEnd(const void *file, const NfsDataCache *cache)
+{
+    uint64_t end = 0;
+    for (uint32_t i = 0; hasLines(cache) && i < cache->nLines; ++i) {
+        const NfsCacheLine &line = cache->pLines[i];
+        if (line.pOwner == file && (line.flags & (NFS_CACHE_DIRTY | NFS_CACHE_PINNED)) != 0)
+            end = std::max(end, line.offset + line.nBytes);
+    }
+    return end;
+}
+
+// What a reply's attributes say of the size against what the file's own writes made it.
+enum class Reply { read, written };
+
+// A reply's attributes taken into its owner's record. The size a file shows is the largest end
+// its acknowledged or cached writes reached: a WRITE or COMMIT reply never lowers it (the server
+// may have answered it before later writes of the same set, and the cache may hold more), and
+// a READ reply lowers it no further than the end of the bytes the cache holds unsent.
+template <typename OpenFile, typename Attr> void attrTaken(OpenFile *file, Attr reply, Reply kind)
+{
+    const uint64_t floor = kind == Reply::written ? static_cast<uint64_t>(file->attr.size)
+                                                  : cachedEnd(file, file->pCache);
+    if (reply.size < floor)
+        reply.size = static_cast<decltype(reply.size)>(floor);
+    file->attr = reply;
 }
 
 // A slot's failure, in the slot's result type.
@@ -71,7 +102,7 @@ auto throughSlot(Slot slot, OpenFile *file, uint64_t offset, unsigned count, Dat
         return failedLike(result);
     }
     if (caller == Caller::owner)
-        file->attr = aside;
+        attrTaken(file, aside, std::is_const_v<Data> ? Reply::written : Reply::read);
     return result;
 }
 
@@ -173,7 +204,7 @@ void readRangesThrough(Slot slot, OpenFile *file, NfsReadRange *ranges, unsigned
     decltype(file->attr) aside = file->attr;
     slot(file->pDev->host, &file->fh, ranges, n, &aside);
     if (sameFile(aside, file->attr)) {
-        file->attr = aside;
+        attrTaken(file, aside, Reply::read);
         return;
     }
     for (unsigned i = 0; i < n; ++i) {
@@ -189,7 +220,7 @@ void writeRangesThrough(Slot slot, OpenFile *file, Nfs3WriteRange *ranges, unsig
     slot(file->pDev->host, &file->fh, ranges, n, &aside);
     const bool same = sameFile(aside, file->attr);
     if (same)
-        file->attr = aside;
+        attrTaken(file, aside, Reply::written);
     for (unsigned i = 0; i < n; ++i) {
         unstable[i] = false;
         if (!same) {
@@ -242,7 +273,7 @@ int serverCommit(NfsOpenFile *file, writeverf3 verf, Caller caller)
     if (pFuncNfs3FileCommit(file->pDev->host, &file->fh, verf, &aside) != 0)
         return -1;
     if (caller == Caller::owner && sameFile(aside, file->attr))
-        file->attr = aside;
+        attrTaken(file, aside, Reply::written);
     return 0;
 }
 
