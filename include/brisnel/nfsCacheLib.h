@@ -34,6 +34,10 @@ typedef struct NfsCacheLine {
     uint64_t fsId;   /* file system of that file: ids repeat across file systems */
 } NfsCacheLine;
 
+/* Module-private: what the cache keeps of each line besides its record (the handle of the file
+ * whose block it holds, the key the ids only check). */
+struct NfsCacheLineState;
+
 /* All zero when the device has no cache. */
 typedef struct NfsDataCache {
     NfsCacheLine *pLines;
@@ -43,6 +47,7 @@ typedef struct NfsDataCache {
     uint32_t nLines;
     uint32_t lineShift; /* log2 of lineSize */
     uint32_t lineSize;  /* a power of two */
+    struct NfsCacheLineState *pStates; /* nLines of them, beside pLines */
 } NfsDataCache;
 
 int nfsCacheAlloc(NfsDataCache *cache, int count, int bytes, int options);

@@ -87,8 +87,7 @@ void filled(NfsCacheLine *line, uint32_t size, void *file, const FileView &view,
 {
     std::memset(line->pData + got, 0, size - got);
     line->nBytes = got;
-    line->fileId = view.fileId;
-    line->fsId = view.fsId;
+    keyed(line, view);
     line->offset = start;
     line->pOwner = file;
     line->flags = 0;

@@ -8,6 +8,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <memory>
+#include <new>
 
 namespace {
 
@@ -83,6 +84,9 @@ int nfsCacheAlloc(NfsDataCache *cache, int count, int bytes, int options)
     HeapBlock<NfsCacheLine> lines(static_cast<NfsCacheLine *>(std::malloc(linesSize)));
     if (!lines)
         return -1;
+    std::unique_ptr<NfsCacheLineState[]> states(new (std::nothrow) NfsCacheLineState[lineCount]);
+    if (!states)
+        return -1;
     const SEM_ID semId = semMCreate(kCacheSemOptions);
     if (semId == nullptr)
         return -1;
@@ -95,7 +99,8 @@ int nfsCacheAlloc(NfsDataCache *cache, int count, int bytes, int options)
                           .options = static_cast<uint32_t>(options),
                           .nLines = lineCount,
                           .lineShift = lineShift,
-                          .lineSize = 1U << lineShift};
+                          .lineSize = 1U << lineShift,
+                          .pStates = states.release()};
     return 0;
 }
 
@@ -108,6 +113,7 @@ int nfsCacheFree(NfsDataCache *cache)
         return -1;
     std::free(cache->pLines);
     std::free(cache->pBuffer);
+    delete[] cache->pStates;
     *cache = NfsDataCache{};
     // Deleting the mutex releases it too: waiters see their semTake fail.
     semDelete(semId);

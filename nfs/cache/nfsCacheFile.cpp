@@ -138,7 +138,7 @@ bool fileView(void *file, int version, FileView *pView)
         file, version,
         [pView](auto *record, auto, auto) {
             *pView = FileView{record->pCache, static_cast<uint64_t>(record->attr.fileid),
-                              static_cast<uint64_t>(record->attr.fsid)};
+                              static_cast<uint64_t>(record->attr.fsid), nfsFhOf(record->fh)};
             return true;
         },
         [] { return unusable() == 0; });

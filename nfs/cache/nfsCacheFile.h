@@ -11,6 +11,7 @@
 #define NFS_CORE_NFSCACHEFILE_H
 
 #include "core/nfsDispatch.h"
+#include "core/nfsFileHandle.h"
 
 #include <brisnel/nfsCacheLib.h>
 #include <brisnel/nfsDrvLib.h>
@@ -20,14 +21,21 @@
 #include <cstdint>
 #include <optional>
 
+// What the cache keeps of a line besides its public record.
+struct NfsCacheLineState {
+    NfsFh fh; // the handle of the file whose block the line holds, when it holds one
+};
+
 namespace nfscache {
 
 // What the cache needs of an open file, whatever its version.
-// Its lines are keyed by file system and file id, both taken from the open's attributes.
+// Its lines are keyed by its handle; the file system and file id, both taken from the open's
+// attributes, are a check (a server may give two files one id) and choose the line.
 struct FileView {
     NfsDataCache *cache;
     uint64_t fileId;
     uint64_t fsId;
+    NfsFh fh;
 };
 
 // False, with the error number set, for a version other than 2 or 3 or a record the cache
@@ -121,11 +129,27 @@ inline bool hasLines(const NfsDataCache *cache)
     return cache->nLines != 0 && cache->pLines != nullptr;
 }
 
-// The line holds a block of the viewed file. All ones marks a free line, so a file that a
-// server gives that id never finds its blocks here: it always goes to the server.
+// The line's own state, beside its record.
+inline NfsCacheLineState &stateOf(const NfsDataCache *cache, const NfsCacheLine &line)
+{
+    return cache->pStates[&line - cache->pLines];
+}
+
+// The line holds a block of the viewed file: the same handle, file system and file id. All ones
+// marks a free line, so a file that a server gives that id never finds its blocks here: it
+// always goes to the server.
 inline bool holdsFileOf(const NfsCacheLine &line, const FileView &view)
 {
-    return view.fileId != NFS_CACHE_NO_FILE && line.fileId == view.fileId && line.fsId == view.fsId;
+    return view.fileId != NFS_CACHE_NO_FILE && line.fileId == view.fileId && line.fsId == view.fsId &&
+           stateOf(view.cache, line).fh == view.fh;
+}
+
+// The line now holds a block of the viewed file (its offset set by the caller).
+inline void keyed(NfsCacheLine *line, const FileView &view)
+{
+    line->fileId = view.fileId;
+    line->fsId = view.fsId;
+    stateOf(view.cache, *line).fh = view.fh;
 }
 
 // The line holds the block at `start` of the viewed file.

@@ -26,8 +26,7 @@ extern "C" int nfsCacheLineRead(void *file, uint64_t offset, char *buf, int n, i
         if (!nfscache::evict(line, file, version) ||
             !nfscache::fillReading(line, file, version, at.view, at.start))
             return -1;
-        line->fileId = at.view.fileId;
-        line->fsId = at.view.fsId;
+        nfscache::keyed(line, at.view);
         line->offset = at.start;
         line->pOwner = file;
     }

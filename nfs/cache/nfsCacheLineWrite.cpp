@@ -22,8 +22,7 @@ bool claim(NfsDataCache *cache, NfsCacheLine *line, void *file, int version, con
         return false;
     if (n != cache->lineSize && !nfscache::fill(line, cache->lineSize, file, version, start))
         return false;
-    line->fileId = view.fileId;
-    line->fsId = view.fsId;
+    nfscache::keyed(line, view);
     line->offset = start;
     return true;
 }
