@@ -6,7 +6,7 @@
 // of a task, so nothing pending belongs to a task that another task would have to wait for or
 // collect, and nothing is left to release at close, unmount or task exit. A line waiting to
 // go out behind is an ordinary dirty line (NFS_CACHE_BEHIND besides NFS_CACHE_DIRTY): another
-// task that needs it writes it back as any dirty line, under the cache's mutex.
+// task that needs it writes it back as any dirty line, claiming it for the call.
 #include "cache/nfsCacheFile.h"
 
 #include "core/nfsConfig.h"
@@ -18,6 +18,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <optional>
 
 namespace nfscache {
 namespace {
@@ -72,7 +73,7 @@ unsigned aheadRanges(const AheadState &file, const FileView &view, uint64_t star
             *file.nextFill = next + size;
             continue;
         }
-        if (ahead->flags != 0 || ahead == lines[0])
+        if (ahead->flags != 0 || ahead == lines[0] || claimedByOther(cache, *ahead))
             break;
         lines[n] = ahead;
         ranges[n] = NfsReadRange{next, size, ahead->pData, -1, 0};
@@ -110,6 +111,12 @@ int linesOut(void *file, int version, NfsCacheLine **lines, unsigned n)
 {
     std::sort(lines, lines + n,
               [](const NfsCacheLine *a, const NfsCacheLine *b) { return a->offset < b->offset; });
+    FileView view{};
+    if (!fileView(file, version, &view))
+        return K_EIO;
+    std::optional<LineClaim> claims[kMostRanges];
+    for (unsigned i = 0; i < n; ++i)
+        claims[i].emplace(view.cache, lines[i], Busy::sending); // free or this task's: no wait
     if (!nfsrpc::windowOpen()) {
         int error = 0;
         for (unsigned i = 0; i < n; ++i) {
@@ -131,6 +138,8 @@ int linesOut(void *file, int version, NfsCacheLine **lines, unsigned n)
     int error = 0;
     for (unsigned i = 0; i < n; ++i) {
         written(lines[i], ranges[i], unstable[i]);
+        if (ranges[i].result.written >= 0)
+            noteSent(view.cache, *lines[i]);
         if (error == 0 && ranges[i].result.written < 0)
             error = ranges[i].error != 0 ? ranges[i].error : K_EIO;
     }
@@ -146,7 +155,8 @@ unsigned behindLines(const FileView &view, void *file, NfsCacheLine **lines, uns
     unsigned n = 0;
     for (uint32_t i = 0; i < cache->nLines && n < room; ++i) {
         NfsCacheLine &line = cache->pLines[i];
-        if (&line != but && line.pOwner == file && (line.flags & NFS_CACHE_BEHIND) != 0)
+        if (&line != but && line.pOwner == file && (line.flags & NFS_CACHE_BEHIND) != 0 &&
+            !claimedByOther(cache, line))
             lines[n++] = &line;
     }
     return n;
@@ -174,8 +184,11 @@ bool fillReading(NfsCacheLine *line, void *file, int version, const FileView &vi
     const unsigned n = sequential ? aheadRanges(state, view, start, lines, ranges) : 1;
     if (n == 1)
         return fill(line, size, file, version, start);
-    for (unsigned i = 1; i < n; ++i)
+    std::optional<LineClaim> claims[kMostRanges];
+    for (unsigned i = 1; i < n; ++i) {
+        claims[i].emplace(cache, lines[i], Busy::filling); // free: no wait
         forget(lines[i]); // their old blocks are overwritten whatever comes back
+    }
     serverReadRanges(file, version, ranges, n);
     for (unsigned i = 1; i < n; ++i) {
         const int got = ranges[i].received;

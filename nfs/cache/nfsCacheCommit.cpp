@@ -17,6 +17,7 @@
 #include <algorithm>
 #include <cstdio>
 #include <cstring>
+#include <optional>
 #include <vector>
 
 namespace {
@@ -54,21 +55,29 @@ int resend(NfsOpenFile *file, Caller caller)
             continue;
         if (lineWriteBack(&line, NFS_V3, caller) == -1) {
             file->uncommitted = kResend;
-            line.flags |= NFS_CACHE_PINNED;
+            if (line.pOwner == file)
+                line.flags |= NFS_CACHE_PINNED;
             return errorOr(K_EIO);
         }
     }
     return 0;
 }
 
-// The file's pinned lines: unpinned once safe, or dropped once their data counts as lost.
-void release(NfsOpenFile *file, bool drop)
+// The file's pinned lines: unpinned once safe (those whose WRITE was answered by `covered`, the
+// cache's count when the COMMIT went: one sent since stays pinned for the next), or dropped
+// once their data counts as lost. Whether any stays pinned.
+bool release(NfsOpenFile *file, bool drop, uint64_t covered = UINT64_MAX)
 {
     NfsDataCache *cache = file->pCache;
+    bool left = false;
     for (uint32_t i = 0; i < cache->nLines; ++i) {
         NfsCacheLine &line = cache->pLines[i];
         if (!pinnedOf(line, file))
             continue;
+        if (!drop && stateOf(cache, line).sentAt > covered) {
+            left = true;
+            continue;
+        }
         line.flags &= ~static_cast<uint32_t>(NFS_CACHE_PINNED);
         if (drop) {
             line.fileId = NFS_CACHE_NO_FILE;
@@ -76,10 +85,33 @@ void release(NfsOpenFile *file, bool drop)
             line.flags = 0;
         }
     }
+    return left;
+}
+
+// For another task's COMMIT through the file's record: a line of the file claimed, so that the
+// file's close waits for the call. Null when the file has no line (nothing pinned either).
+NfsCacheLine *ownedLine(NfsDataCache *cache, const void *file)
+{
+    NfsCacheLine *found = nullptr;
+    for (uint32_t i = 0; i < cache->nLines; ++i) {
+        NfsCacheLine &line = cache->pLines[i];
+        if (line.pOwner == file && (found == nullptr || !claimedByOther(cache, line)))
+            found = &line;
+    }
+    return found;
 }
 
 int commit3(NfsOpenFile *file, Caller caller)
 {
+    std::optional<LineClaim> keep;
+    NfsCacheLine *held = caller == Caller::other ? ownedLine(file->pCache, file) : nullptr;
+    if (held != nullptr) {
+        keep.emplace(file->pCache, held, Busy::sending);
+        if (!keep->held())
+            return errorOr(K_EIO);
+        if (held->pOwner != file)
+            return 0; // the file closed while this task waited: its close made it safe
+    }
     for (int attempt = 0; attempt < kCommitTries; ++attempt) {
         if (file->uncommitted == kResend) {
             const int error = resend(file, caller);
@@ -90,12 +122,12 @@ int commit3(NfsOpenFile *file, Caller caller)
             release(file, false);
             return 0;
         }
+        const uint64_t covered = hasLines(file->pCache) ? file->pCache->pState->sends : UINT64_MAX;
         writeverf3 verf{};
         if (serverCommit(file, verf, caller) != 0)
             return errorOr(K_EIO); // the lines stay pinned: a later sync or close asks again
         if (file->uncommitted == 1 && std::memcmp(verf, file->writeVerf, sizeof verf) == 0) {
-            file->uncommitted = 0;
-            release(file, false);
+            file->uncommitted = hasLines(file->pCache) && release(file, false, covered) ? 1 : 0;
             return 0;
         }
         file->uncommitted = kResend; // the server restarted since the writes
@@ -130,6 +162,9 @@ int fileSafe(void *file, int version)
             lineWriteBack(&line, version, Caller::other) == -1)
             return errorOr(K_EIO); // the line stays dirty for its owner's own write-back
     }
+    // A file that closed meanwhile made itself safe, and its record is gone.
+    if (ownedLine(cache, file) == nullptr)
+        return 0;
     return fileCommit(file, version, Caller::other);
 }
 

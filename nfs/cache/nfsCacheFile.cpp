@@ -72,6 +72,13 @@ template <typename OpenFile, typename Attr> void attrTaken(OpenFile *file, Attr 
     file->attr = reply;
 }
 
+// A server call, the cache's mutex given up while it waits (the lines it moves are claimed).
+template <typename OpenFile, typename Call> auto unlockedCall(const OpenFile *file, Call call)
+{
+    const Unlocked away(file->pCache);
+    return call();
+}
+
 // A slot's failure, in the slot's result type.
 int failedLike(int /*result*/)
 {
@@ -96,7 +103,7 @@ auto throughSlot(Slot slot, OpenFile *file, uint64_t offset, unsigned count, Dat
         aside = file->attr;
     aside.fileid = file->attr.fileid;
     aside.fsid = file->attr.fsid;
-    auto result = slot(file->pDev->host, &file->fh, offset, count, buf, &aside);
+    auto result = unlockedCall(file, [&] { return slot(file->pDev->host, &file->fh, offset, count, buf, &aside); });
     if (!sameFile(aside, file->attr)) {
         errnoSet(K_EIO);
         return failedLike(result);
@@ -202,7 +209,7 @@ template <typename OpenFile, typename Slot>
 void readRangesThrough(Slot slot, OpenFile *file, NfsReadRange *ranges, unsigned n)
 {
     decltype(file->attr) aside = file->attr;
-    slot(file->pDev->host, &file->fh, ranges, n, &aside);
+    unlockedCall(file, [&] { slot(file->pDev->host, &file->fh, ranges, n, &aside); });
     if (sameFile(aside, file->attr)) {
         attrTaken(file, aside, Reply::read);
         return;
@@ -217,7 +224,7 @@ template <typename OpenFile, typename Slot>
 void writeRangesThrough(Slot slot, OpenFile *file, Nfs3WriteRange *ranges, unsigned n, bool *unstable)
 {
     decltype(file->attr) aside = file->attr;
-    slot(file->pDev->host, &file->fh, ranges, n, &aside);
+    unlockedCall(file, [&] { slot(file->pDev->host, &file->fh, ranges, n, &aside); });
     const bool same = sameFile(aside, file->attr);
     if (same)
         attrTaken(file, aside, Reply::written);
@@ -270,7 +277,7 @@ int serverCommit(NfsOpenFile *file, writeverf3 verf, Caller caller)
         aside = file->attr;
     aside.fileid = file->attr.fileid;
     aside.fsid = file->attr.fsid;
-    if (pFuncNfs3FileCommit(file->pDev->host, &file->fh, verf, &aside) != 0)
+    if (unlockedCall(file, [&] { return pFuncNfs3FileCommit(file->pDev->host, &file->fh, verf, &aside); }) != 0)
         return -1;
     if (caller == Caller::owner && sameFile(aside, file->attr))
         attrTaken(file, aside, Reply::written);

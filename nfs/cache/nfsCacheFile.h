@@ -1,9 +1,12 @@
 // Module-private parts of the file data cache.
 //
-// Locking: each cache's mutex (NfsDataCache.semId) protects its line descriptors and line
-// data. It is taken after the open file's own mutex, and is held across the server calls
-// that fill and write back lines. It is recursive, so a line write-back may take it again
-// from inside a read or write.
+// Locking: each cache's mutex (NfsDataCache.semId) protects its line records, their marks and
+// the fields of open files that other tasks write (lostErrno, uncommitted, writeVerf,
+// behindLines). It is taken after the open file's own mutex and is never held across a server
+// call: a call gives it up whole (Unlocked) and takes it again for the answer. A line whose
+// bytes travel meanwhile is claimed (LineClaim): it stays as it is, and a task that needs it
+// waits for that line alone, on the line's own mutex (taken after the cache's, or without it).
+// The cache's mutex is recursive: a seek's line write-back takes it again.
 //
 // The cache knows nothing of protocol versions except here: how to find an open file's cache
 // and identifier, and which dispatch slots move its data.
@@ -21,9 +24,28 @@
 #include <cstdint>
 #include <optional>
 
+namespace nfscache {
+// What a claimed line's bytes are doing: coming from the server (nobody else may look at them),
+// or going to it (others may read them, nobody may change them).
+enum class Busy : uint8_t { none, filling, sending };
+} // namespace nfscache
+
 // What the cache keeps of a line besides its public record.
 struct NfsCacheLineState {
-    NfsFh fh; // the handle of the file whose block the line holds, when it holds one
+    NfsFh fh;                // the handle of the file whose block the line holds, when it holds one
+    SEM_ID semId = nullptr;  // held by the task that claimed the line; waiters pass through it
+    uintptr_t claimant = 0;  // that task, 0 for none
+    nfscache::Busy busy = nfscache::Busy::none;
+    uint64_t sentAt = 0;     // the cache's count of answered WRITEs when the line's last was answered
+};
+
+// The cache's own state: its lines', and who holds its mutex how often (so that a server call
+// can give it up whole).
+struct NfsCacheState {
+    NfsCacheLineState *lines = nullptr;
+    uintptr_t holder = 0;
+    int depth = 0;
+    uint64_t sends = 0; // answered WRITEs of lines: a COMMIT covers those answered before it went
 };
 
 namespace nfscache {
@@ -118,10 +140,58 @@ int fileSettle(NfsDataCache *cache, uint64_t fileId, int version, bool drop);
 
 // Holds a cache's mutex for the scope; held() is false (error number set) when it could not
 // be taken, for instance for a cache whose block was zeroed.
-class CacheLock : public SemGuard {
+class CacheLock {
 public:
-    explicit CacheLock(const NfsDataCache *cache) : SemGuard(cache->semId) {}
+    explicit CacheLock(const NfsDataCache *cache);
+    CacheLock(const CacheLock &) = delete;
+    CacheLock &operator=(const CacheLock &) = delete;
+    ~CacheLock();
+    bool held() const { return held_; }
+
+private:
+    const NfsDataCache *cache_;
+    bool held_;
 };
+
+// Gives the cache's mutex up whole for the scope (a server call), when this task holds it.
+class Unlocked {
+public:
+    explicit Unlocked(const NfsDataCache *cache);
+    Unlocked(const Unlocked &) = delete;
+    Unlocked &operator=(const Unlocked &) = delete;
+    ~Unlocked();
+
+private:
+    const NfsDataCache *cache_;
+    int depth_ = 0;
+};
+
+// A task's claim on a line whose bytes it moves to or from the server, for the scope, made
+// with the cache's mutex held. A line another task holds is waited for first (in priority
+// order, at most the call's time-out, the cache's mutex given up meanwhile): the caller looks
+// at the line again after. A line this task holds already is held on at no cost. held() is
+// false, with the error number set, when the wait timed out.
+class LineClaim {
+public:
+    LineClaim(NfsDataCache *cache, NfsCacheLine *line, Busy busy);
+    LineClaim(const LineClaim &) = delete;
+    LineClaim &operator=(const LineClaim &) = delete;
+    ~LineClaim();
+    bool held() const { return held_; }
+
+private:
+    NfsCacheLineState *state_ = nullptr; // null when nothing is to be released
+    bool held_ = false;
+};
+
+// The line is claimed by another task.
+bool claimedByOther(const NfsDataCache *cache, const NfsCacheLine &line);
+
+// Waits, the cache's mutex given up, until no other task holds the line: false, with the error
+// number set, at the call's time-out (forever: no time-out, for a record about to be freed,
+// which the holder's calls, each bounded by its own, still use). The caller looks at the line
+// again after.
+bool lineFree(const NfsDataCache *cache, const NfsCacheLine &line, bool forever = false);
 
 // A cache that has lines: false for one that was never allocated or has been freed.
 inline bool hasLines(const NfsDataCache *cache)
@@ -132,7 +202,7 @@ inline bool hasLines(const NfsDataCache *cache)
 // The line's own state, beside its record.
 inline NfsCacheLineState &stateOf(const NfsDataCache *cache, const NfsCacheLine &line)
 {
-    return cache->pStates[&line - cache->pLines];
+    return cache->pState->lines[&line - cache->pLines];
 }
 
 // The line holds a block of the viewed file: the same handle, file system and file id. All ones
@@ -142,6 +212,12 @@ inline bool holdsFileOf(const NfsCacheLine &line, const FileView &view)
 {
     return view.fileId != NFS_CACHE_NO_FILE && line.fileId == view.fileId && line.fsId == view.fsId &&
            stateOf(view.cache, line).fh == view.fh;
+}
+
+// A WRITE of the line was answered: a COMMIT asked after this covers it.
+inline void noteSent(const NfsDataCache *cache, const NfsCacheLine &line)
+{
+    stateOf(cache, line).sentAt = ++cache->pState->sends;
 }
 
 // The line now holds a block of the viewed file (its offset set by the caller).

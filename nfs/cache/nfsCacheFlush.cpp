@@ -12,12 +12,22 @@ namespace nfscache {
 int lineWriteBack(NfsCacheLine *line, int version, Caller caller)
 {
     bool unstable = false;
-    const int result =
-        serverWrite(line->pOwner, version, line->offset, line->nBytes, line->pData, caller, &unstable);
+    void *owner = line->pOwner;
+    FileView view{};
+    if (!fileView(owner, version, &view))
+        return -1;
+    const LineClaim claim(view.cache, line, Busy::sending);
+    if (!claim.held())
+        return -1;
+    if (line->pOwner != owner || line->flags == 0)
+        return 0; // another task sent it while this one waited for the line
+    const int result = serverWrite(owner, version, line->offset, line->nBytes, line->pData, caller, &unstable);
     // A failed line keeps its bytes for a later write-back, or until their loss is recorded;
     // one the server holds in volatile storage only keeps them until a COMMIT covers them.
-    if (result != -1)
+    if (result != -1) {
         line->flags = unstable ? NFS_CACHE_PINNED : 0;
+        noteSent(view.cache, *line);
+    }
     return result;
 }
 
@@ -50,6 +60,9 @@ int fileSettle(NfsDataCache *cache, uint64_t fileId, int version, bool drop)
     if (drop) {
         for (uint32_t i = 0; i < cache->nLines; ++i) {
             NfsCacheLine &line = cache->pLines[i];
+            // A line another task fills meanwhile may bring bytes from before the change.
+            if (line.fileId == fileId && !lineFree(cache, line))
+                return -1;
             if (line.fileId == fileId && line.flags == 0)
                 line.fileId = NFS_CACHE_NO_FILE;
         }
@@ -61,8 +74,8 @@ int fileSettle(NfsDataCache *cache, uint64_t fileId, int version, bool drop)
 
 extern "C" {
 
-// The caller holds the line's cache mutex (read, write, seek); the owner's cache mutex is
-// taken here as well, since it is recursive.
+// The caller may hold the line's cache mutex (a seek); it is taken here again, since it is
+// recursive, and given up whole while the line goes out.
 int nfsCacheLineFlush(NfsCacheLine *line, int version)
 {
     if (!nfsArgsGiven(line))
@@ -96,6 +109,12 @@ int nfsCacheFileFlush(void *file, int release, int version)
     bool failed = false;
     for (uint32_t i = 0; i < cache->nLines; ++i) {
         NfsCacheLine &line = cache->pLines[i];
+        if (line.pOwner != file)
+            continue;
+        // A line of the file that another task moves is waited for; releasing, however long
+        // its calls take, since the record is about to go.
+        if (!nfscache::lineFree(cache, line, release != 0))
+            return -1;
         if (line.pOwner != file)
             continue;
         if ((line.flags & NFS_CACHE_DIRTY) != 0 && line.nBytes != 0) {

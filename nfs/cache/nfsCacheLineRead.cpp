@@ -8,6 +8,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <optional>
 
 extern "C" int nfsCacheLineRead(void *file, uint64_t offset, char *buf, int n, int version)
 {
@@ -17,13 +18,23 @@ extern "C" int nfsCacheLineRead(void *file, uint64_t offset, char *buf, int n, i
     if (!at.ready())
         return -1;
     NfsCacheLine *line = at.line;
+    NfsDataCache *cache = at.view.cache;
     // Lines waiting to go out behind go now; one that fails stays dirty for its write-back
     // (eviction, sync, close), which reports it.
     static_cast<void>(nfscache::behindOut(file, version));
-    const bool hit =
-        nfscache::holds(*line, at.view, at.start) && line->nBytes >= at.inLine + static_cast<uint32_t>(n);
-    if (!hit) {
-        if (!nfscache::evict(line, file, version) ||
+    const auto hit = [&] {
+        return nfscache::holds(*line, at.view, at.start) && line->nBytes >= at.inLine + static_cast<uint32_t>(n);
+    };
+    // A line another task fills is waited for; one it sends may be read meanwhile.
+    while (nfscache::claimedByOther(cache, *line) &&
+           !(nfscache::stateOf(cache, *line).busy == nfscache::Busy::sending && hit())) {
+        if (!nfscache::lineFree(cache, *line))
+            return -1;
+    }
+    std::optional<nfscache::LineClaim> claim;
+    if (!hit()) {
+        claim.emplace(cache, line, nfscache::Busy::filling);
+        if (!claim->held() || !nfscache::evict(line, file, version) ||
             !nfscache::fillReading(line, file, version, at.view, at.start))
             return -1;
         nfscache::keyed(line, at.view);

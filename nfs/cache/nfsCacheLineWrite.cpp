@@ -49,7 +49,10 @@ extern "C" int nfsCacheLineWrite(void *file, uint64_t offset, const char *buf, i
         errnoSet(behind);
         return -1;
     }
-    if (!claim(cache, line, file, version, at.view, at.start, count))
+    // The line is this task's while its bytes change and travel: a line another task fills or
+    // sends is waited for, so that no WRITE ever carries a torn line.
+    const nfscache::LineClaim held(cache, line, nfscache::Busy::filling);
+    if (!held.held() || !claim(cache, line, file, version, at.view, at.start, count))
         return -1;
 
     line->pOwner = file;
@@ -69,8 +72,10 @@ extern "C" int nfsCacheLineWrite(void *file, uint64_t offset, const char *buf, i
         nfscache::serverWrite(file, version, offset, count, buf, nfscache::Caller::owner, &unstable);
     // Bytes the server holds in volatile storage only keep the line pinned until a COMMIT: the
     // line holds them among the rest of its bytes, all of which go out again if need be.
-    if (sent > 0)
+    if (sent > 0) {
         line->flags =
             (line->flags & ~static_cast<uint32_t>(NFS_CACHE_DIRTY)) | (unstable ? NFS_CACHE_PINNED : 0U);
+        nfscache::noteSent(cache, *line);
+    }
     return sent == -1 ? -1 : n;
 }
