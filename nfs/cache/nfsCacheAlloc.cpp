@@ -78,7 +78,7 @@ namespace nfscache {
 void fileLinesDrop(void *file, int version)
 {
     FileView view{};
-    if (!fileView(file, version, &view) || !hasLines(view.cache))
+    if (!fileView(file, version, &view).ok() || !hasLines(view.cache))
         return;
     NfsDataCache *cache = view.cache;
     const CacheLock lock(cache);
@@ -185,7 +185,7 @@ void nfsCacheFileInvalidate(NfsDataCache *cache, uint64_t fileId)
         return;
     for (uint32_t i = 0; i < cache->nLines; ++i) {
         NfsCacheLine &line = cache->pLines[i];
-        if (line.fileId == fileId && nfscache::lineFree(cache, line) && line.fileId == fileId)
+        if (line.fileId == fileId && nfscache::lineFree(cache, line).ok() && line.fileId == fileId)
             line.fileId = NFS_CACHE_NO_FILE;
     }
 }

@@ -81,7 +81,7 @@ bool claimedByOther(const NfsDataCache *cache, const NfsCacheLine &line)
     return claimant != 0 && claimant != self();
 }
 
-bool lineFree(const NfsDataCache *cache, const NfsCacheLine &line, bool forever)
+Status lineFree(const NfsDataCache *cache, const NfsCacheLine &line, bool forever)
 {
     NfsCacheLineState &state = stateOf(cache, line);
     while (claimedByOther(cache, line)) {
@@ -92,30 +92,28 @@ bool lineFree(const NfsDataCache *cache, const NfsCacheLine &line, bool forever)
             if (passed)
                 semGive(state.semId);
         }
-        if (!passed) {
-            errnoSet(K_RPC_CLNT_ERRNO_BASE | RPC_TIMEDOUT);
-            return false;
-        }
+        if (!passed)
+            return Fail{K_RPC_CLNT_ERRNO_BASE | RPC_TIMEDOUT};
     }
-    return true;
+    return {};
 }
 
 LineClaim::LineClaim(NfsDataCache *cache, NfsCacheLine *line, Busy busy)
 {
     NfsCacheLineState &state = stateOf(cache, *line);
-    if (state.claimant == self()) {
-        held_ = true; // held already, by an outer claim of this task
-        return;
-    }
-    if (!lineFree(cache, *line))
+    if (state.claimant == self())
+        return; // held already, by an outer claim of this task
+    status_ = lineFree(cache, *line);
+    if (!status_.ok())
         return;
     // Free: only a waiter passing through holds the line's mutex, for a moment.
-    if (semTake(state.semId, K_WAIT_FOREVER) != 0)
+    if (semTake(state.semId, K_WAIT_FOREVER) != 0) {
+        status_ = Fail{errnoGet()};
         return;
+    }
     state.claimant = self();
     state.busy = busy;
     state_ = &state;
-    held_ = true;
 }
 
 LineClaim::~LineClaim()

@@ -7,6 +7,7 @@
 
 #include <brisnel/nfsCacheLib.h>
 #include <brisnel/nfsDrvLib.h>
+#include <kernel/errnoLib.h>
 
 #include <gtest/gtest.h>
 
@@ -37,6 +38,7 @@ struct FakeServer {
     unsigned bytesBeforeFailure = 0;   // a failing read first lands this many of the file's bytes
     uint64_t failReadAt = UINT64_MAX;  // every read at this offset fails
     uint64_t failWriteAt = UINT64_MAX; // every write at this offset fails
+    int failErrno = 0;                 // the error number a failing write sets (0: none)
 
     std::size_t count(bool write) const
     {
@@ -91,6 +93,8 @@ inline Nfs3WriteResult fakeWrite(const char *, nfs_fh3 *fh, uint64_t offset, uns
     server->calls.push_back({true, attr->fileid, offset, count});
     if (server->failWrites > 0 || offset == server->failWriteAt) {
         server->failWrites -= server->failWrites > 0 ? 1 : 0;
+        if (server->failErrno != 0)
+            errnoSet(server->failErrno);
         return {-1, {}};
     }
     std::vector<char> &data = fileOf(fh, attr);

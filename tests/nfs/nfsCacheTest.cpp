@@ -328,7 +328,7 @@ TEST_F(CacheSharedLine, AFailedWriteBackOfTheOtherFileIsRecordedInItAndTheLineRe
 {
     ASSERT_EQ(nfsCacheLineWrite(first, 0, "first", 5, 3), 5);
     server_.failWrites = 1;
-    errnoSet(NFS_ERRNO_BASE | NFS3ERR_NOSPC);
+    server_.failErrno = NFS_ERRNO_BASE | NFS3ERR_NOSPC;
     std::array<char, 11> buf{};
     EXPECT_EQ(nfsCacheLineRead(second, 0, buf.data(), 11, 3), 11);
     EXPECT_EQ(lineOf(17, 0).fileId, 17u);
