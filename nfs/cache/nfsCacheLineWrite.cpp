@@ -10,7 +10,6 @@
 
 namespace {
 
-using nfscache::Fail;
 using nfscache::Result;
 using nfscache::Status;
 
