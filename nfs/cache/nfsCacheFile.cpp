@@ -16,6 +16,7 @@
 #include <algorithm>
 #include <cstring>
 #include <type_traits>
+#include <utility>
 
 namespace nfscache {
 namespace {
@@ -52,6 +53,18 @@ template <typename Act, typename Refused> auto onRecord(void *file, int version,
 }
 
 constexpr Fail kUnusable{NFS_ERRNO_NOTSUPP};
+
+// A record's handle bytes and length, in place; a handle longer than a line's key holds is
+// taken as empty, as nfsFhOf takes it.
+std::pair<const unsigned char *, uint32_t> handleOf(const nfs_fh3 &fh)
+{
+    const uint32_t length = fh.data.data_len <= NfsFh::kMostBytes ? fh.data.data_len : 0;
+    return {reinterpret_cast<const unsigned char *>(fh.data.data_val), length};
+}
+std::pair<const unsigned char *, uint32_t> handleOf(const nfs_fh2 &fh)
+{
+    return {reinterpret_cast<const unsigned char *>(fh), NFS_FHSIZE};
+}
 
 // The reply's attributes name the open file: the same file system and file id as at open.
 template <typename Attr> bool sameFile(const Attr &reply, const Attr &open)
@@ -160,8 +173,9 @@ Status fileView(void *file, int version, FileView *pView)
     return onRecord(
         file, version,
         [pView](auto *record, auto) -> Status {
+            const auto [fh, length] = handleOf(record->fh);
             *pView = FileView{record->pCache, static_cast<uint64_t>(record->attr.fileid),
-                              static_cast<uint64_t>(record->attr.fsid), nfsFhOf(record->fh)};
+                              static_cast<uint64_t>(record->attr.fsid), fh, length};
             return {};
         },
         [] { return Status{kUnusable}; });

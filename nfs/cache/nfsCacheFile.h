@@ -23,6 +23,7 @@
 #include <kernel/semGuard.h>
 
 #include <cstdint>
+#include <cstring>
 #include <optional>
 
 namespace nfscache {
@@ -62,7 +63,8 @@ struct FileView {
     NfsDataCache *cache;
     uint64_t fileId;
     uint64_t fsId;
-    NfsFh fh;
+    const unsigned char *fh; // the record's handle, not copied: a hit compares it in place
+    uint32_t fhLength;
 };
 
 // A failure for a version the cache does not serve.
@@ -218,8 +220,10 @@ inline NfsCacheLineState &stateOf(const NfsDataCache *cache, const NfsCacheLine 
 // always goes to the server.
 inline bool holdsFileOf(const NfsCacheLine &line, const FileView &view)
 {
+    const NfsFh &fh = stateOf(view.cache, line).fh;
     return view.fileId != NFS_CACHE_NO_FILE && line.fileId == view.fileId && line.fsId == view.fsId &&
-           stateOf(view.cache, line).fh == view.fh;
+           fh.length == view.fhLength &&
+           (view.fhLength == 0 || std::memcmp(fh.bytes.data(), view.fh, view.fhLength) == 0);
 }
 
 // A WRITE of the line was answered: a COMMIT asked after this covers it.
@@ -233,7 +237,7 @@ inline void keyed(NfsCacheLine *line, const FileView &view)
 {
     line->fileId = view.fileId;
     line->fsId = view.fsId;
-    stateOf(view.cache, *line).fh = view.fh;
+    stateOf(view.cache, *line).fh = nfsFhOf(view.fh, view.fhLength);
 }
 
 // The line holds the block at `start` of the viewed file.
