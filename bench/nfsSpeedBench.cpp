@@ -429,7 +429,8 @@ void cacheHitFigure(const Options &options)
 // The server paused (SIGSTOP) for the scope, resumed after; false when its process is unknown.
 class ServerPaused {
 public:
-    ServerPaused() : pid_(std::getenv("RT_GANESHA_PID") != nullptr ? std::atoi(std::getenv("RT_GANESHA_PID")) : 0)
+    ServerPaused()
+        : pid_(std::getenv("RT_GANESHA_PID") != nullptr ? std::atoi(std::getenv("RT_GANESHA_PID")) : 0)
     {
         if (pid_ > 0 && ::kill(pid_, SIGSTOP) == 0)
             std::this_thread::sleep_for(std::chrono::milliseconds(100)); // its threads stop
@@ -501,7 +502,8 @@ void pausedHitFigure(const Options &options)
         return;
     std::sort(latencies.begin(), latencies.end());
     const auto at = [&latencies](double share) {
-        return latencies[std::min(latencies.size() - 1, static_cast<std::size_t>(share * static_cast<double>(latencies.size())))];
+        return latencies[std::min(latencies.size() - 1,
+                                  static_cast<std::size_t>(share * static_cast<double>(latencies.size())))];
     };
     Record("cache hit while another task's call waits", "100-byte kRead of a cached line, server paused")
         .number("samples", static_cast<double>(latencies.size()))

@@ -46,8 +46,8 @@ typedef struct NfsDataCache {
                          taken after an open file's own */
     uint32_t options; /* NFS_CACHE_WRITE_THROUGH */
     uint32_t nLines;
-    uint32_t lineShift; /* log2 of lineSize */
-    uint32_t lineSize;  /* a power of two */
+    uint32_t lineShift;           /* log2 of lineSize */
+    uint32_t lineSize;            /* a power of two */
     struct NfsCacheState *pState; /* module-private, beside pLines */
 } NfsDataCache;
 

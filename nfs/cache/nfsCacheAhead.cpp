@@ -245,8 +245,8 @@ Status behindOut(void *file, int version, uint64_t start, bool continuing)
 {
     AheadState state{};
     FileView view{};
-    if (!aheadState(file, version, &state) || *state.behindLines == 0 || !fileView(file, version, &view).ok() ||
-        !hasLines(view.cache))
+    if (!aheadState(file, version, &state) || *state.behindLines == 0 ||
+        !fileView(file, version, &view).ok() || !hasLines(view.cache))
         return {};
     NfsDataCache *cache = view.cache;
     if (continuing && start >= cache->lineSize) {

@@ -30,7 +30,8 @@ int timeoutTicks()
 
 } // namespace
 
-CacheLock::CacheLock(const NfsDataCache *cache) : cache_(cache), held_(semTake(cache->semId, K_WAIT_FOREVER) == 0)
+CacheLock::CacheLock(const NfsDataCache *cache)
+    : cache_(cache), held_(semTake(cache->semId, K_WAIT_FOREVER) == 0)
 {
     NfsCacheState *state = cache->pState;
     if (!held_ || state == nullptr)

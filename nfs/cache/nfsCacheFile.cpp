@@ -94,8 +94,8 @@ enum class Reply { read, written };
 // a READ reply lowers it no further than the end of the bytes the cache holds unsent.
 template <typename OpenFile, typename Attr> void attrTaken(OpenFile *file, Attr reply, Reply kind)
 {
-    const uint64_t floor = kind == Reply::written ? static_cast<uint64_t>(file->attr.size)
-                                                  : cachedEnd(file, file->pCache);
+    const uint64_t floor =
+        kind == Reply::written ? static_cast<uint64_t>(file->attr.size) : cachedEnd(file, file->pCache);
     if (reply.size < floor)
         reply.size = static_cast<decltype(reply.size)>(floor);
     file->attr = reply;
@@ -132,7 +132,8 @@ auto throughSlot(Slot slot, OpenFile *file, uint64_t offset, unsigned count, Dat
         aside = file->attr;
     aside.fileid = file->attr.fileid;
     aside.fsid = file->attr.fsid;
-    auto result = unlockedCall(file, [&] { return slot(file->pDev->host, &file->fh, offset, count, buf, &aside); });
+    auto result =
+        unlockedCall(file, [&] { return slot(file->pDev->host, &file->fh, offset, count, buf, &aside); });
     if (!sameFile(aside, file->attr)) {
         errnoSet(K_EIO);
         return failedLike(result);
@@ -216,7 +217,8 @@ Result<int> serverWrite(void *file, int version, uint64_t offset, unsigned count
         [=](auto *record, auto v) -> Result<int> {
             return nfsres::viaErrno([&] {
                 return nfsSlotPresent(v.write())
-                           ? writtenOf(throughSlot(v.write(), record, offset, count, buf, caller), record, pUnstable)
+                           ? writtenOf(throughSlot(v.write(), record, offset, count, buf, caller), record,
+                                       pUnstable)
                            : -1;
             });
         },
@@ -226,7 +228,8 @@ Result<int> serverWrite(void *file, int version, uint64_t offset, unsigned count
 bool rangesServed(int version)
 {
     return onRecord(
-        nullptr, version, [](auto *, auto v) { return v.readRanges() != nullptr && v.writeRanges() != nullptr; },
+        nullptr, version,
+        [](auto *, auto v) { return v.readRanges() != nullptr && v.writeRanges() != nullptr; },
         [] { return false; });
 }
 
@@ -277,14 +280,16 @@ void writeRangesThrough(Slot slot, OpenFile *file, Nfs3WriteRange *ranges, unsig
 void serverReadRanges(void *file, int version, NfsReadRange *ranges, unsigned n)
 {
     onRecord(
-        file, version, [=](auto *record, auto v) { readRangesThrough(v.readRanges(), record, ranges, n); }, [] {});
+        file, version, [=](auto *record, auto v) { readRangesThrough(v.readRanges(), record, ranges, n); },
+        [] {});
 }
 
 void serverWriteRanges(void *file, int version, Nfs3WriteRange *ranges, unsigned n, bool *unstable)
 {
     onRecord(
         file, version,
-        [=](auto *record, auto v) { writeRangesThrough(v.writeRanges(), record, ranges, n, unstable); }, [] {});
+        [=](auto *record, auto v) { writeRangesThrough(v.writeRanges(), record, ranges, n, unstable); },
+        [] {});
 }
 
 bool aheadState(void *file, int version, AheadState *state)
@@ -310,7 +315,8 @@ Status serverCommit(NfsOpenFile *file, writeverf3 verf, Caller caller)
     aside.fileid = file->attr.fileid;
     aside.fsid = file->attr.fsid;
     NFS_TRY(nfsres::viaErrno([&] {
-        return unlockedCall(file, [&] { return pFuncNfs3FileCommit(file->pDev->host, &file->fh, verf, &aside); });
+        return unlockedCall(file,
+                            [&] { return pFuncNfs3FileCommit(file->pDev->host, &file->fh, verf, &aside); });
     }));
     if (caller == Caller::owner && sameFile(aside, file->attr))
         attrTaken(file, aside, Reply::written);

@@ -34,11 +34,11 @@ enum class Busy : uint8_t { none, filling, sending };
 
 // What the cache keeps of a line besides its public record.
 struct NfsCacheLineState {
-    NfsFh fh;                // the handle of the file whose block the line holds, when it holds one
-    SEM_ID semId = nullptr;  // held by the task that claimed the line; waiters pass through it
-    uintptr_t claimant = 0;  // that task, 0 for none
+    NfsFh fh;               // the handle of the file whose block the line holds, when it holds one
+    SEM_ID semId = nullptr; // held by the task that claimed the line; waiters pass through it
+    uintptr_t claimant = 0; // that task, 0 for none
     nfscache::Busy busy = nfscache::Busy::none;
-    uint64_t sentAt = 0;     // the cache's count of answered WRITEs when the line's last was answered
+    uint64_t sentAt = 0; // the cache's count of answered WRITEs when the line's last was answered
 };
 
 // The cache's own state: its lines', and who holds its mutex how often (so that a server call

@@ -2,7 +2,6 @@
 #include "core/nfsArgs.h"
 #include "cache/nfsCacheFile.h"
 
-
 #include <algorithm>
 #include <climits>
 

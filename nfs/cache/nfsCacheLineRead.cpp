@@ -24,7 +24,8 @@ Result<int> lineRead(void *file, uint64_t offset, char *buf, int n, int version)
     // (eviction, sync, close), which reports it.
     static_cast<void>(nfscache::behindOut(file, version));
     const auto hit = [&] {
-        return nfscache::holds(*line, at.view, at.start) && line->nBytes >= at.inLine + static_cast<uint32_t>(n);
+        return nfscache::holds(*line, at.view, at.start) &&
+               line->nBytes >= at.inLine + static_cast<uint32_t>(n);
     };
     // A line another task fills is waited for; one it sends may be read meanwhile.
     while (nfscache::claimedByOther(cache, *line) &&

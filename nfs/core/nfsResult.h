@@ -122,10 +122,10 @@ template <typename Call> auto viaErrno(Call call) -> Result<decltype(call())>
 
 // Returns the failure of a Status or Result from the enclosing routine (which returns a Status
 // or a Result of any type), and goes on after a success:   NFS_TRY(lineOut(line));
-#define NFS_TRY(expression)                                                                                 \
-    do {                                                                                                    \
-        if (const auto nfsTried_ = (expression); !nfsTried_.ok())                                          \
-            return nfsTried_.fail();                                                                        \
+#define NFS_TRY(expression)                                                                                  \
+    do {                                                                                                     \
+        if (const auto nfsTried_ = (expression); !nfsTried_.ok())                                            \
+            return nfsTried_.fail();                                                                         \
     } while (false)
 
 #endif

@@ -179,9 +179,9 @@ TEST_F(ConcurrencyLive, AnotherTaskWritesIntoALineWaitingBehind)
 enum class Stalled { fill, writeBack };
 struct PausedCase {
     const char *name;
-    Stalled stalled;   // the other task's call: a READ filling a line, or a full line's WRITE
-    bool sameFile;     // the hit is through another descriptor of the stalled task's file
-    bool write;        // the hit writes into a cached line instead of reading
+    Stalled stalled; // the other task's call: a READ filling a line, or a full line's WRITE
+    bool sameFile;   // the hit is through another descriptor of the stalled task's file
+    bool write;      // the hit writes into a cached line instead of reading
 };
 
 class PausedServerLive : public ConcurrencyLive {

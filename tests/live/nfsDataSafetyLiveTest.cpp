@@ -350,12 +350,15 @@ TEST_F(SizeLive, RandomWritesTruncationsAndAppendsKeepTheFilesSizeAndBytes)
         for (int step = 0; step < kSteps; ++step) {
             const int k = kind(random);
             const int n = length(random);
-            const std::size_t at = std::uniform_int_distribution<std::size_t>(0, model.size() + kLine)(random);
+            const std::size_t at =
+                std::uniform_int_distribution<std::size_t>(0, model.size() + kLine)(random);
             if (k < 5) { // a write at a random place, or after a seek to the end (an append)
                 const std::vector<char> data = randomBytes(static_cast<std::size_t>(n), random);
                 const std::size_t to = k == 4 ? model.size() : at;
-                ASSERT_EQ(k == 4 ? kLseek(fd, 0, K_SEEK_END) : kLseek(fd, static_cast<int64_t>(to), K_SEEK_SET),
-                          static_cast<int64_t>(to)) << "step " << step;
+                ASSERT_EQ(k == 4 ? kLseek(fd, 0, K_SEEK_END)
+                                 : kLseek(fd, static_cast<int64_t>(to), K_SEEK_SET),
+                          static_cast<int64_t>(to))
+                    << "step " << step;
                 ASSERT_EQ(kWrite(fd, data.data(), n), n) << "step " << step << std::hex << " " << errnoGet();
                 model.resize(std::max(model.size(), to + data.size()));
                 std::copy(data.begin(), data.end(), model.begin() + static_cast<long>(to));
@@ -368,9 +371,11 @@ TEST_F(SizeLive, RandomWritesTruncationsAndAppendsKeepTheFilesSizeAndBytes)
                 std::vector<char> got(static_cast<std::size_t>(n));
                 ASSERT_EQ(kLseek(fd, static_cast<int64_t>(from), K_SEEK_SET), static_cast<int64_t>(from));
                 const int read = kRead(fd, got.data(), n);
-                const std::size_t expected = std::min<std::size_t>(static_cast<std::size_t>(n), model.size() - from);
+                const std::size_t expected =
+                    std::min<std::size_t>(static_cast<std::size_t>(n), model.size() - from);
                 ASSERT_EQ(read, static_cast<int>(expected)) << "step " << step;
-                ASSERT_TRUE(std::equal(got.begin(), got.begin() + read, model.begin() + static_cast<long>(from)))
+                ASSERT_TRUE(
+                    std::equal(got.begin(), got.begin() + read, model.begin() + static_cast<long>(from)))
                     << "step " << step;
             }
             ASSERT_EQ(sizeOf(fd), static_cast<int64_t>(model.size())) << "step " << step << " kind " << k;
