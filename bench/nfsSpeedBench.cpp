@@ -39,6 +39,8 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <atomic>
+#include <csignal>
 #include <chrono>
 #include <cstdint>
 #include <cstdio>
@@ -425,6 +427,94 @@ void cacheHitFigure(const Options &options)
         .number("semaphoresNs", bench::median(locks) * 1e9)
         .number("times", copy > 0 ? read / copy : 0)
         .flag("met", read <= 10 * copy)
+        .print();
+}
+
+// The server paused (SIGSTOP) for the scope, resumed after; false when its process is unknown.
+class ServerPaused {
+public:
+    ServerPaused()
+        : pid_(std::getenv("RT_GANESHA_PID") != nullptr ? std::atoi(std::getenv("RT_GANESHA_PID")) : 0)
+    {
+        if (pid_ > 0 && ::kill(pid_, SIGSTOP) == 0)
+            std::this_thread::sleep_for(std::chrono::milliseconds(100)); // its threads stop
+        else
+            pid_ = 0;
+    }
+    ServerPaused(const ServerPaused &) = delete;
+    ServerPaused &operator=(const ServerPaused &) = delete;
+    ~ServerPaused()
+    {
+        if (pid_ > 0)
+            ::kill(pid_, SIGCONT);
+    }
+    bool paused() const { return pid_ > 0; }
+
+private:
+    pid_t pid_;
+};
+
+// Each 100-byte hit of a cached line timed alone, while another task's line fill waits on the
+// paused server: the hits' latency as a distribution. Before the cache gave its mutex up for
+// server calls, each waited for the whole fill.
+void pausedHitFigure(const Options &options)
+{
+    putOnServer("stall.dat", pattern(4 * 16384, 10));
+    putOnServer("hit.dat", pattern(16384, 11));
+    const int stallFd = kOpen((std::string(kDevA) + "/stall.dat").c_str(), K_O_RDONLY, 0);
+    const int hitFd = kOpen((std::string(kDevA) + "/hit.dat").c_str(), K_O_RDONLY, 0);
+    char buf[100];
+    if (!check(stallFd >= 0 && hitFd >= 0 && kRead(hitFd, buf, 100) == 100, "open and cache the hit"))
+        return;
+    const int32_t savedTimeout = nfsTimeoutSec;
+    nfsTimeoutSec = 10;
+    const int samples = options.quick ? 200 : 20000;
+    std::vector<double> latencies;
+    latencies.reserve(static_cast<std::size_t>(samples));
+    std::atomic<bool> stallDone{false};
+    int stalled = 0;
+    std::thread other;
+    {
+        const ServerPaused paused;
+        if (!check(paused.paused(), "pause the server"))
+            return;
+        other = std::thread([&] {
+            kLseek(stallFd, 2 * 16384, K_SEEK_SET); // a line not cached: a READ that waits
+            stalled = static_cast<int>(kRead(stallFd, buf, 100));
+            stallDone = true;
+            nfsClientClose();
+        });
+        std::this_thread::sleep_for(std::chrono::milliseconds(50)); // its READ has gone out
+        char mine[100];
+        for (int i = 0; i < samples && !stallDone; ++i) {
+            const auto start = std::chrono::steady_clock::now();
+            kLseek(hitFd, 0, K_SEEK_SET);
+            const int got = kRead(hitFd, mine, 100);
+            const std::chrono::duration<double> took = std::chrono::steady_clock::now() - start;
+            if (got != 100)
+                break;
+            latencies.push_back(took.count());
+        }
+        check(!stallDone, "the other task's call still waited after the hits");
+    }
+    other.join(); // the server answers once resumed
+    nfsTimeoutSec = savedTimeout;
+    check(stallDone && stalled == 100, "the stalled read ends once the server is back");
+    kClose(stallFd);
+    kClose(hitFd);
+    if (!check(!latencies.empty(), "hits measured"))
+        return;
+    std::sort(latencies.begin(), latencies.end());
+    const auto at = [&latencies](double share) {
+        return latencies[std::min(latencies.size() - 1,
+                                  static_cast<std::size_t>(share * static_cast<double>(latencies.size())))];
+    };
+    Record("cache hit while another task's call waits", "100-byte kRead of a cached line, server paused")
+        .number("samples", static_cast<double>(latencies.size()))
+        .number("medianUs", at(0.5) * 1e6)
+        .number("p99Us", at(0.99) * 1e6)
+        .number("worstUs", latencies.back() * 1e6)
+        .flag("met", at(0.99) < 1e-3)
         .print();
 }
 
@@ -1152,7 +1242,7 @@ Options parse(int argc, char **argv)
             std::fprintf(stderr,
                          "usage: nfsSpeedBench [--runs N] [--mib M] [--entries N] [--quick] [--window N]\n"
                          "                     [--only "
-                         "sequential|calls|cachehit|allocations|tasks|libnfs|tcp|window|shared|job]\n");
+                         "sequential|calls|cachehit|pausedhit|allocations|tasks|libnfs|tcp|window|shared|job]\n");
             std::exit(2);
         }
     }
@@ -1187,6 +1277,8 @@ int main(int argc, char **argv)
         callFigures(options);
     if (options.includes("cachehit"))
         cacheHitFigure(options);
+    if (options.includes("pausedhit"))
+        pausedHitFigure(options);
     if (options.includes("allocations"))
         allocationFigures();
     if (options.includes("tasks"))

@@ -34,15 +34,21 @@ typedef struct NfsCacheLine {
     uint64_t fsId;   /* file system of that file: ids repeat across file systems */
 } NfsCacheLine;
 
+/* Module-private: what the cache keeps besides its records (each line's key, the handle of the
+ * file whose block it holds, and its transfer to or from the server). */
+struct NfsCacheState;
+
 /* All zero when the device has no cache. */
 typedef struct NfsDataCache {
     NfsCacheLine *pLines;
     char *pBuffer;    /* nLines x lineSize bytes holding all line data */
-    SEM_ID semId;     /* serialises every line operation; taken after an open file's own */
+    SEM_ID semId;     /* guards the lines' records and marks, never held across a server call;
+                         taken after an open file's own */
     uint32_t options; /* NFS_CACHE_WRITE_THROUGH */
     uint32_t nLines;
-    uint32_t lineShift; /* log2 of lineSize */
-    uint32_t lineSize;  /* a power of two */
+    uint32_t lineShift;           /* log2 of lineSize */
+    uint32_t lineSize;            /* a power of two */
+    struct NfsCacheState *pState; /* module-private, beside pLines */
 } NfsDataCache;
 
 int nfsCacheAlloc(NfsDataCache *cache, int count, int bytes, int options);

@@ -6,18 +6,18 @@
 // of a task, so nothing pending belongs to a task that another task would have to wait for or
 // collect, and nothing is left to release at close, unmount or task exit. A line waiting to
 // go out behind is an ordinary dirty line (NFS_CACHE_BEHIND besides NFS_CACHE_DIRTY): another
-// task that needs it writes it back as any dirty line, under the cache's mutex.
+// task that needs it writes it back as any dirty line, claiming it for the call.
 #include "cache/nfsCacheFile.h"
 
 #include "core/nfsConfig.h"
 #include "core/nfsMountVersion.h"
 #include "rpc/nfsRemoteCall.h"
 
-#include <kernel/errnoLib.h>
 #include <kernel/kernelErrno.h>
 
 #include <algorithm>
 #include <cstring>
+#include <optional>
 
 namespace nfscache {
 namespace {
@@ -72,7 +72,7 @@ unsigned aheadRanges(const AheadState &file, const FileView &view, uint64_t star
             *file.nextFill = next + size;
             continue;
         }
-        if (ahead->flags != 0 || ahead == lines[0])
+        if (ahead->flags != 0 || ahead == lines[0] || claimedByOther(cache, *ahead))
             break;
         lines[n] = ahead;
         ranges[n] = NfsReadRange{next, size, ahead->pData, -1, 0};
@@ -87,8 +87,7 @@ void filled(NfsCacheLine *line, uint32_t size, void *file, const FileView &view,
 {
     std::memset(line->pData + got, 0, size - got);
     line->nBytes = got;
-    line->fileId = view.fileId;
-    line->fsId = view.fsId;
+    keyed(line, view);
     line->offset = start;
     line->pOwner = file;
     line->flags = 0;
@@ -105,20 +104,25 @@ void written(NfsCacheLine *line, const Nfs3WriteRange &range, bool unstable)
     line->flags = unstable ? NFS_CACHE_PINNED : 0;
 }
 
-// Sends the lines in block order, together while the window is open: 0, or the first
-// failure's error.
-int linesOut(void *file, int version, NfsCacheLine **lines, unsigned n)
+// Sends the lines in block order, together while the window is open: the first failure.
+Status linesOut(void *file, int version, NfsCacheLine **lines, unsigned n)
 {
     std::sort(lines, lines + n,
               [](const NfsCacheLine *a, const NfsCacheLine *b) { return a->offset < b->offset; });
+    FileView view{};
+    NFS_TRY(fileView(file, version, &view));
+    std::optional<LineClaim> claims[kMostRanges];
+    for (unsigned i = 0; i < n; ++i)
+        claims[i].emplace(view.cache, lines[i], Busy::sending); // free or this task's: no wait
     if (!nfsrpc::windowOpen()) {
-        int error = 0;
+        Status first;
         for (unsigned i = 0; i < n; ++i) {
-            if (lineWriteBack(lines[i], version, Caller::owner) == -1 && error == 0)
-                error = errnoGet() != 0 ? errnoGet() : K_EIO;
+            const Result<int> sent = lineWriteBack(lines[i], version, Caller::owner);
+            if (!sent.ok() && first.ok())
+                first = Fail{sent.error() != 0 ? sent.error() : K_EIO};
             lines[i]->flags &= ~static_cast<uint32_t>(NFS_CACHE_BEHIND);
         }
-        return error;
+        return first;
     }
     Nfs3WriteRange ranges[kMostRanges] = {};
     for (unsigned i = 0; i < n; ++i)
@@ -129,13 +133,15 @@ int linesOut(void *file, int version, NfsCacheLine **lines, unsigned n)
                                    .result = {-1, {}}};
     bool unstable[kMostRanges] = {};
     serverWriteRanges(file, version, ranges, n, unstable);
-    int error = 0;
+    Status first;
     for (unsigned i = 0; i < n; ++i) {
         written(lines[i], ranges[i], unstable[i]);
-        if (error == 0 && ranges[i].result.written < 0)
-            error = ranges[i].error != 0 ? ranges[i].error : K_EIO;
+        if (ranges[i].result.written >= 0)
+            noteSent(view.cache, *lines[i]);
+        else if (first.ok())
+            first = Fail{ranges[i].error != 0 ? ranges[i].error : K_EIO};
     }
-    return error;
+    return first;
 }
 
 // The lines of the file waiting to go out behind, `but` aside, into lines (at most `room`):
@@ -147,7 +153,8 @@ unsigned behindLines(const FileView &view, void *file, NfsCacheLine **lines, uns
     unsigned n = 0;
     for (uint32_t i = 0; i < cache->nLines && n < room; ++i) {
         NfsCacheLine &line = cache->pLines[i];
-        if (&line != but && line.pOwner == file && (line.flags & NFS_CACHE_BEHIND) != 0)
+        if (&line != but && line.pOwner == file && (line.flags & NFS_CACHE_BEHIND) != 0 &&
+            !claimedByOther(cache, line))
             lines[n++] = &line;
     }
     return n;
@@ -161,7 +168,7 @@ unsigned behindLines(const FileView &view, void *file, NfsCacheLine **lines, uns
 // A read-ahead line is an ordinary clean line of the file; a READ of it that fails leaves it
 // holding nothing and is reported to no one. The current line's READs go first and so reach
 // their deadline first: a read-ahead READ never fails the current line by timing out.
-bool fillReading(NfsCacheLine *line, void *file, int version, const FileView &view, uint64_t start)
+Status fillReading(NfsCacheLine *line, void *file, int version, const FileView &view, uint64_t start)
 {
     NfsDataCache *cache = view.cache;
     const uint32_t size = cache->lineSize;
@@ -175,8 +182,11 @@ bool fillReading(NfsCacheLine *line, void *file, int version, const FileView &vi
     const unsigned n = sequential ? aheadRanges(state, view, start, lines, ranges) : 1;
     if (n == 1)
         return fill(line, size, file, version, start);
-    for (unsigned i = 1; i < n; ++i)
+    std::optional<LineClaim> claims[kMostRanges];
+    for (unsigned i = 1; i < n; ++i) {
+        claims[i].emplace(cache, lines[i], Busy::filling); // free: no wait
         forget(lines[i]); // their old blocks are overwritten whatever comes back
+    }
     serverReadRanges(file, version, ranges, n);
     for (unsigned i = 1; i < n; ++i) {
         const int got = ranges[i].received;
@@ -187,12 +197,11 @@ bool fillReading(NfsCacheLine *line, void *file, int version, const FileView &vi
     if (got < 0 || static_cast<uint32_t>(got) > size) {
         line->nBytes = 0;
         line->fileId = NFS_CACHE_NO_FILE;
-        errnoSet(ranges[0].error != 0 ? ranges[0].error : K_EIO);
-        return false;
+        return Fail{ranges[0].error != 0 ? ranges[0].error : K_EIO};
     }
     std::memset(line->pData + got, 0, size - static_cast<uint32_t>(got));
     line->nBytes = static_cast<uint32_t>(got);
-    return true;
+    return {};
 }
 
 // A full line is written sequentially when the file's line before it is full too. Then it waits
@@ -200,7 +209,7 @@ bool fillReading(NfsCacheLine *line, void *file, int version, const FileView &vi
 // one, and else goes out with them in one set of calls: the same WRITEs as one line at a time,
 // overlapped. Its failure (or a short write) keeps the failing lines dirty and fails this write,
 // as a failed write-back of a full line does.
-bool fullLineOut(NfsCacheLine *line, void *file, int version, const FileView &view)
+Status fullLineOut(NfsCacheLine *line, void *file, int version, const FileView &view)
 {
     NfsDataCache *cache = view.cache;
     const uint32_t size = cache->lineSize;
@@ -212,49 +221,44 @@ bool fullLineOut(NfsCacheLine *line, void *file, int version, const FileView &vi
     const bool sequential = before != nullptr && before != line && before->pOwner == file &&
                             holds(*before, view, line->offset - size) && before->nBytes == size;
     if (!served || !sequential) {
-        const int error = served ? behindOut(file, version) : 0;
-        if (lineWriteBack(line, version, Caller::owner) == -1)
-            return false;
-        if (error != 0)
-            errnoSet(error);
-        return error == 0;
+        const Status behind = served ? behindOut(file, version) : Status{};
+        NFS_TRY(lineWriteBack(line, version, Caller::owner));
+        return behind;
     }
     NfsCacheLine *lines[kMostRanges] = {};
     unsigned n = behindLines(view, file, lines, most - 1, line); // a full line written again waits once
     if (n + 1 < most) {
         line->flags |= NFS_CACHE_BEHIND;
         *state.behindLines = static_cast<int>(n + 1);
-        return true;
+        return {};
     }
     lines[n++] = line;
-    const int error = linesOut(file, version, lines, n);
+    const Status sent = linesOut(file, version, lines, n);
     // Lines that waited under a wider window than the one now open stay counted, so that the
     // file's next other call still sends them.
     NfsCacheLine *left[kMostRanges] = {};
     *state.behindLines = static_cast<int>(behindLines(view, file, left, kMostRanges));
-    if (error != 0)
-        errnoSet(error);
-    return error == 0;
+    return sent;
 }
 
-int behindOut(void *file, int version, uint64_t start, bool continuing)
+Status behindOut(void *file, int version, uint64_t start, bool continuing)
 {
     AheadState state{};
     FileView view{};
-    if (!aheadState(file, version, &state) || *state.behindLines == 0 || !fileView(file, version, &view) ||
-        !hasLines(view.cache))
-        return 0;
+    if (!aheadState(file, version, &state) || *state.behindLines == 0 ||
+        !fileView(file, version, &view).ok() || !hasLines(view.cache))
+        return {};
     NfsDataCache *cache = view.cache;
     if (continuing && start >= cache->lineSize) {
         const NfsCacheLine *before = lineFor(cache, view, start - cache->lineSize);
         if (before->pOwner == file && (before->flags & NFS_CACHE_BEHIND) != 0 &&
             holds(*before, view, start - cache->lineSize))
-            return 0;
+            return {};
     }
     NfsCacheLine *lines[kMostRanges] = {};
     const unsigned n = behindLines(view, file, lines, kMostRanges);
     *state.behindLines = 0;
-    return n == 0 ? 0 : linesOut(file, version, lines, n);
+    return n == 0 ? Status{} : linesOut(file, version, lines, n);
 }
 
 } // namespace nfscache

@@ -8,6 +8,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <memory>
+#include <new>
 
 namespace {
 
@@ -27,6 +28,43 @@ NfsCacheLine freeLine(char *data)
                         .fsId = 0};
 }
 
+// The lines' own states, each with its mutex; null when memory or a mutex runs out.
+void stateRelease(NfsCacheState *state, uint32_t count)
+{
+    if (state == nullptr)
+        return;
+    for (uint32_t i = 0; i < count && state->lines != nullptr; ++i)
+        if (state->lines[i].semId != nullptr)
+            semDelete(state->lines[i].semId);
+    delete[] state->lines;
+    delete state;
+}
+
+struct StateRelease {
+    uint32_t count = 0;
+    void operator()(NfsCacheState *state) const { stateRelease(state, count); }
+};
+
+NfsCacheState *stateNew(uint32_t count)
+{
+    auto *state = new (std::nothrow) NfsCacheState;
+    if (state == nullptr)
+        return nullptr;
+    state->lines = new (std::nothrow) NfsCacheLineState[count];
+    for (uint32_t i = 0; i < count && state->lines != nullptr; ++i) {
+        state->lines[i].semId = semMCreate(kCacheSemOptions);
+        if (state->lines[i].semId == nullptr) {
+            stateRelease(state, count);
+            return nullptr;
+        }
+    }
+    if (state->lines == nullptr) {
+        delete state;
+        return nullptr;
+    }
+    return state;
+}
+
 void initialiseLines(NfsCacheLine *lines, uint32_t count, char *buffer, uint32_t lineShift)
 {
     for (uint32_t i = 0; i < count; ++i)
@@ -40,7 +78,7 @@ namespace nfscache {
 void fileLinesDrop(void *file, int version)
 {
     FileView view{};
-    if (!fileView(file, version, &view) || !hasLines(view.cache))
+    if (!fileView(file, version, &view).ok() || !hasLines(view.cache))
         return;
     NfsDataCache *cache = view.cache;
     const CacheLock lock(cache);
@@ -48,6 +86,9 @@ void fileLinesDrop(void *file, int version)
         return;
     for (uint32_t i = 0; i < cache->nLines; ++i) {
         NfsCacheLine &line = cache->pLines[i];
+        // A line of the file that another task moves is waited for: its record is about to go.
+        if (line.pOwner == file)
+            static_cast<void>(nfscache::lineFree(cache, line, true));
         if (line.pOwner == file) {
             // Nothing of the file's is kept for sending: no line points at a record about to go.
             line = freeLine(line.pData);
@@ -83,6 +124,9 @@ int nfsCacheAlloc(NfsDataCache *cache, int count, int bytes, int options)
     HeapBlock<NfsCacheLine> lines(static_cast<NfsCacheLine *>(std::malloc(linesSize)));
     if (!lines)
         return -1;
+    std::unique_ptr<NfsCacheState, StateRelease> state(stateNew(lineCount), StateRelease{lineCount});
+    if (!state)
+        return -1;
     const SEM_ID semId = semMCreate(kCacheSemOptions);
     if (semId == nullptr)
         return -1;
@@ -95,7 +139,8 @@ int nfsCacheAlloc(NfsDataCache *cache, int count, int bytes, int options)
                           .options = static_cast<uint32_t>(options),
                           .nLines = lineCount,
                           .lineShift = lineShift,
-                          .lineSize = 1U << lineShift};
+                          .lineSize = 1U << lineShift,
+                          .pState = state.release()};
     return 0;
 }
 
@@ -108,6 +153,7 @@ int nfsCacheFree(NfsDataCache *cache)
         return -1;
     std::free(cache->pLines);
     std::free(cache->pBuffer);
+    stateRelease(cache->pState, cache->nLines);
     *cache = NfsDataCache{};
     // Deleting the mutex releases it too: waiters see their semTake fail.
     semDelete(semId);
@@ -138,8 +184,9 @@ void nfsCacheFileInvalidate(NfsDataCache *cache, uint64_t fileId)
     if (!lock.held())
         return;
     for (uint32_t i = 0; i < cache->nLines; ++i) {
-        if (cache->pLines[i].fileId == fileId)
-            cache->pLines[i].fileId = NFS_CACHE_NO_FILE;
+        NfsCacheLine &line = cache->pLines[i];
+        if (line.fileId == fileId && nfscache::lineFree(cache, line).ok() && line.fileId == fileId)
+            line.fileId = NFS_CACHE_NO_FILE;
     }
 }
 }

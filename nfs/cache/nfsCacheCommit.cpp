@@ -17,21 +17,17 @@
 #include <algorithm>
 #include <cstdio>
 #include <cstring>
+#include <optional>
 #include <vector>
-
-namespace {
-
-// The error number a failed call left, or fallback when it left none.
-int errorOr(int fallback)
-{
-    const int error = errnoGet();
-    return error != 0 ? error : fallback;
-}
-
-} // namespace
 
 namespace nfscache {
 namespace {
+
+// A failure with an error number: its own, or fallback for one that has none.
+Fail failureOr(const Status &status, int fallback)
+{
+    return Fail{status.error() != 0 ? status.error() : fallback};
+}
 
 // COMMITs of one file before its data counts as lost to a server that keeps restarting.
 constexpr int kCommitTries = 3;
@@ -42,8 +38,8 @@ bool pinnedOf(const NfsCacheLine &line, const void *file)
 }
 
 // Every pinned line of the file written again; their replies set the file's verifier anew.
-// 0, or the first failure's error with the file marked for another resend.
-int resend(NfsOpenFile *file, Caller caller)
+// The first failure leaves the file marked for another resend.
+Status resend(NfsOpenFile *file, Caller caller)
 {
     NfsDataCache *cache = file->pCache;
     file->uncommitted = 0;
@@ -52,23 +48,32 @@ int resend(NfsOpenFile *file, Caller caller)
         // Also a line invalidated since: its bytes are still what the file was told it wrote.
         if (!pinnedOf(line, file))
             continue;
-        if (lineWriteBack(&line, NFS_V3, caller) == -1) {
+        const Result<int> sent = lineWriteBack(&line, NFS_V3, caller);
+        if (!sent.ok()) {
             file->uncommitted = kResend;
-            line.flags |= NFS_CACHE_PINNED;
-            return errorOr(K_EIO);
+            if (line.pOwner == file)
+                line.flags |= NFS_CACHE_PINNED;
+            return failureOr(nfsres::statusOf(sent), K_EIO);
         }
     }
-    return 0;
+    return {};
 }
 
-// The file's pinned lines: unpinned once safe, or dropped once their data counts as lost.
-void release(NfsOpenFile *file, bool drop)
+// The file's pinned lines: unpinned once safe (those whose WRITE was answered by `covered`, the
+// cache's count when the COMMIT went: one sent since stays pinned for the next), or dropped
+// once their data counts as lost. Whether any stays pinned.
+bool release(NfsOpenFile *file, bool drop, uint64_t covered = UINT64_MAX)
 {
     NfsDataCache *cache = file->pCache;
+    bool left = false;
     for (uint32_t i = 0; i < cache->nLines; ++i) {
         NfsCacheLine &line = cache->pLines[i];
         if (!pinnedOf(line, file))
             continue;
+        if (!drop && stateOf(cache, line).sentAt > covered) {
+            left = true;
+            continue;
+        }
         line.flags &= ~static_cast<uint32_t>(NFS_CACHE_PINNED);
         if (drop) {
             line.fileId = NFS_CACHE_NO_FILE;
@@ -76,27 +81,48 @@ void release(NfsOpenFile *file, bool drop)
             line.flags = 0;
         }
     }
+    return left;
 }
 
-int commit3(NfsOpenFile *file, Caller caller)
+// For another task's COMMIT through the file's record: a line of the file claimed, so that the
+// file's close waits for the call. Null when the file has no line (nothing pinned either).
+NfsCacheLine *ownedLine(NfsDataCache *cache, const void *file)
 {
+    NfsCacheLine *found = nullptr;
+    for (uint32_t i = 0; i < cache->nLines; ++i) {
+        NfsCacheLine &line = cache->pLines[i];
+        if (line.pOwner == file && (found == nullptr || !claimedByOther(cache, line)))
+            found = &line;
+    }
+    return found;
+}
+
+Status commit3(NfsOpenFile *file, Caller caller)
+{
+    std::optional<LineClaim> keep;
+    NfsCacheLine *held = caller == Caller::other ? ownedLine(file->pCache, file) : nullptr;
+    if (held != nullptr) {
+        keep.emplace(file->pCache, held, Busy::sending);
+        if (!keep->held())
+            return failureOr(keep->status(), K_EIO);
+        if (held->pOwner != file)
+            return {}; // the file closed while this task waited: its close made it safe
+    }
     for (int attempt = 0; attempt < kCommitTries; ++attempt) {
-        if (file->uncommitted == kResend) {
-            const int error = resend(file, caller);
-            if (error != 0)
-                return error;
-        }
+        if (file->uncommitted == kResend)
+            NFS_TRY(resend(file, caller));
         if (file->uncommitted == 0) {
             release(file, false);
-            return 0;
+            return {};
         }
+        const uint64_t covered = hasLines(file->pCache) ? file->pCache->pState->sends : UINT64_MAX;
         writeverf3 verf{};
-        if (serverCommit(file, verf, caller) != 0)
-            return errorOr(K_EIO); // the lines stay pinned: a later sync or close asks again
+        // A failure leaves the lines pinned: a later sync or close asks again.
+        if (const Status committed = serverCommit(file, verf, caller); !committed.ok())
+            return failureOr(committed, K_EIO);
         if (file->uncommitted == 1 && std::memcmp(verf, file->writeVerf, sizeof verf) == 0) {
-            file->uncommitted = 0;
-            release(file, false);
-            return 0;
+            file->uncommitted = hasLines(file->pCache) && release(file, false, covered) ? 1 : 0;
+            return {};
         }
         file->uncommitted = kResend; // the server restarted since the writes
     }
@@ -107,30 +133,39 @@ int commit3(NfsOpenFile *file, Caller caller)
                 NFS_HOST_NAME_LEN, file->pDev->host, kCommitTries, NFS_MAX_PATH, file->name);
     lossNote(file, NFS_V3, K_EIO);
     release(file, true);
-    return K_EIO;
+    return Fail{K_EIO};
 }
 
 } // namespace
 
-int fileCommit(void *file, int version, Caller caller)
+Status commitFile(void *file, int version, Caller caller)
 {
     // Version 2 writes are stable: nothing is ever pinned.
-    return version == NFS_V3 ? commit3(static_cast<NfsOpenFile *>(file), caller) : 0;
+    return version == NFS_V3 ? commit3(static_cast<NfsOpenFile *>(file), caller) : Status{};
 }
 
-int fileSafe(void *file, int version)
+int fileCommit(void *file, int version, Caller caller)
+{
+    return commitFile(file, version, caller).error();
+}
+
+Status fileSafe(void *file, int version)
 {
     FileView view{};
-    if (!fileView(file, version, &view))
-        return errorOr(K_EIO);
+    NFS_TRY(fileView(file, version, &view));
     NfsDataCache *cache = view.cache;
     for (uint32_t i = 0; i < cache->nLines; ++i) {
         NfsCacheLine &line = cache->pLines[i];
-        if (line.pOwner == file && (line.flags & NFS_CACHE_DIRTY) != 0 && line.nBytes != 0 &&
-            lineWriteBack(&line, version, Caller::other) == -1)
-            return errorOr(K_EIO); // the line stays dirty for its owner's own write-back
+        if (line.pOwner != file || (line.flags & NFS_CACHE_DIRTY) == 0 || line.nBytes == 0)
+            continue;
+        // A line that fails stays dirty for its owner's own write-back.
+        if (const Result<int> sent = lineWriteBack(&line, version, Caller::other); !sent.ok())
+            return failureOr(nfsres::statusOf(sent), K_EIO);
     }
-    return fileCommit(file, version, Caller::other);
+    // A file that closed meanwhile made itself safe, and its record is gone.
+    if (ownedLine(cache, file) == nullptr)
+        return {};
+    return commitFile(file, version, Caller::other);
 }
 
 } // namespace nfscache
@@ -152,25 +187,25 @@ NfsDataCache *cacheOf(DEV_HDR *dev, int *pVersion)
 
 // Every open file with data in the cache (a dirty or pinned line) written back and committed,
 // under the cache's mutex as an eviction does, since the files belong to other tasks. The
-// first error, or 0.
-int cacheSafe(NfsDataCache *cache, int version)
+// first failure.
+nfscache::Status cacheSafe(NfsDataCache *cache, int version)
 {
     if (!nfscache::hasLines(cache))
-        return 0;
+        return {};
     const nfscache::CacheLock lock(cache);
     if (!lock.held())
-        return errorOr(K_EIO);
+        return nfscache::Fail{0}; // semTake set the error number
     std::vector<void *> done;
-    int first = 0;
+    nfscache::Status first;
     for (uint32_t i = 0; i < cache->nLines; ++i) {
         void *owner = cache->pLines[i].pOwner;
         if (owner == nullptr || cache->pLines[i].flags == 0 ||
             std::find(done.begin(), done.end(), owner) != done.end())
             continue;
         done.push_back(owner);
-        const int error = nfscache::fileSafe(owner, version);
-        if (first == 0)
-            first = error;
+        const nfscache::Status safe = nfscache::fileSafe(owner, version);
+        if (first.ok())
+            first = safe;
     }
     return first;
 }
@@ -183,18 +218,15 @@ extern "C" int nfsSyncAll(void)
     const NfsDeviceRemovalLock serialised;
     if (!serialised.held())
         return -1;
-    int first = 0;
+    nfscache::Status first;
     for (DEV_HDR *dev = iosNextDevGet(nullptr); dev != nullptr; dev = iosNextDevGet(dev)) {
         int version = 0;
         NfsDataCache *cache = cacheOf(dev, &version);
         if (cache == nullptr)
             continue;
-        const int error = cacheSafe(cache, version);
-        if (first == 0)
-            first = error;
+        const nfscache::Status safe = cacheSafe(cache, version);
+        if (first.ok())
+            first = safe;
     }
-    if (first == 0)
-        return 0;
-    errnoSet(first);
-    return -1;
+    return nfsres::entry(first);
 }

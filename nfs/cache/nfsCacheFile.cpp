@@ -13,32 +13,99 @@
 #include <kernel/errnoLib.h>
 #include <kernel/kernelErrno.h>
 
+#include <algorithm>
 #include <cstring>
+#include <type_traits>
+#include <utility>
 
 namespace nfscache {
 namespace {
 
-// Runs act on the open file as its version's record: act(record, slot read, slot write);
-// otherwise (a version other than 2 or 3) the result of refused().
+// What the cache needs of a protocol version: its open-file record and the dispatch slots that
+// move the record's data. Both records have the same field names (pDev->host, fh, attr with
+// fileid, pCache), so one template serves each; the rest of the cache names no version.
+struct Version3 {
+    using File = NfsOpenFile;
+    static constexpr int number = NFS_V3;
+    static auto read() { return pFuncNfs3FileRead; }
+    static auto write() { return pFuncNfs3FileWriteRun; }
+    static auto readRanges() { return pFuncNfs3FileReadRanges; }
+    static auto writeRanges() { return pFuncNfs3FileWriteRanges; }
+};
+struct Version2 {
+    using File = Nfs2OpenFile;
+    static constexpr int number = NFS_V2;
+    static auto read() { return pFuncNfs2FileRead; }
+    static auto write() { return pFuncNfs2FileWrite; }
+    static auto readRanges() { return pFuncNfs2FileReadRanges; }
+    static auto writeRanges() { return pFuncNfs2FileWriteRanges; }
+};
+
+// Runs act(record, version description) on the open file as its version's record; otherwise
+// (a version the cache does not serve) the result of refused().
 template <typename Act, typename Refused> auto onRecord(void *file, int version, Act act, Refused refused)
 {
-    switch (version) {
-    case NFS_V3: return act(static_cast<NfsOpenFile *>(file), pFuncNfs3FileRead, pFuncNfs3FileWriteRun);
-    case NFS_V2: return act(static_cast<Nfs2OpenFile *>(file), pFuncNfs2FileRead, pFuncNfs2FileWrite);
-    default: return refused();
-    }
+    if (version == Version3::number)
+        return act(static_cast<Version3::File *>(file), Version3{});
+    if (version == Version2::number)
+        return act(static_cast<Version2::File *>(file), Version2{});
+    return refused();
 }
 
-int unusable()
+constexpr Fail kUnusable{NFS_ERRNO_NOTSUPP};
+
+// A record's handle bytes and length, in place; a handle longer than a line's key holds is
+// taken as empty, as nfsFhOf takes it.
+std::pair<const unsigned char *, uint32_t> handleOf(const nfs_fh3 &fh)
 {
-    errnoSet(NFS_ERRNO_NOTSUPP);
-    return -1;
+    const uint32_t length = fh.data.data_len <= NfsFh::kMostBytes ? fh.data.data_len : 0;
+    return {reinterpret_cast<const unsigned char *>(fh.data.data_val), length};
+}
+std::pair<const unsigned char *, uint32_t> handleOf(const nfs_fh2 &fh)
+{
+    return {reinterpret_cast<const unsigned char *>(fh), NFS_FHSIZE};
 }
 
 // The reply's attributes name the open file: the same file system and file id as at open.
 template <typename Attr> bool sameFile(const Attr &reply, const Attr &open)
 {
     return reply.fileid == open.fileid && reply.fsid == open.fsid;
+}
+
+// The end of the open file's bytes that the cache holds and the server may not have (its dirty
+// and pinned lines); 0 for none. The caller holds the cache's mutex.
+uint64_t cachedEnd(const void *file, const NfsDataCache *cache)
+{
+    uint64_t end = 0;
+    for (uint32_t i = 0; hasLines(cache) && i < cache->nLines; ++i) {
+        const NfsCacheLine &line = cache->pLines[i];
+        if (line.pOwner == file && (line.flags & (NFS_CACHE_DIRTY | NFS_CACHE_PINNED)) != 0)
+            end = std::max(end, line.offset + line.nBytes);
+    }
+    return end;
+}
+
+// What a reply's attributes say of the size against what the file's own writes made it.
+enum class Reply { read, written };
+
+// A reply's attributes taken into its owner's record. The size a file shows is the largest end
+// its acknowledged or cached writes reached: a WRITE or COMMIT reply never lowers it (the server
+// may have answered it before later writes of the same set, and the cache may hold more), and
+// a READ reply lowers it no further than the end of the bytes the cache holds unsent.
+template <typename OpenFile, typename Attr> void attrTaken(OpenFile *file, Attr reply, Reply kind)
+{
+    const uint64_t floor =
+        kind == Reply::written ? static_cast<uint64_t>(file->attr.size) : cachedEnd(file, file->pCache);
+    if (reply.size < floor)
+        reply.size = static_cast<decltype(reply.size)>(floor);
+    file->attr = reply;
+}
+
+// A server call, the cache's mutex given up while it waits (the lines it moves are claimed).
+template <typename OpenFile, typename Call> auto unlockedCall(const OpenFile *file, Call call)
+{
+    const Unlocked away(file->pCache);
+    return call();
 }
 
 // A slot's failure, in the slot's result type.
@@ -65,13 +132,14 @@ auto throughSlot(Slot slot, OpenFile *file, uint64_t offset, unsigned count, Dat
         aside = file->attr;
     aside.fileid = file->attr.fileid;
     aside.fsid = file->attr.fsid;
-    auto result = slot(file->pDev->host, &file->fh, offset, count, buf, &aside);
+    auto result =
+        unlockedCall(file, [&] { return slot(file->pDev->host, &file->fh, offset, count, buf, &aside); });
     if (!sameFile(aside, file->attr)) {
         errnoSet(K_EIO);
         return failedLike(result);
     }
     if (caller == Caller::owner)
-        file->attr = aside;
+        attrTaken(file, aside, std::is_const_v<Data> ? Reply::written : Reply::read);
     return result;
 }
 
@@ -101,16 +169,17 @@ int writtenOf(const Nfs3WriteResult &result, NfsOpenFile *file, bool *pUnstable)
 
 } // namespace
 
-bool fileView(void *file, int version, FileView *pView)
+Status fileView(void *file, int version, FileView *pView)
 {
     return onRecord(
         file, version,
-        [pView](auto *record, auto, auto) {
+        [pView](auto *record, auto) -> Status {
+            const auto [fh, length] = handleOf(record->fh);
             *pView = FileView{record->pCache, static_cast<uint64_t>(record->attr.fileid),
-                              static_cast<uint64_t>(record->attr.fsid)};
-            return true;
+                              static_cast<uint64_t>(record->attr.fsid), fh, length};
+            return {};
         },
-        [] { return unusable() == 0; });
+        [] { return Status{kUnusable}; });
 }
 
 void lossNote(void *owner, int version, int error)
@@ -119,43 +188,49 @@ void lossNote(void *owner, int version, int error)
         return;
     onRecord(
         owner, version,
-        [error](auto *record, auto, auto) {
+        [error](auto *record, auto) {
             if (record->lostErrno == 0)
                 record->lostErrno = error != 0 ? error : NFS_ERRNO_BASE | NFS3ERR_IO;
         },
         [] {});
 }
 
-int serverRead(void *file, int version, uint64_t offset, unsigned count, char *buf)
+// The slots (and the check that one is there) follow the C convention, -1 with the error number
+// set: their outcome is taken as a value here, the task's error number left as it was.
+Result<int> serverRead(void *file, int version, uint64_t offset, unsigned count, char *buf)
 {
     return onRecord(
         file, version,
-        [=](auto *record, auto read, auto) {
-            return nfsSlotPresent(read) ? throughSlot(read, record, offset, count, buf) : -1;
+        [=](auto *record, auto v) -> Result<int> {
+            return nfsres::viaErrno([&] {
+                return nfsSlotPresent(v.read()) ? throughSlot(v.read(), record, offset, count, buf) : -1;
+            });
         },
-        unusable);
+        [] { return Result<int>{kUnusable}; });
 }
 
-int serverWrite(void *file, int version, uint64_t offset, unsigned count, const char *buf, Caller caller,
-                bool *pUnstable)
+Result<int> serverWrite(void *file, int version, uint64_t offset, unsigned count, const char *buf,
+                        Caller caller, bool *pUnstable)
 {
     return onRecord(
         file, version,
-        [=](auto *record, auto, auto write) {
-            return nfsSlotPresent(write)
-                       ? writtenOf(throughSlot(write, record, offset, count, buf, caller), record, pUnstable)
-                       : -1;
+        [=](auto *record, auto v) -> Result<int> {
+            return nfsres::viaErrno([&] {
+                return nfsSlotPresent(v.write())
+                           ? writtenOf(throughSlot(v.write(), record, offset, count, buf, caller), record,
+                                       pUnstable)
+                           : -1;
+            });
         },
-        unusable);
+        [] { return Result<int>{kUnusable}; });
 }
 
 bool rangesServed(int version)
 {
-    switch (version) {
-    case NFS_V3: return pFuncNfs3FileReadRanges != nullptr && pFuncNfs3FileWriteRanges != nullptr;
-    case NFS_V2: return pFuncNfs2FileReadRanges != nullptr && pFuncNfs2FileWriteRanges != nullptr;
-    default: return false;
-    }
+    return onRecord(
+        nullptr, version,
+        [](auto *, auto v) { return v.readRanges() != nullptr && v.writeRanges() != nullptr; },
+        [] { return false; });
 }
 
 namespace {
@@ -171,9 +246,9 @@ template <typename OpenFile, typename Slot>
 void readRangesThrough(Slot slot, OpenFile *file, NfsReadRange *ranges, unsigned n)
 {
     decltype(file->attr) aside = file->attr;
-    slot(file->pDev->host, &file->fh, ranges, n, &aside);
+    unlockedCall(file, [&] { slot(file->pDev->host, &file->fh, ranges, n, &aside); });
     if (sameFile(aside, file->attr)) {
-        file->attr = aside;
+        attrTaken(file, aside, Reply::read);
         return;
     }
     for (unsigned i = 0; i < n; ++i) {
@@ -186,10 +261,10 @@ template <typename OpenFile, typename Slot>
 void writeRangesThrough(Slot slot, OpenFile *file, Nfs3WriteRange *ranges, unsigned n, bool *unstable)
 {
     decltype(file->attr) aside = file->attr;
-    slot(file->pDev->host, &file->fh, ranges, n, &aside);
+    unlockedCall(file, [&] { slot(file->pDev->host, &file->fh, ranges, n, &aside); });
     const bool same = sameFile(aside, file->attr);
     if (same)
-        file->attr = aside;
+        attrTaken(file, aside, Reply::written);
     for (unsigned i = 0; i < n; ++i) {
         unstable[i] = false;
         if (!same) {
@@ -204,25 +279,24 @@ void writeRangesThrough(Slot slot, OpenFile *file, Nfs3WriteRange *ranges, unsig
 
 void serverReadRanges(void *file, int version, NfsReadRange *ranges, unsigned n)
 {
-    if (version == NFS_V3)
-        readRangesThrough(pFuncNfs3FileReadRanges, static_cast<NfsOpenFile *>(file), ranges, n);
-    else
-        readRangesThrough(pFuncNfs2FileReadRanges, static_cast<Nfs2OpenFile *>(file), ranges, n);
+    onRecord(
+        file, version, [=](auto *record, auto v) { readRangesThrough(v.readRanges(), record, ranges, n); },
+        [] {});
 }
 
 void serverWriteRanges(void *file, int version, Nfs3WriteRange *ranges, unsigned n, bool *unstable)
 {
-    if (version == NFS_V3)
-        writeRangesThrough(pFuncNfs3FileWriteRanges, static_cast<NfsOpenFile *>(file), ranges, n, unstable);
-    else
-        writeRangesThrough(pFuncNfs2FileWriteRanges, static_cast<Nfs2OpenFile *>(file), ranges, n, unstable);
+    onRecord(
+        file, version,
+        [=](auto *record, auto v) { writeRangesThrough(v.writeRanges(), record, ranges, n, unstable); },
+        [] {});
 }
 
 bool aheadState(void *file, int version, AheadState *state)
 {
     return onRecord(
         file, version,
-        [state](auto *record, auto, auto) {
+        [state](auto *record, auto) {
             *state =
                 AheadState{&record->nextFill, &record->behindLines, static_cast<uint64_t>(record->attr.size)};
             return true;
@@ -230,20 +304,23 @@ bool aheadState(void *file, int version, AheadState *state)
         [] { return false; });
 }
 
-int serverCommit(NfsOpenFile *file, writeverf3 verf, Caller caller)
+Status serverCommit(NfsOpenFile *file, writeverf3 verf, Caller caller)
 {
-    if (!nfsSlotPresent(pFuncNfs3FileCommit))
-        return unusable();
+    if (const auto present = nfsres::viaErrno([] { return nfsSlotPresent(pFuncNfs3FileCommit) ? 0 : -1; });
+        !present.ok())
+        return present.fail();
     fattr3 aside{};
     if (caller == Caller::owner)
         aside = file->attr;
     aside.fileid = file->attr.fileid;
     aside.fsid = file->attr.fsid;
-    if (pFuncNfs3FileCommit(file->pDev->host, &file->fh, verf, &aside) != 0)
-        return -1;
+    NFS_TRY(nfsres::viaErrno([&] {
+        return unlockedCall(file,
+                            [&] { return pFuncNfs3FileCommit(file->pDev->host, &file->fh, verf, &aside); });
+    }));
     if (caller == Caller::owner && sameFile(aside, file->attr))
-        file->attr = aside;
-    return 0;
+        attrTaken(file, aside, Reply::written);
+    return {};
 }
 
 } // namespace nfscache

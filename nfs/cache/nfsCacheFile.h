@@ -1,9 +1,12 @@
 // Module-private parts of the file data cache.
 //
-// Locking: each cache's mutex (NfsDataCache.semId) protects its line descriptors and line
-// data. It is taken after the open file's own mutex, and is held across the server calls
-// that fill and write back lines. It is recursive, so a line write-back may take it again
-// from inside a read or write.
+// Locking: each cache's mutex (NfsDataCache.semId) protects its line records, their marks and
+// the fields of open files that other tasks write (lostErrno, uncommitted, writeVerf,
+// behindLines). It is taken after the open file's own mutex and is never held across a server
+// call: a call gives it up whole (Unlocked) and takes it again for the answer. A line whose
+// bytes travel meanwhile is claimed (LineClaim): it stays as it is, and a task that needs it
+// waits for that line alone, on the line's own mutex (taken after the cache's, or without it).
+// The cache's mutex is recursive: a seek's line write-back takes it again.
 //
 // The cache knows nothing of protocol versions except here: how to find an open file's cache
 // and identifier, and which dispatch slots move its data.
@@ -11,6 +14,8 @@
 #define NFS_CORE_NFSCACHEFILE_H
 
 #include "core/nfsDispatch.h"
+#include "core/nfsFileHandle.h"
+#include "core/nfsResult.h"
 
 #include <brisnel/nfsCacheLib.h>
 #include <brisnel/nfsDrvLib.h>
@@ -18,35 +23,66 @@
 #include <kernel/semGuard.h>
 
 #include <cstdint>
+#include <cstring>
 #include <optional>
 
 namespace nfscache {
+// What a claimed line's bytes are doing: coming from the server (nobody else may look at them),
+// or going to it (others may read them, nobody may change them).
+enum class Busy : uint8_t { none, filling, sending };
+} // namespace nfscache
+
+// What the cache keeps of a line besides its public record.
+struct NfsCacheLineState {
+    NfsFh fh;               // the handle of the file whose block the line holds, when it holds one
+    SEM_ID semId = nullptr; // held by the task that claimed the line; waiters pass through it
+    uintptr_t claimant = 0; // that task, 0 for none
+    nfscache::Busy busy = nfscache::Busy::none;
+    uint64_t sentAt = 0; // the cache's count of answered WRITEs when the line's last was answered
+};
+
+// The cache's own state: its lines', and who holds its mutex how often (so that a server call
+// can give it up whole).
+struct NfsCacheState {
+    NfsCacheLineState *lines = nullptr;
+    uintptr_t holder = 0;
+    int depth = 0;
+    uint64_t sends = 0; // answered WRITEs of lines: a COMMIT covers those answered before it went
+};
+
+namespace nfscache {
+
+using nfsres::Fail;
+using nfsres::Result;
+using nfsres::Status;
 
 // What the cache needs of an open file, whatever its version.
-// Its lines are keyed by file system and file id, both taken from the open's attributes.
+// Its lines are keyed by its handle; the file system and file id, both taken from the open's
+// attributes, are a check (a server may give two files one id) and choose the line.
 struct FileView {
     NfsDataCache *cache;
     uint64_t fileId;
     uint64_t fsId;
+    const unsigned char *fh; // the record's handle, not copied: a hit compares it in place
+    uint32_t fhLength;
 };
 
-// False, with the error number set, for a version other than 2 or 3 or a record the cache
-// cannot reach.
-bool fileView(void *file, int version, FileView *pView);
+// A failure for a version the cache does not serve.
+Status fileView(void *file, int version, FileView *pView);
 // Who makes a server call for an open file: its own task, which may update the file's
 // attributes from the reply, or an eviction for another file, which leaves the record (read
 // and updated by its owner under its own lock) as it is.
 enum class Caller { owner, other };
 
 // Through the version's read or write slot, with the file's device host, handle and
-// attributes: the slot's result, or -1 with the error number set when the slot is empty. A
+// attributes: the bytes moved, or the failure (NFS_ERRNO_NOTSUPP for an empty slot). A
 // reply whose attributes name another file (file system or file id) is refused with K_EIO,
 // and its attributes are not taken. A write that the server holds only in volatile storage is
 // noted in the file for its COMMIT, and *pUnstable (when given) set. The caller holds the
 // cache's mutex.
-int serverRead(void *file, int version, uint64_t offset, unsigned count, char *buf);
-int serverWrite(void *file, int version, uint64_t offset, unsigned count, const char *buf,
-                Caller caller = Caller::owner, bool *pUnstable = nullptr);
+Result<int> serverRead(void *file, int version, uint64_t offset, unsigned count, char *buf);
+Result<int> serverWrite(void *file, int version, uint64_t offset, unsigned count, const char *buf,
+                        Caller caller = Caller::owner, bool *pUnstable = nullptr);
 
 // Several ranges of a file through the version's ranges slots, as serverRead and serverWrite
 // move one (the attributes taken from the replies only when they name the file; a version 3
@@ -71,7 +107,7 @@ constexpr int kResend = 2;
 
 // COMMIT of the whole file through the version 3 commit slot, its verifier into verf: 0, or
 // -1 with the error number set. The reply's attributes reach the file as a read's do.
-int serverCommit(NfsOpenFile *file, writeverf3 verf, Caller caller);
+Status serverCommit(NfsOpenFile *file, writeverf3 verf, Caller caller);
 
 // Tells the open file `owner` that its data was lost with `error` (a write-back that failed
 // while its line went to another file, or a server that restarted before a COMMIT), so that
@@ -81,7 +117,8 @@ void lossNote(void *owner, int version, int error);
 // Writes a dirty line back through its owner. On failure the line stays dirty with its bytes,
 // for a later write-back to send; bytes that went out UNSTABLE leave it pinned. The caller
 // holds the cache's mutex.
-int lineWriteBack(NfsCacheLine *line, int version, Caller caller);
+// The bytes written (0 when another task sent the line while this one waited for it).
+Result<int> lineWriteBack(NfsCacheLine *line, int version, Caller caller);
 
 // Frees the lines `file` owns, whatever they hold, and those of the same file that nobody
 // owns; lines of another open file of the same file stay, since they may hold its unsent
@@ -94,11 +131,13 @@ void fileLinesDrop(void *file, int version);
 // COMMIT's or a write's (the lines stay pinned, for a later try), or K_EIO after the tries (the
 // loss is recorded in the file and its lines are dropped). The caller holds the cache's
 // mutex, or owns the file on a device without lines.
+Status commitFile(void *file, int version, Caller caller);
+// The same as an error number, 0 for success, for the drivers.
 int fileCommit(void *file, int version, Caller caller);
 
 // Writes back the file's dirty lines through it and commits them, for a task that does not own
 // the file (nfsSyncAll): 0 or the first error. The caller holds the cache's mutex.
-int fileSafe(void *file, int version);
+Status fileSafe(void *file, int version);
 
 // Every open file holding bytes of the file `fileId` writes its dirty lines back, so that the
 // server's size is the file's; with drop, it also commits what went out UNSTABLE and the
@@ -110,10 +149,59 @@ int fileSettle(NfsDataCache *cache, uint64_t fileId, int version, bool drop);
 
 // Holds a cache's mutex for the scope; held() is false (error number set) when it could not
 // be taken, for instance for a cache whose block was zeroed.
-class CacheLock : public SemGuard {
+class CacheLock {
 public:
-    explicit CacheLock(const NfsDataCache *cache) : SemGuard(cache->semId) {}
+    explicit CacheLock(const NfsDataCache *cache);
+    CacheLock(const CacheLock &) = delete;
+    CacheLock &operator=(const CacheLock &) = delete;
+    ~CacheLock();
+    bool held() const { return held_; }
+
+private:
+    const NfsDataCache *cache_;
+    bool held_;
 };
+
+// Gives the cache's mutex up whole for the scope (a server call), when this task holds it.
+class Unlocked {
+public:
+    explicit Unlocked(const NfsDataCache *cache);
+    Unlocked(const Unlocked &) = delete;
+    Unlocked &operator=(const Unlocked &) = delete;
+    ~Unlocked();
+
+private:
+    const NfsDataCache *cache_;
+    int depth_ = 0;
+};
+
+// A task's claim on a line whose bytes it moves to or from the server, for the scope, made
+// with the cache's mutex held. A line another task holds is waited for first (in priority
+// order, at most the call's time-out, the cache's mutex given up meanwhile): the caller looks
+// at the line again after. A line this task holds already is held on at no cost. held() is
+// false (status() the failure) when the wait timed out.
+class LineClaim {
+public:
+    LineClaim(NfsDataCache *cache, NfsCacheLine *line, Busy busy);
+    LineClaim(const LineClaim &) = delete;
+    LineClaim &operator=(const LineClaim &) = delete;
+    ~LineClaim();
+    bool held() const { return status_.ok(); }
+    const Status &status() const { return status_; }
+
+private:
+    NfsCacheLineState *state_ = nullptr; // null when nothing is to be released
+    Status status_;
+};
+
+// The line is claimed by another task.
+bool claimedByOther(const NfsDataCache *cache, const NfsCacheLine &line);
+
+// Waits, the cache's mutex given up, until no other task holds the line: a time-out failure at
+// the call's time-out (forever: no time-out, for a record about to be freed,
+// which the holder's calls, each bounded by its own, still use). The caller looks at the line
+// again after.
+Status lineFree(const NfsDataCache *cache, const NfsCacheLine &line, bool forever = false);
 
 // A cache that has lines: false for one that was never allocated or has been freed.
 inline bool hasLines(const NfsDataCache *cache)
@@ -121,11 +209,35 @@ inline bool hasLines(const NfsDataCache *cache)
     return cache->nLines != 0 && cache->pLines != nullptr;
 }
 
-// The line holds a block of the viewed file. All ones marks a free line, so a file that a
-// server gives that id never finds its blocks here: it always goes to the server.
+// The line's own state, beside its record.
+inline NfsCacheLineState &stateOf(const NfsDataCache *cache, const NfsCacheLine &line)
+{
+    return cache->pState->lines[&line - cache->pLines];
+}
+
+// The line holds a block of the viewed file: the same handle, file system and file id. All ones
+// marks a free line, so a file that a server gives that id never finds its blocks here: it
+// always goes to the server.
 inline bool holdsFileOf(const NfsCacheLine &line, const FileView &view)
 {
-    return view.fileId != NFS_CACHE_NO_FILE && line.fileId == view.fileId && line.fsId == view.fsId;
+    const NfsFh &fh = stateOf(view.cache, line).fh;
+    return view.fileId != NFS_CACHE_NO_FILE && line.fileId == view.fileId && line.fsId == view.fsId &&
+           fh.length == view.fhLength &&
+           (view.fhLength == 0 || std::memcmp(fh.bytes.data(), view.fh, view.fhLength) == 0);
+}
+
+// A WRITE of the line was answered: a COMMIT asked after this covers it.
+inline void noteSent(const NfsDataCache *cache, const NfsCacheLine &line)
+{
+    stateOf(cache, line).sentAt = ++cache->pState->sends;
+}
+
+// The line now holds a block of the viewed file (its offset set by the caller).
+inline void keyed(NfsCacheLine *line, const FileView &view)
+{
+    line->fileId = view.fileId;
+    line->fsId = view.fsId;
+    stateOf(view.cache, *line).fh = nfsFhOf(view.fh, view.fhLength);
 }
 
 // The line holds the block at `start` of the viewed file.
@@ -135,9 +247,9 @@ inline bool holds(const NfsCacheLine &line, const FileView &view, uint64_t start
 }
 
 // Where a request of n bytes at `offset` of an open file falls, with the cache's mutex held
-// for the object's lifetime. ready() is false, with the error number set, for a file the cache
-// cannot reach, a cache without lines, or a count that is negative or crosses a line boundary
-// (22: the callers never cross one).
+// for the object's lifetime. ready() is false, with the failure in `failure`, for a file the
+// cache cannot reach, a cache without lines, or a count that is negative or crosses a line
+// boundary (22: the callers never cross one).
 class LineAccess {
 public:
     LineAccess(void *file, int version, uint64_t offset, int n);
@@ -147,34 +259,35 @@ public:
     NfsCacheLine *line = nullptr; // the line the block maps to
     uint32_t inLine = 0;          // the offset's position inside the line
     uint64_t start = 0;           // the offset of the line's first byte
+    Fail failure{0};              // why it is not ready (0: the mutex's take set the error number)
 
 private:
     std::optional<CacheLock> lock_;
 };
 
 // Writes a dirty line back through its owner before the line is reused for `file`, and commits
-// the owner's file first when the line is pinned. False when that failed on `file`'s own line,
+// the owner's file first when the line is pinned. A failure when that failed on `file`'s own line,
 // which then keeps its bytes, still dirty or pinned; a failure on another file's line is noted
 // in that file (lossNote) and the line is reused.
-bool evict(NfsCacheLine *line, void *file, int version);
+Status evict(NfsCacheLine *line, void *file, int version);
 
 // Fills the line with lineSize bytes at `start` from the server, zeroing what follows the
-// bytes received. False (the line is free, nBytes 0) when the read failed.
-bool fill(NfsCacheLine *line, uint32_t lineSize, void *file, int version, uint64_t start);
+// bytes received. On failure the line holds nothing (nBytes 0).
+Status fill(NfsCacheLine *line, uint32_t lineSize, void *file, int version, uint64_t start);
 
 // The same for a read miss: when the file is read sequentially (this fill starts where its
 // last one ended), the next lines go in the same calls (read-ahead, see nfsCacheAhead.cpp).
-bool fillReading(NfsCacheLine *line, void *file, int version, const FileView &view, uint64_t start);
+Status fillReading(NfsCacheLine *line, void *file, int version, const FileView &view, uint64_t start);
 
 // A line of the file that writes just filled (write-back mode): written back now, or, when
 // the file is written sequentially, kept to go out with the next full line (write-behind).
-// False, with the error number set, when a write-back failed (its line stays dirty).
-bool fullLineOut(NfsCacheLine *line, void *file, int version, const FileView &view);
+// A failure when a write-back failed (its line stays dirty).
+Status fullLineOut(NfsCacheLine *line, void *file, int version, const FileView &view);
 
-// The lines of the file waiting to go out behind, sent together: 0, or the first failure's
-// error (the lines that failed stay dirty). Nothing when a write at `start` continues them
+// The lines of the file waiting to go out behind, sent together: the first failure (the lines
+// that failed stay dirty). Nothing when a write at `start` continues them
 // (continuing: true) or the file has none. The caller holds the cache's mutex.
-int behindOut(void *file, int version, uint64_t start = 0, bool continuing = false);
+Status behindOut(void *file, int version, uint64_t start = 0, bool continuing = false);
 
 } // namespace nfscache
 

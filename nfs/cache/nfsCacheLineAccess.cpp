@@ -8,15 +8,17 @@ namespace nfscache {
 
 LineAccess::LineAccess(void *file, int version, uint64_t offset, int n)
 {
-    if (!fileView(file, version, &view))
+    if (const Status viewed = fileView(file, version, &view); !viewed.ok()) {
+        failure = viewed.fail();
         return;
+    }
     NfsDataCache *cache = view.cache;
     lock_.emplace(cache);
     if (!lock_->held() || !hasLines(cache))
         return;
     inLine = static_cast<uint32_t>(offset) & (cache->lineSize - 1);
     if (n < 0 || static_cast<uint32_t>(n) > cache->lineSize - inLine) {
-        errnoSet(K_EINVAL);
+        failure = Fail{K_EINVAL};
         return;
     }
     start = offset - inLine;

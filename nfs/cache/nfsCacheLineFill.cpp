@@ -1,7 +1,6 @@
 // Making a line ready for another block: writing back what it holds, filling it from the server.
 #include "cache/nfsCacheFile.h"
 
-#include <kernel/errnoLib.h>
 #include <kernel/kernelErrno.h>
 
 #include <cstring>
@@ -20,46 +19,42 @@ void forget(NfsCacheLine *line)
 
 } // namespace
 
-bool evict(NfsCacheLine *line, void *file, int version)
+Status evict(NfsCacheLine *line, void *file, int version)
 {
     if (line->flags == 0)
-        return true;
+        return {};
     void *owner = line->pOwner;
     if (owner == nullptr) {
         line->flags = 0; // no file left to send the bytes through
-        return true;
+        return {};
     }
     const Caller caller = owner == file ? Caller::owner : Caller::other;
-    int error = 0;
-    if ((line->flags & NFS_CACHE_DIRTY) != 0 && lineWriteBack(line, version, caller) == -1)
-        error = errnoGet() != 0 ? errnoGet() : K_EIO;
+    Status sent;
+    if ((line->flags & NFS_CACHE_DIRTY) != 0)
+        sent = nfsres::statusOf(lineWriteBack(line, version, caller));
     // Bytes the server may hold in volatile storage only: one COMMIT for the whole file, which
     // unpins every line of it, before this one is reused.
-    if (error == 0 && (line->flags & NFS_CACHE_PINNED) != 0)
-        error = fileCommit(owner, version, caller);
-    if (error == 0)
-        return true;
-    if (owner == file) {
-        errnoSet(error);
-        return false;
-    }
-    lossNote(owner, version, error);
+    if (sent.ok() && (line->flags & NFS_CACHE_PINNED) != 0)
+        sent = commitFile(owner, version, caller);
+    if (sent.ok() || owner == file)
+        return sent;
+    lossNote(owner, version, sent.error() != 0 ? sent.error() : K_EIO);
     line->flags = 0;
     forget(line);
-    return true;
+    return {};
 }
 
-bool fill(NfsCacheLine *line, uint32_t lineSize, void *file, int version, uint64_t start)
+Status fill(NfsCacheLine *line, uint32_t lineSize, void *file, int version, uint64_t start)
 {
-    const int received = serverRead(file, version, start, lineSize, line->pData);
-    if (received < 0 || static_cast<uint32_t>(received) > lineSize) {
+    const Result<int> received = serverRead(file, version, start, lineSize, line->pData);
+    if (!received.ok() || received.value() < 0 || static_cast<uint32_t>(received.value()) > lineSize) {
         forget(line);
-        return false;
+        return received.ok() ? Fail{K_EIO} : received.fail();
     }
-    const auto got = static_cast<uint32_t>(received);
+    const auto got = static_cast<uint32_t>(received.value());
     std::memset(line->pData + got, 0, lineSize - got);
     line->nBytes = got;
-    return true;
+    return {};
 }
 
 } // namespace nfscache

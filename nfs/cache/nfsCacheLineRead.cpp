@@ -3,37 +3,56 @@
 #include "core/nfsArgs.h"
 #include "cache/nfsCacheFile.h"
 
-#include <kernel/errnoLib.h>
 #include <kernel/kernelErrno.h>
 
 #include <algorithm>
 #include <cstring>
+#include <optional>
+
+namespace {
+
+using nfscache::Result;
+
+Result<int> lineRead(void *file, uint64_t offset, char *buf, int n, int version)
+{
+    const nfscache::LineAccess at(file, version, offset, n);
+    if (!at.ready())
+        return at.failure;
+    NfsCacheLine *line = at.line;
+    NfsDataCache *cache = at.view.cache;
+    // Lines waiting to go out behind go now; one that fails stays dirty for its write-back
+    // (eviction, sync, close), which reports it.
+    static_cast<void>(nfscache::behindOut(file, version));
+    const auto hit = [&] {
+        return nfscache::holds(*line, at.view, at.start) &&
+               line->nBytes >= at.inLine + static_cast<uint32_t>(n);
+    };
+    // A line another task fills is waited for; one it sends may be read meanwhile.
+    while (nfscache::claimedByOther(cache, *line) &&
+           !(nfscache::stateOf(cache, *line).busy == nfscache::Busy::sending && hit()))
+        NFS_TRY(nfscache::lineFree(cache, *line));
+    std::optional<nfscache::LineClaim> claim;
+    if (!hit()) {
+        claim.emplace(cache, line, nfscache::Busy::filling);
+        NFS_TRY(claim->status());
+        NFS_TRY(nfscache::evict(line, file, version));
+        NFS_TRY(nfscache::fillReading(line, file, version, at.view, at.start));
+        nfscache::keyed(line, at.view);
+        line->offset = at.start;
+        line->pOwner = file;
+    }
+    if (line->nBytes < at.inLine)
+        return nfsres::Fail{0}; // past the end of the file's data
+    const uint32_t result = std::min(line->nBytes - at.inLine, static_cast<uint32_t>(n));
+    std::memcpy(buf, line->pData + at.inLine, result);
+    return static_cast<int>(result);
+}
+
+} // namespace
 
 extern "C" int nfsCacheLineRead(void *file, uint64_t offset, char *buf, int n, int version)
 {
     if (!nfsArgsGiven(file, buf))
         return -1;
-    const nfscache::LineAccess at(file, version, offset, n);
-    if (!at.ready())
-        return -1;
-    NfsCacheLine *line = at.line;
-    // Lines waiting to go out behind go now; one that fails stays dirty for its write-back
-    // (eviction, sync, close), which reports it.
-    static_cast<void>(nfscache::behindOut(file, version));
-    const bool hit =
-        nfscache::holds(*line, at.view, at.start) && line->nBytes >= at.inLine + static_cast<uint32_t>(n);
-    if (!hit) {
-        if (!nfscache::evict(line, file, version) ||
-            !nfscache::fillReading(line, file, version, at.view, at.start))
-            return -1;
-        line->fileId = at.view.fileId;
-        line->fsId = at.view.fsId;
-        line->offset = at.start;
-        line->pOwner = file;
-    }
-    if (line->nBytes < at.inLine)
-        return -1; // past the end of the file's data
-    const uint32_t result = std::min(line->nBytes - at.inLine, static_cast<uint32_t>(n));
-    std::memcpy(buf, line->pData + at.inLine, result);
-    return static_cast<int>(result);
+    return nfsres::entry(lineRead(file, offset, buf, n, version));
 }

@@ -3,7 +3,6 @@
 #include "core/nfsArgs.h"
 #include "cache/nfsCacheFile.h"
 
-#include <kernel/errnoLib.h>
 #include <kernel/kernelErrno.h>
 
 #include <algorithm>
@@ -11,32 +10,29 @@
 
 namespace {
 
+using nfscache::Result;
+using nfscache::Status;
+
 // Makes the line hold the block at `start` of the file, keeping the server's bytes around a
 // write that covers only part of it.
-bool claim(NfsDataCache *cache, NfsCacheLine *line, void *file, int version, const nfscache::FileView &view,
-           uint64_t start, uint32_t n)
+Status claim(NfsDataCache *cache, NfsCacheLine *line, void *file, int version, const nfscache::FileView &view,
+             uint64_t start, uint32_t n)
 {
     if (nfscache::holds(*line, view, start))
-        return true;
-    if (!nfscache::evict(line, file, version))
-        return false;
-    if (n != cache->lineSize && !nfscache::fill(line, cache->lineSize, file, version, start))
-        return false;
-    line->fileId = view.fileId;
-    line->fsId = view.fsId;
+        return {};
+    NFS_TRY(nfscache::evict(line, file, version));
+    if (n != cache->lineSize)
+        NFS_TRY(nfscache::fill(line, cache->lineSize, file, version, start));
+    nfscache::keyed(line, view);
     line->offset = start;
-    return true;
+    return {};
 }
 
-} // namespace
-
-extern "C" int nfsCacheLineWrite(void *file, uint64_t offset, const char *buf, int n, int version)
+Result<int> lineWrite(void *file, uint64_t offset, const char *buf, int n, int version)
 {
-    if (!nfsArgsGiven(file, buf))
-        return -1;
     const nfscache::LineAccess at(file, version, offset, n);
     if (!at.ready())
-        return -1;
+        return at.failure;
     NfsDataCache *cache = at.view.cache;
     NfsCacheLine *line = at.line;
     const uint32_t inLine = at.inLine;
@@ -45,13 +41,12 @@ extern "C" int nfsCacheLineWrite(void *file, uint64_t offset, const char *buf, i
         return 0;
     const auto count = static_cast<uint32_t>(n);
     // Lines waiting to go out behind go first, unless this write continues after them.
-    const int behind = nfscache::behindOut(file, version, at.start, true);
-    if (behind != 0) {
-        errnoSet(behind);
-        return -1;
-    }
-    if (!claim(cache, line, file, version, at.view, at.start, count))
-        return -1;
+    NFS_TRY(nfscache::behindOut(file, version, at.start, true));
+    // The line is this task's while its bytes change and travel: a line another task fills or
+    // sends is waited for, so that no WRITE ever carries a torn line.
+    const nfscache::LineClaim held(cache, line, nfscache::Busy::filling);
+    NFS_TRY(held.status());
+    NFS_TRY(claim(cache, line, file, version, at.view, at.start, count));
 
     line->pOwner = file;
     std::memcpy(line->pData + inLine, buf, count);
@@ -61,17 +56,29 @@ extern "C" int nfsCacheLineWrite(void *file, uint64_t offset, const char *buf, i
     if ((cache->options & NFS_CACHE_WRITE_THROUGH) == 0) {
         // A full line that could not be sent stays dirty: it also holds bytes that earlier
         // writes were told had been taken, and a later write-back sends them all.
-        if (line->nBytes == cache->lineSize && !nfscache::fullLineOut(line, file, version, at.view))
-            return -1;
+        if (line->nBytes == cache->lineSize)
+            NFS_TRY(nfscache::fullLineOut(line, file, version, at.view));
         return n;
     }
     bool unstable = false;
-    const int sent =
+    const Result<int> sent =
         nfscache::serverWrite(file, version, offset, count, buf, nfscache::Caller::owner, &unstable);
+    NFS_TRY(sent);
     // Bytes the server holds in volatile storage only keep the line pinned until a COMMIT: the
     // line holds them among the rest of its bytes, all of which go out again if need be.
-    if (sent > 0)
+    if (sent.value() > 0) {
         line->flags =
             (line->flags & ~static_cast<uint32_t>(NFS_CACHE_DIRTY)) | (unstable ? NFS_CACHE_PINNED : 0U);
-    return sent == -1 ? -1 : n;
+        nfscache::noteSent(cache, *line);
+    }
+    return n;
+}
+
+} // namespace
+
+extern "C" int nfsCacheLineWrite(void *file, uint64_t offset, const char *buf, int n, int version)
+{
+    if (!nfsArgsGiven(file, buf))
+        return -1;
+    return nfsres::entry(lineWrite(file, offset, buf, n, version));
 }

@@ -1,7 +1,8 @@
 // Module-private: an internal routine's result, a value or an error number, so that errors
 // travel inside the module as values and the task's error number is set once, at the exported
 // entry (or the driver entry the I/O system calls). No exceptions: a failure is a Fail{error}
-// returned like any value, and passed up with fail().
+// returned like any value, and passed up with fail(), or with NFS_TRY where nothing else is to
+// be done with it.
 //
 // An error number of 0 in a failure means "failed without an error number of its own": the
 // entry then leaves the task's error number as the caller had it.
@@ -118,5 +119,13 @@ template <typename Call> auto viaErrno(Call call) -> Result<decltype(call())>
 }
 
 } // namespace nfsres
+
+// Returns the failure of a Status or Result from the enclosing routine (which returns a Status
+// or a Result of any type), and goes on after a success:   NFS_TRY(lineOut(line));
+#define NFS_TRY(expression)                                                                                  \
+    do {                                                                                                     \
+        if (const auto nfsTried_ = (expression); !nfsTried_.ok())                                            \
+            return nfsTried_.fail();                                                                         \
+    } while (false)
 
 #endif

@@ -84,10 +84,8 @@ template <typename File> nfsres::Status seekFlushed(File *file, uint64_t fileId,
     if (nfscache::hasLines(cache)) {
         const nfscache::CacheLock lock(cache);
         if (!lock.held())
-            return nfsres::Fail{0};                            // semTake set the error number
-        const int behind = nfscache::behindOut(file, version); // lines waiting to go out behind
-        if (behind != 0)
-            return nfsres::Fail{behind};
+            return nfsres::Fail{0};                  // semTake set the error number
+        NFS_TRY(nfscache::behindOut(file, version)); // lines waiting to go out behind
         const uint32_t from = nfsWhichCacheLine(cache, fileId, file->pos);
         NfsCacheLine *line = &cache->pLines[from];
         if (from != nfsWhichCacheLine(cache, fileId, newPos) && line->fileId == fileId &&

@@ -18,6 +18,7 @@
 #define NFS_OPS_NFSDATASPANS_H
 
 #include "core/nfsDispatch.h"
+#include "core/nfsResult.h"
 #include "rpc/nfsRemoteCall.h"
 
 #include <brisnel/nfsRpcLib.h>
@@ -46,7 +47,14 @@ inline ReadSpan readSpanOf(uint64_t offset, unsigned count, char *buf)
     return ReadSpan{.offset = offset, .buf = buf, .count = count, .total = 0, .error = 0, .open = count > 0};
 }
 
-// Ends a span with the error of its failure (the error number a failed step left).
+// The protocol type's steps follow the C convention (false or -1 with the error number set):
+// their outcome is taken as a value, the task's error number left as it was.
+template <typename Step> nfsres::Result<int> stepOutcome(Step step)
+{
+    return nfsres::viaErrno(step);
+}
+
+// Ends a span with the error of its failure.
 inline void spanFailed(ReadSpan *span, int error)
 {
     span->open = false;
@@ -138,8 +146,10 @@ void readBatch(const char *host, typename P::Fh *fh, ReadSpan *spans, std::size_
         const uint64_t position = span.offset + span.total;
         unsigned received = 0;
         bool eof = false;
-        if (!P::readOutcome(batch[i], position, attr, &received, &eof)) {
-            spanFailed(&span, errnoGet());
+        const nfsres::Result<int> outcome =
+            stepOutcome([&] { return P::readOutcome(batch[i], position, attr, &received, &eof) ? 0 : -1; });
+        if (!outcome.ok()) {
+            spanFailed(&span, outcome.error());
             continue;
         }
         if (!eof && received < pieces[i].size) {
@@ -149,13 +159,15 @@ void readBatch(const char *host, typename P::Fh *fh, ReadSpan *spans, std::size_
                     continue;
                 }
             } else {
-                const int rest = P::readPiece(host, fh, position + received, pieces[i].size - received,
-                                              span.buf + span.total + received, attr);
-                if (rest < 0) {
-                    spanFailed(&span, errnoGet());
+                const nfsres::Result<int> rest = stepOutcome([&] {
+                    return P::readPiece(host, fh, position + received, pieces[i].size - received,
+                                        span.buf + span.total + received, attr);
+                });
+                if (!rest.ok() || rest.value() < 0) {
+                    spanFailed(&span, rest.error());
                     continue;
                 }
-                received += static_cast<unsigned>(rest);
+                received += static_cast<unsigned>(rest.value());
             }
         }
         span.total += received;
@@ -173,10 +185,10 @@ template <typename Span, typename Batch> bool inFlight(Span *spans, std::size_t 
         return std::any_of(spans, spans + n, [](const Span &s) { return s.open; });
     };
     while (anyOpen() && most != 0 && (n > 1 || spans[0].count > most) && nfsrpc::windowOpen()) {
-        if (nfsInit() == -1) {
+        if (const nfsres::Result<int> ready = stepOutcome([] { return nfsInit(); }); !ready.ok()) {
             for (std::size_t s = 0; s < n; ++s)
                 if (spans[s].open)
-                    spanFailed(&spans[s], errnoGet());
+                    spanFailed(&spans[s], ready.error());
             return false;
         }
         batch();
@@ -236,12 +248,13 @@ void writeBatch(const P &p, const char *host, typename P::Fh *fh, WriteSpan<type
         }
         span.last = res; // holds nothing allocated
         span.replied = true;
-        errnoSet(0);
-        const int accepted = p.accepted(res, pieces[i].size, attr);
-        if (accepted < 0) {
-            spanFailed(&span, errnoGet());
+        const nfsres::Result<int> taken = stepOutcome([&] { return p.accepted(res, pieces[i].size, attr); });
+        if (!taken.ok() || taken.value() < 0) {
+            // 0 for a reply committed below the level asked, which sets no error number
+            spanFailed(&span, taken.error());
             continue;
         }
+        const int accepted = taken.value();
         P::verdictAdd(res, &span.verdict);
         span.written += static_cast<unsigned>(accepted);
         span.open = span.written < span.count;

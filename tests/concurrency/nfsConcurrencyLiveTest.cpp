@@ -2,9 +2,14 @@
 // closing files on one device and on two, so that each task's cache lines are evicted by the
 // others', a file written by all four through descriptors of their own, another task
 // mounting and unmounting a device alongside, and a task writing into a line that waits to go
-// out behind another task's sequential write. Every byte is checked on the server's side and
-// as read back. Built with ThreadSanitizer too.
+// out behind another task's sequential write; and cache hits of tasks that go on while another
+// task's call waits on a paused server. Every byte is checked on the server's side and as read
+// back. Built with ThreadSanitizer too.
 #include "live/nfs3FileLive.h"
+
+#include "rpc/nfsRpcStats.h"
+
+#include <netinet/in.h>
 
 #include <brisnel/nfsCacheLib.h>
 #include <kernel/kernelStat.h>
@@ -167,6 +172,114 @@ TEST_F(ConcurrencyLive, AnotherTaskWritesIntoALineWaitingBehind)
     std::vector<char> expected = written;
     std::copy(patch.begin(), patch.end(), expected.begin() + kPatchAt);
     EXPECT_TRUE(onServer("behind") == expected);
+}
+
+// What a task does while another task's call waits on the paused server: it must finish
+// before the server comes back, with the cached bytes.
+enum class Stalled { fill, writeBack };
+struct PausedCase {
+    const char *name;
+    Stalled stalled; // the other task's call: a READ filling a line, or a full line's WRITE
+    bool sameFile;   // the hit is through another descriptor of the stalled task's file
+    bool write;      // the hit writes into a cached line instead of reading
+};
+
+class PausedServerLive : public ConcurrencyLive {
+protected:
+    void SetUp() override
+    {
+        ConcurrencyLive::SetUp();
+        savedTimeout_ = nfsTimeoutSec;
+        nfsTimeoutSec = 20; // the stalled call outlives the pause
+    }
+    void TearDown() override
+    {
+        nfsTimeoutSec = savedTimeout_;
+        ConcurrencyLive::TearDown();
+    }
+    static uint64_t calls(uint32_t proc)
+    {
+        return nfsStatSlot(IPPROTO_UDP, NFS_PROGRAM, NFS_V3, proc).calls.value() +
+               nfsStatSlot(IPPROTO_TCP, NFS_PROGRAM, NFS_V3, proc).calls.value();
+    }
+    void hitWhileACallWaits(const PausedCase &c);
+
+private:
+    int32_t savedTimeout_ = 0;
+};
+
+void PausedServerLive::hitWhileACallWaits(const PausedCase &c)
+{
+    constexpr int kLine = 16384;
+    const std::string stalledName = std::string("stalled-") + c.name;
+    const std::string hitName = c.sameFile ? stalledName : std::string("hit-") + c.name;
+    const std::vector<char> stalledBytes = seeded(4 * kLine, 31);
+    // A write hit into a line it leaves short of full: a full line would go out at once.
+    const std::vector<char> hitBytes = seeded(c.write ? 1000 : 4 * kLine, 32);
+    const std::vector<char> patch = seeded(100, 33);
+    putOnServer(stalledName, c.sameFile ? hitBytes : stalledBytes);
+    putOnServer(hitName, hitBytes);
+    const int stalledFd = kOpen(dev(stalledName).c_str(), K_O_RDWR, 0);
+    const int hitFd = kOpen(dev(hitName).c_str(), K_O_RDWR, 0);
+    ASSERT_GE(stalledFd, 0);
+    ASSERT_GE(hitFd, 0);
+    std::vector<char> got(100);
+    ASSERT_EQ(kRead(hitFd, got.data(), 100), 100) << "the hit's line is cached";
+    ASSERT_EQ(kIoctl(hitFd, K_FIOSEEK, 0), 0);
+    if (c.stalled == Stalled::fill) {
+        ASSERT_EQ(kIoctl(stalledFd, K_FIOSEEK, 2 * kLine), 0); // a line not cached
+    }
+
+    const uint32_t proc = c.stalled == Stalled::fill ? NFSPROC3_READ : NFSPROC3_WRITE;
+    const uint64_t before = calls(proc);
+    std::atomic<bool> stalledDone{false};
+    std::vector<char> stalledGot(100);
+    int stalledResult = 0;
+    std::thread stalled;
+    {
+        live::PeerPaused paused("RT_GANESHA_PID");
+        stalled = std::thread([&] {
+            stalledResult = c.stalled == Stalled::fill ? kRead(stalledFd, stalledGot.data(), 100)
+                                                       : kWrite(stalledFd, stalledBytes.data(), kLine);
+            stalledDone = true;
+            nfsClientClose();
+        });
+        while (calls(proc) == before) // the other task's call is on its way
+            std::this_thread::sleep_for(std::chrono::milliseconds(1));
+        const int moved = c.write ? kWrite(hitFd, patch.data(), 100) : kRead(hitFd, got.data(), 100);
+        EXPECT_EQ(moved, 100);
+        EXPECT_FALSE(stalledDone) << "the hit went on while the other call waited";
+    }
+    stalled.join();
+    if (c.stalled == Stalled::fill) {
+        const std::vector<char> &server = c.sameFile ? hitBytes : stalledBytes;
+        EXPECT_EQ(stalledResult, 100);
+        EXPECT_TRUE(std::equal(stalledGot.begin(), stalledGot.end(), server.begin() + 2 * kLine));
+    } else {
+        EXPECT_EQ(stalledResult, kLine);
+    }
+    if (!c.write) {
+        EXPECT_TRUE(std::equal(got.begin(), got.end(), hitBytes.begin()));
+    }
+    EXPECT_EQ(kClose(hitFd), 0) << std::hex << errnoGet();
+    EXPECT_EQ(kClose(stalledFd), 0) << std::hex << errnoGet();
+    std::vector<char> expectedHit = hitBytes;
+    if (c.write)
+        std::copy(patch.begin(), patch.end(), expectedHit.begin());
+    EXPECT_TRUE(onServer(hitName) == expectedHit);
+    if (!c.sameFile) {
+        EXPECT_TRUE(onServer(stalledName) == stalledBytes);
+    }
+}
+
+TEST_F(PausedServerLive, AHitGoesOnWhileAnotherTasksCallWaitsAndThatCallEndsRight)
+{
+    for (const PausedCase &c : {PausedCase{"readOfAnotherFile", Stalled::fill, false, false},
+                                PausedCase{"readThroughAnotherDescriptor", Stalled::fill, true, false},
+                                PausedCase{"writeDuringAWriteBack", Stalled::writeBack, false, true}}) {
+        SCOPED_TRACE(c.name);
+        hitWhileACallWaits(c);
+    }
 }
 
 } // namespace

@@ -263,3 +263,126 @@ TEST_F(DataSafetyLive, AFileFarLargerThanTheCacheIsCommittedAsItsLinesAreReused)
 }
 
 } // namespace
+
+namespace {
+
+// A device remounted with its lines of lineBytes and a window of calls in flight, for one case.
+class SizeLive : public DataSafetyLive {
+protected:
+    void remount(int lineBytes, int32_t window)
+    {
+        ASSERT_EQ(nfsUnmount(filelive::kDev), 0) << std::hex << errnoGet();
+        nfs3CacheParamsSet(16, lineBytes, 0);
+        nfsMaxInFlight = window;
+        ASSERT_EQ(nfsMount(live::host().c_str(), live::exportPath().c_str(), filelive::kDev), 0)
+            << std::hex << errnoGet();
+    }
+    void TearDown() override
+    {
+        nfsMaxInFlight = savedWindow_;
+        DataSafetyLive::TearDown();
+    }
+    static int64_t sizeOf(int fd)
+    {
+        struct kstat st {};
+        EXPECT_EQ(kFstat(fd, &st), 0) << std::hex << errnoGet();
+        return static_cast<int64_t>(st.st_size);
+    }
+
+private:
+    int32_t savedWindow_ = nfsMaxInFlight;
+};
+
+// A write longer than the cache (its lines sent behind at the seek, their replies showing the
+// server's size without the last cached bytes), a seek to the start, then an append at the end
+// the file shows: the append lands after every byte written, never over the last one.
+TEST_F(SizeLive, AnAppendAfterASeekLandsAfterEveryByteWritten)
+{
+    struct Case {
+        int lineBytes;
+        std::size_t size;
+        bool tcpOnly; // 2 MiB lines take TCP's transfers
+    };
+    const Case cases[] = {{16384, 262145, false}, {65536, 1048577, false}, {2 << 20, (32U << 20) + 1, true}};
+    std::mt19937 random(21);
+    for (const Case &c : cases) {
+        if (c.tcpOnly && live::serverOffersUdp())
+            continue;
+        const std::vector<char> bytes = randomBytes(c.size + 10, random);
+        for (const int32_t window : {4, 16}) {
+            const std::string name = "append-" + std::to_string(c.lineBytes) + "-" + std::to_string(window);
+            SCOPED_TRACE(name);
+            remount(c.lineBytes, window);
+            const int fd = kOpen(dev(name).c_str(), K_O_RDWR | K_O_CREAT | K_O_TRUNC, 0644);
+            ASSERT_GE(fd, 0) << std::hex << errnoGet();
+            const int first = static_cast<int>(c.size % 2); // the longer files start one byte in
+            ASSERT_EQ(kWrite(fd, bytes.data(), first), first);
+            ASSERT_EQ(kWrite(fd, bytes.data() + first, static_cast<int>(c.size) - first),
+                      static_cast<int>(c.size) - first);
+            ASSERT_EQ(kLseek(fd, 0, K_SEEK_SET), 0);
+            EXPECT_EQ(sizeOf(fd), static_cast<int64_t>(c.size));
+            EXPECT_EQ(kLseek(fd, 0, K_SEEK_END), static_cast<int64_t>(c.size));
+            EXPECT_EQ(kWrite(fd, bytes.data() + c.size, 10), 10);
+            EXPECT_EQ(kClose(fd), 0) << std::hex << errnoGet();
+            const std::vector<char> held = onServer(name);
+            EXPECT_TRUE(held == bytes) << "size " << held.size();
+        }
+    }
+}
+
+// Random writes, truncations, seeks with appends and reads, checked against a model of the file
+// after every step (the size the descriptor shows, the bytes read) and against the export at
+// the end, at windows 1, 4 and 16.
+TEST_F(SizeLive, RandomWritesTruncationsAndAppendsKeepTheFilesSizeAndBytes)
+{
+    constexpr int kLine = 16384;
+    constexpr int kSteps = 300;
+    std::mt19937 random(22);
+    std::uniform_int_distribution<int> kind(0, 9);
+    std::uniform_int_distribution<int> length(1, 3 * kLine);
+    for (const int32_t window : {1, 4, 16}) {
+        const std::string name = "fsx-" + std::to_string(window);
+        SCOPED_TRACE(name);
+        remount(kLine, window);
+        const int fd = kOpen(dev(name).c_str(), K_O_RDWR | K_O_CREAT | K_O_TRUNC, 0644);
+        ASSERT_GE(fd, 0) << std::hex << errnoGet();
+        std::vector<char> model;
+        for (int step = 0; step < kSteps; ++step) {
+            const int k = kind(random);
+            const int n = length(random);
+            const std::size_t at =
+                std::uniform_int_distribution<std::size_t>(0, model.size() + kLine)(random);
+            if (k < 5) { // a write at a random place, or after a seek to the end (an append)
+                const std::vector<char> data = randomBytes(static_cast<std::size_t>(n), random);
+                const std::size_t to = k == 4 ? model.size() : at;
+                ASSERT_EQ(k == 4 ? kLseek(fd, 0, K_SEEK_END)
+                                 : kLseek(fd, static_cast<int64_t>(to), K_SEEK_SET),
+                          static_cast<int64_t>(to))
+                    << "step " << step;
+                ASSERT_EQ(kWrite(fd, data.data(), n), n) << "step " << step << std::hex << " " << errnoGet();
+                model.resize(std::max(model.size(), to + data.size()));
+                std::copy(data.begin(), data.end(), model.begin() + static_cast<long>(to));
+            } else if (k < 7) { // a new size, shorter or longer
+                const std::size_t size = k == 5 ? at / 2 : at;
+                ASSERT_EQ(kFtruncate(fd, static_cast<int64_t>(size)), 0) << "step " << step;
+                model.resize(size);
+            } else { // a read at a random place up to the end
+                const std::size_t from = std::min(at, model.size());
+                std::vector<char> got(static_cast<std::size_t>(n));
+                ASSERT_EQ(kLseek(fd, static_cast<int64_t>(from), K_SEEK_SET), static_cast<int64_t>(from));
+                const int read = kRead(fd, got.data(), n);
+                const std::size_t expected =
+                    std::min<std::size_t>(static_cast<std::size_t>(n), model.size() - from);
+                ASSERT_EQ(read, static_cast<int>(expected)) << "step " << step;
+                ASSERT_TRUE(
+                    std::equal(got.begin(), got.begin() + read, model.begin() + static_cast<long>(from)))
+                    << "step " << step;
+            }
+            ASSERT_EQ(sizeOf(fd), static_cast<int64_t>(model.size())) << "step " << step << " kind " << k;
+        }
+        EXPECT_EQ(kClose(fd), 0) << std::hex << errnoGet();
+        EXPECT_TRUE(onServer(name) == model) << "size " << onServer(name).size();
+    }
+}
+
+} // namespace

@@ -7,6 +7,7 @@
 
 #include <brisnel/nfsCacheLib.h>
 #include <brisnel/nfsDrvLib.h>
+#include <kernel/errnoLib.h>
 
 #include <gtest/gtest.h>
 
@@ -27,15 +28,17 @@ struct SlotCall {
     unsigned count;
 };
 
-// The server side: one byte vector per file id.
+// The server side: one byte vector per file id, or per handle for files that have one.
 struct FakeServer {
     std::map<uint64_t, std::vector<char>> files;
+    std::map<std::string, std::vector<char>> byHandle;
     std::vector<SlotCall> calls;
     int failReads = 0;                 // the next n reads fail
     int failWrites = 0;                // the next n writes fail
     unsigned bytesBeforeFailure = 0;   // a failing read first lands this many of the file's bytes
     uint64_t failReadAt = UINT64_MAX;  // every read at this offset fails
     uint64_t failWriteAt = UINT64_MAX; // every write at this offset fails
+    int failErrno = 0;                 // the error number a failing write sets (0: none)
 
     std::size_t count(bool write) const
     {
@@ -55,10 +58,17 @@ struct FakeServer {
 
 inline FakeServer *server = nullptr;
 
-inline int fakeRead(const char *, nfs_fh3 *, uint64_t offset, unsigned count, char *buf, fattr3 *attr)
+inline std::vector<char> &fileOf(const nfs_fh3 *fh, const fattr3 *attr)
+{
+    if (fh->data.data_len == 0)
+        return server->files[attr->fileid];
+    return server->byHandle[std::string(fh->data.data_val, fh->data.data_len)];
+}
+
+inline int fakeRead(const char *, nfs_fh3 *fh, uint64_t offset, unsigned count, char *buf, fattr3 *attr)
 {
     server->calls.push_back({false, attr->fileid, offset, count});
-    const std::vector<char> &data = server->files[attr->fileid];
+    const std::vector<char> &data = fileOf(fh, attr);
     if (offset >= data.size())
         offset = data.size(); // past the end: nothing to read, and the offset fits a size_t
     const auto at = static_cast<std::size_t>(offset);
@@ -77,15 +87,17 @@ inline int fakeRead(const char *, nfs_fh3 *, uint64_t offset, unsigned count, ch
     return static_cast<int>(n);
 }
 
-inline Nfs3WriteResult fakeWrite(const char *, nfs_fh3 *, uint64_t offset, unsigned count, const char *buf,
+inline Nfs3WriteResult fakeWrite(const char *, nfs_fh3 *fh, uint64_t offset, unsigned count, const char *buf,
                                  fattr3 *attr)
 {
     server->calls.push_back({true, attr->fileid, offset, count});
     if (server->failWrites > 0 || offset == server->failWriteAt) {
         server->failWrites -= server->failWrites > 0 ? 1 : 0;
+        if (server->failErrno != 0)
+            errnoSet(server->failErrno);
         return {-1, {}};
     }
-    std::vector<char> &data = server->files[attr->fileid];
+    std::vector<char> &data = fileOf(fh, attr);
     const auto at = static_cast<std::size_t>(offset); // the tests keep files small
     if (data.size() < at + count)
         data.resize(at + count);

@@ -170,6 +170,34 @@ TEST_F(CacheRead, CountsThatCrossTheLineAreRefusedBeforeAnythingMoves)
     EXPECT_TRUE(server_.calls.empty());
 }
 
+// A server may give two files one file id (an export spanning file systems, ids reused): the
+// lines are the handle's, so neither file reads or writes the other's bytes.
+TEST_F(CacheRead, TwoHandlesWithOneFileIdEachReadTheirOwnBytes)
+{
+    allocate(16, kLine);
+    std::array<char, 8> handleA{'h', 'a'};
+    std::array<char, 8> handleB{'h', 'b'};
+    NfsOpenFile *a = open(7);
+    NfsOpenFile *b = open(7);
+    a->fh.data = {8, handleA.data()};
+    b->fh.data = {8, handleB.data()};
+    server_.byHandle[std::string(handleA.data(), 8)] = std::vector<char>(2 * kLine, 'a');
+    server_.byHandle[std::string(handleB.data(), 8)] = std::vector<char>(2 * kLine, 'b');
+    std::array<char, 100> buf{};
+    for (const uint64_t at : {uint64_t{0}, uint64_t{kLine + 5}, uint64_t{0}}) {
+        ASSERT_EQ(nfsCacheLineRead(a, at, buf.data(), 100, 3), 100);
+        EXPECT_EQ(std::string(buf.data(), 100), std::string(100, 'a')) << at;
+        ASSERT_EQ(nfsCacheLineRead(b, at, buf.data(), 100, 3), 100);
+        EXPECT_EQ(std::string(buf.data(), 100), std::string(100, 'b')) << at;
+    }
+    ASSERT_EQ(nfsCacheLineWrite(a, 10, "xyz", 3, 3), 3);
+    ASSERT_EQ(nfsCacheLineRead(b, 10, buf.data(), 3, 3), 3);
+    EXPECT_EQ(std::string(buf.data(), 3), "bbb");
+    EXPECT_GE(nfsCacheFileFlush(a, 0, 3), 0);
+    EXPECT_EQ(std::string(server_.byHandle[std::string(handleA.data(), 8)].data() + 9, 5), "axyza");
+    EXPECT_EQ(server_.byHandle[std::string(handleB.data(), 8)], std::vector<char>(2 * kLine, 'b'));
+}
+
 class CacheWrite : public CacheFixture {};
 
 TEST_F(CacheWrite, ASmallWriteStaysInADirtyLineUntilTheFileIsFlushed)
@@ -300,7 +328,7 @@ TEST_F(CacheSharedLine, AFailedWriteBackOfTheOtherFileIsRecordedInItAndTheLineRe
 {
     ASSERT_EQ(nfsCacheLineWrite(first, 0, "first", 5, 3), 5);
     server_.failWrites = 1;
-    errnoSet(NFS_ERRNO_BASE | NFS3ERR_NOSPC);
+    server_.failErrno = NFS_ERRNO_BASE | NFS3ERR_NOSPC;
     std::array<char, 11> buf{};
     EXPECT_EQ(nfsCacheLineRead(second, 0, buf.data(), 11, 3), 11);
     EXPECT_EQ(lineOf(17, 0).fileId, 17u);
