@@ -320,12 +320,12 @@ struct SEQUENCE4args {
 struct createhow4 {
     createmode4 mode;
     union {
-        fattr4 createattrs;             // UNCHECKED4, GUARDED4
-        verifier4 createverf;           // EXCLUSIVE4
+        fattr4 createattrs;   // UNCHECKED4, GUARDED4
+        verifier4 createverf; // EXCLUSIVE4
         struct {
             verifier4 cva_verf;
             fattr4 cva_attrs;
-        } ch_createboth;                // EXCLUSIVE4_1
+        } ch_createboth; // EXCLUSIVE4_1
     } createhow4_u;
 };
 
@@ -338,8 +338,8 @@ struct openflag4 {
 struct open_claim4 {
     open_claim_type4 claim;
     union {
-        Nfs4Bytes file;                        // CLAIM_NULL
-        open_delegation_type4 delegate_type;   // CLAIM_PREVIOUS
+        Nfs4Bytes file;                      // CLAIM_NULL
+        open_delegation_type4 delegate_type; // CLAIM_PREVIOUS
     } open_claim4_u;
 };
 
@@ -355,11 +355,11 @@ struct OPEN4args {
 struct createtype4 {
     nfs_ftype4 type;
     union {
-        Nfs4Bytes linkdata;   // NF4LNK
+        Nfs4Bytes linkdata; // NF4LNK
         struct {
             uint32_t specdata1;
             uint32_t specdata2;
-        } devdata;            // NF4BLK, NF4CHR
+        } devdata; // NF4BLK, NF4CHR
     } createtype4_u;
 };
 
@@ -384,8 +384,8 @@ struct exist_lock_owner4 {
 struct locker4 {
     bool_t new_lock_owner;
     union {
-        open_to_lock_owner4 open_owner;  // TRUE
-        exist_lock_owner4 lock_owner;    // FALSE
+        open_to_lock_owner4 open_owner; // TRUE
+        exist_lock_owner4 lock_owner;   // FALSE
     } locker4_u;
 };
 
@@ -428,15 +428,15 @@ struct WRITE4args {
 };
 
 struct SETCLIENTID4args {
-    verifier4 verifier;        // nfs_client_id4
+    verifier4 verifier; // nfs_client_id4
     Nfs4Bytes id;
-    uint32_t cb_program;       // cb_client4
+    uint32_t cb_program; // cb_client4
     netaddr4 cb_location;
     uint32_t callback_ident;
 };
 
 struct EXCHANGE_ID4args {
-    verifier4 co_verifier;     // client_owner4
+    verifier4 co_verifier; // client_owner4
     Nfs4Bytes co_ownerid;
     uint32_t eia_flags;
     state_protect4 eia_state_protect;
@@ -466,8 +466,8 @@ struct nfs_argop4 {
     union {
         SEQUENCE4args opsequence;
         nfs_fh4 opputfh;
-        Nfs4Bytes oplookup;        // objname
-        bitmap4 opgetattr;         // attr_request
+        Nfs4Bytes oplookup; // objname
+        bitmap4 opgetattr;  // attr_request
         struct {
             stateid4 stateid;
             fattr4 obj_attributes;
@@ -493,18 +493,18 @@ struct nfs_argop4 {
             uint32_t count;
         } opcommit;
         READDIR4args opreaddir;
-        Nfs4Bytes opremove;        // target
+        Nfs4Bytes opremove; // target
         struct {
             Nfs4Bytes oldname;
             Nfs4Bytes newname;
         } oprename;
-        Nfs4Bytes oplink;          // newname
+        Nfs4Bytes oplink; // newname
         CREATE4args opcreate;
         EXCHANGE_ID4args opexchange_id;
         CREATE_SESSION4args opcreate_session;
         sessionid4 opdestroy_session;
-        clientid4 opdestroy_clientid;  // also RENEW
-        bool_t opreclaim_complete;     // rca_one_fs
+        clientid4 opdestroy_clientid; // also RENEW
+        bool_t opreclaim_complete;    // rca_one_fs
         BIND_CONN_TO_SESSION4args opbind_conn_to_session;
         secinfo_style4 opsecinfo_no_name;
         SETCLIENTID4args opsetclientid;
@@ -549,15 +549,15 @@ struct nfsace4 {
 // open_delegation4: decoded in full, though this client asks for no delegation.
 struct open_delegation4 {
     open_delegation_type4 delegation_type;
-    stateid4 stateid;             // READ, WRITE
-    bool_t recall;                // READ, WRITE
-    limit_by4 limitby;            // WRITE: nfs_space_limit4
-    uint64_t filesize;            //   NFS_LIMIT_SIZE
-    uint32_t num_blocks;          //   NFS_LIMIT_BLOCKS
+    stateid4 stateid;    // READ, WRITE
+    bool_t recall;       // READ, WRITE
+    limit_by4 limitby;   // WRITE: nfs_space_limit4
+    uint64_t filesize;   //   NFS_LIMIT_SIZE
+    uint32_t num_blocks; //   NFS_LIMIT_BLOCKS
     uint32_t bytes_per_block;
-    nfsace4 permissions;          // READ, WRITE
-    why_no_delegation4 ond_why;   // NONE_EXT
-    bool_t ond_server_will;       //   WND4_CONTENTION push, WND4_RESOURCE signal
+    nfsace4 permissions;        // READ, WRITE
+    why_no_delegation4 ond_why; // NONE_EXT
+    bool_t ond_server_will;     //   WND4_CONTENTION push, WND4_RESOURCE signal
 };
 
 struct OPEN4resok {
@@ -608,7 +608,7 @@ struct EXCHANGE_ID4resok {
     uint32_t eir_sequenceid;
     uint32_t eir_flags;
     state_protect4 eir_state_protect;
-    uint64_t so_minor_id;       // server_owner4
+    uint64_t so_minor_id; // server_owner4
     Nfs4Bytes so_major_id;
     Nfs4Bytes eir_server_scope;
     Nfs4ImplId eir_server_impl_id;
@@ -643,19 +643,19 @@ struct nfs_resop4 {
         SEQUENCE4resok opsequence;
         nfs_fh4 opgetfh;
         fattr4 opgetattr;
-        bitmap4 opsetattr;           // attrsset
+        bitmap4 opsetattr; // attrsset
         struct {
             uint32_t supported;
             uint32_t access;
         } opaccess;
         OPEN4resok opopen;
-        stateid4 opstateid;          // OPEN_CONFIRM, CLOSE, LOCK, LOCKU
+        stateid4 opstateid; // OPEN_CONFIRM, CLOSE, LOCK, LOCKU
         READ4resok opread;
         WRITE4resok opwrite;
-        verifier4 opcommit;          // writeverf
+        verifier4 opcommit; // writeverf
         READDIR4resok opreaddir;
-        Nfs4Bytes opreadlink;        // link
-        change_info4 opcinfo;        // REMOVE, LINK
+        Nfs4Bytes opreadlink; // link
+        change_info4 opcinfo; // REMOVE, LINK
         struct {
             change_info4 source_cinfo;
             change_info4 target_cinfo;
@@ -672,8 +672,8 @@ struct nfs_resop4 {
             clientid4 clientid;
             verifier4 setclientid_confirm;
         } opsetclientid;
-        netaddr4 opclient_using;     // SETCLIENTID, NFS4ERR_CLID_INUSE
-        LOCK4denied opdenied;        // LOCK, LOCKT, NFS4ERR_DENIED
+        netaddr4 opclient_using; // SETCLIENTID, NFS4ERR_CLID_INUSE
+        LOCK4denied opdenied;    // LOCK, LOCKT, NFS4ERR_DENIED
     } nfs_resop4_u;
 };
 
@@ -743,12 +743,12 @@ bool nfs4BitmapHas(const bitmap4 &bitmap, u_int bit);
 
 // How a decoded COMPOUND4res answers the request it was sent for.
 enum class Nfs4CompoundCheck {
-    Complete,        // every operation answered, all NFS4_OK, overall NFS4_OK
-    EndedEarly,      // answered up to the first failing operation, as RFC 8881 section 15.2 has it
-    TooManyResults,  // more results than operations sent
-    OpMismatch,      // a result for another operation than the one sent at its place
-    StatusMismatch,  // an earlier result failed, the last one's status is not the overall one,
-                     // or the compound says it failed with every operation answered NFS4_OK
+    Complete,       // every operation answered, all NFS4_OK, overall NFS4_OK
+    EndedEarly,     // answered up to the first failing operation, as RFC 8881 section 15.2 has it
+    TooManyResults, // more results than operations sent
+    OpMismatch,     // a result for another operation than the one sent at its place
+    StatusMismatch, // an earlier result failed, the last one's status is not the overall one,
+                    // or the compound says it failed with every operation answered NFS4_OK
 };
 
 // Checks the reply against the request; anything but Complete or EndedEarly is a malformed

@@ -18,10 +18,8 @@ bool_t xdr_createhow4(XDR *xdrs, createhow4 *objp)
     auto &arm = objp->createhow4_u;
     switch (objp->mode) {
     case UNCHECKED4:
-    case GUARDED4:
-        return xdr_fattr4(xdrs, &arm.createattrs);
-    case EXCLUSIVE4:
-        return xdr_opaque(xdrs, arm.createverf, NFS4_VERIFIER_SIZE);
+    case GUARDED4: return xdr_fattr4(xdrs, &arm.createattrs);
+    case EXCLUSIVE4: return xdr_opaque(xdrs, arm.createverf, NFS4_VERIFIER_SIZE);
     case EXCLUSIVE4_1:
         return xdr_opaque(xdrs, arm.ch_createboth.cva_verf, NFS4_VERIFIER_SIZE) &&
                xdr_fattr4(xdrs, &arm.ch_createboth.cva_attrs);
@@ -51,12 +49,9 @@ bool_t xdr_open_claim4(XDR *xdrs, open_claim4 *objp)
     if (!enumValue(xdrs, &objp->claim))
         return FALSE;
     switch (objp->claim) {
-    case CLAIM_NULL:
-        return xdr_component4(xdrs, &objp->open_claim4_u.file);
-    case CLAIM_PREVIOUS:
-        return enumValue(xdrs, &objp->open_claim4_u.delegate_type);
-    case CLAIM_FH:
-        return TRUE;
+    case CLAIM_NULL: return xdr_component4(xdrs, &objp->open_claim4_u.file);
+    case CLAIM_PREVIOUS: return enumValue(xdrs, &objp->open_claim4_u.delegate_type);
+    case CLAIM_FH: return TRUE;
     }
     return FALSE;
 }
@@ -84,13 +79,11 @@ bool_t xdr_createtype4(XDR *xdrs, createtype4 *objp)
         return FALSE;
     auto &arm = objp->createtype4_u;
     switch (objp->type) {
-    case NF4LNK:
-        return xdr_linktext4(xdrs, &arm.linkdata);
+    case NF4LNK: return xdr_linktext4(xdrs, &arm.linkdata);
     case NF4BLK:
     case NF4CHR:
         return xdr_uint32_t(xdrs, &arm.devdata.specdata1) && xdr_uint32_t(xdrs, &arm.devdata.specdata2);
-    default:
-        return TRUE;
+    default: return TRUE;
     }
 }
 

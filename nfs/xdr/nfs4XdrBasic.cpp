@@ -66,10 +66,8 @@ bool_t xdr_settime4(XDR *xdrs, settime4 *objp)
     if (!enumValue(xdrs, &objp->set_it))
         return FALSE;
     switch (objp->set_it) {
-    case SET_TO_SERVER_TIME4:
-        return TRUE;
-    case SET_TO_CLIENT_TIME4:
-        return xdr_nfstime4(xdrs, &objp->time);
+    case SET_TO_SERVER_TIME4: return TRUE;
+    case SET_TO_CLIENT_TIME4: return xdr_nfstime4(xdrs, &objp->time);
     }
     return FALSE;
 }
@@ -136,13 +134,11 @@ bool_t xdr_state_protect4(XDR *xdrs, state_protect4 *objp)
     if (!enumValue(xdrs, &objp->how))
         return FALSE;
     switch (objp->how) {
-    case SP4_NONE:
-        return TRUE;
+    case SP4_NONE: return TRUE;
     case SP4_MACH_CRED:
         return xdr_bitmap4(xdrs, &objp->mach_ops.spo_must_enforce) &&
                xdr_bitmap4(xdrs, &objp->mach_ops.spo_must_allow);
-    case SP4_SSV:
-        break;
+    case SP4_SSV: break;
     }
     return FALSE;
 }

@@ -66,10 +66,10 @@ bool_t smallArgs(XDR *xdrs, nfs_argop4 *objp)
 {
     auto &u = objp->nfs_argop4_u;
     switch (objp->argop) {
-    case OP_ACCESS:
-        return xdr_uint32_t(xdrs, &u.opaccess);
+    case OP_ACCESS: return xdr_uint32_t(xdrs, &u.opaccess);
     case OP_OPEN_CONFIRM: /* { stateid4 open_stateid; seqid4 seqid; } */
-        return xdr_stateid4(xdrs, &u.opopen_confirm.open_stateid) && xdr_uint32_t(xdrs, &u.opopen_confirm.seqid);
+        return xdr_stateid4(xdrs, &u.opopen_confirm.open_stateid) &&
+               xdr_uint32_t(xdrs, &u.opopen_confirm.seqid);
     case OP_CLOSE: /* { seqid4 seqid; stateid4 open_stateid; } */
         return xdr_uint32_t(xdrs, &u.opclose.seqid) && xdr_stateid4(xdrs, &u.opclose.open_stateid);
     case OP_READ: /* { stateid4 stateid; offset4 offset; count4 count; } */
@@ -81,20 +81,16 @@ bool_t smallArgs(XDR *xdrs, nfs_argop4 *objp)
         return xdr_stateid4(xdrs, &u.opsetattr.stateid) && xdr_fattr4(xdrs, &u.opsetattr.obj_attributes);
     case OP_RENAME: /* { component4 oldname; component4 newname; } */
         return xdr_component4(xdrs, &u.oprename.oldname) && xdr_component4(xdrs, &u.oprename.newname);
-    case OP_DESTROY_SESSION: /* { sessionid4 dsa_sessionid; } */
-        return sessionid(xdrs, u.opdestroy_session);
+    case OP_DESTROY_SESSION: /* { sessionid4 dsa_sessionid; } */ return sessionid(xdrs, u.opdestroy_session);
     case OP_DESTROY_CLIENTID: /* { clientid4 dca_clientid; } */
-    case OP_RENEW:            /* { clientid4 clientid; } */
-        return xdr_uint64_t(xdrs, &u.opdestroy_clientid);
-    case OP_RECLAIM_COMPLETE: /* { bool rca_one_fs; } */
-        return xdr_bool(xdrs, &u.opreclaim_complete);
+    case OP_RENEW: /* { clientid4 clientid; } */ return xdr_uint64_t(xdrs, &u.opdestroy_clientid);
+    case OP_RECLAIM_COMPLETE: /* { bool rca_one_fs; } */ return xdr_bool(xdrs, &u.opreclaim_complete);
     case OP_SECINFO_NO_NAME: /* typedef secinfo_style4 SECINFO_NO_NAME4args; */
         return enumValue(xdrs, &u.opsecinfo_no_name);
     case OP_SETCLIENTID_CONFIRM: /* { clientid4 clientid; verifier4 setclientid_confirm; } */
         return xdr_uint64_t(xdrs, &u.opsetclientid_confirm.clientid) &&
                xdr_opaque(xdrs, u.opsetclientid_confirm.setclientid_confirm, NFS4_VERIFIER_SIZE);
-    default:
-        return FALSE;
+    default: return FALSE;
     }
 }
 
@@ -142,50 +138,34 @@ bool_t okResult(XDR *xdrs, nfs_resop4 *objp)
     case OP_DESTROY_CLIENTID:
     case OP_RECLAIM_COMPLETE:
     case OP_RELEASE_LOCKOWNER:
-    case OP_ILLEGAL:
-        return TRUE;
-    case OP_SEQUENCE:
-        return sequenceOk(xdrs, &u.opsequence);
-    case OP_GETFH: /* GETFH4resok { nfs_fh4 object; } */
-        return xdr_nfs_fh4(xdrs, &u.opgetfh);
-    case OP_GETATTR: /* GETATTR4resok { fattr4 obj_attributes; } */
-        return xdr_fattr4(xdrs, &u.opgetattr);
+    case OP_ILLEGAL: return TRUE;
+    case OP_SEQUENCE: return sequenceOk(xdrs, &u.opsequence);
+    case OP_GETFH: /* GETFH4resok { nfs_fh4 object; } */ return xdr_nfs_fh4(xdrs, &u.opgetfh);
+    case OP_GETATTR: /* GETATTR4resok { fattr4 obj_attributes; } */ return xdr_fattr4(xdrs, &u.opgetattr);
     case OP_ACCESS: /* ACCESS4resok { uint32_t supported; uint32_t access; } */
         return xdr_uint32_t(xdrs, &u.opaccess.supported) && xdr_uint32_t(xdrs, &u.opaccess.access);
-    case OP_OPEN:
-        return xdr_OPEN4resok(xdrs, &u.opopen);
+    case OP_OPEN: return xdr_OPEN4resok(xdrs, &u.opopen);
     case OP_OPEN_CONFIRM: /* { stateid4 open_stateid; } */
     case OP_CLOSE:        /* stateid4 open_stateid */
-    case OP_LOCKU:        /* stateid4 lock_stateid */
-        return xdr_stateid4(xdrs, &u.opstateid);
-    case OP_READ:
-        return xdr_READ4resok(xdrs, &u.opread);
-    case OP_WRITE:
-        return writeOk(xdrs, &u.opwrite);
+    case OP_LOCKU: /* stateid4 lock_stateid */ return xdr_stateid4(xdrs, &u.opstateid);
+    case OP_READ: return xdr_READ4resok(xdrs, &u.opread);
+    case OP_WRITE: return writeOk(xdrs, &u.opwrite);
     case OP_COMMIT: /* COMMIT4resok { verifier4 writeverf; } */
         return xdr_opaque(xdrs, u.opcommit, NFS4_VERIFIER_SIZE);
-    case OP_READDIR:
-        return xdr_READDIR4resok(xdrs, &u.opreaddir);
-    case OP_READLINK: /* READLINK4resok { linktext4 link; } */
-        return xdr_linktext4(xdrs, &u.opreadlink);
+    case OP_READDIR: return xdr_READDIR4resok(xdrs, &u.opreaddir);
+    case OP_READLINK: /* READLINK4resok { linktext4 link; } */ return xdr_linktext4(xdrs, &u.opreadlink);
     case OP_REMOVE: /* REMOVE4resok { change_info4 cinfo; } */
-    case OP_LINK:   /* LINK4resok { change_info4 cinfo; } */
-        return xdr_change_info4(xdrs, &u.opcinfo);
+    case OP_LINK: /* LINK4resok { change_info4 cinfo; } */ return xdr_change_info4(xdrs, &u.opcinfo);
     case OP_RENAME: /* RENAME4resok { change_info4 source_cinfo; change_info4 target_cinfo; } */
         return xdr_change_info4(xdrs, &u.oprename.source_cinfo) &&
                xdr_change_info4(xdrs, &u.oprename.target_cinfo);
     case OP_CREATE: /* CREATE4resok { change_info4 cinfo; bitmap4 attrset; } */
         return xdr_change_info4(xdrs, &u.opcreate.cinfo) && xdr_bitmap4(xdrs, &u.opcreate.attrset);
-    case OP_EXCHANGE_ID:
-        return xdr_EXCHANGE_ID4resok(xdrs, &u.opexchange_id);
-    case OP_CREATE_SESSION:
-        return xdr_CREATE_SESSION4resok(xdrs, &u.opcreate_session);
-    case OP_BIND_CONN_TO_SESSION:
-        return bindConnOk(xdrs, &u.opbind_conn_to_session);
-    case OP_SECINFO_NO_NAME:
-        return xdr_SECINFO4resok(xdrs, &u.opsecinfo_no_name);
-    default:
-        return FALSE;
+    case OP_EXCHANGE_ID: return xdr_EXCHANGE_ID4resok(xdrs, &u.opexchange_id);
+    case OP_CREATE_SESSION: return xdr_CREATE_SESSION4resok(xdrs, &u.opcreate_session);
+    case OP_BIND_CONN_TO_SESSION: return bindConnOk(xdrs, &u.opbind_conn_to_session);
+    case OP_SECINFO_NO_NAME: return xdr_SECINFO4resok(xdrs, &u.opsecinfo_no_name);
+    default: return FALSE;
     }
 }
 
@@ -201,15 +181,13 @@ bool_t resultArm(XDR *xdrs, nfs_resop4 *objp)
         if (objp->status == NFS4ERR_DENIED)
             return xdr_LOCK4denied(xdrs, &u.opdenied);
         return !ok || xdr_stateid4(xdrs, &u.opstateid);
-    case OP_LOCKT:
-        return objp->status != NFS4ERR_DENIED || xdr_LOCK4denied(xdrs, &u.opdenied);
+    case OP_LOCKT: return objp->status != NFS4ERR_DENIED || xdr_LOCK4denied(xdrs, &u.opdenied);
     case OP_SETCLIENTID:
         if (objp->status == NFS4ERR_CLID_INUSE)
             return xdr_netaddr4(xdrs, &u.opclient_using);
         return !ok || (xdr_uint64_t(xdrs, &u.opsetclientid.clientid) &&
                        xdr_opaque(xdrs, u.opsetclientid.setclientid_confirm, NFS4_VERIFIER_SIZE));
-    default:
-        return !ok || okResult(xdrs, objp);
+    default: return !ok || okResult(xdrs, objp);
     }
 }
 
@@ -230,46 +208,27 @@ bool_t xdr_nfs_argop4(XDR *xdrs, nfs_argop4 *objp)
     case OP_SAVEFH:
     case OP_RESTOREFH:
     case OP_LOOKUPP:
-    case OP_READLINK:
-        return TRUE;
-    case OP_SEQUENCE:
-        return sequenceArgs(xdrs, &u.opsequence);
-    case OP_PUTFH: /* PUTFH4args { nfs_fh4 object; } */
-        return xdr_nfs_fh4(xdrs, &u.opputfh);
-    case OP_LOOKUP: /* LOOKUP4args { component4 objname; } */
-        return xdr_component4(xdrs, &u.oplookup);
-    case OP_REMOVE: /* REMOVE4args { component4 target; } */
-        return xdr_component4(xdrs, &u.opremove);
-    case OP_LINK: /* LINK4args { component4 newname; } */
-        return xdr_component4(xdrs, &u.oplink);
-    case OP_GETATTR: /* GETATTR4args { bitmap4 attr_request; } */
-        return xdr_bitmap4(xdrs, &u.opgetattr);
-    case OP_OPEN:
-        return xdr_OPEN4args(xdrs, &u.opopen);
-    case OP_WRITE:
-        return xdr_WRITE4args(xdrs, &u.opwrite);
-    case OP_READDIR:
-        return xdr_READDIR4args(xdrs, &u.opreaddir);
-    case OP_CREATE:
-        return xdr_CREATE4args(xdrs, &u.opcreate);
-    case OP_EXCHANGE_ID:
-        return xdr_EXCHANGE_ID4args(xdrs, &u.opexchange_id);
-    case OP_CREATE_SESSION:
-        return xdr_CREATE_SESSION4args(xdrs, &u.opcreate_session);
-    case OP_BIND_CONN_TO_SESSION:
-        return bindConnArgs(xdrs, &u.opbind_conn_to_session);
-    case OP_SETCLIENTID:
-        return xdr_SETCLIENTID4args(xdrs, &u.opsetclientid);
-    case OP_LOCK:
-        return xdr_LOCK4args(xdrs, &u.oplock);
-    case OP_LOCKT:
-        return xdr_LOCKT4args(xdrs, &u.oplockt);
-    case OP_LOCKU:
-        return xdr_LOCKU4args(xdrs, &u.oplocku);
+    case OP_READLINK: return TRUE;
+    case OP_SEQUENCE: return sequenceArgs(xdrs, &u.opsequence);
+    case OP_PUTFH: /* PUTFH4args { nfs_fh4 object; } */ return xdr_nfs_fh4(xdrs, &u.opputfh);
+    case OP_LOOKUP: /* LOOKUP4args { component4 objname; } */ return xdr_component4(xdrs, &u.oplookup);
+    case OP_REMOVE: /* REMOVE4args { component4 target; } */ return xdr_component4(xdrs, &u.opremove);
+    case OP_LINK: /* LINK4args { component4 newname; } */ return xdr_component4(xdrs, &u.oplink);
+    case OP_GETATTR: /* GETATTR4args { bitmap4 attr_request; } */ return xdr_bitmap4(xdrs, &u.opgetattr);
+    case OP_OPEN: return xdr_OPEN4args(xdrs, &u.opopen);
+    case OP_WRITE: return xdr_WRITE4args(xdrs, &u.opwrite);
+    case OP_READDIR: return xdr_READDIR4args(xdrs, &u.opreaddir);
+    case OP_CREATE: return xdr_CREATE4args(xdrs, &u.opcreate);
+    case OP_EXCHANGE_ID: return xdr_EXCHANGE_ID4args(xdrs, &u.opexchange_id);
+    case OP_CREATE_SESSION: return xdr_CREATE_SESSION4args(xdrs, &u.opcreate_session);
+    case OP_BIND_CONN_TO_SESSION: return bindConnArgs(xdrs, &u.opbind_conn_to_session);
+    case OP_SETCLIENTID: return xdr_SETCLIENTID4args(xdrs, &u.opsetclientid);
+    case OP_LOCK: return xdr_LOCK4args(xdrs, &u.oplock);
+    case OP_LOCKT: return xdr_LOCKT4args(xdrs, &u.oplockt);
+    case OP_LOCKU: return xdr_LOCKU4args(xdrs, &u.oplocku);
     case OP_RELEASE_LOCKOWNER: /* RELEASE_LOCKOWNER4args { lock_owner4 lock_owner; } */
         return xdr_state_owner4(xdrs, &u.oprelease_lockowner);
-    default:
-        return smallArgs(xdrs, objp);
+    default: return smallArgs(xdrs, objp);
     }
 }
 
@@ -315,7 +274,9 @@ bool_t xdr_COMPOUND4res(XDR *xdrs, COMPOUND4res *objp)
 {
     return xdr_nfsstat4(xdrs, &objp->status) && xdr_opaque_limit4(xdrs, &objp->tag) &&
            array(xdrs, &objp->resarray.resarray_len, &objp->resarray.resarray_val, NFS4_MAX_OPS,
-                 [xdrs, objp](nfs_resop4 *op) { return resop(xdrs, op, objp->readBuffer, objp->readCapacity); });
+                 [xdrs, objp](nfs_resop4 *op) {
+                     return resop(xdrs, op, objp->readBuffer, objp->readCapacity);
+                 });
 }
 
 Nfs4CompoundCheck nfs4CheckCompound(const COMPOUND4args &args, const COMPOUND4res &res)

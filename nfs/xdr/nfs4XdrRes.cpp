@@ -25,8 +25,7 @@ bool_t xdrSpaceLimit(XDR *xdrs, open_delegation4 *objp)
     if (!enumValue(xdrs, &objp->limitby))
         return FALSE;
     switch (objp->limitby) {
-    case NFS_LIMIT_SIZE:
-        return xdr_uint64_t(xdrs, &objp->filesize);
+    case NFS_LIMIT_SIZE: return xdr_uint64_t(xdrs, &objp->filesize);
     case NFS_LIMIT_BLOCKS:
         return xdr_uint32_t(xdrs, &objp->num_blocks) && xdr_uint32_t(xdrs, &objp->bytes_per_block);
     }
@@ -70,16 +69,14 @@ bool_t xdr_open_delegation4(XDR *xdrs, open_delegation4 *objp)
     if (!enumValue(xdrs, &objp->delegation_type))
         return FALSE;
     switch (objp->delegation_type) {
-    case OPEN_DELEGATE_NONE:
-        return TRUE;
+    case OPEN_DELEGATE_NONE: return TRUE;
     case OPEN_DELEGATE_READ:
         return xdr_stateid4(xdrs, &objp->stateid) && xdr_bool(xdrs, &objp->recall) &&
                xdrNfsace4(xdrs, &objp->permissions);
     case OPEN_DELEGATE_WRITE:
         return xdr_stateid4(xdrs, &objp->stateid) && xdr_bool(xdrs, &objp->recall) &&
                xdrSpaceLimit(xdrs, objp) && xdrNfsace4(xdrs, &objp->permissions);
-    case OPEN_DELEGATE_NONE_EXT:
-        return xdrNoneDelegation(xdrs, objp);
+    case OPEN_DELEGATE_NONE_EXT: return xdrNoneDelegation(xdrs, objp);
     }
     return FALSE;
 }
