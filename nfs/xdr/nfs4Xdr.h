@@ -156,7 +156,12 @@ enum open_delegation_type4 : int32_t {
     OPEN_DELEGATE_NONE_EXT = 3
 };
 enum limit_by4 : int32_t { NFS_LIMIT_SIZE = 1, NFS_LIMIT_BLOCKS = 2 };
-enum why_no_delegation4 : int32_t { WND4_CONTENTION = 7, WND4_RESOURCE = 8 };
+enum why_no_delegation4 : int32_t {
+    WND4_NOT_WANTED = 0,
+    WND4_CONTENTION = 1,
+    WND4_RESOURCE = 2,
+    WND4_CANCELLED = 7
+};
 enum nfs_lock_type4 : int32_t { READ_LT = 1, WRITE_LT = 2, READW_LT = 3, WRITEW_LT = 4 };
 enum state_protect_how4 : int32_t { SP4_NONE = 0, SP4_MACH_CRED = 1, SP4_SSV = 2 };
 enum channel_dir_from_client4 : int32_t {

@@ -968,3 +968,52 @@ TEST(Xdr4Status, EveryStatusHasOneNameInOrder)
     EXPECT_EQ(nfs4StatusName(10073), nullptr);
     EXPECT_EQ(nfs4StatusName(19), nullptr);
 }
+
+TEST(Xdr4Results, EveryDelegationFormDecodes)
+{
+    const Wire ace = Wire().u32(0).u32(0).u32(0x1f).var("EVERYONE@");
+    struct Case {
+        const char *name;
+        Wire delegation;
+        bool decodes;
+    };
+    const Case cases[] = {
+        {"none", Wire().u32(OPEN_DELEGATE_NONE), true},
+        {"read", Wire().u32(OPEN_DELEGATE_READ).append(stateidWire(2)).u32(1).append(ace), true},
+        {"write, size limit",
+         Wire().u32(OPEN_DELEGATE_WRITE).append(stateidWire(2)).u32(0).u32(NFS_LIMIT_SIZE).u64(9).append(ace),
+         true},
+        {"write, unknown limit",
+         Wire().u32(OPEN_DELEGATE_WRITE).append(stateidWire(2)).u32(0).u32(3).u64(9).append(ace), false},
+        {"none, not wanted", Wire().u32(OPEN_DELEGATE_NONE_EXT).u32(0), true},
+        {"none, contention", Wire().u32(OPEN_DELEGATE_NONE_EXT).u32(1).u32(1), true},
+        {"none, resource", Wire().u32(OPEN_DELEGATE_NONE_EXT).u32(2).u32(0), true},
+        {"none, cancelled", Wire().u32(OPEN_DELEGATE_NONE_EXT).u32(7), true},
+        {"unknown type", Wire().u32(4), false},
+    };
+    for (const Case &c : cases) {
+        // A GETFH after the OPEN shows that the delegation took exactly its own bytes.
+        const Bytes reply = compoundReply(NFS4_OK, 2)
+                                .u32(OP_OPEN)
+                                .u32(NFS4_OK)
+                                .append(stateidWire(1))
+                                .u32(0)
+                                .u64(0)
+                                .u64(0)
+                                .u32(0)
+                                .append(bitmapWire({}))
+                                .append(c.delegation)
+                                .u32(OP_GETFH)
+                                .u32(NFS4_OK)
+                                .var("fh")
+                                .bytes();
+        COMPOUND4res res{};
+        u_int consumed = 0;
+        EXPECT_EQ(decode(XDRPROC(xdr_COMPOUND4res), reply, &res, &consumed), c.decodes) << c.name;
+        if (c.decodes) {
+            EXPECT_EQ(consumed, reply.size()) << c.name;
+            EXPECT_EQ(res.resarray.resarray_val[1].nfs_resop4_u.opgetfh.len, 2u) << c.name;
+        }
+        release(XDRPROC(xdr_COMPOUND4res), &res);
+    }
+}
