@@ -11,9 +11,12 @@
 // Bounds on what a decoder accepts, where the RFCs set none (each refused before any byte lands):
 // - NFS4_MAX_OPS operations in a COMPOUND, NFS4_BITMAP_MAX_WORDS words in a bitmap,
 // - NFS4_OWNER_MAX bytes of an owner or owner_group attribute, NFS4_ATTRS_MAX bytes of the
-//   values of one fattr4, NFS_MAXNAMLEN bytes of a name and NFS_MAXPATHLEN of a link text,
+//   values of one fattr4, NFS4_NAME_MAX bytes of a name and NFS4_LINK_MAX of a link text,
+//   NFS4_OPAQUE_LIMIT bytes of a tag, owner of state, identifier, address or domain,
 // - NFS4_MAXDATA_DECODED bytes of READ data without a caller's buffer, NFS4_SECINFO_MAX
-//   security entries of NFS4_OID_MAX bytes of object identifier each.
+//   security entries of NFS4_OID_MAX bytes of object identifier each,
+// - NFS4_READDIR_MAX_ENTRIES entries in one READDIR reply (each holds a whole fattr4: ask
+//   for a maxcount of at most 128 KiB, 32 bytes per entry at the least).
 // A decoded fattr4 must carry only the attributes in Nfs4KnownAttrs: its values are an opaque
 // whose layout the bitmap gives, so an unknown bit leaves the rest unreadable and is refused.
 #ifndef NFS_XDR_NFS4XDR_H
@@ -43,6 +46,7 @@
 #define NFS4_ATTRS_MAX 4096
 #define NFS4_MAXDATA_DECODED (1024 * 1024)
 #define NFS4_SECINFO_MAX 16
+#define NFS4_READDIR_MAX_ENTRIES 4096
 #define NFS4_OID_MAX 64
 #define NFS4_NAME_MAX 255
 #define NFS4_LINK_MAX 1024
@@ -683,7 +687,7 @@ struct nfs_resop4 {
 };
 
 // With readBuffer set before decoding, the data of a READ result lands in it (readCapacity
-// bytes at most), as READ4resok describes.
+// bytes at most), as READ4resok describes; a compound then carries one READ.
 struct COMPOUND4res {
     nfsstat4 status;
     Nfs4Bytes tag;

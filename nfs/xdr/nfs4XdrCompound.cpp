@@ -24,6 +24,8 @@ bool_t array(XDR *xdrs, u_int *len, T **val, u_int limit, Element element)
     }
     if (!xdr_u_int(xdrs, len) || *len > limit)
         return FALSE;
+    if (xdrs->x_op == XDR_ENCODE && *len > 0 && *val == nullptr)
+        return FALSE;
     if (xdrs->x_op == XDR_DECODE && *len > 0) {
         *val = static_cast<T *>(std::calloc(*len, sizeof(T)));
         if (*val == nullptr)

@@ -2,6 +2,8 @@
 // (RFC 8881 section 18, RFC 7530 section 16, the XDR of RFC 5662 and 7531).
 #include "nfs4XdrSupport.h"
 
+#include <cstdlib>
+
 using nfs4xdr::bytes;
 using nfs4xdr::counted;
 using xdrsupport::enumValue;
@@ -50,6 +52,36 @@ bool_t entry4Members(XDR *xdrs, entry4 *objp)
 {
     return xdr_uint64_t(xdrs, &objp->cookie) && xdr_component4(xdrs, &objp->name) &&
            xdr_fattr4(xdrs, &objp->attrs);
+}
+
+// The entry list, walked iteratively as xdrsupport::nodeChain does, with at most
+// NFS4_READDIR_MAX_ENTRIES entries: each decoded entry holds a whole attribute record, so the
+// count bounds the memory one reply can claim.
+bool_t entry4Chain(XDR *xdrs, entry4 **link)
+{
+    if (xdrs->x_op == XDR_FREE) {
+        xdrsupport::freeChain<entry4, &entry4::nextentry>(xdrs, link, entry4Members);
+        return TRUE;
+    }
+    for (u_int count = 0;; ++count) {
+        bool_t more = *link != nullptr ? TRUE : FALSE;
+        if (!xdr_bool(xdrs, &more))
+            return FALSE;
+        if (!more) {
+            *link = nullptr;
+            return TRUE;
+        }
+        if (count == NFS4_READDIR_MAX_ENTRIES)
+            return FALSE;
+        if (*link == nullptr) {
+            *link = static_cast<entry4 *>(std::calloc(1, sizeof(entry4)));
+            if (*link == nullptr)
+                return FALSE;
+        }
+        if (!entry4Members(xdrs, *link))
+            return FALSE;
+        link = &(*link)->nextentry;
+    }
 }
 
 } // namespace
@@ -111,11 +143,10 @@ bool_t xdr_READ4resok(XDR *xdrs, READ4resok *objp)
 /* struct dirlist4 { entry4 *entries; bool eof; };
  * struct READDIR4resok { verifier4 cookieverf; dirlist4 reply; };
  * struct entry4 { nfs_cookie4 cookie; component4 name; fattr4 attrs; entry4 *nextentry; };
- * The entries are walked iteratively (xdrSupport.h). */
+ * At most NFS4_READDIR_MAX_ENTRIES entries. */
 bool_t xdr_READDIR4resok(XDR *xdrs, READDIR4resok *objp)
 {
-    return xdr_opaque(xdrs, objp->cookieverf, NFS4_VERIFIER_SIZE) &&
-           xdrsupport::nodeChain<entry4, &entry4::nextentry>(xdrs, &objp->entries, entry4Members) &&
+    return xdr_opaque(xdrs, objp->cookieverf, NFS4_VERIFIER_SIZE) && entry4Chain(xdrs, &objp->entries) &&
            xdr_bool(xdrs, &objp->eof);
 }
 

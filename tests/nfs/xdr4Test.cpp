@@ -881,6 +881,15 @@ TEST(Xdr4Oversized, EveryVariableItemStopsAtItsLimit)
         }
         return wire.bytes();
     };
+    auto listing = [](u_int n) {
+        Wire wire = compoundReply(NFS4_OK, 1).u32(OP_READDIR).u32(NFS4_OK).fixed(verifier);
+        for (u_int i = 0; i < n; ++i) {
+            wire.u32(1).u64(i + 1).var("n").u32(0).u32(0);
+        }
+        return wire.u32(0).u32(1).bytes();
+    };
+    EXPECT_TRUE(decodes(listing(NFS4_READDIR_MAX_ENTRIES)));
+    EXPECT_FALSE(decodes(listing(NFS4_READDIR_MAX_ENTRIES + 1)));
     EXPECT_TRUE(decodes(results(NFS4_MAX_OPS)));
     EXPECT_FALSE(decodes(results(NFS4_MAX_OPS + 1)));
     const alloccount::Scope allocations;
