@@ -13,6 +13,13 @@
 # RT_NFS_SERVER_UDP=0 in the environment serves NFS and MOUNT over TCP only (UDP off, as a
 # current Linux server has it); by default the server offers both.
 #
+# RT_NFS_SERVER_VERSIONS=4 serves NFS version 4 (4.0 and 4.1) alone, over TCP on port 2049,
+# with no portmapper and no MOUNT service, as a firewalled server or a cloud file service
+# offers it; the export is then reached through the pseudo root at /export. "3,4" serves both
+# versions beside the portmapper. The default is 3. For lease and restart tests of version 4:
+# RT_NFS_V4_LEASE=N sets the lease to N seconds, RT_NFS_V4_GRACE=N gives a restarted server
+# a grace period of N seconds (without it the server starts without one).
+#
 # Both daemons run in a mount namespace of their own whose /run is DIR/run, so
 # the portmapper's socket, lock and warm-start files never touch the host's /run.
 # Every file the two daemons write lives in DIR.
@@ -28,6 +35,22 @@ if [ "$serverUdp" = 0 ]; then
     readonly enableUdp=false transports="TCP" served=tcp
 else
     readonly enableUdp=true transports="UDP, TCP" served=udp
+fi
+readonly versions=${RT_NFS_SERVER_VERSIONS:-3}
+case "$versions" in
+3) readonly protocols="3" ;;
+4) readonly protocols="4" ;;
+3,4 | "3, 4") readonly protocols="3, 4" ;;
+*)
+    echo "nfs-peers: RT_NFS_SERVER_VERSIONS is 3, 4 or 3,4, not '$versions'" >&2
+    exit 2
+    ;;
+esac
+# Version 4 alone: no portmapper, nothing but NFS on TCP port 2049.
+if [ "$protocols" = 4 ]; then
+    readonly v4only=1
+else
+    readonly v4only=
 fi
 readonly readyTimeoutSec=${RT_PEERS_TIMEOUT:-30}
 readonly stopTimeoutSec=10
@@ -106,11 +129,26 @@ $(ss -Hulpn 'sport = :2049'; ss -Htlpn 'sport = :2049')"
     fi
 }
 
+# The NFSV4 block: lease and grace as the environment asks, else a server without grace.
+v4Params() {
+    [ -z "${RT_NFS_V4_LEASE:-}" ] || echo "    Lease_Lifetime = $RT_NFS_V4_LEASE;"
+    if [ -n "${RT_NFS_V4_GRACE:-}" ]; then
+        echo "    Grace_Period = $RT_NFS_V4_GRACE;"
+        echo "    Graceless = false;"
+    else
+        echo "    Graceless = true;"
+    fi
+}
+
 writeGaneshaConfig() {
+    local udp=$enableUdp exportTransports=$transports
+    if [ -n "$v4only" ]; then
+        udp=false exportTransports=TCP
+    fi
     cat >"$dir/ganesha.conf" <<EOF
 NFS_CORE_PARAM {
-    Protocols = 3;
-    Enable_UDP = $enableUdp;
+    Protocols = $protocols;
+    Enable_UDP = $udp;
     Bind_addr = $host;
     # A fixed MOUNT port, the same after a restart, so that a relay can stand in front of it.
     MNT_Port = $mountPort;
@@ -119,7 +157,7 @@ NFS_CORE_PARAM {
     Clustered = false;
 }
 NFSV4 {
-    Graceless = true;
+$(v4Params)
     RecoveryRoot = "$dir/recovery";
 }
 NFS_KRB5 {
@@ -130,8 +168,8 @@ EXPORT {
     Export_Id = 1;
     Path = "$dir/export";
     Pseudo = "/export";
-    Protocols = 3;
-    Transports = $transports;
+    Protocols = $protocols;
+    Transports = $exportTransports;
     Access_Type = RW;
     Squash = No_Root_Squash;
     SecType = sys;
@@ -192,7 +230,38 @@ startRpcbind() {
     checkRpcbindBinds
 }
 
+# True once NFS version 4 accepts a NULL call over TCP on port 2049, asked directly (rpcinfo
+# asks the portmapper first): one record of xid 1, NFS program 100003 version 4 procedure 0,
+# no credentials; the reply must be a REPLY, MSG_ACCEPTED, SUCCESS.
+v4Answers() {
+    local reply
+    # shellcheck disable=SC2016 # $1 belongs to the inner shell
+    reply=$(timeout 2 bash -c 'exec 3<>"/dev/tcp/$1/2049" &&
+        printf "\x80\0\0\x28\0\0\0\x01\0\0\0\0\0\0\0\x02\0\x01\x86\xa3\0\0\0\x04\0\0\0\0\0\0\0\0\0\0\0\0\0\0\0\0\0\0\0\0" >&3 &&
+        head -c 28 <&3 | od -An -tx1 | tr -d " \n"' v4probe "$host" 2>/dev/null) || return 1
+    [ "$reply" = 80000018000000010000000100000000000000000000000000000000 ]
+}
+
+# Version 4 alone: the server in a mount namespace of its own whose /run is DIR/run, as
+# rpcbind's is; nothing to register with.
+startGaneshaAlone() {
+    writeGaneshaConfig
+    mkdir -p "$dir/run/ganesha"
+    # shellcheck disable=SC2016 # $1 to $3 belong to the inner shell
+    unshare --mount --propagation private -- /bin/sh -c \
+        'mount -n --bind "$1" /run && exec ganesha.nfsd -F -f "$2" -L "$3" -p /run/ganesha.pid -N NIV_EVENT' \
+        ganesha "$dir/run" "$dir/ganesha.conf" "$dir/log/ganesha.log" \
+        >"$dir/log/ganesha-console.log" 2>&1 </dev/null &
+    local pid=$!
+    echo "ganesha.nfsd $pid" >>"$dir/peers.pids"
+    waitFor ganesha.nfsd "$pid" v4Answers
+}
+
 startGanesha() {
+    if [ -n "$v4only" ]; then
+        startGaneshaAlone
+        return
+    fi
     local rpcbindPid
     rpcbindPid=$(awk '$1 == "rpcbind" { print $2 }' "$dir/peers.pids")
     writeGaneshaConfig
@@ -230,10 +299,10 @@ start() {
     : >"$dir/peers.pids"
     # A failed start leaves nothing running.
     trap stopIfFailed EXIT
-    startRpcbind
+    [ -n "$v4only" ] || startRpcbind
     startGanesha
     trap - EXIT
-    echo "nfs-peers: ready in $((($(date +%s%N) - startedNs) / 1000000)) ms; export $dir/export on $host"
+    echo "nfs-peers: ready in $((($(date +%s%N) - startedNs) / 1000000)) ms; export $dir/export on $host (NFS $protocols)"
 }
 
 stopIfFailed() {

@@ -10,6 +10,11 @@
 #   RT_NFS_MOUNT_PORT  the server's MOUNT port, fixed across restarts
 #   RT_NFS_SERVER_UDP  0 when the server offers NFS and MOUNT over TCP only (set it before
 #                      calling this wrapper to have it so), else 1
+#   RT_NFS_SERVER_VERSIONS  the NFS versions served: 3 (the default), 4 (4.0 and 4.1 alone, on
+#                      TCP port 2049, with no portmapper: RT_RPCBIND_PID is then empty) or 3,4;
+#                      set it before calling this wrapper (see nfs-peers.sh, also for
+#                      RT_NFS_V4_LEASE and RT_NFS_V4_GRACE)
+#   RT_NFS_V4_EXPORT   the export's path in the server's version 4 pseudo file system
 #
 # Where the machine allows it, everything runs in private network, mount and pid
 # namespaces: the peers then never meet an rpcbind or NFS server of the host or
@@ -98,6 +103,8 @@ export RT_RPCBIND_PID RT_GANESHA_PID
 export RT_NFS_PEERS_RESTART="$here/nfs-peers.sh restart-server $dir"
 export RT_NFS_MOUNT_PORT=20048
 export RT_NFS_SERVER_UDP=${RT_NFS_SERVER_UDP:-1}
+export RT_NFS_SERVER_VERSIONS=${RT_NFS_SERVER_VERSIONS:-3}
+export RT_NFS_V4_EXPORT=/export
 
 "$@" <&0 &
 cmdPid=$!
