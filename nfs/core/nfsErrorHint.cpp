@@ -86,6 +86,10 @@ extern "C" const char *nfsErrorHint(int errorNumber)
     case ENETUNREACH: return silentHint();
     case K_HOST_UNKNOWN:
         return "The host name is unknown: add it with hostAdd \"name\",\"address\" or give the address.";
+    case NFS_ERRNO_NOTSUPP:
+        return "The server offers no MOUNT version this client can use over the transport asked: with "
+               "nfsTransport 2 (UDP only) a server offering MOUNT over TCP alone is unusable, so set "
+               "nfsTransport to 0 or 1; or the server speaks neither NFS version 2 nor 3.";
     case NFS_ERR_ONLY_OVER_TCP:
         return "The server offers this service over TCP only, and nfsTransport is 2 (UDP only): set "
                "nfsTransport to 0 or 1.";
