@@ -1239,10 +1239,11 @@ Options parse(int argc, char **argv)
         } else if (arg == "--only" && more) {
             options.only = argv[++i];
         } else {
-            std::fprintf(stderr,
-                         "usage: nfsSpeedBench [--runs N] [--mib M] [--entries N] [--quick] [--window N]\n"
-                         "                     [--only "
-                         "sequential|calls|cachehit|pausedhit|allocations|tasks|libnfs|tcp|window|shared|job]\n");
+            std::fprintf(
+                stderr,
+                "usage: nfsSpeedBench [--runs N] [--mib M] [--entries N] [--quick] [--window N]\n"
+                "                     [--only "
+                "sequential|calls|cachehit|pausedhit|allocations|tasks|libnfs|tcp|window|shared|job]\n");
             std::exit(2);
         }
     }
