@@ -76,7 +76,7 @@ void verifierMake(createverf3 verf)
 
 // CREATE, UNCHECKED: an existing file of that name is reached instead of refused. EXCLUSIVE:
 // refused with EXIST, atomically; the server keeps the verifier in the file's attributes, so
-// the mode is set afterwards.
+// the mode and the times are set afterwards.
 int fileCreate(const char *host, const LOOKUP3resok &parent, char *name, int mode, CREATE3res *res,
                bool exclusive)
 {
@@ -129,8 +129,11 @@ nfsres::Status Nfs3Protocol::createCall(const char *host, const Parent &parent, 
     const nfs_fh3 *made = createdHandle(*res);
     if (!exclusive || made == nullptr)
         return {};
+    // The server keeps the verifier in the file's times: they are set to its clock with the mode,
+    // or the file would carry the verifier's bytes as its access and modification times.
     NfsAttrChange change;
     change.mode = (mode == 0 ? kDefaultFileMode : static_cast<uint32_t>(mode)) & 07777U;
+    change.times = NfsAttrChange::Times::now;
     post_op_attr &attr = res->CREATE3res_u.resok.obj_attributes;
     if (const nfsres::Status set = attrSet(host, *made, change, &attr.post_op_attr_u.attributes); !set.ok())
         return set; // the file stays created
