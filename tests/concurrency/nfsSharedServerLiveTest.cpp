@@ -31,16 +31,6 @@ uint16_t mountPort()
     return static_cast<uint16_t>(port.empty() ? 20048 : std::atoi(port.c_str()));
 }
 
-// Kills the server (as a crash would) and starts it again on the same ports: its new pid.
-std::string serverRestarted()
-{
-    std::unique_ptr<FILE, int (*)(FILE *)> out(popen(live::env("RT_NFS_PEERS_RESTART").c_str(), "r"), pclose);
-    std::array<char, 32> line{};
-    if (!out || std::fgets(line.data(), line.size(), out.get()) == nullptr)
-        return "";
-    return line.data();
-}
-
 // The file from its start, or what came before a failed read.
 std::vector<char> readWhole(int fd)
 {
@@ -190,13 +180,9 @@ TEST_F(SharedServerLive, AServerRestartWithSeveralTasksWritingLosesNothing)
     std::string newPid;
     run(filelive::kDev, 4U << 20, [&] {
         std::this_thread::sleep_for(std::chrono::milliseconds(300));
-        newPid = serverRestarted();
+        newPid = live::serverRestarted();
     });
     EXPECT_GT(std::atoi(newPid.c_str()), 0) << "the server did not come back";
-    if (!newPid.empty()) {
-        newPid.erase(newPid.find_last_not_of("\n") + 1);
-        setenv("RT_GANESHA_PID", newPid.c_str(), 1);
-    }
 }
 
 } // namespace

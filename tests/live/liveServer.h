@@ -20,6 +20,7 @@
 #include <fstream>
 #include <memory>
 #include <thread>
+#include <cstdio>
 #include <cstdlib>
 #include <string>
 
@@ -191,6 +192,20 @@ public:
 private:
     pid_t pid_;
 };
+
+// Kills the server (as a crash would) and starts it again on the same ports; its new pid,
+// also for the tests that pause it later.
+inline std::string serverRestarted()
+{
+    std::unique_ptr<FILE, int (*)(FILE *)> out(popen(env("RT_NFS_PEERS_RESTART").c_str(), "r"), pclose);
+    std::array<char, 32> line{};
+    if (!out || std::fgets(line.data(), line.size(), out.get()) == nullptr)
+        return "";
+    std::string pid(line.data());
+    pid.erase(pid.find_last_not_of("\n") + 1);
+    setenv("RT_GANESHA_PID", pid.c_str(), 1);
+    return pid;
+}
 
 } // namespace live
 

@@ -159,20 +159,6 @@ TEST_F(DataSafetyLive, SyncAllPutsAnOpenFilesBytesOnTheServer)
     EXPECT_EQ(nfs3Close(file), 0);
 }
 
-// Kills the server (as a crash would) and starts it again on the same ports; its new pid,
-// also for the tests that pause it later.
-std::string serverRestarted()
-{
-    std::unique_ptr<FILE, int (*)(FILE *)> out(popen(live::env("RT_NFS_PEERS_RESTART").c_str(), "r"), pclose);
-    std::array<char, 32> line{};
-    if (!out || std::fgets(line.data(), line.size(), out.get()) == nullptr)
-        return "";
-    std::string pid(line.data());
-    pid.erase(pid.find_last_not_of("\n") + 1);
-    setenv("RT_GANESHA_PID", pid.c_str(), 1);
-    return pid;
-}
-
 // 32 MiB written in 64 KiB calls while the server is killed and restarted halfway (lines sent
 // UNSTABLE wait for their COMMIT, others are still dirty, a call may be under way): sync and
 // close succeed, and the file is byte-exact. A call that meets no server fails with a transport
@@ -202,7 +188,7 @@ TEST_F(DataSafetyLive, AServerRestartInTheMiddleOfAWriteLosesNothing)
             int failedCalls = 0;
             for (std::size_t at = 0; at < kSize;) {
                 if (at == kSize / 2 && !restarter.joinable())
-                    restarter = std::thread([&newPid] { newPid = serverRestarted(); });
+                    restarter = std::thread([&newPid] { newPid = live::serverRestarted(); });
                 const int written = kWrite(fd, bytes.data() + at,
                                            static_cast<int>(std::min<std::size_t>(kPiece, kSize - at)));
                 if (written > 0) {
