@@ -1,4 +1,5 @@
-// Mutual-exclusion semaphores, recursive for their owner.
+// Mutual-exclusion semaphores, recursive for their owner; binary semaphores, a latch that any
+// task gives and one waiter takes.
 //
 // Deleting a semaphore wakes its waiters, whose semTake then fails with K_OBJ_DELETED; the
 // memory goes with the last waiter to leave, so a waiter never touches freed memory.
@@ -24,6 +25,8 @@ struct KernelSemaphore {
     std::mutex lock; // guards sleeping and waking
     std::condition_variable released;
     int options = 0;
+    bool binary = false; // a binary semaphore: full below is its state, guarded by lock
+    bool full = false;
 };
 
 namespace {
@@ -79,6 +82,39 @@ int takeWaiting(KernelSemaphore *sem, uintptr_t me, int timeout)
     return 0;
 }
 
+int takeBinary(KernelSemaphore *sem, int timeout)
+{
+    std::unique_lock guard(sem->lock);
+    if (!sem->full && timeout == K_NO_WAIT)
+        return fail(K_OBJ_UNAVAILABLE);
+    sem->waiters.fetch_add(1);
+    const auto fullOrDeleted = [sem] { return sem->deleted.load() || sem->full; };
+    bool obtained = true;
+    if (timeout < 0)
+        sem->released.wait(guard, fullOrDeleted);
+    else
+        obtained = sem->released.wait_for(guard, ticksToDuration(timeout), fullOrDeleted);
+    const int stillWaiting = sem->waiters.fetch_sub(1) - 1;
+    if (sem->deleted.load()) {
+        guard.unlock();
+        if (stillWaiting == 0)
+            delete sem;
+        return fail(K_OBJ_DELETED);
+    }
+    if (!obtained)
+        return fail(K_OBJ_TIMEOUT);
+    sem->full = false;
+    return 0;
+}
+
+int giveBinary(KernelSemaphore *sem)
+{
+    const std::lock_guard guard(sem->lock);
+    sem->full = true;
+    sem->released.notify_one();
+    return 0;
+}
+
 } // namespace
 
 extern "C" {
@@ -94,12 +130,24 @@ SEM_ID semMCreate(int options)
     return sem;
 }
 
+SEM_ID semBCreate(int options, SEM_B_STATE initialState)
+{
+    SEM_ID sem = semMCreate(options);
+    if (sem != nullptr) {
+        sem->binary = true;
+        sem->full = initialState == SEM_FULL;
+    }
+    return sem;
+}
+
 int semTake(SEM_ID sem, int timeout)
 {
     if (sem == nullptr)
         return fail(K_OBJ_ID_ERROR);
     if (sem->deleted.load(std::memory_order_acquire))
         return fail(K_OBJ_DELETED);
+    if (sem->binary)
+        return takeBinary(sem, timeout);
     const uintptr_t me = currentTaskId();
     if (sem->owner.load(std::memory_order_relaxed) == me) {
         ++sem->depth;
@@ -120,6 +168,8 @@ int semGive(SEM_ID sem)
         return fail(K_OBJ_ID_ERROR);
     if (sem->deleted.load(std::memory_order_acquire))
         return fail(K_OBJ_DELETED);
+    if (sem->binary)
+        return giveBinary(sem);
     if (sem->owner.load(std::memory_order_relaxed) != currentTaskId())
         return fail(K_OBJ_UNAVAILABLE);
     if (--sem->depth > 0)

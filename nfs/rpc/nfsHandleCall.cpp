@@ -1,10 +1,10 @@
 // The remote calls on the task's handle (nfsrpc::exchange, nfsrpc::exchangeAll): the handle
-// reused when it fits the call, else built anew; one call and a window of calls take the same
-// path (callsOnHandle), the exchange itself the transport's (rpc/nfsRpcWindowExchange.cpp over
-// UDP, rpc/nfsRpcTcpExchange.cpp over TCP). The handle is the calling task's own: nothing here
-// locks.
+// reused when it fits the call, else built anew over the channel to its server, which every
+// task calling there shares (rpc/nfsRpcChannel.h); one call and a window of calls take the same
+// path (callsOnHandle). The handle is the calling task's own: nothing here locks.
 #include "core/nfsAuthUnix.h"
 #include "core/nfsConfig.h"
+#include "rpc/nfsRpcChannel.h"
 #include "rpc/nfsRpcClient.h"
 #include "rpc/nfsRpcExchange.h"
 #include "rpc/nfsRpcTransport.h"
@@ -35,7 +35,8 @@ bool handleFits(const NfsRpcClient *client, const char *host, uint32_t prog, uin
            client->bufferSize >= nfsRpcBufferSize(client->transport);
 }
 
-// Destroys a handle that was never made valid: credential, then the handle with its socket.
+// Destroys a handle that was never made valid: credential, then the handle with its hold on
+// the channel.
 void discardNewHandle(NfsRpcClient *client)
 {
     if (client->pClient->cl_auth != nullptr) {
@@ -87,36 +88,26 @@ NfsUdpMessageSizes messageSizes(int transport)
     return {size, size};
 }
 
-// The module's handle over a connection it opened (bounded by the deadline, from a reserved
-// port where allowed); it serves the credential and the release of results, and closes the
-// connection when destroyed. The kernel's self-tuning socket buffers are left alone: a fixed
-// size would only cap the window.
-CLIENT *createTcpHandle(sockaddr_in *address, uint32_t prog, uint32_t vers, NfsRpcClock::time_point deadline,
-                        int *pSocket)
+// The task's handle over the channel to ADDRESS (opened when no task holds one: a TCP connection
+// within the deadline, from a reserved port where allowed). The kernel's self-tuning buffers of
+// a connection are left alone: a fixed size would only cap the window.
+CLIENT *createChannelHandle(const sockaddr_in &address, int transport, uint32_t prog, uint32_t vers,
+                            NfsRpcClock::time_point deadline, int *pSocket)
 {
-    *pSocket = nfsRpcTcpConnect(*address, -1, deadline);
-    if (*pSocket < 0) {
-        if (errno == ETIMEDOUT)
-            rpcClntErrnoSet(RPC_TIMEDOUT); // the call's deadline passed while connecting
-        else
-            errnoSet(errno);
+    int error = 0;
+    NfsRpcChannel *channel = nfsRpcChannelOpen(address, transport, deadline, &error);
+    if (channel == nullptr) {
+        errnoSet(error);
         return nullptr;
     }
-    CLIENT *handle = nfsRpcStreamHandle(*address, *pSocket, prog, vers, messageSizes(IPPROTO_TCP));
+    CLIENT *handle = nfsRpcChannelHandle(channel, prog, vers, messageSizes(transport));
     if (handle == nullptr) {
-        close(*pSocket);
-        *pSocket = -1;
+        nfsRpcChannelRelease(channel);
         errnoSet(K_ENOMEM);
+        return nullptr;
     }
+    *pSocket = channel->socket();
     return handle;
-}
-
-CLIENT *createUdpHandle(sockaddr_in *address, uint32_t prog, uint32_t vers, NfsUdpMessageSizes sizes,
-                        int *pSocket)
-{
-    const timeval wait{nfsReXmitSec, nfsReXmitUSec};
-    *pSocket = -1;
-    return clntudp_bufcreate(address, prog, vers, wait, pSocket, sizes.send, sizes.receive);
 }
 
 // Builds the handle with its socket, buffer sizes and credential, the port query bounded by
@@ -137,8 +128,7 @@ int createHandle(NfsRpcClient *client, const char *host, uint32_t prog, uint32_t
     const bool tcp = choice.transport == IPPROTO_TCP;
     const NfsUdpMessageSizes sizes = messageSizes(choice.transport);
 
-    client->pClient = tcp ? createTcpHandle(&address, prog, vers, deadline, &client->socket)
-                          : createUdpHandle(&address, prog, vers, sizes, &client->socket);
+    client->pClient = createChannelHandle(address, choice.transport, prog, vers, deadline, &client->socket);
     if (client->pClient == nullptr)
         return errnoGet();
 
@@ -292,8 +282,8 @@ void callsOnHandle(const nfsrpc::Peer &peer, nfsrpc::Call *calls, std::size_t n,
                       .proc = calls[i].proc,
                       .status = RPC_SUCCESS};
     const NfsRpcExchange common = exchangeOf(client, peer, 0, nullptr, nullptr, nullptr, nullptr, deadline);
-    const clnt_stat status = tcp ? nfsRpcTcpExchangeWindow(common, flights, n, inFlight)
-                                 : nfsRpcExchangeWindow(common, flights, n, inFlight);
+    const clnt_stat status =
+        nfsRpcChannelExchange(nfsRpcHandleChannel(client->pClient), common, flights, n, inFlight);
     const int failure = status == RPC_SUCCESS ? 0 : rpcError(status);
     for (std::size_t i = 0; i < n; ++i)
         calls[i].error = flights[i].status == RPC_SUCCESS ? 0 : failure;

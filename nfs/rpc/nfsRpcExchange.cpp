@@ -1,20 +1,17 @@
-// What the UDP and TCP exchanges share: transaction ids, the task's message buffers, the call
-// message and the decoding of a reply; and one remote call of either transport, made as a
-// window of one (rpc/nfsRpcWindowExchange.cpp over UDP, rpc/nfsRpcTcpExchange.cpp over TCP).
+// What every call path shares: transaction ids, the task's message buffer, the call message
+// and the decoding of a reply.
 //
 // The exchange is the module's own rather than the library's call operation: the library
 // charges every answer with a foreign transaction id (a late duplicate, an answer to an
 // earlier handle bound to the same port) a whole retransmission interval, so that a few of
 // them fail a call in milliseconds. Here such answers are dropped for free, and every call
 // has a transaction id that no earlier call of this process used, so nothing left from a
-// torn-down handle is taken for an answer. Nothing here locks: the transaction id is an
-// atomic counter, and the buffers are the calling task's own.
+// torn-down handle is taken for an answer.
 #include "rpc/nfsRpcExchange.h"
 
 #include "rpc/nfsRpcStats.h"
 
 #include <arpa/inet.h>
-#include <poll.h>
 #include <sys/socket.h>
 #include <sys/uio.h>
 #include <unistd.h>
@@ -35,8 +32,16 @@ uint32_t nfsRpcTransactionId()
     return next.fetch_add(1, std::memory_order_relaxed);
 }
 
+NfsRpcBuffers::NfsRpcBuffers() : wake(semBCreate(SEM_Q_PRIORITY, SEM_EMPTY)) {}
+
+NfsRpcBuffers::~NfsRpcBuffers()
+{
+    if (wake != nullptr)
+        semDelete(wake);
+}
+
 // Once a task has made a call, its later calls allocate nothing.
-NfsRpcBuffers *nfsRpcTaskBuffers(std::size_t send, std::size_t receive)
+NfsRpcBuffers *nfsRpcTaskBuffers(std::size_t send)
 {
     NfsRpcClient *client = nfsRpcClientCurrent();
     if (client == nullptr)
@@ -44,13 +49,11 @@ NfsRpcBuffers *nfsRpcTaskBuffers(std::size_t send, std::size_t receive)
     if (client->pBuffers == nullptr)
         client->pBuffers = new (std::nothrow) NfsRpcBuffers;
     auto *buffers = static_cast<NfsRpcBuffers *>(client->pBuffers);
-    if (buffers == nullptr)
+    if (buffers == nullptr || buffers->wake == nullptr)
         return nullptr;
     try {
         if (buffers->message.size() < send)
             buffers->message.resize(send);
-        if (buffers->answer.size() < receive)
-            buffers->answer.resize(receive);
     } catch (const std::bad_alloc &) {
         return nullptr;
     }
@@ -165,12 +168,4 @@ void nfsRpcTakeSocketError(int socket)
 NfsRpcClock::duration nfsRpcDuration(int32_t sec, int32_t usec)
 {
     return std::chrono::seconds(std::max(sec, 0)) + std::chrono::microseconds(std::max(usec, 0));
-}
-
-clnt_stat nfsRpcExchange(const NfsRpcExchange &call)
-{
-    if (call.transport == IPPROTO_TCP)
-        return nfsRpcTcpExchange(call);
-    NfsRpcWindowCall one{call.inproc, call.in, call.outproc, call.out, call.proc, RPC_SUCCESS};
-    return nfsRpcExchangeWindow(call, &one, 1, 1);
 }

@@ -1,13 +1,12 @@
-// The transport below the task's handle: calls over a UDP socket (each sent again after each
-// retransmission interval until its answer comes or its deadline passes) or over a TCP
-// connection (each sent once as a record; sent again with its transaction id only on a new
-// connection when the old one breaks). One call and a window of calls take the same path: a
-// single call is a window of one. The socket, the connection and the buffers are the calling
-// task's own, so nothing here locks; the counters are atomic (rpc/nfsRpcStats.h).
-#ifndef NFS_CORE_NFSRPCEXCHANGE_H
-#define NFS_CORE_NFSRPCEXCHANGE_H
+// The shape of a remote call and what every call path shares: transaction ids, the call
+// message, the decoding of a reply, the task's message buffer. Calls travel on a channel per
+// server (rpc/nfsRpcChannel.h); a call over a socket of the caller's own (the portmapper query)
+// takes the same path over a channel of its own. The counters are atomic (rpc/nfsRpcStats.h).
+#ifndef NFS_RPC_NFSRPCEXCHANGE_H
+#define NFS_RPC_NFSRPCEXCHANGE_H
 
 #include <brisnel/nfsRpcLib.h>
+#include <kernel/semLib.h>
 
 #include <rpc/rpc.h>
 #include <netinet/in.h>
@@ -41,18 +40,13 @@ struct NfsRpcExchange {
     int transport = IPPROTO_UDP; // IPPROTO_TCP: socket is a connection to server
 };
 
-// The RPC status of the call. Answers with another transaction id are dropped and cost the
-// call nothing; the answer's source address is not looked at.
+// The RPC status of the call over call.socket (a UDP socket, or with call.transport
+// IPPROTO_TCP a connection to call.server, opened again under its number if it breaks).
+// Answers with another transaction id are dropped and cost the call nothing; the answer's
+// source address is not looked at.
 clnt_stat nfsRpcExchange(const NfsRpcExchange &call);
-// The same over the TCP connection call.socket (see rpc/nfsRpcTcpExchange.cpp).
+// The same over the TCP connection call.socket.
 clnt_stat nfsRpcTcpExchange(const NfsRpcExchange &call);
-
-// The client handle of a TCP connection this module opened (rpc/nfsRpcStreamHandle.cpp): it
-// carries the credential, releases results with xdr_free, answers CLGET_FD, CLGET_SERVER_ADDR
-// and CLSET_FD_CLOSE/NCLOSE, and closes SOCKET when destroyed unless told not to. Null when
-// memory runs out.
-CLIENT *nfsRpcStreamHandle(const sockaddr_in &server, int socket, uint32_t prog, uint32_t vers,
-                           NfsUdpMessageSizes sizes);
 
 // A connection to SERVER opened by a non-blocking connect that ends by DEADLINE, from a
 // reserved port where the process may bind one, with Nagle's delay off. With REPLACING >= 0
@@ -60,7 +54,7 @@ CLIENT *nfsRpcStreamHandle(const sockaddr_in &server, int socket, uint32_t prog,
 // descriptor, or -1 with errno set (ETIMEDOUT when the deadline passed).
 int nfsRpcTcpConnect(const sockaddr_in &server, int replacing, NfsRpcClock::time_point deadline);
 
-// One of several calls made together (nfsRpcExchangeWindow): its own procedure, arguments
+// One of several calls made together (nfsRpcChannelExchange): its own procedure, arguments
 // and result, and its RPC status once it ended.
 struct NfsRpcWindowCall {
     xdrproc_t inproc;
@@ -73,23 +67,8 @@ struct NfsRpcWindowCall {
 
 // The most calls one windowed exchange takes.
 constexpr std::size_t kMostWindowCalls = 16;
-// The N calls (at most kMostWindowCalls) over the UDP socket of COMMON (whose own procedure, arguments and
-// result are not used), at most WINDOW of them in flight at once, sent in order. Each has a transaction id of
-// its own, is sent again after each retransmission interval and ends by its own deadline (the
-// time from COMMON's start to COMMON.deadline, counted from its first sending); answers are
-// taken by transaction id in whatever order they come. RPC_SUCCESS when every call completed;
-// otherwise the status of the first failure, after which nothing more is sent: the calls not
-// completed carry that status.
-clnt_stat nfsRpcExchangeWindow(const NfsRpcExchange &common, NfsRpcWindowCall *calls, std::size_t n,
-                               std::size_t window);
 
-// The same over the TCP connection COMMON.socket: each call a record of its own, up to WINDOW
-// sent before their answers; when the connection breaks, a new one is opened under the same
-// descriptor and every call not yet answered is sent again with its transaction id.
-clnt_stat nfsRpcTcpExchangeWindow(const NfsRpcExchange &common, NfsRpcWindowCall *calls, std::size_t n,
-                                  std::size_t window);
-
-// Shared by both exchanges.
+// Shared by both transports.
 uint32_t nfsRpcTransactionId();
 // A refusal (an ICMP error) reported on a UDP socket: clears it and keeps its error number.
 void nfsRpcTakeSocketError(int socket);
@@ -97,18 +76,23 @@ void nfsRpcTakeSocketError(int socket);
 u_int nfsRpcEncodeCall(const NfsRpcExchange &call, uint32_t xid, char *at, u_int room);
 // Decodes an answer to the call into its result buffer and tells its status.
 clnt_stat nfsRpcDecodeReply(const NfsRpcExchange &call, char *at, std::size_t length);
-// The task's message buffers, kept in its client record from call to call and grown to at
-// least these sizes; null (RPC_SYSTEMERROR for the call) when the task has no record or memory
-// runs out. They live as long as the record, so a call made from an exit handler, after the
-// thread's own objects are gone, still has them.
-// They also keep what the task learnt of its TCP connections: how many calls it keeps in
-// flight on one (0 before it has learnt anything: the window).
+// The task's message buffer, kept in its client record from call to call and grown to at least
+// SEND bytes, and the semaphore that wakes the task when an answer of its arrives; null
+// (RPC_SYSTEMERROR for the call) when the task has no record or memory runs out. They live as
+// long as the record, so a call made from an exit handler, after the thread's own objects are
+// gone, still has them.
+// They also keep what the task learnt of TCP connections: how many calls it keeps in flight on
+// one (0 before it has learnt anything: the window).
 struct NfsRpcBuffers {
+    NfsRpcBuffers();
+    ~NfsRpcBuffers();
+    NfsRpcBuffers(const NfsRpcBuffers &) = delete;
+    NfsRpcBuffers &operator=(const NfsRpcBuffers &) = delete;
     std::vector<char> message;
-    std::vector<char> answer;
+    SEM_ID wake;
     std::size_t tcpInFlight = 0;
 };
-NfsRpcBuffers *nfsRpcTaskBuffers(std::size_t send, std::size_t receive);
+NfsRpcBuffers *nfsRpcTaskBuffers(std::size_t send);
 // Releases what nfsRpcTaskBuffers kept in the record.
 void nfsRpcTaskBuffersFree(NfsRpcClient *client);
 // poll's wait until WHEN, at most an hour at a time.

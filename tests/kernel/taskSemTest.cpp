@@ -114,6 +114,31 @@ TEST(SemLib, RecursiveForOwnerAndRefusedToOthers)
     EXPECT_EQ(semDelete(sem), 0);
 }
 
+// A binary semaphore latches one give from any task for one take; gives while full are one.
+TEST(SemLib, BinaryLatchesOneGiveFromAnyTask)
+{
+    SEM_ID sem = semBCreate(SEM_Q_PRIORITY, SEM_EMPTY);
+    ASSERT_NE(sem, nullptr);
+    EXPECT_EQ(semTake(sem, K_NO_WAIT), -1);
+    EXPECT_EQ(errnoGet(), K_OBJ_UNAVAILABLE);
+    std::thread([sem] {
+        EXPECT_EQ(semGive(sem), 0);
+        EXPECT_EQ(semGive(sem), 0);
+    }).join();
+    EXPECT_EQ(semTake(sem, K_NO_WAIT), 0);
+    EXPECT_EQ(semTake(sem, 1), -1) << "two gives while full are one";
+    EXPECT_EQ(errnoGet(), K_OBJ_TIMEOUT);
+    int woken = -1;
+    std::thread waiter([&] { woken = semTake(sem, K_WAIT_FOREVER); });
+    EXPECT_EQ(semGive(sem), 0);
+    waiter.join();
+    EXPECT_EQ(woken, 0);
+    SEM_ID full = semBCreate(0, SEM_FULL);
+    EXPECT_EQ(semTake(full, K_NO_WAIT), 0);
+    EXPECT_EQ(semDelete(full), 0);
+    EXPECT_EQ(semDelete(sem), 0);
+}
+
 TEST(SemLib, TimeoutInTicksExpires)
 {
     SEM_ID sem = semMCreate(0);
