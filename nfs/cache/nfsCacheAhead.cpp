@@ -7,6 +7,7 @@
 // collect, and nothing is left to release at close, unmount or task exit. A line waiting to
 // go out behind is an ordinary dirty line (NFS_CACHE_BEHIND besides NFS_CACHE_DIRTY): another
 // task that needs it writes it back as any dirty line, claiming it for the call.
+#include "core/nfsCallSettings.h"
 #include "cache/nfsCacheFile.h"
 
 #include "core/nfsConfig.h"
@@ -25,7 +26,7 @@ namespace {
 // READs or WRITEs one line needs; 0 when the transfer word allows none.
 uint32_t piecesPerLine(uint32_t lineSize)
 {
-    const uint32_t most = nfsWordGet(nfs3MaxMsgLen);
+    const uint32_t most = std::min(nfsCallReadSize(3), nfsCallWriteSize(3));
     return most == 0 ? 0 : (lineSize + most - 1) / most;
 }
 

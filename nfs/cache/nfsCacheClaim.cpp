@@ -1,5 +1,6 @@
 // The cache's mutex, given up whole for a server call, and the claims on lines whose bytes travel
 // meanwhile: the one wait a task may have on another's server call is for a line it needs.
+#include "core/nfsCallSettings.h"
 #include "cache/nfsCacheFile.h"
 
 #include <brisnel/nfsConfigLib.h>
@@ -24,7 +25,8 @@ uintptr_t self()
 int timeoutTicks()
 {
     const int64_t rate = sysClkRateGet();
-    const int64_t ticks = int64_t{nfsTimeoutSec} * rate + int64_t{nfsTimeoutUSec} * rate / 1000000;
+    const NfsCallTime timeout = nfsCallTimeout();
+    const int64_t ticks = int64_t{timeout.sec} * rate + int64_t{timeout.usec} * rate / 1000000;
     return ticks < 1 ? 1 : ticks > INT_MAX ? INT_MAX : static_cast<int>(ticks);
 }
 

@@ -1,6 +1,7 @@
 // READ and WRITE on a version 2 server: a byte range in pieces of at most nfs2MaxMsgLen bytes.
 // Version 2 has no end-of-file flag: a read ends with the first empty reply at or past the
 // file's size, or when count bytes have arrived.
+#include "core/nfsCallSettings.h"
 #include "core/nfsArgs.h"
 #include "core/nfsConfig.h"
 #include "ops/nfs2Call.h"
@@ -78,7 +79,7 @@ struct Data2 {
     static constexpr uint32_t kWriteProc = NFSPROC_WRITE;
 
     static nfsrpc::Peer peer(const char *host) { return nfsops::nfs2Peer(host); }
-    static unsigned most() { return nfs2MaxMsgLen; }
+    static unsigned most() { return std::min(nfsCallReadSize(2), nfsCallWriteSize(2)); }
 
     static readargs readArgs(const nfs_fh2 &fh, uint64_t position, unsigned size)
     {

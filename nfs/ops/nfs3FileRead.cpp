@@ -1,5 +1,6 @@
 // READ: a byte range of a file, in pieces of at most nfs3MaxMsgLen bytes, decoded straight
 // into the caller's buffer.
+#include "core/nfsCallSettings.h"
 #include "core/nfsArgs.h"
 #include "core/nfsConfig.h"
 #include "ops/nfs3Data.h"
@@ -100,7 +101,7 @@ struct Read3 {
     static constexpr uint32_t kReadProc = NFSPROC3_READ;
 
     static nfsrpc::Peer peer(const char *host) { return nfsops::nfs3Peer(host); }
-    static unsigned most() { return nfsWordGet(nfs3MaxMsgLen); }
+    static unsigned most() { return nfsCallReadSize(3); }
     static READ3args readArgs(const nfs_fh3 &fh, uint64_t position, unsigned size)
     {
         return READ3args{.file = fh, .offset = position, .count = size};

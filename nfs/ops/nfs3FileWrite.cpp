@@ -1,6 +1,7 @@
 // WRITE: a byte range of a file, in pieces of at most nfs3MaxMsgLen bytes, encoded straight
 // from the caller's buffer. The replies' stability and verifiers go back with the result, for
 // the COMMIT that the caller sends later.
+#include "core/nfsCallSettings.h"
 #include "core/nfsArgs.h"
 #include "core/nfsConfig.h"
 #include "ops/nfs3Data.h"
@@ -68,7 +69,7 @@ struct Write3 {
     stable_how stable;
 
     static nfsrpc::Peer peer(const char *host) { return nfsops::nfs3Peer(host); }
-    static unsigned most() { return nfsWordGet(nfs3MaxMsgLen); }
+    static unsigned most() { return nfsCallWriteSize(3); }
     WRITE3args writeArgs(const nfs_fh3 &fh, uint64_t position, unsigned size, const char *data) const
     {
         return WRITE3args{.file = fh,

@@ -3,6 +3,7 @@
 // path (callsOnHandle), the exchange itself the transport's (rpc/nfsRpcWindowExchange.cpp over
 // UDP, rpc/nfsRpcTcpExchange.cpp over TCP). The handle is the calling task's own: nothing here
 // locks.
+#include "core/nfsCallSettings.h"
 #include "core/nfsAuthUnix.h"
 #include "core/nfsConfig.h"
 #include "rpc/nfsRpcClient.h"
@@ -31,7 +32,7 @@ bool handleFits(const NfsRpcClient *client, const char *host, uint32_t prog, uin
 {
     return client->valid != 0 && client->progNum == prog && client->versNum == vers &&
            std::strcmp(client->hostName, host) == 0 && client->authCount == nfsAuthCount &&
-           nfsRpcTransportAllowed(client->transport) &&
+           nfsRpcTransportAllowed(client->transport) && nfsCallPortFits(prog, ntohs(client->server.sin_port)) &&
            client->bufferSize >= nfsRpcBufferSize(client->transport);
 }
 
@@ -114,7 +115,8 @@ CLIENT *createTcpHandle(sockaddr_in *address, uint32_t prog, uint32_t vers, NfsR
 CLIENT *createUdpHandle(sockaddr_in *address, uint32_t prog, uint32_t vers, NfsUdpMessageSizes sizes,
                         int *pSocket)
 {
-    const timeval wait{nfsReXmitSec, nfsReXmitUSec};
+    const NfsCallTime reXmit = nfsCallReXmit();
+    const timeval wait{reXmit.sec, reXmit.usec};
     *pSocket = -1;
     return clntudp_bufcreate(address, prog, vers, wait, pSocket, sizes.send, sizes.receive);
 }
@@ -217,7 +219,7 @@ NfsRpcExchange exchangeOf(const NfsRpcClient *client, const nfsrpc::Peer &peer, 
                           outproc,
                           out,
                           messageSizes(client->transport),
-                          nfsRpcDuration(nfsReXmitSec, nfsReXmitUSec),
+                          nfsRpcDuration(nfsCallReXmit().sec, nfsCallReXmit().usec),
                           deadline,
                           client->transport};
 }
@@ -225,12 +227,12 @@ NfsRpcExchange exchangeOf(const NfsRpcClient *client, const nfsrpc::Peer &peer, 
 // The module's time-out bounds the whole call, a new handle's port query included.
 NfsRpcClock::time_point callDeadline()
 {
-    return NfsRpcClock::now() + nfsRpcDuration(nfsTimeoutSec, nfsTimeoutUSec);
+    return NfsRpcClock::now() + nfsRpcDuration(nfsCallTimeout().sec, nfsCallTimeout().usec);
 }
 
 std::size_t windowSize()
 {
-    const int32_t word = nfsWordGet(nfsMaxInFlight);
+    const int32_t word = nfsCallWindow();
     return static_cast<std::size_t>(
         std::clamp<int32_t>(word, 1, static_cast<int32_t>(nfsrpc::kMostInFlight)));
 }

@@ -6,6 +6,7 @@
 // before TCP was known. TCP always: the TCP port, or the well-known port over TCP. UDP only:
 // as the default, but a program registered over TCP only is refused with
 // NFS_ERR_ONLY_OVER_TCP rather than called on a port where nothing answers.
+#include "core/nfsCallSettings.h"
 #include "rpc/nfsRpcTransport.h"
 
 #include "core/nfsConfig.h"
@@ -29,7 +30,7 @@ NfsPortAnswer ask(in_addr_t address, uint32_t prog, uint32_t vers, int protocol,
 
 bool nfsRpcTransportAllowed(int transport)
 {
-    switch (nfsWordGet(nfsTransport)) {
+    switch (nfsCallTransport()) {
     case NFS_TRANSPORT_TCP: return transport == IPPROTO_TCP;
     case NFS_TRANSPORT_UDP: return transport == IPPROTO_UDP;
     default: return true;
@@ -39,7 +40,9 @@ bool nfsRpcTransportAllowed(int transport)
 NfsTransportChoice nfsRpcTransportChoose(in_addr_t address, uint32_t prog, uint32_t vers,
                                          NfsRpcClock::time_point deadline)
 {
-    const int32_t word = nfsWordGet(nfsTransport);
+    const int32_t word = nfsCallTransport();
+    if (const uint16_t given = nfsCallPort(prog); given != 0) // a port given: no portmapper asked
+        return {0, word == NFS_TRANSPORT_TCP ? IPPROTO_TCP : IPPROTO_UDP, given};
     if (word == NFS_TRANSPORT_TCP) {
         const NfsPortAnswer tcp = ask(address, prog, vers, IPPROTO_TCP, deadline);
         return {0, IPPROTO_TCP, tcp.port != 0 ? tcp.port : kNfsPort};
