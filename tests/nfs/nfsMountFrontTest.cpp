@@ -248,6 +248,62 @@ TEST_F(MountFront, MissingArgumentsAreRefusedBeforeAnyCall)
     EXPECT_EQ(server_.server().portmapperCallCount(scripted::pmapProcDump), 0u);
 }
 
+// Each unknown or malformed option refuses the mount before the server is asked anything, with
+// the option named in the hint; version 4 is understood and refused for now.
+TEST_F(MountFront, MountOptionsThatCannotBeUsedAreRefusedByName)
+{
+    ASSERT_TRUE(server_.up());
+    const struct {
+        const char *options;
+        const char *refused; // named in the hint; null for the version 4 refusal
+    } cases[] = {
+        {"speed=fast", "speed=fast"},
+        {"vers=3,rsize", "rsize"},
+        {"rsize=4096,", ""},
+        {",rsize=4096", ""},
+        {"vers=5", "vers=5"},
+        {"vers=3.0", "vers=3.0"},
+        {"proto=sctp", "proto=sctp"},
+        {"proto=TCP", "proto=TCP"},
+        {"port=0", "port=0"},
+        {"port=65536", "port=65536"},
+        {"mountport=-1", "mountport=-1"},
+        {"rsize=511", "rsize=511"},
+        {"wsize=1048577", "wsize=1048577"},
+        {"rsize=+4096", "rsize=+4096"},
+        {"wsize=4k", "wsize=4k"},
+        {"rsize=99999999999999999999", "rsize=99999999999999999999"},
+        {"timeo=0", "timeo=0"},
+        {"timeo=6001", "timeo=6001"},
+        {"retrans=101", "retrans=101"},
+        {"lines=0", "lines=0"},
+        {"linesize=256", "linesize=256"},
+        {"window=17", "window=17"},
+        {"window=", "window="},
+        {"sec=krb5", "sec=krb5"},
+        {"proto=tcp,sec=sys,sec=none", "sec=none"},
+        {"vers=4", nullptr},
+        {"vers=4.0", nullptr},
+        {"proto=tcp,vers=4.1", nullptr},
+    };
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c.options);
+        errnoSet(0);
+        EXPECT_EQ(nfsMountOpt(server_.name(), "/export", "/front45opt", c.options), -1);
+        const int error = errnoGet();
+        EXPECT_EQ(error, c.refused != nullptr ? NFS_ERR_BAD_OPTION : NFS_ERR_VERSION_NOT_YET);
+        const char *hint = nfsErrorHint(error);
+        ASSERT_NE(hint, nullptr);
+        if (c.refused != nullptr) {
+            EXPECT_NE(std::string(hint).find(std::string("\"") + c.refused + "\""), std::string::npos) << hint;
+        }
+    }
+    EXPECT_EQ(nfsMountOpt(server_.name(), "/export", nullptr, ""), -1);
+    EXPECT_EQ(errnoGet(), NFS_ERRNO_INVAL);
+    EXPECT_TRUE(mounttest::nfs3DeviceNames(nfs3DrvNum).empty());
+    EXPECT_EQ(server_.server().portmapperCallCount(scripted::pmapProcDump), 0u);
+}
+
 TEST_F(MountFront, DriverNumberQuery)
 {
     errnoSet(1234);
