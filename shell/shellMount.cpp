@@ -46,16 +46,20 @@ bool cmdMount(const Words &words, Session &)
 {
     if (words.empty())
         return nfsCall("mount", "nfsDevOptShow", {}, "");
+    // Commas part words, so the options arrive as words of their own, joined again here.
     const bool hasOptions = words[0] == "-o";
-    const std::size_t first = hasOptions ? 2 : 0;
-    const std::size_t colon = words.size() == first + 2 ? words[first].find(':') : std::string::npos;
-    if (colon == std::string::npos || colon == 0 || colon + 1 == words[first].size()) {
+    const std::size_t first = words.size() >= 2 ? words.size() - 2 : 0;
+    const std::size_t colon = words[first].find(':');
+    if (words.size() < (hasOptions ? 4u : 2u) || (!hasOptions && words.size() != 2) || colon == std::string::npos ||
+        colon == 0 || colon + 1 == words[first].size()) {
         reportError("usage: mount [-o options] server:/path /dev");
         return false;
     }
     const std::string host = words[first].substr(0, colon);
     const std::string path = words[first].substr(colon + 1);
-    const std::string options = hasOptions ? words[1] : "";
+    std::string options;
+    for (std::size_t i = 1; hasOptions && i < first; ++i)
+        options += (i == 1 ? "" : ",") + words[i];
     return nfsCall("mount", "nfsMountOpt", {text(host), text(path), text(words[first + 1]), text(options)},
                    words[first]);
 }
