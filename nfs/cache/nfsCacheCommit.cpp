@@ -4,6 +4,7 @@
 // exit (nfsSyncAll).
 #include "cache/nfsCacheFile.h"
 
+#include "core/nfsCallSettings.h"
 #include "core/nfsConfig.h"
 #include "core/nfsDeviceRemoval.h"
 #include "core/nfsMountVersion.h"
@@ -185,6 +186,13 @@ NfsDataCache *cacheOf(DEV_HDR *dev, int *pVersion)
     return nullptr;
 }
 
+// The options of an NFS device (cacheOf said it is one), for the calls made on its behalf.
+const NfsMountOptions *optionsOf(const DEV_HDR *dev, int version)
+{
+    return version == NFS_V3 ? &reinterpret_cast<const NfsDevice *>(dev)->options
+                             : &reinterpret_cast<const Nfs2Device *>(dev)->options;
+}
+
 // Every open file with data in the cache (a dirty or pinned line) written back and committed,
 // under the cache's mutex as an eviction does, since the files belong to other tasks. The
 // first failure.
@@ -224,6 +232,7 @@ extern "C" int nfsSyncAll(void)
         NfsDataCache *cache = cacheOf(dev, &version);
         if (cache == nullptr)
             continue;
+        const NfsCallScope scope(optionsOf(dev, version));
         const nfscache::Status safe = cacheSafe(cache, version);
         if (first.ok())
             first = safe;
