@@ -1004,14 +1004,16 @@ void optionFigures(const Options &options)
         const char *options; // null: nfsMount
         const char *dev;
     };
-    const std::vector<Way> ways{{nullptr, "/benchDefault"},
-                                {"rsize=max,wsize=max,proto=tcp", "/benchMax"},
-                                {"rsize=max,wsize=max,proto=tcp,lines=16,linesize=2097152", "/benchMaxLines"}};
+    const std::vector<Way> ways{
+        {nullptr, "/benchDefault"},
+        {"rsize=max,wsize=max,proto=tcp", "/benchMax"},
+        {"rsize=max,wsize=max,proto=tcp,lines=16,linesize=2097152", "/benchMaxLines"}};
     nfs3CacheParamsSet(16, static_cast<int>(kLineA), 0);
     for (const Way &way : ways) {
-        const int mounted = way.options == nullptr
-                                ? nfsMount(setting.host.c_str(), setting.exportPath.c_str(), way.dev)
-                                : nfsMountOpt(setting.host.c_str(), setting.exportPath.c_str(), way.dev, way.options);
+        const int mounted =
+            way.options == nullptr
+                ? nfsMount(setting.host.c_str(), setting.exportPath.c_str(), way.dev)
+                : nfsMountOpt(setting.host.c_str(), setting.exportPath.c_str(), way.dev, way.options);
         if (!check(mounted == 0, std::string("mount ") + way.dev))
             return;
         std::array<char, 256> shown{};
@@ -1312,11 +1314,11 @@ Options parse(int argc, char **argv)
         } else if (arg == "--only" && more) {
             options.only = argv[++i];
         } else {
-            std::fprintf(
-                stderr,
-                "usage: nfsSpeedBench [--runs N] [--mib M] [--entries N] [--quick] [--window N]\n"
-                "                     [--only "
-                "sequential|calls|cachehit|pausedhit|allocations|tasks|libnfs|tcp|window|shared|job|options]\n");
+            std::fprintf(stderr,
+                         "usage: nfsSpeedBench [--runs N] [--mib M] [--entries N] [--quick] [--window N]\n"
+                         "                     [--only "
+                         "sequential|calls|cachehit|pausedhit|allocations|tasks|libnfs|tcp|window|shared|job|"
+                         "options]\n");
             std::exit(2);
         }
     }

@@ -50,8 +50,8 @@ bool cmdMount(const Words &words, Session &)
     const bool hasOptions = words[0] == "-o";
     const std::size_t first = words.size() >= 2 ? words.size() - 2 : 0;
     const std::size_t colon = words[first].find(':');
-    if (words.size() < (hasOptions ? 4u : 2u) || (!hasOptions && words.size() != 2) || colon == std::string::npos ||
-        colon == 0 || colon + 1 == words[first].size()) {
+    if (words.size() < (hasOptions ? 4u : 2u) || (!hasOptions && words.size() != 2) ||
+        colon == std::string::npos || colon == 0 || colon + 1 == words[first].size()) {
         reportError("usage: mount [-o options] server:/path /dev");
         return false;
     }

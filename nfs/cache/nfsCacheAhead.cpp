@@ -7,8 +7,8 @@
 // collect, and nothing is left to release at close, unmount or task exit. A line waiting to
 // go out behind is an ordinary dirty line (NFS_CACHE_BEHIND besides NFS_CACHE_DIRTY): another
 // task that needs it writes it back as any dirty line, claiming it for the call.
-#include "core/nfsCallSettings.h"
 #include "cache/nfsCacheFile.h"
+#include "core/nfsCallSettings.h"
 
 #include "core/nfsConfig.h"
 #include "core/nfsMountVersion.h"

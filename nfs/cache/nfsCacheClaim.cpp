@@ -1,7 +1,7 @@
 // The cache's mutex, given up whole for a server call, and the claims on lines whose bytes travel
 // meanwhile: the one wait a task may have on another's server call is for a line it needs.
-#include "core/nfsCallSettings.h"
 #include "cache/nfsCacheFile.h"
+#include "core/nfsCallSettings.h"
 
 #include <brisnel/nfsConfigLib.h>
 #include <kernel/errnoLib.h>

@@ -117,8 +117,9 @@ NfsCallTime nfsCallTimeout()
     if (const NfsMountOptions *o = given(NFS_OPT_RETRANS); o != nullptr)
         sends = int64_t{o->retrans} + 1;
     else
-        sends = std::max<int64_t>(
-            usecOf(nfsTimeoutSec, nfsTimeoutUSec) / std::max<int64_t>(usecOf(nfsReXmitSec, nfsReXmitUSec), 1), 1);
+        sends = std::max<int64_t>(usecOf(nfsTimeoutSec, nfsTimeoutUSec) /
+                                      std::max<int64_t>(usecOf(nfsReXmitSec, nfsReXmitUSec), 1),
+                                  1);
     return timeOf(each * sends);
 }
 

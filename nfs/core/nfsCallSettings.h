@@ -15,8 +15,8 @@
 class NfsCallScope {
 public:
     explicit NfsCallScope(const NfsMountOptions *options);
-    template <typename Device> explicit NfsCallScope(const Device *dev)
-        : NfsCallScope(dev != nullptr ? &dev->options : nullptr)
+    template <typename Device>
+    explicit NfsCallScope(const Device *dev) : NfsCallScope(dev != nullptr ? &dev->options : nullptr)
     {
     }
     ~NfsCallScope();

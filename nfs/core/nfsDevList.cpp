@@ -87,7 +87,8 @@ int nfsDevOptGet(void *handle, char *buffer, int size)
     const Kind kind = kindOf(dev);
     if (kind == Kind::other || size <= 0)
         return -1;
-    return nfsMountOptionsText(dev, kind == Kind::v3 ? 3 : 2, buffer, static_cast<std::size_t>(size)) ? 0 : -1;
+    return nfsMountOptionsText(dev, kind == Kind::v3 ? 3 : 2, buffer, static_cast<std::size_t>(size)) ? 0
+                                                                                                      : -1;
 }
 
 int nfsDevListGet(void *handles[], int max)

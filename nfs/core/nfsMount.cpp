@@ -37,7 +37,8 @@ nfsres::Status mountOne(const char *host, const char *fileSystem, const char *de
 
 // The options are read before anything is asked of the server, and name the mount's device for
 // every call the mount makes (the portmapper's, MOUNT's, FSINFO's); the device keeps them.
-nfsres::Status mountWithOptions(const char *host, const char *fileSystem, const char *devName, const char *text)
+nfsres::Status mountWithOptions(const char *host, const char *fileSystem, const char *devName,
+                                const char *text)
 {
     if (host == nullptr || fileSystem == nullptr || devName == nullptr)
         return nfsres::Fail{NFS_ERRNO_INVAL};

@@ -81,17 +81,21 @@ bool optionInto(std::string_view word, std::string_view value, NfsMountOptions *
         bool (*set)(std::string_view, NfsMountOptions *);
     };
     static constexpr std::array<Setter, 12> kSetters{{
-        {"vers", NFS_OPT_VERS, [](std::string_view v, NfsMountOptions *p) { return versionOf(v, &p->version); }},
+        {"vers", NFS_OPT_VERS,
+         [](std::string_view v, NfsMountOptions *p) { return versionOf(v, &p->version); }},
         {"proto", NFS_OPT_PROTO,
          [](std::string_view v, NfsMountOptions *p) {
              p->transport = v == "tcp" ? NFS_TRANSPORT_TCP : NFS_TRANSPORT_UDP;
              return v == "tcp" || v == "udp";
          }},
-        {"port", NFS_OPT_PORT, [](std::string_view v, NfsMountOptions *p) { return boundedInto(v, kPort, &p->port); }},
+        {"port", NFS_OPT_PORT,
+         [](std::string_view v, NfsMountOptions *p) { return boundedInto(v, kPort, &p->port); }},
         {"mountport", NFS_OPT_MOUNTPORT,
          [](std::string_view v, NfsMountOptions *p) { return boundedInto(v, kPort, &p->mountPort); }},
-        {"rsize", NFS_OPT_RSIZE, [](std::string_view v, NfsMountOptions *p) { return sizeOf(v, &p->readSize); }},
-        {"wsize", NFS_OPT_WSIZE, [](std::string_view v, NfsMountOptions *p) { return sizeOf(v, &p->writeSize); }},
+        {"rsize", NFS_OPT_RSIZE,
+         [](std::string_view v, NfsMountOptions *p) { return sizeOf(v, &p->readSize); }},
+        {"wsize", NFS_OPT_WSIZE,
+         [](std::string_view v, NfsMountOptions *p) { return sizeOf(v, &p->writeSize); }},
         {"timeo", NFS_OPT_TIMEO,
          [](std::string_view v, NfsMountOptions *p) { return boundedInto(v, kTimeo, &p->timeo); }},
         {"retrans", NFS_OPT_RETRANS,

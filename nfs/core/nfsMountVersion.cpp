@@ -135,8 +135,7 @@ nfsres::Result<uint16_t> nfsRemoteVersion(const char *host)
     // A server whose NFS of that version is listed over TCP alone (a current Linux server's
     // default) cannot be used when the word says UDP only: say so before mounting.
     const unsigned long served = nfsVersionOf(chosen);
-    if (nfsCallTransport() == NFS_TRANSPORT_UDP && !contains(nfs.udp, served) &&
-        contains(nfs.tcp, served))
+    if (nfsCallTransport() == NFS_TRANSPORT_UDP && !contains(nfs.udp, served) && contains(nfs.tcp, served))
         return nfsres::Fail{NFS_ERR_ONLY_OVER_TCP};
     return chosen;
 }

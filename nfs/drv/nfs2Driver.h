@@ -96,8 +96,8 @@ struct Nfs2Driver : NfsDriverTypes<Nfs2Protocol, Nfs2Device, Nfs2OpenFile, NFS_V
     static nfsres::Result<int> cacheAlloc(NfsDataCache *cache)
     {
         return nfsres::viaErrno([cache] {
-            return nfsCacheAlloc(cache, nfsCallLines(nfs2MaxCacheLines), nfsCallLineSize(nfs2BytesPerCacheLine),
-                                 nfs2CacheOptions);
+            return nfsCacheAlloc(cache, nfsCallLines(nfs2MaxCacheLines),
+                                 nfsCallLineSize(nfs2BytesPerCacheLine), nfs2CacheOptions);
         });
     }
     static bool deviceParts(Nfs2Device * /*dev*/) { return true; } // the root handle is inline

@@ -212,7 +212,9 @@ void Nfs3Driver::limitsTune(const char *host, NfsDevice *dev)
     Nfs3FsInfo info{};
     const bool answered = Nfs3Protocol::fsInfoGet(host, dev->mountFh, &info).ok();
     const uint32_t carried = nfsRpcTransferLimit(nfsRpcCurrentTransport());
-    const auto within = [carried](uint32_t server) { return server != 0 ? std::min(server, carried) : carried; };
+    const auto within = [carried](uint32_t server) {
+        return server != 0 ? std::min(server, carried) : carried;
+    };
     const uint32_t word = nfsWordGet(nfs3MaxMsgLen);
     nfsdrv::sizesSettle(&dev->options, answered ? info.rtpref : word, answered ? info.wtpref : word,
                         within(answered ? info.rtmax : 0), within(answered ? info.wtmax : 0));

@@ -85,8 +85,8 @@ struct Nfs3Driver : NfsDriverTypes<Nfs3Protocol, NfsDevice, NfsOpenFile, NFS_V3,
     static nfsres::Result<int> cacheAlloc(NfsDataCache *cache)
     {
         return nfsres::viaErrno([cache] {
-            return nfsCacheAlloc(cache, nfsCallLines(nfs3MaxCacheLines), nfsCallLineSize(nfs3BytesPerCacheLine),
-                                 nfs3CacheOptions);
+            return nfsCacheAlloc(cache, nfsCallLines(nfs3MaxCacheLines),
+                                 nfsCallLineSize(nfs3BytesPerCacheLine), nfs3CacheOptions);
         });
     }
     static bool deviceParts(NfsDevice *dev);

@@ -201,7 +201,8 @@ template <typename V> nfsres::Status mount(const char *host, const char *fileSys
     std::strcpy(dev->fileSys, fileSys);
     V::limitsTune(host, dev.get());
     if ((dev->options.given & NFS_OPT_PROTO) == 0)
-        dev->options.transport = nfsRpcCurrentTransport() == IPPROTO_TCP ? NFS_TRANSPORT_TCP : NFS_TRANSPORT_UDP;
+        dev->options.transport =
+            nfsRpcCurrentTransport() == IPPROTO_TCP ? NFS_TRANSPORT_TCP : NFS_TRANSPORT_UDP;
     const char *name = devName != nullptr ? devName : fileSys;
     const nfsres::Result<int> added =
         nfsres::viaErrno([&dev, name] { return iosDevAdd(&dev->devHdr, name, V::drvNum()); });

@@ -1,8 +1,8 @@
 // READ and WRITE on a version 2 server: a byte range in pieces of at most nfs2MaxMsgLen bytes.
 // Version 2 has no end-of-file flag: a read ends with the first empty reply at or past the
 // file's size, or when count bytes have arrived.
-#include "core/nfsCallSettings.h"
 #include "core/nfsArgs.h"
+#include "core/nfsCallSettings.h"
 #include "core/nfsConfig.h"
 #include "ops/nfs2Call.h"
 #include "ops/nfsDataSpans.h"

@@ -1,7 +1,7 @@
 // READ: a byte range of a file, in pieces of at most nfs3MaxMsgLen bytes, decoded straight
 // into the caller's buffer.
-#include "core/nfsCallSettings.h"
 #include "core/nfsArgs.h"
+#include "core/nfsCallSettings.h"
 #include "core/nfsConfig.h"
 #include "ops/nfs3Data.h"
 #include "ops/nfsDataSpans.h"

@@ -1,8 +1,8 @@
 // WRITE: a byte range of a file, in pieces of at most nfs3MaxMsgLen bytes, encoded straight
 // from the caller's buffer. The replies' stability and verifiers go back with the result, for
 // the COMMIT that the caller sends later.
-#include "core/nfsCallSettings.h"
 #include "core/nfsArgs.h"
+#include "core/nfsCallSettings.h"
 #include "core/nfsConfig.h"
 #include "ops/nfs3Data.h"
 #include "ops/nfsDataSpans.h"

@@ -3,8 +3,8 @@
 // path (callsOnHandle), the exchange itself the transport's (rpc/nfsRpcWindowExchange.cpp over
 // UDP, rpc/nfsRpcTcpExchange.cpp over TCP). The handle is the calling task's own: nothing here
 // locks.
-#include "core/nfsCallSettings.h"
 #include "core/nfsAuthUnix.h"
+#include "core/nfsCallSettings.h"
 #include "core/nfsConfig.h"
 #include "rpc/nfsRpcClient.h"
 #include "rpc/nfsRpcExchange.h"
@@ -32,7 +32,8 @@ bool handleFits(const NfsRpcClient *client, const char *host, uint32_t prog, uin
 {
     return client->valid != 0 && client->progNum == prog && client->versNum == vers &&
            std::strcmp(client->hostName, host) == 0 && client->authCount == nfsAuthCount &&
-           nfsRpcTransportAllowed(client->transport) && nfsCallPortFits(prog, ntohs(client->server.sin_port)) &&
+           nfsRpcTransportAllowed(client->transport) &&
+           nfsCallPortFits(prog, ntohs(client->server.sin_port)) &&
            client->bufferSize >= nfsRpcBufferSize(client->transport);
 }
 

@@ -494,14 +494,20 @@ TEST_F(MountLive, EachOptionIsTakenAndShownInTheSameWords)
         std::string options;
         std::string shown;
     } cases[] = {
-        {"", "vers=3,proto=" + native + ",rsize=8192,wsize=8192,timeo=50,retrans=4,lines=4,linesize=4096,window=4,sec=sys"},
+        {"", "vers=3,proto=" + native +
+                 ",rsize=8192,wsize=8192,timeo=50,retrans=4,lines=4,linesize=4096,window=4,sec=sys"},
         {"vers=3,proto=tcp,rsize=65536,wsize=32768,timeo=15,retrans=3,lines=8,linesize=8192,window=2,sec=sys",
-         "vers=3,proto=tcp,rsize=65536,wsize=32768,timeo=15,retrans=3,lines=8,linesize=8192,window=2,sec=sys"},
-        {"proto=tcp,rsize=max,wsize=max", "vers=3,proto=tcp," + preferred + ",timeo=50,retrans=4,lines=4,linesize=4096,window=4,sec=sys"},
+         "vers=3,proto=tcp,rsize=65536,wsize=32768,timeo=15,retrans=3,lines=8,linesize=8192,window=2,sec="
+         "sys"},
+        {"proto=tcp,rsize=max,wsize=max",
+         "vers=3,proto=tcp," + preferred + ",timeo=50,retrans=4,lines=4,linesize=4096,window=4,sec=sys"},
         {"proto=tcp,port=2049,mountport=20048,timeo=20",
-         "vers=3,proto=tcp,port=2049,mountport=20048,rsize=8192,wsize=8192,timeo=20,retrans=4,lines=4,linesize=4096,"
+         "vers=3,proto=tcp,port=2049,mountport=20048,rsize=8192,wsize=8192,timeo=20,retrans=4,lines=4,"
+         "linesize=4096,"
          "window=4,sec=sys"},
-        {"retrans=0,linesize=5000,rsize=2048,rsize=4096", "vers=3,proto=" + native + ",rsize=4096,wsize=8192,timeo=50,retrans=0,lines=4,linesize=8192,window=4,sec=sys"},
+        {"retrans=0,linesize=5000,rsize=2048,rsize=4096",
+         "vers=3,proto=" + native +
+             ",rsize=4096,wsize=8192,timeo=50,retrans=0,lines=4,linesize=8192,window=4,sec=sys"},
     };
     for (const auto &c : cases) {
         SCOPED_TRACE(c.options);
@@ -542,7 +548,9 @@ TEST_F(MountLive, TwoMountsOfOneServerEachKeepTheirOwnOptions)
     const int32_t transport = nfsTransport;
     const int32_t window = nfsMaxInFlight;
     const std::string path = live::exportPath();
-    ASSERT_EQ(nfsMountOpt(live::host().c_str(), path.c_str(), kDevA, "proto=udp,rsize=4096,wsize=2048,linesize=4096"), 0)
+    ASSERT_EQ(nfsMountOpt(live::host().c_str(), path.c_str(), kDevA,
+                          "proto=udp,rsize=4096,wsize=2048,linesize=4096"),
+              0)
         << std::hex << errnoGet();
     ASSERT_EQ(nfsMountOpt(live::host().c_str(), path.c_str(), kDevB,
                           "proto=tcp,rsize=131072,wsize=131072,lines=2,linesize=262144,window=1"),
@@ -602,11 +610,13 @@ TEST_F(MountLive, TwoMountsOfOneServerEachKeepTheirOwnOptions)
 
     const std::string listing = capturedStdout([] { nfsDevOptShow(); });
     EXPECT_NE(listing.find(std::string(kDevA).append(21 - std::strlen(kDevA), ' ') +
-                           "vers=3,proto=udp,rsize=4096,wsize=2048,timeo=50,retrans=4,lines=4,linesize=4096,window=4,sec=sys\n"),
+                           "vers=3,proto=udp,rsize=4096,wsize=2048,timeo=50,retrans=4,lines=4,linesize=4096,"
+                           "window=4,sec=sys\n"),
               std::string::npos)
         << listing;
     EXPECT_NE(listing.find(std::string(kDevB).append(21 - std::strlen(kDevB), ' ') +
-                           "vers=3,proto=tcp,rsize=131072,wsize=131072,timeo=50,retrans=4,lines=2,linesize=262144,window=1,sec=sys\n"),
+                           "vers=3,proto=tcp,rsize=131072,wsize=131072,timeo=50,retrans=4,lines=2,linesize="
+                           "262144,window=1,sec=sys\n"),
               std::string::npos)
         << listing;
     EXPECT_EQ(nfs3MaxMsgLen, msgLen);

@@ -99,6 +99,25 @@ TEST_F(MountFront, HighestVersionBothSidesSupportIsChosen)
     EXPECT_EQ(server_.count(MOUNT_V1, MOUNTPROC_MNT), 0u);
 }
 
+// vers= picks the MOUNT version of that NFS version among those offered, not the highest: with
+// the version 2 half of the table empty, vers=2 reaches it where the plain mount takes 3; a
+// version the server does not offer is refused as unusable.
+TEST_F(MountFront, VersOptionChoosesTheVersionAmongThoseOffered)
+{
+    ASSERT_TRUE(server_.up());
+    server_.server().setRegistrations(mountRegistrations({1, 3}, scripted::ipprotoUdp));
+    nfs2DrvNum = kFakeVersion2Driver;
+    EXPECT_EQ(nfsMountOpt(server_.name(), "/export", "/front45/v2", "vers=2"), -1);
+    EXPECT_EQ(errnoGet(), NFS_ERR_DISPATCH_SLOT_EMPTY);
+    EXPECT_EQ(chosenVersion(), MOUNT_V3) << "the option is the mount's alone";
+
+    server_.server().setRegistrations(mountRegistrations({1}, scripted::ipprotoUdp));
+    EXPECT_EQ(nfsMountOpt(server_.name(), "/export", "/front45/v3", "vers=3"), -1);
+    EXPECT_EQ(errnoGet(), NFS_ERRNO_NOTSUPP);
+    EXPECT_EQ(server_.count(MOUNT_V1, MOUNTPROC_MNT), 0u);
+    EXPECT_EQ(server_.count(MOUNT_V3, MOUNTPROC3_MNT), 0u);
+}
+
 // The registrations that count, by the word nfsTransport: TCP ones when none is over UDP
 // (or the word says TCP), never with the word at UDP only, which says why instead; a list
 // without MOUNT says that, not that versions differ.
@@ -295,7 +314,8 @@ TEST_F(MountFront, MountOptionsThatCannotBeUsedAreRefusedByName)
         const char *hint = nfsErrorHint(error);
         ASSERT_NE(hint, nullptr);
         if (c.refused != nullptr) {
-            EXPECT_NE(std::string(hint).find(std::string("\"") + c.refused + "\""), std::string::npos) << hint;
+            EXPECT_NE(std::string(hint).find(std::string("\"") + c.refused + "\""), std::string::npos)
+                << hint;
         }
     }
     EXPECT_EQ(nfsMountOpt(server_.name(), "/export", nullptr, ""), -1);

@@ -97,7 +97,8 @@ TEST(LiveShell, MountWithOptionsAndUmount)
     EXPECT_TRUE(readWhole(exported / "opt.txt") == payload) << context(run);
     std::filesystem::remove(exported / "opt.txt");
     EXPECT_NE(run.out.find("-> mount\ndevice name          options\n"), std::string::npos) << context(run);
-    EXPECT_NE(run.out.find("/opt                 vers=3,proto=tcp,rsize="), std::string::npos) << context(run);
+    EXPECT_NE(run.out.find("/opt                 vers=3,proto=tcp,rsize="), std::string::npos)
+        << context(run);
     EXPECT_NE(run.out.find(",wsize=65536,timeo=50,retrans=4,lines=4,linesize=131072,window=4,sec=sys\n"),
               std::string::npos)
         << context(run);
