@@ -85,13 +85,20 @@ bool release(NfsOpenFile *file, bool drop, uint64_t covered = UINT64_MAX)
 }
 
 // For another task's COMMIT through the file's record: a line of the file claimed, so that the
-// file's close waits for the call. Null when the file has no line (nothing pinned either).
+// file's close waits for the call. A line this task holds already, else the first that no other
+// task holds (the lines of the file that the COMMIT may send again lie after it, and claims are
+// waited for in the order of the lines), else the first. Null when the file has no line
+// (nothing pinned either).
 NfsCacheLine *ownedLine(NfsDataCache *cache, const void *file)
 {
     NfsCacheLine *found = nullptr;
     for (uint32_t i = 0; i < cache->nLines; ++i) {
         NfsCacheLine &line = cache->pLines[i];
-        if (line.pOwner == file && (found == nullptr || !claimedByOther(cache, line)))
+        if (line.pOwner != file)
+            continue;
+        if (stateOf(cache, line).claimant != 0 && !claimedByOther(cache, line))
+            return &line;
+        if (found == nullptr || (claimedByOther(cache, *found) && !claimedByOther(cache, line)))
             found = &line;
     }
     return found;
@@ -162,10 +169,15 @@ Status fileSafe(void *file, int version)
         if (const Result<int> sent = lineWriteBack(&line, version, Caller::other); !sent.ok())
             return failureOr(nfsres::statusOf(sent), K_EIO);
     }
-    // A file that closed meanwhile made itself safe, and its record is gone.
-    if (ownedLine(cache, file) == nullptr)
-        return {};
-    return commitFile(file, version, Caller::other);
+    // A file that closed meanwhile (here or while this task waited for a line) made itself
+    // safe, and its record is gone.
+    for (int tries = 0;; ++tries) {
+        if (ownedLine(cache, file) == nullptr)
+            return {};
+        Status committed = commitFile(file, version, Caller::other);
+        if (!backedOff(cache, &committed, tries))
+            return committed;
+    }
 }
 
 } // namespace nfscache

@@ -201,7 +201,25 @@ bool claimedByOther(const NfsDataCache *cache, const NfsCacheLine &line);
 // the call's time-out (forever: no time-out, for a record about to be freed,
 // which the holder's calls, each bounded by its own, still use). The caller looks at the line
 // again after.
+// Claims are waited for in the order of the lines: a task that holds a line after this one
+// does not wait, and fails at once with contended(line) instead. So no two tasks ever wait for
+// each other (each holding a line the other needs, as two tasks sending again the pinned lines
+// of one file after a server restart would); the task that gets contended gives up what it
+// holds and tries again (backedOff), the other goes on.
 Status lineFree(const NfsDataCache *cache, const NfsCacheLine &line, bool forever = false);
+
+// The failure that names a line this task may not wait for, and the line a failure names (null
+// for any other). It never leaves the cache: the task that holds the first claim catches it.
+Fail contended(const NfsDataCache *cache, const NfsCacheLine &line);
+const NfsCacheLine *contendedLine(const NfsDataCache *cache, const Status &status);
+bool isContended(const Status &status);
+
+// After a try that ended with *status, every claim of this task given up: whether to try
+// again. Only after a contended failure, once this task has waited for the line it named (a
+// wait that holds nothing); *status becomes the time-out after kMostBackOffs tries (other tasks
+// kept taking the lines first), or the wait's failure.
+constexpr int kMostBackOffs = 16;
+bool backedOff(const NfsDataCache *cache, Status *status, int tries);
 
 // A cache that has lines: false for one that was never allocated or has been freed.
 inline bool hasLines(const NfsDataCache *cache)
