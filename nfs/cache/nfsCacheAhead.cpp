@@ -95,7 +95,7 @@ void filled(NfsCacheLine *line, uint32_t size, void *file, const FileView &view,
 
 // The outcome of one written line: clean (pinned when the server holds it in volatile storage
 // only), or dirty again for a later write-back.
-void written(NfsCacheLine *line, const Nfs3WriteRange &range, bool unstable)
+void written(NfsCacheLine *line, const NfsWriteRange &range, bool unstable)
 {
     if (range.result.written < 0) {
         line->flags = NFS_CACHE_DIRTY;
@@ -124,9 +124,9 @@ Status linesOut(void *file, int version, NfsCacheLine **lines, unsigned n)
         }
         return first;
     }
-    Nfs3WriteRange ranges[kMostRanges] = {};
+    NfsWriteRange ranges[kMostRanges] = {};
     for (unsigned i = 0; i < n; ++i)
-        ranges[i] = Nfs3WriteRange{.offset = lines[i]->offset,
+        ranges[i] = NfsWriteRange{.offset = lines[i]->offset,
                                    .buf = lines[i]->pData,
                                    .count = lines[i]->nBytes,
                                    .error = 0,

@@ -4,6 +4,8 @@
 // exit (nfsSyncAll).
 #include "cache/nfsCacheFile.h"
 
+#include "cache/nfsCacheVersions.h"
+
 #include "core/nfsConfig.h"
 #include "core/nfsDeviceRemoval.h"
 #include "core/nfsMountVersion.h"
@@ -48,7 +50,7 @@ Status resend(NfsOpenFile *file, Caller caller)
         // Also a line invalidated since: its bytes are still what the file was told it wrote.
         if (!pinnedOf(line, file))
             continue;
-        const Result<int> sent = lineWriteBack(&line, NFS_V3, caller);
+        const Result<int> sent = lineWriteBack(&line, Nfs3Protocol::version, caller);
         if (!sent.ok()) {
             file->uncommitted = kResend;
             if (line.pOwner == file)
@@ -138,7 +140,7 @@ Status commit3(NfsOpenFile *file, Caller caller)
     file->uncommitted = 0;
     std::printf("nfs: server %.*s restarted at each of %d COMMITs: unstable data of \"%.*s\" lost\n",
                 NFS_HOST_NAME_LEN, file->pDev->host, kCommitTries, NFS_MAX_PATH, file->name);
-    lossNote(file, NFS_V3, K_EIO);
+    lossNote(file, Nfs3Protocol::version, K_EIO);
     release(file, true);
     return Fail{K_EIO};
 }
@@ -147,8 +149,15 @@ Status commit3(NfsOpenFile *file, Caller caller)
 
 Status commitFile(void *file, int version, Caller caller)
 {
-    // Version 2 writes are stable: nothing is ever pinned.
-    return version == NFS_V3 ? commit3(static_cast<NfsOpenFile *>(file), caller) : Status{};
+    // A version whose writes are all stable never pins a line.
+    return onRecord(
+        file, version,
+        [caller](auto *record, auto v) -> Status {
+            if constexpr (decltype(v)::commits)
+                return commit3(record, caller);
+            return {};
+        },
+        [] { return Status{}; });
 }
 
 int fileCommit(void *file, int version, Caller caller)

@@ -90,7 +90,7 @@ Result<int> serverWrite(void *file, int version, uint64_t offset, unsigned count
 // the version or its slots do not serve them. The caller holds the cache's mutex.
 bool rangesServed(int version);
 void serverReadRanges(void *file, int version, NfsReadRange *ranges, unsigned n);
-void serverWriteRanges(void *file, int version, Nfs3WriteRange *ranges, unsigned n, bool *unstable);
+void serverWriteRanges(void *file, int version, NfsWriteRange *ranges, unsigned n, bool *unstable);
 
 // What read-ahead and write-behind keep in an open file of either version (nextFill and
 // behindLines of its record) and the file's size as last seen; false for another version.

@@ -156,7 +156,7 @@ struct Data2 {
         return nfsops::statusOk(res.status) ? static_cast<int>(sent) : -1;
     }
     static bool tookData(const attrstat &res) { return res.status == NFS_OK; }
-    static void verdictAdd(const attrstat & /*res*/, Nfs3WriteVerdict * /*verdict*/) {}
+    static void verdictAdd(const attrstat & /*res*/, NfsWriteVerdict * /*verdict*/) {}
     static void writeAlone(const char *host, nfs_fh2 *fh, nfsops::WriteSpan<attrstat> *pSpan, fattr *attr)
     {
         nfsops::WriteSpan<attrstat> &span = *pSpan;
@@ -241,7 +241,7 @@ void nfs2FileReadRanges(const char *host, nfs_fh2 *fh, NfsReadRange *ranges, uns
     }
 }
 
-void nfs2FileWriteRanges(const char *host, nfs_fh2 *fh, Nfs3WriteRange *ranges, unsigned n, fattr *attr)
+void nfs2FileWriteRanges(const char *host, nfs_fh2 *fh, NfsWriteRange *ranges, unsigned n, fattr *attr)
 {
     nfsops::WriteSpan<attrstat> spans[kMostRanges] = {};
     const bool usable = nfsArgsGiven(host, fh, attr) && n <= kMostRanges && nfsInit() == 0;

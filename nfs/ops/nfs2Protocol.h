@@ -18,6 +18,16 @@
 
 struct Nfs2Protocol
     : NfsProtocolTypes<nfs_fh2, fattr, diropres, NFDIR, NFLNK, NFREG, NFSPROC_REMOVE, NFSPROC_RMDIR> {
+    static constexpr int version = NFS_V2;
+    using File = Nfs2OpenFile;
+    using Device = Nfs2Device;
+    // The dispatch words through which the cache moves a file's data; every write is stable,
+    // so nothing waits for a COMMIT.
+    static NfsFileRead2Fn readWord() { return pFuncNfs2FileRead; }
+    static NfsFileWrite2Fn writeWord() { return pFuncNfs2FileWrite; }
+    static NfsFileReadRanges2Fn readRangesWord() { return pFuncNfs2FileReadRanges; }
+    static NfsFileWriteRanges2Fn writeRangesWord() { return pFuncNfs2FileWriteRanges; }
+    static constexpr bool commits = false;
     // REMOVE, RMDIR and RENAME: the directory, the name(s), a bare status.
     static nfsres::Status removeCall(const char *host, uint32_t proc, const nfs_fh2 &dir, char *name);
     // SETATTR; *attr takes the attributes after it.

@@ -17,7 +17,7 @@
 
 namespace {
 
-void verdictAdd(const WRITE3resok &ok, Nfs3WriteVerdict *verdict)
+void verdictAdd(const WRITE3resok &ok, NfsWriteVerdict *verdict)
 {
     if (ok.committed != UNSTABLE)
         return;
@@ -27,7 +27,7 @@ void verdictAdd(const WRITE3resok &ok, Nfs3WriteVerdict *verdict)
     verdict->unstable = true;
 }
 
-Nfs3WriteResult failed()
+NfsWriteResult failed()
 {
     return {-1, {}};
 }
@@ -85,7 +85,7 @@ struct Write3 {
     {
         return res.status == NFS3_OK && res.WRITE3res_u.resok.count != 0;
     }
-    static void verdictAdd(const WRITE3res &res, Nfs3WriteVerdict *verdict)
+    static void verdictAdd(const WRITE3res &res, NfsWriteVerdict *verdict)
     {
         ::verdictAdd(res.WRITE3res_u.resok, verdict);
     }
@@ -122,7 +122,7 @@ struct Write3 {
 };
 
 // A span's result; the attributes follow its last reply's weak cache consistency data.
-Nfs3WriteResult resultOf(Span &span, fattr3 *attr)
+NfsWriteResult resultOf(Span &span, fattr3 *attr)
 {
     if (span.failed || span.open)
         return failed();
@@ -133,7 +133,7 @@ Nfs3WriteResult resultOf(Span &span, fattr3 *attr)
 
 } // namespace
 
-Nfs3WriteResult nfs3FileWriteRun(const char *host, nfs_fh3 *fh, uint64_t offset, unsigned count,
+NfsWriteResult nfs3FileWriteRun(const char *host, nfs_fh3 *fh, uint64_t offset, unsigned count,
                                  const char *buf, fattr3 *attr)
 {
     if (!nfsArgsGiven(host, fh, buf, attr) || nfsInit() == -1)
@@ -152,7 +152,7 @@ Nfs3WriteResult nfs3FileWriteRun(const char *host, nfs_fh3 *fh, uint64_t offset,
     return resultOf(span, attr);
 }
 
-void nfs3FileWriteRanges(const char *host, nfs_fh3 *fh, Nfs3WriteRange *ranges, unsigned n, fattr3 *attr)
+void nfs3FileWriteRanges(const char *host, nfs_fh3 *fh, NfsWriteRange *ranges, unsigned n, fattr3 *attr)
 {
     Span spans[kMostRanges] = {};
     const bool usable = nfsArgsGiven(host, fh, attr) && n <= kMostRanges && nfsInit() != -1;

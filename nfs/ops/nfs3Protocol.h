@@ -4,6 +4,7 @@
 #ifndef NFS_OPS_NFS3PROTOCOL_H
 #define NFS_OPS_NFS3PROTOCOL_H
 
+#include "core/nfsDispatch.h"
 #include "ops/nfs3PathOps.h"
 #include "ops/nfsNameOps.h"
 #include "ops/nfsProtocol.h"
@@ -11,6 +12,7 @@
 
 #include <brisnel/nfs3Ops.h>
 #include <brisnel/nfs3Xdr.h>
+#include <brisnel/nfsDrvLib.h>
 
 #include <kernel/kernelStat.h>
 
@@ -20,6 +22,16 @@
 
 struct Nfs3Protocol
     : NfsProtocolTypes<nfs_fh3, fattr3, LOOKUP3res, NF3DIR, NF3LNK, NF3REG, NFSPROC3_REMOVE, NFSPROC3_RMDIR> {
+    static constexpr int version = NFS_V3;
+    using File = NfsOpenFile;
+    using Device = NfsDevice;
+    // The dispatch words through which the cache moves a file's data; writes that go out
+    // UNSTABLE wait for a COMMIT (pFuncNfs3FileCommit).
+    static NfsFileRead3Fn readWord() { return pFuncNfs3FileRead; }
+    static NfsFileWriteRun3Fn writeWord() { return pFuncNfs3FileWriteRun; }
+    static NfsFileReadRanges3Fn readRangesWord() { return pFuncNfs3FileReadRanges; }
+    static NfsFileWriteRanges3Fn writeRangesWord() { return pFuncNfs3FileWriteRanges; }
+    static constexpr bool commits = true;
 
     // A handle with a buffer of its own.
     class OwnHandle {

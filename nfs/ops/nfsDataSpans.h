@@ -74,7 +74,7 @@ template <typename Res> struct WriteSpan {
     bool open;
     bool failed;
     bool replied;
-    Nfs3WriteVerdict verdict;
+    NfsWriteVerdict verdict;
 };
 
 template <typename Res> WriteSpan<Res> writeSpanOf(uint64_t offset, unsigned count, const char *buf)

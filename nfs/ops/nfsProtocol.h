@@ -1,13 +1,17 @@
 // Module-private: what both versions' protocol traits (nfs2Protocol.h, nfs3Protocol.h) have in
 // the same form, made from the version's types, its type numbers and its REMOVE and RMDIR; and
-// what the shared name operations (nfsNameOps.h) need of such traits (NfsProtocol).
+// what the shared name operations (nfsNameOps.h), the data cache and the drivers need of such
+// traits (NfsProtocol).
 #ifndef NFS_OPS_NFSPROTOCOL_H
 #define NFS_OPS_NFSPROTOCOL_H
 
 #include "core/nfsResult.h"
 #include "ops/nfsAttrChange.h"
 
+#include <brisnel/nfsCacheLib.h>
+
 #include <concepts>
+#include <type_traits>
 #include <cstddef>
 #include <cstdint>
 
@@ -73,8 +77,24 @@ concept NfsProtocolCalls =
         { P::linkTextGet(host, fh, name, size) } -> std::same_as<nfsres::Result<int>>;
     };
 
+// The version's number, its open-file and device records, and what the data cache needs of
+// them: the dispatch words that move a record's data, and whether its writes may go out
+// UNSTABLE, to be committed.
 template <typename P>
-concept NfsProtocol = NfsProtocolTypesGiven<P> && NfsProtocolCalls<P>;
+concept NfsProtocolRecords =
+    requires(typename P::File &file) {
+        typename P::Device;
+        { P::version } -> std::convertible_to<int>;
+        { P::commits } -> std::convertible_to<bool>;
+        { file.pCache } -> std::convertible_to<NfsDataCache *>;
+        { file.pDev } -> std::convertible_to<typename P::Device *>;
+        requires std::is_pointer_v<decltype(P::readWord())> && std::is_pointer_v<decltype(P::writeWord())> &&
+                 std::is_pointer_v<decltype(P::readRangesWord())> &&
+                 std::is_pointer_v<decltype(P::writeRangesWord())>;
+    };
+
+template <typename P>
+concept NfsProtocol = NfsProtocolTypesGiven<P> && NfsProtocolCalls<P> && NfsProtocolRecords<P>;
 
 // clang-format on
 
