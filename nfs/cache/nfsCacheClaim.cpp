@@ -107,8 +107,8 @@ Fail contended(const NfsDataCache *cache, const NfsCacheLine &line)
 
 bool isContended(const Status &status)
 {
-    return !status.ok() && (static_cast<uint32_t>(status.error()) & ~kContendedMask) ==
-                               static_cast<uint32_t>(kContendedBase);
+    return !status.ok() &&
+           (static_cast<uint32_t>(status.error()) & ~kContendedMask) == static_cast<uint32_t>(kContendedBase);
 }
 
 const NfsCacheLine *contendedLine(const NfsDataCache *cache, const Status &status)

@@ -175,7 +175,8 @@ Result<int> serverRead(void *file, int version, uint64_t offset, unsigned count,
         file, version,
         [=](auto *record, auto v) -> Result<int> {
             return nfsres::viaErrno([&] {
-                return nfsSlotPresent(v.readWord()) ? throughSlot(v.readWord(), record, offset, count, buf) : -1;
+                return nfsSlotPresent(v.readWord()) ? throughSlot(v.readWord(), record, offset, count, buf)
+                                                    : -1;
             });
         },
         [] { return Result<int>{kUnusable}; });
@@ -203,6 +204,12 @@ bool rangesServed(int version)
         nullptr, version,
         [](auto *, auto v) { return v.readRangesWord() != nullptr && v.writeRangesWord() != nullptr; },
         [] { return false; });
+}
+
+unsigned transferMost(int version)
+{
+    return onRecord(
+        nullptr, version, [](auto *, auto v) { return decltype(v)::most(); }, [] { return 0U; });
 }
 
 namespace {
@@ -252,8 +259,8 @@ void writeRangesThrough(Slot slot, OpenFile *file, NfsWriteRange *ranges, unsign
 void serverReadRanges(void *file, int version, NfsReadRange *ranges, unsigned n)
 {
     onRecord(
-        file, version, [=](auto *record, auto v) { readRangesThrough(v.readRangesWord(), record, ranges, n); },
-        [] {});
+        file, version,
+        [=](auto *record, auto v) { readRangesThrough(v.readRangesWord(), record, ranges, n); }, [] {});
 }
 
 void serverWriteRanges(void *file, int version, NfsWriteRange *ranges, unsigned n, bool *unstable)

@@ -89,6 +89,9 @@ Result<int> serverWrite(void *file, int version, uint64_t offset, unsigned count
 // write's UNSTABLE verdict noted in the file, unstable[i] set). rangesServed() is false when
 // the version or its slots do not serve them. The caller holds the cache's mutex.
 bool rangesServed(int version);
+// The largest piece one READ or WRITE of the version carries (its transfer size word); 0 for a
+// version the cache does not serve.
+unsigned transferMost(int version);
 void serverReadRanges(void *file, int version, NfsReadRange *ranges, unsigned n);
 void serverWriteRanges(void *file, int version, NfsWriteRange *ranges, unsigned n, bool *unstable);
 

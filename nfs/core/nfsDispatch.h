@@ -37,7 +37,7 @@ using NfsFileWrite3Fn = int (*)(const char *host, nfs_fh3 *fh, uint64_t offset, 
                                 const char *buf, fattr3 *attr);
 // The version 3 write with the verdict of its replies, which the cache needs for COMMIT.
 using NfsFileWriteRun3Fn = NfsWriteResult (*)(const char *host, nfs_fh3 *fh, uint64_t offset, unsigned count,
-                                               const char *buf, fattr3 *attr);
+                                              const char *buf, fattr3 *attr);
 using NfsFileRead2Fn = int (*)(const char *host, nfs_fh2 *fh, uint64_t offset, unsigned count, char *buf,
                                fattr *attr);
 using NfsFileWrite2Fn = int (*)(const char *host, nfs_fh2 *fh, uint64_t offset, unsigned count,

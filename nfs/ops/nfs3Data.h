@@ -14,7 +14,7 @@
 
 // nfs3FileWrite with the verdict of its replies: what the cache's version 3 write word holds.
 NfsWriteResult nfs3FileWriteRun(const char *host, nfs_fh3 *fh, uint64_t offset, unsigned count,
-                                 const char *buf, fattr3 *attr);
+                                const char *buf, fattr3 *attr);
 // The ranges slots: several ranges of one file read or written by one set of calls in flight
 // (at most kMostRanges ranges; the first is the range asked for).
 void nfs3FileReadRanges(const char *host, nfs_fh3 *fh, NfsReadRange *ranges, unsigned n, fattr3 *attr);

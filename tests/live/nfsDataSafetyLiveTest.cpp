@@ -234,7 +234,8 @@ TEST_F(DataSafetyLive, TwoTasksSendingAgainTheLinesOfAFilePinnedBeforeARestartDo
     const std::vector<char> bytes = randomBytes(8 * 16384, random);
     NfsOpenFile *pinned = openRecord("pinned", K_O_RDWR | K_O_CREAT);
     ASSERT_NE(pinned, nullptr);
-    ASSERT_EQ(nfs3Write(pinned, bytes.data(), static_cast<int>(bytes.size())), static_cast<int>(bytes.size()));
+    ASSERT_EQ(nfs3Write(pinned, bytes.data(), static_cast<int>(bytes.size())),
+              static_cast<int>(bytes.size()));
     ASSERT_GE(nfsCacheFileFlush(pinned, 0, NFS_V3), 0) << std::hex << errnoGet();
     NfsDataCache *cache = pinned->pCache;
     std::vector<uint32_t> lines;

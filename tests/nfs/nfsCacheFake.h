@@ -88,7 +88,7 @@ inline int fakeRead(const char *, nfs_fh3 *fh, uint64_t offset, unsigned count, 
 }
 
 inline NfsWriteResult fakeWrite(const char *, nfs_fh3 *fh, uint64_t offset, unsigned count, const char *buf,
-                                 fattr3 *attr)
+                                fattr3 *attr)
 {
     server->calls.push_back({true, attr->fileid, offset, count});
     if (server->failWrites > 0 || offset == server->failWriteAt) {
