@@ -193,17 +193,16 @@ Status fileSafe(void *file, int version)
 
 namespace {
 
+// The cache of an NFS device and its version; null for another driver's device.
 NfsDataCache *cacheOf(DEV_HDR *dev, int *pVersion)
 {
-    if (dev->drvNum > 0 && dev->drvNum == nfs3DrvNum) {
-        *pVersion = NFS_V3;
-        return &reinterpret_cast<NfsDevice *>(dev)->cache;
-    }
-    if (dev->drvNum > 0 && dev->drvNum == nfs2DrvNum) {
-        *pVersion = NFS_V2;
-        return &reinterpret_cast<Nfs2Device *>(dev)->cache;
-    }
-    return nullptr;
+    return nfscache::onDevice(
+        dev,
+        [pVersion](auto *device, auto v) {
+            *pVersion = decltype(v)::version;
+            return &device->cache;
+        },
+        [] { return static_cast<NfsDataCache *>(nullptr); });
 }
 
 // Every open file with data in the cache (a dirty or pinned line) written back and committed,

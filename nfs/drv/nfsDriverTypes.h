@@ -1,6 +1,6 @@
 // Module-private: what both versions' driver traits (nfs2Driver.h, nfs3Driver.h) have in the
-// same form, made from the version's protocol traits (P, which name its records and number)
-// and its driver number.
+// same form, made from the version's protocol traits (P, which name its records, its number
+// and its driver's).
 #ifndef NFS_DRV_NFSDRIVERTYPES_H
 #define NFS_DRV_NFSDRIVERTYPES_H
 
@@ -13,7 +13,7 @@
 #include <cstddef>
 #include <cstdint>
 
-template <typename P, int32_t *DrvNum> struct NfsDriverTypes {
+template <typename P> struct NfsDriverTypes {
     using Protocol = P;
     using Device = typename P::Device;
     using File = typename P::File;
@@ -21,7 +21,7 @@ template <typename P, int32_t *DrvNum> struct NfsDriverTypes {
     using Handle = typename P::Handle;
     static constexpr int version = P::version;
 
-    static int32_t &drvNum() { return *DrvNum; }
+    static int32_t &drvNum() { return P::drvNum(); }
     // What identifies the file on its server, whatever the version.
     static NfsFh handleOf(const File &file) { return nfsFhOf(file.fh); }
     static NfsFsid fsidOf(const Attr &attr) { return NfsFsid{.major = attr.fsid, .minor = 0}; }

@@ -22,6 +22,8 @@
 struct Nfs2Protocol
     : NfsProtocolTypes<nfs_fh2, fattr, diropres, NFDIR, NFLNK, NFREG, NFSPROC_REMOVE, NFSPROC_RMDIR> {
     static constexpr int version = NFS_V2;
+    // The I/O system's number of the version's driver, -1 until it is installed.
+    static int32_t &drvNum() { return nfs2DrvNum; }
     using File = Nfs2OpenFile;
     using Device = Nfs2Device;
     // The dispatch words through which the cache moves a file's data; every write is stable,

@@ -25,6 +25,8 @@
 struct Nfs3Protocol
     : NfsProtocolTypes<nfs_fh3, fattr3, LOOKUP3res, NF3DIR, NF3LNK, NF3REG, NFSPROC3_REMOVE, NFSPROC3_RMDIR> {
     static constexpr int version = NFS_V3;
+    // The I/O system's number of the version's driver, -1 until it is installed.
+    static int32_t &drvNum() { return nfs3DrvNum; }
     using File = NfsOpenFile;
     using Device = NfsDevice;
     // The dispatch words through which the cache moves a file's data; writes that go out

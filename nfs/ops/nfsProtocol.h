@@ -80,7 +80,7 @@ concept NfsProtocolCalls =
         { P::linkTextGet(host, fh, name, size) } -> std::same_as<nfsres::Result<int>>;
     };
 
-// The version's number, its open-file and device records, and what the data cache needs of
+// The version's number and driver number, its open-file and device records, and what the data cache needs of
 // them: the dispatch words that move a record's data, and whether its writes may go out
 // UNSTABLE, to be committed.
 template <typename P>
@@ -88,6 +88,7 @@ concept NfsProtocolRecords =
     requires(typename P::File &file) {
         typename P::Device;
         { P::version } -> std::convertible_to<int>;
+        { P::drvNum() } -> std::same_as<int32_t &>;
         { P::commits } -> std::convertible_to<bool>;
         { file.pCache } -> std::convertible_to<NfsDataCache *>;
         { file.pDev } -> std::convertible_to<typename P::Device *>;
