@@ -264,11 +264,14 @@ TEST_F(DataSafetyLive, TwoTasksSendingAgainTheLinesOfAFilePinnedBeforeARestartDo
         for (std::size_t w = 0; w < 2; ++w)
             tasks[w] = std::thread([&, w] { written[w] = nfs3Write(writers[w], bytes.data(), 1000); });
         // Both tasks hold their lines in their COMMIT calls before the server answers them.
-        for (int wait = 0; wait < 200 && (cache->pState->lines[taken[0]].claimant == 0 ||
-                                          cache->pState->lines[taken[1]].claimant == 0);
-             ++wait)
+        const auto bothHeld = [&] {
+            return cache->pState->lines[taken[0]].claimant != 0 &&
+                   cache->pState->lines[taken[1]].claimant != 0;
+        };
+        for (int wait = 0; wait < 200 && !bothHeld(); ++wait)
             std::this_thread::sleep_for(std::chrono::milliseconds(5));
         std::this_thread::sleep_for(std::chrono::milliseconds(100));
+        EXPECT_TRUE(bothHeld()) << "each task waits for its COMMIT holding its line";
     }
     for (std::size_t w = 0; w < 2; ++w) {
         tasks[w].join();
