@@ -120,8 +120,8 @@ Next slotFault(Nfs4ClientState &state, const SlotTaken &taken, nfsstat4 status)
     const auto slot = static_cast<uint32_t>(taken.slot);
     if (status == NFS4ERR_BADSLOT)
         state.slots.refuse(slot);
-    else if (status == NFS4ERR_SEQ_MISORDERED && !state.slots.stepBack(slot))
-        state.sessionUsable = false; // the session's idea of the slot is lost: a new session
+    else if (status == NFS4ERR_SEQ_MISORDERED)
+        state.sessionUsable = state.sessionUsable && state.slots.stepBack(slot); // else a new session
     else if (sessionLost(status))
         state.sessionUsable = false;
     else if (clientLost(status))
