@@ -78,8 +78,8 @@ channel_attrs4 foreChannel()
 Result<Created> createSession(const char *host, clientid4 id, uint32_t sequence)
 {
     nfs_argop4 arg = op(OP_CREATE_SESSION);
-    arg.nfs_argop4_u.opcreate_session = {id, sequence, 0, foreChannel(), channel_attrs4{0, 4096, 4096, 0, 2, 1, 0, 0},
-                                         kCallbackProgram, 1};
+    arg.nfs_argop4_u.opcreate_session = {
+        id, sequence, 0, foreChannel(), channel_attrs4{0, 4096, 4096, 0, 2, 1, 0, 0}, kCallbackProgram, 1};
     Nfs4Reply reply;
     NFS_TRY(nfs4CompoundCall(host, 1, &arg, 1, 0, reply));
     const CREATE_SESSION4resok &r = reply[0].nfs_resop4_u.opcreate_session;

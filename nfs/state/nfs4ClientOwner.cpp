@@ -23,9 +23,10 @@ std::string nfs4ClientOwner(uint32_t minor)
 void nfs4ClientVerifier(verifier4 out)
 {
     // Nanoseconds since 1970 when first asked: differs from one run of the program to the next.
-    static const uint64_t started = static_cast<uint64_t>(
-        std::chrono::duration_cast<std::chrono::nanoseconds>(std::chrono::system_clock::now().time_since_epoch())
-            .count());
+    static const uint64_t started =
+        static_cast<uint64_t>(std::chrono::duration_cast<std::chrono::nanoseconds>(
+                                  std::chrono::system_clock::now().time_since_epoch())
+                                  .count());
     for (int i = 0; i < NFS4_VERIFIER_SIZE; ++i)
         out[i] = static_cast<char>((started >> (8 * (NFS4_VERIFIER_SIZE - 1 - i))) & 0xFF);
 }

@@ -47,8 +47,8 @@ struct Nfs4ClientState {
     clientid4 clientId = 0;
     uint32_t createSequence = 0; // 4.1: csa_sequence of the next CREATE_SESSION
     sessionid4 session = {};
-    uint32_t generation = 0;     // one more at each establishment of a session or 4.0 client id
-    uint32_t clientIds = 0;      // client ids established, for the tests
+    uint32_t generation = 0; // one more at each establishment of a session or 4.0 client id
+    uint32_t clientIds = 0;  // client ids established, for the tests
     uint32_t leaseSec = 90;
     Clock::time_point renewed{}; // the lease's last renewal the server confirmed
     Nfs4SlotTable slots;

@@ -30,7 +30,8 @@ bool renew(Nfs4ClientState &state)
     nfs_argop4 renewOp{};
     renewOp.argop = OP_RENEW; // the client id is filled in by the call
     Nfs4Reply reply;
-    return (minor == 0 ? nfs4StateCall(state, &renewOp, 1, reply) : nfs4StateCall(state, nullptr, 0, reply)).ok();
+    return (minor == 0 ? nfs4StateCall(state, &renewOp, 1, reply) : nfs4StateCall(state, nullptr, 0, reply))
+        .ok();
 }
 
 // Sleeps until WHEN or until asked to stop: false when asked.

@@ -39,7 +39,8 @@ Status lookups(const char *path, Walk &walk)
         if (length > NFS4_NAME_MAX || (length > 0 && walk.lookups == kMostComponents))
             return Fail{K_ENAMETOOLONG};
         if (length > 0) {
-            walk.add(OP_LOOKUP).nfs_argop4_u.oplookup = Nfs4Bytes{static_cast<u_int>(length), const_cast<char *>(at)};
+            walk.add(OP_LOOKUP).nfs_argop4_u.oplookup =
+                Nfs4Bytes{static_cast<u_int>(length), const_cast<char *>(at)};
             ++walk.lookups;
         }
         at += length + (end != nullptr ? 1 : 0);

@@ -137,8 +137,8 @@ Next settle(Nfs4ClientState &state, const SlotTaken &taken, const Status &status
     const COMPOUND4res *res = reply.whole();
     const bool sequenceAnswered = res != nullptr && res->resarray.resarray_len > 0;
     const nfsstat4 sequenceStatus = sequenceAnswered ? res->resarray.resarray_val[0].status
-                                    : res != nullptr  ? res->status
-                                                      : NFS4_OK;
+                                    : res != nullptr ? res->status
+                                                     : NFS4_OK;
     Nfs4SlotOutcome outcome = Nfs4SlotOutcome::NotTaken;
     if (res == nullptr)
         outcome = Nfs4SlotOutcome::Unknown;

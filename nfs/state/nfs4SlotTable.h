@@ -72,9 +72,9 @@ private:
     };
     uint32_t usable() const;
     std::array<Slot, kMostSlots> table_{};
-    uint32_t slots_ = 0;    // of this session
-    uint32_t highest_ = 0;  // the server's highest slot
-    uint32_t target_ = 0;   // the server's target highest slot
+    uint32_t slots_ = 0;   // of this session
+    uint32_t highest_ = 0; // the server's highest slot
+    uint32_t target_ = 0;  // the server's target highest slot
 };
 
 #endif

@@ -59,7 +59,9 @@ struct Snapshot {
 Snapshot snapshot(Nfs4ClientState &state)
 {
     const SemGuard guard(state.guard);
-    Snapshot s{state.minor, state.clientId, state.generation, state.clientIds, state.leaseSec, state.slots.slots(), {}};
+    Snapshot s{
+        state.minor, state.clientId, state.generation, state.clientIds, state.leaseSec, state.slots.slots(),
+        {}};
     std::memcpy(s.session, state.session, NFS4_SESSIONID_SIZE);
     return s;
 }
@@ -202,8 +204,8 @@ TEST(Nfs4StateLive, LastUserDestroysSessionAndClientId)
     EXPECT_EQ(NFS4ERR_BADSESSION, rawStatus(1, sequence));
     nfs_argop4 create{};
     create.argop = OP_CREATE_SESSION;
-    create.nfs_argop4_u.opcreate_session = {s.clientId, 1, 0, {0, 4096, 4096, 0, 8, 1, 0, 0},
-                                            {0, 4096, 4096, 0, 2, 1, 0, 0}, 0x40000000, 1};
+    create.nfs_argop4_u.opcreate_session = {
+        s.clientId, 1, 0, {0, 4096, 4096, 0, 8, 1, 0, 0}, {0, 4096, 4096, 0, 2, 1, 0, 0}, 0x40000000, 1};
     EXPECT_EQ(NFS4ERR_STALE_CLIENTID, rawStatus(1, create));
 
     StateUser again;

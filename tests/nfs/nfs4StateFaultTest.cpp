@@ -36,7 +36,7 @@ struct Faults {
     int staleClient = 0;
     uint32_t refuseSlotsFrom = kSlots; // slots from here on answered BADSLOT
     bool only40 = false;
-    int drop = 0; // compounds left unanswered, their SEQUENCE not taken
+    int drop = 0;                       // compounds left unanswered, their SEQUENCE not taken
     std::chrono::milliseconds pause{0}; // before each SEQUENCE is answered
 };
 
@@ -45,7 +45,7 @@ public:
     std::mutex lock; // everything below
     Faults faults;
     std::map<nfs_opnum4, int> ops;
-    int outOfOrder = 0;        // SEQUENCEs whose sequence id was not the slot's next
+    int outOfOrder = 0; // SEQUENCEs whose sequence id was not the slot's next
     std::map<uint32_t, int> slotsSeen;
 
     Reply compound(XDR *xdrs)
@@ -60,7 +60,8 @@ public:
         });
         res->resarray.resarray_val = static_cast<nfs_resop4 *>(std::calloc(NFS4_MAX_OPS, sizeof(nfs_resop4)));
         std::unique_lock held(lock);
-        if (a.argarray.argarray_len > 0 && a.argarray.argarray_val[0].argop == OP_SEQUENCE && once(faults.drop))
+        if (a.argarray.argarray_len > 0 && a.argarray.argarray_val[0].argop == OP_SEQUENCE &&
+            once(faults.drop))
             return Reply::of(scripted::ReplyKind::silent);
         if (a.minorversion == 1 && faults.only40) {
             res->status = NFS4ERR_MINOR_VERS_MISMATCH;
@@ -80,10 +81,7 @@ private:
     uint32_t session_ = 0; // 0: none
     uint32_t slotSeq_[kSlots] = {};
 
-    static bool once(int &count)
-    {
-        return count > 0 && count-- > 0;
-    }
+    static bool once(int &count) { return count > 0 && count-- > 0; }
 
     nfsstat4 sequence(const SEQUENCE4args &s, SEQUENCE4resok &ok, std::unique_lock<std::mutex> &held)
     {
@@ -149,7 +147,8 @@ private:
         }
         case OP_GETATTR: {
             fattr4 &attrs = u.opgetattr;
-            for (const u_int bit : {FATTR4_TYPE, FATTR4_SIZE, FATTR4_FSID, FATTR4_LEASE_TIME, FATTR4_FILEID, FATTR4_MODE})
+            for (const u_int bit :
+                 {FATTR4_TYPE, FATTR4_SIZE, FATTR4_FSID, FATTR4_LEASE_TIME, FATTR4_FILEID, FATTR4_MODE})
                 if (nfs4BitmapHas(op.nfs_argop4_u.opgetattr, bit))
                     nfs4BitmapSet(&attrs.attrmask, bit);
             attrs.type = NF4DIR;
@@ -158,9 +157,15 @@ private:
             attrs.mode = 0755;
             return NFS4_OK;
         }
-        case OP_GETFH: u.opgetfh.len = 4; std::memcpy(u.opgetfh.val, "root", 4); return NFS4_OK;
+        case OP_GETFH:
+            u.opgetfh.len = 4;
+            std::memcpy(u.opgetfh.val, "root", 4);
+            return NFS4_OK;
         case OP_LOOKUP: return NFS4_OK;
-        case OP_SECINFO_NO_NAME: u.opsecinfo_no_name.len = 1; u.opsecinfo_no_name.val[0].flavor = 1; return NFS4_OK;
+        case OP_SECINFO_NO_NAME:
+            u.opsecinfo_no_name.len = 1;
+            u.opsecinfo_no_name.val[0].flavor = 1;
+            return NFS4_OK;
         default: return NFS4_OK; // PUTROOTFH, RECLAIM_COMPLETE, the destroys, the 4.0 confirmation, RENEW
         }
     }
@@ -272,7 +277,8 @@ TEST_F(Nfs4StateFault, SlotOfALostReplyStepsBackWhenRefused)
         const std::lock_guard held(v4_.lock);
         v4_.faults.drop = 1;
     }
-    EXPECT_EQ(K_RPC_CLNT_ERRNO_BASE | RPC_TIMEDOUT, nfsres::statusOf(nfs4MountWalk(*state.value(), "/export")).error());
+    EXPECT_EQ(K_RPC_CLNT_ERRNO_BASE | RPC_TIMEDOUT,
+              nfsres::statusOf(nfs4MountWalk(*state.value(), "/export")).error());
     const nfsres::Status again = nfsres::statusOf(nfs4MountWalk(*state.value(), "/export"));
     EXPECT_TRUE(again.ok()) << std::hex << again.error();
     nfsTimeoutSec = savedTimeout;
