@@ -221,7 +221,7 @@ Status nfs4StateEstablish(Nfs4ClientState &state)
     bool only40 = state.minors == Nfs4Minors::Only40;
     {
         const SemGuard guard(state.guard);
-        only40 = only40 || (state.clientUsable && state.minor == 0);
+        only40 = only40 || state.minor == 0; // a server found to refuse 4.1 before
     }
     if (only40)
         return establish40(state);

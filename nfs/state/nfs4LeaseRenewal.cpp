@@ -46,11 +46,17 @@ bool sleepUntil(const Nfs4ClientState &state, Clock::time_point when)
     return false;
 }
 
+// Calls of other tasks that renewed the lease meanwhile put the renewal off.
 void renewalTask(Nfs4ClientState *state)
 {
-    while (sleepUntil(*state, renewalDue(*state))) {
-        if (!renew(*state) && !sleepUntil(*state, Clock::now() + kAfterFailure))
-            break;
+    for (;;) {
+        const Clock::time_point due = renewalDue(*state);
+        if (Clock::now() < due) {
+            if (!sleepUntil(*state, due))
+                return;
+        } else if (!renew(*state) && !sleepUntil(*state, Clock::now() + kAfterFailure)) {
+            return;
+        }
     }
 }
 

@@ -8,6 +8,7 @@
 #include <kernel/semGuard.h>
 #include <kernel/sysLib.h>
 
+#include <algorithm>
 #include <climits>
 #include <cstring>
 #include <vector>
@@ -159,7 +160,7 @@ Next settle(Nfs4ClientState &state, const SlotTaken &taken, const Status &status
     if (outcome == Nfs4SlotOutcome::Taken)
         return Next::Done; // an operation after SEQUENCE failed: the caller's answer
     if (!same)
-        return sessionLost(sequenceStatus) || clientLost(sequenceStatus) ? Next::Again : Next::Done;
+        return Next::Again; // a fault of a session since replaced: the new one is tried
     return slotFault(state, taken, sequenceStatus);
 }
 
@@ -192,11 +193,15 @@ Next try40(Nfs4ClientState &state, uint32_t generation, std::vector<nfs_argop4> 
         }
     }
     const auto n = static_cast<u_int>(ops.size() - 1);
+    // Of what this client sends, only RENEW renews a 4.0 lease (GETATTR and LOOKUP name no state).
+    const bool renews =
+        std::any_of(ops.begin() + 1, ops.end(), [](const nfs_argop4 &op) { return op.argop == OP_RENEW; });
     *status = nfs4CompoundCall(state.host, 0, ops.data() + 1, n, 0, reply);
     const COMPOUND4res *res = reply.whole();
     if (status->ok()) {
         const SemGuard guard(state.guard);
-        state.renewed = Clock::now();
+        if (renews)
+            state.renewed = Clock::now();
         return Next::Done;
     }
     if (res == nullptr)
