@@ -277,7 +277,7 @@ TEST_F(DataSafetyLive, TwoTasksSendingAgainTheLinesOfAFilePinnedBeforeARestartDo
         tasks[w].join();
         EXPECT_EQ(written[w], 1000) << w;
         EXPECT_EQ(nfs3Close(writers[w]), 0) << std::hex << errnoGet();
-        std::vector<char> expected(at[w], '\0');
+        std::vector<char> expected(static_cast<std::size_t>(at[w]), '\0');
         expected.insert(expected.end(), bytes.begin(), bytes.begin() + 1000);
         EXPECT_TRUE(onServer(w == 0 ? "a" : "c") == expected) << w;
     }
