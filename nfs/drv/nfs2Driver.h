@@ -27,7 +27,7 @@
 #include <cstdint>
 #include <cstdlib>
 
-struct Nfs2Driver : NfsDriverTypes<Nfs2Protocol, Nfs2Device, Nfs2OpenFile, NFS_V2, &nfs2DrvNum> {
+struct Nfs2Driver : NfsDriverTypes<Nfs2Protocol> {
 
     // One look-up's (or create's) result and the directory that holds the object: one diropres
     // serves both, always with handle and attributes.

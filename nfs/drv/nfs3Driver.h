@@ -23,7 +23,7 @@
 #include <array>
 #include <cstdint>
 
-struct Nfs3Driver : NfsDriverTypes<Nfs3Protocol, NfsDevice, NfsOpenFile, NFS_V3, &nfs3DrvNum> {
+struct Nfs3Driver : NfsDriverTypes<Nfs3Protocol> {
     static void fileAttrGet(const fattr3 *attr, struct kstat *pStat) { nfs3FileAttrGet(attr, pStat); }
 
     // One look-up's result: the object's handle and attributes, and the directory that holds
