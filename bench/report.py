@@ -78,6 +78,10 @@ def row(record):
         return (fig, case, "%.0f reads/s" % record["readsPerSecond"],
                 "window 1: %.0f reads/s" % record["oneCallReadsPerSecond"], "%.2fx" % record["ratio"],
                 ">= 0.95x (not slower)", verdict(record["ratio"] >= 0.95))
+    if fig == "mount options":
+        return (fig, case, "%.1f MiB/s" % record["MiBps"],
+                "default %.1f, nfs-cp %.1f MiB/s" % (record["defaultMiBps"], record["nfsCpMiBps"]),
+                "%.2fx, %.2fx" % (record["vsDefault"], record["vsNfsCp"]), "report", "")
     if fig == "server limits":
         return (fig, case, "rtmax/wtmax %d, dtpref %d" % (record["transferLimit"], record["dtpref"]),
                 "", "", "", "")

@@ -170,6 +170,7 @@ constexpr Runner kRunners[] = {
     words("ln", cmdLn),
     words("ls", cmdLs),
     words("mkdir", cmdMkdir),
+    words("mount", cmdMount),
     words("mv", cmdMv),
     values("printErrno", cmdPrintErrno),
     words("pwd", cmdPwd),
@@ -178,6 +179,7 @@ constexpr Runner kRunners[] = {
     words("rmdir", cmdRmdir),
     words("stat", cmdStat),
     words("touch", cmdTouch),
+    words("umount", cmdUmount),
     words("version", cmdVersion),
 };
 

@@ -55,6 +55,9 @@ bool cmdTasks(const Words &words, Session &session);
 bool cmdHistory(const Words &words, Session &session);
 bool cmdDate(const Words &words, Session &session);
 bool cmdPrintErrno(const Values &values, Session &session);
+// The NFS mount commands, in shellMount.cpp.
+bool cmdMount(const Words &words, Session &session);
+bool cmdUmount(const Words &words, Session &session);
 
 // A path the user typed, made absolute against the default directory and condensed after
 // its device name ("host:/a/../b" becomes "host:/b"); "/x" on no device of that name is

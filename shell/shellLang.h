@@ -85,6 +85,7 @@ inline constexpr BuiltinSpec kBuiltinSpecs[] = {
     {"ln", ArgStyle::Words, "ln [-fs] target name           hard link, or symbolic link (-s)"},
     {"ls", ArgStyle::Words, "ls [-la] [path]                list a directory or a file"},
     {"mkdir", ArgStyle::Words, "mkdir [-f] path                make a directory"},
+    {"mount", ArgStyle::Words, "mount [-o opts] host:/path dev mount an NFS export; alone: list"},
     {"mv", ArgStyle::Words, "mv [-f] old new                rename"},
     {"printErrno", ArgStyle::Values, "printErrno [number]            name an error number (the last one)"},
     {"pwd", ArgStyle::Words, "pwd                            print the default directory"},
@@ -93,6 +94,7 @@ inline constexpr BuiltinSpec kBuiltinSpecs[] = {
     {"rmdir", ArgStyle::Words, "rmdir [-f] path                remove a directory"},
     {"stat", ArgStyle::Words, "stat path                      a file's status"},
     {"touch", ArgStyle::Words, "touch [-f] file ...            make missing files, set times to now"},
+    {"umount", ArgStyle::Words, "umount dev                     unmount an NFS device"},
     {"version", ArgStyle::Words, "version                        the shell's and the modules' versions"},
 };
 

@@ -12,7 +12,7 @@ head -c 4194304 /dev/urandom >"$hostDir/big.dat"
 {
     printf 'nfsHost = "%s"\nnfsExport = "%s"\nhostDir = "host:%s"\nchronyPort = %s\n' \
         "$RT_NFS_HOST" "$RT_NFS_EXPORT" "$hostDir" "$SNTPC_CHRONY_PORT"
-    cat "$here/main-job.rtsh"
+    sed "s|@server@|$RT_NFS_HOST:$RT_NFS_EXPORT|" "$here/main-job.rtsh"
 } | "$build/shell/rtsh"
 
 # What a user meets when something is wrong: a mount that fails says what to do, and a command
@@ -27,4 +27,4 @@ grep -q 'not done without -f' <<<"$wrong"
 cmp "$hostDir/big.dat" "$RT_NFS_EXPORT_DIR/big.dat"
 cmp "$hostDir/big.dat" "$hostDir/big.back"
 cmp "$hostDir/big.dat" "$hostDir/big.tcp"
-echo "main job: 4 MiB through 32 KiB transfers over UDP and 1 MiB transfers over TCP, the same on the server and copied back"
+echo "main job: 4 MiB through 32 KiB transfers over UDP and, mounted with options, the server's preferred transfers over TCP, the same on the server and copied back"

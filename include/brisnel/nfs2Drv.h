@@ -26,6 +26,7 @@ typedef struct Nfs2Device {
     NfsDataCache cache;           /* shared by every file open on the device */
     char fileSys[NFS_MAX_PATH];   /* exported path on the server */
     int openFiles;                /* files open on the device; an unmount waits for none */
+    NfsMountOptions options;      /* what it was mounted with (nfsDrvLib.h) */
 } Nfs2Device;
 
 /* A version 2 open file, from the open entry to the close entry. */

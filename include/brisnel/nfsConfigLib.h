@@ -1,6 +1,7 @@
 /* The brisnel module's exported configuration: the auto-close word, the transfer and time-out
  * words a user may change before mounting, and the cache geometry setters. The other
- * configuration words are module-private. */
+ * configuration words are module-private. A device mounted with options (nfsMountOpt) uses
+ * its own options in place of the words they name, and the words for the rest. */
 #ifndef BRISNEL_NFSCONFIGLIB_H
 #define BRISNEL_NFSCONFIGLIB_H
 

@@ -19,6 +19,37 @@ extern "C" {
 
 #define NFS_COOKIE_SIZE 8
 
+/* The options a device was mounted with (nfsMountOpt): each one given is marked by its bit in
+ * `given` and applies to that device's calls alone; one not given follows the configuration
+ * word at the time of each call, as for a device mounted by nfsMount (all zero). */
+#define NFS_OPT_VERS 0x1u
+#define NFS_OPT_PROTO 0x2u
+#define NFS_OPT_PORT 0x4u
+#define NFS_OPT_MOUNTPORT 0x8u
+#define NFS_OPT_RSIZE 0x10u
+#define NFS_OPT_WSIZE 0x20u
+#define NFS_OPT_TIMEO 0x40u
+#define NFS_OPT_RETRANS 0x80u
+#define NFS_OPT_LINES 0x100u
+#define NFS_OPT_LINESIZE 0x200u
+#define NFS_OPT_WINDOW 0x400u
+#define NFS_OPT_SEC 0x800u
+#define NFS_OPT_SIZE_MAX 0u /* rsize=max, wsize=max before the mount: the server's preferred size */
+typedef struct NfsMountOptions {
+    uint32_t given;     /* NFS_OPT_ bits of the options given */
+    int32_t version;    /* vers=: 2, 3; 40 and 41 for 4.0 and 4.1 (4 is 40) */
+    int32_t transport;  /* proto=: NFS_TRANSPORT_UDP or NFS_TRANSPORT_TCP */
+    uint16_t port;      /* port=: the NFS service's port, the portmapper not asked for it */
+    uint16_t mountPort; /* mountport=: the MOUNT service's port */
+    uint32_t readSize;  /* rsize=: bytes of one READ; the mount lowers it to the server's limit */
+    uint32_t writeSize; /* wsize=: bytes of one WRITE, likewise */
+    int32_t timeo;      /* timeo=: tenths of a second between sends of a call */
+    int32_t retrans;    /* retrans=: sends after the first before a call fails */
+    int32_t lines;      /* lines=: the device's cache lines */
+    int32_t lineSize;   /* linesize=: bytes per cache line */
+    int32_t window;     /* window=: calls in flight at once, 1 to 16 */
+} NfsMountOptions;
+
 /* A version 3 device. devHdr comes first: the I/O system's device pointer is this record. */
 typedef struct NfsDevice {
     DEV_HDR devHdr;
@@ -27,6 +58,7 @@ typedef struct NfsDevice {
     NfsDataCache cache;           /* shared by every file open on the device */
     char fileSys[NFS_MAX_PATH];   /* exported path on the server */
     int openFiles;                /* files open on the device; an unmount waits for none */
+    NfsMountOptions options;      /* what it was mounted with; read by its calls, fixed after the mount */
 } NfsDevice;
 
 /* A version 3 open file, from the open entry to the close entry. */

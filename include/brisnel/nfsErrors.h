@@ -17,6 +17,10 @@
 #define NFS_ERR_NOT_REGISTERED                                                                               \
     0x2e0004 /* the server's portmapper registers no MOUNT                                                   \
               * program, over UDP or TCP */
+#define NFS_ERR_BAD_OPTION                                                                                   \
+    0x2e0010 /* a mount option unknown or its value malformed; nfsErrorHint names the option */
+#define NFS_ERR_VERSION_NOT_YET                                                                              \
+    0x2e0011 /* vers=4, 4.0 or 4.1 asked: this client does not yet mount NFS version 4 */
 
 /* The drivers' own. */
 #define NFS_DRV_ERR_BAD_BYTE_COUNT 0x2d0001    /* negative byte count */

@@ -13,6 +13,17 @@ extern "C" {
 #pragma GCC visibility push(default)
 
 int nfsMount(const char *host, const char *fileSystem, const char *devName);
+/* Mounts as nfsMount does, with options for this device alone, comma-separated (null or "" for
+ * none): vers=2|3|4|4.0|4.1, proto=udp|tcp, port=n, mountport=n, rsize=n|max, wsize=n|max,
+ * timeo=tenths, retrans=n, lines=n, linesize=n, window=n, sec=sys. Options not given follow the
+ * configuration words. An unknown or malformed option fails with NFS_ERR_BAD_OPTION
+ * (nfsErrorHint names it), vers=4 with NFS_ERR_VERSION_NOT_YET. */
+int nfsMountOpt(const char *host, const char *fileSystem, const char *devName, const char *options);
+/* Prints each NFS device with the options its calls use, in nfsMountOpt's words. */
+void nfsDevOptShow(void);
+/* The options of an NFS device (a handle of nfsDevListGet) in nfsMountOpt's words, into buffer
+ * of size bytes: 0, or -1 for a device that is not an NFS device or a buffer too small. */
+int nfsDevOptGet(void *handle, char *buffer, int size);
 /* Mounts every export of host under its own path; prints a line per export unless quiet.
  * 0 when every mount succeeded. The second argument is not used. */
 int nfsMountAll(const char *host, const char *unused, int quiet);

@@ -9,7 +9,6 @@
 // task that needs it writes it back as any dirty line, claiming it for the call.
 #include "cache/nfsCacheFile.h"
 
-#include "core/nfsConfig.h"
 #include "core/nfsMountVersion.h"
 #include "rpc/nfsRemoteCall.h"
 
@@ -22,17 +21,17 @@
 namespace nfscache {
 namespace {
 
-// READs or WRITEs one line needs; 0 when the transfer word allows none.
-uint32_t piecesPerLine(uint32_t lineSize)
+// READs or WRITEs one line needs with the version's transfer size; 0 when it allows none.
+uint32_t piecesPerLine(uint32_t lineSize, int version)
 {
-    const uint32_t most = nfsWordGet(nfs3MaxMsgLen);
+    const uint32_t most = transferMost(version);
     return most == 0 ? 0 : (lineSize + most - 1) / most;
 }
 
 // How many lines one set of calls may carry: as many whole lines' calls as the window holds.
-uint32_t linesPerWindow(const NfsDataCache *cache)
+uint32_t linesPerWindow(const NfsDataCache *cache, int version)
 {
-    const uint32_t pieces = piecesPerLine(cache->lineSize);
+    const uint32_t pieces = piecesPerLine(cache->lineSize, version);
     if (pieces == 0)
         return 1;
     const auto lines = static_cast<uint32_t>(nfsrpc::windowCalls() / pieces);
@@ -56,12 +55,12 @@ void forget(NfsCacheLine *line)
 // whole by its size as last seen, into lines that hold nothing unsent (a dirty or pinned line is left alone);
 // a block already held whole is passed over. Moves the file's sequential mark past them. The
 // number of ranges, the current line's included.
-unsigned aheadRanges(const AheadState &file, const FileView &view, uint64_t start, NfsCacheLine **lines,
-                     NfsReadRange *ranges)
+unsigned aheadRanges(const AheadState &file, const FileView &view, int version, uint64_t start,
+                     NfsCacheLine **lines, NfsReadRange *ranges)
 {
     NfsDataCache *cache = view.cache;
     const uint32_t size = cache->lineSize;
-    const uint32_t most = linesPerWindow(cache);
+    const uint32_t most = linesPerWindow(cache, version);
     unsigned n = 1;
     for (uint32_t k = 1; n < most && k < cache->nLines; ++k) {
         const uint64_t next = start + static_cast<uint64_t>(k) * size;
@@ -95,7 +94,7 @@ void filled(NfsCacheLine *line, uint32_t size, void *file, const FileView &view,
 
 // The outcome of one written line: clean (pinned when the server holds it in volatile storage
 // only), or dirty again for a later write-back.
-void written(NfsCacheLine *line, const Nfs3WriteRange &range, bool unstable)
+void written(NfsCacheLine *line, const NfsWriteRange &range, bool unstable)
 {
     if (range.result.written < 0) {
         line->flags = NFS_CACHE_DIRTY;
@@ -124,13 +123,13 @@ Status linesOut(void *file, int version, NfsCacheLine **lines, unsigned n)
         }
         return first;
     }
-    Nfs3WriteRange ranges[kMostRanges] = {};
+    NfsWriteRange ranges[kMostRanges] = {};
     for (unsigned i = 0; i < n; ++i)
-        ranges[i] = Nfs3WriteRange{.offset = lines[i]->offset,
-                                   .buf = lines[i]->pData,
-                                   .count = lines[i]->nBytes,
-                                   .error = 0,
-                                   .result = {-1, {}}};
+        ranges[i] = NfsWriteRange{.offset = lines[i]->offset,
+                                  .buf = lines[i]->pData,
+                                  .count = lines[i]->nBytes,
+                                  .error = 0,
+                                  .result = {-1, {}}};
     bool unstable[kMostRanges] = {};
     serverWriteRanges(file, version, ranges, n, unstable);
     Status first;
@@ -179,7 +178,7 @@ Status fillReading(NfsCacheLine *line, void *file, int version, const FileView &
     *state.nextFill = start + size;
     NfsCacheLine *lines[kMostRanges] = {line};
     NfsReadRange ranges[kMostRanges] = {{start, size, line->pData, -1, 0}};
-    const unsigned n = sequential ? aheadRanges(state, view, start, lines, ranges) : 1;
+    const unsigned n = sequential ? aheadRanges(state, view, version, start, lines, ranges) : 1;
     if (n == 1)
         return fill(line, size, file, version, start);
     std::optional<LineClaim> claims[kMostRanges];
@@ -213,7 +212,7 @@ Status fullLineOut(NfsCacheLine *line, void *file, int version, const FileView &
 {
     NfsDataCache *cache = view.cache;
     const uint32_t size = cache->lineSize;
-    const uint32_t most = linesPerWindow(cache);
+    const uint32_t most = linesPerWindow(cache, version);
     AheadState state{};
     const bool served =
         rangesServed(version) && nfsrpc::windowOpen() && most > 1 && aheadState(file, version, &state);

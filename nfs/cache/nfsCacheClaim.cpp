@@ -1,6 +1,7 @@
 // The cache's mutex, given up whole for a server call, and the claims on lines whose bytes travel
 // meanwhile: the one wait a task may have on another's server call is for a line it needs.
 #include "cache/nfsCacheFile.h"
+#include "core/nfsCallSettings.h"
 
 #include <brisnel/nfsConfigLib.h>
 #include <kernel/errnoLib.h>
@@ -24,7 +25,8 @@ uintptr_t self()
 int timeoutTicks()
 {
     const int64_t rate = sysClkRateGet();
-    const int64_t ticks = int64_t{nfsTimeoutSec} * rate + int64_t{nfsTimeoutUSec} * rate / 1000000;
+    const NfsCallTime timeout = nfsCallTimeout();
+    const int64_t ticks = int64_t{timeout.sec} * rate + int64_t{timeout.usec} * rate / 1000000;
     return ticks < 1 ? 1 : ticks > INT_MAX ? INT_MAX : static_cast<int>(ticks);
 }
 
@@ -82,10 +84,60 @@ bool claimedByOther(const NfsDataCache *cache, const NfsCacheLine &line)
     return claimant != 0 && claimant != self();
 }
 
+namespace {
+
+// Failures naming a line: this base and the line's index.
+constexpr int kContendedBase = 0x7e000000;
+constexpr uint32_t kContendedMask = 0x00ffffff;
+
+// This task holds the claim of a line after `line`.
+bool holdsLater(const NfsDataCache *cache, const NfsCacheLine &line)
+{
+    const uintptr_t me = self();
+    for (auto i = static_cast<uint32_t>(&line - cache->pLines) + 1; i < cache->nLines; ++i)
+        if (cache->pState->lines[i].claimant == me)
+            return true;
+    return false;
+}
+
+} // namespace
+
+Fail contended(const NfsDataCache *cache, const NfsCacheLine &line)
+{
+    return Fail{kContendedBase | static_cast<int>(&line - cache->pLines)};
+}
+
+bool isContended(const Status &status)
+{
+    return !status.ok() &&
+           (static_cast<uint32_t>(status.error()) & ~kContendedMask) == static_cast<uint32_t>(kContendedBase);
+}
+
+const NfsCacheLine *contendedLine(const NfsDataCache *cache, const Status &status)
+{
+    const uint32_t index = static_cast<uint32_t>(status.error()) & kContendedMask;
+    return isContended(status) && index < cache->nLines ? &cache->pLines[index] : nullptr;
+}
+
+bool backedOff(const NfsDataCache *cache, Status *status, int tries)
+{
+    const NfsCacheLine *line = contendedLine(cache, *status);
+    if (line == nullptr)
+        return false;
+    if (tries + 1 >= kMostBackOffs) {
+        *status = Fail{K_RPC_CLNT_ERRNO_BASE | RPC_TIMEDOUT};
+        return false;
+    }
+    *status = lineFree(cache, *line);
+    return status->ok();
+}
+
 Status lineFree(const NfsDataCache *cache, const NfsCacheLine &line, bool forever)
 {
     NfsCacheLineState &state = stateOf(cache, line);
     while (claimedByOther(cache, line)) {
+        if (holdsLater(cache, line))
+            return contended(cache, line);
         bool passed = false;
         {
             const Unlocked away(cache);

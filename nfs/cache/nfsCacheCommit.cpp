@@ -4,6 +4,9 @@
 // exit (nfsSyncAll).
 #include "cache/nfsCacheFile.h"
 
+#include "cache/nfsCacheVersions.h"
+#include "core/nfsCallSettings.h"
+
 #include "core/nfsConfig.h"
 #include "core/nfsDeviceRemoval.h"
 #include "core/nfsMountVersion.h"
@@ -48,7 +51,7 @@ Status resend(NfsOpenFile *file, Caller caller)
         // Also a line invalidated since: its bytes are still what the file was told it wrote.
         if (!pinnedOf(line, file))
             continue;
-        const Result<int> sent = lineWriteBack(&line, NFS_V3, caller);
+        const Result<int> sent = lineWriteBack(&line, Nfs3Protocol::version, caller);
         if (!sent.ok()) {
             file->uncommitted = kResend;
             if (line.pOwner == file)
@@ -85,13 +88,20 @@ bool release(NfsOpenFile *file, bool drop, uint64_t covered = UINT64_MAX)
 }
 
 // For another task's COMMIT through the file's record: a line of the file claimed, so that the
-// file's close waits for the call. Null when the file has no line (nothing pinned either).
+// file's close waits for the call. A line this task holds already, else the first that no other
+// task holds (the lines of the file that the COMMIT may send again lie after it, and claims are
+// waited for in the order of the lines), else the first. Null when the file has no line
+// (nothing pinned either).
 NfsCacheLine *ownedLine(NfsDataCache *cache, const void *file)
 {
     NfsCacheLine *found = nullptr;
     for (uint32_t i = 0; i < cache->nLines; ++i) {
         NfsCacheLine &line = cache->pLines[i];
-        if (line.pOwner == file && (found == nullptr || !claimedByOther(cache, line)))
+        if (line.pOwner != file)
+            continue;
+        if (stateOf(cache, line).claimant != 0 && !claimedByOther(cache, line))
+            return &line;
+        if (found == nullptr || (claimedByOther(cache, *found) && !claimedByOther(cache, line)))
             found = &line;
     }
     return found;
@@ -131,7 +141,7 @@ Status commit3(NfsOpenFile *file, Caller caller)
     file->uncommitted = 0;
     std::printf("nfs: server %.*s restarted at each of %d COMMITs: unstable data of \"%.*s\" lost\n",
                 NFS_HOST_NAME_LEN, file->pDev->host, kCommitTries, NFS_MAX_PATH, file->name);
-    lossNote(file, NFS_V3, K_EIO);
+    lossNote(file, Nfs3Protocol::version, K_EIO);
     release(file, true);
     return Fail{K_EIO};
 }
@@ -140,8 +150,15 @@ Status commit3(NfsOpenFile *file, Caller caller)
 
 Status commitFile(void *file, int version, Caller caller)
 {
-    // Version 2 writes are stable: nothing is ever pinned.
-    return version == NFS_V3 ? commit3(static_cast<NfsOpenFile *>(file), caller) : Status{};
+    // A version whose writes are all stable never pins a line.
+    return onRecord(
+        file, version,
+        [caller](auto *record, auto v) -> Status {
+            if constexpr (decltype(v)::commits)
+                return commit3(record, caller);
+            return {};
+        },
+        [] { return Status{}; });
 }
 
 int fileCommit(void *file, int version, Caller caller)
@@ -162,27 +179,39 @@ Status fileSafe(void *file, int version)
         if (const Result<int> sent = lineWriteBack(&line, version, Caller::other); !sent.ok())
             return failureOr(nfsres::statusOf(sent), K_EIO);
     }
-    // A file that closed meanwhile made itself safe, and its record is gone.
-    if (ownedLine(cache, file) == nullptr)
-        return {};
-    return commitFile(file, version, Caller::other);
+    // A file that closed meanwhile (here or while this task waited for a line) made itself
+    // safe, and its record is gone.
+    for (int tries = 0;; ++tries) {
+        if (ownedLine(cache, file) == nullptr)
+            return {};
+        Status committed = commitFile(file, version, Caller::other);
+        if (!backedOff(cache, &committed, tries))
+            return committed;
+    }
 }
 
 } // namespace nfscache
 
 namespace {
 
+// The cache of an NFS device and its version; null for another driver's device.
 NfsDataCache *cacheOf(DEV_HDR *dev, int *pVersion)
 {
-    if (dev->drvNum > 0 && dev->drvNum == nfs3DrvNum) {
-        *pVersion = NFS_V3;
-        return &reinterpret_cast<NfsDevice *>(dev)->cache;
-    }
-    if (dev->drvNum > 0 && dev->drvNum == nfs2DrvNum) {
-        *pVersion = NFS_V2;
-        return &reinterpret_cast<Nfs2Device *>(dev)->cache;
-    }
-    return nullptr;
+    return nfscache::onDevice(
+        dev,
+        [pVersion](auto *device, auto v) {
+            *pVersion = decltype(v)::version;
+            return &device->cache;
+        },
+        [] { return static_cast<NfsDataCache *>(nullptr); });
+}
+
+// The options of an NFS device (cacheOf said it is one), for the calls made on its behalf.
+const NfsMountOptions *optionsOf(DEV_HDR *dev)
+{
+    return nfscache::onDevice(
+        dev, [](auto *device, auto) -> const NfsMountOptions * { return &device->options; },
+        [] { return static_cast<const NfsMountOptions *>(nullptr); });
 }
 
 // Every open file with data in the cache (a dirty or pinned line) written back and committed,
@@ -224,6 +253,7 @@ extern "C" int nfsSyncAll(void)
         NfsDataCache *cache = cacheOf(dev, &version);
         if (cache == nullptr)
             continue;
+        const NfsCallScope scope(optionsOf(dev));
         const nfscache::Status safe = cacheSafe(cache, version);
         if (first.ok())
             first = safe;

@@ -1,7 +1,10 @@
 // The version-specific side of the cache: an open file's cache, identifier, host, handle and
-// attributes, and the dispatch slots that move its data. Both versions' records have the same
-// field names (pDev->host, fh, attr with fileid, pCache), so one template serves each.
+// attributes, and the dispatch slots that move its data, as the version's protocol type names
+// them (nfsCacheVersions.h). Both versions' records have the same field names (pDev->host, fh,
+// attr with fileid, pCache), so one template serves each; the rest of the cache names no version.
 #include "cache/nfsCacheFile.h"
+
+#include "cache/nfsCacheVersions.h"
 
 #include "core/nfsDispatch.h"
 #include "core/nfsMountVersion.h"
@@ -20,37 +23,6 @@
 
 namespace nfscache {
 namespace {
-
-// What the cache needs of a protocol version: its open-file record and the dispatch slots that
-// move the record's data. Both records have the same field names (pDev->host, fh, attr with
-// fileid, pCache), so one template serves each; the rest of the cache names no version.
-struct Version3 {
-    using File = NfsOpenFile;
-    static constexpr int number = NFS_V3;
-    static auto read() { return pFuncNfs3FileRead; }
-    static auto write() { return pFuncNfs3FileWriteRun; }
-    static auto readRanges() { return pFuncNfs3FileReadRanges; }
-    static auto writeRanges() { return pFuncNfs3FileWriteRanges; }
-};
-struct Version2 {
-    using File = Nfs2OpenFile;
-    static constexpr int number = NFS_V2;
-    static auto read() { return pFuncNfs2FileRead; }
-    static auto write() { return pFuncNfs2FileWrite; }
-    static auto readRanges() { return pFuncNfs2FileReadRanges; }
-    static auto writeRanges() { return pFuncNfs2FileWriteRanges; }
-};
-
-// Runs act(record, version description) on the open file as its version's record; otherwise
-// (a version the cache does not serve) the result of refused().
-template <typename Act, typename Refused> auto onRecord(void *file, int version, Act act, Refused refused)
-{
-    if (version == Version3::number)
-        return act(static_cast<Version3::File *>(file), Version3{});
-    if (version == Version2::number)
-        return act(static_cast<Version2::File *>(file), Version2{});
-    return refused();
-}
 
 constexpr Fail kUnusable{NFS_ERRNO_NOTSUPP};
 
@@ -113,7 +85,7 @@ int failedLike(int /*result*/)
 {
     return -1;
 }
-Nfs3WriteResult failedLike(const Nfs3WriteResult & /*result*/)
+NfsWriteResult failedLike(const NfsWriteResult & /*result*/)
 {
     return {-1, {}};
 }
@@ -152,9 +124,9 @@ int writtenOf(int written, void * /*file*/, bool * /*pUnstable*/)
     return written;
 }
 
-int writtenOf(const Nfs3WriteResult &result, NfsOpenFile *file, bool *pUnstable)
+int writtenOf(const NfsWriteResult &result, NfsOpenFile *file, bool *pUnstable)
 {
-    const Nfs3WriteVerdict &verdict = result.verdict;
+    const NfsWriteVerdict &verdict = result.verdict;
     if (result.written < 0 || !verdict.unstable)
         return result.written;
     const bool restarted =
@@ -203,7 +175,8 @@ Result<int> serverRead(void *file, int version, uint64_t offset, unsigned count,
         file, version,
         [=](auto *record, auto v) -> Result<int> {
             return nfsres::viaErrno([&] {
-                return nfsSlotPresent(v.read()) ? throughSlot(v.read(), record, offset, count, buf) : -1;
+                return nfsSlotPresent(v.readWord()) ? throughSlot(v.readWord(), record, offset, count, buf)
+                                                    : -1;
             });
         },
         [] { return Result<int>{kUnusable}; });
@@ -216,8 +189,8 @@ Result<int> serverWrite(void *file, int version, uint64_t offset, unsigned count
         file, version,
         [=](auto *record, auto v) -> Result<int> {
             return nfsres::viaErrno([&] {
-                return nfsSlotPresent(v.write())
-                           ? writtenOf(throughSlot(v.write(), record, offset, count, buf, caller), record,
+                return nfsSlotPresent(v.writeWord())
+                           ? writtenOf(throughSlot(v.writeWord(), record, offset, count, buf, caller), record,
                                        pUnstable)
                            : -1;
             });
@@ -229,18 +202,24 @@ bool rangesServed(int version)
 {
     return onRecord(
         nullptr, version,
-        [](auto *, auto v) { return v.readRanges() != nullptr && v.writeRanges() != nullptr; },
+        [](auto *, auto v) { return v.readRangesWord() != nullptr && v.writeRangesWord() != nullptr; },
         [] { return false; });
+}
+
+unsigned transferMost(int version)
+{
+    return onRecord(
+        nullptr, version, [](auto *, auto v) { return std::min(decltype(v)::readMost(), decltype(v)::writeMost()); }, [] { return 0U; });
 }
 
 namespace {
 
 // A version 3 write's verdict noted as serverWrite notes it; version 2 writes are stable.
-void noteWritten(const Nfs3WriteResult &result, NfsOpenFile *file, bool *pUnstable)
+void noteWritten(const NfsWriteResult &result, NfsOpenFile *file, bool *pUnstable)
 {
     writtenOf(result, file, pUnstable);
 }
-void noteWritten(const Nfs3WriteResult & /*result*/, Nfs2OpenFile * /*file*/, bool * /*pUnstable*/) {}
+void noteWritten(const NfsWriteResult & /*result*/, Nfs2OpenFile * /*file*/, bool * /*pUnstable*/) {}
 
 template <typename OpenFile, typename Slot>
 void readRangesThrough(Slot slot, OpenFile *file, NfsReadRange *ranges, unsigned n)
@@ -258,7 +237,7 @@ void readRangesThrough(Slot slot, OpenFile *file, NfsReadRange *ranges, unsigned
 }
 
 template <typename OpenFile, typename Slot>
-void writeRangesThrough(Slot slot, OpenFile *file, Nfs3WriteRange *ranges, unsigned n, bool *unstable)
+void writeRangesThrough(Slot slot, OpenFile *file, NfsWriteRange *ranges, unsigned n, bool *unstable)
 {
     decltype(file->attr) aside = file->attr;
     unlockedCall(file, [&] { slot(file->pDev->host, &file->fh, ranges, n, &aside); });
@@ -280,15 +259,15 @@ void writeRangesThrough(Slot slot, OpenFile *file, Nfs3WriteRange *ranges, unsig
 void serverReadRanges(void *file, int version, NfsReadRange *ranges, unsigned n)
 {
     onRecord(
-        file, version, [=](auto *record, auto v) { readRangesThrough(v.readRanges(), record, ranges, n); },
-        [] {});
+        file, version,
+        [=](auto *record, auto v) { readRangesThrough(v.readRangesWord(), record, ranges, n); }, [] {});
 }
 
-void serverWriteRanges(void *file, int version, Nfs3WriteRange *ranges, unsigned n, bool *unstable)
+void serverWriteRanges(void *file, int version, NfsWriteRange *ranges, unsigned n, bool *unstable)
 {
     onRecord(
         file, version,
-        [=](auto *record, auto v) { writeRangesThrough(v.writeRanges(), record, ranges, n, unstable); },
+        [=](auto *record, auto v) { writeRangesThrough(v.writeRangesWord(), record, ranges, n, unstable); },
         [] {});
 }
 

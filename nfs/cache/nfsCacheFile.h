@@ -89,8 +89,11 @@ Result<int> serverWrite(void *file, int version, uint64_t offset, unsigned count
 // write's UNSTABLE verdict noted in the file, unstable[i] set). rangesServed() is false when
 // the version or its slots do not serve them. The caller holds the cache's mutex.
 bool rangesServed(int version);
+// The largest piece one READ or WRITE of the version carries (its transfer size word); 0 for a
+// version the cache does not serve.
+unsigned transferMost(int version);
 void serverReadRanges(void *file, int version, NfsReadRange *ranges, unsigned n);
-void serverWriteRanges(void *file, int version, Nfs3WriteRange *ranges, unsigned n, bool *unstable);
+void serverWriteRanges(void *file, int version, NfsWriteRange *ranges, unsigned n, bool *unstable);
 
 // What read-ahead and write-behind keep in an open file of either version (nextFill and
 // behindLines of its record) and the file's size as last seen; false for another version.
@@ -201,7 +204,25 @@ bool claimedByOther(const NfsDataCache *cache, const NfsCacheLine &line);
 // the call's time-out (forever: no time-out, for a record about to be freed,
 // which the holder's calls, each bounded by its own, still use). The caller looks at the line
 // again after.
+// Claims are waited for in the order of the lines: a task that holds a line after this one
+// does not wait, and fails at once with contended(line) instead. So no two tasks ever wait for
+// each other (each holding a line the other needs, as two tasks sending again the pinned lines
+// of one file after a server restart would); the task that gets contended gives up what it
+// holds and tries again (backedOff), the other goes on.
 Status lineFree(const NfsDataCache *cache, const NfsCacheLine &line, bool forever = false);
+
+// The failure that names a line this task may not wait for, and the line a failure names (null
+// for any other). It never leaves the cache: the task that holds the first claim catches it.
+Fail contended(const NfsDataCache *cache, const NfsCacheLine &line);
+const NfsCacheLine *contendedLine(const NfsDataCache *cache, const Status &status);
+bool isContended(const Status &status);
+
+// After a try that ended with *status, every claim of this task given up: whether to try
+// again. Only after a contended failure, once this task has waited for the line it named (a
+// wait that holds nothing); *status becomes the time-out after kMostBackOffs tries (other tasks
+// kept taking the lines first), or the wait's failure.
+constexpr int kMostBackOffs = 16;
+bool backedOff(const NfsDataCache *cache, Status *status, int tries);
 
 // A cache that has lines: false for one that was never allocated or has been freed.
 inline bool hasLines(const NfsDataCache *cache)

@@ -36,7 +36,8 @@ Status evict(NfsCacheLine *line, void *file, int version)
     // unpins every line of it, before this one is reused.
     if (sent.ok() && (line->flags & NFS_CACHE_PINNED) != 0)
         sent = commitFile(owner, version, caller);
-    if (sent.ok() || owner == file)
+    // A contended failure is no loss: the caller tries again once the line it named is free.
+    if (sent.ok() || owner == file || isContended(sent))
         return sent;
     lossNote(owner, version, sent.error() != 0 ? sent.error() : K_EIO);
     line->flags = 0;

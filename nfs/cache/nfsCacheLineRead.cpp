@@ -13,16 +13,12 @@ namespace {
 
 using nfscache::Result;
 
-Result<int> lineRead(void *file, uint64_t offset, char *buf, int n, int version)
+// The line made to hold the block read, and the bytes copied from it. A contended failure when
+// the line's eviction needed a line this task may not wait for: nothing was read yet.
+Result<int> lineReadOnce(void *file, const nfscache::LineAccess &at, char *buf, int n, int version)
 {
-    const nfscache::LineAccess at(file, version, offset, n);
-    if (!at.ready())
-        return at.failure;
     NfsCacheLine *line = at.line;
     NfsDataCache *cache = at.view.cache;
-    // Lines waiting to go out behind go now; one that fails stays dirty for its write-back
-    // (eviction, sync, close), which reports it.
-    static_cast<void>(nfscache::behindOut(file, version));
     const auto hit = [&] {
         return nfscache::holds(*line, at.view, at.start) &&
                line->nBytes >= at.inLine + static_cast<uint32_t>(n);
@@ -46,6 +42,22 @@ Result<int> lineRead(void *file, uint64_t offset, char *buf, int n, int version)
     const uint32_t result = std::min(line->nBytes - at.inLine, static_cast<uint32_t>(n));
     std::memcpy(buf, line->pData + at.inLine, result);
     return static_cast<int>(result);
+}
+
+Result<int> lineRead(void *file, uint64_t offset, char *buf, int n, int version)
+{
+    const nfscache::LineAccess at(file, version, offset, n);
+    if (!at.ready())
+        return at.failure;
+    // Lines waiting to go out behind go now; one that fails stays dirty for its write-back
+    // (eviction, sync, close), which reports it.
+    static_cast<void>(nfscache::behindOut(file, version));
+    for (int tries = 0;; ++tries) {
+        const Result<int> read = lineReadOnce(file, at, buf, n, version);
+        nfscache::Status outcome = nfsres::statusOf(read);
+        if (!nfscache::backedOff(at.view.cache, &outcome, tries))
+            return outcome.ok() ? read : Result<int>{outcome.fail()};
+    }
 }
 
 } // namespace

@@ -28,29 +28,22 @@ Status claim(NfsDataCache *cache, NfsCacheLine *line, void *file, int version, c
     return {};
 }
 
-Result<int> lineWrite(void *file, uint64_t offset, const char *buf, int n, int version)
+// The write into its line, claimed for it: the line is this task's while its bytes change and
+// travel, so that no WRITE ever carries a torn line (a line another task fills or sends is
+// waited for). A contended failure when making the line ready needed a line this task may not
+// wait for: nothing was written into the line yet.
+Result<int> claimedWrite(void *file, const nfscache::LineAccess &at, uint64_t offset, const char *buf,
+                         uint32_t count, int version)
 {
-    const nfscache::LineAccess at(file, version, offset, n);
-    if (!at.ready())
-        return at.failure;
     NfsDataCache *cache = at.view.cache;
     NfsCacheLine *line = at.line;
-    const uint32_t inLine = at.inLine;
-    // Nothing to write: no line is claimed, so none is left dirty without bytes to send.
-    if (n == 0)
-        return 0;
-    const auto count = static_cast<uint32_t>(n);
-    // Lines waiting to go out behind go first, unless this write continues after them.
-    NFS_TRY(nfscache::behindOut(file, version, at.start, true));
-    // The line is this task's while its bytes change and travel: a line another task fills or
-    // sends is waited for, so that no WRITE ever carries a torn line.
     const nfscache::LineClaim held(cache, line, nfscache::Busy::filling);
     NFS_TRY(held.status());
     NFS_TRY(claim(cache, line, file, version, at.view, at.start, count));
 
     line->pOwner = file;
-    std::memcpy(line->pData + inLine, buf, count);
-    line->nBytes = std::max(line->nBytes, inLine + count);
+    std::memcpy(line->pData + at.inLine, buf, count);
+    line->nBytes = std::max(line->nBytes, at.inLine + count);
     line->flags |= NFS_CACHE_DIRTY;
 
     if ((cache->options & NFS_CACHE_WRITE_THROUGH) == 0) {
@@ -58,7 +51,7 @@ Result<int> lineWrite(void *file, uint64_t offset, const char *buf, int n, int v
         // writes were told had been taken, and a later write-back sends them all.
         if (line->nBytes == cache->lineSize)
             NFS_TRY(nfscache::fullLineOut(line, file, version, at.view));
-        return n;
+        return static_cast<int>(count);
     }
     bool unstable = false;
     const Result<int> sent =
@@ -71,7 +64,25 @@ Result<int> lineWrite(void *file, uint64_t offset, const char *buf, int n, int v
             (line->flags & ~static_cast<uint32_t>(NFS_CACHE_DIRTY)) | (unstable ? NFS_CACHE_PINNED : 0U);
         nfscache::noteSent(cache, *line);
     }
-    return n;
+    return static_cast<int>(count);
+}
+
+Result<int> lineWrite(void *file, uint64_t offset, const char *buf, int n, int version)
+{
+    const nfscache::LineAccess at(file, version, offset, n);
+    if (!at.ready())
+        return at.failure;
+    // Nothing to write: no line is claimed, so none is left dirty without bytes to send.
+    if (n == 0)
+        return 0;
+    // Lines waiting to go out behind go first, unless this write continues after them.
+    NFS_TRY(nfscache::behindOut(file, version, at.start, true));
+    for (int tries = 0;; ++tries) {
+        const Result<int> written = claimedWrite(file, at, offset, buf, static_cast<uint32_t>(n), version);
+        nfscache::Status outcome = nfsres::statusOf(written);
+        if (!nfscache::backedOff(at.view.cache, &outcome, tries))
+            return outcome.ok() ? written : Result<int>{outcome.fail()};
+    }
 }
 
 } // namespace

@@ -2,10 +2,12 @@
 #include "core/nfsArgs.h"
 #include "core/nfsConfig.h"
 #include "core/nfsDispatch.h"
+#include "core/nfsMountOptions.h"
 
 #include <brisnel/nfs2Drv.h>
 #include <brisnel/nfsDevLib.h>
 #include <brisnel/nfsErrors.h>
+#include <brisnel/nfsMountLib.h>
 #include <kernel/errnoLib.h>
 #include <kernel/iosLib.h>
 
@@ -59,6 +61,34 @@ void nfsDevShow(void)
         kind == Kind::v3 ? hostAndPath<NfsDevice>(dev, buffer) : hostAndPath<Nfs2Device>(dev, buffer);
         row(dev->name, buffer.data());
     }
+}
+
+// The options' text is cut to the column's width only where it does not fit the buffer.
+void nfsDevOptShow(void)
+{
+    std::array<char, NFS_MAX_PATH> options{};
+    std::printf("%-20.20s %s\n", "device name", "options");
+    std::printf("%-20.20s %s\n", "-----------", "-------");
+    for (DEV_HDR *dev = iosNextDevGet(nullptr); dev != nullptr; dev = iosNextDevGet(dev)) {
+        const Kind kind = kindOf(dev);
+        if (kind == Kind::other)
+            continue;
+        if (!nfsMountOptionsText(dev, kind == Kind::v3 ? 3 : 2, options.data(), options.size()))
+            options.back() = '\0';
+        std::printf("%-20.20s %s\n", dev->name, options.data());
+    }
+}
+
+int nfsDevOptGet(void *handle, char *buffer, int size)
+{
+    if (!nfsArgsGiven(handle, buffer))
+        return -1;
+    auto *dev = static_cast<DEV_HDR *>(handle);
+    const Kind kind = kindOf(dev);
+    if (kind == Kind::other || size <= 0)
+        return -1;
+    return nfsMountOptionsText(dev, kind == Kind::v3 ? 3 : 2, buffer, static_cast<std::size_t>(size)) ? 0
+                                                                                                      : -1;
 }
 
 int nfsDevListGet(void *handles[], int max)

@@ -15,18 +15,19 @@
 
 #include <cstdint>
 
-// What the WRITE replies of one version 3 write said of the data's safety: whether the server
-// took some of it into volatile storage only (UNSTABLE, to be committed), the write verifier
-// of those replies, and whether two of them carried different verifiers.
-struct Nfs3WriteVerdict {
+// What the WRITE replies of one write said of the data's safety: whether the server took some
+// of it into volatile storage only (UNSTABLE, to be committed), the write verifier of those
+// replies, and whether two of them carried different verifiers. Version 2 writes are stable:
+// their verdict stays empty.
+struct NfsWriteVerdict {
     bool unstable;
     bool verfChanged;
     writeverf3 verf;
 };
-// A version 3 write's result: the bytes written (or -1) and the verdict on them.
-struct Nfs3WriteResult {
+// A write's result: the bytes written (or -1) and the verdict on them.
+struct NfsWriteResult {
     int written;
-    Nfs3WriteVerdict verdict;
+    NfsWriteVerdict verdict;
 };
 
 // Data transfer: bytes moved (0 at end of file for reads) or -1; attr is updated from the reply.
@@ -35,8 +36,8 @@ using NfsFileRead3Fn = int (*)(const char *host, nfs_fh3 *fh, uint64_t offset, u
 using NfsFileWrite3Fn = int (*)(const char *host, nfs_fh3 *fh, uint64_t offset, unsigned count,
                                 const char *buf, fattr3 *attr);
 // The version 3 write with the verdict of its replies, which the cache needs for COMMIT.
-using NfsFileWriteRun3Fn = Nfs3WriteResult (*)(const char *host, nfs_fh3 *fh, uint64_t offset, unsigned count,
-                                               const char *buf, fattr3 *attr);
+using NfsFileWriteRun3Fn = NfsWriteResult (*)(const char *host, nfs_fh3 *fh, uint64_t offset, unsigned count,
+                                              const char *buf, fattr3 *attr);
 using NfsFileRead2Fn = int (*)(const char *host, nfs_fh2 *fh, uint64_t offset, unsigned count, char *buf,
                                fattr *attr);
 using NfsFileWrite2Fn = int (*)(const char *host, nfs_fh2 *fh, uint64_t offset, unsigned count,
@@ -52,23 +53,23 @@ struct NfsReadRange {
     int received;
     int error;
 };
-struct Nfs3WriteRange {
+struct NfsWriteRange {
     uint64_t offset;
     const char *buf;
     unsigned count;
     int error;
-    Nfs3WriteResult result;
+    NfsWriteResult result;
 };
 // The most ranges one call of a ranges slot takes.
 constexpr unsigned kMostRanges = 16;
 using NfsFileReadRanges3Fn = void (*)(const char *host, nfs_fh3 *fh, NfsReadRange *ranges, unsigned n,
                                       fattr3 *attr);
-using NfsFileWriteRanges3Fn = void (*)(const char *host, nfs_fh3 *fh, Nfs3WriteRange *ranges, unsigned n,
+using NfsFileWriteRanges3Fn = void (*)(const char *host, nfs_fh3 *fh, NfsWriteRange *ranges, unsigned n,
                                        fattr3 *attr);
 // Version 2: the same ranges; a write's verdict stays empty (its writes are stable).
 using NfsFileReadRanges2Fn = void (*)(const char *host, nfs_fh2 *fh, NfsReadRange *ranges, unsigned n,
                                       fattr *attr);
-using NfsFileWriteRanges2Fn = void (*)(const char *host, nfs_fh2 *fh, Nfs3WriteRange *ranges, unsigned n,
+using NfsFileWriteRanges2Fn = void (*)(const char *host, nfs_fh2 *fh, NfsWriteRange *ranges, unsigned n,
                                        fattr *attr);
 // COMMIT of a whole version 3 file: 0 with the reply's verifier in verf, or -1.
 using NfsFileCommit3Fn = int (*)(const char *host, nfs_fh3 *fh, writeverf3 verf, fattr3 *attr);

@@ -3,6 +3,7 @@
 // number can have other causes outside this module, so the shell shows these after the
 // module's own routines, and after any call for the NFS statuses.
 #include "core/nfsAuthUnix.h"
+#include "core/nfsMountOptions.h"
 
 #include <brisnel/nfsConfigLib.h>
 #include <brisnel/nfs3Xdr.h>
@@ -66,6 +67,17 @@ const char *refusedHint()
     return sentence.data();
 }
 
+const char *optionHint()
+{
+    std::snprintf(sentence.data(), sentence.size(),
+                  "The mount option \"%s\" is unknown or its value is malformed or out of range: the options "
+                  "are vers=2|3, proto=udp|tcp, port=, mountport=, rsize=, wsize= (512 to 1048576, or max), "
+                  "timeo= (tenths of a second), retrans=, lines=, linesize=, window= (1 to 16), sec=sys, "
+                  "separated by commas.",
+                  nfsMountOptionRefused());
+    return sentence.data();
+}
+
 } // namespace
 
 extern "C" const char *nfsErrorHint(int errorNumber)
@@ -96,6 +108,10 @@ extern "C" const char *nfsErrorHint(int errorNumber)
     case NFS_ERR_NOT_REGISTERED:
         return "The server's portmapper lists no MOUNT service this client can use: the server may "
                "serve NFS version 4 alone, or its MOUNT service is not running.";
+    case NFS_ERR_BAD_OPTION: return optionHint();
+    case NFS_ERR_VERSION_NOT_YET:
+        return "This client does not yet mount NFS version 4: mount with vers=3 (or without vers=), "
+               "where the server also serves version 3.";
     default: return nullptr;
     }
 }

@@ -1,4 +1,6 @@
 // Mounting one export, or every export of a host, through the version the host offers.
+#include "core/nfsCallSettings.h"
+#include "core/nfsMountOptions.h"
 #include "core/nfsMountVersion.h"
 
 #include <brisnel/nfsErrors.h>
@@ -31,6 +33,23 @@ nfsres::Status mountOne(const char *host, const char *fileSystem, const char *de
         return slots.fail();
     return nfsres::statusOf(nfsres::viaErrno(
         [&slots, host, fileSystem, devName] { return slots.value().mount(host, fileSystem, devName); }));
+}
+
+// The options are read before anything is asked of the server, and name the mount's device for
+// every call the mount makes (the portmapper's, MOUNT's, FSINFO's); the device keeps them.
+nfsres::Status mountWithOptions(const char *host, const char *fileSystem, const char *devName,
+                                const char *text)
+{
+    if (host == nullptr || fileSystem == nullptr || devName == nullptr)
+        return nfsres::Fail{NFS_ERRNO_INVAL};
+    const nfsres::Result<NfsMountOptions> options = nfsMountOptionsParse(text);
+    if (!options.ok())
+        return options.fail();
+    constexpr int32_t kVersion4 = 40;
+    if ((options.value().given & NFS_OPT_VERS) != 0 && options.value().version >= kVersion4)
+        return nfsres::Fail{NFS_ERR_VERSION_NOT_YET};
+    const NfsCallScope scope(&options.value());
+    return mountOne(host, fileSystem, devName);
 }
 
 nfsres::Status mountAll(const char *host, int quiet)
@@ -75,6 +94,11 @@ extern "C" {
 int nfsMount(const char *host, const char *fileSystem, const char *devName)
 {
     return nfsres::entry(mountOne(host, fileSystem, devName));
+}
+
+int nfsMountOpt(const char *host, const char *fileSystem, const char *devName, const char *options)
+{
+    return nfsres::entry(mountWithOptions(host, fileSystem, devName, options));
 }
 
 int nfsMountAll(const char *host, const char * /*unused*/, int quiet)

@@ -1,4 +1,5 @@
 // Removing one NFS device: the server is told first, then the device and its cache go.
+#include "core/nfsCallSettings.h"
 #include "core/nfsConfig.h"
 #include "core/nfsDeviceRemoval.h"
 #include "core/nfsMountVersion.h"
@@ -41,6 +42,7 @@ void releaseRecord(Nfs2Device *dev)
 template <typename Device, typename UnmountSlot>
 nfsres::Status unmountDevice(Device *dev, UnmountSlot tellSlot, bool tellServer)
 {
+    const NfsCallScope scope(dev); // the UMNT goes as the device's calls do
     if (nfsDeviceOpenFiles(&dev->openFiles) != 0)
         return nfsres::Fail{K_EBUSY};
     if (tellServer) {

@@ -1,6 +1,7 @@
 // Which MOUNT version to speak to a host: the highest that both its portmapper lists and an
 // installed driver supports, from the versions listed over UDP, or over TCP where none is
 // listed over UDP (or nfsTransport says TCP always). Asked afresh by every command.
+#include "core/nfsCallSettings.h"
 #include "core/nfsMountVersion.h"
 
 #include "core/nfsConfig.h"
@@ -42,10 +43,12 @@ private:
     std::size_t count_ = 0;
 };
 
-// The versions this side can use, by installed driver.
+// The versions this side can use, by installed driver, and by the mount's vers= where given.
 bool locallySupported(unsigned long version)
 {
-    return (version == MOUNT_V1 && nfs2DrvNum >= 0) || (version == MOUNT_V3 && nfs3DrvNum >= 0);
+    const int32_t asked = nfsCallVersion();
+    return ((version == MOUNT_V1 && nfs2DrvNum >= 0 && (asked == 0 || asked == 2)) ||
+            (version == MOUNT_V3 && nfs3DrvNum >= 0 && (asked == 0 || asked == 3)));
 }
 
 // The transports a program is registered over, for each of its versions seen.
@@ -79,7 +82,7 @@ unsigned long nfsVersionOf(unsigned long mountVersion)
 // before TCP was known).
 nfsres::Result<const VersionCollection *> usableVersions(const Offered &mount)
 {
-    const int32_t word = nfsWordGet(nfsTransport);
+    const int32_t word = nfsCallTransport();
     const bool anyUdp = mount.udp.begin() != mount.udp.end();
     if (mount.empty())
         return nfsres::Fail{NFS_ERR_NOT_REGISTERED};
@@ -132,8 +135,7 @@ nfsres::Result<uint16_t> nfsRemoteVersion(const char *host)
     // A server whose NFS of that version is listed over TCP alone (a current Linux server's
     // default) cannot be used when the word says UDP only: say so before mounting.
     const unsigned long served = nfsVersionOf(chosen);
-    if (nfsWordGet(nfsTransport) == NFS_TRANSPORT_UDP && !contains(nfs.udp, served) &&
-        contains(nfs.tcp, served))
+    if (nfsCallTransport() == NFS_TRANSPORT_UDP && !contains(nfs.udp, served) && contains(nfs.tcp, served))
         return nfsres::Fail{NFS_ERR_ONLY_OVER_TCP};
     return chosen;
 }

@@ -6,24 +6,28 @@
 #ifndef NFS_DRV_NFS2DRIVER_H
 #define NFS_DRV_NFS2DRIVER_H
 
+#include "core/nfsCallSettings.h"
 #include "core/nfsConfig.h"
 #include "core/nfsDispatch.h"
 #include "drv/nfsDriverTypes.h"
+#include "drv/nfsDrvMount.h"
 #include "drv/nfsDrvRecords.h"
 #include "drv/nfsDrvTransfer.h"
 #include "drv/nfsVersion.h"
 #include "ops/nfs2Call.h"
 #include "ops/nfs2Protocol.h"
+#include "rpc/nfsRpcClient.h"
 
 #include <brisnel/nfs2Drv.h>
 #include <brisnel/nfs2Ops.h>
 #include <brisnel/nfsMountLib.h>
 #include <kernel/kernelStat.h>
 
+#include <algorithm>
 #include <cstdint>
 #include <cstdlib>
 
-struct Nfs2Driver : NfsDriverTypes<Nfs2Protocol, Nfs2Device, Nfs2OpenFile, NFS_V2, &nfs2DrvNum> {
+struct Nfs2Driver : NfsDriverTypes<Nfs2Protocol> {
 
     // One look-up's (or create's) result and the directory that holds the object: one diropres
     // serves both, always with handle and attributes.
@@ -92,7 +96,8 @@ struct Nfs2Driver : NfsDriverTypes<Nfs2Protocol, Nfs2Device, Nfs2OpenFile, NFS_V
     static nfsres::Result<int> cacheAlloc(NfsDataCache *cache)
     {
         return nfsres::viaErrno([cache] {
-            return nfsCacheAlloc(cache, nfs2MaxCacheLines, nfs2BytesPerCacheLine, nfs2CacheOptions);
+            return nfsCacheAlloc(cache, nfsCallLines(nfs2MaxCacheLines),
+                                 nfsCallLineSize(nfs2BytesPerCacheLine), nfs2CacheOptions);
         });
     }
     static bool deviceParts(Nfs2Device * /*dev*/) { return true; } // the root handle is inline
@@ -100,7 +105,12 @@ struct Nfs2Driver : NfsDriverTypes<Nfs2Protocol, Nfs2Device, Nfs2OpenFile, NFS_V
     {
         return Nfs2Protocol::dirMount(host, fileSys, reinterpret_cast<unsigned char *>(dev->mountFh));
     }
-    static void limitsTune(const char * /*host*/, const Nfs2Device * /*dev*/) {} // no FSINFO
+    // No FSINFO: the device's own sizes stay within a version 2 message.
+    static void limitsTune(const char * /*host*/, Nfs2Device *dev)
+    {
+        const uint32_t limit = std::min<uint32_t>(NFS_MAXDATA, nfsRpcTransferLimit(nfsRpcCurrentTransport()));
+        nfsdrv::sizesSettle(&dev->options, limit, limit, limit, limit);
+    }
     static nfsres::Status mntUnmountAll(const char *host) { return Nfs2Protocol::mntUnmountAll(host); }
     static void deviceRelease(Nfs2Device *dev)
     {

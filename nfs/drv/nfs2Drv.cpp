@@ -41,30 +41,37 @@ Nfs2Device *nfs2DevFind(const char *host)
 // The file entries, which nfs2Drv installs.
 intptr_t nfs2Create(Nfs2Device *dev, char *name, int mode)
 {
+    const NfsCallScope scope(dev);
     return nfsres::entry(nfsdrv::create<V2>(dev, name, mode), intptr_t{-1});
 }
 intptr_t nfs2Open(Nfs2Device *dev, char *name, int flags, int mode)
 {
+    const NfsCallScope scope(dev);
     return nfsres::entry(nfsdrv::open<V2>(dev, name, flags, mode), intptr_t{-1});
 }
 int nfs2Delete(Nfs2Device *dev, char *name)
 {
+    const NfsCallScope scope(dev);
     return nfsres::entry(nfsdrv::remove<V2>(dev, name));
 }
 int nfs2Read(Nfs2OpenFile *file, char *buf, int count)
 {
+    const NfsCallScope scope(nfsdrv::deviceOf(file));
     return nfsres::entry(nfsdrv::read<V2>(file, buf, count));
 }
 int nfs2Write(Nfs2OpenFile *file, const char *buf, int count)
 {
+    const NfsCallScope scope(nfsdrv::deviceOf(file));
     return nfsres::entry(nfsdrv::write<V2>(file, buf, count));
 }
 int nfs2Ioctl(Nfs2OpenFile *file, int function, intptr_t arg)
 {
+    const NfsCallScope scope(nfsdrv::deviceOf(file));
     return nfsres::entry(nfsdrv::ioctl<V2>(file, function, arg));
 }
 int nfs2Close(Nfs2OpenFile *file)
 {
+    const NfsCallScope scope(nfsdrv::deviceOf(file));
     return nfsres::entry(nfsdrv::close<V2>(file));
 }
 

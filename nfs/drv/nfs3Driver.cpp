@@ -5,6 +5,7 @@
 
 #include "cache/nfsCacheFile.h"
 #include "rpc/nfsRpcClient.h"
+#include "drv/nfsDrvMount.h"
 #include "drv/nfsDrvTransfer.h"
 
 #include <brisnel/nfsCacheLib.h>
@@ -201,16 +202,26 @@ bool Nfs3Driver::deviceParts(NfsDevice *dev)
     return dev->mountFh.data.data_val != nullptr;
 }
 
-// Lowers the module's transfer size to the server's and to what one message carries over the
-// transport the FSINFO call took (a datagram over UDP), and takes its preferred READDIR size. A
-// server that does not answer FSINFO leaves both as they are.
-void Nfs3Driver::limitsTune(const char *host, const NfsDevice *dev)
+// The device's own transfer sizes settled against the server's limits and preferred sizes and
+// what one message carries over the transport the FSINFO call took (a datagram over UDP). Then,
+// unless the device has sizes of its own in both directions, lowers the module's transfer size
+// likewise; takes the server's preferred READDIR size. A server that does not answer FSINFO
+// leaves the words as they are ("max" is then the word's size).
+void Nfs3Driver::limitsTune(const char *host, NfsDevice *dev)
 {
     Nfs3FsInfo info{};
-    if (!Nfs3Protocol::fsInfoGet(host, dev->mountFh, &info).ok())
+    const bool answered = Nfs3Protocol::fsInfoGet(host, dev->mountFh, &info).ok();
+    const uint32_t carried = nfsRpcTransferLimit(nfsRpcCurrentTransport());
+    const auto within = [carried](uint32_t server) {
+        return server != 0 ? std::min(server, carried) : carried;
+    };
+    const uint32_t word = nfsWordGet(nfs3MaxMsgLen);
+    nfsdrv::sizesSettle(&dev->options, answered ? info.rtpref : word, answered ? info.wtpref : word,
+                        within(answered ? info.rtmax : 0), within(answered ? info.wtmax : 0));
+    constexpr uint32_t kBothSizes = NFS_OPT_RSIZE | NFS_OPT_WSIZE;
+    if (!answered || (dev->options.given & kBothSizes) == kBothSizes)
         return;
     const uint32_t server = transferLimit(info.rtmax, info.wtmax);
-    const uint32_t carried = nfsRpcTransferLimit(nfsRpcCurrentTransport());
     const uint32_t limit = server != 0 ? std::min(server, carried) : carried;
     if (limit != 0 && limit < nfsWordGet(nfs3MaxMsgLen))
         nfsWordSet(nfs3MaxMsgLen, limit);

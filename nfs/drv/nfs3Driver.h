@@ -6,6 +6,7 @@
 #ifndef NFS_DRV_NFS3DRIVER_H
 #define NFS_DRV_NFS3DRIVER_H
 
+#include "core/nfsCallSettings.h"
 #include "core/nfsConfig.h"
 #include "core/nfsDispatch.h"
 #include "drv/nfsDriverTypes.h"
@@ -22,7 +23,7 @@
 #include <array>
 #include <cstdint>
 
-struct Nfs3Driver : NfsDriverTypes<Nfs3Protocol, NfsDevice, NfsOpenFile, NFS_V3, &nfs3DrvNum> {
+struct Nfs3Driver : NfsDriverTypes<Nfs3Protocol> {
     static void fileAttrGet(const fattr3 *attr, struct kstat *pStat) { nfs3FileAttrGet(attr, pStat); }
 
     // One look-up's result: the object's handle and attributes, and the directory that holds
@@ -84,7 +85,8 @@ struct Nfs3Driver : NfsDriverTypes<Nfs3Protocol, NfsDevice, NfsOpenFile, NFS_V3,
     static nfsres::Result<int> cacheAlloc(NfsDataCache *cache)
     {
         return nfsres::viaErrno([cache] {
-            return nfsCacheAlloc(cache, nfs3MaxCacheLines, nfs3BytesPerCacheLine, nfs3CacheOptions);
+            return nfsCacheAlloc(cache, nfsCallLines(nfs3MaxCacheLines),
+                                 nfsCallLineSize(nfs3BytesPerCacheLine), nfs3CacheOptions);
         });
     }
     static bool deviceParts(NfsDevice *dev);
@@ -92,7 +94,7 @@ struct Nfs3Driver : NfsDriverTypes<Nfs3Protocol, NfsDevice, NfsOpenFile, NFS_V3,
     {
         return Nfs3Protocol::dirMount(host, fileSys, &dev->mountFh);
     }
-    static void limitsTune(const char *host, const NfsDevice *dev);
+    static void limitsTune(const char *host, NfsDevice *dev);
     static nfsres::Status mntUnmountAll(const char *host) { return Nfs3Protocol::mntUnmountAll(host); }
     static void deviceRelease(NfsDevice *dev);
 

@@ -12,34 +12,42 @@ extern "C" {
 
 intptr_t nfs3Open(NfsDevice *dev, char *name, int flags, int mode)
 {
+    const NfsCallScope scope(dev);
     return nfsres::entry(nfsdrv::open<V3>(dev, name, flags, mode), intptr_t{-1});
 }
 intptr_t nfs3Create(NfsDevice *dev, char *name, int mode)
 {
+    const NfsCallScope scope(dev);
     return nfsres::entry(nfsdrv::create<V3>(dev, name, mode), intptr_t{-1});
 }
 int nfs3Delete(NfsDevice *dev, char *name)
 {
+    const NfsCallScope scope(dev);
     return nfsres::entry(nfsdrv::remove<V3>(dev, name));
 }
 int nfs3Close(NfsOpenFile *file)
 {
+    const NfsCallScope scope(nfsdrv::deviceOf(file));
     return nfsres::entry(nfsdrv::close<V3>(file));
 }
 int nfs3Read(NfsOpenFile *file, char *buf, int count)
 {
+    const NfsCallScope scope(nfsdrv::deviceOf(file));
     return nfsres::entry(nfsdrv::read<V3>(file, buf, count));
 }
 int nfs3Write(NfsOpenFile *file, const char *buf, int count)
 {
+    const NfsCallScope scope(nfsdrv::deviceOf(file));
     return nfsres::entry(nfsdrv::write<V3>(file, buf, count));
 }
 int nfs3Ioctl(NfsOpenFile *file, int function, intptr_t arg)
 {
+    const NfsCallScope scope(nfsdrv::deviceOf(file));
     return nfsres::entry(nfsdrv::ioctl<V3>(file, function, arg));
 }
 int nfs3Seek(NfsOpenFile *file, uint64_t newPos)
 {
+    const NfsCallScope scope(nfsdrv::deviceOf(file));
     return nfsArgsGiven(file) ? nfsres::entry(nfsdrv::seek<V3>(file, newPos)) : -1;
 }
 

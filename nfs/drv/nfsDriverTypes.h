@@ -1,5 +1,6 @@
 // Module-private: what both versions' driver traits (nfs2Driver.h, nfs3Driver.h) have in the
-// same form, made from the version's protocol traits (P), records and driver number.
+// same form, made from the version's protocol traits (P, which name its records, its number
+// and its driver's).
 #ifndef NFS_DRV_NFSDRIVERTYPES_H
 #define NFS_DRV_NFSDRIVERTYPES_H
 
@@ -12,15 +13,15 @@
 #include <cstddef>
 #include <cstdint>
 
-template <typename P, typename DeviceT, typename FileT, int Version, int32_t *DrvNum> struct NfsDriverTypes {
+template <typename P> struct NfsDriverTypes {
     using Protocol = P;
-    using Device = DeviceT;
-    using File = FileT;
+    using Device = typename P::Device;
+    using File = typename P::File;
     using Attr = typename P::Attr;
     using Handle = typename P::Handle;
-    static constexpr int version = Version;
+    static constexpr int version = P::version;
 
-    static int32_t &drvNum() { return *DrvNum; }
+    static int32_t &drvNum() { return P::drvNum(); }
     // What identifies the file on its server, whatever the version.
     static NfsFh handleOf(const File &file) { return nfsFhOf(file.fh); }
     static NfsFsid fsidOf(const Attr &attr) { return NfsFsid{.major = attr.fsid, .minor = 0}; }
@@ -44,7 +45,7 @@ template <typename P, typename DeviceT, typename FileT, int Version, int32_t *Dr
     static nfsres::Result<int> sizeSet(Device *dev, const typename P::Handle &fh, uint64_t size, Attr *attr)
     {
         const nfsres::Result<int> settled = nfsres::viaErrno(
-            [dev, attr] { return nfscache::fileSettle(&dev->cache, attr->fileid, Version, true); });
+            [dev, attr] { return nfscache::fileSettle(&dev->cache, attr->fileid, version, true); });
         if (!settled.ok())
             return settled;
         NfsAttrChange change;
@@ -60,7 +61,7 @@ template <typename P, typename DeviceT, typename FileT, int Version, int32_t *Dr
     static nfsres::Status attrFresh(File *file)
     {
         const nfsres::Result<int> settled = nfsres::viaErrno(
-            [file] { return nfscache::fileSettle(file->pCache, file->attr.fileid, Version, false); });
+            [file] { return nfscache::fileSettle(file->pCache, file->attr.fileid, version, false); });
         if (!settled.ok())
             return settled.fail();
         return P::attrGet(file->pDev->host, file->fh, &file->attr);

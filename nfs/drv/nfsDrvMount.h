@@ -4,11 +4,13 @@
 #ifndef NFS_DRV_NFSDRVMOUNT_H
 #define NFS_DRV_NFSDRVMOUNT_H
 
+#include "core/nfsCallSettings.h"
 #include "core/nfsDeviceRemoval.h"
 #include "core/nfsDispatch.h"
 #include "core/nfsResult.h"
 #include "drv/nfsDrvRecords.h"
 #include "drv/nfsVersion.h"
+#include "rpc/nfsRpcClient.h"
 
 #include <brisnel/nfsCacheLib.h>
 #include <brisnel/nfsDrvLib.h>
@@ -156,6 +158,25 @@ template <typename V> struct MountAbandon {
     void operator()(typename V::Device *dev) const { V::deviceRelease(dev); }
 };
 
+// A transfer size of the device's own settled against its server and transport: "max" becomes
+// the server's preferred size, and no size passes what the server and the transport carry.
+inline uint32_t sizeSettled(uint32_t asked, uint32_t preferred, uint32_t limit)
+{
+    const uint32_t wanted = asked == NFS_OPT_SIZE_MAX ? (preferred != 0 ? preferred : limit) : asked;
+    return std::min(wanted, limit);
+}
+
+inline void sizesSettle(NfsMountOptions *options, uint32_t readPreferred, uint32_t writePreferred,
+                        uint32_t readLimit, uint32_t writeLimit)
+{
+    if ((options->given & NFS_OPT_RSIZE) != 0)
+        options->readSize = sizeSettled(options->readSize, readPreferred, readLimit);
+    if ((options->given & NFS_OPT_WSIZE) != 0)
+        options->writeSize = sizeSettled(options->writeSize, writePreferred, writeLimit);
+}
+
+// The device takes the options of the mount under way (none for nfsMount), and its calls use
+// them from here on; the transport the mount's calls took is kept for the listing.
 // Names that do not fit the device's fields are refused (26) rather than cut.
 template <typename V> nfsres::Status mount(const char *host, const char *fileSys, const char *devName)
 {
@@ -169,6 +190,9 @@ template <typename V> nfsres::Status mount(const char *host, const char *fileSys
     if (!block || !V::deviceParts(block.get()))
         return nfsres::Fail{K_ENOMEM};
     std::unique_ptr<typename V::Device, MountAbandon<V>> dev(block.release());
+    if (const NfsMountOptions *asked = nfsCallOptions(); asked != nullptr)
+        dev->options = *asked;
+    const NfsCallScope scope(dev.get());
     if (const nfsres::Result<int> cache = V::cacheAlloc(&dev->cache); !cache.ok())
         return cache.fail();
     if (const nfsres::Status mounted = V::dirMount(host, fileSys, dev.get()); !mounted.ok())
@@ -176,6 +200,9 @@ template <typename V> nfsres::Status mount(const char *host, const char *fileSys
     std::strcpy(dev->host, host);
     std::strcpy(dev->fileSys, fileSys);
     V::limitsTune(host, dev.get());
+    if ((dev->options.given & NFS_OPT_PROTO) == 0)
+        dev->options.transport =
+            nfsRpcCurrentTransport() == IPPROTO_TCP ? NFS_TRANSPORT_TCP : NFS_TRANSPORT_UDP;
     const char *name = devName != nullptr ? devName : fileSys;
     const nfsres::Result<int> added =
         nfsres::viaErrno([&dev, name] { return iosDevAdd(&dev->devHdr, name, V::drvNum()); });

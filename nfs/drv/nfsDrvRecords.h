@@ -44,6 +44,12 @@ template <typename File, typename Device> File *recordNew(Device *dev, const cha
     return file.release();
 }
 
+// The device an open file is on, for the options its calls use; null for no file.
+template <typename File> auto deviceOf(const File *file) -> decltype(file->pDev)
+{
+    return file != nullptr ? file->pDev : nullptr;
+}
+
 template <typename Device> void openFilesAdd(Device *dev, int change)
 {
     taskLock();

@@ -46,6 +46,6 @@ void nfs2DirReplyRelease(Nfs2OpenFile *pFile);
 // The ranges slots of version 2: several ranges of one file read or written by one set of
 // calls in flight (at most kMostRanges; the first is the range asked for).
 void nfs2FileReadRanges(const char *host, nfs_fh2 *fh, NfsReadRange *ranges, unsigned n, fattr *attr);
-void nfs2FileWriteRanges(const char *host, nfs_fh2 *fh, Nfs3WriteRange *ranges, unsigned n, fattr *attr);
+void nfs2FileWriteRanges(const char *host, nfs_fh2 *fh, NfsWriteRange *ranges, unsigned n, fattr *attr);
 
 #endif

@@ -4,6 +4,7 @@
 #include "core/nfsArgs.h"
 #include "core/nfsConfig.h"
 #include "ops/nfs2Call.h"
+#include "ops/nfs2Protocol.h"
 #include "ops/nfsDataSpans.h"
 #include "ops/nfsOpsCall.h"
 
@@ -26,24 +27,14 @@ bool transferable(uint64_t offset, unsigned count)
     return nfs2ops::withinReach(offset, count);
 }
 
-char **dataBuffer(readres &res)
-{
-    return &res.readres_u.reply.data.data_val;
-}
-
 // One READ of `size` bytes at `position` into `destination`, its attributes taken: the bytes
 // delivered, or -1.
 int readOnce(const char *host, nfs_fh2 *fh, uint64_t position, unsigned size, char *destination, fattr *attr)
 {
-    readargs args{};
-    nfs2ops::handleCopy(*fh, &args.file);
-    args.offset = static_cast<u_int>(position);
-    args.count = size;
-    readres initial{};
-    initial.readres_u.reply.data.data_val = destination;
-    initial.readres_u.reply.data.data_len = size;
-    const nfsrpc::Reply<readres> reply(nfsops::nfs2Peer(host), NFSPROC_READ, xdr_readargs, args, xdr_readres,
-                                       initial, dataBuffer);
+    using P = Nfs2Protocol;
+    const nfsrpc::Reply<readres> reply(P::peer(host), P::kReadProc, P::readArgsCoder,
+                                       P::readArgs(*fh, position, size), P::readResCoder,
+                                       P::readInitial(destination, size), P::readBuffer);
     if (nfsops::failed(reply) || !nfsops::statusOk(reply->status))
         return -1;
     const readokres &ok = reply->readres_u.reply;
@@ -59,132 +50,70 @@ int readOnce(const char *host, nfs_fh2 *fh, uint64_t position, unsigned size, ch
     return static_cast<int>(ok.data.data_len);
 }
 
-// What the shared span code needs of version 2 READs and WRITEs. Version 2 has no end-of-file
-// flag: a read ends with the first empty reply at or past the file's size. A WRITE writes the
-// whole piece or fails, and is stable.
-struct Data2 {
-    using Fh = nfs_fh2;
-    using Attr = fattr;
-    using ReadArgs = readargs;
-    using ReadRes = readres;
-    using WriteArgs = writeargs;
-    using WriteRes = attrstat;
-    static constexpr nfsrpc::Coder<readargs> readArgsCoder = xdr_readargs;
-    static constexpr nfsrpc::Coder<readres> readResCoder = xdr_readres;
-    static constexpr nfsrpc::BufferSlot<readres> dataBuffer = ::dataBuffer;
-    static constexpr nfsrpc::Coder<writeargs> writeArgsCoder = xdr_writeargs;
-    static constexpr nfsrpc::Coder<attrstat> writeResCoder = xdr_attrstat;
-    static constexpr uint32_t kReadProc = NFSPROC_READ;
-    static constexpr uint32_t kWriteProc = NFSPROC_WRITE;
-
-    static nfsrpc::Peer peer(const char *host) { return nfsops::nfs2Peer(host); }
-    static unsigned most() { return nfs2MaxMsgLen; }
-
-    static readargs readArgs(const nfs_fh2 &fh, uint64_t position, unsigned size)
-    {
-        readargs args{};
-        nfs2ops::handleCopy(fh, &args.file);
-        args.offset = static_cast<u_int>(position);
-        args.count = size;
-        return args;
-    }
-    static readres readInitial(char *destination, unsigned size)
-    {
-        readres initial{};
-        initial.readres_u.reply.data.data_val = destination;
-        initial.readres_u.reply.data.data_len = size;
-        return initial;
-    }
-    // Without a flag, a reply reaching the file's size ends it.
-    static bool readOutcome(const readres &res, uint64_t position, fattr *attr, unsigned *pCount, bool *pEof)
-    {
-        if (!nfsops::statusOk(res.status))
-            return false;
-        *attr = res.readres_u.reply.attributes;
-        *pCount = res.readres_u.reply.data.data_len;
-        *pEof = position + *pCount >= attr->size;
-        return true;
-    }
-    // A piece completed one READ at a time, until it is whole or a reply brings nothing.
-    static int readPiece(const char *host, nfs_fh2 *fh, uint64_t position, unsigned size, char *destination,
-                         fattr *attr)
-    {
-        unsigned received = 0;
-        while (received < size) {
-            const int got =
-                readOnce(host, fh, position + received, size - received, destination + received, attr);
-            if (got <= 0)
-                return got < 0 ? -1 : static_cast<int>(received);
-            received += static_cast<unsigned>(got);
-        }
-        return static_cast<int>(received);
-    }
-    // Each reply brings at most the piece asked for (the decoder refuses more), and one that
-    // brings nothing ends the transfer, so a server cannot keep the loop going past count.
-    static void readAlone(const char *host, nfs_fh2 *fh, nfsops::ReadSpan *pSpan, fattr *attr)
-    {
-        nfsops::ReadSpan &span = *pSpan;
-        while (span.open && span.total < span.count) {
-            const unsigned size = std::min(span.count - span.total, most());
-            if (size == 0) {
-                nfsops::spanFailed(&span, K_EINVAL); // a transfer limit of 0 allows no progress
-                return;
-            }
-            const int got = readOnce(host, fh, span.offset + span.total, size, span.buf + span.total, attr);
-            if (got < 0) {
-                nfsops::spanFailed(&span, errnoGet());
-                return;
-            }
-            if (got == 0)
-                break;
-            span.total += static_cast<unsigned>(got);
-        }
-    }
-
-    static writeargs writeArgs(const nfs_fh2 &fh, uint64_t position, unsigned size, const char *data)
-    {
-        writeargs args{};
-        nfs2ops::handleCopy(fh, &args.file);
-        args.offset = static_cast<u_int>(position);
-        args.totalcount = size;
-        args.data = {size, const_cast<char *>(data)}; // only encoded from
-        return args;
-    }
-    // A version 2 WRITE writes the whole piece or fails.
-    static int accepted(const attrstat &res, unsigned sent, fattr * /*attr*/)
-    {
-        return nfsops::statusOk(res.status) ? static_cast<int>(sent) : -1;
-    }
-    static bool tookData(const attrstat &res) { return res.status == NFS_OK; }
-    static void verdictAdd(const attrstat & /*res*/, Nfs3WriteVerdict * /*verdict*/) {}
-    static void writeAlone(const char *host, nfs_fh2 *fh, nfsops::WriteSpan<attrstat> *pSpan, fattr *attr)
-    {
-        nfsops::WriteSpan<attrstat> &span = *pSpan;
-        while (span.open) {
-            const unsigned size = std::min(span.count - span.written, most());
-            if (size == 0) {
-                nfsops::spanFailed(&span, K_EINVAL);
-                return;
-            }
-            const nfsrpc::Reply<attrstat> reply(
-                peer(host), NFSPROC_WRITE, xdr_writeargs,
-                writeArgs(*fh, span.offset + span.written, size, span.buf + span.written), xdr_attrstat);
-            errnoSet(0);
-            if (nfsops::failed(reply) || accepted(*reply, size, attr) < 0) {
-                nfsops::spanFailed(&span, errnoGet());
-                return;
-            }
-            span.last = *reply; // holds nothing allocated
-            span.replied = true;
-            span.written += size;
-            span.open = span.written < span.count;
-        }
-    }
-};
-
 } // namespace
 
-// Pieces in flight together while the window is open, else one at a time (Data2::readAlone).
+int Nfs2Protocol::readPiece(const char *host, nfs_fh2 *fh, uint64_t position, unsigned size,
+                            char *destination, fattr *attr)
+{
+    unsigned received = 0;
+    while (received < size) {
+        const int got =
+            readOnce(host, fh, position + received, size - received, destination + received, attr);
+        if (got <= 0)
+            return got < 0 ? -1 : static_cast<int>(received);
+        received += static_cast<unsigned>(got);
+    }
+    return static_cast<int>(received);
+}
+
+// Each reply brings at most the piece asked for (the decoder refuses more), and one that
+// brings nothing ends the transfer, so a server cannot keep the loop going past count.
+void Nfs2Protocol::readAlone(const char *host, nfs_fh2 *fh, nfsops::ReadSpan *pSpan, fattr *attr)
+{
+    nfsops::ReadSpan &span = *pSpan;
+    while (span.open && span.total < span.count) {
+        const unsigned size = std::min(span.count - span.total, readMost());
+        if (size == 0) {
+            nfsops::spanFailed(&span, K_EINVAL); // a transfer limit of 0 allows no progress
+            return;
+        }
+        const int got = readOnce(host, fh, span.offset + span.total, size, span.buf + span.total, attr);
+        if (got < 0) {
+            nfsops::spanFailed(&span, errnoGet());
+            return;
+        }
+        if (got == 0)
+            break;
+        span.total += static_cast<unsigned>(got);
+    }
+}
+
+void Nfs2Protocol::writeAlone(const char *host, nfs_fh2 *fh, nfsops::WriteSpan<attrstat> *pSpan, fattr *attr,
+                              WriteLevel level)
+{
+    nfsops::WriteSpan<attrstat> &span = *pSpan;
+    while (span.open) {
+        const unsigned size = std::min(span.count - span.written, writeMost());
+        if (size == 0) {
+            nfsops::spanFailed(&span, K_EINVAL);
+            return;
+        }
+        const nfsrpc::Reply<attrstat> reply(
+            peer(host), kWriteProc, writeArgsCoder,
+            writeArgs(*fh, span.offset + span.written, size, span.buf + span.written, level), writeResCoder);
+        errnoSet(0);
+        if (nfsops::failed(reply) || accepted(*reply, level, size, attr) < 0) {
+            nfsops::spanFailed(&span, errnoGet());
+            return;
+        }
+        span.last = *reply; // holds nothing allocated
+        span.replied = true;
+        span.written += size;
+        span.open = span.written < span.count;
+    }
+}
+
+// Pieces in flight together while the window is open, else one at a time (Nfs2Protocol::readAlone).
 int nfs2FileRead(const char *host, nfs_fh2 *fh, uint64_t offset, unsigned count, char *buf, fattr *attr)
 {
     if (!nfsArgsGiven(host, fh, buf, attr) || nfsInit() != 0)
@@ -194,7 +123,7 @@ int nfs2FileRead(const char *host, nfs_fh2 *fh, uint64_t offset, unsigned count,
     if (!transferable(offset, count))
         return -1;
     nfsops::ReadSpan span = nfsops::readSpanOf(offset, count, buf);
-    nfsops::readSpans<Data2>(host, fh, &span, 1, attr);
+    nfsops::readSpans<Nfs2Protocol>(host, fh, &span, 1, attr);
     if (span.error != 0) {
         errnoSet(span.error);
         return -1;
@@ -212,7 +141,7 @@ int nfs2FileWrite(const char *host, nfs_fh2 *fh, uint64_t offset, unsigned count
     if (!transferable(offset, count))
         return -1;
     nfsops::WriteSpan<attrstat> span = nfsops::writeSpanOf<attrstat>(offset, count, buf);
-    nfsops::writeSpans(Data2{}, host, fh, &span, 1, attr);
+    nfsops::writeSpans<Nfs2Protocol>(Nfs2Protocol::WriteLevel::stable, host, fh, &span, 1, attr);
     if (span.failed || span.open) {
         errnoSet(span.error != 0 ? span.error : K_EIO);
         return -1;
@@ -234,14 +163,14 @@ void nfs2FileReadRanges(const char *host, nfs_fh2 *fh, NfsReadRange *ranges, uns
             nfsops::spanFailed(&spans[i], errnoGet());
     }
     if (usable)
-        nfsops::readSpans<Data2>(host, fh, spans, n, attr);
+        nfsops::readSpans<Nfs2Protocol>(host, fh, spans, n, attr);
     for (unsigned i = 0; i < n && i < kMostRanges; ++i) {
         ranges[i].error = spans[i].error;
         ranges[i].received = spans[i].error != 0 ? -1 : static_cast<int>(spans[i].total);
     }
 }
 
-void nfs2FileWriteRanges(const char *host, nfs_fh2 *fh, Nfs3WriteRange *ranges, unsigned n, fattr *attr)
+void nfs2FileWriteRanges(const char *host, nfs_fh2 *fh, NfsWriteRange *ranges, unsigned n, fattr *attr)
 {
     nfsops::WriteSpan<attrstat> spans[kMostRanges] = {};
     const bool usable = nfsArgsGiven(host, fh, attr) && n <= kMostRanges && nfsInit() == 0;
@@ -253,7 +182,7 @@ void nfs2FileWriteRanges(const char *host, nfs_fh2 *fh, Nfs3WriteRange *ranges, 
             nfsops::spanFailed(&spans[i], errnoGet() != 0 ? errnoGet() : K_EINVAL);
     }
     if (usable)
-        nfsops::writeSpans(Data2{}, host, fh, spans, n, attr);
+        nfsops::writeSpans<Nfs2Protocol>(Nfs2Protocol::WriteLevel::stable, host, fh, spans, n, attr);
     for (unsigned i = 0; i < n && i < kMostRanges; ++i) {
         const bool written = !spans[i].failed && !spans[i].open;
         if (written && spans[i].replied)

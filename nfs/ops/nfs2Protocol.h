@@ -4,7 +4,11 @@
 #ifndef NFS_OPS_NFS2PROTOCOL_H
 #define NFS_OPS_NFS2PROTOCOL_H
 
+#include "core/nfsCallSettings.h"
+#include "core/nfsConfig.h"
+#include "core/nfsDispatch.h"
 #include "ops/nfs2Call.h"
+#include "ops/nfsDataSpans.h"
 #include "ops/nfsNameOps.h"
 #include "ops/nfsOpsCall.h"
 #include "ops/nfsProtocol.h"
@@ -18,6 +22,85 @@
 
 struct Nfs2Protocol
     : NfsProtocolTypes<nfs_fh2, fattr, diropres, NFDIR, NFLNK, NFREG, NFSPROC_REMOVE, NFSPROC_RMDIR> {
+    static constexpr int version = NFS_V2;
+    // The I/O system's number of the version's driver, -1 until it is installed.
+    static int32_t &drvNum() { return nfs2DrvNum; }
+    using File = Nfs2OpenFile;
+    using Device = Nfs2Device;
+    // The dispatch words through which the cache moves a file's data; every write is stable,
+    // so nothing waits for a COMMIT.
+    static NfsFileRead2Fn readWord() { return pFuncNfs2FileRead; }
+    static NfsFileWrite2Fn writeWord() { return pFuncNfs2FileWrite; }
+    static NfsFileReadRanges2Fn readRangesWord() { return pFuncNfs2FileReadRanges; }
+    static NfsFileWriteRanges2Fn writeRangesWord() { return pFuncNfs2FileWriteRanges; }
+    static constexpr bool commits = false;
+
+    // READs and WRITEs as the span code asks for them (nfs2FileData.cpp). Version 2 has no
+    // end-of-file flag: a read ends with the first empty reply at or past the file's size. A
+    // WRITE writes the whole piece or fails, and is stable: there is no level to choose.
+    using ReadArgs = readargs;
+    using ReadRes = readres;
+    using WriteArgs = writeargs;
+    using WriteRes = attrstat;
+    enum class WriteLevel : uint8_t { stable };
+    static constexpr nfsrpc::Coder<readargs> readArgsCoder = xdr_readargs;
+    static constexpr nfsrpc::Coder<readres> readResCoder = xdr_readres;
+    static constexpr nfsrpc::Coder<writeargs> writeArgsCoder = xdr_writeargs;
+    static constexpr nfsrpc::Coder<attrstat> writeResCoder = xdr_attrstat;
+    static constexpr uint32_t kReadProc = NFSPROC_READ;
+    static constexpr uint32_t kWriteProc = NFSPROC_WRITE;
+    static char **readBuffer(readres &res) { return &res.readres_u.reply.data.data_val; }
+    static nfsrpc::Peer peer(const char *host) { return nfsops::nfs2Peer(host); }
+    // Bytes of one READ and of one WRITE: the mount's sizes, within a version 2 message.
+    static unsigned readMost() { return nfsCallReadSize(2); }
+    static unsigned writeMost() { return nfsCallWriteSize(2); }
+    static readargs readArgs(const nfs_fh2 &fh, uint64_t position, unsigned size)
+    {
+        readargs args{};
+        nfs2ops::handleCopy(fh, &args.file);
+        args.offset = static_cast<u_int>(position);
+        args.count = size;
+        return args;
+    }
+    static readres readInitial(char *destination, unsigned size)
+    {
+        readres initial{};
+        initial.readres_u.reply.data.data_val = destination;
+        initial.readres_u.reply.data.data_len = size;
+        return initial;
+    }
+    // Without a flag, a reply reaching the file's size ends it.
+    static bool readOutcome(const readres &res, uint64_t position, fattr *attr, unsigned *pCount, bool *pEof)
+    {
+        if (!nfsops::statusOk(res.status))
+            return false;
+        *attr = res.readres_u.reply.attributes;
+        *pCount = res.readres_u.reply.data.data_len;
+        *pEof = position + *pCount >= attr->size;
+        return true;
+    }
+    // A piece completed one READ at a time, until it is whole or a reply brings nothing.
+    static int readPiece(const char *host, nfs_fh2 *fh, uint64_t position, unsigned size, char *destination,
+                         fattr *attr);
+    static void readAlone(const char *host, nfs_fh2 *fh, nfsops::ReadSpan *pSpan, fattr *attr);
+    static writeargs writeArgs(const nfs_fh2 &fh, uint64_t position, unsigned size, const char *data,
+                               WriteLevel /*level*/)
+    {
+        writeargs args{};
+        nfs2ops::handleCopy(fh, &args.file);
+        args.offset = static_cast<u_int>(position);
+        args.totalcount = size;
+        args.data = {size, const_cast<char *>(data)}; // only encoded from
+        return args;
+    }
+    static int accepted(const attrstat &res, WriteLevel /*level*/, unsigned sent, fattr * /*attr*/)
+    {
+        return nfsops::statusOk(res.status) ? static_cast<int>(sent) : -1;
+    }
+    static bool tookData(const attrstat &res) { return res.status == NFS_OK; }
+    static void verdictAdd(const attrstat & /*res*/, NfsWriteVerdict * /*verdict*/) {}
+    static void writeAlone(const char *host, nfs_fh2 *fh, nfsops::WriteSpan<attrstat> *pSpan, fattr *attr,
+                           WriteLevel level);
     // REMOVE, RMDIR and RENAME: the directory, the name(s), a bare status.
     static nfsres::Status removeCall(const char *host, uint32_t proc, const nfs_fh2 &dir, char *name);
     // SETATTR; *attr takes the attributes after it.

@@ -3,6 +3,7 @@
 #include "core/nfsArgs.h"
 #include "core/nfsConfig.h"
 #include "ops/nfs3Data.h"
+#include "ops/nfs3Protocol.h"
 #include "ops/nfsDataSpans.h"
 #include "ops/nfsOpsCall.h"
 
@@ -14,11 +15,6 @@
 #include <climits>
 
 namespace {
-
-char **dataBuffer(READ3res &res)
-{
-    return &res.READ3res_u.resok.data.data_val;
-}
 
 void refreshAttributes(const post_op_attr &reply, fattr3 *attr)
 {
@@ -45,12 +41,10 @@ const READ3resok *readOutcome(const READ3res &res, fattr3 *attr)
 int readOnce(const char *host, nfs_fh3 *fh, uint64_t position, unsigned wanted, char *destination,
              fattr3 *attr, bool *pEof)
 {
-    READ3args args{.file = *fh, .offset = position, .count = wanted};
-    READ3res initial{};
-    initial.READ3res_u.resok.data.data_val = destination;
-    initial.READ3res_u.resok.data.data_len = wanted;
-    const nfsrpc::Reply<READ3res> reply(nfsops::nfs3Peer(host), NFSPROC3_READ, xdr_READ3args, args,
-                                        xdr_READ3res, initial, dataBuffer);
+    using P = Nfs3Protocol;
+    const nfsrpc::Reply<READ3res> reply(P::peer(host), P::kReadProc, P::readArgsCoder,
+                                        P::readArgs(*fh, position, wanted), P::readResCoder,
+                                        P::readInitial(destination, wanted), P::readBuffer);
     if (nfsops::failed(reply))
         return -1;
     const READ3resok *ok = readOutcome(*reply, attr);
@@ -60,10 +54,10 @@ int readOnce(const char *host, nfs_fh3 *fh, uint64_t position, unsigned wanted, 
     return static_cast<int>(ok->count);
 }
 
-// One piece: READs until `size` bytes arrived, the server reports the end of the file, or a
-// reply brings nothing at or past the file's known size. The bytes received, or -1.
-int readPiece(const char *host, nfs_fh3 *fh, uint64_t position, unsigned size, char *destination,
-              fattr3 *attr)
+} // namespace
+
+int Nfs3Protocol::readPiece(const char *host, nfs_fh3 *fh, uint64_t position, unsigned size,
+                            char *destination, fattr3 *attr)
 {
     unsigned received = 0;
     while (received < size) {
@@ -88,69 +82,36 @@ int readPiece(const char *host, nfs_fh3 *fh, uint64_t position, unsigned size, c
     return static_cast<int>(received);
 }
 
-// What the shared span code needs of version 3 READs.
-struct Read3 {
-    using Fh = nfs_fh3;
-    using Attr = fattr3;
-    using ReadArgs = READ3args;
-    using ReadRes = READ3res;
-    static constexpr nfsrpc::Coder<READ3args> readArgsCoder = xdr_READ3args;
-    static constexpr nfsrpc::Coder<READ3res> readResCoder = xdr_READ3res;
-    static constexpr nfsrpc::BufferSlot<READ3res> dataBuffer = ::dataBuffer;
-    static constexpr uint32_t kReadProc = NFSPROC3_READ;
+bool Nfs3Protocol::readOutcome(const READ3res &res, uint64_t /*position*/, fattr3 *attr, unsigned *pCount,
+                               bool *pEof)
+{
+    const READ3resok *ok = ::readOutcome(res, attr);
+    if (ok == nullptr)
+        return false;
+    *pCount = static_cast<unsigned>(ok->count);
+    *pEof = ok->eof != 0;
+    return true;
+}
 
-    static nfsrpc::Peer peer(const char *host) { return nfsops::nfs3Peer(host); }
-    static unsigned most() { return nfsWordGet(nfs3MaxMsgLen); }
-    static READ3args readArgs(const nfs_fh3 &fh, uint64_t position, unsigned size)
-    {
-        return READ3args{.file = fh, .offset = position, .count = size};
-    }
-    static READ3res readInitial(char *destination, unsigned size)
-    {
-        READ3res initial{};
-        initial.READ3res_u.resok.data.data_val = destination;
-        initial.READ3res_u.resok.data.data_len = size;
-        return initial;
-    }
-    static bool readOutcome(const READ3res &res, uint64_t /*position*/, fattr3 *attr, unsigned *pCount,
-                            bool *pEof)
-    {
-        const READ3resok *ok = ::readOutcome(res, attr);
-        if (ok == nullptr)
-            return false;
-        *pCount = static_cast<unsigned>(ok->count);
-        *pEof = ok->eof != 0;
-        return true;
-    }
-    static int readPiece(const char *host, nfs_fh3 *fh, uint64_t position, unsigned size, char *destination,
-                         fattr3 *attr)
-    {
-        return ::readPiece(host, fh, position, size, destination, attr);
-    }
-    // One piece after another, each completed before the next.
-    static void readAlone(const char *host, nfs_fh3 *fh, nfsops::ReadSpan *pSpan, fattr3 *attr)
-    {
-        nfsops::ReadSpan &span = *pSpan;
-        while (span.open && span.total < span.count) {
-            const unsigned size = std::min(span.count - span.total, most());
-            if (nfsInit() == -1) {
-                nfsops::spanFailed(&span, errnoGet());
-                return;
-            }
-            const int received =
-                ::readPiece(host, fh, span.offset + span.total, size, span.buf + span.total, attr);
-            if (received < 0) {
-                nfsops::spanFailed(&span, errnoGet());
-                return;
-            }
-            if (received == 0)
-                break;
-            span.total += static_cast<unsigned>(received);
+void Nfs3Protocol::readAlone(const char *host, nfs_fh3 *fh, nfsops::ReadSpan *pSpan, fattr3 *attr)
+{
+    nfsops::ReadSpan &span = *pSpan;
+    while (span.open && span.total < span.count) {
+        const unsigned size = std::min(span.count - span.total, readMost());
+        if (nfsInit() == -1) {
+            nfsops::spanFailed(&span, errnoGet());
+            return;
         }
+        const int received = readPiece(host, fh, span.offset + span.total, size, span.buf + span.total, attr);
+        if (received < 0) {
+            nfsops::spanFailed(&span, errnoGet());
+            return;
+        }
+        if (received == 0)
+            break;
+        span.total += static_cast<unsigned>(received);
     }
-};
-
-} // namespace
+}
 
 int nfs3FileRead(const char *host, nfs_fh3 *fh, uint64_t offset, unsigned count, char *buf, fattr3 *attr)
 {
@@ -162,7 +123,7 @@ int nfs3FileRead(const char *host, nfs_fh3 *fh, uint64_t offset, unsigned count,
         return -1;
     }
     nfsops::ReadSpan span = nfsops::readSpanOf(offset, count, buf);
-    nfsops::readSpans<Read3>(host, fh, &span, 1, attr);
+    nfsops::readSpans<Nfs3Protocol>(host, fh, &span, 1, attr);
     if (span.error != 0) {
         errnoSet(span.error);
         return -1;
@@ -181,7 +142,7 @@ void nfs3FileReadRanges(const char *host, nfs_fh3 *fh, NfsReadRange *ranges, uns
             nfsops::spanFailed(&spans[i], K_EINVAL);
     }
     if (usable)
-        nfsops::readSpans<Read3>(host, fh, spans, n, attr);
+        nfsops::readSpans<Nfs3Protocol>(host, fh, spans, n, attr);
     for (unsigned i = 0; i < n && i < kMostRanges; ++i) {
         ranges[i].error = spans[i].error;
         ranges[i].received = spans[i].error != 0 ? -1 : static_cast<int>(spans[i].total);

@@ -4,6 +4,7 @@
 #include "core/nfsArgs.h"
 #include "core/nfsConfig.h"
 #include "ops/nfs3Data.h"
+#include "ops/nfs3Protocol.h"
 #include "ops/nfsDataSpans.h"
 #include "ops/nfsOpsCall.h"
 
@@ -17,112 +18,15 @@
 
 namespace {
 
-void verdictAdd(const WRITE3resok &ok, Nfs3WriteVerdict *verdict)
-{
-    if (ok.committed != UNSTABLE)
-        return;
-    if (verdict->unstable && std::memcmp(verdict->verf, ok.verf, sizeof ok.verf) != 0)
-        verdict->verfChanged = true;
-    std::memcpy(verdict->verf, ok.verf, sizeof ok.verf);
-    verdict->unstable = true;
-}
-
-Nfs3WriteResult failed()
+NfsWriteResult failed()
 {
     return {-1, {}};
 }
 
-// One WRITE reply's verdict: the bytes the server took, or -1. A reply that takes nothing,
-// or claims more than was sent, would leave the loop without progress (or past the range),
-// so it fails with K_EIO instead of being sent again.
-int acceptedCount(const WRITE3res &res, stable_how asked, unsigned sent, fattr3 *attr)
-{
-    if (res.status != NFS3_OK) {
-        nfs3DecodeWcc(&res.WRITE3res_u.resfail.file_wcc, attr);
-        nfsErrnoSet(res.status);
-        return -1;
-    }
-    const WRITE3resok &ok = res.WRITE3res_u.resok;
-    if (ok.committed < asked)
-        return -1; // the data is less safe than asked: the error number stays as it was
-    if (ok.count == 0 || ok.count > sent) {
-        errnoSet(K_EIO);
-        return -1;
-    }
-    return static_cast<int>(ok.count);
-}
-
 using Span = nfsops::WriteSpan<WRITE3res>;
 
-// What the shared span code needs of version 3 WRITEs: every WRITE of one write asks for the
-// stability level read once at its start.
-struct Write3 {
-    using Fh = nfs_fh3;
-    using Attr = fattr3;
-    using WriteArgs = WRITE3args;
-    using WriteRes = WRITE3res;
-    static constexpr nfsrpc::Coder<WRITE3args> writeArgsCoder = xdr_WRITE3args;
-    static constexpr nfsrpc::Coder<WRITE3res> writeResCoder = xdr_WRITE3res;
-    static constexpr uint32_t kWriteProc = NFSPROC3_WRITE;
-
-    stable_how stable;
-
-    static nfsrpc::Peer peer(const char *host) { return nfsops::nfs3Peer(host); }
-    static unsigned most() { return nfsWordGet(nfs3MaxMsgLen); }
-    WRITE3args writeArgs(const nfs_fh3 &fh, uint64_t position, unsigned size, const char *data) const
-    {
-        return WRITE3args{.file = fh,
-                          .offset = position,
-                          .count = size,
-                          .stable = stable,
-                          .data = {size, const_cast<char *>(data)}}; // only encoded from
-    }
-    int accepted(const WRITE3res &res, unsigned sent, fattr3 *attr) const
-    {
-        return acceptedCount(res, stable, sent, attr);
-    }
-    static bool tookData(const WRITE3res &res)
-    {
-        return res.status == NFS3_OK && res.WRITE3res_u.resok.count != 0;
-    }
-    static void verdictAdd(const WRITE3res &res, Nfs3WriteVerdict *verdict)
-    {
-        ::verdictAdd(res.WRITE3res_u.resok, verdict);
-    }
-    // One piece after another.
-    void writeAlone(const char *host, nfs_fh3 *fh, Span *pSpan, fattr3 *attr) const
-    {
-        Span &span = *pSpan;
-        while (span.open) {
-            const unsigned size = std::min(span.count - span.written, most());
-            if (size == 0) {
-                nfsops::spanFailed(&span, K_EINVAL); // a transfer limit of 0 allows no progress
-                return;
-            }
-            const nfsrpc::Reply<WRITE3res> reply(
-                peer(host), NFSPROC3_WRITE, xdr_WRITE3args,
-                writeArgs(*fh, span.offset + span.written, size, span.buf + span.written), xdr_WRITE3res);
-            errnoSet(0);
-            if (nfsops::failed(reply)) {
-                nfsops::spanFailed(&span, errnoGet());
-                return;
-            }
-            span.last = *reply; // holds nothing allocated
-            span.replied = true;
-            const int taken = accepted(span.last, size, attr);
-            if (taken < 0) {
-                nfsops::spanFailed(&span, errnoGet());
-                return;
-            }
-            verdictAdd(span.last, &span.verdict);
-            span.written += static_cast<unsigned>(taken);
-            span.open = span.written < span.count;
-        }
-    }
-};
-
 // A span's result; the attributes follow its last reply's weak cache consistency data.
-Nfs3WriteResult resultOf(Span &span, fattr3 *attr)
+NfsWriteResult resultOf(Span &span, fattr3 *attr)
 {
     if (span.failed || span.open)
         return failed();
@@ -133,8 +37,67 @@ Nfs3WriteResult resultOf(Span &span, fattr3 *attr)
 
 } // namespace
 
-Nfs3WriteResult nfs3FileWriteRun(const char *host, nfs_fh3 *fh, uint64_t offset, unsigned count,
-                                 const char *buf, fattr3 *attr)
+void Nfs3Protocol::verdictAdd(const WRITE3res &res, NfsWriteVerdict *verdict)
+{
+    const WRITE3resok &ok = res.WRITE3res_u.resok;
+    if (ok.committed != UNSTABLE)
+        return;
+    if (verdict->unstable && std::memcmp(verdict->verf, ok.verf, sizeof ok.verf) != 0)
+        verdict->verfChanged = true;
+    std::memcpy(verdict->verf, ok.verf, sizeof ok.verf);
+    verdict->unstable = true;
+}
+
+int Nfs3Protocol::accepted(const WRITE3res &res, stable_how level, unsigned sent, fattr3 *attr)
+{
+    if (res.status != NFS3_OK) {
+        nfs3DecodeWcc(&res.WRITE3res_u.resfail.file_wcc, attr);
+        nfsErrnoSet(res.status);
+        return -1;
+    }
+    const WRITE3resok &ok = res.WRITE3res_u.resok;
+    if (ok.committed < level)
+        return -1; // the data is less safe than asked: the error number stays as it was
+    if (ok.count == 0 || ok.count > sent) {
+        errnoSet(K_EIO);
+        return -1;
+    }
+    return static_cast<int>(ok.count);
+}
+
+void Nfs3Protocol::writeAlone(const char *host, nfs_fh3 *fh, nfsops::WriteSpan<WRITE3res> *pSpan,
+                              fattr3 *attr, stable_how level)
+{
+    nfsops::WriteSpan<WRITE3res> &span = *pSpan;
+    while (span.open) {
+        const unsigned size = std::min(span.count - span.written, writeMost());
+        if (size == 0) {
+            nfsops::spanFailed(&span, K_EINVAL); // a transfer limit of 0 allows no progress
+            return;
+        }
+        const nfsrpc::Reply<WRITE3res> reply(
+            peer(host), kWriteProc, writeArgsCoder,
+            writeArgs(*fh, span.offset + span.written, size, span.buf + span.written, level), writeResCoder);
+        errnoSet(0);
+        if (nfsops::failed(reply)) {
+            nfsops::spanFailed(&span, errnoGet());
+            return;
+        }
+        span.last = *reply; // holds nothing allocated
+        span.replied = true;
+        const int taken = accepted(span.last, level, size, attr);
+        if (taken < 0) {
+            nfsops::spanFailed(&span, errnoGet());
+            return;
+        }
+        verdictAdd(span.last, &span.verdict);
+        span.written += static_cast<unsigned>(taken);
+        span.open = span.written < span.count;
+    }
+}
+
+NfsWriteResult nfs3FileWriteRun(const char *host, nfs_fh3 *fh, uint64_t offset, unsigned count,
+                                const char *buf, fattr3 *attr)
 {
     if (!nfsArgsGiven(host, fh, buf, attr) || nfsInit() == -1)
         return failed();
@@ -146,13 +109,13 @@ Nfs3WriteResult nfs3FileWriteRun(const char *host, nfs_fh3 *fh, uint64_t offset,
     }
     const int savedErrno = errnoGet();
     Span span = nfsops::writeSpanOf<WRITE3res>(offset, count, buf);
-    nfsops::writeSpans(Write3{static_cast<stable_how>(nfs3WriteStable)}, host, fh, &span, 1, attr);
+    nfsops::writeSpans<Nfs3Protocol>(static_cast<stable_how>(nfs3WriteStable), host, fh, &span, 1, attr);
     // A reply committed below the level asked fails without an error number of its own.
     errnoSet(span.error != 0 ? span.error : savedErrno);
     return resultOf(span, attr);
 }
 
-void nfs3FileWriteRanges(const char *host, nfs_fh3 *fh, Nfs3WriteRange *ranges, unsigned n, fattr3 *attr)
+void nfs3FileWriteRanges(const char *host, nfs_fh3 *fh, NfsWriteRange *ranges, unsigned n, fattr3 *attr)
 {
     Span spans[kMostRanges] = {};
     const bool usable = nfsArgsGiven(host, fh, attr) && n <= kMostRanges && nfsInit() != -1;
@@ -165,7 +128,7 @@ void nfs3FileWriteRanges(const char *host, nfs_fh3 *fh, Nfs3WriteRange *ranges, 
             nfsops::spanFailed(&spans[i], error);
     }
     if (usable)
-        nfsops::writeSpans(Write3{static_cast<stable_how>(nfs3WriteStable)}, host, fh, spans, n, attr);
+        nfsops::writeSpans<Nfs3Protocol>(static_cast<stable_how>(nfs3WriteStable), host, fh, spans, n, attr);
     for (unsigned i = 0; i < n && i < kMostRanges; ++i) {
         ranges[i].result = resultOf(spans[i], attr);
         ranges[i].error = spans[i].error != 0 ? spans[i].error : (ranges[i].result.written < 0 ? K_EIO : 0);

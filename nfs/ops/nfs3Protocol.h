@@ -4,13 +4,18 @@
 #ifndef NFS_OPS_NFS3PROTOCOL_H
 #define NFS_OPS_NFS3PROTOCOL_H
 
+#include "core/nfsCallSettings.h"
+#include "core/nfsConfig.h"
+#include "core/nfsDispatch.h"
 #include "ops/nfs3PathOps.h"
+#include "ops/nfsDataSpans.h"
 #include "ops/nfsNameOps.h"
 #include "ops/nfsProtocol.h"
 #include "ops/nfsOpsCall.h"
 
 #include <brisnel/nfs3Ops.h>
 #include <brisnel/nfs3Xdr.h>
+#include <brisnel/nfsDrvLib.h>
 
 #include <kernel/kernelStat.h>
 
@@ -20,6 +25,80 @@
 
 struct Nfs3Protocol
     : NfsProtocolTypes<nfs_fh3, fattr3, LOOKUP3res, NF3DIR, NF3LNK, NF3REG, NFSPROC3_REMOVE, NFSPROC3_RMDIR> {
+    static constexpr int version = NFS_V3;
+    // The I/O system's number of the version's driver, -1 until it is installed.
+    static int32_t &drvNum() { return nfs3DrvNum; }
+    using File = NfsOpenFile;
+    using Device = NfsDevice;
+    // The dispatch words through which the cache moves a file's data; writes that go out
+    // UNSTABLE wait for a COMMIT (pFuncNfs3FileCommit).
+    static NfsFileRead3Fn readWord() { return pFuncNfs3FileRead; }
+    static NfsFileWriteRun3Fn writeWord() { return pFuncNfs3FileWriteRun; }
+    static NfsFileReadRanges3Fn readRangesWord() { return pFuncNfs3FileReadRanges; }
+    static NfsFileWriteRanges3Fn writeRangesWord() { return pFuncNfs3FileWriteRanges; }
+    static constexpr bool commits = true;
+
+    // READs and WRITEs as the span code asks for them (nfs3FileRead.cpp, nfs3FileWrite.cpp):
+    // decoded into and encoded from the caller's buffer; every WRITE of one write asks for the
+    // stability level read once at its start.
+    using ReadArgs = READ3args;
+    using ReadRes = READ3res;
+    using WriteArgs = WRITE3args;
+    using WriteRes = WRITE3res;
+    using WriteLevel = stable_how;
+    static constexpr nfsrpc::Coder<READ3args> readArgsCoder = xdr_READ3args;
+    static constexpr nfsrpc::Coder<READ3res> readResCoder = xdr_READ3res;
+    static constexpr nfsrpc::Coder<WRITE3args> writeArgsCoder = xdr_WRITE3args;
+    static constexpr nfsrpc::Coder<WRITE3res> writeResCoder = xdr_WRITE3res;
+    static constexpr uint32_t kReadProc = NFSPROC3_READ;
+    static constexpr uint32_t kWriteProc = NFSPROC3_WRITE;
+    static char **readBuffer(READ3res &res) { return &res.READ3res_u.resok.data.data_val; }
+    static nfsrpc::Peer peer(const char *host) { return nfsops::nfs3Peer(host); }
+    // Bytes of one READ and of one WRITE: the mount's sizes, else nfs3MaxMsgLen.
+    static unsigned readMost() { return nfsCallReadSize(3); }
+    static unsigned writeMost() { return nfsCallWriteSize(3); }
+    static READ3args readArgs(const nfs_fh3 &fh, uint64_t position, unsigned size)
+    {
+        return READ3args{.file = fh, .offset = position, .count = size};
+    }
+    static READ3res readInitial(char *destination, unsigned size)
+    {
+        READ3res initial{};
+        initial.READ3res_u.resok.data.data_val = destination;
+        initial.READ3res_u.resok.data.data_len = size;
+        return initial;
+    }
+    // A READ reply's count and end-of-file flag, its attributes taken; false with the error
+    // number set from a failed status.
+    static bool readOutcome(const READ3res &res, uint64_t position, fattr3 *attr, unsigned *pCount,
+                            bool *pEof);
+    // One piece: READs until `size` bytes arrived, the server reports the end of the file, or a
+    // reply brings nothing at or past the file's known size. The bytes received, or -1.
+    static int readPiece(const char *host, nfs_fh3 *fh, uint64_t position, unsigned size, char *destination,
+                         fattr3 *attr);
+    // One piece after another, each completed before the next.
+    static void readAlone(const char *host, nfs_fh3 *fh, nfsops::ReadSpan *pSpan, fattr3 *attr);
+    static WRITE3args writeArgs(const nfs_fh3 &fh, uint64_t position, unsigned size, const char *data,
+                                stable_how level)
+    {
+        return WRITE3args{.file = fh,
+                          .offset = position,
+                          .count = size,
+                          .stable = level,
+                          .data = {size, const_cast<char *>(data)}}; // only encoded from
+    }
+    // The bytes a WRITE reply took, or -1: with the error number set from a failed status or
+    // K_EIO for a count that takes nothing or more than was sent; without one for data
+    // committed below the level asked.
+    static int accepted(const WRITE3res &res, stable_how level, unsigned sent, fattr3 *attr);
+    static bool tookData(const WRITE3res &res)
+    {
+        return res.status == NFS3_OK && res.WRITE3res_u.resok.count != 0;
+    }
+    static void verdictAdd(const WRITE3res &res, NfsWriteVerdict *verdict);
+    // One piece after another.
+    static void writeAlone(const char *host, nfs_fh3 *fh, nfsops::WriteSpan<WRITE3res> *pSpan, fattr3 *attr,
+                           stable_how level);
 
     // A handle with a buffer of its own.
     class OwnHandle {

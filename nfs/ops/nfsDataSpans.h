@@ -1,19 +1,9 @@
 // Module-private: READs and WRITEs of byte ranges of a file with several pieces in flight (the
-// window), for both versions over a protocol type P that says how one piece is asked for and
-// how its reply reads. The calls are the same as one piece at a time, only overlapped; each
-// version's own one-at-a-time loop (P::readAlone, P::writeAlone) serves the window of 1.
-//
-//   P::Fh, P::Attr                     the handle and attribute record
-//   P::ReadArgs, P::ReadRes            readArgs(fh, position, size), readInitial(dest, size),
-//   P::readCoders                      kReadProc, readOutcome(res, position, attr, &count, &eof): false with
-//                                      the error number set from a failed status
-//   P::readPiece(host, fh, position, size, dest, attr)   one piece completed one READ at a time
-//   P::readAlone(host, fh, span, attr)                    a span one piece at a time
-//   P::WriteArgs, P::WriteRes          writeArgs(fh, position, size, data), kWriteProc,
-//                                      accepted(res, sent, attr): the bytes taken or -1,
-//                                      tookData(res), verdictAdd(res, verdict)
-//   P::writeAlone(host, fh, span, attr)
-//   P::peer(host), P::most()           the peer and the largest piece
+// window), for both versions over the version's protocol type P (nfs2Protocol.h,
+// nfs3Protocol.h; what it gives is NfsProtocolData in nfsProtocol.h), which says how one piece
+// is asked for and how its reply reads. The calls are the same as one piece at a time, only
+// overlapped; each version's own one-at-a-time loop (P::readAlone, P::writeAlone) serves the
+// window of 1. Every WRITE of one write asks for the same level of safety (P::WriteLevel).
 #ifndef NFS_OPS_NFSDATASPANS_H
 #define NFS_OPS_NFSDATASPANS_H
 
@@ -74,7 +64,7 @@ template <typename Res> struct WriteSpan {
     bool open;
     bool failed;
     bool replied;
-    Nfs3WriteVerdict verdict;
+    NfsWriteVerdict verdict;
 };
 
 template <typename Res> WriteSpan<Res> writeSpanOf(uint64_t offset, unsigned count, const char *buf)
@@ -114,11 +104,11 @@ struct Piece {
 // goes on from there in the next batch, as the one-at-a-time loop goes on after a short piece,
 // until a piece brings nothing.
 template <typename P>
-void readBatch(const char *host, typename P::Fh *fh, ReadSpan *spans, std::size_t n, unsigned most,
+void readBatch(const char *host, typename P::Handle *fh, ReadSpan *spans, std::size_t n, unsigned most,
                typename P::Attr *attr)
 {
     nfsrpc::Batch<typename P::ReadArgs, typename P::ReadRes> batch(P::readArgsCoder, P::readResCoder,
-                                                                   P::dataBuffer);
+                                                                   P::readBuffer);
     Piece pieces[nfsrpc::kMostInFlight] = {};
     for (std::size_t s = 0; s < n; ++s) {
         ReadSpan &span = spans[s];
@@ -200,9 +190,10 @@ template <typename Span, typename Batch> bool inFlight(Span *spans, std::size_t 
 // window is open (for a single span only when it needs several pieces), else the first alone
 // one piece at a time; a range read ahead that the window no longer serves is left unread.
 template <typename P>
-void readSpans(const char *host, typename P::Fh *fh, ReadSpan *spans, std::size_t n, typename P::Attr *attr)
+void readSpans(const char *host, typename P::Handle *fh, ReadSpan *spans, std::size_t n,
+               typename P::Attr *attr)
 {
-    const unsigned most = P::most();
+    const unsigned most = P::readMost();
     if (!inFlight(spans, n, most, [&] { readBatch<P>(host, fh, spans, n, most, attr); }))
         return;
     for (std::size_t s = 1; s < n; ++s)
@@ -217,8 +208,8 @@ void readSpans(const char *host, typename P::Fh *fh, ReadSpan *spans, std::size_
 // batch, and the rest goes again from there as that loop would send it. Every reply that took
 // data adds to its span's verdict, in piece order, since its bytes reached the server.
 template <typename P>
-void writeBatch(const P &p, const char *host, typename P::Fh *fh, WriteSpan<typename P::WriteRes> *spans,
-                std::size_t n, unsigned most, typename P::Attr *attr)
+void writeBatch(typename P::WriteLevel level, const char *host, typename P::Handle *fh,
+                WriteSpan<typename P::WriteRes> *spans, std::size_t n, unsigned most, typename P::Attr *attr)
 {
     nfsrpc::Batch<typename P::WriteArgs, typename P::WriteRes> batch(P::writeArgsCoder, P::writeResCoder);
     Piece pieces[nfsrpc::kMostInFlight] = {};
@@ -227,7 +218,7 @@ void writeBatch(const P &p, const char *host, typename P::Fh *fh, WriteSpan<type
         for (unsigned at = span.written; span.open && at < span.count && !batch.full(); at += most) {
             const unsigned size = std::min(span.count - at, most);
             pieces[batch.size()] = {s, size};
-            batch.add(p.writeArgs(*fh, span.offset + at, size, span.buf + at));
+            batch.add(P::writeArgs(*fh, span.offset + at, size, span.buf + at, level));
         }
     }
     batch.run(P::peer(host), P::kWriteProc);
@@ -248,7 +239,8 @@ void writeBatch(const P &p, const char *host, typename P::Fh *fh, WriteSpan<type
         }
         span.last = res; // holds nothing allocated
         span.replied = true;
-        const nfsres::Result<int> taken = stepOutcome([&] { return p.accepted(res, pieces[i].size, attr); });
+        const nfsres::Result<int> taken =
+            stepOutcome([&] { return P::accepted(res, level, pieces[i].size, attr); });
         if (!taken.ok() || taken.value() < 0) {
             // 0 for a reply committed below the level asked, which sets no error number
             spanFailed(&span, taken.error());
@@ -266,14 +258,14 @@ void writeBatch(const P &p, const char *host, typename P::Fh *fh, WriteSpan<type
 // the window is open (for a single span only when it needs several pieces), else one piece at
 // a time, span after span.
 template <typename P>
-void writeSpans(const P &p, const char *host, typename P::Fh *fh, WriteSpan<typename P::WriteRes> *spans,
-                std::size_t n, typename P::Attr *attr)
+void writeSpans(typename P::WriteLevel level, const char *host, typename P::Handle *fh,
+                WriteSpan<typename P::WriteRes> *spans, std::size_t n, typename P::Attr *attr)
 {
-    const unsigned most = P::most();
-    if (!inFlight(spans, n, most, [&] { writeBatch(p, host, fh, spans, n, most, attr); }))
+    const unsigned most = P::writeMost();
+    if (!inFlight(spans, n, most, [&] { writeBatch<P>(level, host, fh, spans, n, most, attr); }))
         return;
     for (std::size_t s = 0; s < n; ++s)
-        p.writeAlone(host, fh, &spans[s], attr);
+        P::writeAlone(host, fh, &spans[s], attr, level);
 }
 
 } // namespace nfsops

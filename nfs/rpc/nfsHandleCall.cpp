@@ -3,6 +3,7 @@
 // task calling there shares (rpc/nfsRpcChannel.h); one call and a window of calls take the same
 // path (callsOnHandle). The handle is the calling task's own: nothing here locks.
 #include "core/nfsAuthUnix.h"
+#include "core/nfsCallSettings.h"
 #include "core/nfsConfig.h"
 #include "rpc/nfsRpcChannel.h"
 #include "rpc/nfsRpcClient.h"
@@ -32,6 +33,7 @@ bool handleFits(const NfsRpcClient *client, const char *host, uint32_t prog, uin
     return client->valid != 0 && client->progNum == prog && client->versNum == vers &&
            std::strcmp(client->hostName, host) == 0 && client->authCount == nfsAuthCount &&
            nfsRpcTransportAllowed(client->transport) &&
+           nfsCallPortFits(prog, ntohs(client->server.sin_port)) &&
            client->bufferSize >= nfsRpcBufferSize(client->transport);
 }
 
@@ -207,7 +209,7 @@ NfsRpcExchange exchangeOf(const NfsRpcClient *client, const nfsrpc::Peer &peer, 
                           outproc,
                           out,
                           messageSizes(client->transport),
-                          nfsRpcDuration(nfsReXmitSec, nfsReXmitUSec),
+                          nfsRpcDuration(nfsCallReXmit().sec, nfsCallReXmit().usec),
                           deadline,
                           client->transport};
 }
@@ -215,12 +217,12 @@ NfsRpcExchange exchangeOf(const NfsRpcClient *client, const nfsrpc::Peer &peer, 
 // The module's time-out bounds the whole call, a new handle's port query included.
 NfsRpcClock::time_point callDeadline()
 {
-    return NfsRpcClock::now() + nfsRpcDuration(nfsTimeoutSec, nfsTimeoutUSec);
+    return NfsRpcClock::now() + nfsRpcDuration(nfsCallTimeout().sec, nfsCallTimeout().usec);
 }
 
 std::size_t windowSize()
 {
-    const int32_t word = nfsWordGet(nfsMaxInFlight);
+    const int32_t word = nfsCallWindow();
     return static_cast<std::size_t>(
         std::clamp<int32_t>(word, 1, static_cast<int32_t>(nfsrpc::kMostInFlight)));
 }

@@ -12,6 +12,8 @@
 #ifndef NFS_CORE_NFSREMOTECALL_H
 #define NFS_CORE_NFSREMOTECALL_H
 
+#include "core/nfsCallSettings.h"
+
 #include <brisnel/nfsConfigLib.h>
 
 #include <rpc/rpc.h>
@@ -95,8 +97,8 @@ class RetryPacing {
 public:
     using Clock = std::chrono::steady_clock;
     RetryPacing()
-        : deadline_(Clock::now() + std::chrono::seconds(std::max(nfsTimeoutSec, 0)) +
-                    std::chrono::microseconds(std::max(nfsTimeoutUSec, 0)))
+        : deadline_(Clock::now() + std::chrono::seconds(std::max(nfsCallTimeout().sec, 0)) +
+                    std::chrono::microseconds(std::max(nfsCallTimeout().usec, 0)))
     {
     }
     // Waits the next pause and says true, or says false once the time-out has passed.

@@ -1,4 +1,5 @@
 // How large a client handle's buffers must be for the largest transfer the words allow.
+#include "core/nfsCallSettings.h"
 #include "rpc/nfsRpcClient.h"
 
 #include "core/nfsConfig.h"
@@ -26,7 +27,7 @@ uint32_t nfsRpcLargestTransfer(int transport)
 {
     const int32_t rddir = nfsWordGet(nfs3MaxRddirSz);
     const uint32_t directory = rddir > 0 ? static_cast<uint32_t>(rddir) : 0;
-    const uint32_t largest = std::max({nfsWordGet(nfs3MaxMsgLen), nfsWordGet(nfs2MaxMsgLen), directory});
+    const uint32_t largest = std::max(nfsCallTransferMost(), directory);
     return std::min(largest, nfsRpcTransferLimit(transport));
 }
 

@@ -8,7 +8,7 @@
 // A handle belongs to the task whose record holds it: nothing here locks.
 #include "rpc/nfsRpcChannel.h"
 
-#include <brisnel/nfsConfigLib.h>
+#include "core/nfsCallSettings.h"
 
 #include <cstring>
 #include <new>
@@ -37,6 +37,7 @@ clnt_stat handleCall(CLIENT *client, rpcproc_t proc, xdrproc_t inproc, void *in,
         NfsRpcClock::now() +
         nfsRpcDuration(static_cast<int32_t>(timeout.tv_sec), static_cast<int32_t>(timeout.tv_usec));
     NfsRpcChannel *channel = handle->channel;
+    const NfsCallTime reXmit = nfsCallReXmit();
     const NfsRpcExchange call{channel->socket(),
                               channel->server(),
                               client->cl_auth,
@@ -48,7 +49,7 @@ clnt_stat handleCall(CLIENT *client, rpcproc_t proc, xdrproc_t inproc, void *in,
                               outproc,
                               out,
                               handle->sizes,
-                              nfsRpcDuration(nfsReXmitSec, nfsReXmitUSec),
+                              nfsRpcDuration(reXmit.sec, reXmit.usec),
                               deadline,
                               channel->transport()};
     NfsRpcWindowCall one{inproc, in, outproc, out, static_cast<uint32_t>(proc), RPC_SUCCESS};

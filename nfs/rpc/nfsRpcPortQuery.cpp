@@ -1,5 +1,6 @@
 // Asking a host's portmapper for a program's UDP or TCP port (the question goes over UDP), within the
 // caller's deadline (the RPC library's own query allows itself a minute).
+#include "core/nfsCallSettings.h"
 #include "core/nfsConfig.h"
 #include "rpc/nfsRpcExchange.h"
 
@@ -66,7 +67,7 @@ NfsPortAnswer nfsRpcPortQuery(in_addr_t address, uint32_t prog, uint32_t vers, i
                               reinterpret_cast<xdrproc_t>(xdr_u_int),
                               &port,
                               {kQueryMessageSize, kQueryMessageSize},
-                              nfsRpcDuration(nfsReXmitSec, nfsReXmitUSec),
+                              nfsRpcDuration(nfsCallReXmit().sec, nfsCallReXmit().usec),
                               deadline};
     const clnt_stat status = nfsRpcExchange(call);
     auth_destroy(none);

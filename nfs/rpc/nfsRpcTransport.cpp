@@ -5,9 +5,11 @@
 // the portmapper is silent or registers the program over neither, whatever the program, as
 // before TCP was known. TCP always: the TCP port, or the well-known port over TCP. UDP only:
 // as the default, but a program registered over TCP only is refused with
-// NFS_ERR_ONLY_OVER_TCP rather than called on a port where nothing answers.
+// NFS_ERR_ONLY_OVER_TCP rather than called on a port where nothing answers. NFS version 4,
+// whatever the word: TCP on the well-known port, without asking the portmapper.
 #include "rpc/nfsRpcTransport.h"
 
+#include "core/nfsCallSettings.h"
 #include "core/nfsConfig.h"
 
 #include <brisnel/nfsErrors.h>
@@ -15,6 +17,7 @@
 namespace {
 
 constexpr uint16_t kNfsPort = 2049;
+constexpr uint32_t kNfsProgram = 100003;
 
 // Each query may take half of the time left, so that a silent portmapper still leaves the
 // well-known port the rest.
@@ -29,7 +32,7 @@ NfsPortAnswer ask(in_addr_t address, uint32_t prog, uint32_t vers, int protocol,
 
 bool nfsRpcTransportAllowed(int transport)
 {
-    switch (nfsWordGet(nfsTransport)) {
+    switch (nfsCallTransport()) {
     case NFS_TRANSPORT_TCP: return transport == IPPROTO_TCP;
     case NFS_TRANSPORT_UDP: return transport == IPPROTO_UDP;
     default: return true;
@@ -39,7 +42,13 @@ bool nfsRpcTransportAllowed(int transport)
 NfsTransportChoice nfsRpcTransportChoose(in_addr_t address, uint32_t prog, uint32_t vers,
                                          NfsRpcClock::time_point deadline)
 {
-    const int32_t word = nfsWordGet(nfsTransport);
+    // NFS version 4 is served over TCP on its well-known port, with no portmapper to ask.
+    const uint16_t given = nfsCallPort(prog); // a port given: no portmapper asked
+    if (prog == kNfsProgram && vers == 4)
+        return {0, IPPROTO_TCP, given != 0 ? given : kNfsPort};
+    const int32_t word = nfsCallTransport();
+    if (given != 0)
+        return {0, word == NFS_TRANSPORT_TCP ? IPPROTO_TCP : IPPROTO_UDP, given};
     if (word == NFS_TRANSPORT_TCP) {
         const NfsPortAnswer tcp = ask(address, prog, vers, IPPROTO_TCP, deadline);
         return {0, IPPROTO_TCP, tcp.port != 0 ? tcp.port : kNfsPort};

@@ -232,9 +232,9 @@ inline constexpr Nfs4StatusName nfs4StatusNames[] = {
 // The status's name, or nullptr for a number no status has.
 constexpr const char *nfs4StatusName(int32_t status)
 {
-    for (const Nfs4StatusName &entry : nfs4StatusNames) {
-        if (entry.status == status)
-            return entry.name;
+    for (const Nfs4StatusName &named : nfs4StatusNames) {
+        if (named.status == status)
+            return named.name;
     }
     return nullptr;
 }

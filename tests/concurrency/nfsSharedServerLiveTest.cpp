@@ -78,9 +78,10 @@ protected:
         // The sync waits for the side's disturbance to end: a server still restarting fails it.
         while (!settled_)
             std::this_thread::sleep_for(std::chrono::milliseconds(20));
-        // Right after a restart a sync or a read may still time out (tasks resending their
-        // pinned lines can wait on each other's lines until then); a program tries again, and
-        // nothing it wrote may be lost meanwhile.
+        // Right after a restart a sync or a read may still time out: a call that went out while
+        // the server came back may go unanswered until its time-out, and a task that waits for
+        // the line that call moves times out with it. A program tries again, and nothing it
+        // wrote may be lost meanwhile.
         std::string failed;
         int syncs = 0;
         while (kIoctl(fd, K_FIOSYNC, 0) < 0 && ++syncs < 4) {

@@ -212,6 +212,80 @@ TEST_F(DataSafetyLive, AServerRestartInTheMiddleOfAWriteLosesNothing)
     nfs3StableWriteSet(savedStable);
 }
 
+// The start of a block of `file` that the cache keeps in line `index`.
+uint64_t blockOnLine(NfsOpenFile *file, uint32_t index)
+{
+    NfsDataCache *cache = file->pCache;
+    for (uint64_t start = 0; start < uint64_t{cache->nLines} * cache->lineSize; start += cache->lineSize)
+        if (nfsWhichCacheLine(cache, file->attr.fileid, start) == index)
+            return start;
+    return 0;
+}
+
+// Two tasks whose writes each need a line that holds a block of a third file, sent UNSTABLE
+// before the server restarted: both COMMIT that file (the server paused meanwhile, so that the
+// two calls overlap), both learn of the new verifier, and both send the file's pinned lines
+// again, each holding its own line, which is among them. Neither waits for the other's line
+// until the time-out: both writes succeed, nothing of the third file counts as lost, and all
+// three files are byte-exact on the server.
+TEST_F(DataSafetyLive, TwoTasksSendingAgainTheLinesOfAFilePinnedBeforeARestartDoNotWaitForEachOther)
+{
+    std::mt19937 random(13);
+    const std::vector<char> bytes = randomBytes(8 * 16384, random);
+    NfsOpenFile *pinned = openRecord("pinned", K_O_RDWR | K_O_CREAT);
+    ASSERT_NE(pinned, nullptr);
+    ASSERT_EQ(nfs3Write(pinned, bytes.data(), static_cast<int>(bytes.size())),
+              static_cast<int>(bytes.size()));
+    ASSERT_GE(nfsCacheFileFlush(pinned, 0, NFS_V3), 0) << std::hex << errnoGet();
+    NfsDataCache *cache = pinned->pCache;
+    std::vector<uint32_t> lines;
+    for (uint32_t i = 0; i < cache->nLines; ++i)
+        if (cache->pLines[i].pOwner == pinned && (cache->pLines[i].flags & NFS_CACHE_PINNED) != 0)
+            lines.push_back(i);
+    ASSERT_GE(lines.size(), 2u) << "lines sent UNSTABLE wait for their COMMIT";
+    // The tasks' lines: the last two of the pinned file, so that each would wait for the other.
+    const std::array<uint32_t, 2> taken{lines.back(), lines[lines.size() - 2]};
+    std::array<NfsOpenFile *, 2> writers{openRecord("a", K_O_RDWR | K_O_CREAT),
+                                         openRecord("c", K_O_RDWR | K_O_CREAT)};
+    ASSERT_TRUE(writers[0] != nullptr && writers[1] != nullptr);
+    std::array<uint64_t, 2> at{};
+    for (std::size_t w = 0; w < 2; ++w) {
+        at[w] = blockOnLine(writers[w], taken[w]) + 100;
+        ASSERT_EQ(nfs3Ioctl(writers[w], K_FIOSEEK, static_cast<intptr_t>(at[w])), 0);
+    }
+    // The server's write verifier changes with its start time in seconds: a restart in the
+    // second the server started would keep it.
+    std::this_thread::sleep_for(std::chrono::milliseconds(1100));
+    ASSERT_GT(std::atoi(live::serverRestarted().c_str()), 0) << "the server did not come back";
+    std::array<int, 2> written{};
+    std::array<std::thread, 2> tasks;
+    {
+        live::PeerPaused paused("RT_GANESHA_PID");
+        for (std::size_t w = 0; w < 2; ++w)
+            tasks[w] = std::thread([&, w] { written[w] = nfs3Write(writers[w], bytes.data(), 1000); });
+        // Both tasks hold their lines in their COMMIT calls before the server answers them.
+        const auto bothHeld = [&] {
+            return cache->pState->lines[taken[0]].claimant != 0 &&
+                   cache->pState->lines[taken[1]].claimant != 0;
+        };
+        for (int wait = 0; wait < 200 && !bothHeld(); ++wait)
+            std::this_thread::sleep_for(std::chrono::milliseconds(5));
+        std::this_thread::sleep_for(std::chrono::milliseconds(100));
+        EXPECT_TRUE(bothHeld()) << "each task waits for its COMMIT holding its line";
+    }
+    for (std::size_t w = 0; w < 2; ++w) {
+        tasks[w].join();
+        EXPECT_EQ(written[w], 1000) << w;
+        EXPECT_EQ(nfs3Close(writers[w]), 0) << std::hex << errnoGet();
+        std::vector<char> expected(static_cast<std::size_t>(at[w]), '\0');
+        expected.insert(expected.end(), bytes.begin(), bytes.begin() + 1000);
+        EXPECT_TRUE(onServer(w == 0 ? "a" : "c") == expected) << w;
+    }
+    EXPECT_EQ(pinned->lostErrno, 0) << std::hex << pinned->lostErrno;
+    EXPECT_EQ(nfs3Close(pinned), 0) << std::hex << errnoGet();
+    EXPECT_TRUE(onServer("pinned") == bytes);
+}
+
 } // namespace
 
 namespace {

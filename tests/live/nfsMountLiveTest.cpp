@@ -16,6 +16,7 @@
 #include <brisnel/nfsStatLib.h>
 #include <kernel/bootLib.h>
 #include <kernel/errnoLib.h>
+#include <kernel/ioLib.h>
 #include <kernel/iosLib.h>
 
 #include <gtest/gtest.h>
@@ -30,6 +31,10 @@
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <random>
 #include <span>
 #include <string>
 #include <vector>
@@ -79,6 +84,8 @@ struct FsInfoLimits {
     uint32_t rtmax = 0;
     uint32_t wtmax = 0;
     uint32_t dtpref = 0;
+    uint32_t rtpref = 0;
+    uint32_t wtpref = 0;
 };
 
 FsInfoLimits rawFsInfo(live::RootHandle *root)
@@ -93,7 +100,8 @@ FsInfoLimits rawFsInfo(live::RootHandle *root)
         return limits;
     }
     EXPECT_EQ(res.status, NFS3_OK);
-    limits = {res.FSINFO3res_u.resok.rtmax, res.FSINFO3res_u.resok.wtmax, res.FSINFO3res_u.resok.dtpref};
+    const FSINFO3resok &ok = res.FSINFO3res_u.resok;
+    limits = {ok.rtmax, ok.wtmax, ok.dtpref, ok.rtpref, ok.wtpref};
     xdr_free(nfsXdrProc(xdr_FSINFO3res), reinterpret_cast<char *>(&res));
     return limits;
 }
@@ -457,6 +465,164 @@ TEST_F(MountLive, TheTransportFollowsTheServersOfferAndTheWord)
         }
         EXPECT_EQ(nfsUnmount(kDevA), 0);
     }
+}
+
+// The options of a device in nfsDevOptGet's words.
+std::string optionsOf(const char *devName)
+{
+    std::array<char, NFS_MAX_PATH> text{};
+    NfsDevice *dev = deviceNamed(devName);
+    if (dev == nullptr || nfsDevOptGet(dev, text.data(), static_cast<int>(text.size())) != 0)
+        return "";
+    return text.data();
+}
+
+// Each option string mounts, and the device shows what its calls use: the options given as
+// given (sizes settled against the server: "max" is its preferred size, within what a message
+// carries), the rest from the words.
+TEST_F(MountLive, EachOptionIsTakenAndShownInTheSameWords)
+{
+    live::RootHandle root;
+    ASSERT_TRUE(live::mountRoot(&root));
+    const FsInfoLimits limits = rawFsInfo(&root);
+    const bool udp = live::serverOffersUdp();
+    const std::string preferred = "rsize=" + std::to_string(std::min(limits.rtpref, NFS_TCP_MAX_TRANSFER)) +
+                                  ",wsize=" + std::to_string(std::min(limits.wtpref, NFS_TCP_MAX_TRANSFER));
+    const std::string native = udp ? "udp" : "tcp";
+    const std::string path = live::exportPath();
+    const struct {
+        std::string options;
+        std::string shown;
+    } cases[] = {
+        {"", "vers=3,proto=" + native +
+                 ",rsize=8192,wsize=8192,timeo=50,retrans=4,lines=4,linesize=4096,window=4,sec=sys"},
+        {"vers=3,proto=tcp,rsize=65536,wsize=32768,timeo=15,retrans=3,lines=8,linesize=8192,window=2,sec=sys",
+         "vers=3,proto=tcp,rsize=65536,wsize=32768,timeo=15,retrans=3,lines=8,linesize=8192,window=2,sec="
+         "sys"},
+        {"proto=tcp,rsize=max,wsize=max",
+         "vers=3,proto=tcp," + preferred + ",timeo=50,retrans=4,lines=4,linesize=4096,window=4,sec=sys"},
+        {"proto=tcp,port=2049,mountport=20048,timeo=20",
+         "vers=3,proto=tcp,port=2049,mountport=20048,rsize=8192,wsize=8192,timeo=20,retrans=4,lines=4,"
+         "linesize=4096,"
+         "window=4,sec=sys"},
+        {"retrans=0,linesize=5000,rsize=2048,rsize=4096",
+         "vers=3,proto=" + native +
+             ",rsize=4096,wsize=8192,timeo=50,retrans=0,lines=4,linesize=8192,window=4,sec=sys"},
+    };
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c.options);
+        ASSERT_EQ(nfsMountOpt(live::host().c_str(), path.c_str(), kDevA, c.options.c_str()), 0)
+            << std::hex << errnoGet();
+        EXPECT_EQ(optionsOf(kDevA), c.shown);
+        EXPECT_EQ(nfsUnmount(kDevA), 0);
+    }
+    if (udp) {
+        ASSERT_EQ(nfsMountOpt(live::host().c_str(), path.c_str(), kDevA, "proto=udp,rsize=max"), 0);
+        const std::string most = std::to_string(std::min(limits.rtpref, 65507u - 1024u));
+        EXPECT_EQ(optionsOf(kDevA).rfind("vers=3,proto=udp,rsize=" + most + ",", 0), 0u) << optionsOf(kDevA);
+        EXPECT_EQ(nfsUnmount(kDevA), 0);
+    }
+    // The MOUNT port given is the one called: nothing answers on port 1.
+    EXPECT_EQ(nfsMountOpt(live::host().c_str(), path.c_str(), kDevA, "proto=tcp,mountport=1"), -1);
+    EXPECT_EQ(errnoGet(), ECONNREFUSED);
+    EXPECT_EQ(deviceNamed(kDevA), nullptr);
+    std::array<char, 8> small{};
+    ASSERT_EQ(nfsMountOpt(live::host().c_str(), path.c_str(), kDevA, "window=1"), 0);
+    EXPECT_EQ(nfsDevOptGet(deviceNamed(kDevA), small.data(), static_cast<int>(small.size())), -1);
+}
+
+// Two mounts of one server at once, each with its own transport, transfer sizes and cache
+// lines: the bytes written through each reach the server whole and read back through the
+// other; each device's calls go over its own transport in pieces of its own size (the
+// counters); the listing shows each device's options; the configuration words stay as they
+// were.
+TEST_F(MountLive, TwoMountsOfOneServerEachKeepTheirOwnOptions)
+{
+    if (!live::serverOffersUdp())
+        GTEST_SKIP() << "the server offers no UDP";
+    const std::string folder = live::exportDir() + "/opts70";
+    std::filesystem::remove_all(folder);
+    std::filesystem::create_directory(folder);
+    ASSERT_EQ(::chown(folder.c_str(), 2001, 100), 0);
+    const uint32_t msgLen = nfs3MaxMsgLen;
+    const int32_t transport = nfsTransport;
+    const int32_t window = nfsMaxInFlight;
+    const std::string path = live::exportPath();
+    ASSERT_EQ(nfsMountOpt(live::host().c_str(), path.c_str(), kDevA,
+                          "proto=udp,rsize=4096,wsize=2048,linesize=4096"),
+              0)
+        << std::hex << errnoGet();
+    ASSERT_EQ(nfsMountOpt(live::host().c_str(), path.c_str(), kDevB,
+                          "proto=tcp,rsize=131072,wsize=131072,lines=2,linesize=262144,window=1"),
+              0)
+        << std::hex << errnoGet();
+
+    std::mt19937 random(70);
+    std::vector<char> bytesA(96 * 1024);
+    std::vector<char> bytesB(512 * 1024);
+    for (char &c : bytesA)
+        c = static_cast<char>(random());
+    for (char &c : bytesB)
+        c = static_cast<char>(random());
+    const struct {
+        const char *dev;
+        const char *other;
+        const char *name;
+        const std::vector<char> &bytes;
+        int transport;
+        uint64_t fewestCalls; // WRITEs of the device's size, and the READs back
+        uint64_t mostCalls;
+    } sides[] = {
+        {kDevA, kDevB, "a.bin", bytesA, IPPROTO_UDP, 96 / 2, 1000},
+        {kDevB, kDevA, "b.bin", bytesB, IPPROTO_TCP, 4, 40},
+    };
+    for (const auto &side : sides) {
+        SCOPED_TRACE(side.dev);
+        nfsStatZero();
+        const std::string file = std::string(side.dev) + "/opts70/" + side.name;
+        const int fd = kOpen(file.c_str(), K_O_CREAT | K_O_RDWR | K_O_TRUNC, 0644);
+        ASSERT_GE(fd, 0) << std::hex << errnoGet();
+        EXPECT_EQ(kWrite(fd, side.bytes.data(), static_cast<int>(side.bytes.size())),
+                  static_cast<int>(side.bytes.size()));
+        EXPECT_EQ(kClose(fd), 0);
+        NfsStatCounts used{};
+        NfsStatCounts unused{};
+        ASSERT_EQ(nfsStatGet(side.transport, &used), 0);
+        ASSERT_EQ(nfsStatGet(side.transport == IPPROTO_UDP ? IPPROTO_TCP : IPPROTO_UDP, &unused), 0);
+        EXPECT_GE(used.calls, side.fewestCalls);
+        EXPECT_LE(used.calls, side.mostCalls);
+        EXPECT_EQ(unused.calls, 0u);
+
+        std::ifstream onServer(folder + "/" + side.name, std::ios::binary);
+        const std::vector<char> held{std::istreambuf_iterator<char>(onServer), {}};
+        EXPECT_TRUE(held == side.bytes) << held.size();
+        std::vector<char> back(side.bytes.size() + 1);
+        const std::string viaOther = std::string(side.other) + "/opts70/" + side.name;
+        const int in = kOpen(viaOther.c_str(), K_O_RDONLY, 0);
+        ASSERT_GE(in, 0) << std::hex << errnoGet();
+        int total = 0;
+        for (int n = 1; n > 0 && total < static_cast<int>(back.size()); total += std::max(n, 0))
+            n = kRead(in, back.data() + total, static_cast<int>(back.size()) - total);
+        EXPECT_EQ(kClose(in), 0);
+        back.resize(static_cast<std::size_t>(total));
+        EXPECT_TRUE(back == side.bytes) << total;
+    }
+
+    const std::string listing = capturedStdout([] { nfsDevOptShow(); });
+    EXPECT_NE(listing.find(std::string(kDevA).append(21 - std::strlen(kDevA), ' ') +
+                           "vers=3,proto=udp,rsize=4096,wsize=2048,timeo=50,retrans=4,lines=4,linesize=4096,"
+                           "window=4,sec=sys\n"),
+              std::string::npos)
+        << listing;
+    EXPECT_NE(listing.find(std::string(kDevB).append(21 - std::strlen(kDevB), ' ') +
+                           "vers=3,proto=tcp,rsize=131072,wsize=131072,timeo=50,retrans=4,lines=2,linesize="
+                           "262144,window=1,sec=sys\n"),
+              std::string::npos)
+        << listing;
+    EXPECT_EQ(nfs3MaxMsgLen, msgLen);
+    EXPECT_EQ(nfsTransport, transport);
+    EXPECT_EQ(nfsMaxInFlight, window);
+    std::filesystem::remove_all(folder);
 }
 
 } // namespace

@@ -87,8 +87,8 @@ inline int fakeRead(const char *, nfs_fh3 *fh, uint64_t offset, unsigned count, 
     return static_cast<int>(n);
 }
 
-inline Nfs3WriteResult fakeWrite(const char *, nfs_fh3 *fh, uint64_t offset, unsigned count, const char *buf,
-                                 fattr3 *attr)
+inline NfsWriteResult fakeWrite(const char *, nfs_fh3 *fh, uint64_t offset, unsigned count, const char *buf,
+                                fattr3 *attr)
 {
     server->calls.push_back({true, attr->fileid, offset, count});
     if (server->failWrites > 0 || offset == server->failWriteAt) {
@@ -114,7 +114,7 @@ inline void fakeReadRanges(const char *host, nfs_fh3 *fh, NfsReadRange *ranges, 
     }
 }
 
-inline void fakeWriteRanges(const char *host, nfs_fh3 *fh, Nfs3WriteRange *ranges, unsigned n, fattr3 *attr)
+inline void fakeWriteRanges(const char *host, nfs_fh3 *fh, NfsWriteRange *ranges, unsigned n, fattr3 *attr)
 {
     for (unsigned i = 0; i < n; ++i) {
         ranges[i].result = fakeWrite(host, fh, ranges[i].offset, ranges[i].count, ranges[i].buf, attr);

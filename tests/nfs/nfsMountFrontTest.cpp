@@ -99,6 +99,25 @@ TEST_F(MountFront, HighestVersionBothSidesSupportIsChosen)
     EXPECT_EQ(server_.count(MOUNT_V1, MOUNTPROC_MNT), 0u);
 }
 
+// vers= picks the MOUNT version of that NFS version among those offered, not the highest: with
+// the version 2 half of the table empty, vers=2 reaches it where the plain mount takes 3; a
+// version the server does not offer is refused as unusable.
+TEST_F(MountFront, VersOptionChoosesTheVersionAmongThoseOffered)
+{
+    ASSERT_TRUE(server_.up());
+    server_.server().setRegistrations(mountRegistrations({1, 3}, scripted::ipprotoUdp));
+    nfs2DrvNum = kFakeVersion2Driver;
+    EXPECT_EQ(nfsMountOpt(server_.name(), "/export", "/front45/v2", "vers=2"), -1);
+    EXPECT_EQ(errnoGet(), NFS_ERR_DISPATCH_SLOT_EMPTY);
+    EXPECT_EQ(chosenVersion(), MOUNT_V3) << "the option is the mount's alone";
+
+    server_.server().setRegistrations(mountRegistrations({1}, scripted::ipprotoUdp));
+    EXPECT_EQ(nfsMountOpt(server_.name(), "/export", "/front45/v3", "vers=3"), -1);
+    EXPECT_EQ(errnoGet(), NFS_ERRNO_NOTSUPP);
+    EXPECT_EQ(server_.count(MOUNT_V1, MOUNTPROC_MNT), 0u);
+    EXPECT_EQ(server_.count(MOUNT_V3, MOUNTPROC3_MNT), 0u);
+}
+
 // The registrations that count, by the word nfsTransport: TCP ones when none is over UDP
 // (or the word says TCP), never with the word at UDP only, which says why instead; a list
 // without MOUNT says that, not that versions differ.
@@ -245,6 +264,63 @@ TEST_F(MountFront, MissingArgumentsAreRefusedBeforeAnyCall)
     EXPECT_EQ(errnoGet(), NFS_ERRNO_INVAL);
     EXPECT_EQ(nfsExportShow(nullptr), -1);
     EXPECT_EQ(errnoGet(), NFS_ERR_NO_HOST);
+    EXPECT_EQ(server_.server().portmapperCallCount(scripted::pmapProcDump), 0u);
+}
+
+// Each unknown or malformed option refuses the mount before the server is asked anything, with
+// the option named in the hint; version 4 is understood and refused for now.
+TEST_F(MountFront, MountOptionsThatCannotBeUsedAreRefusedByName)
+{
+    ASSERT_TRUE(server_.up());
+    const struct {
+        const char *options;
+        const char *refused; // named in the hint; null for the version 4 refusal
+    } cases[] = {
+        {"speed=fast", "speed=fast"},
+        {"vers=3,rsize", "rsize"},
+        {"rsize=4096,", ""},
+        {",rsize=4096", ""},
+        {"vers=5", "vers=5"},
+        {"vers=3.0", "vers=3.0"},
+        {"proto=sctp", "proto=sctp"},
+        {"proto=TCP", "proto=TCP"},
+        {"port=0", "port=0"},
+        {"port=65536", "port=65536"},
+        {"mountport=-1", "mountport=-1"},
+        {"rsize=511", "rsize=511"},
+        {"wsize=1048577", "wsize=1048577"},
+        {"rsize=+4096", "rsize=+4096"},
+        {"wsize=4k", "wsize=4k"},
+        {"rsize=99999999999999999999", "rsize=99999999999999999999"},
+        {"timeo=0", "timeo=0"},
+        {"timeo=6001", "timeo=6001"},
+        {"retrans=101", "retrans=101"},
+        {"lines=0", "lines=0"},
+        {"linesize=256", "linesize=256"},
+        {"window=17", "window=17"},
+        {"window=", "window="},
+        {"sec=krb5", "sec=krb5"},
+        {"proto=tcp,sec=sys,sec=none", "sec=none"},
+        {"vers=4", nullptr},
+        {"vers=4.0", nullptr},
+        {"proto=tcp,vers=4.1", nullptr},
+    };
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c.options);
+        errnoSet(0);
+        EXPECT_EQ(nfsMountOpt(server_.name(), "/export", "/front45opt", c.options), -1);
+        const int error = errnoGet();
+        EXPECT_EQ(error, c.refused != nullptr ? NFS_ERR_BAD_OPTION : NFS_ERR_VERSION_NOT_YET);
+        const char *hint = nfsErrorHint(error);
+        ASSERT_NE(hint, nullptr);
+        if (c.refused != nullptr) {
+            EXPECT_NE(std::string(hint).find(std::string("\"") + c.refused + "\""), std::string::npos)
+                << hint;
+        }
+    }
+    EXPECT_EQ(nfsMountOpt(server_.name(), "/export", nullptr, ""), -1);
+    EXPECT_EQ(errnoGet(), NFS_ERRNO_INVAL);
+    EXPECT_TRUE(mounttest::nfs3DeviceNames(nfs3DrvNum).empty());
     EXPECT_EQ(server_.server().portmapperCallCount(scripted::pmapProcDump), 0u);
 }
 

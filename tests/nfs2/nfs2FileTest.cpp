@@ -503,6 +503,42 @@ void unmountAtExit()
     _exit(nfsUnmount(kDev) == 0 ? 0 : 3);
 }
 
+// A version 2 mount with options of its own beside the plain one: its sizes stay within a
+// version 2 message (rsize=65536 gives 8192), its WRITEs carry its wsize, its cache has its
+// geometry, and the bytes reach the server whole; the plain device keeps the words.
+TEST_F(Nfs2File, AMountWithOptionsKeepsItsOwnSizesWithinVersionTwo)
+{
+    constexpr const char *kOpt = "/v2opt";
+    ASSERT_EQ(
+        nfsMountOpt("v2server72", "/v2export", kOpt, "vers=2,rsize=65536,wsize=2048,lines=2,linesize=8192"),
+        0)
+        << std::hex << errnoGet();
+    const char *tail = nullptr;
+    std::array<char, 256> shown{};
+    ASSERT_EQ(nfsDevOptGet(iosDevFind(kOpt, &tail), shown.data(), static_cast<int>(shown.size())), 0);
+    EXPECT_STREQ(shown.data(),
+                 "vers=2,proto=udp,rsize=8192,wsize=2048,timeo=50,retrans=4,lines=2,linesize=8192,"
+                 "window=4,sec=sys");
+    ASSERT_EQ(nfsDevOptGet(iosDevFind(kDev, &tail), shown.data(), static_cast<int>(shown.size())), 0);
+    EXPECT_STREQ(shown.data(),
+                 "vers=2,proto=udp,rsize=8192,wsize=8192,timeo=50,retrans=4,lines=16,linesize=16384,"
+                 "window=4,sec=sys");
+
+    std::vector<char> data(64 * 1024);
+    std::mt19937 random(72);
+    for (char &c : data)
+        c = static_cast<char>(random());
+    server_->resetCounts();
+    const int fd = kOpen("/v2opt/opt.bin", K_O_CREAT | K_O_RDWR | K_O_TRUNC, 0644);
+    ASSERT_GE(fd, 0) << std::hex << errnoGet();
+    EXPECT_EQ(kWrite(fd, data.data(), static_cast<int>(data.size())), static_cast<int>(data.size()));
+    EXPECT_EQ(kClose(fd), 0);
+    EXPECT_EQ(server_->callCount(kNfs, 2, 8), data.size() / 2048) << "WRITEs of 2048 bytes";
+    EXPECT_TRUE(contentOf(inFolder("opt.bin")) == data);
+    EXPECT_EQ(nfs2MaxMsgLen, 8192u);
+    EXPECT_EQ(nfsUnmount(kOpt), 0);
+}
+
 TEST_F(Nfs2File, AnExitHandlerUnmounts)
 {
     const int fd = kOpen(dev("before-exit").c_str(), K_O_WRONLY | K_O_CREAT, 0644);

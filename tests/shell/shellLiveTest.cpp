@@ -74,6 +74,41 @@ TEST(LiveShell, ScriptMountsCopiesInAndOutAndRemoves)
     EXPECT_EQ(removal.out.find(" /nfs\n"), std::string::npos) << context(removal);
 }
 
+// mount -o mounts with the options for that device alone, mount alone lists them, umount takes
+// the device away; an option that cannot be used refuses the mount, named with its hint.
+TEST(LiveShell, MountWithOptionsAndUmount)
+{
+    if (env("RT_NFS_HOST").empty())
+        GTEST_SKIP() << "needs the NFS peers (with-nfs-peers.sh)";
+    const std::filesystem::path exported = env("RT_NFS_EXPORT_DIR");
+    std::string payload;
+    for (int i = 0; i < 20000; ++i)
+        payload += "option line " + std::to_string(i) + "\n";
+    TempDir local;
+    writeWhole(local.path / "in.txt", payload);
+    const std::string server = env("RT_NFS_HOST") + ":" + env("RT_NFS_EXPORT");
+    const ShellRun run = runShell("mount -o proto=tcp,rsize=max,wsize=65536,lines=4,linesize=131072 " +
+                                      server + " /opt\ncopy host:" + (local.path / "in.txt").string() +
+                                      " /opt/opt.txt\nmount\numount /opt\ndevs\n"
+                                      "mount -o rsize=big " +
+                                      server + " /opt\nmount -o proto=tcp " + env("RT_NFS_HOST") + " /opt\n",
+                                  "-k -l brisnel");
+    EXPECT_EQ(run.status, 1) << context(run);
+    EXPECT_TRUE(readWhole(exported / "opt.txt") == payload) << context(run);
+    std::filesystem::remove(exported / "opt.txt");
+    EXPECT_NE(run.out.find("-> mount\ndevice name          options\n"), std::string::npos) << context(run);
+    EXPECT_NE(run.out.find("/opt                 vers=3,proto=tcp,rsize="), std::string::npos)
+        << context(run);
+    EXPECT_NE(run.out.find(",wsize=65536,timeo=50,retrans=4,lines=4,linesize=131072,window=4,sec=sys\n"),
+              std::string::npos)
+        << context(run);
+    EXPECT_NE(run.out.find("-> devs\ndrv name\n  1 host:\n-> mount"), std::string::npos) << context(run);
+    EXPECT_NE(run.err.find("mount: " + server + ": errno = 0x2e0010 (NFS_ERR_BAD_OPTION)"), std::string::npos)
+        << context(run);
+    EXPECT_NE(run.err.find("hint: The mount option \"rsize=big\""), std::string::npos) << context(run);
+    EXPECT_NE(run.err.find("usage: mount [-o options] server:/path /dev"), std::string::npos) << context(run);
+}
+
 // On a mount: chmod, ln -s, ln, touch and readlink each do their work, checked in the exported
 // folder; readlink of a file that is no link names the server's error.
 TEST(LiveShell, ModeLinkAndTimeCommandsOnAMountDoTheirWork)

@@ -1,0 +1,92 @@
+// Module-private: the version 4 state of this client at one server, shared by every task that
+// uses that server: the client id (4.1: EXCHANGE_ID; 4.0: SETCLIENTID and its confirmation), the
+// 4.1 session with its slot table, the lease and the task that renews it.
+//
+// Locks, in the order they are taken:
+// - recovery: held by the one task that establishes or re-establishes the client id or session,
+//   across those server calls; the others wait on it, then find the state usable;
+// - the registry's semaphore (nfs4StateRegistry.cpp): the list of records and their user
+//   counts; held across the teardown's two calls when the last user goes, so that a new user of
+//   that server never meets a state half destroyed;
+// - guard: every member below it; never held across a server call;
+// - a slot's semaphore (nfs4SlotTable.h).
+#ifndef NFS_STATE_NFS4CLIENTSTATE_H
+#define NFS_STATE_NFS4CLIENTSTATE_H
+
+#include "state/nfs4Compound.h"
+#include "state/nfs4SlotTable.h"
+
+#include <brisnel/nfsConfigLib.h>
+#include <kernel/semLib.h>
+
+#include <netinet/in.h>
+
+#include <atomic>
+#include <chrono>
+#include <thread>
+
+// Which minor versions a state may use: 4.1, then 4.0 when the server refuses 4.1; or 4.0 alone.
+enum class Nfs4Minors { Automatic, Only40 };
+
+struct Nfs4ClientState {
+    using Clock = std::chrono::steady_clock;
+
+    // Fixed at creation: the server, by address, and the minor versions asked for.
+    in_addr_t address = 0;
+    char host[NFS_HOST_NAME_LEN] = {};
+    Nfs4Minors minors = Nfs4Minors::Automatic;
+    Nfs4ClientState *next = nullptr; // the registry's list
+    int users = 0;                   // the registry's semaphore guards it
+
+    SEM_ID recovery = nullptr;
+    SEM_ID guard = nullptr;
+    // Under guard:
+    bool clientUsable = false;  // the client id is established
+    bool sessionUsable = false; // 4.1: the session is established
+    uint32_t minor = 1;         // the minor version agreed
+    clientid4 clientId = 0;
+    uint32_t createSequence = 0; // 4.1: csa_sequence of the next CREATE_SESSION
+    sessionid4 session = {};
+    uint32_t generation = 0; // one more at each establishment of a session or 4.0 client id
+    uint32_t clientIds = 0;  // client ids established, for the tests
+    uint32_t leaseSec = 90;
+    Clock::time_point renewed{}; // the lease's last renewal the server confirmed
+    Nfs4SlotTable slots;
+
+    // The renewal task: started with the first establishment, stopped by the last user.
+    std::thread renewal;
+    std::atomic<bool> stopRenewal{false};
+};
+
+// A user of HOST's state (made and established on first use, or found): the state, or the
+// failure of its establishment. Every acquisition is released once.
+nfsres::Result<Nfs4ClientState *> nfs4StateAcquire(const char *host, Nfs4Minors minors);
+// The user goes; the last one stops the renewal, destroys the session and the client id on the
+// server (4.1) and frees the record.
+void nfs4StateRelease(Nfs4ClientState *state);
+
+// OPS[0..N) (at most NFS4_MAX_OPS - 1) as one compound of the state's minor version: 4.1 with a
+// SEQUENCE in front on a free slot. The slot's and session's faults are handled here (the server
+// busy, a slot or sequence id refused, a session or client id lost: re-established), within the
+// call's time-out; the result is that of nfs4CompoundCall, REPLY counting from OPS[0].
+nfsres::Status nfs4StateCall(Nfs4ClientState &state, const nfs_argop4 *ops, u_int n, Nfs4Reply &reply);
+
+// The state established, by this task or another, within the call's time-out.
+nfsres::Status nfs4StateReady(Nfs4ClientState &state);
+
+// Establishment (nfs4ClientId.cpp), called with recovery held and guard not: a new client id
+// when the state has none, then a new session (4.1) when it has none.
+nfsres::Status nfs4StateEstablish(Nfs4ClientState &state);
+// Teardown on the server: DESTROY_SESSION, DESTROY_CLIENTID (4.1; a 4.0 client id lapses with
+// its lease). Neither semaphore held by the caller but the registry's.
+void nfs4StateDestroy(Nfs4ClientState &state);
+
+// The renewal task of a state (nfs4LeaseRenewal.cpp): started once the state is established,
+// stopped by the last user.
+void nfs4RenewalStart(Nfs4ClientState &state);
+void nfs4RenewalStop(Nfs4ClientState &state);
+
+// The state's semaphore wait in ticks for what is left until DEADLINE, at least one.
+int nfs4TicksUntil(Nfs4ClientState::Clock::time_point deadline);
+
+#endif

@@ -1,0 +1,207 @@
+// The version 4 client state against a server of version 4 alone (with-nfs-peers.sh with
+// RT_NFS_SERVER_VERSIONS=4 and a short lease, RT_NFS_V4_LEASE): the 4.1 session shared by
+// tasks, the mount walk, the lease of 4.1 and of 4.0 (asked for) kept by the renewal task, and
+// the teardown.
+#include "live/liveServer.h"
+
+#include "state/nfs4ClientState.h"
+#include "state/nfs4MountWalk.h"
+
+#include <kernel/kernelErrno.h>
+#include <kernel/semGuard.h>
+
+#include <gtest/gtest.h>
+
+#include <sys/stat.h>
+
+#include <atomic>
+#include <cstring>
+#include <fstream>
+#include <thread>
+#include <vector>
+
+namespace {
+
+// A user of the server's state for the test's length.
+class StateUser {
+public:
+    explicit StateUser(Nfs4Minors minors = Nfs4Minors::Automatic)
+    {
+        const nfsres::Result<Nfs4ClientState *> acquired = nfs4StateAcquire(live::host().c_str(), minors);
+        EXPECT_TRUE(acquired.ok()) << std::hex << acquired.error();
+        state_ = acquired.ok() ? acquired.value() : nullptr;
+    }
+    StateUser(const StateUser &) = delete;
+    StateUser &operator=(const StateUser &) = delete;
+    ~StateUser() { release(); }
+    void release()
+    {
+        nfs4StateRelease(state_);
+        state_ = nullptr;
+    }
+    Nfs4ClientState &operator*() const { return *state_; }
+    bool ok() const { return state_ != nullptr; }
+
+private:
+    Nfs4ClientState *state_ = nullptr;
+};
+
+// What the state holds, read under its semaphore while the renewal task runs.
+struct Snapshot {
+    uint32_t minor;
+    clientid4 clientId;
+    uint32_t generation;
+    uint32_t clientIds;
+    uint32_t leaseSec;
+    uint32_t slots;
+    sessionid4 session;
+};
+
+Snapshot snapshot(Nfs4ClientState &state)
+{
+    const SemGuard guard(state.guard);
+    Snapshot s{
+        state.minor, state.clientId, state.generation, state.clientIds, state.leaseSec, state.slots.slots(),
+        {}};
+    std::memcpy(s.session, state.session, NFS4_SESSIONID_SIZE);
+    return s;
+}
+
+struct stat exportStat()
+{
+    struct stat st {};
+    EXPECT_EQ(0, stat(live::exportDir().c_str(), &st));
+    return st;
+}
+
+// The walk of the export, checked against the exported folder.
+void expectExportRoot(Nfs4ClientState &state)
+{
+    const nfsres::Result<Nfs4ExportRoot> root = nfs4MountWalk(state, live::env("RT_NFS_V4_EXPORT").c_str());
+    ASSERT_TRUE(root.ok()) << std::hex << root.error();
+    const struct stat st = exportStat();
+    EXPECT_FALSE(root.value().fh.empty());
+    EXPECT_EQ(NF4DIR, root.value().type);
+    EXPECT_EQ(static_cast<uint64_t>(st.st_ino), root.value().fileid);
+    EXPECT_EQ(st.st_mode & 07777, root.value().mode & 07777);
+}
+
+// A compound sent outside any state, so that no recovery hides what the server says.
+nfsstat4 rawStatus(uint32_t minor, const nfs_argop4 &op)
+{
+    Nfs4Reply reply;
+    (void)nfs4CompoundCall(live::host().c_str(), minor, &op, 1, 0, reply).ok();
+    EXPECT_TRUE(reply.answered());
+    return reply.status();
+}
+
+nfs_argop4 renewOf(clientid4 id)
+{
+    nfs_argop4 op{};
+    op.argop = OP_RENEW;
+    op.nfs_argop4_u.opdestroy_clientid = id;
+    return op;
+}
+
+} // namespace
+
+TEST(Nfs4StateLive, FourTasksShareTwoSlotsOfOneSession)
+{
+    // Two slots for four tasks: each waits its turn for a slot, and no sequence id is reused
+    // (a slot sent twice at once would fail with a sequence fault or a recovery).
+    const int32_t savedWindow = nfsMaxInFlight;
+    nfsMaxInFlight = 2;
+    StateUser user;
+    nfsMaxInFlight = savedWindow;
+    ASSERT_TRUE(user.ok());
+    const Snapshot before = snapshot(*user);
+    EXPECT_EQ(1U, before.minor);
+    EXPECT_EQ(2U, before.slots);
+    std::atomic<int> failures{0};
+    std::vector<std::thread> tasks;
+    for (int t = 0; t < 4; ++t) {
+        tasks.emplace_back([&] {
+            for (int i = 0; i < 25; ++i) {
+                const auto root = nfs4MountWalk(*user, live::env("RT_NFS_V4_EXPORT").c_str());
+                failures += root.ok() && !root.value().fh.empty() ? 0 : 1;
+            }
+        });
+    }
+    for (std::thread &task : tasks)
+        task.join();
+    EXPECT_EQ(0, failures.load());
+    const Snapshot after = snapshot(*user);
+    EXPECT_EQ(before.generation, after.generation) << "the session was established again";
+    EXPECT_EQ(1U, after.clientIds);
+}
+
+TEST(Nfs4StateLive, MountWalk)
+{
+    StateUser user;
+    ASSERT_TRUE(user.ok());
+    expectExportRoot(*user);
+    std::ofstream(live::exportDir() + "/plain.txt") << "x";
+    const struct {
+        const char *path;
+        int error;
+    } cases[] = {
+        {"/", 0},
+        {"//export/", 0},
+        {"/export/missing", nfs4Error(NFS4ERR_NOENT)},
+        {"/missing/export", nfs4Error(NFS4ERR_NOENT)},
+        {"/export/plain.txt", nfs4Error(NFS4ERR_NOTDIR)},
+        {"/export/a/b/c/d/e/f/g/h/i/j/k/l/m/n/o/p/q/r/s/t/u/v/w/x/y/z/1/2", K_ENAMETOOLONG},
+    };
+    for (const auto &c : cases) {
+        const nfsres::Result<Nfs4ExportRoot> root = nfs4MountWalk(*user, c.path);
+        EXPECT_EQ(c.error, root.ok() ? 0 : root.error()) << c.path;
+    }
+}
+
+TEST(Nfs4StateLive, LeaseKeptAcrossThreeIdleLeases)
+{
+    StateUser v41;
+    StateUser v40(Nfs4Minors::Only40);
+    ASSERT_TRUE(v41.ok() && v40.ok());
+    const Snapshot before41 = snapshot(*v41);
+    const Snapshot before40 = snapshot(*v40);
+    EXPECT_EQ(1U, before41.minor);
+    EXPECT_EQ(0U, before40.minor); // SETCLIENTID and its confirmation
+    ASSERT_LE(before41.leaseSec, 6U) << "run with RT_NFS_V4_LEASE=5";
+    std::this_thread::sleep_for(std::chrono::seconds(3 * before41.leaseSec + 1));
+    // The 4.0 client id, asked outside the state, is still the server's; the 4.1 session answers
+    // without being made again.
+    EXPECT_EQ(NFS4_OK, rawStatus(0, renewOf(before40.clientId)));
+    expectExportRoot(*v41);
+    expectExportRoot(*v40);
+    EXPECT_EQ(before41.generation, snapshot(*v41).generation);
+    EXPECT_EQ(before40.generation, snapshot(*v40).generation);
+}
+
+TEST(Nfs4StateLive, LastUserDestroysSessionAndClientId)
+{
+    StateUser first;
+    StateUser second;
+    ASSERT_TRUE(first.ok() && second.ok());
+    EXPECT_EQ(&*first, &*second);
+    first.release();
+    expectExportRoot(*second);
+    const Snapshot s = snapshot(*second);
+    second.release();
+
+    nfs_argop4 sequence{};
+    sequence.argop = OP_SEQUENCE;
+    std::memcpy(sequence.nfs_argop4_u.opsequence.sa_sessionid, s.session, NFS4_SESSIONID_SIZE);
+    sequence.nfs_argop4_u.opsequence.sa_sequenceid = 1000;
+    EXPECT_EQ(NFS4ERR_BADSESSION, rawStatus(1, sequence));
+    nfs_argop4 create{};
+    create.argop = OP_CREATE_SESSION;
+    create.nfs_argop4_u.opcreate_session = {
+        s.clientId, 1, 0, {0, 4096, 4096, 0, 8, 1, 0, 0}, {0, 4096, 4096, 0, 2, 1, 0, 0}, 0x40000000, 1};
+    EXPECT_EQ(NFS4ERR_STALE_CLIENTID, rawStatus(1, create));
+
+    StateUser again;
+    ASSERT_TRUE(again.ok());
+    EXPECT_NE(s.clientId, snapshot(*again).clientId);
+    expectExportRoot(*again);
+}

@@ -1,0 +1,312 @@
+// The version 4 client state against a small 4.1 server scripted over TCP port 2049, for what no
+// real server does on demand: NFS4ERR_DELAY, SEQ_MISORDERED, BADSESSION, STALE_CLIENTID and
+// BADSLOT in answer to SEQUENCE, and a server of 4.0 alone. The server checks every slot's
+// sequence ids as RFC 8881 section 2.10.6.1 has it and counts what it saw.
+#include "server/scriptedServer.h"
+#include "state/nfs4ClientState.h"
+#include "state/nfs4MountWalk.h"
+
+#include <kernel/hostLib.h>
+#include <kernel/kernelErrno.h>
+
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <cstring>
+#include <map>
+#include <memory>
+#include <mutex>
+#include <thread>
+
+namespace {
+
+using scripted::DecodedArgs;
+using scripted::Reply;
+using scripted::RpcCall;
+
+constexpr const char *kHost = "v4-state-faults";
+constexpr const char *kAddress = "127.0.0.94";
+constexpr uint32_t kSlots = 4;
+
+// Faults armed by a test: each answers the next SEQUENCEs that many times.
+struct Faults {
+    int delay = 0;
+    int misordered = 0;
+    int badSession = 0;
+    int staleClient = 0;
+    uint32_t refuseSlotsFrom = kSlots; // slots from here on answered BADSLOT
+    bool only40 = false;
+    int drop = 0; // compounds left unanswered, their SEQUENCE not taken
+    uint32_t lease = 60;
+    std::chrono::milliseconds pause{0}; // before each SEQUENCE is answered
+};
+
+class V4Server {
+public:
+    std::mutex lock; // everything below
+    Faults faults;
+    std::map<nfs_opnum4, int> ops;
+    int outOfOrder = 0; // SEQUENCEs whose sequence id was not the slot's next
+    std::map<uint32_t, int> slotsSeen;
+
+    Reply compound(XDR *xdrs)
+    {
+        DecodedArgs<COMPOUND4args> args(xdrs, xdr_COMPOUND4args);
+        if (!args.ok())
+            return Reply::of(scripted::ReplyKind::garbageArgs);
+        const COMPOUND4args &a = args.value();
+        std::shared_ptr<COMPOUND4res> res(new COMPOUND4res{}, [](COMPOUND4res *r) {
+            std::free(r->resarray.resarray_val);
+            delete r;
+        });
+        res->resarray.resarray_val = static_cast<nfs_resop4 *>(std::calloc(NFS4_MAX_OPS, sizeof(nfs_resop4)));
+        std::unique_lock held(lock);
+        if (a.argarray.argarray_len > 0 && a.argarray.argarray_val[0].argop == OP_SEQUENCE &&
+            once(faults.drop))
+            return Reply::of(scripted::ReplyKind::silent);
+        if (a.minorversion == 1 && faults.only40) {
+            res->status = NFS4ERR_MINOR_VERS_MISMATCH;
+        } else {
+            for (u_int i = 0; i < a.argarray.argarray_len && res->status == NFS4_OK; ++i) {
+                nfs_resop4 &r = res->resarray.resarray_val[res->resarray.resarray_len++];
+                r.resop = a.argarray.argarray_val[i].argop;
+                r.status = answer(a.argarray.argarray_val[i], r, held);
+                res->status = r.status;
+            }
+        }
+        return Reply::ok([res](XDR *out) { return xdr_COMPOUND4res(out, res.get()) != 0; });
+    }
+
+private:
+    clientid4 client_ = 0;
+    uint32_t session_ = 0; // 0: none
+    uint32_t slotSeq_[kSlots] = {};
+
+    static bool once(int &count) { return count > 0 && count-- > 0; }
+
+    nfsstat4 sequence(const SEQUENCE4args &s, SEQUENCE4resok &ok, std::unique_lock<std::mutex> &held)
+    {
+        if (faults.pause.count() > 0) {
+            held.unlock();
+            std::this_thread::sleep_for(faults.pause);
+            held.lock();
+        }
+        uint32_t session = 0;
+        std::memcpy(&session, s.sa_sessionid, sizeof session);
+        ++slotsSeen[s.sa_slotid];
+        if (session == 0 || session != session_)
+            return NFS4ERR_BADSESSION;
+        if (s.sa_slotid >= faults.refuseSlotsFrom)
+            return NFS4ERR_BADSLOT;
+        if (once(faults.delay))
+            return NFS4ERR_DELAY;
+        if (once(faults.misordered))
+            return NFS4ERR_SEQ_MISORDERED;
+        if (once(faults.badSession)) {
+            session_ = 0;
+            return NFS4ERR_BADSESSION;
+        }
+        if (once(faults.staleClient)) {
+            session_ = 0;
+            client_ = 0;
+            return NFS4ERR_STALE_CLIENTID;
+        }
+        if (s.sa_sequenceid != slotSeq_[s.sa_slotid] + 1) {
+            ++outOfOrder;
+            return NFS4ERR_SEQ_MISORDERED;
+        }
+        slotSeq_[s.sa_slotid] = s.sa_sequenceid;
+        std::memcpy(ok.sr_sessionid, s.sa_sessionid, NFS4_SESSIONID_SIZE);
+        ok.sr_sequenceid = s.sa_sequenceid;
+        ok.sr_slotid = s.sa_slotid;
+        ok.sr_highest_slotid = ok.sr_target_highest_slotid = kSlots - 1;
+        return NFS4_OK;
+    }
+
+    nfsstat4 answer(const nfs_argop4 &op, nfs_resop4 &r, std::unique_lock<std::mutex> &held)
+    {
+        ++ops[op.argop];
+        auto &u = r.nfs_resop4_u;
+        switch (op.argop) {
+        case OP_SEQUENCE: return sequence(op.nfs_argop4_u.opsequence, u.opsequence, held);
+        case OP_EXCHANGE_ID:
+        case OP_SETCLIENTID:
+            client_ = 0x100 + static_cast<clientid4>(ops[op.argop]);
+            u.opexchange_id.eir_clientid = client_; // SETCLIENTID's clientid sits at the same place
+            u.opexchange_id.eir_sequenceid = 1;
+            return NFS4_OK;
+        case OP_CREATE_SESSION: {
+            if (op.nfs_argop4_u.opcreate_session.csa_clientid != client_)
+                return NFS4ERR_STALE_CLIENTID;
+            session_ = static_cast<uint32_t>(ops[OP_CREATE_SESSION]);
+            std::memcpy(u.opcreate_session.csr_sessionid, &session_, sizeof session_);
+            u.opcreate_session.csr_fore_chan_attrs = op.nfs_argop4_u.opcreate_session.csa_fore_chan_attrs;
+            u.opcreate_session.csr_fore_chan_attrs.ca_maxrequests = kSlots;
+            u.opcreate_session.csr_back_chan_attrs = op.nfs_argop4_u.opcreate_session.csa_back_chan_attrs;
+            std::fill(std::begin(slotSeq_), std::end(slotSeq_), 0);
+            return NFS4_OK;
+        }
+        case OP_GETATTR: {
+            fattr4 &attrs = u.opgetattr;
+            for (const u_int bit :
+                 {FATTR4_TYPE, FATTR4_SIZE, FATTR4_FSID, FATTR4_LEASE_TIME, FATTR4_FILEID, FATTR4_MODE})
+                if (nfs4BitmapHas(op.nfs_argop4_u.opgetattr, bit))
+                    nfs4BitmapSet(&attrs.attrmask, bit);
+            attrs.type = NF4DIR;
+            attrs.lease_time = faults.lease;
+            attrs.fileid = 7;
+            attrs.mode = 0755;
+            return NFS4_OK;
+        }
+        case OP_GETFH:
+            u.opgetfh.len = 4;
+            std::memcpy(u.opgetfh.val, "root", 4);
+            return NFS4_OK;
+        case OP_LOOKUP: return NFS4_OK;
+        case OP_SECINFO_NO_NAME:
+            u.opsecinfo_no_name.len = 1;
+            u.opsecinfo_no_name.val[0].flavor = 1;
+            return NFS4_OK;
+        default: return NFS4_OK; // PUTROOTFH, RECLAIM_COMPLETE, the destroys, the 4.0 confirmation, RENEW
+        }
+    }
+};
+
+class Nfs4StateFault : public testing::Test {
+protected:
+    void SetUp() override
+    {
+        ASSERT_EQ(hostAdd(kHost, kAddress), 0);
+        std::string error;
+        server_ = scripted::ScriptedServer::start(
+            {.address = kAddress, .programPort = scripted::nfsPort, .tcp = true}, &error);
+        ASSERT_NE(server_, nullptr) << error;
+        server_->handle(NFS4_PROGRAM, NFS_V4, NFSPROC4_COMPOUND,
+                        [this](const RpcCall &, XDR *args) { return v4_.compound(args); });
+    }
+    void TearDown() override { server_.reset(); }
+
+    // The mount walk of a fresh state, after the faults FAULTS are armed once it is established.
+    nfsres::Status walkWith(const Faults &faults, Nfs4Minors minors = Nfs4Minors::Automatic)
+    {
+        const nfsres::Result<Nfs4ClientState *> state = nfs4StateAcquire(kHost, minors);
+        if (!state.ok())
+            return state.fail();
+        {
+            const std::lock_guard held(v4_.lock);
+            v4_.faults = faults;
+        }
+        const nfsres::Result<Nfs4ExportRoot> root = nfs4MountWalk(*state.value(), "/export");
+        nfs4StateRelease(state.value());
+        return nfsres::statusOf(root);
+    }
+    int count(nfs_opnum4 op)
+    {
+        const std::lock_guard held(v4_.lock);
+        return v4_.ops[op];
+    }
+
+    V4Server v4_;
+    std::unique_ptr<scripted::ScriptedServer> server_;
+};
+
+} // namespace
+
+TEST_F(Nfs4StateFault, SequenceFaultsAreRecoveredWithinTheCall)
+{
+    const struct {
+        const char *name;
+        Faults faults;
+        int sessions;  // CREATE_SESSIONs in all
+        int clientIds; // EXCHANGE_IDs in all
+        int sequences; // SEQUENCEs in all: the set-up's, the walk's tries
+    } cases[] = {
+        {"delay twice", {.delay = 2}, 1, 1, 4},
+        {"misordered", {.misordered = 1}, 2, 1, 4},
+        {"session lost", {.badSession = 1}, 2, 1, 4},
+        {"client id lost", {.staleClient = 1}, 2, 2, 4},
+    };
+    for (const auto &c : cases) {
+        {
+            const std::lock_guard held(v4_.lock);
+            v4_.ops.clear();
+        }
+        const nfsres::Status walked = walkWith(c.faults);
+        EXPECT_TRUE(walked.ok()) << c.name << std::hex << " 0x" << walked.error();
+        EXPECT_EQ(c.sessions, count(OP_CREATE_SESSION)) << c.name;
+        EXPECT_EQ(c.clientIds, count(OP_EXCHANGE_ID)) << c.name;
+        EXPECT_EQ(c.sequences, count(OP_SEQUENCE)) << c.name;
+        EXPECT_EQ(1, count(OP_DESTROY_CLIENTID)) << c.name;
+    }
+    EXPECT_EQ(0, v4_.outOfOrder);
+}
+
+TEST_F(Nfs4StateFault, RefusedSlotIsLeftForALowerOne)
+{
+    // The first task holds slot 0 while the server pauses; the second, on slot 1, is refused
+    // and goes again on slot 0 once it is free.
+    const nfsres::Result<Nfs4ClientState *> state = nfs4StateAcquire(kHost, Nfs4Minors::Automatic);
+    ASSERT_TRUE(state.ok());
+    {
+        const std::lock_guard held(v4_.lock);
+        v4_.faults = {.refuseSlotsFrom = 1, .pause = std::chrono::milliseconds(200)};
+        v4_.slotsSeen.clear();
+    }
+    nfsres::Status results[2];
+    std::thread first([&] { results[0] = nfsres::statusOf(nfs4MountWalk(*state.value(), "/export")); });
+    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    std::thread second([&] { results[1] = nfsres::statusOf(nfs4MountWalk(*state.value(), "/export")); });
+    first.join();
+    second.join();
+    nfs4StateRelease(state.value());
+    EXPECT_TRUE(results[0].ok() && results[1].ok());
+    const std::lock_guard held(v4_.lock);
+    EXPECT_EQ(1, v4_.slotsSeen[1]);
+    EXPECT_EQ(2, v4_.slotsSeen[0]);
+    EXPECT_EQ(0, v4_.outOfOrder);
+}
+
+TEST_F(Nfs4StateFault, SlotOfALostReplyStepsBackWhenRefused)
+{
+    // A call without an answer leaves its slot's sequence id in doubt: the next one on it
+    // guesses the server took it, and steps back when refused, in the same session.
+    const int32_t savedTimeout = nfsTimeoutSec;
+    nfsTimeoutSec = 1;
+    const nfsres::Result<Nfs4ClientState *> state = nfs4StateAcquire(kHost, Nfs4Minors::Automatic);
+    ASSERT_TRUE(state.ok());
+    {
+        const std::lock_guard held(v4_.lock);
+        v4_.faults.drop = 1;
+    }
+    EXPECT_EQ(K_RPC_CLNT_ERRNO_BASE | RPC_TIMEDOUT,
+              nfsres::statusOf(nfs4MountWalk(*state.value(), "/export")).error());
+    const nfsres::Status again = nfsres::statusOf(nfs4MountWalk(*state.value(), "/export"));
+    EXPECT_TRUE(again.ok()) << std::hex << again.error();
+    nfsTimeoutSec = savedTimeout;
+    nfs4StateRelease(state.value());
+    EXPECT_EQ(1, count(OP_CREATE_SESSION));
+    const std::lock_guard held(v4_.lock);
+    EXPECT_EQ(1, v4_.outOfOrder);
+}
+
+TEST_F(Nfs4StateFault, ServerOf40AloneGetsSetClientId)
+{
+    {
+        const std::lock_guard held(v4_.lock);
+        v4_.faults.only40 = true;
+        v4_.faults.lease = 3;
+    }
+    const nfsres::Result<Nfs4ClientState *> state = nfs4StateAcquire(kHost, Nfs4Minors::Automatic);
+    ASSERT_TRUE(state.ok()) << std::hex << state.error();
+    EXPECT_EQ(0U, state.value()->minor);
+    // Calls that name no state do not renew a 4.0 lease: RENEW goes all the same.
+    const auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(1500);
+    while (std::chrono::steady_clock::now() < end)
+        EXPECT_TRUE(nfs4MountWalk(*state.value(), "/export").ok());
+    nfs4StateRelease(state.value());
+    EXPECT_LE(1, count(OP_RENEW));
+    EXPECT_EQ(1, count(OP_SETCLIENTID));
+    EXPECT_EQ(1, count(OP_SETCLIENTID_CONFIRM));
+    EXPECT_EQ(0, count(OP_SECINFO_NO_NAME));
+    EXPECT_EQ(0, count(OP_DESTROY_CLIENTID));
+}
