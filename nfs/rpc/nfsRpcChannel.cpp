@@ -224,6 +224,16 @@ void NfsRpcChannel::markBroken(uint32_t generation)
     wakeAll(nullptr);
 }
 
+// A record larger than any answer taken: whose call it answers is not known, and an answer that
+// large would come again if the calls were sent again, so the calls on the connection fail at
+// once rather than at their time-outs; the connection is closed.
+void NfsRpcChannel::oversize(uint32_t generation)
+{
+    if (generation == generation_ && !broken_)
+        failAll(RPC_CANTRECV);
+    markBroken(generation);
+}
+
 NfsChannelEvent NfsRpcChannel::await(NfsRpcPending *const *calls, std::size_t n, NfsRpcClock::time_point when,
                                      SEM_ID wake, uint32_t seen, std::size_t *which)
 {
@@ -266,6 +276,7 @@ NfsChannelEvent NfsRpcChannel::await(NfsRpcPending *const *calls, std::size_t n,
             break;
         case Read::none: break;
         case Read::broken: markBroken(reading); break;
+        case Read::oversize: oversize(reading); break;
         case Read::refused: failAll(RPC_CANTRECV); break;
         case Read::failed: failAll(RPC_CANTRECV); break;
         }
@@ -283,7 +294,7 @@ NfsRpcChannel::Read NfsRpcChannel::readDatagram(NfsRpcClock::time_point when)
         // Datagrams that keep coming without answering hold nobody past the time.
         if (!first && NfsRpcClock::now() >= when)
             return Read::none;
-        const ssize_t got = recv(socket_, incoming_.data(), room_, MSG_DONTWAIT);
+        const ssize_t got = recv(socket_, incoming_.data(), incoming_.size(), MSG_DONTWAIT);
         if (got >= static_cast<ssize_t>(sizeof(uint32_t))) {
             length_ = static_cast<std::size_t>(got);
             rawBytes_ = length_;
@@ -331,7 +342,7 @@ NfsRpcChannel::Read NfsRpcChannel::readRecord(NfsRpcClock::time_point when)
                 lastFragment_ = (mark & kLastFragment) != 0;
                 fragmentLeft_ = mark & kFragmentLength;
                 if (fragmentLeft_ > incoming_.size() - gathered_)
-                    return Read::broken; // the stream cannot be followed past it
+                    return Read::oversize; // the stream cannot be followed past it
             }
         } else if (fragmentLeft_ > 0) {
             got = recv(socket_, incoming_.data() + gathered_, fragmentLeft_, MSG_DONTWAIT);
@@ -430,6 +441,8 @@ void NfsRpcChannel::readWhileBlocked(SEM_ID wake, NfsRpcClock::time_point deadli
         rawBytes_ = 0;
     } else if (read == Read::broken)
         markBroken(reading);
+    else if (read == Read::oversize)
+        oversize(reading);
     passReading(wake);
 }
 

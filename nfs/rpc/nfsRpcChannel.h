@@ -92,13 +92,14 @@ public:
     int users = 0;
 
 private:
-    enum class Read { message, none, broken, refused, failed };
+    enum class Read { message, none, broken, oversize, refused, failed };
     Read readOne(NfsRpcClock::time_point when);
     Read readDatagram(NfsRpcClock::time_point when);
     Read readRecord(NfsRpcClock::time_point when);
     void deliver(std::size_t length);
     void failAll(clnt_stat status);
     void markBroken(uint32_t generation);
+    void oversize(uint32_t generation);
     void readWhileBlocked(SEM_ID wake, NfsRpcClock::time_point deadline);
     bool takeReconnection(NfsRpcClock::time_point deadline, SEM_ID wake, bool *timedOut);
     void wakeAll(SEM_ID except);
@@ -137,6 +138,8 @@ private:
 // set (an error number) when it cannot be opened.
 NfsRpcChannel *nfsRpcChannelOpen(const sockaddr_in &server, int transport, NfsRpcClock::time_point deadline,
                                  int *error);
+// The handles that hold the channel.
+int nfsRpcChannelHolders(const NfsRpcChannel *channel);
 // Gives up one hold; the last closes the channel.
 void nfsRpcChannelRelease(NfsRpcChannel *channel);
 // The N calls of COMMON's shape (its own procedure, arguments and result unused) on CHANNEL, at

@@ -95,6 +95,14 @@ NfsRpcChannel *nfsRpcChannelOpen(const sockaddr_in &server, int transport, NfsRp
     return made.release();
 }
 
+int nfsRpcChannelHolders(const NfsRpcChannel *channel)
+{
+    if (channel == nullptr)
+        return 0;
+    const SemGuard guard(registry().lock);
+    return channel->users;
+}
+
 void nfsRpcChannelRelease(NfsRpcChannel *channel)
 {
     if (channel == nullptr)

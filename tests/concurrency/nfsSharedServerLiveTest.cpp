@@ -96,7 +96,7 @@ protected:
                 kClose(reader);
         }
         if (!same)
-            failed += "read back; ";
+            failed += "read back (" + std::to_string(errnoGet()) + "); ";
         if (kClose(fd) != 0)
             failed += "close; ";
         nfsClientClose();

@@ -122,21 +122,25 @@ TEST_F(ClientCallLive, MoreThanSixteenGroupsStillMakeWorkingCalls)
     EXPECT_EQ(live::ownerOnServer("owner-groups"), 2001);
 }
 
-TEST_F(ClientCallLive, EveryTaskHasItsOwnHandleAndReleasesItAtExit)
+TEST_F(ClientCallLive, TasksShareTheServersChannelWhichClosesWithTheLastHandle)
 {
     ASSERT_EQ(live::nullCall(live::host(), kNfs, 3), 0);
     const std::string mine = live::currentSocket();
+    const int myFd = nfsRpcClientCurrent()->socket;
+    const CLIENT *myHandle = nfsRpcClientCurrent()->pClient;
     std::string theirs;
-    int theirFd = -1;
+    const CLIENT *theirHandle = nullptr;
     std::thread([&] {
         ASSERT_EQ(live::nullCall(live::host(), kNfs, 3), 0);
         theirs = live::currentSocket();
-        theirFd = nfsRpcClientCurrent()->socket;
+        theirHandle = nfsRpcClientCurrent()->pClient;
     }).join();
-    EXPECT_FALSE(theirs.empty());
-    EXPECT_NE(theirs, mine);
-    EXPECT_NE(live::descriptorTarget(theirFd), theirs) << "the ended task's socket is closed";
-    EXPECT_EQ(live::currentSocket(), mine) << "this task's handle is untouched";
+    EXPECT_EQ(theirs, mine) << "one socket for the server, whichever task calls";
+    EXPECT_NE(theirHandle, myHandle) << "each task its own handle and credential";
+    EXPECT_EQ(live::currentSocket(), mine) << "the ended task's exit leaves the channel to this task";
+    ASSERT_EQ(live::nullCall(live::host(), kNfs, 3), 0);
+    nfsClientClose();
+    EXPECT_NE(live::descriptorTarget(myFd), mine) << "the last handle's release closes the socket";
 }
 
 TEST_F(ClientCallLive, CloseWithoutAnyCallDoesNothing)
