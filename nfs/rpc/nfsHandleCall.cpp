@@ -63,19 +63,18 @@ int neededBufferSize(uint32_t messageSize, std::size_t window)
 // window of calls in flight of every task that shares the socket (a datagram that finds the
 // buffer full is dropped and costs its call a retransmission); a larger word stays, and a
 // buffer raised for more tasks is not lowered again.
-bool setBufferSizes(int socket, uint32_t messageSize, int holders)
+bool setBufferSizes(NfsRpcChannel *channel, uint32_t messageSize)
 {
-    const std::size_t calls = windowSize() * static_cast<std::size_t>(std::max(holders, 1));
+    const std::size_t calls = windowSize() * static_cast<std::size_t>(std::max(nfsRpcChannelHolders(channel), 1));
     const int size = std::max(nfsSockBufSize, neededBufferSize(messageSize, calls));
-    const auto raise = [socket, size](int option) {
-        int now = 0;
-        socklen_t length = sizeof now;
-        // The kernel reports twice the size asked for (its bookkeeping included).
-        if (getsockopt(socket, SOL_SOCKET, option, &now, &length) == 0 && now / 2 >= size)
+    int set = channel->bufferSize.load();
+    do {
+        if (set >= size)
             return true;
-        return setsockopt(socket, SOL_SOCKET, option, &size, sizeof size) != -1;
-    };
-    return raise(SO_SNDBUF) && raise(SO_RCVBUF);
+    } while (!channel->bufferSize.compare_exchange_weak(set, size));
+    const int socket = channel->socket();
+    return setsockopt(socket, SOL_SOCKET, SO_SNDBUF, &size, sizeof size) != -1 &&
+           setsockopt(socket, SOL_SOCKET, SO_RCVBUF, &size, sizeof size) != -1;
 }
 
 // An AUTH_UNIX credential carries at most 16 groups: the first 16 of the record go.
@@ -144,8 +143,7 @@ int createHandle(NfsRpcClient *client, const char *host, uint32_t prog, uint32_t
         return errnoGet();
 
     client->ownerId = kernelId;
-    if (!tcp && !setBufferSizes(client->socket, std::max(sizes.send, sizes.receive),
-                                nfsRpcChannelHolders(nfsRpcHandleChannel(client->pClient)))) {
+    if (!tcp && !setBufferSizes(nfsRpcHandleChannel(client->pClient), std::max(sizes.send, sizes.receive))) {
         const int error = errnoGet();
         discardNewHandle(client);
         return error;

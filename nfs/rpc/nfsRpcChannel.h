@@ -15,6 +15,7 @@
 
 #include <kernel/semLib.h>
 
+#include <atomic>
 #include <cstddef>
 #include <chrono>
 #include <cstdint>
@@ -90,6 +91,8 @@ public:
 
     // The registry's count of the handles that hold the channel.
     int users = 0;
+    // The buffer size last set on a UDP socket (0: the system's), raised as holders come.
+    std::atomic<int> bufferSize{0};
 
 private:
     enum class Read { message, none, broken, oversize, refused, failed };

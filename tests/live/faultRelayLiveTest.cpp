@@ -23,6 +23,7 @@
 #include <cstdio>
 #include <cstring>
 #include <thread>
+#include <vector>
 
 namespace {
 
@@ -498,6 +499,26 @@ TEST_F(TcpRelayLive, ConnectionsResetMidCallAreReopenedAndTheCallSentAgainAsItWa
         else
             EXPECT_GE(resent, 4u);
     }
+}
+
+// Tasks calling one server share one connection, their calls in flight on it together; a
+// reset while they wait is mended by one new connection for all of them, each call sent again.
+TEST_F(TcpRelayLive, TasksShareOneConnectionAndOneReconnectionServesThemAll)
+{
+    roundTrip("before", 20000); // this task's handle holds the channel open
+    const NfsStatCounts before = tcpCounts();
+    const unsigned connections = tcpRelay_->connections();
+    const unsigned resets = tcpRelay_->resets();
+    tcpRelay_->setPlan({.resetCalls = 1, .delay = std::chrono::milliseconds(20)});
+    std::vector<std::thread> tasks;
+    for (int i = 0; i < 3; ++i)
+        tasks.emplace_back([this, i] { roundTrip("task" + std::to_string(i), 100000); });
+    for (std::thread &task : tasks)
+        task.join();
+    EXPECT_EQ(tcpRelay_->resets(), resets + 1);
+    EXPECT_EQ(tcpRelay_->connections(), connections + 1) << "one connection opened again for every task";
+    EXPECT_EQ(tcpCounts().reconnects, before.reconnects + 1);
+    EXPECT_EQ(tcpCounts().timeouts, before.timeouts);
 }
 
 // A server that takes connections and calls but never answers: the call ends with the
