@@ -277,7 +277,7 @@ NfsChannelEvent NfsRpcChannel::await(NfsRpcPending *const *calls, std::size_t n,
         case Read::none: break;
         case Read::broken: markBroken(reading); break;
         case Read::oversize: oversize(reading); break;
-        case Read::refused: failAll(RPC_CANTRECV); break;
+        case Read::refused: // the server's host or port refused: every call hears it
         case Read::failed: failAll(RPC_CANTRECV); break;
         }
     }
