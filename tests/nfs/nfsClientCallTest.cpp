@@ -20,9 +20,11 @@
 
 #include <gtest/gtest.h>
 
+#include <array>
 #include <chrono>
 #include <memory>
 #include <regex>
+#include <set>
 #include <thread>
 #include <string>
 #include <vector>
@@ -347,6 +349,45 @@ TEST_F(ClientCallScripted, HandlesAreSizedForTheLargestTransferTheWordsAllow)
 
 // A UDP socket's buffers hold the user's word, raised only as far as a window of the largest
 // messages needs (the system reports twice what it was given, its own overhead included).
+// Tasks calling one server share its socket. The server holds three tasks' calls and answers
+// them in reverse order: whichever task reads, each answer reaches the task that sent its
+// transaction id.
+TEST_F(ClientCallScripted, TasksShareOneSocketAndEachAnswerReachesItsCaller)
+{
+    constexpr std::size_t kTasks = 3;
+    server_->handle(kProg, 3, 1, [](const scripted::RpcCall &, XDR *args) {
+        u_int value = 0;
+        if (xdr_u_int(args, &value) == 0)
+            return scripted::Reply::of(scripted::ReplyKind::garbageArgs);
+        return scripted::Reply::ok(xdr_u_int, value * 1000 + 7);
+    });
+    server_->setProgramBehaviour(kProg, scripted::Behaviour::reversed(kTasks, std::chrono::milliseconds(20)));
+    std::array<u_int, kTasks> answers{};
+    std::array<int, kTasks> results{};
+    std::vector<std::thread> tasks;
+    for (std::size_t i = 0; i < kTasks; ++i) {
+        tasks.emplace_back([&answers, &results, i] {
+            u_int value = static_cast<u_int>(i + 1);
+            results[i] = nfsClientCall(kHost, kProg, 3, 1, nfsXdrProc(xdr_u_int), &value, nfsXdrProc(xdr_u_int),
+                                       &answers[i]);
+            nfsClientClose();
+        });
+    }
+    for (std::thread &task : tasks)
+        task.join();
+    server_->setProgramBehaviour(kProg, scripted::Behaviour::answer());
+    std::set<uint16_t> ports;
+    for (const scripted::RpcCall &call : server_->calls()) {
+        if (call.prog == kProg && call.proc == 1)
+            ports.insert(call.clientPort);
+    }
+    EXPECT_EQ(ports.size(), 1u) << "one socket for every task";
+    for (std::size_t i = 0; i < kTasks; ++i) {
+        EXPECT_EQ(results[i], 0) << i;
+        EXPECT_EQ(answers[i], static_cast<u_int>((i + 1) * 1000 + 7)) << i;
+    }
+}
+
 TEST_F(ClientCallScripted, SocketBuffersFollowTheWordAndTheWindow)
 {
     const int32_t savedWindow = nfsMaxInFlight;
