@@ -32,7 +32,7 @@ bool handleFits(const NfsRpcClient *client, const char *host, uint32_t prog, uin
 {
     return client->valid != 0 && client->progNum == prog && client->versNum == vers &&
            std::strcmp(client->hostName, host) == 0 && client->authCount == nfsAuthCount &&
-           nfsRpcTransportAllowed(client->transport) &&
+           nfsRpcTransportAllowed(prog, vers, client->transport) &&
            nfsCallPortFits(prog, ntohs(client->server.sin_port)) &&
            client->bufferSize >= nfsRpcBufferSize(client->transport);
 }

@@ -30,8 +30,10 @@ NfsPortAnswer ask(in_addr_t address, uint32_t prog, uint32_t vers, int protocol,
 
 } // namespace
 
-bool nfsRpcTransportAllowed(int transport)
+bool nfsRpcTransportAllowed(uint32_t prog, uint32_t vers, int transport)
 {
+    if (prog == kNfsProgram && vers == 4)
+        return transport == IPPROTO_TCP;
     switch (nfsCallTransport()) {
     case NFS_TRANSPORT_TCP: return transport == IPPROTO_TCP;
     case NFS_TRANSPORT_UDP: return transport == IPPROTO_UDP;

@@ -14,7 +14,8 @@ struct NfsTransportChoice {
 NfsTransportChoice nfsRpcTransportChoose(in_addr_t address, uint32_t prog, uint32_t vers,
                                          NfsRpcClock::time_point deadline);
 
-// Whether the word allows a handle over TRANSPORT to be used again.
-bool nfsRpcTransportAllowed(int transport);
+// Whether the word allows a handle to PROG and VERS over TRANSPORT to be used again (NFS
+// version 4 goes over TCP whatever the word says).
+bool nfsRpcTransportAllowed(uint32_t prog, uint32_t vers, int transport);
 
 #endif

@@ -7,11 +7,14 @@
 #include "state/nfs4ClientState.h"
 #include "state/nfs4MountWalk.h"
 
+#include <brisnel/nfsConfigLib.h>
+#include <brisnel/nfsRpcLib.h>
 #include <kernel/kernelErrno.h>
 #include <kernel/semGuard.h>
 
 #include <gtest/gtest.h>
 
+#include <netinet/in.h>
 #include <sys/stat.h>
 
 #include <atomic>
@@ -156,6 +159,26 @@ TEST(Nfs4StateLive, MountWalk)
         const nfsres::Result<Nfs4ExportRoot> root = nfs4MountWalk(*user, c.path);
         EXPECT_EQ(c.error, root.ok() ? 0 : root.error()) << c.path;
     }
+}
+
+// Version 4 travels over TCP whatever the transport word says: with the word at UDP only the
+// task's handle is still used again from call to call, not built anew with a new connection.
+TEST(Nfs4StateLive, TheTransportWordLeavesVersion4ItsConnection)
+{
+    const int32_t savedTransport = nfsTransport;
+    nfsTransport = NFS_TRANSPORT_UDP;
+    {
+        StateUser user;
+        ASSERT_TRUE(user.ok());
+        expectExportRoot(*user);
+        const NfsRpcClient *client = nfsRpcClientCurrent();
+        ASSERT_NE(client, nullptr);
+        const CLIENT *handle = client->pClient;
+        EXPECT_EQ(IPPROTO_TCP, client->transport);
+        expectExportRoot(*user);
+        EXPECT_EQ(handle, nfsRpcClientCurrent()->pClient) << "the handle was built again";
+    }
+    nfsTransport = savedTransport;
 }
 
 TEST(Nfs4StateLive, LeaseKeptAcrossThreeIdleLeases)
