@@ -3,6 +3,7 @@
 #include "core/nfsConfig.h"
 #include "core/nfsDeviceRemoval.h"
 #include "core/nfsMountVersion.h"
+#include "rpc/nfsRpcDeviceHolds.h"
 
 #include <brisnel/nfs2Drv.h>
 #include <brisnel/nfsCacheLib.h>
@@ -25,12 +26,14 @@ bool servedBy(const DEV_HDR *dev, int32_t drvNum)
 // The version 3 record owns its mount handle's buffer; the version 2 one holds it inline.
 void releaseRecord(NfsDevice *dev)
 {
+    nfsRpcDeviceRelease(dev);
     std::free(dev->mountFh.data.data_val);
     std::free(dev);
 }
 
 void releaseRecord(Nfs2Device *dev)
 {
+    nfsRpcDeviceRelease(dev);
     std::free(dev);
 }
 

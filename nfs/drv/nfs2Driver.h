@@ -114,6 +114,7 @@ struct Nfs2Driver : NfsDriverTypes<Nfs2Protocol> {
     static nfsres::Status mntUnmountAll(const char *host) { return Nfs2Protocol::mntUnmountAll(host); }
     static void deviceRelease(Nfs2Device *dev)
     {
+        nfsRpcDeviceRelease(dev);
         if (dev->cache.semId != nullptr) // a cache never allocated has nothing to free
             nfsCacheFree(&dev->cache);
         std::free(dev);

@@ -232,6 +232,7 @@ void Nfs3Driver::limitsTune(const char *host, NfsDevice *dev)
 // A device already taken out of the I/O system, with its cache and handle buffer.
 void Nfs3Driver::deviceRelease(NfsDevice *dev)
 {
+    nfsRpcDeviceRelease(dev);
     if (dev->cache.semId != nullptr) // a cache never allocated has nothing to free
         nfsCacheFree(&dev->cache);
     std::free(dev->mountFh.data.data_val);

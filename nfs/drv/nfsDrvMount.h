@@ -11,6 +11,7 @@
 #include "drv/nfsDrvRecords.h"
 #include "drv/nfsVersion.h"
 #include "rpc/nfsRpcClient.h"
+#include "rpc/nfsRpcDeviceHolds.h"
 
 #include <brisnel/nfsCacheLib.h>
 #include <brisnel/nfsDrvLib.h>
@@ -208,7 +209,9 @@ template <typename V> nfsres::Status mount(const char *host, const char *fileSys
         nfsres::viaErrno([&dev, name] { return iosDevAdd(&dev->devHdr, name, V::drvNum()); });
     if (!added.ok())
         return added.fail();
-    // The I/O system's device list owns the device now, and the device what it holds.
+    // The I/O system's device list owns the device now, and the device what it holds: its
+    // server's channel among them, kept open between the tasks that use the device.
+    nfsRpcDeviceHold(dev.get());
     static_cast<void>(dev.release());
     return {};
 }

@@ -141,7 +141,9 @@ private:
 // set (an error number) when it cannot be opened.
 NfsRpcChannel *nfsRpcChannelOpen(const sockaddr_in &server, int transport, NfsRpcClock::time_point deadline,
                                  int *error);
-// The handles that hold the channel.
+// One more hold on an open channel (a mounted device's).
+void nfsRpcChannelHold(NfsRpcChannel *channel);
+// The handles and devices that hold the channel.
 int nfsRpcChannelHolders(const NfsRpcChannel *channel);
 // Gives up one hold; the last closes the channel.
 void nfsRpcChannelRelease(NfsRpcChannel *channel);

@@ -95,6 +95,12 @@ NfsRpcChannel *nfsRpcChannelOpen(const sockaddr_in &server, int transport, NfsRp
     return made.release();
 }
 
+void nfsRpcChannelHold(NfsRpcChannel *channel)
+{
+    const SemGuard guard(registry().lock);
+    ++channel->users;
+}
+
 int nfsRpcChannelHolders(const NfsRpcChannel *channel)
 {
     if (channel == nullptr)

@@ -521,6 +521,18 @@ TEST_F(TcpRelayLive, TasksShareOneConnectionAndOneReconnectionServesThemAll)
     EXPECT_EQ(tcpCounts().timeouts, before.timeouts);
 }
 
+// A mounted device keeps its server's connection open between the tasks that use it: a task
+// that closed its handle, or ended, costs the next one no new connection.
+TEST_F(TcpRelayLive, TheDeviceKeepsItsConnectionFromTaskToTask)
+{
+    roundTrip("before", 20000);
+    nfsClientClose();
+    const unsigned connections = tcpRelay_->connections();
+    for (const char *name : {"second-task", "third-task"})
+        std::thread([this, name] { roundTrip(name, 20000); }).join();
+    EXPECT_EQ(tcpRelay_->connections(), connections);
+}
+
 // A server that takes connections and calls but never answers: the call ends with the
 // time-out, in time, and the next call works on a new connection.
 TEST_F(TcpRelayLive, ServerThatAcceptsAndNeverAnswersTimesOutInTime)
