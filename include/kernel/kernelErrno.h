@@ -5,6 +5,7 @@
 
 #define K_EPERM 1
 #define K_ENOENT 2
+#define K_EINTR 4 /* a wait ended because the task was asked to stop (Ctrl-C in the shell) */
 #define K_EIO 5
 #define K_ENXIO 6 /* no such driver installed */
 #define K_EBADF 9
