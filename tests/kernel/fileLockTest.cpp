@@ -162,6 +162,7 @@ struct Step {
     int type;
     int64_t start;
     int64_t len;
+    int whence = K_SEEK_SET;
 };
 
 struct RangeCase {
@@ -170,7 +171,7 @@ struct RangeCase {
     std::vector<Lock> held;
 };
 
-TEST_F(FileLockTest, OneTaskLocksAreReplacedSplitAndMerged)
+TEST_F(FileLockTest, OneTaskLocksFollowWhenceAndAreReplacedSplitAndMerged)
 {
     const int R = K_F_RDLCK;
     const int W = K_F_WRLCK;
@@ -187,10 +188,17 @@ TEST_F(FileLockTest, OneTaskLocksAreReplacedSplitAndMerged)
         {"unlock to the end frees all", {{W, 10, 10}, {R, 30, 10}, {U, 0, 0}}, {}},
         {"negative length covers the bytes before", {{W, 10, -5}}, {{W, 5, 5}}},
         {"unlock of nothing held", {{U, 0, 10}}, {}},
+        // The position is 30, the file 100 bytes long.
+        {"from the position", {{W, 5, 10, K_SEEK_CUR}}, {{W, 35, 10}}},
+        {"the bytes before the position", {{W, 0, -30, K_SEEK_CUR}}, {{W, 0, 30}}},
+        {"from before the end to the end", {{W, -20, 0, K_SEEK_END}}, {{W, 80, 0}}},
+        {"the bytes before the end", {{W, 0, -10, K_SEEK_END}}, {{W, 90, 10}}},
+        {"beyond the end", {{W, 10, 5, K_SEEK_END}}, {{W, 110, 5}}},
     };
+    ASSERT_EQ(kLseek(fd, 30, K_SEEK_SET), 30);
     for (const RangeCase &c : cases) {
         for (const Step &step : c.steps) {
-            EXPECT_EQ(fcntlError(fd, K_F_SETLK, step.type, step.start, step.len), 0) << c.name;
+            EXPECT_EQ(fcntlError(fd, K_F_SETLK, step.type, step.start, step.len, step.whence), 0) << c.name;
         }
         EXPECT_EQ(seenByOther(), c.held) << c.name;
         ASSERT_EQ(fcntlError(fd, K_F_SETLK, U, 0, 0), 0);
@@ -316,27 +324,6 @@ TEST_F(FileLockTest, CloseReleasesTheClosingTasksLocksOnTheFile)
         return pathOnly >= 0 ? kClose(pathOnly) : -1;
     }).get(), 0);
     EXPECT_EQ(fcntlError(fd, K_F_SETLK, K_F_RDLCK, 25, 1), K_EAGAIN);
-}
-
-TEST_F(FileLockTest, WhenceAndLengthMakeTheRange)
-{
-    struct Case {
-        int whence;
-        int64_t start;
-        int64_t len;
-        Lock held;
-    };
-    const std::vector<Case> cases{
-        {K_SEEK_CUR, 5, 10, {K_F_WRLCK, 35, 10}},   {K_SEEK_CUR, 0, -30, {K_F_WRLCK, 0, 30}},
-        {K_SEEK_END, -20, 0, {K_F_WRLCK, 80, 0}},   {K_SEEK_END, 0, -10, {K_F_WRLCK, 90, 10}},
-        {K_SEEK_END, 10, 5, {K_F_WRLCK, 110, 5}},   {K_SEEK_SET, 0, 0, {K_F_WRLCK, 0, 0}},
-    };
-    ASSERT_EQ(kLseek(fd, 30, K_SEEK_SET), 30);
-    for (const Case &c : cases) {
-        EXPECT_EQ(fcntlError(fd, K_F_SETLK, K_F_WRLCK, c.start, c.len, c.whence), 0);
-        EXPECT_EQ(seenByOther(), std::vector<Lock>{c.held}) << c.whence << " " << c.start << " " << c.len;
-        ASSERT_EQ(fcntlError(fd, K_F_SETLK, K_F_UNLCK, 0, 0), 0);
-    }
 }
 
 TEST_F(FileLockTest, BadRequestsAreRefused)
