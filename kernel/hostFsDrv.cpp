@@ -71,7 +71,7 @@ int hostOpen(const char *path, int flags, int mode)
     return ::open(path, hostFlags, permsOr(mode, kDefaultFilePerms));
 }
 
-intptr_t hostFsOpen(DEV_HDR *, char *tail, int flags, int mode)
+intptr_t hostFsOpen(DEV_HDR *pDev, char *tail, int flags, int mode)
 {
     if (hostAccessFlags(flags) < 0) {
         return fail(K_EINVAL);
@@ -89,6 +89,7 @@ intptr_t hostFsOpen(DEV_HDR *, char *tail, int flags, int mode)
         ::close(fd);
         return fail(K_ENOMEM);
     }
+    file->pDev = pDev;
     file->fd = fd;
     file->flags = wantsDirectory(flags, mode) ? K_O_RDONLY : flags;
     file->path = path;
@@ -119,6 +120,7 @@ int hostFsDelete(DEV_HDR *, char *tail)
 int hostFsClose(intptr_t value)
 {
     auto *file = reinterpret_cast<HostFile *>(value);
+    locksOfTaskRelease(*file);
     int rc = 0;
     if (file->dir != nullptr) {
         rc = ::closedir(file->dir);

@@ -402,6 +402,8 @@ constexpr std::array kIoctlCodes{
     IoctlCode{K_FIOTRUNC64, truncate64},  IoctlCode{K_FIOCHMOD, changeMode},
     IoctlCode{K_FIOTIMESET, setTimes},    IoctlCode{K_FIOLINK, linkTo},
     IoctlCode{K_FIOSYMLINK, makeSymlink}, IoctlCode{K_FIOREADLINK, readLink},
+    IoctlCode{K_FIOGETLK, lockGet},       IoctlCode{K_FIOSETLK, lockSet},
+    IoctlCode{K_FIOSETLKW, lockSetWait},
 };
 
 } // namespace

@@ -80,25 +80,7 @@ int badDescriptor()
     return -1;
 }
 
-// The file's position through the 64-bit code or, from a driver that serves only the 32-bit
-// ones (a version 2 NFS file, say), through K_FIOWHERE.
-bool positionGet(const OpenFile &of, uint64_t *where)
-{
-    if (ioctlOn(of, K_FIOWHERE64, reinterpret_cast<intptr_t>(where)) >= 0) {
-        return true;
-    }
-    if (errnoGet() != K_ENOSYS) {
-        return false;
-    }
-    const int position = ioctlOn(of, K_FIOWHERE, 0);
-    if (position == -1) {
-        return false;
-    }
-    *where = static_cast<uint32_t>(position);
-    return true;
-}
-
-// Repositions through the 64-bit code or, as above, K_FIOSEEK when the position fits its int.
+// Repositions through the 64-bit code or, as positionGet reads, K_FIOSEEK when the position fits its int.
 bool positionSet(const OpenFile &of, uint64_t position)
 {
     if (ioctlOn(of, K_FIOSEEK64, reinterpret_cast<intptr_t>(&position)) >= 0) {
@@ -171,6 +153,22 @@ bool servesNameOnly(int function)
 }
 
 } // namespace
+
+bool positionGet(const OpenFile &of, uint64_t *where)
+{
+    if (ioctlOn(of, K_FIOWHERE64, reinterpret_cast<intptr_t>(where)) >= 0) {
+        return true;
+    }
+    if (errnoGet() != K_ENOSYS) {
+        return false;
+    }
+    const int position = ioctlOn(of, K_FIOWHERE, 0);
+    if (position == -1) {
+        return false;
+    }
+    *where = static_cast<uint32_t>(position);
+    return true;
+}
 
 bool driverOf(int drvNum, ios::DriverEntries &entries)
 {

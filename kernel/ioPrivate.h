@@ -36,6 +36,10 @@ private:
 // The driver's ioctl entry on an open file (K_ENOTSUP when it has none).
 int ioctlOn(const OpenFile &of, int function, intptr_t arg);
 
+// The file's position through the 64-bit code or, from a driver that serves only the 32-bit
+// ones (a version 2 NFS file, say), through K_FIOWHERE. False with the error number set.
+bool positionGet(const OpenFile &of, uint64_t *where);
+
 // Status, renaming and attribute changes need no right to the file's data: the name alone is
 // opened.
 inline constexpr int kNameOnly = K_O_RDONLY | K_O_PATH;

@@ -3,6 +3,7 @@
 #include "iosPrivate.h"
 
 #include <kernel/errnoLib.h>
+#include <kernel/fileLockLib.h>
 #include <kernel/iosLib.h>
 #include <kernel/kernelErrno.h>
 
@@ -174,6 +175,8 @@ void iosDevDelete(DEV_HDR *pDev)
             ios::deviceIdle().wait(lock, [pDev] { return ios::deviceUsers().count(pDev) == 0; });
             delete[] pDev->name;
             pDev->name = nullptr;
+            lock.unlock();
+            fileLockDeviceRelease(pDev);
             return;
         }
     }

@@ -83,6 +83,8 @@ TaskLockState &taskLockState()
     return *state;
 }
 
+std::atomic<TaskInterruptHook> interruptHook{nullptr};
+
 } // namespace
 
 extern "C" {
@@ -140,6 +142,17 @@ int taskLock(void)
     state.holder.store(std::this_thread::get_id());
     ++state.depth;
     return 0;
+}
+
+void taskInterruptHookSet(TaskInterruptHook hook)
+{
+    interruptHook.store(hook);
+}
+
+int taskInterrupted(void)
+{
+    const TaskInterruptHook hook = interruptHook.load();
+    return hook != nullptr ? hook() : 0;
 }
 
 int taskUnlock(void)

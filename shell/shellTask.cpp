@@ -1,5 +1,7 @@
 #include "shellTask.h"
 
+#include <kernel/taskLib.h>
+
 #include <dlfcn.h>
 #include <fcntl.h>
 #include <poll.h>
@@ -257,6 +259,8 @@ void signalsInit()
 {
     if (pipe2(interruptPipe, O_CLOEXEC | O_NONBLOCK) != 0)
         return;
+    // The kernel layer's own waits (a record lock's) end on Ctrl-C too.
+    taskInterruptHookSet([]() -> int { return interruptRequested() ? 1 : 0; });
     // A script run with Ctrl-C ignored (in the background) keeps ignoring it; a shell on a
     // terminal always takes it.
     struct sigaction before {};

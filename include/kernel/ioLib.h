@@ -45,6 +45,12 @@ int kSymlink(const char *target, const char *linkPath);
 /* The text of the symbolic link path, at most size bytes into buffer, not terminated: the
  * number of bytes stored, or -1 (K_EINVAL when path is no link). */
 int kReadlink(const char *path, char *buffer, size_t size);
+/* Record locks on an open file (K_F_GETLK, K_F_SETLK, K_F_SETLKW), owned by the calling task:
+ * two tasks conflict as two processes would. A read lock needs a descriptor open for reading,
+ * a write lock one open for writing (K_EBADF otherwise); a conflict fails K_F_SETLK with
+ * K_EAGAIN; K_F_SETLKW waits until granted, or K_EINTR when the task is asked to stop. A
+ * device whose driver keeps no locks refuses with K_ENOLCK. */
+int kFcntl(int fd, int cmd, struct kflock *lock);
 
 #ifdef __cplusplus
 }

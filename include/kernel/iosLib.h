@@ -44,8 +44,8 @@ int iosDrvInstall(DrvCreateEntry create, DrvDeleteEntry remove, DrvOpenEntry ope
 int iosDrvRemove(int drvNum);
 /* Fills and links pDev; 0, or -1 for a bad driver number, a duplicate or over-long name. */
 int iosDevAdd(DEV_HDR *pDev, const char *name, int drvNum);
-/* Unlinks pDev, waits for the path entries already running on it to return, and releases
- * its name copy. A driver entry must not delete its own device. */
+/* Unlinks pDev, waits for the path entries already running on it to return, releases its
+ * name copy and the record locks on its files. A driver entry must not delete its own device. */
 void iosDevDelete(DEV_HDR *pDev);
 /* The device whose name is the longest prefix of name, with *pNameTail at the rest of the
  * path; null with *pNameTail = name when no device matches. */

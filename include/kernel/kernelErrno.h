@@ -5,9 +5,11 @@
 
 #define K_EPERM 1
 #define K_ENOENT 2
+#define K_EINTR 4 /* a wait ended because the task was asked to stop (Ctrl-C in the shell) */
 #define K_EIO 5
 #define K_ENXIO 6 /* no such driver installed */
 #define K_EBADF 9
+#define K_EAGAIN 11 /* a record lock held by another task conflicts (K_F_SETLK) */
 #define K_ENOMEM 12
 #define K_EACCES 13
 #define K_ENOTEMPTY 15
@@ -23,6 +25,9 @@
 #define K_ENAMETOOLONG 26
 #define K_ENOSPC 28
 #define K_EROFS 30
+/* kFcntl on a device whose driver serves no record locks (it answered the lock codes with
+ * K_ENOSYS or has no ioctl entry). */
+#define K_ENOLCK 34
 #define K_ENOTSUP 35
 #define K_ELOOP 64  /* too many symbolic-link restarts while resolving a path */
 #define K_ENOSYS 71 /* unsupported ioctl function code */

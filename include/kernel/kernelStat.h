@@ -78,8 +78,42 @@ extern "C" {
  * collides with them. */
 #define K_FIOSYMLINK 0x1000  /* struct ksymlinkarg *, on the device's root */
 #define K_FIOREADLINK 0x1001 /* struct kreadlinkarg *: result is the length of the link's text */
+/* Record locks, the kernel layer's own codes too: kFcntl's requests with the range made
+ * absolute and the calling task as owner. A driver without them answers K_ENOSYS. */
+#define K_FIOGETLK 0x1002  /* struct klockarg *: the first conflicting lock, or type K_F_UNLCK */
+#define K_FIOSETLK 0x1003  /* const struct klockarg *: take or release; K_EAGAIN on a conflict */
+#define K_FIOSETLKW 0x1004 /* const struct klockarg *: take, waiting until granted (K_EINTR) */
 
 #define K_NAME_MAX 255
+
+/* kFcntl's commands and lock types. */
+#define K_F_GETLK 7
+#define K_F_SETLK 8
+#define K_F_SETLKW 9
+#define K_F_RDLCK 1
+#define K_F_UNLCK 2
+#define K_F_WRLCK 3
+
+/* A record lock as kFcntl takes it: l_start relative to what l_whence says (K_SEEK_SET,
+ * K_SEEK_CUR, K_SEEK_END); l_len bytes from there, 0 for up to the file's end however far it
+ * grows, negative for the -l_len bytes before l_start. l_pid is the holding task's id, filled
+ * in by K_F_GETLK. */
+struct kflock {
+    int16_t l_type;
+    int16_t l_whence;
+    int64_t l_start;
+    int64_t l_len;
+    intptr_t l_pid;
+};
+
+/* The argument of the lock codes: start is the absolute first byte, len 0 runs to the file's
+ * end; start + len never passes the largest 64-bit signed offset. owner is the task id. */
+struct klockarg {
+    int type;
+    uint64_t start;
+    uint64_t len;
+    uintptr_t owner;
+};
 
 struct kstat {
     intptr_t st_dev; /* a driver may store its device record's address here */

@@ -26,6 +26,14 @@ int taskDeleteHookDelete(TaskDeleteHook hook);
 int taskLock(void);
 int taskUnlock(void);
 
+/* Set by a command interpreter: nonzero when the running task has been asked to stop (Ctrl-C
+ * in the shell). Waits with no time limit of their own, such as a record lock's, ask it now
+ * and then with their own lock held: it only reads a flag. */
+typedef int (*TaskInterruptHook)(void);
+void taskInterruptHookSet(TaskInterruptHook hook);
+/* What the hook answers for the running task; 0 when none is set. */
+int taskInterrupted(void);
+
 /* Process support does not exist on this host: the hooks stay null, and kernelId is the
  * owner of every socket. */
 extern int (*_func_rtpIdVerify)(uintptr_t rtpId, int options);
