@@ -1256,7 +1256,11 @@ void jobFigures(const Options &options)
                              local + "-ours'";
     const std::string url = "nfs://" + setting.host + setting.exportPath;
     const std::string cpRead = "nfs-cp '" + url + "/job.dat' '" + local + "-cp' >/dev/null";
-    const std::string cpWrite = "nfs-cp '" + local + "' '" + url + "/job.dat.cp' >/dev/null";
+    // A target of its own for each run: nfs-cp refuses one that exists, and a name removed
+    // behind the server's back may still be looked up in its cache (the copy then fails).
+    const auto cpWrite = [&](int run) {
+        return "nfs-cp '" + local + "' '" + url + "/job.dat.cp" + std::to_string(run) + "' >/dev/null";
+    };
     const auto sameFile = [&](const std::string &path) {
         std::ifstream in(path, std::ios::binary);
         return std::vector<char>(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()) ==
@@ -1271,12 +1275,13 @@ void jobFigures(const Options &options)
         if (!withCp)
             continue;
         std::remove((local + "-cp").c_str());
-        std::remove(hostPath("job.dat.cp").c_str()); // nfs-cp refuses a target that exists
+        const std::string target = "job.dat.cp" + std::to_string(run);
         theirsWall.push_back(bench::timed([&] {
                                  check(std::system(cpRead.c_str()) == 0, cpRead);
-                                 check(std::system(cpWrite.c_str()) == 0, cpWrite);
+                                 check(std::system(cpWrite(run).c_str()) == 0, cpWrite(run));
                              }).wall);
-        check(sameFile(local + "-cp") && onServer("job.dat.cp") == model, "nfs-cp's copies");
+        check(sameFile(local + "-cp") && onServer(target) == model, "nfs-cp's copies");
+        std::remove(hostPath(target).c_str());
     }
     for (const char *suffix : {"", "-ours", "-cp"})
         std::remove((local + suffix).c_str());
