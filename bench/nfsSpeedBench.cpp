@@ -938,7 +938,6 @@ void tcpFigures(const Options &options)
     std::ofstream(local, std::ios::binary).write(model.data(), static_cast<std::streamsize>(model.size()));
     // nfs-cp will not write to /dev/null: it copies into a local file, as it copies from one.
     const std::string cpRead = "nfs-cp '" + url + "/tcp.dat' '" + local + "-read' >/dev/null";
-    const std::string cpWrite = "nfs-cp '" + local + "' '" + url + "/cp-w.dat' >/dev/null";
 
     std::vector<std::vector<double>> reads(ways.size() + 1);
     std::vector<std::vector<double>> writes(ways.size() + 1);
@@ -955,10 +954,13 @@ void tcpFigures(const Options &options)
             std::remove((local + "-read").c_str());
             reads.back().push_back(
                 bench::timed([&] { check(std::system(cpRead.c_str()) == 0, cpRead); }).wall);
-            std::remove(hostPath("cp-w.dat").c_str());
+            // A new name each time: the server may still know a name removed behind its back.
+            const std::string target = "cp-w-" + std::to_string(++nfsCpCopies) + ".dat";
+            const std::string cpWrite = "nfs-cp '" + local + "' '" + url + "/" + target + "' >/dev/null";
             writes.back().push_back(
                 bench::timed([&] { check(std::system(cpWrite.c_str()) == 0, cpWrite); }).wall);
-            check(onServer("cp-w.dat") == model, "nfs-cp's copy on the server");
+            check(onServer(target) == model, "nfs-cp's copy on the server");
+            std::remove(hostPath(target).c_str());
         }
     }
     std::remove(local.c_str());
