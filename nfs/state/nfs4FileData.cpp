@@ -1,6 +1,7 @@
 // Version 4 data calls: each one compound, PUTFH and the operation.
 #include "state/nfs4FileData.h"
 
+#include "rpc/nfsRpcClient.h"
 #include "state/nfs4Resend.h"
 
 #include <kernel/kernelErrno.h>
@@ -14,6 +15,12 @@ using nfsres::Result;
 using nfsres::Status;
 
 constexpr u_int kOp = 1; // the operation after PUTFH
+
+// The data one call carries at most: what the connection's buffers and the session were made for.
+uint32_t dataMost(uint32_t count)
+{
+    return std::min(count, nfsRpcLargestTransfer(IPPROTO_TCP));
+}
 
 Nfs4Verifier verifierOf(const verifier4 verifier)
 {
@@ -34,12 +41,12 @@ Result<Nfs4ReadDone> nfs4Read(Nfs4ClientState &state, const Nfs4OpenFile &file, 
     auto &read = ops.add(OP_READ).nfs_argop4_u.opread;
     read.stateid = file.stateid;
     read.offset = offset;
-    read.count = count;
+    read.count = dataMost(count);
     Nfs4Reply reply;
-    reply.readInto(buffer, count);
+    reply.readInto(buffer, read.count);
     NFS_TRY(nfs4FileCall(state, ops.ops, ops.n, reply));
     const READ4resok &done = reply[kOp].nfs_resop4_u.opread;
-    if (done.data.len > count || done.data.val != buffer)
+    if (done.data.len > read.count || done.data.val != buffer)
         return Fail{K_EIO};
     return Nfs4ReadDone{done.data.len, done.eof != 0};
 }
@@ -55,11 +62,11 @@ Result<Nfs4WriteDone> nfs4Write(Nfs4ClientState &state, const Nfs4OpenFile &file
     write.stateid = file.stateid;
     write.offset = offset;
     write.stable = stable;
-    write.data = Nfs4Bytes{count, const_cast<char *>(data)}; // only encoded
+    write.data = Nfs4Bytes{dataMost(count), const_cast<char *>(data)}; // only encoded
     Nfs4Reply reply;
     NFS_TRY(nfs4FileCall(state, ops.ops, ops.n, reply));
     const WRITE4resok &done = reply[kOp].nfs_resop4_u.opwrite;
-    if (done.count > count || done.committed < stable || done.committed > FILE_SYNC4)
+    if (done.count > write.data.len || done.committed < stable || done.committed > FILE_SYNC4)
         return Fail{K_EIO};
     return Nfs4WriteDone{done.count, done.committed, verifierOf(done.writeverf)};
 }
