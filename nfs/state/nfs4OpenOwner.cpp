@@ -4,9 +4,15 @@
 #include <kernel/semGuard.h>
 #include <kernel/taskLib.h>
 
+#include <atomic>
 #include <new>
 
 namespace {
+
+// The owners' numbers count up across every state of the program: a state made again for a
+// server gets the same 4.0 client id back (same client owner, same verifier), and an owner name
+// of the earlier state would meet the sequence id the server still keeps for it.
+std::atomic<uint32_t> ownerNumbers{0};
 
 void putBig(char *at, uint64_t value, int bytes)
 {
@@ -62,7 +68,7 @@ Nfs4OpenOwner *Nfs4OpenOwners::ofTask()
         owner.task = task->taskId;
         owner.inUse = inUse;
         putBig(owner.bytes, task->taskId, 8);
-        putBig(owner.bytes + 8, ++counter_, 4);
+        putBig(owner.bytes + 8, ownerNumbers.fetch_add(1) + 1, 4);
         return &owner;
     } catch (const std::bad_alloc &) {
         semDelete(inUse);

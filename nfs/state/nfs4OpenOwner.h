@@ -1,6 +1,7 @@
 // Module-private: the open-owners of a version 4 state. Each task opens files as an owner of
-// its own, named by the task's id and a number the state counts up, so that an owner given up
-// (its sequence id in doubt) is followed by one the server has never seen. Over 4.0 an owner's
+// its own, named by the task's id and a number counted up across the program, so that an owner
+// given up (its sequence id in doubt), or one of a state made again, is one the server has
+// never seen. Over 4.0 an owner's
 // sequence id orders its OPEN, OPEN_CONFIRM and CLOSE (RFC 7530 section 9.1.7); over 4.1 the
 // session orders every call and the sequence id sent is 0.
 //
@@ -44,7 +45,6 @@ public:
 private:
     SEM_ID guard_ = nullptr;
     std::list<Nfs4OpenOwner> list_;
-    uint32_t counter_ = 0;
 };
 
 // One call that carries OWNER's sequence id: the owner held for it; the id to send (0 over
