@@ -21,8 +21,8 @@ nfsres::Result<Nfs4ReadDone> nfs4Read(Nfs4ClientState &state, const Nfs4OpenFile
                                       char *buffer, uint32_t count);
 
 // Up to COUNT bytes (at most NFS4_MAXDATA_DECODED) of DATA written to FILE at OFFSET, as many
-// as one call carries, as stable as STABLE at least: a reply that says it took more than was sent, or committed less stably than
-// asked, fails with K_EIO.
+// as one call carries, as stable as STABLE at least: a reply that says it took more than was sent, or
+// committed less stably than asked, fails with K_EIO.
 nfsres::Result<Nfs4WriteDone> nfs4Write(Nfs4ClientState &state, const Nfs4OpenFile &file, uint64_t offset,
                                         const char *data, uint32_t count, stable_how4 stable);
 

@@ -119,7 +119,8 @@ Status openOnce(Nfs4ClientState &state, const OpenRequest &request, Nfs4OpenFile
     file.owner = owner;
     file.stateid = reply[kStateOp].nfs_resop4_u.opopen.stateid;
     const uint32_t rflags = reply[kStateOp].nfs_resop4_u.opopen.rflags;
-    const Result<Nfs4Object> object = status.ok() ? nfs4ObjectOf(reply[getfh], reply[getfh + 1]) : status.fail();
+    const Result<Nfs4Object> object =
+        status.ok() ? nfs4ObjectOf(reply[getfh], reply[getfh + 1]) : status.fail();
     if (reply[getfh].status == NFS4_OK)
         file.fh = nfsFhOf(reply[getfh].nfs_resop4_u.opgetfh.val, reply[getfh].nfs_resop4_u.opgetfh.len);
     if (!object.ok()) {
@@ -136,7 +137,8 @@ Status openOnce(Nfs4ClientState &state, const OpenRequest &request, Nfs4OpenFile
 
 } // namespace
 
-Result<Nfs4OpenFile> nfs4Open(Nfs4ClientState &state, const NfsFh &dir, const char *name, const Nfs4OpenHow &how)
+Result<Nfs4OpenFile> nfs4Open(Nfs4ClientState &state, const NfsFh &dir, const char *name,
+                              const Nfs4OpenHow &how)
 {
     const Result<Nfs4Bytes> component = nfs4NameOf(name);
     NFS_TRY(component);

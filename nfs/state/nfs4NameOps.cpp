@@ -36,7 +36,8 @@ Result<Nfs4DirPage> pageOf(const READDIR4resok &reply)
         for (const entry4 *entry = reply.entries; entry != nullptr; entry = entry->nextentry) {
             if (!plainName(entry->name) || !nfs4BitmapHas(entry->attrs.attrmask, FATTR4_FILEID))
                 return Fail{K_EIO};
-            page.entries.push_back({entry->cookie, entry->attrs.fileid, std::string(entry->name.val, entry->name.len)});
+            page.entries.push_back(
+                {entry->cookie, entry->attrs.fileid, std::string(entry->name.val, entry->name.len)});
         }
     } catch (const std::bad_alloc &) {
         return Fail{K_ENOMEM};

