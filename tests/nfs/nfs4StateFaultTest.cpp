@@ -8,6 +8,7 @@
 #include "state/nfs4ClientState.h"
 #include "state/nfs4FileData.h"
 #include "state/nfs4MountWalk.h"
+#include "state/nfs4NameOps.h"
 
 #include <kernel/hostLib.h>
 #include <kernel/kernelErrno.h>
@@ -22,6 +23,7 @@
 #include <optional>
 #include <string>
 #include <thread>
+#include <vector>
 
 namespace {
 
@@ -46,7 +48,10 @@ struct Faults {
     std::chrono::milliseconds pause{0}; // before each SEQUENCE is answered
     int opFaults = 0;                   // OPENs and READs answered opStatus
     nfsstat4 opStatus = NFS4ERR_DELAY;
-    u_int readExtra = 0; // bytes a READ answers beyond the count asked
+    u_int readExtra = 0;                 // bytes a READ answers beyond the count asked
+    std::vector<std::string> dirNames{}; // what READDIR answers, with file ids unless dirNoFileids
+    bool dirNoFileids = false;
+    bool dirEof = true;
 };
 
 constexpr const char *kAbsent = "absent"; // the name an OPEN is refused with NFS4ERR_NOENT
@@ -103,6 +108,7 @@ private:
     std::map<std::string, std::string> openers_; // open state id's other: its owner
     uint32_t opens_ = 0;
     char readData_[4096] = {};
+    std::vector<entry4> dirEntries_; // the last READDIR's, encoded after the answer
 
     // Over 4.0, the answer to an open-owner's SEQID when it is not the next one: the last answer
     // for a replay, NFS4ERR_BAD_SEQID otherwise. A new owner may start anywhere.
@@ -152,6 +158,21 @@ private:
         if (const auto refusal = seqidRefusal(opener->second, seqid))
             return *refusal;
         seqidTaken(opener->second, seqid, NFS4_OK);
+        return NFS4_OK;
+    }
+    nfsstat4 readDir(READDIR4resok &ok)
+    {
+        dirEntries_.assign(faults.dirNames.size(), entry4{});
+        for (std::size_t i = 0; i < dirEntries_.size(); ++i) {
+            entry4 &entry = dirEntries_[i];
+            entry.cookie = i + 3;
+            entry.name = Nfs4Bytes{static_cast<u_int>(faults.dirNames[i].size()), faults.dirNames[i].data()};
+            if (!faults.dirNoFileids)
+                nfs4BitmapSet(&entry.attrs.attrmask, FATTR4_FILEID);
+            entry.nextentry = i + 1 < dirEntries_.size() ? &dirEntries_[i + 1] : nullptr;
+        }
+        ok.entries = dirEntries_.empty() ? nullptr : dirEntries_.data();
+        ok.eof = faults.dirEof ? TRUE : FALSE;
         return NFS4_OK;
     }
     nfsstat4 read(uint32_t count, READ4resok &ok)
@@ -249,6 +270,7 @@ private:
         case OP_OPEN: return open(op.nfs_argop4_u.opopen, u.opopen);
         case OP_CLOSE: return close(op.nfs_argop4_u.opclose.seqid, op.nfs_argop4_u.opclose.open_stateid);
         case OP_READ: return read(op.nfs_argop4_u.opread.count, u.opread);
+        case OP_READDIR: return readDir(u.opreaddir);
         case OP_SECINFO_NO_NAME:
             u.opsecinfo_no_name.len = 1;
             u.opsecinfo_no_name.val[0].flavor = 1;
@@ -457,7 +479,10 @@ TEST_F(Nfs4StateFault, BusyAndGraceAnswersAreWaitedOutAndResent)
             v4_.ops.clear();
         }
         const nfsres::Result<Nfs4ClientState *> state = nfs4StateAcquire(kHost, Nfs4Minors::Automatic);
-        ASSERT_TRUE(state.ok()) << c.name;
+        if (!state.ok()) {
+            ADD_FAILURE() << c.name << std::hex << " 0x" << state.error();
+            continue;
+        }
         char buffer[16];
         const nfsres::Status done =
             c.op == OP_READ
@@ -497,4 +522,38 @@ TEST_F(Nfs4StateFault, OpenAfterARefusedOpenOver40CarriesTheNextSeqid)
     const std::lock_guard held(v4_.lock);
     EXPECT_EQ(0, v4_.badSeqids);
     EXPECT_EQ(0, v4_.replays);
+}
+
+TEST_F(Nfs4StateFault, ReadDirEntriesThatNameNoFileAreRefused)
+{
+    // A page neither last nor holding an entry would keep a caller's listing going for ever.
+    const struct {
+        const char *name;
+        std::vector<std::string> names;
+        bool noFileids;
+        bool eof;
+        int error;
+    } cases[] = {
+        {"plain names", {"a", "b"}, false, true, 0},
+        {"last page, empty", {}, false, true, 0},
+        {"a slash", {"a", "x/y"}, false, true, K_EIO},
+        {"dot-dot", {".."}, false, true, K_EIO},
+        {"a NUL", {std::string("a\0b", 3)}, false, true, K_EIO},
+        {"no file id", {"a"}, true, true, K_EIO},
+        {"empty, not the last", {}, false, false, K_EIO},
+    };
+    const nfsres::Result<Nfs4ClientState *> state = nfs4StateAcquire(kHost, Nfs4Minors::Automatic);
+    ASSERT_TRUE(state.ok());
+    for (const auto &c : cases) {
+        {
+            const std::lock_guard held(v4_.lock);
+            v4_.faults.dirNames = c.names;
+            v4_.faults.dirNoFileids = c.noFileids;
+            v4_.faults.dirEof = c.eof;
+        }
+        const auto page = nfs4ReadDir(*state.value(), nfsFhOf("root", 4), 0, Nfs4Verifier{}, 4096);
+        EXPECT_EQ(c.error, page.ok() ? 0 : page.error()) << c.name;
+        EXPECT_EQ(c.error == 0 ? c.names.size() : 0U, page.ok() ? page.value().entries.size() : 0U) << c.name;
+    }
+    nfs4StateRelease(state.value());
 }
