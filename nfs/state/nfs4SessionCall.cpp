@@ -191,7 +191,8 @@ bool carriesSeqid(const std::vector<nfs_argop4> &ops)
     });
 }
 
-// One try of a 4.0 compound of OPS[1..]: RENEW names the client id of the moment.
+// One try of a 4.0 compound of OPS[1..]: RENEW, and an OPEN's owner, name the client id of the
+// moment (an OPEN sent again after a new client id with the old one would be refused again).
 Next try40(Nfs4ClientState &state, uint32_t generation, std::vector<nfs_argop4> &ops, Nfs4Reply &reply,
            Status *status)
 {
@@ -200,6 +201,8 @@ Next try40(Nfs4ClientState &state, uint32_t generation, std::vector<nfs_argop4> 
         for (nfs_argop4 &op : ops) {
             if (op.argop == OP_RENEW)
                 op.nfs_argop4_u.opdestroy_clientid = state.clientId;
+            else if (op.argop == OP_OPEN)
+                op.nfs_argop4_u.opopen.owner.clientid = state.clientId;
         }
     }
     const auto n = static_cast<u_int>(ops.size() - 1);

@@ -52,6 +52,7 @@ struct Faults {
     std::vector<std::string> dirNames{}; // what READDIR answers, with file ids unless dirNoFileids
     bool dirNoFileids = false;
     bool dirEof = true;
+    int forget40 = 0; // OPENs before which a 4.0 server forgets its client (a restart)
 };
 
 constexpr const char *kAbsent = "absent"; // the name an OPEN is refused with NFS4ERR_NOENT
@@ -132,6 +133,10 @@ private:
 
     nfsstat4 open(const OPEN4args &open, OPEN4resok &ok)
     {
+        if (minor_ == 0 && once(faults.forget40))
+            client_ = 0;
+        if (minor_ == 0 && open.owner.clientid != client_)
+            return NFS4ERR_STALE_CLIENTID;
         const std::string owner = std::to_string(open.owner.clientid) + ":" +
                                   std::string(open.owner.owner.val, open.owner.owner.len);
         if (const auto refusal = seqidRefusal(owner, open.seqid))
@@ -517,8 +522,17 @@ TEST_F(Nfs4StateFault, OpenAfterARefusedOpenOver40CarriesTheNextSeqid)
         EXPECT_TRUE(nfs4Close(*state.value(), file).ok());
     }
     EXPECT_EQ(1U, state.value()->openOwners.made());
+    // The server restarted: the OPEN goes again under the new client id it gets.
+    {
+        const std::lock_guard held(v4_.lock);
+        v4_.faults.forget40 = 1;
+    }
+    Nfs4OpenFile file =
+        nfs4Open(*state.value(), dir, "file", {OPEN4_SHARE_ACCESS_READ, Nfs4Create::No, 0}).value();
+    EXPECT_TRUE(nfs4Close(*state.value(), file).ok());
     nfs4StateRelease(state.value());
-    EXPECT_EQ(3, count(OP_CLOSE));
+    EXPECT_EQ(2, count(OP_SETCLIENTID));
+    EXPECT_EQ(4, count(OP_CLOSE));
     const std::lock_guard held(v4_.lock);
     EXPECT_EQ(0, v4_.badSeqids);
     EXPECT_EQ(0, v4_.replays);
