@@ -40,9 +40,10 @@ nfsres::Result<Nfs4Object> nfs4ObjectOf(const nfs_resop4 &getfh, const nfs_resop
 // A name of a call: 1 to NFS4_NAME_MAX bytes (K_ENAMETOOLONG beyond), no '/' (NFS_ERRNO_INVAL).
 nfsres::Result<Nfs4Bytes> nfs4NameOf(const char *name);
 
-// The operations of one compound as they are added: a file call has at most kMost.
+// The operations of one compound as they are added: a file call has at most kMost (each
+// operation takes about 1 KiB of the task's stack).
 struct Nfs4Ops {
-    static constexpr u_int kMost = 6;
+    static constexpr u_int kMost = 4;
     nfs_argop4 ops[kMost]{};
     u_int n = 0;
 
