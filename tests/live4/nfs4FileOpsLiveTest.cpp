@@ -268,21 +268,5 @@ TEST_P(Nfs4FileLive, TwoTasksOpenAsOwnersOfTheirOwn)
     EXPECT_TRUE(sameBytes(results[1], serverBytes(onServer("task1"))));
 }
 
-TEST_P(Nfs4FileLive, OpenAfterARefusedOpenStillWorks)
-{
-    // Over 4.0 the refusal advanced the owner's sequence id: an open sent with the old one
-    // would be taken as a replay and answered with the refusal again.
-    for (int round = 0; round < 3; ++round) {
-        EXPECT_EQ(nfs4Error(NFS4ERR_NOENT),
-                  nfs4Open(*user_, folder_, "absent", {OPEN4_SHARE_ACCESS_READ, Nfs4Create::No, 0}).error());
-        const std::string name = "made" + std::to_string(round);
-        Nfs4OpenFile file = open(name.c_str(), OPEN4_SHARE_ACCESS_WRITE, Nfs4Create::Unchecked);
-        ASSERT_TRUE(
-            nfs4Write(*user_, file, 0, name.data(), static_cast<uint32_t>(name.size()), FILE_SYNC4).ok());
-        EXPECT_TRUE(nfs4Close(*user_, file).ok());
-        EXPECT_EQ(name, serverBytes(onServer(name)));
-    }
-}
-
 INSTANTIATE_TEST_SUITE_P(Minors, Nfs4FileLive, testing::Values(Nfs4Minors::Automatic, Nfs4Minors::Only40),
                          minorName);
