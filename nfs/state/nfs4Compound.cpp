@@ -20,8 +20,11 @@ nfsres::Status nfs4CompoundCall(const char *host, uint32_t minor, const nfs_argo
     const COMPOUND4args args{{0, nullptr}, minor, {n, const_cast<nfs_argop4 *>(ops)}};
     reply.reply_.reset();
     reply.first_ = first;
+    COMPOUND4res initial{};
+    initial.readBuffer = reply.readBuffer_;
+    initial.readCapacity = reply.readCapacity_;
     reply.reply_.emplace(nfsrpc::Peer{host, NFS4_PROGRAM, NFS_V4}, NFSPROC4_COMPOUND, xdr_COMPOUND4args, args,
-                         xdr_COMPOUND4res);
+                         xdr_COMPOUND4res, initial);
     if (!reply.reply_->ok())
         return nfsres::Fail{reply.reply_->error()};
     const COMPOUND4res &res = **reply.reply_;

@@ -31,12 +31,21 @@ public:
     const nfs_resop4 &operator[](u_int i) const { return (*reply_)->resarray.resarray_val[first_ + i]; }
     // The whole reply, SEQUENCE included (null before an answer).
     const COMPOUND4res *whole() const { return answered() ? &**reply_ : nullptr; }
+    // The data of the next compound's READ lands in BUFFER, CAPACITY bytes at most: a reply
+    // carrying more is refused before a byte lands.
+    void readInto(char *buffer, u_int capacity)
+    {
+        readBuffer_ = buffer;
+        readCapacity_ = capacity;
+    }
 
 private:
     friend nfsres::Status nfs4CompoundCall(const char *host, uint32_t minor, const nfs_argop4 *ops, u_int n,
                                            u_int first, Nfs4Reply &reply);
     std::optional<nfsrpc::Reply<COMPOUND4res>> reply_;
     u_int first_ = 0;
+    char *readBuffer_ = nullptr;
+    u_int readCapacity_ = 0;
 };
 
 // Sends OPS[0..N) (at most NFS4_MAX_OPS) as one COMPOUND of minor version MINOR to HOST; FIRST

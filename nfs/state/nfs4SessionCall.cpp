@@ -181,7 +181,18 @@ Next try41(Nfs4ClientState &state, std::vector<nfs_argop4> &ops, Nfs4Reply &repl
     return settle(state, taken.value(), *status, reply);
 }
 
-// One try of a 4.0 compound of OPS[1..]: RENEW names the client id of the moment.
+// A 4.0 compound with an operation that carries an open-owner's sequence id: a refusal of
+// it, NFS4ERR_DELAY included, advances the id, so its caller sends it again with the next one.
+bool carriesSeqid(const std::vector<nfs_argop4> &ops)
+{
+    return std::any_of(ops.begin() + 1, ops.end(), [](const nfs_argop4 &op) {
+        return op.argop == OP_OPEN || op.argop == OP_OPEN_CONFIRM || op.argop == OP_CLOSE ||
+               op.argop == OP_LOCK || op.argop == OP_LOCKU;
+    });
+}
+
+// One try of a 4.0 compound of OPS[1..]: RENEW, and an OPEN's owner, name the client id of the
+// moment (an OPEN sent again after a new client id with the old one would be refused again).
 Next try40(Nfs4ClientState &state, uint32_t generation, std::vector<nfs_argop4> &ops, Nfs4Reply &reply,
            Status *status)
 {
@@ -190,6 +201,8 @@ Next try40(Nfs4ClientState &state, uint32_t generation, std::vector<nfs_argop4> 
         for (nfs_argop4 &op : ops) {
             if (op.argop == OP_RENEW)
                 op.nfs_argop4_u.opdestroy_clientid = state.clientId;
+            else if (op.argop == OP_OPEN)
+                op.nfs_argop4_u.opopen.owner.clientid = state.clientId;
         }
     }
     const auto n = static_cast<u_int>(ops.size() - 1);
@@ -207,7 +220,7 @@ Next try40(Nfs4ClientState &state, uint32_t generation, std::vector<nfs_argop4> 
     if (res == nullptr)
         return Next::Done;
     if (res->status == NFS4ERR_DELAY)
-        return Next::Pause;
+        return carriesSeqid(ops) ? Next::Done : Next::Pause;
     if (!clientLost(res->status))
         return Next::Done;
     lose(state, generation, true);

@@ -3,6 +3,7 @@
 // tasks, the mount walk, the lease of 4.1 and of 4.0 (asked for) kept by the renewal task, and
 // the teardown.
 #include "live/liveServer.h"
+#include "live4/nfs4Live.h"
 
 #include "state/nfs4ClientState.h"
 #include "state/nfs4MountWalk.h"
@@ -24,30 +25,6 @@
 #include <vector>
 
 namespace {
-
-// A user of the server's state for the test's length.
-class StateUser {
-public:
-    explicit StateUser(Nfs4Minors minors = Nfs4Minors::Automatic)
-    {
-        const nfsres::Result<Nfs4ClientState *> acquired = nfs4StateAcquire(live::host().c_str(), minors);
-        EXPECT_TRUE(acquired.ok()) << std::hex << acquired.error();
-        state_ = acquired.ok() ? acquired.value() : nullptr;
-    }
-    StateUser(const StateUser &) = delete;
-    StateUser &operator=(const StateUser &) = delete;
-    ~StateUser() { release(); }
-    void release()
-    {
-        nfs4StateRelease(state_);
-        state_ = nullptr;
-    }
-    Nfs4ClientState &operator*() const { return *state_; }
-    bool ok() const { return state_ != nullptr; }
-
-private:
-    Nfs4ClientState *state_ = nullptr;
-};
 
 // What the state holds, read under its semaphore while the renewal task runs.
 struct Snapshot {

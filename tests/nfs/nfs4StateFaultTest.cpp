@@ -1,10 +1,14 @@
 // The version 4 client state against a small 4.1 server scripted over TCP port 2049, for what no
 // real server does on demand: NFS4ERR_DELAY, SEQ_MISORDERED, BADSESSION, STALE_CLIENTID and
-// BADSLOT in answer to SEQUENCE, and a server of 4.0 alone. The server checks every slot's
-// sequence ids as RFC 8881 section 2.10.6.1 has it and counts what it saw.
+// BADSLOT in answer to SEQUENCE, DELAY and GRACE in answer to OPEN and READ, a READ reply with
+// more data than asked, and a server of 4.0 alone. The server checks every slot's sequence ids
+// as RFC 8881 section 2.10.6.1 has it, and over 4.0 every open-owner's as RFC 7530 section
+// 9.1.7 has it (a replay answered with the last answer), and counts what it saw.
 #include "server/scriptedServer.h"
 #include "state/nfs4ClientState.h"
+#include "state/nfs4FileData.h"
 #include "state/nfs4MountWalk.h"
+#include "state/nfs4NameOps.h"
 
 #include <kernel/hostLib.h>
 #include <kernel/kernelErrno.h>
@@ -16,7 +20,10 @@
 #include <map>
 #include <memory>
 #include <mutex>
+#include <optional>
+#include <string>
 #include <thread>
+#include <vector>
 
 namespace {
 
@@ -39,7 +46,16 @@ struct Faults {
     int drop = 0; // compounds left unanswered, their SEQUENCE not taken
     uint32_t lease = 60;
     std::chrono::milliseconds pause{0}; // before each SEQUENCE is answered
+    int opFaults = 0;                   // OPENs and READs answered opStatus
+    nfsstat4 opStatus = NFS4ERR_DELAY;
+    u_int readExtra = 0;                 // bytes a READ answers beyond the count asked
+    std::vector<std::string> dirNames{}; // what READDIR answers, with file ids unless dirNoFileids
+    bool dirNoFileids = false;
+    bool dirEof = true;
+    int forget40 = 0; // OPENs before which a 4.0 server forgets its client (a restart)
 };
+
+constexpr const char *kAbsent = "absent"; // the name an OPEN is refused with NFS4ERR_NOENT
 
 class V4Server {
 public:
@@ -48,6 +64,8 @@ public:
     std::map<nfs_opnum4, int> ops;
     int outOfOrder = 0; // SEQUENCEs whose sequence id was not the slot's next
     std::map<uint32_t, int> slotsSeen;
+    int badSeqids = 0; // 4.0 open-owner sequence ids neither the next nor the last
+    int replays = 0;   // 4.0 open-owner sequence ids that repeated the last
 
     Reply compound(XDR *xdrs)
     {
@@ -61,6 +79,7 @@ public:
         });
         res->resarray.resarray_val = static_cast<nfs_resop4 *>(std::calloc(NFS4_MAX_OPS, sizeof(nfs_resop4)));
         std::unique_lock held(lock);
+        minor_ = a.minorversion;
         if (a.argarray.argarray_len > 0 && a.argarray.argarray_val[0].argop == OP_SEQUENCE &&
             once(faults.drop))
             return Reply::of(scripted::ReplyKind::silent);
@@ -81,6 +100,96 @@ private:
     clientid4 client_ = 0;
     uint32_t session_ = 0; // 0: none
     uint32_t slotSeq_[kSlots] = {};
+    uint32_t minor_ = 1; // of the compound being answered
+    struct OwnerSeq {
+        uint32_t last;
+        nfsstat4 answer;
+    };
+    std::map<std::string, OwnerSeq> owners_;     // 4.0: by client id and open-owner
+    std::map<std::string, std::string> openers_; // open state id's other: its owner
+    uint32_t opens_ = 0;
+    char readData_[4096] = {};
+    std::vector<entry4> dirEntries_; // the last READDIR's, encoded after the answer
+
+    // Over 4.0, the answer to an open-owner's SEQID when it is not the next one: the last answer
+    // for a replay, NFS4ERR_BAD_SEQID otherwise. A new owner may start anywhere.
+    std::optional<nfsstat4> seqidRefusal(const std::string &owner, uint32_t seqid)
+    {
+        const auto known = owners_.find(owner);
+        if (minor_ != 0 || known == owners_.end() || seqid == known->second.last + 1)
+            return std::nullopt;
+        if (seqid == known->second.last) {
+            ++replays;
+            return known->second.answer;
+        }
+        ++badSeqids;
+        return NFS4ERR_BAD_SEQID;
+    }
+    void seqidTaken(const std::string &owner, uint32_t seqid, nfsstat4 answer)
+    {
+        if (minor_ == 0 && answer != NFS4ERR_BAD_SEQID)
+            owners_[owner] = OwnerSeq{seqid, answer};
+    }
+
+    nfsstat4 open(const OPEN4args &open, OPEN4resok &ok)
+    {
+        if (minor_ == 0 && once(faults.forget40))
+            client_ = 0;
+        if (minor_ == 0 && open.owner.clientid != client_)
+            return NFS4ERR_STALE_CLIENTID;
+        const std::string owner = std::to_string(open.owner.clientid) + ":" +
+                                  std::string(open.owner.owner.val, open.owner.owner.len);
+        if (const auto refusal = seqidRefusal(owner, open.seqid))
+            return *refusal;
+        const Nfs4Bytes &name = open.claim.open_claim4_u.file;
+        nfsstat4 answer = NFS4_OK;
+        if (once(faults.opFaults))
+            answer = faults.opStatus;
+        else if (std::string(name.val, name.len) == kAbsent)
+            answer = NFS4ERR_NOENT;
+        else {
+            ++opens_;
+            std::memcpy(ok.stateid.other, &opens_, sizeof opens_);
+            openers_[std::string(ok.stateid.other, NFS4_OTHER_SIZE)] = owner;
+        }
+        seqidTaken(owner, open.seqid, answer);
+        return answer;
+    }
+    nfsstat4 close(uint32_t seqid, const stateid4 &stateid)
+    {
+        const auto opener = openers_.find(std::string(stateid.other, NFS4_OTHER_SIZE));
+        if (opener == openers_.end())
+            return NFS4ERR_BAD_STATEID;
+        if (const auto refusal = seqidRefusal(opener->second, seqid))
+            return *refusal;
+        seqidTaken(opener->second, seqid, NFS4_OK);
+        return NFS4_OK;
+    }
+    nfsstat4 readDir(READDIR4resok &ok)
+    {
+        dirEntries_.assign(faults.dirNames.size(), entry4{});
+        for (std::size_t i = 0; i < dirEntries_.size(); ++i) {
+            entry4 &entry = dirEntries_[i];
+            entry.cookie = i + 3;
+            entry.name = Nfs4Bytes{static_cast<u_int>(faults.dirNames[i].size()), faults.dirNames[i].data()};
+            if (!faults.dirNoFileids)
+                nfs4BitmapSet(&entry.attrs.attrmask, FATTR4_FILEID);
+            entry.nextentry = i + 1 < dirEntries_.size() ? &dirEntries_[i + 1] : nullptr;
+        }
+        ok.entries = dirEntries_.empty() ? nullptr : dirEntries_.data();
+        ok.eof = faults.dirEof ? TRUE : FALSE;
+        return NFS4_OK;
+    }
+    nfsstat4 read(uint32_t count, READ4resok &ok)
+    {
+        if (once(faults.opFaults))
+            return faults.opStatus;
+        for (std::size_t i = 0; i < sizeof readData_; ++i)
+            readData_[i] = static_cast<char>(i * 7);
+        ok.data = Nfs4Bytes{std::min<u_int>(count + faults.readExtra, sizeof readData_), readData_};
+        ok.eof = TRUE;
+        return NFS4_OK;
+    }
 
     static bool once(int &count) { return count > 0 && count-- > 0; }
 
@@ -148,8 +257,8 @@ private:
         }
         case OP_GETATTR: {
             fattr4 &attrs = u.opgetattr;
-            for (const u_int bit :
-                 {FATTR4_TYPE, FATTR4_SIZE, FATTR4_FSID, FATTR4_LEASE_TIME, FATTR4_FILEID, FATTR4_MODE})
+            for (const u_int bit : {FATTR4_TYPE, FATTR4_CHANGE, FATTR4_SIZE, FATTR4_FSID, FATTR4_LEASE_TIME,
+                                    FATTR4_FILEID, FATTR4_MODE})
                 if (nfs4BitmapHas(op.nfs_argop4_u.opgetattr, bit))
                     nfs4BitmapSet(&attrs.attrmask, bit);
             attrs.type = NF4DIR;
@@ -163,6 +272,10 @@ private:
             std::memcpy(u.opgetfh.val, "root", 4);
             return NFS4_OK;
         case OP_LOOKUP: return NFS4_OK;
+        case OP_OPEN: return open(op.nfs_argop4_u.opopen, u.opopen);
+        case OP_CLOSE: return close(op.nfs_argop4_u.opclose.seqid, op.nfs_argop4_u.opclose.open_stateid);
+        case OP_READ: return read(op.nfs_argop4_u.opread.count, u.opread);
+        case OP_READDIR: return readDir(u.opreaddir);
         case OP_SECINFO_NO_NAME:
             u.opsecinfo_no_name.len = 1;
             u.opsecinfo_no_name.val[0].flavor = 1;
@@ -309,4 +422,152 @@ TEST_F(Nfs4StateFault, ServerOf40AloneGetsSetClientId)
     EXPECT_EQ(1, count(OP_SETCLIENTID_CONFIRM));
     EXPECT_EQ(0, count(OP_SECINFO_NO_NAME));
     EXPECT_EQ(0, count(OP_DESTROY_CLIENTID));
+}
+
+namespace {
+
+// A file of the scripted server as an open would give it, for the calls that need no OPEN.
+Nfs4OpenFile scriptedFile()
+{
+    Nfs4OpenFile file;
+    file.fh = nfsFhOf("file", 4);
+    return file;
+}
+
+} // namespace
+
+TEST_F(Nfs4StateFault, ReadReplyLongerThanAskedIsRefused)
+{
+    const nfsres::Result<Nfs4ClientState *> state = nfs4StateAcquire(kHost, Nfs4Minors::Automatic);
+    ASSERT_TRUE(state.ok());
+    std::vector<char> buffer(200, 'z');
+    {
+        const std::lock_guard held(v4_.lock);
+        v4_.faults.readExtra = 1;
+    }
+    const auto refused = nfs4Read(*state.value(), scriptedFile(), 0, buffer.data(), 100);
+    EXPECT_EQ(K_RPC_CLNT_ERRNO_BASE | RPC_CANTDECODERES, refused.error());
+    EXPECT_EQ(std::vector<char>(200, 'z'), buffer) << "a byte landed";
+    {
+        const std::lock_guard held(v4_.lock);
+        v4_.faults.readExtra = 0;
+    }
+    const auto read = nfs4Read(*state.value(), scriptedFile(), 0, buffer.data(), 100);
+    ASSERT_TRUE(read.ok()) << std::hex << read.error();
+    EXPECT_EQ(100U, read.value().count);
+    EXPECT_TRUE(read.value().eof);
+    for (std::size_t i = 0; i < buffer.size(); ++i)
+        ASSERT_EQ(i < 100 ? static_cast<char>(i * 7) : 'z', buffer[i]) << i;
+    nfs4StateRelease(state.value());
+}
+
+TEST_F(Nfs4StateFault, BusyAndGraceAnswersAreWaitedOutAndResent)
+{
+    // Over 4.0 the refused OPEN advanced the owner's sequence id: sent again with the same one
+    // it would be a replay, answered with the refusal until the time-out.
+    const struct {
+        const char *name;
+        bool only40;
+        nfs_opnum4 op;
+        nfsstat4 status;
+    } cases[] = {
+        {"4.1 READ busy", false, OP_READ, NFS4ERR_DELAY}, {"4.1 READ grace", false, OP_READ, NFS4ERR_GRACE},
+        {"4.1 OPEN busy", false, OP_OPEN, NFS4ERR_DELAY}, {"4.0 OPEN busy", true, OP_OPEN, NFS4ERR_DELAY},
+        {"4.0 OPEN grace", true, OP_OPEN, NFS4ERR_GRACE}, {"4.0 READ busy", true, OP_READ, NFS4ERR_DELAY},
+    };
+    const int32_t savedTimeout = nfsTimeoutSec;
+    nfsTimeoutSec = 5;
+    for (const auto &c : cases) {
+        {
+            const std::lock_guard held(v4_.lock);
+            v4_.faults = {.only40 = c.only40, .opFaults = 2, .opStatus = c.status};
+            v4_.ops.clear();
+        }
+        const nfsres::Result<Nfs4ClientState *> state = nfs4StateAcquire(kHost, Nfs4Minors::Automatic);
+        if (!state.ok()) {
+            ADD_FAILURE() << c.name << std::hex << " 0x" << state.error();
+            continue;
+        }
+        char buffer[16];
+        const nfsres::Status done =
+            c.op == OP_READ
+                ? nfsres::statusOf(nfs4Read(*state.value(), scriptedFile(), 0, buffer, sizeof buffer))
+                : nfsres::statusOf(nfs4Open(*state.value(), nfsFhOf("root", 4), "file",
+                                            {OPEN4_SHARE_ACCESS_READ, Nfs4Create::No, 0}));
+        nfs4StateRelease(state.value());
+        EXPECT_TRUE(done.ok()) << c.name << std::hex << " 0x" << done.error();
+        EXPECT_EQ(3, count(c.op)) << c.name;
+    }
+    nfsTimeoutSec = savedTimeout;
+    const std::lock_guard held(v4_.lock);
+    EXPECT_EQ(0, v4_.badSeqids);
+    EXPECT_EQ(0, v4_.replays);
+}
+
+TEST_F(Nfs4StateFault, OpenAfterARefusedOpenOver40CarriesTheNextSeqid)
+{
+    {
+        const std::lock_guard held(v4_.lock);
+        v4_.faults.only40 = true;
+    }
+    const nfsres::Result<Nfs4ClientState *> state = nfs4StateAcquire(kHost, Nfs4Minors::Automatic);
+    ASSERT_TRUE(state.ok());
+    const NfsFh dir = nfsFhOf("root", 4);
+    for (int round = 0; round < 3; ++round) {
+        Nfs4OpenFile file =
+            nfs4Open(*state.value(), dir, "file", {OPEN4_SHARE_ACCESS_READ, Nfs4Create::No, 0}).value();
+        EXPECT_EQ(
+            nfs4Error(NFS4ERR_NOENT),
+            nfs4Open(*state.value(), dir, kAbsent, {OPEN4_SHARE_ACCESS_READ, Nfs4Create::No, 0}).error());
+        EXPECT_TRUE(nfs4Close(*state.value(), file).ok());
+    }
+    EXPECT_EQ(1U, state.value()->openOwners.made());
+    // The server restarted: the OPEN goes again under the new client id it gets.
+    {
+        const std::lock_guard held(v4_.lock);
+        v4_.faults.forget40 = 1;
+    }
+    Nfs4OpenFile file =
+        nfs4Open(*state.value(), dir, "file", {OPEN4_SHARE_ACCESS_READ, Nfs4Create::No, 0}).value();
+    EXPECT_TRUE(nfs4Close(*state.value(), file).ok());
+    nfs4StateRelease(state.value());
+    EXPECT_EQ(2, count(OP_SETCLIENTID));
+    EXPECT_EQ(4, count(OP_CLOSE));
+    const std::lock_guard held(v4_.lock);
+    EXPECT_EQ(0, v4_.badSeqids);
+    EXPECT_EQ(0, v4_.replays);
+}
+
+TEST_F(Nfs4StateFault, ReadDirEntriesThatNameNoFileAreRefused)
+{
+    // A page neither last nor holding an entry would keep a caller's listing going for ever.
+    const struct {
+        const char *name;
+        std::vector<std::string> names;
+        bool noFileids;
+        bool eof;
+        int error;
+    } cases[] = {
+        {"plain names", {"a", "b"}, false, true, 0},
+        {"last page, empty", {}, false, true, 0},
+        {"a slash", {"a", "x/y"}, false, true, K_EIO},
+        {"dot-dot", {".."}, false, true, K_EIO},
+        {"a NUL", {std::string("a\0b", 3)}, false, true, K_EIO},
+        {"no file id", {"a"}, true, true, K_EIO},
+        {"empty, not the last", {}, false, false, K_EIO},
+    };
+    const nfsres::Result<Nfs4ClientState *> state = nfs4StateAcquire(kHost, Nfs4Minors::Automatic);
+    ASSERT_TRUE(state.ok());
+    for (const auto &c : cases) {
+        {
+            const std::lock_guard held(v4_.lock);
+            v4_.faults.dirNames = c.names;
+            v4_.faults.dirNoFileids = c.noFileids;
+            v4_.faults.dirEof = c.eof;
+        }
+        const auto page = nfs4ReadDir(*state.value(), nfsFhOf("root", 4), 0, Nfs4Verifier{}, 4096);
+        EXPECT_EQ(c.error, page.ok() ? 0 : page.error()) << c.name;
+        EXPECT_EQ(c.error == 0 ? c.names.size() : 0U, page.ok() ? page.value().entries.size() : 0U) << c.name;
+    }
+    nfs4StateRelease(state.value());
 }

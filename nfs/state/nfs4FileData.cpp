@@ -1,0 +1,98 @@
+// Version 4 data calls: each one compound, PUTFH and the operation.
+#include "state/nfs4FileData.h"
+
+#include "rpc/nfsRpcClient.h"
+#include "state/nfs4Resend.h"
+
+#include <kernel/kernelErrno.h>
+
+#include <algorithm>
+
+namespace {
+
+using nfsres::Fail;
+using nfsres::Result;
+using nfsres::Status;
+
+constexpr u_int kOp = 1; // the operation after PUTFH
+
+// The data one call carries at most: what the connection's buffers and the session were made for.
+uint32_t dataMost(uint32_t count)
+{
+    return std::min(count, nfsRpcLargestTransfer(IPPROTO_TCP));
+}
+
+Nfs4Verifier verifierOf(const verifier4 verifier)
+{
+    Nfs4Verifier out{};
+    std::copy(verifier, verifier + NFS4_VERIFIER_SIZE, out.begin());
+    return out;
+}
+
+} // namespace
+
+Result<Nfs4ReadDone> nfs4Read(Nfs4ClientState &state, const Nfs4OpenFile &file, uint64_t offset, char *buffer,
+                              uint32_t count)
+{
+    if (buffer == nullptr || file.fh.empty() || count > NFS4_MAXDATA_DECODED)
+        return Fail{NFS_ERRNO_INVAL};
+    Nfs4Ops ops;
+    ops.putFh(file.fh);
+    auto &read = ops.add(OP_READ).nfs_argop4_u.opread;
+    read.stateid = file.stateid;
+    read.offset = offset;
+    read.count = dataMost(count);
+    Nfs4Reply reply;
+    reply.readInto(buffer, read.count);
+    NFS_TRY(nfs4FileCall(state, ops.ops, ops.n, reply));
+    const READ4resok &done = reply[kOp].nfs_resop4_u.opread;
+    if (done.data.len > read.count || done.data.val != buffer)
+        return Fail{K_EIO};
+    return Nfs4ReadDone{done.data.len, done.eof != 0};
+}
+
+Result<Nfs4WriteDone> nfs4Write(Nfs4ClientState &state, const Nfs4OpenFile &file, uint64_t offset,
+                                const char *data, uint32_t count, stable_how4 stable)
+{
+    if ((data == nullptr && count > 0) || file.fh.empty() || count > NFS4_MAXDATA_DECODED)
+        return Fail{NFS_ERRNO_INVAL};
+    Nfs4Ops ops;
+    ops.putFh(file.fh);
+    WRITE4args &write = ops.add(OP_WRITE).nfs_argop4_u.opwrite;
+    write.stateid = file.stateid;
+    write.offset = offset;
+    write.stable = stable;
+    write.data = Nfs4Bytes{dataMost(count), const_cast<char *>(data)}; // only encoded
+    Nfs4Reply reply;
+    NFS_TRY(nfs4FileCall(state, ops.ops, ops.n, reply));
+    const WRITE4resok &done = reply[kOp].nfs_resop4_u.opwrite;
+    if (done.count > write.data.len || done.committed < stable || done.committed > FILE_SYNC4)
+        return Fail{K_EIO};
+    return Nfs4WriteDone{done.count, done.committed, verifierOf(done.writeverf)};
+}
+
+Result<Nfs4Verifier> nfs4Commit(Nfs4ClientState &state, const NfsFh &fh, uint64_t offset, uint32_t count)
+{
+    if (fh.empty())
+        return Fail{NFS_ERRNO_INVAL};
+    Nfs4Ops ops;
+    ops.putFh(fh);
+    auto &commit = ops.add(OP_COMMIT).nfs_argop4_u.opcommit;
+    commit.offset = offset;
+    commit.count = count;
+    Nfs4Reply reply;
+    NFS_TRY(nfs4FileCall(state, ops.ops, ops.n, reply));
+    return verifierOf(reply[kOp].nfs_resop4_u.opcommit);
+}
+
+Result<Nfs4Attrs> nfs4GetAttr(Nfs4ClientState &state, const NfsFh &fh)
+{
+    if (fh.empty())
+        return Fail{NFS_ERRNO_INVAL};
+    Nfs4Ops ops;
+    ops.putFh(fh);
+    ops.getAttrs();
+    Nfs4Reply reply;
+    NFS_TRY(nfs4FileCall(state, ops.ops, ops.n, reply));
+    return nfs4AttrsOf(reply[kOp].nfs_resop4_u.opgetattr);
+}

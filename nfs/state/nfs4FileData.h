@@ -1,0 +1,37 @@
+// Module-private: version 4 READ, WRITE and COMMIT with an open's state id, and GETATTR.
+#ifndef NFS_STATE_NFS4FILEDATA_H
+#define NFS_STATE_NFS4FILEDATA_H
+
+#include "state/nfs4FileOpen.h"
+
+struct Nfs4ReadDone {
+    uint32_t count = 0; // bytes placed at the start of the caller's buffer
+    bool eof = false;
+};
+
+struct Nfs4WriteDone {
+    uint32_t count = 0; // bytes the server took, from the start of the data
+    stable_how4 committed = UNSTABLE4;
+    Nfs4Verifier verifier{}; // to compare with a later COMMIT's
+};
+
+// Up to COUNT bytes (at most NFS4_MAXDATA_DECODED) of FILE from OFFSET into BUFFER, as many
+// as one call carries: a reply carrying more than asked is refused before a byte lands.
+nfsres::Result<Nfs4ReadDone> nfs4Read(Nfs4ClientState &state, const Nfs4OpenFile &file, uint64_t offset,
+                                      char *buffer, uint32_t count);
+
+// Up to COUNT bytes (at most NFS4_MAXDATA_DECODED) of DATA written to FILE at OFFSET, as many
+// as one call carries, as stable as STABLE at least: a reply that says it took more than was sent, or
+// committed less stably than asked, fails with K_EIO.
+nfsres::Result<Nfs4WriteDone> nfs4Write(Nfs4ClientState &state, const Nfs4OpenFile &file, uint64_t offset,
+                                        const char *data, uint32_t count, stable_how4 stable);
+
+// The unstable writes of COUNT bytes from OFFSET (0, 0: the whole file) of the file FH made
+// stable: the server's write verifier, to compare with those of the writes.
+nfsres::Result<Nfs4Verifier> nfs4Commit(Nfs4ClientState &state, const NfsFh &fh, uint64_t offset,
+                                        uint32_t count);
+
+// The attributes of the file FH.
+nfsres::Result<Nfs4Attrs> nfs4GetAttr(Nfs4ClientState &state, const NfsFh &fh);
+
+#endif

@@ -1,0 +1,38 @@
+// Module-private: version 4 OPEN and CLOSE. A file is opened by name in its folder (CLAIM_NULL,
+// denying nothing to others) by the calling task's open-owner, and closed by that same owner,
+// whichever task closes it.
+#ifndef NFS_STATE_NFS4FILEOPEN_H
+#define NFS_STATE_NFS4FILEOPEN_H
+
+#include "state/nfs4FileAttrs.h"
+
+enum class Nfs4Create {
+    No,        // the file must exist
+    Unchecked, // made with the mode when missing, opened as it is when there
+    Exclusive, // made with the mode; a name already there fails with NFS4ERR_EXIST's number
+};
+
+struct Nfs4OpenHow {
+    uint32_t access = OPEN4_SHARE_ACCESS_READ; // OPEN4_SHARE_ACCESS_READ, _WRITE or _BOTH
+    Nfs4Create create = Nfs4Create::No;
+    uint32_t mode = 0644; // of a file made
+};
+
+struct Nfs4OpenFile {
+    NfsFh fh;
+    stateid4 stateid{};
+    Nfs4OpenOwner *owner = nullptr; // the state's: lives as long as it
+    Nfs4Attrs attrs;
+};
+
+// NAME in the folder DIR, opened as HOW says: its handle, open state id and attributes. An
+// exclusive create is EXCLUSIVE4_1 over 4.1 (its verifier makes a resent create idempotent)
+// and GUARDED4 over 4.0, both with the mode. Over 4.0 an open the server asks to confirm is
+// confirmed (OPEN_CONFIRM) before it is returned.
+nfsres::Result<Nfs4OpenFile> nfs4Open(Nfs4ClientState &state, const NfsFh &dir, const char *name,
+                                      const Nfs4OpenHow &how);
+
+// FILE's open state given back (CLOSE); its state id is cleared once the server has it.
+nfsres::Status nfs4Close(Nfs4ClientState &state, Nfs4OpenFile &file);
+
+#endif
