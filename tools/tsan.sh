@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # The concurrency tests built with ThreadSanitizer (clang, only what they need, in build-tsan)
 # and run against the real peers; then the version 4 state's tasks against a server of version 4
-# alone. Extra arguments go to the concurrency test binary; --build only builds.
+# alone; then the kernel layer's record locks, whose tasks contend for ranges. Extra arguments go to the concurrency test binary; --build only builds.
 set -euo pipefail
 top=$(cd "$(dirname "$0")/.." && pwd)
 build="$top/build-tsan"
@@ -10,12 +10,13 @@ build="$top/build-tsan"
 
 logged "$build/configure.log" cmake -S "$top" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Debug -DRT_TSAN=ON \
     -DCMAKE_C_COMPILER=clang -DCMAKE_CXX_COMPILER=clang++ "${launcherArgs[@]}"
-logged "$build/build.log" cmake --build "$build" -j2 --target nfsConcurrencyTests nfs4LiveTests
+logged "$build/build.log" cmake --build "$build" -j2 --target nfsConcurrencyTests nfs4LiveTests kernelTests
 if [ "${1:-}" = "--build" ]; then
     exit 0
 fi
 
 export TSAN_OPTIONS="halt_on_error=1 second_deadlock_stack=1 suppressions=$top/tests/tsan.supp"
 "$top/tests/peers/with-nfs-peers.sh" "$build/tests/nfsConcurrencyTests" "$@"
-RT_NFS_SERVER_VERSIONS=4 exec "$top/tests/peers/with-nfs-peers.sh" "$build/tests/nfs4LiveTests" \
+RT_NFS_SERVER_VERSIONS=4 "$top/tests/peers/with-nfs-peers.sh" "$build/tests/nfs4LiveTests" \
     --gtest_filter='Nfs4StateLive.FourTasks*:Nfs4StateLive.LastUser*'
+exec "$build/tests/kernelTests" --gtest_filter='FileLock*'
