@@ -55,29 +55,36 @@ bool claim(KernelSemaphore *sem, uintptr_t me)
     return sem->owner.compare_exchange_strong(free, me);
 }
 
-// A waiter counts itself before trying, and a give reads the count after freeing the owner
-// word, so either the waiter's try sees the semaphore free or the give sees the waiter and
-// wakes it under the mutex, which the waiter holds until it sleeps.
-int takeWaiting(KernelSemaphore *sem, uintptr_t me, int timeout)
+// Sleeps under GUARD until READY or the semaphore's deletion, at most TIMEOUT ticks (negative:
+// for ever): 0, or the failure. The last waiter out of a deleted semaphore frees it.
+template <typename Ready>
+int awaitReady(KernelSemaphore *sem, std::unique_lock<std::mutex> &guard, int timeout, Ready ready)
 {
-    std::unique_lock guard(sem->lock);
     sem->waiters.fetch_add(1);
-    const auto obtainedOrDeleted = [sem, me] { return sem->deleted.load() || claim(sem, me); };
+    const auto readyOrDeleted = [sem, &ready] { return sem->deleted.load() || ready(); };
     bool obtained = true;
     if (timeout < 0)
-        sem->released.wait(guard, obtainedOrDeleted);
+        sem->released.wait(guard, readyOrDeleted);
     else
-        obtained = sem->released.wait_for(guard, ticksToDuration(timeout), obtainedOrDeleted);
+        obtained = sem->released.wait_for(guard, ticksToDuration(timeout), readyOrDeleted);
     const int stillWaiting = sem->waiters.fetch_sub(1) - 1;
-
     if (sem->deleted.load()) {
         guard.unlock();
         if (stillWaiting == 0)
             delete sem;
         return fail(K_OBJ_DELETED);
     }
-    if (!obtained)
-        return fail(K_OBJ_TIMEOUT);
+    return obtained ? 0 : fail(K_OBJ_TIMEOUT);
+}
+
+// A waiter counts itself before trying, and a give reads the count after freeing the owner
+// word, so either the waiter's try sees the semaphore free or the give sees the waiter and
+// wakes it under the mutex, which the waiter holds until it sleeps.
+int takeWaiting(KernelSemaphore *sem, uintptr_t me, int timeout)
+{
+    std::unique_lock guard(sem->lock);
+    if (const int waited = awaitReady(sem, guard, timeout, [sem, me] { return claim(sem, me); }); waited != 0)
+        return waited;
     sem->depth = 1;
     return 0;
 }
@@ -87,22 +94,8 @@ int takeBinary(KernelSemaphore *sem, int timeout)
     std::unique_lock guard(sem->lock);
     if (!sem->full && timeout == K_NO_WAIT)
         return fail(K_OBJ_UNAVAILABLE);
-    sem->waiters.fetch_add(1);
-    const auto fullOrDeleted = [sem] { return sem->deleted.load() || sem->full; };
-    bool obtained = true;
-    if (timeout < 0)
-        sem->released.wait(guard, fullOrDeleted);
-    else
-        obtained = sem->released.wait_for(guard, ticksToDuration(timeout), fullOrDeleted);
-    const int stillWaiting = sem->waiters.fetch_sub(1) - 1;
-    if (sem->deleted.load()) {
-        guard.unlock();
-        if (stillWaiting == 0)
-            delete sem;
-        return fail(K_OBJ_DELETED);
-    }
-    if (!obtained)
-        return fail(K_OBJ_TIMEOUT);
+    if (const int waited = awaitReady(sem, guard, timeout, [sem] { return sem->full; }); waited != 0)
+        return waited;
     sem->full = false;
     return 0;
 }

@@ -3,6 +3,7 @@
 #include "core/nfsCallSettings.h"
 #include "core/nfsConfig.h"
 #include "rpc/nfsRpcExchange.h"
+#include "rpc/nfsRpcSockets.h"
 
 #include <rpc/pmap_prot.h>
 #include <sys/socket.h>
@@ -16,24 +17,6 @@ namespace {
 constexpr uint16_t kPortmapperPort = 111;
 constexpr u_int kQueryMessageSize = 400;
 
-class QuerySocket {
-public:
-    QuerySocket() : fd_(socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0)) {}
-    ~QuerySocket()
-    {
-        if (fd_ >= 0) {
-            const int saved = errno;
-            close(fd_);
-            errno = saved;
-        }
-    }
-    QuerySocket(const QuerySocket &) = delete;
-    QuerySocket &operator=(const QuerySocket &) = delete;
-    int fd() const { return fd_; }
-
-private:
-    int fd_;
-};
 
 } // namespace
 
@@ -41,22 +24,22 @@ NfsPortAnswer nfsRpcPortQuery(in_addr_t address, uint32_t prog, uint32_t vers, i
                               NfsRpcClock::time_point deadline)
 {
     constexpr NfsPortAnswer kNoAnswer{false, 0};
-    const QuerySocket socket;
-    if (socket.fd() < 0)
+    const NfsRpcDescriptor socket(::socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0));
+    if (socket.get() < 0)
         return kNoAnswer;
     sockaddr_in portmapper{};
     portmapper.sin_family = AF_INET;
     portmapper.sin_port = htons(kPortmapperPort);
     portmapper.sin_addr.s_addr = address;
     // Connected, so that a host without a portmapper refuses at once instead of staying silent.
-    if (connect(socket.fd(), reinterpret_cast<const sockaddr *>(&portmapper), sizeof portmapper) != 0)
+    if (connect(socket.get(), reinterpret_cast<const sockaddr *>(&portmapper), sizeof portmapper) != 0)
         return kNoAnswer;
     AUTH *none = authnone_create();
     if (none == nullptr)
         return kNoAnswer;
     pmap query{prog, vers, static_cast<u_long>(protocol), 0};
     u_int port = 0;
-    const NfsRpcExchange call{socket.fd(),
+    const NfsRpcExchange call{socket.get(),
                               portmapper,
                               none,
                               PMAPPROG,

@@ -38,25 +38,6 @@ void bindReservedPort(int fd)
     }
 }
 
-class Descriptor {
-public:
-    explicit Descriptor(int fd) : fd_(fd) {}
-    ~Descriptor()
-    {
-        if (fd_ >= 0) {
-            const int saved = errno;
-            close(fd_);
-            errno = saved;
-        }
-    }
-    Descriptor(const Descriptor &) = delete;
-    Descriptor &operator=(const Descriptor &) = delete;
-    int get() const { return fd_; }
-    int release() { return std::exchange(fd_, -1); }
-
-private:
-    int fd_;
-};
 
 } // namespace
 
@@ -87,7 +68,7 @@ bool nfsRpcClosedByServer(int fd)
 
 int nfsRpcUdpSocket()
 {
-    Descriptor fd(socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0));
+    NfsRpcDescriptor fd(socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0));
     if (fd.get() < 0)
         return -1;
 #ifdef IP_RECVERR
@@ -101,7 +82,7 @@ int nfsRpcUdpSocket()
 
 int nfsRpcTcpConnect(const sockaddr_in &server, int replacing, NfsRpcClock::time_point deadline)
 {
-    Descriptor fd(socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0));
+    NfsRpcDescriptor fd(socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0));
     if (fd.get() < 0)
         return -1;
     const int on = 1;

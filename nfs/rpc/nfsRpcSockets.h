@@ -6,6 +6,32 @@
 
 #include "rpc/nfsRpcExchange.h"
 
+#include <unistd.h>
+
+#include <cerrno>
+#include <utility>
+
+// A socket descriptor closed with its owner (errno kept), unless released.
+class NfsRpcDescriptor {
+public:
+    explicit NfsRpcDescriptor(int fd) : fd_(fd) {}
+    ~NfsRpcDescriptor()
+    {
+        if (fd_ >= 0) {
+            const int saved = errno;
+            close(fd_);
+            errno = saved;
+        }
+    }
+    NfsRpcDescriptor(const NfsRpcDescriptor &) = delete;
+    NfsRpcDescriptor &operator=(const NfsRpcDescriptor &) = delete;
+    int get() const { return fd_; }
+    int release() { return std::exchange(fd_, -1); }
+
+private:
+    int fd_;
+};
+
 // A UDP socket that hears the refusals (ICMP errors) of its servers; -1 with errno set.
 int nfsRpcUdpSocket();
 // Waits for EVENTS on FD until DEADLINE: 1 when they came (an error or a hang-up counts), 0 when
