@@ -34,7 +34,7 @@ foreach(header IN LISTS headers)
     endif()
   endforeach()
   # NFS status names, from the status enumeration.
-  string(REGEX MATCHALL "NFS3?ERR_[A-Z_]+[ \t]*=" statuses "${text}")
+  string(REGEX MATCHALL "NFS[34]?ERR_[A-Z0-9_]+[ \t]*=" statuses "${text}")
   foreach(status IN LISTS statuses)
     string(REGEX REPLACE "[ \t]*=$" "" status "${status}")
     list(APPEND nfsStatusNames ${status})

@@ -23,8 +23,9 @@ bool startsWith(const char *text, const char *prefix)
     return std::strncmp(text, prefix, std::strlen(prefix)) == 0;
 }
 
-// The names defined for the number; a version 3 NFS status name hides its version 2 twin and
-// the module's own spelling of the same status.
+// The names defined for the number; a version 3 NFS status name hides its version 2 twin, the
+// module's own spelling of the same status, and the version 4 status of the same name (version
+// 4's DELAY, version 3's JUKEBOX, shows both).
 std::string namesOf(int errorNumber)
 {
     std::string names;
@@ -34,6 +35,10 @@ std::string namesOf(int errorNumber)
         if (entry.value != errorNumber)
             continue;
         if (nfs3Named && (startsWith(entry.name, "NFSERR_") || startsWith(entry.name, "NFS_ERRNO_")))
+            continue;
+        if (nfs3Named && startsWith(entry.name, "NFS4ERR_") &&
+            (names + " ").find(std::string("NFS3ERR_") + (entry.name + std::strlen("NFS4ERR_")) + " ") !=
+                std::string::npos)
             continue;
         nfs3Named = nfs3Named || startsWith(entry.name, "NFS3ERR_");
         names += names.empty() ? "" : " or ";

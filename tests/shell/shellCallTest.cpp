@@ -182,6 +182,11 @@ TEST(ShellCall, FailingRoutineShowsTheErrorNumberByName)
         {"nfsExportShow 0", "errno = 0x320003 (NFS_ERR_NO_HOST or K_HOST_INVALID_PARAMETER)"},
         {"nfsErrnoSet 2; errnoGet; kClose -1", "errno = 0x9 (K_EBADF)"},
         {"rpcClntErrnoSet 5; x = errnoGet", "value = 4587525 = 0x460005"},
+        // A version 4 status under its own name, unless version 3 names the same status alike.
+        {"printErrno 0x30271a", "errno = 0x30271a (NFS4ERR_DENIED)\n"},
+        {"printErrno 0x302718", "errno = 0x302718 (NFS3ERR_JUKEBOX or NFS4ERR_DELAY)\n"},
+        {"printErrno 0x300002", "errno = 0x300002 (NFS3ERR_NOENT)\n"},
+        {"printErrno 0x302711", "errno = 0x302711 (NFS3ERR_BADHANDLE)\n"},
     };
     for (const auto &c : cases) {
         const ShellRun run = runShell(std::string(c.line) + "\n", "-k -l brisnel");
