@@ -25,7 +25,8 @@ typedef struct NfsStatCounts {
  * for another transport or a null pointer. */
 int nfsStatGet(int transport, NfsStatCounts *pCounts);
 /* Prints the counters of every procedure called since the start or the last nfsStatZero,
- * by transport, with a total per transport. */
+ * by transport, with a total per transport; then, as rows "op NFS4", how many of each NFS
+ * version 4 operation the COMPOUNDs carried (in the calls column). */
 void nfsStatShow(void);
 /* Sets every counter to 0. */
 void nfsStatZero(void);

@@ -24,6 +24,67 @@ constexpr std::array kNfs3Procedures{"NULL",   "GETATTR", "SETATTR",  "LOOKUP", 
 constexpr std::array kNfs2Procedures{"NULL", "GETATTR",    "SETATTR", "ROOT",   "LOOKUP",  "READLINK",
                                      "READ", "WRITECACHE", "WRITE",   "CREATE", "REMOVE",  "RENAME",
                                      "LINK", "SYMLINK",    "MKDIR",   "RMDIR",  "READDIR", "STATFS"};
+constexpr std::array kNfs4Procedures{"NULL", "COMPOUND"};
+// The operations of versions 4.0 and 4.1 by number (RFC 8881 section 16.2); 0 to 2 are none.
+constexpr std::array kNfs4Operations{"",
+                                     "",
+                                     "",
+                                     "ACCESS",
+                                     "CLOSE",
+                                     "COMMIT",
+                                     "CREATE",
+                                     "DELEGPURGE",
+                                     "DELEGRETURN",
+                                     "GETATTR",
+                                     "GETFH",
+                                     "LINK",
+                                     "LOCK",
+                                     "LOCKT",
+                                     "LOCKU",
+                                     "LOOKUP",
+                                     "LOOKUPP",
+                                     "NVERIFY",
+                                     "OPEN",
+                                     "OPENATTR",
+                                     "OPEN_CONFIRM",
+                                     "OPEN_DOWNGRADE",
+                                     "PUTFH",
+                                     "PUTPUBFH",
+                                     "PUTROOTFH",
+                                     "READ",
+                                     "READDIR",
+                                     "READLINK",
+                                     "REMOVE",
+                                     "RENAME",
+                                     "RENEW",
+                                     "RESTOREFH",
+                                     "SAVEFH",
+                                     "SECINFO",
+                                     "SETATTR",
+                                     "SETCLIENTID",
+                                     "SETCLIENTID_CONFIRM",
+                                     "VERIFY",
+                                     "WRITE",
+                                     "RELEASE_LOCKOWNER",
+                                     "BACKCHANNEL_CTL",
+                                     "BIND_CONN_TO_SESSION",
+                                     "EXCHANGE_ID",
+                                     "CREATE_SESSION",
+                                     "DESTROY_SESSION",
+                                     "FREE_STATEID",
+                                     "GET_DIR_DELEGATION",
+                                     "GETDEVICEINFO",
+                                     "GETDEVICELIST",
+                                     "LAYOUTCOMMIT",
+                                     "LAYOUTGET",
+                                     "LAYOUTRETURN",
+                                     "SECINFO_NO_NAME",
+                                     "SEQUENCE",
+                                     "SET_SSV",
+                                     "TEST_STATEID",
+                                     "WANT_DELEGATION",
+                                     "DESTROY_CLIENTID",
+                                     "RECLAIM_COMPLETE"};
 constexpr std::array kMountProcedures{"NULL", "MNT", "DUMP", "UMNT", "UMNTALL", "EXPORT"};
 constexpr std::array kPortmapperProcedures{"NULL", "SET", "UNSET", "GETPORT", "DUMP", "CALLIT"};
 
@@ -32,8 +93,9 @@ struct Group {
     std::span<const char *const> procedures;
 };
 
-constexpr std::array<Group, 4> kGroups{{{"NFS3", kNfs3Procedures},
+constexpr std::array<Group, 5> kGroups{{{"NFS3", kNfs3Procedures},
                                         {"NFS2", kNfs2Procedures},
+                                        {"NFS4", kNfs4Procedures},
                                         {"MOUNT", kMountProcedures},
                                         {"PMAP", kPortmapperProcedures}}};
 
@@ -57,6 +119,10 @@ constexpr std::array<Transport, 2> kTransports{{{IPPROTO_UDP, "udp"}, {IPPROTO_T
 
 std::array<std::array<NfsStatSlot, kSlotsPerTransport>, kTransports.size()> slots;
 
+// The operations sent in COMPOUNDs, by number, the last for any other (an operation of a later
+// minor version).
+std::array<NfsWideCounter, kNfs4Operations.size() + 1> operations;
+
 std::size_t transportIndex(int transport)
 {
     return transport == IPPROTO_TCP ? 1 : 0;
@@ -69,10 +135,12 @@ std::size_t slotIndex(uint32_t prog, uint32_t vers, uint32_t proc)
         group = 0;
     else if (prog == kNfsProgram && vers == 2)
         group = 1;
-    else if (prog == kMountProgram)
+    else if (prog == kNfsProgram && vers == 4)
         group = 2;
-    else if (prog == kPortmapperProgram)
+    else if (prog == kMountProgram)
         group = 3;
+    else if (prog == kPortmapperProgram)
+        group = 4;
     if (group == kGroups.size() || proc >= kGroups[group].procedures.size())
         return kOtherSlot;
     return slotsBefore(group) + proc;
@@ -90,13 +158,29 @@ void addInto(NfsStatCounts *sum, const NfsStatSlot &slot)
 
 void printRow(const char *transport, const char *program, const char *procedure, const NfsStatCounts &c)
 {
-    std::printf("%-4s %-6s %-12s %10" PRIu64 " %8" PRIu64 " %8" PRIu64 " %8" PRIu64 " %14" PRIu64
+    std::printf("%-4s %-6s %-20s %10" PRIu64 " %8" PRIu64 " %8" PRIu64 " %8" PRIu64 " %14" PRIu64
                 " %14" PRIu64 "\n",
                 transport, program, procedure, c.calls, c.retransmissions, c.timeouts, c.reconnects,
                 c.bytesSent, c.bytesReceived);
 }
 
+// A row per operation sent, its count in the calls column: an operation is not a call of its own.
+void printOperations()
+{
+    for (std::size_t op = 0; op < operations.size(); ++op) {
+        NfsStatCounts counts{};
+        counts.calls = operations[op].value();
+        if (counts.calls != 0)
+            printRow("op", "NFS4", op < kNfs4Operations.size() ? kNfs4Operations[op] : "-", counts);
+    }
+}
+
 } // namespace
+
+void nfsStatOperation(uint32_t op)
+{
+    operations[op < kNfs4Operations.size() && op > 2 ? op : kNfs4Operations.size()].add(1);
+}
 
 NfsStatSlot &nfsStatSlot(int transport, uint32_t prog, uint32_t vers, uint32_t proc)
 {
@@ -117,7 +201,7 @@ int nfsStatGet(int transport, NfsStatCounts *pCounts)
 
 void nfsStatShow(void)
 {
-    std::printf("%-4s %-6s %-12s %10s %8s %8s %8s %14s %14s\n", "net", "prog", "procedure", "calls",
+    std::printf("%-4s %-6s %-20s %10s %8s %8s %8s %14s %14s\n", "net", "prog", "procedure", "calls",
                 "retrans", "timeouts", "reconn", "bytes sent", "bytes received");
     for (std::size_t t = 0; t < kTransports.size(); ++t) {
         for (std::size_t g = 0; g <= kGroups.size(); ++g) {
@@ -136,6 +220,7 @@ void nfsStatShow(void)
         nfsStatGet(kTransports[t].protocol, &total);
         printRow(kTransports[t].name, "total", "", total);
     }
+    printOperations();
     std::fflush(stdout);
 }
 
@@ -151,5 +236,7 @@ void nfsStatZero(void)
             slot.bytesReceived.zero();
         }
     }
+    for (NfsWideCounter &count : operations)
+        count.zero();
 }
 }

@@ -42,8 +42,11 @@ struct NfsStatSlot {
     NfsWideCounter bytesReceived;
 };
 
-// The slot of a call: by transport (IPPROTO_TCP, else UDP), then NFS version 3 or 2, MOUNT
+// The slot of a call: by transport (IPPROTO_TCP, else UDP), then NFS version 3, 2 or 4, MOUNT
 // (any version) or the portmapper by procedure; everything else shares one slot.
 NfsStatSlot &nfsStatSlot(int transport, uint32_t prog, uint32_t vers, uint32_t proc);
+
+// One more of the version 4 operation numbered OP sent in a COMPOUND.
+void nfsStatOperation(uint32_t op);
 
 #endif

@@ -1,6 +1,8 @@
 // One COMPOUND call and the check of its reply against the request.
 #include "state/nfs4Compound.h"
 
+#include "rpc/nfsRpcStats.h"
+
 #include <kernel/kernelErrno.h>
 
 u_int Nfs4Reply::count() const
@@ -23,6 +25,8 @@ nfsres::Status nfs4CompoundCall(const char *host, uint32_t minor, const nfs_argo
     COMPOUND4res initial{};
     initial.readBuffer = reply.readBuffer_;
     initial.readCapacity = reply.readCapacity_;
+    for (u_int i = 0; i < n; ++i)
+        nfsStatOperation(static_cast<uint32_t>(ops[i].argop));
     reply.reply_.emplace(nfsrpc::Peer{host, NFS4_PROGRAM, NFS_V4}, NFSPROC4_COMPOUND, xdr_COMPOUND4args, args,
                          xdr_COMPOUND4res, initial);
     if (!reply.reply_->ok())

@@ -4,12 +4,14 @@
 // more data than asked, and a server of 4.0 alone. The server checks every slot's sequence ids
 // as RFC 8881 section 2.10.6.1 has it, and over 4.0 every open-owner's as RFC 7530 section
 // 9.1.7 has it (a replay answered with the last answer), and counts what it saw.
+#include "nfs/consoleCapture.h"
 #include "server/scriptedServer.h"
 #include "state/nfs4ClientState.h"
 #include "state/nfs4FileData.h"
 #include "state/nfs4MountWalk.h"
 #include "state/nfs4NameOps.h"
 
+#include <brisnel/nfsStatLib.h>
 #include <kernel/hostLib.h>
 #include <kernel/kernelErrno.h>
 
@@ -21,6 +23,7 @@
 #include <memory>
 #include <mutex>
 #include <optional>
+#include <regex>
 #include <string>
 #include <thread>
 #include <vector>
@@ -323,6 +326,14 @@ protected:
     std::unique_ptr<scripted::ScriptedServer> server_;
 };
 
+// The count of operation NAME that nfsStatShow reports, 0 when it shows none.
+int shownOperations(const std::string &shown, const std::string &name)
+{
+    std::smatch match;
+    const std::regex row("\nop +NFS4 +" + name + " +([0-9]+) ");
+    return std::regex_search(shown, match, row) ? std::stoi(match[1].str()) : 0;
+}
+
 } // namespace
 
 TEST_F(Nfs4StateFault, SequenceFaultsAreRecoveredWithinTheCall)
@@ -344,12 +355,20 @@ TEST_F(Nfs4StateFault, SequenceFaultsAreRecoveredWithinTheCall)
             const std::lock_guard held(v4_.lock);
             v4_.ops.clear();
         }
+        nfsStatZero();
         const nfsres::Status walked = walkWith(c.faults);
         EXPECT_TRUE(walked.ok()) << c.name << std::hex << " 0x" << walked.error();
         EXPECT_EQ(c.sessions, count(OP_CREATE_SESSION)) << c.name;
         EXPECT_EQ(c.clientIds, count(OP_EXCHANGE_ID)) << c.name;
         EXPECT_EQ(c.sequences, count(OP_SEQUENCE)) << c.name;
         EXPECT_EQ(1, count(OP_DESTROY_CLIENTID)) << c.name;
+        // The counters show the operations sent: those that open a compound, the server saw each.
+        const std::string shown = capturedStdout([] { nfsStatShow(); });
+        const std::pair<nfs_opnum4, const char *> named[] = {
+            {OP_SEQUENCE, "SEQUENCE"}, {OP_EXCHANGE_ID, "EXCHANGE_ID"}, {OP_CREATE_SESSION, "CREATE_SESSION"}};
+        for (const auto &[op, name] : named)
+            EXPECT_EQ(count(op), shownOperations(shown, name)) << c.name << " " << name << shown;
+        EXPECT_TRUE(std::regex_search(shown, std::regex(R"(\ntcp +NFS4 +COMPOUND +[1-9])"))) << shown;
     }
     EXPECT_EQ(0, v4_.outOfOrder);
 }
