@@ -190,6 +190,27 @@ int ioctlOn(const OpenFile &of, int function, intptr_t arg)
     return of.entries.ioctl(of.desc.file, function, arg);
 }
 
+// A read or a write of nBytes at buffer through the driver's entry ENTRY.
+template <typename Buffer, typename Entry>
+int transfer(int fd, Buffer *buffer, int nBytes, Entry ios::DriverEntries::*entry)
+{
+    const OpenFile of(fd);
+    if (!of.valid()) {
+        return -1;
+    }
+    if (nBytes < 0 || (buffer == nullptr && nBytes > 0)) {
+        errnoSet(K_EINVAL);
+        return -1;
+    }
+    if (of.desc.pathOnly) {
+        return badDescriptor();
+    }
+    if (of.entries.*entry == nullptr) {
+        return notSupported();
+    }
+    return (of.entries.*entry)(of.desc.file, buffer, nBytes);
+}
+
 } // namespace io
 
 extern "C" {
@@ -242,40 +263,12 @@ int kClose(int fd)
 
 int kRead(int fd, char *buffer, int nBytes)
 {
-    const io::OpenFile of(fd);
-    if (!of.valid()) {
-        return -1;
-    }
-    if (nBytes < 0 || (buffer == nullptr && nBytes > 0)) {
-        errnoSet(K_EINVAL);
-        return -1;
-    }
-    if (of.desc.pathOnly) {
-        return io::badDescriptor();
-    }
-    if (of.entries.read == nullptr) {
-        return io::notSupported();
-    }
-    return of.entries.read(of.desc.file, buffer, nBytes);
+    return io::transfer(fd, buffer, nBytes, &ios::DriverEntries::read);
 }
 
 int kWrite(int fd, const char *buffer, int nBytes)
 {
-    const io::OpenFile of(fd);
-    if (!of.valid()) {
-        return -1;
-    }
-    if (nBytes < 0 || (buffer == nullptr && nBytes > 0)) {
-        errnoSet(K_EINVAL);
-        return -1;
-    }
-    if (of.desc.pathOnly) {
-        return io::badDescriptor();
-    }
-    if (of.entries.write == nullptr) {
-        return io::notSupported();
-    }
-    return of.entries.write(of.desc.file, buffer, nBytes);
+    return io::transfer(fd, buffer, nBytes, &ios::DriverEntries::write);
 }
 
 int kIoctl(int fd, int function, intptr_t arg)
