@@ -51,10 +51,16 @@ void forget(NfsCacheLine *line)
     line->pOwner = nullptr;
 }
 
+// How often another file's read-ahead passes over a line read ahead and not read yet. Files read
+// side by side would otherwise take each other's lines read ahead before they are read, and ask
+// the server for them again; a file that stops reading frees its lines after a few passes.
+constexpr uint8_t kAheadGuard = 4;
+
 // The lines after `start` worth reading ahead into lines[1..]: blocks that the file fills
-// whole by its size as last seen, into lines that hold nothing unsent (a dirty or pinned line is left alone);
-// a block already held whole is passed over. Moves the file's sequential mark past them. The
-// number of ranges, the current line's included.
+// whole by its size as last seen, into lines that hold nothing unsent (a dirty or pinned line is
+// left alone) nor another block read ahead and not read yet; a block already held whole is
+// passed over. Moves the file's sequential mark past them. The number of ranges, the current
+// line's included.
 unsigned aheadRanges(const AheadState &file, const FileView &view, int version, uint64_t start,
                      NfsCacheLine **lines, NfsReadRange *ranges)
 {
@@ -73,6 +79,11 @@ unsigned aheadRanges(const AheadState &file, const FileView &view, int version, 
         }
         if (ahead->flags != 0 || ahead == lines[0] || claimedByOther(cache, *ahead))
             break;
+        if (uint8_t &guard = stateOf(cache, *ahead).aheadGuard; guard != 0 && ahead->nBytes != 0 &&
+                                                                 ahead->fileId != NFS_CACHE_NO_FILE) {
+            --guard;
+            break;
+        }
         lines[n] = ahead;
         ranges[n] = NfsReadRange{next, size, ahead->pData, -1, 0};
         ++n;
@@ -189,8 +200,10 @@ Status fillReading(NfsCacheLine *line, void *file, int version, const FileView &
     serverReadRanges(file, version, ranges, n);
     for (unsigned i = 1; i < n; ++i) {
         const int got = ranges[i].received;
-        if (got > 0 && static_cast<uint32_t>(got) <= size)
+        if (got > 0 && static_cast<uint32_t>(got) <= size) {
             filled(lines[i], size, file, view, ranges[i].offset, static_cast<uint32_t>(got));
+            stateOf(cache, *lines[i]).aheadGuard = kAheadGuard;
+        }
     }
     const int got = ranges[0].received;
     if (got < 0 || static_cast<uint32_t>(got) > size) {

@@ -39,6 +39,9 @@ struct NfsCacheLineState {
     uintptr_t claimant = 0; // that task, 0 for none
     nfscache::Busy busy = nfscache::Busy::none;
     uint64_t sentAt = 0; // the cache's count of answered WRITEs when the line's last was answered
+    // Read ahead and not read yet: another file's read-ahead passes the line over this many
+    // more times before it may take it (a demand read takes it at once).
+    uint8_t aheadGuard = 0;
 };
 
 // The cache's own state: its lines', and who holds its mutex how often (so that a server call

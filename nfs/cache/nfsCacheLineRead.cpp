@@ -39,6 +39,7 @@ Result<int> lineReadOnce(void *file, const nfscache::LineAccess &at, char *buf, 
     }
     if (line->nBytes < at.inLine)
         return nfsres::Fail{0}; // past the end of the file's data
+    nfscache::stateOf(cache, *line).aheadGuard = 0; // read: free for any file's read-ahead
     const uint32_t result = std::min(line->nBytes - at.inLine, static_cast<uint32_t>(n));
     std::memcpy(buf, line->pData + at.inLine, result);
     return static_cast<int>(result);

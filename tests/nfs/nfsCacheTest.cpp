@@ -653,6 +653,32 @@ TEST_F(CacheWindow, ReadAheadLeavesADirtyLineAlone)
     EXPECT_EQ(serverFile(7).substr(static_cast<std::size_t>(offset)), "dirty");
 }
 
+// Two files read side by side, their blocks on the same lines: the second file's read-ahead
+// passes over the first's lines read ahead and not read yet, so that each block is asked once;
+// a file that stops reading frees its lines after a few passes.
+TEST_F(CacheWindow, ReadAheadLeavesAnotherFilesUnreadLinesAlone)
+{
+    NfsOpenFile *first = patterned(5, 5);
+    NfsOpenFile *second = patterned(5 + 16, 5); // block b of both on one line
+    ASSERT_EQ(&lineOf(5, 2 * kLine), &lineOf(5 + 16, 2 * kLine));
+    readLines(first, {0, 1});
+    readLines(second, {0, 1});
+    readLines(first, {2, 3, 4});
+    readLines(second, {2, 3, 4});
+    EXPECT_EQ(server_.offsets(false), atLines({0, 1, 2, 3, 4, 0, 1, 2, 3, 4}));
+
+    NfsOpenFile *idle = patterned(6, 5);
+    NfsOpenFile *reader = patterned(6 + 16, 5);
+    readLines(idle, {0, 1}); // lines 2 to 4 read ahead, never read
+    for (int pass = 0; pass < 5; ++pass) {
+        nfsCacheFileInvalidate(&cache(), 6 + 16);
+        readLines(reader, {0, 1}); // a sequential fill: read-ahead tried
+    }
+    server_.calls.clear();
+    readLines(reader, {2});
+    EXPECT_EQ(server_.count(false), 0u) << "the idle file's line was taken for reading ahead at last";
+}
+
 // Full lines written in order go out four at a time, each once and in order; a read of the
 // file sends those still waiting first, as does the flush.
 TEST_F(CacheWindow, SequentialFullLinesGoOutBehindTogetherAndLeaveWithTheNextCall)
