@@ -5,6 +5,7 @@
 //
 //   nfsJob HOST EXPORT NAME LOCAL_IN LOCAL_OUT
 //     reads EXPORT/NAME into LOCAL_OUT, then writes LOCAL_IN to EXPORT/NAME.w
+//   With RT_JOB_TIMES set, the time of each step goes to standard error.
 #include <brisnel/nfsAuthLib.h>
 #include <brisnel/nfsConfigLib.h>
 #include <brisnel/nfsMountLib.h>
@@ -13,7 +14,9 @@
 #include <kernel/errnoLib.h>
 #include <kernel/ioLib.h>
 
+#include <chrono>
 #include <cstdio>
+#include <cstdlib>
 #include <string>
 #include <vector>
 
@@ -22,6 +25,18 @@ namespace {
 constexpr const char *kDev = "/job";
 constexpr int kTransfer = 1 << 20;
 constexpr int kRequest = 1 << 20;
+
+// The time since the last step (none: the first), to standard error when RT_JOB_TIMES is set.
+void stepDone(const char *step)
+{
+    using Clock = std::chrono::steady_clock;
+    static Clock::time_point last = Clock::now();
+    const Clock::time_point now = Clock::now();
+    if (step != nullptr && std::getenv("RT_JOB_TIMES") != nullptr)
+        std::fprintf(stderr, "nfsJob: %-8s %8.2f ms\n", step,
+                     std::chrono::duration<double, std::milli>(now - last).count());
+    last = now;
+}
 
 int fail(const char *what)
 {
@@ -73,19 +88,24 @@ int main(int argc, char **argv)
         std::fprintf(stderr, "usage: nfsJob HOST EXPORT NAME LOCAL_IN LOCAL_OUT\n");
         return 2;
     }
+    stepDone(nullptr);
     nfsAuthUnixSet(sysBootParams.hostName, 2001, 100, 0, nullptr);
     nfsTransport = NFS_TRANSPORT_TCP;
     nfs3MaxMsgLen = kTransfer;
     nfs3CacheParamsSet(16, 2 * kTransfer, 0);
     if (nfsMount(argv[1], argv[2], kDev) != 0)
         return fail("mount");
+    stepDone("mount");
     const std::string file = std::string(kDev) + "/" + argv[3];
     if (copyIn(file, argv[5]) < 0)
         return fail("read");
+    stepDone("read");
     if (copyOut(argv[4], file + ".w") < 0)
         return fail("write");
+    stepDone("write");
     if (nfsUnmount(kDev) != 0)
         return fail("unmount");
     nfsClientClose();
+    stepDone("unmount");
     return 0;
 }

@@ -118,7 +118,9 @@ int nfsCacheAlloc(NfsDataCache *cache, int count, int bytes, int options)
         __builtin_mul_overflow(std::size_t{lineCount}, sizeof(NfsCacheLine), &linesSize))
         return -1;
 
-    HeapBlock<char> buffer(static_cast<char *>(std::malloc(bufferSize)));
+    // Zeroed as it is allocated: where the heap hands out fresh pages already zero, nothing
+    // touches the buffer's pages before lines are filled.
+    HeapBlock<char> buffer(static_cast<char *>(std::calloc(bufferSize, 1)));
     if (!buffer)
         return -1;
     HeapBlock<NfsCacheLine> lines(static_cast<NfsCacheLine *>(std::malloc(linesSize)));
@@ -131,7 +133,6 @@ int nfsCacheAlloc(NfsDataCache *cache, int count, int bytes, int options)
     if (semId == nullptr)
         return -1;
 
-    std::memset(buffer.get(), 0, bufferSize);
     initialiseLines(lines.get(), lineCount, buffer.get(), lineShift);
     *cache = NfsDataCache{.pLines = lines.release(),
                           .pBuffer = buffer.release(),
