@@ -293,8 +293,8 @@ template <typename V> Result<int> serve(typename V::File *file, int function, in
 
 } // namespace ioctls
 
-// The lock codes go to the lock manager (lock/nlmFileLock.h). A code the version does not serve fails with 71; a null argument where an object is
-// expected fails with 0x300016.
+// The lock codes go to the lock manager (lock/nlmFileLock.h). A code the version does not
+// serve fails with 71; a null argument where an object is expected fails with 0x300016.
 template <typename V> Result<int> ioctl(typename V::File *file, int function, intptr_t arg)
 {
     if (file == nullptr)
