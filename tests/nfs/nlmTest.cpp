@@ -1,8 +1,16 @@
 // The lock manager's XDR routines (both versions) and the owners this client names.
 #include "xdrTestWire.h"
 
+#include "server/scriptedServer.h"
+
+#include "core/nfsConfig.h"
+#include "lock/nlmCall.h"
 #include "lock/nlmOwner.h"
 #include "lock/nlmXdr.h"
+
+#include <brisnel/nfsRpcLib.h>
+#include <kernel/hostLib.h>
+#include <kernel/kernelErrno.h>
 
 #include <gtest/gtest.h>
 
@@ -55,12 +63,6 @@ TEST(XdrNlm, ArgumentsOfEachCall)
         EXPECT_EQ(encode(XDRPROC(xdrNlmLockArgs), &lock),
                   Wire().var(kCookie).u32(0).u32(1).append(lockWire(offset, 0, narrow)).u32(1).u32(3).bytes())
             << narrow;
-        NlmTestArgs test{narrow, cookie(), FALSE, lockOf(offset, 9)};
-        EXPECT_EQ(encode(XDRPROC(xdrNlmTestArgs), &test),
-                  Wire().var(kCookie).u32(0).append(lockWire(offset, 9, narrow)).bytes());
-        NlmCancelArgs cancel{narrow, cookie(), FALSE, TRUE, lockOf(offset, 9)};
-        EXPECT_EQ(encode(XDRPROC(xdrNlmCancelArgs), &cancel),
-                  Wire().var(kCookie).u32(0).u32(1).append(lockWire(offset, 9, narrow)).bytes());
         NlmUnlockArgs unlock{narrow, cookie(), lockOf(offset, 9)};
         EXPECT_EQ(encode(XDRPROC(xdrNlmUnlockArgs), &unlock),
                   Wire().var(kCookie).append(lockWire(offset, 9, narrow)).bytes());
@@ -134,4 +136,80 @@ TEST(NlmOwner, HandleNamesHostProcessAndTask)
     EXPECT_EQ(six.svid, 6);
     EXPECT_EQ(five.handle, std::to_string(getpid()) + ".5@" + nlmCallerName());
     EXPECT_FALSE(nlmCallerName().empty());
+}
+
+namespace {
+
+constexpr const char *kHost = "scripted-nlm";
+
+// The lock manager's calls against a scripted manager.
+class NlmScripted : public testing::Test {
+protected:
+    void SetUp() override
+    {
+        std::string error;
+        server_ = scripted::ScriptedServer::start({}, &error);
+        ASSERT_NE(server_, nullptr) << error;
+        ASSERT_EQ(hostAdd(kHost, server_->address().c_str()), 0);
+    }
+    void TearDown() override
+    {
+        nfsClientClose();
+        hostDelete(kHost, server_->address().c_str());
+        nfsTimeoutSec = savedTimeout_;
+    }
+    // LOCK of version 4 answered with STATS in turn (the last one again and again); each call's
+    // arguments kept.
+    void lockAnswers(std::vector<uint32_t> stats)
+    {
+        server_->handle(
+            NLM_PROGRAM, NLM_V4, NLMPROC_LOCK, [this, stats](const scripted::RpcCall &, XDR *args) {
+                NlmLockArgs got{};
+                const bool decoded = xdrNlmLockArgs(args, &got) != 0;
+                const std::lock_guard<std::mutex> guard(lock_);
+                if (decoded)
+                    owners_.emplace_back(got.alock.oh.n_bytes, got.alock.oh.n_len);
+                xdr_free(reinterpret_cast<xdrproc_t>(xdrNlmLockArgs), reinterpret_cast<char *>(&got));
+                const uint32_t stat = stats[std::min(owners_.size() - 1, stats.size() - 1)];
+                return scripted::Reply::ok(xdrNlmRes, NlmRes{{0, nullptr}, stat});
+            });
+    }
+
+    std::unique_ptr<scripted::ScriptedServer> server_;
+    std::mutex lock_;
+    std::vector<std::string> owners_; // lock_ guards it
+    int32_t savedTimeout_ = nfsTimeoutSec;
+};
+
+const NlmTarget kTarget{kHost, NLM_V4, kFh.data(), static_cast<u_int>(kFh.size()), 9};
+
+} // namespace
+
+// A server in its grace period is asked again, as the same owner, until it grants or the
+// call's time-out passes; its last answer then stands.
+TEST_F(NlmScripted, GracePeriodAskedAgainWithinTimeout)
+{
+    lockAnswers({NLM4_DENIED_GRACE_PERIOD, NLM4_DENIED_GRACE_PERIOD, NLM4_GRANTED});
+    const nfsres::Result<uint32_t> granted = nlmLock(kTarget, NlmRange{true, 0, 0});
+    ASSERT_TRUE(granted.ok()) << granted.error();
+    EXPECT_EQ(granted.value(), NLM4_GRANTED);
+    ASSERT_EQ(owners_.size(), 3u);
+    EXPECT_EQ(owners_[2], nlmOwnerOf(9).handle);
+
+    nfsTimeoutSec = 1;
+    lockAnswers({NLM4_DENIED_GRACE_PERIOD});
+    const nfsres::Result<uint32_t> graced = nlmLock(kTarget, NlmRange{true, 0, 0});
+    ASSERT_TRUE(graced.ok()) << graced.error();
+    EXPECT_EQ(nlmStatError(graced.value()), K_ENOLCK);
+}
+
+// Version 1 carries 32-bit offsets: a range past 4 GiB is refused before any call.
+TEST_F(NlmScripted, NarrowRangeRefusedUnsent)
+{
+    const NlmTarget narrow{kHost, NLM_V1, kFh.data(), static_cast<u_int>(kFh.size()), 9};
+    const uint64_t kEnd = uint64_t{1} << 32;
+    EXPECT_EQ(nlmLock(narrow, NlmRange{true, kEnd, 1}).error(), K_EINVAL);
+    EXPECT_EQ(nlmTest(narrow, NlmRange{true, kEnd - 1, 2}).error(), K_EINVAL);
+    EXPECT_EQ(nlmUnlock(narrow, NlmRange{false, 0, kEnd + 1}).error(), K_EINVAL);
+    EXPECT_EQ(server_->callCount(NLM_PROGRAM), 0u);
 }
