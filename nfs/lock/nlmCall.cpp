@@ -8,6 +8,8 @@
 #include <brisnel/nfsErrors.h>
 #include <kernel/kernelErrno.h>
 
+#include <rpc/clnt_stat.h>
+
 #include <atomic>
 #include <limits>
 
@@ -50,6 +52,18 @@ nfsrpc::Peer peerOf(const NlmTarget &target)
     return nfsrpc::Peer{target.host, NLM_PROGRAM, target.version};
 }
 
+// A server without the lock manager (the program or its version unknown there) has no locks
+// to give: K_ENOLCK, as a refusal for want of room; other failures stay the call's.
+int callError(int error)
+{
+    switch (error) {
+    case K_RPC_CLNT_ERRNO_BASE | RPC_PROGUNAVAIL:
+    case K_RPC_CLNT_ERRNO_BASE | RPC_PROGVERSMISMATCH:
+    case K_RPC_CLNT_ERRNO_BASE | RPC_PROGNOTREGISTERED: return K_ENOLCK;
+    default: return error;
+    }
+}
+
 // The call, asked again while the server is in its grace period and the time-out allows.
 template <typename Args, typename Res, typename Read>
 Result<Read> graced(const NlmTarget &target, uint32_t proc, nfsrpc::Coder<Args> encoder, const Args &args,
@@ -59,7 +73,7 @@ Result<Read> graced(const NlmTarget &target, uint32_t proc, nfsrpc::Coder<Args> 
     for (;;) {
         const nfsrpc::Reply<Res> reply(peerOf(target), proc, encoder, args, decoder, initial);
         if (!reply.ok())
-            return Fail{reply.error()};
+            return Fail{callError(reply.error())};
         if (reply->stat != NLM4_DENIED_GRACE_PERIOD || !pacing.pause())
             return read(*reply);
     }

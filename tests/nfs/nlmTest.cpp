@@ -213,3 +213,11 @@ TEST_F(NlmScripted, NarrowRangeRefusedUnsent)
     EXPECT_EQ(nlmUnlock(narrow, NlmRange{false, 0, kEnd + 1}).error(), K_EINVAL);
     EXPECT_EQ(server_->callCount(NLM_PROGRAM), 0u);
 }
+
+// A server whose portmapper points at no lock manager has no locks to give.
+TEST_F(NlmScripted, NoLockManagerNoLocks)
+{
+    server_->setRegistrations({{NLM_PROGRAM, NLM_V4, scripted::ipprotoUdp, server_->programPort()}});
+    EXPECT_EQ(nlmLock(kTarget, NlmRange{true, 0, 0}).error(), K_ENOLCK);
+    EXPECT_EQ(nlmTest(kTarget, NlmRange{true, 0, 0}).error(), K_ENOLCK);
+}

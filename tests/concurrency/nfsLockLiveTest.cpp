@@ -165,7 +165,8 @@ TEST_F(NlmLive, WaitGrantedOnUnlockOrInterrupted)
     EXPECT_EQ(a.run([fdA] { return kClose(fdA); }).get(), 0);
 }
 
-// A close releases the closing task's locks on the file; a task's end releases all of its.
+// A close releases the closing task's locks on the file, a task's end all of its, an unmount
+// those on the device's files.
 TEST_F(NlmLive, CloseAndTaskEndRelease)
 {
     TestTask a;
@@ -184,7 +185,16 @@ TEST_F(NlmLive, CloseAndTaskEndRelease)
     EXPECT_EQ(lockOn(b, fdB, K_F_SETLK, K_F_WRLCK, 0, 0), K_EAGAIN);
     a.end();
     EXPECT_EQ(lockOn(b, fdB, K_F_SETLK, K_F_WRLCK, 0, 0), 0);
+    EXPECT_EQ(lockOn(b, fdB, K_F_SETLK, K_F_UNLCK, 0, 0), 0);
+    // A lock whose task outlives every descriptor of the file goes with the device.
+    TestTask c;
+    ASSERT_EQ(lockOn(c, fdB, K_F_SETLK, K_F_WRLCK, 0, 0), 0);
     EXPECT_EQ(b.run([fdB] { return kClose(fdB); }).get(), 0);
+    ASSERT_EQ(nfsUnmount(filelive::kDev), 0);
+    ASSERT_EQ(nfsMount(live::host().c_str(), live::exportPath().c_str(), filelive::kDev), 0);
+    const int again = openOn(b);
+    EXPECT_EQ(lockOn(b, again, K_F_SETLK, K_F_WRLCK, 0, 0), 0);
+    EXPECT_EQ(b.run([again] { return kClose(again); }).get(), 0);
 }
 
 // The second client: another program of this host mounts the export, locks the whole file,
