@@ -14,14 +14,20 @@
 
 namespace {
 
-// Guards `held`; taken last, never across a call.
+// Guards the held list; taken last, never across a call.
 SEM_ID heldSem()
 {
     static const SEM_ID sem = semMCreate(SEM_Q_PRIORITY | SEM_INVERSION_SAFE);
     return sem;
 }
 
-std::vector<NlmHeldFile> held; // heldSem guards it
+// Guarded by heldSem. Never destroyed: tasks may still end while the process runs its exit
+// handlers, and their delete hook looks here.
+std::vector<NlmHeldFile> &heldList()
+{
+    static auto *list = new std::vector<NlmHeldFile>;
+    return *list;
+}
 
 template <typename Match> std::vector<NlmHeldFile> takeWhere(Match match)
 {
@@ -29,6 +35,7 @@ template <typename Match> std::vector<NlmHeldFile> takeWhere(Match match)
     const SemGuard guard(heldSem());
     if (!guard.held())
         return taken;
+    std::vector<NlmHeldFile> &held = heldList();
     const auto split =
         std::stable_partition(held.begin(), held.end(), [&match](const NlmHeldFile &f) { return !match(f); });
     taken.assign(std::make_move_iterator(split), std::make_move_iterator(held.end()));
@@ -56,6 +63,7 @@ bool nlmHeldNote(const NlmHeldFile &file)
     const SemGuard guard(heldSem());
     if (!guard.held())
         return false;
+    std::vector<NlmHeldFile> &held = heldList();
     const bool known = std::any_of(held.begin(), held.end(), [&file](const NlmHeldFile &f) {
         return f.dev == file.dev && f.task == file.task && f.fh == file.fh;
     });

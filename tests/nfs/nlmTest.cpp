@@ -1,4 +1,4 @@
-// The lock manager's XDR routines (both versions) and the owners this client names.
+// The lock manager's XDR routines (both versions) and its calls against a scripted manager.
 #include "xdrTestWire.h"
 
 #include "server/scriptedServer.h"
@@ -14,7 +14,6 @@
 
 #include <gtest/gtest.h>
 
-#include <unistd.h>
 
 #include <string>
 
@@ -126,17 +125,6 @@ TEST(XdrNlm, NetobjsBounded)
                             Wire().u64(0).u64(0), NLM_NETOBJ_MAX});
 }
 
-// Tasks of one program are distinct owners; so are two programs' tasks of the same id.
-TEST(NlmOwner, HandleNamesHostProcessAndTask)
-{
-    const NlmOwner five = nlmOwnerOf(5);
-    const NlmOwner six = nlmOwnerOf(6);
-    EXPECT_NE(five.handle, six.handle);
-    EXPECT_EQ(five.svid, 5);
-    EXPECT_EQ(six.svid, 6);
-    EXPECT_EQ(five.handle, std::to_string(getpid()) + ".5@" + nlmCallerName());
-    EXPECT_FALSE(nlmCallerName().empty());
-}
 
 namespace {
 
@@ -203,16 +191,6 @@ TEST_F(NlmScripted, GracePeriodAskedAgainWithinTimeout)
     EXPECT_EQ(nlmStatError(graced.value()), K_ENOLCK);
 }
 
-// Version 1 carries 32-bit offsets: a range past 4 GiB is refused before any call.
-TEST_F(NlmScripted, NarrowRangeRefusedUnsent)
-{
-    const NlmTarget narrow{kHost, NLM_V1, kFh.data(), static_cast<u_int>(kFh.size()), 9};
-    const uint64_t kEnd = uint64_t{1} << 32;
-    EXPECT_EQ(nlmLock(narrow, NlmRange{true, kEnd, 1}).error(), K_EINVAL);
-    EXPECT_EQ(nlmTest(narrow, NlmRange{true, kEnd - 1, 2}).error(), K_EINVAL);
-    EXPECT_EQ(nlmUnlock(narrow, NlmRange{false, 0, kEnd + 1}).error(), K_EINVAL);
-    EXPECT_EQ(server_->callCount(NLM_PROGRAM), 0u);
-}
 
 // A server whose portmapper points at no lock manager has no locks to give.
 TEST_F(NlmScripted, NoLockManagerNoLocks)
