@@ -147,7 +147,7 @@ template <typename V> Result<int> once(typename V::File *file, int function, klo
 template <typename V> Result<int> managed(typename V::File *file, int function, intptr_t arg)
 {
     auto *request = reinterpret_cast<klockarg *>(arg);
-    if (request == nullptr)
+    if (request == nullptr || file->pDev == nullptr)
         return Fail{NFS_ERRNO_INVAL};
     if (request->type != K_F_RDLCK && request->type != K_F_WRLCK &&
         (request->type != K_F_UNLCK || function == K_FIOGETLK))
@@ -177,7 +177,7 @@ template <typename V> void closeRelease(const typename V::File *file)
 {
     if constexpr (V::version <= 3) {
         const TaskRecord *task = taskIdCurrent();
-        if (task == nullptr)
+        if (task == nullptr || file->pDev == nullptr)
             return;
         const NlmHeldFile mine = heldOf<V>(file, task->taskId);
         nlmHeldRelease(nlmHeldTakeFile(mine.dev, mine.fh, mine.task));
