@@ -82,7 +82,9 @@ template <typename V> Result<uint32_t> lockOnce(typename V::File *file, const kl
     const NlmHeldFile held = heldOf<V>(file, arg.owner);
     const Result<uint32_t> stat = nlmLock(held.target(), rangeOf(arg));
     if (!stat.ok()) {
+        // The server may have granted it all the same: withdrawn, and noted for the release.
         nlmCancel(held.target(), rangeOf(arg));
+        static_cast<void>(nlmHeldNote(held));
         return stat;
     }
     if (stat.value() != NLM4_GRANTED)

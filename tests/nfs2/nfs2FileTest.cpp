@@ -558,7 +558,7 @@ TEST_F(Nfs2File, AnExitHandlerUnmounts)
 
 // Record locks on a version 2 device ask version 1 of the lock manager: the file's handle,
 // 32-bit offsets (a range past 4 GiB is refused unsent), the holder as TEST names it, and the
-// close unlocking what the closing task held.
+// close unlocking what the closing task held; a LOCK unanswered is cancelled.
 TEST_F(Nfs2File, LocksAskVersionOneOfTheManager)
 {
     std::vector<NlmLock> locks; // the LOCK calls' records, handle and owner bytes left out
@@ -594,6 +594,16 @@ TEST_F(Nfs2File, LocksAskVersionOneOfTheManager)
     EXPECT_EQ(probe.l_start, 5);
     EXPECT_EQ(probe.l_len, 6);
     EXPECT_EQ(probe.l_pid, 77);
+    // A LOCK whose answer never comes fails with the time-out and is withdrawn.
+    const int32_t savedTimeout = nfsTimeoutSec;
+    nfsTimeoutSec = 1;
+    server_->setProgramBehaviour(NLM_PROGRAM, scripted::Behaviour::silent());
+    lock.l_start = 0;
+    EXPECT_EQ(kFcntl(fd, K_F_SETLK, &lock), -1);
+    EXPECT_EQ(errnoGet(), K_RPC_CLNT_ERRNO_BASE | RPC_TIMEDOUT);
+    EXPECT_EQ(server_->callCount(NLM_PROGRAM, NLM_V1, NLMPROC_CANCEL), 1u);
+    server_->setProgramBehaviour(NLM_PROGRAM, scripted::Behaviour::answer());
+    nfsTimeoutSec = savedTimeout;
     EXPECT_EQ(kClose(fd), 0);
     EXPECT_EQ(server_->callCount(NLM_PROGRAM, NLM_V1, NLMPROC_UNLOCK), 1u);
 }
