@@ -11,7 +11,7 @@
 namespace {
 
 constexpr std::chrono::milliseconds kSlice{10};
-constexpr std::chrono::milliseconds kLongest{1000};
+constexpr std::chrono::milliseconds kLongest{250};
 
 } // namespace
 

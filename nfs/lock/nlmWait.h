@@ -9,7 +9,8 @@
 // grace period after the call's time-out.
 bool nlmWaitGoesOn(uint32_t stat);
 
-// The pauses: 10 ms, doubling up to 1 s, each cut into slices after which the task's
+// The pauses: 10 ms, doubling up to 250 ms (a lock let go is seen that late at most, and a
+// waiter asks the server 4 times a second), each cut into slices after which the task's
 // interrupt hook is asked.
 class NlmWait {
 public:
