@@ -61,7 +61,8 @@ if [ "${RT_NFS_SERVER_LOCKS:-0}" = 1 ] && [ -z "$v4only" ]; then
 else
     readonly nlm=false
 fi
-readonly here=$(cd "$(dirname "$0")" && pwd)
+here=$(cd "$(dirname "$0")" && pwd)
+readonly here
 readonly readyTimeoutSec=${RT_PEERS_TIMEOUT:-30}
 readonly stopTimeoutSec=10
 
@@ -81,6 +82,9 @@ needTools() {
         command -v "$tool" >/dev/null 2>&1 ||
             die "'$tool' not found (packages: rpcbind nfs-ganesha nfs-ganesha-vfs iproute2 util-linux)"
     done
+    if [ "$nlm" = true ]; then
+        command -v python3 >/dev/null 2>&1 || die "'python3' not found (package: python3), for the status monitor"
+    fi
     # nfs-ganesha finds the exported folder's file system in the mount table under this name.
     [ -e /etc/mtab ] || die "/etc/mtab is missing (on an installed system a link to ../proc/self/mounts)"
 }
