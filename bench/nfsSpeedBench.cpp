@@ -1312,7 +1312,7 @@ int lockCall(int fd, int cmd, int type)
 // One K_F_SETLK and its K_F_UNLCK against the two round trips they cannot do without (the
 // manager's NULL twice), and the NFS calls the pairs of the last run made besides (the lock
 // manager's own are not counted).
-void lockPairFigure(const Options &options, int fd)
+void lockPairFigure(const Options &options, int fd, const std::string &what)
 {
     const int rounds = options.quick ? 5 : 200;
     std::vector<double> pairs;
@@ -1335,7 +1335,7 @@ void lockPairFigure(const Options &options, int fd)
     }
     const double mine = bench::median(pairs);
     const double floor = bench::median(floors);
-    Record("lock and unlock", "K_F_SETLK then K_F_UNLCK of the whole file, nothing cached dirty")
+    Record("lock and unlock", "K_F_SETLK then K_F_UNLCK of the whole file, nothing cached dirty, " + what)
         .number("pairUs", mine * 1e6)
         .number("floorUs", floor * 1e6)
         .number("ratio", mine > 0 ? floor / mine : 0)
@@ -1386,8 +1386,23 @@ void lockFigures(const Options &options)
     const int fd = kOpen(path.c_str(), K_O_RDWR, 0);
     const int holderFd = kOpen(path.c_str(), K_O_RDWR, 0);
     if (check(fd >= 0 && holderFd >= 0, "open lock.dat")) {
-        lockPairFigure(options, fd);
+        lockPairFigure(options, fd, "no other lock held");
         lockWaitFigure(options, fd, holderFd);
+        // The server watches a client (its status monitor told) from its first lock to its
+        // last: another task's lock on another file keeps it watched across the pairs.
+        putOnServer("lock-other.dat", pattern(16, 12));
+        std::atomic<bool> done{false};
+        std::thread keeper([&done] {
+            const int other = kOpen((std::string(kDevA) + "/lock-other.dat").c_str(), K_O_RDWR, 0);
+            check(other >= 0 && lockCall(other, K_F_SETLK, K_F_RDLCK) == 0, "lock another file");
+            while (!done)
+                std::this_thread::sleep_for(std::chrono::milliseconds(10));
+            kClose(other);
+        });
+        std::this_thread::sleep_for(std::chrono::milliseconds(200));
+        lockPairFigure(options, fd, "another task holding a lock on another file");
+        done = true;
+        keeper.join();
     }
     kClose(fd);
     kClose(holderFd);
