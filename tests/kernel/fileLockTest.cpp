@@ -98,10 +98,7 @@ protected:
         fs::remove_all(dir_);
     }
     int open(int flags) const { return kOpen(("host:" + (dir_ / "f").string()).c_str(), flags, 0); }
-    std::vector<Lock> seenByOther()
-    {
-        return observer.run([this] { return othersLocks(fd); }).get();
-    }
+    std::vector<Lock> seenByOther() { return observer.run([this] { return othersLocks(fd); }).get(); }
 
     int fd = -1;
     TestTask observer;
@@ -196,9 +193,9 @@ TEST_F(FileLockTest, SetlkRefusesAnotherTasksConflictingLock)
         int expected;
     };
     const std::vector<Case> cases{
-        {K_F_RDLCK, K_F_RDLCK, 5, 0},        {K_F_RDLCK, K_F_WRLCK, 5, K_EAGAIN},
-        {K_F_WRLCK, K_F_RDLCK, 9, K_EAGAIN}, {K_F_WRLCK, K_F_WRLCK, 0, K_EAGAIN},
-        {K_F_WRLCK, K_F_WRLCK, 10, 0},       {K_F_WRLCK, K_F_UNLCK, 0, 0},
+        {K_F_RDLCK, K_F_RDLCK, 5, 0},         {K_F_RDLCK, K_F_WRLCK, 5, K_EAGAIN},
+        {K_F_WRLCK, K_F_RDLCK, 9, K_EAGAIN},  {K_F_WRLCK, K_F_WRLCK, 0, K_EAGAIN},
+        {K_F_WRLCK, K_F_WRLCK, 10, 0},        {K_F_WRLCK, K_F_UNLCK, 0, 0},
     };
     for (const Case &c : cases) {
         TestTask holder;
@@ -257,8 +254,7 @@ TEST_F(FileLockTest, InterruptEndsTheWait)
     // The abandoned request holds nothing, and the hook stops no other task.
     EXPECT_EQ(observer.run([this] { return fcntlError(fd, K_F_SETLKW, K_F_RDLCK, 20, 10); }).get(), 0);
     taskInterruptHookSet(nullptr);
-    EXPECT_EQ(waiter.run([this] { return othersLocks(fd); }).get(),
-              (std::vector<Lock>{{K_F_WRLCK, 0, 10}, {K_F_RDLCK, 20, 10}}));
+    EXPECT_EQ(waiter.run([this] { return othersLocks(fd); }).get(), (std::vector<Lock>{{K_F_WRLCK, 0, 10}, {K_F_RDLCK, 20, 10}}));
 }
 
 TEST_F(FileLockTest, CloseReleasesTheClosingTasksLocksOnTheFile)
@@ -272,13 +268,10 @@ TEST_F(FileLockTest, CloseReleasesTheClosingTasksLocksOnTheFile)
     ASSERT_EQ(kClose(second), 0);
     EXPECT_EQ(seenByOther(), (std::vector<Lock>{{K_F_WRLCK, 20, 10}}));
     // A name-only descriptor's close releases nothing.
-    ASSERT_EQ(other
-                  .run([this] {
-                      const int pathOnly = open(K_O_RDONLY | K_O_PATH);
-                      return pathOnly >= 0 ? kClose(pathOnly) : -1;
-                  })
-                  .get(),
-              0);
+    ASSERT_EQ(other.run([this] {
+        const int pathOnly = open(K_O_RDONLY | K_O_PATH);
+        return pathOnly >= 0 ? kClose(pathOnly) : -1;
+    }).get(), 0);
     EXPECT_EQ(fcntlError(fd, K_F_SETLK, K_F_RDLCK, 25, 1), K_EAGAIN);
 }
 
@@ -315,8 +308,7 @@ TEST_F(FileLockTest, BadRequestsAreRefused)
         {"length reaching before 0", fd, K_F_SETLK, K_F_WRLCK, 0, 5, -6, K_EINVAL},
         {"end past the largest offset", fd, K_F_SETLK, K_F_WRLCK, 0, largest, 2, K_EINVAL},
         {"start overflowing from the end", fd, K_F_SETLK, K_F_WRLCK, K_SEEK_END, largest, 0, K_EINVAL},
-        {"smallest length", fd, K_F_SETLK, K_F_WRLCK, 0, largest, std::numeric_limits<int64_t>::min(),
-         K_EINVAL},
+        {"smallest length", fd, K_F_SETLK, K_F_WRLCK, 0, largest, std::numeric_limits<int64_t>::min(), K_EINVAL},
     };
     for (const Case &c : cases) {
         EXPECT_EQ(fcntlError(c.fd, c.cmd, c.type, c.start, c.len, c.whence), c.expected) << c.name;
@@ -327,8 +319,7 @@ TEST_F(FileLockTest, BadRequestsAreRefused)
     EXPECT_EQ(fcntlError(fd, K_F_SETLK, K_F_WRLCK, largest, 1), 0);
     EXPECT_EQ(fcntlError(readOnly, K_F_SETLK, K_F_RDLCK, 0, 1), 0);
     EXPECT_EQ(fcntlError(writeOnly, K_F_SETLK, K_F_WRLCK, 1, 1), 0);
-    EXPECT_EQ(seenByOther(),
-              (std::vector<Lock>{{K_F_RDLCK, 0, 1}, {K_F_WRLCK, 1, 1}, {K_F_WRLCK, largest, 1}}));
+    EXPECT_EQ(seenByOther(), (std::vector<Lock>{{K_F_RDLCK, 0, 1}, {K_F_WRLCK, 1, 1}, {K_F_WRLCK, largest, 1}}));
     for (const int opened : {readOnly, writeOnly, nameOnly}) {
         EXPECT_EQ(kClose(opened), 0);
     }
@@ -356,9 +347,7 @@ TEST_F(FileLockDriverTest, RemovingADeviceReleasesItsLocksAndEndsTheirWaits)
     TestTask holder;
     TestTask waiter;
     const klockarg write{K_F_WRLCK, 0, 0, holder.id()};
-    ASSERT_EQ(
-        holder.run([&] { return fileLockSet(&key, &write, 0) + fileLockSet(&elsewhere, &write, 0); }).get(),
-        0);
+    ASSERT_EQ(holder.run([&] { return fileLockSet(&key, &write, 0) + fileLockSet(&elsewhere, &write, 0); }).get(), 0);
     auto waited = waiter.run([&] {
         klockarg wanted{K_F_RDLCK, 0, 1, taskIdCurrent()->taskId};
         return fileLockSet(&key, &wanted, 1) == 0 ? 0 : errnoGet();
