@@ -16,7 +16,10 @@
 //   one user's whole job (a program that starts, mounts over TCP, reads and writes the file)
 //   against nfs-cp doing the same as two programs;
 //   the default mount against mounts with options (rsize=max,wsize=max,proto=tcp) against
-//   nfs-cp.
+//   nfs-cp;
+//   a record lock taken and released through kFcntl against two NULL calls of the lock
+//   manager, and how late a waiting task's lock comes after the holder's unlock (with the
+//   server's lock manager on: RT_NFS_SERVER_LOCKS=1).
 //
 //   nfsSpeedBench [--runs N] [--mib M] [--entries N] [--quick] [--window N] [--only GROUP]
 #include "bareNfsLoop.h"
@@ -1309,6 +1312,112 @@ void jobFigures(const Options &options)
         .print();
 }
 
+// kFcntl on fd from the calling task: 0, or the error number.
+int lockCall(int fd, int cmd, int type)
+{
+    kflock lock{static_cast<int16_t>(type), K_SEEK_SET, 0, 0, 0};
+    return kFcntl(fd, cmd, &lock) == 0 ? 0 : errnoGet();
+}
+
+// One K_F_SETLK and its K_F_UNLCK against the two round trips they cannot do without (the
+// manager's NULL twice), and the NFS calls the pairs of the last run made besides (the lock
+// manager's own are not counted).
+void lockPairFigure(const Options &options, int fd, const std::string &what)
+{
+    const int rounds = options.quick ? 5 : 200;
+    std::vector<double> pairs;
+    std::vector<double> floors;
+    for (int run = 0; run < options.runs; ++run) {
+        bench::rpcCountReset();
+        pairs.push_back(bench::timed([&] {
+                            for (int i = 0; i < rounds; ++i) {
+                                check(lockCall(fd, K_F_SETLK, K_F_WRLCK) == 0, "lock");
+                                check(lockCall(fd, K_F_SETLK, K_F_UNLCK) == 0, "unlock");
+                            }
+                        }).wall /
+                        rounds);
+        floors.push_back(bench::timed([&] {
+                             for (int i = 0; i < 2 * rounds; ++i)
+                                 nfsClientCall(setting.host.c_str(), 100021, 4, 0, nfsXdrProc(xdr_void),
+                                               nullptr, nfsXdrProc(xdr_void), nullptr);
+                         }).wall /
+                         rounds);
+    }
+    const double mine = bench::median(pairs);
+    const double floor = bench::median(floors);
+    Record("lock and unlock", "K_F_SETLK then K_F_UNLCK of the whole file, nothing cached dirty, " + what)
+        .number("pairUs", mine * 1e6)
+        .number("floorUs", floor * 1e6)
+        .number("ratio", mine > 0 ? floor / mine : 0)
+        .text("nfsCalls", bench::rpcCountText())
+        .number("pairs", rounds)
+        .number("runs", options.runs)
+        .print();
+}
+
+// How late a K_F_SETLKW comes back after the holder's unlock returned: the polling's cost,
+// for holds of several lengths.
+void lockWaitFigure(const Options &options, int fd, int holderFd)
+{
+    for (const int holdMs : {50, 300, 1500}) {
+        std::vector<double> late;
+        for (int run = 0; run < (options.quick ? 1 : options.runs); ++run) {
+            std::atomic<double> unlocked{0};
+            std::thread holder([&] {
+                check(lockCall(holderFd, K_F_SETLK, K_F_WRLCK) == 0, "hold");
+                std::this_thread::sleep_for(std::chrono::milliseconds(holdMs));
+                check(lockCall(holderFd, K_F_SETLK, K_F_UNLCK) == 0, "let go");
+                unlocked = bench::now(1);
+            });
+            std::this_thread::sleep_for(std::chrono::milliseconds(10));
+            check(lockCall(fd, K_F_SETLKW, K_F_WRLCK) == 0, "wait");
+            const double granted = bench::now(1);
+            holder.join();
+            late.push_back(granted - unlocked.load());
+            check(lockCall(fd, K_F_SETLK, K_F_UNLCK) == 0, "unlock after the wait");
+        }
+        Record("lock wait wake-up", "holder lets go after " + std::to_string(holdMs) + " ms")
+            .number("holdMs", holdMs)
+            .number("lateMs", bench::median(late) * 1e3)
+            .number("runs", static_cast<double>(late.size()))
+            .print();
+    }
+}
+
+void lockFigures(const Options &options)
+{
+    const char *locks = std::getenv("RT_NFS_SERVER_LOCKS");
+    if (locks == nullptr || std::string(locks) != "1") {
+        Record("lock and unlock", "not measured: the server's lock manager is off").print();
+        return;
+    }
+    putOnServer("lock.dat", pattern(4096, 11));
+    const std::string path = std::string(kDevA) + "/lock.dat";
+    const int fd = kOpen(path.c_str(), K_O_RDWR, 0);
+    const int holderFd = kOpen(path.c_str(), K_O_RDWR, 0);
+    if (check(fd >= 0 && holderFd >= 0, "open lock.dat")) {
+        lockPairFigure(options, fd, "no other lock held");
+        lockWaitFigure(options, fd, holderFd);
+        // The server watches a client (its status monitor told) from its first lock to its
+        // last: another task's lock on another file keeps it watched across the pairs.
+        putOnServer("lock-other.dat", pattern(16, 12));
+        std::atomic<bool> done{false};
+        std::thread keeper([&done] {
+            const int other = kOpen((std::string(kDevA) + "/lock-other.dat").c_str(), K_O_RDWR, 0);
+            check(other >= 0 && lockCall(other, K_F_SETLK, K_F_RDLCK) == 0, "lock another file");
+            while (!done)
+                std::this_thread::sleep_for(std::chrono::milliseconds(10));
+            kClose(other);
+        });
+        std::this_thread::sleep_for(std::chrono::milliseconds(200));
+        lockPairFigure(options, fd, "another task holding a lock on another file");
+        done = true;
+        keeper.join();
+    }
+    kClose(fd);
+    kClose(holderFd);
+}
+
 Options parse(int argc, char **argv)
 {
     Options options;
@@ -1335,7 +1444,7 @@ Options parse(int argc, char **argv)
                          "usage: nfsSpeedBench [--runs N] [--mib M] [--entries N] [--quick] [--window N]\n"
                          "                     [--only "
                          "sequential|calls|cachehit|pausedhit|allocations|tasks|libnfs|tcp|window|shared|job|"
-                         "options]\n");
+                         "options|locks]\n");
             std::exit(2);
         }
     }
@@ -1388,6 +1497,8 @@ int main(int argc, char **argv)
         jobFigures(options);
     if (options.includes("options"))
         optionFigures(options);
+    if (options.includes("locks"))
+        lockFigures(options);
     for (const char *dev : {kDevA, kDevB, kDevC})
         check(nfsUnmount(dev) == 0, std::string("unmount ") + dev);
     nfsClientClose();

@@ -88,6 +88,11 @@ def row(record):
     if fig == "SNTP query vs bare UDP exchange":
         return (fig, case, "%.1f us" % record["queryUs"], "%.1f us" % record["bareUs"],
                 "%.2fx" % record["ratio"], ">= 0.9x", verdict(record["met"]))
+    if fig == "lock and unlock" and "pairUs" in record:
+        return (fig, case, "%.0f us (NFS calls in %d pairs: %s)" % (record["pairUs"], record["pairs"], record["nfsCalls"]),
+                "%.0f us (2 NULL calls)" % record["floorUs"], "%.2fx" % record["ratio"], "report", "")
+    if fig == "lock wait wake-up":
+        return (fig, case, "%.0f ms late" % record["lateMs"], "", "", "report", "")
     return (fig, case, "", "", "", "", "")
 
 

@@ -27,7 +27,8 @@ logged "$build/build.log" cmake --build "$build" -j2 --target nfsSpeedBench nfsR
 
 mkdir -p "$out"
 echo "bench: NFS figures against nfs-ganesha on loopback and through a relay adding 0.5 ms each way (several minutes; --only window about 3.5)"
-"$top/tests/peers/with-nfs-peers.sh" "$build/bench/nfsSpeedBench" "$@" >"$out/nfs.jsonl"
+# The server's lock manager on, for the lock figures.
+RT_NFS_SERVER_LOCKS=1 "$top/tests/peers/with-nfs-peers.sh" "$build/bench/nfsSpeedBench" "$@" >"$out/nfs.jsonl"
 echo "bench: SNTP figures against chrony on loopback"
 "$top/tests/peers/with-chrony.sh" "$build/bench/sntpSpeedBench" >"$out/sntp.jsonl"
 # Debian's own interpreter, which sees the plotting library the package installed.

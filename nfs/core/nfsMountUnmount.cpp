@@ -3,6 +3,7 @@
 #include "core/nfsConfig.h"
 #include "core/nfsDeviceRemoval.h"
 #include "core/nfsMountVersion.h"
+#include "lock/nlmHeld.h"
 #include "rpc/nfsRpcDeviceHolds.h"
 
 #include <brisnel/nfs2Drv.h>
@@ -61,6 +62,7 @@ nfsres::Status unmountDevice(Device *dev, UnmountSlot tellSlot, bool tellServer)
         withdrawn.restore();
         return nfsres::Fail{K_EBUSY};
     }
+    nlmHeldRelease(nlmHeldTakeDevice(dev)); // locks a task kept after its files closed
     nfsCacheFree(&dev->cache);
     releaseRecord(dev);
     return {};

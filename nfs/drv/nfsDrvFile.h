@@ -10,6 +10,7 @@
 #include "drv/nfsDrvOpenNames.h"
 #include "drv/nfsDrvRecords.h"
 #include "drv/nfsDrvTransfer.h"
+#include "lock/nlmFileLock.h"
 #include "ops/nfsAttrChange.h"
 #include "ops/nfsAttrStat.h"
 
@@ -63,6 +64,7 @@ template <typename V> Status close(typename V::File *file)
         return kLockFailed;
     // Data lost earlier is reported before a failure of this write-back (or COMMIT).
     const int error = V::dataSafe(file, closeWriteBack(file, V::version));
+    nlmfile::closeRelease<V>(file); // after the data went out
     nfscache::fileLinesDrop(file, V::version);
     if (file->dataOpen != 0)
         hiddenRemove<V>(file->pDev, opennames::closed(file->pDev, V::cacheId(file->attr)));
@@ -291,12 +293,14 @@ template <typename V> Result<int> serve(typename V::File *file, int function, in
 
 } // namespace ioctls
 
-// A code the version does not serve fails with 71; a null argument where an object is
-// expected fails with 0x300016.
+// The lock codes go to the lock manager (lock/nlmFileLock.h). A code the version does not
+// serve fails with 71; a null argument where an object is expected fails with 0x300016.
 template <typename V> Result<int> ioctl(typename V::File *file, int function, intptr_t arg)
 {
     if (file == nullptr)
         return Fail{NFS_ERRNO_INVAL};
+    if (nlmfile::lockCode(function)) // takes the file's semaphore only while it asks
+        return nlmfile::serve<V>(file, function, arg);
     const FileLock lock(file);
     if (!lock.held())
         return kLockFailed;

@@ -10,6 +10,7 @@
 #include "core/nfsResult.h"
 #include "drv/nfsDrvRecords.h"
 #include "drv/nfsVersion.h"
+#include "lock/nlmHeld.h"
 #include "rpc/nfsRpcClient.h"
 #include "rpc/nfsRpcDeviceHolds.h"
 
@@ -95,8 +96,10 @@ nfsres::Status unmountAllOf(const char *host, int32_t drvNum, TellServer tellSer
         restoreAll(devices);
         return nfsres::Fail{K_EBUSY};
     }
-    for (const NfsWithdrawnDevice &device : devices)
+    for (const NfsWithdrawnDevice &device : devices) {
+        nlmHeldRelease(nlmHeldTakeDevice(device.dev())); // locks a task kept after its files closed
         release(reinterpret_cast<Device *>(device.dev()));
+    }
     return {};
 }
 

@@ -1,6 +1,7 @@
 // Record locks through kFcntl on the pass-through device, with tasks as owners: each TestTask
 // is a task of its own, and the test's thread is one more.
 #include "iosTestDriver.h"
+#include "testTask.h"
 
 #include <kernel/errnoLib.h>
 #include <kernel/fileLockLib.h>
@@ -32,58 +33,6 @@ namespace {
 
 namespace fs = std::filesystem;
 using namespace std::chrono_literals;
-
-// A task that runs the jobs it is given, in order, until it ends.
-class TestTask {
-public:
-    TestTask() : thread_([this] { loop(); }) {}
-    ~TestTask() { end(); }
-    template <typename F> auto run(F work)
-    {
-        auto job = std::make_shared<std::packaged_task<decltype(work())()>>(std::move(work));
-        auto result = job->get_future();
-        post([job] { (*job)(); });
-        return result;
-    }
-    uintptr_t id() { return run([] { return taskIdCurrent()->taskId; }).get(); }
-    // The thread ends, and with it the task: its delete hooks run.
-    void end()
-    {
-        post(nullptr);
-        if (thread_.joinable()) {
-            thread_.join();
-        }
-    }
-
-private:
-    void post(std::function<void()> job)
-    {
-        {
-            const std::lock_guard guard(mutex_);
-            jobs_.push_back(std::move(job));
-        }
-        wake_.notify_one();
-    }
-    void loop()
-    {
-        for (;;) {
-            std::unique_lock guard(mutex_);
-            wake_.wait(guard, [this] { return !jobs_.empty(); });
-            const std::function<void()> job = std::move(jobs_.front());
-            jobs_.pop_front();
-            guard.unlock();
-            if (!job) {
-                return;
-            }
-            job();
-        }
-    }
-
-    std::mutex mutex_; // guards jobs_
-    std::condition_variable wake_;
-    std::deque<std::function<void()>> jobs_; // an empty job ends the task
-    std::thread thread_;
-};
 
 struct Lock {
     int type;

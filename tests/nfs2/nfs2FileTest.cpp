@@ -5,6 +5,7 @@
 #include "server/nfs2FolderServer.h"
 
 #include "core/nfsConfig.h"
+#include "lock/nlmXdr.h"
 
 #include <brisnel/nfs2Drv.h>
 #include <brisnel/nfs2Ops.h>
@@ -553,6 +554,58 @@ TEST_F(Nfs2File, AnExitHandlerUnmounts)
         },
         testing::ExitedWithCode(0), "");
     EXPECT_EQ(contentOf(inFolder("before-exit")), std::vector<char>{'x'});
+}
+
+// Record locks on a version 2 device ask version 1 of the lock manager: the file's handle,
+// 32-bit offsets (a range past 4 GiB is refused unsent), the holder as TEST names it, and the
+// close unlocking what the closing task held; a LOCK unanswered is cancelled.
+TEST_F(Nfs2File, LocksAskVersionOneOfTheManager)
+{
+    std::vector<NlmLock> locks; // the LOCK calls' records, handle and owner bytes left out
+    server_->handle(NLM_PROGRAM, NLM_V1, NLMPROC_LOCK, [&locks](const scripted::RpcCall &, XDR *args) {
+        NlmLockArgs got{};
+        got.narrow = true;
+        if (xdrNlmLockArgs(args, &got) != 0 && got.alock.fh.n_len == NFS_FHSIZE)
+            locks.push_back(NlmLock{nullptr, {}, {}, got.alock.svid, got.alock.l_offset, got.alock.l_len});
+        xdr_free(reinterpret_cast<xdrproc_t>(xdrNlmLockArgs), reinterpret_cast<char *>(&got));
+        return scripted::Reply::ok(xdrNlmRes, NlmRes{{0, nullptr}, NLM4_GRANTED});
+    });
+    server_->handle(NLM_PROGRAM, NLM_V1, NLMPROC_TEST, [](const scripted::RpcCall &, XDR *) {
+        NlmTestRes denied{true, {0, nullptr}, NLM4_DENIED, {FALSE, 77, {0, nullptr}, 5, 6}};
+        return scripted::Reply::ok(xdrNlmTestRes, denied);
+    });
+    server_->handle(NLM_PROGRAM, NLM_V1, NLMPROC_UNLOCK, [](const scripted::RpcCall &, XDR *) {
+        return scripted::Reply::ok(xdrNlmRes, NlmRes{{0, nullptr}, NLM4_GRANTED});
+    });
+    const int fd = kOpen(dev("locked").c_str(), K_O_RDWR | K_O_CREAT, 0644);
+    ASSERT_GE(fd, 0);
+    kflock lock{K_F_WRLCK, K_SEEK_SET, 10, 20, 0};
+    ASSERT_EQ(kFcntl(fd, K_F_SETLK, &lock), 0) << std::hex << errnoGet();
+    ASSERT_EQ(locks.size(), 1u);
+    EXPECT_EQ(locks[0].l_offset, 10u);
+    EXPECT_EQ(locks[0].l_len, 20u);
+    lock.l_start = int64_t{1} << 32;
+    EXPECT_EQ(kFcntl(fd, K_F_SETLK, &lock), -1);
+    EXPECT_EQ(errnoGet(), K_EINVAL);
+    EXPECT_EQ(locks.size(), 1u);
+    kflock probe{K_F_WRLCK, K_SEEK_SET, 0, 0, 0};
+    ASSERT_EQ(kFcntl(fd, K_F_GETLK, &probe), 0);
+    EXPECT_EQ(probe.l_type, K_F_RDLCK);
+    EXPECT_EQ(probe.l_start, 5);
+    EXPECT_EQ(probe.l_len, 6);
+    EXPECT_EQ(probe.l_pid, 77);
+    // A LOCK whose answer never comes fails with the time-out and is withdrawn.
+    const int32_t savedTimeout = nfsTimeoutSec;
+    nfsTimeoutSec = 1;
+    server_->setProgramBehaviour(NLM_PROGRAM, scripted::Behaviour::silent());
+    lock.l_start = 0;
+    EXPECT_EQ(kFcntl(fd, K_F_SETLK, &lock), -1);
+    EXPECT_EQ(errnoGet(), K_RPC_CLNT_ERRNO_BASE | RPC_TIMEDOUT);
+    EXPECT_EQ(server_->callCount(NLM_PROGRAM, NLM_V1, NLMPROC_CANCEL), 1u);
+    server_->setProgramBehaviour(NLM_PROGRAM, scripted::Behaviour::answer());
+    nfsTimeoutSec = savedTimeout;
+    EXPECT_EQ(kClose(fd), 0);
+    EXPECT_EQ(server_->callCount(NLM_PROGRAM, NLM_V1, NLMPROC_UNLOCK), 1u);
 }
 
 } // namespace

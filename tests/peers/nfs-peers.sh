@@ -20,6 +20,10 @@
 # RT_NFS_V4_LEASE=N sets the lease to N seconds, RT_NFS_V4_GRACE=N gives a restarted server
 # a grace period of N seconds (without it the server starts without one).
 #
+# RT_NFS_SERVER_LOCKS=1 turns the server's lock manager on (version 3: NLM version 4, found
+# through the portmapper) with a stand-in status monitor beside it (status-monitor.py), which
+# the lock manager asks to watch each client that locks.
+#
 # Both daemons run in a mount namespace of their own whose /run is DIR/run, so
 # the portmapper's socket, lock and warm-start files never touch the host's /run.
 # Every file the two daemons write lives in DIR.
@@ -52,6 +56,13 @@ if [ "$protocols" = 4 ]; then
 else
     readonly v4only=
 fi
+if [ "${RT_NFS_SERVER_LOCKS:-0}" = 1 ] && [ -z "$v4only" ]; then
+    readonly nlm=true
+else
+    readonly nlm=false
+fi
+here=$(cd "$(dirname "$0")" && pwd)
+readonly here
 readonly readyTimeoutSec=${RT_PEERS_TIMEOUT:-30}
 readonly stopTimeoutSec=10
 
@@ -71,6 +82,9 @@ needTools() {
         command -v "$tool" >/dev/null 2>&1 ||
             die "'$tool' not found (packages: rpcbind nfs-ganesha nfs-ganesha-vfs iproute2 util-linux)"
     done
+    if [ "$nlm" = true ]; then
+        command -v python3 >/dev/null 2>&1 || die "'python3' not found (package: python3), for the status monitor"
+    fi
     # nfs-ganesha finds the exported folder's file system in the mount table under this name.
     [ -e /etc/mtab ] || die "/etc/mtab is missing (on an installed system a link to ../proc/self/mounts)"
 }
@@ -152,7 +166,7 @@ NFS_CORE_PARAM {
     Bind_addr = $host;
     # A fixed MOUNT port, the same after a restart, so that a relay can stand in front of it.
     MNT_Port = $mountPort;
-    Enable_NLM = false;
+    Enable_NLM = $nlm;
     Enable_RQUOTA = false;
     Clustered = false;
 }
@@ -230,6 +244,19 @@ startRpcbind() {
     checkRpcbindBinds
 }
 
+# The status monitor the lock manager asks, registered through rpcbind's local socket.
+startStatusMonitor() {
+    python3 "$here/status-monitor.py" "$host" "$dir/run/rpcbind.sock" \
+        >"$dir/log/status-monitor.log" 2>&1 </dev/null &
+    local pid=$!
+    echo "python3 $pid" >>"$dir/peers.pids"
+    waitFor status-monitor "$pid" statusMonitorReady
+}
+
+statusMonitorReady() {
+    grep -q '^ready$' "$dir/log/status-monitor.log" 2>/dev/null
+}
+
 # True once NFS version 4 accepts a NULL call over TCP on port 2049, asked directly (rpcinfo
 # asks the portmapper first): one record of xid 1, NFS program 100003 version 4 procedure 0,
 # no credentials; the reply must be a REPLY, MSG_ACCEPTED, SUCCESS.
@@ -280,7 +307,9 @@ startGanesha() {
 
 programsAnswer() {
     local program
-    for program in "100005 1" "100005 3" "100003 3"; do
+    local programs=("100005 1" "100005 3" "100003 3")
+    [ "$nlm" = false ] || programs+=("100021 4")
+    for program in "${programs[@]}"; do
         # shellcheck disable=SC2086 # program number and version as two words
         rpcinfo "-${served:0:1}" "$host" $program >/dev/null 2>&1 || return 1
     done
@@ -300,6 +329,7 @@ start() {
     # A failed start leaves nothing running.
     trap stopIfFailed EXIT
     [ -n "$v4only" ] || startRpcbind
+    [ "$nlm" = false ] || startStatusMonitor
     startGanesha
     trap - EXIT
     echo "nfs-peers: ready in $((($(date +%s%N) - startedNs) / 1000000)) ms; export $dir/export on $host (NFS $protocols)"

@@ -15,6 +15,8 @@
 #                      set it before calling this wrapper (see nfs-peers.sh, also for
 #                      RT_NFS_V4_LEASE and RT_NFS_V4_GRACE)
 #   RT_NFS_V4_EXPORT   the export's path in the server's version 4 pseudo file system
+#   RT_NFS_SERVER_LOCKS  1 when the version 3 server serves locks (its lock manager and a
+#                      status monitor beside it); set it before calling this wrapper
 #
 # Where the machine allows it, everything runs in private network, mount and pid
 # namespaces: the peers then never meet an rpcbind or NFS server of the host or
@@ -105,6 +107,7 @@ export RT_NFS_MOUNT_PORT=20048
 export RT_NFS_SERVER_UDP=${RT_NFS_SERVER_UDP:-1}
 export RT_NFS_SERVER_VERSIONS=${RT_NFS_SERVER_VERSIONS:-3}
 export RT_NFS_V4_EXPORT=/export
+export RT_NFS_SERVER_LOCKS=${RT_NFS_SERVER_LOCKS:-0}
 
 "$@" <&0 &
 cmdPid=$!
