@@ -103,7 +103,9 @@ std::optional<Nfs4OpenFile> Nfs4Driver::Lookup::takeOpen() const
     return open;
 }
 
-Result<int> Nfs4Driver::Lookup::run(Nfs4Device *dev, char *path, bool /*stopAtLink*/)
+// A link as the last component is the object found only where the caller stops at links: it
+// is not followed (NFS4ERR_SYMLINK), so that no data call goes to a link.
+Result<int> Nfs4Driver::Lookup::run(Nfs4Device *dev, char *path, bool stopAtLink)
 {
     Nfs4ClientState *state = dev->mountFh.state;
     const std::vector<std::string> parts = componentsOf(path);
@@ -122,6 +124,8 @@ Result<int> Nfs4Driver::Lookup::run(Nfs4Device *dev, char *path, bool /*stopAtLi
         dirFound_ = last;
         const Result<Nfs4Object> step = nfs4Lookup(*state, dir_.fh, parts[i].c_str());
         NFS_TRY(step);
+        if (last && step.value().attrs.type == NF4LNK && !stopAtLink)
+            return Fail{nfs4Error(NFS4ERR_SYMLINK)};
         if (last) {
             object_ = handleIn(state, step.value().fh);
             attr_ = nfs4Fattr3Of(step.value().attrs);
@@ -202,7 +206,8 @@ void Nfs4Driver::recordParts(Nfs4File *file)
 Result<int> Nfs4Driver::remove(Nfs4Device *dev, char *path)
 {
     const Result<Parent> parent = parentOf(dev, path);
-    NFS_TRY(parent);
+    if (!parent.ok())
+        return parent.fail();
     return nfsres::zeroOr(nfs4Remove(*dev->mountFh.state, parent.value().dir.fh, parent.value().name.c_str()));
 }
 
@@ -210,7 +215,8 @@ Result<int> Nfs4Driver::rename(Nfs4File *file, const char *newPath)
 {
     Nfs4Device *dev = file->pDev;
     const Result<Parent> target = parentOf(dev, newPath);
-    NFS_TRY(target);
+    if (!target.ok())
+        return target.fail();
     return nfsres::zeroOr(nfs4Rename(*dev->mountFh.state, file->dirFh.fh, lastOf(file->name).c_str(),
                                      target.value().dir.fh, target.value().name.c_str()));
 }

@@ -115,8 +115,9 @@ Status pageFetch(Nfs4File *file, uint64_t cookie, const Nfs4Verifier &verifier)
 {
     const auto word = static_cast<uint32_t>(std::max(nfsWordGet(nfs3MaxRddirSz), int32_t{0}));
     const uint32_t bytes = std::clamp(word, kLeastDirBytes, kMostDirBytes);
-    Result<Nfs4DirPage> page = nfs4ReadDir(*file->fh.state, file->fh.fh, cookie, verifier, bytes);
-    NFS_TRY(page);
+    const Result<Nfs4DirPage> page = nfs4ReadDir(*file->fh.state, file->fh.fh, cookie, verifier, bytes);
+    if (!page.ok())
+        return page.fail();
     file->listing->page = page.value();
     file->listing->next = 0;
     return {};

@@ -23,11 +23,13 @@ Nfs4OpenFile openOf(const Nfs4Handle &fh)
     return open;
 }
 
+constexpr uint64_t kMostData = static_cast<uint64_t>(NFS4_MAXDATA_DECODED);
+
 // A piece's size: the transfer size, at least 1, at most what the rest of the span holds.
 uint32_t pieceOf(unsigned most, uint64_t left)
 {
     const uint64_t size = std::max(most, 1U);
-    return static_cast<uint32_t>(std::min<uint64_t>({size, left, NFS4_MAXDATA_DECODED}));
+    return static_cast<uint32_t>(std::min<uint64_t>({size, left, kMostData}));
 }
 
 // Bytes from OFFSET until COUNT arrived, the server reported the end, or a reply brought

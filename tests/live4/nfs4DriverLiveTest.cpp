@@ -255,6 +255,28 @@ TEST_F(Nfs4DriverLive, FoldersNamesAndListings)
     EXPECT_EQ(errnoGet(), NFS_ERRNO_BASE | 2) << "NFS4ERR_NOENT";
 }
 
+// A file removed while open stays readable through its descriptor until the close, and is gone
+// on the server then; a symbolic link is not followed (NFS4ERR_SYMLINK), and removed itself.
+TEST_F(Nfs4DriverLive, OpenFileOutlivesItsRemovalAndLinksAreNotFollowed)
+{
+    putOnServer("kept", {'k', 'e', 'p', 't'});
+    const int fd = kOpen(dev("kept").c_str(), K_O_RDONLY, 0);
+    ASSERT_GE(fd, 0);
+    ASSERT_EQ(kRemove(dev("kept").c_str()), 0) << std::hex << errnoGet();
+    EXPECT_FALSE(std::filesystem::exists(host("kept")));
+    EXPECT_EQ(readAll(fd, 2), (std::vector<char>{'k', 'e', 'p', 't'}));
+    EXPECT_EQ(kClose(fd), 0);
+    EXPECT_TRUE(std::filesystem::is_empty(host(""))) << "the hidden name went with the close";
+
+    putOnServer("target", {'t'});
+    std::filesystem::create_symlink("target", host("link"));
+    EXPECT_EQ(kOpen(dev("link").c_str(), K_O_RDONLY, 0), -1);
+    EXPECT_EQ(errnoGet(), NFS_ERRNO_BASE | 10029) << "NFS4ERR_SYMLINK";
+    ASSERT_EQ(kRemove(dev("link").c_str()), 0) << std::hex << errnoGet();
+    EXPECT_FALSE(std::filesystem::is_symlink(host("link")));
+    EXPECT_EQ(onServer("target"), std::vector<char>{'t'});
+}
+
 // A sync makes what the cache holds reach the server before the close; a size change goes
 // through the cache; the status follows.
 TEST_F(Nfs4DriverLive, SyncAndSizeChanges)
