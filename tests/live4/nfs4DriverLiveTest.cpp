@@ -301,6 +301,16 @@ TEST_F(Nfs4DriverLive, SyncAndSizeChanges)
     EXPECT_EQ(kClose(fd), 0);
     ASSERT_EQ(kStat(dev("sized").c_str(), &st), 0);
     EXPECT_EQ(st.st_size, 5000u);
+
+    // The mode and the times, as the server keeps them.
+    ASSERT_EQ(kChmod(dev("sized").c_str(), 0604), 0) << std::hex << errnoGet();
+    const struct kutimbuf times {1000000000, 1200000000};
+    ASSERT_EQ(kUtime(dev("sized").c_str(), &times), 0) << std::hex << errnoGet();
+    struct stat onHost {};
+    ASSERT_EQ(::stat(host("sized").c_str(), &onHost), 0);
+    EXPECT_EQ(onHost.st_mode & 07777, 0604u);
+    EXPECT_EQ(onHost.st_atim.tv_sec, 1000000000);
+    EXPECT_EQ(onHost.st_mtim.tv_sec, 1200000000);
 }
 
 // 32 MiB through the cache in the mount's 1 MiB transfers, read back byte-exact.
