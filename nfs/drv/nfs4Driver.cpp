@@ -4,6 +4,7 @@
 #include "drv/nfs4Driver.h"
 
 #include "cache/nfsCacheFile.h"
+#include "drv/nfsDrvOpen.h"
 #include "drv/nfsDrvTransfer.h"
 #include "state/nfs4NameOps.h"
 
@@ -180,6 +181,9 @@ Result<Nfs4File *> Nfs4Driver::recordBuild(Nfs4Device *dev, const char *path, in
     return file;
 }
 
+// A file opened for writing alone is opened for reading too where the caller may read it: the
+// cache reads the rest of a line that a write fills in part, and a server may refuse a READ with
+// the state id of a write-only open.
 Status Nfs4Driver::dataOpen(Nfs4File *file)
 {
     if (file->open.owner != nullptr || file->attr.type != NF3REG)
@@ -187,7 +191,14 @@ Status Nfs4Driver::dataOpen(Nfs4File *file)
     Nfs4OpenHow how;
     how.access = accessOf(file->accessMode);
     const std::string name = lastOf(file->name);
-    const Result<Nfs4OpenFile> opened = nfs4Open(*file->fh.state, file->dirFh.fh, name.c_str(), how);
+    const bool widened = how.access == OPEN4_SHARE_ACCESS_WRITE && nfsdrv::allowed(file->attr, nfsdrv::kWantRead);
+    if (widened)
+        how.access = OPEN4_SHARE_ACCESS_BOTH;
+    Result<Nfs4OpenFile> opened = nfs4Open(*file->fh.state, file->dirFh.fh, name.c_str(), how);
+    if (!opened.ok() && widened && opened.error() == nfs4Error(NFS4ERR_ACCESS)) {
+        how.access = OPEN4_SHARE_ACCESS_WRITE;
+        opened = nfs4Open(*file->fh.state, file->dirFh.fh, name.c_str(), how);
+    }
     NFS_TRY(opened);
     file->open = opened.value();
     file->fh.stateid = opened.value().stateid;

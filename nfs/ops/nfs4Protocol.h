@@ -75,8 +75,9 @@ struct Nfs4File {
 fattr3 nfs4Fattr3Of(const Nfs4Attrs &attrs);
 
 // The data calls, as the cache's version 3 slots are (nfsDispatch.h), through the handle's
-// state: bytes moved or -1 with the error number set; *attr updated from the reply (a GETATTR
-// after each call, so that the cache's check of the file's identity holds).
+// state: bytes moved or -1 with the error number set. No attributes are asked with them: a
+// write raises *attr's size to the end it reached, and the file's identity in *attr stays as
+// the open found it.
 int nfs4FileRead(const char *host, Nfs4Handle *fh, uint64_t offset, unsigned count, char *buf, fattr3 *attr);
 NfsWriteResult nfs4FileWriteRun(const char *host, Nfs4Handle *fh, uint64_t offset, unsigned count,
                                 const char *buf, fattr3 *attr);

@@ -186,6 +186,16 @@ TEST_F(Nfs4DriverLive, WrittenBytesReachTheServerAndReadBack)
     EXPECT_EQ(kClose(fd), 0);
     EXPECT_TRUE(sameBytes(bytes, onServer("data")));
     EXPECT_TRUE(sameBytes(bytes, readBack("data", 54321)));
+
+    // Written alone into the middle of a line: the rest of the line read around it.
+    const int writer = kOpen(dev("data").c_str(), K_O_WRONLY, 0);
+    ASSERT_GE(writer, 0) << std::hex << errnoGet();
+    ASSERT_EQ(kLseek(writer, 300000, K_SEEK_SET), 300000);
+    ASSERT_EQ(kWrite(writer, "mid", 3), 3);
+    EXPECT_EQ(kClose(writer), 0) << std::hex << errnoGet();
+    std::vector<char> changed = bytes;
+    std::copy_n("mid", 3, changed.begin() + 300000);
+    EXPECT_TRUE(sameBytes(changed, onServer("data")));
 }
 
 // The create flags as the server sees them.
