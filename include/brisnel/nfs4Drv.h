@@ -28,8 +28,8 @@ int nfs4Drv(void);
 /* The driver number, or -1 with error 6 when the driver is not installed. */
 int nfs4DrvNumGet(void);
 /* Mounts fileSys of host as the device devName (fileSys itself when devName is null), over TCP
- * to port 2049, with the minor versions the version word or vers= asks for. A host name of 64 characters or more, or a path of
- * NFS_MAX_PATH or more, is refused with 26. */
+ * to port 2049, with the minor versions the version word or vers= asks for. A host name of 64 characters or
+ * more, or a path of NFS_MAX_PATH or more, is refused with 26. */
 int nfs4Mount(const char *host, const char *fileSys, const char *devName);
 /* Removes every version 4 device of host (16 while one has files open). */
 int nfs4UnmountAll(const char *host);

@@ -1,7 +1,7 @@
 // Module-private: the protocol versions the cache serves, each described by its protocol type
-// (nfs2Protocol.h, nfs3Protocol.h, nfs4Protocol.h: its number, open-file record and data words), and the one
-// place the cache turns the version number its callers pass, or a device's driver, into that
-// type.
+// (nfs2Protocol.h, nfs3Protocol.h, nfs4Protocol.h: its number, open-file record and data
+// words), and the one place the cache turns the version number its callers pass, or a device's
+// driver, into that type.
 #ifndef NFS_CACHE_NFSCACHEVERSIONS_H
 #define NFS_CACHE_NFSCACHEVERSIONS_H
 

@@ -113,7 +113,8 @@ int nfsDevOptGet(void *handle, char *buffer, int size)
     const Kind kind = kindOf(dev);
     if (kind == Kind::other || size <= 0)
         return -1;
-    return nfsMountOptionsText(dev, versionNumber(dev, kind), buffer, static_cast<std::size_t>(size)) ? 0 : -1;
+    return nfsMountOptionsText(dev, versionNumber(dev, kind), buffer, static_cast<std::size_t>(size)) ? 0
+                                                                                                      : -1;
 }
 
 int nfsDevListGet(void *handles[], int max)

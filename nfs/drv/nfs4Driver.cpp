@@ -191,7 +191,8 @@ Status Nfs4Driver::dataOpen(Nfs4File *file)
     Nfs4OpenHow how;
     how.access = accessOf(file->accessMode);
     const std::string name = lastOf(file->name);
-    const bool widened = how.access == OPEN4_SHARE_ACCESS_WRITE && nfsdrv::allowed(file->attr, nfsdrv::kWantRead);
+    const bool widened =
+        how.access == OPEN4_SHARE_ACCESS_WRITE && nfsdrv::allowed(file->attr, nfsdrv::kWantRead);
     if (widened)
         how.access = OPEN4_SHARE_ACCESS_BOTH;
     Result<Nfs4OpenFile> opened = nfs4Open(*file->fh.state, file->dirFh.fh, name.c_str(), how);
@@ -219,7 +220,8 @@ Result<int> Nfs4Driver::remove(Nfs4Device *dev, char *path)
     const Result<Parent> parent = parentOf(dev, path);
     if (!parent.ok())
         return parent.fail();
-    return nfsres::zeroOr(nfs4Remove(*dev->mountFh.state, parent.value().dir.fh, parent.value().name.c_str()));
+    return nfsres::zeroOr(
+        nfs4Remove(*dev->mountFh.state, parent.value().dir.fh, parent.value().name.c_str()));
 }
 
 Result<int> Nfs4Driver::rename(Nfs4File *file, const char *newPath)
@@ -235,15 +237,14 @@ Result<int> Nfs4Driver::rename(Nfs4File *file, const char *newPath)
 Result<int> Nfs4Driver::renameInPlace(Nfs4Device *dev, const Nfs4Handle &dir, const char *oldPath,
                                       const char *newName)
 {
-    return nfsres::zeroOr(
-        nfs4Rename(*dev->mountFh.state, dir.fh, lastOf(oldPath).c_str(), dir.fh, newName));
+    return nfsres::zeroOr(nfs4Rename(*dev->mountFh.state, dir.fh, lastOf(oldPath).c_str(), dir.fh, newName));
 }
 
 // As version 3's: the cache's bytes of the file go out, are committed and dropped first.
 Result<int> Nfs4Driver::sizeSet(Nfs4Device *dev, const Nfs4Handle &fh, uint64_t size, fattr3 *attr)
 {
-    const Result<int> settled =
-        nfsres::viaErrno([dev, attr] { return nfscache::fileSettle(&dev->cache, attr->fileid, version, true); });
+    const Result<int> settled = nfsres::viaErrno(
+        [dev, attr] { return nfscache::fileSettle(&dev->cache, attr->fileid, version, true); });
     NFS_TRY(settled);
     NfsAttrChange change;
     change.size = size;

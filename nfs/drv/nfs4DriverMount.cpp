@@ -127,9 +127,9 @@ Status pageFetch(Nfs4File *file, uint64_t cookie, const Nfs4Verifier &verifier)
 
 Status Nfs4Driver::dirMount(const char *host, const char *fileSys, Nfs4Device *dev)
 {
-    const Nfs4Minors minors = nfsCallVersion() == NFS_VERSION_40 ? Nfs4Minors::Only40
+    const Nfs4Minors minors = nfsCallVersion() == NFS_VERSION_40   ? Nfs4Minors::Only40
                               : nfsCallVersion() == NFS_VERSION_41 ? Nfs4Minors::Only41
-                                                                  : Nfs4Minors::Automatic;
+                                                                   : Nfs4Minors::Automatic;
     const Result<Nfs4ClientState *> state = nfs4StateAcquire(host, minors);
     NFS_TRY(state);
     dev->mountFh.state = state.value(); // released with the device

@@ -65,14 +65,16 @@ NfsWriteResult writeSpan(const Nfs4Handle &fh, uint64_t offset, unsigned count, 
     while (static_cast<unsigned>(result.written) < count) {
         const auto done = static_cast<unsigned>(result.written);
         const uint32_t piece = pieceOf(Nfs4Protocol::writeMost(), count - done);
-        const Result<Nfs4WriteDone> wrote = nfs4Write(*fh.state, open, offset + done, buf + done, piece, UNSTABLE4);
+        const Result<Nfs4WriteDone> wrote =
+            nfs4Write(*fh.state, open, offset + done, buf + done, piece, UNSTABLE4);
         if (!wrote.ok() || wrote.value().count == 0) {
             errnoSet(wrote.ok() ? K_EIO : wrote.error());
             return {-1, {}};
         }
         if (wrote.value().committed == UNSTABLE4) {
             NfsWriteVerdict &verdict = result.verdict;
-            if (verfSeen && std::memcmp(verdict.verf, wrote.value().verifier.data(), sizeof verdict.verf) != 0)
+            if (verfSeen &&
+                std::memcmp(verdict.verf, wrote.value().verifier.data(), sizeof verdict.verf) != 0)
                 verdict.verfChanged = true;
             std::memcpy(verdict.verf, wrote.value().verifier.data(), sizeof verdict.verf);
             verdict.unstable = true;

@@ -54,7 +54,7 @@ struct Nfs4File {
     char name[NFS_MAX_PATH];
     uint64_t pos;
     int accessMode;
-    Nfs4Handle fh;   // with the open's state id while open for data
+    Nfs4Handle fh; // with the open's state id while open for data
     Nfs4Handle dirFh;
     fattr3 attr;
     int lostErrno;
@@ -66,8 +66,8 @@ struct Nfs4File {
     int dataOpen;
     uint64_t nextFill;
     int behindLines;
-    Nfs4OpenFile open;         // the OPEN's state, given back at close; owner null when none
-    Nfs4DirListing *listing;   // folders: the page being read, or null
+    Nfs4OpenFile open;       // the OPEN's state, given back at close; owner null when none
+    Nfs4DirListing *listing; // folders: the page being read, or null
 };
 
 // Version 4 attributes as the drivers keep them (see above); owners and groups as nfs4IdOf

@@ -56,7 +56,7 @@ struct Nfs4ClientState {
     uint32_t generation = 0; // one more at each establishment of a session or 4.0 client id
     uint32_t clientIds = 0;  // client ids established, for the tests
     uint32_t leaseSec = 90;
-    uint32_t maxRequest = 0;  // 4.1: the session's largest request and reply (0: no limit known)
+    uint32_t maxRequest = 0; // 4.1: the session's largest request and reply (0: no limit known)
     uint32_t maxResponse = 0;
     Clock::time_point renewed{}; // the lease's last renewal the server confirmed
     Nfs4SlotTable slots;

@@ -13,9 +13,9 @@ using nfsres::Result;
 bitmap4 nfs4FileAttrRequest()
 {
     bitmap4 request{};
-    for (const u_int bit : {FATTR4_TYPE, FATTR4_CHANGE, FATTR4_SIZE, FATTR4_FSID, FATTR4_FILEID, FATTR4_MODE,
-                            FATTR4_NUMLINKS, FATTR4_OWNER, FATTR4_OWNER_GROUP, FATTR4_TIME_ACCESS,
-                            FATTR4_TIME_METADATA, FATTR4_TIME_MODIFY})
+    for (const u_int bit :
+         {FATTR4_TYPE, FATTR4_CHANGE, FATTR4_SIZE, FATTR4_FSID, FATTR4_FILEID, FATTR4_MODE, FATTR4_NUMLINKS,
+          FATTR4_OWNER, FATTR4_OWNER_GROUP, FATTR4_TIME_ACCESS, FATTR4_TIME_METADATA, FATTR4_TIME_MODIFY})
         nfs4BitmapSet(&request, bit);
     return request;
 }

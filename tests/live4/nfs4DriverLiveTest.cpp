@@ -51,9 +51,9 @@ std::vector<char> randomBytes(std::size_t n, unsigned seed)
     if (expected == actual)
         return ::testing::AssertionSuccess();
     const auto differ = std::mismatch(expected.begin(), expected.end(), actual.begin(), actual.end());
-    return ::testing::AssertionFailure() << expected.size() << " bytes expected, " << actual.size()
-                                         << " found, the first difference at "
-                                         << (differ.first - expected.begin());
+    return ::testing::AssertionFailure()
+           << expected.size() << " bytes expected, " << actual.size() << " found, the first difference at "
+           << (differ.first - expected.begin());
 }
 
 class Nfs4DriverLive : public testing::Test {
@@ -314,7 +314,9 @@ TEST_F(Nfs4DriverLive, SyncAndSizeChanges)
 
     // The mode and the times, as the server keeps them.
     ASSERT_EQ(kChmod(dev("sized").c_str(), 0604), 0) << std::hex << errnoGet();
-    const struct kutimbuf times {1000000000, 1200000000};
+    const struct kutimbuf times {
+        1000000000, 1200000000
+    };
     ASSERT_EQ(kUtime(dev("sized").c_str(), &times), 0) << std::hex << errnoGet();
     struct stat onHost {};
     ASSERT_EQ(::stat(host("sized").c_str(), &onHost), 0);

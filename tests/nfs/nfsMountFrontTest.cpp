@@ -242,8 +242,8 @@ TEST_F(MountFront, NoMountVersionLeadsToVersion4AfterThePortmappersOwnWait)
     EXPECT_LE(sends, 3u) << "a send each second for 2 s; the call's 25 s would send 5 and more";
 
     server_.server().setPortmapperBehaviour(scripted::Behaviour::answer());
-    server_.server().setRegistrations({{100000, 2, scripted::ipprotoUdp, 111},
-                                       {NFS_PROGRAM, 4, scripted::ipprotoTcp, scripted::nfsPort}});
+    server_.server().setRegistrations(
+        {{100000, 2, scripted::ipprotoUdp, 111}, {NFS_PROGRAM, 4, scripted::ipprotoTcp, scripted::nfsPort}});
     for (const int32_t version : {0, 3}) {
         nfsVersion = version;
         EXPECT_EQ(nfsMount(server_.name(), "/export", "/front45v4"), -1) << version;

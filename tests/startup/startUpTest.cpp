@@ -130,8 +130,9 @@ TEST(Help, PrintsTheSummaryAndAnEmptyLine)
     EXPECT_EQ(lines[22], "");
 }
 
-const std::string kHeading = "device name          file system                                        version\n"
-                             "-----------          -----------                                        -------\n";
+const std::string kHeading =
+    "device name          file system                                        version\n"
+    "-----------          -----------                                        -------\n";
 
 class DevList : public testing::Test {
 protected:
