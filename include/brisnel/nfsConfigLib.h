@@ -60,6 +60,14 @@ extern int32_t nfsTransport;
  * are the same whatever the window. */
 extern int32_t nfsMaxInFlight;
 
+/* The NFS version nfsMount uses (0): 0 chooses by what the server offers (MOUNT version 3 means
+ * NFS 3, MOUNT version 1 alone NFS 2, no MOUNT service or NFS 4 alone NFS 4.1, then 4.0); 2, 3,
+ * or NFS_VERSION_4, NFS_VERSION_40, NFS_VERSION_41 (nfs4Drv.h) asks for that one. A mount's
+ * vers= takes its place. */
+extern int32_t nfsVersion;
+/* Seconds nfsMount waits for a portmapper that does not answer before it tries NFS 4 (3). */
+extern int32_t nfsPortmapWaitSec;
+
 /* Stored unchecked; they apply to devices mounted afterwards. */
 void nfs2CacheParamsSet(int lines, int bytesPerLine, int options);
 void nfs3CacheParamsSet(int lines, int bytesPerLine, int options);

@@ -20,7 +20,7 @@
 #define NFS_ERR_BAD_OPTION                                                                                   \
     0x2e0010 /* a mount option unknown or its value malformed; nfsErrorHint names the option */
 #define NFS_ERR_VERSION_NOT_YET                                                                              \
-    0x2e0011 /* vers=4, 4.0 or 4.1 asked: this client does not yet mount NFS version 4 */
+    0x2e0011 /* kept for callers that test for it: version 4 is now mounted (nfs4Drv.h) */
 
 /* The drivers' own. */
 #define NFS_DRV_ERR_BAD_BYTE_COUNT 0x2d0001    /* negative byte count */

@@ -17,7 +17,8 @@ int nfsMount(const char *host, const char *fileSystem, const char *devName);
  * none): vers=2|3|4|4.0|4.1, proto=udp|tcp, port=n, mountport=n, rsize=n|max, wsize=n|max,
  * timeo=tenths, retrans=n, lines=n, linesize=n, window=n, sec=sys. Options not given follow the
  * configuration words. An unknown or malformed option fails with NFS_ERR_BAD_OPTION
- * (nfsErrorHint names it), vers=4 with NFS_ERR_VERSION_NOT_YET. */
+ * (nfsErrorHint names it). vers=4 (4.1, then 4.0), 4.0 or 4.1 mounts through the version 4 driver
+ * on TCP port 2049, without the portmapper. */
 int nfsMountOpt(const char *host, const char *fileSystem, const char *devName, const char *options);
 /* Prints each NFS device with the options its calls use, in nfsMountOpt's words. */
 void nfsDevOptShow(void);

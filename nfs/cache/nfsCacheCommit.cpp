@@ -42,7 +42,7 @@ bool pinnedOf(const NfsCacheLine &line, const void *file)
 
 // Every pinned line of the file written again; their replies set the file's verifier anew.
 // The first failure leaves the file marked for another resend.
-Status resend(NfsOpenFile *file, Caller caller)
+template <typename P> Status resend(typename P::File *file, Caller caller)
 {
     NfsDataCache *cache = file->pCache;
     file->uncommitted = 0;
@@ -51,7 +51,7 @@ Status resend(NfsOpenFile *file, Caller caller)
         // Also a line invalidated since: its bytes are still what the file was told it wrote.
         if (!pinnedOf(line, file))
             continue;
-        const Result<int> sent = lineWriteBack(&line, Nfs3Protocol::version, caller);
+        const Result<int> sent = lineWriteBack(&line, P::version, caller);
         if (!sent.ok()) {
             file->uncommitted = kResend;
             if (line.pOwner == file)
@@ -65,7 +65,7 @@ Status resend(NfsOpenFile *file, Caller caller)
 // The file's pinned lines: unpinned once safe (those whose WRITE was answered by `covered`, the
 // cache's count when the COMMIT went: one sent since stays pinned for the next), or dropped
 // once their data counts as lost. Whether any stays pinned.
-bool release(NfsOpenFile *file, bool drop, uint64_t covered = UINT64_MAX)
+template <typename File> bool release(File *file, bool drop, uint64_t covered = UINT64_MAX)
 {
     NfsDataCache *cache = file->pCache;
     bool left = false;
@@ -107,7 +107,8 @@ NfsCacheLine *ownedLine(NfsDataCache *cache, const void *file)
     return found;
 }
 
-Status commit3(NfsOpenFile *file, Caller caller)
+// The COMMIT of a version whose writes may go out UNSTABLE (P::commits).
+template <typename P> Status commitOf(typename P::File *file, Caller caller)
 {
     std::optional<LineClaim> keep;
     NfsCacheLine *held = caller == Caller::other ? ownedLine(file->pCache, file) : nullptr;
@@ -120,7 +121,7 @@ Status commit3(NfsOpenFile *file, Caller caller)
     }
     for (int attempt = 0; attempt < kCommitTries; ++attempt) {
         if (file->uncommitted == kResend)
-            NFS_TRY(resend(file, caller));
+            NFS_TRY(resend<P>(file, caller));
         if (file->uncommitted == 0) {
             release(file, false);
             return {};
@@ -128,7 +129,7 @@ Status commit3(NfsOpenFile *file, Caller caller)
         const uint64_t covered = hasLines(file->pCache) ? file->pCache->pState->sends : UINT64_MAX;
         writeverf3 verf{};
         // A failure leaves the lines pinned: a later sync or close asks again.
-        if (const Status committed = serverCommit(file, verf, caller); !committed.ok())
+        if (const Status committed = serverCommit(file, P::version, verf, caller); !committed.ok())
             return failureOr(committed, K_EIO);
         if (file->uncommitted == 1 && std::memcmp(verf, file->writeVerf, sizeof verf) == 0) {
             file->uncommitted = hasLines(file->pCache) && release(file, false, covered) ? 1 : 0;
@@ -141,7 +142,7 @@ Status commit3(NfsOpenFile *file, Caller caller)
     file->uncommitted = 0;
     std::printf("nfs: server %.*s restarted at each of %d COMMITs: unstable data of \"%.*s\" lost\n",
                 NFS_HOST_NAME_LEN, file->pDev->host, kCommitTries, NFS_MAX_PATH, file->name);
-    lossNote(file, Nfs3Protocol::version, K_EIO);
+    lossNote(file, P::version, K_EIO);
     release(file, true);
     return Fail{K_EIO};
 }
@@ -155,7 +156,7 @@ Status commitFile(void *file, int version, Caller caller)
         file, version,
         [caller](auto *record, auto v) -> Status {
             if constexpr (decltype(v)::commits)
-                return commit3(record, caller);
+                return commitOf<decltype(v)>(record, caller);
             return {};
         },
         [] { return Status{}; });

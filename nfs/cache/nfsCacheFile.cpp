@@ -37,6 +37,10 @@ std::pair<const unsigned char *, uint32_t> handleOf(const nfs_fh2 &fh)
 {
     return {reinterpret_cast<const unsigned char *>(fh), NFS_FHSIZE};
 }
+std::pair<const unsigned char *, uint32_t> handleOf(const Nfs4Handle &fh)
+{
+    return {fh.fh.bytes.data(), fh.fh.length};
+}
 
 // The reply's attributes name the open file: the same file system and file id as at open.
 template <typename Attr> bool sameFile(const Attr &reply, const Attr &open)
@@ -124,7 +128,7 @@ int writtenOf(int written, void * /*file*/, bool * /*pUnstable*/)
     return written;
 }
 
-int writtenOf(const NfsWriteResult &result, NfsOpenFile *file, bool *pUnstable)
+template <typename OpenFile> int writtenOf(const NfsWriteResult &result, OpenFile *file, bool *pUnstable)
 {
     const NfsWriteVerdict &verdict = result.verdict;
     if (result.written < 0 || !verdict.unstable)
@@ -214,12 +218,12 @@ unsigned transferMost(int version)
 
 namespace {
 
-// A version 3 write's verdict noted as serverWrite notes it; version 2 writes are stable.
-void noteWritten(const NfsWriteResult &result, NfsOpenFile *file, bool *pUnstable)
+// A write's verdict noted as serverWrite notes it; version 2 writes are stable.
+template <typename OpenFile> void noteWritten(const NfsWriteResult &result, OpenFile *file, bool *pUnstable)
 {
-    writtenOf(result, file, pUnstable);
+    if constexpr (!std::is_same_v<OpenFile, Nfs2OpenFile>)
+        writtenOf(result, file, pUnstable);
 }
-void noteWritten(const NfsWriteResult & /*result*/, Nfs2OpenFile * /*file*/, bool * /*pUnstable*/) {}
 
 template <typename OpenFile, typename Slot>
 void readRangesThrough(Slot slot, OpenFile *file, NfsReadRange *ranges, unsigned n)
@@ -283,9 +287,11 @@ bool aheadState(void *file, int version, AheadState *state)
         [] { return false; });
 }
 
-Status serverCommit(NfsOpenFile *file, writeverf3 verf, Caller caller)
+namespace {
+
+template <typename P> Status commitThrough(typename P::File *file, writeverf3 verf, Caller caller)
 {
-    if (const auto present = nfsres::viaErrno([] { return nfsSlotPresent(pFuncNfs3FileCommit) ? 0 : -1; });
+    if (const auto present = nfsres::viaErrno([] { return nfsSlotPresent(P::commitWord()) ? 0 : -1; });
         !present.ok())
         return present.fail();
     fattr3 aside{};
@@ -295,11 +301,25 @@ Status serverCommit(NfsOpenFile *file, writeverf3 verf, Caller caller)
     aside.fsid = file->attr.fsid;
     NFS_TRY(nfsres::viaErrno([&] {
         return unlockedCall(file,
-                            [&] { return pFuncNfs3FileCommit(file->pDev->host, &file->fh, verf, &aside); });
+                            [&] { return P::commitWord()(file->pDev->host, &file->fh, verf, &aside); });
     }));
     if (caller == Caller::owner && sameFile(aside, file->attr))
         attrTaken(file, aside, Reply::written);
     return {};
+}
+
+} // namespace
+
+Status serverCommit(void *file, int version, writeverf3 verf, Caller caller)
+{
+    return onRecord(
+        file, version,
+        [=](auto *record, auto v) -> Status {
+            if constexpr (decltype(v)::commits)
+                return commitThrough<decltype(v)>(record, verf, caller);
+            return Status{kUnusable};
+        },
+        [] { return Status{kUnusable}; });
 }
 
 } // namespace nfscache

@@ -111,9 +111,9 @@ bool aheadState(void *file, int version, AheadState *state);
 // dropped what it held, and every pinned line of the file goes out again before the COMMIT.
 constexpr int kResend = 2;
 
-// COMMIT of the whole file through the version 3 commit slot, its verifier into verf: 0, or
-// -1 with the error number set. The reply's attributes reach the file as a read's do.
-Status serverCommit(NfsOpenFile *file, writeverf3 verf, Caller caller);
+// COMMIT of the whole file through the version's commit slot (a version that commits), its
+// verifier into verf. The reply's attributes reach the file as a write's do.
+Status serverCommit(void *file, int version, writeverf3 verf, Caller caller);
 
 // Tells the open file `owner` that its data was lost with `error` (a write-back that failed
 // while its line went to another file, or a server that restarted before a COMMIT), so that

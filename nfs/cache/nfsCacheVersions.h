@@ -1,12 +1,13 @@
 // Module-private: the protocol versions the cache serves, each described by its protocol type
-// (nfs2Protocol.h, nfs3Protocol.h: its number, open-file record and data words), and the one
-// place the cache turns the version number its callers pass, or a device's driver, into that
-// type.
+// (nfs2Protocol.h, nfs3Protocol.h, nfs4Protocol.h: its number, open-file record and data
+// words), and the one place the cache turns the version number its callers pass, or a device's
+// driver, into that type.
 #ifndef NFS_CACHE_NFSCACHEVERSIONS_H
 #define NFS_CACHE_NFSCACHEVERSIONS_H
 
 #include "ops/nfs2Protocol.h"
 #include "ops/nfs3Protocol.h"
+#include "ops/nfs4Protocol.h"
 
 #include <kernel/iosLib.h>
 
@@ -20,6 +21,8 @@ template <typename Act, typename Refused> auto onRecord(void *file, int version,
         return act(static_cast<Nfs3Protocol::File *>(file), Nfs3Protocol{});
     if (version == Nfs2Protocol::version)
         return act(static_cast<Nfs2Protocol::File *>(file), Nfs2Protocol{});
+    if (version == Nfs4Protocol::version)
+        return act(static_cast<Nfs4Protocol::File *>(file), Nfs4Protocol{});
     return refused();
 }
 
@@ -31,6 +34,8 @@ template <typename Act, typename Refused> auto onDevice(DEV_HDR *dev, Act act, R
         return act(reinterpret_cast<Nfs3Protocol::Device *>(dev), Nfs3Protocol{});
     if (dev->drvNum > 0 && dev->drvNum == Nfs2Protocol::drvNum())
         return act(reinterpret_cast<Nfs2Protocol::Device *>(dev), Nfs2Protocol{});
+    if (dev->drvNum > 0 && dev->drvNum == Nfs4Protocol::drvNum())
+        return act(reinterpret_cast<Nfs4Protocol::Device *>(dev), Nfs4Protocol{});
     return refused();
 }
 

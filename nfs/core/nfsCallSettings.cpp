@@ -52,7 +52,7 @@ const NfsMountOptions *nfsCallOptions()
 int32_t nfsCallVersion()
 {
     const NfsMountOptions *o = given(NFS_OPT_VERS);
-    return o != nullptr ? o->version : 0;
+    return o != nullptr ? o->version : nfsWordGet(nfsVersion);
 }
 
 int32_t nfsCallTransport()

@@ -12,6 +12,7 @@ int32_t nfs2BytesPerCacheLine = 0;
 int32_t nfs2CacheOptions = 0;
 int32_t nfs3DrvNum = -1;
 int32_t nfs2DrvNum = -1;
+int32_t nfs4DrvNum = -1;
 // Priority queuing, deletion safe, priority-inversion safe.
 int32_t mutexOptionsNfsDrv =
     SEM_Q_PRIORITY | SEM_DELETE_SAFE | SEM_INVERSION_SAFE; // 13, the open files' semaphores
@@ -31,6 +32,8 @@ int32_t nfsTimeoutSec = 25;
 int32_t nfsTimeoutUSec = 0;
 int32_t nfsTransport = NFS_TRANSPORT_UDP_WHERE_OFFERED;
 int32_t nfsMaxInFlight = 4;
+int32_t nfsVersion = 0;
+int32_t nfsPortmapWaitSec = 3;
 
 void nfs2CacheParamsSet(int lines, int bytesPerLine, int options)
 {

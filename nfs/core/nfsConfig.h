@@ -15,6 +15,7 @@ extern int32_t nfs2MaxCacheLines;
 extern int32_t nfs2BytesPerCacheLine;
 extern int32_t nfs2CacheOptions;
 extern int32_t nfs3DrvNum;
+extern int32_t nfs4DrvNum;
 extern int32_t nfs2DrvNum;
 extern int32_t mutexOptionsNfsDrv;
 extern int32_t nfsInstalled;

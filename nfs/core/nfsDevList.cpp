@@ -3,8 +3,10 @@
 #include "core/nfsConfig.h"
 #include "core/nfsDispatch.h"
 #include "core/nfsMountOptions.h"
+#include "ops/nfs4Protocol.h"
 
 #include <brisnel/nfs2Drv.h>
+#include <brisnel/nfs4Drv.h>
 #include <brisnel/nfsDevLib.h>
 #include <brisnel/nfsErrors.h>
 #include <brisnel/nfsMountLib.h>
@@ -16,7 +18,7 @@
 
 namespace {
 
-enum class Kind { other, v2, v3 };
+enum class Kind { other, v2, v3, v4 };
 
 Kind kindOf(const DEV_HDR *dev)
 {
@@ -26,11 +28,32 @@ Kind kindOf(const DEV_HDR *dev)
         return Kind::v3;
     if (dev->drvNum == nfs2DrvNum)
         return Kind::v2;
+    if (dev->drvNum == nfs4DrvNum)
+        return Kind::v4;
     return Kind::other;
 }
 
-// "host:path" in the buffer, cut to fit: a longer text is shown cut, never overrun. Both
-// versions' device records have host and fileSys.
+// The version a device speaks, as the listing shows it.
+const char *versionText(DEV_HDR *dev, Kind kind)
+{
+    switch (kind) {
+    case Kind::v2: return "2";
+    case Kind::v3: return "3";
+    case Kind::v4: return nfs4DevMinorGet(reinterpret_cast<Nfs4Device *>(dev)) == 0 ? "4.0" : "4.1";
+    default: return "";
+    }
+}
+
+// The version's number for the options' text: 2, 3, or NFS_VERSION_40 and NFS_VERSION_41.
+int versionNumber(DEV_HDR *dev, Kind kind)
+{
+    if (kind != Kind::v4)
+        return kind == Kind::v3 ? 3 : 2;
+    return nfs4DevMinorGet(reinterpret_cast<Nfs4Device *>(dev)) == 0 ? NFS_VERSION_40 : NFS_VERSION_41;
+}
+
+// "host:path" in the buffer, cut to fit: a longer text is shown cut, never overrun. Every
+// version's device record has host and fileSys.
 template <typename Device> void hostAndPath(const DEV_HDR *dev, std::array<char, NFS_MAX_PATH> &buffer)
 {
     const auto *nfs = reinterpret_cast<const Device *>(dev);
@@ -40,9 +63,9 @@ template <typename Device> void hostAndPath(const DEV_HDR *dev, std::array<char,
         buffer[0] = '\0';
 }
 
-void row(const char *name, const char *fileSystem)
+void row(const char *name, const char *fileSystem, const char *version)
 {
-    std::printf("%-20.20s %-50.50s\n", name, fileSystem);
+    std::printf("%-20.20s %-50.50s %s\n", name, fileSystem, version);
 }
 
 } // namespace
@@ -52,14 +75,17 @@ extern "C" {
 void nfsDevShow(void)
 {
     std::array<char, NFS_MAX_PATH> buffer{};
-    row("device name", "file system");
-    row("-----------", "-----------");
+    row("device name", "file system", "version");
+    row("-----------", "-----------", "-------");
     for (DEV_HDR *dev = iosNextDevGet(nullptr); dev != nullptr; dev = iosNextDevGet(dev)) {
         const Kind kind = kindOf(dev);
         if (kind == Kind::other)
             continue;
-        kind == Kind::v3 ? hostAndPath<NfsDevice>(dev, buffer) : hostAndPath<Nfs2Device>(dev, buffer);
-        row(dev->name, buffer.data());
+        if (kind == Kind::v4)
+            hostAndPath<Nfs4Device>(dev, buffer);
+        else
+            kind == Kind::v3 ? hostAndPath<NfsDevice>(dev, buffer) : hostAndPath<Nfs2Device>(dev, buffer);
+        row(dev->name, buffer.data(), versionText(dev, kind));
     }
 }
 
@@ -73,7 +99,7 @@ void nfsDevOptShow(void)
         const Kind kind = kindOf(dev);
         if (kind == Kind::other)
             continue;
-        if (!nfsMountOptionsText(dev, kind == Kind::v3 ? 3 : 2, options.data(), options.size()))
+        if (!nfsMountOptionsText(dev, versionNumber(dev, kind), options.data(), options.size()))
             options.back() = '\0';
         std::printf("%-20.20s %s\n", dev->name, options.data());
     }
@@ -87,7 +113,7 @@ int nfsDevOptGet(void *handle, char *buffer, int size)
     const Kind kind = kindOf(dev);
     if (kind == Kind::other || size <= 0)
         return -1;
-    return nfsMountOptionsText(dev, kind == Kind::v3 ? 3 : 2, buffer, static_cast<std::size_t>(size)) ? 0
+    return nfsMountOptionsText(dev, versionNumber(dev, kind), buffer, static_cast<std::size_t>(size)) ? 0
                                                                                                       : -1;
 }
 
@@ -117,6 +143,7 @@ int nfsDevInfoGet(void *handle, NfsDevInfo *pInfo)
         if (pFuncNfs2DevInfoGet == nullptr)
             break;
         return pFuncNfs2DevInfoGet(reinterpret_cast<Nfs2Device *>(dev), pInfo);
+    case Kind::v4: return nfs4DevInfoGet(reinterpret_cast<Nfs4Device *>(dev), pInfo);
     default: return -1;
     }
     errnoSet(NFS_ERR_DISPATCH_SLOT_EMPTY);

@@ -25,6 +25,16 @@ NfsUnmountFn pFuncNfs3Unmount = nullptr;
 NfsUnmountFn pFuncNfs2Unmount = nullptr;
 NfsMountFn pFuncNfs3Mount = nullptr;
 NfsMountFn pFuncNfs2Mount = nullptr;
+NfsMountFn pFuncNfs4Mount = nullptr;
+NfsHostFn pFuncNfs4UnmountAll = nullptr;
+NfsDevRemoveFn pFuncNfs4Remove = nullptr;
+
+void nfsDispatchFill(const Nfs4Dispatch &table)
+{
+    pFuncNfs4Mount = table.mount;
+    pFuncNfs4UnmountAll = table.unmountAll;
+    pFuncNfs4Remove = table.remove;
+}
 
 void nfsDispatchFill(const Nfs2Dispatch &table)
 {

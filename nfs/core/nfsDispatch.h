@@ -110,7 +110,16 @@ struct Nfs3Dispatch {
     NfsFileWriteRun3Fn fileWriteRun;
     NfsFileCommit3Fn fileCommit;
 };
+// Version 4 has a mount, an unmount of all a host's devices and the removal of one device (no
+// server to tell; the caller holds the device-removal lock) for the mount front end.
+using NfsDevRemoveFn = int (*)(void *dev);
+struct Nfs4Dispatch {
+    NfsMountFn mount;
+    NfsHostFn unmountAll;
+    NfsDevRemoveFn remove;
+};
 void nfsDispatchFill(const Nfs2Dispatch &table);
+void nfsDispatchFill(const Nfs4Dispatch &table);
 void nfsDispatchFill(const Nfs3Dispatch &table);
 
 extern NfsFileWrite3Fn pFuncNfs3FileWrite;
@@ -137,5 +146,8 @@ extern NfsUnmountFn pFuncNfs3Unmount;
 extern NfsUnmountFn pFuncNfs2Unmount;
 extern NfsMountFn pFuncNfs3Mount;
 extern NfsMountFn pFuncNfs2Mount;
+extern NfsMountFn pFuncNfs4Mount;
+extern NfsHostFn pFuncNfs4UnmountAll;
+extern NfsDevRemoveFn pFuncNfs4Remove;
 
 #endif

@@ -3,7 +3,16 @@
 #include "core/nfsMountOptions.h"
 #include "core/nfsMountVersion.h"
 
+#include "core/nfsConfig.h"
+
+#include <brisnel/nfs4Drv.h>
+#include <brisnel/nfsConfigLib.h>
 #include <brisnel/nfsErrors.h>
+#include <kernel/kernelErrno.h>
+
+#include <rpc/clnt.h>
+
+#include <algorithm>
 #include <brisnel/nfsMountLib.h>
 #include <brisnel/nfsRpcLib.h>
 
@@ -23,12 +32,70 @@ public:
     exports head = nullptr;
 };
 
+bool asksVersion4(int32_t version)
+{
+    return version == NFS_VERSION_4 || version == NFS_VERSION_40 || version == NFS_VERSION_41;
+}
+
+// Why no MOUNT version was found, as a reason to try version 4 on port 2049: no driver of
+// version 2 or 3 is installed, or the portmapper did not answer (silent, refused, unreachable)
+// or lists no MOUNT program (a server of version 4 alone).
+bool leadsToVersion4(int error)
+{
+    if (error == NFS_ERR_NOT_REGISTERED || error == K_ENXIO)
+        return true;
+    if ((error & ~0xFFFF) != K_RPC_CLNT_ERRNO_BASE)
+        return false;
+    switch (error & 0xFFFF) {
+    case RPC_CANTSEND:
+    case RPC_CANTRECV:
+    case RPC_TIMEDOUT:
+    case RPC_SYSTEMERROR:
+    case RPC_PROGUNAVAIL:
+    case RPC_PROGNOTREGISTERED: return true;
+    default: return false;
+    }
+}
+
+// The portmapper asked with a wait of its own (nfsPortmapWaitSec, a send each second), so that
+// a firewall that drops its packets costs a few seconds and not the call's whole time-out.
+nfsres::Result<NfsMountSlots> portmapSlots(const char *host)
+{
+    const auto pick = [](const NfsMountSlots &s) { return s.mount; };
+    const int32_t wait = std::clamp(nfsWordGet(nfsPortmapWaitSec), int32_t{1}, int32_t{60});
+    if (nfsCallTimeout().sec < wait) // the call's own time-out is shorter
+        return nfsHostSlots(host, pick);
+    const NfsMountOptions *current = nfsCallOptions();
+    NfsMountOptions quick = current != nullptr ? *current : NfsMountOptions{};
+    quick.given |= NFS_OPT_TIMEO | NFS_OPT_RETRANS;
+    quick.timeo = 10; // tenths
+    quick.retrans = static_cast<decltype(quick.retrans)>(wait - 1);
+    const NfsCallScope scope(&quick);
+    return nfsHostSlots(host, pick);
+}
+
+nfsres::Status mountVersion4(const char *host, const char *fileSystem, const char *devName)
+{
+    NFS_TRY(nfsSlotFilled(pFuncNfs4Mount));
+    return nfsres::statusOf(
+        nfsres::viaErrno([host, fileSystem, devName] { return pFuncNfs4Mount(host, fileSystem, devName); }));
+}
+
 nfsres::Status mountOne(const char *host, const char *fileSystem, const char *devName)
 {
     if (host == nullptr || fileSystem == nullptr || devName == nullptr)
         return nfsres::Fail{NFS_ERRNO_INVAL};
-    const nfsres::Result<NfsMountSlots> slots =
-        nfsHostSlots(host, [](const NfsMountSlots &s) { return s.mount; });
+    const int32_t asked = nfsCallVersion();
+    if (asksVersion4(asked))
+        return mountVersion4(host, fileSystem, devName);
+    const nfsres::Result<NfsMountSlots> slots = portmapSlots(host);
+    if (!slots.ok() && asked == 0 && leadsToVersion4(slots.error()) && pFuncNfs4Mount != nullptr) {
+        // A server that answered version 4 has the last word; one that did not answer it
+        // either is reported as the portmapper found it.
+        const nfsres::Status mounted = mountVersion4(host, fileSystem, devName);
+        const bool answered = (mounted.error() & ~0xFFFF) == NFS_ERRNO_BASE;
+        return mounted.ok() || answered || slots.error() == K_ENXIO ? mounted : slots.fail();
+    }
     if (!slots.ok())
         return slots.fail();
     return nfsres::statusOf(nfsres::viaErrno(
@@ -45,9 +112,6 @@ nfsres::Status mountWithOptions(const char *host, const char *fileSystem, const 
     const nfsres::Result<NfsMountOptions> options = nfsMountOptionsParse(text);
     if (!options.ok())
         return options.fail();
-    constexpr int32_t kVersion4 = 40;
-    if ((options.value().given & NFS_OPT_VERS) != 0 && options.value().version >= kVersion4)
-        return nfsres::Fail{NFS_ERR_VERSION_NOT_YET};
     const NfsCallScope scope(&options.value());
     return mountOne(host, fileSystem, devName);
 }

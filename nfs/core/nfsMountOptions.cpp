@@ -4,8 +4,10 @@
 #include "core/nfsMountOptions.h"
 
 #include "core/nfsCallSettings.h"
+#include "ops/nfs4Protocol.h"
 
 #include <brisnel/nfs2Drv.h>
+#include <brisnel/nfs4Drv.h>
 #include <brisnel/nfsErrors.h>
 
 #include <algorithm>
@@ -53,7 +55,7 @@ template <typename Field> bool boundedInto(std::string_view text, Bounds bounds,
 bool versionOf(std::string_view text, int32_t *version)
 {
     constexpr std::array<std::pair<std::string_view, int32_t>, 5> kVersions{
-        {{"2", 2}, {"3", 3}, {"4", 40}, {"4.0", 40}, {"4.1", 41}}};
+        {{"2", 2}, {"3", 3}, {"4", NFS_VERSION_4}, {"4.0", NFS_VERSION_40}, {"4.1", NFS_VERSION_41}}};
     for (const auto &[word, value] : kVersions) {
         if (text == word) {
             *version = value;
@@ -192,7 +194,10 @@ template <typename Device> bool textOf(const Device *dev, int version, char *buf
     if (size == 0)
         return false;
     buffer[0] = '\0';
-    text.add("vers", long{version});
+    if (version == NFS_VERSION_40 || version == NFS_VERSION_41)
+        text.add("vers", version == NFS_VERSION_40 ? "4.0" : "4.1");
+    else
+        text.add("vers", long{version});
     text.add("proto", o.transport == NFS_TRANSPORT_TCP ? "tcp" : "udp");
     if ((o.given & NFS_OPT_PORT) != 0)
         text.add("port", long{o.port});
@@ -217,6 +222,8 @@ template <typename Device> bool textOf(const Device *dev, int version, char *buf
 
 bool nfsMountOptionsText(const void *dev, int version, char *buffer, std::size_t size)
 {
+    if (version == NFS_VERSION_40 || version == NFS_VERSION_41)
+        return textOf(static_cast<const Nfs4Device *>(dev), version, buffer, size);
     return version == 2 ? textOf(static_cast<const Nfs2Device *>(dev), 2, buffer, size)
                         : textOf(static_cast<const NfsDevice *>(dev), 3, buffer, size);
 }

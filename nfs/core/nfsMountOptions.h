@@ -14,7 +14,7 @@ nfsres::Result<NfsMountOptions> nfsMountOptionsParse(const char *text);
 // The text of the last option this task had refused, cut to fit ("" for none).
 const char *nfsMountOptionRefused();
 // The options a device of the NFS version uses, in the same words, into the buffer: false when
-// they do not fit. Version 2 or 3; dev is that version's record.
+// they do not fit. Version 2, 3, NFS_VERSION_40 or NFS_VERSION_41; dev is that version's record.
 bool nfsMountOptionsText(const void *dev, int version, char *buffer, std::size_t size);
 
 #endif

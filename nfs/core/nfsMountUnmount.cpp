@@ -84,6 +84,10 @@ nfsres::Status unmountNamed(const char *devName, bool tellServer)
         return unmountDevice(reinterpret_cast<NfsDevice *>(dev), pFuncNfs3Unmount, tellServer);
     if (servedBy(dev, nfs2DrvNum))
         return unmountDevice(reinterpret_cast<Nfs2Device *>(dev), pFuncNfs2Unmount, tellServer);
+    if (servedBy(dev, nfs4DrvNum)) { // no MOUNT service to tell
+        NFS_TRY(nfsSlotFilled(pFuncNfs4Remove));
+        return nfsres::statusOf(nfsres::viaErrno([dev] { return pFuncNfs4Remove(dev); }));
+    }
     return nfsres::Fail{NFS_DRV_ERR_NOT_NFS_DEVICE};
 }
 

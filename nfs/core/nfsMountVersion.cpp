@@ -122,6 +122,13 @@ nfsres::Result<uint16_t> nfsRemoteVersion(const char *host)
         }
     }
 
+    // A server whose NFS is listed as version 4 alone has no MOUNT worth asking.
+    const auto only4 = [](const VersionCollection &v) {
+        return contains(v, 4) && !contains(v, 2) && !contains(v, 3);
+    };
+    if ((only4(nfs.udp) || nfs.udp.begin() == nfs.udp.end()) &&
+        (only4(nfs.tcp) || nfs.tcp.begin() == nfs.tcp.end()) && !nfs.empty())
+        return nfsres::Fail{NFS_ERR_NOT_REGISTERED};
     const nfsres::Result<const VersionCollection *> remote = usableVersions(mount);
     if (!remote.ok())
         return remote.fail();

@@ -4,6 +4,7 @@
 
 #include <brisnel/nfs2Drv.h>
 #include <brisnel/nfs3Drv.h>
+#include <brisnel/nfs4Drv.h>
 #include <brisnel/nfsAuthLib.h>
 #include <brisnel/nfsDevLib.h>
 #include <kernel/bootLib.h>
@@ -22,6 +23,8 @@ constexpr int kDefaultGid = 100;
 
 int driverInstall(int version)
 {
+    if (version == NFS_VERSION_4)
+        return nfs4Drv();
     return version == NFS_V3 ? nfs3Drv() : nfs2Drv();
 }
 
@@ -46,7 +49,7 @@ extern "C" int nfsVersionInit(int version)
 {
     std::array<char, NFS_MAX_PATH> buffer{};
     nfsAuthUnixSet(sysBootParams.hostName, kDefaultUid, kDefaultGid, 0, nullptr);
-    if (version != 2 && version != 3)
+    if (version != 2 && version != 3 && version != NFS_VERSION_4)
         return 0;
     if (driverInstall(version) == -1) {
         std::printf("Error initializing    NFS, errno = %#x\n", static_cast<unsigned>(errnoGet()));

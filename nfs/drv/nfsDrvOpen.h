@@ -21,6 +21,7 @@
 
 #include <array>
 #include <cstdint>
+#include <cstdlib>
 #include <cstring>
 #include <string>
 
@@ -145,6 +146,24 @@ Status truncateExisting(typename V::Device *dev, const typename V::Lookup &found
     return {};
 }
 
+// A record built and not handed out: released with what it holds.
+template <typename V> void recordDrop(typename V::File *file)
+{
+    V::recordParts(file);
+    const SEM_ID semId = file->semId;
+    std::free(file);
+    semDelete(semId);
+}
+
+// A version whose server keeps open state (version 4's OPEN) opens the file for data once its
+// record is built; the others have nothing to do.
+template <typename V> Status dataOpened(typename V::File *file)
+{
+    if constexpr (requires { V::dataOpen(file); })
+        return V::dataOpen(file);
+    return {};
+}
+
 // The open file's record, or K_FOLLOW_LINK with the rewritten path in name.
 template <typename V> Result<intptr_t> open(typename V::Device *dev, char *name, int flags, int mode)
 {
@@ -198,6 +217,10 @@ template <typename V> Result<intptr_t> open(typename V::Device *dev, char *name,
         file->attr = truncated;
     file->appendWrites = (flags & K_O_APPEND) != 0 ? 1 : 0;
     if (!nameOnly) {
+        if (const Status opened = dataOpened<V>(file); !opened.ok()) {
+            recordDrop<V>(file);
+            return opened.fail();
+        }
         file->dataOpen = 1;
         opennames::opened(dev, V::cacheId(file->attr));
     }

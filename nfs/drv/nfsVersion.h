@@ -1,7 +1,8 @@
 // Module-private: what a protocol version's type must give, named in one place. The shared
 // driver (nfsDrvOpen.h, nfsDrvFile.h, nfsDrvMount.h) is written once over such a type, and its
-// installation fills the version's dispatch words from the type's table. Nfs2Driver and
-// Nfs3Driver (nfs2Driver.h, nfs3Driver.h) are the two; each is checked where it is defined.
+// installation fills the version's dispatch words from the type's table. Nfs2Driver, Nfs3Driver
+// and Nfs4Driver (nfs2Driver.h, nfs3Driver.h, nfs4Driver.h) are the three; each is checked where
+// it is defined.
 #ifndef NFS_DRV_NFSVERSION_H
 #define NFS_DRV_NFSVERSION_H
 
@@ -21,11 +22,13 @@
 // The formatter of this machine breaks requires-expressions apart: these are laid out by hand.
 // clang-format off
 
-// The version's protocol traits (NfsProtocol), records, attributes, handle and numbers, and
+// The version's protocol traits (what the cache needs of them, NfsProtocolRecords: version 4's
+// calls go through its state layer rather than the shared name and data operations), records,
+// attributes, handle and numbers, and
 // the file identities the cache keeps (its handle and file system id as NfsFh and NfsFsid, the
 // id lines are tagged with).
 template <typename V>
-concept NfsVersionIdentity = NfsProtocol<typename V::Protocol> &&
+concept NfsVersionIdentity = NfsProtocolRecords<typename V::Protocol> &&
     requires(const typename V::File &file, const typename V::Attr &attr) {
         typename V::Device;
         typename V::File;

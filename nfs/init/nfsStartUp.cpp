@@ -18,6 +18,7 @@ struct StartUp {
         static_cast<void>(nfsVersionInit(3));
         nfs3CacheParamsSet(kCacheLines, kBytesPerCacheLine, 0);
         static_cast<void>(nfs3StableWriteSet(0));
+        static_cast<void>(nfsVersionInit(4)); // its cache geometry is version 3's, fitted at each mount
     }
 };
 

@@ -36,6 +36,7 @@ struct Nfs3Protocol
     static NfsFileWriteRun3Fn writeWord() { return pFuncNfs3FileWriteRun; }
     static NfsFileReadRanges3Fn readRangesWord() { return pFuncNfs3FileReadRanges; }
     static NfsFileWriteRanges3Fn writeRangesWord() { return pFuncNfs3FileWriteRanges; }
+    static NfsFileCommit3Fn commitWord() { return pFuncNfs3FileCommit; }
     static constexpr bool commits = true;
 
     // READs and WRITEs as the span code asks for them (nfs3FileRead.cpp, nfs3FileWrite.cpp):

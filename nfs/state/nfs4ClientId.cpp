@@ -61,12 +61,16 @@ Result<Exchanged> exchangeId(const char *host)
 struct Created {
     sessionid4 session;
     uint32_t slots;
+    uint32_t maxRequest;
+    uint32_t maxResponse;
 };
 
-// The fore channel: as many slots as the window, messages as large as a TCP handle carries.
+// The fore channel: as many slots as the window, messages as large as the largest transfer a
+// TCP handle may carry with room for its compound around it (whatever the words say now: a
+// device mounted later may ask for more).
 channel_attrs4 foreChannel()
 {
-    const uint32_t size = nfsRpcBufferSize(IPPROTO_TCP);
+    const uint32_t size = NFS_TCP_MAX_TRANSFER + kNfs4CompoundRoom;
     const auto slots = static_cast<uint32_t>(nfsrpc::windowCalls());
     return channel_attrs4{0, size, size, kCachedReply, NFS4_MAX_OPS, slots, 0, 0};
 }
@@ -86,6 +90,8 @@ Result<Created> createSession(const char *host, clientid4 id, uint32_t sequence)
     Created created{};
     std::memcpy(created.session, r.csr_sessionid, NFS4_SESSIONID_SIZE);
     created.slots = std::min<uint32_t>(r.csr_fore_chan_attrs.ca_maxrequests, Nfs4SlotTable::kMostSlots);
+    created.maxRequest = r.csr_fore_chan_attrs.ca_maxrequestsize;
+    created.maxResponse = r.csr_fore_chan_attrs.ca_maxresponsesize;
     return created;
 }
 
@@ -160,6 +166,8 @@ Status establish41(Nfs4ClientState &state)
     std::memcpy(state.session, created.value().session, NFS4_SESSIONID_SIZE);
     state.slots.reset(created.value().slots);
     state.slots.advance(0);
+    state.maxRequest = created.value().maxRequest;
+    state.maxResponse = created.value().maxResponse;
     state.leaseSec = lease.value();
     state.renewed = Nfs4ClientState::Clock::now();
     ++state.generation;
@@ -227,7 +235,8 @@ Status nfs4StateEstablish(Nfs4ClientState &state)
         return establish40(state);
     const Status status = establish41(state);
     // A server of 4.0 alone answers a 4.1 compound with this status and no result.
-    if (!status.ok() && status.error() == nfs4Error(NFS4ERR_MINOR_VERS_MISMATCH))
+    if (!status.ok() && status.error() == nfs4Error(NFS4ERR_MINOR_VERS_MISMATCH) &&
+        state.minors != Nfs4Minors::Only41)
         return establish40(state);
     return status;
 }

@@ -26,8 +26,13 @@
 #include <chrono>
 #include <thread>
 
-// Which minor versions a state may use: 4.1, then 4.0 when the server refuses 4.1; or 4.0 alone.
-enum class Nfs4Minors { Automatic, Only40 };
+// Which minor versions a state may use: 4.1, then 4.0 when the server refuses 4.1; or 4.0 alone;
+// or 4.1 alone.
+enum class Nfs4Minors { Automatic, Only40, Only41 };
+
+// What a compound of one READ or WRITE takes besides its data: the call's header with its
+// credential, SEQUENCE, PUTFH of the largest handle, the operation's own fields.
+constexpr uint32_t kNfs4CompoundRoom = 2048;
 
 struct Nfs4ClientState {
     using Clock = std::chrono::steady_clock;
@@ -51,6 +56,8 @@ struct Nfs4ClientState {
     uint32_t generation = 0; // one more at each establishment of a session or 4.0 client id
     uint32_t clientIds = 0;  // client ids established, for the tests
     uint32_t leaseSec = 90;
+    uint32_t maxRequest = 0; // 4.1: the session's largest request and reply (0: no limit known)
+    uint32_t maxResponse = 0;
     Clock::time_point renewed{}; // the lease's last renewal the server confirmed
     Nfs4SlotTable slots;
     Nfs4OpenOwners openOwners; // under their own locks

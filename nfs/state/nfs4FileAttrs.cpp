@@ -4,6 +4,7 @@
 #include <kernel/kernelErrno.h>
 #include <kernel/semGuard.h>
 
+#include <cstdint>
 #include <cstring>
 
 using nfsres::Fail;
@@ -12,10 +13,27 @@ using nfsres::Result;
 bitmap4 nfs4FileAttrRequest()
 {
     bitmap4 request{};
-    for (const u_int bit : {FATTR4_TYPE, FATTR4_CHANGE, FATTR4_SIZE, FATTR4_FSID, FATTR4_FILEID, FATTR4_MODE,
-                            FATTR4_NUMLINKS, FATTR4_TIME_ACCESS, FATTR4_TIME_METADATA, FATTR4_TIME_MODIFY})
+    for (const u_int bit :
+         {FATTR4_TYPE, FATTR4_CHANGE, FATTR4_SIZE, FATTR4_FSID, FATTR4_FILEID, FATTR4_MODE, FATTR4_NUMLINKS,
+          FATTR4_OWNER, FATTR4_OWNER_GROUP, FATTR4_TIME_ACCESS, FATTR4_TIME_METADATA, FATTR4_TIME_MODIFY})
         nfs4BitmapSet(&request, bit);
     return request;
+}
+
+uint32_t nfs4IdOf(const char *text, std::size_t length)
+{
+    const char *at = text == nullptr ? nullptr : static_cast<const char *>(std::memchr(text, '@', length));
+    const std::size_t digits = at == nullptr ? length : static_cast<std::size_t>(at - text);
+    constexpr std::size_t kMostDigits = 10; // 4294967295
+    if (text == nullptr || digits == 0 || digits > kMostDigits)
+        return kNfs4Nobody;
+    uint64_t id = 0;
+    for (std::size_t i = 0; i < digits; ++i) {
+        if (text[i] < '0' || text[i] > '9')
+            return kNfs4Nobody;
+        id = id * 10 + static_cast<uint64_t>(text[i] - '0');
+    }
+    return id > UINT32_MAX ? kNfs4Nobody : static_cast<uint32_t>(id);
 }
 
 Result<Nfs4Attrs> nfs4AttrsOf(const fattr4 &attrs)
@@ -33,6 +51,8 @@ Result<Nfs4Attrs> nfs4AttrsOf(const fattr4 &attrs)
     const auto has = [&attrs](u_int bit) { return nfs4BitmapHas(attrs.attrmask, bit); };
     out.mode = has(FATTR4_MODE) ? attrs.mode : 0;
     out.numlinks = has(FATTR4_NUMLINKS) ? attrs.numlinks : 0;
+    out.uid = has(FATTR4_OWNER) ? nfs4IdOf(attrs.owner.val, attrs.owner.len) : kNfs4Nobody;
+    out.gid = has(FATTR4_OWNER_GROUP) ? nfs4IdOf(attrs.owner_group.val, attrs.owner_group.len) : kNfs4Nobody;
     out.atime = has(FATTR4_TIME_ACCESS) ? attrs.time_access : nfstime4{};
     out.mtime = has(FATTR4_TIME_MODIFY) ? attrs.time_modify : nfstime4{};
     out.ctime = has(FATTR4_TIME_METADATA) ? attrs.time_metadata : nfstime4{};

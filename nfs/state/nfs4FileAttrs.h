@@ -7,8 +7,18 @@
 #include "state/nfs4ClientState.h"
 
 #include <array>
+#include <cstddef>
 
 using Nfs4Verifier = std::array<char, NFS4_VERIFIER_SIZE>;
+
+// The id an owner or group this client cannot name as a number stands for: never 0, which would
+// give a stranger's file to root.
+constexpr uint32_t kNfs4Nobody = 65534;
+
+// An owner or owner_group string as a number: "2001" and "2001@domain" are 2001; a name
+// ("user@domain", "user") has no number this client can know, and is kNfs4Nobody, as is text
+// that is empty, too long for an id or holds anything but digits before the '@'.
+uint32_t nfs4IdOf(const char *text, std::size_t length);
 
 struct Nfs4Attrs {
     nfs_ftype4 type = NF4REG;
@@ -18,6 +28,8 @@ struct Nfs4Attrs {
     uint64_t fileid = 0;
     uint32_t mode = 0;
     uint32_t numlinks = 0;
+    uint32_t uid = kNfs4Nobody; // the owner and group as numbers (nfs4IdOf)
+    uint32_t gid = kNfs4Nobody;
     nfstime4 atime{};
     nfstime4 mtime{};
     nfstime4 ctime{};

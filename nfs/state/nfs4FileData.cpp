@@ -29,6 +29,35 @@ Nfs4Verifier verifierOf(const verifier4 verifier)
     return out;
 }
 
+// The times of a change: the server's clock, or the seconds given.
+settime4 timeOf(NfsAttrChange::Times times, int64_t seconds)
+{
+    settime4 out{};
+    out.set_it = times == NfsAttrChange::Times::now ? SET_TO_SERVER_TIME4 : SET_TO_CLIENT_TIME4;
+    out.time.seconds = seconds;
+    return out;
+}
+
+fattr4 changeAttrs(const NfsAttrChange &change)
+{
+    fattr4 attrs{};
+    if (change.size.has_value()) {
+        nfs4BitmapSet(&attrs.attrmask, FATTR4_SIZE);
+        attrs.size = *change.size;
+    }
+    if (change.mode.has_value()) {
+        nfs4BitmapSet(&attrs.attrmask, FATTR4_MODE);
+        attrs.mode = *change.mode & 07777;
+    }
+    if (change.times != NfsAttrChange::Times::keep) {
+        nfs4BitmapSet(&attrs.attrmask, FATTR4_TIME_ACCESS_SET);
+        nfs4BitmapSet(&attrs.attrmask, FATTR4_TIME_MODIFY_SET);
+        attrs.time_access_set = timeOf(change.times, change.atime);
+        attrs.time_modify_set = timeOf(change.times, change.mtime);
+    }
+    return attrs;
+}
+
 } // namespace
 
 Result<Nfs4ReadDone> nfs4Read(Nfs4ClientState &state, const Nfs4OpenFile &file, uint64_t offset, char *buffer,
@@ -95,4 +124,20 @@ Result<Nfs4Attrs> nfs4GetAttr(Nfs4ClientState &state, const NfsFh &fh)
     Nfs4Reply reply;
     NFS_TRY(nfs4FileCall(state, ops.ops, ops.n, reply));
     return nfs4AttrsOf(reply[kOp].nfs_resop4_u.opgetattr);
+}
+
+Result<Nfs4Attrs> nfs4SetAttr(Nfs4ClientState &state, const NfsFh &fh, const stateid4 &stateid,
+                              const NfsAttrChange &change)
+{
+    if (fh.empty())
+        return Fail{NFS_ERRNO_INVAL};
+    Nfs4Ops ops;
+    ops.putFh(fh);
+    auto &set = ops.add(OP_SETATTR).nfs_argop4_u.opsetattr;
+    set.stateid = stateid;
+    set.obj_attributes = changeAttrs(change);
+    ops.getAttrs();
+    Nfs4Reply reply;
+    NFS_TRY(nfs4FileCall(state, ops.ops, ops.n, reply));
+    return nfs4AttrsOf(reply[kOp + 1].nfs_resop4_u.opgetattr);
 }

@@ -2,6 +2,7 @@
 #ifndef NFS_STATE_NFS4FILEDATA_H
 #define NFS_STATE_NFS4FILEDATA_H
 
+#include "ops/nfsAttrChange.h"
 #include "state/nfs4FileOpen.h"
 
 struct Nfs4ReadDone {
@@ -30,6 +31,11 @@ nfsres::Result<Nfs4WriteDone> nfs4Write(Nfs4ClientState &state, const Nfs4OpenFi
 // stable: the server's write verifier, to compare with those of the writes.
 nfsres::Result<Nfs4Verifier> nfs4Commit(Nfs4ClientState &state, const NfsFh &fh, uint64_t offset,
                                         uint32_t count);
+
+// The attributes of the file FH changed as CHANGE says (SETATTR), a size with STATEID (an open's,
+// or the anonymous all-zero one): the attributes after it.
+nfsres::Result<Nfs4Attrs> nfs4SetAttr(Nfs4ClientState &state, const NfsFh &fh, const stateid4 &stateid,
+                                      const NfsAttrChange &change);
 
 // The attributes of the file FH.
 nfsres::Result<Nfs4Attrs> nfs4GetAttr(Nfs4ClientState &state, const NfsFh &fh);

@@ -590,3 +590,31 @@ TEST_F(Nfs4StateFault, ReadDirEntriesThatNameNoFileAreRefused)
     }
     nfs4StateRelease(state.value());
 }
+
+// Owners and groups as the server names them: a number alone or before the domain is that
+// number; whatever names no number is the "nobody" id, never 0 (root).
+TEST(Nfs4Owners, NumbersAreTakenAndNamesAreNobody)
+{
+    struct Case {
+        std::string text;
+        uint32_t id;
+    };
+    const std::vector<Case> cases{
+        {"2001", 2001},
+        {"0", 0},
+        {"2001@example.org", 2001},
+        {"4294967295", 4294967295U},
+        {"root@localdomain", kNfs4Nobody},
+        {"alice", kNfs4Nobody},
+        {"", kNfs4Nobody},
+        {"@example.org", kNfs4Nobody},
+        {"4294967296", kNfs4Nobody},
+        {"12345678901", kNfs4Nobody},
+        {"12a", kNfs4Nobody},
+        {"-1", kNfs4Nobody},
+    };
+    for (const Case &c : cases)
+        EXPECT_EQ(nfs4IdOf(c.text.data(), c.text.size()), c.id) << '"' << c.text << '"';
+    // Only the bytes counted: a number cut short by the length.
+    EXPECT_EQ(nfs4IdOf("2001999", 4), 2001u);
+}

@@ -812,7 +812,7 @@ TEST_F(CacheAbsent, VersionsWithoutUsableSlotsFail)
     allocate(4, 1024);
     NfsOpenFile *file = open(1);
     std::array<char, 8> buf{};
-    EXPECT_EQ(nfsCacheLineRead(file, 0, buf.data(), 8, 4), -1);
+    EXPECT_EQ(nfsCacheLineRead(file, 0, buf.data(), 8, 5), -1) << "no version 5";
     EXPECT_EQ(errnoGet(), NFS_ERRNO_NOTSUPP);
     EXPECT_EQ(nfsCacheFileFlush(file, 0, 1), -1);
     Nfs2OpenFile asVersion2{}; // a version 2 call takes a version 2 record

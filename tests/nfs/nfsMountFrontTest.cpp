@@ -8,6 +8,8 @@
 #include "core/nfsMountVersion.h"
 
 #include <brisnel/nfs3Drv.h>
+#include <brisnel/nfs4Drv.h>
+#include <brisnel/nfsConfigLib.h>
 #include <brisnel/nfsCacheLib.h>
 #include <brisnel/nfsAuthLib.h>
 #include <brisnel/nfsErrors.h>
@@ -222,6 +224,36 @@ TEST_F(MountFront, EachCommonMountFailureHasAHintThatSaysWhatToDo)
     EXPECT_EQ(nfsErrorHint(0), nullptr);
 }
 
+// Where the portmapper gives no MOUNT version, the automatic choice tries version 4 (here the
+// scripted server has no NFS on TCP port 2049: the mount fails as the portmapper found it). A
+// silent portmapper is asked for nfsPortmapWaitSec, a send each second, not the call's time-out;
+// a version asked for is kept to.
+TEST_F(MountFront, NoMountVersionLeadsToVersion4AfterThePortmappersOwnWait)
+{
+    ASSERT_EQ(nfs4Drv(), 0);
+    ASSERT_TRUE(server_.up());
+    nfsPortmapWaitSec = 2;
+    server_.server().setPortmapperBehaviour(scripted::Behaviour::silent());
+    EXPECT_EQ(nfsMount(server_.name(), "/export", "/front45v4"), -1);
+    EXPECT_EQ(errnoGet() & ~0xFFFF, K_RPC_CLNT_ERRNO_BASE) << std::hex << errnoGet() << ": the portmapper's";
+    const uint64_t sends = server_.server().portmapperCallCount(scripted::pmapProcGetPort) +
+                           server_.server().portmapperCallCount(scripted::pmapProcDump);
+    EXPECT_GE(sends, 1u);
+    EXPECT_LE(sends, 3u) << "a send each second for 2 s; the call's 25 s would send 5 and more";
+
+    server_.server().setPortmapperBehaviour(scripted::Behaviour::answer());
+    server_.server().setRegistrations(
+        {{100000, 2, scripted::ipprotoUdp, 111}, {NFS_PROGRAM, 4, scripted::ipprotoTcp, scripted::nfsPort}});
+    for (const int32_t version : {0, 3}) {
+        nfsVersion = version;
+        EXPECT_EQ(nfsMount(server_.name(), "/export", "/front45v4"), -1) << version;
+        EXPECT_EQ(errnoGet(), NFS_ERR_NOT_REGISTERED) << version << ": NFS 4 alone listed";
+    }
+    nfsVersion = 0;
+    nfsPortmapWaitSec = 3;
+    pFuncNfs4Mount = nullptr; // the other tests meet no version 4 driver
+}
+
 TEST_F(MountFront, WithoutAnyDriverThePortmapperIsNotAsked)
 {
     ASSERT_TRUE(server_.up());
@@ -301,22 +333,22 @@ TEST_F(MountFront, MountOptionsThatCannotBeUsedAreRefusedByName)
         {"window=", "window="},
         {"sec=krb5", "sec=krb5"},
         {"proto=tcp,sec=sys,sec=none", "sec=none"},
-        {"vers=4", nullptr},
-        {"vers=4.0", nullptr},
-        {"proto=tcp,vers=4.1", nullptr},
+        {"vers=4.2", "vers=4.2"},
     };
     for (const auto &c : cases) {
         SCOPED_TRACE(c.options);
         errnoSet(0);
         EXPECT_EQ(nfsMountOpt(server_.name(), "/export", "/front45opt", c.options), -1);
         const int error = errnoGet();
-        EXPECT_EQ(error, c.refused != nullptr ? NFS_ERR_BAD_OPTION : NFS_ERR_VERSION_NOT_YET);
+        EXPECT_EQ(error, NFS_ERR_BAD_OPTION);
         const char *hint = nfsErrorHint(error);
         ASSERT_NE(hint, nullptr);
-        if (c.refused != nullptr) {
-            EXPECT_NE(std::string(hint).find(std::string("\"") + c.refused + "\""), std::string::npos)
-                << hint;
-        }
+        EXPECT_NE(std::string(hint).find(std::string("\"") + c.refused + "\""), std::string::npos) << hint;
+    }
+    // Version 4 is asked of its own driver, without the portmapper: here none is installed.
+    for (const char *options : {"vers=4", "vers=4.0", "proto=tcp,vers=4.1"}) {
+        EXPECT_EQ(nfsMountOpt(server_.name(), "/export", "/front45opt", options), -1) << options;
+        EXPECT_EQ(errnoGet(), NFS_ERR_DISPATCH_SLOT_EMPTY) << options;
     }
     EXPECT_EQ(nfsMountOpt(server_.name(), "/export", nullptr, ""), -1);
     EXPECT_EQ(errnoGet(), NFS_ERRNO_INVAL);

@@ -130,8 +130,9 @@ TEST(Help, PrintsTheSummaryAndAnEmptyLine)
     EXPECT_EQ(lines[22], "");
 }
 
-const std::string kHeading = "device name          file system                                       \n"
-                             "-----------          -----------                                       \n";
+const std::string kHeading =
+    "device name          file system                                        version\n"
+    "-----------          -----------                                        -------\n";
 
 class DevList : public testing::Test {
 protected:
@@ -154,8 +155,8 @@ TEST_F(DevList, ListsNfsDevicesCutToTheirColumns)
     ASSERT_EQ(nfs2Mount(server_.name(), longPath.c_str(), "/a-device-name-longer-than-twenty"), 0);
     const std::string hostPath = "startup61:" + longPath;
     EXPECT_EQ(capturedStdout(nfsDevShow), kHeading + "/short               startup61:/e" +
-                                              std::string(38, ' ') + "\n" + "/a-device-name-longe " +
-                                              hostPath.substr(0, 50) + "\n");
+                                              std::string(38, ' ') + " 3\n" + "/a-device-name-longe " +
+                                              hostPath.substr(0, 50) + " 2\n");
 
     void *handles[4] = {};
     EXPECT_EQ(nfsDevListGet(handles, 0), 0);

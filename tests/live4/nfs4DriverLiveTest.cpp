@@ -1,0 +1,356 @@
+// The file calls of the kernel layer on a version 4 device of a server of version 4 alone (no
+// portmapper, no MOUNT service), mounted by plain nfsMount: every byte written checked in the
+// exported folder, every byte read against it, through the device's data cache.
+#include "live/liveServer.h"
+
+#include <brisnel/nfs4Drv.h>
+#include <brisnel/nfsAuthLib.h>
+#include <brisnel/nfsConfigLib.h>
+#include <brisnel/nfsDevLib.h>
+#include <brisnel/nfsErrors.h>
+#include <brisnel/nfsMountLib.h>
+#include <kernel/bootLib.h>
+#include <kernel/errnoLib.h>
+#include <kernel/iosLib.h>
+#include <kernel/ioLib.h>
+#include <kernel/kernelErrno.h>
+
+#include <gtest/gtest.h>
+
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <array>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <random>
+#include <set>
+#include <string>
+#include <vector>
+
+namespace {
+
+constexpr const char *kDev = "/v4d";
+
+std::vector<char> randomBytes(std::size_t n, unsigned seed)
+{
+    std::mt19937 random(seed);
+    std::vector<char> bytes(n);
+    std::uniform_int_distribution<int> byte(0, 255);
+    for (char &c : bytes)
+        c = static_cast<char>(byte(random));
+    return bytes;
+}
+
+// Compared without printing megabytes on a failure.
+::testing::AssertionResult sameBytes(const std::vector<char> &expected, const std::vector<char> &actual)
+{
+    if (expected == actual)
+        return ::testing::AssertionSuccess();
+    const auto differ = std::mismatch(expected.begin(), expected.end(), actual.begin(), actual.end());
+    return ::testing::AssertionFailure()
+           << expected.size() << " bytes expected, " << actual.size() << " found, the first difference at "
+           << (differ.first - expected.begin());
+}
+
+class Nfs4DriverLive : public testing::Test {
+protected:
+    void SetUp() override
+    {
+        // The module's own uid, as the other suites' devices use it; the credentials of the
+        // binary's other tests come back at the end.
+        nfsAuthUnixGet(machine_.data(), &uid_, &gid_, &nGroups_, groups_.data());
+        nfsAuthUnixSet(sysBootParams.hostName, 2001, 100, 0, nullptr);
+        ASSERT_EQ(nfs4Drv(), 0);
+        nfs3CacheParamsSet(16, 16384, 0); // the module's start-up geometry, fitted by the mount
+        const testing::TestInfo *info = testing::UnitTest::GetInstance()->current_test_info();
+        folder_ = std::string("d4-") + info->name();
+        std::filesystem::remove_all(host(""));
+        std::filesystem::create_directory(host(""));
+        std::filesystem::permissions(host(""), std::filesystem::perms::all);
+        ASSERT_EQ(::chown(host("").c_str(), 2001, 100), 0);
+        ASSERT_EQ(nfsMount(live::host().c_str(), live::env("RT_NFS_V4_EXPORT").c_str(), kDev), 0)
+            << std::hex << errnoGet();
+    }
+    void TearDown() override
+    {
+        EXPECT_EQ(nfsUnmount(kDev), 0) << std::hex << errnoGet();
+        nfsAuthUnixSet(machine_.data(), uid_, gid_, nGroups_, groups_.data());
+        std::error_code ignored;
+        std::filesystem::remove_all(host(""), ignored);
+        nfsClientClose();
+    }
+
+    std::string dev(const std::string &name) const { return std::string(kDev) + "/" + folder_ + "/" + name; }
+    std::string host(const std::string &name) const
+    {
+        return live::exportDir() + "/" + folder_ + (name.empty() ? "" : "/" + name);
+    }
+    std::vector<char> onServer(const std::string &name) const
+    {
+        std::ifstream in(host(name), std::ios::binary);
+        return std::vector<char>(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+    }
+    void putOnServer(const std::string &name, const std::vector<char> &bytes) const
+    {
+        {
+            std::ofstream out(host(name), std::ios::binary);
+            out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
+        }
+        ASSERT_EQ(::chown(host(name).c_str(), 2001, 100), 0);
+    }
+    // Writes BYTES through the device in pieces of PIECE bytes.
+    static void writeAll(int fd, const std::vector<char> &bytes, std::size_t piece)
+    {
+        for (std::size_t at = 0; at < bytes.size(); at += piece) {
+            const auto n = static_cast<int>(std::min(piece, bytes.size() - at));
+            ASSERT_EQ(kWrite(fd, bytes.data() + at, n), n) << std::hex << errnoGet() << " at " << at;
+        }
+    }
+    static std::vector<char> readAll(int fd, int piece)
+    {
+        std::vector<char> all;
+        std::vector<char> buf(static_cast<std::size_t>(piece));
+        for (int got = 0; (got = kRead(fd, buf.data(), piece)) > 0;)
+            all.insert(all.end(), buf.begin(), buf.begin() + got);
+        return all;
+    }
+    std::vector<char> readBack(const std::string &name, int piece) const
+    {
+        const int fd = kOpen(dev(name).c_str(), K_O_RDONLY, 0);
+        EXPECT_GE(fd, 0) << std::hex << errnoGet();
+        if (fd < 0)
+            return {};
+        std::vector<char> all = readAll(fd, piece);
+        EXPECT_EQ(kClose(fd), 0);
+        return all;
+    }
+
+    std::string folder_;
+    std::array<char, 256> machine_{};
+    std::array<int, NFS_AUTH_MAX_GROUPS> groups_{};
+    int uid_ = 0;
+    int gid_ = 0;
+    int nGroups_ = 0;
+};
+
+std::string captured(void (*show)())
+{
+    testing::internal::CaptureStdout();
+    show();
+    return testing::internal::GetCapturedStdout();
+}
+
+// No portmapper answers: nfsMount chose version 4.1, with the server's transfer sizes (1 MiB at
+// most) and cache lines that hold one.
+TEST_F(Nfs4DriverLive, PlainMountChoosesVersion41WithTheServersTransferSizes)
+{
+    const std::string listing = captured(nfsDevShow);
+    EXPECT_NE(listing.find(std::string(kDev)), std::string::npos) << listing;
+    EXPECT_NE(listing.find(" 4.1\n"), std::string::npos) << listing;
+    const char *rest = nullptr;
+    DEV_HDR *device = iosDevFind(kDev, &rest);
+    ASSERT_NE(device, nullptr);
+    char options[NFS_MAX_PATH] = {};
+    ASSERT_EQ(nfsDevOptGet(device, options, sizeof options), 0);
+    const std::string text(options);
+    EXPECT_NE(text.find("vers=4.1,proto=tcp,"), std::string::npos) << text;
+    const auto sizeOf = [&text](const char *word) {
+        const std::size_t at = text.find(word);
+        return at == std::string::npos ? 0UL : std::stoul(text.substr(at + std::strlen(word)));
+    };
+    for (const char *word : {"rsize=", "wsize="}) {
+        EXPECT_GE(sizeOf(word), 65536UL) << text;
+        EXPECT_LE(sizeOf(word), NFS_TCP_MAX_TRANSFER) << text;
+    }
+    EXPECT_GE(sizeOf("linesize="), std::max(sizeOf("rsize="), sizeOf("wsize="))) << text;
+}
+
+// Written in pieces that cross the cache's lines, read back in others, the size seen through
+// the descriptor and on the server.
+TEST_F(Nfs4DriverLive, WrittenBytesReachTheServerAndReadBack)
+{
+    const std::vector<char> bytes = randomBytes(700001, 1);
+    const int fd = kOpen(dev("data").c_str(), K_O_RDWR | K_O_CREAT, 0644);
+    ASSERT_GE(fd, 0) << std::hex << errnoGet();
+    writeAll(fd, bytes, 12345);
+    struct kstat st {};
+    ASSERT_EQ(kFstat(fd, &st), 0);
+    EXPECT_EQ(st.st_size, bytes.size());
+    EXPECT_EQ(st.st_mode & 0777, 0644u);
+    EXPECT_EQ(st.st_mode & K_S_IFMT, static_cast<uint32_t>(K_S_IFREG));
+    EXPECT_EQ(st.st_uid, 2001u) << "the owner reported as the server gives it";
+    EXPECT_EQ(kClose(fd), 0);
+    EXPECT_TRUE(sameBytes(bytes, onServer("data")));
+    EXPECT_TRUE(sameBytes(bytes, readBack("data", 54321)));
+
+    // Written alone into the middle of a line: the rest of the line read around it.
+    const int writer = kOpen(dev("data").c_str(), K_O_WRONLY, 0);
+    ASSERT_GE(writer, 0) << std::hex << errnoGet();
+    ASSERT_EQ(kLseek(writer, 300000, K_SEEK_SET), 300000);
+    ASSERT_EQ(kWrite(writer, "mid", 3), 3);
+    EXPECT_EQ(kClose(writer), 0) << std::hex << errnoGet();
+    std::vector<char> changed = bytes;
+    std::copy_n("mid", 3, changed.begin() + 300000);
+    EXPECT_TRUE(sameBytes(changed, onServer("data")));
+}
+
+// The create flags as the server sees them.
+TEST_F(Nfs4DriverLive, CreateExclusiveTruncateAndAppend)
+{
+    putOnServer("there", {'o', 'l', 'd', '!'});
+    EXPECT_EQ(kOpen(dev("there").c_str(), K_O_WRONLY | K_O_CREAT | K_O_EXCL, 0644), -1);
+    EXPECT_EQ(errnoGet(), K_EEXIST);
+    EXPECT_EQ(onServer("there"), (std::vector<char>{'o', 'l', 'd', '!'}));
+
+    const int made = kOpen(dev("new").c_str(), K_O_WRONLY | K_O_CREAT | K_O_EXCL, 0600);
+    ASSERT_GE(made, 0) << std::hex << errnoGet();
+    ASSERT_EQ(kWrite(made, "n", 1), 1);
+    EXPECT_EQ(kClose(made), 0);
+    EXPECT_EQ(onServer("new"), std::vector<char>{'n'});
+    struct stat st {};
+    ASSERT_EQ(::stat(host("new").c_str(), &st), 0);
+    EXPECT_EQ(st.st_mode & 07777, 0600u);
+
+    const int cut = kOpen(dev("there").c_str(), K_O_WRONLY | K_O_TRUNC, 0);
+    ASSERT_GE(cut, 0) << std::hex << errnoGet();
+    EXPECT_TRUE(onServer("there").empty()) << "truncated at the open";
+    ASSERT_EQ(kWrite(cut, "ab", 2), 2);
+    EXPECT_EQ(kClose(cut), 0);
+
+    const int log = kOpen(dev("there").c_str(), K_O_WRONLY | K_O_APPEND, 0);
+    ASSERT_GE(log, 0);
+    ASSERT_EQ(kLseek(log, 0, K_SEEK_SET), 0);
+    ASSERT_EQ(kWrite(log, "c", 1), 1);
+    EXPECT_EQ(kClose(log), 0);
+    EXPECT_EQ(onServer("there"), (std::vector<char>{'a', 'b', 'c'}));
+}
+
+// Names: folders made and removed, files renamed and removed, a folder's names listed, each once.
+TEST_F(Nfs4DriverLive, FoldersNamesAndListings)
+{
+    ASSERT_EQ(kMkdir(dev("sub").c_str(), 0755), 0) << std::hex << errnoGet();
+    EXPECT_TRUE(std::filesystem::is_directory(host("sub")));
+    std::set<std::string> names;
+    for (int i = 0; i < 300; ++i) { // more than one READDIR reply's worth
+        const std::string name = "entry-with-a-longish-name-" + std::to_string(i);
+        putOnServer("sub/" + name, {'x'});
+        names.insert(name);
+    }
+    KDIR *dir = kOpendir(dev("sub").c_str());
+    ASSERT_NE(dir, nullptr) << std::hex << errnoGet();
+    std::multiset<std::string> listed;
+    for (struct kdirent *entry = kReaddir(dir); entry != nullptr; entry = kReaddir(dir))
+        listed.insert(entry->d_name);
+    EXPECT_EQ(kClosedir(dir), 0);
+    EXPECT_EQ(listed, std::multiset<std::string>(names.begin(), names.end()));
+
+    ASSERT_EQ(kRename(dev("sub/entry-with-a-longish-name-0").c_str(), dev("moved").c_str()), 0)
+        << std::hex << errnoGet();
+    EXPECT_EQ(onServer("moved"), std::vector<char>{'x'});
+    EXPECT_FALSE(std::filesystem::exists(host("sub/entry-with-a-longish-name-0")));
+    for (const std::string &name : names) {
+        if (name != "entry-with-a-longish-name-0") {
+            ASSERT_EQ(kRemove(dev("sub/" + name).c_str()), 0) << name << std::hex << errnoGet();
+        }
+    }
+    EXPECT_EQ(kRmdir(dev("sub").c_str()), 0) << std::hex << errnoGet();
+    EXPECT_FALSE(std::filesystem::exists(host("sub")));
+    EXPECT_EQ(kRemove(dev("moved").c_str()), 0);
+    EXPECT_FALSE(std::filesystem::exists(host("moved")));
+    EXPECT_EQ(kRemove(dev("moved").c_str()), -1);
+    EXPECT_EQ(errnoGet(), NFS_ERRNO_BASE | 2) << "NFS4ERR_NOENT";
+}
+
+// A file removed while open stays readable through its descriptor until the close, and is gone
+// on the server then; a symbolic link is not followed (NFS4ERR_SYMLINK), and removed itself.
+TEST_F(Nfs4DriverLive, OpenFileOutlivesItsRemovalAndLinksAreNotFollowed)
+{
+    putOnServer("kept", {'k', 'e', 'p', 't'});
+    const int fd = kOpen(dev("kept").c_str(), K_O_RDONLY, 0);
+    ASSERT_GE(fd, 0);
+    ASSERT_EQ(kRemove(dev("kept").c_str()), 0) << std::hex << errnoGet();
+    EXPECT_FALSE(std::filesystem::exists(host("kept")));
+    EXPECT_EQ(readAll(fd, 2), (std::vector<char>{'k', 'e', 'p', 't'}));
+    EXPECT_EQ(kClose(fd), 0);
+    EXPECT_TRUE(std::filesystem::is_empty(host(""))) << "the hidden name went with the close";
+
+    putOnServer("target", {'t'});
+    std::filesystem::create_symlink("target", host("link"));
+    EXPECT_EQ(kOpen(dev("link").c_str(), K_O_RDONLY, 0), -1);
+    EXPECT_EQ(errnoGet(), NFS_ERRNO_BASE | 10029) << "NFS4ERR_SYMLINK";
+    ASSERT_EQ(kRemove(dev("link").c_str()), 0) << std::hex << errnoGet();
+    EXPECT_FALSE(std::filesystem::is_symlink(host("link")));
+    EXPECT_EQ(onServer("target"), std::vector<char>{'t'});
+}
+
+// A sync makes what the cache holds reach the server before the close; a size change goes
+// through the cache; the status follows.
+TEST_F(Nfs4DriverLive, SyncAndSizeChanges)
+{
+    const std::vector<char> bytes = randomBytes(100000, 2);
+    const int fd = kOpen(dev("sized").c_str(), K_O_RDWR | K_O_CREAT, 0644);
+    ASSERT_GE(fd, 0);
+    writeAll(fd, bytes, 30000);
+    ASSERT_GE(kIoctl(fd, K_FIOSYNC, 0), 0) << std::hex << errnoGet();
+    EXPECT_TRUE(sameBytes(bytes, onServer("sized"))) << "synced before the close";
+    ASSERT_EQ(kFtruncate(fd, 10), 0) << std::hex << errnoGet();
+    EXPECT_EQ(onServer("sized"), std::vector<char>(bytes.begin(), bytes.begin() + 10));
+    ASSERT_EQ(kFtruncate(fd, 5000), 0);
+    std::vector<char> grown(bytes.begin(), bytes.begin() + 10);
+    grown.resize(5000, '\0');
+    EXPECT_EQ(onServer("sized"), grown);
+    struct kstat st {};
+    ASSERT_EQ(kFstat(fd, &st), 0);
+    EXPECT_EQ(st.st_size, 5000u);
+    ASSERT_EQ(kLseek(fd, 0, K_SEEK_SET), 0);
+    EXPECT_EQ(readAll(fd, 4096), grown);
+    EXPECT_EQ(kClose(fd), 0);
+    ASSERT_EQ(kStat(dev("sized").c_str(), &st), 0);
+    EXPECT_EQ(st.st_size, 5000u);
+
+    // The mode and the times, as the server keeps them.
+    ASSERT_EQ(kChmod(dev("sized").c_str(), 0604), 0) << std::hex << errnoGet();
+    const struct kutimbuf times {
+        1000000000, 1200000000
+    };
+    ASSERT_EQ(kUtime(dev("sized").c_str(), &times), 0) << std::hex << errnoGet();
+    struct stat onHost {};
+    ASSERT_EQ(::stat(host("sized").c_str(), &onHost), 0);
+    EXPECT_EQ(onHost.st_mode & 07777, 0604u);
+    EXPECT_EQ(onHost.st_atim.tv_sec, 1000000000);
+    EXPECT_EQ(onHost.st_mtim.tv_sec, 1200000000);
+}
+
+// 32 MiB through the cache in the mount's 1 MiB transfers, read back byte-exact.
+TEST_F(Nfs4DriverLive, ThirtyTwoMebibytesByteExact)
+{
+    const std::vector<char> bytes = randomBytes(32u << 20, 3);
+    const int fd = kOpen(dev("big").c_str(), K_O_WRONLY | K_O_CREAT | K_O_TRUNC, 0644);
+    ASSERT_GE(fd, 0);
+    writeAll(fd, bytes, 1u << 20);
+    EXPECT_EQ(kClose(fd), 0) << std::hex << errnoGet();
+    EXPECT_TRUE(sameBytes(bytes, onServer("big")));
+    EXPECT_TRUE(sameBytes(bytes, readBack("big", 1u << 20)));
+}
+
+// vers=4.0 asks for 4.0 alone: shown as such, and its file calls work the same.
+TEST_F(Nfs4DriverLive, MountOptionAsksForVersion40)
+{
+    ASSERT_EQ(nfsMountOpt(live::host().c_str(), live::env("RT_NFS_V4_EXPORT").c_str(), "/v40", "vers=4.0"), 0)
+        << std::hex << errnoGet();
+    EXPECT_NE(captured(nfsDevShow).find(" 4.0\n"), std::string::npos);
+    const std::string path = "/v40/" + folder_ + "/f";
+    const int fd = kOpen(path.c_str(), K_O_RDWR | K_O_CREAT, 0644);
+    ASSERT_GE(fd, 0) << std::hex << errnoGet();
+    ASSERT_EQ(kWrite(fd, "four-oh", 7), 7);
+    EXPECT_EQ(kClose(fd), 0);
+    EXPECT_EQ(onServer("f"), (std::vector<char>{'f', 'o', 'u', 'r', '-', 'o', 'h'}));
+    EXPECT_EQ(readBack("f", 3), onServer("f"));
+    EXPECT_EQ(nfsUnmount("/v40"), 0);
+}
+
+} // namespace
