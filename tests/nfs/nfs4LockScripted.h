@@ -1,177 +1,88 @@
-// The byte-range locks of the scripted version 4 server (nfs4StateFaultTest.cpp): LOCK, LOCKT,
-// LOCKU and RELEASE_LOCKOWNER with conflicts between owners, lock state ids, and over 4.0 each
+// The lock calls of the scripted version 4 server (nfs4StateFaultTest.cpp): LOCK and LOCKU
+// granted, or refused with a lock of another client's owner from 100 to the end; over 4.0 each
 // lock-owner's sequence ids checked as RFC 7530 section 9.1.7 has it (a replay answered with the
-// last answer). An unlock takes away every lock of the owner it touches; what else a server
-// does with ranges the live tests meet. The caller serialises the calls.
+// last answer). Conflicts between owners are the live tests' (tests/live4). The caller
+// serialises the calls.
 #ifndef TESTS_NFS_NFS4LOCKSCRIPTED_H
 #define TESTS_NFS_NFS4LOCKSCRIPTED_H
 
 #include "xdr/nfs4Xdr.h"
 
 #include <algorithm>
-#include <cstring>
 #include <map>
-#include <optional>
 #include <string>
 #include <vector>
 
 class ScriptedLocks {
 public:
-    struct Held {
-        std::string owner; // client id ":" owner bytes
-        nfs_lock_type4 type;
-        uint64_t offset;
-        uint64_t length; // UINT64_MAX: to the end
-    };
-    std::vector<Held> held;
-    int dropAnswers = 0; // LOCKs and LOCKUs taken, their answers then left unsent
-    int replays = 0;     // 4.0 lock sequence ids that repeated the last
-    int badSeqids = 0;   // 4.0 lock sequence ids neither the next nor the last
-    int released = 0;    // RELEASE_LOCKOWNERs of owners holding nothing
+    int deny = 0;         // LOCKs refused with NFS4ERR_DENIED
+    int dropAnswers = 0;  // LOCKs and LOCKUs granted, their compounds then left unanswered
+    bool dropNow = false; // the compound just answered is left unanswered
+    int replays = 0;      // 4.0 lock sequence ids that repeated the last
+    int badSeqids = 0;    // 4.0 lock sequence ids neither the next nor the last
+    int released = 0;     // RELEASE_LOCKOWNERs
 
-    static std::string ownerOf(const state_owner4 &owner)
-    {
-        return std::to_string(owner.clientid) + ":" + std::string(owner.owner.val, owner.owner.len);
-    }
-
-    // OP's answer, R filled; MINOR is the compound's.
     nfsstat4 answer(const nfs_argop4 &op, nfs_resop4 &r, uint32_t minor)
     {
-        minor_ = minor;
         const auto &a = op.nfs_argop4_u;
+        const locker4 &locker = a.oplock.locker;
         switch (op.argop) {
-        case OP_LOCK: return lock(a.oplock, r);
-        case OP_LOCKT: return deniedBy(ownerOf(a.oplockt.owner), a.oplockt.locktype, a.oplockt.offset,
-                                       a.oplockt.length, r);
-        case OP_LOCKU: return unlock(a.oplocku, r);
-        default: return releaseOwner(ownerOf(a.oprelease_lockowner));
+        case OP_LOCK:
+            if (locker.new_lock_owner) {
+                const state_owner4 &owner = locker.locker4_u.open_owner.lock_owner;
+                return take(std::string(owner.owner.val, owner.owner.len), locker.locker4_u.open_owner.lock_seqid,
+                            minor, r);
+            }
+            return take(ownerOf(locker.locker4_u.lock_owner.lock_stateid), locker.locker4_u.lock_owner.lock_seqid,
+                        minor, r);
+        case OP_LOCKU: return take(ownerOf(a.oplocku.lock_stateid), a.oplocku.seqid, minor, r, false);
+        case OP_RELEASE_LOCKOWNER: ++released; return NFS4_OK;
+        default: return NFS4_OK; // LOCKT
         }
-    }
-    // The compound just answered is to go unanswered.
-    bool takeDrop()
-    {
-        const bool drop = dropNext_;
-        dropNext_ = false;
-        return drop;
     }
 
 private:
-    struct Owner {
-        uint32_t last = 0;
-        nfsstat4 answer = NFS4_OK;
-        stateid4 stateid{}; // of the last answer
+    struct Last {
+        uint32_t seqid;
+        nfsstat4 answer;
     };
-    std::map<std::string, Owner> owners_;
-    std::map<std::string, std::string> states_; // lock state id's other: its owner
-    std::string deniedOwner_;                   // the last conflict's owner, encoded after the answer
-    uint32_t minor_ = 1;
-    bool dropNext_ = false;
+    std::map<std::string, Last> last_; // 4.0, by owner
+    std::vector<std::string> owners_;  // a lock state id's "other" starts with its index here
+    char someone_[7] = {'s', 'o', 'm', 'e', 'o', 'n', 'e'};
 
-    static uint64_t endOf(uint64_t offset, uint64_t length)
+    std::string ownerOf(const stateid4 &stateid) const
     {
-        return length == UINT64_MAX || length > UINT64_MAX - offset ? UINT64_MAX : offset + length;
-    }
-    static bool writes(nfs_lock_type4 type) { return type == WRITE_LT || type == WRITEW_LT; }
-
-    nfsstat4 deniedBy(const std::string &owner, nfs_lock_type4 type, uint64_t offset, uint64_t length,
-                      nfs_resop4 &r)
-    {
-        for (const Held &h : held) {
-            const bool overlaps = offset < endOf(h.offset, h.length) && h.offset < endOf(offset, length);
-            if (h.owner != owner && overlaps && (writes(type) || writes(h.type))) {
-                deniedOwner_ = h.owner.substr(h.owner.find(':') + 1);
-                r.nfs_resop4_u.opdenied = {h.offset, h.length, h.type,
-                                           {std::stoull(h.owner.substr(0, h.owner.find(':'))),
-                                            {static_cast<u_int>(deniedOwner_.size()), deniedOwner_.data()}}};
-                return NFS4ERR_DENIED;
-            }
-        }
-        return NFS4_OK;
-    }
-    // Over 4.0, the answer to OWNER's SEQID when it is not the next one (a new owner starts
-    // anywhere): the last answer again for a replay, NFS4ERR_BAD_SEQID otherwise.
-    std::optional<nfsstat4> refusal(const std::string &owner, uint32_t seqid, nfs_resop4 &r)
-    {
-        const auto known = owners_.find(owner);
-        if (minor_ != 0 || known == owners_.end() || seqid == known->second.last + 1)
-            return std::nullopt;
-        if (seqid != known->second.last) {
-            ++badSeqids;
-            return NFS4ERR_BAD_SEQID;
-        }
-        ++replays;
-        r.nfs_resop4_u.opstateid = known->second.stateid;
-        return known->second.answer;
-    }
-    nfsstat4 taken(const std::string &owner, uint32_t seqid, nfsstat4 answer, const nfs_resop4 &r)
-    {
-        if (minor_ == 0)
-            owners_[owner] = Owner{seqid, answer, r.nfs_resop4_u.opstateid};
-        if (dropAnswers > 0 && answer == NFS4_OK) {
-            --dropAnswers;
-            dropNext_ = true;
-        }
-        return answer;
+        const auto index = static_cast<unsigned char>(stateid.other[0]);
+        return index < owners_.size() ? owners_[index] : std::string();
     }
     stateid4 stateOf(const std::string &owner)
     {
-        for (const auto &[other, holder] : states_) {
-            if (holder == owner)
-                return stateid4{1, {other[0], other[1], other[2], other[3]}};
-        }
-        const std::string other = std::to_string(1000 + states_.size()).substr(0, 4);
-        states_[other] = owner;
-        return stateid4{1, {other[0], other[1], other[2], other[3]}};
+        auto at = std::find(owners_.begin(), owners_.end(), owner);
+        if (at == owners_.end())
+            at = owners_.insert(at, owner);
+        return stateid4{1, {static_cast<char>(at - owners_.begin())}};
     }
-    std::optional<std::string> ownerOfState(const stateid4 &stateid)
+    // OWNER's call with SEQID: a replay answered as the last, a sequence id out of step refused,
+    // else granted or refused as armed; the lock state id is the owner's.
+    nfsstat4 take(const std::string &owner, uint32_t seqid, uint32_t minor, nfs_resop4 &r, bool locking = true)
     {
-        const auto found = states_.find(std::string(stateid.other, 4));
-        return found == states_.end() ? std::nullopt : std::optional(found->second);
-    }
-
-    nfsstat4 lock(const LOCK4args &lock, nfs_resop4 &r)
-    {
-        const bool fresh = lock.locker.new_lock_owner != 0;
-        const auto &first = lock.locker.locker4_u.open_owner;
-        const auto &later = lock.locker.locker4_u.lock_owner;
-        const std::optional<std::string> owner = fresh ? ownerOf(first.lock_owner) : ownerOfState(later.lock_stateid);
-        if (!owner)
+        if (owner.empty())
             return NFS4ERR_BAD_STATEID;
-        const uint32_t seqid = fresh ? first.lock_seqid : later.lock_seqid;
-        if (const auto refused = refusal(*owner, seqid, r))
-            return *refused;
-        nfsstat4 answer = deniedBy(*owner, lock.locktype, lock.offset, lock.length, r);
-        if (answer == NFS4_OK) {
-            held.push_back(Held{*owner, lock.locktype == READW_LT   ? READ_LT
-                                        : lock.locktype == WRITEW_LT ? WRITE_LT
-                                                                     : lock.locktype,
-                                lock.offset, lock.length});
-            r.nfs_resop4_u.opstateid = stateOf(*owner);
+        r.nfs_resop4_u.opstateid = stateOf(owner);
+        const auto known = last_.find(owner);
+        if (minor == 0 && known != last_.end() && seqid != known->second.seqid + 1) {
+            ++(seqid == known->second.seqid ? replays : badSeqids);
+            return seqid == known->second.seqid ? known->second.answer : NFS4ERR_BAD_SEQID;
         }
-        return taken(*owner, seqid, answer, r);
-    }
-    nfsstat4 unlock(const LOCKU4args &unlock, nfs_resop4 &r)
-    {
-        const std::optional<std::string> owner = ownerOfState(unlock.lock_stateid);
-        if (!owner)
-            return NFS4ERR_BAD_STATEID;
-        if (const auto refused = refusal(*owner, unlock.seqid, r))
-            return *refused;
-        std::erase_if(held, [&](const Held &h) {
-            return h.owner == *owner && unlock.offset < endOf(h.offset, h.length) &&
-                   h.offset < endOf(unlock.offset, unlock.length);
-        });
-        r.nfs_resop4_u.opstateid = stateOf(*owner);
-        return taken(*owner, unlock.seqid, NFS4_OK, r);
-    }
-    nfsstat4 releaseOwner(const std::string &owner)
-    {
-        if (std::any_of(held.begin(), held.end(), [&](const Held &h) { return h.owner == owner; }))
-            return NFS4ERR_LOCKS_HELD;
-        ++released;
-        owners_.erase(owner);
-        std::erase_if(states_, [&](const auto &state) { return state.second == owner; });
-        return NFS4_OK;
+        nfsstat4 answer = NFS4_OK;
+        if (locking && deny > 0 && deny-- > 0) {
+            r.nfs_resop4_u.opdenied = {100, UINT64_MAX, WRITE_LT, {7, {sizeof someone_, someone_}}};
+            answer = NFS4ERR_DENIED;
+        }
+        if (minor == 0)
+            last_[owner] = Last{seqid, answer};
+        dropNow = answer == NFS4_OK && dropAnswers > 0 && dropAnswers-- > 0;
+        return answer;
     }
 };
 
