@@ -53,11 +53,8 @@ Nfs4LockOwners::~Nfs4LockOwners()
         semDelete(guard_);
 }
 
-Nfs4LockOwner *Nfs4LockOwners::find(uintptr_t task)
+Nfs4LockOwner *Nfs4LockOwners::current(uintptr_t task)
 {
-    if (guard_ == nullptr)
-        return nullptr;
-    const SemGuard guard(guard_);
     for (Nfs4LockOwner &owner : list_) {
         if (owner.task == task && !owner.retired)
             return &owner;
@@ -65,16 +62,24 @@ Nfs4LockOwner *Nfs4LockOwners::find(uintptr_t task)
     return nullptr;
 }
 
-Nfs4LockOwner *Nfs4LockOwners::ofTask(uintptr_t task)
+Nfs4LockOwner *Nfs4LockOwners::find(uintptr_t task)
 {
-    if (Nfs4LockOwner *found = find(task))
-        return found; // only the task itself makes its owner: no other can come between
     if (guard_ == nullptr)
         return nullptr;
+    const SemGuard guard(guard_);
+    return current(task);
+}
+
+Nfs4LockOwner *Nfs4LockOwners::ofTask(uintptr_t task)
+{
+    if (guard_ == nullptr)
+        return nullptr;
+    const SemGuard guard(guard_);
+    if (Nfs4LockOwner *found = current(task))
+        return found;
     const SEM_ID inUse = semMCreate(SEM_Q_PRIORITY | SEM_INVERSION_SAFE);
     if (inUse == nullptr)
         return nullptr;
-    const SemGuard guard(guard_);
     try {
         Nfs4LockOwner &owner = list_.emplace_back();
         owner.task = task;

@@ -61,6 +61,7 @@ public:
     std::size_t made();
 
 private:
+    Nfs4LockOwner *current(uintptr_t task); // under guard_
     SEM_ID guard_ = nullptr;
     std::list<Nfs4LockOwner> list_;
 };
