@@ -32,9 +32,9 @@ struct Nfs4LockState {
 struct Nfs4LockOwner {
     static constexpr u_int kBytes = 16; // task id (8 bytes) and number (4), big-endian, padded
     uintptr_t task = 0;
-    bool retired = false;   // under the owners' guard: no new lock takes this owner
-    SEM_ID inUse = nullptr; // held across each call that carries the sequence id
-    uint32_t seqid = 0;     // under inUse: the next lock sequence id to send (4.0)
+    bool retired = false;            // under the owners' guard: no new lock takes this owner
+    SEM_ID inUse = nullptr;          // held across each call that carries the sequence id
+    uint32_t seqid = 0;              // under inUse: the next lock sequence id to send (4.0)
     std::list<Nfs4LockState> states; // under inUse
     char bytes[kBytes] = {};
 

@@ -19,7 +19,7 @@ using nfsres::Result;
 using nfsres::Status;
 
 constexpr int kTimedOut = K_RPC_CLNT_ERRNO_BASE | RPC_TIMEDOUT;
-constexpr u_int kLockOp = 1;            // LOCK, LOCKT and LOCKU follow their PUTFH
+constexpr u_int kLockOp = 1;               // LOCK, LOCKT and LOCKU follow their PUTFH
 constexpr uint64_t kToTheEnd = UINT64_MAX; // a length that runs to the end of the file
 constexpr std::chrono::milliseconds kFirstPause{50};
 constexpr std::chrono::milliseconds kLongestPause{1000};
@@ -56,7 +56,8 @@ Result<LockRequest> requestOf(const Nfs4OpenFile &file, uintptr_t task, const Nf
 
 Nfs4LockConflict conflictOf(const LOCK4denied &denied, clientid4 client)
 {
-    const nfs_lock_type4 type = denied.locktype == READ_LT || denied.locktype == READW_LT ? READ_LT : WRITE_LT;
+    const nfs_lock_type4 type =
+        denied.locktype == READ_LT || denied.locktype == READW_LT ? READ_LT : WRITE_LT;
     return Nfs4LockConflict{type, denied.offset, denied.length == kToTheEnd ? 0 : denied.length,
                             nfs4LockOwnerTask(denied.owner, client)};
 }
@@ -127,8 +128,8 @@ Status lockFirst(Nfs4ClientState &state, Nfs4LockSeqidUse &use, const LockReques
 }
 
 // A later lock through the open: exist_lock_owner4 with the lock state's id.
-Status lockAgain(Nfs4ClientState &state, Nfs4LockSeqidUse &use, Nfs4LockState &held, const LockRequest &request,
-                 clientid4 client, Nfs4LockConflict *conflict)
+Status lockAgain(Nfs4ClientState &state, Nfs4LockSeqidUse &use, Nfs4LockState &held,
+                 const LockRequest &request, clientid4 client, Nfs4LockConflict *conflict)
 {
     Nfs4Ops ops;
     ops.putFh(held.fh);
@@ -178,8 +179,8 @@ Status unlockWith(Nfs4ClientState &state, Nfs4LockSeqidUse &use, Nfs4LockState &
 // The lock state no longer stands at the server: nothing is left to release through it.
 bool stateGone(const Status &status)
 {
-    return status.error() == nfs4Error(NFS4ERR_BAD_STATEID) || status.error() == nfs4Error(NFS4ERR_STALE_STATEID) ||
-           status.error() == nfs4Error(NFS4ERR_EXPIRED);
+    return status.error() == nfs4Error(NFS4ERR_BAD_STATEID) ||
+           status.error() == nfs4Error(NFS4ERR_STALE_STATEID) || status.error() == nfs4Error(NFS4ERR_EXPIRED);
 }
 
 // Every lock of the owner of USE through HELD released; the lock state forgotten once nothing
@@ -226,16 +227,16 @@ Status lockSet(Nfs4ClientState &state, const LockRequest &request, Nfs4LockConfl
 
 } // namespace
 
-Status nfs4LockSet(Nfs4ClientState &state, const Nfs4OpenFile &file, uintptr_t task, const Nfs4LockRange &range,
-                   Nfs4LockConflict *conflict)
+Status nfs4LockSet(Nfs4ClientState &state, const Nfs4OpenFile &file, uintptr_t task,
+                   const Nfs4LockRange &range, Nfs4LockConflict *conflict)
 {
     const Result<LockRequest> request = requestOf(file, task, range);
     NFS_TRY(request);
     return lockSet(state, request.value(), conflict);
 }
 
-Status nfs4LockWait(Nfs4ClientState &state, const Nfs4OpenFile &file, uintptr_t task, const Nfs4LockRange &range,
-                    const std::function<bool()> &interrupted)
+Status nfs4LockWait(Nfs4ClientState &state, const Nfs4OpenFile &file, uintptr_t task,
+                    const Nfs4LockRange &range, const std::function<bool()> &interrupted)
 {
     Nfs4LockRange waiting = range;
     waiting.type = range.type == READ_LT ? READW_LT : range.type == WRITE_LT ? WRITEW_LT : range.type;
@@ -274,7 +275,8 @@ Result<std::optional<Nfs4LockConflict>> nfs4LockTest(Nfs4ClientState &state, con
     return std::optional<Nfs4LockConflict>{};
 }
 
-Status nfs4LockUnlock(Nfs4ClientState &state, const Nfs4OpenFile &file, uintptr_t task, const Nfs4LockRange &range)
+Status nfs4LockUnlock(Nfs4ClientState &state, const Nfs4OpenFile &file, uintptr_t task,
+                      const Nfs4LockRange &range)
 {
     const Result<LockRequest> request = requestOf(file, task, range);
     NFS_TRY(request);

@@ -45,7 +45,7 @@ nfsres::Status nfs4LockWait(Nfs4ClientState &state, const Nfs4OpenFile &file, ui
 
 // The first lock of another owner than TASK that conflicts with RANGE (LOCKT), or none.
 nfsres::Result<std::optional<Nfs4LockConflict>> nfs4LockTest(Nfs4ClientState &state, const Nfs4OpenFile &file,
-                                                            uintptr_t task, const Nfs4LockRange &range);
+                                                             uintptr_t task, const Nfs4LockRange &range);
 
 // TASK's locks through FILE over RANGE released (its type is not looked at); a range TASK
 // holds no lock on is released as well.

@@ -47,8 +47,8 @@ struct Named {
 
 std::ostream &operator<<(std::ostream &out, const Named &n)
 {
-    return out << "{0x" << std::hex << n.error << std::dec << " type " << n.type << " " << n.offset << "+" << n.length
-               << " task " << n.task << "}";
+    return out << "{0x" << std::hex << n.error << std::dec << " type " << n.type << " " << n.offset << "+"
+               << n.length << " task " << n.task << "}";
 }
 
 // The files have names of their own: the server may still know an earlier file's by its name.

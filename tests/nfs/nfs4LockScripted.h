@@ -30,11 +30,11 @@ public:
         case OP_LOCK:
             if (locker.new_lock_owner) {
                 const state_owner4 &owner = locker.locker4_u.open_owner.lock_owner;
-                return take(std::string(owner.owner.val, owner.owner.len), locker.locker4_u.open_owner.lock_seqid,
-                            minor, r);
+                return take(std::string(owner.owner.val, owner.owner.len),
+                            locker.locker4_u.open_owner.lock_seqid, minor, r);
             }
-            return take(ownerOf(locker.locker4_u.lock_owner.lock_stateid), locker.locker4_u.lock_owner.lock_seqid,
-                        minor, r);
+            return take(ownerOf(locker.locker4_u.lock_owner.lock_stateid),
+                        locker.locker4_u.lock_owner.lock_seqid, minor, r);
         case OP_LOCKU: return take(ownerOf(a.oplocku.lock_stateid), a.oplocku.seqid, minor, r, false);
         case OP_RELEASE_LOCKOWNER: ++released; return NFS4_OK;
         default: return NFS4_OK; // LOCKT
@@ -64,7 +64,8 @@ private:
     }
     // OWNER's call with SEQID: a replay answered as the last, a sequence id out of step refused,
     // else granted or refused as armed; the lock state id is the owner's.
-    nfsstat4 take(const std::string &owner, uint32_t seqid, uint32_t minor, nfs_resop4 &r, bool locking = true)
+    nfsstat4 take(const std::string &owner, uint32_t seqid, uint32_t minor, nfs_resop4 &r,
+                  bool locking = true)
     {
         if (owner.empty())
             return NFS4ERR_BAD_STATEID;
