@@ -2,7 +2,7 @@
 // uses that server: the client id (4.1: EXCHANGE_ID; 4.0: SETCLIENTID and its confirmation), the
 // 4.1 session with its slot table, the lease and the task that renews it.
 //
-// Locks, in the order they are taken (after an open-owner's, nfs4OpenOwner.h):
+// Locks, in the order they are taken (after a lock-owner's and an open-owner's, nfs4LockOwner.h):
 // - recovery: held by the one task that establishes or re-establishes the client id or session,
 //   across those server calls; the others wait on it, then find the state usable;
 // - the registry's semaphore (nfs4StateRegistry.cpp): the list of records and their user
@@ -14,6 +14,7 @@
 #define NFS_STATE_NFS4CLIENTSTATE_H
 
 #include "state/nfs4Compound.h"
+#include "state/nfs4LockOwner.h"
 #include "state/nfs4OpenOwner.h"
 #include "state/nfs4SlotTable.h"
 
@@ -61,6 +62,7 @@ struct Nfs4ClientState {
     Clock::time_point renewed{}; // the lease's last renewal the server confirmed
     Nfs4SlotTable slots;
     Nfs4OpenOwners openOwners; // under their own locks
+    Nfs4LockOwners lockOwners; // under their own locks
 
     // The renewal task: started with the first establishment, stopped by the last user.
     std::thread renewal;

@@ -22,8 +22,9 @@ void putBig(char *at, uint64_t value, int bytes)
     }
 }
 
-// RFC 7530 section 9.1.7: the statuses after which the server leaves the sequence id as it was.
-bool leavesSeqid(nfsstat4 status)
+} // namespace
+
+bool nfs4LeavesSeqid(nfsstat4 status)
 {
     switch (status) {
     case NFS4ERR_STALE_CLIENTID:
@@ -37,8 +38,6 @@ bool leavesSeqid(nfsstat4 status)
     default: return false;
     }
 }
-
-} // namespace
 
 Nfs4OpenOwners::Nfs4OpenOwners() : guard_(semMCreate(SEM_Q_PRIORITY | SEM_INVERSION_SAFE)) {}
 
@@ -112,7 +111,7 @@ void Nfs4SeqidUse::settle(const Nfs4Reply &reply, u_int index, Nfs4OpenOwners &o
     const nfsstat4 status = reply[index].status;
     if (status == NFS4ERR_BAD_SEQID)
         owners.retire(owner_);
-    else if (!leavesSeqid(status))
+    else if (!nfs4LeavesSeqid(status))
         ++owner_.seqid;
 }
 

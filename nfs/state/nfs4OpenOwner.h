@@ -70,6 +70,10 @@ private:
     bool held_;
 };
 
+// RFC 7530 section 9.1.7: the statuses after which the server leaves a 4.0 owner's sequence id
+// as it was (an open-owner's and a lock-owner's alike).
+bool nfs4LeavesSeqid(nfsstat4 status);
+
 // The open-owner of state_owner4 for OWNER under CLIENT.
 state_owner4 nfs4OwnerOf(Nfs4OpenOwner &owner, clientid4 client);
 

@@ -191,8 +191,9 @@ bool carriesSeqid(const std::vector<nfs_argop4> &ops)
     });
 }
 
-// One try of a 4.0 compound of OPS[1..]: RENEW, and an OPEN's owner, name the client id of the
-// moment (an OPEN sent again after a new client id with the old one would be refused again).
+// One try of a 4.0 compound of OPS[1..]: RENEW, and the owners of OPEN, LOCK, LOCKT and
+// RELEASE_LOCKOWNER, name the client id of the moment (an OPEN sent again after a new client id
+// with the old one would be refused again).
 Next try40(Nfs4ClientState &state, uint32_t generation, std::vector<nfs_argop4> &ops, Nfs4Reply &reply,
            Status *status)
 {
@@ -203,6 +204,12 @@ Next try40(Nfs4ClientState &state, uint32_t generation, std::vector<nfs_argop4> 
                 op.nfs_argop4_u.opdestroy_clientid = state.clientId;
             else if (op.argop == OP_OPEN)
                 op.nfs_argop4_u.opopen.owner.clientid = state.clientId;
+            else if (op.argop == OP_LOCK && op.nfs_argop4_u.oplock.locker.new_lock_owner)
+                op.nfs_argop4_u.oplock.locker.locker4_u.open_owner.lock_owner.clientid = state.clientId;
+            else if (op.argop == OP_LOCKT)
+                op.nfs_argop4_u.oplockt.owner.clientid = state.clientId;
+            else if (op.argop == OP_RELEASE_LOCKOWNER)
+                op.nfs_argop4_u.oprelease_lockowner.clientid = state.clientId;
         }
     }
     const auto n = static_cast<u_int>(ops.size() - 1);

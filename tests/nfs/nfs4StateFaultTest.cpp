@@ -5,9 +5,11 @@
 // as RFC 8881 section 2.10.6.1 has it, and over 4.0 every open-owner's as RFC 7530 section
 // 9.1.7 has it (a replay answered with the last answer), and counts what it saw.
 #include "nfs/consoleCapture.h"
+#include "nfs/nfs4LockScripted.h"
 #include "server/scriptedServer.h"
 #include "state/nfs4ClientState.h"
 #include "state/nfs4FileData.h"
+#include "state/nfs4Locks.h"
 #include "state/nfs4MountWalk.h"
 #include "state/nfs4NameOps.h"
 
@@ -26,6 +28,8 @@
 #include <regex>
 #include <string>
 #include <thread>
+#include <tuple>
+#include <utility>
 #include <vector>
 
 namespace {
@@ -69,6 +73,7 @@ public:
     std::map<uint32_t, int> slotsSeen;
     int badSeqids = 0; // 4.0 open-owner sequence ids neither the next nor the last
     int replays = 0;   // 4.0 open-owner sequence ids that repeated the last
+    ScriptedLocks locks;
 
     Reply compound(XDR *xdrs)
     {
@@ -96,6 +101,8 @@ public:
                 res->status = r.status;
             }
         }
+        if (std::exchange(locks.dropNow, false))
+            return Reply::of(scripted::ReplyKind::silent);
         return Reply::ok([res](XDR *out) { return xdr_COMPOUND4res(out, res.get()) != 0; });
     }
 
@@ -196,6 +203,22 @@ private:
 
     static bool once(int &count) { return count > 0 && count-- > 0; }
 
+    // A lock call; the first LOCK of a lock-owner carries its open-owner's sequence id too.
+    nfsstat4 lockOp(const nfs_argop4 &op, nfs_resop4 &r)
+    {
+        const auto &first = op.nfs_argop4_u.oplock.locker.locker4_u.open_owner;
+        if (op.argop != OP_LOCK || !op.nfs_argop4_u.oplock.locker.new_lock_owner)
+            return locks.answer(op, r, minor_);
+        const auto opener = openers_.find(std::string(first.open_stateid.other, NFS4_OTHER_SIZE));
+        if (opener == openers_.end())
+            return NFS4ERR_BAD_STATEID;
+        if (const auto refusal = seqidRefusal(opener->second, first.open_seqid))
+            return *refusal;
+        const nfsstat4 answer = locks.answer(op, r, minor_);
+        seqidTaken(opener->second, first.open_seqid, answer);
+        return answer;
+    }
+
     nfsstat4 sequence(const SEQUENCE4args &s, SEQUENCE4resok &ok, std::unique_lock<std::mutex> &held)
     {
         if (faults.pause.count() > 0) {
@@ -279,6 +302,10 @@ private:
         case OP_CLOSE: return close(op.nfs_argop4_u.opclose.seqid, op.nfs_argop4_u.opclose.open_stateid);
         case OP_READ: return read(op.nfs_argop4_u.opread.count, u.opread);
         case OP_READDIR: return readDir(u.opreaddir);
+        case OP_LOCK:
+        case OP_LOCKT:
+        case OP_LOCKU:
+        case OP_RELEASE_LOCKOWNER: return lockOp(op, r);
         case OP_SECINFO_NO_NAME:
             u.opsecinfo_no_name.len = 1;
             u.opsecinfo_no_name.val[0].flavor = 1;
@@ -617,4 +644,67 @@ TEST(Nfs4Owners, NumbersAreTakenAndNamesAreNobody)
         EXPECT_EQ(nfs4IdOf(c.text.data(), c.text.size()), c.id) << '"' << c.text << '"';
     // Only the bytes counted: a number cut short by the length.
     EXPECT_EQ(nfs4IdOf("2001999", 4), 2001u);
+}
+
+TEST_F(Nfs4StateFault, LockRefusalNamesTheConflictAndKeepsTheSeqidsInStep)
+{
+    // Over 4.0 a refused LOCK advances the lock-owner's sequence id (the first LOCK the
+    // open-owner's too): the calls after it carry the next ones.
+    for (const bool only40 : {false, true}) {
+        {
+            const std::lock_guard held(v4_.lock);
+            v4_.faults = {.only40 = only40};
+            v4_.locks.deny = 1;
+        }
+        const nfsres::Result<Nfs4ClientState *> state = nfs4StateAcquire(kHost, Nfs4Minors::Automatic);
+        ASSERT_TRUE(state.ok());
+        Nfs4ClientState &s = *state.value();
+        Nfs4OpenFile file = nfs4Open(s, nfsFhOf("root", 4), "file", {OPEN4_SHARE_ACCESS_BOTH}).value();
+        Nfs4LockConflict c{};
+        EXPECT_EQ(K_EAGAIN, nfs4LockSet(s, file, 0xA1, {WRITE_LT, 0, 0}, &c).error());
+        EXPECT_EQ(std::tuple(WRITE_LT, 100, 0, 0), std::tuple(c.type, c.offset, c.length, c.task))
+            << "to the end, an owner not of this program";
+        EXPECT_TRUE(nfs4LockSet(s, file, 0xA1, {READ_LT, 0, 50}).ok());
+        {
+            const std::lock_guard held(v4_.lock);
+            v4_.locks.deny = 1;
+        }
+        EXPECT_EQ(K_EAGAIN, nfs4LockSet(s, file, 0xA1, {WRITE_LT, 0, 0}).error());
+        EXPECT_TRUE(nfs4LockUnlock(s, file, 0xA1, {READ_LT, 0, 50}).ok());
+        EXPECT_TRUE(nfs4LockReleaseFile(s, file, 0xA1).ok() && nfs4Close(s, file).ok());
+        nfs4StateRelease(state.value());
+    }
+    EXPECT_EQ(6, count(OP_LOCK));
+    const std::lock_guard held(v4_.lock);
+    EXPECT_EQ(1, v4_.locks.released) << "4.0: the owner given back";
+    EXPECT_EQ(0, v4_.locks.badSeqids + v4_.locks.replays + v4_.badSeqids + v4_.replays);
+}
+
+TEST_F(Nfs4StateFault, UnansweredLockOver40IsReplayedWithItsSeqid)
+{
+    const int32_t savedTimeout = nfsTimeoutSec;
+    nfsTimeoutSec = 1;
+    {
+        const std::lock_guard held(v4_.lock);
+        v4_.faults.only40 = true;
+    }
+    const nfsres::Result<Nfs4ClientState *> state = nfs4StateAcquire(kHost, Nfs4Minors::Automatic);
+    ASSERT_TRUE(state.ok());
+    Nfs4ClientState &s = *state.value();
+    Nfs4OpenFile file = nfs4Open(s, nfsFhOf("root", 4), "file", {OPEN4_SHARE_ACCESS_BOTH}).value();
+    EXPECT_TRUE(nfs4LockSet(s, file, 0xA1, {WRITE_LT, 0, 10}).ok());
+    {
+        const std::lock_guard held(v4_.lock);
+        v4_.locks.dropAnswers = 1;
+    }
+    EXPECT_TRUE(nfs4LockSet(s, file, 0xA1, {WRITE_LT, 20, 10}).ok()); // taken, unanswered, replayed
+    EXPECT_TRUE(nfs4LockUnlock(s, file, 0xA1, {WRITE_LT, 0, 0}).ok());
+    EXPECT_TRUE(nfs4LockReleaseFile(s, file, 0xA1).ok() && nfs4Close(s, file).ok());
+    nfs4StateRelease(state.value());
+    nfsTimeoutSec = savedTimeout;
+    EXPECT_EQ(3, count(OP_LOCK));
+    const std::lock_guard held(v4_.lock);
+    EXPECT_EQ(1, v4_.locks.replays);
+    EXPECT_EQ(0, v4_.locks.badSeqids + v4_.badSeqids);
+    EXPECT_EQ(1, v4_.locks.released);
 }
