@@ -52,9 +52,11 @@ struct CurrentTaskSlot {
     ~CurrentTaskSlot();
 };
 
-// The running task's record, read on every semaphore call: a plain word in the static TLS
-// block, which costs no look-up call. The slot beside it only ends the task with its thread.
-[[gnu::tls_model("initial-exec")]] thread_local TaskRecord *currentRecord = nullptr;
+// The running task's record, read on every semaphore call; the slot beside it owns the record
+// and ends the task with its thread. Both use the default TLS model: an initial-exec word in
+// this library was seen cleared on one thread when another was created (qemu-ppc, glibc), and
+// the thread then took a second task id, so that semaphores it held could never be given.
+thread_local TaskRecord *currentRecord = nullptr;
 thread_local CurrentTaskSlot currentTask;
 
 CurrentTaskSlot::~CurrentTaskSlot()
@@ -101,10 +103,12 @@ int iosRtpFdUnmap2(uintptr_t, int, int)
 
 TaskRecord *taskIdCurrent(void)
 {
-    if (currentRecord == nullptr) {
+    if (currentRecord != nullptr)
+        return currentRecord;
+    // A thread keeps one record for its life: never replace the slot's record.
+    if (currentTask.record == nullptr)
         currentTask.record = new (std::nothrow) TaskRecord{nextTaskId.fetch_add(1), nullptr};
-        currentRecord = currentTask.record;
-    }
+    currentRecord = currentTask.record;
     return currentRecord;
 }
 
