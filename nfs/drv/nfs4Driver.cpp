@@ -52,7 +52,7 @@ std::string lastOf(const char *path)
 
 Nfs4Handle handleIn(Nfs4ClientState *state, const NfsFh &fh)
 {
-    return Nfs4Handle{fh, stateid4{}, state};
+    return Nfs4Handle{fh, stateid4{}, state, nullptr};
 }
 
 // The folder that holds the last component of PATH, and that component.
@@ -160,7 +160,7 @@ Result<int> Nfs4Driver::Lookup::create(Nfs4Device *dev, char *path, int mode, bo
     const Result<Nfs4OpenFile> opened = nfs4Open(*state, dir_.fh, name.c_str(), how);
     NFS_TRY(opened);
     created_ = opened.value();
-    object_ = Nfs4Handle{opened.value().fh, opened.value().stateid, state};
+    object_ = Nfs4Handle{opened.value().fh, opened.value().stateid, state, opened.value().entry};
     attr_ = nfs4Fattr3Of(opened.value().attrs);
     return 0;
 }
@@ -177,6 +177,7 @@ Result<Nfs4File *> Nfs4Driver::recordBuild(Nfs4Device *dev, const char *path, in
     if (std::optional<Nfs4OpenFile> open = found.takeOpen(); open.has_value()) {
         file->open = *open;
         file->fh.stateid = open->stateid;
+        file->fh.open = open->entry;
     }
     return file;
 }
@@ -203,6 +204,7 @@ Status Nfs4Driver::dataOpen(Nfs4File *file)
     NFS_TRY(opened);
     file->open = opened.value();
     file->fh.stateid = opened.value().stateid;
+    file->fh.open = opened.value().entry;
     return {};
 }
 
@@ -212,6 +214,7 @@ void Nfs4Driver::recordParts(Nfs4File *file)
 {
     if (file->open.owner != nullptr)
         static_cast<void>(nfs4Close(*file->fh.state, file->open));
+    file->fh.open = nullptr;
     listingRelease(file);
 }
 
@@ -248,7 +251,7 @@ Result<int> Nfs4Driver::sizeSet(Nfs4Device *dev, const Nfs4Handle &fh, uint64_t 
     NFS_TRY(settled);
     NfsAttrChange change;
     change.size = size;
-    const Result<Nfs4Attrs> set = nfs4SetAttr(*dev->mountFh.state, fh.fh, fh.stateid, change);
+    const Result<Nfs4Attrs> set = nfs4SetAttr(*dev->mountFh.state, nfs4OpenOf(fh), change);
     NFS_TRY(set);
     *attr = nfs4Fattr3Of(set.value());
     return 0;
@@ -256,7 +259,7 @@ Result<int> Nfs4Driver::sizeSet(Nfs4Device *dev, const Nfs4Handle &fh, uint64_t 
 
 Result<int> Nfs4Driver::attrSet(Nfs4File *file, const NfsAttrChange &change)
 {
-    const Result<Nfs4Attrs> set = nfs4SetAttr(*file->fh.state, file->fh.fh, file->fh.stateid, change);
+    const Result<Nfs4Attrs> set = nfs4SetAttr(*file->fh.state, nfs4OpenOf(file->fh), change);
     NFS_TRY(set);
     file->attr = nfs4Fattr3Of(set.value());
     return 0;

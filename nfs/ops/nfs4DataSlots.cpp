@@ -15,14 +15,6 @@ namespace {
 using nfsres::Fail;
 using nfsres::Result;
 
-Nfs4OpenFile openOf(const Nfs4Handle &fh)
-{
-    Nfs4OpenFile open;
-    open.fh = fh.fh;
-    open.stateid = fh.stateid;
-    return open;
-}
-
 constexpr uint64_t kMostData = static_cast<uint64_t>(NFS4_MAXDATA_DECODED);
 
 // A piece's size: the transfer size, at least 1, at most what the rest of the span holds.
@@ -38,7 +30,7 @@ Result<unsigned> readSpan(const Nfs4Handle &fh, uint64_t offset, unsigned count,
 {
     if (fh.state == nullptr)
         return Fail{NFS_ERRNO_INVAL};
-    const Nfs4OpenFile open = openOf(fh);
+    const Nfs4OpenFile open = nfs4OpenOf(fh);
     unsigned done = 0;
     while (done < count) {
         const uint32_t piece = pieceOf(Nfs4Protocol::readMost(), count - done);
@@ -60,7 +52,7 @@ NfsWriteResult writeSpan(const Nfs4Handle &fh, uint64_t offset, unsigned count, 
         errnoSet(NFS_ERRNO_INVAL);
         return {-1, {}};
     }
-    const Nfs4OpenFile open = openOf(fh);
+    const Nfs4OpenFile open = nfs4OpenOf(fh);
     bool verfSeen = false;
     while (static_cast<unsigned>(result.written) < count) {
         const auto done = static_cast<unsigned>(result.written);

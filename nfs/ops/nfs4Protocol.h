@@ -27,7 +27,18 @@ struct Nfs4Handle {
     NfsFh fh;
     stateid4 stateid;
     Nfs4ClientState *state;
+    Nfs4OpenEntry *open; // the open's registration (its state id after a reclaim), or null
 };
+
+// The open a handle names, as the state layer's calls take it.
+inline Nfs4OpenFile nfs4OpenOf(const Nfs4Handle &fh)
+{
+    Nfs4OpenFile open;
+    open.fh = fh.fh;
+    open.stateid = fh.stateid;
+    open.entry = fh.open;
+    return open;
+}
 
 // A version 4 device: the version 3 device's fields (nfsDrvLib.h), the export's root, and its
 // user of the server's state, held from the mount to the device's release.

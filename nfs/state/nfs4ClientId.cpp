@@ -1,6 +1,7 @@
 // Establishing this client at a server: 4.1's client id (EXCHANGE_ID), session (CREATE_SESSION,
 // a fore channel of as many slots as the window and no back channel) and RECLAIM_COMPLETE; 4.0's
-// client id (SETCLIENTID and SETCLIENTID_CONFIRM); the lease time; and the teardown.
+// client id (SETCLIENTID and SETCLIENTID_CONFIRM); the lease time; the reclaim of the opens
+// after a new client record; and the teardown.
 #include "rpc/nfsRpcClient.h"
 #include "state/nfs4ClientOwner.h"
 #include "state/nfs4ClientState.h"
@@ -112,7 +113,8 @@ void askLease(nfs_argop4 *ops)
 }
 
 // The new session's first compound, on slot 0 with sequence id 1: the lease time, and
-// RECLAIM_COMPLETE for a new client id (nothing to reclaim). A server that had it already says so.
+// RECLAIM_COMPLETE for a new client id with nothing to reclaim (with opens to reclaim it follows
+// their reclaims instead). A server that had it already says so.
 Result<uint32_t> sessionSetUp(const char *host, const sessionid4 session, bool reclaimComplete)
 {
     nfs_argop4 ops[4] = {op(OP_SEQUENCE)};
@@ -134,11 +136,13 @@ Status establish41(Nfs4ClientState &state)
     clientid4 id = 0;
     uint32_t sequence = 0;
     bool haveId = false;
+    bool haveOpens = false;
     {
         const SemGuard guard(state.guard);
         haveId = state.clientUsable && state.minor == 1;
         id = state.clientId;
         sequence = state.createSequence;
+        haveOpens = !state.opens.empty();
     }
     bool confirmed = true;
     Result<Created> created = Fail{nfs4Error(NFS4ERR_STALE_CLIENTID)};
@@ -155,9 +159,16 @@ Status establish41(Nfs4ClientState &state)
         created = createSession(state.host, id, sequence);
     }
     NFS_TRY(created);
-    const Result<uint32_t> lease = sessionSetUp(state.host, created.value().session, !confirmed);
+    // An unconfirmed owner is a client record the server made anew: whatever it held of this
+    // client is gone (it restarted, or let the lease lapse), and the opens are to be reclaimed.
+    const bool reclaimDue = !confirmed && haveOpens;
+    const Result<uint32_t> lease = sessionSetUp(state.host, created.value().session, !confirmed && !reclaimDue);
     NFS_TRY(lease);
     const SemGuard guard(state.guard);
+    if (!confirmed) {
+        ++state.epoch;
+        state.reclaimCompleteDue = state.reclaimCompleteDue || reclaimDue;
+    }
     state.clientIds += haveId && state.clientId == id ? 0 : 1;
     state.clientUsable = state.sessionUsable = true;
     state.minor = 1;
@@ -216,15 +227,15 @@ Status establish40(Nfs4ClientState &state)
     state.minor = 0;
     state.clientId = id.value();
     ++state.clientIds;
+    ++state.epoch; // established only when the server refused the one before: its state is gone
     state.leaseSec = lease.value();
     state.renewed = Nfs4ClientState::Clock::now();
     ++state.generation;
     return {};
 }
 
-} // namespace
-
-Status nfs4StateEstablish(Nfs4ClientState &state)
+// A new client id or session of the minor version the state may use.
+Status establish(Nfs4ClientState &state)
 {
     bool only40 = state.minors == Nfs4Minors::Only40;
     {
@@ -239,6 +250,15 @@ Status nfs4StateEstablish(Nfs4ClientState &state)
         state.minors != Nfs4Minors::Only41)
         return establish40(state);
     return status;
+}
+
+} // namespace
+
+Status nfs4StateEstablish(Nfs4ClientState &state)
+{
+    NFS_TRY(establish(state));
+    nfs4ReclaimOpens(state);
+    return {};
 }
 
 void nfs4StateDestroy(Nfs4ClientState &state)

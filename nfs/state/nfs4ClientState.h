@@ -8,13 +8,14 @@
 // - the registry's semaphore (nfs4StateRegistry.cpp): the list of records and their user
 //   counts; held across the teardown's two calls when the last user goes, so that a new user of
 //   that server never meets a state half destroyed;
-// - guard: every member below it; never held across a server call;
+// - guard: every member below it and the registry's entries; never held across a server call;
 // - a slot's semaphore (nfs4SlotTable.h).
 #ifndef NFS_STATE_NFS4CLIENTSTATE_H
 #define NFS_STATE_NFS4CLIENTSTATE_H
 
 #include "state/nfs4Compound.h"
 #include "state/nfs4LockOwner.h"
+#include "state/nfs4OpenRegistry.h"
 #include "state/nfs4OpenOwner.h"
 #include "state/nfs4SlotTable.h"
 
@@ -56,6 +57,10 @@ struct Nfs4ClientState {
     sessionid4 session = {};
     uint32_t generation = 0; // one more at each establishment of a session or 4.0 client id
     uint32_t clientIds = 0;  // client ids established, for the tests
+    uint32_t epoch = 0;      // one more at each new client record the server made (a restart)
+    bool reclaiming = false; // the recovery's holder is reclaiming the registered opens
+    bool reclaimCompleteDue = false; // 4.1: RECLAIM_COMPLETE to follow the reclaims
+    Nfs4OpenRegistry opens;
     uint32_t leaseSec = 90;
     uint32_t maxRequest = 0; // 4.1: the session's largest request and reply (0: no limit known)
     uint32_t maxResponse = 0;
@@ -86,7 +91,8 @@ nfsres::Status nfs4StateCall(Nfs4ClientState &state, const nfs_argop4 *ops, u_in
 nfsres::Status nfs4StateReady(Nfs4ClientState &state);
 
 // Establishment (nfs4ClientId.cpp), called with recovery held and guard not: a new client id
-// when the state has none, then a new session (4.1) when it has none.
+// when the state has none, then a new session (4.1) when it has none; after a new client record
+// at the server, the registered opens reclaimed (nfs4OpenRegistry.h) before recovery is given.
 nfsres::Status nfs4StateEstablish(Nfs4ClientState &state);
 // Teardown on the server: DESTROY_SESSION, DESTROY_CLIENTID (4.1; a 4.0 client id lapses with
 // its lease). Neither semaphore held by the caller but the registry's.

@@ -2,6 +2,7 @@
 #include "state/nfs4FileData.h"
 
 #include "rpc/nfsRpcClient.h"
+#include "state/nfs4OpenRegistry.h"
 #include "state/nfs4Resend.h"
 
 #include <kernel/kernelErrno.h>
@@ -15,6 +16,26 @@ using nfsres::Result;
 using nfsres::Status;
 
 constexpr u_int kOp = 1; // the operation after PUTFH
+// Recoveries one call waits for: a restart during a recovery is met by the next one.
+constexpr int kMostRecoveries = 3;
+
+// A call that carries FILE's open state id, BUILD(ops, reply, stateid) making its compound:
+// built again with the open's state id after a recovery that changed it. An open the server
+// refused to give back fails with the refusal's error number.
+template <typename Build>
+Status openCall(Nfs4ClientState &state, const Nfs4OpenFile &file, Nfs4Reply &reply, Build build)
+{
+    for (int recoveries = 0;; ++recoveries) {
+        const Result<Nfs4OpenNow> now = nfs4OpenNow(state, file);
+        NFS_TRY(now);
+        Nfs4Ops ops;
+        build(ops, reply, now.value().stateid);
+        const Status status = nfs4FileCall(state, ops.ops, ops.n, reply);
+        if (status.ok() || recoveries == kMostRecoveries ||
+            !nfs4OpenRecovered(state, file, now.value().stateid, status.error()))
+            return status;
+    }
+}
 
 // The data one call carries at most: what the connection's buffers and the session were made for.
 uint32_t dataMost(uint32_t count)
@@ -65,17 +86,18 @@ Result<Nfs4ReadDone> nfs4Read(Nfs4ClientState &state, const Nfs4OpenFile &file, 
 {
     if (buffer == nullptr || file.fh.empty() || count > NFS4_MAXDATA_DECODED)
         return Fail{NFS_ERRNO_INVAL};
-    Nfs4Ops ops;
-    ops.putFh(file.fh);
-    auto &read = ops.add(OP_READ).nfs_argop4_u.opread;
-    read.stateid = file.stateid;
-    read.offset = offset;
-    read.count = dataMost(count);
+    const uint32_t most = dataMost(count);
     Nfs4Reply reply;
-    reply.readInto(buffer, read.count);
-    NFS_TRY(nfs4FileCall(state, ops.ops, ops.n, reply));
+    NFS_TRY(openCall(state, file, reply, [&](Nfs4Ops &ops, Nfs4Reply &into, const stateid4 &stateid) {
+        ops.putFh(file.fh);
+        auto &read = ops.add(OP_READ).nfs_argop4_u.opread;
+        read.stateid = stateid;
+        read.offset = offset;
+        read.count = most;
+        into.readInto(buffer, most);
+    }));
     const READ4resok &done = reply[kOp].nfs_resop4_u.opread;
-    if (done.data.len > read.count || done.data.val != buffer)
+    if (done.data.len > most || done.data.val != buffer)
         return Fail{K_EIO};
     return Nfs4ReadDone{done.data.len, done.eof != 0};
 }
@@ -85,17 +107,18 @@ Result<Nfs4WriteDone> nfs4Write(Nfs4ClientState &state, const Nfs4OpenFile &file
 {
     if ((data == nullptr && count > 0) || file.fh.empty() || count > NFS4_MAXDATA_DECODED)
         return Fail{NFS_ERRNO_INVAL};
-    Nfs4Ops ops;
-    ops.putFh(file.fh);
-    WRITE4args &write = ops.add(OP_WRITE).nfs_argop4_u.opwrite;
-    write.stateid = file.stateid;
-    write.offset = offset;
-    write.stable = stable;
-    write.data = Nfs4Bytes{dataMost(count), const_cast<char *>(data)}; // only encoded
+    const uint32_t most = dataMost(count);
     Nfs4Reply reply;
-    NFS_TRY(nfs4FileCall(state, ops.ops, ops.n, reply));
+    NFS_TRY(openCall(state, file, reply, [&](Nfs4Ops &ops, Nfs4Reply &, const stateid4 &stateid) {
+        ops.putFh(file.fh);
+        WRITE4args &write = ops.add(OP_WRITE).nfs_argop4_u.opwrite;
+        write.stateid = stateid;
+        write.offset = offset;
+        write.stable = stable;
+        write.data = Nfs4Bytes{most, const_cast<char *>(data)}; // only encoded
+    }));
     const WRITE4resok &done = reply[kOp].nfs_resop4_u.opwrite;
-    if (done.count > write.data.len || done.committed < stable || done.committed > FILE_SYNC4)
+    if (done.count > most || done.committed < stable || done.committed > FILE_SYNC4)
         return Fail{K_EIO};
     return Nfs4WriteDone{done.count, done.committed, verifierOf(done.writeverf)};
 }
@@ -126,18 +149,17 @@ Result<Nfs4Attrs> nfs4GetAttr(Nfs4ClientState &state, const NfsFh &fh)
     return nfs4AttrsOf(reply[kOp].nfs_resop4_u.opgetattr);
 }
 
-Result<Nfs4Attrs> nfs4SetAttr(Nfs4ClientState &state, const NfsFh &fh, const stateid4 &stateid,
-                              const NfsAttrChange &change)
+Result<Nfs4Attrs> nfs4SetAttr(Nfs4ClientState &state, const Nfs4OpenFile &file, const NfsAttrChange &change)
 {
-    if (fh.empty())
+    if (file.fh.empty())
         return Fail{NFS_ERRNO_INVAL};
-    Nfs4Ops ops;
-    ops.putFh(fh);
-    auto &set = ops.add(OP_SETATTR).nfs_argop4_u.opsetattr;
-    set.stateid = stateid;
-    set.obj_attributes = changeAttrs(change);
-    ops.getAttrs();
     Nfs4Reply reply;
-    NFS_TRY(nfs4FileCall(state, ops.ops, ops.n, reply));
+    NFS_TRY(openCall(state, file, reply, [&](Nfs4Ops &ops, Nfs4Reply &, const stateid4 &stateid) {
+        ops.putFh(file.fh);
+        auto &set = ops.add(OP_SETATTR).nfs_argop4_u.opsetattr;
+        set.stateid = stateid;
+        set.obj_attributes = changeAttrs(change);
+        ops.getAttrs();
+    }));
     return nfs4AttrsOf(reply[kOp + 1].nfs_resop4_u.opgetattr);
 }

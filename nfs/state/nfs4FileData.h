@@ -16,6 +16,10 @@ struct Nfs4WriteDone {
     Nfs4Verifier verifier{}; // to compare with a later COMMIT's
 };
 
+// READ, WRITE and SETATTR carry FILE's open state id of the moment: one the server no longer
+// knows (its restart) is recovered from and the call sent again with the reclaimed one
+// (nfs4OpenRegistry.h), within the call's time-out.
+//
 // Up to COUNT bytes (at most NFS4_MAXDATA_DECODED) of FILE from OFFSET into BUFFER, as many
 // as one call carries: a reply carrying more than asked is refused before a byte lands.
 nfsres::Result<Nfs4ReadDone> nfs4Read(Nfs4ClientState &state, const Nfs4OpenFile &file, uint64_t offset,
@@ -32,9 +36,9 @@ nfsres::Result<Nfs4WriteDone> nfs4Write(Nfs4ClientState &state, const Nfs4OpenFi
 nfsres::Result<Nfs4Verifier> nfs4Commit(Nfs4ClientState &state, const NfsFh &fh, uint64_t offset,
                                         uint32_t count);
 
-// The attributes of the file FH changed as CHANGE says (SETATTR), a size with STATEID (an open's,
-// or the anonymous all-zero one): the attributes after it.
-nfsres::Result<Nfs4Attrs> nfs4SetAttr(Nfs4ClientState &state, const NfsFh &fh, const stateid4 &stateid,
+// The attributes of FILE changed as CHANGE says (SETATTR), a size with its open's state id (the
+// anonymous all-zero one for a file not open: no entry, a zero state id): the attributes after it.
+nfsres::Result<Nfs4Attrs> nfs4SetAttr(Nfs4ClientState &state, const Nfs4OpenFile &file,
                                       const NfsAttrChange &change);
 
 // The attributes of the file FH.

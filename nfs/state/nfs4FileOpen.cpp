@@ -6,6 +6,7 @@
 #include "state/nfs4Resend.h"
 
 #include <kernel/kernelErrno.h>
+#include <kernel/semGuard.h>
 
 #include <atomic>
 #include <cstring>
@@ -18,6 +19,7 @@ using nfsres::Status;
 
 constexpr int kTimedOut = K_RPC_CLNT_ERRNO_BASE | RPC_TIMEDOUT;
 constexpr u_int kStateOp = 1; // OPEN, OPEN_CONFIRM and CLOSE follow their PUTFH
+constexpr int kMostRecoveries = 3; // a CLOSE sent again after its open was reclaimed
 
 // A verifier of its own for each exclusive create: the run's, with a count mixed in.
 void exclusiveVerifier(verifier4 out)
@@ -148,10 +150,16 @@ Result<Nfs4OpenFile> nfs4Open(Nfs4ClientState &state, const NfsFh &dir, const ch
     OpenRequest request{dir, component.value(), how, {}};
     exclusiveVerifier(request.verifier);
     Nfs4OpenFile file;
+    uint32_t epoch = 0; // the client record the granted state id belongs to
     NFS_TRY(nfs4Resending([&] {
         file = Nfs4OpenFile{};
+        {
+            const SemGuard guard(state.guard);
+            epoch = state.epoch;
+        }
         return openOnce(state, request, file);
     }));
+    nfs4OpenRegister(state, file, access, epoch);
     return file;
 }
 
@@ -159,10 +167,28 @@ Status nfs4Close(Nfs4ClientState &state, Nfs4OpenFile &file)
 {
     if (file.owner == nullptr || file.fh.empty())
         return Fail{NFS_ERRNO_INVAL};
-    return nfs4Resending([&]() -> Status {
-        Nfs4SeqidUse use(*file.owner, nfs4StateNow(state).minor, nfs4CallTicks());
-        if (!use.held())
-            return Fail{kTimedOut};
-        return closeWith(state, use, file);
-    });
+    Status status;
+    for (int recoveries = 0;; ++recoveries) {
+        const Result<Nfs4OpenNow> now = nfs4OpenNow(state, file);
+        if (!now.ok()) {
+            status = {}; // the server gave it no open back: nothing to give back
+            break;
+        }
+        Nfs4OpenFile sent = file;
+        sent.owner = now.value().owner;
+        sent.stateid = now.value().stateid;
+        status = nfs4Resending([&]() -> Status {
+            Nfs4SeqidUse use(*sent.owner, nfs4StateNow(state).minor, nfs4CallTicks());
+            if (!use.held())
+                return Fail{kTimedOut};
+            return closeWith(state, use, sent);
+        });
+        if (status.ok() || recoveries == kMostRecoveries ||
+            !nfs4OpenRecovered(state, file, now.value().stateid, status.error()))
+            break;
+    }
+    if (status.ok())
+        file.stateid = stateid4{};
+    nfs4OpenUnregister(state, file);
+    return status;
 }

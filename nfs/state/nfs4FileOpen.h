@@ -23,6 +23,7 @@ struct Nfs4OpenFile {
     stateid4 stateid{};
     Nfs4OpenOwner *owner = nullptr; // the state's: lives as long as it
     Nfs4Attrs attrs;
+    Nfs4OpenEntry *entry = nullptr; // its registration (nfs4OpenRegistry.h): the state id of now
 };
 
 // NAME in the folder DIR, opened as HOW says: its handle, open state id and attributes. An
@@ -32,7 +33,9 @@ struct Nfs4OpenFile {
 nfsres::Result<Nfs4OpenFile> nfs4Open(Nfs4ClientState &state, const NfsFh &dir, const char *name,
                                       const Nfs4OpenHow &how);
 
-// FILE's open state given back (CLOSE); its state id is cleared once the server has it.
+// FILE's open state given back (CLOSE) and out of the registry; its state id is cleared once
+// the server has it. An open the server refused to give back after its restart is only
+// forgotten.
 nfsres::Status nfs4Close(Nfs4ClientState &state, Nfs4OpenFile &file);
 
 #endif

@@ -59,14 +59,30 @@ Nfs4OpenOwner *Nfs4OpenOwners::ofTask()
         if (owner.task == task->taskId && !owner.retired)
             return &owner;
     }
+    return append(task->taskId, false);
+}
+
+Nfs4OpenOwner *Nfs4OpenOwners::spare()
+{
+    if (guard_ == nullptr)
+        return nullptr;
+    const SemGuard guard(guard_);
+    return append(0, true);
+}
+
+// A new owner in the list for TASK (the caller holds the guard); a retired one is never a
+// task's current owner.
+Nfs4OpenOwner *Nfs4OpenOwners::append(uintptr_t task, bool retired)
+{
     const SEM_ID inUse = semMCreate(SEM_Q_PRIORITY | SEM_INVERSION_SAFE);
     if (inUse == nullptr)
         return nullptr;
     try {
         Nfs4OpenOwner &owner = list_.emplace_back();
-        owner.task = task->taskId;
+        owner.task = task;
+        owner.retired = retired;
         owner.inUse = inUse;
-        putBig(owner.bytes, task->taskId, 8);
+        putBig(owner.bytes, task, 8);
         putBig(owner.bytes + 8, ownerNumbers.fetch_add(1) + 1, 4);
         return &owner;
     } catch (const std::bad_alloc &) {

@@ -37,12 +37,16 @@ public:
     // The calling task's owner: its current one, or a new one (null when none can be made).
     // Owners live as long as the state, so that an open file keeps the one that opened it.
     Nfs4OpenOwner *ofTask();
+    // A new owner of no task, for the reclaims of a recovery (whose task must not wait on an
+    // owner that a task waiting for the recovery holds); null when none can be made.
+    Nfs4OpenOwner *spare();
     // OWNER's sequence id is in doubt: the task's next open takes a new owner.
     void retire(Nfs4OpenOwner &owner);
     // The owners made so far, retired ones included.
     std::size_t made();
 
 private:
+    Nfs4OpenOwner *append(uintptr_t task, bool retired);
     SEM_ID guard_ = nullptr;
     std::list<Nfs4OpenOwner> list_;
 };

@@ -16,6 +16,7 @@
 #include <brisnel/nfsStatLib.h>
 #include <kernel/hostLib.h>
 #include <kernel/kernelErrno.h>
+#include <kernel/semGuard.h>
 
 #include <gtest/gtest.h>
 
@@ -60,6 +61,9 @@ struct Faults {
     bool dirNoFileids = false;
     bool dirEof = true;
     int forget40 = 0; // OPENs before which a 4.0 server forgets its client (a restart)
+    int restart = 0;  // SEQUENCEs (4.1) or READs (4.0) before which the server restarts: client,
+                      // session and opens forgotten, the state ids of before stale
+    nfsstat4 reclaimStatus = NFS4_OK; // the answer to an OPEN with CLAIM_PREVIOUS
 };
 
 constexpr const char *kAbsent = "absent"; // the name an OPEN is refused with NFS4ERR_NOENT
@@ -73,6 +77,8 @@ public:
     std::map<uint32_t, int> slotsSeen;
     int badSeqids = 0; // 4.0 open-owner sequence ids neither the next nor the last
     int replays = 0;   // 4.0 open-owner sequence ids that repeated the last
+    int reclaims = 0;  // OPENs with CLAIM_PREVIOUS granted
+    std::vector<int> reclaimsAtComplete; // the reclaims granted when each RECLAIM_COMPLETE came
     ScriptedLocks locks;
 
     Reply compound(XDR *xdrs)
@@ -118,6 +124,7 @@ private:
     std::map<std::string, OwnerSeq> owners_;     // 4.0: by client id and open-owner
     std::map<std::string, std::string> openers_; // open state id's other: its owner
     uint32_t opens_ = 0;
+    uint32_t instance_ = 1; // the server's run: in each state id it grants
     char readData_[4096] = {};
     std::vector<entry4> dirEntries_; // the last READDIR's, encoded after the answer
 
@@ -141,6 +148,27 @@ private:
             owners_[owner] = OwnerSeq{seqid, answer};
     }
 
+    // A restart: everything of the client forgotten.
+    void restarted()
+    {
+        client_ = 0;
+        session_ = 0;
+        openers_.clear();
+        owners_.clear();
+        ++instance_;
+    }
+    // A state id this run granted, of an earlier run, or the anonymous one (all zeros).
+    nfsstat4 stateidCheck(const stateid4 &stateid) const
+    {
+        static const char zeros[NFS4_OTHER_SIZE] = {};
+        if (std::memcmp(stateid.other, zeros, NFS4_OTHER_SIZE) == 0 ||
+            openers_.count(std::string(stateid.other, NFS4_OTHER_SIZE)) != 0)
+            return NFS4_OK;
+        uint32_t instance = 0;
+        std::memcpy(&instance, stateid.other + 4, sizeof instance);
+        return instance != instance_ ? NFS4ERR_STALE_STATEID : NFS4ERR_BAD_STATEID;
+    }
+
     nfsstat4 open(const OPEN4args &open, OPEN4resok &ok)
     {
         if (minor_ == 0 && once(faults.forget40))
@@ -152,14 +180,19 @@ private:
         if (const auto refusal = seqidRefusal(owner, open.seqid))
             return *refusal;
         const Nfs4Bytes &name = open.claim.open_claim4_u.file;
+        const bool reclaim = open.claim.claim == CLAIM_PREVIOUS;
         nfsstat4 answer = NFS4_OK;
         if (once(faults.opFaults))
             answer = faults.opStatus;
-        else if (std::string(name.val, name.len) == kAbsent)
+        else if (reclaim && faults.reclaimStatus != NFS4_OK)
+            answer = faults.reclaimStatus;
+        else if (!reclaim && std::string(name.val, name.len) == kAbsent)
             answer = NFS4ERR_NOENT;
         else {
+            reclaims += reclaim ? 1 : 0;
             ++opens_;
             std::memcpy(ok.stateid.other, &opens_, sizeof opens_);
+            std::memcpy(ok.stateid.other + 4, &instance_, sizeof instance_);
             openers_[std::string(ok.stateid.other, NFS4_OTHER_SIZE)] = owner;
         }
         seqidTaken(owner, open.seqid, answer);
@@ -167,6 +200,8 @@ private:
     }
     nfsstat4 close(uint32_t seqid, const stateid4 &stateid)
     {
+        if (const nfsstat4 known = stateidCheck(stateid); known != NFS4_OK)
+            return known;
         const auto opener = openers_.find(std::string(stateid.other, NFS4_OTHER_SIZE));
         if (opener == openers_.end())
             return NFS4ERR_BAD_STATEID;
@@ -190,8 +225,12 @@ private:
         ok.eof = faults.dirEof ? TRUE : FALSE;
         return NFS4_OK;
     }
-    nfsstat4 read(uint32_t count, READ4resok &ok)
+    nfsstat4 read(const stateid4 &stateid, uint32_t count, READ4resok &ok)
     {
+        if (minor_ == 0 && once(faults.restart))
+            restarted();
+        if (const nfsstat4 known = stateidCheck(stateid); known != NFS4_OK)
+            return known;
         if (once(faults.opFaults))
             return faults.opStatus;
         for (std::size_t i = 0; i < sizeof readData_; ++i)
@@ -239,6 +278,10 @@ private:
             return NFS4ERR_SEQ_MISORDERED;
         if (once(faults.badSession)) {
             session_ = 0;
+            return NFS4ERR_BADSESSION;
+        }
+        if (once(faults.restart)) {
+            restarted();
             return NFS4ERR_BADSESSION;
         }
         if (once(faults.staleClient)) {
@@ -300,7 +343,8 @@ private:
         case OP_LOOKUP: return NFS4_OK;
         case OP_OPEN: return open(op.nfs_argop4_u.opopen, u.opopen);
         case OP_CLOSE: return close(op.nfs_argop4_u.opclose.seqid, op.nfs_argop4_u.opclose.open_stateid);
-        case OP_READ: return read(op.nfs_argop4_u.opread.count, u.opread);
+        case OP_READ: return read(op.nfs_argop4_u.opread.stateid, op.nfs_argop4_u.opread.count, u.opread);
+        case OP_RECLAIM_COMPLETE: reclaimsAtComplete.push_back(reclaims); return NFS4_OK;
         case OP_READDIR: return readDir(u.opreaddir);
         case OP_LOCK:
         case OP_LOCKT:
@@ -707,4 +751,111 @@ TEST_F(Nfs4StateFault, UnansweredLockOver40IsReplayedWithItsSeqid)
     EXPECT_EQ(1, v4_.locks.replays);
     EXPECT_EQ(0, v4_.locks.badSeqids + v4_.badSeqids);
     EXPECT_EQ(1, v4_.locks.released);
+}
+
+namespace {
+
+// The scripted file opened for reading by the state's owner of the calling task.
+nfsres::Result<Nfs4OpenFile> openScripted(Nfs4ClientState &state)
+{
+    return nfs4Open(state, nfsFhOf("root", 4), "file", {OPEN4_SHARE_ACCESS_READ, Nfs4Create::No, 0});
+}
+
+} // namespace
+
+// The server restarts with a file open: the next READ meets the loss (a lost session over 4.1,
+// a stale state id over 4.0), the open is reclaimed with CLAIM_PREVIOUS under a new client id
+// and the READ is sent again with the reclaimed state id; over 4.1 RECLAIM_COMPLETE follows the
+// reclaim. A reclaim the server refuses fails that READ, and every later one, with the refusal's
+// number; the CLOSE of such a file is not sent. GRACE and DELAY answers to the reclaim are
+// waited out.
+TEST_F(Nfs4StateFault, AServerRestartReclaimsTheOpenAndResendsTheCall)
+{
+    const struct {
+        const char *name;
+        bool only40;
+        nfsstat4 reclaimStatus;
+        int graceAnswers; // OPENs (the reclaim) and READs answered NFS4ERR_GRACE after the restart
+        int error;        // of the READ after the restart, and of the one after it
+    } cases[] = {
+        {"4.1 reclaimed", false, NFS4_OK, 0, 0},
+        {"4.0 reclaimed", true, NFS4_OK, 0, 0},
+        {"4.1 grace waited out", false, NFS4_OK, 2, 0},
+        {"4.0 grace waited out", true, NFS4_OK, 2, 0},
+        {"4.1 reclaim refused", false, NFS4ERR_NO_GRACE, 0, nfs4Error(NFS4ERR_NO_GRACE)},
+        {"4.0 reclaim refused", true, NFS4ERR_RECLAIM_BAD, 0, nfs4Error(NFS4ERR_RECLAIM_BAD)},
+    };
+    const int32_t savedTimeout = nfsTimeoutSec;
+    nfsTimeoutSec = 5;
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c.name);
+        {
+            const std::lock_guard held(v4_.lock);
+            v4_.faults = {.only40 = c.only40};
+            v4_.ops.clear();
+            v4_.reclaims = 0;
+            v4_.reclaimsAtComplete.clear();
+        }
+        const nfsres::Result<Nfs4ClientState *> state = nfs4StateAcquire(kHost, Nfs4Minors::Automatic);
+        ASSERT_TRUE(state.ok()) << std::hex << state.error();
+        Nfs4ClientState &s = *state.value();
+        nfsres::Result<Nfs4OpenFile> opened = openScripted(s);
+        ASSERT_TRUE(opened.ok()) << std::hex << opened.error();
+        Nfs4OpenFile file = opened.value();
+        const uint32_t epoch = s.epoch;
+        {
+            const std::lock_guard held(v4_.lock);
+            v4_.faults.restart = 1;
+            v4_.faults.reclaimStatus = c.reclaimStatus;
+            v4_.faults.opFaults = c.graceAnswers;
+            v4_.faults.opStatus = NFS4ERR_GRACE;
+        }
+        char buffer[100] = {};
+        for (int call = 0; call < 2; ++call) {
+            const auto read = nfs4Read(s, file, 0, buffer, sizeof buffer);
+            EXPECT_EQ(c.error, read.ok() ? 0 : read.error()) << "call " << call << std::hex << " 0x"
+                                                               << (read.ok() ? 0 : read.error());
+            if (read.ok()) {
+                for (std::size_t i = 0; i < sizeof buffer; ++i)
+                    ASSERT_EQ(static_cast<char>(i * 7), buffer[i]) << i;
+            }
+        }
+        EXPECT_EQ(epoch + 1, s.epoch);
+        const nfsres::Status closed = nfs4Close(s, file);
+        EXPECT_TRUE(closed.ok()) << std::hex << closed.error();
+        EXPECT_TRUE(s.opens.empty());
+        nfs4StateRelease(state.value());
+        const std::lock_guard held(v4_.lock);
+        EXPECT_EQ(c.error == 0 ? 1 : 0, v4_.reclaims);
+        EXPECT_EQ(c.error == 0 ? 1 : 0, v4_.ops[OP_CLOSE]);
+        EXPECT_EQ(2, v4_.ops[c.only40 ? OP_SETCLIENTID : OP_EXCHANGE_ID]);
+        // 4.1: one at the establishment (nothing to reclaim), one after the reclaim.
+        const std::vector<int> completes = c.only40 ? std::vector<int>{} : std::vector<int>{0, v4_.reclaims};
+        EXPECT_EQ(completes, v4_.reclaimsAtComplete);
+        EXPECT_EQ(0, v4_.badSeqids);
+    }
+    nfsTimeoutSec = savedTimeout;
+}
+
+// A state id the server never granted, with no restart behind it, is not recovered from: the
+// call fails with NFS4ERR_BAD_STATEID at once, and no new client id is asked for.
+TEST_F(Nfs4StateFault, AStateIdNeverGrantedIsNotRecovered)
+{
+    const nfsres::Result<Nfs4ClientState *> state = nfs4StateAcquire(kHost, Nfs4Minors::Automatic);
+    ASSERT_TRUE(state.ok());
+    Nfs4OpenFile file = openScripted(*state.value()).value();
+    {
+        const SemGuard guard(state.value()->guard);
+        file.entry->stateid.other[0] ^= 0x55;
+    }
+    char buffer[16];
+    EXPECT_EQ(nfs4Error(NFS4ERR_BAD_STATEID), nfs4Read(*state.value(), file, 0, buffer, sizeof buffer).error());
+    {
+        const SemGuard guard(state.value()->guard);
+        file.entry->stateid.other[0] ^= 0x55;
+    }
+    EXPECT_TRUE(nfs4Close(*state.value(), file).ok());
+    nfs4StateRelease(state.value());
+    EXPECT_EQ(1, count(OP_EXCHANGE_ID));
+    EXPECT_EQ(1, count(OP_READ));
 }

@@ -1,0 +1,162 @@
+// The reclaim of a state's opens after the server made a new client record: each opened again
+// by its handle with CLAIM_PREVIOUS (over 4.0 confirmed when the server asks), by an owner of
+// its own that no task holds, and over 4.1 RECLAIM_COMPLETE once every open had its try.
+#include "state/nfs4FileAttrs.h"
+#include "state/nfs4OpenRegistry.h"
+#include "state/nfs4Resend.h"
+
+#include <kernel/kernelErrno.h>
+#include <kernel/semGuard.h>
+
+namespace {
+
+using nfsres::Fail;
+using nfsres::Result;
+using nfsres::Status;
+
+constexpr int kTimedOut = K_RPC_CLNT_ERRNO_BASE | RPC_TIMEDOUT;
+constexpr u_int kStateOp = 1; // OPEN and OPEN_CONFIRM follow their PUTFH
+// Passes over the registry: a pass meets the opens a new client record made stale while the
+// one before it ran (the server restarted again).
+constexpr int kMostPasses = 4;
+
+// A reclaim's failure that is the server's refusal of this open (NFS4ERR_NO_GRACE,
+// RECLAIM_BAD, a file gone, ...), not a call that did not get through or a state being
+// recovered again.
+bool refused(int error)
+{
+    if ((error & ~0xFFFF) != NFS_ERRNO_BASE || error == NFS_ERRNO_INVAL)
+        return false;
+    switch (static_cast<nfsstat4>(error & 0xFFFF)) {
+    case NFS4ERR_DELAY:
+    case NFS4ERR_GRACE:
+    case NFS4ERR_BADSESSION:
+    case NFS4ERR_DEADSESSION:
+    case NFS4ERR_STALE_CLIENTID:
+    case NFS4ERR_EXPIRED:
+    case NFS4ERR_BAD_SEQID:
+    case NFS4ERR_RESOURCE: return false;
+    default: return true;
+    }
+}
+
+// Over 4.0: the reclaimed open confirmed, its state id replaced by the confirmed one.
+Result<stateid4> confirmed(Nfs4ClientState &state, Nfs4SeqidUse &use, const NfsFh &fh, const stateid4 &open)
+{
+    Nfs4Ops ops;
+    ops.putFh(fh);
+    auto &confirm = ops.add(OP_OPEN_CONFIRM).nfs_argop4_u.opopen_confirm;
+    confirm.open_stateid = open;
+    confirm.seqid = use.seqid();
+    Nfs4Reply reply;
+    const Status status = nfs4StateCall(state, ops.ops, ops.n, reply);
+    use.settle(reply, kStateOp, state.openOwners);
+    NFS_TRY(status);
+    return reply[kStateOp].nfs_resop4_u.opstateid;
+}
+
+/* OPEN4args with claim CLAIM_PREVIOUS: the current filehandle is the file itself, no
+ * delegation was held. The open's handle and access never change: read without the guard. */
+Result<stateid4> reclaimOnce(Nfs4ClientState &state, const Nfs4OpenEntry &record, Nfs4OpenOwner &owner)
+{
+    const Nfs4StateNow now = nfs4StateNow(state);
+    Nfs4SeqidUse use(owner, now.minor, nfs4CallTicks());
+    if (!use.held())
+        return Fail{kTimedOut};
+    Nfs4Ops ops;
+    ops.putFh(record.fh);
+    OPEN4args &open = ops.add(OP_OPEN).nfs_argop4_u.opopen;
+    open.seqid = use.seqid();
+    open.share_access = record.access;
+    open.share_deny = OPEN4_SHARE_DENY_NONE;
+    open.owner = nfs4OwnerOf(owner, now.clientId);
+    open.openhow.opentype = OPEN4_NOCREATE;
+    open.claim.claim = CLAIM_PREVIOUS;
+    open.claim.open_claim4_u.delegate_type = OPEN_DELEGATE_NONE;
+    Nfs4Reply reply;
+    const Status status = nfs4StateCall(state, ops.ops, ops.n, reply);
+    use.settle(reply, kStateOp, state.openOwners);
+    NFS_TRY(status);
+    const OPEN4resok &opened = reply[kStateOp].nfs_resop4_u.opopen;
+    if (now.minor == 0 && (opened.rflags & OPEN4_RESULT_CONFIRM) != 0)
+        return confirmed(state, use, record.fh, opened.stateid);
+    return opened.stateid;
+}
+
+// Over 4.1: the server told that this client has reclaimed all it will.
+void reclaimComplete(Nfs4ClientState &state)
+{
+    nfs_argop4 op{};
+    op.argop = OP_RECLAIM_COMPLETE;
+    op.nfs_argop4_u.opreclaim_complete = 0; // rca_one_fs: for every file system
+    Nfs4Reply reply;
+    (void)nfs4FileCall(state, &op, 1, reply).ok(); // NFS4ERR_COMPLETE_ALREADY included: nothing to do
+}
+
+} // namespace
+
+void nfs4ReclaimOpen(Nfs4ClientState &state, Nfs4OpenEntry &record)
+{
+    uint32_t epoch = 0;
+    {
+        const SemGuard guard(state.guard);
+        if (!record.listed || record.lost != 0 || record.epoch == state.epoch)
+            return;
+        epoch = state.epoch;
+    }
+    Nfs4OpenOwner *owner = state.openOwners.spare();
+    Result<stateid4> stateid = Fail{K_ENOMEM};
+    if (owner != nullptr) {
+        const Status tried = nfs4Resending([&]() -> Status {
+            stateid = reclaimOnce(state, record, *owner);
+            return nfsres::statusOf(stateid);
+        });
+        (void)tried.ok();
+    }
+    const SemGuard guard(state.guard);
+    if (stateid.ok()) {
+        record.stateid = stateid.value();
+        record.owner = owner;
+        record.epoch = epoch; // a client record made meanwhile leaves it stale for the next pass
+    } else if (owner == nullptr || refused(stateid.error())) {
+        record.lost = stateid.error();
+    }
+}
+
+void nfs4ReclaimOpens(Nfs4ClientState &state)
+{
+    {
+        const SemGuard guard(state.guard);
+        if (state.reclaiming)
+            return; // a re-establishment inside the pass's own calls: the pass goes on
+        state.reclaiming = true;
+    }
+    for (int pass = 0; pass < kMostPasses; ++pass) {
+        std::vector<Nfs4OpenEntry *> stale;
+        {
+            const SemGuard guard(state.guard);
+            try {
+                stale = state.opens.stale(state.epoch);
+            } catch (const std::bad_alloc &) {
+                break; // each open is reclaimed at its next call instead
+            }
+        }
+        if (stale.empty())
+            break;
+        for (Nfs4OpenEntry *record : stale)
+            nfs4ReclaimOpen(state, *record);
+        const SemGuard guard(state.guard);
+        for (Nfs4OpenEntry *record : stale)
+            state.opens.release(record);
+    }
+    bool due = false;
+    {
+        const SemGuard guard(state.guard);
+        due = state.reclaimCompleteDue;
+        state.reclaimCompleteDue = false;
+    }
+    if (due)
+        reclaimComplete(state);
+    const SemGuard guard(state.guard);
+    state.reclaiming = false;
+}
