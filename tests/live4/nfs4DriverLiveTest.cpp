@@ -359,7 +359,8 @@ TEST_F(Nfs4DriverLive, MountOptionAsksForVersion40)
 // SECONDS or none (0), the environment as it was after: its new pid, empty when it did not come.
 std::string restartedWithGrace(int seconds)
 {
-    const std::string saved = live::env("RT_NFS_V4_GRACE");
+    const char *before = std::getenv("RT_NFS_V4_GRACE");
+    const std::string saved = before != nullptr ? before : "";
     if (seconds > 0)
         setenv("RT_NFS_V4_GRACE", std::to_string(seconds).c_str(), 1);
     else
@@ -409,14 +410,19 @@ TEST_F(Nfs4DriverLive, AServerRestartInTheMiddleOfAWriteLosesNothing)
                 at += static_cast<std::size_t>(written);
                 continue;
             }
-            ASSERT_EQ(static_cast<uint32_t>(errnoGet()) & 0xffff0000U, static_cast<uint32_t>(K_RPC_CLNT_ERRNO_BASE))
-                << at << " " << std::hex << errnoGet();
-            ASSERT_LT(++failedCalls, 400) << "the server did not come back";
+            // Only a call that met no server is made again (a test failure leaves the loop).
+            const bool transport =
+                (static_cast<uint32_t>(errnoGet()) & 0xffff0000U) == static_cast<uint32_t>(K_RPC_CLNT_ERRNO_BASE);
+            EXPECT_TRUE(transport) << at << " " << std::hex << errnoGet();
+            EXPECT_LT(++failedCalls, 400) << "the server did not come back";
+            if (!transport || failedCalls >= 400)
+                break;
             std::this_thread::sleep_for(std::chrono::milliseconds(50));
         }
-        restarter.join();
+        if (restarter.joinable())
+            restarter.join();
         EXPECT_GT(std::atoi(newPid.c_str()), 0) << "the server did not come back";
-        EXPECT_EQ(kIoctl(fd, K_FIOSYNC, 0), 0) << std::hex << errnoGet();
+        EXPECT_GE(kIoctl(fd, K_FIOSYNC, 0), 0) << std::hex << errnoGet();
         EXPECT_EQ(kClose(fd), 0) << std::hex << errnoGet();
         EXPECT_TRUE(sameBytes(bytes, onServer(name)));
         std::vector<char> all(readBytes);
