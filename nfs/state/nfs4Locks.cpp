@@ -3,6 +3,7 @@
 // LOCK through an open carries its open-owner's as well; each is advanced as the answer says.
 #include "state/nfs4Locks.h"
 
+#include "state/nfs4OpenRegistry.h"
 #include "state/nfs4Resend.h"
 
 #include <kernel/kernelErrno.h>
@@ -96,13 +97,13 @@ void setLockArgs(LOCK4args &lock, const WireRange &range)
     lock.length = range.length;
 }
 
-// The owner's first lock through the open: open_to_lock_owner4, a lock state made for it when
-// the server grants it.
-Status lockFirst(Nfs4ClientState &state, Nfs4LockSeqidUse &use, const LockRequest &request, clientid4 client,
-                 Nfs4LockConflict *conflict)
+// The owner's first lock through the open: open_to_lock_owner4 with the open's state id and
+// owner of now (a reclaim's after a restart), a lock state made for it when the server grants it.
+Status lockFirst(Nfs4ClientState &state, Nfs4LockSeqidUse &use, const LockRequest &request,
+                 const Nfs4OpenNow &open, clientid4 client, Nfs4LockConflict *conflict)
 {
     const Nfs4OpenFile &file = *request.file;
-    Nfs4SeqidUse openUse(*file.owner, use.minor(), nfs4CallTicks());
+    Nfs4SeqidUse openUse(*open.owner, use.minor(), nfs4CallTicks());
     if (!openUse.held())
         return Fail{kTimedOut};
     Nfs4Ops ops;
@@ -112,7 +113,7 @@ Status lockFirst(Nfs4ClientState &state, Nfs4LockSeqidUse &use, const LockReques
     lock.locker.new_lock_owner = TRUE;
     open_to_lock_owner4 &locker = lock.locker.locker4_u.open_owner;
     locker.open_seqid = openUse.seqid();
-    locker.open_stateid = file.stateid;
+    locker.open_stateid = open.stateid;
     locker.lock_seqid = use.seqid();
     locker.lock_owner = nfs4LockOwnerOf(use.owner(), client);
     Nfs4Reply reply;
@@ -120,7 +121,7 @@ Status lockFirst(Nfs4ClientState &state, Nfs4LockSeqidUse &use, const LockReques
     openUse.settle(reply, kLockOp, state.openOwners);
     use.settle(reply, kLockOp, state.lockOwners);
     Nfs4LockState made{file.fh, {}, {}};
-    std::copy(std::begin(file.stateid.other), std::end(file.stateid.other), made.open.begin());
+    std::copy(std::begin(open.stateid.other), std::end(open.stateid.other), made.open.begin());
     const Status answered = lockAnswered(status, reply, made, client, conflict);
     if (answered.ok())
         use.owner().states.push_back(made);
@@ -145,6 +146,8 @@ Status lockAgain(Nfs4ClientState &state, Nfs4LockSeqidUse &use, Nfs4LockState &h
 
 Status lockOnce(Nfs4ClientState &state, const LockRequest &request, Nfs4LockConflict *conflict)
 {
+    const Result<Nfs4OpenNow> open = nfs4OpenNow(state, *request.file);
+    NFS_TRY(open);
     const Nfs4StateNow now = nfs4StateNow(state);
     Nfs4LockOwner *owner = state.lockOwners.ofTask(request.task);
     if (owner == nullptr)
@@ -152,9 +155,9 @@ Status lockOnce(Nfs4ClientState &state, const LockRequest &request, Nfs4LockConf
     Nfs4LockSeqidUse use(*owner, now.minor, nfs4CallTicks());
     if (!use.held())
         return Fail{kTimedOut};
-    if (Nfs4LockState *held = owner->stateOf(request.file->stateid))
+    if (Nfs4LockState *held = owner->stateOf(open.value().stateid))
         return lockAgain(state, use, *held, request, now.clientId, conflict);
-    return lockFirst(state, use, request, now.clientId, conflict);
+    return lockFirst(state, use, request, open.value(), now.clientId, conflict);
 }
 
 // LOCKU of RANGE by the owner of USE through HELD.
@@ -287,7 +290,8 @@ Status nfs4LockUnlock(Nfs4ClientState &state, const Nfs4OpenFile &file, uintptr_
         Nfs4LockSeqidUse use(*owner, nfs4StateNow(state).minor, nfs4CallTicks());
         if (!use.held())
             return Fail{kTimedOut};
-        Nfs4LockState *held = owner->stateOf(file.stateid);
+        const Result<Nfs4OpenNow> open = nfs4OpenNow(state, file);
+        Nfs4LockState *held = open.ok() ? owner->stateOf(open.value().stateid) : nullptr;
         return held == nullptr ? Status{} : unlockWith(state, use, *held, request.value().range);
     });
 }
@@ -295,13 +299,15 @@ Status nfs4LockUnlock(Nfs4ClientState &state, const Nfs4OpenFile &file, uintptr_
 Status nfs4LockReleaseFile(Nfs4ClientState &state, const Nfs4OpenFile &file, uintptr_t task)
 {
     Nfs4LockOwner *owner = state.lockOwners.find(task);
-    if (owner == nullptr)
-        return {};
+    const Result<Nfs4OpenNow> open = nfs4OpenNow(state, file);
+    if (owner == nullptr || !open.ok())
+        return {}; // an open the server would not give back holds no lock there
     Nfs4LockSeqidUse use(*owner, nfs4StateNow(state).minor, nfs4CallTicks());
     if (!use.held())
         return Fail{kTimedOut};
+    const stateid4 &openId = open.value().stateid;
     const auto held = std::find_if(owner->states.begin(), owner->states.end(), [&](const Nfs4LockState &s) {
-        return std::equal(s.open.begin(), s.open.end(), std::begin(file.stateid.other));
+        return std::equal(s.open.begin(), s.open.end(), std::begin(openId.other));
     });
     if (held == owner->states.end())
         return {};

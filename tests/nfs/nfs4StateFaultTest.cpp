@@ -767,8 +767,8 @@ nfsres::Result<Nfs4OpenFile> openScripted(Nfs4ClientState &state)
 // a stale state id over 4.0), the open is reclaimed with CLAIM_PREVIOUS under a new client id
 // and the READ is sent again with the reclaimed state id; over 4.1 RECLAIM_COMPLETE follows the
 // reclaim. A reclaim the server refuses fails that READ, and every later one, with the refusal's
-// number; the CLOSE of such a file is not sent. GRACE and DELAY answers to the reclaim are
-// waited out.
+// number, as does a LOCK through it; the CLOSE of such a file is not sent. GRACE answers to the
+// reclaim are waited out.
 TEST_F(Nfs4StateFault, AServerRestartReclaimsTheOpenAndResendsTheCall)
 {
     const struct {
@@ -821,6 +821,11 @@ TEST_F(Nfs4StateFault, AServerRestartReclaimsTheOpenAndResendsTheCall)
             }
         }
         EXPECT_EQ(epoch + 1, s.epoch);
+        // A lock goes with the reclaimed open's state id and owner (its sequence id in step);
+        // through an open not given back it fails as the READ did.
+        const nfsres::Status locked = nfs4LockSet(s, file, 0xA1, {WRITE_LT, 0, 10});
+        EXPECT_EQ(c.error, locked.ok() ? 0 : locked.error()) << std::hex << locked.error();
+        EXPECT_TRUE(nfs4LockReleaseFile(s, file, 0xA1).ok());
         const nfsres::Status closed = nfs4Close(s, file);
         EXPECT_TRUE(closed.ok()) << std::hex << closed.error();
         EXPECT_TRUE(s.opens.empty());
