@@ -48,7 +48,6 @@ public:
     std::vector<Nfs4OpenEntry *> stale(uint32_t epoch);
     void release(Nfs4OpenEntry *record);
     bool empty() const { return entries_.empty(); }
-    std::size_t size() const { return entries_.size(); }
 
 private:
     std::vector<Nfs4OpenEntry *> entries_;
