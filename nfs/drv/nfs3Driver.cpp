@@ -1,11 +1,12 @@
 // The parts of the version 3 driver that version 2 has no counterpart of: handle buffers of
-// the records' own, CREATE replies without handle or attributes, COMMIT, path configuration
-// and the server's transfer limits.
+// the records' own, CREATE replies without handle or attributes, COMMIT, the server's limits
+// for path configuration and its transfer limits.
 #include "drv/nfs3Driver.h"
 
 #include "cache/nfsCacheFile.h"
 #include "rpc/nfsRpcClient.h"
 #include "drv/nfsDrvMount.h"
+#include "drv/nfsDrvPathconf.h"
 #include "drv/nfsDrvTransfer.h"
 
 #include <brisnel/nfsCacheLib.h>
@@ -55,42 +56,6 @@ int unstableCommit(NfsOpenFile *file)
     if (nfscache::hasLines(file->pCache))
         hold.emplace(file->pCache);
     return nfscache::fileCommit(file, NFS_V3, nfscache::Caller::owner);
-}
-
-// Path configuration: each selector the code serves, with its value fixed or taken from the
-// server's PATHCONF reply. Selectors not listed (below 3, 14 to 18, above 20) are refused.
-enum Selector : int { kChownRestricted = 4, kLinkMax = 6, kNameMax = 9, kNoTrunc = 10 };
-enum class Source { fixed, chownRestricted, linkMax, nameMax, noTrunc };
-struct PathconfValue {
-    int selector;
-    Source source;
-    int value;
-};
-constexpr std::array<PathconfValue, 13> kPathconf{{
-    {3, Source::fixed, 1},
-    {kChownRestricted, Source::chownRestricted, 0},
-    {5, Source::fixed, 64},
-    {kLinkMax, Source::linkMax, 0},
-    {7, Source::fixed, 255},
-    {8, Source::fixed, 255},
-    {kNameMax, Source::nameMax, 0},
-    {kNoTrunc, Source::noTrunc, 0},
-    {11, Source::fixed, NFS_MAXPATHLEN},
-    {12, Source::fixed, 512},
-    {13, Source::fixed, 0},
-    {19, Source::fixed, 1},
-    {20, Source::fixed, 0},
-}};
-
-int pathconfValue(const Nfs3PathconfInfo &pc, const PathconfValue &entry)
-{
-    switch (entry.source) {
-    case Source::chownRestricted: return static_cast<int>(pc.chown_restricted);
-    case Source::linkMax: return static_cast<int>(pc.linkmax);
-    case Source::nameMax: return static_cast<int>(pc.name_max);
-    case Source::noTrunc: return static_cast<int>(pc.no_trunc);
-    default: return entry.value;
-    }
 }
 
 // The largest transfer both directions allow. A zero stands for "no limit given": with exactly
@@ -187,13 +152,7 @@ nfsres::Result<int> Nfs3Driver::pathconf(NfsOpenFile *file, int *pSelector)
     Nfs3PathconfInfo pc{};
     if (const nfsres::Status asked = Nfs3Protocol::pathconfGet(file->pDev->host, file->fh, &pc); !asked.ok())
         return asked.fail();
-    const auto *chosen =
-        std::find_if(kPathconf.begin(), kPathconf.end(),
-                     [selector = *pSelector](const PathconfValue &e) { return e.selector == selector; });
-    if (chosen == kPathconf.end())
-        return nfsres::Fail{K_EINVAL};
-    *pSelector = pathconfValue(pc, *chosen);
-    return 0;
+    return nfsdrv::pathconfAnswer(pc, pSelector);
 }
 
 bool Nfs3Driver::deviceParts(NfsDevice *dev)

@@ -1,17 +1,24 @@
 // The version 4 driver's own parts (nfs4Driver.h): path walks over LOOKUP, creation by OPEN or
-// CREATE, the open state of a file open for data, names, sizes and attributes over the state
-// layer (nfs/state).
+// CREATE, the open state of a file open for data, names, links, sizes and attributes over the
+// state layer (nfs/state).
 #include "drv/nfs4Driver.h"
 
 #include "cache/nfsCacheFile.h"
 #include "drv/nfsDrvOpen.h"
 #include "drv/nfsDrvTransfer.h"
+#include "ops/nfsPathRewrite.h"
+#include "state/nfs4LinkOps.h"
 #include "state/nfs4NameOps.h"
 
+#include <brisnel/nfsConfigLib.h>
 #include <brisnel/nfsErrors.h>
+#include <kernel/iosLib.h>
+#include <kernel/pathLib.h>
 
+#include <algorithm>
 #include <cstdlib>
 #include <cstring>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -55,27 +62,82 @@ Nfs4Handle handleIn(Nfs4ClientState *state, const NfsFh &fh)
     return Nfs4Handle{fh, stateid4{}, state, nullptr};
 }
 
+// The path through the link at parts[at] whose text is TEXT: the components before it, the
+// text taken relative to them (to the mount's root when it starts with '/'), then the
+// components after it, condensed. Rooted at the mount, so that ".." never climbs above it.
+// An empty text names nothing (K_ENOENT), one with a NUL byte cannot be told from its cut form
+// (K_EIO); a result of NFS_MAX_PATH bytes or more fails with K_ENAMETOOLONG.
+Result<std::string> throughLink(const std::vector<std::string> &parts, std::size_t at,
+                                const std::string &text)
+{
+    if (text.empty())
+        return Fail{K_ENOENT};
+    if (text.find('\0') != std::string::npos)
+        return Fail{K_EIO};
+    std::string rewritten;
+    if (text[0] != '/') {
+        for (std::size_t i = 0; i < at; ++i)
+            rewritten += "/" + parts[i];
+    }
+    rewritten += "/" + text;
+    for (std::size_t i = at + 1; i < parts.size(); ++i)
+        rewritten += "/" + parts[i];
+    if (rewritten.size() >= NFS_MAX_PATH)
+        return Fail{K_ENAMETOOLONG};
+    nfspath::PathText condensed{};
+    rewritten.copy(condensed.data(), rewritten.size());
+    pathCondense(condensed.data());
+    return std::string(condensed.data());
+}
+
+// The path through the link LINK met at parts[at], as throughLink has it.
+Result<std::string> linkFollowed(Nfs4ClientState &state, const NfsFh &link,
+                                 const std::vector<std::string> &parts, std::size_t at)
+{
+    const Result<std::string> text = nfs4ReadLink(state, link);
+    if (!text.ok())
+        return text.fail();
+    return throughLink(parts, at, text.value());
+}
+
 // The folder that holds the last component of PATH, and that component.
 struct Parent {
     Nfs4Handle dir;
     std::string name;
 };
 
+// Links in the folder part are followed, as many as the I/O system follows for one path
+// (then K_ELOOP); the last component is not looked at.
 Result<Parent> parentOf(Nfs4Device *dev, const char *path)
 {
     std::vector<std::string> parts = componentsOf(path);
     if (parts.empty())
         return Fail{NFS_ERRNO_INVAL};
-    Parent parent{dev->mountFh, parts.back()};
-    parts.pop_back();
-    for (const std::string &part : parts) {
-        const Result<Nfs4Object> step = nfs4Lookup(*dev->mountFh.state, parent.dir.fh, part.c_str());
-        NFS_TRY(step);
-        if (step.value().attrs.type != NF4DIR)
-            return Fail{nfs4Error(step.value().attrs.type == NF4LNK ? NFS4ERR_SYMLINK : NFS4ERR_NOTDIR)};
-        parent.dir = handleIn(dev->mountFh.state, step.value().fh);
+    Nfs4ClientState &state = *dev->mountFh.state;
+    for (int round = 0; round <= K_IOS_MAX_RESTARTS; ++round) {
+        Parent parent{dev->mountFh, parts.back()};
+        std::optional<Nfs4Object> link;
+        std::size_t i = 0;
+        for (; i + 1 < parts.size() && !link.has_value(); ++i) {
+            const Result<Nfs4Object> step = nfs4Lookup(state, parent.dir.fh, parts[i].c_str());
+            NFS_TRY(step);
+            if (step.value().attrs.type == NF4LNK)
+                link = step.value();
+            else if (step.value().attrs.type != NF4DIR)
+                return Fail{nfs4Error(NFS4ERR_NOTDIR)};
+            else
+                parent.dir = handleIn(dev->mountFh.state, step.value().fh);
+        }
+        if (!link.has_value())
+            return parent;
+        const Result<std::string> through = linkFollowed(state, link->fh, parts, i - 1);
+        if (!through.ok())
+            return through.fail();
+        parts = componentsOf(through.value().c_str());
+        if (parts.empty())
+            return Fail{NFS_ERRNO_INVAL};
     }
-    return parent;
+    return Fail{K_ELOOP};
 }
 
 // The share access an open of the mode needs.
@@ -104,8 +166,9 @@ std::optional<Nfs4OpenFile> Nfs4Driver::Lookup::takeOpen() const
     return open;
 }
 
-// A link as the last component is the object found only where the caller stops at links: it
-// is not followed (NFS4ERR_SYMLINK), so that no data call goes to a link.
+// A link met on the way, or as the last component where the caller does not stop at links,
+// rewrites the path through it (K_FOLLOW_LINK), as over version 3: the I/O system walks the
+// new path, so that no data call goes to a link.
 Result<int> Nfs4Driver::Lookup::run(Nfs4Device *dev, char *path, bool stopAtLink)
 {
     Nfs4ClientState *state = dev->mountFh.state;
@@ -125,15 +188,20 @@ Result<int> Nfs4Driver::Lookup::run(Nfs4Device *dev, char *path, bool stopAtLink
         dirFound_ = last;
         const Result<Nfs4Object> step = nfs4Lookup(*state, dir_.fh, parts[i].c_str());
         NFS_TRY(step);
-        if (last && step.value().attrs.type == NF4LNK && !stopAtLink)
-            return Fail{nfs4Error(NFS4ERR_SYMLINK)};
+        if (step.value().attrs.type == NF4LNK && !(last && stopAtLink)) {
+            const Result<std::string> through = linkFollowed(*state, step.value().fh, parts, i);
+            if (!through.ok())
+                return through.fail();
+            nfspath::replace(path, through.value().c_str());
+            return K_FOLLOW_LINK;
+        }
         if (last) {
             object_ = handleIn(state, step.value().fh);
             attr_ = nfs4Fattr3Of(step.value().attrs);
             return 0;
         }
         if (step.value().attrs.type != NF4DIR)
-            return Fail{nfs4Error(step.value().attrs.type == NF4LNK ? NFS4ERR_SYMLINK : NFS4ERR_NOTDIR)};
+            return Fail{nfs4Error(NFS4ERR_NOTDIR)};
         dir_ = handleIn(state, step.value().fh);
     }
     return 0;
@@ -235,6 +303,36 @@ Result<int> Nfs4Driver::rename(Nfs4File *file, const char *newPath)
         return target.fail();
     return nfsres::zeroOr(nfs4Rename(*dev->mountFh.state, file->dirFh.fh, lastOf(file->name).c_str(),
                                      target.value().dir.fh, target.value().name.c_str()));
+}
+
+Result<int> Nfs4Driver::link(Nfs4File *file, char *newPath)
+{
+    Nfs4Device *dev = file->pDev;
+    const Result<Parent> target = parentOf(dev, newPath);
+    if (!target.ok())
+        return target.fail();
+    return nfsres::zeroOr(
+        nfs4Link(*dev->mountFh.state, file->fh.fh, target.value().dir.fh, target.value().name.c_str()));
+}
+
+Result<int> Nfs4Driver::symlink(Nfs4Device *dev, char *path, const char *target)
+{
+    const Result<Parent> where = parentOf(dev, path);
+    if (!where.ok())
+        return where.fail();
+    return nfsres::zeroOr(
+        nfs4Symlink(*dev->mountFh.state, where.value().dir.fh, where.value().name.c_str(), target));
+}
+
+// As version 3's: the server's text as it stands, NUL bytes and all, cut at the buffer's size.
+Result<int> Nfs4Driver::linkText(Nfs4File *file, char *buffer, std::size_t size)
+{
+    const Result<std::string> text = nfs4ReadLink(*file->fh.state, file->fh.fh);
+    if (!text.ok())
+        return text.fail();
+    const std::size_t stored = std::min(size, text.value().size());
+    text.value().copy(buffer, stored);
+    return static_cast<int>(stored); // at most NFS4_LINK_MAX
 }
 
 Result<int> Nfs4Driver::renameInPlace(Nfs4Device *dev, const Nfs4Handle &dir, const char *oldPath,

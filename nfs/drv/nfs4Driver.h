@@ -3,8 +3,9 @@
 // server's (given back at its close, after its data is safe), whose state id its READs,
 // WRITEs and size changes carry; COMMIT follows version 3's verifier rules through the cache.
 // The device holds a user of the server's version 4 state from its mount to its release.
-// Symbolic links, hard links and the file system's status are not served (K_ENOSYS); a link met
-// inside a path fails the walk with NFS4ERR_SYMLINK's number.
+// Hard links (LINK), symbolic links (CREATE of a link, READLINK) and the file system's figures
+// (GETATTR of its space, file slots and limits) are served as version 3 serves them; a link
+// met inside a path is followed as over version 3 (the path rewritten, K_FOLLOW_LINK).
 #ifndef NFS_DRV_NFS4DRIVER_H
 #define NFS_DRV_NFS4DRIVER_H
 
@@ -45,7 +46,8 @@ struct Nfs4Driver {
         Lookup(const Lookup &) = delete;
         Lookup &operator=(const Lookup &) = delete;
         ~Lookup();
-        // 0; a missing last component fails with NFS4ERR_NOENT's number, its folder found.
+        // 0, or K_FOLLOW_LINK with PATH rewritten through a link; a missing last component
+        // fails with NFS4ERR_NOENT's number, its folder found.
         nfsres::Result<int> run(Nfs4Device *dev, char *path, bool stopAtLink = false);
         // The last component made in the folder found: a folder (K_S_IFDIR in mode) or a file,
         // opened for reading and writing. exclusive: refused (EXIST) when the name exists.
@@ -80,9 +82,11 @@ struct Nfs4Driver {
     static nfsres::Result<int> sizeSet(Nfs4Device *dev, const Nfs4Handle &fh, uint64_t size, fattr3 *attr);
     static nfsres::Result<int> attrSet(Nfs4File *file, const NfsAttrChange &change);
     static nfsres::Status attrFresh(Nfs4File *file);
-    static nfsres::Result<int> link(Nfs4File *, char *) { return nfsres::Fail{K_ENOSYS}; }
-    static nfsres::Result<int> symlink(Nfs4Device *, char *, const char *) { return nfsres::Fail{K_ENOSYS}; }
-    static nfsres::Result<int> linkText(Nfs4File *, char *, std::size_t) { return nfsres::Fail{K_ENOSYS}; }
+    // A further name, newPath, for the file; a symbolic link at path holding target as it
+    // stands; the text of the link the file is (at most size bytes, not terminated: the count).
+    static nfsres::Result<int> link(Nfs4File *file, char *newPath);
+    static nfsres::Result<int> symlink(Nfs4Device *dev, char *path, const char *target);
+    static nfsres::Result<int> linkText(Nfs4File *file, char *buffer, std::size_t size);
     static void fileAttrGet(const fattr3 *attr, struct kstat *pStat) { nfs3FileAttrGet(attr, pStat); }
     static int dataSafe(Nfs4File *file, int writeBackError);
     static nfsres::Status reachable(uint64_t pos, uint64_t count)
@@ -97,8 +101,10 @@ struct Nfs4Driver {
     static nfsres::Result<int> dirReadOne(Nfs4File *file, KDIR *pDir);
     // The open folder's page of names released.
     static void listingRelease(Nfs4File *file);
-    static nfsres::Result<int> fsAttrGet(Nfs4File *, struct kstatfs *) { return nfsres::Fail{K_ENOSYS}; }
-    static nfsres::Result<int> pathconf(Nfs4File *, int *) { return nfsres::Fail{K_ENOSYS}; }
+    // The file system's status record and path configuration, from its figures (nfs4FsFigures.h)
+    // as version 3's come from FSSTAT and PATHCONF.
+    static nfsres::Result<int> fsAttrGet(Nfs4File *file, struct kstatfs *pFsStat);
+    static nfsres::Result<int> pathconf(Nfs4File *file, int *pSelector);
     static constexpr bool servesPaths = true;
 
     static nfsres::Result<int> cacheAlloc(NfsDataCache *cache)

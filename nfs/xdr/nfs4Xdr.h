@@ -80,14 +80,24 @@ enum Nfs4Attr : u_int {
     FATTR4_FSID = 8,
     FATTR4_LEASE_TIME = 10,
     FATTR4_RDATTR_ERROR = 11,
+    FATTR4_CHOWN_RESTRICTED = 18,
     FATTR4_FILEHANDLE = 19,
     FATTR4_FILEID = 20,
+    FATTR4_FILES_AVAIL = 21,
+    FATTR4_FILES_FREE = 22,
+    FATTR4_FILES_TOTAL = 23,
+    FATTR4_MAXLINK = 28,
+    FATTR4_MAXNAME = 29,
     FATTR4_MAXREAD = 30,
     FATTR4_MAXWRITE = 31,
     FATTR4_MODE = 33,
+    FATTR4_NO_TRUNC = 34,
     FATTR4_NUMLINKS = 35,
     FATTR4_OWNER = 36,
     FATTR4_OWNER_GROUP = 37,
+    FATTR4_SPACE_AVAIL = 42,
+    FATTR4_SPACE_FREE = 43,
+    FATTR4_SPACE_TOTAL = 44,
     FATTR4_SPACE_USED = 45,
     FATTR4_TIME_ACCESS = 47,
     FATTR4_TIME_ACCESS_SET = 48,
@@ -238,14 +248,24 @@ struct fattr4 {
     fsid4 fsid;
     uint32_t lease_time;
     nfsstat4 rdattr_error;
+    bool_t chown_restricted;
     nfs_fh4 filehandle;
     uint64_t fileid;
+    uint64_t files_avail;
+    uint64_t files_free;
+    uint64_t files_total;
+    uint32_t maxlink;
+    uint32_t maxname;
     uint64_t maxread;
     uint64_t maxwrite;
     uint32_t mode;
+    bool_t no_trunc;
     uint32_t numlinks;
     Nfs4Owner owner;
     Nfs4Owner owner_group;
+    uint64_t space_avail;
+    uint64_t space_free;
+    uint64_t space_total;
     uint64_t space_used;
     nfstime4 time_access;
     settime4 time_access_set;

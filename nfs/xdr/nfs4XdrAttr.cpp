@@ -17,6 +17,16 @@ bool_t xdrOwner(XDR *xdrs, Nfs4Owner *owner)
     return counted(xdrs, &owner->len, owner->val, NFS4_OWNER_MAX);
 }
 
+/* bool: 0 or 1 on the wire; any other word is refused rather than read as true. */
+bool_t xdrBool(XDR *xdrs, bool_t *value)
+{
+    uint32_t word = *value != 0 ? 1 : 0;
+    if (!xdr_uint32_t(xdrs, &word) || word > 1)
+        return FALSE;
+    *value = static_cast<bool_t>(word);
+    return TRUE;
+}
+
 /* struct fsid4 { uint64_t major; uint64_t minor; }; */
 bool_t xdrFsid(XDR *xdrs, fsid4 *fsid)
 {
@@ -36,7 +46,7 @@ constexpr u_int settimeSize(const settime4 &t)
 }
 
 // In ascending attribute number, the order of the values on the wire.
-const std::array<Codec, 21> codecs{{
+const std::array<Codec, 31> codecs{{
     {FATTR4_SUPPORTED_ATTRS, [](XDR *x, fattr4 *a) { return xdr_bitmap4(x, &a->supported_attrs); },
      [](const fattr4 &a) { return 4 + 4 * a.supported_attrs.wireWords; }},
     {FATTR4_TYPE, [](XDR *x, fattr4 *a) { return enumValue(x, &a->type); },
@@ -50,15 +60,29 @@ const std::array<Codec, 21> codecs{{
      [](const fattr4 &) { return 4u; }},
     {FATTR4_RDATTR_ERROR, [](XDR *x, fattr4 *a) { return xdr_nfsstat4(x, &a->rdattr_error); },
      [](const fattr4 &) { return 4u; }},
+    {FATTR4_CHOWN_RESTRICTED, [](XDR *x, fattr4 *a) { return xdrBool(x, &a->chown_restricted); },
+     [](const fattr4 &) { return 4u; }},
     {FATTR4_FILEHANDLE, [](XDR *x, fattr4 *a) { return xdr_nfs_fh4(x, &a->filehandle); },
      [](const fattr4 &a) { return opaqueSize(a.filehandle.len); }},
     {FATTR4_FILEID, [](XDR *x, fattr4 *a) { return xdr_uint64_t(x, &a->fileid); },
      [](const fattr4 &) { return 8u; }},
+    {FATTR4_FILES_AVAIL, [](XDR *x, fattr4 *a) { return xdr_uint64_t(x, &a->files_avail); },
+     [](const fattr4 &) { return 8u; }},
+    {FATTR4_FILES_FREE, [](XDR *x, fattr4 *a) { return xdr_uint64_t(x, &a->files_free); },
+     [](const fattr4 &) { return 8u; }},
+    {FATTR4_FILES_TOTAL, [](XDR *x, fattr4 *a) { return xdr_uint64_t(x, &a->files_total); },
+     [](const fattr4 &) { return 8u; }},
+    {FATTR4_MAXLINK, [](XDR *x, fattr4 *a) { return xdr_uint32_t(x, &a->maxlink); },
+     [](const fattr4 &) { return 4u; }},
+    {FATTR4_MAXNAME, [](XDR *x, fattr4 *a) { return xdr_uint32_t(x, &a->maxname); },
+     [](const fattr4 &) { return 4u; }},
     {FATTR4_MAXREAD, [](XDR *x, fattr4 *a) { return xdr_uint64_t(x, &a->maxread); },
      [](const fattr4 &) { return 8u; }},
     {FATTR4_MAXWRITE, [](XDR *x, fattr4 *a) { return xdr_uint64_t(x, &a->maxwrite); },
      [](const fattr4 &) { return 8u; }},
     {FATTR4_MODE, [](XDR *x, fattr4 *a) { return xdr_uint32_t(x, &a->mode); },
+     [](const fattr4 &) { return 4u; }},
+    {FATTR4_NO_TRUNC, [](XDR *x, fattr4 *a) { return xdrBool(x, &a->no_trunc); },
      [](const fattr4 &) { return 4u; }},
     {FATTR4_NUMLINKS, [](XDR *x, fattr4 *a) { return xdr_uint32_t(x, &a->numlinks); },
      [](const fattr4 &) { return 4u; }},
@@ -66,6 +90,12 @@ const std::array<Codec, 21> codecs{{
      [](const fattr4 &a) { return opaqueSize(a.owner.len); }},
     {FATTR4_OWNER_GROUP, [](XDR *x, fattr4 *a) { return xdrOwner(x, &a->owner_group); },
      [](const fattr4 &a) { return opaqueSize(a.owner_group.len); }},
+    {FATTR4_SPACE_AVAIL, [](XDR *x, fattr4 *a) { return xdr_uint64_t(x, &a->space_avail); },
+     [](const fattr4 &) { return 8u; }},
+    {FATTR4_SPACE_FREE, [](XDR *x, fattr4 *a) { return xdr_uint64_t(x, &a->space_free); },
+     [](const fattr4 &) { return 8u; }},
+    {FATTR4_SPACE_TOTAL, [](XDR *x, fattr4 *a) { return xdr_uint64_t(x, &a->space_total); },
+     [](const fattr4 &) { return 8u; }},
     {FATTR4_SPACE_USED, [](XDR *x, fattr4 *a) { return xdr_uint64_t(x, &a->space_used); },
      [](const fattr4 &) { return 8u; }},
     {FATTR4_TIME_ACCESS, [](XDR *x, fattr4 *a) { return xdr_nfstime4(x, &a->time_access); },

@@ -19,12 +19,15 @@
 #include <gtest/gtest.h>
 
 #include <sys/stat.h>
+#include <sys/statvfs.h>
 #include <unistd.h>
 
 #include <algorithm>
+#include <cmath>
 #include <array>
 #include <cstring>
 #include <filesystem>
+#include <functional>
 #include <fstream>
 #include <iterator>
 #include <random>
@@ -268,8 +271,8 @@ TEST_F(Nfs4DriverLive, FoldersNamesAndListings)
 }
 
 // A file removed while open stays readable through its descriptor until the close, and is gone
-// on the server then; a symbolic link is not followed (NFS4ERR_SYMLINK), and removed itself.
-TEST_F(Nfs4DriverLive, OpenFileOutlivesItsRemovalAndLinksAreNotFollowed)
+// on the server then; a symbolic link is followed by an open, and removed itself.
+TEST_F(Nfs4DriverLive, OpenFileOutlivesItsRemovalAndLinksAreFollowed)
 {
     putOnServer("kept", {'k', 'e', 'p', 't'});
     const int fd = kOpen(dev("kept").c_str(), K_O_RDONLY, 0);
@@ -282,11 +285,223 @@ TEST_F(Nfs4DriverLive, OpenFileOutlivesItsRemovalAndLinksAreNotFollowed)
 
     putOnServer("target", {'t'});
     std::filesystem::create_symlink("target", host("link"));
-    EXPECT_EQ(kOpen(dev("link").c_str(), K_O_RDONLY, 0), -1);
-    EXPECT_EQ(errnoGet(), NFS_ERRNO_BASE | 10029) << "NFS4ERR_SYMLINK";
+    EXPECT_EQ(readBack("link", 8), std::vector<char>{'t'});
     ASSERT_EQ(kRemove(dev("link").c_str()), 0) << std::hex << errnoGet();
     EXPECT_FALSE(std::filesystem::is_symlink(host("link")));
     EXPECT_EQ(onServer("target"), std::vector<char>{'t'});
+}
+
+// A further name reads and writes the same bytes as the first (one inode on the server, two
+// links); a symbolic link holds its text as given, which reads back whole or cut at the
+// buffer, without a terminator; a link opened itself shows as a link. Names taken are refused
+// with version 3's numbers (NFS4ERR_EXIST is 17 as NFS3ERR_EXIST is).
+TEST_F(Nfs4DriverLive, HardAndSymbolicLinksAndTheirText)
+{
+    putOnServer("f", {'f', 'i', 'l', 'e'});
+    ASSERT_EQ(kLink(dev("f").c_str(), dev("hard").c_str()), 0) << std::hex << errnoGet();
+    struct stat first {};
+    struct stat second {};
+    ASSERT_EQ(::lstat(host("f").c_str(), &first), 0);
+    ASSERT_EQ(::lstat(host("hard").c_str(), &second), 0);
+    EXPECT_EQ(first.st_ino, second.st_ino);
+    EXPECT_EQ(first.st_nlink, 2u);
+    EXPECT_EQ(readBack("hard", 3), (std::vector<char>{'f', 'i', 'l', 'e'}));
+    const int writer = kOpen(dev("hard").c_str(), K_O_WRONLY, 0);
+    ASSERT_GE(writer, 0) << std::hex << errnoGet();
+    ASSERT_EQ(kWrite(writer, "F", 1), 1);
+    EXPECT_EQ(kClose(writer), 0);
+    EXPECT_EQ(onServer("f"), (std::vector<char>{'F', 'i', 'l', 'e'})) << "written through the other name";
+    EXPECT_EQ(readBack("f", 4), (std::vector<char>{'F', 'i', 'l', 'e'}));
+    struct kstat st {};
+    ASSERT_EQ(kStat(dev("f").c_str(), &st), 0);
+    EXPECT_EQ(st.st_nlink, 2u);
+
+    ASSERT_EQ(kSymlink("f", dev("soft").c_str()), 0) << std::hex << errnoGet();
+    ASSERT_EQ(kSymlink("../nowhere/at/all", dev("dangling").c_str()), 0) << std::hex << errnoGet();
+    const std::string longText = "a/" + std::string(900, 'x');
+    ASSERT_EQ(kSymlink(longText.c_str(), dev("long").c_str()), 0) << std::hex << errnoGet();
+    ASSERT_EQ(kMkdir(dev("sub").c_str(), 0755), 0);
+    ASSERT_EQ(kSymlink("../f", dev("sub/up").c_str()), 0) << std::hex << errnoGet();
+
+    const struct {
+        const char *name;
+        std::size_t size;
+        std::string expected;
+    } reads[] = {{"soft", 64, "f"},
+                 {"dangling", 64, "../nowhere/at/all"},
+                 {"dangling", 5, "../no"},
+                 {"long", 1024, longText},
+                 {"sub/up", 64, "../f"}};
+    for (const auto &r : reads) {
+        std::array<char, 1100> onHost{};
+        const ssize_t held = ::readlink(host(r.name).c_str(), onHost.data(), onHost.size());
+        ASSERT_GT(held, 0) << r.name;
+        EXPECT_EQ(std::string(onHost.data(), static_cast<std::size_t>(held)).substr(0, r.size), r.expected)
+            << r.name << ": the text as the server holds it";
+        std::array<char, 1100> buf{};
+        buf.fill('#');
+        const int n = kReadlink(dev(r.name).c_str(), buf.data(), r.size);
+        ASSERT_EQ(n, static_cast<int>(r.expected.size())) << r.name << std::hex << " " << errnoGet();
+        EXPECT_EQ(std::string(buf.data(), r.expected.size()), r.expected) << r.name;
+        EXPECT_EQ(buf[r.expected.size()], '#') << r.name << ": no terminator";
+    }
+
+    const int link = kOpen(dev("soft").c_str(), K_O_PATH | K_O_NOFOLLOW, 0);
+    ASSERT_GE(link, 0) << std::hex << errnoGet();
+    ASSERT_EQ(kFstat(link, &st), 0);
+    EXPECT_EQ(st.st_mode & K_S_IFMT, static_cast<uint32_t>(K_S_IFLNK));
+    EXPECT_EQ(kClose(link), 0);
+
+    std::array<char, 8> buf{};
+    const struct {
+        const char *what;
+        std::function<int()> call;
+        int error; // 0: any
+    } refused[] = {
+        {"a name taken, as a link", [&] { return kLink(dev("f").c_str(), dev("hard").c_str()); },
+         NFS_ERRNO_BASE | 17}, // NFS4ERR_EXIST, NFS3ERR_EXIST's number
+        {"a name taken, as a symbolic link", [&] { return kSymlink("g", dev("soft").c_str()); },
+         NFS_ERRNO_BASE | 17},
+        {"a link in a missing folder", [&] { return kSymlink("g", dev("none/soft").c_str()); },
+         NFS_ERRNO_BASE | 2},
+        {"the text of a file", [&] { return kReadlink(dev("f").c_str(), buf.data(), buf.size()); }, 0},
+    };
+    for (const auto &r : refused) {
+        EXPECT_EQ(r.call(), -1) << r.what;
+        if (r.error != 0) {
+            EXPECT_EQ(errnoGet(), r.error) << r.what << std::hex << " " << errnoGet();
+        }
+    }
+    std::array<char, 8> text{};
+    EXPECT_EQ(::readlink(host("soft").c_str(), text.data(), text.size()), 1);
+    EXPECT_EQ(std::string(text.data()), "f") << "left as it was";
+    EXPECT_EQ(onServer("f"), (std::vector<char>{'F', 'i', 'l', 'e'}));
+}
+
+// Paths through symbolic links made on the server: a folder's link, a link relative to its
+// folder, one from the mount's root, a link to a link; a cycle ends with K_ELOOP and a link to
+// nothing with NFS4ERR_NOENT. Creation, removal, links and renames through a folder's link
+// land in the folder, the link left as it is.
+TEST_F(Nfs4DriverLive, PathsThroughSymbolicLinks)
+{
+    std::filesystem::create_directory(host("d"));
+    std::filesystem::permissions(host("d"), std::filesystem::perms::all);
+    putOnServer("d/in", {'i', 'n'});
+    putOnServer("f", {'f'});
+    std::filesystem::create_directory_symlink("d", host("dl"));
+    std::filesystem::create_symlink("../f", host("d/up"));
+    std::filesystem::create_symlink("/" + folder_ + "/d/in", host("abs"));
+    std::filesystem::create_symlink("loop2", host("loop1"));
+    std::filesystem::create_symlink("loop1", host("loop2"));
+    std::filesystem::create_symlink("nowhere", host("dangling"));
+
+    const struct {
+        const char *path;
+        std::vector<char> bytes; // empty: refused with error
+        int error;
+    } reads[] = {
+        {"dl/in", {'i', 'n'}, 0},
+        {"d/up", {'f'}, 0},
+        {"abs", {'i', 'n'}, 0},
+        {"dl/up", {'f'}, 0},
+        {"dl/../f", {'f'}, 0},
+        {"loop1", {}, K_ELOOP},
+        {"dangling", {}, NFS_ERRNO_BASE | 2},
+        {"loop1/x", {}, K_ELOOP},
+    };
+    for (const auto &r : reads) {
+        const int fd = kOpen(dev(r.path).c_str(), K_O_RDONLY, 0);
+        if (r.bytes.empty()) {
+            EXPECT_EQ(fd, -1) << r.path;
+            EXPECT_EQ(errnoGet(), r.error) << r.path << std::hex << " " << errnoGet();
+            if (fd >= 0)
+                kClose(fd);
+            continue;
+        }
+        ASSERT_GE(fd, 0) << r.path << std::hex << " " << errnoGet();
+        EXPECT_EQ(readAll(fd, 16), r.bytes) << r.path;
+        EXPECT_EQ(kClose(fd), 0);
+    }
+
+    const int made = kOpen(dev("dl/new").c_str(), K_O_WRONLY | K_O_CREAT, 0644);
+    ASSERT_GE(made, 0) << std::hex << errnoGet();
+    ASSERT_EQ(kWrite(made, "new", 3), 3);
+    EXPECT_EQ(kClose(made), 0);
+    EXPECT_EQ(onServer("d/new"), (std::vector<char>{'n', 'e', 'w'}));
+    ASSERT_EQ(kSymlink("in", dev("dl/soft").c_str()), 0) << std::hex << errnoGet();
+    EXPECT_TRUE(std::filesystem::is_symlink(host("d/soft")));
+    ASSERT_EQ(kLink(dev("f").c_str(), dev("dl/hard").c_str()), 0) << std::hex << errnoGet();
+    EXPECT_TRUE(std::filesystem::equivalent(host("f"), host("d/hard")));
+    ASSERT_EQ(kRename(dev("d/new").c_str(), dev("dl/renamed").c_str()), 0) << std::hex << errnoGet();
+    EXPECT_EQ(onServer("d/renamed"), (std::vector<char>{'n', 'e', 'w'}));
+    ASSERT_EQ(kRemove(dev("dl/in").c_str()), 0) << std::hex << errnoGet();
+    EXPECT_FALSE(std::filesystem::exists(host("d/in")));
+    ASSERT_EQ(kRemove(dev("abs").c_str()), 0) << "the link itself";
+    EXPECT_FALSE(std::filesystem::is_symlink(host("abs")));
+    EXPECT_TRUE(std::filesystem::is_symlink(host("dl"))) << "left as it was";
+}
+
+// The file system's figures as the kernel's status record and path configuration show them,
+// against what the exported folder's own file system says.
+TEST_F(Nfs4DriverLive, FileSystemFiguresAndPathConfiguration)
+{
+    putOnServer("st", std::vector<char>(1234, 's'));
+    struct kstatfs fs {};
+    ASSERT_EQ(kStatfs(dev("st").c_str(), &fs), 0) << std::hex << errnoGet();
+    struct statvfs onHost {};
+    ASSERT_EQ(::statvfs(host("").c_str(), &onHost), 0);
+    const auto kib = [&onHost](fsblkcnt_t blocks) {
+        return static_cast<double>(blocks) * static_cast<double>(onHost.f_frsize) / 1024.0;
+    };
+    // Free space moves while other suites run: within 2% or 64 MiB of what the host says.
+    const auto near = [](double expected, uint32_t shown) {
+        return std::abs(expected - shown) <= std::max(expected * 0.02, 65536.0);
+    };
+    EXPECT_EQ(fs.f_bsize, 1024);
+    EXPECT_GT(fs.f_blocks, 0u);
+    EXPECT_TRUE(near(kib(onHost.f_blocks), fs.f_blocks)) << kib(onHost.f_blocks) << " " << fs.f_blocks;
+    EXPECT_TRUE(near(kib(onHost.f_bfree), fs.f_bfree)) << kib(onHost.f_bfree) << " " << fs.f_bfree;
+    EXPECT_TRUE(near(kib(onHost.f_bavail), fs.f_bavail)) << kib(onHost.f_bavail) << " " << fs.f_bavail;
+    EXPECT_LE(fs.f_bavail, fs.f_bfree);
+    EXPECT_LE(fs.f_bfree, fs.f_blocks);
+    EXPECT_LE(fs.f_ffree, fs.f_files);
+    if (onHost.f_files != 0) {
+        EXPECT_TRUE(near(static_cast<double>(onHost.f_files), fs.f_files))
+            << onHost.f_files << " " << fs.f_files;
+    }
+
+    const int fd = kOpen(dev("st").c_str(), K_O_RDONLY, 0);
+    ASSERT_GE(fd, 0);
+    // The server's limits need not be the host's: its maxname is at least what the folder's
+    // file system allows, its maxlink at least the two links a file has after a link.
+    const struct {
+        int selector;
+        long value;
+        bool atLeast; // the value is the least the answer may be
+    } answers[] = {
+        {9, static_cast<long>(onHost.f_namemax), true},
+        {6, 2, true},
+        {5, 64, false},
+        {11, 1024, false},
+        {3, 1, false},
+    };
+    for (const auto &a : answers) {
+        int value = a.selector;
+        ASSERT_EQ(kIoctl(fd, K_FIOPATHCONF, reinterpret_cast<intptr_t>(&value)), 0)
+            << a.selector << std::hex << " " << errnoGet();
+        if (a.atLeast) {
+            EXPECT_GE(value, a.value) << a.selector;
+        } else {
+            EXPECT_EQ(value, a.value) << a.selector;
+        }
+    }
+    for (int refused : {14, 2, 21}) {
+        int value = refused;
+        EXPECT_EQ(kIoctl(fd, K_FIOPATHCONF, reinterpret_cast<intptr_t>(&value)), -1) << refused;
+        EXPECT_EQ(errnoGet(), K_EINVAL);
+        EXPECT_EQ(value, refused) << "left alone";
+    }
+    EXPECT_EQ(kClose(fd), 0);
 }
 
 // A sync makes what the cache holds reach the server before the close; a size change goes

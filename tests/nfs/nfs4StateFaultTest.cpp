@@ -9,6 +9,8 @@
 #include "server/scriptedServer.h"
 #include "state/nfs4ClientState.h"
 #include "state/nfs4FileData.h"
+#include "state/nfs4FsFigures.h"
+#include "state/nfs4LinkOps.h"
 #include "state/nfs4Locks.h"
 #include "state/nfs4MountWalk.h"
 #include "state/nfs4NameOps.h"
@@ -64,9 +66,46 @@ struct Faults {
     int restart = 0;  // SEQUENCEs (4.1) or READs (4.0) before which the server restarts: client,
                       // session and opens forgotten, the state ids of before stale
     nfsstat4 reclaimStatus = NFS4_OK; // the answer to an OPEN with CLAIM_PREVIOUS
+    // The next READLINK's text length, or the next GETATTR's attribute list length, written as
+    // no encoder would: DECLARED is the length the reply gives, PRESENT the bytes after it.
+    struct Malformed {
+        nfs_opnum4 op = OP_ILLEGAL; // none
+        u_int declared = 0;         // the text's length, or the attribute list's
+        u_int present = 0;
+    } malformed{};
 };
 
 constexpr const char *kAbsent = "absent"; // the name an OPEN is refused with NFS4ERR_NOENT
+constexpr const char *kLinkText = "../scripted/target";
+constexpr uint64_t kSpaceTotal = 5ULL << 40; // 5 TiB: past 32 bits
+
+// RES as xdr_COMPOUND4res writes it, its last result an NFS4_OK READLINK or GETATTR whose text
+// length or attribute list length is FAULT's, followed by the bytes FAULT says are there
+// (space_total's bit set in the attribute mask).
+bool malformedEncode(XDR *out, COMPOUND4res *res, const Faults::Malformed &fault)
+{
+    u_int n = res->resarray.resarray_len;
+    if (!xdr_nfsstat4(out, &res->status) || !xdr_opaque_limit4(out, &res->tag) || !xdr_u_int(out, &n))
+        return false;
+    for (u_int i = 0; i + 1 < n; ++i) {
+        if (!xdr_nfs_resop4(out, &res->resarray.resarray_val[i]))
+            return false;
+    }
+    auto op = static_cast<int32_t>(fault.op);
+    u_int status = NFS4_OK;
+    if (!xdr_int32_t(out, &op) || !xdr_u_int(out, &status))
+        return false;
+    if (fault.op == OP_GETATTR) {
+        u_int words = 2;
+        uint32_t low = 0;
+        uint32_t high = 1U << (FATTR4_SPACE_TOTAL - 32);
+        if (!xdr_u_int(out, &words) || !xdr_uint32_t(out, &low) || !xdr_uint32_t(out, &high))
+            return false;
+    }
+    u_int declared = fault.declared;
+    std::vector<char> bytes(fault.present, 'x');
+    return xdr_u_int(out, &declared) && xdr_opaque(out, bytes.data(), fault.present);
+}
 
 class V4Server {
 public:
@@ -109,6 +148,11 @@ public:
         }
         if (std::exchange(locks.dropNow, false))
             return Reply::of(scripted::ReplyKind::silent);
+        const u_int n = res->resarray.resarray_len;
+        if (n > 0 && res->status == NFS4_OK && faults.malformed.op == res->resarray.resarray_val[n - 1].resop)
+            return Reply::ok([res, fault = std::exchange(faults.malformed, {})](XDR *out) {
+                return malformedEncode(out, res.get(), fault);
+            });
         return Reply::ok([res](XDR *out) { return xdr_COMPOUND4res(out, res.get()) != 0; });
     }
 
@@ -326,6 +370,14 @@ private:
         }
         case OP_GETATTR: {
             fattr4 &attrs = u.opgetattr;
+            if (nfs4BitmapHas(op.nfs_argop4_u.opgetattr, FATTR4_SPACE_TOTAL)) {
+                for (const u_int bit : {FATTR4_SPACE_TOTAL, FATTR4_SPACE_FREE, FATTR4_MAXNAME})
+                    nfs4BitmapSet(&attrs.attrmask, bit);
+                attrs.space_total = kSpaceTotal;
+                attrs.space_free = 3 << 20;
+                attrs.maxname = 200;
+                return NFS4_OK;
+            }
             for (const u_int bit : {FATTR4_TYPE, FATTR4_CHANGE, FATTR4_SIZE, FATTR4_FSID, FATTR4_LEASE_TIME,
                                     FATTR4_FILEID, FATTR4_MODE})
                 if (nfs4BitmapHas(op.nfs_argop4_u.opgetattr, bit))
@@ -341,6 +393,10 @@ private:
             std::memcpy(u.opgetfh.val, "root", 4);
             return NFS4_OK;
         case OP_LOOKUP: return NFS4_OK;
+        case OP_READLINK:
+            u.opreadlink =
+                Nfs4Bytes{static_cast<u_int>(std::strlen(kLinkText)), const_cast<char *>(kLinkText)};
+            return NFS4_OK;
         case OP_OPEN: return open(op.nfs_argop4_u.opopen, u.opopen);
         case OP_CLOSE: return close(op.nfs_argop4_u.opclose.seqid, op.nfs_argop4_u.opclose.open_stateid);
         case OP_READ: return read(op.nfs_argop4_u.opread.stateid, op.nfs_argop4_u.opread.count, u.opread);
@@ -659,6 +715,47 @@ TEST_F(Nfs4StateFault, ReadDirEntriesThatNameNoFileAreRefused)
         EXPECT_EQ(c.error, page.ok() ? 0 : page.error()) << c.name;
         EXPECT_EQ(c.error == 0 ? c.names.size() : 0U, page.ok() ? page.value().entries.size() : 0U) << c.name;
     }
+    nfs4StateRelease(state.value());
+}
+
+// A READLINK text or GETATTR attribute list whose length is absurd, or disagrees with the
+// values, is refused before anything is read past it; the session goes on to the next call.
+TEST_F(Nfs4StateFault, MalformedLinkTextAndFiguresAreRefused)
+{
+    const struct {
+        const char *name;
+        Faults::Malformed fault;
+    } cases[] = {
+        {"text length near 2^32", {OP_READLINK, 0xFFFFFFF0U, 64}},
+        {"text one byte over the limit", {OP_READLINK, NFS4_LINK_MAX + 1, NFS4_LINK_MAX + 4}},
+        {"attributes shorter than space_total", {OP_GETATTR, 4, 8}},
+        {"attributes longer than space_total", {OP_GETATTR, 12, 12}},
+        {"attribute list near 2^32", {OP_GETATTR, 0xFFFFFFF0U, 8}},
+    };
+    const nfsres::Result<Nfs4ClientState *> state = nfs4StateAcquire(kHost, Nfs4Minors::Automatic);
+    ASSERT_TRUE(state.ok());
+    const NfsFh fh = nfsFhOf("root", 4);
+    for (const auto &c : cases) {
+        {
+            const std::lock_guard held(v4_.lock);
+            v4_.faults.malformed = c.fault;
+        }
+        if (c.fault.op == OP_READLINK)
+            EXPECT_FALSE(nfs4ReadLink(*state.value(), fh).ok()) << c.name;
+        else
+            EXPECT_FALSE(nfs4FsFigures(*state.value(), fh).ok()) << c.name;
+        const nfsres::Result<std::string> text = nfs4ReadLink(*state.value(), fh);
+        ASSERT_TRUE(text.ok()) << c.name << std::hex << " 0x" << text.error();
+        EXPECT_EQ(text.value(), kLinkText) << c.name;
+    }
+    // Well formed: the figures as the server gives them, those it leaves out 0.
+    const nfsres::Result<Nfs4FsFigures> figures = nfs4FsFigures(*state.value(), fh);
+    ASSERT_TRUE(figures.ok()) << std::hex << figures.error();
+    EXPECT_EQ(figures.value().spaceTotal, kSpaceTotal);
+    EXPECT_EQ(figures.value().spaceFree, 3u << 20);
+    EXPECT_EQ(figures.value().maxName, 200u);
+    EXPECT_EQ(figures.value().filesTotal, 0u) << "not answered";
+    EXPECT_EQ(0, v4_.outOfOrder);
     nfs4StateRelease(state.value());
 }
 

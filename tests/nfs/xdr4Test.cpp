@@ -543,10 +543,47 @@ TEST(Xdr4Attributes, MalformedRecordsAreRefused)
         {"a client time in a settable time", fattrWire({FATTR4_TIME_MODIFY_SET}, Wire().u32(1).u64(1).u32(2)),
          true},
         {"an unknown time_how", fattrWire({FATTR4_TIME_MODIFY_SET}, Wire().u32(2)), false},
+        {"a flag of 1", fattrWire({FATTR4_NO_TRUNC}, Wire().u32(1)), true},
+        {"a flag of 2", fattrWire({FATTR4_CHOWN_RESTRICTED}, Wire().u32(2)), false},
+        {"space_total in 4 bytes", fattrWire({FATTR4_SPACE_TOTAL}, Wire().u32(7)), false},
+        {"maxname in 8 bytes", fattrWire({FATTR4_MAXNAME}, Wire().u64(255)), false},
     };
     for (const Case &c : cases) {
         EXPECT_EQ(decodesAttrs(c.wire), c.decodes) << c.name;
     }
+}
+
+// The file system's figures, in attribute-number order across the mask's two words.
+TEST(Xdr4Attributes, FileSystemFiguresRoundTrip)
+{
+    const Bytes wire = fattrWire({FATTR4_CHOWN_RESTRICTED, FATTR4_FILES_AVAIL, FATTR4_FILES_FREE,
+                                  FATTR4_FILES_TOTAL, FATTR4_MAXLINK, FATTR4_MAXNAME, FATTR4_NO_TRUNC,
+                                  FATTR4_SPACE_AVAIL, FATTR4_SPACE_FREE, FATTR4_SPACE_TOTAL},
+                                 Wire()
+                                     .u32(1)
+                                     .u64(100)
+                                     .u64(200)
+                                     .u64(300)
+                                     .u32(32000)
+                                     .u32(255)
+                                     .u32(0)
+                                     .u64(0x100000000ULL)
+                                     .u64(0x200000000ULL)
+                                     .u64(0x300000000ULL))
+                           .bytes();
+    fattr4 a{};
+    ASSERT_TRUE(decode(XDRPROC(xdr_fattr4), wire, &a));
+    EXPECT_EQ(a.chown_restricted, TRUE);
+    EXPECT_EQ(a.files_avail, 100u);
+    EXPECT_EQ(a.files_free, 200u);
+    EXPECT_EQ(a.files_total, 300u);
+    EXPECT_EQ(a.maxlink, 32000u);
+    EXPECT_EQ(a.maxname, 255u);
+    EXPECT_EQ(a.no_trunc, FALSE);
+    EXPECT_EQ(a.space_avail, 0x100000000ULL);
+    EXPECT_EQ(a.space_free, 0x200000000ULL);
+    EXPECT_EQ(a.space_total, 0x300000000ULL);
+    EXPECT_EQ(encode(XDRPROC(xdr_fattr4), &a), wire);
 }
 
 TEST(Xdr4Attributes, OwnerStringsStopAtTheirLimit)
