@@ -3,6 +3,7 @@
 // server's (given back at its close, after its data is safe), whose state id its READs,
 // WRITEs and size changes carry; COMMIT follows version 3's verifier rules through the cache.
 // The device holds a user of the server's version 4 state from its mount to its release.
+// Record locks are the protocol's own (LOCK, LOCKT, LOCKU), one lock-owner per task.
 // Symbolic links, hard links and the file system's status are not served (K_ENOSYS); a link met
 // inside a path fails the walk with NFS4ERR_SYMLINK's number.
 #ifndef NFS_DRV_NFS4DRIVER_H
@@ -71,7 +72,14 @@ struct Nfs4Driver {
     // A regular file opened for data gets its OPEN (unless its creation made one), with the
     // access its mode needs.
     static nfsres::Status dataOpen(Nfs4File *file);
+    // The open's locks, and the closing task's on the file, released; then the open given back.
     static void recordParts(Nfs4File *file);
+
+    // The lock codes (K_FIOGETLK, K_FIOSETLK, K_FIOSETLKW) on an open file, by the protocol's
+    // LOCK, LOCKT and LOCKU (nfs4DriverLock.cpp); the file's semaphore is not held by the caller.
+    static nfsres::Result<int> lockServe(Nfs4File *file, int function, intptr_t arg);
+    // At a close: the closing task's locks on the file and every lock through its open.
+    static void locksRelease(Nfs4File *file);
 
     static nfsres::Result<int> remove(Nfs4Device *dev, char *path);
     static nfsres::Result<int> rename(Nfs4File *file, const char *newPath);
