@@ -426,19 +426,19 @@ TEST_F(Nfs4DriverLockLive, RangesFromPositionEndAndBefore)
     ASSERT_GE(fdB, 0);
     ASSERT_EQ(a.run([fdA] { return kLseek(fdA, 1000, K_SEEK_SET); }).get(), 1000);
     struct Case {
-        int whence;
         int64_t start;
         int64_t length;
-        int expected;
         int64_t heldStart; // as b's probe at heldStart finds it
         int64_t heldLength;
+        int whence;
+        int expected;
     };
     const Case cases[] = {
-        {K_SEEK_CUR, 10, 20, 0, 1010, 20},
-        {K_SEEK_END, -96, 0, 0, 4000, 0},
-        {K_SEEK_SET, 600, -100, 0, 500, 100},
-        {K_SEEK_SET, 50, -100, K_EINVAL, 0, 0},
-        {K_SEEK_CUR, -1001, 1, K_EINVAL, 0, 0},
+        {10, 20, 1010, 20, K_SEEK_CUR, 0},
+        {-96, 0, 4000, 0, K_SEEK_END, 0},
+        {600, -100, 500, 100, K_SEEK_SET, 0},
+        {50, -100, 0, 0, K_SEEK_SET, K_EINVAL},
+        {-1001, 1, 0, 0, K_SEEK_CUR, K_EINVAL},
     };
     for (const Case &c : cases) {
         EXPECT_EQ(lockOn(a, fdA, K_F_SETLK, K_F_WRLCK, c.start, c.length, nullptr, c.whence), c.expected)
