@@ -70,6 +70,7 @@ protected:
         nfs3CacheParamsSet(16, 16384, 0); // the module's start-up geometry, fitted by the mount
         const testing::TestInfo *info = testing::UnitTest::GetInstance()->current_test_info();
         folder_ = std::string("d4-") + info->name();
+        std::replace(folder_.begin(), folder_.end(), '/', '-'); // a parametrised case's name
         std::filesystem::remove_all(host(""));
         std::filesystem::create_directory(host(""));
         std::filesystem::permissions(host(""), std::filesystem::perms::all);
@@ -387,7 +388,41 @@ protected:
 using lockcases::fcntlOn;
 using lockcases::lockOn;
 
-TEST_F(Nfs4DriverLockLive, ReadLocksShareWriteLocksExclude)
+// The tasks' cases over 4.1 (the device of plain nfsMount) and over 4.0 (a device mounted with
+// vers=4.0 beside it), whose lock-owners carry sequence ids and are given back when idle.
+class Nfs4DriverLockMinors : public Nfs4DriverLockLive, public testing::WithParamInterface<const char *> {
+protected:
+    void SetUp() override
+    {
+        Nfs4DriverLockLive::SetUp();
+        if (GetParam() != nullptr) {
+            ASSERT_EQ(nfsMountOpt(live::host().c_str(), live::env("RT_NFS_V4_EXPORT").c_str(), kMinorDev,
+                                  GetParam()),
+                      0)
+                << std::hex << errnoGet();
+        }
+    }
+    void TearDown() override
+    {
+        if (GetParam() != nullptr) {
+            EXPECT_EQ(nfsUnmount(kMinorDev), 0) << std::hex << errnoGet();
+        }
+        Nfs4DriverLockLive::TearDown();
+    }
+    int openOn(TestTask &task) const
+    {
+        const std::string path = GetParam() != nullptr ? std::string(kMinorDev) + "/" + folder_ + "/f" : dev("f");
+        return Nfs4DriverLockLive::openOn(task, path);
+    }
+    static constexpr const char *kMinorDev = "/v4m";
+};
+
+INSTANTIATE_TEST_SUITE_P(Minors, Nfs4DriverLockMinors, testing::Values(nullptr, "vers=4.0"),
+                         [](const testing::TestParamInfo<const char *> &minor) {
+                             return minor.param == nullptr ? "V41" : "V40";
+                         });
+
+TEST_P(Nfs4DriverLockMinors, ReadLocksShareWriteLocksExclude)
 {
     TestTask a;
     TestTask b;
@@ -400,7 +435,7 @@ TEST_F(Nfs4DriverLockLive, ReadLocksShareWriteLocksExclude)
     EXPECT_EQ(closeOn(b, fdB), 0);
 }
 
-TEST_F(Nfs4DriverLockLive, WaitGrantedOnUnlockOrInterrupted)
+TEST_P(Nfs4DriverLockMinors, WaitGrantedOnUnlockOrInterrupted)
 {
     TestTask a;
     TestTask b;
@@ -416,7 +451,7 @@ TEST_F(Nfs4DriverLockLive, WaitGrantedOnUnlockOrInterrupted)
 // Ranges counted from the descriptor's position and from the file's end, and a negative length
 // covering the bytes before the start, reach the server as absolute ranges: the other task's
 // K_F_GETLK sees them so. One that would begin before 0 is refused.
-TEST_F(Nfs4DriverLockLive, RangesFromPositionEndAndBefore)
+TEST_P(Nfs4DriverLockMinors, RangesFromPositionEndAndBefore)
 {
     TestTask a;
     TestTask b;
@@ -459,7 +494,7 @@ TEST_F(Nfs4DriverLockLive, RangesFromPositionEndAndBefore)
 // A close releases the closing task's locks on the file, through whichever of its descriptors
 // they were taken, and every lock through the closed descriptor's open (the server refuses the
 // CLOSE while one stands, and a lock cannot outlive its open); a task's end releases all of its.
-TEST_F(Nfs4DriverLockLive, CloseAndTaskEndRelease)
+TEST_P(Nfs4DriverLockMinors, CloseAndTaskEndRelease)
 {
     TestTask a;
     TestTask b;
