@@ -276,10 +276,11 @@ Status Nfs4Driver::dataOpen(Nfs4File *file)
     return {};
 }
 
-// The open given back once the data is safe (the close's write-back and COMMIT came first); a
-// refused CLOSE loses no data, and the record goes all the same.
+// The open given back once the data is safe (the close's write-back and COMMIT came first) and
+// its locks released; a refused CLOSE loses no data, and the record goes all the same.
 void Nfs4Driver::recordParts(Nfs4File *file)
 {
+    locksRelease(file);
     if (file->open.owner != nullptr)
         static_cast<void>(nfs4Close(*file->fh.state, file->open));
     file->fh.open = nullptr;

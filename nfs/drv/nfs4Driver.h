@@ -6,6 +6,7 @@
 // Hard links (LINK), symbolic links (CREATE of a link, READLINK) and the file system's figures
 // (GETATTR of its space, file slots and limits) are served as version 3 serves them; a link
 // met inside a path is followed as over version 3 (the path rewritten, K_FOLLOW_LINK).
+// Record locks are the protocol's own (LOCK, LOCKT, LOCKU), one lock-owner per task.
 #ifndef NFS_DRV_NFS4DRIVER_H
 #define NFS_DRV_NFS4DRIVER_H
 
@@ -73,7 +74,14 @@ struct Nfs4Driver {
     // A regular file opened for data gets its OPEN (unless its creation made one), with the
     // access its mode needs.
     static nfsres::Status dataOpen(Nfs4File *file);
+    // The open's locks, and the closing task's on the file, released; then the open given back.
     static void recordParts(Nfs4File *file);
+
+    // The lock codes (K_FIOGETLK, K_FIOSETLK, K_FIOSETLKW) on an open file, by the protocol's
+    // LOCK, LOCKT and LOCKU (nfs4DriverLock.cpp); the file's semaphore is not held by the caller.
+    static nfsres::Result<int> lockServe(Nfs4File *file, int function, intptr_t arg);
+    // At a close: the closing task's locks on the file and every lock through its open.
+    static void locksRelease(Nfs4File *file);
 
     static nfsres::Result<int> remove(Nfs4Device *dev, char *path);
     static nfsres::Result<int> rename(Nfs4File *file, const char *newPath);

@@ -293,14 +293,19 @@ template <typename V> Result<int> serve(typename V::File *file, int function, in
 
 } // namespace ioctls
 
-// The lock codes go to the lock manager (lock/nlmFileLock.h). A code the version does not
+// The lock codes go to the lock manager (lock/nlmFileLock.h) on versions 2 and 3, to the
+// protocol's own locks on version 4 (nfs4Driver.h). A code the version does not
 // serve fails with 71; a null argument where an object is expected fails with 0x300016.
 template <typename V> Result<int> ioctl(typename V::File *file, int function, intptr_t arg)
 {
     if (file == nullptr)
         return Fail{NFS_ERRNO_INVAL};
-    if (nlmfile::lockCode(function)) // takes the file's semaphore only while it asks
-        return nlmfile::serve<V>(file, function, arg);
+    if (nlmfile::lockCode(function)) { // takes the file's semaphore only while it asks
+        if constexpr (V::version > 3)
+            return V::lockServe(file, function, arg);
+        else
+            return nlmfile::managed<V>(file, function, arg);
+    }
     const FileLock lock(file);
     if (!lock.held())
         return kLockFailed;

@@ -165,16 +165,8 @@ template <typename V> Result<int> managed(typename V::File *file, int function, 
     }
 }
 
-// Version 4 locks are the protocol's own, not a lock manager's: not served here.
-template <typename V> Result<int> serve(typename V::File *file, int function, intptr_t arg)
-{
-    if constexpr (V::version > 3)
-        return Fail{K_ENOSYS};
-    else
-        return managed<V>(file, function, arg);
-}
-
 // The closing task's locks on the file, released on its server.
+// (Version 4 releases its own, before the file's CLOSE: nfs4Driver.h.)
 template <typename V> void closeRelease(const typename V::File *file)
 {
     if constexpr (V::version <= 3) {

@@ -26,6 +26,7 @@
 
 #include <atomic>
 #include <chrono>
+#include <functional>
 #include <thread>
 
 // Which minor versions a state may use: 4.1, then 4.0 when the server refuses 4.1; or 4.0 alone;
@@ -80,6 +81,10 @@ nfsres::Result<Nfs4ClientState *> nfs4StateAcquire(const char *host, Nfs4Minors 
 // The user goes; the last one stops the renewal, destroys the session and the client id on the
 // server (4.1) and frees the record.
 void nfs4StateRelease(Nfs4ClientState *state);
+
+// WORK run on each state of the program in turn, each held by one more user meanwhile (the
+// registry's semaphore is not held across it): a dying task's locks released wherever it has any.
+void nfs4StatesEach(const std::function<void(Nfs4ClientState &)> &work);
 
 // OPS[0..N) (at most NFS4_MAX_OPS - 1) as one compound of the state's minor version: 4.1 with a
 // SEQUENCE in front on a free slot. The slot's and session's faults are handled here (the server

@@ -105,6 +105,21 @@ std::size_t Nfs4LockOwners::made()
     return list_.size();
 }
 
+std::vector<uintptr_t> Nfs4LockOwners::tasks()
+{
+    std::vector<uintptr_t> found;
+    const SemGuard guard(guard_);
+    try {
+        for (const Nfs4LockOwner &owner : list_) {
+            if (!owner.retired)
+                found.push_back(owner.task);
+        }
+    } catch (const std::bad_alloc &) {
+        // the tasks found so far
+    }
+    return found;
+}
+
 state_owner4 nfs4LockOwnerOf(Nfs4LockOwner &owner, clientid4 client)
 {
     return state_owner4{client, Nfs4Bytes{Nfs4LockOwner::kBytes, owner.bytes}};

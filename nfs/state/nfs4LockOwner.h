@@ -19,6 +19,7 @@
 #include <array>
 #include <cstdint>
 #include <list>
+#include <vector>
 
 using Nfs4StateOther = std::array<char, NFS4_OTHER_SIZE>;
 
@@ -59,6 +60,8 @@ public:
     void retire(Nfs4LockOwner &owner);
     // The owners made so far, retired ones included.
     std::size_t made();
+    // The tasks that have a current owner.
+    std::vector<uintptr_t> tasks();
 
 private:
     Nfs4LockOwner *current(uintptr_t task); // under guard_

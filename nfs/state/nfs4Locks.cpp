@@ -144,6 +144,18 @@ Status lockAgain(Nfs4ClientState &state, Nfs4LockSeqidUse &use, Nfs4LockState &h
     return lockAnswered(status, reply, held, client, conflict);
 }
 
+// Under the owner's inUse: its lock state for the file FH, the one made through the open OPEN
+// (its state id of the moment) or else one made through another open of the same file (the
+// server keeps one per owner and file, and refuses a second open_to_lock_owner4 for it).
+Nfs4LockState *stateFor(Nfs4LockOwner &owner, const stateid4 &open, const NfsFh &fh)
+{
+    if (Nfs4LockState *held = owner.stateOf(open))
+        return held;
+    const auto onFile = std::find_if(owner.states.begin(), owner.states.end(),
+                                     [&fh](const Nfs4LockState &held) { return held.fh == fh; });
+    return onFile == owner.states.end() ? nullptr : &*onFile;
+}
+
 Status lockOnce(Nfs4ClientState &state, const LockRequest &request, Nfs4LockConflict *conflict)
 {
     const Result<Nfs4OpenNow> open = nfs4OpenNow(state, *request.file);
@@ -155,7 +167,7 @@ Status lockOnce(Nfs4ClientState &state, const LockRequest &request, Nfs4LockConf
     Nfs4LockSeqidUse use(*owner, now.minor, nfs4CallTicks());
     if (!use.held())
         return Fail{kTimedOut};
-    if (Nfs4LockState *held = owner->stateOf(open.value().stateid))
+    if (Nfs4LockState *held = stateFor(*owner, open.value().stateid, request.file->fh))
         return lockAgain(state, use, *held, request, now.clientId, conflict);
     return lockFirst(state, use, request, open.value(), now.clientId, conflict);
 }
@@ -291,28 +303,69 @@ Status nfs4LockUnlock(Nfs4ClientState &state, const Nfs4OpenFile &file, uintptr_
         if (!use.held())
             return Fail{kTimedOut};
         const Result<Nfs4OpenNow> open = nfs4OpenNow(state, file);
-        Nfs4LockState *held = open.ok() ? owner->stateOf(open.value().stateid) : nullptr;
+        Nfs4LockState *held = open.ok() ? stateFor(*owner, open.value().stateid, file.fh) : nullptr;
         return held == nullptr ? Status{} : unlockWith(state, use, *held, request.value().range);
     });
 }
 
-Status nfs4LockReleaseFile(Nfs4ClientState &state, const Nfs4OpenFile &file, uintptr_t task)
+namespace {
+
+// TASK's lock states that MATCH released; over 4.0 the owner given up once it holds none.
+template <typename Match> Status releaseWhere(Nfs4ClientState &state, uintptr_t task, Match match)
 {
     Nfs4LockOwner *owner = state.lockOwners.find(task);
-    const Result<Nfs4OpenNow> open = nfs4OpenNow(state, file);
-    if (owner == nullptr || !open.ok())
-        return {}; // an open the server would not give back holds no lock there
+    if (owner == nullptr)
+        return {};
     Nfs4LockSeqidUse use(*owner, nfs4StateNow(state).minor, nfs4CallTicks());
     if (!use.held())
         return Fail{kTimedOut};
-    const stateid4 &openId = open.value().stateid;
-    const auto held = std::find_if(owner->states.begin(), owner->states.end(), [&](const Nfs4LockState &s) {
-        return std::equal(s.open.begin(), s.open.end(), std::begin(openId.other));
-    });
-    if (held == owner->states.end())
-        return {};
-    NFS_TRY(releaseState(state, use, held));
+    Status first;
+    bool released = false;
+    for (auto held = owner->states.begin(); held != owner->states.end();) {
+        const auto next = std::next(held);
+        if (match(*held)) {
+            released = true;
+            const Status status = releaseState(state, use, held);
+            if (!status.ok() && first.ok())
+                first = status;
+        }
+        held = next;
+    }
+    if (!first.ok() || !released)
+        return first;
     return releaseOwnerIfIdle(state, use);
+}
+
+bool throughOpen(const Nfs4LockState &held, const stateid4 &open)
+{
+    return std::equal(held.open.begin(), held.open.end(), std::begin(open.other));
+}
+
+} // namespace
+
+Status nfs4LockReleaseFile(Nfs4ClientState &state, const Nfs4OpenFile &file, uintptr_t task)
+{
+    const Result<Nfs4OpenNow> open = nfs4OpenNow(state, file);
+    if (!open.ok())
+        return {}; // an open the server would not give back holds no lock there
+    const stateid4 openId = open.value().stateid;
+    return releaseWhere(state, task, [&openId](const Nfs4LockState &held) { return throughOpen(held, openId); });
+}
+
+Status nfs4LockReleaseHandle(Nfs4ClientState &state, const NfsFh &fh, uintptr_t task)
+{
+    return releaseWhere(state, task, [&fh](const Nfs4LockState &held) { return held.fh == fh; });
+}
+
+Status nfs4LockReleaseOpen(Nfs4ClientState &state, const Nfs4OpenFile &file)
+{
+    Status first;
+    for (const uintptr_t task : state.lockOwners.tasks()) {
+        const Status status = nfs4LockReleaseFile(state, file, task);
+        if (!status.ok() && first.ok())
+            first = status;
+    }
+    return first;
 }
 
 Status nfs4LockReleaseTask(Nfs4ClientState &state, uintptr_t task)

@@ -1,7 +1,9 @@
 // Module-private: version 4 byte-range locks (LOCK, LOCKT, LOCKU, RELEASE_LOCKOWNER) of an open
 // file, for the driver's lock codes. The owner is a task (the kernel layer's owner of a lock):
 // its first lock through an open file goes with the open's state id and open-owner
-// (open_to_lock_owner4), later ones with the lock state id the server gave (exist_lock_owner4).
+// (open_to_lock_owner4), later ones with the lock state id the server gave (exist_lock_owner4),
+// also through another open of the same file: the server keeps one lock state per owner and
+// file, which goes with the open it was made through.
 // The server keeps POSIX semantics: shared read locks, exclusive write locks, an owner's own
 // locks replaced, split and merged by its later requests. A range is an offset and a length,
 // length 0 running to the end of the file however far it grows (NFS4_UINT64_MAX on the wire).
@@ -56,6 +58,14 @@ nfsres::Status nfs4LockUnlock(Nfs4ClientState &state, const Nfs4OpenFile &file, 
 // CLOSE (which fails with NFS4ERR_LOCKS_HELD while a lock is held). Over 4.0 an owner left with
 // no lock state is released at the server (RELEASE_LOCKOWNER) and given up.
 nfsres::Status nfs4LockReleaseFile(Nfs4ClientState &state, const Nfs4OpenFile &file, uintptr_t task);
+
+// Every lock of TASK on the file FH released, through whichever open it was taken: a
+// descriptor's close releases the closing task's locks on its file.
+nfsres::Status nfs4LockReleaseHandle(Nfs4ClientState &state, const NfsFh &fh, uintptr_t task);
+
+// Every owner's locks through FILE released, as before its CLOSE: a lock cannot outlive the
+// open it was taken through. The first failure, after trying every owner.
+nfsres::Status nfs4LockReleaseOpen(Nfs4ClientState &state, const Nfs4OpenFile &file);
 
 // Every lock of TASK on every file released, as at the task's deletion; the first failure,
 // after trying them all.

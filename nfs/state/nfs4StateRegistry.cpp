@@ -8,6 +8,7 @@
 
 #include <cstring>
 #include <new>
+#include <vector>
 
 namespace {
 
@@ -120,4 +121,24 @@ void nfs4StateRelease(Nfs4ClientState *state)
     nfs4StateDestroy(*state);
     unlink(state);
     freeRecord(state);
+}
+
+void nfs4StatesEach(const std::function<void(Nfs4ClientState &)> &work)
+{
+    std::vector<Nfs4ClientState *> held;
+    {
+        const SemGuard registry(registrySem());
+        try {
+            for (Nfs4ClientState *state = states; state != nullptr; state = state->next) {
+                held.push_back(state);
+                ++state->users;
+            }
+        } catch (const std::bad_alloc &) {
+            // the states held so far
+        }
+    }
+    for (Nfs4ClientState *state : held) {
+        work(*state);
+        nfs4StateRelease(state);
+    }
 }

@@ -2,6 +2,7 @@
 // portmapper, no MOUNT service), mounted by plain nfsMount: every byte written checked in the
 // exported folder, every byte read against it, through the device's data cache.
 #include "live/liveServer.h"
+#include "live/lockLiveCases.h"
 
 #include <brisnel/nfs4Drv.h>
 #include <brisnel/nfsAuthLib.h>
@@ -73,6 +74,7 @@ protected:
         nfs3CacheParamsSet(16, 16384, 0); // the module's start-up geometry, fitted by the mount
         const testing::TestInfo *info = testing::UnitTest::GetInstance()->current_test_info();
         folder_ = std::string("d4-") + info->name();
+        std::replace(folder_.begin(), folder_.end(), '/', '-'); // a parametrised case's name
         std::filesystem::remove_all(host(""));
         std::filesystem::create_directory(host(""));
         std::filesystem::permissions(host(""), std::filesystem::perms::all);
@@ -677,6 +679,248 @@ TEST_F(Nfs4DriverLive, AnOpenTheRestartedServerWillNotGiveBackFailsWithItsError)
     ASSERT_EQ(kWrite(again, bytes.data(), static_cast<int>(bytes.size())), static_cast<int>(bytes.size()));
     EXPECT_EQ(kClose(again), 0) << std::hex << errnoGet();
     EXPECT_TRUE(sameBytes(bytes, onServer("after")));
+// Record locks through kFcntl on the version 4 device, a task of this program the owner: the
+// cases every version runs (live/lockLiveCases.h) on a file of 4096 'o's, and what version 4
+// does of its own.
+class Nfs4DriverLockLive : public Nfs4DriverLive {
+protected:
+    void SetUp() override
+    {
+        Nfs4DriverLive::SetUp();
+        putOnServer("f", std::vector<char>(4096, 'o'));
+    }
+    int openOn(TestTask &task, const std::string &path) const
+    {
+        return task.run([path] { return kOpen(path.c_str(), K_O_RDWR, 0); }).get();
+    }
+    int openOn(TestTask &task) const { return openOn(task, dev("f")); }
+    static int closeOn(TestTask &task, int fd)
+    {
+        return task.run([fd] { return kClose(fd); }).get();
+    }
+    lockcases::ServerBytes serverBytes() const
+    {
+        return [this](std::size_t at, std::size_t count) {
+            const std::vector<char> all = onServer("f");
+            return at >= all.size() ? std::string()
+                                    : std::string(all.data() + at, std::min(count, all.size() - at));
+        };
+    }
+};
+
+using lockcases::fcntlOn;
+using lockcases::lockOn;
+
+// The tasks' cases over 4.1 (the device of plain nfsMount) and over 4.0 (a device mounted with
+// vers=4.0 beside it), whose lock-owners carry sequence ids and are given back when idle.
+class Nfs4DriverLockMinors : public Nfs4DriverLockLive, public testing::WithParamInterface<const char *> {
+protected:
+    void SetUp() override
+    {
+        Nfs4DriverLockLive::SetUp();
+        if (GetParam() != nullptr) {
+            ASSERT_EQ(nfsMountOpt(live::host().c_str(), live::env("RT_NFS_V4_EXPORT").c_str(), kMinorDev,
+                                  GetParam()),
+                      0)
+                << std::hex << errnoGet();
+        }
+    }
+    void TearDown() override
+    {
+        if (GetParam() != nullptr) {
+            EXPECT_EQ(nfsUnmount(kMinorDev), 0) << std::hex << errnoGet();
+        }
+        Nfs4DriverLockLive::TearDown();
+    }
+    int openOn(TestTask &task) const
+    {
+        const std::string path = GetParam() != nullptr ? std::string(kMinorDev) + "/" + folder_ + "/f" : dev("f");
+        return Nfs4DriverLockLive::openOn(task, path);
+    }
+    static constexpr const char *kMinorDev = "/v4m";
+};
+
+INSTANTIATE_TEST_SUITE_P(Minors, Nfs4DriverLockMinors, testing::Values(nullptr, "vers=4.0"),
+                         [](const testing::TestParamInfo<const char *> &minor) {
+                             return minor.param == nullptr ? "V41" : "V40";
+                         });
+
+TEST_P(Nfs4DriverLockMinors, ReadLocksShareWriteLocksExclude)
+{
+    TestTask a;
+    TestTask b;
+    const int fdA = openOn(a);
+    const int fdB = openOn(b);
+    ASSERT_GE(fdA, 0);
+    ASSERT_GE(fdB, 0);
+    lockcases::readSharedWriteExclusive(a, fdA, b, fdB);
+    EXPECT_EQ(closeOn(a, fdA), 0);
+    EXPECT_EQ(closeOn(b, fdB), 0);
+}
+
+TEST_P(Nfs4DriverLockMinors, WaitGrantedOnUnlockOrInterrupted)
+{
+    TestTask a;
+    TestTask b;
+    const int fdA = openOn(a);
+    const int fdB = openOn(b);
+    ASSERT_GE(fdA, 0);
+    ASSERT_GE(fdB, 0);
+    lockcases::waitGrantedOrInterrupted(a, fdA, b, fdB, serverBytes());
+    EXPECT_EQ(closeOn(b, fdB), 0);
+    EXPECT_EQ(closeOn(a, fdA), 0);
+}
+
+// Ranges counted from the descriptor's position and from the file's end, and a negative length
+// covering the bytes before the start, reach the server as absolute ranges: the other task's
+// K_F_GETLK sees them so. One that would begin before 0 is refused.
+TEST_P(Nfs4DriverLockMinors, RangesFromPositionEndAndBefore)
+{
+    TestTask a;
+    TestTask b;
+    const int fdA = openOn(a);
+    const int fdB = openOn(b);
+    ASSERT_GE(fdA, 0);
+    ASSERT_GE(fdB, 0);
+    ASSERT_EQ(a.run([fdA] { return kLseek(fdA, 1000, K_SEEK_SET); }).get(), 1000);
+    struct Case {
+        int64_t start;
+        int64_t length;
+        int64_t heldStart; // as b's probe at heldStart finds it
+        int64_t heldLength;
+        int whence;
+        int expected;
+    };
+    const Case cases[] = {
+        {10, 20, 1010, 20, K_SEEK_CUR, 0},
+        {-96, 0, 4000, 0, K_SEEK_END, 0},
+        {600, -100, 500, 100, K_SEEK_SET, 0},
+        {50, -100, 0, 0, K_SEEK_SET, K_EINVAL},
+        {-1001, 1, 0, 0, K_SEEK_CUR, K_EINVAL},
+    };
+    for (const Case &c : cases) {
+        EXPECT_EQ(lockOn(a, fdA, K_F_SETLK, K_F_WRLCK, c.start, c.length, nullptr, c.whence), c.expected)
+            << c.whence << " " << c.start;
+        if (c.expected != 0)
+            continue;
+        kflock seen{};
+        ASSERT_EQ(lockOn(b, fdB, K_F_GETLK, K_F_RDLCK, c.heldStart, 1, &seen), 0);
+        EXPECT_EQ(seen.l_type, K_F_WRLCK) << c.heldStart;
+        EXPECT_EQ(seen.l_start, c.heldStart);
+        EXPECT_EQ(seen.l_len, c.heldLength);
+    }
+    EXPECT_EQ(lockOn(b, fdB, K_F_SETLK, K_F_WRLCK, 0, 500), 0); // nothing of a's before 500
+    EXPECT_EQ(closeOn(a, fdA), 0);
+    EXPECT_EQ(closeOn(b, fdB), 0);
+}
+
+// A close releases the closing task's locks on the file, through whichever of its descriptors
+// they were taken, and every lock through the closed descriptor's open (the server refuses the
+// CLOSE while one stands, and a lock cannot outlive its open); a task's end releases all of its.
+TEST_P(Nfs4DriverLockMinors, CloseAndTaskEndRelease)
+{
+    TestTask a;
+    TestTask b;
+    const int fdA = openOn(a);
+    const int fdB = openOn(b);
+    ASSERT_GE(fdA, 0);
+    ASSERT_GE(fdB, 0);
+    ASSERT_EQ(lockOn(a, fdA, K_F_SETLK, K_F_WRLCK, 0, 0), 0);
+    ASSERT_EQ(a.run([fdA] { return kWrite(fdA, "closing", 7); }).get(), 7);
+    EXPECT_EQ(lockOn(b, fdB, K_F_SETLK, K_F_RDLCK, 0, 1), K_EAGAIN);
+    EXPECT_EQ(closeOn(a, fdA), 0);
+    EXPECT_EQ(serverBytes()(0, 7), "closing");
+    EXPECT_EQ(lockOn(b, fdB, K_F_SETLK, K_F_WRLCK, 0, 0), 0);
+    EXPECT_EQ(lockOn(b, fdB, K_F_SETLK, K_F_UNLCK, 0, 0), 0);
+
+    // On b's descriptor, which stays open: a's lock lasts until a ends.
+    ASSERT_EQ(lockOn(a, fdB, K_F_SETLK, K_F_WRLCK, 5, 5), 0);
+    EXPECT_EQ(lockOn(b, fdB, K_F_SETLK, K_F_WRLCK, 0, 0), K_EAGAIN);
+    a.end();
+    EXPECT_EQ(lockOn(b, fdB, K_F_SETLK, K_F_WRLCK, 0, 0), 0);
+    EXPECT_EQ(lockOn(b, fdB, K_F_SETLK, K_F_UNLCK, 0, 0), 0);
+
+    // c's lock through b's descriptor goes when c closes its own.
+    TestTask c;
+    int fdC = openOn(c);
+    ASSERT_GE(fdC, 0);
+    ASSERT_EQ(lockOn(c, fdB, K_F_SETLK, K_F_RDLCK, 0, 10), 0);
+    EXPECT_EQ(lockOn(b, fdB, K_F_SETLK, K_F_WRLCK, 0, 1), K_EAGAIN);
+    EXPECT_EQ(closeOn(c, fdC), 0);
+    EXPECT_EQ(lockOn(b, fdB, K_F_SETLK, K_F_WRLCK, 0, 1), 0);
+    EXPECT_EQ(lockOn(b, fdB, K_F_SETLK, K_F_UNLCK, 0, 0), 0);
+
+    // c's lock through b's descriptor goes with b's close of it, b's through c's with c's.
+    fdC = openOn(c);
+    ASSERT_GE(fdC, 0);
+    ASSERT_EQ(lockOn(c, fdB, K_F_SETLK, K_F_WRLCK, 100, 10), 0);
+    EXPECT_EQ(lockOn(b, fdC, K_F_SETLK, K_F_WRLCK, 100, 1), K_EAGAIN);
+    EXPECT_EQ(closeOn(b, fdB), 0);
+    EXPECT_EQ(lockOn(b, fdC, K_F_SETLK, K_F_WRLCK, 0, 0), 0);
+    EXPECT_EQ(closeOn(c, fdC), 0);
+    const int fdD = openOn(c);
+    ASSERT_GE(fdD, 0);
+    EXPECT_EQ(lockOn(c, fdD, K_F_SETLK, K_F_WRLCK, 0, 0), 0);
+    EXPECT_EQ(closeOn(c, fdD), 0);
+}
+
+// A lock held through three idle lease periods (the suite's lease is 5 s) still excludes
+// another client: a 4.0 device of this program, whose state is another client to the server,
+// which K_F_GETLK reports with no task. The other client's wait is granted once it goes.
+TEST_F(Nfs4DriverLockLive, LockKeptAcrossThreeIdleLeases)
+{
+    ASSERT_EQ(nfsMountOpt(live::host().c_str(), live::env("RT_NFS_V4_EXPORT").c_str(), "/v40", "vers=4.0"), 0)
+        << std::hex << errnoGet();
+    const int mine = kOpen(dev("f").c_str(), K_O_RDWR, 0);
+    const int other = kOpen(("/v40/" + folder_ + "/f").c_str(), K_O_RDWR, 0);
+    ASSERT_GE(mine, 0);
+    ASSERT_GE(other, 0);
+    ASSERT_EQ(fcntlOn(mine, K_F_SETLK, K_F_WRLCK, 0, 100), 0);
+    std::this_thread::sleep_for(std::chrono::seconds(3 * 5 + 1));
+    EXPECT_EQ(fcntlOn(other, K_F_SETLK, K_F_RDLCK, 50, 1), K_EAGAIN);
+    kflock seen{};
+    ASSERT_EQ(fcntlOn(other, K_F_GETLK, K_F_WRLCK, 0, 0, &seen), 0);
+    EXPECT_EQ(seen.l_type, K_F_WRLCK);
+    EXPECT_EQ(seen.l_start, 0);
+    EXPECT_EQ(seen.l_len, 100);
+    EXPECT_EQ(seen.l_pid, 0) << "another client's owner";
+    std::future<int> waited =
+        std::async(std::launch::async, [other] { return fcntlOn(other, K_F_SETLKW, K_F_WRLCK, 0, 0); });
+    EXPECT_EQ(waited.wait_for(std::chrono::milliseconds(300)), std::future_status::timeout);
+    EXPECT_EQ(kClose(mine), 0);
+    ASSERT_EQ(waited.wait_for(std::chrono::seconds(10)), std::future_status::ready);
+    EXPECT_EQ(waited.get(), 0);
+    EXPECT_EQ(kClose(other), 0);
+    EXPECT_EQ(nfsUnmount("/v40"), 0);
+}
+
+// Another program of this host: a second client of the server.
+TEST_F(Nfs4DriverLockLive, SecondClientContends)
+{
+    const int fd = kOpen(dev("f").c_str(), K_O_RDWR, 0);
+    ASSERT_GE(fd, 0);
+    lockcases::secondClientContends(fd, "Nfs4LockSecondClient.DISABLED_HoldsUntilTold", folder_ + "/f",
+                                    serverBytes());
+    EXPECT_EQ(kClose(fd), 0);
+}
+
+// The second client: mounts the export, locks the whole file, writes under the lock and lets
+// go when told (live/lockLiveCases.h). Run by the test above, never alone.
+TEST(Nfs4LockSecondClient, DISABLED_HoldsUntilTold)
+{
+    const char *path = lockcases::secondClientFile();
+    ASSERT_NE(path, nullptr);
+    nfsAuthUnixSet(sysBootParams.hostName, 2001, 100, 0, nullptr);
+    ASSERT_EQ(nfs4Drv(), 0);
+    nfs3CacheParamsSet(16, 16384, 0); // a fresh program has no cache until told its size
+    ASSERT_EQ(nfsMount(live::host().c_str(), live::env("RT_NFS_V4_EXPORT").c_str(), "/v4lk"), 0)
+        << std::hex << errnoGet();
+    const int fd = kOpen((std::string("/v4lk/") + path).c_str(), K_O_RDWR, 0);
+    ASSERT_GE(fd, 0);
+    lockcases::secondClientHolds(fd);
+    EXPECT_EQ(kClose(fd), 0);
+    EXPECT_EQ(nfsUnmount("/v4lk"), 0);
+    nfsClientClose();
 }
 
 } // namespace
