@@ -78,18 +78,21 @@ protected:
         // The sync waits for the side's disturbance to end: a server still restarting fails it.
         while (!settled_)
             std::this_thread::sleep_for(std::chrono::milliseconds(20));
-        // Right after a restart a sync or a read may still time out: a call that went out while
-        // the server came back may go unanswered until its time-out, and a task that waits for
-        // the line that call moves times out with it. A program tries again, and nothing it
-        // wrote may be lost meanwhile.
+        // Right after a restart a sync or a read may still fail: a call that went out while
+        // the server came back may go unanswered until its time-out (a task that waits for the
+        // line that call moves times out with it), and a server not yet listening again refuses
+        // at once. A program tries again after a moment, and nothing it wrote may be lost
+        // meanwhile.
         std::string failed;
         int syncs = 0;
-        while (kIoctl(fd, K_FIOSYNC, 0) < 0 && ++syncs < 4) {
-        }
-        if (syncs == 4)
+        while (kIoctl(fd, K_FIOSYNC, 0) < 0 && ++syncs < 8)
+            std::this_thread::sleep_for(std::chrono::milliseconds(500));
+        if (syncs == 8)
             failed += "sync " + std::to_string(errnoGet()) + "; ";
         bool same = false;
         for (int tries = 0; !same && tries < 3; ++tries) {
+            if (tries > 0)
+                std::this_thread::sleep_for(std::chrono::milliseconds(500));
             const int reader = kOpen(path.c_str(), K_O_RDONLY, 0);
             same = reader >= 0 && readWhole(reader) == bytes;
             if (reader >= 0)
