@@ -27,13 +27,13 @@ struct Nfs4OpenOwner;
 struct Nfs4OpenEntry {
     NfsFh fh;
     // Under the state's guard:
-    uint32_t access = 0; // the share access the server's open holds: every sharer's, joined
+    uint32_t access = 0;            // the share access the server's open holds: every sharer's, joined
     Nfs4OpenOwner *owner = nullptr; // the owner of the state id (a reclaim's own after one)
     stateid4 stateid{};
-    uint32_t epoch = 0; // the client record (Nfs4ClientState::epoch) the state id belongs to
-    int lost = 0;       // not 0: the server refused to give it back; every later call's error
-    int refs = 0;       // the registry's and each reclaim pass's
-    int opens = 0;      // the open files sharing it
+    uint32_t epoch = 0;   // the client record (Nfs4ClientState::epoch) the state id belongs to
+    int lost = 0;         // not 0: the server refused to give it back; every later call's error
+    int refs = 0;         // the registry's and each reclaim pass's
+    int opens = 0;        // the open files sharing it
     bool closing = false; // its last open file is giving it back: no new open joins it
     bool listed = false;
 };
