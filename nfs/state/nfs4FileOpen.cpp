@@ -89,11 +89,14 @@ struct OpenRequest {
     const NfsFh &dir;
     Nfs4Bytes name;
     const Nfs4OpenHow &how;
+    uint32_t access; // READ, WRITE or BOTH
     verifier4 verifier;
 };
 
-// One try of the open, by the task's owner of the moment: PUTFH, OPEN, GETFH, GETATTR.
-Status openOnce(Nfs4ClientState &state, const OpenRequest &request, Nfs4OpenFile &file)
+// One try of the open, by the task's owner of the moment: PUTFH, OPEN, GETFH, GETATTR; the
+// open granted by the client record EPOCH registered before the owner is given up, so that a
+// CLOSE of the same server open by that owner comes before the OPEN or after its registration.
+Status openOnce(Nfs4ClientState &state, const OpenRequest &request, uint32_t epoch, Nfs4OpenFile &file)
 {
     const Nfs4StateNow now = nfs4StateNow(state);
     Nfs4OpenOwner *owner = state.openOwners.ofTask();
@@ -126,14 +129,21 @@ Status openOnce(Nfs4ClientState &state, const OpenRequest &request, Nfs4OpenFile
     if (reply[getfh].status == NFS4_OK)
         file.fh = nfsFhOf(reply[getfh].nfs_resop4_u.opgetfh.val, reply[getfh].nfs_resop4_u.opgetfh.len);
     if (!object.ok()) {
-        // Opened, but not usable: given back at once where its handle is known.
-        if (!file.fh.empty() && (now.minor != 0 || (rflags & OPEN4_RESULT_CONFIRM) == 0))
+        // Opened, but not usable: given back at once where its handle is known and no other
+        // open file shares the server's open.
+        if (!file.fh.empty() && (now.minor != 0 || (rflags & OPEN4_RESULT_CONFIRM) == 0) &&
+            !nfs4OpenNoteShared(state, file, request.access, epoch))
             (void)closeWith(state, use, file).ok();
         return object.fail();
     }
     file.attrs = object.value().attrs;
     if (now.minor == 0 && (rflags & OPEN4_RESULT_CONFIRM) != 0)
-        return confirm(state, use, file);
+        NFS_TRY(confirm(state, use, file));
+    if (!nfs4OpenRegister(state, file, request.access, epoch)) {
+        // Never an open unregistered: its CLOSE could end a server open that another shares.
+        (void)closeWith(state, use, file).ok();
+        return Fail{K_ENOMEM};
+    }
     return {};
 }
 
@@ -147,19 +157,18 @@ Result<Nfs4OpenFile> nfs4Open(Nfs4ClientState &state, const NfsFh &dir, const ch
     const uint32_t access = how.access & OPEN4_SHARE_ACCESS_BOTH;
     if (access == 0 || access != how.access || dir.empty())
         return Fail{NFS_ERRNO_INVAL};
-    OpenRequest request{dir, component.value(), how, {}};
+    OpenRequest request{dir, component.value(), how, access, {}};
     exclusiveVerifier(request.verifier);
     Nfs4OpenFile file;
-    uint32_t epoch = 0; // the client record the granted state id belongs to
     NFS_TRY(nfs4Resending([&] {
         file = Nfs4OpenFile{};
+        uint32_t epoch = 0; // the client record the granted state id belongs to
         {
             const SemGuard guard(state.guard);
             epoch = state.epoch;
         }
-        return openOnce(state, request, file);
+        return openOnce(state, request, epoch, file);
     }));
-    nfs4OpenRegister(state, file, access, epoch);
     return file;
 }
 
@@ -176,15 +185,22 @@ Status nfs4Close(Nfs4ClientState &state, Nfs4OpenFile &file)
         }
         Nfs4OpenFile sent = file;
         sent.owner = now.value().owner;
-        sent.stateid = now.value().stateid;
+        Nfs4Leave leave = Nfs4Leave::last;
         status = nfs4Resending([&]() -> Status {
             Nfs4SeqidUse use(*sent.owner, nfs4StateNow(state).minor, nfs4CallTicks());
             if (!use.held())
                 return Fail{kTimedOut};
+            leave = nfs4OpenLeave(state, file, *sent.owner, &sent.stateid);
+            if (leave != Nfs4Leave::last)
+                return {};
             return closeWith(state, use, sent);
         });
+        if (leave == Nfs4Leave::kept)
+            break; // other open files of this owner keep the server's open
+        if (leave == Nfs4Leave::moved && recoveries < kMostRecoveries)
+            continue; // a reclaim gave the open another owner: its sequence id is the one to hold
         if (status.ok() || recoveries == kMostRecoveries ||
-            !nfs4OpenRecovered(state, file, now.value().stateid, status.error()))
+            !nfs4OpenRecovered(state, file, sent.stateid, status.error()))
             break;
     }
     if (status.ok())

@@ -29,13 +29,14 @@ struct Nfs4OpenFile {
 // NAME in the folder DIR, opened as HOW says: its handle, open state id and attributes. An
 // exclusive create is EXCLUSIVE4_1 over 4.1 (its verifier makes a resent create idempotent)
 // and GUARDED4 over 4.0, both with the mode. Over 4.0 an open the server asks to confirm is
-// confirmed (OPEN_CONFIRM) before it is returned.
+// confirmed (OPEN_CONFIRM) before it is returned. An open of a file the task's owner has open
+// already is the same open at the server: it shares that one's registration (nfs4OpenRegistry.h).
 nfsres::Result<Nfs4OpenFile> nfs4Open(Nfs4ClientState &state, const NfsFh &dir, const char *name,
                                       const Nfs4OpenHow &how);
 
-// FILE's open state given back (CLOSE) and out of the registry; its state id is cleared once
-// the server has it. An open the server refused to give back after its restart is only
-// forgotten.
+// FILE's open state given back and out of the registry: CLOSE, with the newest state id, goes
+// with the last open file sharing the server's open; its state id is cleared once the server
+// has it. An open the server refused to give back after its restart is only forgotten.
 nfsres::Status nfs4Close(Nfs4ClientState &state, Nfs4OpenFile &file);
 
 #endif

@@ -56,8 +56,10 @@ Result<stateid4> confirmed(Nfs4ClientState &state, Nfs4SeqidUse &use, const NfsF
 }
 
 /* OPEN4args with claim CLAIM_PREVIOUS: the current filehandle is the file itself, no
- * delegation was held. The open's handle and access never change: read without the guard. */
-Result<stateid4> reclaimOnce(Nfs4ClientState &state, const Nfs4OpenEntry &record, Nfs4OpenOwner &owner)
+ * delegation was held. ACCESS is every sharer's of the open, read under the guard; the open's
+ * handle never changes: read without it. */
+Result<stateid4> reclaimOnce(Nfs4ClientState &state, const Nfs4OpenEntry &record, uint32_t access,
+                             Nfs4OpenOwner &owner)
 {
     const Nfs4StateNow now = nfs4StateNow(state);
     Nfs4SeqidUse use(owner, now.minor, nfs4CallTicks());
@@ -67,7 +69,7 @@ Result<stateid4> reclaimOnce(Nfs4ClientState &state, const Nfs4OpenEntry &record
     ops.putFh(record.fh);
     OPEN4args &open = ops.add(OP_OPEN).nfs_argop4_u.opopen;
     open.seqid = use.seqid();
-    open.share_access = record.access;
+    open.share_access = access;
     open.share_deny = OPEN4_SHARE_DENY_NONE;
     open.owner = nfs4OwnerOf(owner, now.clientId);
     open.openhow.opentype = OPEN4_NOCREATE;
@@ -98,17 +100,19 @@ void reclaimComplete(Nfs4ClientState &state)
 void nfs4ReclaimOpen(Nfs4ClientState &state, Nfs4OpenEntry &record)
 {
     uint32_t epoch = 0;
+    uint32_t access = 0;
     {
         const SemGuard guard(state.guard);
         if (!record.listed || record.lost != 0 || record.epoch == state.epoch)
             return;
         epoch = state.epoch;
+        access = record.access;
     }
     Nfs4OpenOwner *owner = state.openOwners.spare();
     Result<stateid4> stateid = Fail{K_ENOMEM};
     if (owner != nullptr) {
         const Status tried = nfs4Resending([&]() -> Status {
-            stateid = reclaimOnce(state, record, *owner);
+            stateid = reclaimOnce(state, record, access, *owner);
             return nfsres::statusOf(stateid);
         });
         (void)tried.ok();

@@ -18,9 +18,21 @@ namespace {
 using nfsres::Fail;
 using nfsres::Result;
 
+bool sameOpen(const stateid4 &a, const stateid4 &b)
+{
+    return std::memcmp(a.other, b.other, sizeof a.other) == 0;
+}
+
 bool sameStateid(const stateid4 &a, const stateid4 &b)
 {
-    return a.seqid == b.seqid && std::memcmp(a.other, b.other, sizeof a.other) == 0;
+    return a.seqid == b.seqid && sameOpen(a, b);
+}
+
+// The newer of two state ids of one open: its sequence id only grows (and wraps past 0).
+void takeNewer(stateid4 &held, const stateid4 &granted)
+{
+    if (static_cast<int32_t>(granted.seqid - held.seqid) > 0)
+        held.seqid = granted.seqid;
 }
 
 // The statuses of a state id from before a restart, or of state the server let go.
@@ -74,24 +86,82 @@ void Nfs4OpenRegistry::release(Nfs4OpenEntry *record)
         delete record;
 }
 
-void nfs4OpenRegister(Nfs4ClientState &state, Nfs4OpenFile &file, uint32_t access, uint32_t epoch)
+Nfs4OpenEntry *Nfs4OpenRegistry::sharedBy(const NfsFh &fh, const Nfs4OpenOwner *owner,
+                                          const stateid4 &stateid, uint32_t epoch) const
 {
+    for (Nfs4OpenEntry *record : entries_) {
+        if (record->owner == owner && record->epoch == epoch && record->lost == 0 && !record->closing &&
+            sameOpen(record->stateid, stateid) && record->fh == fh)
+            return record;
+    }
+    return nullptr;
+}
+
+bool nfs4OpenRegister(Nfs4ClientState &state, Nfs4OpenFile &file, uint32_t access, uint32_t epoch)
+{
+    {
+        const SemGuard guard(state.guard);
+        if (Nfs4OpenEntry *shared = state.opens.sharedBy(file.fh, file.owner, file.stateid, epoch)) {
+            takeNewer(shared->stateid, file.stateid);
+            shared->access |= access;
+            ++shared->opens;
+            file.stateid = shared->stateid;
+            file.entry = shared;
+            return true;
+        }
+    }
     auto *record = new (std::nothrow) Nfs4OpenEntry;
     if (record == nullptr)
-        return;
+        return false;
     record->fh = file.fh;
     record->access = access;
     record->owner = file.owner;
     record->stateid = file.stateid;
     record->epoch = epoch;
+    record->opens = 1;
     const SemGuard guard(state.guard);
     try {
         state.opens.add(record);
     } catch (const std::bad_alloc &) {
         delete record;
-        return;
+        return false;
     }
     file.entry = record;
+    return true;
+}
+
+bool nfs4OpenNoteShared(Nfs4ClientState &state, const Nfs4OpenFile &file, uint32_t access, uint32_t epoch)
+{
+    const SemGuard guard(state.guard);
+    Nfs4OpenEntry *shared = state.opens.sharedBy(file.fh, file.owner, file.stateid, epoch);
+    if (shared == nullptr)
+        return false;
+    takeNewer(shared->stateid, file.stateid);
+    shared->access |= access;
+    return true;
+}
+
+// No OPEN_DOWNGRADE goes out while other open files share the open: the server's open keeps
+// the union of their access until the last CLOSE, which a reclaim asks for again.
+Nfs4Leave nfs4OpenLeave(Nfs4ClientState &state, Nfs4OpenFile &file, const Nfs4OpenOwner &owner,
+                        stateid4 *stateid)
+{
+    Nfs4OpenEntry *record = file.entry;
+    if (record == nullptr) {
+        *stateid = file.stateid;
+        return Nfs4Leave::last;
+    }
+    const SemGuard guard(state.guard);
+    if (record->opens > 1) {
+        --record->opens;
+        file.entry = nullptr;
+        return Nfs4Leave::kept;
+    }
+    if (record->owner != &owner)
+        return Nfs4Leave::moved;
+    record->closing = true;
+    *stateid = record->stateid;
+    return Nfs4Leave::last;
 }
 
 void nfs4OpenUnregister(Nfs4ClientState &state, Nfs4OpenFile &file)
@@ -99,7 +169,8 @@ void nfs4OpenUnregister(Nfs4ClientState &state, Nfs4OpenFile &file)
     if (file.entry == nullptr)
         return;
     const SemGuard guard(state.guard);
-    state.opens.remove(file.entry);
+    if (--file.entry->opens <= 0)
+        state.opens.remove(file.entry);
     file.entry = nullptr;
 }
 
@@ -116,7 +187,13 @@ Result<Nfs4OpenNow> nfs4OpenNow(Nfs4ClientState &state, const Nfs4OpenFile &file
 bool nfs4OpenRecovered(Nfs4ClientState &state, const Nfs4OpenFile &file, const stateid4 &sent, int error)
 {
     Nfs4OpenEntry *record = file.entry;
-    if (record == nullptr || !staleStateid(error))
+    if (record == nullptr)
+        return false;
+    if (error == nfs4Error(NFS4ERR_OLD_STATEID)) {
+        const SemGuard guard(state.guard);
+        return sameOpen(record->stateid, sent) && record->stateid.seqid != sent.seqid;
+    }
+    if (!staleStateid(error))
         return false;
     // A recovery under way holds this: its end is waited for.
     const SemGuard recovery(state.recovery, nfs4CallTicks());

@@ -10,6 +10,7 @@
 #include <brisnel/nfsDevLib.h>
 #include <brisnel/nfsErrors.h>
 #include <brisnel/nfsMountLib.h>
+#include <brisnel/nfsStatLib.h>
 #include <brisnel/nfs4Status.h>
 #include <kernel/bootLib.h>
 #include <kernel/errnoLib.h>
@@ -33,6 +34,7 @@
 #include <iterator>
 #include <random>
 #include <set>
+#include <sstream>
 #include <string>
 #include <thread>
 #include <vector>
@@ -149,6 +151,31 @@ std::string captured(void (*show)())
     testing::internal::CaptureStdout();
     show();
     return testing::internal::GetCapturedStdout();
+}
+
+// How many of the version 4 operation OP the COMPOUNDs carried since the last nfsStatZero.
+uint64_t operationsSent(const char *op)
+{
+    std::istringstream rows(captured(nfsStatShow));
+    for (std::string row; std::getline(rows, row);) {
+        std::istringstream words(row);
+        std::string net, prog, name;
+        uint64_t calls = 0;
+        if (words >> net >> prog >> name >> calls && net == "op" && prog == "NFS4" && name == op)
+            return calls;
+    }
+    return 0;
+}
+
+// FN run by another task (a thread of its own) when ELSEWHERE, else by this one.
+template <typename Fn> void inTask(bool elsewhere, Fn fn)
+{
+    if (!elsewhere) {
+        fn();
+        return;
+    }
+    std::thread task(fn);
+    task.join();
 }
 
 // No portmapper answers: nfsMount chose version 4.1, with the server's transfer sizes (1 MiB at
@@ -572,6 +599,68 @@ TEST_F(Nfs4DriverLive, MountOptionAsksForVersion40)
     EXPECT_EQ(nfsUnmount("/v40"), 0);
 }
 
+// One file opened twice (one task's two opens are one open at the server, two tasks' are two),
+// bytes written through each writable descriptor, one closed while the other's bytes wait in
+// the cache, the other still read and written, then closed: every byte as the server holds it,
+// and one CLOSE for each open at the server, sent with the last of its descriptors.
+TEST_F(Nfs4DriverLive, OneFileOpenedTwiceKeepsItsOpenUntilTheLastClose)
+{
+    struct Order {
+        const char *name;
+        int first;         // access mode of the first open
+        int second;        // of the second
+        bool elsewhere;    // the second opened by another task
+        bool firstClosing; // the first closed first, else the second
+        uint64_t closes;   // CLOSEs sent: one per open at the server
+    };
+    const Order orders[] = {
+        {"read-write-read-closes", K_O_RDONLY, K_O_WRONLY, false, true, 1},
+        {"read-write-write-closes", K_O_RDONLY, K_O_WRONLY, false, false, 1},
+        {"write-read-write-closes", K_O_WRONLY, K_O_RDONLY, false, true, 1},
+        {"both-both", K_O_RDWR, K_O_RDWR, false, false, 1},
+        {"two-tasks", K_O_RDONLY, K_O_RDWR, true, true, 2},
+    };
+    unsigned seed = 40;
+    for (const Order &order : orders) {
+        SCOPED_TRACE(order.name);
+        std::vector<char> expected = randomBytes(150000, ++seed);
+        putOnServer(order.name, expected);
+        const std::string path = dev(order.name);
+        nfsStatZero();
+        const int first = kOpen(path.c_str(), order.first, 0);
+        int second = -1;
+        inTask(order.elsewhere, [&] { second = kOpen(path.c_str(), order.second, 0); });
+        ASSERT_GE(first, 0) << std::hex << errnoGet();
+        ASSERT_GE(second, 0) << std::hex << errnoGet();
+        // The bytes of each writable descriptor, at an offset of its own.
+        const auto writeAt = [&](int fd, int mode, int at, unsigned from) {
+            if (mode == K_O_RDONLY)
+                return;
+            const std::vector<char> bytes = randomBytes(20000, from);
+            ASSERT_EQ(kLseek(fd, at, K_SEEK_SET), at);
+            writeAll(fd, bytes, 7000);
+            std::copy(bytes.begin(), bytes.end(), expected.begin() + at);
+        };
+        writeAt(first, order.first, 1000, ++seed);
+        inTask(order.elsewhere, [&] { writeAt(second, order.second, 70000, ++seed); });
+        const int closing = order.firstClosing ? first : second;
+        const int kept = order.firstClosing ? second : first;
+        const int keptMode = order.firstClosing ? order.second : order.first;
+        EXPECT_EQ(kClose(closing), 0) << std::hex << errnoGet();
+        inTask(order.elsewhere && order.firstClosing, [&] {
+            writeAt(kept, keptMode, 120000, ++seed);
+            if (keptMode != K_O_WRONLY) {
+                ASSERT_EQ(kLseek(kept, 0, K_SEEK_SET), 0);
+                EXPECT_TRUE(sameBytes(expected, readAll(kept, 33333)));
+            }
+            EXPECT_EQ(kClose(kept), 0) << std::hex << errnoGet();
+        });
+        EXPECT_TRUE(sameBytes(expected, onServer(order.name)));
+        EXPECT_EQ(operationsSent("OPEN"), 2U);
+        EXPECT_EQ(operationsSent("CLOSE"), order.closes);
+    }
+}
+
 // The server killed and started again (the peers script's restart), with a grace period of
 // SECONDS or none (0), the environment as it was after: its new pid, empty when it did not come.
 std::string restartedWithGrace(int seconds)
@@ -649,6 +738,47 @@ TEST_F(Nfs4DriverLive, AServerRestartInTheMiddleOfAWriteLosesNothing)
         EXPECT_EQ(kClose(reader), 0) << std::hex << errnoGet();
     }
     EXPECT_EQ(nfsUnmount("/v40r"), 0);
+}
+
+// A file opened for reading, then for writing (the open at the server raised to both), bytes
+// written, the server restarted with a grace period, over 4.1 and 4.0: the one open at the
+// server is reclaimed once, with both accesses, so that after the reader's close the writer's
+// bytes, those in the cache from before the restart and those written after, reach the server.
+TEST_F(Nfs4DriverLive, AnOpenSharedByTwoDescriptorsIsReclaimedOnceWithBothAccesses)
+{
+    ASSERT_EQ(nfsMountOpt(live::host().c_str(), live::env("RT_NFS_V4_EXPORT").c_str(), "/v40s", "vers=4.0"), 0)
+        << std::hex << errnoGet();
+    unsigned seed = 60;
+    for (const char *device : {kDev, "/v40s"}) {
+        const std::string name = std::string("shared") + (device == kDev ? "41" : "40");
+        SCOPED_TRACE(name);
+        std::vector<char> expected = randomBytes(200000, ++seed);
+        putOnServer(name, expected);
+        const std::string path = std::string(device) + "/" + folder_ + "/" + name;
+        const int reader = kOpen(path.c_str(), K_O_RDONLY, 0);
+        const int writer = kOpen(path.c_str(), K_O_WRONLY, 0);
+        ASSERT_GE(reader, 0) << std::hex << errnoGet();
+        ASSERT_GE(writer, 0) << std::hex << errnoGet();
+        std::vector<char> head(5000);
+        ASSERT_EQ(kRead(reader, head.data(), 5000), 5000);
+        EXPECT_TRUE(sameBytes(std::vector<char>(expected.begin(), expected.begin() + 5000), head));
+        const std::vector<char> before = randomBytes(30000, ++seed);
+        writeAll(writer, before, 10000);
+        std::copy(before.begin(), before.end(), expected.begin());
+        nfsStatZero(); // a lease renewal may meet the new server first, and start the reclaim
+        ASSERT_GT(std::atoi(restartedWithGrace(10).c_str()), 0) << "the server did not come back";
+        EXPECT_EQ(kClose(reader), 0) << std::hex << errnoGet();
+        const std::vector<char> after = randomBytes(40000, ++seed);
+        ASSERT_EQ(kLseek(writer, 150000, K_SEEK_SET), 150000);
+        writeAll(writer, after, 10000);
+        std::copy(after.begin(), after.end(), expected.begin() + 150000);
+        EXPECT_GE(kIoctl(writer, K_FIOSYNC, 0), 0) << std::hex << errnoGet();
+        EXPECT_EQ(kClose(writer), 0) << std::hex << errnoGet();
+        EXPECT_TRUE(sameBytes(expected, onServer(name)));
+        EXPECT_EQ(operationsSent("OPEN"), 1U) << "one reclaim for the one open at the server";
+        EXPECT_EQ(operationsSent("CLOSE"), 1U);
+    }
+    EXPECT_EQ(nfsUnmount("/v40s"), 0);
 }
 
 // A server restarted without a grace period refuses to give the opens back: the next call on
