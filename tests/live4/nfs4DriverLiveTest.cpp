@@ -809,6 +809,8 @@ TEST_F(Nfs4DriverLive, AnOpenTheRestartedServerWillNotGiveBackFailsWithItsError)
     ASSERT_EQ(kWrite(again, bytes.data(), static_cast<int>(bytes.size())), static_cast<int>(bytes.size()));
     EXPECT_EQ(kClose(again), 0) << std::hex << errnoGet();
     EXPECT_TRUE(sameBytes(bytes, onServer("after")));
+}
+
 // Record locks through kFcntl on the version 4 device, a task of this program the owner: the
 // cases every version runs (live/lockLiveCases.h) on a file of 4096 'o's, and what version 4
 // does of its own.
