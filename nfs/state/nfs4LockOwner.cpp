@@ -47,13 +47,15 @@ Nfs4LockOwners::Nfs4LockOwners() : guard_(semMCreate(SEM_Q_PRIORITY | SEM_INVERS
 
 Nfs4LockOwners::~Nfs4LockOwners()
 {
-    for (Nfs4LockOwner &owner : list_)
+    for (Nfs4LockOwner &owner : list_) {
         semDelete(owner.inUse);
+        semDelete(owner.guard);
+    }
     if (guard_ != nullptr)
         semDelete(guard_);
 }
 
-Nfs4LockOwner *Nfs4LockOwners::current(uintptr_t task)
+Nfs4LockOwner *Nfs4LockOwners::currentOf(uintptr_t task)
 {
     for (Nfs4LockOwner &owner : list_) {
         if (owner.task == task && !owner.retired)
@@ -67,7 +69,7 @@ Nfs4LockOwner *Nfs4LockOwners::find(uintptr_t task)
     if (guard_ == nullptr)
         return nullptr;
     const SemGuard guard(guard_);
-    return current(task);
+    return currentOf(task);
 }
 
 Nfs4LockOwner *Nfs4LockOwners::ofTask(uintptr_t task)
@@ -75,20 +77,28 @@ Nfs4LockOwner *Nfs4LockOwners::ofTask(uintptr_t task)
     if (guard_ == nullptr)
         return nullptr;
     const SemGuard guard(guard_);
-    if (Nfs4LockOwner *found = current(task))
+    if (Nfs4LockOwner *found = currentOf(task))
         return found;
     const SEM_ID inUse = semMCreate(SEM_Q_PRIORITY | SEM_INVERSION_SAFE);
-    if (inUse == nullptr)
+    const SEM_ID ownGuard = semMCreate(SEM_Q_PRIORITY | SEM_INVERSION_SAFE);
+    if (inUse == nullptr || ownGuard == nullptr) {
+        if (inUse != nullptr)
+            semDelete(inUse);
+        if (ownGuard != nullptr)
+            semDelete(ownGuard);
         return nullptr;
+    }
     try {
         Nfs4LockOwner &owner = list_.emplace_back();
         owner.task = task;
         owner.inUse = inUse;
+        owner.guard = ownGuard;
         putBig(owner.bytes, task, 8);
         putBig(owner.bytes + 8, ownerNumbers.fetch_add(1) + 1, 4);
         return &owner;
     } catch (const std::bad_alloc &) {
         semDelete(inUse);
+        semDelete(ownGuard);
         return nullptr;
     }
 }
@@ -120,6 +130,21 @@ std::vector<uintptr_t> Nfs4LockOwners::tasks()
     return found;
 }
 
+std::vector<Nfs4LockOwner *> Nfs4LockOwners::current()
+{
+    std::vector<Nfs4LockOwner *> found;
+    const SemGuard guard(guard_);
+    try {
+        for (Nfs4LockOwner &owner : list_) {
+            if (!owner.retired)
+                found.push_back(&owner);
+        }
+    } catch (const std::bad_alloc &) {
+        // the owners found so far
+    }
+    return found;
+}
+
 state_owner4 nfs4LockOwnerOf(Nfs4LockOwner &owner, clientid4 client)
 {
     return state_owner4{client, Nfs4Bytes{Nfs4LockOwner::kBytes, owner.bytes}};
@@ -135,6 +160,20 @@ uintptr_t nfs4LockOwnerTask(const state_owner4 &owner, clientid4 client)
 Nfs4LockSeqidUse::Nfs4LockSeqidUse(Nfs4LockOwner &owner, uint32_t minor, int ticks)
     : owner_(owner), minor_(minor), held_(semTake(owner.inUse, ticks) == 0)
 {
+    if (!held_)
+        return;
+    const SemGuard guard(owner.guard);
+    for (auto held = owner.states.begin(); held != owner.states.end();) {
+        const auto next = std::next(held);
+        if (held->dropped) {
+            owner.states.erase(held);
+        } else if (held->reclaimed) {
+            held->stateid = held->reclaimedId;
+            held->open = held->reclaimedOpen;
+            held->reclaimed = false;
+        }
+        held = next;
+    }
 }
 
 Nfs4LockSeqidUse::~Nfs4LockSeqidUse()

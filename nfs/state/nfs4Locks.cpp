@@ -7,6 +7,7 @@
 #include "state/nfs4Resend.h"
 
 #include <kernel/kernelErrno.h>
+#include <kernel/semGuard.h>
 
 #include <algorithm>
 #include <chrono>
@@ -89,6 +90,20 @@ Status lockAnswered(const Status &status, const Nfs4Reply &reply, Nfs4LockState 
     return Fail{K_EAGAIN};
 }
 
+// What the server granted or released through HELD, kept in its range set for a reclaim after
+// a restart. A set out of memory misses the range: only its reclaim could be the worse for it.
+void noteGranted(Nfs4LockOwner &owner, Nfs4LockState &held, const WireRange &range)
+{
+    const SemGuard guard(owner.guard);
+    (void)held.ranges.lock(range.type, range.offset, range.length);
+}
+
+void noteReleased(Nfs4LockOwner &owner, Nfs4LockState &held, const WireRange &range)
+{
+    const SemGuard guard(owner.guard);
+    (void)held.ranges.unlock(range.offset, range.length);
+}
+
 void setLockArgs(LOCK4args &lock, const WireRange &range)
 {
     lock.locktype = range.type;
@@ -120,11 +135,15 @@ Status lockFirst(Nfs4ClientState &state, Nfs4LockSeqidUse &use, const LockReques
     const Status status = callReplaying(state, use.minor(), ops, reply);
     openUse.settle(reply, kLockOp, state.openOwners);
     use.settle(reply, kLockOp, state.lockOwners);
-    Nfs4LockState made{file.fh, {}, {}};
+    Nfs4LockState made;
+    made.fh = file.fh;
     std::copy(std::begin(open.stateid.other), std::end(open.stateid.other), made.open.begin());
     const Status answered = lockAnswered(status, reply, made, client, conflict);
-    if (answered.ok())
+    if (answered.ok()) {
+        const SemGuard guard(use.owner().guard);
+        (void)made.ranges.lock(request.range.type, request.range.offset, request.range.length);
         use.owner().states.push_back(made);
+    }
     return answered;
 }
 
@@ -141,7 +160,10 @@ Status lockAgain(Nfs4ClientState &state, Nfs4LockSeqidUse &use, Nfs4LockState &h
     Nfs4Reply reply;
     const Status status = callReplaying(state, use.minor(), ops, reply);
     use.settle(reply, kLockOp, state.lockOwners);
-    return lockAnswered(status, reply, held, client, conflict);
+    const Status answered = lockAnswered(status, reply, held, client, conflict);
+    if (answered.ok())
+        noteGranted(use.owner(), held, request.range);
+    return answered;
 }
 
 // Under the owner's inUse: its lock state for the file FH, the one made through the open OPEN
@@ -186,8 +208,10 @@ Status unlockWith(Nfs4ClientState &state, Nfs4LockSeqidUse &use, Nfs4LockState &
     Nfs4Reply reply;
     const Status status = callReplaying(state, use.minor(), ops, reply);
     use.settle(reply, kLockOp, state.lockOwners);
-    if (status.ok())
+    if (status.ok()) {
         held.stateid = reply[kLockOp].nfs_resop4_u.opstateid;
+        noteReleased(use.owner(), held, range);
+    }
     return status;
 }
 
@@ -206,6 +230,7 @@ Status releaseState(Nfs4ClientState &state, Nfs4LockSeqidUse &use, std::list<Nfs
     const Status status = nfs4Resending([&] { return unlockWith(state, use, *held, whole); });
     if (!status.ok() && !stateGone(status))
         return status;
+    const SemGuard guard(use.owner().guard);
     use.owner().states.erase(held);
     return {};
 }
