@@ -24,6 +24,7 @@ struct Nfs4OpenFile {
     Nfs4OpenOwner *owner = nullptr; // the state's: lives as long as it
     Nfs4Attrs attrs;
     Nfs4OpenEntry *entry = nullptr; // its registration (nfs4OpenRegistry.h): the state id of now
+    uint32_t locksLostTold = 0;     // the entry's count of lost locks this file has reported
 };
 
 // NAME in the folder DIR, opened as HOW says: its handle, open state id and attributes. An

@@ -71,4 +71,17 @@ nfsres::Status nfs4LockReleaseOpen(Nfs4ClientState &state, const Nfs4OpenFile &f
 // after trying them all.
 nfsres::Status nfs4LockReleaseTask(Nfs4ClientState &state, uintptr_t task);
 
+// After a server restart, with the recovery semaphore held and the open whose state id was
+// OLD_OPEN reclaimed as NEW_OPEN by OPEN_OWNER (the reclaim's own, which no task holds): every
+// range each owner held through it asked for again with reclaim set (nfs4LockReclaim.cpp).
+// 0 when all came back; K_ENOLCK when one did not (refused, NFS4ERR_NO_GRACE, RECLAIM_BAD,
+// DENIED, or no answer): the lock is lost, and the open's files are told (nfs4OpenRegistry.h).
+int nfs4ReclaimLocks(Nfs4ClientState &state, const stateid4 &oldOpen, const stateid4 &newOpen,
+                     Nfs4OpenOwner &openOwner);
+
+// The open whose state id was OLD_OPEN not given back by the server: the lock states through
+// it forgotten; K_ENOLCK when one held a range (a lost lock the open's files are told of
+// before the open's own refusal), else 0.
+int nfs4LocksForgotten(Nfs4ClientState &state, const stateid4 &oldOpen);
+
 #endif

@@ -1,7 +1,9 @@
 // The reclaim of a state's opens after the server made a new client record: each opened again
 // by its handle with CLAIM_PREVIOUS (over 4.0 confirmed when the server asks), by an owner of
-// its own that no task holds, and over 4.1 RECLAIM_COMPLETE once every open had its try.
+// its own that no task holds, the locks held through it reclaimed next (nfs4Locks.h), and over
+// 4.1 RECLAIM_COMPLETE once every open had its try.
 #include "state/nfs4FileAttrs.h"
+#include "state/nfs4Locks.h"
 #include "state/nfs4OpenRegistry.h"
 #include "state/nfs4Resend.h"
 
@@ -101,12 +103,14 @@ void nfs4ReclaimOpen(Nfs4ClientState &state, Nfs4OpenEntry &record)
 {
     uint32_t epoch = 0;
     uint32_t access = 0;
+    stateid4 before{};
     {
         const SemGuard guard(state.guard);
         if (!record.listed || record.lost != 0 || record.epoch == state.epoch)
             return;
         epoch = state.epoch;
         access = record.access;
+        before = record.stateid;
     }
     Nfs4OpenOwner *owner = state.openOwners.spare();
     Result<stateid4> stateid = Fail{K_ENOMEM};
@@ -117,12 +121,24 @@ void nfs4ReclaimOpen(Nfs4ClientState &state, Nfs4OpenEntry &record)
         });
         (void)tried.ok();
     }
+    // The locks through it, while the reclaim's owner is still this task's alone; those
+    // through an open refused are lost with it.
+    const bool openLost = !stateid.ok() && (owner == nullptr || refused(stateid.error()));
+    int locksLost = 0;
+    if (stateid.ok())
+        locksLost = nfs4ReclaimLocks(state, before, stateid.value(), *owner);
+    else if (openLost)
+        locksLost = nfs4LocksForgotten(state, before);
     const SemGuard guard(state.guard);
+    if (locksLost != 0) {
+        record.locksLost = locksLost;
+        ++record.locksLostCount;
+    }
     if (stateid.ok()) {
         record.stateid = stateid.value();
         record.owner = owner;
         record.epoch = epoch; // a client record made meanwhile leaves it stale for the next pass
-    } else if (owner == nullptr || refused(stateid.error())) {
+    } else if (openLost) {
         record.lost = stateid.error();
     }
 }

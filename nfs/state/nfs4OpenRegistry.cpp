@@ -107,6 +107,7 @@ bool nfs4OpenRegister(Nfs4ClientState &state, Nfs4OpenFile &file, uint32_t acces
             ++shared->opens;
             file.stateid = shared->stateid;
             file.entry = shared;
+            file.locksLostTold = shared->locksLostCount; // losses before it are not its own
             return true;
         }
     }
@@ -172,6 +173,17 @@ void nfs4OpenUnregister(Nfs4ClientState &state, Nfs4OpenFile &file)
     if (--file.entry->opens <= 0)
         state.opens.remove(file.entry);
     file.entry = nullptr;
+}
+
+int nfs4OpenLocksLostTold(Nfs4ClientState &state, Nfs4OpenFile &file)
+{
+    if (file.entry == nullptr)
+        return 0;
+    const SemGuard guard(state.guard);
+    if (file.locksLostTold == file.entry->locksLostCount)
+        return 0;
+    file.locksLostTold = file.entry->locksLostCount;
+    return file.entry->locksLost;
 }
 
 Result<Nfs4OpenNow> nfs4OpenNow(Nfs4ClientState &state, const Nfs4OpenFile &file)

@@ -32,6 +32,10 @@ struct Nfs4OpenEntry {
     stateid4 stateid{};
     uint32_t epoch = 0;   // the client record (Nfs4ClientState::epoch) the state id belongs to
     int lost = 0;         // not 0: the server refused to give it back; every later call's error
+    // A lock held through it that a restart's reclaim did not get back: the error each open
+    // file sharing it is told once (nfs4OpenLocksLostTold), counted so that each tells it.
+    int locksLost = 0;
+    uint32_t locksLostCount = 0;
     int refs = 0;         // the registry's and each reclaim pass's
     int opens = 0;        // the open files sharing it
     bool closing = false; // its last open file is giving it back: no new open joins it
@@ -81,6 +85,10 @@ Nfs4Leave nfs4OpenLeave(Nfs4ClientState &state, Nfs4OpenFile &file, const Nfs4Op
 // FILE's part in its open gone (closed, or never to be used again): the entry's count down,
 // out of the registry with the last, FILE.entry cleared.
 void nfs4OpenUnregister(Nfs4ClientState &state, Nfs4OpenFile &file);
+
+// The error of a lock lost through FILE's open since FILE was last told (K_ENOLCK), once; 0
+// when there is none. With FILE's own lock held (it notes what it was told).
+int nfs4OpenLocksLostTold(Nfs4ClientState &state, Nfs4OpenFile &file);
 
 // The state id and owner FILE's calls carry now: the registered ones (swapped by a reclaim),
 // or FILE's own when it has no entry; the error of an open the server refused to give back.

@@ -21,20 +21,31 @@ public:
     int replays = 0;      // 4.0 lock sequence ids that repeated the last
     int badSeqids = 0;    // 4.0 lock sequence ids neither the next nor the last
     int released = 0;     // RELEASE_LOCKOWNERs
+    nfsstat4 reclaimStatus = NFS4_OK; // the answer to a LOCK with reclaim set
+    std::vector<std::string> reclaimed; // "W 0+5" for each LOCK with reclaim set, as asked
+    int newOwners = 0;                  // LOCKs with open_to_lock_owner4
 
     nfsstat4 answer(const nfs_argop4 &op, nfs_resop4 &r, uint32_t minor)
     {
         const auto &a = op.nfs_argop4_u;
         const locker4 &locker = a.oplock.locker;
         switch (op.argop) {
-        case OP_LOCK:
+        case OP_LOCK: {
+            nfsstat4 refusal = NFS4_OK;
+            if (a.oplock.reclaim) {
+                reclaimed.push_back(std::string(a.oplock.locktype == READ_LT ? "R " : "W ") +
+                                    std::to_string(a.oplock.offset) + "+" + std::to_string(a.oplock.length));
+                refusal = reclaimStatus;
+            }
+            newOwners += locker.new_lock_owner ? 1 : 0;
             if (locker.new_lock_owner) {
                 const state_owner4 &owner = locker.locker4_u.open_owner.lock_owner;
                 return take(std::string(owner.owner.val, owner.owner.len),
-                            locker.locker4_u.open_owner.lock_seqid, minor, r);
+                            locker.locker4_u.open_owner.lock_seqid, minor, r, true, refusal);
             }
             return take(ownerOf(locker.locker4_u.lock_owner.lock_stateid),
-                        locker.locker4_u.lock_owner.lock_seqid, minor, r);
+                        locker.locker4_u.lock_owner.lock_seqid, minor, r, true, refusal);
+        }
         case OP_LOCKU: return take(ownerOf(a.oplocku.lock_stateid), a.oplocku.seqid, minor, r, false);
         case OP_RELEASE_LOCKOWNER: ++released; return NFS4_OK;
         default: return NFS4_OK; // LOCKT
@@ -63,9 +74,9 @@ private:
         return stateid4{1, {static_cast<char>(at - owners_.begin())}};
     }
     // OWNER's call with SEQID: a replay answered as the last, a sequence id out of step refused,
-    // else granted or refused as armed; the lock state id is the owner's.
+    // else refused with REFUSAL, or granted or refused as armed; the lock state id is the owner's.
     nfsstat4 take(const std::string &owner, uint32_t seqid, uint32_t minor, nfs_resop4 &r,
-                  bool locking = true)
+                  bool locking = true, nfsstat4 refusal = NFS4_OK)
     {
         if (owner.empty())
             return NFS4ERR_BAD_STATEID;
@@ -75,8 +86,8 @@ private:
             ++(seqid == known->second.seqid ? replays : badSeqids);
             return seqid == known->second.seqid ? known->second.answer : NFS4ERR_BAD_SEQID;
         }
-        nfsstat4 answer = NFS4_OK;
-        if (locking && deny > 0 && deny-- > 0) {
+        nfsstat4 answer = refusal;
+        if (refusal == NFS4_OK && locking && deny > 0 && deny-- > 0) {
             r.nfs_resop4_u.opdenied = {100, UINT64_MAX, WRITE_LT, {7, {sizeof someone_, someone_}}};
             answer = NFS4ERR_DENIED;
         }

@@ -118,6 +118,7 @@ public:
     int replays = 0;   // 4.0 open-owner sequence ids that repeated the last
     int reclaims = 0;  // OPENs with CLAIM_PREVIOUS granted
     std::vector<int> reclaimsAtComplete; // the reclaims granted when each RECLAIM_COMPLETE came
+    std::vector<int> lockReclaimsAtComplete; // the lock reclaims asked by then
     ScriptedLocks locks;
 
     Reply compound(XDR *xdrs)
@@ -400,7 +401,10 @@ private:
         case OP_OPEN: return open(op.nfs_argop4_u.opopen, u.opopen);
         case OP_CLOSE: return close(op.nfs_argop4_u.opclose.seqid, op.nfs_argop4_u.opclose.open_stateid);
         case OP_READ: return read(op.nfs_argop4_u.opread.stateid, op.nfs_argop4_u.opread.count, u.opread);
-        case OP_RECLAIM_COMPLETE: reclaimsAtComplete.push_back(reclaims); return NFS4_OK;
+        case OP_RECLAIM_COMPLETE:
+            reclaimsAtComplete.push_back(reclaims);
+            lockReclaimsAtComplete.push_back(static_cast<int>(locks.reclaimed.size()));
+            return NFS4_OK;
         case OP_READDIR: return readDir(u.opreaddir);
         case OP_LOCK:
         case OP_LOCKT:
@@ -937,6 +941,73 @@ TEST_F(Nfs4StateFault, AServerRestartReclaimsTheOpenAndResendsTheCall)
         EXPECT_EQ(0, v4_.badSeqids);
     }
     nfsTimeoutSec = savedTimeout;
+}
+
+// Locks held when the server restarts: each range the owner holds (two, after an unlock split
+// its lock) is asked for again with reclaim set, through the reclaimed open (the scripted
+// server refuses an open state id it does not know), before 4.1's RECLAIM_COMPLETE, the
+// sequence ids in step. A refused reclaim marks the lock lost: the open file is told
+// K_ENOLCK once, and the owner's next lock starts a new lock state (open_to_lock_owner4).
+TEST_F(Nfs4StateFault, LocksHeldAcrossARestartAreReclaimedOrReportedLost)
+{
+    const struct {
+        const char *name;
+        bool only40;
+        nfsstat4 lockReclaim;
+    } cases[] = {
+        {"4.1 reclaimed", false, NFS4_OK},
+        {"4.0 reclaimed", true, NFS4_OK},
+        {"4.1 refused", false, NFS4ERR_RECLAIM_BAD},
+        {"4.0 refused", true, NFS4ERR_NO_GRACE},
+    };
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c.name);
+        {
+            const std::lock_guard held(v4_.lock);
+            v4_.faults = {.only40 = c.only40};
+            v4_.locks.reclaimed.clear();
+            v4_.locks.reclaimStatus = c.lockReclaim;
+            v4_.lockReclaimsAtComplete.clear();
+        }
+        const nfsres::Result<Nfs4ClientState *> state = nfs4StateAcquire(kHost, Nfs4Minors::Automatic);
+        ASSERT_TRUE(state.ok()) << std::hex << state.error();
+        Nfs4ClientState &s = *state.value();
+        Nfs4OpenFile file = nfs4Open(s, nfsFhOf("root", 4), "file", {OPEN4_SHARE_ACCESS_BOTH}).value();
+        ASSERT_TRUE(nfs4LockSet(s, file, 0xA1, {WRITE_LT, 0, 30}).ok());
+        ASSERT_TRUE(nfs4LockUnlock(s, file, 0xA1, {WRITE_LT, 5, 15}).ok());
+        ASSERT_TRUE(nfs4LockSet(s, file, 0xA1, {READ_LT, 100, 0}).ok());
+        int newOwners = 0;
+        {
+            const std::lock_guard held(v4_.lock);
+            v4_.faults.restart = 1;
+            newOwners = v4_.locks.newOwners;
+        }
+        char buffer[10];
+        const auto read = nfs4Read(s, file, 0, buffer, sizeof buffer);
+        EXPECT_TRUE(read.ok()) << std::hex << read.error();
+        {
+            const std::lock_guard held(v4_.lock);
+            const std::vector<std::string> asked = {"W 0+5", "W 20+10", "R 100+" + std::to_string(UINT64_MAX)};
+            EXPECT_EQ(asked, v4_.locks.reclaimed);
+            // Reclaimed: one open_to_lock_owner4, the others by the lock state it gave; refused:
+            // no lock state to go on with.
+            EXPECT_EQ(newOwners + (c.lockReclaim == NFS4_OK ? 1 : 3), v4_.locks.newOwners);
+            const std::vector<int> completes = c.only40 ? std::vector<int>{} : std::vector<int>{0, 3};
+            EXPECT_EQ(completes, v4_.lockReclaimsAtComplete);
+            newOwners = v4_.locks.newOwners;
+        }
+        const int lost = c.lockReclaim == NFS4_OK ? 0 : K_ENOLCK;
+        EXPECT_EQ(lost, nfs4OpenLocksLostTold(s, file));
+        EXPECT_EQ(0, nfs4OpenLocksLostTold(s, file)) << "told once";
+        // A reclaimed lock state goes on (exist_lock_owner4); a lost one is begun again.
+        EXPECT_TRUE(nfs4LockSet(s, file, 0xA1, {WRITE_LT, 40, 10}).ok());
+        EXPECT_TRUE(nfs4LockReleaseFile(s, file, 0xA1).ok());
+        EXPECT_TRUE(nfs4Close(s, file).ok());
+        nfs4StateRelease(state.value());
+        const std::lock_guard held(v4_.lock);
+        EXPECT_EQ(newOwners + (lost != 0 ? 1 : 0), v4_.locks.newOwners);
+        EXPECT_EQ(0, v4_.locks.badSeqids + v4_.badSeqids);
+    }
 }
 
 // A state id the server never granted, with no restart behind it, is not recovered from: the
