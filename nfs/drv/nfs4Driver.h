@@ -80,6 +80,10 @@ struct Nfs4Driver {
     // The lock codes (K_FIOGETLK, K_FIOSETLK, K_FIOSETLKW) on an open file, by the protocol's
     // LOCK, LOCKT and LOCKU (nfs4DriverLock.cpp); the file's semaphore is not held by the caller.
     static nfsres::Result<int> lockServe(Nfs4File *file, int function, intptr_t arg);
+    // A lock held through the file's open that the server did not give back after a restart:
+    // K_ENOLCK, once per descriptor, on its next read, write, lock, sync or close, so that no
+    // lock is lost unnoticed (nfs4DriverLock.cpp).
+    static nfsres::Status locksLost(Nfs4File *file);
     // At a close: the closing task's locks on the file and every lock through its open.
     static void locksRelease(Nfs4File *file);
 

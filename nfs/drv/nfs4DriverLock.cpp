@@ -13,6 +13,7 @@
 #include "drv/nfsDrvRecords.h"
 #include "lock/nlmFileLock.h"
 #include "state/nfs4Locks.h"
+#include "state/nfs4OpenRegistry.h"
 
 #include <brisnel/nfsErrors.h>
 #include <kernel/semGuard.h>
@@ -191,6 +192,19 @@ Result<int> Nfs4Driver::lockServe(Nfs4File *file, int function, intptr_t arg)
                                     : nfs4LockSet(state, open, request->owner, range));
     refreshed(file);
     return 0;
+}
+
+// The loss is the state's record (state/nfs4OpenRegistry.h); K_ENOLCK (34) is the error
+// reported, the one a kernel layer without locks gives as well: the lock is not held.
+Status Nfs4Driver::locksLost(Nfs4File *file)
+{
+    if (file == nullptr)
+        return {}; // the call itself refuses it
+    const nfsdrv::FileLock lock(file);
+    if (!lock.held() || file->fh.state == nullptr)
+        return {};
+    const int lost = nfs4OpenLocksLostTold(*file->fh.state, file->open);
+    return nfsres::statusOf(lost == 0, lost);
 }
 
 // Called under the file's semaphore by the close, after its data went out and before its

@@ -4,8 +4,33 @@
 #include "drv/nfsDrvFile.h"
 #include "drv/nfsDrvMount.h"
 #include "drv/nfsDrvOpen.h"
+#include "lock/nlmFileLock.h"
 
 using V4 = Nfs4Driver;
+
+namespace {
+
+// The calls on which a descriptor reports a lock a server restart took (Nfs4Driver::locksLost).
+bool tellsLockLoss(int function)
+{
+    return function == K_FIOSYNC || nlmfile::lockCode(function);
+}
+
+// CALL on FILE with a lock loss reported first: one known before fails it unmade; one the
+// call met itself (its recovery ran the reclaim) takes the place of the call's own failure.
+template <typename Call> auto lossFirst(Nfs4File *file, Call call) -> decltype(call())
+{
+    if (const nfsres::Status lost = V4::locksLost(file); !lost.ok())
+        return lost.fail();
+    auto result = call();
+    if (!result.ok()) {
+        if (const nfsres::Status lost = V4::locksLost(file); !lost.ok())
+            return lost.fail();
+    }
+    return result;
+}
+
+} // namespace
 
 extern "C" {
 
@@ -27,21 +52,25 @@ int nfs4Delete(Nfs4Device *dev, char *name)
 int nfs4Close(Nfs4File *file)
 {
     const NfsCallScope scope(nfsdrv::deviceOf(file));
-    return nfsres::entry(nfsdrv::close<V4>(file));
+    const nfsres::Status lost = V4::locksLost(file); // reported, and the file closed all the same
+    const nfsres::Status closed = nfsdrv::close<V4>(file);
+    return nfsres::entry(lost.ok() ? closed : lost);
 }
 int nfs4Read(Nfs4File *file, char *buf, int count)
 {
     const NfsCallScope scope(nfsdrv::deviceOf(file));
-    return nfsres::entry(nfsdrv::read<V4>(file, buf, count));
+    return nfsres::entry(lossFirst(file, [&] { return nfsdrv::read<V4>(file, buf, count); }));
 }
 int nfs4Write(Nfs4File *file, const char *buf, int count)
 {
     const NfsCallScope scope(nfsdrv::deviceOf(file));
-    return nfsres::entry(nfsdrv::write<V4>(file, buf, count));
+    return nfsres::entry(lossFirst(file, [&] { return nfsdrv::write<V4>(file, buf, count); }));
 }
 int nfs4Ioctl(Nfs4File *file, int function, intptr_t arg)
 {
     const NfsCallScope scope(nfsdrv::deviceOf(file));
+    if (tellsLockLoss(function))
+        return nfsres::entry(lossFirst(file, [&] { return nfsdrv::ioctl<V4>(file, function, arg); }));
     return nfsres::entry(nfsdrv::ioctl<V4>(file, function, arg));
 }
 

@@ -1026,6 +1026,116 @@ TEST_F(Nfs4DriverLockLive, LockKeptAcrossThreeIdleLeases)
     EXPECT_EQ(nfsUnmount("/v40"), 0);
 }
 
+// CALL (a lock call's error number) made again while the server is in its grace period, which
+// refuses new locks from other clients until it ends; at most 40 s.
+int pastGrace(const std::function<int()> &call)
+{
+    int result = call();
+    for (int tries = 0; result == (NFS_ERRNO_BASE | NFS4ERR_GRACE) && tries < 400; ++tries) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(100));
+        result = call();
+    }
+    return result;
+}
+
+// Locks held over 4.1 and over 4.0 (a write lock split by an unlock into two ranges, and a read
+// lock to the end), the server restarted with a grace period: every range is reclaimed, and
+// still excludes another client (a device of the other minor version, another client to the
+// server): K_F_GETLK there names each range with no task, its K_F_SETLK over them is refused,
+// over the gap the unlock left it is granted. Bytes written under the lock after the restart
+// reach the server; the close releases the locks.
+TEST_F(Nfs4DriverLockLive, LocksReclaimedAfterARestartStillExcludeAnotherClient)
+{
+    ASSERT_EQ(nfsMountOpt(live::host().c_str(), live::env("RT_NFS_V4_EXPORT").c_str(), "/v40l", "vers=4.0"), 0)
+        << std::hex << errnoGet();
+    const std::string on41 = dev("f");
+    const std::string on40 = "/v40l/" + folder_ + "/f";
+    for (const bool mineOn41 : {true, false}) {
+        SCOPED_TRACE(mineOn41 ? "held over 4.1" : "held over 4.0");
+        const int mine = kOpen((mineOn41 ? on41 : on40).c_str(), K_O_RDWR, 0);
+        const int other = kOpen((mineOn41 ? on40 : on41).c_str(), K_O_RDWR, 0);
+        ASSERT_GE(mine, 0) << std::hex << errnoGet();
+        ASSERT_GE(other, 0) << std::hex << errnoGet();
+        ASSERT_EQ(fcntlOn(mine, K_F_SETLK, K_F_WRLCK, 0, 300), 0);
+        ASSERT_EQ(fcntlOn(mine, K_F_SETLK, K_F_UNLCK, 100, 100), 0);
+        ASSERT_EQ(fcntlOn(mine, K_F_SETLK, K_F_RDLCK, 1000, 0), 0);
+        nfsStatZero();
+        ASSERT_GT(std::atoi(restartedWithGrace(10).c_str()), 0) << "the server did not come back";
+        // Written under the lock: the call meets the new server and the reclaim runs, if the
+        // lease renewal has not started it already.
+        ASSERT_EQ(kLseek(mine, 10, K_SEEK_SET), 10);
+        ASSERT_EQ(kWrite(mine, "reclaimed", 9), 9) << std::hex << errnoGet();
+        ASSERT_GE(kIoctl(mine, K_FIOSYNC, 0), 0) << std::hex << errnoGet();
+        EXPECT_EQ(serverBytes()(10, 9), "reclaimed");
+        EXPECT_GE(operationsSent("LOCK"), 3U) << "each range reclaimed";
+        struct Probe {
+            int type;
+            int64_t start;
+            kflock held; // as K_F_GETLK reports it; l_type K_F_UNLCK: nothing in the way
+        };
+        const Probe probes[] = {
+            {K_F_RDLCK, 50, {K_F_WRLCK, K_SEEK_SET, 0, 100, 0}},
+            {K_F_RDLCK, 250, {K_F_WRLCK, K_SEEK_SET, 200, 100, 0}},
+            {K_F_WRLCK, 150, {K_F_UNLCK, K_SEEK_SET, 0, 0, 0}},
+            {K_F_RDLCK, 5000, {K_F_UNLCK, K_SEEK_SET, 0, 0, 0}},
+            {K_F_WRLCK, 5000, {K_F_RDLCK, K_SEEK_SET, 1000, 0, 0}},
+        };
+        for (const Probe &probe : probes) {
+            kflock seen{};
+            ASSERT_EQ(pastGrace([&] { return fcntlOn(other, K_F_GETLK, probe.type, probe.start, 1, &seen); }), 0)
+                << probe.start;
+            EXPECT_EQ(seen.l_type, probe.held.l_type) << probe.start;
+            if (probe.held.l_type == K_F_UNLCK) {
+                EXPECT_EQ(pastGrace([&] { return fcntlOn(other, K_F_SETLK, probe.type, probe.start, 1); }), 0);
+                EXPECT_EQ(fcntlOn(other, K_F_SETLK, K_F_UNLCK, probe.start, 1), 0);
+                continue;
+            }
+            EXPECT_EQ(seen.l_start, probe.held.l_start) << probe.start;
+            EXPECT_EQ(seen.l_len, probe.held.l_len) << probe.start;
+            EXPECT_EQ(seen.l_pid, 0) << "another client's owner";
+            EXPECT_EQ(pastGrace([&] { return fcntlOn(other, K_F_SETLK, probe.type, probe.start, 1); }), K_EAGAIN)
+                << probe.start;
+        }
+        EXPECT_EQ(kClose(mine), 0) << std::hex << errnoGet();
+        EXPECT_EQ(fcntlOn(other, K_F_SETLK, K_F_WRLCK, 0, 0), 0);
+        EXPECT_EQ(kClose(other), 0) << std::hex << errnoGet();
+    }
+    EXPECT_EQ(nfsUnmount("/v40l"), 0);
+}
+
+// A lock held, the server restarted without a grace period: the open and its lock cannot come
+// back. The descriptor's next call fails with K_ENOLCK (34), once; then with the open's
+// refusal. A descriptor of the program that held no lock fails with the refusal alone. Another
+// client takes the range at once.
+TEST_F(Nfs4DriverLockLive, ALockTheRestartedServerWillNotGiveBackIsReported)
+{
+    putOnServer("g", std::vector<char>(100, 'g'));
+    ASSERT_EQ(nfsMountOpt(live::host().c_str(), live::env("RT_NFS_V4_EXPORT").c_str(), "/v40n", "vers=4.0"), 0)
+        << std::hex << errnoGet();
+    const int mine = kOpen(dev("f").c_str(), K_O_RDWR, 0);
+    const int unlocked = kOpen(dev("g").c_str(), K_O_RDONLY, 0);
+    ASSERT_GE(mine, 0) << std::hex << errnoGet();
+    ASSERT_GE(unlocked, 0) << std::hex << errnoGet();
+    ASSERT_EQ(fcntlOn(mine, K_F_SETLK, K_F_WRLCK, 0, 100), 0);
+    ASSERT_GT(std::atoi(restartedWithGrace(0).c_str()), 0) << "the server did not come back";
+    char buffer[16];
+    EXPECT_EQ(kRead(mine, buffer, sizeof buffer), -1);
+    EXPECT_EQ(errnoGet(), K_ENOLCK) << std::hex << errnoGet();
+    EXPECT_EQ(kRead(mine, buffer, sizeof buffer), -1);
+    const int refusal = errnoGet();
+    EXPECT_TRUE(refusal == (NFS_ERRNO_BASE | NFS4ERR_NO_GRACE) || refusal == (NFS_ERRNO_BASE | NFS4ERR_RECLAIM_BAD))
+        << std::hex << refusal;
+    EXPECT_EQ(kRead(unlocked, buffer, sizeof buffer), -1);
+    EXPECT_EQ(errnoGet(), refusal) << std::hex << errnoGet();
+    const int other = kOpen(("/v40n/" + folder_ + "/f").c_str(), K_O_RDWR, 0);
+    ASSERT_GE(other, 0) << std::hex << errnoGet();
+    EXPECT_EQ(fcntlOn(other, K_F_SETLK, K_F_WRLCK, 0, 100), 0);
+    EXPECT_EQ(kClose(other), 0) << std::hex << errnoGet();
+    EXPECT_EQ(kClose(mine), 0) << std::hex << errnoGet();
+    EXPECT_EQ(kClose(unlocked), 0) << std::hex << errnoGet();
+    EXPECT_EQ(nfsUnmount("/v40n"), 0);
+}
+
 // Another program of this host: a second client of the server.
 TEST_F(Nfs4DriverLockLive, SecondClientContends)
 {
