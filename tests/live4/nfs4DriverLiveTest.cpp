@@ -1067,6 +1067,12 @@ TEST_F(Nfs4DriverLockLive, LocksReclaimedAfterARestartStillExcludeAnotherClient)
         ASSERT_EQ(kWrite(mine, "reclaimed", 9), 9) << std::hex << errnoGet();
         ASSERT_GE(kIoctl(mine, K_FIOSYNC, 0), 0) << std::hex << errnoGet();
         EXPECT_EQ(serverBytes()(10, 9), "reclaimed");
+        // The other client's open reclaimed within the grace period too: with a long lease
+        // its renewal would meet the restart only after it, and the open would be lost.
+        char byte = 0;
+        ASSERT_EQ(kLseek(other, 3000, K_SEEK_SET), 3000);
+        ASSERT_EQ(kRead(other, &byte, 1), 1) << std::hex << errnoGet();
+        EXPECT_EQ(byte, 'o');
         EXPECT_GE(operationsSent("LOCK"), 3U) << "each range reclaimed";
         struct Probe {
             int type;
