@@ -23,6 +23,7 @@
 
 #include <atomic>
 #include <chrono>
+#include <csignal>
 #include <cstdlib>
 #include <filesystem>
 #include <functional>
@@ -189,11 +190,13 @@ inline bool secondClientHolding(const std::string &testCase, const std::string &
     return held;
 }
 
-// The second client told to let go: its exit status.
+// The second client told to let go: its exit status. A client that has already gone closed
+// its end of the orders: the write fails with EPIPE instead of ending this program.
 inline int secondClientReleased(pid_t pid, int orders)
 {
     if (pid <= 0)
         return -1;
+    static_cast<void>(::signal(SIGPIPE, SIG_IGN));
     static_cast<void>(::write(orders, "x", 1));
     ::close(orders);
     int status = 0;
@@ -211,11 +214,18 @@ inline void secondClientContends(int fd, const std::string &testCase, const std:
     pid_t pid = 0;
     int orders = -1;
     const bool held = secondClientHolding(testCase, file, &pid, &orders);
+    if (!held) {
+        // Under a user-mode emulator without a binfmt_misc entry the copy of this program cannot
+        // be started (its exec fails in the child: status 127); anything else is a failure.
+        const int status = secondClientReleased(pid, orders);
+        if (status == 127)
+            GTEST_SKIP() << "this program cannot start a copy of itself here";
+        FAIL() << "the second client did not take its lock (exit status " << status << ")";
+    }
     std::future<int> released = std::async(std::launch::async, [pid, orders] {
         std::this_thread::sleep_for(std::chrono::milliseconds(500));
         return secondClientReleased(pid, orders);
     });
-    ASSERT_TRUE(held);
     EXPECT_EQ(fcntlOn(fd, K_F_SETLK, K_F_RDLCK, 0, 1), K_EAGAIN);
     kflock seen{};
     ASSERT_EQ(fcntlOn(fd, K_F_GETLK, K_F_RDLCK, 100, 1, &seen), 0);
