@@ -69,22 +69,6 @@ Status closeWith(Nfs4ClientState &state, Nfs4SeqidUse &use, Nfs4OpenFile &file)
     return status;
 }
 
-// Over 4.0: the open of FILE confirmed, its state id replaced by the confirmed one.
-Status confirm(Nfs4ClientState &state, Nfs4SeqidUse &use, Nfs4OpenFile &file)
-{
-    Nfs4Ops ops;
-    ops.putFh(file.fh);
-    auto &confirm = ops.add(OP_OPEN_CONFIRM).nfs_argop4_u.opopen_confirm;
-    confirm.open_stateid = file.stateid;
-    confirm.seqid = use.seqid();
-    Nfs4Reply reply;
-    const Status status = nfs4StateCall(state, ops.ops, ops.n, reply);
-    use.settle(reply, kStateOp, state.openOwners);
-    NFS_TRY(status);
-    file.stateid = reply[kStateOp].nfs_resop4_u.opstateid;
-    return {};
-}
-
 struct OpenRequest {
     const NfsFh &dir;
     Nfs4Bytes name;
@@ -137,8 +121,11 @@ Status openOnce(Nfs4ClientState &state, const OpenRequest &request, uint32_t epo
         return object.fail();
     }
     file.attrs = object.value().attrs;
-    if (now.minor == 0 && (rflags & OPEN4_RESULT_CONFIRM) != 0)
-        NFS_TRY(confirm(state, use, file));
+    if (now.minor == 0 && (rflags & OPEN4_RESULT_CONFIRM) != 0) {
+        const Result<stateid4> confirmed = nfs4OpenConfirm(state, use, file.fh, file.stateid);
+        NFS_TRY(confirmed);
+        file.stateid = confirmed.value();
+    }
     if (!nfs4OpenRegister(state, file, request.access, epoch)) {
         // Never an open unregistered: its CLOSE could end a server open that another shares.
         (void)closeWith(state, use, file).ok();
@@ -207,4 +194,18 @@ Status nfs4Close(Nfs4ClientState &state, Nfs4OpenFile &file)
         file.stateid = stateid4{};
     nfs4OpenUnregister(state, file);
     return status;
+}
+
+Result<stateid4> nfs4OpenConfirm(Nfs4ClientState &state, Nfs4SeqidUse &use, const NfsFh &fh, const stateid4 &open)
+{
+    Nfs4Ops ops;
+    ops.putFh(fh);
+    auto &confirm = ops.add(OP_OPEN_CONFIRM).nfs_argop4_u.opopen_confirm;
+    confirm.open_stateid = open;
+    confirm.seqid = use.seqid();
+    Nfs4Reply reply;
+    const Status status = nfs4StateCall(state, ops.ops, ops.n, reply);
+    use.settle(reply, kStateOp, state.openOwners);
+    NFS_TRY(status);
+    return reply[kStateOp].nfs_resop4_u.opstateid;
 }

@@ -40,4 +40,9 @@ nfsres::Result<Nfs4OpenFile> nfs4Open(Nfs4ClientState &state, const NfsFh &dir, 
 // has it. An open the server refused to give back after its restart is only forgotten.
 nfsres::Status nfs4Close(Nfs4ClientState &state, Nfs4OpenFile &file);
 
+// Over 4.0: the open OPEN of the file FH confirmed (OPEN_CONFIRM) by the owner USE holds; the
+// confirmed state id.
+nfsres::Result<stateid4> nfs4OpenConfirm(Nfs4ClientState &state, Nfs4SeqidUse &use, const NfsFh &fh,
+                                         const stateid4 &open);
+
 #endif

@@ -3,6 +3,7 @@
 // its own that no task holds, the locks held through it reclaimed next (nfs4Locks.h), and over
 // 4.1 RECLAIM_COMPLETE once every open had its try.
 #include "state/nfs4FileAttrs.h"
+#include "state/nfs4FileOpen.h"
 #include "state/nfs4Locks.h"
 #include "state/nfs4OpenRegistry.h"
 #include "state/nfs4Resend.h"
@@ -42,21 +43,6 @@ bool refused(int error)
     }
 }
 
-// Over 4.0: the reclaimed open confirmed, its state id replaced by the confirmed one.
-Result<stateid4> confirmed(Nfs4ClientState &state, Nfs4SeqidUse &use, const NfsFh &fh, const stateid4 &open)
-{
-    Nfs4Ops ops;
-    ops.putFh(fh);
-    auto &confirm = ops.add(OP_OPEN_CONFIRM).nfs_argop4_u.opopen_confirm;
-    confirm.open_stateid = open;
-    confirm.seqid = use.seqid();
-    Nfs4Reply reply;
-    const Status status = nfs4StateCall(state, ops.ops, ops.n, reply);
-    use.settle(reply, kStateOp, state.openOwners);
-    NFS_TRY(status);
-    return reply[kStateOp].nfs_resop4_u.opstateid;
-}
-
 /* OPEN4args with claim CLAIM_PREVIOUS: the current filehandle is the file itself, no
  * delegation was held. ACCESS is every sharer's of the open, read under the guard; the open's
  * handle never changes: read without it. */
@@ -83,7 +69,7 @@ Result<stateid4> reclaimOnce(Nfs4ClientState &state, const Nfs4OpenEntry &record
     NFS_TRY(status);
     const OPEN4resok &opened = reply[kStateOp].nfs_resop4_u.opopen;
     if (now.minor == 0 && (opened.rflags & OPEN4_RESULT_CONFIRM) != 0)
-        return confirmed(state, use, record.fh, opened.stateid);
+        return nfs4OpenConfirm(state, use, record.fh, opened.stateid);
     return opened.stateid;
 }
 
