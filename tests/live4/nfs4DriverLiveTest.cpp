@@ -4,6 +4,7 @@
 #include "live/liveServer.h"
 #include "live/lockLiveCases.h"
 
+#include <brisnel/nfs3Drv.h>
 #include <brisnel/nfs4Drv.h>
 #include <brisnel/nfsAuthLib.h>
 #include <brisnel/nfsConfigLib.h>
@@ -81,11 +82,16 @@ protected:
         std::filesystem::create_directory(host(""));
         std::filesystem::permissions(host(""), std::filesystem::perms::all);
         ASSERT_EQ(::chown(host("").c_str(), 2001, 100), 0);
+        // Against a server of versions 3 and 4 the run asks for 4 by the version word.
+        savedVersion_ = nfsVersion;
+        if (std::getenv("RT_NFS_TEST_VERSION") != nullptr)
+            nfsVersion = std::atoi(std::getenv("RT_NFS_TEST_VERSION"));
         ASSERT_EQ(nfsMount(live::host().c_str(), live::env("RT_NFS_V4_EXPORT").c_str(), kDev), 0)
             << std::hex << errnoGet();
     }
     void TearDown() override
     {
+        nfsVersion = savedVersion_;
         EXPECT_EQ(nfsUnmount(kDev), 0) << std::hex << errnoGet();
         nfsAuthUnixSet(machine_.data(), uid_, gid_, nGroups_, groups_.data());
         std::error_code ignored;
@@ -138,7 +144,20 @@ protected:
         return all;
     }
 
+    // The text of FILE read through the device DEVICE of this export.
+    std::vector<char> readThrough(const std::string &device, const std::string &file) const
+    {
+        const int fd = kOpen((device + "/" + folder_ + "/" + file).c_str(), K_O_RDONLY, 0);
+        EXPECT_GE(fd, 0) << device << " " << std::hex << errnoGet();
+        if (fd < 0)
+            return {};
+        std::vector<char> all = readAll(fd, 4096);
+        EXPECT_EQ(kClose(fd), 0);
+        return all;
+    }
+
     std::string folder_;
+    int32_t savedVersion_ = 0;
     std::array<char, 256> machine_{};
     std::array<int, NFS_AUTH_MAX_GROUPS> groups_{};
     int uid_ = 0;
@@ -597,6 +616,72 @@ TEST_F(Nfs4DriverLive, MountOptionAsksForVersion40)
     EXPECT_EQ(onServer("f"), (std::vector<char>{'f', 'o', 'u', 'r', '-', 'o', 'h'}));
     EXPECT_EQ(readBack("f", 3), onServer("f"));
     EXPECT_EQ(nfsUnmount("/v40"), 0);
+}
+
+// A server of versions 3 and 4 with its portmapper and MOUNT service: the automatic choice is
+// version 3, the version word (this run's device) and vers= ask for 4; one file through all.
+TEST_F(Nfs4DriverLive, ServerOfThreeAndFourGivesTheVersionAskedFor)
+{
+    if (std::getenv("RT_NFS_TEST_VERSION") == nullptr)
+        GTEST_SKIP() << "needs a server of versions 3 and 4 (ctest nfs4LiveMixed)";
+    const std::string exportPath = live::env("RT_NFS_V4_EXPORT");
+    ASSERT_EQ(nfs3Drv(), 0);
+    nfsVersion = 0;
+    ASSERT_EQ(nfsMount(live::host().c_str(), live::exportPath().c_str(), "/mx3"), 0) << std::hex << errnoGet();
+    nfsVersion = NFS_VERSION_4;
+    ASSERT_EQ(nfsMountOpt(live::host().c_str(), exportPath.c_str(), "/mx40", "vers=4.0"), 0) << std::hex << errnoGet();
+    const std::string listing = captured(nfsDevShow);
+    const struct {
+        const char *device;
+        const char *version;
+    } devices[] = {{kDev, "4.1"}, {"/mx3", "3"}, {"/mx40", "4.0"}};
+    for (const auto &device : devices) {
+        const std::size_t row = listing.find(std::string(device.device) + " ");
+        ASSERT_NE(row, std::string::npos) << listing;
+        const std::string line = listing.substr(row, listing.find('\n', row) - row);
+        EXPECT_EQ(line.substr(line.rfind(' ') + 1), device.version) << line;
+    }
+    // Each device writes a file of its own; every device reads every file as the server holds it.
+    for (std::size_t i = 0; i < std::size(devices); ++i) {
+        const std::vector<char> bytes = randomBytes(150000 + i * 777, static_cast<unsigned>(10 + i));
+        const std::string name = "from" + std::to_string(i);
+        const int fd = kOpen((std::string(devices[i].device) + "/" + folder_ + "/" + name).c_str(),
+                             K_O_WRONLY | K_O_CREAT, 0644);
+        ASSERT_GE(fd, 0) << devices[i].device << " " << std::hex << errnoGet();
+        writeAll(fd, bytes, 20000);
+        ASSERT_EQ(kClose(fd), 0) << std::hex << errnoGet();
+        EXPECT_TRUE(sameBytes(bytes, onServer(name))) << devices[i].device;
+    }
+    for (const auto &reader : devices) {
+        for (std::size_t i = 0; i < std::size(devices); ++i) {
+            const std::string name = "from" + std::to_string(i);
+            EXPECT_TRUE(sameBytes(onServer(name), readThrough(reader.device, name))) << reader.device << " " << name;
+        }
+    }
+    EXPECT_EQ(nfsUnmount("/mx3"), 0);
+    EXPECT_EQ(nfsUnmount("/mx40"), 0);
+}
+
+// A server of version 4.1 alone: the plain mount is 4.1 and works; vers=4.0 is refused with
+// the server's own status, not taken as another failure.
+TEST_F(Nfs4DriverLive, ServerOf41AloneRefusesVersion40ByName)
+{
+    if (std::getenv("RT_NFS_V4_MINORS") == nullptr)
+        GTEST_SKIP() << "needs a server of version 4.1 alone (ctest nfs4Live41)";
+    EXPECT_NE(captured(nfsDevShow).find(" 4.1\n"), std::string::npos);
+    EXPECT_EQ(nfsMountOpt(live::host().c_str(), live::env("RT_NFS_V4_EXPORT").c_str(), "/m40", "vers=4.0"), -1);
+    EXPECT_EQ(errnoGet(), NFS_ERRNO_BASE | NFS4ERR_MINOR_VERS_MISMATCH) << std::hex << errnoGet();
+    ASSERT_EQ(nfsMountOpt(live::host().c_str(), live::env("RT_NFS_V4_EXPORT").c_str(), "/m4", "vers=4"), 0)
+        << std::hex << errnoGet();
+    EXPECT_NE(captured(nfsDevShow).find("/m4 "), std::string::npos);
+    const std::vector<char> bytes = randomBytes(300000, 41);
+    const int fd = kOpen(("/m4/" + folder_ + "/f").c_str(), K_O_WRONLY | K_O_CREAT, 0644);
+    ASSERT_GE(fd, 0) << std::hex << errnoGet();
+    writeAll(fd, bytes, 65536);
+    ASSERT_EQ(kClose(fd), 0) << std::hex << errnoGet();
+    EXPECT_TRUE(sameBytes(bytes, onServer("f")));
+    EXPECT_TRUE(sameBytes(bytes, readThrough(kDev, "f")));
+    EXPECT_EQ(nfsUnmount("/m4"), 0);
 }
 
 // One file opened twice (one task's two opens are one open at the server, two tasks' are two),

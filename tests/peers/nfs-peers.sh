@@ -18,7 +18,8 @@
 # offers it; the export is then reached through the pseudo root at /export. "3,4" serves both
 # versions beside the portmapper. The default is 3. For lease and restart tests of version 4:
 # RT_NFS_V4_LEASE=N sets the lease to N seconds, RT_NFS_V4_GRACE=N gives a restarted server
-# a grace period of N seconds (without it the server starts without one).
+# a grace period of N seconds (without it the server starts without one); RT_NFS_V4_MINORS
+# lists the minor versions served (e.g. "1,2": no 4.0).
 #
 # RT_NFS_SERVER_LOCKS=1 turns the server's lock manager on (version 3: NLM version 4, found
 # through the portmapper) with a stand-in status monitor beside it (status-monitor.py), which
@@ -146,6 +147,7 @@ $(ss -Hulpn 'sport = :2049'; ss -Htlpn 'sport = :2049')"
 # The NFSV4 block: lease and grace as the environment asks, else a server without grace.
 v4Params() {
     [ -z "${RT_NFS_V4_LEASE:-}" ] || echo "    Lease_Lifetime = $RT_NFS_V4_LEASE;"
+    [ -z "${RT_NFS_V4_MINORS:-}" ] || echo "    Minor_Versions = $RT_NFS_V4_MINORS;"
     if [ -n "${RT_NFS_V4_GRACE:-}" ]; then
         echo "    Grace_Period = $RT_NFS_V4_GRACE;"
         echo "    Graceless = false;"
