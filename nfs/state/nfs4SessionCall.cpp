@@ -140,10 +140,17 @@ Next settle(Nfs4ClientState &state, const SlotTaken &taken, const Status &status
     const nfsstat4 sequenceStatus = sequenceAnswered ? res->resarray.resarray_val[0].status
                                     : res != nullptr ? res->status
                                                      : NFS4_OK;
+    // A request sent again (its connection broke after the server took it) whose first answer
+    // the server did not keep, said by SEQUENCE or by the operation after it: the sequence id
+    // was used, and the call goes again on the next.
+    const bool uncachedRetry =
+        sequenceStatus == NFS4ERR_RETRY_UNCACHED_REP ||
+        (res != nullptr && res->resarray.resarray_len > 1 &&
+         res->resarray.resarray_val[1].status == NFS4ERR_RETRY_UNCACHED_REP);
     Nfs4SlotOutcome outcome = Nfs4SlotOutcome::NotTaken;
     if (res == nullptr)
         outcome = Nfs4SlotOutcome::Unknown;
-    else if (sequenceAnswered && sequenceStatus == NFS4_OK)
+    else if ((sequenceAnswered && sequenceStatus == NFS4_OK) || uncachedRetry)
         outcome = Nfs4SlotOutcome::Taken;
     const SemGuard guard(state.guard);
     const bool same = state.generation == taken.generation;
@@ -157,11 +164,37 @@ Next settle(Nfs4ClientState &state, const SlotTaken &taken, const Status &status
         return Next::Done;
     if (res->status == NFS4ERR_DELAY)
         return Next::Pause;
+    if (uncachedRetry)
+        return Next::Again;
     if (outcome == Nfs4SlotOutcome::Taken)
         return Next::Done; // an operation after SEQUENCE failed: the caller's answer
     if (!same)
         return Next::Again; // a fault of a session since replaced: the new one is tried
     return slotFault(state, taken, sequenceStatus);
+}
+
+// Whether the server is asked to keep the compound's answer for a resend: where doing it twice
+// differs from doing it once (a resend after a broken connection must get the first answer).
+// Reads, lookups and attributes are done again instead (their answers may be large).
+bool answerKept(const std::vector<nfs_argop4> &ops)
+{
+    return std::any_of(ops.begin() + 1, ops.end(), [](const nfs_argop4 &op) {
+        switch (op.argop) {
+        case OP_OPEN:
+        case OP_CLOSE:
+        case OP_LOCK:
+        case OP_LOCKU:
+        case OP_CREATE:
+        case OP_REMOVE:
+        case OP_RENAME:
+        case OP_LINK:
+        case OP_SETATTR:
+        case OP_RECLAIM_COMPLETE:
+            return true;
+        default:
+            return false;
+        }
+    });
 }
 
 // One try of a 4.1 compound: OPS[0] is the SEQUENCE's place.
@@ -177,6 +210,7 @@ Next try41(Nfs4ClientState &state, std::vector<nfs_argop4> &ops, Nfs4Reply &repl
         return Next::Again;
     ops[0].argop = OP_SEQUENCE;
     ops[0].nfs_argop4_u.opsequence = taken.value().sequence;
+    ops[0].nfs_argop4_u.opsequence.sa_cachethis = answerKept(ops) ? TRUE : FALSE;
     *status = nfs4CompoundCall(state.host, 1, ops.data(), static_cast<u_int>(ops.size()), 1, reply);
     return settle(state, taken.value(), *status, reply);
 }
