@@ -3,6 +3,7 @@
 #include "state/nfs4FileOpen.h"
 
 #include "state/nfs4ClientOwner.h"
+#include "state/nfs4FileData.h"
 #include "state/nfs4Resend.h"
 
 #include <kernel/kernelErrno.h>
@@ -80,7 +81,8 @@ struct OpenRequest {
 // One try of the open, by the task's owner of the moment: PUTFH, OPEN, GETFH, GETATTR; the
 // open granted by the client record EPOCH registered before the owner is given up, so that a
 // CLOSE of the same server open by that owner comes before the OPEN or after its registration.
-Status openOnce(Nfs4ClientState &state, const OpenRequest &request, uint32_t epoch, Nfs4OpenFile &file)
+Status openOnce(Nfs4ClientState &state, const OpenRequest &request, uint32_t epoch, Nfs4OpenFile &file,
+                bool *timesHoldVerifier)
 {
     const Nfs4StateNow now = nfs4StateNow(state);
     Nfs4OpenOwner *owner = state.openOwners.ofTask();
@@ -121,6 +123,12 @@ Status openOnce(Nfs4ClientState &state, const OpenRequest &request, uint32_t epo
         return object.fail();
     }
     file.attrs = object.value().attrs;
+    // An exclusive create may keep its verifier in the new file's times, said by attributes
+    // set that were not asked for: they are given real times before anyone sees them.
+    const bitmap4 &set = reply[kStateOp].nfs_resop4_u.opopen.attrset;
+    *timesHoldVerifier = request.how.create == Nfs4Create::Exclusive && now.minor != 0 &&
+                         (nfs4BitmapHas(set, FATTR4_TIME_ACCESS) || nfs4BitmapHas(set, FATTR4_TIME_MODIFY) ||
+                          nfs4BitmapHas(set, FATTR4_TIME_ACCESS_SET) || nfs4BitmapHas(set, FATTR4_TIME_MODIFY_SET));
     if (now.minor == 0 && (rflags & OPEN4_RESULT_CONFIRM) != 0) {
         const Result<stateid4> confirmed = nfs4OpenConfirm(state, use, file.fh, file.stateid);
         NFS_TRY(confirmed);
@@ -147,6 +155,7 @@ Result<Nfs4OpenFile> nfs4Open(Nfs4ClientState &state, const NfsFh &dir, const ch
     OpenRequest request{dir, component.value(), how, access, {}};
     exclusiveVerifier(request.verifier);
     Nfs4OpenFile file;
+    bool timesHoldVerifier = false;
     NFS_TRY(nfs4Resending([&] {
         file = Nfs4OpenFile{};
         uint32_t epoch = 0; // the client record the granted state id belongs to
@@ -154,8 +163,18 @@ Result<Nfs4OpenFile> nfs4Open(Nfs4ClientState &state, const NfsFh &dir, const ch
             const SemGuard guard(state.guard);
             epoch = state.epoch;
         }
-        return openOnce(state, request, epoch, file);
+        return openOnce(state, request, epoch, file, &timesHoldVerifier);
     }));
+    if (timesHoldVerifier) {
+        NfsAttrChange now;
+        now.times = NfsAttrChange::Times::now;
+        const Result<Nfs4Attrs> set = nfs4SetAttr(state, file, now);
+        if (!set.ok()) {
+            (void)nfs4Close(state, file).ok();
+            return set.fail();
+        }
+        file.attrs = set.value();
+    }
     return file;
 }
 
