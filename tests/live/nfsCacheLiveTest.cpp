@@ -207,3 +207,56 @@ TEST_F(CacheLive, ReadAheadAndWriteBehindMoveTheSameBytesWithTheSameCalls)
 }
 
 } // namespace
+
+// A write into part of a line fills the line from the server first; what the server does not
+// hold reads as zeros, also in lines whose buffers still hold another file's bytes, and a later
+// write further into the line leaves zeros in the gap on the server. Each case: the server's
+// file (bytes of 'a'), then two writes into its first line.
+TEST_F(CacheLive, PartialWritesIntoUsedLinesLeaveZerosWhereTheServerHadNothing)
+{
+    struct Case {
+        std::size_t onServer;
+        uint64_t first;
+        std::size_t firstLength;
+        uint64_t second;
+        std::size_t secondLength;
+    } const cases[] = {
+        {1000, 3000, 10, 3500, 20},  // both past the server's bytes
+        {1000, 500, 10, 2000, 5},    // the first among them, the gap past them
+        {1000, 900, 300, 4000, 96},  // the first across their end, the second at the line's end
+        {0, 100, 1, 4095, 1},        // an empty file
+        {4096, 10, 10, 4000, 50},    // a full line: no gap of zeros
+    };
+    constexpr int kSmallLine = 4096;
+    ASSERT_TRUE(device_.allocateCache(4, kSmallLine, 0));
+    NfsDataCache *cache = &device_.device()->cache;
+    int index = 0;
+    for (const Case &c : cases) {
+        SCOPED_TRACE(index);
+        const std::string name = "partial-" + std::to_string(index++);
+        NfsOpenFile *file = device_.create(&root_, name);
+        ASSERT_NE(file, nullptr);
+        putOnServer(name, std::vector<char>(c.onServer, 'a'));
+        // Every line's buffer holds bytes of another file, written whole (no fill) and sent.
+        NfsOpenFile *other = device_.create(&root_, name + "-other");
+        ASSERT_NE(other, nullptr);
+        const std::vector<char> ones(4 * kSmallLine, '\xff');
+        for (int at = 0; at < 4 * kSmallLine; at += kSmallLine)
+            ASSERT_EQ(nfsCacheLineWrite(other, static_cast<uint64_t>(at), ones.data(), kSmallLine, 3), kSmallLine);
+        ASSERT_GE(nfsCacheFileFlush(other, 1, 3), 0);
+        nfsCacheFileInvalidate(cache, other->attr.fileid);
+
+        std::vector<char> model(c.onServer, 'a');
+        const auto write = [&](uint64_t at, std::size_t n, char fill) {
+            const std::vector<char> bytes(n, fill);
+            model.resize(std::max<std::size_t>(model.size(), static_cast<std::size_t>(at) + n), '\0');
+            std::fill_n(model.begin() + static_cast<std::ptrdiff_t>(at), n, fill);
+            return nfsCacheLineWrite(file, at, bytes.data(), static_cast<int>(n), 3) == static_cast<int>(n);
+        };
+        ASSERT_TRUE(write(c.first, c.firstLength, 'b'));
+        ASSERT_TRUE(write(c.second, c.secondLength, 'c'));
+        ASSERT_GE(nfsCacheFileFlush(file, 1, 3), 0);
+        nfsCacheFileInvalidate(cache, file->attr.fileid);
+        EXPECT_TRUE(onServer(name) == model) << "the exported file differs from what was written";
+    }
+}
