@@ -38,12 +38,12 @@ NfsWriteResult resultOf(const Nfs4WriteSpan &span, fattr3 *attr)
 } // namespace
 
 int nfs4FileRead(const char * /*host*/, Nfs4Handle *fh, uint64_t offset, unsigned count, char *buf,
-                 fattr3 * /*attr*/)
+                 fattr3 *attr)
 {
     if (fh == nullptr || fh->state == nullptr || buf == nullptr || count > INT_MAX)
         return nfsres::entry(Result<int>{Fail{NFS_ERRNO_INVAL}});
     Nfs4ReadSpan span = nfs4ReadSpanOf(offset, count, buf);
-    nfs4ReadSpans(*fh, &span, 1);
+    nfs4ReadSpans(*fh, &span, 1, attr);
     if (span.error != 0)
         return nfsres::entry(Result<int>{Fail{span.error}});
     return static_cast<int>(span.total);
@@ -64,7 +64,7 @@ NfsWriteResult nfs4FileWriteRun(const char * /*host*/, Nfs4Handle *fh, uint64_t 
 }
 
 // The ranges, kMostRanges at a time: each its own outcome.
-void nfs4FileReadRanges(const char * /*host*/, Nfs4Handle *fh, NfsReadRange *ranges, unsigned n, fattr3 * /*attr*/)
+void nfs4FileReadRanges(const char * /*host*/, Nfs4Handle *fh, NfsReadRange *ranges, unsigned n, fattr3 *attr)
 {
     for (unsigned base = 0; base < n; base += kMostRanges) {
         const unsigned m = std::min(n - base, kMostRanges);
@@ -76,7 +76,7 @@ void nfs4FileReadRanges(const char * /*host*/, Nfs4Handle *fh, NfsReadRange *ran
             spans[i].error = fits ? 0 : NFS_ERRNO_INVAL;
         }
         if (fh != nullptr && fh->state != nullptr)
-            nfs4ReadSpans(*fh, spans, m);
+            nfs4ReadSpans(*fh, spans, m, attr);
         for (unsigned i = 0; i < m; ++i) {
             ranges[base + i].error = spans[i].error;
             ranges[base + i].received = spans[i].error != 0 ? -1 : static_cast<int>(spans[i].total);

@@ -7,6 +7,7 @@
 #include <kernel/kernelErrno.h>
 
 #include <algorithm>
+#include <cstdint>
 #include <cstring>
 
 namespace {
@@ -86,14 +87,22 @@ struct Place {
 };
 
 // The next pieces of the open SPANS, in order, up to WINDOW: each range's from what it holds
-// so far. PLACE(i, span, at, size) takes each; their count.
+// so far. TAKE(i, span, at, size) takes each; their count. A piece from END on (a read's file
+// size as last seen) goes only as the window's first: a range read ahead ends there unread, the
+// first range goes on from there in the next window, so that a read at the end of the file
+// costs one READ whatever the window.
 template <typename Span, typename Done, typename Take>
-std::size_t windowOf(Span *spans, std::size_t n, unsigned most, std::size_t window, Done done, Take take)
+std::size_t windowOf(Span *spans, std::size_t n, unsigned most, std::size_t window, uint64_t end, Done done,
+                     Take take)
 {
     std::size_t m = 0;
     for (std::size_t s = 0; s < n; ++s) {
         Span &span = spans[s];
         for (unsigned at = done(span); span.open && at < span.count && m < window; ++m) {
+            if (span.offset + at >= end && (s > 0 || m > 0)) {
+                span.open = s == 0;
+                break;
+            }
             const uint32_t size = pieceOf(most, span.count - at);
             take(m, s, at, size);
             at += size;
@@ -108,14 +117,14 @@ std::size_t windowOf(Span *spans, std::size_t n, unsigned most, std::size_t wind
 // empty or marked so) ends its range, and what its later pieces brought is not used (their
 // bytes lie past the range's result).
 void readWindow(const Nfs4Handle &fh, const Nfs4OpenFile &open, Nfs4ReadSpan *spans, std::size_t n,
-                std::size_t window)
+                std::size_t window, uint64_t fileSize)
 {
     const unsigned most = Nfs4Protocol::readMost();
     while (anyOpen(spans, n)) {
         Nfs4ReadPiece pieces[nfsrpc::kMostInFlight];
         Place places[nfsrpc::kMostInFlight];
         const std::size_t m = windowOf(
-            spans, n, most, window, [](const Nfs4ReadSpan &span) { return span.total; },
+            spans, n, most, window, fileSize, [](const Nfs4ReadSpan &span) { return span.total; },
             [&](std::size_t i, std::size_t s, unsigned at, uint32_t size) {
                 places[i] = Place{s, at, size};
                 pieces[i] = Nfs4ReadPiece{spans[s].offset + at, spans[s].buf + at, size, nfsres::Fail{K_EIO}};
@@ -162,7 +171,7 @@ void writeWindow(const Nfs4Handle &fh, const Nfs4OpenFile &open, Nfs4WriteSpan *
         Nfs4WritePiece pieces[nfsrpc::kMostInFlight];
         Place places[nfsrpc::kMostInFlight];
         const std::size_t m = windowOf(
-            spans, n, most, window, [](const Nfs4WriteSpan &span) { return span.written; },
+            spans, n, most, window, UINT64_MAX, [](const Nfs4WriteSpan &span) { return span.written; },
             [&](std::size_t i, std::size_t s, unsigned at, uint32_t size) {
                 places[i] = Place{s, at, size};
                 pieces[i] = Nfs4WritePiece{spans[s].offset + at, spans[s].buf + at, size, nfsres::Fail{K_EIO}};
@@ -216,11 +225,11 @@ Nfs4WriteSpan nfs4WriteSpanOf(uint64_t offset, unsigned count, const char *buf)
         .offset = offset, .buf = buf, .count = count, .written = 0, .verdict = {}, .error = 0, .open = count > 0};
 }
 
-void nfs4ReadSpans(const Nfs4Handle &fh, Nfs4ReadSpan *spans, std::size_t n)
+void nfs4ReadSpans(const Nfs4Handle &fh, Nfs4ReadSpan *spans, std::size_t n, const fattr3 *attr)
 {
     const Nfs4OpenFile open = nfs4OpenOf(fh);
     if (windowServes(spans, n, Nfs4Protocol::readMost())) {
-        readWindow(fh, open, spans, n, nfsrpc::windowCalls());
+        readWindow(fh, open, spans, n, nfsrpc::windowCalls(), attr != nullptr ? attr->size : UINT64_MAX);
         return;
     }
     for (std::size_t s = 0; s < n; ++s) {

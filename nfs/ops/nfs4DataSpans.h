@@ -40,8 +40,9 @@ struct Nfs4WriteSpan {
 Nfs4ReadSpan nfs4ReadSpanOf(uint64_t offset, unsigned count, char *buf);
 Nfs4WriteSpan nfs4WriteSpanOf(uint64_t offset, unsigned count, const char *buf);
 
-// SPANS[0..N) (at most kMostRanges) read, or written, through FH's open.
-void nfs4ReadSpans(const Nfs4Handle &fh, Nfs4ReadSpan *spans, std::size_t n);
+// SPANS[0..N) (at most kMostRanges) read, or written, through FH's open. A window's pieces at
+// and past the file's size in *ATTR (when given) wait for the answer of the first.
+void nfs4ReadSpans(const Nfs4Handle &fh, Nfs4ReadSpan *spans, std::size_t n, const fattr3 *attr);
 void nfs4WriteSpans(const Nfs4Handle &fh, Nfs4WriteSpan *spans, std::size_t n);
 
 #endif
