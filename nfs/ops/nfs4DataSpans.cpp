@@ -222,7 +222,7 @@ Nfs4ReadSpan nfs4ReadSpanOf(uint64_t offset, unsigned count, char *buf)
 Nfs4WriteSpan nfs4WriteSpanOf(uint64_t offset, unsigned count, const char *buf)
 {
     return Nfs4WriteSpan{
-        .offset = offset, .buf = buf, .count = count, .written = 0, .verdict = {}, .error = 0, .open = count > 0};
+        .offset = offset, .buf = buf, .count = count, .written = 0, .error = 0, .verdict = {}, .open = count > 0};
 }
 
 void nfs4ReadSpans(const Nfs4Handle &fh, Nfs4ReadSpan *spans, std::size_t n, const fattr3 *attr)

@@ -32,8 +32,8 @@ struct Nfs4WriteSpan {
     const char *buf;
     unsigned count;
     unsigned written;
-    NfsWriteVerdict verdict;
     int error;
+    NfsWriteVerdict verdict;
     bool open;
 };
 

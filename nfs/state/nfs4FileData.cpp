@@ -158,14 +158,13 @@ void together(Nfs4ClientState &state, const Nfs4OpenFile &file, Piece *pieces, s
         std::size_t sent = 0;
         for (std::size_t k = 0; k < m && calls[k].outcome != Outcome::Unsent; ++k, ++sent) {
             Piece &piece = pieces[at + k];
+            const Outcome outcome = calls[k].outcome;
             const int error = replies.status(k).error();
-            if (calls[k].outcome == Outcome::Again)
-                piece.done = alone(piece);
-            else if (calls[k].outcome == Outcome::Pause || nfs4WaitedOut(error))
+            if (outcome == Outcome::Pause || nfs4WaitedOut(error))
                 waited(piece, error != 0 ? error : nfs4Error(NFS4ERR_DELAY));
-            else if (replies.status(k).ok())
+            else if (outcome == Outcome::Done && replies.status(k).ok())
                 piece.done = take(piece, replies, k);
-            else if (nfs4OpenRecovered(state, file, now.value().stateid, error))
+            else if (outcome == Outcome::Again || nfs4OpenRecovered(state, file, now.value().stateid, error))
                 piece.done = alone(piece);
             else
                 piece.done = Fail{error};
