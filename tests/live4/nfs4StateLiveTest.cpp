@@ -122,10 +122,9 @@ TEST(Nfs4StateLive, FourTasksShareTwoSlotsOfOneSession)
 TEST(Nfs4StateLive, TasksMovingWindowsOfDataShareTheSessionsSlots)
 {
     // Three tasks each write a file of their own in 8 KiB pieces (the transfer size of a task
-    // with no device), sent together through a
-    // session of four slots, and read it back likewise: every piece on a slot of its own, none
-    // sent twice at once (a sequence fault would end in a new session), every byte as the
-    // server holds it.
+    // with no device), sent together through a session of four slots, and read it back
+    // likewise: every piece on a slot of its own, none sent twice at once (a sequence fault
+    // would end in a new session), every byte as the server holds it.
     constexpr uint32_t kPiece = 8192;
     constexpr std::size_t kPieces = 40;
     const int32_t savedWindow = nfsMaxInFlight;
