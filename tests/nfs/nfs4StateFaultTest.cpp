@@ -59,7 +59,7 @@ struct Faults {
     std::chrono::milliseconds pause{0}; // before each SEQUENCE is answered
     int opFaults = 0;                   // OPENs, READs and WRITEs answered opStatus
     nfsstat4 opStatus = NFS4ERR_DELAY;
-    int sequencesFirst = 0; // SEQUENCEs answered before delay and misordered take effect
+    int sequencesFirst = 0; // SEQUENCEs answered before delay, misordered and restart take effect
     int dataFirst = 0;      // READs and WRITEs answered before opFaults take effect on them
     int verifierAfter = -1; // WRITEs answered before the write verifier changes (-1: never)
     u_int readExtra = 0;                 // bytes a READ answers beyond the count asked
@@ -370,17 +370,17 @@ private:
         if (s.sa_slotid >= faults.refuseSlotsFrom)
             return NFS4ERR_BADSLOT;
         lastSlot_ = s.sa_slotid;
-        if (faults.sequencesFirst > 0)
-            --faults.sequencesFirst;
-        else if (once(faults.delay))
+        const bool armed = faults.sequencesFirst == 0;
+        faults.sequencesFirst -= armed ? 0 : 1;
+        if (armed && once(faults.delay))
             return NFS4ERR_DELAY;
-        else if (once(faults.misordered))
+        if (armed && once(faults.misordered))
             return NFS4ERR_SEQ_MISORDERED;
         if (once(faults.badSession)) {
             session_ = 0;
             return NFS4ERR_BADSESSION;
         }
-        if (once(faults.restart)) {
+        if (armed && once(faults.restart)) {
             restarted();
             return NFS4ERR_BADSESSION;
         }
@@ -1107,8 +1107,9 @@ private:
 } // namespace
 
 // A file's bytes written and read back through the cache's data routines in 4 KiB pieces, a
-// window of them in flight, while one piece of a window meets a fault: what one call waits out
-// or sends again costs that piece alone, and the whole completes byte-exact; a piece refused
+// window of them in flight, while one piece of a window meets a fault: what one call waits out,
+// sends again or recovers from (a server restart: the open reclaimed) costs that piece alone,
+// and the whole completes byte-exact; a piece refused
 // fails the whole with its status, never with a short count. A read asked past the end stops at
 // the end, sending nothing past the size the write left; the write verifier's change among the
 // pieces is seen.
@@ -1133,6 +1134,8 @@ TEST_F(Nfs4StateFault, APieceOfAWindowMeetingAFaultCostsThatPieceAlone)
         {"4.1 one piece busy", 4, {.opFaults = 1, .dataFirst = 2}, 0, 0, false},
         {"4.0 one piece busy", 4, {.only40 = true, .opFaults = 1, .dataFirst = 2}, 0, 0, false},
         {"4.1 one piece in grace", 4, {.opFaults = 1, .opStatus = NFS4ERR_GRACE, .dataFirst = 5}, 0, 0, false},
+        {"4.1 server restart among the pieces", 4, {.sequencesFirst = 2, .restart = 1}, 0, 0, false},
+        {"4.0 server restart among the pieces", 4, {.only40 = true, .restart = 1}, 0, 0, false},
         {"4.1 one piece refused", 4, {.opFaults = 1, .opStatus = NFS4ERR_IO, .dataFirst = 5},
          nfs4Error(NFS4ERR_IO), 0, false},
         {"4.0 one piece refused", 4, {.only40 = true, .opFaults = 1, .opStatus = NFS4ERR_IO, .dataFirst = 1},
@@ -1153,6 +1156,7 @@ TEST_F(Nfs4StateFault, APieceOfAWindowMeetingAFaultCostsThatPieceAlone)
             v4_.stored.clear();
             v4_.writes = 0;
             v4_.outOfOrder = 0;
+            v4_.reclaims = 0;
         }
         const nfsres::Result<Nfs4ClientState *> state = nfs4StateAcquire(kHost, Nfs4Minors::Automatic);
         ASSERT_TRUE(state.ok()) << std::hex << state.error();
@@ -1210,5 +1214,8 @@ TEST_F(Nfs4StateFault, APieceOfAWindowMeetingAFaultCostsThatPieceAlone)
             EXPECT_EQ(c.window > 1, v4_.dataSlots.size() > 1) << v4_.dataSlots.size();
         }
         EXPECT_EQ(0, v4_.outOfOrder);
+        // The open reclaimed after each restart: over 4.1 one in the write and one in the read,
+        // over 4.0 (a restart before a READ) one in the read.
+        EXPECT_EQ(c.faults.restart * (c.faults.only40 ? 1 : 2), v4_.reclaims);
     }
 }
