@@ -17,6 +17,8 @@
 //   against nfs-cp doing the same as two programs;
 //   the default mount against mounts with options (rsize=max,wsize=max,proto=tcp) against
 //   nfs-cp;
+//   version 4.1 and 4.0 against version 3 on the same server, and against nfs-cp over version 4
+//   (with the server serving both: RT_NFS_SERVER_VERSIONS=3,4);
 //   a record lock taken and released through kFcntl against two NULL calls of the lock
 //   manager, and how late a waiting task's lock comes after the holder's unlock (with the
 //   server's lock manager on: RT_NFS_SERVER_LOCKS=1).
@@ -28,6 +30,7 @@
 #include "live/tcpFaultRelay.h"
 
 #include <brisnel/nfs3Drv.h>
+#include <brisnel/nfs4Drv.h>
 #include <brisnel/nfsAuthLib.h>
 #include <brisnel/nfsConfigLib.h>
 #include <brisnel/nfsMountLib.h>
@@ -697,8 +700,11 @@ bool sameBlocks(const std::vector<char> &written, const std::vector<char> &block
 // speaks TCP only), every copy checked; the medians in MiB/s, 0 without nfs-cp.
 int nfsCpCopies = 0;
 
+// QUERY, when given, ends the URL instead of the ports, and EXPORT names the export; without
+// WITHWRITES only the reads are timed (the write's rate 0).
 std::pair<double, double> nfsCpRates(const std::string &address, const std::string &name,
-                                     const std::vector<char> &model, int runs)
+                                     const std::vector<char> &model, int runs, const std::string &query = "",
+                                     const std::string &exportPath = setting.exportPath, bool withWrites = true)
 {
     if (std::system("command -v nfs-cp >/dev/null") != 0) {
         std::fprintf(stderr, "nfsSpeedBench: no nfs-cp here; its figures skipped\n");
@@ -706,8 +712,8 @@ std::pair<double, double> nfsCpRates(const std::string &address, const std::stri
     }
     // The ports in the URL: libnfs then asks no portmapper, and reaches the server only
     // through the address given.
-    const std::string ports = "?nfsport=2049&mountport=" + std::to_string(mountPort());
-    const std::string url = "nfs://" + address + setting.exportPath;
+    const std::string ports = !query.empty() ? query : "?nfsport=2049&mountport=" + std::to_string(mountPort());
+    const std::string url = "nfs://" + address + exportPath;
     const std::string local = "/tmp/nfsSpeedBench-cp-" + std::to_string(getpid());
     std::ofstream(local, std::ios::binary).write(model.data(), static_cast<std::streamsize>(model.size()));
     const std::string read = "nfs-cp '" + url + "/" + name + ports + "' '" + local + "-read' >/dev/null";
@@ -720,6 +726,8 @@ std::pair<double, double> nfsCpRates(const std::string &address, const std::stri
         check(std::vector<char>(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()) ==
                   model,
               "nfs-cp's read copy");
+        if (!withWrites)
+            continue;
         // A new name each time: the server may still know a name removed behind its back.
         const std::string target = "cp-w-" + std::to_string(++nfsCpCopies) + ".dat";
         const std::string write = "nfs-cp '" + local + "' '" + url + "/" + target + ports + "' >/dev/null";
@@ -730,7 +738,7 @@ std::pair<double, double> nfsCpRates(const std::string &address, const std::stri
     std::remove(local.c_str());
     std::remove((local + "-read").c_str());
     return {mibPerSecond(model.size(), bench::median(reads)),
-            mibPerSecond(model.size(), bench::median(writes))};
+            writes.empty() ? 0 : mibPerSecond(model.size(), bench::median(writes))};
 }
 
 // Random 4 KiB reads through the file calls on the default geometry (lines of 16 KiB, two
@@ -1060,6 +1068,83 @@ void optionFigures(const Options &options)
                 .number("nfsCpMiBps", cpRate)
                 .number("vsDefault", base > 0 ? rate / base : 0)
                 .number("vsNfsCp", cpRate > 0 ? rate / cpRate : 0)
+                .number("runs", static_cast<double>(options.runs))
+                .print();
+        }
+    }
+}
+
+// Version 4.1 and 4.0 against version 3 on the same server (RT_NFS_SERVER_VERSIONS=3,4): 64 MiB
+// read and written through the file calls in 1 MiB requests on devices of the same geometry
+// (TCP, 1 MiB transfers, lines of 1 MiB, the window of the word), every byte checked once,
+// against nfs-cp copying the same file over version 4.
+void v4Figures(const Options &options)
+{
+    const char *v4Export = std::getenv("RT_NFS_V4_EXPORT");
+    const char *versions = std::getenv("RT_NFS_SERVER_VERSIONS");
+    if (v4Export == nullptr || versions == nullptr || std::string(versions) != "3,4") {
+        std::fprintf(stderr, "nfsSpeedBench: version 4 figures need RT_NFS_SERVER_VERSIONS=3,4; skipped\n");
+        return;
+    }
+    const uint64_t size = options.bytes;
+    const int request = 1 << 20;
+    putOnServer("v4.dat", pattern(static_cast<std::size_t>(size), 11));
+    const std::vector<char> model = onServer("v4.dat");
+    const std::vector<char> block = pattern(static_cast<std::size_t>(request), 12);
+    struct Way {
+        const char *name;
+        const char *options;
+        std::string exportPath;
+        const char *dev;
+    };
+    const std::string geometry = "proto=tcp,rsize=1048576,wsize=1048576,lines=16,linesize=1048576";
+    const std::string v3 = "vers=3," + geometry;
+    const std::string v41 = "vers=4.1," + geometry;
+    const std::string v40 = "vers=4.0," + geometry;
+    const std::vector<Way> ways{{"version 3", v3.c_str(), setting.exportPath, "/benchV3"},
+                                {"version 4.1", v41.c_str(), v4Export, "/benchV41"},
+                                {"version 4.0", v40.c_str(), v4Export, "/benchV40"}};
+    for (const Way &way : ways) {
+        if (!check(nfsMountOpt(setting.host.c_str(), way.exportPath.c_str(), way.dev, way.options) == 0,
+                   std::string("mount ") + way.dev))
+            return;
+        std::vector<char> copy;
+        check(readThrough(std::string(way.dev) + "/v4.dat", request, &copy) == size && copy == model,
+              std::string("read back through ") + way.dev);
+        writeThrough(std::string(way.dev) + "/v4-w.dat", block, size);
+        check(sameBlocks(onServer("v4-w.dat"), block, size), std::string("written through ") + way.dev);
+    }
+    std::vector<std::vector<double>> reads(ways.size());
+    std::vector<std::vector<double>> writes(ways.size());
+    for (int run = 0; run < options.runs; ++run) {
+        for (std::size_t i = 0; i < ways.size(); ++i) {
+            const std::string dev = ways[i].dev;
+            reads[i].push_back(
+                bench::timed([&] { check(readThrough(dev + "/v4.dat", request) == size, "read"); }).wall);
+            writes[i].push_back(bench::timed([&] { writeThrough(dev + "/v4-w.dat", block, size); }).wall);
+        }
+    }
+    // Reads alone: libnfs 4.0.0's nfs-cp fails every version 4 write here ("ZDR error: Failed to
+    // encode COMPOUND4args"), leaving an empty file.
+    const std::pair<double, double> cp =
+        nfsCpRates(setting.host, "v4.dat", model, options.runs, "?version=4", v4Export, false);
+    for (const Way &way : ways)
+        check(nfsUnmount(way.dev) == 0, std::string("unmount ") + way.dev);
+    for (const auto &[direction, times] : {std::pair{"read", &reads}, std::pair{"write", &writes}}) {
+        const double base = mibPerSecond(size, bench::median(times->front()));
+        const double cpRate = std::string(direction) == "read" ? cp.first : cp.second;
+        for (std::size_t i = 0; i < ways.size(); ++i) {
+            const double rate = mibPerSecond(size, bench::median((*times)[i]));
+            Record("version 4", std::string(direction) + " " + ways[i].name + ", tcp 1 MiB, window " +
+                                    std::to_string(nfsMaxInFlight))
+                .text("direction", direction)
+                .text("version", ways[i].name)
+                .number("window", nfsMaxInFlight)
+                .number("MiBps", rate)
+                .number("v3MiBps", base)
+                .number("nfsCpV4MiBps", cpRate)
+                .number("vsV3", base > 0 ? rate / base : 0)
+                .number("vsNfsCpV4", cpRate > 0 ? rate / cpRate : 0)
                 .number("runs", static_cast<double>(options.runs))
                 .print();
         }
@@ -1444,7 +1529,7 @@ Options parse(int argc, char **argv)
                          "usage: nfsSpeedBench [--runs N] [--mib M] [--entries N] [--quick] [--window N]\n"
                          "                     [--only "
                          "sequential|calls|cachehit|pausedhit|allocations|tasks|libnfs|tcp|window|shared|job|"
-                         "options|locks]\n");
+                         "options|locks|v4]\n");
             std::exit(2);
         }
     }
@@ -1463,7 +1548,7 @@ int main(int argc, char **argv)
     nfsAuthUnixSet(sysBootParams.hostName, 2001, 100, 0, nullptr);
     // The first mount lowers the transfer size to the server's FSINFO limit.
     nfs3MaxMsgLen = UINT32_MAX;
-    if (!check(nfs3Drv() == 0, "driver") || !mount(kDevA, 16, kLineA))
+    if (!check(nfs3Drv() == 0 && nfs4Drv() == 0, "drivers") || !mount(kDevA, 16, kLineA))
         return 1;
     Record("server limits", "FSINFO of the first mount, at most a datagram's worth over UDP")
         .number("transferLimit", nfs3MaxMsgLen)
@@ -1499,6 +1584,8 @@ int main(int argc, char **argv)
         optionFigures(options);
     if (options.includes("locks"))
         lockFigures(options);
+    if (options.includes("v4"))
+        v4Figures(options);
     for (const char *dev : {kDevA, kDevB, kDevC})
         check(nfsUnmount(dev) == 0, std::string("unmount ") + dev);
     nfsClientClose();

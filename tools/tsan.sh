@@ -20,5 +20,5 @@ export TSAN_OPTIONS="halt_on_error=1 second_deadlock_stack=1 suppressions=$top/t
 RT_NFS_SERVER_LOCKS=1 "$top/tests/peers/with-nfs-peers.sh" "$build/tests/nfsConcurrencyTests" \
     --gtest_filter='NlmLive.*'
 RT_NFS_SERVER_VERSIONS=4 "$top/tests/peers/with-nfs-peers.sh" "$build/tests/nfs4LiveTests" \
-    --gtest_filter='Nfs4StateLive.FourTasks*:Nfs4StateLive.LastUser*:Minors/Nfs4LockLive.Waiting*:Minors/Nfs4DriverLockMinors.WaitGranted*:Minors/Nfs4DriverLockMinors.CloseAndTaskEnd*:Nfs4DriverLockLive.LocksReclaimed*'
+    --gtest_filter='Nfs4StateLive.FourTasks*:Nfs4StateLive.TasksMovingWindows*:Nfs4StateLive.LastUser*:Minors/Nfs4LockLive.Waiting*:Minors/Nfs4DriverLockMinors.WaitGranted*:Minors/Nfs4DriverLockMinors.CloseAndTaskEnd*:Nfs4DriverLockLive.LocksReclaimed*'
 exec "$build/tests/kernelTests" --gtest_filter='FileLock*'

@@ -1,6 +1,8 @@
-// The version 4 data calls as the cache moves a file's data (nfs4Protocol.h): a span cut into
-// READs or WRITEs of the device's transfer size, each one COMPOUND with the open's state id;
-// WRITEs go out UNSTABLE, and their verdict says what a COMMIT must cover.
+// The version 4 data calls as the cache moves a file's data (nfs4Protocol.h): a range, or
+// several, cut into READs or WRITEs of the device's transfer size (nfs4DataSpans.h), each one
+// COMPOUND with the open's state id; WRITEs go out UNSTABLE, and their verdict says what a
+// COMMIT must cover.
+#include "ops/nfs4DataSpans.h"
 #include "ops/nfs4Protocol.h"
 
 #include <brisnel/nfsErrors.h>
@@ -8,74 +10,13 @@
 #include <kernel/kernelErrno.h>
 
 #include <algorithm>
+#include <climits>
 #include <cstring>
 
 namespace {
 
 using nfsres::Fail;
 using nfsres::Result;
-
-constexpr uint64_t kMostData = static_cast<uint64_t>(NFS4_MAXDATA_DECODED);
-
-// A piece's size: the transfer size, at least 1, at most what the rest of the span holds.
-uint32_t pieceOf(unsigned most, uint64_t left)
-{
-    const uint64_t size = std::max(most, 1U);
-    return static_cast<uint32_t>(std::min<uint64_t>({size, left, kMostData}));
-}
-
-// Bytes from OFFSET until COUNT arrived, the server reported the end, or a reply brought
-// nothing: the count received.
-Result<unsigned> readSpan(const Nfs4Handle &fh, uint64_t offset, unsigned count, char *buf)
-{
-    if (fh.state == nullptr)
-        return Fail{NFS_ERRNO_INVAL};
-    const Nfs4OpenFile open = nfs4OpenOf(fh);
-    unsigned done = 0;
-    while (done < count) {
-        const uint32_t piece = pieceOf(Nfs4Protocol::readMost(), count - done);
-        const Result<Nfs4ReadDone> read = nfs4Read(*fh.state, open, offset + done, buf + done, piece);
-        if (!read.ok())
-            return read.fail(); // never a short count, which would read as the file's end
-        done += read.value().count;
-        if (read.value().eof || read.value().count == 0)
-            break;
-    }
-    return done;
-}
-
-// Every byte of the span sent UNSTABLE: its verdict; a reply that takes nothing fails with K_EIO.
-NfsWriteResult writeSpan(const Nfs4Handle &fh, uint64_t offset, unsigned count, const char *buf)
-{
-    NfsWriteResult result{0, {}};
-    if (fh.state == nullptr) {
-        errnoSet(NFS_ERRNO_INVAL);
-        return {-1, {}};
-    }
-    const Nfs4OpenFile open = nfs4OpenOf(fh);
-    bool verfSeen = false;
-    while (static_cast<unsigned>(result.written) < count) {
-        const auto done = static_cast<unsigned>(result.written);
-        const uint32_t piece = pieceOf(Nfs4Protocol::writeMost(), count - done);
-        const Result<Nfs4WriteDone> wrote =
-            nfs4Write(*fh.state, open, offset + done, buf + done, piece, UNSTABLE4);
-        if (!wrote.ok() || wrote.value().count == 0) {
-            errnoSet(wrote.ok() ? K_EIO : wrote.error());
-            return {-1, {}};
-        }
-        if (wrote.value().committed == UNSTABLE4) {
-            NfsWriteVerdict &verdict = result.verdict;
-            if (verfSeen &&
-                std::memcmp(verdict.verf, wrote.value().verifier.data(), sizeof verdict.verf) != 0)
-                verdict.verfChanged = true;
-            std::memcpy(verdict.verf, wrote.value().verifier.data(), sizeof verdict.verf);
-            verdict.unstable = true;
-            verfSeen = true;
-        }
-        result.written += static_cast<int>(wrote.value().count);
-    }
-    return result;
-}
 
 // What a WRITE tells of the file's attributes without asking: the end it reached.
 void sizeReached(fattr3 *attr, uint64_t end)
@@ -84,52 +25,83 @@ void sizeReached(fattr3 *attr, uint64_t end)
         attr->size = end;
 }
 
+// A written range's result; ATTR's size raised to the end it reached.
+NfsWriteResult resultOf(const Nfs4WriteSpan &span, fattr3 *attr)
+{
+    if (span.error != 0 || span.open)
+        return {-1, {}};
+    if (span.count > 0)
+        sizeReached(attr, span.offset + span.count);
+    return {static_cast<int>(span.count), span.verdict};
+}
+
 } // namespace
 
 int nfs4FileRead(const char * /*host*/, Nfs4Handle *fh, uint64_t offset, unsigned count, char *buf,
-                 fattr3 * /*attr*/)
+                 fattr3 *attr)
 {
-    if (fh == nullptr || buf == nullptr)
+    if (fh == nullptr || fh->state == nullptr || buf == nullptr || count > INT_MAX)
         return nfsres::entry(Result<int>{Fail{NFS_ERRNO_INVAL}});
-    const Result<unsigned> read = readSpan(*fh, offset, count, buf);
-    return read.ok() ? static_cast<int>(read.value()) : nfsres::entry(Result<int>{read.fail()});
+    Nfs4ReadSpan span = nfs4ReadSpanOf(offset, count, buf);
+    nfs4ReadSpans(*fh, &span, 1, attr);
+    if (span.error != 0)
+        return nfsres::entry(Result<int>{Fail{span.error}});
+    return static_cast<int>(span.total);
 }
 
 NfsWriteResult nfs4FileWriteRun(const char * /*host*/, Nfs4Handle *fh, uint64_t offset, unsigned count,
                                 const char *buf, fattr3 *attr)
 {
-    if (fh == nullptr || (buf == nullptr && count > 0)) {
+    if (fh == nullptr || fh->state == nullptr || (buf == nullptr && count > 0) || count > INT_MAX) {
         errnoSet(NFS_ERRNO_INVAL);
         return {-1, {}};
     }
-    const NfsWriteResult result = writeSpan(*fh, offset, count, buf);
-    if (result.written > 0)
-        sizeReached(attr, offset + static_cast<unsigned>(result.written));
-    return result;
+    Nfs4WriteSpan span = nfs4WriteSpanOf(offset, count, buf);
+    nfs4WriteSpans(*fh, &span, 1);
+    if (span.error != 0)
+        errnoSet(span.error);
+    return resultOf(span, attr);
 }
 
-// One range after another: each its own outcome.
-void nfs4FileReadRanges(const char *host, Nfs4Handle *fh, NfsReadRange *ranges, unsigned n, fattr3 *attr)
+// The ranges, kMostRanges at a time: each its own outcome.
+void nfs4FileReadRanges(const char * /*host*/, Nfs4Handle *fh, NfsReadRange *ranges, unsigned n, fattr3 *attr)
 {
-    for (unsigned i = 0; i < n; ++i) {
-        NfsReadRange &range = ranges[i];
-        const Result<int> got = nfsres::viaErrno(
-            [&] { return nfs4FileRead(host, fh, range.offset, range.count, range.buf, attr); });
-        range.received = got.ok() ? got.value() : -1;
-        range.error = got.ok() ? 0 : (got.error() != 0 ? got.error() : K_EIO);
+    for (unsigned base = 0; base < n; base += kMostRanges) {
+        const unsigned m = std::min(n - base, kMostRanges);
+        Nfs4ReadSpan spans[kMostRanges] = {};
+        for (unsigned i = 0; i < m; ++i) {
+            const NfsReadRange &range = ranges[base + i];
+            const bool fits = fh != nullptr && fh->state != nullptr && range.buf != nullptr && range.count <= INT_MAX;
+            spans[i] = nfs4ReadSpanOf(range.offset, fits ? range.count : 0, range.buf);
+            spans[i].error = fits ? 0 : NFS_ERRNO_INVAL;
+        }
+        if (fh != nullptr && fh->state != nullptr)
+            nfs4ReadSpans(*fh, spans, m, attr);
+        for (unsigned i = 0; i < m; ++i) {
+            ranges[base + i].error = spans[i].error;
+            ranges[base + i].received = spans[i].error != 0 ? -1 : static_cast<int>(spans[i].total);
+        }
     }
 }
 
-void nfs4FileWriteRanges(const char *host, Nfs4Handle *fh, NfsWriteRange *ranges, unsigned n, fattr3 *attr)
+void nfs4FileWriteRanges(const char * /*host*/, Nfs4Handle *fh, NfsWriteRange *ranges, unsigned n, fattr3 *attr)
 {
-    for (unsigned i = 0; i < n; ++i) {
-        NfsWriteRange &range = ranges[i];
-        const int callerErrno = errnoGet();
-        errnoSet(0);
-        range.result = nfs4FileWriteRun(host, fh, range.offset, range.count, range.buf, attr);
-        const int error = errnoGet();
-        errnoSet(callerErrno);
-        range.error = range.result.written >= 0 ? 0 : (error != 0 ? error : K_EIO);
+    for (unsigned base = 0; base < n; base += kMostRanges) {
+        const unsigned m = std::min(n - base, kMostRanges);
+        Nfs4WriteSpan spans[kMostRanges] = {};
+        for (unsigned i = 0; i < m; ++i) {
+            const NfsWriteRange &range = ranges[base + i];
+            const bool fits = fh != nullptr && fh->state != nullptr && (range.buf != nullptr || range.count == 0) &&
+                              range.count <= INT_MAX;
+            spans[i] = nfs4WriteSpanOf(range.offset, fits ? range.count : 0, range.buf);
+            spans[i].error = fits ? 0 : NFS_ERRNO_INVAL;
+        }
+        if (fh != nullptr && fh->state != nullptr)
+            nfs4WriteSpans(*fh, spans, m);
+        for (unsigned i = 0; i < m; ++i) {
+            ranges[base + i].result = resultOf(spans[i], attr);
+            ranges[base + i].error = spans[i].error;
+        }
     }
 }
 

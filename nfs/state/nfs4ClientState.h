@@ -92,6 +92,34 @@ void nfs4StatesEach(const std::function<void(Nfs4ClientState &)> &work);
 // call's time-out; the result is that of nfs4CompoundCall, REPLY counting from OPS[0].
 nfsres::Status nfs4StateCall(Nfs4ClientState &state, const nfs_argop4 *ops, u_int n, Nfs4Reply &reply);
 
+// One of the compounds nfs4StateCallsTogether sends: the caller's operations after the place of
+// a SEQUENCE (ops[0]), where the data of its READ lands, and what became of it.
+struct Nfs4Together {
+    static constexpr u_int kMostOps = 3;
+    enum class Outcome {
+        Unsent, // no slot was free for it
+        Done,   // its status in the replies is its answer
+        Again,  // a slot, session or client id fault, settled: to be sent again
+        Pause,  // the server was busy (NFS4ERR_DELAY): to be sent again after a pause
+    };
+    nfs_argop4 ops[1 + kMostOps]{};
+    u_int n = 0; // the caller's operations, from ops[1]
+    char *readBuffer = nullptr;
+    u_int readCapacity = 0;
+    Outcome outcome = Outcome::Unsent;
+};
+
+// CALLS[0..N) (at most Nfs4Compounds::kMost), operations that name neither a client id nor an
+// open-owner's sequence id (PUTFH, READ, WRITE), sent together, their replies in REPLIES at
+// their indexes, counted from the caller's first operation. Over 4.1 each goes on a slot of its
+// own with its SEQUENCE: the first waits for a slot as nfs4StateCall's call does, the later ones
+// take only the slots free now (the rest stay Unsent, at the end); over 4.0 all go. Each call
+// sent settles its slot, session and client id as nfs4StateCall settles its one. Fails, with
+// nothing sent, when the state cannot be made usable or no slot frees within the call's
+// time-out.
+nfsres::Status nfs4StateCallsTogether(Nfs4ClientState &state, Nfs4Together *calls, std::size_t n,
+                                      Nfs4Compounds &replies);
+
 // The state established, by this task or another, within the call's time-out.
 nfsres::Status nfs4StateReady(Nfs4ClientState &state);
 

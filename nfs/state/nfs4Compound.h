@@ -10,6 +10,7 @@
 
 #include <brisnel/nfsErrors.h>
 
+#include <cstddef>
 #include <optional>
 
 // The error number of a version 4 status: the module's NFS error space, status in the low bits.
@@ -47,6 +48,39 @@ private:
     char *readBuffer_ = nullptr;
     u_int readCapacity_ = 0;
 };
+
+// Compounds sent together (nfs4CompoundsCall), at most nfsrpc::kMostInFlight, each with its
+// own reply, released when this goes. Results are counted as Nfs4Reply counts them.
+class Nfs4Compounds {
+public:
+    static constexpr std::size_t kMost = nfsrpc::kMostInFlight;
+
+    // OPS[0..N) as the next compound, FIRST of them the preamble; the data of its READ lands
+    // in READBUFFER (READCAPACITY bytes at most). The operations are only read, when sent.
+    void add(const nfs_argop4 *ops, u_int n, u_int first, char *readBuffer = nullptr, u_int readCapacity = 0);
+    std::size_t size() const { return n_; }
+    // As nfs4CompoundCall's result for the compound I.
+    const nfsres::Status &status(std::size_t i) const { return status_[i]; }
+    // Compound I's whole reply, its preamble included: null when it was not answered or the
+    // reply did not answer the request.
+    const COMPOUND4res *whole(std::size_t i) const { return answered_[i] ? &batch_[i] : nullptr; }
+    const nfs_resop4 &result(std::size_t i, u_int k) const { return batch_[i].resarray.resarray_val[first_[i] + k]; }
+
+private:
+    friend void nfs4CompoundsCall(const char *host, uint32_t minor, Nfs4Compounds &calls);
+    nfsrpc::Batch<COMPOUND4args, COMPOUND4res> batch_{xdr_COMPOUND4args, xdr_COMPOUND4res};
+    COMPOUND4args args_[kMost]{};
+    u_int first_[kMost]{};
+    char *readBuffer_[kMost]{};
+    u_int readCapacity_[kMost]{};
+    nfsres::Status status_[kMost]{};
+    bool answered_[kMost]{};
+    std::size_t n_ = 0;
+};
+
+// The compounds of CALLS, all of minor version MINOR, sent to HOST together: up to the window
+// in flight at once (nfsrpc::exchangeAll), each checked as nfs4CompoundCall checks its one.
+void nfs4CompoundsCall(const char *host, uint32_t minor, Nfs4Compounds &calls);
 
 // Sends OPS[0..N) (at most NFS4_MAX_OPS) as one COMPOUND of minor version MINOR to HOST; FIRST
 // operations (0, or 1 for a SEQUENCE) are the caller's preamble. Succeeds when every operation

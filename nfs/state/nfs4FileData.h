@@ -5,6 +5,10 @@
 #include "ops/nfsAttrChange.h"
 #include "state/nfs4FileOpen.h"
 
+#include <kernel/kernelErrno.h>
+
+#include <cstddef>
+
 struct Nfs4ReadDone {
     uint32_t count = 0; // bytes placed at the start of the caller's buffer
     bool eof = false;
@@ -30,6 +34,29 @@ nfsres::Result<Nfs4ReadDone> nfs4Read(Nfs4ClientState &state, const Nfs4OpenFile
 // committed less stably than asked, fails with K_EIO.
 nfsres::Result<Nfs4WriteDone> nfs4Write(Nfs4ClientState &state, const Nfs4OpenFile &file, uint64_t offset,
                                         const char *data, uint32_t count, stable_how4 stable);
+
+// Pieces of one file's data moved by calls in flight together (nfs4StateCallsTogether): as many
+// at once as the window and the session's free slots allow, each compound as nfs4Read's or
+// nfs4Write's one, each piece's outcome in its DONE. A piece whose compound met what one call
+// waits out, recovers from or sends again (NFS4ERR_DELAY and GRACE, a slot, session or client
+// id refused, a stale state id) goes again on its own through nfs4Read or nfs4Write, with every
+// rule of that call.
+struct Nfs4ReadPiece {
+    uint64_t offset;
+    char *buffer;
+    uint32_t count; // at most NFS4_MAXDATA_DECODED
+    nfsres::Result<Nfs4ReadDone> done = nfsres::Fail{K_EIO}; // until it is done
+};
+void nfs4ReadTogether(Nfs4ClientState &state, const Nfs4OpenFile &file, Nfs4ReadPiece *pieces, std::size_t n);
+
+struct Nfs4WritePiece {
+    uint64_t offset;
+    const char *data;
+    uint32_t count; // at most NFS4_MAXDATA_DECODED
+    nfsres::Result<Nfs4WriteDone> done = nfsres::Fail{K_EIO};
+};
+void nfs4WriteTogether(Nfs4ClientState &state, const Nfs4OpenFile &file, Nfs4WritePiece *pieces, std::size_t n,
+                       stable_how4 stable);
 
 // The unstable writes of COUNT bytes from OFFSET (0, 0: the whole file) of the file FH made
 // stable: the server's write verifier, to compare with those of the writes.

@@ -75,6 +75,18 @@ struct SlotTaken {
     SEQUENCE4args sequence;
 };
 
+// SLOT, just taken, with the SEQUENCE for it; called with the state's semaphore held.
+SlotTaken slotTaken(const Nfs4ClientState &state, int slot)
+{
+    const auto index = static_cast<uint32_t>(slot);
+    SlotTaken taken{slot, state.generation, {}};
+    std::memcpy(taken.sequence.sa_sessionid, state.session, NFS4_SESSIONID_SIZE);
+    taken.sequence.sa_sequenceid = state.slots.sequenceOf(index);
+    taken.sequence.sa_slotid = index;
+    taken.sequence.sa_highest_slotid = state.slots.highestBusy();
+    return taken;
+}
+
 // A free slot of the session with the SEQUENCE for it, waiting on a busy one while none is
 // free, until the deadline.
 Result<SlotTaken> takeSlot(Nfs4ClientState &state, Clock::time_point deadline)
@@ -86,15 +98,8 @@ Result<SlotTaken> takeSlot(Nfs4ClientState &state, Clock::time_point deadline)
             if (!ready(state))
                 return SlotTaken{-1, 0, {}};
             const int slot = state.slots.take();
-            if (slot >= 0) {
-                const auto index = static_cast<uint32_t>(slot);
-                SlotTaken taken{slot, state.generation, {}};
-                std::memcpy(taken.sequence.sa_sessionid, state.session, NFS4_SESSIONID_SIZE);
-                taken.sequence.sa_sequenceid = state.slots.sequenceOf(index);
-                taken.sequence.sa_slotid = index;
-                taken.sequence.sa_highest_slotid = state.slots.highestBusy();
-                return taken;
-            }
+            if (slot >= 0)
+                return slotTaken(state, slot);
             busy = state.slots.slotSem(state.slots.waitSlot());
         }
         if (Clock::now() >= deadline)
@@ -133,9 +138,8 @@ Next slotFault(Nfs4ClientState &state, const SlotTaken &taken, nfsstat4 status)
 }
 
 // The slot given back with what the reply says of its sequence id; the next step.
-Next settle(Nfs4ClientState &state, const SlotTaken &taken, const Status &status, const Nfs4Reply &reply)
+Next settle(Nfs4ClientState &state, const SlotTaken &taken, const Status &status, const COMPOUND4res *res)
 {
-    const COMPOUND4res *res = reply.whole();
     const bool sequenceAnswered = res != nullptr && res->resarray.resarray_len > 0;
     const nfsstat4 sequenceStatus = sequenceAnswered ? res->resarray.resarray_val[0].status
                                     : res != nullptr ? res->status
@@ -212,7 +216,7 @@ Next try41(Nfs4ClientState &state, std::vector<nfs_argop4> &ops, Nfs4Reply &repl
     ops[0].nfs_argop4_u.opsequence = taken.value().sequence;
     ops[0].nfs_argop4_u.opsequence.sa_cachethis = answerKept(ops) ? TRUE : FALSE;
     *status = nfs4CompoundCall(state.host, 1, ops.data(), static_cast<u_int>(ops.size()), 1, reply);
-    return settle(state, taken.value(), *status, reply);
+    return settle(state, taken.value(), *status, reply.whole());
 }
 
 // A 4.0 compound with an operation that carries an open-owner's sequence id: a refusal of
@@ -268,7 +272,98 @@ Next try40(Nfs4ClientState &state, uint32_t generation, std::vector<nfs_argop4> 
     return Next::Again;
 }
 
+Nfs4Together::Outcome outcomeOf(Next next)
+{
+    switch (next) {
+    case Next::Done: return Nfs4Together::Outcome::Done;
+    case Next::Pause: return Nfs4Together::Outcome::Pause;
+    default: return Nfs4Together::Outcome::Again;
+    }
+}
+
+// Over 4.1: CALLS[0..N) on slots, the first waiting for one, the others on those free now;
+// those sent settled.
+Status together41(Nfs4ClientState &state, Nfs4Together *calls, std::size_t n, Nfs4Compounds &replies,
+                  Clock::time_point deadline)
+{
+    const Result<SlotTaken> first = takeSlot(state, deadline);
+    NFS_TRY(first);
+    if (first.value().slot < 0)
+        return {}; // the state is to be established again: nothing sent
+    SlotTaken taken[Nfs4Compounds::kMost] = {first.value()};
+    std::size_t sent = 1;
+    {
+        const SemGuard guard(state.guard);
+        for (int slot = 0; sent < n && state.generation == taken[0].generation && (slot = state.slots.take()) >= 0;)
+            taken[sent++] = slotTaken(state, slot);
+        // Every SEQUENCE tells the server of the highest slot in use now.
+        const uint32_t highest = state.slots.highestBusy();
+        for (std::size_t i = 0; i < sent; ++i)
+            taken[i].sequence.sa_highest_slotid = std::max(taken[i].sequence.sa_highest_slotid, highest);
+    }
+    for (std::size_t i = 0; i < sent; ++i) {
+        calls[i].ops[0].argop = OP_SEQUENCE;
+        calls[i].ops[0].nfs_argop4_u.opsequence = taken[i].sequence;
+        replies.add(calls[i].ops, calls[i].n + 1, 1, calls[i].readBuffer, calls[i].readCapacity);
+    }
+    nfs4CompoundsCall(state.host, 1, replies);
+    for (std::size_t i = 0; i < sent; ++i)
+        calls[i].outcome = outcomeOf(settle(state, taken[i], replies.status(i), replies.whole(i)));
+    return {};
+}
+
+// Over 4.0: CALLS[0..N) all sent, each settled as try40 settles its one.
+void together40(Nfs4ClientState &state, uint32_t generation, Nfs4Together *calls, std::size_t n,
+                Nfs4Compounds &replies)
+{
+    for (std::size_t i = 0; i < n; ++i)
+        replies.add(calls[i].ops + 1, calls[i].n, 0, calls[i].readBuffer, calls[i].readCapacity);
+    nfs4CompoundsCall(state.host, 0, replies);
+    for (std::size_t i = 0; i < n; ++i) {
+        const COMPOUND4res *res = replies.whole(i);
+        Next next = Next::Done;
+        if (res != nullptr && res->status == NFS4ERR_DELAY) {
+            next = Next::Pause;
+        } else if (res != nullptr && clientLost(res->status)) {
+            lose(state, generation, true);
+            next = Next::Again;
+        }
+        calls[i].outcome = outcomeOf(next);
+    }
+}
+
+// The operations a call sent together may carry: none names a client id or an owner's
+// sequence id, so none is to be rewritten at a new client id, and a refusal costs no seqid.
+bool togetherOp(const nfs_argop4 &op)
+{
+    return op.argop == OP_PUTFH || op.argop == OP_READ || op.argop == OP_WRITE || op.argop == OP_GETATTR;
+}
+
 } // namespace
+
+Status nfs4StateCallsTogether(Nfs4ClientState &state, Nfs4Together *calls, std::size_t n, Nfs4Compounds &replies)
+{
+    if (calls == nullptr || n == 0 || n > Nfs4Compounds::kMost || replies.size() != 0)
+        return Fail{K_EINVAL};
+    for (std::size_t i = 0; i < n; ++i) {
+        calls[i].outcome = Nfs4Together::Outcome::Unsent;
+        if (calls[i].n == 0 || calls[i].n > Nfs4Together::kMostOps ||
+            !std::all_of(calls[i].ops + 1, calls[i].ops + 1 + calls[i].n, togetherOp))
+            return Fail{K_EINVAL};
+    }
+    const Clock::time_point deadline = callDeadline();
+    const Result<uint32_t> generation = usable(state, deadline);
+    NFS_TRY(generation);
+    uint32_t minor = 1;
+    {
+        const SemGuard guard(state.guard);
+        minor = state.minor;
+    }
+    if (minor == 1)
+        return together41(state, calls, n, replies, deadline);
+    together40(state, generation.value(), calls, n, replies);
+    return {};
+}
 
 int nfs4TicksUntil(Clock::time_point deadline)
 {

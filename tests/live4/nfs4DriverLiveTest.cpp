@@ -33,6 +33,7 @@
 #include <functional>
 #include <fstream>
 #include <iterator>
+#include <map>
 #include <random>
 #include <set>
 #include <sstream>
@@ -604,6 +605,58 @@ TEST_F(Nfs4DriverLive, ThirtyTwoMebibytesByteExact)
     EXPECT_EQ(kClose(fd), 0) << std::hex << errnoGet();
     EXPECT_TRUE(sameBytes(bytes, onServer("big")));
     EXPECT_TRUE(sameBytes(bytes, readBack("big", 1u << 20)));
+}
+
+// Files written and read back through devices whose lines hold 16 transfers of 64 KiB, with
+// windows of 1, 4 and 16 over 4.1 and 4.0 (each device the server's only one, so that a 4.1
+// session has as many slots as its window): every byte as the server holds it, one WRITE per
+// transfer whatever the window, and as many READs as a window of 1 sends: a wider window sends
+// nothing past the end of the file as last seen before the answer of the READ that reaches it.
+TEST_F(Nfs4DriverLive, WindowsOfReadsAndWritesMoveEveryByte)
+{
+    constexpr unsigned kTransfer = 64u << 10;
+    constexpr unsigned kSize = (6u << 20) + 12345; // the last line and transfer short
+    constexpr uint64_t kTransfers = (kSize + kTransfer - 1) / kTransfer;
+    constexpr const char *kWindowDev = "/v4w";
+    const struct {
+        const char *vers;
+        int window;
+    } cases[] = {{"4.1", 1}, {"4.1", 4}, {"4.1", 16}, {"4.0", 1}, {"4.0", 4}, {"4.0", 16}};
+    ASSERT_EQ(nfsUnmount(kDev), 0) << std::hex << errnoGet();
+    const std::vector<char> bytes = randomBytes(kSize, 29);
+    std::map<std::string, uint64_t> aloneReads; // by version, with a window of 1
+    for (const auto &c : cases) {
+        const std::string options = std::string("vers=") + c.vers + ",rsize=65536,wsize=65536,linesize=1048576" +
+                                    ",window=" + std::to_string(c.window);
+        SCOPED_TRACE(options);
+        ASSERT_EQ(nfsMountOpt(live::host().c_str(), live::env("RT_NFS_V4_EXPORT").c_str(), kWindowDev,
+                              options.c_str()),
+                  0)
+            << std::hex << errnoGet();
+        const std::string name = std::string("w") + c.vers + "-" + std::to_string(c.window);
+        const std::string path = std::string(kWindowDev) + "/" + folder_ + "/" + name;
+        nfsStatZero();
+        const int fd = kOpen(path.c_str(), K_O_WRONLY | K_O_CREAT | K_O_TRUNC, 0644);
+        ASSERT_GE(fd, 0) << std::hex << errnoGet();
+        writeAll(fd, bytes, 300000);
+        EXPECT_EQ(kClose(fd), 0) << std::hex << errnoGet();
+        EXPECT_TRUE(sameBytes(bytes, onServer(name)));
+        EXPECT_EQ(kTransfers, operationsSent("WRITE"));
+
+        nfsStatZero();
+        const int reader = kOpen(path.c_str(), K_O_RDONLY, 0);
+        ASSERT_GE(reader, 0) << std::hex << errnoGet();
+        EXPECT_TRUE(sameBytes(bytes, readAll(reader, 200000)));
+        EXPECT_EQ(kClose(reader), 0);
+        const uint64_t reads = operationsSent("READ");
+        EXPECT_GE(reads, kTransfers);
+        if (c.window == 1)
+            aloneReads[c.vers] = reads;
+        EXPECT_EQ(aloneReads[c.vers], reads);
+        EXPECT_EQ(nfsUnmount(kWindowDev), 0) << std::hex << errnoGet();
+    }
+    ASSERT_EQ(nfsMount(live::host().c_str(), live::env("RT_NFS_V4_EXPORT").c_str(), kDev), 0)
+        << std::hex << errnoGet();
 }
 
 // vers=4.0 asks for 4.0 alone: shown as such, and its file calls work the same.

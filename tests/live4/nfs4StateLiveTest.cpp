@@ -6,6 +6,8 @@
 #include "live4/nfs4Live.h"
 
 #include "state/nfs4ClientState.h"
+#include "state/nfs4FileData.h"
+#include "state/nfs4FileOpen.h"
 #include "state/nfs4MountWalk.h"
 
 #include <brisnel/nfsConfigLib.h>
@@ -21,6 +23,8 @@
 #include <atomic>
 #include <cstring>
 #include <fstream>
+#include <iterator>
+#include <string>
 #include <thread>
 #include <vector>
 
@@ -113,6 +117,73 @@ TEST(Nfs4StateLive, FourTasksShareTwoSlotsOfOneSession)
     const Snapshot after = snapshot(*user);
     EXPECT_EQ(before.generation, after.generation) << "the session was established again";
     EXPECT_EQ(1U, after.clientIds);
+}
+
+TEST(Nfs4StateLive, TasksMovingWindowsOfDataShareTheSessionsSlots)
+{
+    // Three tasks each write a file of their own in 8 KiB pieces (the transfer size of a task
+    // with no device), sent together through a session of four slots, and read it back
+    // likewise: every piece on a slot of its own, none sent twice at once (a sequence fault
+    // would end in a new session), every byte as the server holds it.
+    constexpr uint32_t kPiece = 8192;
+    constexpr std::size_t kPieces = 40;
+    const int32_t savedWindow = nfsMaxInFlight;
+    nfsMaxInFlight = 4;
+    StateUser user;
+    ASSERT_TRUE(user.ok());
+    const Snapshot before = snapshot(*user);
+    const nfsres::Result<Nfs4ExportRoot> root = nfs4MountWalk(*user, live::env("RT_NFS_V4_EXPORT").c_str());
+    ASSERT_TRUE(root.ok()) << std::hex << root.error();
+    std::vector<std::vector<char>> written(3, std::vector<char>(kPiece * kPieces));
+    std::atomic<int> failures{0};
+    std::atomic<int> firstError{0};
+    std::vector<std::thread> tasks;
+    for (std::size_t t = 0; t < written.size(); ++t) {
+        for (std::size_t i = 0; i < written[t].size(); ++i)
+            written[t][i] = static_cast<char>((i * 7 + t * 13) ^ (i >> 11));
+        tasks.emplace_back([&, t] {
+            const std::string name = "window-" + std::to_string(t) + ".bin";
+            nfsres::Result<Nfs4OpenFile> opened = nfs4Open(
+                *user, root.value().fh, name.c_str(), {OPEN4_SHARE_ACCESS_BOTH, Nfs4Create::Unchecked, 0644});
+            if (!opened.ok()) {
+                ++failures;
+                return;
+            }
+            Nfs4OpenFile file = opened.value();
+            std::vector<Nfs4WritePiece> out;
+            std::vector<char> back(written[t].size());
+            std::vector<Nfs4ReadPiece> in;
+            for (std::size_t p = 0; p < kPieces; ++p) {
+                out.push_back({p * kPiece, written[t].data() + p * kPiece, kPiece, nfsres::Fail{K_EIO}});
+                in.push_back({p * kPiece, back.data() + p * kPiece, kPiece, nfsres::Fail{K_EIO}});
+            }
+            nfs4WriteTogether(*user, file, out.data(), out.size(), UNSTABLE4);
+            for (const Nfs4WritePiece &piece : out) {
+                failures += piece.done.ok() && piece.done.value().count == kPiece ? 0 : 1;
+                if (!piece.done.ok())
+                    firstError = piece.done.error();
+            }
+            failures += nfs4Commit(*user, file.fh, 0, 0).ok() ? 0 : 1;
+            nfs4ReadTogether(*user, file, in.data(), in.size());
+            for (const Nfs4ReadPiece &piece : in)
+                failures += piece.done.ok() && piece.done.value().count == kPiece ? 0 : 1;
+            failures += back == written[t] ? 0 : 1;
+            failures += nfs4Close(*user, file).ok() ? 0 : 1;
+        });
+    }
+    for (std::thread &task : tasks)
+        task.join();
+    nfsMaxInFlight = savedWindow;
+    EXPECT_EQ(0, failures.load()) << std::hex << firstError.load();
+    for (std::size_t t = 0; t < written.size(); ++t) {
+        std::ifstream in(live::exportDir() + "/window-" + std::to_string(t) + ".bin", std::ios::binary);
+        EXPECT_TRUE(std::vector<char>(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()) ==
+                    written[t])
+            << t;
+    }
+    const Snapshot after = snapshot(*user);
+    EXPECT_EQ(4U, after.slots);
+    EXPECT_EQ(before.generation, after.generation) << "the session was established again";
 }
 
 TEST(Nfs4StateLive, MountWalk)

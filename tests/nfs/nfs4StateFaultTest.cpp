@@ -6,6 +6,7 @@
 // 9.1.7 has it (a replay answered with the last answer), and counts what it saw.
 #include "nfs/consoleCapture.h"
 #include "nfs/nfs4LockScripted.h"
+#include "ops/nfs4Protocol.h"
 #include "server/scriptedServer.h"
 #include "state/nfs4ClientState.h"
 #include "state/nfs4FileData.h"
@@ -56,8 +57,11 @@ struct Faults {
     int drop = 0; // compounds left unanswered, their SEQUENCE not taken
     uint32_t lease = 60;
     std::chrono::milliseconds pause{0}; // before each SEQUENCE is answered
-    int opFaults = 0;                   // OPENs and READs answered opStatus
+    int opFaults = 0;                   // OPENs, READs and WRITEs answered opStatus
     nfsstat4 opStatus = NFS4ERR_DELAY;
+    int sequencesFirst = 0; // SEQUENCEs answered before delay, misordered and restart take effect
+    int dataFirst = 0;      // READs and WRITEs answered before opFaults take effect on them
+    int verifierAfter = -1; // WRITEs answered before the write verifier changes (-1: never)
     u_int readExtra = 0;                 // bytes a READ answers beyond the count asked
     std::vector<std::string> dirNames{}; // what READDIR answers, with file ids unless dirNoFileids
     bool dirNoFileids = false;
@@ -120,6 +124,12 @@ public:
     std::vector<int> reclaimsAtComplete; // the reclaims granted when each RECLAIM_COMPLETE came
     std::vector<int> lockReclaimsAtComplete; // the lock reclaims asked by then
     ScriptedLocks locks;
+    // With storing set, READ answers from these bytes (the end of the file where they end)
+    // and WRITE stores into them, UNSTABLE.
+    bool storing = false;
+    std::vector<char> stored;
+    std::map<uint32_t, int> dataSlots; // the slots READs and WRITEs came on
+    int writes = 0;
 
     Reply compound(XDR *xdrs)
     {
@@ -171,6 +181,8 @@ private:
     uint32_t opens_ = 0;
     uint32_t instance_ = 1; // the server's run: in each state id it grants
     char readData_[4096] = {};
+    std::vector<char> readCopy_; // the stored bytes of the READ being answered
+    uint32_t lastSlot_ = 0;     // of the compound being answered
     std::vector<entry4> dirEntries_; // the last READDIR's, encoded after the answer
 
     // Over 4.0, the answer to an open-owner's SEQID when it is not the next one: the last answer
@@ -270,14 +282,54 @@ private:
         ok.eof = faults.dirEof ? TRUE : FALSE;
         return NFS4_OK;
     }
-    nfsstat4 read(const stateid4 &stateid, uint32_t count, READ4resok &ok)
+    // The data calls' share of opFaults, after dataFirst of them.
+    bool dataFault()
+    {
+        if (faults.dataFirst > 0) {
+            --faults.dataFirst;
+            return false;
+        }
+        return once(faults.opFaults);
+    }
+    using ReadArgs = decltype(nfs_argop4::nfs_argop4_u.opread);
+    nfsstat4 storedRead(const ReadArgs &read, READ4resok &ok)
+    {
+        const uint64_t size = stored.size();
+        const uint64_t from = std::min<uint64_t>(read.offset, size);
+        const auto length = static_cast<u_int>(std::min<uint64_t>(read.count, size - from));
+        readCopy_.assign(stored.begin() + static_cast<std::ptrdiff_t>(from),
+                         stored.begin() + static_cast<std::ptrdiff_t>(from + length));
+        ok.data = Nfs4Bytes{length, readCopy_.data()};
+        ok.eof = from + length >= size ? TRUE : FALSE;
+        return NFS4_OK;
+    }
+    nfsstat4 write(const WRITE4args &write, WRITE4resok &ok)
+    {
+        if (const nfsstat4 known = stateidCheck(write.stateid); known != NFS4_OK)
+            return known;
+        if (dataFault())
+            return faults.opStatus;
+        const uint64_t end = write.offset + write.data.len;
+        if (stored.size() < end)
+            stored.resize(end);
+        std::copy_n(write.data.val, write.data.len, stored.begin() + static_cast<std::ptrdiff_t>(write.offset));
+        ok.count = write.data.len;
+        ok.committed = UNSTABLE4;
+        const char verifier = faults.verifierAfter >= 0 && writes++ >= faults.verifierAfter ? 'b' : 'a';
+        std::fill(std::begin(ok.writeverf), std::end(ok.writeverf), verifier);
+        return NFS4_OK;
+    }
+    nfsstat4 read(const ReadArgs &args, READ4resok &ok)
     {
         if (minor_ == 0 && once(faults.restart))
             restarted();
-        if (const nfsstat4 known = stateidCheck(stateid); known != NFS4_OK)
+        if (const nfsstat4 known = stateidCheck(args.stateid); known != NFS4_OK)
             return known;
-        if (once(faults.opFaults))
+        if (dataFault())
             return faults.opStatus;
+        if (storing)
+            return storedRead(args, ok);
+        const uint32_t count = args.count;
         for (std::size_t i = 0; i < sizeof readData_; ++i)
             readData_[i] = static_cast<char>(i * 7);
         ok.data = Nfs4Bytes{std::min<u_int>(count + faults.readExtra, sizeof readData_), readData_};
@@ -317,15 +369,18 @@ private:
             return NFS4ERR_BADSESSION;
         if (s.sa_slotid >= faults.refuseSlotsFrom)
             return NFS4ERR_BADSLOT;
-        if (once(faults.delay))
+        lastSlot_ = s.sa_slotid;
+        const bool armed = faults.sequencesFirst == 0;
+        faults.sequencesFirst -= armed ? 0 : 1;
+        if (armed && once(faults.delay))
             return NFS4ERR_DELAY;
-        if (once(faults.misordered))
+        if (armed && once(faults.misordered))
             return NFS4ERR_SEQ_MISORDERED;
         if (once(faults.badSession)) {
             session_ = 0;
             return NFS4ERR_BADSESSION;
         }
-        if (once(faults.restart)) {
+        if (armed && once(faults.restart)) {
             restarted();
             return NFS4ERR_BADSESSION;
         }
@@ -400,7 +455,8 @@ private:
             return NFS4_OK;
         case OP_OPEN: return open(op.nfs_argop4_u.opopen, u.opopen);
         case OP_CLOSE: return close(op.nfs_argop4_u.opclose.seqid, op.nfs_argop4_u.opclose.open_stateid);
-        case OP_READ: return read(op.nfs_argop4_u.opread.stateid, op.nfs_argop4_u.opread.count, u.opread);
+        case OP_READ: ++dataSlots[lastSlot_]; return read(op.nfs_argop4_u.opread, u.opread);
+        case OP_WRITE: ++dataSlots[lastSlot_]; return write(op.nfs_argop4_u.opwrite, u.opwrite);
         case OP_RECLAIM_COMPLETE:
             reclaimsAtComplete.push_back(reclaims);
             lockReclaimsAtComplete.push_back(static_cast<int>(locks.reclaimed.size()));
@@ -1031,4 +1087,135 @@ TEST_F(Nfs4StateFault, AStateIdNeverGrantedIsNotRecovered)
     nfs4StateRelease(state.value());
     EXPECT_EQ(1, count(OP_EXCHANGE_ID));
     EXPECT_EQ(1, count(OP_READ));
+}
+
+namespace {
+
+// The word's value for a test's length.
+template <typename Word> class WordFor {
+public:
+    WordFor(Word &word, Word value) : word_(word), saved_(word) { word = value; }
+    WordFor(const WordFor &) = delete;
+    WordFor &operator=(const WordFor &) = delete;
+    ~WordFor() { word_ = saved_; }
+
+private:
+    Word &word_;
+    Word saved_;
+};
+
+} // namespace
+
+// A file's bytes written and read back through the cache's data routines in 4 KiB pieces, a
+// window of them in flight, while one piece of a window meets a fault: what one call waits out,
+// sends again or recovers from (a server restart: the open reclaimed) costs that piece alone,
+// and the whole completes byte-exact; a piece refused
+// fails the whole with its status, never with a short count. A read asked past the end stops at
+// the end, sending nothing past the size the write left; the write verifier's change among the
+// pieces is seen.
+TEST_F(Nfs4StateFault, APieceOfAWindowMeetingAFaultCostsThatPieceAlone)
+{
+    constexpr unsigned kBytes = 40000; // 9 pieces of 4096 and one of 3136
+    constexpr unsigned kPieces = 10;
+    const struct {
+        const char *name;
+        int window;
+        Faults faults;
+        int error;         // of the write and of the read
+        int reads;         // READs the server answered (0: not counted)
+        bool verfChanged;  // seen by the write
+    } cases[] = {
+        {"4.1 window 1: the calls of one at a time", 1, {}, 0, kPieces, false},
+        {"4.1 window 4", 4, {.verifierAfter = 6}, 0, kPieces, true},
+        {"4.0 window 4", 4, {.only40 = true}, 0, kPieces, false},
+        {"4.1 one SEQUENCE busy", 4, {.delay = 1, .sequencesFirst = 2}, 0, 0, false},
+        {"4.1 one SEQUENCE misordered", 4, {.misordered = 1, .sequencesFirst = 1}, 0, 0, false},
+        {"4.1 slots from 2 refused", 4, {.refuseSlotsFrom = 2}, 0, 0, false},
+        {"4.1 one piece busy", 4, {.opFaults = 1, .dataFirst = 2}, 0, 0, false},
+        {"4.0 one piece busy", 4, {.only40 = true, .opFaults = 1, .dataFirst = 2}, 0, 0, false},
+        {"4.1 one piece in grace", 4, {.opFaults = 1, .opStatus = NFS4ERR_GRACE, .dataFirst = 5}, 0, 0, false},
+        {"4.1 server restart among the pieces", 4, {.sequencesFirst = 2, .restart = 1}, 0, 0, false},
+        {"4.0 server restart among the pieces", 4, {.only40 = true, .restart = 1}, 0, 0, false},
+        {"4.1 one piece refused", 4, {.opFaults = 1, .opStatus = NFS4ERR_IO, .dataFirst = 5},
+         nfs4Error(NFS4ERR_IO), 0, false},
+        {"4.0 one piece refused", 4, {.only40 = true, .opFaults = 1, .opStatus = NFS4ERR_IO, .dataFirst = 1},
+         nfs4Error(NFS4ERR_IO), 0, false},
+    };
+    const WordFor timeout(nfsTimeoutSec, 5);
+    const WordFor pieces(nfs3MaxMsgLen, 4096U);
+    std::vector<char> bytes(kBytes);
+    for (std::size_t i = 0; i < bytes.size(); ++i)
+        bytes[i] = static_cast<char>((i * 131) ^ (i >> 9));
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c.name);
+        const WordFor window(nfsMaxInFlight, c.window); // the session's slots too
+        {
+            const std::lock_guard held(v4_.lock);
+            v4_.faults = Faults{.only40 = c.faults.only40};
+            v4_.storing = true;
+            v4_.stored.clear();
+            v4_.writes = 0;
+            v4_.outOfOrder = 0;
+            v4_.reclaims = 0;
+        }
+        const nfsres::Result<Nfs4ClientState *> state = nfs4StateAcquire(kHost, Nfs4Minors::Automatic);
+        ASSERT_TRUE(state.ok()) << std::hex << state.error();
+        Nfs4ClientState &s = *state.value();
+        const nfsres::Result<Nfs4OpenFile> opened = openScripted(s);
+        ASSERT_TRUE(opened.ok()) << std::hex << opened.error();
+        Nfs4OpenFile file = opened.value();
+        Nfs4Handle fh{file.fh, file.stateid, &s, file.entry};
+        const auto arm = [&] {
+            const std::lock_guard held(v4_.lock);
+            v4_.faults = c.faults;
+            v4_.ops.clear();
+            v4_.dataSlots.clear();
+        };
+
+        arm();
+        fattr3 attr{};
+        errnoSet(0);
+        const NfsWriteResult wrote = nfs4FileWriteRun(kHost, &fh, 0, kBytes, bytes.data(), &attr);
+        EXPECT_EQ(c.error == 0 ? static_cast<int>(kBytes) : -1, wrote.written);
+        EXPECT_EQ(c.error, wrote.written < 0 ? errnoGet() : 0) << std::hex << errnoGet();
+        if (c.error == 0) {
+            const std::lock_guard held(v4_.lock);
+            EXPECT_EQ(bytes, v4_.stored);
+            EXPECT_TRUE(wrote.verdict.unstable);
+            EXPECT_EQ(c.verfChanged, wrote.verdict.verfChanged);
+            EXPECT_EQ(kBytes, attr.size);
+            if (c.reads != 0) {
+                EXPECT_EQ(static_cast<int>(kPieces), v4_.ops[OP_WRITE]);
+            }
+        }
+
+        arm();
+        {
+            const std::lock_guard held(v4_.lock);
+            v4_.stored = bytes;
+        }
+        attr.size = kBytes; // as the file's attributes say
+        std::vector<char> back(kBytes + 10000, '\x55');
+        errnoSet(0);
+        const int read = nfs4FileRead(kHost, &fh, 0, static_cast<unsigned>(back.size()), back.data(), &attr);
+        EXPECT_EQ(c.error == 0 ? static_cast<int>(kBytes) : -1, read);
+        EXPECT_EQ(c.error, read < 0 ? errnoGet() : 0) << std::hex << errnoGet();
+        if (read == static_cast<int>(kBytes)) {
+            EXPECT_TRUE(std::equal(bytes.begin(), bytes.end(), back.begin()));
+        }
+        EXPECT_TRUE(nfs4Close(s, file).ok());
+        nfs4StateRelease(state.value());
+        const std::lock_guard held(v4_.lock);
+        if (c.reads != 0) { // nothing past the size as known: the READ that reaches the end ends it
+            EXPECT_EQ(c.reads, v4_.ops[OP_READ]);
+        }
+        // Several slots carried the data exactly when the window was wider than one.
+        if (!c.faults.only40 && c.faults.refuseSlotsFrom == kSlots) {
+            EXPECT_EQ(c.window > 1, v4_.dataSlots.size() > 1) << v4_.dataSlots.size();
+        }
+        EXPECT_EQ(0, v4_.outOfOrder);
+        // The open reclaimed after each restart: over 4.1 one in the write and one in the read,
+        // over 4.0 (a restart before a READ) one in the read.
+        EXPECT_EQ(c.faults.restart * (c.faults.only40 ? 1 : 2), v4_.reclaims);
+    }
 }
