@@ -2,8 +2,8 @@
 // LOCK is never asked to block (a wait polls); a server in its grace period is asked again
 // within the call's time-out. A server that restarted has this client's locks reclaimed
 // before any other call goes there (nlmReclaim.h). The calls go through the task's handle
-// with the device's call settings, which the caller names (NfsCallScope); the portmapper
-// gives the manager's port.
+// for the lock manager with the device's call settings, which the caller names
+// (NfsCallScope); the portmapper gives the manager's port.
 #ifndef NFS_LOCK_NLMCALL_H
 #define NFS_LOCK_NLMCALL_H
 

@@ -4,6 +4,8 @@
 #include "live/lockLiveCases.h"
 #include "live/nfs3FileLive.h"
 
+#include <brisnel/nfsStatLib.h>
+
 namespace {
 
 using lockcases::fcntlOn;
@@ -273,6 +275,47 @@ TEST_F(NlmLive, ALockLostToARestartIsReportedOnce)
     EXPECT_EQ(lockOn(a, fd, K_F_SETLK, K_F_WRLCK, 100, 100), 0);
     for (const int open : {fd, other, later})
         EXPECT_EQ(a.run([open] { return kClose(open); }).get(), 0);
+}
+
+// A task alternating lock calls and file calls keeps both its handles, the lock manager's and
+// the file server's: neither is built again, which would also ask the portmapper again (over
+// UDP however the calls travel: with the server's UDP off, the UDP count is those queries).
+TEST_F(NlmLive, AlternatingLockAndFileCallsKeepBothHandles)
+{
+    TestTask a;
+    const int fd = openOn(a);
+    ASSERT_GE(fd, 0);
+    const std::string seen = a.run([fd] {
+                                  // Each round: LOCK, the refresh's GETATTR, a READ of the
+                                  // dropped line, the unlock's UNLOCK.
+                                  const auto round = [fd](int64_t at) {
+                                      return fcntlOn(fd, K_F_SETLK, K_F_WRLCK, at, 10) == 0 &&
+                                             readAt(fd, at, 10) == std::string(10, 'o') &&
+                                             fcntlOn(fd, K_F_SETLK, K_F_UNLCK, at, 10) == 0;
+                                  };
+                                  if (!round(0))
+                                      return std::string("the first round failed");
+                                  const NfsRpcClient *client = nfsRpcClientCurrent();
+                                  if (client == nullptr || client->pLockClient == nullptr)
+                                      return std::string("no lock manager's record");
+                                  const CLIENT *file = client->pClient;
+                                  const CLIENT *lock = client->pLockClient->pClient;
+                                  NfsStatCounts before{};
+                                  nfsStatGet(IPPROTO_UDP, &before);
+                                  for (int64_t at = 10; at < 60; at += 10) {
+                                      if (!round(at))
+                                          return "the round at " + std::to_string(at) + " failed";
+                                  }
+                                  NfsStatCounts after{};
+                                  nfsStatGet(IPPROTO_UDP, &after);
+                                  if (client->pClient != file || client->pLockClient->pClient != lock)
+                                      return std::string("a handle was built again");
+                                  if (live::env("RT_NFS_SERVER_UDP") == "0" && after.calls != before.calls)
+                                      return std::to_string(after.calls - before.calls) + " portmapper queries";
+                                  return std::string();
+                              }).get();
+    EXPECT_EQ(seen, "");
+    EXPECT_EQ(a.run([fd] { return kClose(fd); }).get(), 0);
 }
 
 } // namespace
