@@ -51,6 +51,7 @@ typedef struct Nfs2OpenFile {
                                     files, whose removal renames them to a hidden name instead */
     uint64_t nextFill;           /* as NfsOpenFile's: where a fill reads ahead */
     int behindLines;             /* as NfsOpenFile's: full lines waiting to go out behind */
+    uint32_t locksLostTold;      /* as NfsOpenFile's: lost locks this descriptor has reported */
 } Nfs2OpenFile;
 
 /* Installs the driver (once) and fills the version 2 dispatch slots; 0 or -1. */

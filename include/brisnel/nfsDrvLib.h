@@ -94,6 +94,8 @@ typedef struct NfsOpenFile {
     int behindLines;              /* full lines of this file waiting to go out with the next one (write-
                                      behind); guarded by the cache's mutex; may count lines another
                                      file's eviction has sent since */
+    uint32_t locksLostTold;       /* the count of this file's lock-manager locks a server restart took
+                                     that this descriptor has reported (K_ENOLCK, once each) */
 } NfsOpenFile;
 
 typedef struct NfsDevInfo {

@@ -1,6 +1,7 @@
 /* The one remote-call path of the brisnel module: a client handle per task, over UDP or TCP
  * (see nfsTransport), reused while the task keeps calling the same host, program and version
- * with unchanged credentials over a transport the word allows. */
+ * with unchanged credentials over a transport the word allows; the lock manager's calls have
+ * a handle of their own beside it. */
 #ifndef BRISNEL_NFSRPCLIB_H
 #define BRISNEL_NFSRPCLIB_H
 
@@ -31,6 +32,10 @@ typedef struct NfsRpcClient {
     int32_t transport;                /* IPPROTO_UDP or IPPROTO_TCP */
     void *pBuffers;                   /* the task's message buffers, kept from call to call; freed with the
                                        * record by the task-delete hook */
+    struct NfsRpcClient *pLockClient; /* the task's record for the lock manager's calls (program 100021),
+                                       * whose handle lives beside the NFS one so that neither is built
+                                       * again when a task alternates; null until its first call. Its
+                                       * pBuffers and pLockClient stay null */
 } NfsRpcClient;
 
 /* 0 when the calling task has a client record; -1 otherwise. */
@@ -42,7 +47,7 @@ int nfsInit(void);
  * buffers and releases the rest with xdr_free. */
 int nfsClientCall(const char *host, uint32_t prog, uint32_t vers, uint32_t proc, xdrproc_t inproc, void *in,
                   xdrproc_t outproc, void *out);
-/* Tears down the calling task's handle; the record stays. */
+/* Tears down the calling task's handles (the lock manager's too); the records stay. */
 void nfsClientClose(void);
 /* Sets the error number to NFS_ERRNO_BASE | status. */
 void nfsErrnoSet(int status);

@@ -10,6 +10,7 @@
 #include "core/nfsConfig.h"
 #include "core/nfsDeviceRemoval.h"
 #include "core/nfsMountVersion.h"
+#include "lock/nlmRestart.h"
 
 #include <brisnel/nfs2Drv.h>
 #include <brisnel/nfsErrors.h>
@@ -131,6 +132,8 @@ template <typename P> Status commitOf(typename P::File *file, Caller caller)
         // A failure leaves the lines pinned: a later sync or close asks again.
         if (const Status committed = serverCommit(file, P::version, verf, caller); !committed.ok())
             return failureOr(committed, K_EIO);
+        if constexpr (P::version == 3) // the lock manager's restart sign
+            nlmVerifierSeen(file->pDev, file->pDev->host, reinterpret_cast<const char *>(verf), sizeof verf);
         if (file->uncommitted == 1 && std::memcmp(verf, file->writeVerf, sizeof verf) == 0) {
             file->uncommitted = hasLines(file->pCache) && release(file, false, covered) ? 1 : 0;
             return {};

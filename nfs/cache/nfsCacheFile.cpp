@@ -8,6 +8,7 @@
 
 #include "core/nfsDispatch.h"
 #include "core/nfsMountVersion.h"
+#include "lock/nlmRestart.h"
 #include "ops/nfs3Data.h"
 
 #include <brisnel/nfs2Drv.h>
@@ -137,6 +138,9 @@ template <typename OpenFile> int writtenOf(const NfsWriteResult &result, OpenFil
         verdict.verfChanged ||
         (file->uncommitted != 0 && std::memcmp(file->writeVerf, verdict.verf, sizeof file->writeVerf) != 0);
     std::memcpy(file->writeVerf, verdict.verf, sizeof file->writeVerf);
+    if constexpr (std::is_same_v<OpenFile, NfsOpenFile>) // version 3: the lock manager's restart sign
+        nlmVerifierSeen(file->pDev, file->pDev->host, reinterpret_cast<const char *>(verdict.verf),
+                        sizeof verdict.verf);
     file->uncommitted = restarted || file->uncommitted == kResend ? kResend : 1;
     if (pUnstable != nullptr)
         *pUnstable = true;

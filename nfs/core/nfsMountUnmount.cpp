@@ -4,6 +4,7 @@
 #include "core/nfsDeviceRemoval.h"
 #include "core/nfsMountVersion.h"
 #include "lock/nlmHeld.h"
+#include "lock/nlmRestart.h"
 #include "rpc/nfsRpcDeviceHolds.h"
 
 #include <brisnel/nfs2Drv.h>
@@ -63,6 +64,7 @@ nfsres::Status unmountDevice(Device *dev, UnmountSlot tellSlot, bool tellServer)
         return nfsres::Fail{K_EBUSY};
     }
     nlmHeldRelease(nlmHeldTakeDevice(dev)); // locks a task kept after its files closed
+    nlmVerifierForget(dev);
     nfsCacheFree(&dev->cache);
     releaseRecord(dev);
     return {};

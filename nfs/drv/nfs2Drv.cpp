@@ -5,6 +5,7 @@
 #include "drv/nfsDrvFile.h"
 #include "drv/nfsDrvMount.h"
 #include "drv/nfsDrvOpen.h"
+#include "lock/nlmFileLock.h"
 
 using V2 = Nfs2Driver;
 
@@ -57,22 +58,27 @@ int nfs2Delete(Nfs2Device *dev, char *name)
 int nfs2Read(Nfs2OpenFile *file, char *buf, int count)
 {
     const NfsCallScope scope(nfsdrv::deviceOf(file));
-    return nfsres::entry(nfsdrv::read<V2>(file, buf, count));
+    return nfsres::entry(nlmfile::lossFirst<V2>(file, [&] { return nfsdrv::read<V2>(file, buf, count); }));
 }
 int nfs2Write(Nfs2OpenFile *file, const char *buf, int count)
 {
     const NfsCallScope scope(nfsdrv::deviceOf(file));
-    return nfsres::entry(nfsdrv::write<V2>(file, buf, count));
+    return nfsres::entry(nlmfile::lossFirst<V2>(file, [&] { return nfsdrv::write<V2>(file, buf, count); }));
 }
 int nfs2Ioctl(Nfs2OpenFile *file, int function, intptr_t arg)
 {
     const NfsCallScope scope(nfsdrv::deviceOf(file));
+    if (nlmfile::tellsLoss(function))
+        return nfsres::entry(nlmfile::lossFirst<V2>(file, [&] { return nfsdrv::ioctl<V2>(file, function, arg); }));
     return nfsres::entry(nfsdrv::ioctl<V2>(file, function, arg));
 }
 int nfs2Close(Nfs2OpenFile *file)
 {
     const NfsCallScope scope(nfsdrv::deviceOf(file));
-    return nfsres::entry(nfsdrv::close<V2>(file));
+    nlmfile::reclaimsMade<V2>(file);
+    const nfsres::Status lost = nlmfile::locksLost<V2>(file); // reported, and the file closed all the same
+    const nfsres::Status closed = nfsdrv::close<V2>(file);
+    return nfsres::entry(lost.ok() ? closed : lost);
 }
 
 } // extern "C"

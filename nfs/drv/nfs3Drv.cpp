@@ -5,6 +5,7 @@
 #include "drv/nfsDrvFile.h"
 #include "drv/nfsDrvMount.h"
 #include "drv/nfsDrvOpen.h"
+#include "lock/nlmFileLock.h"
 
 using V3 = Nfs3Driver;
 
@@ -28,21 +29,26 @@ int nfs3Delete(NfsDevice *dev, char *name)
 int nfs3Close(NfsOpenFile *file)
 {
     const NfsCallScope scope(nfsdrv::deviceOf(file));
-    return nfsres::entry(nfsdrv::close<V3>(file));
+    nlmfile::reclaimsMade<V3>(file);
+    const nfsres::Status lost = nlmfile::locksLost<V3>(file); // reported, and the file closed all the same
+    const nfsres::Status closed = nfsdrv::close<V3>(file);
+    return nfsres::entry(lost.ok() ? closed : lost);
 }
 int nfs3Read(NfsOpenFile *file, char *buf, int count)
 {
     const NfsCallScope scope(nfsdrv::deviceOf(file));
-    return nfsres::entry(nfsdrv::read<V3>(file, buf, count));
+    return nfsres::entry(nlmfile::lossFirst<V3>(file, [&] { return nfsdrv::read<V3>(file, buf, count); }));
 }
 int nfs3Write(NfsOpenFile *file, const char *buf, int count)
 {
     const NfsCallScope scope(nfsdrv::deviceOf(file));
-    return nfsres::entry(nfsdrv::write<V3>(file, buf, count));
+    return nfsres::entry(nlmfile::lossFirst<V3>(file, [&] { return nfsdrv::write<V3>(file, buf, count); }));
 }
 int nfs3Ioctl(NfsOpenFile *file, int function, intptr_t arg)
 {
     const NfsCallScope scope(nfsdrv::deviceOf(file));
+    if (nlmfile::tellsLoss(function))
+        return nfsres::entry(nlmfile::lossFirst<V3>(file, [&] { return nfsdrv::ioctl<V3>(file, function, arg); }));
     return nfsres::entry(nfsdrv::ioctl<V3>(file, function, arg));
 }
 int nfs3Seek(NfsOpenFile *file, uint64_t newPos)

@@ -11,6 +11,7 @@
 #include "drv/nfsDrvRecords.h"
 #include "drv/nfsVersion.h"
 #include "lock/nlmHeld.h"
+#include "lock/nlmRestart.h"
 #include "rpc/nfsRpcClient.h"
 #include "rpc/nfsRpcDeviceHolds.h"
 
@@ -98,6 +99,7 @@ nfsres::Status unmountAllOf(const char *host, int32_t drvNum, TellServer tellSer
     }
     for (const NfsWithdrawnDevice &device : devices) {
         nlmHeldRelease(nlmHeldTakeDevice(device.dev())); // locks a task kept after its files closed
+        nlmVerifierForget(device.dev());
         release(reinterpret_cast<Device *>(device.dev()));
     }
     return {};

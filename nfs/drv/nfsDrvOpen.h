@@ -9,6 +9,7 @@
 #include "core/nfsResult.h"
 #include "drv/nfsDrvOpenNames.h"
 #include "drv/nfsDrvRecords.h"
+#include "lock/nlmFileLock.h"
 
 #include <brisnel/nfs3Xdr.h>
 #include <brisnel/nfsAuthLib.h>
@@ -216,6 +217,7 @@ template <typename V> Result<intptr_t> open(typename V::Device *dev, char *name,
     if (truncate && existed)
         file->attr = truncated;
     file->appendWrites = (flags & K_O_APPEND) != 0 ? 1 : 0;
+    nlmfile::opened<V>(file);
     if (!nameOnly) {
         if (const Status opened = dataOpened<V>(file); !opened.ok()) {
             recordDrop<V>(file);

@@ -1,7 +1,10 @@
 // The lock manager's calls (nlmCall.h).
 #include "lock/nlmCall.h"
 
+#include "lock/nlmHeld.h"
 #include "lock/nlmOwner.h"
+#include "lock/nlmReclaim.h"
+#include "lock/nlmRestart.h"
 #include "lock/nlmXdr.h"
 #include "rpc/nfsRemoteCall.h"
 
@@ -64,17 +67,33 @@ int callError(int error)
     }
 }
 
-// The call, asked again while the server is in its grace period and the time-out allows.
+// The call, after any reclaim a restart of the server left due; asked again while the
+// server is in its grace period and the time-out allows. The first grace answer while this
+// client holds locks there is a restart: the reclaims go first, then the call again.
 template <typename Args, typename Res, typename Read>
 Result<Read> graced(const NlmTarget &target, uint32_t proc, nfsrpc::Coder<Args> encoder, const Args &args,
                     nfsrpc::Coder<Res> decoder, const Res &initial, Read (*read)(const Res &))
 {
+    if (const int waited = nlmReclaimIfDue(target.host); waited != 0)
+        return Fail{waited};
     nfsrpc::RetryPacing pacing;
+    bool restartTold = false;
     for (;;) {
         const nfsrpc::Reply<Res> reply(peerOf(target), proc, encoder, args, decoder, initial);
         if (!reply.ok())
             return Fail{callError(reply.error())};
-        if (reply->stat != NLM4_DENIED_GRACE_PERIOD || !pacing.pause())
+        if (reply->stat != NLM4_DENIED_GRACE_PERIOD) {
+            nlmGraceOver(target.host);
+            return read(*reply);
+        }
+        if (!restartTold && nlmHeldAnyOn(target.host)) {
+            restartTold = true;
+            nlmGraceAnswered(target.host);
+            if (const int waited = nlmReclaimIfDue(target.host); waited != 0)
+                return Fail{waited};
+            continue;
+        }
+        if (!pacing.pause())
             return read(*reply);
     }
 }
@@ -104,6 +123,21 @@ Result<uint32_t> nlmLock(const NlmTarget &target, const NlmRange &range)
         target.version == NLM_V1,     cookie.object(), FALSE, range.exclusive ? TRUE : FALSE,
         lockOf(target, owner, range), FALSE,           0};
     return graced(target, NLMPROC_LOCK, xdrNlmLockArgs, args, xdrNlmRes, NlmRes{}, statOf);
+}
+
+Result<uint32_t> nlmReclaim(const NlmTarget &target, const NlmRange &range)
+{
+    if (!fits(target, range))
+        return Fail{K_EINVAL};
+    const NlmOwner owner = nlmOwnerOf(target.task);
+    Cookie cookie;
+    const NlmLockArgs args{
+        target.version == NLM_V1,     cookie.object(), FALSE, range.exclusive ? TRUE : FALSE,
+        lockOf(target, owner, range), TRUE,            0};
+    const nfsrpc::Reply<NlmRes> reply(peerOf(target), NLMPROC_LOCK, xdrNlmLockArgs, args, xdrNlmRes);
+    if (!reply.ok())
+        return Fail{callError(reply.error())};
+    return reply->stat;
 }
 
 Result<NlmConflict> nlmTest(const NlmTarget &target, const NlmRange &range)

@@ -1,7 +1,9 @@
 // Module-private: the lock manager's calls on a server, one file and one owner at a time.
 // LOCK is never asked to block (a wait polls); a server in its grace period is asked again
-// within the call's time-out. The calls go through the task's handle with the device's call
-// settings, which the caller names (NfsCallScope); the portmapper gives the manager's port.
+// within the call's time-out. A server that restarted has this client's locks reclaimed
+// before any other call goes there (nlmReclaim.h). The calls go through the task's handle
+// for the lock manager with the device's call settings, which the caller names
+// (NfsCallScope); the portmapper gives the manager's port.
 #ifndef NFS_LOCK_NLMCALL_H
 #define NFS_LOCK_NLMCALL_H
 
@@ -42,6 +44,8 @@ struct NlmConflict {
 nfsres::Result<uint32_t> nlmLock(const NlmTarget &target, const NlmRange &range);
 nfsres::Result<NlmConflict> nlmTest(const NlmTarget &target, const NlmRange &range);
 nfsres::Result<uint32_t> nlmUnlock(const NlmTarget &target, const NlmRange &range);
+// LOCK with reclaim set, after a restart of the server: asked once, a grace answer and all.
+nfsres::Result<uint32_t> nlmReclaim(const NlmTarget &target, const NlmRange &range);
 // Withdraws a LOCK whose answer never came, should the server still hold it queued.
 void nlmCancel(const NlmTarget &target, const NlmRange &range);
 

@@ -12,6 +12,11 @@
 // same open file, the holder's unlock among them, go on meanwhile. It ends when the lock is
 // granted, with K_EINTR when the task is asked to stop, or with a failure other than a
 // conflict.
+//
+// After a server restart the held ranges are reclaimed (nlmReclaim.h) before the next lock
+// call, and at the entry of a descriptor's read, write, sync, lock call or close; a lock that
+// did not come back fails that descriptor's next such call once with K_ENOLCK, as version 4
+// reports its own.
 #ifndef NFS_LOCK_NLMFILELOCK_H
 #define NFS_LOCK_NLMFILELOCK_H
 
@@ -20,6 +25,7 @@
 #include "drv/nfsDrvRecords.h"
 #include "lock/nlmCall.h"
 #include "lock/nlmHeld.h"
+#include "lock/nlmReclaim.h"
 #include "lock/nlmWait.h"
 #include "lock/nlmXdr.h"
 
@@ -41,6 +47,12 @@ inline bool lockCode(int function)
     return function == K_FIOGETLK || function == K_FIOSETLK || function == K_FIOSETLKW;
 }
 
+// The calls besides read, write and close on which a descriptor reports a lost lock.
+inline bool tellsLoss(int function)
+{
+    return function == K_FIOSYNC || lockCode(function);
+}
+
 template <typename V> NlmHeldFile heldOf(const typename V::File *file, uintptr_t task)
 {
     const NfsFh fh = V::handleOf(*file);
@@ -49,7 +61,8 @@ template <typename V> NlmHeldFile heldOf(const typename V::File *file, uintptr_t
                        file->pDev->options,
                        V::version == 2 ? NLM_V1 : NLM_V4,
                        std::string(reinterpret_cast<const char *>(fh.bytes.data()), fh.length),
-                       task};
+                       task,
+                       {}};
 }
 
 inline NlmRange rangeOf(const klockarg &arg)
@@ -84,12 +97,13 @@ template <typename V> Result<uint32_t> lockOnce(typename V::File *file, const kl
     if (!stat.ok()) {
         // The server may have granted it all the same: withdrawn, and noted for the release.
         nlmCancel(held.target(), rangeOf(arg));
-        static_cast<void>(nlmHeldNote(held));
+        static_cast<void>(nlmHeldNote(held, nullptr));
         return stat;
     }
     if (stat.value() != NLM4_GRANTED)
         return stat;
-    if (!nlmHeldNote(held)) {
+    const NlmRange granted = rangeOf(arg);
+    if (!nlmHeldNote(held, &granted)) {
         static_cast<void>(nlmUnlock(held.target(), rangeOf(arg)));
         return Fail{K_ENOMEM};
     }
@@ -102,10 +116,14 @@ template <typename V> Result<uint32_t> lockOnce(typename V::File *file, const kl
 template <typename V> Result<int> unlock(typename V::File *file, const klockarg &arg)
 {
     static_cast<void>(settled<V>(file, false));
-    const Result<uint32_t> stat = nlmUnlock(heldOf<V>(file, arg.owner).target(), rangeOf(arg));
+    const NlmHeldFile held = heldOf<V>(file, arg.owner);
+    const Result<uint32_t> stat = nlmUnlock(held.target(), rangeOf(arg));
     if (!stat.ok())
         return stat.fail();
-    return stat.value() == NLM4_GRANTED ? Result<int>(0) : Fail{nlmStatError(stat.value())};
+    if (stat.value() != NLM4_GRANTED)
+        return Fail{nlmStatError(stat.value())};
+    nlmHeldCut(held, rangeOf(arg));
+    return 0;
 }
 
 template <typename V> Result<int> test(typename V::File *file, klockarg *arg)
@@ -176,6 +194,60 @@ template <typename V> void closeRelease(const typename V::File *file)
         const NlmHeldFile mine = heldOf<V>(file, task->taskId);
         nlmHeldRelease(nlmHeldTakeFile(mine.dev, mine.fh, mine.task));
     }
+}
+
+// A new descriptor reports only the losses after its open.
+template <typename V> void opened(typename V::File *file)
+{
+    if constexpr (V::version <= 3) {
+        const NfsFh fh = V::handleOf(*file);
+        file->locksLostTold =
+            nlmHeldLosses(file->pDev, std::string(reinterpret_cast<const char *>(fh.bytes.data()), fh.length));
+    }
+}
+
+// K_ENOLCK (34, the error a kernel layer without locks gives: the lock is not held) when a
+// restart took a lock on the file since the descriptor last said so; once per loss.
+template <typename V> Status locksLost(typename V::File *file)
+{
+    if (file == nullptr || file->pDev == nullptr || !nlmHeldAnyLoss())
+        return {}; // the call itself refuses a null file
+    const nfsdrv::FileLock lock(file);
+    if (!lock.held())
+        return {};
+    const NfsFh fh = V::handleOf(*file);
+    const uint32_t losses =
+        nlmHeldLosses(file->pDev, std::string(reinterpret_cast<const char *>(fh.bytes.data()), fh.length));
+    if (losses == file->locksLostTold)
+        return {};
+    file->locksLostTold = losses;
+    return Fail{K_ENOLCK};
+}
+
+// The reclaims a restart of the file's server left due, made now (no semaphore of the file
+// is held): before the descriptor's call, and after it when the call itself met the restart
+// (a write or COMMIT reply's new verifier), while the server's grace period still runs.
+template <typename V> void reclaimsMade(const typename V::File *file)
+{
+    if (file != nullptr && file->pDev != nullptr)
+        static_cast<void>(nlmReclaimIfDue(file->pDev->host));
+}
+
+// CALL on FILE, a descriptor of a version 2 or 3 device, with a lock loss reported as version
+// 4 reports it: one known before fails the call unmade; one the call met itself takes the
+// place of the call's own failure, else waits for the next call.
+template <typename V, typename Call> auto lossFirst(typename V::File *file, Call call) -> decltype(call())
+{
+    reclaimsMade<V>(file);
+    if (const Status lost = locksLost<V>(file); !lost.ok())
+        return lost.fail();
+    auto result = call();
+    reclaimsMade<V>(file);
+    if (!result.ok()) {
+        if (const Status lost = locksLost<V>(file); !lost.ok())
+            return lost.fail();
+    }
+    return result;
 }
 
 } // namespace nlmfile

@@ -1,7 +1,9 @@
 // The remote calls on the task's handle (nfsrpc::exchange, nfsrpc::exchangeAll): the handle
 // reused when it fits the call, else built anew over the channel to its server, which every
 // task calling there shares (rpc/nfsRpcChannel.h); one call and a window of calls take the same
-// path (callsOnHandle). The handle is the calling task's own: nothing here locks.
+// path (callsOnHandle). The lock manager's calls have a handle of their own beside the task's
+// (nfsRpcLockClient), so that a task alternating between them and NFS calls keeps both. The
+// handles are the calling task's own: nothing here locks.
 #include "core/nfsAuthUnix.h"
 #include "core/nfsCallSettings.h"
 #include "core/nfsConfig.h"
@@ -25,6 +27,9 @@
 #include <cstring>
 
 namespace {
+
+// The lock manager's calls go on a handle of their own (nfsRpcLockClient).
+constexpr uint32_t kLockManagerProgram = 100021;
 
 // A handle whose buffers are smaller than the words now allow a transfer to be, or whose
 // transport the word now rules out, is built anew.
@@ -175,9 +180,21 @@ int rpcError(clnt_stat status)
     return errnoGet();
 }
 
+// A lock manager's port is the portmapper's to give, and moves when its server restarts (the
+// NFS port stays): its handle is not used again over a connection the server closed, but
+// built anew with the port asked again (callsOnHandle does the same after a refusal).
+bool lockConnectionGone(NfsRpcClient *client)
+{
+    NfsRpcChannel *channel = nfsRpcHandleChannel(client->pClient);
+    if (channel == nullptr || !channel->tcp())
+        return false;
+    channel->checkIdle();
+    return channel->broken();
+}
+
 // The task's handle made ready for a call to PEER, made or remade first when it does not fit:
-// the handle, or null with *error set.
-NfsRpcClient *readyHandle(const nfsrpc::Peer &peer, NfsRpcClock::time_point deadline, int *error)
+// the handle (*reused says whether it served an earlier call), or null with *error set.
+NfsRpcClient *readyHandle(const nfsrpc::Peer &peer, NfsRpcClock::time_point deadline, int *error, bool *reused)
 {
     if (nfsInit() == -1) {
         *error = errnoGet();
@@ -190,7 +207,16 @@ NfsRpcClient *readyHandle(const nfsrpc::Peer &peer, NfsRpcClock::time_point dead
     if (*error != 0)
         return nullptr;
     NfsRpcClient *client = nfsRpcClientCurrent();
-    if (!handleFits(client, peer.host, peer.prog, peer.vers)) {
+    if (peer.prog == kLockManagerProgram)
+        client = nfsRpcLockClient(client);
+    if (client == nullptr) {
+        *error = K_ENOMEM;
+        return nullptr;
+    }
+    if (peer.prog == kLockManagerProgram && client->valid != 0 && lockConnectionGone(client))
+        nfsClientCleanUp(client);
+    *reused = handleFits(client, peer.host, peer.prog, peer.vers);
+    if (!*reused) {
         nfsClientCleanUp(client);
         *error = createHandle(client, peer.host, peer.prog, peer.vers, deadline);
         if (*error != 0)
@@ -267,20 +293,11 @@ std::size_t windowRoom(const NfsRpcClient *client, std::size_t window)
     return std::clamp<std::size_t>(std::min(byAnswers, byCalls), 1, window);
 }
 
-// The N calls (at most kMostWindowCalls) over the task's handle, up to WINDOW of them in
-// flight, the handle made or remade first when it does not fit: one call alone is a window of
-// one. The first failure ends them and drops the handle; the calls not completed carry its
-// error number.
-void callsOnHandle(const nfsrpc::Peer &peer, nfsrpc::Call *calls, std::size_t n, std::size_t window)
+// The calls on CLIENT's ready handle (callsOnHandle): true when they were refused (an ICMP
+// error or a refused connection), which leaves the handle dropped.
+bool callsOnReadyHandle(NfsRpcClient *client, const nfsrpc::Peer &peer, nfsrpc::Call *calls, std::size_t n,
+                        std::size_t window, NfsRpcClock::time_point deadline)
 {
-    const NfsRpcClock::time_point deadline = callDeadline();
-    int error = 0;
-    NfsRpcClient *client = readyHandle(peer, deadline, &error);
-    if (client == nullptr) {
-        for (std::size_t i = 0; i < n; ++i)
-            calls[i].error = error;
-        return;
-    }
     const bool tcp = client->transport == IPPROTO_TCP;
     const std::size_t inFlight = tcp || window == 1 ? window : windowRoom(client, window);
     NfsRpcWindowCall flights[kMostWindowCalls];
@@ -299,6 +316,32 @@ void callsOnHandle(const nfsrpc::Peer &peer, nfsrpc::Call *calls, std::size_t n,
         calls[i].error = flights[i].status == RPC_SUCCESS ? 0 : failure;
     if (status != RPC_SUCCESS)
         nfsClientCleanUp(client);
+    return status == RPC_CANTRECV;
+}
+
+// The N calls (at most kMostWindowCalls) over the task's handle, up to WINDOW of them in
+// flight, the handle made or remade first when it does not fit: one call alone is a window of
+// one. The first failure ends them and drops the handle; the calls not completed carry its
+// error number. A lock manager's call refused on a handle used again (its server restarted on
+// another port) is made once more on a new handle, within the same time-out.
+void callsOnHandle(const nfsrpc::Peer &peer, nfsrpc::Call *calls, std::size_t n, std::size_t window)
+{
+    const NfsRpcClock::time_point deadline = callDeadline();
+    bool again = peer.prog == kLockManagerProgram && n == 1;
+    int error = 0;
+    bool reused = false;
+    NfsRpcClient *client = readyHandle(peer, deadline, &error, &reused);
+    for (;;) {
+        if (client == nullptr) {
+            for (std::size_t i = 0; i < n; ++i)
+                calls[i].error = error;
+            return;
+        }
+        if (!callsOnReadyHandle(client, peer, calls, n, window, deadline) || !again || !reused)
+            return;
+        again = false;
+        client = readyHandle(peer, deadline, &error, &reused);
+    }
 }
 
 } // namespace

@@ -78,6 +78,13 @@ void nfsClientCleanUp(NfsRpcClient *client)
     client->pClient = nullptr;
 }
 
+NfsRpcClient *nfsRpcLockClient(NfsRpcClient *client)
+{
+    if (client != nullptr && client->pLockClient == nullptr)
+        client->pLockClient = static_cast<NfsRpcClient *>(std::calloc(1, sizeof(NfsRpcClient)));
+    return client != nullptr ? client->pLockClient : nullptr;
+}
+
 void nfsDeleteHook(TaskRecord *dyingTask)
 {
     RpcTaskContext *context = rpcTaskContext(dyingTask);
@@ -86,6 +93,9 @@ void nfsDeleteHook(TaskRecord *dyingTask)
     auto *client = static_cast<NfsRpcClient *>(context->pNfsClient);
     nfsClientCleanUp(client);
     if (client != nullptr) {
+        nfsClientCleanUp(client->pLockClient);
+        std::free(client->pLockClient);
+        client->pLockClient = nullptr;
         nfsRpcTaskBuffersFree(client);
         std::free(client);
         context->pNfsClient = nullptr;
@@ -118,6 +128,9 @@ NfsRpcClient *nfsRpcClientCurrent(void)
 
 void nfsClientClose(void)
 {
-    nfsClientCleanUp(nfsRpcClientCurrent());
+    NfsRpcClient *client = nfsRpcClientCurrent();
+    nfsClientCleanUp(client);
+    if (client != nullptr)
+        nfsClientCleanUp(client->pLockClient);
 }
 }

@@ -14,6 +14,10 @@ uint32_t nfsRpcBufferSize(int transport);
 // IPPROTO_TCP when the task's handle is a valid TCP one, else IPPROTO_UDP (the smaller limit).
 int nfsRpcCurrentTransport();
 
+// The lock manager's record beside the task's CLIENT record (made on first use): its handle
+// serves the lock manager's calls alone, so that a task alternating between those and NFS
+// calls builds neither handle again. Null when memory ran out.
+NfsRpcClient *nfsRpcLockClient(NfsRpcClient *client);
 // Tears down a record's handle (the record may be null); the record stays.
 void nfsClientCleanUp(NfsRpcClient *client);
 // Registered with the kernel: releases a dying task's handle and record.

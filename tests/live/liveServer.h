@@ -207,6 +207,39 @@ inline std::string serverRestarted()
     return pid;
 }
 
+// The server restarted (serverRestarted) with a grace period of SECONDS, or none (0); for
+// that restart a lease of as many seconds where none is set, so that the server keeps the
+// period it is given. The environment as it was after: the new pid, empty when none came.
+inline std::string serverRestartedWithGrace(int seconds)
+{
+    struct Saved {
+        const char *name;
+        std::string value;
+        bool set;
+    };
+    Saved saved[] = {{"RT_NFS_V4_GRACE", "", false}, {"RT_NFS_V4_LEASE", "", false}};
+    for (Saved &s : saved) {
+        const char *now = std::getenv(s.name);
+        s.set = now != nullptr;
+        s.value = s.set ? now : "";
+    }
+    if (seconds > 0) {
+        setenv("RT_NFS_V4_GRACE", std::to_string(seconds).c_str(), 1);
+        if (!saved[1].set)
+            setenv("RT_NFS_V4_LEASE", std::to_string(seconds).c_str(), 1);
+    } else {
+        unsetenv("RT_NFS_V4_GRACE");
+    }
+    std::string pid = serverRestarted();
+    for (const Saved &s : saved) {
+        if (s.set)
+            setenv(s.name, s.value.c_str(), 1);
+        else
+            unsetenv(s.name);
+    }
+    return pid;
+}
+
 } // namespace live
 
 #endif

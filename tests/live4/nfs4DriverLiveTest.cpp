@@ -807,18 +807,7 @@ TEST_F(Nfs4DriverLive, OneFileOpenedTwiceKeepsItsOpenUntilTheLastClose)
 // SECONDS or none (0), the environment as it was after: its new pid, empty when it did not come.
 std::string restartedWithGrace(int seconds)
 {
-    const char *before = std::getenv("RT_NFS_V4_GRACE");
-    const std::string saved = before != nullptr ? before : "";
-    if (seconds > 0)
-        setenv("RT_NFS_V4_GRACE", std::to_string(seconds).c_str(), 1);
-    else
-        unsetenv("RT_NFS_V4_GRACE");
-    std::string pid = live::serverRestarted();
-    if (saved.empty())
-        unsetenv("RT_NFS_V4_GRACE");
-    else
-        setenv("RT_NFS_V4_GRACE", saved.c_str(), 1);
-    return pid;
+    return live::serverRestartedWithGrace(seconds);
 }
 
 // 32 MiB written in 64 KiB calls while the server is killed and restarted halfway with a grace

@@ -5,7 +5,10 @@
 
 #include "core/nfsConfig.h"
 #include "lock/nlmCall.h"
+#include "lock/nlmHeld.h"
 #include "lock/nlmOwner.h"
+#include "lock/nlmReclaim.h"
+#include "lock/nlmRestart.h"
 #include "lock/nlmXdr.h"
 
 #include <brisnel/nfsRpcLib.h>
@@ -14,8 +17,11 @@
 
 #include <gtest/gtest.h>
 
-
+#include <algorithm>
+#include <mutex>
+#include <ostream>
 #include <string>
+#include <vector>
 
 using xdrtest::Bytes;
 using xdrtest::decode;
@@ -198,4 +204,125 @@ TEST_F(NlmScripted, NoLockManagerNoLocks)
     server_->setRegistrations({{NLM_PROGRAM, NLM_V4, scripted::ipprotoUdp, server_->programPort()}});
     EXPECT_EQ(nlmLock(kTarget, NlmRange{true, 0, 0}).error(), K_ENOLCK);
     EXPECT_EQ(nlmTest(kTarget, NlmRange{true, 0, 0}).error(), K_ENOLCK);
+}
+
+namespace {
+
+// One LOCK as the scripted manager got it.
+struct LockSeen {
+    bool reclaim;
+    bool exclusive;
+    int32_t svid;
+    uint64_t offset;
+    uint64_t length;
+    bool operator==(const LockSeen &) const = default;
+};
+
+std::ostream &operator<<(std::ostream &out, const LockSeen &l)
+{
+    return out << (l.reclaim ? "reclaim " : "lock ") << (l.exclusive ? "W " : "R ") << l.svid << " " << l.offset
+               << "+" << l.length;
+}
+
+} // namespace
+
+// A restart, seen as a grace answer while locks are held or as a device's new write verifier,
+// has every held range (per task, merged and split as the held list keeps them) asked for
+// again with reclaim set, before the call that met it is asked again; a range refused,
+// failed or unanswered within the time-out is lost: out of the held list, and counted against
+// its file once per restart.
+TEST_F(NlmScripted, RestartReclaimsEveryHeldRangeFirst)
+{
+    constexpr uint64_t kSilentAt = 700; // the manager never answers its reclaim in time
+    const std::string fhB = "other-file";
+    int device = 0;
+    struct Case {
+        const char *name;
+        bool byVerifier;
+        uint32_t refusal; // the answer to the reclaim at 500
+    };
+    const Case cases[] = {{"grace answer, denied", false, NLM4_DENIED},
+                          {"new verifier, failed", true, NLM4_FAILED}};
+    nfsTimeoutSec = 1;
+    for (const Case &c : cases) {
+        std::vector<LockSeen> seen;
+        bool graceSent = false;
+        server_->handle(NLM_PROGRAM, NLM_V4, NLMPROC_LOCK, [&](const scripted::RpcCall &, XDR *args) {
+            NlmLockArgs got{};
+            const bool decoded = xdrNlmLockArgs(args, &got) != 0;
+            const LockSeen lock{got.reclaim != 0, got.exclusive != 0, got.alock.svid, got.alock.l_offset,
+                                got.alock.l_len};
+            xdr_free(reinterpret_cast<xdrproc_t>(xdrNlmLockArgs), reinterpret_cast<char *>(&got));
+            uint32_t stat = NLM4_GRANTED;
+            {
+                const std::lock_guard<std::mutex> guard(lock_);
+                if (decoded)
+                    seen.push_back(lock);
+                if (!lock.reclaim && !graceSent && !c.byVerifier)
+                    stat = NLM4_DENIED_GRACE_PERIOD;
+                graceSent = graceSent || stat == NLM4_DENIED_GRACE_PERIOD;
+            }
+            if (lock.reclaim && lock.offset == 500)
+                stat = c.refusal;
+            if (lock.reclaim && lock.offset == kSilentAt)
+                return scripted::Reply::of(scripted::ReplyKind::silent);
+            return scripted::Reply::ok(xdrNlmRes, NlmRes{{0, nullptr}, stat});
+        });
+        const auto held = [&](uintptr_t task, const std::string &fh) {
+            return NlmHeldFile{&device, kHost, NfsMountOptions{}, NLM_V4, fh, task, {}};
+        };
+        // Task 9: [0, 150) written, [100, 150) let go, [200, 210) read; task 10: one range
+        // refused, one unanswered, on another file.
+        const NlmRange ranges[] = {{true, 0, 150}, {false, 200, 10}};
+        for (const NlmRange &range : ranges)
+            ASSERT_TRUE(nlmHeldNote(held(9, kFh), &range));
+        nlmHeldCut(held(9, kFh), NlmRange{true, 100, 50});
+        const NlmRange lost[] = {{true, 500, 10}, {true, kSilentAt, 0}};
+        for (const NlmRange &range : lost)
+            ASSERT_TRUE(nlmHeldNote(held(10, fhB), &range));
+        if (c.byVerifier) {
+            nlmVerifierSeen(&device, kHost, "verfier1", 8);
+            nlmVerifierSeen(&device, kHost, "verfier1", 8); // the same server: nothing due
+            ASSERT_EQ(nlmReclaimIfDue(kHost), 0);
+            EXPECT_TRUE(seen.empty()) << c.name;
+            nlmVerifierSeen(&device, kHost, "verfier2", 8);
+        }
+        const nfsres::Result<uint32_t> granted = nlmLock(kTarget, NlmRange{true, 300, 10});
+        ASSERT_TRUE(granted.ok()) << c.name << ": " << granted.error();
+        EXPECT_EQ(granted.value(), NLM4_GRANTED) << c.name;
+        const int32_t svid9 = nlmOwnerOf(9).svid;
+        const int32_t svid10 = nlmOwnerOf(10).svid;
+        std::vector<LockSeen> expected;
+        if (!c.byVerifier)
+            expected.push_back({false, true, svid9, 300, 10}); // met the grace period
+        const std::vector<LockSeen> reclaims = {{true, true, svid9, 0, 100},
+                                                {true, false, svid9, 200, 10},
+                                                {true, true, svid10, 500, 10},
+                                                {true, true, svid10, kSilentAt, 0}};
+        expected.insert(expected.end(), reclaims.begin(), reclaims.end());
+        expected.push_back({false, true, svid9, 300, 10});
+        {
+            const std::lock_guard<std::mutex> guard(lock_);
+            // An unanswered reclaim is sent again within its time-out: counted once here.
+            seen.erase(std::unique(seen.begin(), seen.end()), seen.end());
+            EXPECT_EQ(seen, expected) << c.name;
+        }
+        EXPECT_EQ(nlmHeldLosses(&device, kFh), 0U) << c.name;
+        EXPECT_EQ(nlmHeldLosses(&device, fhB), 1U) << c.name;
+        EXPECT_TRUE(nlmHeldAnyOn(kHost)) << c.name;
+        std::vector<NlmHeldFile> left = nlmHeldOn(kHost);
+        ASSERT_EQ(left.size(), 1U) << c.name; // task 10's file holds nothing any more
+        EXPECT_EQ(left[0].task, 9U);
+        EXPECT_EQ(left[0].ranges.held().size(), 2U);
+        // A restart's pass is made once: the next call goes straight out.
+        {
+            const std::lock_guard<std::mutex> guard(lock_);
+            seen.clear();
+        }
+        EXPECT_TRUE(nlmLock(kTarget, NlmRange{true, 400, 10}).ok());
+        EXPECT_EQ(seen.size(), 1U) << c.name;
+        nlmHeldTakeDevice(&device); // the unmount's: losses forgotten
+        nlmVerifierForget(&device);
+        EXPECT_EQ(nlmHeldLosses(&device, fhB), 0U);
+    }
 }
