@@ -208,7 +208,7 @@ TEST_F(NlmLive, LocksReclaimedAfterARestartWithGrace)
     ASSERT_EQ(lockOn(a, fd, K_F_SETLK, K_F_WRLCK, 0, 150), 0);
     ASSERT_EQ(lockOn(a, fd, K_F_SETLK, K_F_UNLCK, 100, 50), 0); // split as POSIX says: [0, 100) left
     ASSERT_EQ(lockOn(a, fd, K_F_SETLK, K_F_RDLCK, 200, 10), 0);
-    ASSERT_GT(std::atoi(live::serverRestartedWithGrace(kGraceSeconds).c_str()), 0) << "no server came back";
+    ASSERT_GT(std::atoi(live::serverRestartedWithGrace(kGraceSeconds, true).c_str()), 0) << "no server came back";
     EXPECT_EQ(lockOn(a, fd, K_F_SETLK, K_F_WRLCK, 300, 10), 0);
     const int found = secondClientRun("NlmSecondClient.DISABLED_FindsReclaimedLocks", tail("f").substr(1));
     if (found == 127)
@@ -242,7 +242,7 @@ TEST_F(NlmLive, ALockLostToARestartIsReportedOnce)
             .get();
     };
     ASSERT_EQ(writeSynced(fd, 150, "mine"), 0); // the device knows the server's write verifier
-    ASSERT_GT(std::atoi(live::serverRestartedWithGrace(0).c_str()), 0) << "no server came back";
+    ASSERT_GT(std::atoi(live::serverRestartedWithGrace(0, true).c_str()), 0) << "no server came back";
     pid_t pid = 0;
     int orders = -1;
     const bool childHolds =

@@ -207,10 +207,11 @@ inline std::string serverRestarted()
     return pid;
 }
 
-// The server restarted (serverRestarted) with a grace period of SECONDS, or none (0); for
-// that restart a lease of as many seconds where none is set, so that the server keeps the
-// period it is given. The environment as it was after: the new pid, empty when none came.
-inline std::string serverRestartedWithGrace(int seconds)
+// The server restarted (serverRestarted) with a grace period of SECONDS, or none (0); with
+// SHORT_LEASE, for that restart a lease of as many seconds where none is set, so that the
+// server keeps the period it is given (else a default lease of a minute stretches it). The
+// environment as it was after: the new pid, empty when none came.
+inline std::string serverRestartedWithGrace(int seconds, bool shortLease)
 {
     struct Saved {
         const char *name;
@@ -225,7 +226,7 @@ inline std::string serverRestartedWithGrace(int seconds)
     }
     if (seconds > 0) {
         setenv("RT_NFS_V4_GRACE", std::to_string(seconds).c_str(), 1);
-        if (!saved[1].set)
+        if (shortLease && !saved[1].set)
             setenv("RT_NFS_V4_LEASE", std::to_string(seconds).c_str(), 1);
     } else {
         unsetenv("RT_NFS_V4_GRACE");

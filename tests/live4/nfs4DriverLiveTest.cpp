@@ -804,10 +804,11 @@ TEST_F(Nfs4DriverLive, OneFileOpenedTwiceKeepsItsOpenUntilTheLastClose)
 }
 
 // The server killed and started again (the peers script's restart), with a grace period of
-// SECONDS or none (0), the environment as it was after: its new pid, empty when it did not come.
+// SECONDS or none (0) and the lease the run has (a slow run, without one, gets the server's
+// longer default), the environment as it was after: its new pid, empty when it did not come.
 std::string restartedWithGrace(int seconds)
 {
-    return live::serverRestartedWithGrace(seconds);
+    return live::serverRestartedWithGrace(seconds, false);
 }
 
 // 32 MiB written in 64 KiB calls while the server is killed and restarted halfway with a grace
