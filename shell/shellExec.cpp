@@ -168,6 +168,7 @@ constexpr Runner kRunners[] = {
     words("lkup", cmdLkup),
     words("ll", cmdLl),
     words("ln", cmdLn),
+    words("lock", cmdLock),
     words("ls", cmdLs),
     words("mkdir", cmdMkdir),
     words("mount", cmdMount),

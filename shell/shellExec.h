@@ -47,6 +47,7 @@ bool cmdTouch(const Words &words, Session &session);
 bool cmdChmod(const Words &words, Session &session);
 bool cmdLn(const Words &words, Session &session);
 bool cmdReadlink(const Words &words, Session &session);
+bool cmdLock(const Words &words, Session &session);
 // The commands about the system, in shellInfo.cpp.
 bool cmdHelp(const Words &words, Session &session);
 bool cmdLkup(const Words &words, Session &session);

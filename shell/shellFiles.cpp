@@ -19,6 +19,7 @@
 #include <cstdio>
 #include <ctime>
 #include <string>
+#include <thread>
 #include <vector>
 
 namespace shell {
@@ -711,6 +712,112 @@ bool cmdReadlink(const Words &words, Session &)
     if (length < 0)
         return failed("readlink", path);
     std::printf("%.*s\n", length, text.data());
+    return true;
+}
+
+namespace {
+
+// The other task's side of `lock`: what K_F_GETLK reports over the range, and whether its own
+// K_F_SETLK of a write lock there is granted (then released) or refused.
+struct OtherTask {
+    int opened = -1;
+    int getErrno = 0;
+    kflock seen{};
+    int setResult = -1;
+    int setErrno = 0;
+};
+
+OtherTask askFromAnotherTask(const std::string &path, int64_t start, int64_t length)
+{
+    OtherTask other;
+    std::thread task([&] {
+        const int fd = kOpen(path.c_str(), K_O_RDWR, 0);
+        other.opened = fd;
+        if (fd < 0) {
+            other.getErrno = errnoGet();
+            return;
+        }
+        other.seen = kflock{K_F_WRLCK, K_SEEK_SET, start, length, 0};
+        if (kFcntl(fd, K_F_GETLK, &other.seen) != 0)
+            other.getErrno = errnoGet();
+        kflock want{K_F_WRLCK, K_SEEK_SET, start, length, 0};
+        other.setResult = kFcntl(fd, K_F_SETLK, &want);
+        other.setErrno = other.setResult == 0 ? 0 : errnoGet();
+        kClose(fd); // releases what it took
+    });
+    task.join();
+    return other;
+}
+
+std::string rangeText(int64_t start, int64_t length)
+{
+    return "bytes " + std::to_string(start) + (length == 0 ? " to the end" : " to " + std::to_string(start + length - 1));
+}
+
+void printOther(const OtherTask &other)
+{
+    if (other.opened < 0) {
+        std::printf("  another task cannot open the file: errno = %s\n", errnoText(other.getErrno).c_str());
+        return;
+    }
+    if (other.getErrno != 0)
+        std::printf("  another task's K_F_GETLK: errno = %s\n", errnoText(other.getErrno).c_str());
+    else if (other.seen.l_type == K_F_UNLCK)
+        std::printf("  another task's K_F_GETLK: nothing in the way\n");
+    else
+        std::printf("  another task's K_F_GETLK: a %s lock on %s\n", other.seen.l_type == K_F_WRLCK ? "write" : "read",
+                    rangeText(other.seen.l_start, other.seen.l_len).c_str());
+    if (other.setResult == 0)
+        std::printf("  another task's K_F_SETLK of a write lock: granted\n");
+    else
+        std::printf("  another task's K_F_SETLK of a write lock: refused, errno = %s\n",
+                    errnoText(other.setErrno).c_str());
+}
+
+} // namespace
+
+// Takes a record lock (write, or read with -r) on a range of a file, shows what another task
+// meets while it is held and after it is released: a look at a device's record locks.
+bool cmdLock(const Words &typed, Session &)
+{
+    Words words = typed;
+    const bool read = !words.empty() && words[0] == "-r";
+    if (read)
+        words.erase(words.begin());
+    if (words.empty() || words.size() > 3)
+        return usage("lock [-r] file [start [length]]");
+    int64_t start = 0;
+    int64_t length = 0;
+    try {
+        start = words.size() > 1 ? std::stoll(words[1]) : 0;
+        length = words.size() > 2 ? std::stoll(words[2]) : 0;
+    } catch (const std::exception &) {
+        return usage("lock [-r] file [start [length]]");
+    }
+    if (start < 0 || length < 0)
+        return usage("lock [-r] file [start [length]]");
+    noteRead("lock", words[0]);
+    const std::string path = resolvePath(words[0]);
+    const int fd = kOpen(path.c_str(), read ? K_O_RDONLY : K_O_RDWR, 0);
+    if (fd < 0)
+        return failed("lock", path);
+    kflock mine{static_cast<int16_t>(read ? K_F_RDLCK : K_F_WRLCK), K_SEEK_SET, start, length, 0};
+    if (kFcntl(fd, K_F_SETLK, &mine) != 0) {
+        const bool ok = failed("lock", path);
+        kClose(fd);
+        return ok;
+    }
+    std::printf("%s: a %s lock on %s, held by this task\n", path.c_str(), read ? "read" : "write",
+                rangeText(start, length).c_str());
+    printOther(askFromAnotherTask(path, start, length));
+    kflock release{K_F_UNLCK, K_SEEK_SET, start, length, 0};
+    const bool released = kFcntl(fd, K_F_SETLK, &release) == 0 || failed("lock", path);
+    if (kClose(fd) != 0)
+        return failed("lock", path);
+    if (!released)
+        return false;
+    std::printf("%s: released\n", path.c_str());
+    printOther(askFromAnotherTask(path, start, length));
     return true;
 }
 

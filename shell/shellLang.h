@@ -83,6 +83,7 @@ inline constexpr BuiltinSpec kBuiltinSpecs[] = {
     {"lkup", ArgStyle::Words, "lkup [text]                    list what can be called or read"},
     {"ll", ArgStyle::Words, "ll [path]                      list a directory in long form"},
     {"ln", ArgStyle::Words, "ln [-fs] target name           hard link, or symbolic link (-s)"},
+    {"lock", ArgStyle::Words, "lock [-r] file [start [len]]   take a record lock, show another task meet it"},
     {"ls", ArgStyle::Words, "ls [-la] [path]                list a directory or a file"},
     {"mkdir", ArgStyle::Words, "mkdir [-f] path                make a directory"},
     {"mount", ArgStyle::Words, "mount [-o opts] host:/path dev mount an NFS export; alone: list"},

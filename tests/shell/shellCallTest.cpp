@@ -325,6 +325,33 @@ TEST(ShellFiles, ModesLinksAndTimesOnTheHostDevice)
         EXPECT_NE(run.err.find(expected), std::string::npos) << expected << "\n" << context(run);
 }
 
+// lock on the host device: the range held by the command's task is refused to another task and
+// named by its K_F_GETLK, then granted once released; bad ranges and missing files are refused.
+TEST(ShellFiles, LockShowsAnotherTaskMeetingTheRange)
+{
+    TempDir dir;
+    const std::filesystem::path d = dir.path;
+    writeWhole(d / "a.txt", "alpha beta gamma\n");
+    const ShellRun run = runShell("cd \"host:" + d.string() +
+                                      "\"\nlock a.txt 2 10\nlock -r a.txt\nlock a.txt -1\nlock a.txt x\nlock nope.txt\n",
+                                  "-k -q");
+    EXPECT_EQ(run.status, 1) << context(run);
+    const std::string host = "host:" + d.string() + "/";
+    for (const std::string &expected : std::vector<std::string>{
+             host + "a.txt: a write lock on bytes 2 to 11, held by this task\n"
+                    "  another task's K_F_GETLK: a write lock on bytes 2 to 11\n"
+                    "  another task's K_F_SETLK of a write lock: refused, errno = 0xb (K_EAGAIN)\n" +
+                 host + "a.txt: released\n  another task's K_F_GETLK: nothing in the way\n"
+                        "  another task's K_F_SETLK of a write lock: granted\n",
+             host + "a.txt: a read lock on bytes 0 to the end, held by this task\n"
+                    "  another task's K_F_GETLK: a read lock on bytes 0 to the end\n"})
+        EXPECT_NE(run.out.find(expected), std::string::npos) << context(run);
+    for (const std::string &expected :
+         {std::string("usage: lock [-r] file [start [length]]"), "lock: " + host + "nope.txt: errno = 0x2 (K_ENOENT)"})
+        EXPECT_NE(run.err.find(expected), std::string::npos) << context(run);
+    EXPECT_EQ(readWhole(d / "a.txt"), "alpha beta gamma\n");
+}
+
 // A routine that faults stops the call task, not the shell; the next command runs.
 TEST(ShellTask, FaultStopsTheTaskNotTheShell)
 {
