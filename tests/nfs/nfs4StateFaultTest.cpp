@@ -310,8 +310,10 @@ private:
         if (dataFault())
             return faults.opStatus;
         const uint64_t end = write.offset + write.data.len;
+        if (end > stored.max_size())
+            return NFS4ERR_FBIG;
         if (stored.size() < end)
-            stored.resize(end);
+            stored.resize(static_cast<std::size_t>(end));
         std::copy_n(write.data.val, write.data.len, stored.begin() + static_cast<std::ptrdiff_t>(write.offset));
         ok.count = write.data.len;
         ok.committed = UNSTABLE4;
