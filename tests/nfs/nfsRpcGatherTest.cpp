@@ -99,7 +99,7 @@ TEST(RpcGather, TheGatheredMessageIsTheCopiedOneFromEveryResumingPoint)
         ASSERT_EQ(m.gatheredLength, m.plainLength);
         ASSERT_EQ(m.gathered.length(), m.plainLength);
         EXPECT_EQ(m.gathered.pieces, c.piecesReferenced);
-        const std::vector<char> plain(m.plain.begin(), m.plain.begin() + m.plainLength);
+        const std::vector<char> plain(m.plain.begin(), m.plain.begin() + static_cast<std::ptrdiff_t>(m.plainLength));
         // Every resuming point at the edges of the pieces, and a few more.
         std::vector<std::size_t> skips = {0, 1, 4, m.plainLength - 1u, m.plainLength};
         for (std::size_t i = 0; i < m.gathered.pieces; ++i) {
