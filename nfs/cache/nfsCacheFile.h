@@ -296,10 +296,8 @@ private:
 Status evict(NfsCacheLine *line, void *file, int version);
 
 // Fills the line with lineSize bytes at `start` from the server, zeroing what follows the
-// bytes received, but for the spareLength bytes at spareAt that the caller overwrites at once
-// (a write's). On failure the line holds nothing (nBytes 0).
-Status fill(NfsCacheLine *line, uint32_t lineSize, void *file, int version, uint64_t start, uint32_t spareAt = 0,
-            uint32_t spareLength = 0);
+// bytes received. On failure the line holds nothing (nBytes 0).
+Status fill(NfsCacheLine *line, uint32_t lineSize, void *file, int version, uint64_t start);
 
 // The same for a read miss: when the file is read sequentially (this fill starts where its
 // last one ended), the next lines go in the same calls (read-ahead, see nfsCacheAhead.cpp).

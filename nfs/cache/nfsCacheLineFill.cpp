@@ -3,7 +3,6 @@
 
 #include <kernel/kernelErrno.h>
 
-#include <algorithm>
 #include <cstring>
 
 namespace nfscache {
@@ -46,8 +45,7 @@ Status evict(NfsCacheLine *line, void *file, int version)
     return {};
 }
 
-Status fill(NfsCacheLine *line, uint32_t lineSize, void *file, int version, uint64_t start, uint32_t spareAt,
-            uint32_t spareLength)
+Status fill(NfsCacheLine *line, uint32_t lineSize, void *file, int version, uint64_t start)
 {
     const Result<int> received = serverRead(file, version, start, lineSize, line->pData);
     if (!received.ok() || received.value() < 0 || static_cast<uint32_t>(received.value()) > lineSize) {
@@ -55,12 +53,7 @@ Status fill(NfsCacheLine *line, uint32_t lineSize, void *file, int version, uint
         return received.ok() ? Fail{K_EIO} : received.fail();
     }
     const auto got = static_cast<uint32_t>(received.value());
-    // The bytes past those received read as zeros, but for those the caller overwrites at once.
-    const uint32_t spareEnd = spareAt + std::min(spareLength, lineSize - std::min(spareAt, lineSize));
-    const uint32_t before = std::max(got, std::min(spareAt, lineSize));
-    const uint32_t after = std::max(got, spareEnd);
-    std::memset(line->pData + got, 0, before - got);
-    std::memset(line->pData + after, 0, lineSize - after);
+    std::memset(line->pData + got, 0, lineSize - got);
     line->nBytes = got;
     return {};
 }

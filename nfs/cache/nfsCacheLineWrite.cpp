@@ -14,15 +14,15 @@ using nfscache::Result;
 using nfscache::Status;
 
 // Makes the line hold the block at `start` of the file, keeping the server's bytes around a
-// write of n bytes at inLine that covers only part of it (which the caller copies in at once).
+// write that covers only part of it.
 Status claim(NfsDataCache *cache, NfsCacheLine *line, void *file, int version, const nfscache::FileView &view,
-             uint64_t start, uint32_t inLine, uint32_t n)
+             uint64_t start, uint32_t n)
 {
     if (nfscache::holds(*line, view, start))
         return {};
     NFS_TRY(nfscache::evict(line, file, version));
     if (n != cache->lineSize)
-        NFS_TRY(nfscache::fill(line, cache->lineSize, file, version, start, inLine, n));
+        NFS_TRY(nfscache::fill(line, cache->lineSize, file, version, start));
     nfscache::keyed(line, view);
     line->offset = start;
     return {};
@@ -39,7 +39,7 @@ Result<int> claimedWrite(void *file, const nfscache::LineAccess &at, uint64_t of
     NfsCacheLine *line = at.line;
     const nfscache::LineClaim held(cache, line, nfscache::Busy::filling);
     NFS_TRY(held.status());
-    NFS_TRY(claim(cache, line, file, version, at.view, at.start, at.inLine, count));
+    NFS_TRY(claim(cache, line, file, version, at.view, at.start, count));
 
     line->pOwner = file;
     std::memcpy(line->pData + at.inLine, buf, count);

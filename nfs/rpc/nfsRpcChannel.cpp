@@ -375,7 +375,7 @@ NfsRpcChannel::Read NfsRpcChannel::readRecord(NfsRpcClock::time_point when)
     }
 }
 
-bool NfsRpcChannel::sendRecord(NfsRpcPending *call, const char *data, const NfsRpcGathered &record,
+bool NfsRpcChannel::sendRecord(NfsRpcPending *call, const char *data, std::size_t length,
                                NfsRpcClock::time_point deadline, NfsStatSlot &stat, bool *timedOut)
 {
     *timedOut = false;
@@ -392,18 +392,13 @@ bool NfsRpcChannel::sendRecord(NfsRpcPending *call, const char *data, const NfsR
         generation = generation_;
         call->generation = generation;
     }
-    const std::size_t length = record.length();
     std::size_t sent = 0;
     while (sent < length) {
         if (NfsRpcClock::now() >= deadline) {
             *timedOut = true; // a peer that takes a byte at a time must not hold the call
             return false;
         }
-        iovec parts[kMostGatherIov];
-        msghdr message{};
-        message.msg_iov = parts;
-        message.msg_iovlen = static_cast<decltype(message.msg_iovlen)>(nfsRpcGatherIov(data, record, sent, parts));
-        const ssize_t wrote = sendmsg(socket_, &message, MSG_NOSIGNAL | MSG_DONTWAIT);
+        const ssize_t wrote = send(socket_, data + sent, length - sent, MSG_NOSIGNAL | MSG_DONTWAIT);
         if (wrote > 0) {
             sent += static_cast<std::size_t>(wrote);
             stat.bytesSent.add(static_cast<uint32_t>(wrote));

@@ -11,7 +11,6 @@
 #define NFS_RPC_NFSRPCCHANNEL_H
 
 #include "rpc/nfsRpcExchange.h"
-#include "rpc/nfsRpcGather.h"
 #include "rpc/nfsRpcStats.h"
 
 #include <kernel/semLib.h>
@@ -77,13 +76,12 @@ public:
     uint32_t generation() const;
     bool broken() const;
 
-    // Over TCP: sends one record (mark and message) of CALL, noting the connection it goes on:
-    // DATA's bytes with the pieces RECORD lists among them, gathered into one send; false when
-    // the connection broke or (*timedOut) DEADLINE passed. A sender kept waiting by a full
-    // socket reads answers meanwhile, so that a server blocked on its own answers never stalls
-    // the channel.
-    bool sendRecord(NfsRpcPending *call, const char *data, const NfsRpcGathered &record,
-                    NfsRpcClock::time_point deadline, NfsStatSlot &stat, bool *timedOut);
+    // Over TCP: sends one record (mark and message) of CALL, noting the connection it goes on;
+    // false when the connection broke or (*timedOut) DEADLINE passed. A sender kept waiting by
+    // a full socket reads answers meanwhile, so that a server blocked on its own answers never
+    // stalls the channel.
+    bool sendRecord(NfsRpcPending *call, const char *data, std::size_t length, NfsRpcClock::time_point deadline,
+                    NfsStatSlot &stat, bool *timedOut);
     // The connection closed by the server while no call was on it (found before a call is
     // lost on it): marks it broken.
     void checkIdle();

@@ -14,7 +14,6 @@
 // Only one message buffer is used however many calls are in flight: a call is encoded again
 // (with its transaction id) whenever it is sent again.
 #include "rpc/nfsRpcChannel.h"
-#include "rpc/nfsRpcGather.h"
 
 #include <arpa/inet.h>
 #include <sys/socket.h>
@@ -163,19 +162,18 @@ private:
         return Outcome::sent;
     }
 
-    // One sending of call I: a datagram, or a record on the connection. A record's large
-    // pieces (a WRITE's data) go from where they lie, gathered by the send, not copied into the
-    // message buffer.
+    // One sending of call I: a datagram, or a record on the connection.
     Outcome send(std::size_t i)
     {
+        const bool tcp = channel_.tcp();
+        char *message = buffers_->message.data() + (tcp ? kMarkSize : 0);
+        const u_int length = nfsRpcEncodeCall(callOf(i), pending_[i].xid, message, common_.sizes.send);
+        if (length == 0) {
+            status_ = RPC_CANTENCODEARGS;
+            return Outcome::failed;
+        }
         Flight &flight = flights_[i];
-        if (!channel_.tcp()) {
-            char *message = buffers_->message.data();
-            const u_int length = nfsRpcEncodeCall(callOf(i), pending_[i].xid, message, common_.sizes.send);
-            if (length == 0) {
-                status_ = RPC_CANTENCODEARGS;
-                return Outcome::failed;
-            }
+        if (!tcp) {
             if (sendto(channel_.socket(), message, length, 0, reinterpret_cast<const sockaddr *>(&channel_.server()),
                        sizeof(sockaddr_in)) < 0) {
                 status_ = RPC_CANTSEND;
@@ -187,18 +185,11 @@ private:
                                           : flight.deadline;
             return Outcome::sent;
         }
-        NfsRpcGathered record;
-        const u_int length = nfsRpcEncodeGathered(callOf(i), pending_[i].xid, buffers_->message.data() + kMarkSize,
-                                                  common_.sizes.send, &record);
-        if (length == 0) {
-            status_ = RPC_CANTENCODEARGS;
-            return Outcome::failed;
-        }
         const uint32_t mark = htonl(kLastFragment | length);
         std::memcpy(buffers_->message.data(), &mark, kMarkSize);
-        record.shift(kMarkSize);
         bool late = false;
-        if (channel_.sendRecord(&pending_[i], buffers_->message.data(), record, flight.deadline, statOf(i), &late))
+        if (channel_.sendRecord(&pending_[i], buffers_->message.data(), kMarkSize + length, flight.deadline, statOf(i),
+                                &late))
             return Outcome::sent;
         if (late) {
             countTimeOut();

@@ -67,8 +67,10 @@ void nfsRpcTaskBuffersFree(NfsRpcClient *client)
 }
 
 // The call message: header, procedure, credential, arguments.
-u_int nfsRpcEncodeCallOn(XDR *xdrs, const NfsRpcExchange &call, uint32_t xid)
+u_int nfsRpcEncodeCall(const NfsRpcExchange &call, uint32_t xid, char *at, u_int room)
 {
+    XDR xdrs;
+    xdrmem_create(&xdrs, at, room, XDR_ENCODE);
     rpc_msg header{};
     header.rm_xid = xid;
     header.rm_call.cb_prog = call.prog;
@@ -78,16 +80,9 @@ u_int nfsRpcEncodeCallOn(XDR *xdrs, const NfsRpcExchange &call, uint32_t xid)
     // arrives as, so calling it through that type here would be undefined: the library, which
     // calls such routines for a living, calls it.
     auto *arguments = static_cast<char *>(call.in);
-    const bool encoded = xdr_callhdr(xdrs, &header) && xdr_u_int32_t(xdrs, &proc) &&
-                         AUTH_MARSHALL(call.auth, xdrs) && xdr_reference(xdrs, &arguments, 0, call.inproc);
-    return encoded ? xdr_getpos(xdrs) : 0;
-}
-
-u_int nfsRpcEncodeCall(const NfsRpcExchange &call, uint32_t xid, char *at, u_int room)
-{
-    XDR xdrs;
-    xdrmem_create(&xdrs, at, room, XDR_ENCODE);
-    const u_int length = nfsRpcEncodeCallOn(&xdrs, call, xid);
+    const bool encoded = xdr_callhdr(&xdrs, &header) && xdr_u_int32_t(&xdrs, &proc) &&
+                         AUTH_MARSHALL(call.auth, &xdrs) && xdr_reference(&xdrs, &arguments, 0, call.inproc);
+    const u_int length = encoded ? xdr_getpos(&xdrs) : 0;
     xdr_destroy(&xdrs);
     return length;
 }

@@ -74,8 +74,6 @@ uint32_t nfsRpcTransactionId();
 void nfsRpcTakeSocketError(int socket);
 // Encodes the call message into AT (ROOM bytes); its length, or 0.
 u_int nfsRpcEncodeCall(const NfsRpcExchange &call, uint32_t xid, char *at, u_int room);
-// The same onto an encoding stream of the caller's: the stream's position after it, or 0.
-u_int nfsRpcEncodeCallOn(XDR *xdrs, const NfsRpcExchange &call, uint32_t xid);
 // Decodes an answer to the call into its result buffer and tells its status.
 clnt_stat nfsRpcDecodeReply(const NfsRpcExchange &call, char *at, std::size_t length);
 // The task's message buffer, kept in its client record from call to call and grown to at least
