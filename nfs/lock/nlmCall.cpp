@@ -111,6 +111,19 @@ NlmConflict conflictOf(const NlmTestRes &res)
                        res.holder.l_len};
 }
 
+// A LOCK call's arguments, a reclaim's or not; they point into the owner and the cookie.
+NlmLockArgs lockArgs(const NlmTarget &target, const NlmOwner &owner, Cookie &cookie, const NlmRange &range,
+                     bool reclaim)
+{
+    return NlmLockArgs{target.version == NLM_V1,
+                       cookie.object(),
+                       FALSE,
+                       range.exclusive ? TRUE : FALSE,
+                       lockOf(target, owner, range),
+                       reclaim ? TRUE : FALSE,
+                       0};
+}
+
 } // namespace
 
 Result<uint32_t> nlmLock(const NlmTarget &target, const NlmRange &range)
@@ -119,9 +132,7 @@ Result<uint32_t> nlmLock(const NlmTarget &target, const NlmRange &range)
         return Fail{K_EINVAL};
     const NlmOwner owner = nlmOwnerOf(target.task);
     Cookie cookie;
-    const NlmLockArgs args{
-        target.version == NLM_V1,     cookie.object(), FALSE, range.exclusive ? TRUE : FALSE,
-        lockOf(target, owner, range), FALSE,           0};
+    const NlmLockArgs args = lockArgs(target, owner, cookie, range, false);
     return graced(target, NLMPROC_LOCK, xdrNlmLockArgs, args, xdrNlmRes, NlmRes{}, statOf);
 }
 
@@ -131,9 +142,7 @@ Result<uint32_t> nlmReclaim(const NlmTarget &target, const NlmRange &range)
         return Fail{K_EINVAL};
     const NlmOwner owner = nlmOwnerOf(target.task);
     Cookie cookie;
-    const NlmLockArgs args{
-        target.version == NLM_V1,     cookie.object(), FALSE, range.exclusive ? TRUE : FALSE,
-        lockOf(target, owner, range), TRUE,            0};
+    const NlmLockArgs args = lockArgs(target, owner, cookie, range, true);
     const nfsrpc::Reply<NlmRes> reply(peerOf(target), NLMPROC_LOCK, xdrNlmLockArgs, args, xdrNlmRes);
     if (!reply.ok())
         return Fail{callError(reply.error())};

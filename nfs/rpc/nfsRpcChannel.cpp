@@ -207,12 +207,38 @@ void NfsRpcChannel::deliver(std::size_t length)
 
 void NfsRpcChannel::failAll(clnt_stat status)
 {
-    for (NfsRpcPending *call : pending_) {
-        call->failure = status;
-        call->arrived = true;
-        semGive(call->wake);
+    while (!pending_.empty())
+        fail(pending_.back(), status);
+}
+
+void NfsRpcChannel::fail(NfsRpcPending *call, clnt_stat status)
+{
+    call->failure = status;
+    call->arrived = true;
+    std::erase(pending_, call);
+    semGive(call->wake);
+}
+
+// The refusals queued on the socket, taken by the reader.
+NfsRpcChannel::Read NfsRpcChannel::refusal()
+{
+    refusedCount_ = nfsRpcTakeRefusals(socket_, refused_.data(), refused_.size());
+    return Read::refused;
+}
+
+// A refusal fails the calls whose datagrams it quotes. One that quotes a call no longer
+// waiting is stale (sent while the server was down, read after it came back) and fails no
+// call sent since; one that quotes nothing fails every call, as the server's host or port
+// refused.
+void NfsRpcChannel::refuse()
+{
+    if (refusedCount_ == 0) {
+        failAll(RPC_CANTRECV);
+        return;
     }
-    pending_.clear();
+    for (std::size_t i = 0; i < refusedCount_; ++i)
+        if (NfsRpcPending *call = pendingWith(refused_[i]); call != nullptr)
+            fail(call, RPC_CANTRECV);
 }
 
 void NfsRpcChannel::markBroken(uint32_t generation)
@@ -277,7 +303,7 @@ NfsChannelEvent NfsRpcChannel::await(NfsRpcPending *const *calls, std::size_t n,
         case Read::none: break;
         case Read::broken: markBroken(reading); break;
         case Read::oversize: oversize(reading); break;
-        case Read::refused: // the server's host or port refused: every call hears it
+        case Read::refused: refuse(); break;
         case Read::failed: failAll(RPC_CANTRECV); break;
         }
     }
@@ -303,7 +329,7 @@ NfsRpcChannel::Read NfsRpcChannel::readDatagram(NfsRpcClock::time_point when)
         if (got >= 0 || errno == EINTR)
             continue; // too short to carry a transaction id
         if (errno != EAGAIN && errno != EWOULDBLOCK)
-            return errno == ECONNREFUSED ? Read::refused : Read::failed;
+            return errno == ECONNREFUSED ? refusal() : Read::failed;
         const NfsRpcClock::time_point now = NfsRpcClock::now();
         if (now >= when)
             return Read::none;
@@ -312,8 +338,7 @@ NfsRpcChannel::Read NfsRpcChannel::readDatagram(NfsRpcClock::time_point when)
         if (ready < 0 && errno != EINTR)
             return Read::failed;
         if (ready > 0 && (waiting.revents & POLLIN) == 0) {
-            nfsRpcTakeSocketError(socket_); // a refusal reported on the socket
-            return Read::refused;
+            return refusal(); // refusals reported on the socket
         }
     }
 }

@@ -15,6 +15,7 @@
 
 #include <kernel/semLib.h>
 
+#include <array>
 #include <atomic>
 #include <cstddef>
 #include <chrono>
@@ -101,6 +102,9 @@ private:
     Read readRecord(NfsRpcClock::time_point when);
     void deliver(std::size_t length);
     void failAll(clnt_stat status);
+    void fail(NfsRpcPending *call, clnt_stat status);
+    Read refusal();
+    void refuse();
     void markBroken(uint32_t generation);
     void oversize(uint32_t generation);
     void readWhileBlocked(SEM_ID wake, NfsRpcClock::time_point deadline);
@@ -134,6 +138,9 @@ private:
     unsigned char mark_[4] = {};
     std::size_t rawBytes_ = 0;                 // bytes read for the message, marks included
     std::size_t length_ = 0;                   // the message read, when one was
+    // The transaction ids the last refusals read quoted (the reader's), and their count.
+    std::array<uint32_t, 64> refused_{};
+    std::size_t refusedCount_ = 0;
 };
 
 // The channel to SERVER over TRANSPORT (IPPROTO_UDP or IPPROTO_TCP), shared with every task

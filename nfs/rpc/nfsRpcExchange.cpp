@@ -138,10 +138,10 @@ int nfsRpcMillisecondsUntil(NfsRpcClock::time_point when, NfsRpcClock::time_poin
     return static_cast<int>(std::clamp(wait, std::chrono::milliseconds(0), kLongestWait).count());
 }
 
-// A refusal (an ICMP error) reported on the socket: clears it and keeps its error number.
-// The error queue is read into a buffer of its own: a message without one reads as 0 bytes
-// for ever under some emulators, which would never end the loop.
-void nfsRpcTakeSocketError(int socket)
+// Each queued refusal carries the start of the datagram it answers, which is the call's
+// transaction id. The error queue is read into a buffer of its own: a message without one
+// reads as 0 bytes for ever under some emulators, which would never end the loop.
+std::size_t nfsRpcTakeRefusals(int socket, uint32_t *xids, std::size_t room)
 {
     int error = 0;
     socklen_t length = sizeof error;
@@ -155,14 +155,23 @@ void nfsRpcTakeSocketError(int socket)
     msghdr message{};
     message.msg_iov = &data;
     message.msg_iovlen = 1;
-    message.msg_control = scrap.data();
-    message.msg_controllen = scrap.size();
+    std::size_t n = 0;
     // A bounded drain: refusals that keep arriving must not hold the call here.
     constexpr int kMostQueued = 64;
-    for (int read = 0; read < kMostQueued && recvmsg(socket, &message, MSG_ERRQUEUE | MSG_DONTWAIT) >= 0;
-         ++read)
+    for (int read = 0; read < kMostQueued; ++read) {
+        message.msg_control = scrap.data();
         message.msg_controllen = scrap.size();
+        const ssize_t got = recvmsg(socket, &message, MSG_ERRQUEUE | MSG_DONTWAIT);
+        if (got < 0)
+            break;
+        if (static_cast<std::size_t>(got) >= sizeof(uint32_t) && n < room) {
+            uint32_t xid = 0;
+            std::memcpy(&xid, payload.data(), sizeof xid);
+            xids[n++] = ntohl(xid);
+        }
+    }
     errno = error != 0 ? error : ECONNREFUSED;
+    return n;
 }
 
 NfsRpcClock::duration nfsRpcDuration(int32_t sec, int32_t usec)

@@ -70,8 +70,10 @@ constexpr std::size_t kMostWindowCalls = 16;
 
 // Shared by both transports.
 uint32_t nfsRpcTransactionId();
-// A refusal (an ICMP error) reported on a UDP socket: clears it and keeps its error number.
-void nfsRpcTakeSocketError(int socket);
+// The refusals (ICMP errors) queued on a UDP socket, taken: the transaction ids of the calls
+// they answer, into XIDS (at most ROOM), and their count. A refusal that quotes no datagram
+// gives no id. Clears the socket's error and keeps its error number.
+std::size_t nfsRpcTakeRefusals(int socket, uint32_t *xids, std::size_t room);
 // Encodes the call message into AT (ROOM bytes); its length, or 0.
 u_int nfsRpcEncodeCall(const NfsRpcExchange &call, uint32_t xid, char *at, u_int room);
 // Decodes an answer to the call into its result buffer and tells its status.

@@ -15,6 +15,7 @@
 
 #include <arpa/inet.h>
 #include <netinet/in.h>
+#include <poll.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -386,6 +387,45 @@ TEST_F(ClientCallScripted, TasksShareOneSocketAndEachAnswerReachesItsCaller)
         EXPECT_EQ(results[i], 0) << i;
         EXPECT_EQ(answers[i], static_cast<u_int>((i + 1) * 1000 + 7)) << i;
     }
+}
+
+// Refusals the shared socket heard while the server was away (its port closed), read only
+// once it is back, fail no call made since: each quotes a call nobody waits for. A refusal of
+// a call made while the server is away still ends that call at once.
+TEST_F(ClientCallScripted, RefusalsHeardWhileTheServerWasAwayFailNoLaterCall)
+{
+    ASSERT_EQ(nullCall(), 0); // the task's handle now holds the server's channel
+    int fd = -1;
+    ASSERT_TRUE(clnt_control(nfsRpcClientCurrent()->pClient, CLGET_FD, reinterpret_cast<char *>(&fd)));
+    const uint16_t port = server_->programPort();
+    const auto away = [this, port] {
+        server_.reset();
+        sockaddr_in to{};
+        to.sin_family = AF_INET;
+        to.sin_port = htons(port);
+        inet_pton(AF_INET, kAddress, &to.sin_addr);
+        return to;
+    };
+    const sockaddr_in to = away();
+    // Datagrams of calls that gave up, each refused by the closed port. A send that meets the
+    // socket's pending error is not made: about every second one goes.
+    for (uint32_t i = 0; i < 100; ++i) {
+        const uint32_t xid = htonl(0xfeed0000U + i);
+        static_cast<void>(sendto(fd, &xid, sizeof xid, 0, reinterpret_cast<const sockaddr *>(&to), sizeof to));
+    }
+    pollfd heard{fd, 0, 0};
+    ASSERT_EQ(poll(&heard, 1, 5000), 1) << "no refusal reached the socket";
+    std::string error;
+    server_ = scripted::ScriptedServer::start({.address = kAddress, .programPort = port}, &error);
+    ASSERT_NE(server_, nullptr) << error;
+    server_->handle(kProg, 3, 0, [](const scripted::RpcCall &, XDR *) { return scripted::Reply::ok(); });
+    for (int i = 0; i < 3; ++i)
+        EXPECT_EQ(nullCall(), 0) << "call " << i << ", " << std::hex << errnoGet();
+    EXPECT_EQ(server_->portmapperCallCount(scripted::pmapProcGetPort), 0u) << "the handle was kept";
+
+    away();
+    EXPECT_EQ(nullCall(), -1);
+    EXPECT_EQ(errnoGet(), K_RPC_CLNT_ERRNO_BASE | RPC_CANTRECV) << "refused, not timed out";
 }
 
 TEST_F(ClientCallScripted, SocketBuffersFollowTheWordAndTheWindow)
