@@ -42,7 +42,7 @@ int nfs4FileRead(const char * /*host*/, Nfs4Handle *fh, uint64_t offset, unsigne
 {
     if (fh == nullptr || fh->state == nullptr || buf == nullptr || count > INT_MAX)
         return nfsres::entry(Result<int>{Fail{NFS_ERRNO_INVAL}});
-    Nfs4ReadSpan span = nfs4ReadSpanOf(offset, count, buf);
+    Nfs4ReadSpan span = nfsops::readSpanOf(offset, count, buf);
     nfs4ReadSpans(*fh, &span, 1, attr);
     if (span.error != 0)
         return nfsres::entry(Result<int>{Fail{span.error}});
@@ -72,7 +72,7 @@ void nfs4FileReadRanges(const char * /*host*/, Nfs4Handle *fh, NfsReadRange *ran
         for (unsigned i = 0; i < m; ++i) {
             const NfsReadRange &range = ranges[base + i];
             const bool fits = fh != nullptr && fh->state != nullptr && range.buf != nullptr && range.count <= INT_MAX;
-            spans[i] = nfs4ReadSpanOf(range.offset, fits ? range.count : 0, range.buf);
+            spans[i] = nfsops::readSpanOf(range.offset, fits ? range.count : 0, range.buf);
             spans[i].error = fits ? 0 : NFS_ERRNO_INVAL;
         }
         if (fh != nullptr && fh->state != nullptr)

@@ -214,11 +214,6 @@ template <typename Span> bool windowServes(const Span *spans, std::size_t n, uns
 
 } // namespace
 
-Nfs4ReadSpan nfs4ReadSpanOf(uint64_t offset, unsigned count, char *buf)
-{
-    return Nfs4ReadSpan{.offset = offset, .buf = buf, .count = count, .total = 0, .error = 0, .open = count > 0};
-}
-
 Nfs4WriteSpan nfs4WriteSpanOf(uint64_t offset, unsigned count, const char *buf)
 {
     return Nfs4WriteSpan{

@@ -11,19 +11,12 @@
 
 #include "core/nfsDispatch.h"
 #include "ops/nfs4Protocol.h"
+#include "ops/nfsDataSpans.h"
 
 #include <cstddef>
 
-// One range of a read: the bytes received so far, whether more are to come, the error that
-// ended it (0: none).
-struct Nfs4ReadSpan {
-    uint64_t offset;
-    char *buf;
-    unsigned count;
-    unsigned total;
-    int error;
-    bool open;
-};
+// One range of a read, as versions 2 and 3 keep it (made by nfsops::readSpanOf).
+using Nfs4ReadSpan = nfsops::ReadSpan;
 
 // One range of a write: the bytes the server took so far, the verdict on them, whether more
 // are to go, the error that ended it (0: none).
@@ -37,7 +30,6 @@ struct Nfs4WriteSpan {
     bool open;
 };
 
-Nfs4ReadSpan nfs4ReadSpanOf(uint64_t offset, unsigned count, char *buf);
 Nfs4WriteSpan nfs4WriteSpanOf(uint64_t offset, unsigned count, const char *buf);
 
 // SPANS[0..N) (at most kMostRanges) read, or written, through FH's open. A window's pieces at
