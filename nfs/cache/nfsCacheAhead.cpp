@@ -58,9 +58,9 @@ constexpr uint8_t kAheadGuard = 4;
 
 // The lines after `start` worth reading ahead into lines[1..]: blocks that the file fills
 // whole by its size as last seen, into lines that hold nothing unsent (a dirty or pinned line is
-// left alone) nor another block read ahead and not read yet; a block already held whole is
-// passed over. Moves the file's sequential mark past them. The number of ranges, the current
-// line's included.
+// left alone), nor another block read ahead and not read yet or that another task is reading;
+// a block already held whole is passed over. Moves the file's sequential mark past them. The
+// number of ranges, the current line's included.
 unsigned aheadRanges(const AheadState &file, const FileView &view, int version, uint64_t start,
                      NfsCacheLine **lines, NfsReadRange *ranges)
 {
@@ -73,7 +73,9 @@ unsigned aheadRanges(const AheadState &file, const FileView &view, int version, 
         if (next < start || next > file.size || file.size - next < size)
             break; // a line the file does not fill would be asked for again when read
         NfsCacheLine *ahead = lineFor(cache, view, next);
-        if (holds(*ahead, view, next) && ahead->nBytes == size) {
+        const NfsCacheLine *alt = alternateLine(cache, *ahead);
+        if ((holds(*ahead, view, next) && ahead->nBytes == size) ||
+            (alt != nullptr && holds(*alt, view, next) && alt->nBytes == size)) {
             *file.nextFill = next + size;
             continue;
         }
@@ -84,6 +86,8 @@ unsigned aheadRanges(const AheadState &file, const FileView &view, int version, 
             --guard;
             break;
         }
+        if (ahead->fileId != NFS_CACHE_NO_FILE && !holdsFileOf(*ahead, view) && readByOther(cache, *ahead))
+            break;
         lines[n] = ahead;
         ranges[n] = NfsReadRange{next, size, ahead->pData, -1, 0};
         ++n;
@@ -203,6 +207,7 @@ Status fillReading(NfsCacheLine *line, void *file, int version, const FileView &
         if (got > 0 && static_cast<uint32_t>(got) <= size) {
             filled(lines[i], size, file, view, ranges[i].offset, static_cast<uint32_t>(got));
             stateOf(cache, *lines[i]).aheadGuard = kAheadGuard;
+            noteRead(cache, *lines[i], 0); // this task's, as its reads are
         }
     }
     const int got = ranges[0].received;

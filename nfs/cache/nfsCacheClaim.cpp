@@ -178,4 +178,21 @@ LineClaim::~LineClaim()
     semGive(state_->semId);
 }
 
+void noteRead(const NfsDataCache *cache, const NfsCacheLine &line, uint32_t end)
+{
+    NfsCacheLineState &state = stateOf(cache, line);
+    state.reader = self();
+    state.readAt = ++cache->pState->reads;
+    state.readTo = end;
+}
+
+bool readByOther(const NfsDataCache *cache, const NfsCacheLine &line)
+{
+    // A task reading in step with three others reads every fourth time or so.
+    constexpr uint64_t kRecentReads = 16;
+    const NfsCacheLineState &state = stateOf(cache, line);
+    const bool recent = cache->pState->reads - state.readAt < kRecentReads || state.aheadGuard != 0;
+    return state.reader != 0 && state.reader != self() && state.readTo < line.nBytes && recent;
+}
+
 } // namespace nfscache

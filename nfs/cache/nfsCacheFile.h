@@ -42,6 +42,9 @@ struct NfsCacheLineState {
     // Read ahead and not read yet: another file's read-ahead passes the line over this many
     // more times before it may take it (a demand read takes it at once).
     uint8_t aheadGuard = 0;
+    uintptr_t reader = 0; // the task that read the line last, 0 for none
+    uint64_t readAt = 0;  // the cache's count of reads at that read
+    uint32_t readTo = 0;  // where in the line that read ended
 };
 
 // The cache's own state: its lines', and who holds its mutex how often (so that a server call
@@ -51,6 +54,7 @@ struct NfsCacheState {
     uintptr_t holder = 0;
     int depth = 0;
     uint64_t sends = 0; // answered WRITEs of lines: a COMMIT covers those answered before it went
+    uint64_t reads = 0; // reads served from lines
 };
 
 namespace nfscache {
@@ -203,6 +207,15 @@ private:
 // The line is claimed by another task.
 bool claimedByOther(const NfsDataCache *cache, const NfsCacheLine &line);
 
+// A read served from the line up to `end` inside it (0: filled ahead, not read yet): noted for
+// readByOther.
+void noteRead(const NfsDataCache *cache, const NfsCacheLine &line, uint32_t end);
+// Another task is reading the line: it read the line ahead and has not read it yet, or it
+// served that task one of the cache's last few reads and that read left bytes of it to read. Tasks reading their files side by side would otherwise
+// take each other's current lines and ask the server for them again; a task alone never meets
+// its own.
+bool readByOther(const NfsDataCache *cache, const NfsCacheLine &line);
+
 // Waits, the cache's mutex given up, until no other task holds the line: a time-out failure at
 // the call's time-out (forever: no time-out, for a record about to be freed,
 // which the holder's calls, each bounded by its own, still use). The caller looks at the line
@@ -288,6 +301,17 @@ public:
 private:
     std::optional<CacheLock> lock_;
 };
+
+// Where a block may be read besides its own line (the line nfsWhichCacheLine gives): the line
+// half the cache away, null in a cache of one line. A read takes it only when the block's own
+// line serves another task's reading (readByOther), so that tasks whose blocks share lines do
+// not take each other's current lines; a task alone never uses it. It only ever holds clean
+// bytes: a write, or any change of the block, drops it first (altDropped). It is keyed
+// before its fill, so that a task changing the block waits for that fill.
+NfsCacheLine *alternateLine(const NfsDataCache *cache, const NfsCacheLine &own);
+// The block at `start` of the viewed file no longer held in the alternate of its own line
+// `own`, waiting for a fill of it there. The caller holds the cache's mutex and no claim.
+Status altDropped(const FileView &view, const NfsCacheLine &own, uint64_t start);
 
 // Writes a dirty line back through its owner before the line is reused for `file`, and commits
 // the owner's file first when the line is pinned. A failure when that failed on `file`'s own line,

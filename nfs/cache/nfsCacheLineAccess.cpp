@@ -25,4 +25,26 @@ LineAccess::LineAccess(void *file, int version, uint64_t offset, int n)
     line = &cache->pLines[nfsWhichCacheLine(cache, view.fileId, offset)];
 }
 
+NfsCacheLine *alternateLine(const NfsDataCache *cache, const NfsCacheLine &own)
+{
+    if (cache->nLines < 2)
+        return nullptr;
+    const auto index = static_cast<uint32_t>(&own - cache->pLines);
+    return &cache->pLines[(index + cache->nLines / 2) % cache->nLines];
+}
+
+Status altDropped(const FileView &view, const NfsCacheLine &own, uint64_t start)
+{
+    NfsCacheLine *alt = alternateLine(view.cache, own);
+    if (alt == nullptr || !holds(*alt, view, start))
+        return {};
+    NFS_TRY(lineFree(view.cache, *alt));
+    if (holds(*alt, view, start)) {
+        alt->nBytes = 0;
+        alt->fileId = NFS_CACHE_NO_FILE;
+        alt->pOwner = nullptr;
+    }
+    return {};
+}
+
 } // namespace nfscache

@@ -13,25 +13,57 @@ namespace {
 
 using nfscache::Result;
 
+// The line a read of the block at `at` takes: its own, unless the alternate holds the block, or
+// the own line holds another file's block that another task is reading while the alternate
+// holds nothing unsent and nothing another task is reading.
+NfsCacheLine *readLine(const nfscache::LineAccess &at)
+{
+    NfsDataCache *cache = at.view.cache;
+    NfsCacheLine *own = at.line;
+    NfsCacheLine *alt = nfscache::alternateLine(cache, *own);
+    if (alt == nullptr || nfscache::holds(*own, at.view, at.start))
+        return own;
+    if (nfscache::holds(*alt, at.view, at.start))
+        return alt;
+    const auto othersReading = [&](const NfsCacheLine &line) {
+        return line.fileId != NFS_CACHE_NO_FILE && !nfscache::holdsFileOf(line, at.view) &&
+               nfscache::readByOther(cache, line);
+    };
+    const auto idle = [&](const NfsCacheLine &line) {
+        return line.flags == 0 && !nfscache::claimedByOther(cache, line);
+    };
+    return idle(*own) && othersReading(*own) && idle(*alt) && !othersReading(*alt) ? alt : own;
+}
+
 // The line made to hold the block read, and the bytes copied from it. A contended failure when
 // the line's eviction needed a line this task may not wait for: nothing was read yet.
 Result<int> lineReadOnce(void *file, const nfscache::LineAccess &at, char *buf, int n, int version)
 {
-    NfsCacheLine *line = at.line;
+    NfsCacheLine *line = readLine(at);
     NfsDataCache *cache = at.view.cache;
     const auto hit = [&] {
         return nfscache::holds(*line, at.view, at.start) &&
                line->nBytes >= at.inLine + static_cast<uint32_t>(n);
     };
-    // A line another task fills is waited for; one it sends may be read meanwhile.
+    // A line another task fills is waited for; one it sends may be read meanwhile. What the
+    // line then holds decides again which line the read takes.
     while (nfscache::claimedByOther(cache, *line) &&
-           !(nfscache::stateOf(cache, *line).busy == nfscache::Busy::sending && hit()))
+           !(nfscache::stateOf(cache, *line).busy == nfscache::Busy::sending && hit())) {
         NFS_TRY(nfscache::lineFree(cache, *line));
+        line = readLine(at);
+    }
     std::optional<nfscache::LineClaim> claim;
     if (!hit()) {
         claim.emplace(cache, line, nfscache::Busy::filling);
         NFS_TRY(claim->status());
         NFS_TRY(nfscache::evict(line, file, version));
+        if (line != at.line) {
+            // Keyed at once: a write of the block waits for this fill before dropping it.
+            line->nBytes = 0;
+            nfscache::keyed(line, at.view);
+            line->offset = at.start;
+            line->pOwner = file;
+        }
         NFS_TRY(nfscache::fillReading(line, file, version, at.view, at.start));
         nfscache::keyed(line, at.view);
         line->offset = at.start;
@@ -39,8 +71,9 @@ Result<int> lineReadOnce(void *file, const nfscache::LineAccess &at, char *buf, 
     }
     if (line->nBytes < at.inLine)
         return nfsres::Fail{0}; // past the end of the file's data
-    nfscache::stateOf(cache, *line).aheadGuard = 0; // read: free for any file's read-ahead
     const uint32_t result = std::min(line->nBytes - at.inLine, static_cast<uint32_t>(n));
+    nfscache::stateOf(cache, *line).aheadGuard = 0; // read: free for any file's read-ahead,
+    nfscache::noteRead(cache, *line, at.inLine + result); // unless its reader goes on
     std::memcpy(buf, line->pData + at.inLine, result);
     return static_cast<int>(result);
 }

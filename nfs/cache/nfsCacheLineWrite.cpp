@@ -39,6 +39,9 @@ Result<int> claimedWrite(void *file, const nfscache::LineAccess &at, uint64_t of
     NfsCacheLine *line = at.line;
     const nfscache::LineClaim held(cache, line, nfscache::Busy::filling);
     NFS_TRY(held.status());
+    // The block's bytes are its own line's alone: a copy read into the alternate goes, and none
+    // is read there while this task holds the line.
+    NFS_TRY(nfscache::altDropped(at.view, *line, at.start));
     NFS_TRY(claim(cache, line, file, version, at.view, at.start, count));
 
     line->pOwner = file;

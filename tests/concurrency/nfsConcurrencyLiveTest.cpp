@@ -1,10 +1,10 @@
 // Tasks sharing mounts of the real server: four tasks writing, syncing, reading back and
 // closing files on one device and on two, so that each task's cache lines are evicted by the
-// others', a file written by all four through descriptors of their own, another task
-// mounting and unmounting a device alongside, and a task writing into a line that waits to go
-// out behind another task's sequential write; and cache hits of tasks that go on while another
-// task's call waits on a paused server. Every byte is checked on the server's side and as read
-// back. Built with ThreadSanitizer too.
+// others', four tasks reading files side by side, a file written by all four through
+// descriptors of their own, another task mounting and unmounting a device alongside, and a
+// task writing into a line that waits to go out behind another task's sequential write; and
+// cache hits of tasks that go on while another task's call waits on a paused server. Every
+// byte is checked on the server's side and as read back. Built with ThreadSanitizer too.
 #include "live/nfs3FileLive.h"
 
 #include "rpc/nfsRpcStats.h"
@@ -140,6 +140,37 @@ TEST_F(ConcurrencyLive, FourTasksOnOneDeviceWithMountsAlongside)
 TEST_F(ConcurrencyLive, FourTasksOnTwoDevicesWithMountsAlongside)
 {
     run({filelive::kDev, kSecondDevice});
+}
+
+// Tasks reading files whose blocks share the device's lines, a few thousand bytes at a time,
+// while another task writes a file of its own there: each read gets the server's bytes, whether
+// its block's own line served it or, beside another task's reading, the alternate line.
+TEST_F(ConcurrencyLive, TasksReadingSideBySideGetTheServersBytes)
+{
+    ASSERT_EQ(kClose(kOpen(dev("shared").c_str(), K_O_RDWR | K_O_CREAT, 0644)), 0);
+    for (int i = 0; i < kTasks; ++i)
+        putOnServer("side" + std::to_string(i), seeded(kOwnSize, 200 + i));
+    std::vector<std::string> failures(kTasks + 1);
+    std::vector<std::thread> tasks;
+    for (int i = 0; i < kTasks; ++i)
+        tasks.emplace_back([&, i] {
+            const std::string name = "side" + std::to_string(i);
+            for (int pass = 0; pass < 3; ++pass) {
+                const int fd = kOpen(dev(name).c_str(), K_O_RDONLY, 0);
+                if (fd < 0 || readAll(fd, 3000 + 1000 * i) != seeded(kOwnSize, 200 + i) || kClose(fd) != 0)
+                    failures[static_cast<std::size_t>(i)] += "pass " + std::to_string(pass) + "; ";
+            }
+            nfsClientClose();
+        });
+    tasks.emplace_back([&] {
+        failures[kTasks] = task(kTasks, filelive::kDev);
+        nfsClientClose();
+    });
+    for (std::thread &t : tasks)
+        t.join();
+    for (std::size_t i = 0; i <= kTasks; ++i)
+        EXPECT_EQ(failures[i], "") << "task " << i;
+    EXPECT_TRUE(onServer("task" + std::to_string(kTasks)) == seeded(kOwnSize, kTasks));
 }
 
 // The writer's second full line waits to go out behind it (write-behind, the window at its

@@ -15,6 +15,7 @@
 #include <array>
 #include <functional>
 #include <string>
+#include <thread>
 #include <utility>
 
 namespace {
@@ -677,6 +678,38 @@ TEST_F(CacheWindow, ReadAheadLeavesAnotherFilesUnreadLinesAlone)
     server_.calls.clear();
     readLines(reader, {2});
     EXPECT_EQ(server_.count(false), 0u) << "the idle file's line was taken for reading ahead at last";
+}
+
+// A line another task is reading is left to it: this task's file, whose blocks share the
+// lines, neither reads ahead into it nor takes it for its own block, which goes to the
+// alternate line. A write of that block drops the copy there, so that no read finds old bytes
+// once the block's own line goes to another file.
+TEST_F(CacheWindow, ALineAnotherTaskIsReadingIsLeftToIt)
+{
+    NfsOpenFile *first = patterned(8, 5);
+    NfsOpenFile *second = patterned(8 + 16, 5); // block b of both on one line
+    const auto otherTaskReads = [&](uint32_t from, uint32_t to) { // the first file's line 2
+        std::thread([&] {
+            std::vector<char> buf(to - from);
+            const uint64_t at = 2 * kLine + from;
+            ASSERT_EQ(nfsCacheLineRead(first, at, buf.data(), static_cast<int>(buf.size()), 3),
+                      static_cast<int>(buf.size()));
+            EXPECT_TRUE(std::equal(buf.begin(), buf.end(), server_.files[8].begin() + static_cast<std::ptrdiff_t>(at)));
+        }).join();
+    };
+    otherTaskReads(0, kLine / 2);
+    readLines(second, {0, 1, 2});
+    otherTaskReads(kLine / 2, kLine);
+    EXPECT_EQ(server_.offsets(false), atLines({2, 0, 1, 2, 3, 4})) << "the first file's line 2 taken";
+    const NfsCacheLine &alternate = cache().pLines[(&lineOf(24, 2 * kLine) - cache().pLines + 8) % 16];
+    EXPECT_EQ(alternate.fileId, 24u);
+
+    ASSERT_EQ(nfsCacheLineWrite(second, 2 * kLine + 5, "new", 3, 3), 3);
+    EXPECT_NE(alternate.fileId, 24u);
+    ASSERT_EQ(nfsCacheFileFlush(second, 0, 3), kLine);
+    EXPECT_EQ(serverFile(24).substr(2 * kLine + 5, 3), "new");
+    otherTaskReads(0, kLine); // the block's own line goes back to the first file
+    readLines(second, {2});
 }
 
 // Full lines written in order go out four at a time, each once and in order; a read of the
