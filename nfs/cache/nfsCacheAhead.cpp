@@ -43,14 +43,6 @@ NfsCacheLine *lineFor(NfsDataCache *cache, const FileView &view, uint64_t start)
     return &cache->pLines[nfsWhichCacheLine(cache, view.fileId, start)];
 }
 
-// A line whose fill failed holds nothing.
-void forget(NfsCacheLine *line)
-{
-    line->nBytes = 0;
-    line->fileId = NFS_CACHE_NO_FILE;
-    line->pOwner = nullptr;
-}
-
 // How often another file's read-ahead passes over a line read ahead and not read yet. Files read
 // side by side would otherwise take each other's lines read ahead before they are read, and ask
 // the server for them again; a file that stops reading frees its lines after a few passes.
@@ -86,7 +78,7 @@ unsigned aheadRanges(const AheadState &file, const FileView &view, int version, 
             --guard;
             break;
         }
-        if (ahead->fileId != NFS_CACHE_NO_FILE && !holdsFileOf(*ahead, view) && readByOther(cache, *ahead))
+        if (readByOther(view, *ahead))
             break;
         lines[n] = ahead;
         ranges[n] = NfsReadRange{next, size, ahead->pData, -1, 0};

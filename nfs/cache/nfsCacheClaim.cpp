@@ -186,12 +186,14 @@ void noteRead(const NfsDataCache *cache, const NfsCacheLine &line, uint32_t end)
     state.readTo = end;
 }
 
-bool readByOther(const NfsDataCache *cache, const NfsCacheLine &line)
+bool readByOther(const FileView &view, const NfsCacheLine &line)
 {
     // A task reading in step with three others reads every fourth time or so.
     constexpr uint64_t kRecentReads = 16;
-    const NfsCacheLineState &state = stateOf(cache, line);
-    const bool recent = cache->pState->reads - state.readAt < kRecentReads || state.aheadGuard != 0;
+    if (line.fileId == NFS_CACHE_NO_FILE || holdsFileOf(line, view))
+        return false;
+    const NfsCacheLineState &state = stateOf(view.cache, line);
+    const bool recent = view.cache->pState->reads - state.readAt < kRecentReads || state.aheadGuard != 0;
     return state.reader != 0 && state.reader != self() && state.readTo < line.nBytes && recent;
 }
 

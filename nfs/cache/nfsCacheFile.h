@@ -210,11 +210,12 @@ bool claimedByOther(const NfsDataCache *cache, const NfsCacheLine &line);
 // A read served from the line up to `end` inside it (0: filled ahead, not read yet): noted for
 // readByOther.
 void noteRead(const NfsDataCache *cache, const NfsCacheLine &line, uint32_t end);
-// Another task is reading the line: it read the line ahead and has not read it yet, or it
-// served that task one of the cache's last few reads and that read left bytes of it to read. Tasks reading their files side by side would otherwise
-// take each other's current lines and ask the server for them again; a task alone never meets
-// its own.
-bool readByOther(const NfsDataCache *cache, const NfsCacheLine &line);
+// Another task is reading the line's block of a file other than the viewed one: it read the
+// line ahead and has not read it yet, or the line served that task one of the cache's last few
+// reads and that read left bytes of it to read. Tasks reading their files side by side would
+// otherwise take each other's current lines and ask the server for them again; a task alone
+// never meets its own.
+bool readByOther(const FileView &view, const NfsCacheLine &line);
 
 // Waits, the cache's mutex given up, until no other task holds the line: a time-out failure at
 // the call's time-out (forever: no time-out, for a record about to be freed,
@@ -318,6 +319,12 @@ Status altDropped(const FileView &view, const NfsCacheLine &own, uint64_t start)
 // which then keeps its bytes, still dirty or pinned; a failure on another file's line is noted
 // in that file (lossNote) and the line is reused.
 Status evict(NfsCacheLine *line, void *file, int version);
+
+// A line whose bytes stopped counting holds no block any more, and has no owner: a later
+// partial write into the block it held must fill it from the server, not build on what is
+// left in its buffer (another file's unsent bytes recorded lost, bytes from a read that failed
+// part-way, a copy of a block that was written).
+void forget(NfsCacheLine *line);
 
 // Fills the line with lineSize bytes at `start` from the server, zeroing what follows the
 // bytes received. On failure the line holds nothing (nBytes 0).

@@ -39,11 +39,8 @@ Status altDropped(const FileView &view, const NfsCacheLine &own, uint64_t start)
     if (alt == nullptr || !holds(*alt, view, start))
         return {};
     NFS_TRY(lineFree(view.cache, *alt));
-    if (holds(*alt, view, start)) {
-        alt->nBytes = 0;
-        alt->fileId = NFS_CACHE_NO_FILE;
-        alt->pOwner = nullptr;
-    }
+    if (holds(*alt, view, start))
+        forget(alt);
     return {};
 }
 

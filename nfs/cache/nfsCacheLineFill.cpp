@@ -6,18 +6,13 @@
 #include <cstring>
 
 namespace nfscache {
-namespace {
 
-// A line whose bytes stopped counting holds no block any more: a later partial write into
-// the block it held must fill it from the server, not build on what is left in its buffer
-// (another file's unsent bytes recorded lost, or bytes from a read that failed part-way).
 void forget(NfsCacheLine *line)
 {
     line->nBytes = 0;
     line->fileId = NFS_CACHE_NO_FILE;
+    line->pOwner = nullptr;
 }
-
-} // namespace
 
 Status evict(NfsCacheLine *line, void *file, int version)
 {

@@ -25,14 +25,11 @@ NfsCacheLine *readLine(const nfscache::LineAccess &at)
         return own;
     if (nfscache::holds(*alt, at.view, at.start))
         return alt;
-    const auto othersReading = [&](const NfsCacheLine &line) {
-        return line.fileId != NFS_CACHE_NO_FILE && !nfscache::holdsFileOf(line, at.view) &&
-               nfscache::readByOther(cache, line);
-    };
     const auto idle = [&](const NfsCacheLine &line) {
         return line.flags == 0 && !nfscache::claimedByOther(cache, line);
     };
-    return idle(*own) && othersReading(*own) && idle(*alt) && !othersReading(*alt) ? alt : own;
+    const bool ownTaken = idle(*own) && nfscache::readByOther(at.view, *own);
+    return ownTaken && idle(*alt) && !nfscache::readByOther(at.view, *alt) ? alt : own;
 }
 
 // The line made to hold the block read, and the bytes copied from it. A contended failure when
@@ -57,23 +54,20 @@ Result<int> lineReadOnce(void *file, const nfscache::LineAccess &at, char *buf, 
         claim.emplace(cache, line, nfscache::Busy::filling);
         NFS_TRY(claim->status());
         NFS_TRY(nfscache::evict(line, file, version));
-        if (line != at.line) {
-            // Keyed at once: a write of the block waits for this fill before dropping it.
-            line->nBytes = 0;
-            nfscache::keyed(line, at.view);
-            line->offset = at.start;
-            line->pOwner = file;
-        }
-        NFS_TRY(nfscache::fillReading(line, file, version, at.view, at.start));
+        // Keyed before the fill, which leaves it holding nothing on failure: a write of the
+        // block into its own line waits for a fill of the alternate before dropping it.
+        line->nBytes = 0;
         nfscache::keyed(line, at.view);
         line->offset = at.start;
         line->pOwner = file;
+        NFS_TRY(nfscache::fillReading(line, file, version, at.view, at.start));
     }
     if (line->nBytes < at.inLine)
         return nfsres::Fail{0}; // past the end of the file's data
     const uint32_t result = std::min(line->nBytes - at.inLine, static_cast<uint32_t>(n));
-    nfscache::stateOf(cache, *line).aheadGuard = 0; // read: free for any file's read-ahead,
-    nfscache::noteRead(cache, *line, at.inLine + result); // unless its reader goes on
+    // Read: free for any file's read-ahead, unless its reader goes on (readByOther).
+    nfscache::stateOf(cache, *line).aheadGuard = 0;
+    nfscache::noteRead(cache, *line, at.inLine + result);
     std::memcpy(buf, line->pData + at.inLine, result);
     return static_cast<int>(result);
 }
