@@ -316,8 +316,9 @@ Status altDropped(const FileView &view, const NfsCacheLine &own, uint64_t start)
 
 // Writes a dirty line back through its owner before the line is reused for `file`, and commits
 // the owner's file first when the line is pinned. A failure when that failed on `file`'s own line,
-// which then keeps its bytes, still dirty or pinned; a failure on another file's line is noted
-// in that file (lossNote) and the line is reused.
+// which then keeps its bytes, still dirty or pinned; so does another file's line that the server
+// left unanswered. Another file's line that the server refused is noted in that file (lossNote)
+// and reused.
 Status evict(NfsCacheLine *line, void *file, int version);
 
 // A line whose bytes stopped counting holds no block any more, and has no owner: a later

@@ -7,6 +7,25 @@
 
 namespace nfscache {
 
+namespace {
+
+// The server gave no answer (no reply in time, no connection, nothing sent): unlike a refusal,
+// the same call may yet succeed.
+bool unanswered(const Status &status)
+{
+    if (status.ok())
+        return false;
+    switch (status.error()) {
+    case K_RPC_CLNT_ERRNO_BASE | RPC_CANTSEND:
+    case K_RPC_CLNT_ERRNO_BASE | RPC_CANTRECV:
+    case K_RPC_CLNT_ERRNO_BASE | RPC_TIMEDOUT:
+    case K_RPC_CLNT_ERRNO_BASE | RPC_SYSTEMERROR: return true;
+    default: return false;
+    }
+}
+
+} // namespace
+
 void forget(NfsCacheLine *line)
 {
     line->nBytes = 0;
@@ -31,8 +50,10 @@ Status evict(NfsCacheLine *line, void *file, int version)
     // unpins every line of it, before this one is reused.
     if (sent.ok() && (line->flags & NFS_CACHE_PINNED) != 0)
         sent = commitFile(owner, version, caller);
-    // A contended failure is no loss: the caller tries again once the line it named is free.
-    if (sent.ok() || owner == file || isContended(sent))
+    // A contended failure is no loss: the caller tries again once the line it named is free. Nor
+    // is a call the server never answered: it may go through later, so the other file keeps its
+    // bytes in the line and this call fails as that one did.
+    if (sent.ok() || owner == file || isContended(sent) || unanswered(sent))
         return sent;
     lossNote(owner, version, sent.error() != 0 ? sent.error() : K_EIO);
     line->flags = 0;
