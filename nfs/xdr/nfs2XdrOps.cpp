@@ -1,6 +1,7 @@
 // XDR routines of the NFS version 2 procedure arguments and results, apart from READDIR.
 #include <brisnel/nfs2Xdr.h>
 
+#include "xdrBulkData.h"
 #include "xdrSupport.h"
 
 #include <algorithm>
@@ -107,7 +108,8 @@ bool_t xdr_writeargs(XDR *xdrs, writeargs *objp)
 {
     return xdr_nfs_fh2(xdrs, objp->file) && xdr_u_int(xdrs, &objp->beginoffset) &&
            xdr_u_int(xdrs, &objp->offset) && xdr_u_int(xdrs, &objp->totalcount) &&
-           xdr_data(xdrs, &objp->data);
+           xdrsupport::bulkData(xdrs, &objp->data.data_val, &objp->data.data_len,
+                                xdrsupport::decodeLimit(xdrs, NFS_MAXDATA));
 }
 
 /* struct createargs { diropargs where; sattr attributes; }; */

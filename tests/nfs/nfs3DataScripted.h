@@ -67,10 +67,12 @@ template <typename Args> void freeArgs(bool_t (*routine)(XDR *, Args *), Args *a
 
 class Server {
 public:
-    Server(const std::string &address, const std::string &hostName) : hostName_(hostName), address_(address)
+    // Over UDP, and also over TCP when asked.
+    Server(const std::string &address, const std::string &hostName, bool tcp = false)
+        : hostName_(hostName), address_(address)
     {
         std::string error;
-        server_ = scripted::ScriptedServer::start({address, 0, 111}, &error);
+        server_ = scripted::ScriptedServer::start({address, 0, 111, tcp}, &error);
         EXPECT_NE(server_, nullptr) << error;
         EXPECT_EQ(hostAdd(hostName.c_str(), address.c_str()), 0);
         if (server_ == nullptr)

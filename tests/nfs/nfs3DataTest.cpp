@@ -208,6 +208,28 @@ TEST_F(Nfs3Write, ARangeIsCutIntoPiecesAndTheLastReplysAttributesStay)
         EXPECT_EQ(t.stable, UNSTABLE);
 }
 
+// A WRITE's data goes from the caller's buffer between the pieces of the message: whatever its
+// length (padding included) and the transport, the server takes the bytes given.
+TEST_F(Nfs3Write, DataArrivesWholeWhateverItsLengthAndTransport)
+{
+    data3::Server both("127.0.0.21", "data3-both", true);
+    ASSERT_TRUE(both.ok());
+    const int32_t savedTransport = nfsTransport;
+    for (const int32_t transport : {NFS_TRANSPORT_UDP, NFS_TRANSPORT_TCP}) {
+        nfsTransport = transport;
+        for (const unsigned length : {5U, 4095U, 4096U, 4097U, 4099U, 8191U, 12289U}) {
+            SCOPED_TRACE(std::to_string(transport) + ": " + std::to_string(length));
+            both.state().file.clear();
+            const std::vector<char> data = pattern(length);
+            ASSERT_EQ(nfs3FileWrite(both.host(), &fh_, 3, length, data.data(), &attr_), static_cast<int>(length));
+            ASSERT_EQ(both.state().file.size(), length + 3u);
+            EXPECT_TRUE(std::equal(data.begin(), data.end(), both.state().file.begin() + 3));
+        }
+        nfsClientClose();
+    }
+    nfsTransport = savedTransport;
+}
+
 // With several calls in flight the second piece went out with the first; what follows the
 // short reply is sent as the one-at-a-time loop sends it.
 TEST_F(Nfs3Write, APartWrittenPieceIsFollowedByTheRest)
