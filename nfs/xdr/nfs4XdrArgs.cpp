@@ -3,7 +3,6 @@
 #include "nfs4XdrSupport.h"
 #include "xdrBulkData.h"
 
-using nfs4xdr::bytes;
 using xdrsupport::enumValue;
 
 /* union createhow4 switch (createmode4 mode) {
