@@ -400,15 +400,10 @@ NfsRpcChannel::Read NfsRpcChannel::readRecord(NfsRpcClock::time_point when)
     }
 }
 
-bool NfsRpcChannel::sendRecord(NfsRpcPending *call, const iovec *pieces, std::size_t count,
+bool NfsRpcChannel::sendRecord(NfsRpcPending *call, const char *data, std::size_t length,
                                NfsRpcClock::time_point deadline, NfsStatSlot &stat, bool *timedOut)
 {
     *timedOut = false;
-    if (count == 0 || count > kMostRecordPieces)
-        return false;
-    std::array<iovec, kMostRecordPieces> left{};
-    std::copy_n(pieces, count, left.begin());
-    std::size_t first = 0; // the first piece with bytes still to send
     const SemGuard sending(sendLock_, ticksUntil(deadline));
     if (!sending.held()) {
         *timedOut = true;
@@ -422,29 +417,16 @@ bool NfsRpcChannel::sendRecord(NfsRpcPending *call, const iovec *pieces, std::si
         generation = generation_;
         call->generation = generation;
     }
-    for (;;) {
-        while (first < count && left[first].iov_len == 0)
-            ++first;
-        if (first == count)
-            return true;
+    std::size_t sent = 0;
+    while (sent < length) {
         if (NfsRpcClock::now() >= deadline) {
             *timedOut = true; // a peer that takes a byte at a time must not hold the call
             return false;
         }
-        msghdr message{};
-        message.msg_iov = &left[first];
-        message.msg_iovlen = static_cast<decltype(message.msg_iovlen)>(count - first);
-        const ssize_t wrote = sendmsg(socket_, &message, MSG_NOSIGNAL | MSG_DONTWAIT);
+        const ssize_t wrote = send(socket_, data + sent, length - sent, MSG_NOSIGNAL | MSG_DONTWAIT);
         if (wrote > 0) {
+            sent += static_cast<std::size_t>(wrote);
             stat.bytesSent.add(static_cast<uint32_t>(wrote));
-            for (auto taken = static_cast<std::size_t>(wrote); taken > 0; ++first) {
-                const std::size_t part = std::min(taken, left[first].iov_len);
-                left[first].iov_base = static_cast<char *>(left[first].iov_base) + part;
-                left[first].iov_len -= part;
-                taken -= part;
-                if (left[first].iov_len > 0)
-                    break;
-            }
             continue;
         }
         if (wrote < 0 && errno == EINTR)
@@ -456,6 +438,7 @@ bool NfsRpcChannel::sendRecord(NfsRpcPending *call, const iovec *pieces, std::si
         }
         readWhileBlocked(call->wake, deadline);
     }
+    return true;
 }
 
 // A sender whose socket is full reads the answers waiting meanwhile, when nobody else reads:

@@ -77,12 +77,11 @@ public:
     uint32_t generation() const;
     bool broken() const;
 
-    // Over TCP: sends one record of CALL (its mark and message in COUNT pieces, at most
-    // kMostRecordPieces), noting the connection it goes on; false when the connection broke or
-    // (*timedOut) DEADLINE passed. A sender kept waiting by a full socket reads answers meanwhile,
-    // so that a server blocked on its own answers never stalls the channel.
-    static constexpr std::size_t kMostRecordPieces = 4;
-    bool sendRecord(NfsRpcPending *call, const iovec *pieces, std::size_t count, NfsRpcClock::time_point deadline,
+    // Over TCP: sends one record (mark and message) of CALL, noting the connection it goes on;
+    // false when the connection broke or (*timedOut) DEADLINE passed. A sender kept waiting by
+    // a full socket reads answers meanwhile, so that a server blocked on its own answers never
+    // stalls the channel.
+    bool sendRecord(NfsRpcPending *call, const char *data, std::size_t length, NfsRpcClock::time_point deadline,
                     NfsStatSlot &stat, bool *timedOut);
     // The connection closed by the server while no call was on it (found before a call is
     // lost on it): marks it broken.

@@ -19,7 +19,6 @@
 #include <sys/socket.h>
 
 #include <algorithm>
-#include <array>
 #include <cstring>
 
 namespace {
@@ -163,53 +162,34 @@ private:
         return Outcome::sent;
     }
 
-    // One sending of call I: a datagram, or a record on the connection. A WRITE's data goes
-    // from where it lies, between the pieces of the message around it.
+    // One sending of call I: a datagram, or a record on the connection.
     Outcome send(std::size_t i)
     {
         const bool tcp = channel_.tcp();
         char *message = buffers_->message.data() + (tcp ? kMarkSize : 0);
-        xdrsupport::LeftOut data;
-        const u_int length = nfsRpcEncodeCall(callOf(i), pending_[i].xid, message, common_.sizes.send, &data);
+        const u_int length = nfsRpcEncodeCall(callOf(i), pending_[i].xid, message, common_.sizes.send);
         if (length == 0) {
             status_ = RPC_CANTENCODEARGS;
             return Outcome::failed;
         }
-        static constexpr std::array<char, 3> kPadding{};
-        const u_int before = data.data != nullptr ? data.at : length;
-        const u_int padding = (4 - data.length % 4) % 4;
-        std::array<iovec, NfsRpcChannel::kMostRecordPieces> pieces{
-            iovec{message - (tcp ? kMarkSize : 0), before + (tcp ? kMarkSize : 0)},
-            iovec{const_cast<char *>(data.data), data.length},
-            iovec{const_cast<char *>(kPadding.data()), padding},
-            iovec{message + before, length - before},
-        };
-        const std::size_t total = std::size_t{length} + data.length + padding;
-        if (total > common_.sizes.send) {
-            status_ = RPC_CANTENCODEARGS; // as when the data had to fit the message
-            return Outcome::failed;
-        }
         Flight &flight = flights_[i];
         if (!tcp) {
-            msghdr datagram{};
-            datagram.msg_name = const_cast<sockaddr_in *>(&channel_.server());
-            datagram.msg_namelen = sizeof(sockaddr_in);
-            datagram.msg_iov = pieces.data();
-            datagram.msg_iovlen = static_cast<decltype(datagram.msg_iovlen)>(pieces.size());
-            if (sendmsg(channel_.socket(), &datagram, 0) < 0) {
+            if (sendto(channel_.socket(), message, length, 0, reinterpret_cast<const sockaddr *>(&channel_.server()),
+                       sizeof(sockaddr_in)) < 0) {
                 status_ = RPC_CANTSEND;
                 return Outcome::failed;
             }
-            statOf(i).bytesSent.add(static_cast<uint32_t>(total));
+            statOf(i).bytesSent.add(length);
             const bool retransmits = common_.retransmitInterval > NfsRpcClock::duration::zero();
             flight.resendAt = retransmits ? std::min(flight.deadline, NfsRpcClock::now() + common_.retransmitInterval)
                                           : flight.deadline;
             return Outcome::sent;
         }
-        const uint32_t mark = htonl(kLastFragment | static_cast<uint32_t>(total));
+        const uint32_t mark = htonl(kLastFragment | length);
         std::memcpy(buffers_->message.data(), &mark, kMarkSize);
         bool late = false;
-        if (channel_.sendRecord(&pending_[i], pieces.data(), pieces.size(), flight.deadline, statOf(i), &late))
+        if (channel_.sendRecord(&pending_[i], buffers_->message.data(), kMarkSize + length, flight.deadline, statOf(i),
+                                &late))
             return Outcome::sent;
         if (late) {
             countTimeOut();

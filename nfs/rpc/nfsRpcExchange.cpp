@@ -22,7 +22,6 @@
 #include <cerrno>
 #include <cstring>
 #include <new>
-#include <optional>
 #include <vector>
 
 uint32_t nfsRpcTransactionId()
@@ -68,13 +67,10 @@ void nfsRpcTaskBuffersFree(NfsRpcClient *client)
 }
 
 // The call message: header, procedure, credential, arguments.
-u_int nfsRpcEncodeCall(const NfsRpcExchange &call, uint32_t xid, char *at, u_int room, xdrsupport::LeftOut *leftOut)
+u_int nfsRpcEncodeCall(const NfsRpcExchange &call, uint32_t xid, char *at, u_int room)
 {
     XDR xdrs;
     xdrmem_create(&xdrs, at, room, XDR_ENCODE);
-    std::optional<xdrsupport::LeavingOut> leaving;
-    if (leftOut != nullptr)
-        leaving.emplace(&xdrs, leftOut);
     rpc_msg header{};
     header.rm_xid = xid;
     header.rm_call.cb_prog = call.prog;

@@ -5,8 +5,6 @@
 #ifndef NFS_RPC_NFSRPCEXCHANGE_H
 #define NFS_RPC_NFSRPCEXCHANGE_H
 
-#include "xdr/xdrBulkData.h"
-
 #include <brisnel/nfsRpcLib.h>
 #include <kernel/semLib.h>
 
@@ -76,10 +74,8 @@ uint32_t nfsRpcTransactionId();
 // they answer, into XIDS (at most ROOM), and their count. A refusal that quotes no datagram
 // gives no id. Clears the socket's error and keeps its error number.
 std::size_t nfsRpcTakeRefusals(int socket, uint32_t *xids, std::size_t room);
-// Encodes the call message into AT (ROOM bytes); its length, or 0. With LEFTOUT, a WRITE's data
-// is left out of it there, for the sender to send in place (xdr/xdrBulkData.h).
-u_int nfsRpcEncodeCall(const NfsRpcExchange &call, uint32_t xid, char *at, u_int room,
-                       xdrsupport::LeftOut *leftOut = nullptr);
+// Encodes the call message into AT (ROOM bytes); its length, or 0.
+u_int nfsRpcEncodeCall(const NfsRpcExchange &call, uint32_t xid, char *at, u_int room);
 // Decodes an answer to the call into its result buffer and tells its status.
 clnt_stat nfsRpcDecodeReply(const NfsRpcExchange &call, char *at, std::size_t length);
 // The task's message buffer, kept in its client record from call to call and grown to at least

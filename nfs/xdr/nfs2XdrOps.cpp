@@ -1,7 +1,6 @@
 // XDR routines of the NFS version 2 procedure arguments and results, apart from READDIR.
 #include <brisnel/nfs2Xdr.h>
 
-#include "xdrBulkData.h"
 #include "xdrSupport.h"
 
 #include <algorithm>
@@ -108,8 +107,7 @@ bool_t xdr_writeargs(XDR *xdrs, writeargs *objp)
 {
     return xdr_nfs_fh2(xdrs, objp->file) && xdr_u_int(xdrs, &objp->beginoffset) &&
            xdr_u_int(xdrs, &objp->offset) && xdr_u_int(xdrs, &objp->totalcount) &&
-           xdrsupport::bulkData(xdrs, &objp->data.data_val, &objp->data.data_len,
-                                xdrsupport::decodeLimit(xdrs, NFS_MAXDATA));
+           xdr_data(xdrs, &objp->data);
 }
 
 /* struct createargs { diropargs where; sattr attributes; }; */

@@ -2,7 +2,6 @@
 // COMMIT.
 #include <brisnel/nfs3Xdr.h>
 
-#include "xdrBulkData.h"
 #include "xdrSupport.h"
 
 using xdrsupport::CallerBuffer;
@@ -98,8 +97,8 @@ bool_t xdr_WRITE3args(XDR *xdrs, WRITE3args *objp)
 {
     return xdr_nfs_fh3(xdrs, &objp->file) && xdr_offset3(xdrs, &objp->offset) &&
            xdr_count3(xdrs, &objp->count) && xdr_stable_how(xdrs, &objp->stable) &&
-           xdrsupport::bulkData(xdrs, &objp->data.data_val, &objp->data.data_len,
-                                xdrsupport::decodeLimit(xdrs, NFS3_MAXDATA_DECODED));
+           xdr_bytes(xdrs, &objp->data.data_val, &objp->data.data_len,
+                     xdrsupport::decodeLimit(xdrs, NFS3_MAXDATA_DECODED));
 }
 
 /* struct WRITE3resok {

@@ -1,8 +1,8 @@
 // XDR routines of the NFS version 4 operation arguments that have more than a field or two
 // (RFC 8881 section 18, RFC 7530 section 16, the XDR of RFC 5662 and 7531).
 #include "nfs4XdrSupport.h"
-#include "xdrBulkData.h"
 
+using nfs4xdr::bytes;
 using xdrsupport::enumValue;
 
 /* union createhow4 switch (createmode4 mode) {
@@ -158,8 +158,7 @@ bool_t xdr_READDIR4args(XDR *xdrs, READDIR4args *objp)
 bool_t xdr_WRITE4args(XDR *xdrs, WRITE4args *objp)
 {
     return xdr_stateid4(xdrs, &objp->stateid) && xdr_uint64_t(xdrs, &objp->offset) &&
-           enumValue(xdrs, &objp->stable) &&
-           xdrsupport::bulkData(xdrs, &objp->data.val, &objp->data.len, NFS4_MAXDATA_DECODED);
+           enumValue(xdrs, &objp->stable) && bytes(xdrs, &objp->data, NFS4_MAXDATA_DECODED);
 }
 
 /* struct SETCLIENTID4args { nfs_client_id4 client; cb_client4 callback; uint32_t callback_ident; };

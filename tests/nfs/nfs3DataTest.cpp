@@ -208,8 +208,8 @@ TEST_F(Nfs3Write, ARangeIsCutIntoPiecesAndTheLastReplysAttributesStay)
         EXPECT_EQ(t.stable, UNSTABLE);
 }
 
-// A WRITE's data goes from the caller's buffer between the pieces of the message: whatever its
-// length (padding included) and the transport, the server takes the bytes given.
+// A WRITE's data of any length (padding included), over either transport: the server takes
+// the bytes given.
 TEST_F(Nfs3Write, DataArrivesWholeWhateverItsLengthAndTransport)
 {
     data3::Server both("127.0.0.21", "data3-both", true);
