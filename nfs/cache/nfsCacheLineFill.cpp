@@ -1,30 +1,12 @@
 // Making a line ready for another block: writing back what it holds, filling it from the server.
 #include "cache/nfsCacheFile.h"
+#include "rpc/nfsRemoteCall.h"
 
 #include <kernel/kernelErrno.h>
 
 #include <cstring>
 
 namespace nfscache {
-
-namespace {
-
-// The server gave no answer (no reply in time, no connection, nothing sent): unlike a refusal,
-// the same call may yet succeed.
-bool unanswered(const Status &status)
-{
-    if (status.ok())
-        return false;
-    switch (status.error()) {
-    case K_RPC_CLNT_ERRNO_BASE | RPC_CANTSEND:
-    case K_RPC_CLNT_ERRNO_BASE | RPC_CANTRECV:
-    case K_RPC_CLNT_ERRNO_BASE | RPC_TIMEDOUT:
-    case K_RPC_CLNT_ERRNO_BASE | RPC_SYSTEMERROR: return true;
-    default: return false;
-    }
-}
-
-} // namespace
 
 void forget(NfsCacheLine *line)
 {
@@ -53,7 +35,7 @@ Status evict(NfsCacheLine *line, void *file, int version)
     // A contended failure is no loss: the caller tries again once the line it named is free. Nor
     // is a call the server never answered: it may go through later, so the other file keeps its
     // bytes in the line and this call fails as that one did.
-    if (sent.ok() || owner == file || isContended(sent) || unanswered(sent))
+    if (sent.ok() || owner == file || isContended(sent) || nfsrpc::unanswered(sent.error()))
         return sent;
     lossNote(owner, version, sent.error() != 0 ? sent.error() : K_EIO);
     line->flags = 0;

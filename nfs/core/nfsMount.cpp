@@ -4,6 +4,7 @@
 #include "core/nfsMountVersion.h"
 
 #include "core/nfsConfig.h"
+#include "rpc/nfsRemoteCall.h"
 
 #include <brisnel/nfs4Drv.h>
 #include <brisnel/nfsConfigLib.h>
@@ -42,19 +43,9 @@ bool asksVersion4(int32_t version)
 // or lists no MOUNT program (a server of version 4 alone).
 bool leadsToVersion4(int error)
 {
-    if (error == NFS_ERR_NOT_REGISTERED || error == K_ENXIO)
-        return true;
-    if ((error & ~0xFFFF) != K_RPC_CLNT_ERRNO_BASE)
-        return false;
-    switch (error & 0xFFFF) {
-    case RPC_CANTSEND:
-    case RPC_CANTRECV:
-    case RPC_TIMEDOUT:
-    case RPC_SYSTEMERROR:
-    case RPC_PROGUNAVAIL:
-    case RPC_PROGNOTREGISTERED: return true;
-    default: return false;
-    }
+    return error == NFS_ERR_NOT_REGISTERED || error == K_ENXIO || nfsrpc::unanswered(error) ||
+           error == (K_RPC_CLNT_ERRNO_BASE | RPC_PROGUNAVAIL) ||
+           error == (K_RPC_CLNT_ERRNO_BASE | RPC_PROGNOTREGISTERED);
 }
 
 // The portmapper asked with a wait of its own (nfsPortmapWaitSec, a send each second), so that

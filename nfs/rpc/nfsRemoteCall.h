@@ -15,6 +15,7 @@
 #include "core/nfsCallSettings.h"
 
 #include <brisnel/nfsConfigLib.h>
+#include <kernel/kernelErrno.h>
 
 #include <rpc/rpc.h>
 
@@ -25,6 +26,21 @@
 #include <thread>
 
 namespace nfsrpc {
+
+// The error number of a call the server gave no answer to (no reply in time, no connection,
+// nothing sent, no memory for it): unlike a refusal, the same call may yet succeed.
+inline bool unanswered(int errorNumber)
+{
+    if ((errorNumber & ~0xFFFF) != K_RPC_CLNT_ERRNO_BASE)
+        return false;
+    switch (errorNumber & 0xFFFF) {
+    case RPC_CANTSEND:
+    case RPC_CANTRECV:
+    case RPC_TIMEDOUT:
+    case RPC_SYSTEMERROR: return true;
+    default: return false;
+    }
+}
 
 // A program and version on a host.
 struct Peer {
