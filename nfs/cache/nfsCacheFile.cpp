@@ -49,14 +49,23 @@ template <typename Attr> bool sameFile(const Attr &reply, const Attr &open)
     return reply.fileid == open.fileid && reply.fsid == open.fsid;
 }
 
-// The end of the open file's bytes that the cache holds and the server may not have (its dirty
-// and pinned lines); 0 for none. The caller holds the cache's mutex.
-uint64_t cachedEnd(const void *file, const NfsDataCache *cache)
+// The record's view for the cache: its handle in place, its ids from the open's attributes.
+template <typename OpenFile> FileView viewOf(const OpenFile *record)
+{
+    const auto [fh, length] = handleOf(record->fh);
+    return FileView{record->pCache, static_cast<uint64_t>(record->attr.fileid),
+                    static_cast<uint64_t>(record->attr.fsid), fh, length};
+}
+
+// The end of the file's bytes that the cache holds and the server may not have (dirty and
+// pinned lines, whichever descriptor of the file wrote them); 0 for none. The caller holds the
+// cache's mutex.
+uint64_t cachedEnd(const FileView &view)
 {
     uint64_t end = 0;
-    for (uint32_t i = 0; hasLines(cache) && i < cache->nLines; ++i) {
-        const NfsCacheLine &line = cache->pLines[i];
-        if (line.pOwner == file && (line.flags & (NFS_CACHE_DIRTY | NFS_CACHE_PINNED)) != 0)
+    for (uint32_t i = 0; hasLines(view.cache) && i < view.cache->nLines; ++i) {
+        const NfsCacheLine &line = view.cache->pLines[i];
+        if ((line.flags & (NFS_CACHE_DIRTY | NFS_CACHE_PINNED)) != 0 && holdsFileOf(line, view))
             end = std::max(end, line.offset + line.nBytes);
     }
     return end;
@@ -72,7 +81,7 @@ enum class Reply { read, written };
 template <typename OpenFile, typename Attr> void attrTaken(OpenFile *file, Attr reply, Reply kind)
 {
     const uint64_t floor =
-        kind == Reply::written ? static_cast<uint64_t>(file->attr.size) : cachedEnd(file, file->pCache);
+        kind == Reply::written ? static_cast<uint64_t>(file->attr.size) : cachedEnd(viewOf(file));
     if (reply.size < floor)
         reply.size = static_cast<decltype(reply.size)>(floor);
     file->attr = reply;
@@ -154,12 +163,27 @@ Status fileView(void *file, int version, FileView *pView)
     return onRecord(
         file, version,
         [pView](auto *record, auto) -> Status {
-            const auto [fh, length] = handleOf(record->fh);
-            *pView = FileView{record->pCache, static_cast<uint64_t>(record->attr.fileid),
-                              static_cast<uint64_t>(record->attr.fsid), fh, length};
+            *pView = viewOf(record);
             return {};
         },
         [] { return Status{kUnusable}; });
+}
+
+void sizeCoversCached(void *file, int version)
+{
+    onRecord(
+        file, version,
+        [](auto *record, auto) {
+            if (!hasLines(record->pCache))
+                return;
+            const CacheLock locked(record->pCache);
+            if (!locked.held())
+                return;
+            const uint64_t end = cachedEnd(viewOf(record));
+            if (end > static_cast<uint64_t>(record->attr.size))
+                record->attr.size = static_cast<decltype(record->attr.size)>(end);
+        },
+        [] {});
 }
 
 void lossNote(void *owner, int version, int error)

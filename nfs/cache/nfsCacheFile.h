@@ -157,6 +157,11 @@ Status fileSafe(void *file, int version);
 // cache's mutex.
 int fileSettle(NfsDataCache *cache, uint64_t fileId, int version, bool drop);
 
+// A record that took the server's attributes (an open, an attribute change) shows at least the
+// end of the file's bytes that the cache holds unsent, whichever descriptor wrote them: the
+// server's size does not count them yet. Takes the cache's mutex.
+void sizeCoversCached(void *file, int version);
+
 // Holds a cache's mutex for the scope; held() is false (error number set) when it could not
 // be taken, for instance for a cache whose block was zeroed.
 class CacheLock {

@@ -213,6 +213,15 @@ template <typename V> Result<int> sizeSet(typename V::File *file, uint64_t size)
     return V::sizeSet(file->pDev, file->fh, size, &file->attr);
 }
 
+// An attribute change on the server; the record takes the reply's attributes, its size no
+// lower than the end of the file's bytes that the cache holds unsent.
+template <typename V> Result<int> attrChanged(typename V::File *file, const NfsAttrChange &change)
+{
+    const Result<int> set = V::attrSet(file, change);
+    nfscache::sizeCoversCached(file, V::version);
+    return set;
+}
+
 // The permission bits, set-id and sticky bits included.
 template <typename V> Result<int> modeSet(typename V::File *file, intptr_t bits)
 {
@@ -220,7 +229,7 @@ template <typename V> Result<int> modeSet(typename V::File *file, intptr_t bits)
         return Fail{K_EINVAL};
     NfsAttrChange change;
     change.mode = static_cast<uint32_t>(bits);
-    return V::attrSet(file, change);
+    return attrChanged<V>(file, change);
 }
 
 // The access and modification times as given, or both now for a null argument.
@@ -232,7 +241,7 @@ template <typename V> Result<int> timesSet(typename V::File *file, const struct 
         change.atime = times->actime;
         change.mtime = times->modtime;
     }
-    return V::attrSet(file, change);
+    return attrChanged<V>(file, change);
 }
 
 // Made through the device's root; the path may come back rewritten (-2).

@@ -6,6 +6,7 @@
 #ifndef NFS_DRV_NFSDRVOPEN_H
 #define NFS_DRV_NFSDRVOPEN_H
 
+#include "cache/nfsCacheFile.h"
 #include "core/nfsResult.h"
 #include "drv/nfsDrvOpenNames.h"
 #include "drv/nfsDrvRecords.h"
@@ -216,6 +217,7 @@ template <typename V> Result<intptr_t> open(typename V::Device *dev, char *name,
     typename V::File *file = built.value();
     if (truncate && existed)
         file->attr = truncated;
+    nfscache::sizeCoversCached(file, V::version);
     file->appendWrites = (flags & K_O_APPEND) != 0 ? 1 : 0;
     nlmfile::opened<V>(file);
     if (!nameOnly) {

@@ -393,6 +393,65 @@ TEST_F(SizeLive, AnAppendAfterASeekLandsAfterEveryByteWritten)
     }
 }
 
+// Bytes that one descriptor appended and another then wrote into stay unsent in their line,
+// now the other's. A descriptor that takes the server's size afterwards (a READ's reply or a
+// mode change through the first, the open of a third) still shows them, and an append there
+// lands after them.
+TEST_F(SizeLive, AnAppendLandsAfterBytesAnotherDescriptorHoldsUnsent)
+{
+    constexpr int kLine = 16384;
+    constexpr int kHeld = 4 * kLine;
+    enum class Taking { read, modeChange, thirdOpen };
+    std::mt19937 random(23);
+    for (const Taking taking : {Taking::read, Taking::modeChange, Taking::thirdOpen}) {
+        const bool thirdOpen = taking == Taking::thirdOpen;
+        const std::string name = "held-" + std::to_string(static_cast<int>(taking));
+        SCOPED_TRACE(name);
+        remount(kLine, 1);
+        std::vector<char> model = randomBytes(kHeld, random);
+        const int fill = kOpen(dev(name).c_str(), K_O_RDWR | K_O_CREAT | K_O_TRUNC, 0644);
+        ASSERT_GE(fill, 0) << std::hex << errnoGet();
+        ASSERT_EQ(kWrite(fill, model.data(), kHeld), kHeld);
+        ASSERT_EQ(kClose(fill), 0) << std::hex << errnoGet();
+        const int first = kOpen(dev(name).c_str(), K_O_RDWR, 0);
+        ASSERT_GE(first, 0) << std::hex << errnoGet();
+        const std::vector<char> appended = randomBytes(100, random);
+        ASSERT_EQ(kLseek(first, 0, K_SEEK_END), kHeld);
+        ASSERT_EQ(kWrite(first, appended.data(), 100), 100);
+        model.insert(model.end(), appended.begin(), appended.end());
+        const int second = kOpen(dev(name).c_str(), K_O_RDWR, 0);
+        ASSERT_GE(second, 0) << std::hex << errnoGet();
+        EXPECT_EQ(sizeOf(second), kHeld + 100);
+        const std::vector<char> patch = randomBytes(10, random);
+        ASSERT_EQ(kLseek(second, kHeld + 4, K_SEEK_SET), kHeld + 4);
+        ASSERT_EQ(kWrite(second, patch.data(), 10), 10);
+        std::copy(patch.begin(), patch.end(), model.begin() + kHeld + 4);
+        int appender = first;
+        if (thirdOpen) {
+            appender = kOpen(dev(name).c_str(), K_O_RDWR, 0);
+            ASSERT_GE(appender, 0) << std::hex << errnoGet();
+        } else if (taking == Taking::modeChange) {
+            ASSERT_EQ(kIoctl(first, K_FIOCHMOD, 0600), 0) << std::hex << errnoGet();
+        } else {
+            std::vector<char> got(100);
+            ASSERT_EQ(kLseek(first, 0, K_SEEK_SET), 0);
+            ASSERT_EQ(kRead(first, got.data(), 100), 100);
+            EXPECT_TRUE(std::equal(got.begin(), got.end(), model.begin()));
+        }
+        EXPECT_EQ(sizeOf(appender), kHeld + 100);
+        const std::vector<char> tail = randomBytes(10, random);
+        ASSERT_EQ(kLseek(appender, 0, K_SEEK_END), kHeld + 100);
+        ASSERT_EQ(kWrite(appender, tail.data(), 10), 10);
+        model.insert(model.end(), tail.begin(), tail.end());
+        EXPECT_EQ(kClose(first), 0) << std::hex << errnoGet();
+        EXPECT_EQ(kClose(second), 0) << std::hex << errnoGet();
+        if (thirdOpen) {
+            EXPECT_EQ(kClose(appender), 0) << std::hex << errnoGet();
+        }
+        EXPECT_TRUE(onServer(name) == model) << "size " << onServer(name).size();
+    }
+}
+
 // Random writes, truncations, seeks with appends and reads, checked against a model of the file
 // after every step (the size the descriptor shows, the bytes read) and against the export at
 // the end, at windows 1, 4 and 16.
