@@ -71,6 +71,13 @@ uint64_t cachedEnd(const FileView &view)
     return end;
 }
 
+// The attributes' size raised to FLOOR when below it.
+template <typename Attr> void sizeAtLeast(Attr *attr, uint64_t floor)
+{
+    if (static_cast<uint64_t>(attr->size) < floor)
+        attr->size = static_cast<decltype(attr->size)>(floor);
+}
+
 // What a reply's attributes say of the size against what the file's own writes made it.
 enum class Reply { read, written };
 
@@ -82,8 +89,7 @@ template <typename OpenFile, typename Attr> void attrTaken(OpenFile *file, Attr 
 {
     const uint64_t floor =
         kind == Reply::written ? static_cast<uint64_t>(file->attr.size) : cachedEnd(viewOf(file));
-    if (reply.size < floor)
-        reply.size = static_cast<decltype(reply.size)>(floor);
+    sizeAtLeast(&reply, floor);
     file->attr = reply;
 }
 
@@ -179,9 +185,7 @@ void sizeCoversCached(void *file, int version)
             const CacheLock locked(record->pCache);
             if (!locked.held())
                 return;
-            const uint64_t end = cachedEnd(viewOf(record));
-            if (end > static_cast<uint64_t>(record->attr.size))
-                record->attr.size = static_cast<decltype(record->attr.size)>(end);
+            sizeAtLeast(&record->attr, cachedEnd(viewOf(record)));
         },
         [] {});
 }

@@ -218,7 +218,8 @@ template <typename V> Result<int> sizeSet(typename V::File *file, uint64_t size)
 template <typename V> Result<int> attrChanged(typename V::File *file, const NfsAttrChange &change)
 {
     const Result<int> set = V::attrSet(file, change);
-    nfscache::sizeCoversCached(file, V::version);
+    if (set.ok())
+        nfscache::sizeCoversCached(file, V::version);
     return set;
 }
 
